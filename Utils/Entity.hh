@@ -1,0 +1,100 @@
+#ifndef KALDEN_UTILS_ENTITY_HH
+#define KALDEN_UTILS_ENTITY_HH
+
+#include "Utils/LabelStr.hh"
+#include "Utils/base/Id.hh"
+#include "Utils/base/PSEntity.hh"
+
+#include <cstddef>
+#include <string>
+
+namespace KALDEN {
+
+/**
+ * The keyed, discardable base of variables, constraints and propagators.
+ *
+ * Keys grow with creation and are never reused, so key order is creation
+ * order. discard() marks the entity discarded, then runs handleDiscard(), at
+ * most once. discard(false) frees nothing (the caller deletes); discard(true)
+ * pools a heap object of this class until garbageCollect() deletes it.
+ * Objects that live inside another object (members held by value) are never
+ * pooled: Entity records the blocks its own operator new handed out and
+ * collects only those, each exactly once.
+ */
+class Entity : public virtual PSEntity {
+public:
+  Entity();
+  virtual ~Entity();
+
+  /// The entity's key (also the public interface's key).
+  int getKey() const override { return m_key; }
+  /// The text of getName().
+  const std::string& getEntityName() const override;
+  /// "Entity"; subclasses answer their own kind.
+  const std::string& getEntityType() const override;
+  /// The entity's name and key.
+  std::string toString() const override;
+  /// Same as toString() unless a subclass says more.
+  std::string toLongString() const override;
+  void setExternalPSEntity(const PSEntity* externalEntity) override;
+  void clearExternalPSEntity() override;
+  const PSEntity* getExternalPSEntity() const override;
+
+  /// The label "Entity".
+  static const LabelStr& entityTypeName();
+  /// The class's own type label.
+  virtual const LabelStr& entityType() const;
+  /// The entity's name; "NO_NAME" unless a subclass names it.
+  virtual const LabelStr& getName() const;
+  /// Whether this entity may be compared with another; true unless a subclass says otherwise.
+  virtual bool canBeCompared(const Id<Entity>& other) const;
+  /// Unlinks the entity from everything it is attached to; overrides call the base.
+  virtual void handleDiscard();
+  /// Tells the entity that an entity it depends on was discarded; nothing by default.
+  virtual void notifyDiscarded(const Entity* entity);
+
+  /// Retires the entity (once); `pool` lets garbageCollect() delete a heap object later.
+  void discard(bool pool = true);
+  /// Whether discard() has run.
+  bool isDiscarded() const { return m_discarded; }
+
+  /// Takes one more hold on the entity.
+  void incRefCount() { ++m_refCount; }
+  /// Drops one hold; the last one discards the entity and deletes it if it is a heap object. Answers whether it went.
+  bool decRefCount();
+  /// Number of holds (1 when built).
+  unsigned int refCount() const { return m_refCount; }
+
+  /// True while every entity is being purged.
+  static bool isPurging();
+  /// Starts a purge.
+  static void purgeStart();
+  /// Ends a purge.
+  static void purgeEnd();
+
+  /// The entity with the given key, the empty handle when none (or when it holds no handle).
+  static Id<Entity> getEntity(int key);
+  /// Deletes every pooled, discarded heap object.
+  static void garbageCollect();
+  /// Number of discarded objects waiting for garbageCollect().
+  static std::size_t pooledCount();
+  /// Number of live entities.
+  static std::size_t liveCount();
+
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block);
+
+private:
+  Entity(const Entity&) = delete;
+  Entity& operator=(const Entity&) = delete;
+
+  int m_key;
+  unsigned int m_refCount;
+  bool m_discarded;
+  bool m_pooled;
+  const PSEntity* m_externalEntity;
+};
+
+} // namespace KALDEN
+
+#endif

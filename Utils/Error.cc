@@ -1,0 +1,62 @@
+#include "Utils/Error.hh"
+
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+namespace KALDEN {
+
+Error::Error(const std::string& condition, const std::string& file, const int& line)
+    : m_condition(condition), m_file(file), m_line(line) {
+  compose();
+}
+
+Error::Error(const std::string& condition, const std::string& msg, const std::string& file, const int& line)
+    : m_condition(condition), m_msg(msg), m_file(file), m_line(line) {
+  compose();
+}
+
+Error::Error(const std::string& condition, const std::string& msg, const std::string& label,
+             const std::string& file, const int& line)
+    : m_condition(condition), m_msg(msg), m_label(label), m_file(file), m_line(line) {
+  compose();
+}
+
+void Error::compose() {
+  std::ostringstream os;
+  os << m_file << ":" << m_line << ": failed check '" << m_condition << "'";
+  if (!m_label.empty())
+    os << " [" << m_label << "]";
+  if (!m_msg.empty())
+    os << ": " << m_msg;
+  m_text = os.str();
+}
+
+void Error::print(std::ostream& os) const { os << m_text; }
+
+unsigned long& Error::suppressedCount() {
+  static unsigned long sl_count = 0;
+  return sl_count;
+}
+
+void Error::handleAssert() {
+  std::unique_ptr<Error> self(this);
+  // Throwing from a destructor, or while another exception unwinds, would end the process.
+  if (NoThrowScope::active() || std::uncaught_exceptions() > 0) {
+    ++suppressedCount();
+    std::cerr << m_text << std::endl;
+    return;
+  }
+  throw Error(*self);
+}
+
+void Error::printWarning(const std::string& msg, const std::string& file, const int& line) {
+  std::cerr << file << ":" << line << ": warning: " << msg << std::endl;
+}
+
+int& NoThrowScope::depth() {
+  static int sl_depth = 0;
+  return sl_depth;
+}
+
+} // namespace KALDEN

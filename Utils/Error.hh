@@ -1,0 +1,83 @@
+#ifndef KALDEN_UTILS_ERROR_HH
+#define KALDEN_UTILS_ERROR_HH
+
+#include <exception>
+#include <iosfwd>
+#include <string>
+
+namespace KALDEN {
+
+/**
+ * A failed check: the tested condition's text, an optional message and label,
+ * and the source path and line of the check. handleAssert() throws it so a
+ * client can catch it; the system itself never does.
+ */
+class Error : public std::exception {
+public:
+  /// A failed check without message.
+  Error(const std::string& condition, const std::string& file, const int& line);
+  /// A failed check with message.
+  Error(const std::string& condition, const std::string& msg, const std::string& file, const int& line);
+  /// A failed check with message and error label (handle checks).
+  Error(const std::string& condition, const std::string& msg, const std::string& label,
+        const std::string& file, const int& line);
+
+  /// Acts on a heap-allocated failure report and takes it over: throws a copy,
+  /// or, while a destructor runs or an exception is in flight, prints it and returns.
+  void handleAssert();
+
+  /// Prints a warning to the standard error stream; raises nothing.
+  static void printWarning(const std::string& msg, const std::string& file, const int& line);
+
+  /// The condition text, exactly as written at the check.
+  const std::string& getCondition() const { return m_condition; }
+  /// The explanatory message, empty when none was given.
+  const std::string& getMessage() const { return m_msg; }
+  /// The error label, empty when none was given.
+  const std::string& getLabel() const { return m_label; }
+  /// The source path of the check, relative to the source root.
+  const std::string& getFile() const { return m_file; }
+  /// The source line of the check.
+  int getLine() const { return m_line; }
+
+  /// The whole report on one line.
+  const char* what() const noexcept override { return m_text.c_str(); }
+
+  /// Writes the whole report to a stream.
+  void print(std::ostream& os) const;
+
+  /// Number of failures reported without throwing (inside destructors), for diagnostics.
+  static unsigned long& suppressedCount();
+
+private:
+  void compose();
+
+  std::string m_condition;
+  std::string m_msg;
+  std::string m_label;
+  std::string m_file;
+  int m_line;
+  std::string m_text;
+};
+
+/**
+ * Held by destructors (and other code that must not throw): while one is alive,
+ * a failed check is printed to the standard error stream and execution goes on.
+ */
+class NoThrowScope {
+public:
+  NoThrowScope() { ++depth(); }
+  ~NoThrowScope() { --depth(); }
+  NoThrowScope(const NoThrowScope&) = delete;
+  NoThrowScope& operator=(const NoThrowScope&) = delete;
+
+  /// True while some scope is alive.
+  static bool active() { return depth() > 0; }
+
+private:
+  static int& depth();
+};
+
+} // namespace KALDEN
+
+#endif

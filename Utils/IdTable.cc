@@ -1,0 +1,100 @@
+#include "Utils/IdTable.hh"
+
+#include "Utils/Error.hh"
+
+#include <cstdlib>
+#include <new>
+
+namespace KALDEN {
+
+namespace {
+const unsigned long MAX_KEY = 0xFFFFFFFFUL; // keys fit the handle's 32-bit key field
+}
+
+IdTable::Table* IdTable::create() {
+  // Never destroyed: handles may be tested while static objects are torn down.
+  Table* t = new Table;
+  std::size_t capacity = 1024;
+  t->entries = new Entry[capacity]();
+  t->mask = capacity - 1;
+  t->count = 0;
+  t->nextKey = 1;
+  return t;
+}
+
+void IdTable::grow(Table& t) {
+  std::size_t oldCapacity = t.mask + 1;
+  Entry* old = t.entries;
+  std::size_t capacity = oldCapacity * 2;
+  t.entries = new Entry[capacity]();
+  t.mask = capacity - 1;
+  for (std::size_t i = 0; i < oldCapacity; ++i) {
+    if (old[i].address == 0)
+      continue;
+    std::size_t j = slot(t, old[i].address);
+    while (t.entries[j].address != 0)
+      j = (j + 1) & t.mask;
+    t.entries[j] = old[i];
+  }
+  delete[] old;
+}
+
+unsigned long IdTable::insert(unsigned long address, const char* typeName) {
+  Table& t = table();
+  if (address == 0 || getKey(address) != 0)
+    return 0;
+  if (t.nextKey > MAX_KEY)
+    (new Error("nextKey <= MAX_KEY", "Handle keys are exhausted.", "Utils/IdTable", __LINE__))->handleAssert();
+  if (2 * (t.count + 1) > t.mask + 1)
+    grow(t);
+  std::size_t i = slot(t, address);
+  while (t.entries[i].address != 0)
+    i = (i + 1) & t.mask;
+  t.entries[i] = Entry{address, t.nextKey++, typeName};
+  ++t.count;
+  return t.entries[i].key;
+}
+
+const char* IdTable::getType(unsigned long address) {
+  Table& t = table();
+  if (address == 0)
+    return nullptr;
+  std::size_t i = slot(t, address);
+  while (t.entries[i].address != 0) {
+    if (t.entries[i].address == address)
+      return t.entries[i].type;
+    i = (i + 1) & t.mask;
+  }
+  return nullptr;
+}
+
+void IdTable::remove(unsigned long address) {
+  Table& t = table();
+  if (address == 0)
+    return;
+  std::size_t i = slot(t, address);
+  while (t.entries[i].address != address) {
+    if (t.entries[i].address == 0)
+      return;
+    i = (i + 1) & t.mask;
+  }
+  // Backward-shift deletion keeps every probe chain unbroken without tombstones.
+  std::size_t hole = i;
+  std::size_t j = i;
+  while (true) {
+    j = (j + 1) & t.mask;
+    if (t.entries[j].address == 0)
+      break;
+    std::size_t home = slot(t, t.entries[j].address);
+    // Move entry j into the hole unless its home lies cyclically in (hole, j].
+    bool homeBetween = (hole <= j) ? (hole < home && home <= j) : (hole < home || home <= j);
+    if (!homeBetween) {
+      t.entries[hole] = t.entries[j];
+      hole = j;
+    }
+  }
+  t.entries[hole] = Entry{0, 0, nullptr};
+  --t.count;
+}
+
+} // namespace KALDEN

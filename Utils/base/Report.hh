@@ -1,0 +1,101 @@
+#ifndef KALDEN_UTILS_BASE_REPORT_HH
+#define KALDEN_UTILS_BASE_REPORT_HH
+
+/*
+ * The one way failed checks and debug traces are reported. Every file that
+ * uses these macros defines KALDEN_SOURCE as its source path relative to the
+ * source root (headers with inline code wrap their definition in
+ * push_macro/pop_macro so they leave the includer's path alone).
+ *
+ * A failed check builds an Error on the heap and calls its handleAssert(),
+ * which throws; messages are streamed into a fresh string stream and are only
+ * composed on the failing path. A trace point registers once on its first
+ * execution and, while disabled, costs one flag test: its text is never built.
+ */
+
+#include "Utils/DebugMessage.hh"
+#include "Utils/Error.hh"
+#include "Utils/Globals.hh"
+
+#include <ios>
+#include <ostream>
+#include <sstream>
+
+/// Check whose condition text is the expression as written.
+#define KALDEN_CHECK(cond)                                                                         \
+  do {                                                                                             \
+    if (!(cond))                                                                                   \
+      (new ::KALDEN::Error(#cond, KALDEN_SOURCE, __LINE__))->handleAssert();                       \
+  } while (0)
+
+/// Check with a message; `msg` is a chain of stream insertions.
+#define KALDEN_CHECK_MSG(cond, msg)                                                                \
+  do {                                                                                             \
+    if (!(cond)) {                                                                                 \
+      std::ostringstream sl_kaldenMsg;                                                             \
+      sl_kaldenMsg << msg;                                                                         \
+      (new ::KALDEN::Error(#cond, sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__))->handleAssert();   \
+    }                                                                                              \
+  } while (0)
+
+/// Check whose reported condition text differs from the expression's spelling.
+#define KALDEN_CHECK_TEXT(cond, text)                                                              \
+  do {                                                                                             \
+    if (!(cond))                                                                                   \
+      (new ::KALDEN::Error(text, KALDEN_SOURCE, __LINE__))->handleAssert();                        \
+  } while (0)
+
+/// Check with an explicit condition text and a message.
+#define KALDEN_CHECK_TEXT_MSG(cond, text, msg)                                                     \
+  do {                                                                                             \
+    if (!(cond)) {                                                                                 \
+      std::ostringstream sl_kaldenMsg;                                                             \
+      sl_kaldenMsg << msg;                                                                         \
+      (new ::KALDEN::Error(text, sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__))->handleAssert();    \
+    }                                                                                              \
+  } while (0)
+
+/// A path that must never be reached ("ALWAYS_FAILS"), unless g_alwaysFails() lets it pass.
+#define KALDEN_ALWAYS_FAIL()                                                                       \
+  do {                                                                                             \
+    if (!::KALDEN::g_alwaysFails())                                                                \
+      (new ::KALDEN::Error("ALWAYS_FAILS", KALDEN_SOURCE, __LINE__))->handleAssert();              \
+  } while (0)
+
+/// A path that must never be reached, with a message.
+#define KALDEN_ALWAYS_FAIL_MSG(msg)                                                                \
+  do {                                                                                             \
+    if (!::KALDEN::g_alwaysFails()) {                                                              \
+      std::ostringstream sl_kaldenMsg;                                                             \
+      sl_kaldenMsg << msg;                                                                         \
+      (new ::KALDEN::Error("ALWAYS_FAILS", sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__))           \
+          ->handleAssert();                                                                        \
+    }                                                                                              \
+  } while (0)
+
+/// A condition worth telling that is not a failure.
+#define KALDEN_WARNING(msg)                                                                        \
+  do {                                                                                             \
+    std::ostringstream sl_kaldenMsg;                                                               \
+    sl_kaldenMsg << msg;                                                                           \
+    ::KALDEN::Error::printWarning(sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__);                    \
+  } while (0)
+
+/// Trace point: writes "[marker]text" and a flushing end of line while the marker is enabled.
+#define KALDEN_TRACE(marker, text)                                                                 \
+  do {                                                                                             \
+    static ::KALDEN::DebugMessage* const sl_kaldenDmsg =                                           \
+        ::KALDEN::DebugMessage::addMsg(KALDEN_SOURCE, __LINE__, marker);                           \
+    if (sl_kaldenDmsg->isEnabled()) {                                                              \
+      std::ostream& sl_kaldenOs = ::KALDEN::DebugMessage::getStream();                             \
+      try {                                                                                        \
+        sl_kaldenOs.exceptions(std::ios_base::badbit);                                             \
+        sl_kaldenOs << "[" << marker << "]" << text << std::endl;                                  \
+      } catch (const std::ios_base::failure& sl_kaldenFailure) {                                   \
+        ::KALDEN::DebugMessage::reportStreamFailure(sl_kaldenFailure, KALDEN_SOURCE, __LINE__);    \
+        throw;                                                                                     \
+      }                                                                                            \
+    }                                                                                              \
+  } while (0)
+
+#endif

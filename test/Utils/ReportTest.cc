@@ -1,0 +1,163 @@
+#include "Utils/DebugMessage.hh"
+#include "Utils/Globals.hh"
+
+#define KALDEN_SOURCE "test/Utils/ReportTest"
+#include "Utils/base/Report.hh"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <streambuf>
+
+namespace KALDEN {
+namespace {
+
+// Redirects the shared debug stream for the life of the object.
+class CapturedTraces {
+public:
+  CapturedTraces() : m_previous(DebugMessage::streamPtr()) { DebugMessage::streamPtr() = &m_out; }
+  ~CapturedTraces() { DebugMessage::streamPtr() = m_previous; }
+  std::string text() const { return m_out.str(); }
+  std::ostringstream& stream() { return m_out; }
+
+private:
+  std::ostream* m_previous;
+  std::ostringstream m_out;
+};
+
+template <class F>
+Error failureOf(F f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no failure reported";
+  return Error("", "", 0);
+}
+
+TEST(ReportTest, CheckShapes) {
+  int x = 3;
+  Error plain = failureOf([&] { KALDEN_CHECK(x == 4); });
+  EXPECT_EQ(plain.getCondition(), "x == 4");
+  EXPECT_TRUE(plain.getMessage().empty());
+  EXPECT_TRUE(plain.getLabel().empty());
+  EXPECT_EQ(plain.getFile(), "test/Utils/ReportTest");
+  EXPECT_GT(plain.getLine(), 0);
+
+  Error withMsg = failureOf([&] { KALDEN_CHECK_MSG(x > 5, "x is " << x << ", want more than " << 5.5); });
+  EXPECT_EQ(withMsg.getCondition(), "x > 5");
+  EXPECT_EQ(withMsg.getMessage(), "x is 3, want more than 5.5");
+
+  Error quoted = failureOf([&] { KALDEN_CHECK_TEXT_MSG(x < 0, "leq(m_ub,PLUS_INFINITY)", "bad"); });
+  EXPECT_EQ(quoted.getCondition(), "leq(m_ub,PLUS_INFINITY)");
+  EXPECT_EQ(quoted.getMessage(), "bad");
+
+  EXPECT_NO_THROW(KALDEN_CHECK(x == 3));
+  std::string what = withMsg.what();
+  EXPECT_NE(what.find("x > 5"), std::string::npos);
+  EXPECT_NE(what.find("x is 3"), std::string::npos);
+}
+
+TEST(ReportTest, UnconditionalFailureObeysTheFlag) {
+  Error e = failureOf([] { KALDEN_ALWAYS_FAIL_MSG("never here"); });
+  EXPECT_EQ(e.getCondition(), "ALWAYS_FAILS");
+  EXPECT_EQ(e.getMessage(), "never here");
+  g_alwaysFails() = true;
+  EXPECT_NO_THROW(KALDEN_ALWAYS_FAIL());
+  g_alwaysFails() = false;
+  EXPECT_THROW(KALDEN_ALWAYS_FAIL(), Error);
+}
+
+struct FailsWhenDestroyed {
+  ~FailsWhenDestroyed() {
+    NoThrowScope guard;
+    KALDEN_CHECK_MSG(false, "reported from a destructor");
+    reachedEnd = true;
+  }
+  static bool reachedEnd;
+};
+bool FailsWhenDestroyed::reachedEnd = false;
+
+TEST(ReportTest, FailureInsideADestructorIsPrintedNotThrown) {
+  unsigned long before = Error::suppressedCount();
+  testing::internal::CaptureStderr();
+  { FailsWhenDestroyed f; }
+  std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(FailsWhenDestroyed::reachedEnd);
+  EXPECT_EQ(Error::suppressedCount(), before + 1);
+  EXPECT_NE(printed.find("reported from a destructor"), std::string::npos);
+  EXPECT_FALSE(NoThrowScope::active());
+  EXPECT_THROW(KALDEN_CHECK(false), Error) << "outside the scope checks throw again";
+}
+
+TEST(ReportTest, WarningRaisesNothing) {
+  testing::internal::CaptureStderr();
+  EXPECT_NO_THROW(KALDEN_WARNING("careful: " << 2));
+  std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_NE(printed.find("careful: 2"), std::string::npos);
+}
+
+void traceOnce(int n) { KALDEN_TRACE("ReportTest:trace", "value " << n); }
+
+TEST(ReportTest, TraceFormatAndSwitching) {
+  CapturedTraces out;
+  traceOnce(1); // disabled: nothing written
+  std::size_t registered = DebugMessage::messageCount();
+  traceOnce(2);
+  EXPECT_EQ(DebugMessage::messageCount(), registered) << "a trace point registers once";
+  EXPECT_EQ(out.text(), "");
+
+  DebugMessage::enable("ReportTest:");
+  traceOnce(3);
+  EXPECT_EQ(out.text(), "[ReportTest:trace]value 3\n");
+
+  DebugMessage::disable("ReportTest:trace");
+  traceOnce(4);
+  EXPECT_EQ(out.text(), "[ReportTest:trace]value 3\n");
+}
+
+int composed = 0;
+int countComposition() { return ++composed; }
+
+TEST(ReportTest, DisabledTraceComposesNoText) {
+  DebugMessage::disable("ReportTest:costly");
+  for (int i = 0; i < 3; ++i)
+    KALDEN_TRACE("ReportTest:costly", countComposition());
+  EXPECT_EQ(composed, 0);
+}
+
+TEST(ReportTest, LaterMessagesFollowEarlierSwitches) {
+  CapturedTraces out;
+  DebugMessage::enableAll();
+  DebugMessage::disable("ReportTest:quiet");
+  KALDEN_TRACE("ReportTest:quiet", "hidden");
+  KALDEN_TRACE("ReportTest:loud", "shown");
+  DebugMessage::disableAll();
+  KALDEN_TRACE("ReportTest:loud2", "hidden");
+  EXPECT_EQ(out.text(), "[ReportTest:loud]shown\n");
+}
+
+// A stream buffer whose every write fails.
+class BrokenBuffer : public std::streambuf {
+protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST(ReportTest, StreamFailureWhileTracingIsReported) {
+  BrokenBuffer broken;
+  std::ostream bad(&broken);
+  std::ostream* previous = DebugMessage::streamPtr();
+  DebugMessage::streamPtr() = &bad;
+  DebugMessage::enable("ReportTest:broken");
+  Error e = failureOf([] { KALDEN_TRACE("ReportTest:broken", "lost"); });
+  DebugMessage::streamPtr() = previous;
+  DebugMessage::disable("ReportTest:broken");
+  EXPECT_EQ(e.getCondition(), "ALWAYS_FAIL");
+  EXPECT_FALSE(e.getMessage().empty());
+  EXPECT_EQ(e.getFile(), "test/Utils/ReportTest");
+}
+
+} // namespace
+} // namespace KALDEN

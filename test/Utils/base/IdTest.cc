@@ -1,0 +1,204 @@
+#include "Utils/Entity.hh"
+#include "Utils/base/Id.hh"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
+
+namespace KALDEN {
+namespace {
+
+struct Shape {
+  virtual ~Shape() = default;
+};
+struct Circle : Shape {};
+struct Square : Shape {};
+
+struct Face {
+  virtual ~Face() = default;
+};
+struct Widget : virtual Face {
+  int payload = 7;
+};
+
+// A keyed entity that registers its own handle, as variables and constraints do.
+class Thing : public Entity {
+public:
+  Thing() : m_id(this) {}
+  ~Thing() override { m_id.remove(); }
+  const Id<Thing>& getId() const { return m_id; }
+
+private:
+  Id<Thing> m_id;
+};
+
+std::string printed(const Id<Shape>& id) {
+  std::ostringstream os;
+  os << id;
+  return os.str();
+}
+
+template <class F>
+Error failureOf(F f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no failure reported";
+  return Error("", "", 0);
+}
+
+TEST(IdTest, LifeOfAHandle) {
+  Circle* c = new Circle;
+  Id<Shape> id(c);
+  Id<Shape> copy = id;
+  EXPECT_TRUE(id.isValid());
+  EXPECT_TRUE(copy == id);
+  EXPECT_FALSE(id.isNoId());
+
+  copy.remove();
+  EXPECT_TRUE(copy.isNoId());
+  EXPECT_FALSE(id.isValid()) << "other copies become stale";
+  EXPECT_TRUE(id.isId());
+
+  // The same address registers again under a new key; the stale copy stays stale.
+  Id<Shape> again(c);
+  EXPECT_TRUE(again.isValid());
+  EXPECT_FALSE(id.isValid());
+  EXPECT_FALSE(again == id) << "two registrations of one address differ";
+  EXPECT_FALSE(again < id || id < again) << "ordering looks at addresses only";
+  again.release();
+  EXPECT_TRUE(again.isNoId());
+}
+
+TEST(IdTest, EmptyHandle) {
+  Id<Shape> empty;
+  EXPECT_TRUE(empty.isNoId());
+  EXPECT_FALSE(empty.isId());
+  EXPECT_FALSE(empty.isValid());
+  EXPECT_TRUE(empty == Id<Shape>::noId());
+  EXPECT_EQ(&Id<Shape>::noId(), &Id<Shape>::noId());
+  EXPECT_EQ(printed(empty), "noId");
+  Id<Circle> converted(empty);
+  EXPECT_TRUE(converted.isNoId());
+}
+
+TEST(IdTest, PrintsItsKeyEvenWhenStale) {
+  Circle c;
+  Id<Shape> id(&c);
+  std::string text = printed(id);
+  EXPECT_EQ(text.rfind("id_", 0), 0u);
+  EXPECT_GT(std::stoul(text.substr(3)), 0u);
+  Id<Shape> copy = id;
+  id.remove();
+  EXPECT_EQ(printed(copy), text);
+}
+
+TEST(IdTest, Conversions) {
+  Circle* c = new Circle;
+  Id<Circle> circle(c);
+  Id<Shape> shape(circle);
+  EXPECT_TRUE(shape.isValid());
+  EXPECT_TRUE((Id<Circle>::convertable(shape)));
+  EXPECT_FALSE((Id<Square>::convertable(shape)));
+  Id<Circle> back(shape);
+  EXPECT_TRUE(back == circle);
+  Circle* raw = circle;
+  EXPECT_EQ(raw, c);
+
+  Error e = failureOf([&] { Id<Square> wrong(shape); });
+  EXPECT_EQ(e.getCondition(), "Id<T>::convertable(org)");
+  EXPECT_EQ(e.getMessage(), "Invalid cast from Id<" + std::string(typeid(Shape).name()) + "> to Id<" +
+                                typeid(Square).name() + ">.");
+  EXPECT_EQ(e.getLabel(), "IdMgrInvalidItemPtrError");
+  EXPECT_EQ(e.getFile(), "Utils/base/Id");
+  circle.release();
+}
+
+TEST(IdTest, ConversionToVirtualBaseAdjustsTheAddress) {
+  Widget w;
+  Id<Widget> id(&w);
+  Face* face = id;
+  EXPECT_EQ(face, static_cast<Face*>(&w));
+  Face* none = Id<Widget>::noId();
+  EXPECT_EQ(none, nullptr);
+  id.remove();
+}
+
+TEST(IdTest, EntityConversionsShareTheRegisteredAddress) {
+  Thing t;
+  Id<Entity> entity(t.getId());
+  EXPECT_TRUE(entity.isValid());
+  Id<Thing> back(entity);
+  EXPECT_TRUE(back == t.getId());
+  PSEntity* ps = entity;
+  EXPECT_EQ(ps->getKey(), t.getKey());
+}
+
+TEST(IdTest, Failures) {
+  Error nullPtr = failureOf([] { Id<Shape> id(static_cast<Shape*>(nullptr)); });
+  EXPECT_EQ(nullPtr.getCondition(), "ptr != 0");
+  EXPECT_EQ(nullPtr.getMessage(), "Cannot generate an Id<" + std::string(typeid(Shape).name()) + "> for 0 pointer.");
+  EXPECT_EQ(nullPtr.getLabel(), "IdMgrInvalidItemPtrError");
+
+  Circle c;
+  Id<Shape> first(&c);
+  Error twice = failureOf([&] { Id<Shape> second(&c); });
+  EXPECT_EQ(twice.getCondition(), "m_key != 0");
+  EXPECT_EQ(twice.getMessage(),
+            "Cannot generate an Id<" + std::string(typeid(Shape).name()) + "> for a pointer that has not been cleaned up.");
+  EXPECT_TRUE(first.isValid()) << "a refused registration leaves the first one alone";
+
+  Id<Shape> empty;
+  EXPECT_EQ(failureOf([&] { empty.remove(); }).getMessage(),
+            "Cannot remove an invalid Id<" + std::string(typeid(Shape).name()) + ">.");
+  EXPECT_EQ(failureOf([&] { empty.release(); }).getCondition(), "isValid()");
+
+  // Releasing a stale handle fails before anything is deleted.
+  Id<Shape> stale = first;
+  first.remove();
+  Error e = failureOf([&] { stale.release(); });
+  EXPECT_EQ(e.getMessage(), "Cannot release an invalid Id<" + std::string(typeid(Shape).name()) + ">.");
+  EXPECT_TRUE(stale.isId());
+}
+
+TEST(IdTest, FromADoubleAddress) {
+  Id<PSEntity> none(0.0);
+  EXPECT_TRUE(none.isNoId());
+
+  Error e = failureOf([] { Id<PSEntity> bad(123.5); });
+  EXPECT_EQ(e.getCondition(), "m_key != 0");
+  EXPECT_EQ(e.getMessage(),
+            "Cannot instantiate an Id<" + std::string(typeid(PSEntity).name()) + "> for this address. No instance present.");
+  EXPECT_EQ(failureOf([] { Id<PSEntity> bad(-8.0); }).getCondition(), "m_key != 0");
+  EXPECT_EQ(failureOf([] { Id<PSEntity> bad(1e30); }).getCondition(), "m_key != 0");
+
+  // A full-width address survives the trip through a double.
+  Circle c;
+  Id<Shape> id(&c);
+  Shape* shape = &c;
+  Id<Shape> fromDouble(static_cast<double>(reinterpret_cast<std::uintptr_t>(shape)));
+  EXPECT_TRUE(fromDouble == id);
+  id.remove();
+  EXPECT_EQ(failureOf([&] { Id<Shape> gone(static_cast<double>(reinterpret_cast<std::uintptr_t>(shape)));
+                      }).getCondition(), "m_key != 0");
+}
+
+TEST(IdTest, PlainSetsIterateInAddressOrder) {
+  Circle shapes[3];
+  std::set<Id<Shape>> ids;
+  for (int i = 2; i >= 0; --i)
+    ids.insert(Id<Shape>(&shapes[i]));
+  Shape* previous = nullptr;
+  for (Id<Shape> id : ids) {
+    Shape* p = id;
+    EXPECT_LT(previous, p);
+    previous = p;
+    id.remove();
+  }
+}
+
+} // namespace
+} // namespace KALDEN
