@@ -1,0 +1,304 @@
+#ifndef KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINEDVARIABLE_HH
+#define KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINEDVARIABLE_HH
+
+#include "ConstraintEngine/base/PSVarValue.hh"
+#include "Utils/Entity.hh"
+#include "Utils/LabelStr.hh"
+#include "Utils/base/EntityComparator.hh"
+#include "Utils/base/Id.hh"
+#include "Utils/base/PSEntity.hh"
+#include "Utils/base/PSList.hh"
+
+#include <list>
+#include <set>
+#include <string>
+#include <utility>
+
+namespace KALDEN {
+
+class AbstractDomain;
+class Constraint;
+class ConstraintEngine;
+class ConstrainedVariable;
+class DataType;
+class DomainListener;
+class PSConstraint;
+
+/**
+ * The public interface of a variable, for clients that should not see the
+ * engine's internals. Every call reaches the ConstrainedVariable operation of
+ * the same name.
+ */
+class PSVariable : public virtual PSEntity {
+public:
+  PSVariable() = default;
+  ~PSVariable() override = default;
+
+  /// The public type of the variable's values.
+  virtual PSVarType getType() const = 0;
+  /// Whether the base domain is an enumeration.
+  virtual bool isEnumerated() const = 0;
+  /// Whether the base domain is an interval.
+  virtual bool isInterval() const = 0;
+  /// Whether the current domain is empty and the variable unspecified.
+  virtual bool isNull() const = 0;
+  /// Whether the variable is specified or its current domain holds one value.
+  virtual bool isSingleton() const = 0;
+  /// The one value of a singleton variable.
+  virtual PSVarValue getSingletonValue() const = 0;
+  /// The members of a non-singleton enumerated variable.
+  virtual PSList<PSVarValue> getValues() const = 0;
+  /// The constraints on the variable, one entry per link.
+  virtual PSList<PSConstraint*> getConstraints() const = 0;
+  /// The lower bound of an interval variable's current domain.
+  virtual double getLowerBound() const = 0;
+  /// The upper bound of an interval variable's current domain.
+  virtual double getUpperBound() const = 0;
+  /// Fixes the variable to a value.
+  virtual void specifyValue(PSVarValue& value) = 0;
+  /// Undoes a specification; the current domain goes back to the base domain.
+  virtual void reset() = 0;
+  /// The number of violated constraints on the variable.
+  virtual double getViolation() const = 0;
+  /// The explanations of the violated constraints on the variable, one a line.
+  virtual std::string getViolationExpl() const = 0;
+  /// The entity the variable belongs to, null when none.
+  virtual PSEntity* getParent() const = 0;
+};
+
+/**
+ * An observer of one variable: told of every constraint linked to or unlinked
+ * from it and of its discard. It registers with the variable when built and
+ * unregisters when destroyed. When the variable is discarded, each listener
+ * hears notifyDiscard() once and is then dropped, whether or not it
+ * unregistered itself; a dropped listener no longer touches the variable, so
+ * it may outlive it.
+ */
+class ConstrainedVariableListener {
+public:
+  /// Registers with the given (live) variable.
+  explicit ConstrainedVariableListener(const Id<ConstrainedVariable>& variable);
+  /// Unregisters from the variable if it still observes a live one.
+  virtual ~ConstrainedVariableListener();
+  ConstrainedVariableListener(const ConstrainedVariableListener&) = delete;
+  ConstrainedVariableListener& operator=(const ConstrainedVariableListener&) = delete;
+
+  /// The listener's own handle.
+  const Id<ConstrainedVariableListener>& getId() const { return m_id; }
+
+  /// The variable is being discarded; an observer normally deletes itself here.
+  virtual void notifyDiscard();
+  /// A constraint was linked to the variable at the given scope position.
+  virtual void notifyConstraintAdded(const Id<Constraint>& constraint, int argIndex);
+  /// A constraint was unlinked from the variable at the given scope position.
+  virtual void notifyConstraintRemoved(const Id<Constraint>& constraint, int argIndex);
+
+protected:
+  Id<ConstrainedVariableListener> m_id;
+  Id<ConstrainedVariable> m_variable; ///< the observed variable; empty once the variable dropped this listener
+
+private:
+  friend class ConstrainedVariable;
+};
+
+/**
+ * The abstract base of every variable. A variable belongs to one engine, with
+ * which it registers when built and from which it removes itself when
+ * discarded; it keeps one link per scope position of each constraint over it,
+ * counts its deactivations, and reaches its domains through the pure
+ * accessors that Variable<DomainType> implements.
+ *
+ * The engine handle passed to the constructor is copied; the engine must
+ * outlive the variable or discard it (its purge does). Listeners of the engine
+ * hear of a new variable before it has domains: they may read its name and
+ * key only.
+ */
+class ConstrainedVariable : public Entity, public virtual PSVariable {
+public:
+  /// The index of a variable that is not an argument of a parent.
+  static constexpr int NO_INDEX = -1;
+
+  /// One link: a constraint and the scope position at which this variable stands in it.
+  typedef std::pair<Id<Constraint>, int> ConstraintEntry;
+  /// The links, in the order they were added.
+  typedef std::list<ConstraintEntry> ConstraintList;
+
+  /// Discards the variable unless that happened already, then removes its handle.
+  ~ConstrainedVariable() override;
+
+  // Identity and printing.
+
+  /// The variable's own handle.
+  const Id<ConstrainedVariable>& getId() const { return m_id; }
+  /// The variable's name.
+  const LabelStr& getName() const override { return m_name; }
+  /// The variable's index among its parent's arguments, NO_INDEX when none.
+  int getIndex() const { return m_index; }
+  /// The parent entity's handle, empty when none.
+  const Id<Entity>& parent() const { return m_parent; }
+  /// The parent as a public entity, null when none.
+  PSEntity* getParent() const override;
+  /// The engine the variable belongs to.
+  const Id<ConstraintEngine>& getConstraintEngine() const { return m_constraintEngine; }
+  /// Whether clients may specify the variable.
+  bool canBeSpecified() const { return m_canBeSpecified; }
+  /// Whether no deactivation is outstanding.
+  bool isActive() const { return m_deactivationRefCount == 0; }
+  /// The number of outstanding deactivations.
+  unsigned int refCount() const { return m_deactivationRefCount; }
+  /// The constraint now executing over the variable, empty outside an execution.
+  Id<Constraint> getCurrentPropagatingConstraint() const { return m_currentPropagatingConstraint; }
+  /// Marks (or, with the empty handle, clears) the constraint executing over the variable.
+  void setCurrentPropagatingConstraint(const Id<Constraint>& constraint) { m_currentPropagatingConstraint = constraint; }
+  /// "ConstrainedVariable".
+  const std::string& getEntityType() const override;
+  /// The label "ConstrainedVariable".
+  static const LabelStr& entityTypeName();
+  /// entityTypeName().
+  const LabelStr& entityType() const override;
+  /// The value text: "NULL", the singleton value, "[lb,ub]" or "{v1, v2}".
+  std::string toString() const override;
+  /// The entity text, " (S) " when specified, " DERIVED=" and the current domain.
+  std::string toLongString() const override;
+  /// Whether the current domain carries the variable's listener and lies within the base domain, and every link is sound.
+  bool isValid() const;
+  /// Unlinks and discards the constraints (unless purging), leaves the engine, dismisses the listeners.
+  void handleDiscard() override;
+
+  // Domains, implemented by Variable<DomainType>.
+
+  /// The current domain, without propagating first.
+  virtual const AbstractDomain& lastDomain() const = 0;
+  /// The current domain after any pending propagation.
+  virtual const AbstractDomain& derivedDomain() = 0;
+  /// The base domain.
+  virtual const AbstractDomain& baseDomain() const = 0;
+  /// The base domain, writable.
+  virtual AbstractDomain& internal_baseDomain() = 0;
+  /// The current domain, writable.
+  virtual AbstractDomain& getCurrentDomain() = 0;
+  /// Narrows the base domain, and the current domain with it, to their intersection with a domain.
+  virtual void handleRestrictBaseDomain(const AbstractDomain& dom) = 0;
+
+  // Specification.
+
+  /// Fixes the variable to a tagged value.
+  void specifyValue(PSVarValue& value) override;
+  /// Undoes a specification.
+  void reset() override;
+
+  // Queries.
+
+  /// The text of a value as the variable's data type writes it.
+  virtual std::string toString(double value) const;
+  /// The number of violated constraints on the variable (a constraint linked twice counts twice).
+  double getViolation() const override;
+  /// The explanations of the violated constraints, one a line.
+  std::string getViolationExpl() const override;
+  /// Whether the base domain is an enumeration.
+  bool isEnumerated() const override;
+  /// Whether the base domain is an interval.
+  bool isInterval() const override;
+  /// Whether the current domain is empty and the variable unspecified.
+  bool isNull() const override;
+  /// Whether the variable is specified or its current domain holds one value.
+  bool isSingleton() const override;
+  /// The specified value, or the current domain's one value, tagged with getType().
+  PSVarValue getSingletonValue() const override;
+  /// The public type of the values, decided by the base domain.
+  PSVarType getType() const override;
+  /// The current domain's members, tagged with getType().
+  PSList<PSVarValue> getValues() const override;
+  /// The current domain's lower bound.
+  double getLowerBound() const override;
+  /// The current domain's upper bound.
+  double getUpperBound() const override;
+  /// A subclass's own consistency test, used by isValid(); true here.
+  virtual bool validate() const;
+  /// Whether the base domain is closed.
+  bool isClosed() const;
+  /// Whether a client specified the variable or its base domain is a closed singleton.
+  bool isSpecified() const;
+  /// The value the variable is specified to.
+  double getSpecifiedValue() const;
+  /// Whether a client specified the variable.
+  bool specifiedFlag() const { return m_specifiedFlag; }
+  /// The base domain's data type.
+  const Id<DataType>& getDataType() const;
+  /// Whether the engine holds an emptied variable.
+  bool provenInconsistent() const;
+  /// Whether the engine is consistent and no propagator has work.
+  bool constraintConsistent() const;
+  /// Whether a propagation run would have something to do.
+  bool pending() const;
+  /// Propagates the engine.
+  void update();
+  /// The engine cycle in which the variable was last relaxed; 0 until then.
+  int lastRelaxed() const { return m_lastRelaxed; }
+
+  // Links to constraints.
+
+  /// Adds a link; called by a constraint's constructor once per scope position.
+  void addConstraint(const Id<Constraint>& constraint, int argIndex);
+  /// Removes a link; called by a constraint's discard once per scope position. Ignored while the variable is discarded.
+  void removeConstraint(const Id<Constraint>& constraint, int argIndex);
+  /// Whether some link names the constraint.
+  bool isConstrainedBy(const Id<Constraint>& constraint);
+  /// The number of links.
+  unsigned int constraintCount() const { return static_cast<unsigned int>(m_constraints.size()); }
+  /// The constraint of the first link, the empty handle when none.
+  const Id<Constraint>& getFirstConstraint() const;
+  /// Whether some linked constraint is active.
+  bool hasActiveConstraint() const;
+  /// Adds the linked constraints to a set ordered by key.
+  void constraints(std::set<Id<Constraint>, EntityComparator<Id<Constraint> > >& results) const;
+  /// Adds the linked constraints to a set ordered by address.
+  void constraints(std::set<Id<Constraint> >& results) const;
+  /// The linked constraints, one entry per link, in link order.
+  PSList<PSConstraint*> getConstraints() const override;
+
+  // Variable listeners.
+
+  /// Registers a listener; called by its constructor.
+  void notifyAdded(const Id<ConstrainedVariableListener>& listener);
+  /// Unregisters a listener; called by its destructor.
+  void notifyRemoved(const Id<ConstrainedVariableListener>& listener);
+
+protected:
+  /// Builds the variable and registers it with its engine, which then allocates its domain listener.
+  ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
+                      const LabelStr& name, const Id<Entity>& parent, int index);
+
+  /// Hook: a link was added.
+  virtual void handleConstraintAdded(const Id<Constraint>& constraint);
+  /// Hook: a link was removed.
+  virtual void handleConstraintRemoved(const Id<Constraint>& constraint);
+
+  Id<ConstrainedVariable> m_id;
+  Id<DomainListener> m_domainListener;
+  Id<Constraint> m_currentPropagatingConstraint;
+  int m_lastRelaxed;
+  Id<ConstraintEngine> m_constraintEngine;
+  LabelStr m_name;
+  bool m_internal;
+  bool m_canBeSpecified;
+  bool m_specifiedFlag;
+  double m_specifiedValue;
+  int m_index;
+  Id<Entity> m_parent;
+  unsigned int m_deactivationRefCount;
+  bool m_deleted;
+  std::set<Id<ConstrainedVariableListener> > m_listeners;
+  ConstraintList m_constraints;
+
+private:
+  // The engine walks the links itself when it routes a change.
+  friend class ConstraintEngine;
+
+  // Takes back what the constructor registered when a later step of it fails.
+  void undoRegistration();
+};
+
+} // namespace KALDEN
+
+#endif
