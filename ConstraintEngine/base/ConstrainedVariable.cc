@@ -1,0 +1,161 @@
+#define KALDEN_SOURCE "ConstraintEngine/base/ConstrainedVariable"
+
+// The variable's construction, identity, printing, validity, discard and destruction.
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "Utils/base/Report.hh"
+
+#include <sstream>
+#include <vector>
+
+namespace KALDEN {
+
+ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal,
+                                         bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent,
+                                         int index)
+    : Entity(), m_id(this), m_lastRelaxed(0), m_constraintEngine(constraintEngine), m_name(name),
+      m_internal(internal), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_specifiedValue(0.0),
+      m_index(index), m_parent(parent), m_deactivationRefCount(0), m_deleted(false) {
+  try {
+    KALDEN_CHECK(m_constraintEngine.isValid());
+    KALDEN_CHECK(m_index >= NO_INDEX);
+    KALDEN_CHECK(m_index == NO_INDEX || parent.isValid());
+    m_constraintEngine->add(m_id);
+    m_domainListener = m_constraintEngine->allocateVariableListener(m_id, m_constraints);
+  } catch (...) {
+    // The destructor will not run: take back what was registered.
+    undoRegistration();
+    throw;
+  }
+}
+
+void ConstrainedVariable::undoRegistration() {
+  NoThrowScope guard;
+  m_deleted = true;
+  if (m_constraintEngine.isValid() && m_constraintEngine->getVariables().count(m_id) != 0)
+    m_constraintEngine->remove(m_id);
+  if (m_domainListener.isValid())
+    delete static_cast<DomainListener*>(m_domainListener);
+  m_id.remove();
+}
+
+ConstrainedVariable::~ConstrainedVariable() {
+  NoThrowScope guard;
+  KALDEN_TRACE("ConstrainedVariable:~ConstrainedVariable",
+               "NAME=" << m_name.toString() << " KEY=" << getKey() << " ID=" << m_id);
+  discard(false);
+  if (m_id.isValid())
+    m_id.remove();
+}
+
+PSEntity* ConstrainedVariable::getParent() const {
+  if (!m_parent.isValid())
+    return nullptr;
+  return m_parent;
+}
+
+const std::string& ConstrainedVariable::getEntityType() const {
+  static const std::string* const CV_STR = new std::string("ConstrainedVariable");
+  return *CV_STR;
+}
+
+const LabelStr& ConstrainedVariable::entityTypeName() {
+  static const LabelStr sl_type("ConstrainedVariable");
+  return sl_type;
+}
+
+const LabelStr& ConstrainedVariable::entityType() const { return entityTypeName(); }
+
+std::string ConstrainedVariable::toString() const {
+  if (isNull())
+    return "NULL";
+  if (isSingleton())
+    return getSingletonValue().toString();
+  std::ostringstream os;
+  if (isInterval()) {
+    os << "[" << getLowerBound() << "," << getUpperBound() << "]";
+  } else if (isEnumerated()) {
+    const PSList<PSVarValue> values = getValues();
+    os << "{";
+    for (int i = 0; i < values.size(); ++i)
+      os << (i == 0 ? "" : ", ") << values.get(i).toString();
+    os << "}";
+  } else {
+    os << "ERROR!";
+  }
+  return os.str();
+}
+
+std::string ConstrainedVariable::toLongString() const {
+  std::ostringstream os;
+  os << Entity::toString();
+  if (m_specifiedFlag)
+    os << " (S) ";
+  os << " DERIVED=" << lastDomain().toString();
+  return os.str();
+}
+
+bool ConstrainedVariable::isValid() const {
+  const AbstractDomain& current = lastDomain();
+  if (current.getListener() != m_domainListener)
+    return false;
+  if (!current.isEmpty() && !current.isSubsetOf(baseDomain()))
+    return false;
+  // Each link must name a live constraint holding this variable at that position: one test
+  // per link, since this runs inside almost every query.
+  for (const ConstraintEntry& entry : m_constraints) {
+    const Id<Constraint>& constraint = entry.first;
+    if (!constraint.isValid() || entry.second < 0)
+      return false;
+    const std::vector<Id<ConstrainedVariable> >& scope = constraint->getScope();
+    if (static_cast<std::size_t>(entry.second) >= scope.size() || scope[entry.second] != m_id)
+      return false;
+  }
+  return validate();
+}
+
+void ConstrainedVariable::handleDiscard() {
+  KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding " << Entity::toString());
+  KALDEN_CHECK(m_constraintEngine.isValid());
+  // From now on removeConstraint() leaves the links alone, so the walk below is not disturbed.
+  m_deleted = true;
+  if (!Entity::isPurging()) {
+    for (const ConstraintEntry& entry : m_constraints) {
+      const Id<Constraint> constraint = entry.first;
+      // A constraint deleted by someone told of an earlier discard is gone already.
+      if (!constraint.isValid())
+        continue;
+      KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding constraint " << constraint->getKey());
+      constraint->discard(true);
+      KALDEN_CHECK_MSG(constraint.isValid(), constraint << " should remain valid");
+    }
+  }
+  if (m_constraintEngine.isValid())
+    m_constraintEngine->remove(m_id);
+  // Each listener hears the notice once and is then dropped, whether it unregistered or not;
+  // a listener may delete itself or others while it is told, so walk a snapshot.
+  while (!m_listeners.empty()) {
+    const std::vector<Id<ConstrainedVariableListener> > listeners(m_listeners.begin(), m_listeners.end());
+    for (const Id<ConstrainedVariableListener>& listener : listeners) {
+      if (!listener.isValid() || m_listeners.count(listener) == 0)
+        continue;
+      listener->notifyDiscard();
+      if (listener.isValid() && m_listeners.count(listener) != 0) {
+        m_listeners.erase(listener);
+        listener->m_variable = Id<ConstrainedVariable>::noId();
+      }
+    }
+    // Handles of listeners destroyed without unregistering would otherwise stay for good.
+    for (auto it = m_listeners.begin(); it != m_listeners.end();)
+      it = it->isValid() ? std::next(it) : m_listeners.erase(it);
+  }
+  if (m_domainListener.isValid())
+    delete static_cast<DomainListener*>(m_domainListener);
+  Entity::handleDiscard();
+}
+
+} // namespace KALDEN

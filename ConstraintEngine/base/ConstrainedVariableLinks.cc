@@ -1,0 +1,129 @@
+#define KALDEN_SOURCE "ConstraintEngine/base/ConstrainedVariable"
+
+// The links between a variable and the constraints over it, and the variable's listeners.
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+
+#include "ConstraintEngine/base/Constraint.hh"
+#include "Utils/base/Report.hh"
+
+#include <vector>
+
+namespace KALDEN {
+
+void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int argIndex) {
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(constraint.isValid());
+  KALDEN_TRACE("ConstrainedVariable:addConstraint", "Adding " << constraint->toString() << " to " << toString());
+  m_constraints.push_back(std::make_pair(constraint, argIndex));
+  handleConstraintAdded(constraint);
+  const std::vector<Id<ConstrainedVariableListener> > listeners(m_listeners.begin(), m_listeners.end());
+  for (const Id<ConstrainedVariableListener>& listener : listeners)
+    if (listener.isValid() && m_listeners.count(listener) != 0)
+      listener->notifyConstraintAdded(constraint, argIndex);
+  KALDEN_CHECK(isConstrainedBy(constraint));
+}
+
+void ConstrainedVariable::removeConstraint(const Id<Constraint>& constraint, int argIndex) {
+  if (m_deleted)
+    return;
+  KALDEN_TRACE("ConstrainedVariable:removeConstraint", "Unlinking " << constraint->toString());
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(constraint.isValid());
+  KALDEN_CHECK(isConstrainedBy(constraint));
+  const ConstraintEntry entry(constraint, argIndex);
+  m_constraints.remove(entry);
+  handleConstraintRemoved(constraint);
+  const std::vector<Id<ConstrainedVariableListener> > listeners(m_listeners.begin(), m_listeners.end());
+  for (const Id<ConstrainedVariableListener>& listener : listeners)
+    if (listener.isValid() && m_listeners.count(listener) != 0)
+      listener->notifyConstraintRemoved(constraint, argIndex);
+}
+
+bool ConstrainedVariable::isConstrainedBy(const Id<Constraint>& constraint) {
+  for (const ConstraintEntry& entry : m_constraints)
+    if (entry.first == constraint)
+      return true;
+  return false;
+}
+
+const Id<Constraint>& ConstrainedVariable::getFirstConstraint() const {
+  KALDEN_CHECK(!Entity::isPurging());
+  if (m_constraints.empty())
+    return Id<Constraint>::noId();
+  return m_constraints.front().first;
+}
+
+bool ConstrainedVariable::hasActiveConstraint() const {
+  for (const ConstraintEntry& entry : m_constraints) {
+    if (entry.first->isActive()) {
+      KALDEN_TRACE("ConstrainedVariable:hasActiveConstraint", entry.first->toString());
+      return true;
+    }
+  }
+  return false;
+}
+
+void ConstrainedVariable::constraints(std::set<Id<Constraint>, EntityComparator<Id<Constraint> > >& results) const {
+  KALDEN_CHECK(!Entity::isPurging());
+  for (const ConstraintEntry& entry : m_constraints)
+    results.insert(entry.first);
+}
+
+void ConstrainedVariable::constraints(std::set<Id<Constraint> >& results) const {
+  KALDEN_CHECK(!Entity::isPurging());
+  for (const ConstraintEntry& entry : m_constraints)
+    results.insert(entry.first);
+}
+
+PSList<PSConstraint*> ConstrainedVariable::getConstraints() const {
+  KALDEN_CHECK(isValid());
+  KALDEN_CHECK(!Entity::isPurging());
+  PSList<PSConstraint*> result;
+  for (const ConstraintEntry& entry : m_constraints)
+    result.push_back(entry.first);
+  return result;
+}
+
+void ConstrainedVariable::handleConstraintAdded(const Id<Constraint>&) {}
+
+void ConstrainedVariable::handleConstraintRemoved(const Id<Constraint>&) {}
+
+void ConstrainedVariable::notifyAdded(const Id<ConstrainedVariableListener>& listener) {
+  KALDEN_CHECK(m_listeners.find(listener) == m_listeners.end());
+  m_listeners.insert(listener);
+}
+
+void ConstrainedVariable::notifyRemoved(const Id<ConstrainedVariableListener>& listener) {
+  KALDEN_CHECK(m_listeners.find(listener) != m_listeners.end());
+  m_listeners.erase(listener);
+}
+
+ConstrainedVariableListener::ConstrainedVariableListener(const Id<ConstrainedVariable>& variable)
+    : m_id(this), m_variable(variable) {
+  try {
+    KALDEN_CHECK(m_variable.isValid());
+    m_variable->notifyAdded(m_id);
+  } catch (...) {
+    // Registered nowhere: leave no registered handle behind either.
+    m_id.remove();
+    throw;
+  }
+}
+
+ConstrainedVariableListener::~ConstrainedVariableListener() {
+  NoThrowScope guard;
+  // A variable that is gone, or that dropped this listener when it was discarded, is left alone.
+  if (m_variable.isValid())
+    m_variable->notifyRemoved(m_id);
+  if (m_id.isValid())
+    m_id.remove();
+}
+
+void ConstrainedVariableListener::notifyDiscard() {}
+
+void ConstrainedVariableListener::notifyConstraintAdded(const Id<Constraint>&, int) {}
+
+void ConstrainedVariableListener::notifyConstraintRemoved(const Id<Constraint>&, int) {}
+
+} // namespace KALDEN

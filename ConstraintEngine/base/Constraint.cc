@@ -1,0 +1,141 @@
+#define KALDEN_SOURCE "ConstraintEngine/base/Constraint"
+
+// The constraint's construction, scope, printing, discard and destruction.
+
+#include "ConstraintEngine/base/Constraint.hh"
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "Utils/base/Report.hh"
+
+#include <sstream>
+
+namespace KALDEN {
+
+Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
+                       const Id<ConstraintEngine>& constraintEngine,
+                       const std::vector<Id<ConstrainedVariable> >& scope)
+    : Entity(), m_name(name), m_constraintEngine(constraintEngine), m_variables(scope), m_id(this),
+      m_createdBy("UNKNOWN"), m_deactivationRefCount(0), m_isRedundant(false) {
+  unsigned int linked = 0;
+  try {
+    KALDEN_CHECK(m_constraintEngine.isValid());
+    KALDEN_CHECK(!m_variables.empty());
+    // The whole scope is checked before the engine hears of the constraint.
+    for (unsigned int i = 0; i < m_variables.size(); ++i)
+      KALDEN_CHECK_MSG(m_variables[i].isValid(),
+                       "The argIndex " << i << " is not a valid variable for constraint " << m_name.toString());
+
+    m_constraintEngine->add(m_id, propagatorName);
+    KALDEN_TRACE("Constraint:Constraint", "Creating constraint " << getKey() << ":" << m_name.toString()
+                                                                 << " registered with propagator "
+                                                                 << propagatorName.toString() << " with arity "
+                                                                 << m_variables.size());
+    KALDEN_CHECK(isValid());
+
+    for (unsigned int i = 0; i < m_variables.size(); ++i) {
+      const Id<ConstrainedVariable>& var = m_variables[i];
+      if (!var->isActive())
+        ++m_deactivationRefCount;
+      linked = i + 1;
+      var->addConstraint(m_id, static_cast<int>(i));
+    }
+
+    notifyBaseDomainRestricted(m_variables[0]);
+
+    if (!isActive()) {
+      m_constraintEngine->notifyDeactivated(m_id);
+      Constraint::handleDeactivate();
+    }
+  } catch (...) {
+    // The destructor will not run: take back every registration made so far.
+    undoRegistration(linked);
+    throw;
+  }
+}
+
+void Constraint::undoRegistration(unsigned int linkedPositions) {
+  NoThrowScope guard;
+  for (unsigned int i = 0; i < linkedPositions; ++i)
+    if (m_variables[i].isValid() && m_variables[i]->isConstrainedBy(m_id))
+      m_variables[i]->removeConstraint(m_id, static_cast<int>(i));
+  if (m_constraintEngine.isValid() && m_constraintEngine->getConstraints().count(m_id) != 0)
+    m_constraintEngine->remove(m_id);
+  m_id.remove();
+}
+
+Constraint::~Constraint() {
+  NoThrowScope guard;
+  KALDEN_TRACE("Constraint:~Constraint", Entity::toString() << " Id=" << m_id);
+  discard(false);
+  if (m_id.isValid())
+    m_id.remove();
+}
+
+PSList<PSVariable*> Constraint::getVariables() const {
+  PSList<PSVariable*> result;
+  for (const Id<ConstrainedVariable>& var : m_variables)
+    result.push_back(var.isValid() ? static_cast<PSVariable*>(var) : nullptr);
+  return result;
+}
+
+bool Constraint::isVariableOf(const Id<ConstrainedVariable>& variable) {
+  for (const Id<ConstrainedVariable>& var : m_variables)
+    if (var == variable)
+      return true;
+  return false;
+}
+
+AbstractDomain& Constraint::getCurrentDomain(const Id<ConstrainedVariable>& var) {
+  KALDEN_CHECK(var.isValid());
+  return var->getCurrentDomain();
+}
+
+void Constraint::setPropagator(const Id<Propagator>& propagator) {
+  KALDEN_CHECK(m_propagator.isNoId());
+  KALDEN_CHECK(propagator->getConstraintEngine() == m_constraintEngine);
+  m_propagator = propagator;
+}
+
+bool Constraint::isValid() const {
+  return !m_variables.empty() && m_propagator.isValid() && m_constraintEngine.isValid();
+}
+
+const std::string& Constraint::getEntityType() const {
+  static const std::string* const sl_type = new std::string("CONSTRAINT");
+  return *sl_type;
+}
+
+const LabelStr& Constraint::entityTypeName() {
+  static const LabelStr sl_type("Constraint");
+  return sl_type;
+}
+
+const LabelStr& Constraint::entityType() const { return entityTypeName(); }
+
+std::string Constraint::toString() const {
+  std::ostringstream os;
+  os << Entity::toString() << std::endl;
+  for (unsigned int i = 0; i < m_variables.size(); ++i) {
+    const Id<ConstrainedVariable>& var = m_variables[i];
+    KALDEN_CHECK_MSG(var.isValid(), "Invalid argument in constraint");
+    if (var.isValid())
+      os << " ARG[" << i << "]:" << var->toLongString() << std::endl;
+  }
+  return os.str();
+}
+
+void Constraint::handleDiscard() {
+  KALDEN_TRACE("Constraint:handleDiscard", m_name.toString() << "(" << getKey() << ") " << m_id);
+  if (!Entity::isPurging()) {
+    KALDEN_CHECK(isValid());
+    for (unsigned int i = 0; i < m_variables.size(); ++i)
+      if (m_variables[i].isValid())
+        m_variables[i]->removeConstraint(m_id, static_cast<int>(i));
+  }
+  if (m_constraintEngine.isValid())
+    m_constraintEngine->remove(m_id);
+  Entity::handleDiscard();
+}
+
+} // namespace KALDEN

@@ -1,0 +1,209 @@
+#ifndef KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINT_HH
+#define KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINT_HH
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "Utils/Entity.hh"
+#include "Utils/LabelStr.hh"
+#include "Utils/base/Id.hh"
+#include "Utils/base/PSEntity.hh"
+#include "Utils/base/PSList.hh"
+
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+
+class ConstraintEngine;
+class Propagator;
+
+/**
+ * The public interface of a constraint, for clients that should not see the
+ * engine's internals. Every call reaches the Constraint operation of the same
+ * name; deleting through it destroys the whole constraint.
+ */
+class PSConstraint : public virtual PSEntity {
+public:
+  PSConstraint() = default;
+  ~PSConstraint() override = default;
+
+  /// Whether no deactivation is outstanding.
+  virtual bool isActive() const = 0;
+  /// One more deactivation.
+  virtual void deactivate() = 0;
+  /// One deactivation less.
+  virtual void undoDeactivation() = 0;
+  /// 1.0 while the engine holds the constraint violated, else 0.0.
+  virtual double getViolation() const = 0;
+  /// The constraint's name and its scope, as a violation explanation.
+  virtual std::string getViolationExpl() const = 0;
+  /// The scope variables, one entry per position.
+  virtual PSList<PSVariable*> getVariables() const = 0;
+};
+
+/**
+ * The abstract base of every constraint: a keyed entity with a name, an
+ * ordered scope of variables (a variable may stand at several positions), the
+ * engine it belongs to and the propagator that engine assigned. The
+ * constructor registers the constraint with its engine and links it to every
+ * scope variable; its discard undoes both. Concrete constraints implement
+ * handleExecute().
+ *
+ * The constraint keeps copies of the engine and variable handles; the engine
+ * and the variables outlive it or discard it (a discarded variable discards
+ * its constraints, the engine's purge discards everything).
+ */
+class Constraint : public Entity, public virtual PSConstraint {
+public:
+  /// Discards the constraint unless that happened already, then removes its handle.
+  ~Constraint() override;
+
+  // Identity, scope and printing.
+
+  /// The constraint's own handle.
+  const Id<Constraint>& getId() const { return m_id; }
+  /// The constraint's name (the registered type name for a constraint created by name).
+  const LabelStr& getName() const override { return m_name; }
+  /// The propagator the engine assigned, empty until then.
+  const Id<Propagator>& getPropagator() const { return m_propagator; }
+  /// The scope, in argument order.
+  const std::vector<Id<ConstrainedVariable> >& getScope() const { return m_variables; }
+  /// The label of the constraint's creator ("UNKNOWN").
+  const LabelStr& getCreatedBy() const { return m_createdBy; }
+  /// The scope variables as public interfaces, one entry per position.
+  PSList<PSVariable*> getVariables() const override;
+  /// Whether some scope position holds the variable.
+  bool isVariableOf(const Id<ConstrainedVariable>& variable);
+  /// A scope variable's writable current domain.
+  static AbstractDomain& getCurrentDomain(const Id<ConstrainedVariable>& var);
+  /// Called once by the engine while registering the constraint.
+  void setPropagator(const Id<Propagator>& propagator);
+  /// Whether the scope is non-empty and the propagator and engine handles are valid.
+  bool isValid() const;
+  /// "CONSTRAINT".
+  const std::string& getEntityType() const override;
+  /// The label "Constraint".
+  static const LabelStr& entityTypeName();
+  /// entityTypeName().
+  const LabelStr& entityType() const override;
+  /// The entity text, then one line per scope position with the variable's long text.
+  std::string toString() const override;
+  /// Unlinks the constraint from its scope (unless purging) and removes it from the engine.
+  void handleDiscard() override;
+
+  // Activity and redundancy.
+
+  /// Whether no deactivation is outstanding.
+  bool isActive() const override { return m_deactivationRefCount == 0; }
+  /// The number of outstanding deactivations.
+  unsigned int deactivationCount() const { return m_deactivationRefCount; }
+  /// One more deactivation; the first tells the engine.
+  void deactivate() override;
+  /// One deactivation less, unless the constraint is redundant; the last tells the engine.
+  void undoDeactivation() override;
+  /// Whether the redundancy test has held (final).
+  bool isRedundant() const { return m_isRedundant; }
+  /// A scope variable's base domain shrank: runs the redundancy test unless the constraint is redundant already.
+  virtual void notifyBaseDomainRestricted(const Id<ConstrainedVariable>& variable);
+  /// Whether the constraint can no longer narrow anything: every scope base domain is a singleton.
+  virtual bool testIsRedundant(const Id<ConstrainedVariable>& variable) const;
+
+  // Execution hooks.
+
+  /// The constraint's propagation over its whole scope.
+  virtual void handleExecute() = 0;
+  /// Whether the constraint need not react to this change of the variable at this position; false here.
+  virtual bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                         const DomainListener::ChangeType& changeType);
+  /// The variables the constraint may change when the given one changes; the whole scope here.
+  virtual const std::vector<Id<ConstrainedVariable> >& getModifiedVariables(
+      const Id<ConstrainedVariable>& variable) const;
+
+  // Violation.
+
+  /// 1.0 while the engine holds the constraint violated, else 0.0.
+  double getViolation() const override;
+  /// The name, then the scope variables in parentheses.
+  std::string getViolationExpl() const override;
+
+protected:
+  /// Builds, registers and links the constraint. The whole scope is checked before anything is registered.
+  Constraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
+             const std::vector<Id<ConstrainedVariable> >& scope);
+
+  /// Hook: the constraint has just become active again.
+  virtual void handleActivate();
+  /// Hook: the constraint has just become inactive.
+  virtual void handleDeactivate();
+
+  LabelStr m_name;
+  Id<ConstraintEngine> m_constraintEngine;
+  std::vector<Id<ConstrainedVariable> > m_variables;
+  Id<Constraint> m_id;
+  Id<Propagator> m_propagator;
+  LabelStr m_createdBy;
+  unsigned int m_deactivationRefCount;
+  bool m_isRedundant;
+
+private:
+  // Takes back what the constructor registered when a later step of it fails.
+  void undoRegistration(unsigned int linkedPositions);
+};
+
+/// The scope (arg1).
+std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1);
+/// The scope (arg1, arg2).
+std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
+                                                const Id<ConstrainedVariable>& arg2);
+/// The scope of three variables in argument order.
+std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
+                                                const Id<ConstrainedVariable>& arg2,
+                                                const Id<ConstrainedVariable>& arg3);
+/// The scope of four variables in argument order.
+std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
+                                                const Id<ConstrainedVariable>& arg2,
+                                                const Id<ConstrainedVariable>& arg3,
+                                                const Id<ConstrainedVariable>& arg4);
+/// The scope of five variables in argument order.
+std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
+                                                const Id<ConstrainedVariable>& arg2,
+                                                const Id<ConstrainedVariable>& arg3,
+                                                const Id<ConstrainedVariable>& arg4,
+                                                const Id<ConstrainedVariable>& arg5);
+/// The scope of six variables in argument order.
+std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
+                                                const Id<ConstrainedVariable>& arg2,
+                                                const Id<ConstrainedVariable>& arg3,
+                                                const Id<ConstrainedVariable>& arg4,
+                                                const Id<ConstrainedVariable>& arg5,
+                                                const Id<ConstrainedVariable>& arg6);
+/// The scope of seven variables in argument order.
+std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
+                                                const Id<ConstrainedVariable>& arg2,
+                                                const Id<ConstrainedVariable>& arg3,
+                                                const Id<ConstrainedVariable>& arg4,
+                                                const Id<ConstrainedVariable>& arg5,
+                                                const Id<ConstrainedVariable>& arg6,
+                                                const Id<ConstrainedVariable>& arg7);
+/// The scope of eight variables in argument order.
+std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
+                                                const Id<ConstrainedVariable>& arg2,
+                                                const Id<ConstrainedVariable>& arg3,
+                                                const Id<ConstrainedVariable>& arg4,
+                                                const Id<ConstrainedVariable>& arg5,
+                                                const Id<ConstrainedVariable>& arg6,
+                                                const Id<ConstrainedVariable>& arg7,
+                                                const Id<ConstrainedVariable>& arg8);
+/// The scope of thirteen variables in argument order.
+std::vector<Id<ConstrainedVariable> > makeScope(
+    const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2,
+    const Id<ConstrainedVariable>& arg3, const Id<ConstrainedVariable>& arg4,
+    const Id<ConstrainedVariable>& arg5, const Id<ConstrainedVariable>& arg6,
+    const Id<ConstrainedVariable>& arg7, const Id<ConstrainedVariable>& arg8,
+    const Id<ConstrainedVariable>& arg9, const Id<ConstrainedVariable>& arg10,
+    const Id<ConstrainedVariable>& arg11, const Id<ConstrainedVariable>& arg12,
+    const Id<ConstrainedVariable>& arg13);
+
+} // namespace KALDEN
+
+#endif

@@ -1,0 +1,93 @@
+#define KALDEN_SOURCE "ConstraintEngine/base/Constraint"
+
+// A constraint's deactivation count, redundancy test, execution hooks and violation figures.
+
+#include "ConstraintEngine/base/Constraint.hh"
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "Utils/base/Report.hh"
+
+#include <sstream>
+
+namespace KALDEN {
+
+void Constraint::deactivate() {
+  KALDEN_CHECK(!Entity::isPurging());
+  ++m_deactivationRefCount;
+  KALDEN_TRACE("Constraint:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
+  if (m_deactivationRefCount == 1) {
+    m_constraintEngine->notifyDeactivated(m_id);
+    handleDeactivate();
+  }
+}
+
+void Constraint::undoDeactivation() {
+  KALDEN_CHECK(!Entity::isPurging());
+  if (isRedundant())
+    return;
+  // Only an earlier deactivation can be undone: the count never goes below 0.
+  KALDEN_CHECK(m_deactivationRefCount > 0);
+  --m_deactivationRefCount;
+  KALDEN_TRACE("Constraint:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
+  if (isActive()) {
+    m_constraintEngine->notifyActivated(m_id);
+    handleActivate();
+  }
+}
+
+void Constraint::handleActivate() {}
+
+void Constraint::handleDeactivate() {}
+
+void Constraint::notifyBaseDomainRestricted(const Id<ConstrainedVariable>& variable) {
+  KALDEN_TRACE("Constraint:notifyBaseDomainRestricted",
+               "Base domain of " << variable->toString() << " restricted in " << toString());
+  if (m_isRedundant)
+    return;
+  m_isRedundant = testIsRedundant(variable);
+  if (m_isRedundant)
+    m_constraintEngine->notifyRedundant(m_id);
+}
+
+bool Constraint::testIsRedundant(const Id<ConstrainedVariable>& variable) const {
+  if (variable.isId()) {
+    const AbstractDomain& base = variable->baseDomain();
+    if (!base.isSingleton() || base.isOpen())
+      return false;
+  }
+  for (const Id<ConstrainedVariable>& var : m_variables) {
+    if (!var->baseDomain().isSingleton()) {
+      KALDEN_TRACE("Constraint:testIsRedundant", var->toString() << " has base domain of " << var->baseDomain());
+      return false;
+    }
+  }
+  KALDEN_TRACE("Constraint:testIsRedundant", " constraint " << toString() << " is redundant");
+  return true;
+}
+
+bool Constraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType&) { return false; }
+
+const std::vector<Id<ConstrainedVariable> >& Constraint::getModifiedVariables(const Id<ConstrainedVariable>&) const {
+  return m_variables;
+}
+
+double Constraint::getViolation() const { return m_constraintEngine->isViolated(m_id) ? 1.0 : 0.0; }
+
+std::string Constraint::getViolationExpl() const {
+  std::ostringstream os;
+  os << m_name.toString() << "(";
+  for (unsigned int i = 0; i < m_variables.size(); ++i) {
+    const Id<ConstrainedVariable>& var = m_variables[i];
+    if (i > 0)
+      os << ",";
+    const std::string& name = var->getName().toString();
+    if (name.compare(0, 4, "$VAR") == 0)
+      os << var->lastDomain().toString();
+    else
+      os << name << "(" << var->getKey() << ")";
+  }
+  os << ")";
+  return os.str();
+}
+
+} // namespace KALDEN

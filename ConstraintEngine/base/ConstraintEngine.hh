@@ -1,0 +1,232 @@
+#ifndef KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINTENGINE_HH
+#define KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINTENGINE_HH
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/ViolationMgr.hh"
+#include "Utils/LabelStr.hh"
+#include "Utils/base/EngineComponent.hh"
+#include "Utils/base/EntityComparator.hh"
+#include "Utils/base/Id.hh"
+#include "Utils/base/PSList.hh"
+
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+
+class CESchema;
+class Constraint;
+class ConstraintEngineListener;
+class Propagator;
+class PSConstraint;
+class PSVariable;
+
+/// The engine's public interface, for clients that should not see its internals.
+class PSConstraintEngine : public EngineComponent {
+public:
+  PSConstraintEngine() = default;
+  ~PSConstraintEngine() override = default;
+
+  /// The variable with the given entity key.
+  virtual PSVariable* getVariableByKey(int key) = 0;
+  /// The lowest-keyed variable with the given name, null when none.
+  virtual PSVariable* getVariableByName(const std::string& name) = 0;
+  /// Whether creating or deleting a constraint propagates at once.
+  virtual bool getAutoPropagation() const = 0;
+  /// Switches auto-propagation; switching it on propagates.
+  virtual void setAutoPropagation(bool value) = 0;
+  /// Propagates to a fixpoint; true when the network ends consistent.
+  virtual bool propagate() = 0;
+  /// Whether constraints may be marked violated.
+  virtual bool getAllowViolations() const = 0;
+  /// Allows or forbids violated constraints.
+  virtual void setAllowViolations(bool value) = 0;
+  /// The number of violated constraints (1.0 when none but a domain is empty).
+  virtual double getViolation() const = 0;
+  /// The violated constraints' explanations.
+  virtual PSList<std::string> getViolationExpl() const = 0;
+  /// The violated constraints.
+  virtual PSList<PSConstraint*> getAllViolations() const = 0;
+};
+
+/**
+ * The registry through which variables, constraints, propagators and engine
+ * listeners meet. Each registers itself from its own constructor and leaves
+ * from its own discard; the engine routes every domain change to the
+ * propagators of the constraints concerned and tells its listeners.
+ *
+ * Who must outlive whom: the engine keeps a reference to the schema handle
+ * object passed to its constructor (the schema's own getId()), so the schema
+ * must outlive the engine. Propagators and variable change listeners keep a
+ * reference to the engine's own handle (getId()); the engine's purge releases
+ * its propagators and discards its variables, which delete their listeners.
+ * Deleting the engine purges it: it discards its constraints, then its
+ * variables (which must be done under the utility layer's purge unless both
+ * are gone already), then drops its hold on its propagators. Engine listeners
+ * may outlive it.
+ */
+class ConstraintEngine : public PSConstraintEngine {
+public:
+  /// Variables in key order.
+  typedef std::set<Id<ConstrainedVariable>, EntityComparator<Id<ConstrainedVariable> > > VariableSet;
+  /// Constraints in key order.
+  typedef std::set<Id<Constraint>, EntityComparator<Id<Constraint> > > ConstraintSet;
+
+  /// An empty engine on a schema; keeps a reference to the given handle object.
+  explicit ConstraintEngine(const Id<CESchema>& schema);
+  /// Purges the engine unless that was done, then removes its handle and its violation manager.
+  ~ConstraintEngine() override;
+  ConstraintEngine(const ConstraintEngine&) = delete;
+  ConstraintEngine& operator=(const ConstraintEngine&) = delete;
+
+  // Identity and state.
+
+  /// The engine's own handle; propagators and variable change listeners keep a reference to it.
+  const Id<ConstraintEngine>& getId() const { return m_id; }
+  /// The schema handle the engine was built on.
+  const Id<CESchema>& getCESchema() const { return m_schema; }
+  /// The violation manager.
+  ViolationMgr& getViolationMgr() { return *m_violationMgr; }
+  /// The violation manager, read-only.
+  const ViolationMgr& getViolationMgr() const { return *m_violationMgr; }
+  /// Whether the propagation loop runs.
+  bool isPropagating() const { return m_propInProgress; }
+  /// The cycle count at the last relaxation-driven cycle.
+  int mostRecentRepropagation() const { return m_mostRecentRepropagation; }
+  /// The registered variables, in key order.
+  const VariableSet& getVariables() const { return m_variables; }
+  /// The registered constraints, in key order.
+  const ConstraintSet& getConstraints() const { return m_constraints; }
+
+  // Registration (each called by the registered object itself).
+
+  /// Registers a variable being built (before it has domains).
+  void add(const Id<ConstrainedVariable>& variable);
+  /// Registers a constraint being built, with the propagator registered under the name.
+  void add(const Id<Constraint>& constraint, const LabelStr& propagatorName);
+  /// Registers a propagator, replacing a namesake that holds no constraint.
+  void add(const Id<Propagator>& propagator);
+  /// Registers an engine listener.
+  void add(const Id<ConstraintEngineListener>& listener);
+  /// Unregisters an engine listener.
+  void remove(const Id<ConstraintEngineListener>& listener);
+  /// Unregisters a constraint being discarded.
+  void remove(const Id<Constraint>& constraint);
+  /// Unregisters a variable being discarded.
+  void remove(const Id<ConstrainedVariable>& variable);
+
+  // Lookup.
+
+  PSVariable* getVariableByKey(int key) override;
+  PSVariable* getVariableByName(const std::string& name) override;
+  /// The variable at a position of the key order.
+  Id<ConstrainedVariable> getVariable(unsigned int index);
+  /// The constraint at a position of the key order.
+  Id<Constraint> getConstraint(unsigned int index);
+  /// A registered variable's position in the key order.
+  int getIndex(const Id<ConstrainedVariable>& var);
+  /// A registered constraint's position in the key order.
+  int getIndex(const Id<Constraint>& constr);
+  /// The propagator registered under a name, the empty handle when none.
+  const Id<Propagator>& getPropagatorByName(const LabelStr& name) const;
+
+  // Auto-propagation.
+
+  bool getAutoPropagation() const override { return m_autoPropagate; }
+  void setAutoPropagation(bool value) override;
+  /// Whether auto-propagation is on and no propagation runs.
+  bool shouldAutoPropagate() const { return m_autoPropagate && !m_propInProgress; }
+
+  // Change routing.
+
+  /// Routes one change of a variable's domain to its engine's propagators and listeners.
+  void notify(const Id<ConstrainedVariable>& source, const DomainListener::ChangeType& changeType);
+  /// A new change listener bound to the variable and this engine; the caller owns it.
+  Id<DomainListener> allocateVariableListener(const Id<ConstrainedVariable>& variable,
+                                              const ConstrainedVariable::ConstraintList& constraints) const;
+
+  // Propagation state.
+
+  bool propagate() override;
+  /// Whether the engine is consistent and no enabled propagator has work.
+  bool constraintConsistent() const;
+  /// Whether a propagation run would have something to do.
+  bool pending() const;
+  /// The first enabled propagator, in registration order, that has work; empty when none.
+  Id<Propagator> getNextPropagator() const;
+
+  // Activation of constraints and redundancy.
+
+  /// A constraint has just become inactive.
+  void notifyDeactivated(const Id<Constraint>& deactivatedConstraint);
+  /// A constraint has just become active again (or was found redundant while active).
+  void notifyActivated(const Id<Constraint>& constraint);
+  /// A constraint has found itself redundant.
+  void notifyRedundant(const Id<Constraint>& constraint);
+
+  // Relaxation.
+
+  /// A variable's domain was relaxed or opened.
+  void handleRelax(const Id<ConstrainedVariable>& variable);
+  /// Whether a relaxation cycle is open.
+  bool isRelaxed() const { return m_relaxed; }
+
+  // Violations and emptied variables.
+
+  bool getAllowViolations() const override;
+  void setAllowViolations(bool value) override;
+  double getViolation() const override;
+  PSList<std::string> getViolationExpl() const override;
+  PSList<PSConstraint*> getAllViolations() const override;
+  /// Whether the constraint is marked violated.
+  bool isViolated(Id<Constraint> constraint) const;
+  /// Whether some variable is recorded as emptied.
+  bool hasEmptyVariables() const;
+  /// Whether some variable is recorded as emptied: the network has no solution as it stands.
+  bool provenInconsistent() const;
+  /// Records a variable whose current domain has just emptied.
+  void handleEmpty(const Id<ConstrainedVariable>& variable);
+
+  /// Discards every constraint, then every variable, then releases the propagators.
+  void purge();
+
+private:
+  // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.
+  void broadcast(const std::function<void(ConstraintEngineListener&)>& tell);
+
+  Id<ConstraintEngine> m_id;
+  VariableSet m_variables;
+  ConstraintSet m_constraints;
+  std::list<Id<Propagator> > m_propagators;
+  std::map<double, Id<Propagator> > m_propagatorsByName;
+  bool m_relaxing;
+  bool m_relaxingViolation;
+  bool m_relaxed;
+  bool m_propInProgress;
+  bool m_deleted;
+  bool m_purged;
+  bool m_dirty;
+  int m_cycleCount;
+  int m_mostRecentRepropagation;
+  std::set<Id<ConstraintEngineListener> > m_listeners;
+  ConstraintSet m_redundantConstraints;
+  std::unique_ptr<ViolationMgr> m_violationMgr;
+  bool m_autoPropagate;
+  const Id<CESchema>& m_schema;
+};
+
+/// Whether every variable is active; stops at the first inactive one.
+bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables);
+
+/// The name text of a variable without a name.
+const char*& g_noVarName();
+
+} // namespace KALDEN
+
+#endif

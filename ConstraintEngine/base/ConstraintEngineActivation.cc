@@ -1,0 +1,49 @@
+#define KALDEN_SOURCE "ConstraintEngine/base/ConstraintEngine"
+
+// Activation and deactivation of constraints, and constraints found redundant.
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstraint) {
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(deactivatedConstraint.isValid() && !deactivatedConstraint->isActive());
+  deactivatedConstraint->getPropagator()->handleConstraintDeactivated(deactivatedConstraint);
+  KALDEN_CHECK(!Entity::isPurging());
+  broadcast([&deactivatedConstraint](ConstraintEngineListener& listener) {
+    listener.notifyDeactivated(deactivatedConstraint);
+  });
+  KALDEN_TRACE("ConstraintEngine:notifyDeactivated:Constraint",
+               deactivatedConstraint->getName().toString() << "(" << deactivatedConstraint->getKey() << ")");
+}
+
+void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(constraint.isValid() && constraint->isActive());
+  constraint->getPropagator()->handleConstraintActivated(constraint);
+  KALDEN_CHECK(!Entity::isPurging());
+  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
+  if (constraint->isRedundant()) {
+    KALDEN_TRACE("ConstraintEngine:notifyRedundant:Constraint",
+                 constraint->getName().toString() << "(" << constraint->getKey() << ")");
+  } else {
+    KALDEN_TRACE("ConstraintEngine:notifyActivated:Constraint",
+                 constraint->getName().toString() << "(" << constraint->getKey() << ")");
+  }
+}
+
+void ConstraintEngine::notifyRedundant(const Id<Constraint>& constraint) {
+  KALDEN_TRACE("ConstraintEngine:notifyRedundant", constraint->toString());
+  if (!constraint->isActive())
+    return;
+  m_redundantConstraints.insert(constraint);
+  notifyActivated(constraint);
+}
+
+} // namespace KALDEN

@@ -1,0 +1,82 @@
+#define KALDEN_SOURCE "ConstraintEngine/base/ConstraintEngine"
+
+// Change routing: every change of a variable's current domain enters the engine here.
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "ConstraintEngine/base/VariableChangeListener.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const DomainListener::ChangeType& changeType) {
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(source.isValid());
+  // Copies: a propagator or listener below may destroy the variable, and with it its change
+  // listener and domain, which own the objects these references name.
+  const Id<ConstrainedVariable> variable = source;
+  const DomainListener::ChangeType change = changeType;
+  m_dirty = true;
+  if (!variable->isActive())
+    return;
+
+  if (change == DomainListener::EMPTIED)
+    handleEmpty(variable);
+  else if (change == DomainListener::RELAXED || change == DomainListener::OPENED)
+    handleRelax(variable);
+
+  if (change != DomainListener::EMPTIED && variable.isValid()) {
+    // Propagators may link, unlink or delete constraints while they are told: walk a snapshot.
+    const std::vector<ConstrainedVariable::ConstraintEntry> entries(variable->m_constraints.begin(),
+                                                                    variable->m_constraints.end());
+    for (const ConstrainedVariable::ConstraintEntry& entry : entries) {
+      if (!variable.isValid())
+        break;
+      const Id<Constraint>& constraint = entry.first;
+      if (!constraint.isValid() || !constraint->isActive() || constraint->isDiscarded())
+        continue;
+      if (constraint->canIgnore(variable, entry.second, change))
+        continue;
+      const Id<Propagator> propagator = constraint->getPropagator();
+      if (propagator.isValid())
+        propagator->handleNotification(variable, entry.second, constraint, change);
+    }
+  }
+
+  // A variable destroyed while its change was routed has nothing left to report.
+  if (!variable.isValid())
+    return;
+  KALDEN_CHECK(!Entity::isPurging());
+  broadcast([&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
+  if (change != DomainListener::OPENED) {
+    KALDEN_TRACE("ConstraintEngine:notify", variable->getName().toString()
+                                                << " (" << variable->getKey() << ") "
+                                                << DomainListener::toString(change) << " => "
+                                                << variable->lastDomain());
+  }
+}
+
+Id<DomainListener> ConstraintEngine::allocateVariableListener(const Id<ConstrainedVariable>& variable,
+                                                              const ConstrainedVariable::ConstraintList&) const {
+  VariableChangeListener* listener = new VariableChangeListener(variable, m_id);
+  return listener->getId();
+}
+
+bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
+  for (const Id<ConstrainedVariable>& var : variables) {
+    KALDEN_CHECK(var.isValid());
+    if (!var.isValid())
+      return false;
+    if (!var->isActive()) {
+      KALDEN_TRACE("allActiveVariables",
+                   var->toString() << " is not active but it participates in an active constraint.");
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace KALDEN

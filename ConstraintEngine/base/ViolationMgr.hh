@@ -1,0 +1,84 @@
+#ifndef KALDEN_CONSTRAINTENGINE_BASE_VIOLATIONMGR_HH
+#define KALDEN_CONSTRAINTENGINE_BASE_VIOLATIONMGR_HH
+
+#include "Utils/base/EntityComparator.hh"
+#include "Utils/base/Id.hh"
+#include "Utils/base/PSList.hh"
+
+#include <set>
+#include <string>
+
+namespace KALDEN {
+
+class ConstrainedVariable;
+class Constraint;
+class ConstraintEngine;
+class PSConstraint;
+
+/// The variables recorded as emptied, in key order.
+typedef std::set<Id<ConstrainedVariable>, EntityComparator<Id<ConstrainedVariable> > > ConstrainedVariableSet;
+/// Constraints in key order.
+typedef std::set<Id<Constraint>, EntityComparator<Id<Constraint> > > ConstraintSet;
+
+/**
+ * The engine's record of emptied variables (its proof of inconsistency) and
+ * of violated constraints, with the limit on violations. Owned by its
+ * engine; it holds handles only, and every handle leaves it before its object
+ * goes.
+ */
+class ViolationMgr {
+public:
+  /// The limit on violated constraints (0: violations not allowed).
+  virtual unsigned int getMaxViolationsAllowed() const = 0;
+  /// Changes the limit; only while no constraint is violated.
+  virtual void setMaxViolationsAllowed(unsigned int max) = 0;
+  /// The number of violated constraints, or 1.0 when there are none but a variable is empty.
+  virtual double getViolation() const = 0;
+  /// The violated constraints' explanations, in key order.
+  virtual PSList<std::string> getViolationExpl() const = 0;
+  /// The violated constraints, in key order.
+  virtual PSList<PSConstraint*> getAllViolations() const = 0;
+  /// Whether the constraint is marked violated.
+  virtual bool isViolated(Id<Constraint> constraint) const = 0;
+  /// Whether the variable is recorded as emptied.
+  virtual bool isEmpty(Id<ConstrainedVariable> variable) const = 0;
+  /// Records a variable as emptied (once).
+  virtual void addEmptyVariable(Id<ConstrainedVariable> variable) = 0;
+  /// Forgets the record of one variable, if any.
+  virtual void removeEmptyVariable(Id<ConstrainedVariable> variable) = 0;
+  /// The variables recorded as emptied.
+  virtual const ConstrainedVariableSet& getEmptyVariables() const = 0;
+  /// Forgets every emptied variable without relaxing anything.
+  virtual void clearEmptyVariables() = 0;
+  virtual ~ViolationMgr() = default;
+};
+
+/// The engine's violation manager.
+class ViolationMgrImpl : public ViolationMgr {
+public:
+  /// A manager with the given limit for the given (owning) engine.
+  ViolationMgrImpl(unsigned int maxViolationsAllowed, ConstraintEngine& engine);
+  ~ViolationMgrImpl() override;
+
+  unsigned int getMaxViolationsAllowed() const override { return m_maxViolationsAllowed; }
+  void setMaxViolationsAllowed(unsigned int max) override;
+  double getViolation() const override;
+  PSList<std::string> getViolationExpl() const override;
+  PSList<PSConstraint*> getAllViolations() const override;
+  bool isViolated(Id<Constraint> constraint) const override;
+  bool isEmpty(Id<ConstrainedVariable> variable) const override;
+  void addEmptyVariable(Id<ConstrainedVariable> variable) override;
+  void removeEmptyVariable(Id<ConstrainedVariable> variable) override;
+  const ConstrainedVariableSet& getEmptyVariables() const override { return m_emptyVariables; }
+  void clearEmptyVariables() override { m_emptyVariables.clear(); }
+
+private:
+  unsigned int m_maxViolationsAllowed;
+  ConstraintSet m_violatedConstraints;
+  ConstrainedVariableSet m_emptyVariables;
+  ConstraintEngine& m_engine;
+};
+
+} // namespace KALDEN
+
+#endif
