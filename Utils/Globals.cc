@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace KALDEN {
 
@@ -23,6 +24,17 @@ int& g_maxInt() {
 bool& g_alwaysFails() {
   static bool sl_alwaysFails = false;
   return sl_alwaysFails;
+}
+
+int truncateToInt(double value) {
+  // A plain cast of a double outside the int range is undefined behaviour.
+  if (std::isnan(value))
+    return 0;
+  if (value >= static_cast<double>(std::numeric_limits<int>::max()))
+    return std::numeric_limits<int>::max();
+  if (value <= static_cast<double>(std::numeric_limits<int>::min()))
+    return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
 }
 
 std::string toString(double value) {

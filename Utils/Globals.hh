@@ -17,6 +17,9 @@ int& g_maxInt();
 /// While true, unconditional failures ("ALWAYS_FAILS") are not raised.
 bool& g_alwaysFails();
 
+/// The number truncated toward zero to an int, saturating at the int limits; NaN gives 0.
+int truncateToInt(double value);
+
 /// Text of a number: integral values without exponent, others with up to 15 significant digits.
 std::string toString(double value);
 

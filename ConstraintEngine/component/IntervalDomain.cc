@@ -1,0 +1,343 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Domains"
+
+// The real interval; the integer and boolean intervals are in IntervalIntDomain.cc.
+
+#include "ConstraintEngine/component/IntervalDomains.hh"
+
+#include "ConstraintEngine/base/DataType.hh"
+#include "Utils/base/Report.hh"
+
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
+
+namespace KALDEN {
+
+IntervalDomain::IntervalDomain(const Id<DataType>& dt)
+    : AbstractDomain(dt, false, true), m_ub(PLUS_INFINITY), m_lb(MINUS_INFINITY) {
+  commonInit();
+}
+
+IntervalDomain::IntervalDomain(double value, const Id<DataType>& dt)
+    : AbstractDomain(dt, false, true), m_ub(value), m_lb(value) {
+  commonInit();
+}
+
+IntervalDomain::IntervalDomain(double lb, double ub, const Id<DataType>& dt)
+    : AbstractDomain(dt, false, true), m_ub(ub), m_lb(lb) {
+  commonInit();
+}
+
+IntervalDomain::IntervalDomain(const AbstractDomain& org) : AbstractDomain(org), m_ub(0.0), m_lb(0.0) {
+  // Refused before the bounds are read: only an interval's bounds describe it.
+  KALDEN_CHECK_MSG(org.isInterval(),
+                   "Attempted to create an Interval domain from " << org.getTypeName().toString());
+  m_ub = org.getUpperBound();
+  m_lb = org.getLowerBound();
+  commonInit();
+}
+
+IntervalDomain::IntervalDomain(const IntervalDomain& org)
+    : AbstractDomain(org), m_ub(org.m_ub), m_lb(org.m_lb) {}
+
+IntervalDomain::~IntervalDomain() {}
+
+void IntervalDomain::commonInit() {
+  KALDEN_CHECK_TEXT_MSG(leq(m_ub, PLUS_INFINITY), "leq(m_ub,PLUS_INFINITY)",
+                        "Upper bound " << m_ub << " is too large.");
+  KALDEN_CHECK_MSG(leq(MINUS_INFINITY, m_lb), "Lower bound " << m_lb << " is too small.");
+}
+
+double IntervalDomain::check(const double& value) const {
+  testPrecision(value);
+  return value;
+}
+
+bool IntervalDomain::isEmpty() const {
+  KALDEN_CHECK(!isOpen());
+  return lt(m_ub, m_lb);
+}
+
+bool IntervalDomain::isFinite() const {
+  KALDEN_CHECK(!isOpen());
+  return (isSingleton() && areBoundsFinite()) || isEmpty();
+}
+
+bool IntervalDomain::isSingleton() const {
+  KALDEN_CHECK(!isOpen());
+  return compareEqual(m_lb, m_ub);
+}
+
+int IntervalDomain::getSize() const {
+  KALDEN_CHECK_MSG(!isOpen(), "Cannot test for the size of an open domain.");
+  if (isEmpty())
+    return 0;
+  if (isSingleton())
+    return 1;
+  if (!isFinite())
+    return g_infiniteTime();
+  // Computed in double: a wide finite interval holds more values than an int can count.
+  return truncateToInt(m_ub - m_lb + 1.0);
+}
+
+bool IntervalDomain::getBounds(double& lb, double& ub) const {
+  lb = m_lb;
+  ub = m_ub;
+  return m_ub == PLUS_INFINITY || m_lb == MINUS_INFINITY;
+}
+
+void IntervalDomain::getValues(std::list<double>& results) const {
+  KALDEN_CHECK(isSingleton());
+  if (!isEmpty())
+    results.push_back(m_lb);
+}
+
+double IntervalDomain::getSingletonValue() const {
+  KALDEN_CHECK(isSingleton());
+  return m_ub;
+}
+
+void IntervalDomain::empty() {
+  m_ub = -2.0;
+  m_lb = 2.0 + minDelta();
+  notifyChange(DomainListener::EMPTIED);
+}
+
+void IntervalDomain::set(double value) {
+  if (!isMember(value)) {
+    empty();
+    return;
+  }
+  if (m_lb == value && m_ub == value)
+    return;
+  m_lb = value;
+  m_ub = value;
+  notifyChange(DomainListener::SET_TO_SINGLETON);
+}
+
+void IntervalDomain::reset(const AbstractDomain& dom) {
+  assertSafeComparison(*this, dom);
+  if (*this != dom) {
+    relax(dom);
+    notifyChange(DomainListener::RESET);
+  }
+}
+
+void IntervalDomain::relax(const AbstractDomain& dom) {
+  assertSafeComparison(*this, dom);
+  relax(dom.getLowerBound(), dom.getUpperBound());
+}
+
+bool IntervalDomain::relax(double lb, double ub) {
+  KALDEN_CHECK(leq(lb, ub));
+  KALDEN_CHECK_MSG(isEmpty() || (leq(lb, m_lb) && leq(m_ub, ub)),
+                   lb << " >=" << m_lb << " OR " << m_ub << " >= " << ub);
+  if (!(lt(m_ub, ub) || lt(lb, m_lb)))
+    return false;
+  double newLb = check(lb);
+  double newUb = check(ub);
+  m_lb = newLb;
+  m_ub = newUb;
+  notifyChange(DomainListener::RELAXED);
+  return true;
+}
+
+void IntervalDomain::relax(double value) {
+  // Only an emptied domain is refilled: anything else would be a narrowing nobody hears of.
+  KALDEN_CHECK_MSG(isEmpty() || (isSingleton() && (getSingletonValue() == value)), toString());
+  if (!isEmpty())
+    return;
+  KALDEN_CHECK(check_value(value));
+  m_lb = value;
+  m_ub = value;
+  notifyChange(DomainListener::RELAXED);
+}
+
+void IntervalDomain::insert(double) { KALDEN_ALWAYS_FAIL_MSG("Cannot insert to an interval domain"); }
+
+void IntervalDomain::insert(const std::list<double>&) {
+  KALDEN_ALWAYS_FAIL_MSG("Cannot insert to an interval domain");
+}
+
+void IntervalDomain::remove(double value) {
+  KALDEN_CHECK(check_value(value));
+  if (!isMember(value))
+    return;
+  if (compareEqual(value, m_lb)) {
+    m_lb += minDelta();
+    notifyChange(isEmpty() ? DomainListener::EMPTIED : DomainListener::LOWER_BOUND_INCREASED);
+  } else if (compareEqual(value, m_ub)) {
+    double newUb = m_ub - minDelta();
+    KALDEN_CHECK_TEXT(!lt(newUb, m_lb), "!isEmpty()");
+    m_ub = newUb;
+    notifyChange(DomainListener::UPPER_BOUND_DECREASED);
+  } else {
+    KALDEN_ALWAYS_FAIL_MSG(
+        "Attempted to remove an element from within the interval. Wuuld require splitting.");
+  }
+}
+
+bool IntervalDomain::intersect(const AbstractDomain& dom) {
+  assertSafeComparison(*this, dom);
+  KALDEN_CHECK_MSG(dom.isOpen() || !dom.isEmpty(), dom.toString());
+  KALDEN_CHECK_MSG(isOpen() || !isEmpty(), toString());
+  double lb = 0.0;
+  double ub = 0.0;
+  dom.getBounds(lb, ub);
+  return intersect(lb, ub);
+}
+
+bool IntervalDomain::intersect(double lb, double ub) {
+  if (lt(ub, lb) || lt(ub, m_lb) || lt(m_ub, lb)) {
+    empty();
+    return true;
+  }
+  bool ubMoved = lt(ub, m_ub);
+  bool lbMoved = lt(m_lb, lb);
+  // Both new bounds pass the precision test before either is stored.
+  double newUb = ubMoved ? check(ub) : m_ub;
+  double newLb = lbMoved ? check(lb) : m_lb;
+  m_ub = newUb;
+  m_lb = newLb;
+  if (!ubMoved && !lbMoved)
+    return false;
+  if (isSingleton())
+    notifyChange(DomainListener::RESTRICT_TO_SINGLETON);
+  else if (ubMoved && lbMoved)
+    notifyChange(isEmpty() ? DomainListener::EMPTIED : DomainListener::BOUNDS_RESTRICTED);
+  else if (lbMoved)
+    notifyChange(DomainListener::LOWER_BOUND_INCREASED);
+  else
+    notifyChange(DomainListener::UPPER_BOUND_DECREASED);
+  return true;
+}
+
+bool IntervalDomain::difference(const AbstractDomain& dom) {
+  assertSafeComparison(*this, dom);
+  KALDEN_CHECK(dom.isOpen() || !dom.isEmpty());
+  KALDEN_CHECK(isOpen() || !isEmpty());
+  KALDEN_CHECK(! (lt(m_lb, dom.getLowerBound()) && lt(dom.getUpperBound(), m_ub)));
+  if (lt(dom.getUpperBound(), m_lb) || lt(m_ub, dom.getLowerBound()))
+    return false;
+  if (leq(dom.getLowerBound(), m_lb) && leq(m_ub, dom.getUpperBound())) {
+    empty();
+    return true;
+  }
+  // The new bound is the nearest value this domain can hold beyond dom's far bound:
+  // dom's bound itself when rounding already left dom, else one tolerance further.
+  if (leq(dom.getLowerBound(), m_lb)) {
+    double bound = dom.getUpperBound();
+    double newLb = translateNumber(bound, true);
+    if (newLb <= bound)
+      newLb = translateNumber(bound + minDelta(), true);
+    m_lb = check(newLb);
+    notifyChange(DomainListener::LOWER_BOUND_INCREASED);
+  } else {
+    double bound = dom.getLowerBound();
+    double newUb = translateNumber(bound, false);
+    if (newUb >= bound)
+      newUb = translateNumber(bound - minDelta(), false);
+    m_ub = check(newUb);
+    notifyChange(DomainListener::UPPER_BOUND_DECREASED);
+  }
+  return true;
+}
+
+AbstractDomain& IntervalDomain::operator=(const AbstractDomain& dom) {
+  assertSafeComparison(*this, dom);
+  KALDEN_CHECK(m_listener.isNoId());
+  m_lb = dom.getLowerBound();
+  m_ub = dom.getUpperBound();
+  m_closed = dom.isClosed();
+  return *this;
+}
+
+bool IntervalDomain::equate(AbstractDomain& dom) {
+  assertSafeComparison(*this, dom);
+  if (dom.isEnumerated())
+    return dom.equate(*this);
+  bool changed = intersect(dom);
+  if (!isEmpty() && dom.intersect(*this))
+    changed = true;
+  return changed;
+}
+
+bool IntervalDomain::isMember(double value) const {
+  return convert(value) == value && leq(m_lb, value) && leq(value, m_ub);
+}
+
+bool IntervalDomain::isSubsetOf(const AbstractDomain& dom) const {
+  assertSafeComparison(*this, dom);
+  KALDEN_CHECK(!isOpen());
+  KALDEN_CHECK(!dom.isEmpty());
+  return (isFinite() || !dom.isFinite()) && leq(m_ub, dom.getUpperBound()) &&
+         leq(dom.getLowerBound(), m_lb);
+}
+
+bool IntervalDomain::intersects(const AbstractDomain& dom) const {
+  assertSafeComparison(*this, dom);
+  KALDEN_CHECK(!isOpen());
+  KALDEN_CHECK(!dom.isEmpty());
+  return !(lt(dom.getUpperBound(), m_lb) || lt(m_ub, dom.getLowerBound()));
+}
+
+bool IntervalDomain::operator==(const AbstractDomain& dom) const {
+  assertSafeComparison(*this, dom);
+  return eq(m_lb, dom.getLowerBound()) && eq(m_ub, dom.getUpperBound()) &&
+         AbstractDomain::operator==(dom);
+}
+
+bool IntervalDomain::operator!=(const AbstractDomain& dom) const { return !operator==(dom); }
+
+AbstractDomain* IntervalDomain::copy() const {
+  IntervalDomain* ptr = new IntervalDomain(*this);
+  KALDEN_CHECK(ptr != 0);
+  return ptr;
+}
+
+namespace {
+// Writes one bound, an infinite one as "-inf" or "+inf".
+void writeBound(std::ostream& os, double bound) {
+  if (bound == MINUS_INFINITY)
+    os << "-inf";
+  else if (bound == PLUS_INFINITY)
+    os << "+inf";
+  else
+    os << bound;
+}
+} // namespace
+
+std::ostream& IntervalDomain::operator>>(std::ostream& os) const {
+  AbstractDomain::operator>>(os);
+  os << "[";
+  std::streamsize precision = os.precision(15);
+  writeBound(os, m_lb);
+  os << ", ";
+  writeBound(os, m_ub);
+  os.precision(precision);
+  os << "]";
+  return os;
+}
+
+double IntervalDomain::translateNumber(double number, bool) const {
+  KALDEN_CHECK_MSG(!std::isnan(number), "A bound that is not a number cannot reach a domain.");
+  if (number < 0.0)
+    return number < MINUS_INFINITY ? MINUS_INFINITY : number;
+  if (number > 0.0)
+    return number > PLUS_INFINITY ? PLUS_INFINITY : number;
+  return 0.0;
+}
+
+bool IntervalDomain::convertToMemberValue(const std::string& strValue, double& dblValue) const {
+  double value = std::atof(strValue.c_str());
+  if (!isMember(value))
+    return false;
+  dblValue = value;
+  return true;
+}
+
+void IntervalDomain::testPrecision(const double&) const {}
+
+double IntervalDomain::convert(const double& value) const { return value; }
+
+} // namespace KALDEN

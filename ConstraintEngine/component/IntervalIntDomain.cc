@@ -1,0 +1,151 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Domains"
+
+// The integer interval and the boolean domain built on it.
+
+#include "ConstraintEngine/component/IntervalDomains.hh"
+
+#include "Utils/base/Report.hh"
+
+#include <cmath>
+#include <utility>
+
+namespace KALDEN {
+
+// ---------------------------------------------------------------- IntervalIntDomain
+
+IntervalIntDomain::IntervalIntDomain(const Id<DataType>& dt) : IntervalDomain(dt) { m_minDelta = 1.0; }
+
+IntervalIntDomain::IntervalIntDomain(int lb, int ub, const Id<DataType>& dt)
+    : IntervalDomain(static_cast<double>(lb), static_cast<double>(ub), dt) {
+  m_minDelta = 1.0;
+}
+
+IntervalIntDomain::IntervalIntDomain(int value, const Id<DataType>& dt)
+    : IntervalDomain(static_cast<double>(value), dt) {
+  m_minDelta = 1.0;
+}
+
+IntervalIntDomain::IntervalIntDomain(const AbstractDomain& org) : IntervalDomain(org) {
+  // An integer interval never holds a fractional bound.
+  check(m_lb);
+  check(m_ub);
+  m_minDelta = 1.0;
+}
+
+IntervalIntDomain::IntervalIntDomain(const IntervalIntDomain& org) : IntervalDomain(org) {}
+
+IntervalIntDomain::~IntervalIntDomain() {}
+
+bool IntervalIntDomain::isFinite() const {
+  KALDEN_CHECK(!isOpen());
+  return -g_maxInt() < m_lb && m_ub < g_maxInt();
+}
+
+bool IntervalIntDomain::isSingleton() const { return m_lb == m_ub; }
+
+void IntervalIntDomain::getValues(std::list<double>& results) const {
+  KALDEN_CHECK(isFinite());
+  long long lb = truncateToInt(check(m_lb));
+  long long ub = truncateToInt(check(m_ub));
+  for (long long i = lb; i <= ub; ++i)
+    results.push_back(static_cast<double>(i));
+}
+
+void IntervalIntDomain::insert(double value) {
+  KALDEN_CHECK(check_value(value));
+  if (isMember(value))
+    return;
+  if (isEmpty()) {
+    m_lb = convert(value);
+    m_ub = m_lb;
+  } else if (m_lb - minDelta() <= value && value < m_lb) {
+    m_lb = convert(value);
+  } else if (m_ub < value && value <= m_ub + minDelta()) {
+    m_ub = convert(value);
+  } else {
+    // Grows only by one neighbouring integer at a time.
+    KALDEN_ALWAYS_FAIL();
+    return;
+  }
+  if (!isOpen())
+    notifyChange(DomainListener::RELAXED);
+}
+
+bool IntervalIntDomain::intersect(const AbstractDomain& dom) {
+  // The checked form: comparable, non-empty operands, then this class's range rule.
+  return IntervalDomain::intersect(dom);
+}
+
+bool IntervalIntDomain::intersect(double lb, double ub) {
+  return IntervalDomain::intersect(std::ceil(lb), std::floor(ub));
+}
+
+AbstractDomain* IntervalIntDomain::copy() const {
+  IntervalIntDomain* ptr = new IntervalIntDomain(*this);
+  KALDEN_CHECK(ptr != 0);
+  return ptr;
+}
+
+double IntervalIntDomain::translateNumber(double number, bool asMin) const {
+  KALDEN_CHECK_MSG(!std::isnan(number), "A bound that is not a number cannot reach a domain.");
+  double result = IntervalDomain::translateNumber(static_cast<double>(truncateToInt(number)), asMin);
+  if (std::fabs(result - number) >= g_epsilon()) {
+    if (asMin && number > 0.0)
+      result += 1.0;
+    else if (!asMin && number < 0.0)
+      result -= 1.0;
+  }
+  return result;
+}
+
+void IntervalIntDomain::testPrecision(const double& value) const {
+  double dblValue = static_cast<double>(truncateToInt(value));
+  KALDEN_CHECK_MSG(dblValue == value, value << " must be an integer.");
+}
+
+double IntervalIntDomain::convert(const double& value) const {
+  return static_cast<double>(truncateToInt(value));
+}
+
+// ---------------------------------------------------------------- BoolDomain
+
+BoolDomain::BoolDomain(const Id<DataType>& dt) : IntervalIntDomain(0, 1, dt) {}
+
+BoolDomain::BoolDomain(bool value, const Id<DataType>& dt) : IntervalIntDomain(value ? 1 : 0, dt) {}
+
+BoolDomain::BoolDomain(const AbstractDomain& org) : IntervalIntDomain(org) {}
+
+BoolDomain::BoolDomain(const BoolDomain& org) : IntervalIntDomain(org) {}
+
+BoolDomain::~BoolDomain() {}
+
+bool BoolDomain::isTrue() const { return m_lb == 1.0 && m_ub == 1.0; }
+
+bool BoolDomain::isFalse() const { return m_lb == 0.0 && m_ub == 0.0; }
+
+bool BoolDomain::isFinite() const { return true; }
+
+bool BoolDomain::intersect(const AbstractDomain& dom) {
+  // The checked form: comparable, non-empty operands, then this class's range rule.
+  return IntervalDomain::intersect(dom);
+}
+
+bool BoolDomain::intersect(double lb, double ub) {
+  // Making a bound boolean would turn a bound that is not a number into true.
+  KALDEN_CHECK_MSG(!std::isnan(lb) && !std::isnan(ub), "A bound that is not a number cannot reach a domain.");
+  if (lb > ub)
+    std::swap(lb, ub);
+  lb = (lb == 0.0) ? 0.0 : 1.0;
+  ub = (ub == 0.0) ? 0.0 : 1.0;
+  return IntervalIntDomain::intersect(lb, ub);
+}
+
+AbstractDomain* BoolDomain::copy() const {
+  BoolDomain* ptr = new BoolDomain(*this);
+  KALDEN_CHECK(ptr != 0);
+  return ptr;
+}
+
+void BoolDomain::testPrecision(const double& value) const { KALDEN_CHECK(value == 0 || value == 1); }
+
+} // namespace KALDEN
