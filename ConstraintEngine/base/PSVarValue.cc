@@ -8,7 +8,6 @@
 #include "Utils/base/Id.hh"
 #include "Utils/base/Report.hh"
 
-#include <climits>
 #include <cmath>
 #include <sstream>
 
@@ -16,14 +15,7 @@ namespace KALDEN {
 
 int PSVarValue::asInt() const {
   KALDEN_CHECK(m_type == INTEGER);
-  // A plain cast of a double beyond the int range is undefined: saturate, and read NaN as 0.
-  if (std::isnan(m_val))
-    return 0;
-  if (m_val >= static_cast<double>(INT_MAX))
-    return INT_MAX;
-  if (m_val <= static_cast<double>(INT_MIN))
-    return INT_MIN;
-  return static_cast<int>(m_val);
+  return truncateToInt(m_val);
 }
 
 bool PSVarValue::asBoolean() const {
