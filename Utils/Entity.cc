@@ -3,6 +3,7 @@
 #include "Utils/Error.hh"
 
 #include <climits>
+#include <cstdint>
 #include <map>
 #include <new>
 #include <unordered_map>
@@ -16,6 +17,7 @@ struct EntityTables {
   int nextKey = 1;
   bool purging = false;
   std::unordered_map<int, Entity*> byKey;
+  std::unordered_map<const void*, Entity*> byAddress; // by the address of the Entity part
   std::unordered_set<void*> heapBlocks; // blocks handed out by Entity::operator new
   std::map<int, Entity*> pool;          // discarded heap objects, collected in key order
 };
@@ -33,11 +35,13 @@ Entity::Entity() : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false),
     (new Error("nextKey < INT_MAX", "Entity keys are exhausted.", "Utils/Entity", __LINE__))->handleAssert();
   m_key = t.nextKey++;
   t.byKey.emplace(m_key, this);
+  t.byAddress.emplace(static_cast<const void*>(this), this);
 }
 
 Entity::~Entity() {
   EntityTables& t = tables();
   t.byKey.erase(m_key);
+  t.byAddress.erase(static_cast<const void*>(this));
   if (m_pooled)
     t.pool.erase(m_key);
 }
@@ -120,6 +124,14 @@ Id<Entity> Entity::getEntity(int key) {
     return Id<Entity>();
   Entity* entity = it->second;
   return Id<Entity>(entity, IdTable::getKey(Id<Entity>::toAddress(entity)));
+}
+
+Id<Entity> Entity::getEntityAt(unsigned long address) {
+  EntityTables& t = tables();
+  auto it = t.byAddress.find(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)));
+  if (it == t.byAddress.end())
+    return Id<Entity>();
+  return Id<Entity>(it->second, IdTable::getKey(address));
 }
 
 void Entity::garbageCollect() {

@@ -74,6 +74,8 @@ public:
 
   /// The entity with the given key, the empty handle when none (or when it holds no handle).
   static Id<Entity> getEntity(int key);
+  /// The entity whose Entity part lies at a registered address, the empty handle when none.
+  static Id<Entity> getEntityAt(unsigned long address);
   /// Deletes every pooled, discarded heap object.
   static void garbageCollect();
   /// Number of discarded objects waiting for garbageCollect().

@@ -2,11 +2,10 @@
 
 #include "ConstraintEngine/component/DataTypes.hh"
 
+#include "ConstraintEngine/base/NumberText.hh"
 #include "ConstraintEngine/component/Domains.hh"
 #include "Utils/base/Report.hh"
 
-#include <climits>
-#include <cstdlib>
 
 namespace KALDEN {
 
@@ -27,11 +26,10 @@ const Id<DataType>& FloatDT::instance() {
 }
 
 double FloatDT::createValue(const std::string& value) const {
-  if (value == "-inf" || value == "-inff")
-    return MINUS_INFINITY;
-  if (value == "inf" || value == "+inf" || value == "inff" || value == "+inff")
-    return PLUS_INFINITY;
-  return std::atof(value.c_str());
+  double result = 0.0;
+  const bool read = readRealText(value, result);
+  KALDEN_CHECK_MSG(read, "'" << value << "' is not a value of type " << getName().toString());
+  return result;
 }
 
 // ---------------------------------------------------------------- IntDT
@@ -51,17 +49,10 @@ const Id<DataType>& IntDT::instance() {
 }
 
 double IntDT::createValue(const std::string& value) const {
-  if (value == "-inf")
-    return MINUS_INFINITY;
-  if (value == "+inf" || value == "inf")
-    return PLUS_INFINITY;
-  // Read like atoi, but a number beyond the int range saturates instead of being undefined.
-  long parsed = std::strtol(value.c_str(), nullptr, 10);
-  if (parsed > INT_MAX)
-    parsed = INT_MAX;
-  if (parsed < INT_MIN)
-    parsed = INT_MIN;
-  return static_cast<double>(parsed);
+  double result = 0.0;
+  const bool read = readIntegerText(value, result);
+  KALDEN_CHECK_MSG(read, "'" << value << "' is not a value of type " << getName().toString());
+  return result;
 }
 
 // ---------------------------------------------------------------- BoolDT

@@ -4,6 +4,6 @@
 // Every concrete domain: include this to use any of them.
 
 #include "ConstraintEngine/component/IntervalDomains.hh"
-// The enumerated domains (EnumeratedDomains.hh) are included here once they exist.
+#include "ConstraintEngine/component/EnumeratedDomains.hh"
 
 #endif

@@ -5,6 +5,7 @@
 #include "ConstraintEngine/component/IntervalDomains.hh"
 
 #include "ConstraintEngine/base/DataType.hh"
+#include "ConstraintEngine/base/NumberText.hh"
 #include "Utils/base/Report.hh"
 
 #include <cmath>
@@ -329,8 +330,8 @@ double IntervalDomain::translateNumber(double number, bool) const {
 }
 
 bool IntervalDomain::convertToMemberValue(const std::string& strValue, double& dblValue) const {
-  double value = std::atof(strValue.c_str());
-  if (!isMember(value))
+  double value = 0.0;
+  if (!readRealText(strValue, value) || !isMember(value))
     return false;
   dblValue = value;
   return true;

@@ -1,0 +1,255 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Domains"
+
+// Enumerated domain: construction, queries, member-by-member changes and printing.
+// Combining two domains is in EnumeratedDomainCombine.cc.
+
+#include "ConstraintEngine/component/EnumeratedDomains.hh"
+
+#include "ConstraintEngine/base/DataType.hh"
+#include "ConstraintEngine/base/NumberText.hh"
+#include "Utils/LabelStr.hh"
+#include "Utils/base/Report.hh"
+
+#include <cmath>
+#include <iterator>
+#include <ostream>
+
+namespace KALDEN {
+
+bool isAscending(const std::set<double>& values) {
+  const double* previous = nullptr;
+  for (const double& value : values) {
+    if (previous != nullptr && value < *previous)
+      return false;
+    previous = &value;
+  }
+  return true;
+}
+
+EnumeratedDomain::EnumeratedDomain(const Id<DataType>& dt) : AbstractDomain(dt, true, false) {}
+
+EnumeratedDomain::EnumeratedDomain(const Id<DataType>& dt, double value) : AbstractDomain(dt, true, false) {
+  insert(value);
+  close();
+}
+
+EnumeratedDomain::EnumeratedDomain(const Id<DataType>& dt, const std::list<double>& values)
+    : AbstractDomain(dt, true, false) {
+  insert(values);
+  close();
+}
+
+EnumeratedDomain::EnumeratedDomain(const AbstractDomain& org) : AbstractDomain(org) {
+  KALDEN_CHECK_MSG(org.isEnumerated(), "Invalid source domain " << org.getTypeName().toString() << " for enumeration");
+  m_values = asEnumeration(org).m_values;
+}
+
+EnumeratedDomain::EnumeratedDomain(const EnumeratedDomain& org) : AbstractDomain(org), m_values(org.m_values) {}
+
+EnumeratedDomain::~EnumeratedDomain() {}
+
+EnumeratedDomain& EnumeratedDomain::operator=(const EnumeratedDomain& dom) {
+  // The listener must never be copied: go through the checked assignment.
+  return operator=(static_cast<const AbstractDomain&>(dom));
+}
+
+const EnumeratedDomain& EnumeratedDomain::asEnumeration(const AbstractDomain& dom) {
+  const EnumeratedDomain* enumeration = dynamic_cast<const EnumeratedDomain*>(&dom);
+  KALDEN_CHECK_MSG(enumeration != nullptr, "Not an enumeration: " << dom.toString());
+  return *enumeration;
+}
+
+EnumeratedDomain& EnumeratedDomain::asEnumeration(AbstractDomain& dom) {
+  return const_cast<EnumeratedDomain&>(asEnumeration(static_cast<const AbstractDomain&>(dom)));
+}
+
+bool EnumeratedDomain::isEmpty() const { return m_values.empty(); }
+
+bool EnumeratedDomain::isFinite() const { return true; }
+
+bool EnumeratedDomain::isSingleton() const { return m_values.size() == 1; }
+
+int EnumeratedDomain::getSize() const { return static_cast<int>(m_values.size()); }
+
+double EnumeratedDomain::getUpperBound() const {
+  double lb = 0.0;
+  double ub = 0.0;
+  getBounds(lb, ub);
+  return ub;
+}
+
+double EnumeratedDomain::getLowerBound() const {
+  double lb = 0.0;
+  double ub = 0.0;
+  getBounds(lb, ub);
+  return lb;
+}
+
+bool EnumeratedDomain::getBounds(double& lb, double& ub) const {
+  KALDEN_CHECK(!isEmpty());
+  lb = *m_values.begin();
+  ub = *m_values.rbegin();
+  KALDEN_CHECK(lb <= ub);
+  if (isNumeric())
+    return lb == MINUS_INFINITY || ub == PLUS_INFINITY;
+  return true;
+}
+
+void EnumeratedDomain::getValues(std::list<double>& results) const {
+  KALDEN_CHECK(results.empty());
+  KALDEN_CHECK(isFinite());
+  results.insert(results.end(), m_values.begin(), m_values.end());
+}
+
+double EnumeratedDomain::getSingletonValue() const {
+  KALDEN_CHECK_MSG(isSingleton(), toString());
+  return *m_values.begin();
+}
+
+bool EnumeratedDomain::hasMember(double value) const {
+  if (m_values.empty())
+    return false;
+  std::set<double>::const_iterator it = m_values.lower_bound(value);
+  if (it != m_values.end() && sameValue(value, *it))
+    return true;
+  // The member just below (the last one when every member lies below).
+  if (it == m_values.begin())
+    return false;
+  return compareEqual(value, *std::prev(it));
+}
+
+bool EnumeratedDomain::isMember(double value) const { return hasMember(value); }
+
+std::set<double>::iterator EnumeratedDomain::findMember(double value) {
+  std::set<double>::iterator it = m_values.lower_bound(value);
+  // Members within minDelta() below the value come first, the nearest last.
+  std::set<double>::iterator first = it;
+  while (first != m_values.begin() && compareEqual(value, *std::prev(first)))
+    --first;
+  if (first != it)
+    return first;
+  if (it != m_values.end() && sameValue(value, *it))
+    return it;
+  return m_values.end();
+}
+
+void EnumeratedDomain::notifyNarrowed() {
+  if (isEmpty())
+    notifyChange(DomainListener::EMPTIED);
+  else if (isSingleton())
+    notifyChange(DomainListener::RESTRICT_TO_SINGLETON);
+  else
+    notifyChange(DomainListener::VALUE_REMOVED);
+}
+
+void EnumeratedDomain::insert(double value) {
+  KALDEN_CHECK(check_value(value));
+  KALDEN_CHECK_MSG(isOpen(), "Cannot insert into a closed domain." << toString());
+  if (!hasMember(value))
+    m_values.insert(value);
+}
+
+void EnumeratedDomain::insert(const std::list<double>& values) {
+  // Refuse a bad list before any of it goes in.
+  for (double value : values)
+    KALDEN_CHECK(check_value(value));
+  KALDEN_CHECK_TEXT_MSG(values.empty() || isOpen(), "isOpen()", "Cannot insert into a closed domain." << toString());
+  for (double value : values)
+    insert(value);
+}
+
+void EnumeratedDomain::remove(double value) {
+  KALDEN_CHECK(check_value(value));
+  std::set<double>::iterator it = findMember(value);
+  if (it == m_values.end())
+    return;
+  m_values.erase(it);
+  if (!m_values.empty() || isOpen())
+    notifyChange(DomainListener::VALUE_REMOVED);
+  else
+    notifyChange(DomainListener::EMPTIED);
+}
+
+void EnumeratedDomain::empty() {
+  m_values.clear();
+  notifyChange(DomainListener::EMPTIED);
+}
+
+void EnumeratedDomain::close() {
+  AbstractDomain::close();
+  KALDEN_CHECK(isEmpty() || isAscending(m_values));
+}
+
+void EnumeratedDomain::set(double value) {
+  if (isOpen())
+    close();
+  if (!isMember(value)) {
+    empty();
+    return;
+  }
+  m_values.clear();
+  m_values.insert(value);
+  notifyChange(DomainListener::SET_TO_SINGLETON);
+}
+
+void EnumeratedDomain::relax(double value) {
+  testPrecision(value);
+  KALDEN_CHECK_MSG(isEmpty() || (isSingleton() && (getSingletonValue() == value)), toString());
+  if (!isEmpty())
+    return;
+  m_values.insert(value);
+  notifyChange(DomainListener::RELAXED);
+}
+
+AbstractDomain* EnumeratedDomain::copy() const {
+  EnumeratedDomain* ptr = new EnumeratedDomain(*this);
+  KALDEN_CHECK(ptr != 0);
+  return ptr;
+}
+
+std::ostream& EnumeratedDomain::operator>>(std::ostream& os) const {
+  AbstractDomain::operator>>(os);
+  os << "{";
+  if (isNumeric()) {
+    const char* separator = "";
+    for (double value : m_values) {
+      os << separator << getDataType()->toString(value);
+      separator = ", ";
+    }
+  } else {
+    // Labels print in text order, whatever their keys.
+    std::set<std::string> texts;
+    for (double value : m_values) {
+      KALDEN_CHECK(!isNumeric());
+      texts.insert(getDataType()->toString(value));
+    }
+    const char* separator = "";
+    for (const std::string& text : texts) {
+      os << separator << text;
+      separator = ",";
+    }
+  }
+  os << "}";
+  return os;
+}
+
+bool EnumeratedDomain::convertToMemberValue(const std::string& strValue, double& dblValue) const {
+  double value = 0.0;
+  if (isNumeric()) {
+    if (!readRealText(strValue, value))
+      return false;
+  } else {
+    value = LabelStr(strValue).getKey();
+  }
+  if (!isMember(value))
+    return false;
+  dblValue = value;
+  return true;
+}
+
+void EnumeratedDomain::testPrecision(const double& value) const {
+  // NaN compares false with everything and would break the ordering of the member set.
+  KALDEN_CHECK(!std::isnan(value));
+}
+
+} // namespace KALDEN

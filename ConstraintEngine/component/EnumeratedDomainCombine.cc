@@ -1,0 +1,254 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Domains"
+
+// Enumerated domain: everything that combines it with another domain.
+
+#include "ConstraintEngine/component/EnumeratedDomains.hh"
+
+#include "ConstraintEngine/component/IntervalDomains.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
+  assertSafeComparison(*this, dom);
+  if (isOpen() && dom.isClosed()) {
+    KALDEN_CHECK_MSG(!dom.isInterval(), "Cannot intersect a closed interval and and open enumeration.");
+    m_values = asEnumeration(dom).m_values;
+    close();
+    return true;
+  }
+  if (dom.isOpen())
+    return false;
+
+  bool changed = false;
+  if (dom.isInterval()) {
+    const double ub = dom.getUpperBound();
+    std::set<double>::iterator it = m_values.begin();
+    while (it != m_values.end()) {
+      if (dom.isMember(*it)) {
+        ++it;
+        continue;
+      }
+      changed = true;
+      if (ub < *it) { // every later member lies above the interval too
+        m_values.erase(it, m_values.end());
+        break;
+      }
+      it = m_values.erase(it);
+    }
+  } else {
+    const std::set<double>& other = asEnumeration(dom).m_values;
+    std::set<double>::iterator it_a = m_values.begin();
+    std::set<double>::const_iterator it_b = other.begin();
+    while (it_a != m_values.end() && it_b != other.end()) {
+      if (sameValue(*it_a, *it_b)) {
+        ++it_a;
+        ++it_b;
+      } else if (*it_a < *it_b) {
+        const double val_a = *it_a;
+        it_a = m_values.erase(it_a);
+        changed = true;
+        KALDEN_CHECK(!isMember(val_a));
+      } else {
+        ++it_b;
+      }
+    }
+    if (it_a != m_values.end()) {
+      m_values.erase(it_a, m_values.end());
+      changed = true;
+    }
+  }
+  if (changed)
+    notifyNarrowed();
+  return changed;
+}
+
+bool EnumeratedDomain::intersect(double lb, double ub) {
+  KALDEN_CHECK_MSG(!isSymbolic(), "Cannot do bounds based intersection on symbolic domain " << toString());
+  if (lb > ub) {
+    empty();
+    return true;
+  }
+  IntervalDomain range(lb, ub, getDataType());
+  return intersect(range);
+}
+
+bool EnumeratedDomain::difference(const AbstractDomain& dom) {
+  assertSafeComparison(*this, dom);
+  bool removed = false;
+  std::set<double>::iterator it = m_values.begin();
+  while (it != m_values.end()) {
+    if (dom.isMember(*it)) {
+      it = m_values.erase(it);
+      removed = true;
+    } else {
+      ++it;
+    }
+  }
+  if (isEmpty())
+    notifyChange(DomainListener::EMPTIED);
+  else if (removed)
+    notifyChange(DomainListener::VALUE_REMOVED);
+  return removed;
+}
+
+bool EnumeratedDomain::equate(AbstractDomain& dom) {
+  assertSafeComparison(*this, dom);
+  if (dom.isEnumerated() && isClosed() && dom.isClosed())
+    return equateClosedEnumerations(asEnumeration(dom));
+
+  // This domain would refuse the interval only after the interval had changed: refuse it first.
+  if (isOpen() && dom.isClosed())
+    KALDEN_CHECK_MSG(!dom.isInterval(), "Cannot intersect a closed interval and and open enumeration.");
+  bool changed = dom.intersect(*this);
+  if (changed && dom.isEmpty())
+    return true;
+  if (intersect(dom)) {
+    changed = true;
+    if (!isEmpty())
+      dom.intersect(*this);
+  }
+  return changed;
+}
+
+bool EnumeratedDomain::equateClosedEnumerations(EnumeratedDomain& dom) {
+  EnumeratedDomain& l_dom = dom;
+  KALDEN_CHECK(!isEmpty() || ! dom.isEmpty());
+
+  bool changed_a = false;
+  bool changed_b = false;
+  std::set<double>::iterator it_a = m_values.begin();
+  std::set<double>::iterator it_b = l_dom.m_values.begin();
+  while (it_a != m_values.end() && it_b != l_dom.m_values.end()) {
+    const double val_a = *it_a;
+    const double val_b = *it_b;
+    if (sameValue(val_a, val_b)) {
+      ++it_a;
+      ++it_b;
+    } else if (val_a < val_b) {
+      // Erase up to the first member that is not below val_b, or that counts as val_b.
+      while (it_a != m_values.end() && *it_a < val_b && !sameValue(*it_a, val_b))
+        it_a = m_values.erase(it_a);
+      changed_a = true;
+      KALDEN_CHECK(!isMember(val_a));
+    } else {
+      while (it_b != l_dom.m_values.end() && *it_b < val_a && !l_dom.sameValue(*it_b, val_a))
+        it_b = l_dom.m_values.erase(it_b);
+      changed_b = true;
+      KALDEN_CHECK(!l_dom.isMember(val_b));
+    }
+  }
+
+  // What one side has beyond the other's last member is not common, unless a side is already
+  // empty: then the other keeps what it has.
+  if (it_a != m_values.end() && !l_dom.isEmpty()) {
+    m_values.erase(it_a, m_values.end());
+    changed_a = true;
+    KALDEN_CHECK(it_b == l_dom.m_values.end());
+  } else if (it_b != l_dom.m_values.end() && !isEmpty()) {
+    l_dom.m_values.erase(it_b, l_dom.m_values.end());
+    changed_b = true;
+    KALDEN_CHECK(it_a == m_values.end());
+  }
+
+  if (changed_a)
+    notifyNarrowed();
+  if (changed_b)
+    l_dom.notifyNarrowed();
+
+  KALDEN_CHECK_TEXT(isEmpty() || dom.isEmpty() || sameMembers(l_dom),
+                    "isEmpty() || dom.isEmpty() || (l_dom.m_values == m_values)");
+  return changed_a || changed_b;
+}
+
+bool EnumeratedDomain::sameMembers(const EnumeratedDomain& dom) const {
+  if (m_values.size() != dom.m_values.size())
+    return false;
+  std::set<double>::const_iterator it_b = dom.m_values.begin();
+  for (double value : m_values) {
+    if (!sameValue(value, *it_b))
+      return false;
+    ++it_b;
+  }
+  return true;
+}
+
+void EnumeratedDomain::relax(const AbstractDomain& dom) {
+  KALDEN_CHECK(dom.isEnumerated());
+  // An empty domain would otherwise take members of any type unchecked.
+  assertSafeComparison(*this, dom);
+  if (dom.isEmpty() && dom.isClosed())
+    return;
+  if (!isEmpty() && !isSubsetOf(dom))
+    return;
+  m_values = asEnumeration(dom).m_values;
+  if (dom.isOpen() && isClosed())
+    open();
+  notifyChange(DomainListener::RELAXED);
+}
+
+void EnumeratedDomain::reset(const AbstractDomain& dom) {
+  if (!(*this != dom))
+    return;
+  KALDEN_CHECK(dom.isEnumerated());
+  const bool widens = (isEmpty() || isSubsetOf(dom)) && !(dom.isEmpty() && dom.isClosed());
+  if (widens) {
+    relax(dom);
+    notifyChange(DomainListener::RESET);
+    return;
+  }
+  // Not a widening: the domain still takes dom's members, and says so.
+  m_values = asEnumeration(dom).m_values;
+  notifyChange(DomainListener::RESET);
+  if (isEmpty() && isClosed())
+    notifyChange(DomainListener::EMPTIED);
+}
+
+EnumeratedDomain& EnumeratedDomain::operator=(const AbstractDomain& dom) {
+  KALDEN_CHECK(dom.isEnumerated());
+  assertSafeComparison(*this, dom);
+  KALDEN_CHECK_MSG(m_listener.isNoId(), "Can only do direct assigment if not registered with a listener");
+  m_values = asEnumeration(dom).m_values;
+  return *this;
+}
+
+bool EnumeratedDomain::isSubsetOf(const AbstractDomain& dom) const {
+  assertSafeComparison(*this, dom);
+  if (dom.isOpen())
+    return true;
+  if (isOpen())
+    return false;
+  for (double value : m_values)
+    if (!dom.isMember(value))
+      return false;
+  return true;
+}
+
+bool EnumeratedDomain::intersects(const AbstractDomain& dom) const {
+  if (isOpen() || dom.isOpen())
+    return true;
+  assertSafeComparison(*this, dom);
+  for (double value : m_values)
+    if (dom.isMember(value))
+      return true;
+  return false;
+}
+
+bool EnumeratedDomain::operator==(const AbstractDomain& dom) const {
+  assertSafeComparison(*this, dom);
+  if (dom.isInterval())
+    return dom.isFinite() && getSize() == dom.getSize() && isSubsetOf(dom);
+  if (!AbstractDomain::operator==(dom))
+    return false;
+  for (double value : m_values)
+    if (!dom.isMember(value))
+      return false;
+  for (double value : asEnumeration(dom).m_values)
+    if (!isMember(value))
+      return false;
+  return true;
+}
+
+bool EnumeratedDomain::operator!=(const AbstractDomain& dom) const { return !operator==(dom); }
+
+} // namespace KALDEN
