@@ -21,6 +21,17 @@
 #include <ostream>
 #include <sstream>
 
+namespace KALDEN {
+
+/// Rethrows the stream failure being handled, unless a destructor is running: there it has
+/// been reported (printed) already, and throwing on would end the process.
+inline void rethrowTraceFailure() {
+  if (!NoThrowScope::active())
+    throw;
+}
+
+} // namespace KALDEN
+
 /// Check whose condition text is the expression as written.
 #define KALDEN_CHECK(cond)                                                                         \
   do {                                                                                             \
@@ -93,7 +104,7 @@
         sl_kaldenOs << "[" << marker << "]" << text << std::endl;                                  \
       } catch (const std::ios_base::failure& sl_kaldenFailure) {                                   \
         ::KALDEN::DebugMessage::reportStreamFailure(sl_kaldenFailure, KALDEN_SOURCE, __LINE__);    \
-        throw;                                                                                     \
+        ::KALDEN::rethrowTraceFailure();                                                           \
       }                                                                                            \
     }                                                                                              \
   } while (0)
