@@ -1,0 +1,84 @@
+#ifndef KALDEN_TEST_SUPPORT_ENGINEFIXTURE_HH
+#define KALDEN_TEST_SUPPORT_ENGINEFIXTURE_HH
+
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/IntervalDomains.hh"
+#include "ConstraintEngine/component/Variable.hh"
+#include "Utils/Entity.hh"
+#include "Utils/IdTable.hh"
+#include "support/TestPropagator.hh"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <memory>
+
+namespace KALDEN {
+
+/**
+ * A schema, an engine on it and a TestPropagator named "Default" that the
+ * engine owns. Whatever a test leaves in the engine is purged when the
+ * fixture ends, after which every entity and handle the test made must be
+ * gone.
+ */
+class EngineFixture : public ::testing::Test {
+protected:
+  EngineFixture()
+      : m_liveEntities(liveEntitiesBefore()), m_liveHandles(IdTable::size()), m_schema(new CESchema()),
+        m_engine(new ConstraintEngine(m_schema->getId())),
+        m_propagator(new TestPropagator("Default", m_engine->getId())) {}
+
+  ~EngineFixture() override {
+    destroyEngine();
+    m_schema.reset();
+    Entity::garbageCollect();
+    EXPECT_EQ(Entity::liveCount(), m_liveEntities) << "entities left behind";
+    EXPECT_EQ(IdTable::size(), m_liveHandles) << "handles left behind";
+  }
+
+  // The shared data types live for the whole process: make them before counting.
+  static std::size_t liveEntitiesBefore() {
+    FloatDT::instance();
+    IntDT::instance();
+    BoolDT::instance();
+    return Entity::liveCount();
+  }
+
+  /// Deletes the engine under the utility layer's purge (what the host does at shut-down).
+  void destroyEngine() {
+    if (!m_engine)
+      return;
+    Entity::purgeStart();
+    m_engine.reset();
+    Entity::purgeEnd();
+    m_propagator = nullptr;
+  }
+
+  /// The engine's handle.
+  const Id<ConstraintEngine>& engine() const { return m_engine->getId(); }
+
+  /// A new real interval variable [lb, ub] (deleted by the test or purged with the engine).
+  Id<ConstrainedVariable> floatVar(const char* name, double lb, double ub) {
+    return (new Variable<IntervalDomain>(engine(), IntervalDomain(lb, ub, FloatDT::instance()), false, true, name,
+                                         Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  /// A new integer interval variable [lb, ub].
+  Id<ConstrainedVariable> intVar(const char* name, int lb, int ub) {
+    return (new Variable<IntervalIntDomain>(engine(), IntervalIntDomain(lb, ub, IntDT::instance()), false, true,
+                                            name, Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+
+  std::size_t m_liveEntities;
+  std::size_t m_liveHandles;
+  std::unique_ptr<CESchema> m_schema;
+  std::unique_ptr<ConstraintEngine> m_engine;
+  TestPropagator* m_propagator; ///< owned by the engine
+};
+
+} // namespace KALDEN
+
+#endif

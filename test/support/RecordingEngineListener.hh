@@ -1,0 +1,73 @@
+#ifndef KALDEN_TEST_SUPPORT_RECORDINGENGINELISTENER_HH
+#define KALDEN_TEST_SUPPORT_RECORDINGENGINELISTENER_HH
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+
+/**
+ * An engine listener that writes every event it hears into a log, as
+ * "<tag> <event> <name>" (and the change kind for notifyChanged). Several
+ * listeners may share one log, to show the order in which they are told.
+ * Only names are read: a variable announced by notifyAdded has no domains yet.
+ */
+class RecordingEngineListener : public ConstraintEngineListener {
+public:
+  /// A listener registered with the engine, writing into `log` (its own when null).
+  explicit RecordingEngineListener(const Id<ConstraintEngine>& engine, std::vector<std::string>* log = nullptr,
+                                   const std::string& tag = "L")
+      : ConstraintEngineListener(engine), m_log(log != nullptr ? log : &m_ownLog), m_tag(tag) {}
+
+  void notifyPropagationCommenced() override { record("commenced", ""); }
+  void notifyPropagationCompleted() override { record("completed", ""); }
+  void notifyPropagationPreempted() override { record("preempted", ""); }
+  void notifyAdded(const Id<Constraint>& c) override { record("addedConstraint", c->getName().toString()); }
+  void notifyActivated(const Id<Constraint>& c) override { record("activatedConstraint", c->getName().toString()); }
+  void notifyDeactivated(const Id<ConstrainedVariable>& v) override {
+    record("deactivatedVariable", v->getName().toString());
+  }
+  void notifyActivated(const Id<ConstrainedVariable>& v) override {
+    record("activatedVariable", v->getName().toString());
+  }
+  void notifyDeactivated(const Id<Constraint>& c) override {
+    record("deactivatedConstraint", c->getName().toString());
+  }
+  void notifyRemoved(const Id<Constraint>& c) override { record("removedConstraint", c->getName().toString()); }
+  void notifyExecuted(const Id<Constraint>& c) override { record("executed", c->getName().toString()); }
+  void notifyAdded(const Id<ConstrainedVariable>& v) override { record("addedVariable", v->getName().toString()); }
+  void notifyRemoved(const Id<ConstrainedVariable>& v) override {
+    record("removedVariable", v->getName().toString());
+  }
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType& change) override {
+    record("changed", v->getName().toString() + " " + DomainListener::toString(change));
+  }
+  void notifyViolationAdded(const Id<Constraint>& c) override {
+    record("violationAdded", c->getName().toString());
+  }
+  void notifyViolationRemoved(const Id<Constraint>& c) override {
+    record("violationRemoved", c->getName().toString());
+  }
+
+  /// The log this listener writes into.
+  const std::vector<std::string>& events() const { return *m_log; }
+  /// Empties the log.
+  void clear() { m_log->clear(); }
+
+private:
+  void record(const std::string& event, const std::string& what) {
+    m_log->push_back(m_tag + " " + event + (what.empty() ? "" : " " + what));
+  }
+
+  std::vector<std::string> m_ownLog;
+  std::vector<std::string>* m_log;
+  std::string m_tag;
+};
+
+} // namespace KALDEN
+
+#endif

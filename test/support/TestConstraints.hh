@@ -1,0 +1,65 @@
+#ifndef KALDEN_TEST_SUPPORT_TESTCONSTRAINTS_HH
+#define KALDEN_TEST_SUPPORT_TESTCONSTRAINTS_HH
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+namespace KALDEN {
+
+/**
+ * A constraint for tests over any scope: its execution only counts, and
+ * whether it ignores a change is up to a predicate the test sets.
+ */
+class TestConstraint : public Constraint {
+public:
+  /// Decides canIgnore(variable, argIndex, change).
+  typedef std::function<bool(const Id<ConstrainedVariable>&, int, DomainListener::ChangeType)> IgnoreRule;
+
+  TestConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
+                 const std::vector<Id<ConstrainedVariable> >& scope)
+      : Constraint(name, propagatorName, engine, scope) {}
+
+  void handleExecute() override { ++m_executions; }
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& change) override {
+    return m_ignore && m_ignore(variable, argIndex, change);
+  }
+
+  /// Sets the rule canIgnore() follows (none: never ignore).
+  void setIgnoreRule(IgnoreRule rule) { m_ignore = rule; }
+  /// How often handleExecute() ran.
+  int executions() const { return m_executions; }
+
+private:
+  IgnoreRule m_ignore;
+  int m_executions = 0;
+};
+
+/**
+ * x <= y over two interval variables: narrows the upper bound of x to that of
+ * y and the lower bound of y to that of x.
+ */
+class LessThanEqualTestConstraint : public Constraint {
+public:
+  LessThanEqualTestConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                              const Id<ConstraintEngine>& engine, const std::vector<Id<ConstrainedVariable> >& scope)
+      : Constraint(name, propagatorName, engine, scope) {}
+
+  void handleExecute() override {
+    AbstractDomain& x = getCurrentDomain(m_variables[0]);
+    AbstractDomain& y = getCurrentDomain(m_variables[1]);
+    if (x.isEmpty() || y.isEmpty())
+      return;
+    x.intersect(x.getLowerBound(), std::min(x.getUpperBound(), y.getUpperBound()));
+    if (!x.isEmpty())
+      y.intersect(std::max(y.getLowerBound(), x.getLowerBound()), y.getUpperBound());
+  }
+};
+
+} // namespace KALDEN
+
+#endif
