@@ -136,11 +136,11 @@ TEST_F(ConstrainedVariableTest, LinksOnePerScopePosition) {
   EXPECT_TRUE(x->isValid());
 
   log.clear();
+  const Id<Constraint> aid = a->getId();
   delete a;
   EXPECT_EQ(log, (Events{"removed a[0]", "removed a[2]"}));
   EXPECT_EQ(x->getFirstConstraint(), b->getId());
-  EXPECT_FALSE(x->isConstrainedBy(a->getId()));
-  a = nullptr;
+  EXPECT_FALSE(x->isConstrainedBy(aid));
   b->deactivate();
   EXPECT_FALSE(x->hasActiveConstraint());
 

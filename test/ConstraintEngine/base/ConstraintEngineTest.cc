@@ -226,10 +226,11 @@ TEST_F(ConstraintEngineTest, LookupsFollowKeyOrder) {
   EXPECT_EQ(m_engine->getIndex(c), 1);
   EXPECT_EQ(m_engine->getIndex(c2->getId()), 0);
   EXPECT_EQ(m_engine->getVariableByName("same"), static_cast<PSVariable*>(b));
+  const Id<Constraint> gone = c2->getId();
   delete c2;
   Id<ConstrainedVariable> unregistered = b;
   delete static_cast<ConstrainedVariable*>(b);
-  EXPECT_CHECK_FAILS(m_engine->getIndex(c2->getId()), "constr.isValid()");
+  EXPECT_CHECK_FAILS(m_engine->getIndex(gone), "constr.isValid()");
   EXPECT_CHECK_FAILS(m_engine->getIndex(unregistered), "var.isValid()");
   delete static_cast<ConstrainedVariable*>(c);
 }
