@@ -84,51 +84,31 @@ TEST(IntervalDomainTest, DifferenceRemovesOneEnd) {
   EXPECT_EQ(dom.getUpperBound(), 10);
 }
 
-TEST(IntervalDomainTest, RemoveAtTheEnds) {
-  const Case cases[] = {
-      {"lower bound", 0, 0, D, 10, false, {CT::LOWER_BOUND_INCREASED}},
-      {"upper bound", 10, 0, 0, 10 - D, false, {CT::UPPER_BOUND_DECREASED}},
-      {"not a member", 20, 0, 0, 10, false, {}},
-  };
-  for (const Case& c : cases) {
-    RecordingListener listener;
-    IntervalDomain dom(0, 10, FloatDT::instance());
-    listener.listenTo(dom);
-    dom.remove(c.argLb);
-    expectOutcome(c, dom, false, listener);
-  }
+TEST(IntervalDomainTest, RemoveSetAndEmpty) {
   RecordingListener listener;
   IntervalDomain dom(0, 10, FloatDT::instance());
   listener.listenTo(dom);
+  dom.remove(0);
+  dom.remove(10);
+  dom.remove(20); // not a member: nothing
+  EXPECT_EQ(listener.changes(), (ChangeList{CT::LOWER_BOUND_INCREASED, CT::UPPER_BOUND_DECREASED}));
+  EXPECT_TRUE(dom.getLowerBound() == D && dom.getUpperBound() == 10 - D);
   Error inner = failureOf([&] { dom.remove(5); });
   EXPECT_EQ(inner.getCondition(), "ALWAYS_FAILS");
   EXPECT_EQ(inner.getMessage(), "Attempted to remove an element from within the interval. Wuuld require splitting.");
   EXPECT_CHECK_FAILS(dom.remove(PLUS_INFINITY * 2), "check_value(value)");
-  EXPECT_TRUE(listener.changes().empty());
 
-  IntervalDomain single(4, FloatDT::instance());
-  listener.listenTo(single);
-  single.remove(4);
-  EXPECT_TRUE(single.isEmpty());
-  EXPECT_EQ(listener.changes(), ChangeList{CT::EMPTIED});
-}
-
-TEST(IntervalDomainTest, SetAndEmpty) {
-  RecordingListener listener;
-  IntervalDomain dom(0, 10, FloatDT::instance());
-  listener.listenTo(dom);
-  dom.set(3);
-  dom.set(3);
-  EXPECT_EQ(dom.getSingletonValue(), 3);
-  dom.set(11);
-  EXPECT_EQ(listener.changes(), (ChangeList{CT::SET_TO_SINGLETON, CT::EMPTIED}));
-  EXPECT_EQ(dom.getUpperBound(), -2.0);
-  EXPECT_EQ(dom.getLowerBound(), 2.0 + D);
-  EXPECT_EQ(dom.getSize(), 0);
-  EXPECT_TRUE(dom.isFinite());
   listener.clear();
+  dom.set(3);
+  dom.set(3);
+  dom.remove(3);
   dom.empty();
-  EXPECT_EQ(listener.changes(), ChangeList{CT::EMPTIED});
+  EXPECT_EQ(listener.changes(), (ChangeList{CT::SET_TO_SINGLETON, CT::EMPTIED, CT::EMPTIED}));
+  EXPECT_TRUE(dom.getUpperBound() == -2.0 && dom.getLowerBound() == 2.0 + D);
+  EXPECT_TRUE(dom.getSize() == 0 && dom.isFinite());
+  dom.relax(1);
+  dom.set(11);
+  EXPECT_TRUE(dom.isEmpty());
 }
 
 TEST(IntervalDomainTest, RelaxAndReset) {
@@ -137,14 +117,11 @@ TEST(IntervalDomainTest, RelaxAndReset) {
   listener.listenTo(dom);
   dom.relax(7);
   dom.relax(7);
-  EXPECT_EQ(listener.changes(), ChangeList{CT::RELAXED});
-  EXPECT_EQ(dom.getSingletonValue(), 7);
-
-  listener.clear();
-  IntervalDomain wide(0, 10, FloatDT::instance());
   EXPECT_FALSE(dom.relax(7 - D / 2, 7 + D / 2)); // widening by less than the tolerance is ignored
   dom.reset(IntervalDomain(7, FloatDT::instance()));
-  EXPECT_TRUE(listener.changes().empty());
+  EXPECT_EQ(listener.changes(), ChangeList{CT::RELAXED});
+  listener.clear();
+  IntervalDomain wide(0, 10, FloatDT::instance());
   dom.reset(wide);
   EXPECT_EQ(listener.changes(), (ChangeList{CT::RELAXED, CT::RESET}));
   EXPECT_TRUE(dom == wide);
@@ -161,31 +138,25 @@ TEST(IntervalDomainTest, RelaxToOneValueRefusesANonEmptyDomain) {
   IntervalDomain dom(0, 10, FloatDT::instance());
   listener.listenTo(dom);
   EXPECT_CHECK_FAILS(dom.relax(3), "isEmpty() || (isSingleton() && (getSingletonValue() == value))");
-  EXPECT_EQ(dom.getLowerBound(), 0);
-  EXPECT_EQ(dom.getUpperBound(), 10);
+  EXPECT_TRUE(dom.getLowerBound() == 0 && dom.getUpperBound() == 10);
   dom.empty();
   EXPECT_CHECK_FAILS(dom.relax(PLUS_INFINITY * 2), "check_value(value)");
-  EXPECT_TRUE(dom.isEmpty());
   EXPECT_EQ(listener.changes(), ChangeList{CT::EMPTIED});
 }
 
-TEST(IntervalDomainTest, ConstructionAndQueries) {
+TEST(IntervalDomainTest, ConstructionChecksAndSingletons) {
   IntervalDomain unbounded(FloatDT::instance());
   double lb = 0, ub = 0;
   EXPECT_TRUE(unbounded.getBounds(lb, ub));
-  EXPECT_EQ(lb, MINUS_INFINITY);
-  EXPECT_EQ(ub, PLUS_INFINITY);
+  EXPECT_TRUE(lb == MINUS_INFINITY && ub == PLUS_INFINITY);
   EXPECT_FALSE(unbounded.isFinite());
   EXPECT_EQ(unbounded.getSize(), g_infiniteTime());
 
-  EXPECT_TRUE(IntervalDomain(5, 3, FloatDT::instance()).isEmpty());
   IntervalDomain near(3, 3 + D / 2, FloatDT::instance());
-  EXPECT_TRUE(near.isSingleton());
   EXPECT_EQ(near.getSingletonValue(), 3 + D / 2);
   std::list<double> values;
   near.getValues(values);
   EXPECT_EQ(values, std::list<double>{3});
-  EXPECT_FALSE(IntervalDomain(0, 10, FloatDT::instance()).getBounds(lb, ub));
 
   Error tooLarge = failureOf([] { IntervalDomain(0, PLUS_INFINITY * 2, FloatDT::instance()); });
   EXPECT_EQ(tooLarge.getCondition(), "leq(m_ub,PLUS_INFINITY)");
@@ -196,68 +167,45 @@ TEST(IntervalDomainTest, ConstructionAndQueries) {
   EXPECT_NO_THROW(IntervalDomain(0, PLUS_INFINITY + D / 2, FloatDT::instance()));
 
   Error insert = failureOf([&] { unbounded.insert(1); });
-  EXPECT_EQ(insert.getCondition(), "ALWAYS_FAILS");
   EXPECT_EQ(insert.getMessage(), "Cannot insert to an interval domain");
   EXPECT_CHECK_FAILS(unbounded.insert(std::list<double>{1}), "ALWAYS_FAILS");
-  EXPECT_EQ(unbounded.getLowerBound(), MINUS_INFINITY);
 }
 
-TEST(IntervalDomainTest, Printing) {
+TEST(IntervalDomainTest, PrintingAndTranslation) {
   std::ostringstream os;
   os << IntervalDomain(0, 10, FloatDT::instance()) << " " << IntervalDomain(FloatDT::instance()) << " "
      << IntervalDomain(-0.5, 123456.789, FloatDT::instance()) << " " << 1.23456789;
   EXPECT_EQ(os.str(), "float:CLOSED[0, 10] float:CLOSED[-inf, +inf] float:CLOSED[-0.5, 123456.789] 1.23457");
-  EXPECT_EQ(IntervalDomain(FloatDT::instance()).toString(), "float:CLOSED[-inf, +inf]");
-}
 
-TEST(IntervalDomainTest, TranslateNumberClampsAndRefusesNaN) {
   IntervalDomain dom(FloatDT::instance());
   for (bool asMin : {true, false}) {
     EXPECT_EQ(dom.translateNumber(PLUS_INFINITY * 2, asMin), PLUS_INFINITY);
     EXPECT_EQ(dom.translateNumber(MINUS_INFINITY * 2, asMin), MINUS_INFINITY);
-    EXPECT_EQ(dom.translateNumber(0.0, asMin), 0.0);
     EXPECT_EQ(dom.translateNumber(-2.5, asMin), -2.5);
   }
   EXPECT_CHECK_FAILS(dom.translateNumber(std::nan(""), true), "!std::isnan(number)");
 }
 
-TEST(IntervalDomainTest, ComparingWithIntegerIntervals) {
+TEST(IntervalDomainTest, CombiningDomains) {
   IntervalDomain real(0, 10, FloatDT::instance());
   IntervalIntDomain integer(0, 10, IntDT::instance());
   EXPECT_FALSE(IntervalDomain(2, 3, FloatDT::instance()).isSubsetOf(integer));
   EXPECT_TRUE(IntervalIntDomain(2, 3, IntDT::instance()).isSubsetOf(real));
   EXPECT_FALSE(real == integer); // same bounds, different finiteness
-  EXPECT_TRUE(real.intersects(IntervalDomain(10, 20, FloatDT::instance())));
-  EXPECT_FALSE(real.intersects(IntervalDomain(10 + D, 20, FloatDT::instance())));
-}
 
-TEST(IntervalDomainTest, EquateNarrowsBothSides) {
-  IntervalDomain a(0, 10, FloatDT::instance());
   IntervalDomain b(5, 20, FloatDT::instance());
-  EXPECT_TRUE(a.equate(b));
-  EXPECT_TRUE(a == IntervalDomain(5, 10, FloatDT::instance()));
-  EXPECT_TRUE(b == IntervalDomain(5, 10, FloatDT::instance()));
-  EXPECT_FALSE(a.equate(b));
-
+  EXPECT_TRUE(real.equate(b));
+  EXPECT_TRUE(real == IntervalDomain(5, 10, FloatDT::instance()) && b == real);
   RecordingListener listener;
   IntervalDomain apart(30, 40, FloatDT::instance());
   listener.listenTo(apart);
-  EXPECT_TRUE(a.equate(apart)); // a empties; apart is left alone
-  EXPECT_TRUE(a.isEmpty());
-  EXPECT_TRUE(listener.changes().empty());
-  EXPECT_CHECK_FAILS(apart.intersect(a), "dom.isOpen() || !dom.isEmpty()");
-}
+  EXPECT_TRUE(real.equate(apart)); // real empties; apart is left alone
+  EXPECT_TRUE(real.isEmpty() && listener.changes().empty());
 
-TEST(IntervalDomainTest, AssignmentTakesTheBounds) {
   IntervalDomain target(FloatDT::instance());
-  target = IntervalIntDomain(2, 3, IntDT::instance());
-  EXPECT_EQ(target.getLowerBound(), 2);
-  EXPECT_EQ(target.getUpperBound(), 3);
-  EXPECT_EQ(target.minDelta(), D);
-  EXPECT_EQ(target.getTypeName().toString(), "float");
-  RecordingListener listener;
-  listener.listenTo(target);
-  EXPECT_CHECK_FAILS(target = IntervalDomain(0, 1, FloatDT::instance()), "m_listener.isNoId()");
+  target = integer;
+  EXPECT_TRUE(target.getUpperBound() == 10 && target.minDelta() == D);
+  EXPECT_CHECK_FAILS(apart = integer, "m_listener.isNoId()");
 }
 
 } // namespace
