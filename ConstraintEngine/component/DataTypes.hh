@@ -12,6 +12,7 @@ class FloatDT : public DataType {
 public:
   /// Builds the type and its base domain.
   FloatDT();
+  /// Ends the type and its base domain.
   ~FloatDT() override;
 
   /// The type's name, "float".
@@ -19,8 +20,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Numbers.
   bool isNumeric() const override { return true; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// Reads "-inf"/"-inff" and "inf"/"+inf"/"inff"/"+inff" as the infinities; any other text must be a number.
   double createValue(const std::string& value) const override;
@@ -31,6 +35,7 @@ class IntDT : public DataType {
 public:
   /// Builds the type and its base domain.
   IntDT();
+  /// Ends the type and its base domain.
   ~IntDT() override;
 
   /// The type's name, "int".
@@ -38,8 +43,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Numbers.
   bool isNumeric() const override { return true; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// Reads "-inf" and "inf"/"+inf" as the infinities; any other text must be an int.
   double createValue(const std::string& value) const override;
@@ -50,6 +58,7 @@ class BoolDT : public DataType {
 public:
   /// Builds the type and its base domain.
   BoolDT();
+  /// Ends the type and its base domain.
   ~BoolDT() override;
 
   /// The type's name, "bool".
@@ -57,8 +66,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Numbers.
   bool isNumeric() const override { return true; }
+  /// Booleans.
   bool isBool() const override { return true; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// Reads "true" as 1 and "false" as 0; any other text fails.
   double createValue(const std::string& value) const override;
