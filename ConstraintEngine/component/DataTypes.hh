@@ -83,6 +83,7 @@ class VoidDT : public DataType {
 public:
   /// Builds the type (without base domain).
   VoidDT();
+  /// Ends the type.
   ~VoidDT() override;
 
   /// The type's name, "void".
@@ -90,8 +91,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Not numbers.
   bool isNumeric() const override { return false; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// Always fails: there are no void values.
   double createValue(const std::string& value) const override;
@@ -106,6 +110,7 @@ class StringDT : public DataType {
 public:
   /// Builds the type and its base domain.
   StringDT();
+  /// Ends the type and its base domain.
   ~StringDT() override;
 
   /// The type's name, "string".
@@ -113,8 +118,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Not numbers.
   bool isNumeric() const override { return false; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Strings.
   bool isString() const override { return true; }
   /// The key of the text's label.
   double createValue(const std::string& value) const override;
@@ -125,6 +133,7 @@ class SymbolDT : public DataType {
 public:
   /// Builds the type and its base domain.
   SymbolDT();
+  /// Ends the type and its base domain.
   ~SymbolDT() override;
 
   /// The type's name, "symbol".
@@ -132,8 +141,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Not numbers.
   bool isNumeric() const override { return false; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// The key of the text's label.
   double createValue(const std::string& value) const override;
@@ -148,6 +160,7 @@ class RestrictedDT : public DataType {
 public:
   /// Restricts `baseType` to a copy of `baseDomain`, retyped with the new type.
   RestrictedDT(const char* name, const Id<DataType>& baseType, const AbstractDomain& baseDomain);
+  /// Ends the type and its copy of the domain; the base type is not touched.
   ~RestrictedDT() override;
 
   /// As the base type.
