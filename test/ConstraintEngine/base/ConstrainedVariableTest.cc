@@ -108,7 +108,6 @@ TEST_F(ConstrainedVariableTest, PrintsItsValues) {
     delete var;
     delete c.dom;
   }
-  EXPECT_EQ(std::string(make(IntervalDomain(0, 1, floatDT))->getEntityType()), "ConstrainedVariable");
 }
 
 TEST_F(ConstrainedVariableTest, LinksOnePerScopePosition) {

@@ -56,7 +56,6 @@ TEST_F(ConstraintTest, ScopeIdentityAndPrinting) {
   TestConstraint c("c", "Default", engine(), makeScope(x, y, x));
   EXPECT_EQ(c.getPropagator(), m_propagator->getId());
   EXPECT_EQ(c.getCreatedBy().toString(), "UNKNOWN");
-  EXPECT_EQ(c.getEntityType(), "CONSTRAINT");
   EXPECT_TRUE(c.isVariableOf(x) && c.isVariableOf(y));
   EXPECT_FALSE(c.isVariableOf(z));
   const PSList<PSVariable*> vars = c.getVariables();
@@ -69,7 +68,6 @@ TEST_F(ConstraintTest, ScopeIdentityAndPrinting) {
   EXPECT_EQ(c.getViolationExpl(), "c(x(" + std::to_string(x->getKey()) + "),y(" + std::to_string(y->getKey()) +
                                       "),x(" + std::to_string(x->getKey()) + "))");
   EXPECT_CHECK_FAILS(c.setPropagator(m_propagator->getId()), "m_propagator.isNoId()");
-  EXPECT_EQ(&c.getModifiedVariables(z), &c.getScope());
 }
 
 TEST_F(ConstraintTest, DeactivationsNestAndOnlyTheEndsReachTheEngine) {
