@@ -9,6 +9,8 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
+#include <vector>
+
 namespace KALDEN {
 
 void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstraint) {
@@ -44,6 +46,23 @@ void ConstraintEngine::notifyRedundant(const Id<Constraint>& constraint) {
     return;
   m_redundantConstraints.insert(constraint);
   notifyActivated(constraint);
+}
+
+void ConstraintEngine::processRedundantConstraints() {
+  KALDEN_CHECK_MSG(constraintConsistent(), "Can only process when fully propagated.");
+  // A copy: whoever hears of a deactivation may remove constraints (which leave the buffer)
+  // or find new ones redundant (which wait for the next completed run).
+  const std::vector<Id<Constraint> > buffered(m_redundantConstraints.begin(), m_redundantConstraints.end());
+  for (const Id<Constraint>& constraint : buffered) {
+    if (!constraint.isValid() || m_redundantConstraints.count(constraint) == 0)
+      continue;
+    KALDEN_CHECK_MSG(constraint.isValid(), constraint);
+    KALDEN_CHECK_MSG(constraint->isRedundant(), "Must be redundant. Buffering error.");
+    m_redundantConstraints.erase(constraint);
+    constraint->deactivate();
+    if (constraint.isValid())
+      KALDEN_TRACE("ConstraintEngine:processRedundantConstraints", constraint->toString());
+  }
 }
 
 } // namespace KALDEN
