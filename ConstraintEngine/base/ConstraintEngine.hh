@@ -180,7 +180,12 @@ public:
   void execute(const Id<Constraint>& constraint, const Id<ConstrainedVariable>& variable, int argIndex,
                const DomainListener::ChangeType& changeType);
 
-  // Activation of constraints and redundancy.
+  // Activation and redundancy.
+
+  /// A variable has just become inactive (after its constraints were deactivated).
+  void notifyDeactivated(const Id<ConstrainedVariable>& var);
+  /// A variable has just become active again (after its constraints were reactivated).
+  void notifyActivated(const Id<ConstrainedVariable>& var);
 
   /// A constraint has just become inactive.
   void notifyDeactivated(const Id<Constraint>& deactivatedConstraint);

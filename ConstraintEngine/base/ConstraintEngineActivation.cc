@@ -9,9 +9,35 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
+#include <list>
 #include <vector>
 
 namespace KALDEN {
+
+void ConstraintEngine::notifyDeactivated(const Id<ConstrainedVariable>& var) {
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(var.isValid() && !var->isActive());
+  // A copy: a propagator may register another while it is told.
+  const std::list<Id<Propagator> > propagators(m_propagators);
+  for (const Id<Propagator>& propagator : propagators)
+    propagator->handleVariableDeactivated(var);
+  KALDEN_CHECK(!Entity::isPurging());
+  broadcast([&var](ConstraintEngineListener& listener) { listener.notifyDeactivated(var); });
+  KALDEN_TRACE("ConstraintEngine:notifyDeactivated:ConstrainedVariable",
+               var->getName().toString() << "(" << var->getKey() << ")");
+}
+
+void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(var.isValid() && var->isActive());
+  const std::list<Id<Propagator> > propagators(m_propagators);
+  for (const Id<Propagator>& propagator : propagators)
+    propagator->handleVariableActivated(var);
+  KALDEN_CHECK(!Entity::isPurging());
+  broadcast([&var](ConstraintEngineListener& listener) { listener.notifyActivated(var); });
+  KALDEN_TRACE("ConstraintEngine:notifyActivated:ConstrainedVariable",
+               var->getName().toString() << "(" << var->getKey() << ")");
+}
 
 void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstraint) {
   KALDEN_CHECK(!Entity::isPurging());
