@@ -124,6 +124,9 @@ void ViolationMgrImpl::relaxEmptyVariables() {
     if (!variable.isValid() || variable->isDiscarded() || !isEmpty(variable))
       continue;
     variable->relax();
+    // Whoever heard of the relaxation may have removed the variable, taking its record along.
+    if (!variable.isValid() || variable->isDiscarded())
+      continue;
     KALDEN_TRACE("ConstraintEngine:ViolationMgr", "Relaxed empty variable : " << variable->toLongString());
     // A domain that relaxation cannot refill (an empty base domain) still proves the inconsistency.
     if (!variable->lastDomain().isEmpty())
