@@ -24,6 +24,13 @@ double guarded(double a, double b, double result, double defaultValue) {
   return result;
 }
 
+// The current domain at a position, never reading past the scope's end: a failed arity check
+// that was only printed (inside a destructor) must not lead to a read out of bounds. The
+// Constraint base refuses an empty scope.
+AbstractDomain& domainWithin(const std::vector<Id<ConstrainedVariable> >& scope, std::size_t position) {
+  return Constraint::getCurrentDomain(scope[position < scope.size() ? position : scope.size() - 1]);
+}
+
 } // namespace
 
 double Infinity::plus(double a, double b, double defaultValue) {
@@ -51,13 +58,13 @@ void ConstraintShape::checkMinArity(const Constraint& constraint, std::size_t co
 AbstractDomain& ConstraintShape::domainAt(const Constraint& constraint, std::size_t position, std::size_t count,
                                           const char* conditionText) {
   checkArity(constraint, count, conditionText);
-  return Constraint::getCurrentDomain(constraint.getScope()[position]);
+  return domainWithin(constraint.getScope(), position);
 }
 
 AbstractDomain& ConstraintShape::domainAt(const Constraint& constraint, std::size_t position, std::size_t count,
                                           const char* conditionText, const char* messagePrefix) {
   checkArity(constraint, count, conditionText, messagePrefix);
-  return Constraint::getCurrentDomain(constraint.getScope()[position]);
+  return domainWithin(constraint.getScope(), position);
 }
 
 void ConstraintShape::checkComparable(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
