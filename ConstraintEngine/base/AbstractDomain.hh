@@ -27,7 +27,8 @@ class DataType;
 class DomainListener {
 public:
   /// The kinds of change a domain reports; the first five are the restrictions.
-  enum ChangeType {
+  /// Every int is a valid value, so any number passed on can be named or refused safely.
+  enum ChangeType : int {
     UPPER_BOUND_DECREASED = 0,
     LOWER_BOUND_INCREASED,
     BOUNDS_RESTRICTED,

@@ -123,7 +123,9 @@ public:
 
   // Lookup.
 
+  /// The variable with the given entity key; a key of no variable fails a check.
   PSVariable* getVariableByKey(int key) override;
+  /// The lowest-keyed variable with the given name, null when none.
   PSVariable* getVariableByName(const std::string& name) override;
   /// The variable at a position of the key order.
   Id<ConstrainedVariable> getVariable(unsigned int index);
@@ -138,7 +140,9 @@ public:
 
   // Auto-propagation.
 
+  /// Whether creating or deleting a constraint propagates at once (true at first).
   bool getAutoPropagation() const override { return m_autoPropagate; }
+  /// Switches auto-propagation; switching it on propagates unless a propagation runs.
   void setAutoPropagation(bool value) override;
   /// Whether auto-propagation is on and no propagation runs.
   bool shouldAutoPropagate() const { return m_autoPropagate && !m_propInProgress; }
@@ -153,6 +157,7 @@ public:
 
   // Propagation state.
 
+  /// Propagates to a fixpoint; true when the network ends consistent.
   bool propagate() override;
   /// Whether the engine is consistent and no enabled propagator has work.
   bool constraintConsistent() const;
@@ -179,10 +184,15 @@ public:
 
   // Violations and emptied variables.
 
+  /// Whether the violation manager's limit is above 0.
   bool getAllowViolations() const override;
+  /// Sets the limit to 2147483647 violations, or to 0.
   void setAllowViolations(bool value) override;
+  /// The number of violated constraints (1.0 when none but a domain is empty).
   double getViolation() const override;
+  /// The violated constraints' explanations, in key order.
   PSList<std::string> getViolationExpl() const override;
+  /// The violated constraints, in key order.
   PSList<PSConstraint*> getAllViolations() const override;
   /// Whether the constraint is marked violated.
   bool isViolated(Id<Constraint> constraint) const;

@@ -107,6 +107,7 @@ public:
   ~PSConstraintEngineListener() override = default;
 
 
+  // The events without a public form end here.
   void notifyPropagationCommenced() override {}
   void notifyPropagationCompleted() override {}
   void notifyPropagationPreempted() override {}

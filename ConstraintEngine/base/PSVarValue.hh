@@ -7,8 +7,8 @@ namespace KALDEN {
 
 class PSEntity;
 
-/// How the double of a public value is to be read.
-enum PSVarType {
+/// How the double of a public value is to be read (int-based, so any passed-on number is a valid value).
+enum PSVarType : int {
   INTEGER, ///< an integral number
   DOUBLE,  ///< a real number
   BOOLEAN, ///< 0.0 for false, anything else for true

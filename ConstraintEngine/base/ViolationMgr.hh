@@ -60,6 +60,7 @@ public:
   ViolationMgrImpl(unsigned int maxViolationsAllowed, ConstraintEngine& engine);
   ~ViolationMgrImpl() override;
 
+  // The operations are those of ViolationMgr.
   unsigned int getMaxViolationsAllowed() const override { return m_maxViolationsAllowed; }
   void setMaxViolationsAllowed(unsigned int max) override;
   double getViolation() const override;

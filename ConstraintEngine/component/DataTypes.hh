@@ -12,6 +12,7 @@ class FloatDT : public DataType {
 public:
   /// Builds the type and its base domain.
   FloatDT();
+  /// Ends the type and its base domain.
   ~FloatDT() override;
 
   /// The type's name, "float".
@@ -19,8 +20,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Numbers.
   bool isNumeric() const override { return true; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// Reads "-inf"/"-inff" and "inf"/"+inf"/"inff"/"+inff" as the infinities; any other text must be a number.
   double createValue(const std::string& value) const override;
@@ -31,6 +35,7 @@ class IntDT : public DataType {
 public:
   /// Builds the type and its base domain.
   IntDT();
+  /// Ends the type and its base domain.
   ~IntDT() override;
 
   /// The type's name, "int".
@@ -38,8 +43,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Numbers.
   bool isNumeric() const override { return true; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// Reads "-inf" and "inf"/"+inf" as the infinities; any other text must be an int.
   double createValue(const std::string& value) const override;
@@ -50,6 +58,7 @@ class BoolDT : public DataType {
 public:
   /// Builds the type and its base domain.
   BoolDT();
+  /// Ends the type and its base domain.
   ~BoolDT() override;
 
   /// The type's name, "bool".
@@ -57,8 +66,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Numbers.
   bool isNumeric() const override { return true; }
+  /// Booleans.
   bool isBool() const override { return true; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// Reads "true" as 1 and "false" as 0; any other text fails.
   double createValue(const std::string& value) const override;
@@ -71,6 +83,7 @@ class VoidDT : public DataType {
 public:
   /// Builds the type (without base domain).
   VoidDT();
+  /// Ends the type.
   ~VoidDT() override;
 
   /// The type's name, "void".
@@ -78,8 +91,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Not numbers.
   bool isNumeric() const override { return false; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// Always fails: there are no void values.
   double createValue(const std::string& value) const override;
@@ -94,6 +110,7 @@ class StringDT : public DataType {
 public:
   /// Builds the type and its base domain.
   StringDT();
+  /// Ends the type and its base domain.
   ~StringDT() override;
 
   /// The type's name, "string".
@@ -101,8 +118,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Not numbers.
   bool isNumeric() const override { return false; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Strings.
   bool isString() const override { return true; }
   /// The key of the text's label.
   double createValue(const std::string& value) const override;
@@ -113,6 +133,7 @@ class SymbolDT : public DataType {
 public:
   /// Builds the type and its base domain.
   SymbolDT();
+  /// Ends the type and its base domain.
   ~SymbolDT() override;
 
   /// The type's name, "symbol".
@@ -120,8 +141,11 @@ public:
   /// The handle of the shared instance, built on first use.
   static const Id<DataType>& instance();
 
+  /// Not numbers.
   bool isNumeric() const override { return false; }
+  /// Not booleans.
   bool isBool() const override { return false; }
+  /// Not strings.
   bool isString() const override { return false; }
   /// The key of the text's label.
   double createValue(const std::string& value) const override;
@@ -136,6 +160,7 @@ class RestrictedDT : public DataType {
 public:
   /// Restricts `baseType` to a copy of `baseDomain`, retyped with the new type.
   RestrictedDT(const char* name, const Id<DataType>& baseType, const AbstractDomain& baseDomain);
+  /// Ends the type and its copy of the domain; the base type is not touched.
   ~RestrictedDT() override;
 
   /// As the base type.

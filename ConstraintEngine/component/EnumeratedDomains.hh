@@ -32,6 +32,7 @@ public:
   explicit EnumeratedDomain(const AbstractDomain& org);
   /// A copy, open or closed as the source, without listener.
   EnumeratedDomain(const EnumeratedDomain& org);
+  /// Ends the domain; nothing is reported.
   ~EnumeratedDomain() override;
 
   /// Assigns the members of another enumeration (see operator=(const AbstractDomain&)).
@@ -40,9 +41,11 @@ public:
   /// The members, ascending.
   const std::set<double>& getValues() const { return m_values; }
 
+  /// Whether there are no members.
   bool isEmpty() const override;
   /// Always true: the members can be listed.
   bool isFinite() const override;
+  /// Whether there is exactly one member.
   bool isSingleton() const override;
   /// The number of members.
   int getSize() const override;
@@ -54,10 +57,12 @@ public:
   bool getBounds(double& lb, double& ub) const override;
   /// Appends the members, ascending, to an empty list.
   void getValues(std::list<double>& results) const override;
+  /// The one member.
   double getSingletonValue() const override;
 
   /// Closes the member set (CLOSED, then EMPTIED if it has no members).
   void close() override;
+  /// Removes every member (EMPTIED).
   void empty() override;
   /// Keeps only `value` if it is a member, else empties; an open domain is closed first.
   void set(double value) override;
@@ -73,19 +78,27 @@ public:
   void insert(const std::list<double>& values) override;
   /// Removes the first member within minDelta() of `value`, if any.
   void remove(double value) override;
+  /// Keeps the members `dom` holds; an open domain takes a closed enumeration's members and closes.
   bool intersect(const AbstractDomain& dom) override;
   /// Keeps the members within [lb, ub]; refused for symbolic domains.
   bool intersect(double lb, double ub) override;
+  /// Removes the members `dom` holds.
   bool difference(const AbstractDomain& dom) override;
   /// Takes the members of another enumeration; only without listener. State and reports unchanged.
   EnumeratedDomain& operator=(const AbstractDomain& dom) override;
+  /// Narrows both domains to their common members.
   bool equate(AbstractDomain& dom) override;
   /// Whether a member lies within minDelta() of `value`.
   bool isMember(double value) const override;
+  /// Whether `dom` holds every member (always when `dom` is open, never when this is).
   bool isSubsetOf(const AbstractDomain& dom) const override;
+  /// Whether `dom` holds some member (always when either is open).
   bool intersects(const AbstractDomain& dom) const override;
+  /// Same state and the same members within minDelta() (an interval: the same finite set of values).
   bool operator==(const AbstractDomain& dom) const override;
+  /// The negation of operator==.
   bool operator!=(const AbstractDomain& dom) const override;
+  /// A new heap copy, owned by the caller, without listener.
   AbstractDomain* copy() const override;
   /// Appends "{", the member texts and "}" to the type and state.
   std::ostream& operator>>(std::ostream& os) const override;
@@ -130,12 +143,14 @@ public:
   explicit NumericDomain(const AbstractDomain& org);
   /// A copy, without listener.
   NumericDomain(const NumericDomain& org);
+  /// Ends the domain; nothing is reported.
   ~NumericDomain() override;
 
   using EnumeratedDomain::operator=;
   /// Assigns the members of another enumeration.
   NumericDomain& operator=(const NumericDomain& dom);
 
+  /// A new NumericDomain, owned by the caller, without listener.
   AbstractDomain* copy() const override;
 };
 
@@ -152,12 +167,14 @@ public:
   explicit SymbolDomain(const AbstractDomain& org);
   /// A copy, without listener.
   SymbolDomain(const SymbolDomain& org);
+  /// Ends the domain; nothing is reported.
   ~SymbolDomain() override;
 
   using EnumeratedDomain::operator=;
   /// Assigns the members of another enumeration.
   SymbolDomain& operator=(const SymbolDomain& dom);
 
+  /// A new SymbolDomain, owned by the caller, without listener.
   AbstractDomain* copy() const override;
 };
 
@@ -179,6 +196,7 @@ public:
   explicit StringDomain(const AbstractDomain& org);
   /// A copy, without listener.
   StringDomain(const StringDomain& org);
+  /// Ends the domain; nothing is reported.
   ~StringDomain() override;
 
   using EnumeratedDomain::operator=;
@@ -195,6 +213,7 @@ public:
   void insert(double value) override;
   /// True for every value while open; else whether a member lies within minDelta().
   bool isMember(double value) const override;
+  /// A new StringDomain, owned by the caller, without listener.
   AbstractDomain* copy() const override;
 
   /// Sets the domain to the label of a text.

@@ -217,28 +217,25 @@ bool IntervalDomain::difference(const AbstractDomain& dom) {
   assertSafeComparison(*this, dom);
   KALDEN_CHECK(dom.isOpen() || !dom.isEmpty());
   KALDEN_CHECK(isOpen() || !isEmpty());
-  KALDEN_CHECK(! (lt(m_lb, dom.getLowerBound()) && lt(dom.getUpperBound(), m_ub)));
-  if (lt(dom.getUpperBound(), m_lb) || lt(m_ub, dom.getLowerBound()))
+  // Only the part of dom this domain can hold matters: an integer interval takes
+  // dom's integer hull, so every bound below stays integral and every test exact.
+  double lb = translateNumber(dom.getLowerBound(), true);
+  double ub = translateNumber(dom.getUpperBound(), false);
+  if (lt(ub, lb))
     return false;
-  if (leq(dom.getLowerBound(), m_lb) && leq(m_ub, dom.getUpperBound())) {
+  KALDEN_CHECK_TEXT(!(lt(m_lb, lb) && lt(ub, m_ub)),
+                    "! (lt(m_lb, dom.getLowerBound()) && lt(dom.getUpperBound(), m_ub))");
+  if (lt(ub, m_lb) || lt(m_ub, lb))
+    return false;
+  if (leq(lb, m_lb) && leq(m_ub, ub)) {
     empty();
     return true;
   }
-  // The new bound is the nearest value this domain can hold beyond dom's far bound:
-  // dom's bound itself when rounding already left dom, else one tolerance further.
-  if (leq(dom.getLowerBound(), m_lb)) {
-    double bound = dom.getUpperBound();
-    double newLb = translateNumber(bound, true);
-    if (newLb <= bound)
-      newLb = translateNumber(bound + minDelta(), true);
-    m_lb = check(newLb);
+  if (leq(lb, m_lb)) {
+    m_lb = check(ub + minDelta());
     notifyChange(DomainListener::LOWER_BOUND_INCREASED);
   } else {
-    double bound = dom.getLowerBound();
-    double newUb = translateNumber(bound, false);
-    if (newUb >= bound)
-      newUb = translateNumber(bound - minDelta(), false);
-    m_ub = check(newUb);
+    m_ub = check(lb - minDelta());
     notifyChange(DomainListener::UPPER_BOUND_DECREASED);
   }
   return true;

@@ -25,6 +25,7 @@ public:
   IntervalDomain(const AbstractDomain& org);
   /// Copy without listener.
   IntervalDomain(const IntervalDomain& org);
+  /// Ends the interval; nobody is told.
   ~IntervalDomain() override;
 
   /// Assigns another interval's bounds through the checked virtual assignment.
@@ -33,41 +34,69 @@ public:
     return *this;
   }
 
+  /// Whether the upper bound lies below the lower by at least the tolerance.
   bool isEmpty() const override;
+  /// Whether the interval is empty or a singleton with finite bounds.
   bool isFinite() const override;
+  /// Whether the bounds are equal within the tolerance.
   bool isSingleton() const override;
+  /// 0 when empty, 1 for a singleton, the infinite-time value when not finite, else ub - lb + 1.
   int getSize() const override;
+  /// The upper bound.
   double getUpperBound() const override { return m_ub; }
+  /// The lower bound.
   double getLowerBound() const override { return m_lb; }
+  /// Writes both bounds; true when one is infinite.
   bool getBounds(double& lb, double& ub) const override;
+  /// Appends the one value of a singleton (its lower bound).
   void getValues(std::list<double>& results) const override;
+  /// The one value of a singleton (its upper bound).
   double getSingletonValue() const override;
+  /// Makes the interval empty and reports EMPTIED, even if it already was.
   void empty() override;
+  /// Narrows to a member value (SET_TO_SINGLETON), or empties for a non-member.
   void set(double value) override;
+  /// Widens to a different containing interval (RELAXED), then reports RESET.
   void reset(const AbstractDomain& dom) override;
+  /// Widens to another interval's bounds.
   void relax(const AbstractDomain& dom) override;
   /// Refills an emptied domain with one value; anything but an empty domain or that singleton is refused.
   void relax(double value) override;
+  /// Always refused: an interval cannot gain a value out of line.
   void insert(double value) override;
+  /// Always refused, like inserting one value.
   void insert(const std::list<double>& values) override;
+  /// Removes a value at either end; an inner value is refused.
   void remove(double value) override;
+  /// Narrows to a comparable, non-empty domain's bounds.
   bool intersect(const AbstractDomain& dom) override;
+  /// Narrows to [lb, ub], reporting which bounds moved.
   bool intersect(double lb, double ub) override;
+  /// Removes the part of another domain covering one end; a split is refused.
   bool difference(const AbstractDomain& dom) override;
   /// Takes another interval's bounds; only a domain without listener may be assigned.
   AbstractDomain& operator=(const AbstractDomain& dom) override;
+  /// Narrows both domains to their common part.
   bool equate(AbstractDomain& dom) override;
+  /// Whether a value of this precision lies within the bounds, with tolerance.
   bool isMember(double value) const override;
+  /// Whether the interval lies within another domain.
   bool isSubsetOf(const AbstractDomain& dom) const override;
+  /// Whether the interval overlaps another domain.
   bool intersects(const AbstractDomain& dom) const override;
+  /// Equal bounds within the tolerance, same closed flag and finiteness.
   bool operator==(const AbstractDomain& dom) const override;
+  /// The negation of equality.
   bool operator!=(const AbstractDomain& dom) const override;
+  /// A heap copy of this interval, without listener.
   AbstractDomain* copy() const override;
   /// Appends "[lb, ub]" after the base prefix, infinite bounds as "-inf" and "+inf".
   std::ostream& operator>>(std::ostream& os) const override;
   /// Clamps the number to the infinities; a number that is not a number fails a check.
   double translateNumber(double number, bool asMin = true) const override;
+  /// Reads a number from text; writes and accepts it only if it is a member.
   bool convertToMemberValue(const std::string& strValue, double& dblValue) const override;
+  /// Accepts every value.
   void testPrecision(const double& value) const override;
   /// The value this kind of interval stores for a number (the identity for reals).
   virtual double convert(const double& value) const;
@@ -102,6 +131,7 @@ public:
   IntervalIntDomain(const AbstractDomain& org);
   /// Copy without listener.
   IntervalIntDomain(const IntervalIntDomain& org);
+  /// Ends the interval; nobody is told.
   ~IntervalIntDomain() override;
 
   /// Assigns another interval's bounds through the checked virtual assignment.
@@ -120,9 +150,11 @@ public:
   void getValues(std::list<double>& results) const override;
   /// Adds a member, the integer just below the lower or just above the upper bound.
   void insert(double value) override;
+  /// Narrows to a comparable, non-empty domain's integers.
   bool intersect(const AbstractDomain& dom) override;
   /// Rounds the range inward, then restricts to it.
   bool intersect(double lb, double ub) override;
+  /// A heap copy of this integer interval, without listener.
   AbstractDomain* copy() const override;
   /// Makes a computed bound integral: a minimum rounds up, a maximum down.
   double translateNumber(double number, bool asMin = true) const override;
@@ -146,6 +178,7 @@ public:
   BoolDomain(const AbstractDomain& org);
   /// Copy without listener.
   BoolDomain(const BoolDomain& org);
+  /// Ends the domain; nobody is told.
   ~BoolDomain() override;
 
   /// Assigns another boolean domain's bounds through the checked virtual assignment.
@@ -162,9 +195,11 @@ public:
 
   /// Always true.
   bool isFinite() const override;
+  /// Narrows to a comparable, non-empty domain's bounds, made boolean.
   bool intersect(const AbstractDomain& dom) override;
   /// Orders the pair and makes each bound boolean, then restricts to it.
   bool intersect(double lb, double ub) override;
+  /// A heap copy of this boolean domain, without listener.
   AbstractDomain* copy() const override;
   /// Refuses anything but 0 and 1.
   void testPrecision(const double& value) const override;

@@ -161,3 +161,30 @@ TEST(ReportTest, StreamFailureWhileTracingIsReported) {
 
 } // namespace
 } // namespace KALDEN
+
+namespace KALDEN {
+namespace {
+
+// A destructor that traces, as variables and constraints do.
+struct TracingOnDestruction {
+  ~TracingOnDestruction() {
+    NoThrowScope guard;
+    KALDEN_TRACE("ReportTest:destructor", "going");
+  }
+};
+
+TEST(ReportTest, StreamFailureWhileADestructorTracesIsPrintedOnly) {
+  BrokenBuffer broken;
+  std::ostream bad(&broken);
+  std::ostream* previous = DebugMessage::streamPtr();
+  DebugMessage::streamPtr() = &bad;
+  DebugMessage::enable("ReportTest:destructor");
+  const unsigned long reported = Error::suppressedCount();
+  { TracingOnDestruction going; }
+  DebugMessage::streamPtr() = previous;
+  DebugMessage::disable("ReportTest:destructor");
+  EXPECT_EQ(Error::suppressedCount(), reported + 1);
+}
+
+} // namespace
+} // namespace KALDEN

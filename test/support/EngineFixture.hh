@@ -43,6 +43,8 @@ protected:
     FloatDT::instance();
     IntDT::instance();
     BoolDT::instance();
+    StringDT::instance();
+    SymbolDT::instance();
     return Entity::liveCount();
   }
 

@@ -42,6 +42,8 @@ public:
     m_agenda.insert(constraint);
   }
   void execute() override {
+    if (m_agenda.empty())
+      return;
     const Id<Constraint> constraint = *m_agenda.begin();
     m_agenda.erase(m_agenda.begin());
     record("execute " + constraint->getName().toString());

@@ -61,18 +61,15 @@ TEST(AbstractDomainTest, ToleranceAtTheEdges) {
 
 TEST(AbstractDomainTest, ValueCheckAndFiniteBounds) {
   IntervalDomain real(FloatDT::instance());
-  EXPECT_TRUE(real.check_value(PLUS_INFINITY));
-  EXPECT_TRUE(real.check_value(MINUS_INFINITY));
+  EXPECT_TRUE(real.check_value(PLUS_INFINITY) && real.check_value(MINUS_INFINITY));
   EXPECT_FALSE(real.check_value(std::nextafter(PLUS_INFINITY, 1e300)));
   EXPECT_FALSE(real.check_value(std::nextafter(MINUS_INFINITY, -1e300)));
   EXPECT_FALSE(real.check_value(std::nan("")));
-  IntervalIntDomain integer(IntDT::instance());
-  EXPECT_CHECK_FAILS(integer.check_value(2.5), "dblValue == value");
+  EXPECT_CHECK_FAILS(IntervalIntDomain(IntDT::instance()).check_value(2.5), "dblValue == value");
 
   StubLabelDT symbol("symbol", false);
-  EXPECT_TRUE(IntervalDomain(0, 1, symbol.getId()).check_value(1e300));
-  EXPECT_TRUE(IntervalDomain(0, 1, symbol.getId()).areBoundsFinite());
-
+  IntervalDomain symbols(0, 1, symbol.getId());
+  EXPECT_TRUE(symbols.check_value(1e300) && symbols.areBoundsFinite());
   EXPECT_FALSE(IntervalDomain(0, PLUS_INFINITY, FloatDT::instance()).areBoundsFinite());
   EXPECT_TRUE(IntervalDomain(0, 10, FloatDT::instance()).areBoundsFinite());
   EXPECT_FALSE(IntervalDomain(5, 3, FloatDT::instance()).areBoundsFinite());
@@ -82,41 +79,39 @@ TEST(AbstractDomainTest, OpeningClosingAndAttachingReport) {
   RecordingListener listener;
   IntervalDomain dom(5, 3, FloatDT::instance()); // empty
   dom.setListener(listener.getId());
-  EXPECT_EQ(listener.changes(), (ChangeList{CT::CLOSED, CT::EMPTIED}));
   EXPECT_CHECK_FAILS(dom.setListener(listener.getId()), "m_listener.isNoId()");
-
-  listener.clear();
   dom.open();
   dom.close();
-  EXPECT_EQ(listener.changes(), (ChangeList{CT::OPENED, CT::CLOSED, CT::EMPTIED}));
+  EXPECT_EQ(listener.changes(), (ChangeList{CT::CLOSED, CT::EMPTIED, CT::OPENED, CT::CLOSED, CT::EMPTIED}));
   Error closedTwice = failureOf([&] { dom.close(); });
   EXPECT_EQ(closedTwice.getCondition(), "isOpen()");
   EXPECT_EQ(closedTwice.getMessage(), "Attempted to close a domain that is already closed");
   EXPECT_EQ(closedTwice.getFile(), "ConstraintEngine/base/AbstractDomain");
   dom.open();
   EXPECT_CHECK_FAILS(dom.open(), "isClosed()");
+
+  RecordingListener quiet;
+  IntervalDomain opened(0, 10, FloatDT::instance());
+  opened.open();
+  opened.setListener(quiet.getId());
+  EXPECT_TRUE(quiet.changes().empty());
+  EXPECT_TRUE(opened != IntervalDomain(0, 10, FloatDT::instance())); // closed flags differ
 }
 
-TEST(AbstractDomainTest, AttachingToAnOpenDomainReportsNothing) {
+TEST(AbstractDomainTest, TouchCopiesAndDeadListeners) {
+  IntervalDomain(0, 10, FloatDT::instance()).touch(); // nobody listening: nothing happens
   RecordingListener listener;
-  IntervalDomain dom(0, 10, FloatDT::instance());
-  dom.open();
-  dom.setListener(listener.getId());
-  EXPECT_TRUE(listener.changes().empty());
-}
-
-TEST(AbstractDomainTest, TouchAndDeadListener) {
-  IntervalDomain quiet(0, 10, FloatDT::instance());
-  quiet.touch(); // nobody listening: nothing happens
-
-  RecordingListener listener;
-  IntervalDomain wide(0, 10, FloatDT::instance());
-  IntervalDomain single(4, FloatDT::instance());
+  IntervalIntDomain wide(0, 10, IntDT::instance());
+  IntervalIntDomain single(4, IntDT::instance());
   single.setListener(listener.getId());
   listener.listenTo(wide);
   wide.touch();
   single.touch();
   EXPECT_EQ(listener.changes(), (ChangeList{CT::BOUNDS_RESTRICTED, CT::RESTRICT_TO_SINGLETON}));
+
+  std::unique_ptr<AbstractDomain> copy(wide.copy());
+  EXPECT_TRUE(copy->getListener().isNoId());
+  EXPECT_TRUE(copy->minDelta() == 1.0 && copy->getDataType() == wide.getDataType() && copy->isClosed());
 
   IntervalDomain orphan(0, 10, FloatDT::instance());
   {
@@ -126,32 +121,10 @@ TEST(AbstractDomainTest, TouchAndDeadListener) {
   EXPECT_CHECK_FAILS(orphan.intersect(2, 8), "m_listener.isNoId() || m_listener.isValid()");
 }
 
-TEST(AbstractDomainTest, CopiesStartWithoutListener) {
-  RecordingListener listener;
-  IntervalIntDomain dom(0, 10, IntDT::instance());
-  listener.listenTo(dom);
-  std::unique_ptr<AbstractDomain> copy(dom.copy());
-  EXPECT_TRUE(copy->getListener().isNoId());
-  EXPECT_EQ(copy->minDelta(), 1.0);
-  EXPECT_EQ(copy->getDataType(), dom.getDataType());
-  EXPECT_TRUE(copy->isClosed());
-  EXPECT_FALSE(copy->isEnumerated());
-  copy->intersect(2, 3);
-  EXPECT_TRUE(listener.changes().empty());
-}
-
-TEST(AbstractDomainTest, EqualityNeedsTheSameClosedFlag) {
-  IntervalDomain a(3, FloatDT::instance());
-  IntervalDomain b(3, FloatDT::instance());
-  EXPECT_TRUE(a == b);
-  b.open();
-  EXPECT_TRUE(a != b);
-}
-
 TEST(AbstractDomainTest, PrintingAndValueTexts) {
-  IntervalDomain real(0, 10, FloatDT::instance());
   IntervalIntDomain integer(0, 10, IntDT::instance());
-  EXPECT_EQ(real.toString(), "float:CLOSED[0.000000000000000, 10.000000000000000]");
+  EXPECT_EQ(IntervalDomain(0, 10, FloatDT::instance()).toString(),
+            "float:CLOSED[0.000000000000000, 10.000000000000000]");
   EXPECT_EQ(integer.toString(), "int:CLOSED[0, 10]");
   EXPECT_EQ(integer.toString(7), "7");
   EXPECT_EQ(BoolDomain(BoolDT::instance()).toString(1), "true");
@@ -200,18 +173,6 @@ TEST_F(DomainComparatorTest, InstallAndUninstall) {
   EXPECT_TRUE(DomainComparator::comparatorIsNull());
   EXPECT_TRUE(AbstractDomain::canBeCompared(real, integer));
   EXPECT_EQ(&DomainComparator::getComparator(), defaultComparator);
-}
-
-TEST_F(DomainComparatorTest, DefaultDecidesByDataType) {
-  StubLabelDT text("string", true);
-  StubLabelDT symbol("symbol", false);
-  IntervalDomain textDom(0, 1, text.getId());
-  IntervalDomain symbolDom(0, 1, symbol.getId());
-  IntervalDomain real(FloatDT::instance());
-  EXPECT_FALSE(AbstractDomain::canBeCompared(textDom, symbolDom));
-  EXPECT_FALSE(AbstractDomain::canBeCompared(real, symbolDom));
-  EXPECT_TRUE(AbstractDomain::canBeCompared(symbolDom, symbolDom));
-  EXPECT_CHECK_FAILS(AbstractDomain::assertSafeComparison(real, textDom), "canBeCompared(domA, domB)");
 }
 
 TEST_F(DomainComparatorTest, QuestionAndAnswerAreTraced) {

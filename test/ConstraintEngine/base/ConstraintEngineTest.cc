@@ -226,10 +226,11 @@ TEST_F(ConstraintEngineTest, LookupsFollowKeyOrder) {
   EXPECT_EQ(m_engine->getIndex(c), 1);
   EXPECT_EQ(m_engine->getIndex(c2->getId()), 0);
   EXPECT_EQ(m_engine->getVariableByName("same"), static_cast<PSVariable*>(b));
+  const Id<Constraint> gone = c2->getId();
   delete c2;
   Id<ConstrainedVariable> unregistered = b;
   delete static_cast<ConstrainedVariable*>(b);
-  EXPECT_CHECK_FAILS(m_engine->getIndex(c2->getId()), "constr.isValid()");
+  EXPECT_CHECK_FAILS(m_engine->getIndex(gone), "constr.isValid()");
   EXPECT_CHECK_FAILS(m_engine->getIndex(unregistered), "var.isValid()");
   delete static_cast<ConstrainedVariable*>(c);
 }
@@ -349,14 +350,63 @@ TEST_F(ConstraintEngineTest, PublicListenerGetsInterfacePointersAndNumbers) {
   delete static_cast<ConstrainedVariable*>(x);
 }
 
+TEST_F(ConstraintEngineTest, PendingWorkFollowsTheEnabledPropagators) {
+  SwitchableVariable* x = new SwitchableVariable(engine(), "x");
+  EXPECT_TRUE(m_engine->constraintConsistent());
+  EXPECT_FALSE(m_engine->pending());
+  TestConstraint* c = constrain("c", makeScope(x->getId()));
+  EXPECT_EQ(m_engine->getNextPropagator(), m_propagator->getId());
+  EXPECT_FALSE(m_engine->constraintConsistent());
+  EXPECT_TRUE(m_engine->pending() && x->pending());
+  m_propagator->disable();
+  EXPECT_TRUE(m_engine->getNextPropagator().isNoId());
+  EXPECT_TRUE(m_engine->constraintConsistent() && !m_engine->pending());
+  m_propagator->enable();
+
+  m_engine->setAutoPropagation(true); // its value already: nothing happens
+  m_engine->setAutoPropagation(false);
+  EXPECT_FALSE(m_engine->getAutoPropagation());
+
+  EXPECT_TRUE(allActiveVariables({}));
+  EXPECT_TRUE(allActiveVariables(c->getScope()));
+  x->setActive(false);
+  EXPECT_FALSE(allActiveVariables(c->getScope()));
+  x->setActive(true);
+
+  Entity::purgeStart();
+  EXPECT_CHECK_FAILS(RecordingEngineListener listener(engine()), "!Entity::isPurging()");
+  EXPECT_CHECK_FAILS(floatVar("late", 0, 1), "!Entity::isPurging()");
+  Entity::purgeEnd();
+  EXPECT_EQ(m_engine->getVariables().size(), 1u);
+  delete c;
+  delete x;
+}
+
 TEST_F(ConstraintEngineTest, RoutingTrace) {
   Id<ConstrainedVariable> x = intVar("x", 0, 10);
   CapturedTraces traces("ConstraintEngine:notify");
   x->getCurrentDomain().intersect(2, 10);
-  x->getCurrentDomain().open();
+  x->getCurrentDomain().open(); // OPENED is routed without a trace line
   EXPECT_EQ(traces.text(), "[ConstraintEngine:notify]x (" + std::to_string(x->getKey()) +
                                ") LOWER_BOUND_INCREASED => int:CLOSED[2, 10]\n");
+  // The listener goes with the variable: its handle, still held by the domain, is no longer valid.
+  const Id<DomainListener> listener = x->lastDomain().getListener();
   delete static_cast<ConstrainedVariable*>(x);
+  EXPECT_FALSE(listener.isValid());
+}
+
+TEST_F(ConstraintEngineTest, RegistrationTraces) {
+  CapturedTraces traces("ConstraintEngine:");
+  DebugMessage::disable("ConstraintEngine:notify");
+  Id<ConstrainedVariable> x = floatVar("x", 0, 1);
+  TestConstraint* c = constrain("c", makeScope(x));
+  const std::string xk = std::to_string(x->getKey()), ck = std::to_string(c->getKey());
+  delete c;
+  delete static_cast<ConstrainedVariable*>(x);
+  EXPECT_EQ(traces.text(), "[ConstraintEngine:add:ConstrainedVariable]x(" + xk + ")\n" +
+                               "[ConstraintEngine:add:constraint:Propagator]c(" + ck + ") added to Default\n" +
+                               "[ConstraintEngine:remove:Constraint]c(" + ck + ")\n" +
+                               "[ConstraintEngine:remove:ConstrainedVariable]x(" + xk + ")\n");
 }
 
 } // namespace
