@@ -26,6 +26,7 @@ public:
   AddEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                      const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Nothing of its own: the base unlinks and unregisters it.
   ~AddEqualConstraint() override;
 
   /// One narrowing pass over z, x and y.
@@ -52,6 +53,7 @@ public:
   MultEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                       const Id<ConstraintEngine>& constraintEngine,
                       const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Nothing of its own: the base unlinks and unregisters it.
   ~MultEqualConstraint() override;
 
   /// Narrowing passes until x and y hold still.

@@ -23,6 +23,7 @@ public:
   LessThanEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                           const Id<ConstraintEngine>& constraintEngine,
                           const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Nothing of its own: the base unlinks and unregisters it.
   ~LessThanEqualConstraint() override;
 
   /// Redundant by the base test, or when x's base upper bound is at most y's base lower bound.
@@ -52,6 +53,7 @@ public:
   LessThanConstraint(const LabelStr& name, const LabelStr& propagatorName,
                      const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Nothing of its own: the base unlinks and unregisters it.
   ~LessThanConstraint() override;
 
   /// Narrows x's upper and y's lower bound; two equal singletons empty x.
@@ -76,6 +78,7 @@ public:
   /// Checks the arity before anything else is built, then builds the embedded ordering.
   WithinBounds(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Destroys the embedded ordering, which retires it, then the base.
   ~WithinBounds() override;
 
   /// Narrows x to the outer bounds of lb and ub.

@@ -19,6 +19,7 @@ public:
   NegateConstraint(const LabelStr& name, const LabelStr& propagatorName,
                    const Id<ConstraintEngine>& constraintEngine,
                    const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Nothing of its own: the base unlinks and unregisters it.
   ~NegateConstraint() override;
 
   /// Narrows x, then y, from the other's bounds.
@@ -38,6 +39,7 @@ public:
   /// Checks the arity before reading the scope.
   AbsoluteValue(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                 const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Nothing of its own: the base unlinks and unregisters it.
   ~AbsoluteValue() override;
 
   /// Narrows x from y, then y from x.
