@@ -10,11 +10,11 @@
 namespace KALDEN {
 
 /**
- * An engine fixture for value constraints: variables over intervals and
- * numeric enumerations, their current domains, and a small loop that runs the
- * constraints the test propagator has scheduled until none is left.
+ * An engine fixture for value constraints, with the default propagator named
+ * "Default": variables over intervals and numeric enumerations, and their
+ * current domains.
  */
-class BoundsFixture : public EngineFixture {
+class BoundsFixture : public NetworkFixture {
 public:
   /// A lower and an upper bound.
   typedef std::pair<double, double> Bounds;
@@ -44,15 +44,6 @@ protected:
     std::list<double> result;
     dom(var).getValues(result);
     return result;
-  }
-
-  /// Runs scheduled constraints, lowest key first, until none is left or a domain empties.
-  void runScheduled() {
-    while (m_propagator->updateRequired() && !m_engine->provenInconsistent()) {
-      Id<Constraint> next = *m_propagator->agenda().begin();
-      m_propagator->execute();
-      next->handleExecute();
-    }
   }
 };
 

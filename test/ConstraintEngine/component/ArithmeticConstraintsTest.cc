@@ -147,7 +147,7 @@ TEST_F(ArithmeticConstraintsTest, AddMultiplyDelegatesToItsMembers) {
   const std::size_t constraints = m_engine->getConstraints().size(), variables = m_engine->getVariables().size();
   AddMultEqualConstraint* addMult = new AddMultEqualConstraint("addMulEq", "Default", engine(), makeScope(a, b, c, d));
   EXPECT_EQ(m_engine->getConstraints().size(), constraints + 3);
-  runScheduled();
+  EXPECT_TRUE(m_engine->propagate());
   Id<ConstrainedVariable> interim = variableNamed("InternalConstraintVariable");
   ASSERT_TRUE(interim.isValid());
   EXPECT_EQ(bounds(interim), Bounds(6, 6));
