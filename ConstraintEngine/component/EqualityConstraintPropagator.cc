@@ -160,7 +160,7 @@ void processScope(const std::set<Id<ConstrainedVariable> >& scope) {
 
   // Every member is checked before any domain changes. The members stop at the first open
   // domain: it says nothing about the values the class can hold, so no one is narrowed to it.
-  std::vector<AbstractDomain*> members;
+  std::vector<AbstractDomain*> members(1, &domain);
   bool stoppedAtOpen = false;
   for (++it; it != scope.end(); ++it) {
     AbstractDomain& currentDomain = EqualConstraint::getCurrentDomain(*it);
@@ -172,22 +172,31 @@ void processScope(const std::set<Id<ConstrainedVariable> >& scope) {
     members.push_back(&currentDomain);
   }
   // An emptied member is on the engine's record already; there is nothing to share.
-  if (domain.isEmpty())
-    return;
   for (const AbstractDomain* member : members)
     if (member->isEmpty())
       return;
 
-  // The first domain takes in every member, then every member is narrowed to it. Members
-  // that hold values the first cannot express (an enumeration within an interval, an integer
-  // interval within real bounds) narrow further than the first domain did: repeat until the
-  // first domain stays as it is, so the class ends with the domain all its members share.
+  // One domain takes in every other, then every other is narrowed to it. It is the first
+  // enumeration, if there is one: an interval cannot hold the gaps that enumerations share.
+  // Members that hold values the shared domain cannot express (an enumeration within an
+  // interval, an integer interval within real bounds) narrow further than it did: repeat until
+  // it stays as it is, so the class ends with the domain all its members share.
+  std::vector<AbstractDomain*>::iterator sharedPos = members.begin();
+  for (std::vector<AbstractDomain*>::iterator m = members.begin(); m != members.end(); ++m) {
+    if ((*m)->isEnumerated()) {
+      sharedPos = m;
+      break;
+    }
+  }
+  AbstractDomain& shared = **sharedPos;
+  members.erase(sharedPos);
+
   bool emptied = false;
-  narrowShared(domain, members, emptied);
+  narrowShared(shared, members, emptied);
   if (emptied || stoppedAtOpen)
     return;
-  while (!narrowMembers(domain, members)) {
-    if (!narrowShared(domain, members, emptied) || emptied)
+  while (!narrowMembers(shared, members)) {
+    if (!narrowShared(shared, members, emptied) || emptied)
       return;
   }
 }

@@ -61,9 +61,10 @@ private:
  * Narrows every variable of `scope` (one class, in address order) to the
  * values the class's current domains share. Nothing is narrowed when the
  * first domain is open; an open domain further on ends the narrowing after
- * the first domain took in the members before it. When the members share no
- * value, the first domain and the one that left nothing are emptied. A class
- * with an emptied member is left alone.
+ * the shared domain (the first enumeration before it, else the first domain)
+ * took in the members before it. When the members share no value, the shared
+ * domain and the one that left nothing are emptied. A class with an emptied
+ * member is left alone.
  */
 void processScope(const std::set<Id<ConstrainedVariable> >& scope);
 
