@@ -91,7 +91,10 @@ void EqualityConstraintPropagator::disconnect(const Id<Constraint>& constraint) 
       m_eqClassCollection.removeConnection(scope[i - 1], scope[i]);
   m_connected.erase(constraint);
   m_unverified.erase(constraint);
-  m_fullReprop = true; // the agenda is replaced by every class on the next execute()
+  // Classes that were already narrowed stay so when they split. Queued ones may have been
+  // renumbered: then every class is narrowed on the next execute(), in place of the agenda.
+  if (!m_eqClassAgenda.empty())
+    m_fullReprop = true;
 }
 
 void EqualityConstraintPropagator::execute() {

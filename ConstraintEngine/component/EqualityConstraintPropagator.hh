@@ -33,7 +33,7 @@ public:
   bool updateRequired() const override;
   /// Joins the constraint's variables and queues their merged class.
   void handleConstraintAdded(const Id<Constraint>& constraint) override;
-  /// Takes back the constraint's connections, if it has any; every class is narrowed next time.
+  /// Takes back the constraint's connections, if it has any; with classes queued, every class is narrowed next.
   void handleConstraintRemoved(const Id<Constraint>& constraint) override;
   /// Takes back the constraint's connections: an inactive equality joins nothing.
   void handleConstraintDeactivated(const Id<Constraint>& constraint) override;
@@ -49,7 +49,7 @@ private:
   // Takes back what connect() added for the constraint.
   void disconnect(const Id<Constraint>& constraint);
 
-  bool m_fullReprop;                                 // a connection went: narrow every class next
+  bool m_fullReprop;                                 // a connection went while classes were queued: narrow every class next
   bool m_active;                                     // execute() is running
   EquivalenceClassCollection m_eqClassCollection;    // the classes of the joined variables
   std::set<int> m_eqClassAgenda;                     // keys of the classes to narrow
