@@ -26,7 +26,7 @@ void EqualityConstraintPropagator::handleNotification(const Id<ConstrainedVariab
   // Every class is narrowed next anyway, or the change comes from the narrowing under way.
   if (m_fullReprop || m_active)
     return;
-  // A constraint whose scope repeats one variable joins nothing and has nothing to narrow.
+  // A scope of one variable, or of one variable repeated, joins nothing and has nothing to narrow.
   if (m_connected.find(constraint) == m_connected.end())
     return;
   const int eqClassKey = m_eqClassCollection.getGraphKey(variable);
@@ -38,7 +38,6 @@ void EqualityConstraintPropagator::handleNotification(const Id<ConstrainedVariab
 
 void EqualityConstraintPropagator::handleConstraintAdded(const Id<Constraint>& constraint) {
   KALDEN_CHECK(!m_active);
-  KALDEN_CHECK(constraint->getScope().size() >= 2);
   // Announced again while already joined (a redundant constraint is), it adds nothing.
   if (m_connected.find(constraint) != m_connected.end())
     return;
@@ -64,6 +63,7 @@ void EqualityConstraintPropagator::handleConstraintActivated(const Id<Constraint
 }
 
 bool EqualityConstraintPropagator::connect(const Id<Constraint>& constraint) {
+  // Shorter scopes have no pair: any arity is an equality, and one variable equals itself.
   const std::vector<Id<ConstrainedVariable> >& scope = constraint->getScope();
   Id<ConstrainedVariable> joined;
   for (std::size_t i = 1; i < scope.size(); ++i) {
