@@ -19,6 +19,7 @@ public:
   /// Over a scope of any length; makes no check of its own.
   EqualConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                   const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
   ~EqualConstraint() override;
 
   /// The forward pass, then the backward pass when the forward one changed something.
@@ -53,6 +54,7 @@ public:
   NotEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                      const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
   ~NotEqualConstraint() override;
 
   /// Removes x's value from y when x is decided, else y's value from x when y is.

@@ -19,6 +19,7 @@ public:
   SubsetOfConstraint(const LabelStr& name, const LabelStr& propagatorName,
                      const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
   ~SubsetOfConstraint() override;
 
   /// Intersects the first domain with the second.
@@ -42,6 +43,7 @@ public:
   /// Over [locked, lock].
   LockConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                  const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
   ~LockConstraint() override;
 
   /// Narrows the current domain to the lock domain, or empties it when it does not contain the lock domain.

@@ -22,6 +22,7 @@ public:
   /// Over [test, arg1, arg2].
   TestEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
          const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
   ~TestEQ() override;
 
   /// Decides test from the arguments; equates the arguments once test is true.
@@ -42,6 +43,7 @@ public:
   /// Over [test, arg1, arg2].
   TestLessThan(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
   ~TestLessThan() override;
 
   /// Decides test once the bounds settle the comparison.
@@ -62,6 +64,7 @@ public:
   /// Over [test, arg1, arg2].
   TestLEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
           const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
   ~TestLEQ() override;
 
   /// Decides test once the bounds settle the comparison.

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstddef>
 #include <list>
 #include <memory>
 #include <random>
@@ -35,7 +35,8 @@ class Draw {
 public:
   explicit Draw(unsigned int seed) : m_rng(seed) {}
   int between(int lo, int hi) { return lo + static_cast<int>(m_rng() % static_cast<unsigned int>(hi - lo + 1)); }
-  bool coin() { return (m_rng() & 1u) != 0; }
+  // A number in 0..most, small ones more likely: tight domains are where propagation acts.
+  int smallUpTo(int most) { return between(0, between(0, most)); }
 
 private:
   std::mt19937 m_rng;
@@ -62,22 +63,25 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position) {
   drawn.kind = kinds[static_cast<std::size_t>(draw.between(0, static_cast<int>(kinds.size()) - 1))];
   switch (drawn.kind) {
   case Kind::INTERVAL: {
-    int lb = draw.between(position.lo, position.hi);
-    int ub = draw.between(position.lo, position.hi);
-    if (lb > ub)
-      std::swap(lb, ub);
+    const int lb = draw.between(position.lo, position.hi);
+    const int ub = lb + draw.smallUpTo(position.hi - lb);
     drawn.domain.reset(new IntervalIntDomain(lb, ub, IntDT::instance()));
     for (int v = lb; v <= ub; ++v)
       drawn.values.push_back(v);
     break;
   }
   case Kind::ENUMERATION: {
-    std::list<double> members;
+    std::vector<int> pool;
     for (int v = position.lo; v <= position.hi; ++v)
-      if (draw.coin())
-        members.push_back(v);
-    if (members.empty())
-      members.push_back(draw.between(position.lo, position.hi));
+      pool.push_back(v);
+    const int size = 1 + draw.smallUpTo(static_cast<int>(pool.size()) - 1);
+    std::list<double> members;
+    for (int k = 0; k < size; ++k) {
+      const std::size_t at = static_cast<std::size_t>(draw.between(0, static_cast<int>(pool.size()) - 1));
+      members.push_back(pool[at]);
+      pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    members.sort();
     drawn.domain.reset(new NumericDomain(members, IntDT::instance()));
     drawn.values.assign(members.begin(), members.end());
     break;
