@@ -198,7 +198,7 @@ public:
 
   // Relaxation.
 
-  /// A variable's domain was relaxed or opened.
+  /// A variable's domain was relaxed or opened: relaxes, once per cycle, every variable reachable through active constraints.
   void handleRelax(const Id<ConstrainedVariable>& variable);
   /// Whether a relaxation cycle is open.
   bool isRelaxed() const { return m_relaxed; }
@@ -236,6 +236,12 @@ private:
   bool doPropagate();
   // Advances the cycle count; records a repropagation cycle while relaxed.
   void incrementCycle();
+  // Inserts before `position` every variable that an active constraint of `variable` may modify
+  // and that is neither visited nor stamped in this cycle.
+  void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable,
+                                  std::list<Id<ConstrainedVariable> >& agenda,
+                                  std::list<Id<ConstrainedVariable> >::iterator position,
+                                  std::set<Id<ConstrainedVariable> >& visited);
   // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.
   void broadcast(const std::function<void(ConstraintEngineListener&)>& tell);
 

@@ -1,5 +1,6 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/Propagators.hh"
+#include "support/CapturedTraces.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
 #include "support/RecordingEngineListener.hh"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,21 @@ std::string bounds(const Id<ConstrainedVariable>& var) {
   return "[" + std::to_string(static_cast<int>(var->lastDomain().getLowerBound())) + "," +
          std::to_string(static_cast<int>(var->lastDomain().getUpperBound())) + "]";
 }
+
+// A second propagator that runs what it is given through the engine; `visit` may act instead.
+class RunningPropagator : public TestPropagator {
+public:
+  RunningPropagator(const LabelStr& name, const Id<ConstraintEngine>& engine) : TestPropagator(name, engine) {}
+  std::function<void(const Id<Constraint>&)> visit;
+
+protected:
+  void runConstraint(const Id<Constraint>& constraint) override {
+    if (visit)
+      visit(constraint);
+    else
+      Propagator::execute(constraint);
+  }
+};
 
 class PropagationTest : public NetworkFixture {
 protected:
@@ -185,6 +202,191 @@ TEST_F(PropagationTest, ADomainThatRelaxationCannotRefillKeepsTheEngineInconsist
   EXPECT_FALSE(m_engine->propagate());
   EXPECT_TRUE(m_engine->provenInconsistent());
   EXPECT_TRUE(m_engine->getViolationMgr().isEmpty(none));
+}
+
+TEST_F(PropagationTest, RunsAreCountedAndAnnouncedOnlyWhenTheyDoWork) {
+  RecordingEngineListener listener(engine());
+  CapturedTraces traces("ConstraintEngine:propagate");
+  EXPECT_TRUE(m_engine->propagate()); // nothing was ever added: clean
+  EXPECT_EQ(traces.text(), "[ConstraintEngine:propagate]Nothing to do, bailing out\n"
+                           "[ConstraintEngine:propagate]\nDefault() enabled=1 updateRequired=0\n\n\n");
+
+  // A change with no constraint to run: each run counts two cycles, tells nobody and leaves the engine dirty.
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  x->getCurrentDomain().intersect(0, 5);
+  listener.clear();
+  for (int i = 0; i < 2; ++i)
+    EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.events().empty());
+  EXPECT_NE(traces.text().find("[ConstraintEngine:propagate]Completed without doing any work\n"
+                               "[ConstraintEngine:propagate]Completed without doing any work\n"),
+            std::string::npos);
+  // Relaxing opens a cycle, which stamps the variable and records the cycle: 1 + 2 + 2 + 1.
+  x->reset();
+  EXPECT_TRUE(m_engine->isRelaxed());
+  EXPECT_EQ(x->lastRelaxed(), 6);
+  EXPECT_EQ(m_engine->mostRecentRepropagation(), 6);
+  EXPECT_TRUE(m_engine->pending());
+
+  Id<ConstrainedVariable> y = intVar("y", 0, 3);
+  leq("c", x, y);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(m_engine->isRelaxed());
+  x->reset();
+  EXPECT_EQ(x->lastRelaxed(), 9);
+  EXPECT_EQ(y->lastRelaxed(), 9); // reached through c
+  EXPECT_EQ(m_engine->mostRecentRepropagation(), 9);
+}
+
+TEST_F(PropagationTest, PropagatingFromInsideARunIsRefusedButAllowedOnceItEnded) {
+  struct Reentrant : RecordingEngineListener {
+    Reentrant(const Id<ConstraintEngine>& e) : RecordingEngineListener(e), engine(e) {}
+    void notifyPropagationCommenced() override {
+      RecordingEngineListener::notifyPropagationCommenced();
+      inRun = engine->isPropagating();
+      if (onCommenced)
+        engine->propagate();
+    }
+    void notifyPropagationCompleted() override {
+      RecordingEngineListener::notifyPropagationCompleted();
+      afterRun = engine->isPropagating();
+      nested = engine->propagate();
+    }
+    const Id<ConstraintEngine>& engine;
+    bool onCommenced = true, inRun = false, afterRun = true, nested = false;
+  } listener(engine());
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 3);
+  leq("c", x, y);
+  const Error failure = failureOf([&] { m_engine->propagate(); });
+  EXPECT_EQ(failure.getCondition(), "!m_propInProgress");
+  EXPECT_EQ(failure.getMessage(), "Attempted to propagate while in propagation. Not allowed to call this cyclically.");
+  EXPECT_TRUE(listener.inRun);
+  EXPECT_FALSE(m_engine->isPropagating()); // the refusal left the engine usable
+
+  listener.onCommenced = false;
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(listener.afterRun);
+  EXPECT_TRUE(listener.nested);
+  EXPECT_EQ(bounds(x), "[0,3]");
+}
+
+TEST_F(PropagationTest, EarlierPropagatorsGoFirstAndDisabledOnesNeverRun) {
+  RecordingEngineListener listener(engine());
+  RunningPropagator* second = new RunningPropagator("Second", engine());
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  Id<ConstrainedVariable> z = intVar("z", 0, 4);
+  leq("a", x, y);
+  new LessThanEqualTestConstraint("s", "Second", engine(), makeScope(y, z));
+
+  second->disable();
+  listener.clear();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(only(listener.events(), {"executed"}), (Events{"L executed a"}));
+  EXPECT_TRUE(m_engine->constraintConsistent());
+  EXPECT_TRUE(second->updateRequired());
+
+  second->enable();
+  x->touch(); // something to do for both
+  listener.clear();
+  EXPECT_TRUE(m_engine->propagate());
+  // s narrows y, which queues a with the first propagator: it runs before s's second turn.
+  EXPECT_EQ(only(listener.events(), {"executed"}),
+            (Events{"L executed a", "L executed s", "L executed a", "L executed s"}));
+  EXPECT_EQ(bounds(x), "[0,4]");
+}
+
+TEST_F(PropagationTest, ExecutionIsCheckedBeforeAnythingHappens) {
+  RecordingEngineListener listener(engine());
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  Constraint* c = leq("c", x, y);
+  EXPECT_TRUE(m_engine->propagate());
+  listener.clear();
+  EXPECT_CHECK_FAILS(m_engine->execute(c->getId()), "m_propInProgress");
+  EXPECT_CHECK_FAILS(m_engine->execute(c->getId(), x, 0, DomainListener::RELAXED), "m_propInProgress");
+  EXPECT_CHECK_FAILS(m_engine->execute(Id<Constraint>::noId()), "!provenInconsistent() && constraint.isValid()");
+  EXPECT_TRUE(listener.events().empty());
+
+  // An active constraint over an inactive variable is refused, naming the constraint.
+  y->deactivate();
+  c->undoDeactivation();
+  const Error failure = failureOf([&] { m_engine->propagate(); });
+  EXPECT_EQ(failure.getCondition(), "allActiveVariables(constraint->getScope())");
+  EXPECT_EQ(failure.getMessage(),
+            "All variables of an active constraint must also be active. Clients must ensure this happens. " +
+                c->toString());
+  EXPECT_FALSE(m_engine->isPropagating());
+  // The form for one change looks only at the changed variable.
+  RunningPropagator* second = new RunningPropagator("Second", engine());
+  second->visit = [&](const Id<Constraint>& constraint) {
+    m_engine->execute(constraint, constraint->getScope()[0], 0, DomainListener::UPPER_BOUND_DECREASED);
+  };
+  Constraint* d = new LessThanEqualTestConstraint("d", "Second", engine(), makeScope(x, y));
+  d->undoDeactivation();
+  x->getCurrentDomain().intersect(0, 5);
+  c->deactivate();
+  listener.clear();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(only(listener.events(), {"executed"}), (Events{"L executed d"}));
+
+  // Once a domain is recorded empty, nothing may run.
+  // Give back what was taken: y's reactivation undoes one deactivation of each of its constraints.
+  d->deactivate();
+  y->undoDeactivation();
+  EXPECT_TRUE(c->isActive() && d->isActive());
+  x->getCurrentDomain().empty();
+  EXPECT_CHECK_FAILS(m_engine->execute(c->getId()), "!provenInconsistent() && constraint.isValid()");
+}
+
+TEST_F(PropagationTest, TheAgendaRunsInKeyOrderWhateverTheOrderOfQueueing) {
+  RecordingEngineListener listener(engine());
+  std::vector<Id<ConstrainedVariable> > vars;
+  std::vector<TestConstraint*> cs;
+  for (const char* name : {"c0", "c1", "c2"}) {
+    vars.push_back(intVar(name, 0, 10));
+    cs.push_back(new TestConstraint(name, "Default", engine(), makeScope(vars.back())));
+  }
+  EXPECT_TRUE(m_engine->propagate());
+  listener.clear();
+  vars[2]->touch();
+  vars[0]->touch();
+  vars[1]->touch();
+  vars[0]->touch();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(only(listener.events(), {"executed"}), (Events{"L executed c0", "L executed c1", "L executed c2"}));
+  for (TestConstraint* c : cs)
+    EXPECT_EQ(c->executions(), 2);
+
+  // A constraint deactivated while queued leaves the agenda at once.
+  vars[1]->touch();
+  cs[1]->deactivate();
+  EXPECT_FALSE(m_propagator->updateRequired());
+  // Reactivated, it is queued again.
+  cs[1]->undoDeactivation();
+  EXPECT_TRUE(m_propagator->updateRequired());
+  CapturedTraces traces("DefaultPropagator:");
+  vars[0]->getCurrentDomain().intersect(0, 5);
+  EXPECT_TRUE(m_engine->propagate());
+  const std::string key0 = std::to_string(cs[0]->getKey());
+  EXPECT_EQ(traces.text(), "[DefaultPropagator:handleNotification]Adding to the agenda: c0(" + key0 +
+                               ") because of UPPER_BOUND_DECREASED change to [0,5]\n");
+}
+
+TEST_F(PropagationTest, ListenersSeeTheDomainsAsTheyWereBeforeTheExecution) {
+  struct Watcher : RecordingEngineListener {
+    Watcher(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : RecordingEngineListener(e), var(v) {}
+    void notifyExecuted(const Id<Constraint>&) override { seen.push_back(bounds(var)); }
+    Id<ConstrainedVariable> var;
+    Events seen;
+  };
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 3);
+  leq("c", x, y);
+  Watcher watcher(engine(), x);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(watcher.seen, (Events{"[0,10]"}));
 }
 
 } // namespace
