@@ -128,6 +128,13 @@ TEST_F(EqualityPropagationTest, AChainPropagatesAndRelaxesWithoutExecutingAConst
   vars[150]->reset();
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(bounds(vars[0]), (Bounds{0, 201}));
+  // Removing an equality relaxes its scope and splits the class.
+  vars[0]->specify(3);
+  EXPECT_TRUE(m_engine->propagate());
+  destroy(vars[100]);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(vars[99]), (Bounds{3, 3}));
+  EXPECT_EQ(bounds(vars[101]), (Bounds{-101, 201}));
 }
 
 TEST_F(EqualityPropagationTest, ARedundantEqualityIsSetAsideAndRemoved) {
