@@ -6,14 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <list>
+#include <vector>
 
 namespace KALDEN {
 namespace {
 
 typedef BoundsFixture::Bounds Bounds;
-typedef std::list<double> Values;
+typedef std::vector<double> Values;
 
-const Bounds EMPTIED(1, 0);
+const BoundsFixture::Bounds EMPTIED;
 
 // Two interval variables before and after one execution.
 struct BinaryCase {
@@ -24,8 +25,6 @@ struct BinaryCase {
 
 class SignConstraintsTest : public BoundsFixture {
 protected:
-  static Bounds after(const Id<ConstrainedVariable>& v) { return dom(v).isEmpty() ? EMPTIED : bounds(v); }
-
   template <class C>
   void runBinary(const BinaryCase& c) {
     Id<ConstrainedVariable> x = var("x", c.xInt, c.x), y = var("y", c.yInt, c.y);
@@ -36,7 +35,7 @@ protected:
   }
 
   // Runs |y| = x once over the given domains; returns what is left of y's members.
-  Values absOverEnumeration(const Id<ConstrainedVariable>& x, const Values& yValues) {
+  Values absOverEnumeration(const Id<ConstrainedVariable>& x, const std::list<double>& yValues) {
     Id<ConstrainedVariable> y = enumVar("y", yValues);
     AbsoluteValue abs("absVal", "Default", engine(), makeScope(x, y));
     abs.handleExecute();
@@ -101,7 +100,7 @@ TEST_F(SignConstraintsTest, AbsoluteValueOverEnumerations) {
   AbsoluteValue abs("absVal", "Default", engine(), makeScope(small, y));
   abs.handleExecute();
   EXPECT_TRUE(dom(small).isEmpty());
-  EXPECT_EQ(bounds(y), Bounds(5, 6));
+  EXPECT_EQ(bounds(y), Bounds({5, 6}));
 }
 
 } // namespace
