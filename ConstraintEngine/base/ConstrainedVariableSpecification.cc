@@ -40,9 +40,10 @@ void ConstrainedVariable::internalSpecify(double value) {
   KALDEN_CHECK(isValid());
 }
 
-void ConstrainedVariable::specifyValue(PSVarValue& value) {
+void ConstrainedVariable::specifyValue(PSVarValue& v) {
+  const PSVarValue& value = v;
   KALDEN_CHECK(isValid());
-  KALDEN_CHECK(getType() == value.getType());
+  KALDEN_CHECK(getType() == v.getType());
   KALDEN_TRACE("ConstrainedVariable:specify", "Specifying var:" << toString() << " to value:" << value.toString());
   if (isSpecified() && getSpecifiedValue() == value.asDouble()) {
     KALDEN_TRACE("ConstrainedVariable:specify", "Tried to specify to same value, so bailing out without doing any work");

@@ -37,7 +37,8 @@ void ConstraintEngine::handleEmpty(const Id<ConstrainedVariable>& variable) {
   KALDEN_TRACE("ConstraintEngine:emptied",
                "Emptied var:" << variable->toLongString() << " parent:"
                               << (variable->parent().isValid() ? variable->parent()->toString() : std::string("NULL")));
-  KALDEN_CHECK(m_relaxed == false);
+  // A relaxation cycle may be open: a client may reset one variable and then specify another
+  // outside its current domain before propagating. The record is all the next run needs.
   m_violationMgr->handleEmpty(variable);
 }
 
