@@ -1,50 +1,33 @@
 #ifndef KALDEN_TEST_SUPPORT_BOUNDSFIXTURE_HH
 #define KALDEN_TEST_SUPPORT_BOUNDSFIXTURE_HH
 
-#include "ConstraintEngine/component/EnumeratedDomains.hh"
-#include "support/EngineFixture.hh"
+#include "ConstraintEngine/component/Propagators.hh"
+#include "support/LibraryFixture.hh"
 
-#include <list>
-#include <utility>
+#include <vector>
 
 namespace KALDEN {
 
 /**
- * An engine fixture for value constraints, with the default propagator named
- * "Default": variables over intervals and numeric enumerations, and their
- * current domains.
+ * The library fixture for constraints over numeric bounds: interval
+ * variables of either kind from one table entry, what a constraint left of a
+ * domain (nothing when it emptied it), and a default propagator named
+ * "Running" for constraints that should propagate through the engine.
  */
-class BoundsFixture : public NetworkFixture {
+class BoundsFixture : public LibraryFixture {
 public:
-  /// A lower and an upper bound.
-  typedef std::pair<double, double> Bounds;
+  /// {lb, ub} of a domain, or {} for an emptied one.
+  typedef std::vector<double> Bounds;
 
 protected:
-  /// A new integer or real interval variable over the bounds (an integer one takes them as ints).
-  Id<ConstrainedVariable> var(const char* name, bool isInt, Bounds b) {
-    return isInt ? intVar(name, static_cast<int>(b.first), static_cast<int>(b.second))
-                 : floatVar(name, b.first, b.second);
-  }
+  BoundsFixture() { new DefaultPropagator("Running", engine()); } // owned by the engine
 
-  /// A new variable over the closed numeric enumeration of the values.
-  Id<ConstrainedVariable> enumVar(const char* name, const std::list<double>& values) {
-    return (new Variable<EnumeratedDomain>(engine(), NumericDomain(values, FloatDT::instance()), false, true, name,
-                                           Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
-        ->getId();
+  /// A new integer (bounds taken as ints) or real interval variable over {lb, ub}.
+  Id<ConstrainedVariable> var(const char* name, bool isInt, const Bounds& b) {
+    return isInt ? intVar(name, static_cast<int>(b[0]), static_cast<int>(b[1])) : floatVar(name, b[0], b[1]);
   }
-
-  /// The variable's current domain.
-  static AbstractDomain& dom(const Id<ConstrainedVariable>& var) { return var->getCurrentDomain(); }
-  /// The current domain's bounds.
-  static Bounds bounds(const Id<ConstrainedVariable>& var) {
-    return Bounds(dom(var).getLowerBound(), dom(var).getUpperBound());
-  }
-  /// The current domain's values (a finite domain).
-  static std::list<double> values(const Id<ConstrainedVariable>& var) {
-    std::list<double> result;
-    dom(var).getValues(result);
-    return result;
-  }
+  /// The variable's bounds after a narrowing, {} when it was emptied.
+  static Bounds after(const Id<ConstrainedVariable>& v) { return dom(v).isEmpty() ? Bounds() : bounds(v); }
 };
 
 } // namespace KALDEN

@@ -6,14 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <list>
+#include <vector>
 
 namespace KALDEN {
 namespace {
 
 typedef BoundsFixture::Bounds Bounds;
-typedef std::list<double> Values;
+typedef std::vector<double> Values;
 
-const Bounds EMPTIED(1, 0);
+const BoundsFixture::Bounds EMPTIED;
 
 // Two interval variables before and after one execution.
 struct BinaryCase {
@@ -24,8 +25,6 @@ struct BinaryCase {
 
 class SignConstraintsTest : public BoundsFixture {
 protected:
-  static Bounds after(const Id<ConstrainedVariable>& v) { return dom(v).isEmpty() ? EMPTIED : bounds(v); }
-
   template <class C>
   void runBinary(const BinaryCase& c) {
     Id<ConstrainedVariable> x = var("x", c.xInt, c.x), y = var("y", c.yInt, c.y);
@@ -35,8 +34,8 @@ protected:
     EXPECT_EQ(after(y), c.yAfter) << c.what << ": y";
   }
 
-  // Runs |y| = x once over the given domains; returns what is left of y's members.
-  Values absOverEnumeration(const Id<ConstrainedVariable>& x, const Values& yValues) {
+  // Runs x = |y| once over an enumerated y; returns what is left of y's members while the constraint holds.
+  Values absOverEnumeration(const Id<ConstrainedVariable>& x, const std::list<double>& yValues) {
     Id<ConstrainedVariable> y = enumVar("y", yValues);
     AbsoluteValue abs("absVal", "Default", engine(), makeScope(x, y));
     abs.handleExecute();
@@ -94,14 +93,16 @@ TEST_F(SignConstraintsTest, AbsoluteValueOverEnumerations) {
   EXPECT_EQ(absOverEnumeration(floatVar("x", 1, 3), {-5, 1, 2}), Values({1, 2}));
   EXPECT_EQ(absOverEnumeration(floatVar("x", 0, 4), {-5, -4, 0, 4, 9}), Values({-4, 0, 4}));
   // An enumerated x narrows to its members within the range of |y|.
-  Id<ConstrainedVariable> x = enumVar("x", {1, 3, 9});
-  EXPECT_EQ(absOverEnumeration(x, {-3, 2}), Values({-3, 2}));
+  Id<ConstrainedVariable> x = enumVar("x", {1, 3, 9}), y = enumVar("y", {-3, 2});
+  AbsoluteValue xy("absVal", "Default", engine(), makeScope(x, y));
+  xy.handleExecute();
   EXPECT_EQ(values(x), Values({1, 3}));
-  Id<ConstrainedVariable> small = enumVar("small", {1, 2}), y = floatVar("y", 5, 6);
-  AbsoluteValue abs("absVal", "Default", engine(), makeScope(small, y));
+  EXPECT_EQ(values(y), Values({-3, 2}));
+  Id<ConstrainedVariable> small = enumVar("small", {1, 2}), wide = floatVar("wide", 5, 6);
+  AbsoluteValue abs("absVal", "Default", engine(), makeScope(small, wide));
   abs.handleExecute();
   EXPECT_TRUE(dom(small).isEmpty());
-  EXPECT_EQ(bounds(y), Bounds(5, 6));
+  EXPECT_EQ(bounds(wide), Bounds({5, 6}));
 }
 
 } // namespace
