@@ -157,7 +157,9 @@ public:
 
   // Propagation state.
 
-  /// Propagates to a fixpoint; true when the network ends consistent.
+  /// Propagates to a fixpoint; true when the network ends consistent. With violations allowed, a
+  /// run that empties a domain sets the executing constraint aside and the next run goes on
+  /// without it, as long as each failed run sets one aside and relaxation refills the domains.
   bool propagate() override;
   /// Whether the engine is consistent and no enabled propagator has work.
   bool constraintConsistent() const;
