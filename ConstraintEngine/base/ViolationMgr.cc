@@ -95,6 +95,10 @@ void ViolationMgrImpl::removeViolatedConstraint(Id<Constraint> constraint) {
   m_engine.notifyViolationRemoved(constraint);
 }
 
+bool ViolationMgrImpl::forgetConstraint(Id<Constraint> constraint) {
+  return m_violatedConstraints.erase(constraint) != 0;
+}
+
 bool ViolationMgrImpl::isViolated(Id<Constraint> constraint) const {
   return m_violatedConstraints.find(constraint) != m_violatedConstraints.end();
 }

@@ -9,5 +9,8 @@
 #include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "ConstraintEngine/component/SubsetConstraints.hh"
 #include "ConstraintEngine/component/TestConstraints.hh"
+#include "ConstraintEngine/component/OrderingConstraints.hh"
+#include "ConstraintEngine/component/ArithmeticConstraints.hh"
+#include "ConstraintEngine/component/SignConstraints.hh"
 
 #endif
