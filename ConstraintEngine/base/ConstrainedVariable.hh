@@ -180,12 +180,43 @@ public:
   /// Narrows the base domain, and the current domain with it, to their intersection with a domain.
   virtual void handleRestrictBaseDomain(const AbstractDomain& dom) = 0;
 
-  // Specification.
+  // Specification, reset and restriction.
 
-  /// Fixes the variable to a tagged value.
+  /// Fixes the variable to a value; a value outside the current domain empties it unless violations are allowed.
+  virtual void specify(double value);
+  /// Fixes the variable to a tagged value (unless it is specified to it already), then propagates when the engine auto-propagates.
   void specifyValue(PSVarValue& value) override;
-  /// Undoes a specification.
+  /// Undoes a specification: the current domain goes back to the base domain.
   void reset() override;
+  /// Undoes a specification and sets the current domain to a domain within the base domain.
+  void reset(const AbstractDomain& domain);
+  /// Widens the current domain back to the specified value, or else to the base domain.
+  virtual void relax();
+  /// Narrows the base domain, and the current domain with it, for good; tells the engine and the constraints.
+  void restrictBaseDomain(const AbstractDomain& dom);
+  /// Closes an open base domain, and the current domain with it.
+  virtual void close();
+  /// Opens a closed base domain, and the current domain with it.
+  virtual void open();
+  /// Adds a member to an open base domain, and to an unspecified open current domain.
+  virtual void insert(double value);
+  /// Removes a member from the base domain and the current domain.
+  virtual void remove(double value);
+  /// Makes the current domain report a restriction without changing, so its constraints are queued again.
+  void touch();
+  /// Hook for subclasses; the system never calls it.
+  virtual void handleBase(const AbstractDomain& domain);
+  /// Hook for subclasses; the system never calls it.
+  virtual void handleSpecified(double value);
+  /// Hook for subclasses; the system never calls it.
+  virtual void handleReset();
+
+  // Activity.
+
+  /// One more deactivation, passed on to every linked constraint; the first tells the engine.
+  void deactivate();
+  /// One deactivation less, passed on to every linked constraint; the last tells the engine.
+  void undoDeactivation();
 
   // Queries.
 
@@ -235,6 +266,8 @@ public:
   void update();
   /// The engine cycle in which the variable was last relaxed; 0 until then.
   int lastRelaxed() const { return m_lastRelaxed; }
+  /// Stamps the variable with a relaxation cycle later than its last one.
+  void updateLastRelaxed(int cycleCount);
 
   // Links to constraints.
 
@@ -268,6 +301,9 @@ protected:
   /// Builds the variable and registers it with its engine, which then allocates its domain listener.
   ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
                       const LabelStr& name, const Id<Entity>& parent, int index);
+
+  /// The body of every specification: the flag and value are set and the current domain set to the value (or emptied).
+  void internalSpecify(double value);
 
   /// Hook: a link was added.
   virtual void handleConstraintAdded(const Id<Constraint>& constraint);

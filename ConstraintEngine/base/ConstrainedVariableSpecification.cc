@@ -1,19 +1,167 @@
 #define KALDEN_SOURCE "ConstraintEngine/base/ConstrainedVariable"
 
-// Specification and reset of a variable.
+// What clients do to a variable: specify, reset, restrict, close, open, insert, remove, relax.
 
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Report.hh"
+
+#include <vector>
 
 namespace KALDEN {
 
-// Specification is not part of this build yet: refuse rather than change the variable halfway.
-
-void ConstrainedVariable::specifyValue(PSVarValue&) {
-  KALDEN_ALWAYS_FAIL_MSG("Specifying a variable is not available yet.");
+void ConstrainedVariable::specify(double value) {
+  KALDEN_TRACE("ConstrainedVariable:specify", "specifying value:" << toString());
+  KALDEN_CHECK(canBeSpecified());
+  internalSpecify(value);
+  KALDEN_TRACE("ConstrainedVariable:specify", "specified value:" << toString());
 }
 
-void ConstrainedVariable::reset() { KALDEN_ALWAYS_FAIL_MSG("Resetting a variable is not available yet."); }
+void ConstrainedVariable::internalSpecify(double value) {
+  KALDEN_TRACE("ConstrainedVariable:internalSpecify", "specifying value:" << toString());
+  KALDEN_CHECK_TEXT_MSG(baseDomain().isMember(value), "baseDomain().isMember(singletonValue)",
+                        value << " not in " << baseDomain().toString());
+  KALDEN_CHECK_MSG(isActive(), toString());
+  if (!getCurrentDomain().isMember(value) && m_constraintEngine->getAllowViolations()) {
+    reset();
+    KALDEN_TRACE("ConstrainedVariable:internalSpecify", "after reset():" << toString());
+  }
+  m_specifiedFlag = true;
+  m_specifiedValue = value;
+  AbstractDomain& current = getCurrentDomain();
+  if (current.isMember(value))
+    current.set(value);
+  else
+    current.empty();
+  KALDEN_TRACE("ConstrainedVariable:internalSpecify", "specified value:" << toString());
+  KALDEN_CHECK(isValid());
+}
+
+void ConstrainedVariable::specifyValue(PSVarValue& v) {
+  const PSVarValue& value = v;
+  KALDEN_CHECK(isValid());
+  KALDEN_CHECK(getType() == v.getType());
+  KALDEN_TRACE("ConstrainedVariable:specify", "Specifying var:" << toString() << " to value:" << value.toString());
+  if (isSpecified() && getSpecifiedValue() == value.asDouble()) {
+    KALDEN_TRACE("ConstrainedVariable:specify", "Tried to specify to same value, so bailing out without doing any work");
+    return;
+  }
+  specify(value.asDouble());
+  KALDEN_TRACE("ConstrainedVariable:specify", "After specify for var:" << toString() << " to value:" << value.toString());
+  // A client may specify from a listener while the engine propagates: that run will see the change.
+  if (m_constraintEngine->getAutoPropagation() && !m_constraintEngine->isPropagating())
+    m_constraintEngine->propagate();
+  KALDEN_TRACE("ConstrainedVariable:specify", "After propagate for var:" << toString());
+}
+
+void ConstrainedVariable::reset() { reset(internal_baseDomain()); }
+
+void ConstrainedVariable::reset(const AbstractDomain& domain) {
+  KALDEN_CHECK_MSG(domain.isSubsetOf(internal_baseDomain()),
+                   domain.toString() << " not in " << internal_baseDomain().toString());
+  const AbstractDomain& base = internal_baseDomain();
+  if (base.isSingleton() && base.isClosed())
+    return;
+  m_specifiedFlag = false;
+  getCurrentDomain().reset(domain);
+}
+
+void ConstrainedVariable::relax() {
+  if (m_specifiedFlag)
+    getCurrentDomain().relax(m_specifiedValue);
+  else
+    getCurrentDomain().relax(baseDomain());
+}
+
+void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
+  KALDEN_CHECK_MSG(isActive(), toString());
+  KALDEN_CHECK_MSG(dom.intersects(baseDomain()), dom.toString() << " not intersecting " << baseDomain().toString());
+  if (baseDomain().isSubsetOf(dom) && (isClosed() || dom.isOpen()))
+    return;
+  KALDEN_TRACE("ConstrainedVariable:restrictBaseDomain", toString() << " restricted from " << baseDomain().toString()
+                                                                   << " intersecting " << dom.toString());
+  handleRestrictBaseDomain(dom);
+  if (dom.isSingleton() && !m_specifiedFlag && canBeSpecified())
+    specify(dom.getSingletonValue());
+  m_constraintEngine->notify(m_id, DomainListener::BOUNDS_RESTRICTED);
+  // A copy: a constraint told here may be deleted or may link others by whoever hears of its redundancy.
+  const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
+  for (const ConstraintEntry& entry : entries)
+    if (entry.first.isValid())
+      entry.first->notifyBaseDomainRestricted(m_id);
+}
+
+void ConstrainedVariable::close() {
+  KALDEN_CHECK_MSG(internal_baseDomain().isOpen(), "Attempted to close a variable but the base domain is already closed.");
+  internal_baseDomain().close();
+  if (getCurrentDomain().isOpen())
+    getCurrentDomain().close();
+}
+
+void ConstrainedVariable::open() {
+  KALDEN_CHECK(internal_baseDomain().isClosed());
+  internal_baseDomain().open();
+  if (getCurrentDomain().isClosed())
+    getCurrentDomain().open();
+}
+
+void ConstrainedVariable::insert(double value) {
+  KALDEN_CHECK_MSG(internal_baseDomain().isOpen(), "Can't insert a member into a variable with a closed base domain.");
+  internal_baseDomain().insert(value);
+  if (!m_specifiedFlag && getCurrentDomain().isOpen())
+    getCurrentDomain().insert(value);
+}
+
+void ConstrainedVariable::remove(double value) {
+  internal_baseDomain().remove(value);
+  if (getCurrentDomain().isMember(value))
+    getCurrentDomain().remove(value);
+}
+
+void ConstrainedVariable::touch() { getCurrentDomain().touch(); }
+
+void ConstrainedVariable::handleBase(const AbstractDomain&) {}
+
+void ConstrainedVariable::handleSpecified(double) {}
+
+void ConstrainedVariable::handleReset() {}
+
+void ConstrainedVariable::deactivate() {
+  KALDEN_CHECK(!Entity::isPurging());
+  ++m_deactivationRefCount;
+  // A copy: the engine's propagators and listeners hear of each constraint as it goes inactive.
+  const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
+  for (const ConstraintEntry& entry : entries)
+    if (entry.first.isValid())
+      entry.first->deactivate();
+  KALDEN_TRACE("ConstrainedVariable:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
+  if (m_deactivationRefCount == 1)
+    m_constraintEngine->notifyDeactivated(m_id);
+}
+
+void ConstrainedVariable::undoDeactivation() {
+  KALDEN_CHECK(!Entity::isPurging());
+  // Only an earlier deactivation can be undone: the count never goes below 0.
+  KALDEN_CHECK(m_deactivationRefCount > 0);
+  --m_deactivationRefCount;
+  KALDEN_TRACE("ConstrainedVariable:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
+  const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
+  for (const ConstraintEntry& entry : entries)
+    if (entry.first.isValid())
+      entry.first->undoDeactivation();
+  if (isActive())
+    m_constraintEngine->notifyActivated(m_id);
+}
+
+void ConstrainedVariable::updateLastRelaxed(int cycleCount) {
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(m_lastRelaxed < cycleCount);
+  m_lastRelaxed = cycleCount;
+  KALDEN_TRACE("ConstrainedVariable:updateLastRelaxed",
+               m_name.toString() << " lastRelaxed updated to " << m_lastRelaxed);
+}
 
 } // namespace KALDEN

@@ -35,8 +35,9 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
 
     for (unsigned int i = 0; i < m_variables.size(); ++i) {
       const Id<ConstrainedVariable>& var = m_variables[i];
-      if (!var->isActive())
-        ++m_deactivationRefCount;
+      // One unit per outstanding deactivation of the variable, since each undo of the
+      // variable undoes one of the constraint's: the count can then never go below 0.
+      m_deactivationRefCount += var->refCount();
       linked = i + 1;
       var->addConstraint(m_id, static_cast<int>(i));
     }

@@ -108,10 +108,17 @@ public:
   /// Whether the constraint can no longer narrow anything: every scope base domain is a singleton.
   virtual bool testIsRedundant(const Id<ConstrainedVariable>& variable) const;
 
-  // Execution hooks.
+  // Execution.
 
+  /// Runs handleExecute() with every scope variable marked as propagated by this constraint.
+  void execute();
+  /// Runs handleExecute(variable, argIndex, changeType) with the scope marked likewise.
+  void execute(const Id<ConstrainedVariable>& variable, int argIndex, const DomainListener::ChangeType& changeType);
   /// The constraint's propagation over its whole scope.
   virtual void handleExecute() = 0;
+  /// The constraint's propagation after one change of one scope variable; handleExecute() here.
+  virtual void handleExecute(const Id<ConstrainedVariable>& variable, int argIndex,
+                             const DomainListener::ChangeType& changeType);
   /// Whether the constraint need not react to this change of the variable at this position; false here.
   virtual bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                          const DomainListener::ChangeType& changeType);
@@ -121,6 +128,12 @@ public:
 
   // Violation.
 
+  /// Hands the constraint to its engine's violation manager as violated.
+  void notifyViolated();
+  /// Withdraws the constraint from its engine's violation manager.
+  void notifyNoLongerViolated();
+  /// Takes what a subclass needs from a constraint it stands in for; only checks the handle here.
+  virtual void setSource(const Id<Constraint>& sourceConstraint);
   /// 1.0 while the engine holds the constraint violated, else 0.0.
   double getViolation() const override;
   /// The name, then the scope variables in parentheses.

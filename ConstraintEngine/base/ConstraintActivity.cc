@@ -1,15 +1,57 @@
 #define KALDEN_SOURCE "ConstraintEngine/base/Constraint"
 
-// A constraint's deactivation count, redundancy test, execution hooks and violation figures.
+// A constraint's execution, deactivation count, redundancy test and violation bookkeeping.
 
 #include "ConstraintEngine/base/Constraint.hh"
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
 #include <sstream>
+#include <vector>
 
 namespace KALDEN {
+
+namespace {
+
+// Marks every scope variable as propagated by a constraint for the life of the object, so
+// that a failure inside the constraint's propagation leaves no stale mark behind.
+class PropagatingMark {
+public:
+  PropagatingMark(const std::vector<Id<ConstrainedVariable> >& scope, const Id<Constraint>& constraint)
+      : m_scope(scope) {
+    for (const Id<ConstrainedVariable>& var : m_scope)
+      var->setCurrentPropagatingConstraint(constraint);
+  }
+  ~PropagatingMark() {
+    for (const Id<ConstrainedVariable>& var : m_scope)
+      if (var.isValid())
+        var->setCurrentPropagatingConstraint(Id<Constraint>::noId());
+  }
+  PropagatingMark(const PropagatingMark&) = delete;
+  PropagatingMark& operator=(const PropagatingMark&) = delete;
+
+private:
+  const std::vector<Id<ConstrainedVariable> >& m_scope;
+};
+
+} // namespace
+
+void Constraint::execute() {
+  PropagatingMark mark(m_variables, m_id);
+  handleExecute();
+}
+
+void Constraint::execute(const Id<ConstrainedVariable>& variable, int argIndex,
+                         const DomainListener::ChangeType& changeType) {
+  PropagatingMark mark(m_variables, m_id);
+  handleExecute(variable, argIndex, changeType);
+}
+
+void Constraint::handleExecute(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType&) {
+  handleExecute();
+}
 
 void Constraint::deactivate() {
   KALDEN_CHECK(!Entity::isPurging());
@@ -70,6 +112,16 @@ bool Constraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainList
 const std::vector<Id<ConstrainedVariable> >& Constraint::getModifiedVariables(const Id<ConstrainedVariable>&) const {
   return m_variables;
 }
+
+void Constraint::notifyViolated() {
+  m_propagator->getConstraintEngine()->getViolationMgr().addViolatedConstraint(m_id);
+}
+
+void Constraint::notifyNoLongerViolated() {
+  m_propagator->getConstraintEngine()->getViolationMgr().removeViolatedConstraint(m_id);
+}
+
+void Constraint::setSource(const Id<Constraint>& sourceConstraint) { KALDEN_CHECK(sourceConstraint.isValid()); }
 
 double Constraint::getViolation() const { return m_constraintEngine->isViolated(m_id) ? 1.0 : 0.0; }
 

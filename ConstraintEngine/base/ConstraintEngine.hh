@@ -181,8 +181,27 @@ public:
   bool pending() const;
   /// The first enabled propagator, in registration order, that has work; empty when none.
   Id<Propagator> getNextPropagator() const;
+  /// Whether fewer constraints are violated than the violation manager allows.
+  bool canContinuePropagation() const;
+  /// Forgets every emptied variable without relaxing anything.
+  void clearEmptyVariables();
+  /// A printable picture of the given propagators: their constraints, enabled flag and work.
+  std::string dumpPropagatorState(const std::list<Id<Propagator> >& propagators) const;
 
-  // Activation of constraints and redundancy.
+  // Execution (only inside the propagation loop).
+
+  /// Runs a constraint over its whole scope, after checking it may run and telling the listeners.
+  void execute(const Id<Constraint>& constraint);
+  /// Runs a constraint for one change of one of its variables, after the same checks.
+  void execute(const Id<Constraint>& constraint, const Id<ConstrainedVariable>& variable, int argIndex,
+               const DomainListener::ChangeType& changeType);
+
+  // Activation and redundancy.
+
+  /// A variable has just become inactive (after its constraints were deactivated).
+  void notifyDeactivated(const Id<ConstrainedVariable>& var);
+  /// A variable has just become active again (after its constraints were reactivated).
+  void notifyActivated(const Id<ConstrainedVariable>& var);
 
   /// A constraint has just become inactive.
   void notifyDeactivated(const Id<Constraint>& deactivatedConstraint);
@@ -190,10 +209,12 @@ public:
   void notifyActivated(const Id<Constraint>& constraint);
   /// A constraint has found itself redundant.
   void notifyRedundant(const Id<Constraint>& constraint);
+  /// Retires the constraints found redundant since the last completed run.
+  void processRedundantConstraints();
 
   // Relaxation.
 
-  /// A variable's domain was relaxed or opened.
+  /// A variable's domain was relaxed or opened: relaxes, once per cycle, every variable reachable through active constraints.
   void handleRelax(const Id<ConstrainedVariable>& variable);
   /// Whether a relaxation cycle is open.
   bool isRelaxed() const { return m_relaxed; }
@@ -216,13 +237,27 @@ public:
   bool hasEmptyVariables() const;
   /// Whether some variable is recorded as emptied: the network has no solution as it stands.
   bool provenInconsistent() const;
-  /// Records a variable whose current domain has just emptied.
+  /// Records a variable whose current domain has just emptied, and blames the constraint executing over it.
   void handleEmpty(const Id<ConstrainedVariable>& variable);
+  /// A constraint was marked violated: tells the listeners.
+  void notifyViolationAdded(Id<Constraint> constraint);
+  /// A constraint's violation was withdrawn: tells the listeners.
+  void notifyViolationRemoved(Id<Constraint> constraint);
 
   /// Discards every constraint, then every variable, then releases the propagators.
   void purge();
 
 private:
+  // One propagation run: the propagators run until none has work or a domain empties.
+  bool doPropagate();
+  // Advances the cycle count; records a repropagation cycle while relaxed.
+  void incrementCycle();
+  // Inserts before `position` every variable that an active constraint of `variable` may modify
+  // and that is neither visited nor stamped in this cycle.
+  void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable,
+                                  std::list<Id<ConstrainedVariable> >& agenda,
+                                  std::list<Id<ConstrainedVariable> >::iterator position,
+                                  std::set<Id<ConstrainedVariable> >& visited);
   // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.
   void broadcast(const std::function<void(ConstraintEngineListener&)>& tell);
 

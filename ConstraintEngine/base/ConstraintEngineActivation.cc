@@ -9,7 +9,35 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
+#include <list>
+#include <vector>
+
 namespace KALDEN {
+
+void ConstraintEngine::notifyDeactivated(const Id<ConstrainedVariable>& var) {
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(var.isValid() && !var->isActive());
+  // A copy: a propagator may register another while it is told.
+  const std::list<Id<Propagator> > propagators(m_propagators);
+  for (const Id<Propagator>& propagator : propagators)
+    propagator->handleVariableDeactivated(var);
+  KALDEN_CHECK(!Entity::isPurging());
+  broadcast([&var](ConstraintEngineListener& listener) { listener.notifyDeactivated(var); });
+  KALDEN_TRACE("ConstraintEngine:notifyDeactivated:ConstrainedVariable",
+               var->getName().toString() << "(" << var->getKey() << ")");
+}
+
+void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
+  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK(var.isValid() && var->isActive());
+  const std::list<Id<Propagator> > propagators(m_propagators);
+  for (const Id<Propagator>& propagator : propagators)
+    propagator->handleVariableActivated(var);
+  KALDEN_CHECK(!Entity::isPurging());
+  broadcast([&var](ConstraintEngineListener& listener) { listener.notifyActivated(var); });
+  KALDEN_TRACE("ConstraintEngine:notifyActivated:ConstrainedVariable",
+               var->getName().toString() << "(" << var->getKey() << ")");
+}
 
 void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstraint) {
   KALDEN_CHECK(!Entity::isPurging());
@@ -44,6 +72,23 @@ void ConstraintEngine::notifyRedundant(const Id<Constraint>& constraint) {
     return;
   m_redundantConstraints.insert(constraint);
   notifyActivated(constraint);
+}
+
+void ConstraintEngine::processRedundantConstraints() {
+  KALDEN_CHECK_MSG(constraintConsistent(), "Can only process when fully propagated.");
+  // A copy: whoever hears of a deactivation may remove constraints (which leave the buffer)
+  // or find new ones redundant (which wait for the next completed run).
+  const std::vector<Id<Constraint> > buffered(m_redundantConstraints.begin(), m_redundantConstraints.end());
+  for (const Id<Constraint>& constraint : buffered) {
+    if (!constraint.isValid() || m_redundantConstraints.count(constraint) == 0)
+      continue;
+    KALDEN_CHECK_MSG(constraint.isValid(), constraint);
+    KALDEN_CHECK_MSG(constraint->isRedundant(), "Must be redundant. Buffering error.");
+    m_redundantConstraints.erase(constraint);
+    constraint->deactivate();
+    if (constraint.isValid())
+      KALDEN_TRACE("ConstraintEngine:processRedundantConstraints", constraint->toString());
+  }
 }
 
 } // namespace KALDEN

@@ -1,24 +1,103 @@
 #define KALDEN_SOURCE "ConstraintEngine/base/ConstraintEngine"
 
-// Propagation: the consistency questions, and the entry of the propagation loop.
+// Propagation: the loop that runs the propagators, and the consistency questions.
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/base/FlagScope.hh"
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
+
+#include <sstream>
 
 namespace KALDEN {
 
 bool ConstraintEngine::propagate() {
+  for (;;) {
+    const int violatedBefore = m_violationMgr->getAllViolations().size();
+    const bool result = doPropagate();
+    if (result || !canContinuePropagation())
+      return result;
+    // Going on is worth it only when the failed run set a constraint aside: otherwise the
+    // next run would meet the same network and fail alike, for ever.
+    if (m_violationMgr->getAllViolations().size() <= violatedBefore)
+      return false;
+    {
+      FlagScope relaxing(m_relaxingViolation);
+      m_violationMgr->relaxEmptyVariables();
+    }
+    // A domain that relaxation cannot refill would fail every later run as well.
+    if (hasEmptyVariables())
+      return false;
+  }
+}
+
+bool ConstraintEngine::doPropagate() {
   KALDEN_CHECK_MSG(!Entity::isPurging(),
                    "Cannot propagate the network when purging. Messages are not sent or processed.");
   KALDEN_CHECK_MSG(!m_propInProgress,
                    "Attempted to propagate while in propagation. Not allowed to call this cyclically.");
-  if (!m_dirty)
+  if (!m_dirty) {
+    KALDEN_TRACE("ConstraintEngine:propagate", "Nothing to do, bailing out");
+    KALDEN_TRACE("ConstraintEngine:propagate", dumpPropagatorState(m_propagators));
     return true;
-  // The propagation loop is not part of this build yet: refuse rather than answer wrongly.
-  KALDEN_ALWAYS_FAIL_MSG("The propagation loop is not available yet.");
-  return false;
+  }
+  if (hasEmptyVariables()) {
+    m_violationMgr->relaxEmptyVariables();
+    if (hasEmptyVariables()) {
+      KALDEN_TRACE("ConstraintEngine:propagate", "Found empty variable after relaxing, without doing any work");
+      return false;
+    }
+  }
+
+  m_relaxed = false;
+  bool commenced = false;
+  {
+    // Cleared however the loop ends, so that a failure inside leaves the engine usable.
+    FlagScope inProgress(m_propInProgress);
+    incrementCycle();
+    Id<Propagator> propagator = getNextPropagator();
+    while (!propagator.isNoId() && !provenInconsistent()) {
+      if (!commenced) {
+        commenced = true;
+        broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationCommenced(); });
+        KALDEN_TRACE("ConstraintEngine:propagate", "Commenced");
+      }
+      KALDEN_TRACE("ConstraintEngine:propagate", "Executing " << propagator->getName().toString() << " propagator.");
+      propagator->execute();
+      propagator = getNextPropagator();
+    }
+    incrementCycle();
+    KALDEN_CHECK(!pending());
+  }
+
+  const bool result = constraintConsistent();
+  if (result && commenced) {
+    broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationCompleted(); });
+    m_dirty = false;
+    processRedundantConstraints();
+    Entity::garbageCollect();
+    KALDEN_CHECK_MSG(constraintConsistent(), "Must be a bug in cleaning up constraints since we have regressed "
+                                             "through garbage collection."
+                                                 << " See discard and handleDiscard.");
+    KALDEN_TRACE("ConstraintEngine:propagate", "Completed");
+  } else if (commenced) {
+    broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationPreempted(); });
+    KALDEN_TRACE("ConstraintEngine:propagate", "Preempted");
+  } else {
+    KALDEN_TRACE("ConstraintEngine:propagate", "Completed without doing any work");
+  }
+  return result;
+}
+
+void ConstraintEngine::incrementCycle() {
+  ++m_cycleCount;
+  if (m_relaxed) {
+    KALDEN_CHECK_MSG(!m_propInProgress, "Cannot imagine how we could be propagating while relaxed!.");
+    m_mostRecentRepropagation = m_cycleCount;
+  }
 }
 
 Id<Propagator> ConstraintEngine::getNextPropagator() const {
@@ -40,6 +119,23 @@ bool ConstraintEngine::pending() const {
   if (m_relaxed)
     return true;
   return !provenInconsistent() && !constraintConsistent();
+}
+
+std::string ConstraintEngine::dumpPropagatorState(const std::list<Id<Propagator> >& propagators) const {
+  std::ostringstream os;
+  os << std::endl;
+  for (const Id<Propagator>& propagator : propagators) {
+    os << propagator->getName().toString() << "(";
+    bool first = true;
+    for (const Id<Constraint>& constraint : propagator->getConstraints()) {
+      os << (first ? "" : ",") << constraint->getName().toString();
+      first = false;
+    }
+    os << ")"
+       << " enabled=" << propagator->isEnabled() << " updateRequired=" << propagator->updateRequired() << std::endl;
+  }
+  os << std::endl;
+  return os.str();
 }
 
 } // namespace KALDEN

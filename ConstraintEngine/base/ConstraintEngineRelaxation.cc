@@ -1,18 +1,80 @@
 #define KALDEN_SOURCE "ConstraintEngine/base/ConstraintEngine"
 
-// Relaxation: a variable whose domain grew.
+// Relaxation: a variable whose domain grew widens every variable it reaches through active constraints.
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/FlagScope.hh"
 #include "Utils/base/Report.hh"
+
+#include <iterator>
 
 namespace KALDEN {
 
 void ConstraintEngine::handleRelax(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK(variable.isValid());
   KALDEN_CHECK(!m_propInProgress);
-  // The relaxation cycle (widening the variables linked to this one through active
-  // constraints) is not part of this build yet: only the variable itself has widened.
+  // A cascade is running: this call comes from one of its own relaxations.
+  if (m_relaxing)
+    return;
+  KALDEN_TRACE("ConstraintEngine:relaxed", "Handling relaxation of " << variable->toString());
+  if (!m_relaxingViolation)
+    m_violationMgr->handleRelax(variable);
+
+  if (!m_relaxed) {
+    m_relaxed = true;
+    incrementCycle();
+    variable->updateLastRelaxed(m_cycleCount);
+  } else if (variable->lastRelaxed() < m_cycleCount) {
+    variable->updateLastRelaxed(m_cycleCount);
+  }
+  KALDEN_CHECK(variable->lastRelaxed() == m_cycleCount);
+
+  if (hasEmptyVariables() && !m_violationMgr->isEmpty(variable))
+    m_violationMgr->relaxEmptyVariables();
+
+  FlagScope relaxing(m_relaxing);
+  // The whole agenda is built, depth first and in pre-order, before anything is relaxed.
+  std::list<Id<ConstrainedVariable> > agenda;
+  std::set<Id<ConstrainedVariable> > visited;
+  addLinkedVarsForRelaxation(variable, agenda, agenda.end(), visited);
+  for (auto it = agenda.begin(); it != agenda.end(); ++it)
+    addLinkedVarsForRelaxation(*it, agenda, std::next(it), visited);
+
+  for (const Id<ConstrainedVariable>& entry : agenda) {
+    // An entry removed, or being destroyed, since the agenda was built is left alone.
+    if (!entry.isValid() || entry->isDiscarded() || m_variables.count(entry) == 0 ||
+        entry->lastRelaxed() >= m_cycleCount)
+      continue;
+    KALDEN_TRACE("ConstraintEngine:relaxed", "Relaxing " << entry->toString());
+    entry->updateLastRelaxed(m_cycleCount);
+    entry->relax();
+    if (!m_relaxingViolation && entry.isValid())
+      m_violationMgr->handleRelax(entry);
+  }
+}
+
+void ConstraintEngine::addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable,
+                                                  std::list<Id<ConstrainedVariable> >& agenda,
+                                                  std::list<Id<ConstrainedVariable> >::iterator position,
+                                                  std::set<Id<ConstrainedVariable> >& visited) {
+  for (const ConstrainedVariable::ConstraintEntry& entry : variable->m_constraints) {
+    const Id<Constraint>& constraint = entry.first;
+    if (!constraint->isActive())
+      continue;
+    for (const Id<ConstrainedVariable>& linked : constraint->getModifiedVariables(variable)) {
+      if (visited.count(linked) != 0 || linked->lastRelaxed() >= m_cycleCount)
+        continue;
+      KALDEN_TRACE("ConstraintEngine:relaxed",
+                   "Cycle: " << m_cycleCount << " From " << variable->getName().toString() << "("
+                             << variable->getKey() << "), through constraint " << constraint->getName().toString()
+                             << "(" << constraint->getKey() << "), adding " << linked->getName().toString() << "("
+                             << linked->getKey() << ") to the relaxation agenda.");
+      visited.insert(linked);
+      agenda.insert(position, linked);
+    }
+  }
 }
 
 } // namespace KALDEN

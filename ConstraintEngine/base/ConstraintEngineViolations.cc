@@ -1,10 +1,11 @@
 #define KALDEN_SOURCE "ConstraintEngine/base/ConstraintEngine"
 
-// Violations and emptied variables: the engine's operations and its violation manager.
+// Violations and emptied variables: the engine's side.
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "Utils/base/Report.hh"
 
 namespace KALDEN {
@@ -36,57 +37,22 @@ void ConstraintEngine::handleEmpty(const Id<ConstrainedVariable>& variable) {
   KALDEN_TRACE("ConstraintEngine:emptied",
                "Emptied var:" << variable->toLongString() << " parent:"
                               << (variable->parent().isValid() ? variable->parent()->toString() : std::string("NULL")));
-  KALDEN_CHECK(m_relaxed == false);
-  // Blaming the executing constraint comes with violation handling; no constraint executes yet.
+  // A relaxation cycle may be open: a client may reset one variable and then specify another
+  // outside its current domain before propagating. The record is all the next run needs.
+  m_violationMgr->handleEmpty(variable);
 }
 
-ViolationMgrImpl::ViolationMgrImpl(unsigned int maxViolationsAllowed, ConstraintEngine& engine)
-    : m_maxViolationsAllowed(maxViolationsAllowed), m_engine(engine) {}
+bool ConstraintEngine::canContinuePropagation() const { return m_violationMgr->canContinuePropagation(); }
 
-ViolationMgrImpl::~ViolationMgrImpl() {}
+void ConstraintEngine::clearEmptyVariables() { m_violationMgr->clearEmptyVariables(); }
 
-void ViolationMgrImpl::setMaxViolationsAllowed(unsigned int max) {
-  KALDEN_CHECK_MSG(m_violatedConstraints.size() == 0,
-                   "Can only call ViolationMgrImpl::setMaxViolationsAllowed if there are no violations");
-  m_maxViolationsAllowed = max;
+void ConstraintEngine::notifyViolationAdded(Id<Constraint> constraint) {
+  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyViolationAdded(constraint); });
 }
 
-double ViolationMgrImpl::getViolation() const {
-  double violation = 0.0;
-  for (const Id<Constraint>& constraint : m_violatedConstraints)
-    violation += constraint->getViolation();
-  if (violation == 0.0 && !m_emptyVariables.empty())
-    return 1.0;
-  return violation;
+void ConstraintEngine::notifyViolationRemoved(Id<Constraint> constraint) {
+  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyViolationRemoved(constraint); });
 }
-
-PSList<std::string> ViolationMgrImpl::getViolationExpl() const {
-  PSList<std::string> explanations;
-  for (const Id<Constraint>& constraint : m_violatedConstraints)
-    explanations.push_back(constraint->getViolationExpl());
-  return explanations;
-}
-
-PSList<PSConstraint*> ViolationMgrImpl::getAllViolations() const {
-  PSList<PSConstraint*> violations;
-  for (const Id<Constraint>& constraint : m_violatedConstraints)
-    violations.push_back(constraint);
-  return violations;
-}
-
-bool ViolationMgrImpl::isViolated(Id<Constraint> constraint) const {
-  return m_violatedConstraints.find(constraint) != m_violatedConstraints.end();
-}
-
-bool ViolationMgrImpl::isEmpty(Id<ConstrainedVariable> variable) const {
-  return m_emptyVariables.find(variable) != m_emptyVariables.end();
-}
-
-void ViolationMgrImpl::addEmptyVariable(Id<ConstrainedVariable> variable) {
-  KALDEN_TRACE("ConstraintEngine:ViolationMgr", "Marking ConstrainedVariable as empty : " << variable->toLongString());
-  m_emptyVariables.insert(variable);
-}
-
-void ViolationMgrImpl::removeEmptyVariable(Id<ConstrainedVariable> variable) { m_emptyVariables.erase(variable); }
 
 } // namespace KALDEN
+

@@ -36,6 +36,13 @@ void Propagator::handleVariableDeactivated(const Id<ConstrainedVariable>&) {}
 
 void Propagator::handleVariableActivated(const Id<ConstrainedVariable>&) {}
 
+void Propagator::execute(const Id<Constraint>& constraint) {
+  KALDEN_CHECK(constraint.isValid());
+  m_constraintEngine->execute(constraint);
+}
+
+void Propagator::notifyConstraintViolated(Id<Constraint> constraint) { constraint->notifyViolated(); }
+
 void Propagator::notifyVariableEmptied(Id<ConstrainedVariable> variable) {
   m_constraintEngine->getViolationMgr().addEmptyVariable(variable);
 }

@@ -22,6 +22,9 @@ class ConstraintEngine;
  * its propagators and releases it when the engine is purged, which deletes a
  * heap-allocated propagator.
  *
+ * A subclass that overrides execute() brings the constraint form back into
+ * scope with `using Propagator::execute;`.
+ *
  * The propagator keeps a reference to the engine handle object passed to its
  * constructor (normally the engine's own getId()), so that object must
  * outlive the propagator's use of its engine.
@@ -68,6 +71,10 @@ public:
   virtual void handleVariableDeactivated(const Id<ConstrainedVariable>& var);
   /// A variable became active again; nothing here.
   virtual void handleVariableActivated(const Id<ConstrainedVariable>& var);
+  /// Runs one constraint through the engine, which checks that it may run and tells the listeners.
+  virtual void execute(const Id<Constraint>& constraint);
+  /// Hands a constraint to the engine's violation manager as violated.
+  virtual void notifyConstraintViolated(Id<Constraint> constraint);
   /// Records the variable as emptied with the engine's violation manager.
   virtual void notifyVariableEmptied(Id<ConstrainedVariable> variable);
 

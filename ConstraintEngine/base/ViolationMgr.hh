@@ -38,8 +38,18 @@ public:
   virtual PSList<std::string> getViolationExpl() const = 0;
   /// The violated constraints, in key order.
   virtual PSList<PSConstraint*> getAllViolations() const = 0;
+  /// A variable was emptied: below the limit, blames the constraint executing over it. Whether below the limit.
+  virtual bool handleEmpty(Id<ConstrainedVariable> variable) = 0;
+  /// A variable was relaxed: withdraws every violated constraint on it. Always true.
+  virtual bool handleRelax(Id<ConstrainedVariable> variable) = 0;
+  /// Whether fewer constraints are violated than the limit allows.
+  virtual bool canContinuePropagation() const = 0;
   /// Whether the constraint is marked violated.
   virtual bool isViolated(Id<Constraint> constraint) const = 0;
+  /// Marks a constraint violated; the first marking deactivates it and tells the engine's listeners.
+  virtual void addViolatedConstraint(Id<Constraint> constraint) = 0;
+  /// Withdraws a violated constraint, undoing the deactivation its marking made.
+  virtual void removeViolatedConstraint(Id<Constraint> constraint) = 0;
   /// Whether the variable is recorded as emptied.
   virtual bool isEmpty(Id<ConstrainedVariable> variable) const = 0;
   /// Records a variable as emptied (once).
@@ -50,6 +60,8 @@ public:
   virtual const ConstrainedVariableSet& getEmptyVariables() const = 0;
   /// Forgets every emptied variable without relaxing anything.
   virtual void clearEmptyVariables() = 0;
+  /// Relaxes every emptied variable and forgets those whose domain is no longer empty.
+  virtual void relaxEmptyVariables() = 0;
   virtual ~ViolationMgr() = default;
 };
 
@@ -66,17 +78,24 @@ public:
   double getViolation() const override;
   PSList<std::string> getViolationExpl() const override;
   PSList<PSConstraint*> getAllViolations() const override;
+  bool handleEmpty(Id<ConstrainedVariable> variable) override;
+  bool handleRelax(Id<ConstrainedVariable> variable) override;
+  bool canContinuePropagation() const override;
   bool isViolated(Id<Constraint> constraint) const override;
+  void addViolatedConstraint(Id<Constraint> constraint) override;
+  void removeViolatedConstraint(Id<Constraint> constraint) override;
   bool isEmpty(Id<ConstrainedVariable> variable) const override;
   void addEmptyVariable(Id<ConstrainedVariable> variable) override;
   void removeEmptyVariable(Id<ConstrainedVariable> variable) override;
   const ConstrainedVariableSet& getEmptyVariables() const override { return m_emptyVariables; }
   void clearEmptyVariables() override { m_emptyVariables.clear(); }
+  void relaxEmptyVariables() override;
 
 private:
   unsigned int m_maxViolationsAllowed;
   ConstraintSet m_violatedConstraints;
   ConstrainedVariableSet m_emptyVariables;
+  bool m_relaxingEmpty;
   ConstraintEngine& m_engine;
 };
 

@@ -4,33 +4,37 @@
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/EnumeratedDomains.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"
 #include "ConstraintEngine/component/Variable.hh"
 #include "Utils/Entity.hh"
 #include "Utils/IdTable.hh"
+#include "ConstraintEngine/component/Propagators.hh"
 #include "support/TestPropagator.hh"
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <list>
 #include <memory>
 
 namespace KALDEN {
 
 /**
- * A schema, an engine on it and a TestPropagator named "Default" that the
- * engine owns. Whatever a test leaves in the engine is purged when the
- * fixture ends, after which every entity and handle the test made must be
- * gone.
+ * A schema, an engine on it and a propagator of the given class named
+ * "Default" that the engine owns. Whatever a test leaves in the engine is
+ * purged when the fixture ends, after which every entity and handle the test
+ * made must be gone.
  */
-class EngineFixture : public ::testing::Test {
+template <class PropagatorType>
+class EngineFixtureOf : public ::testing::Test {
 protected:
-  EngineFixture()
+  EngineFixtureOf()
       : m_liveEntities(liveEntitiesBefore()), m_liveHandles(IdTable::size()), m_schema(new CESchema()),
         m_engine(new ConstraintEngine(m_schema->getId())),
-        m_propagator(new TestPropagator("Default", m_engine->getId())) {}
+        m_propagator(new PropagatorType("Default", m_engine->getId())) {}
 
-  ~EngineFixture() override {
+  ~EngineFixtureOf() override {
     destroyEngine();
     m_schema.reset();
     Entity::garbageCollect();
@@ -74,12 +78,24 @@ protected:
         ->getId();
   }
 
+  /// A new numeric enumeration variable over the given values (closed).
+  Id<ConstrainedVariable> enumVar(const char* name, const std::list<double>& values) {
+    return (new Variable<EnumeratedDomain>(engine(), NumericDomain(values, FloatDT::instance()), false, true, name,
+                                           Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+
   std::size_t m_liveEntities;
   std::size_t m_liveHandles;
   std::unique_ptr<CESchema> m_schema;
   std::unique_ptr<ConstraintEngine> m_engine;
-  TestPropagator* m_propagator; ///< owned by the engine
+  PropagatorType* m_propagator; ///< owned by the engine
 };
+
+/// An engine whose "Default" propagator records every call and runs nothing.
+using EngineFixture = EngineFixtureOf<TestPropagator>;
+/// An engine whose "Default" propagator is the system's own: networks propagate.
+using NetworkFixture = EngineFixtureOf<DefaultPropagator>;
 
 } // namespace KALDEN
 

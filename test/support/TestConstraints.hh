@@ -60,6 +60,38 @@ public:
   }
 };
 
+/** x == y over two variables of any kind: narrows each to their intersection. */
+class EqualTestConstraint : public Constraint {
+public:
+  EqualTestConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
+                      const std::vector<Id<ConstrainedVariable> >& scope)
+      : Constraint(name, propagatorName, engine, scope) {}
+
+  void handleExecute() override {
+    AbstractDomain& x = getCurrentDomain(m_variables[0]);
+    AbstractDomain& y = getCurrentDomain(m_variables[1]);
+    if (x.isEmpty() || y.isEmpty())
+      return;
+    x.intersect(y);
+    if (!x.isEmpty())
+      y.intersect(x);
+  }
+};
+
+/** A constraint no values satisfy: its execution empties every scope variable still holding values. */
+class NeverTestConstraint : public Constraint {
+public:
+  NeverTestConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
+                      const std::vector<Id<ConstrainedVariable> >& scope)
+      : Constraint(name, propagatorName, engine, scope) {}
+
+  void handleExecute() override {
+    for (const Id<ConstrainedVariable>& var : m_variables)
+      if (!getCurrentDomain(var).isEmpty())
+        getCurrentDomain(var).empty();
+  }
+};
+
 } // namespace KALDEN
 
 #endif

@@ -31,6 +31,8 @@ public:
     DomainListener::ChangeType change;
   };
 
+  using Propagator::execute;
+
   /// Registers with the engine (which owns it from then on when it is heap-allocated).
   TestPropagator(const LabelStr& name, const Id<ConstraintEngine>& engine) : Propagator(name, engine) {}
 

@@ -1,0 +1,43 @@
+#define KALDEN_SOURCE "ConstraintEngine/base/ConstraintEngine"
+
+// Execution: the one road by which a propagator runs a constraint.
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+void ConstraintEngine::execute(const Id<Constraint>& constraint) {
+  KALDEN_CHECK(!provenInconsistent() && constraint.isValid());
+  KALDEN_CHECK(constraint->isActive());
+  KALDEN_CHECK(constraint->isValid());
+  KALDEN_CHECK(m_propInProgress);
+  KALDEN_CHECK_MSG(allActiveVariables(constraint->getScope()),
+                   "All variables of an active constraint must also be active. Clients must ensure this happens. "
+                       << constraint->toString());
+  KALDEN_CHECK(!Entity::isPurging());
+  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  KALDEN_TRACE("ConstraintEngine:execute", "BEFORE " << constraint->toString());
+  constraint->execute();
+  KALDEN_TRACE("ConstraintEngine:execute", "AFTER " << constraint->toString());
+}
+
+void ConstraintEngine::execute(const Id<Constraint>& constraint, const Id<ConstrainedVariable>& variable,
+                               int argIndex, const DomainListener::ChangeType& changeType) {
+  KALDEN_CHECK(!provenInconsistent() && constraint.isValid());
+  KALDEN_CHECK(constraint->isActive());
+  // Tested before the variable is read.
+  KALDEN_CHECK(variable.isValid());
+  KALDEN_CHECK(variable->isActive());
+  KALDEN_CHECK(constraint->isValid());
+  KALDEN_CHECK(m_propInProgress);
+  KALDEN_CHECK(!Entity::isPurging());
+  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  KALDEN_TRACE("ConstraintEngine:execute", constraint->getName().toString() << "(" << constraint->getKey() << ")");
+  constraint->execute(variable, argIndex, changeType);
+}
+
+} // namespace KALDEN

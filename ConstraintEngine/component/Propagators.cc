@@ -1,0 +1,110 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Propagators"
+
+// The default propagator: one constraint per turn, lowest key first.
+
+#include "ConstraintEngine/component/Propagators.hh"
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+namespace {
+
+// Clears the key of the running constraint however its execution ends.
+class ActiveConstraint {
+public:
+  explicit ActiveConstraint(int& key) : m_key(key) {}
+  ~ActiveConstraint() { m_key = 0; }
+  ActiveConstraint(const ActiveConstraint&) = delete;
+  ActiveConstraint& operator=(const ActiveConstraint&) = delete;
+
+private:
+  int& m_key;
+};
+
+} // namespace
+
+DefaultPropagator::DefaultPropagator(const LabelStr& name, const Id<ConstraintEngine>& constraintEngine)
+    : Propagator(name, constraintEngine), m_activeConstraint(0) {}
+
+DefaultPropagator::~DefaultPropagator() {}
+
+void DefaultPropagator::handleNotification(const Id<ConstrainedVariable>& variable, int,
+                                           const Id<Constraint>& constraint,
+                                           const DomainListener::ChangeType& changeType) {
+  KALDEN_CHECK_MSG(!constraint->isDiscarded(), constraint);
+  if (constraint->getKey() == m_activeConstraint)
+    return;
+  KALDEN_TRACE("DefaultPropagator:handleNotification",
+               "Adding to the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")"
+                                        << " because of " << DomainListener::toString(changeType) << " change to "
+                                        << variable->toString());
+  m_agenda.insert(constraint);
+}
+
+void DefaultPropagator::execute() {
+  KALDEN_CHECK_MSG(!m_agenda.empty(), "Should never be calling this with an empty agenda.");
+  KALDEN_CHECK(!getConstraintEngine()->provenInconsistent());
+  KALDEN_CHECK(m_activeConstraint == 0);
+  {
+    ActiveConstraint running(m_activeConstraint);
+    const Id<Constraint> constraint = *m_agenda.begin();
+    m_agenda.erase(m_agenda.begin());
+    if (constraint->isActive()) {
+      m_activeConstraint = constraint->getKey();
+      Propagator::execute(constraint);
+    }
+  }
+  if (getConstraintEngine()->provenInconsistent()) {
+    if (getConstraintEngine()->canContinuePropagation()) {
+      KALDEN_TRACE("DefaultPropagator:agenda",
+                   "CE was proven inconsistent, keeping agenda because propagation can continue later");
+    } else {
+      m_agenda.clear();
+      KALDEN_TRACE("DefaultPropagator:agenda", "Cleared agenda because CE was proven inconsistent");
+    }
+  }
+}
+
+bool DefaultPropagator::updateRequired() const { return !m_agenda.empty(); }
+
+void DefaultPropagator::handleConstraintAdded(const Id<Constraint>& constraint) {
+  KALDEN_TRACE("DefaultPropagator:handleConstraintAdded",
+               "Adding to the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")");
+  m_agenda.insert(constraint);
+}
+
+void DefaultPropagator::handleConstraintActivated(const Id<Constraint>& constraint) {
+  KALDEN_TRACE("DefaultPropagator:handleConstraintActivated",
+               "Adding to the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")");
+  m_agenda.insert(constraint);
+  KALDEN_CHECK(isValid());
+}
+
+void DefaultPropagator::handleConstraintDeactivated(const Id<Constraint>& constraint) {
+  KALDEN_TRACE("DefaultPropagator:handleConstraintDeactivated",
+               "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey()
+                                            << ")");
+  m_agenda.erase(constraint);
+  KALDEN_CHECK(isValid());
+}
+
+void DefaultPropagator::handleConstraintRemoved(const Id<Constraint>& constraint) {
+  KALDEN_TRACE("DefaultPropagator:handleConstraintRemoved",
+               "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey()
+                                            << ")");
+  m_agenda.erase(constraint);
+  KALDEN_CHECK(isValid());
+}
+
+bool DefaultPropagator::isValid() const {
+  for (const Id<Constraint>& constraint : m_agenda) {
+    KALDEN_CHECK_MSG(constraint.isValid(), constraint);
+    KALDEN_CHECK_MSG(!constraint->isDiscarded(), constraint->getName().toString()
+                                                     << "(" << constraint->getKey() << ") Id=" << constraint);
+  }
+  return true;
+}
+
+} // namespace KALDEN

@@ -1,0 +1,53 @@
+#ifndef KALDEN_CONSTRAINTENGINE_COMPONENT_PROPAGATORS_HH
+#define KALDEN_CONSTRAINTENGINE_COMPONENT_PROPAGATORS_HH
+
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/Propagator.hh"
+#include "Utils/base/EntityComparator.hh"
+
+#include <set>
+
+namespace KALDEN {
+
+/**
+ * The propagator of every constraint of the library. It keeps an agenda of
+ * the constraints that must run because a variable of theirs changed or
+ * because they were added or activated, and each execute() runs the one with
+ * the lowest key through the engine. A constraint is not put back on the
+ * agenda by the changes it makes itself while it runs.
+ */
+class DefaultPropagator : public Propagator {
+public:
+  using Propagator::execute;
+
+  /// Registers with the engine under the given name, with an empty agenda.
+  DefaultPropagator(const LabelStr& name, const Id<ConstraintEngine>& constraintEngine);
+  ~DefaultPropagator() override;
+
+  /// Queues the constraint, unless it is the one running now.
+  void handleNotification(const Id<ConstrainedVariable>& variable, int argIndex, const Id<Constraint>& constraint,
+                          const DomainListener::ChangeType& changeType) override;
+  /// Takes the lowest-keyed constraint off the agenda and runs it if it is active.
+  void execute() override;
+  /// Whether the agenda holds a constraint.
+  bool updateRequired() const override;
+  /// Queues a new constraint, active or not.
+  void handleConstraintAdded(const Id<Constraint>& constraint) override;
+  /// Takes a removed constraint off the agenda.
+  void handleConstraintRemoved(const Id<Constraint>& constraint) override;
+  /// Takes a deactivated constraint off the agenda.
+  void handleConstraintDeactivated(const Id<Constraint>& constraint) override;
+  /// Queues a reactivated constraint.
+  void handleConstraintActivated(const Id<Constraint>& constraint) override;
+
+  /// Checks that every queued constraint is live and undiscarded; true (the checks report).
+  bool isValid() const;
+
+private:
+  std::set<Id<Constraint>, EntityComparator<Id<Constraint> > > m_agenda;
+  int m_activeConstraint;
+};
+
+} // namespace KALDEN
+
+#endif
