@@ -150,5 +150,53 @@ TEST_F(ConstraintEngineByNameTest, UnknownNamesCreateNothing) {
   }
 }
 
+// With auto-propagation on, creating and deleting a constraint each run the propagators at once.
+TEST_F(ConstraintEngineByNameTest, CreatingAndDeletingPropagateAtOnce) {
+  const Id<ConstrainedVariable> x = floatVar("x", 0, 10);
+  const Id<Constraint> alone = m_engine->createConstraint("test", makeScope(x, x));
+  EXPECT_TRUE(m_propagator->agenda().empty()) << "run before createConstraint returns";
+
+  m_propagator->disable();
+  const Id<Constraint> first = m_engine->createConstraint("test", makeScope(x, x));
+  const Id<Constraint> second = m_engine->createConstraint("test", makeScope(x, x));
+  EXPECT_EQ(m_propagator->agenda().size(), 2u);
+  m_propagator->enable();
+  m_engine->deleteConstraint(first);
+  EXPECT_TRUE(m_propagator->agenda().empty()) << "run before deleteConstraint returns";
+  EXPECT_EQ(m_engine->getConstraints().size(), 2u);
+  EXPECT_TRUE(alone.isValid() && second.isValid());
+}
+
+// A propagator that tries to delete a constraint while it runs.
+class DeletingPropagator : public TestPropagator {
+public:
+  DeletingPropagator(const Id<ConstraintEngine>& engine, const Id<Constraint>& target)
+      : TestPropagator("Deleter", engine), m_target(target) {}
+  Error m_refusal = Error("", "", 0);
+
+protected:
+  void runConstraint(const Id<Constraint>&) override {
+    m_refusal = failureOf([this] { getConstraintEngine()->deleteConstraint(m_target); });
+  }
+
+private:
+  Id<Constraint> m_target;
+};
+
+// A refused deletion leaves the constraint where it was.
+TEST_F(ConstraintEngineByNameTest, DeletionRefusedBeforeAnythingGoes) {
+  EXPECT_CHECK_FAILS(m_engine->deleteConstraint(Id<Constraint>()), "c.isValid()");
+  m_engine->setAutoPropagation(false);
+  const Id<ConstrainedVariable> x = floatVar("x", 0, 10);
+  const Id<Constraint> target = m_engine->createConstraint("test", makeScope(x, x));
+  DeletingPropagator* deleter = new DeletingPropagator(engine(), target);
+  new TestConstraint("trigger", "Deleter", engine(), makeScope(x, x));
+  m_engine->propagate();
+  EXPECT_EQ(deleter->m_refusal.getCondition(), "!m_propInProgress");
+  ASSERT_TRUE(target.isValid());
+  EXPECT_EQ(m_engine->getConstraints().count(target), 1u);
+  EXPECT_EQ(target->getPropagator(), m_propagator->getId());
+}
+
 } // namespace
 } // namespace KALDEN
