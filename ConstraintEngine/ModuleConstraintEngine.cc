@@ -1,11 +1,9 @@
-#define KALDEN_SOURCE "ConstraintEngine/ModuleConstraintEngine"
 #include "ConstraintEngine/ModuleConstraintEngine.hh"
 
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/Propagators.hh"
-#include "Utils/base/Report.hh"
 
 namespace KALDEN {
 
@@ -18,9 +16,6 @@ void ModuleConstraintEngine::initialize() {}
 void ModuleConstraintEngine::uninitialize() {}
 
 void ModuleConstraintEngine::initialize(Id<Engine> engine) {
-  // Checked before anything is built, so that a refused start leaves nothing behind.
-  KALDEN_CHECK_MSG(engine->getComponent("CESchema") == 0 && engine->getComponent("ConstraintEngine") == 0,
-                   "The host already holds a schema or a constraint engine.");
   CESchema* schema = new CESchema();
   schema->registerDataType((new VoidDT())->getId());
   schema->registerDataType((new BoolDT())->getId());
