@@ -61,7 +61,8 @@ void ConstraintEngine::addLinkedVarsForRelaxation(const Id<ConstrainedVariable>&
                                                   std::set<Id<ConstrainedVariable> >& visited) {
   for (const ConstrainedVariable::ConstraintEntry& entry : variable->m_constraints) {
     const Id<Constraint>& constraint = entry.first;
-    if (!constraint->isActive())
+    // A discarded constraint has left the engine, and relaxed its own scope when it left.
+    if (!constraint.isValid() || constraint->isDiscarded() || !constraint->isActive())
       continue;
     for (const Id<ConstrainedVariable>& linked : constraint->getModifiedVariables(variable)) {
       if (visited.count(linked) != 0 || linked->lastRelaxed() >= m_cycleCount)

@@ -9,6 +9,8 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
+#include <vector>
+
 namespace KALDEN {
 
 void ConstraintEngine::remove(const Id<Constraint>& constraint) {
@@ -16,12 +18,25 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   KALDEN_CHECK(!m_propInProgress);
   m_constraints.erase(constraint);
   m_redundantConstraints.erase(constraint);
+  // A violated constraint leaves the violated set with the engine: no handle may outlive its object.
+  const bool wasViolated = m_violationMgr->forgetConstraint(constraint);
   if (Entity::isPurging())
     return;
   // A constraint whose registration failed half-way may have no propagator yet.
   const Id<Propagator>& propagator = constraint->getPropagator();
   if (propagator.isValid())
     propagator->removeConstraint(constraint);
+  // The narrowing an active constraint made may no longer hold: give its variables room again.
+  if (constraint->isActive()) {
+    KALDEN_TRACE("ConstraintEngine:remove:Constraint", "Propagating relaxations for " << constraint->toString());
+    const std::vector<Id<ConstrainedVariable> > scope = constraint->getScope();
+    for (const Id<ConstrainedVariable>& var : scope)
+      if (var.isValid() && !var->isDiscarded() && var->lastRelaxed() < m_cycleCount)
+        var->relax();
+  }
+  KALDEN_CHECK(!Entity::isPurging());
+  if (wasViolated)
+    notifyViolationRemoved(constraint);
   broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
   KALDEN_TRACE("ConstraintEngine:remove:Constraint",
                constraint->getName().toString() << "(" << constraint->getKey() << ")");
@@ -31,10 +46,12 @@ void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK(!m_propInProgress);
   KALDEN_CHECK(m_variables.find(variable) != m_variables.end());
   m_variables.erase(variable);
-  // Also while purging: a record must never outlive its variable.
+  // Only this variable's record goes (also while purging: a record must never outlive its
+  // variable); other emptied variables still make the engine inconsistent.
   m_violationMgr->removeEmptyVariable(variable);
   if (Entity::isPurging())
     return;
+  KALDEN_CHECK(!Entity::isPurging());
   broadcast([&variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
   KALDEN_TRACE("ConstraintEngine:remove:ConstrainedVariable",
                variable->getName().toString() << "(" << variable->getKey() << ")");

@@ -95,6 +95,10 @@ void ViolationMgrImpl::removeViolatedConstraint(Id<Constraint> constraint) {
   m_engine.notifyViolationRemoved(constraint);
 }
 
+bool ViolationMgrImpl::forgetConstraint(Id<Constraint> constraint) {
+  return m_violatedConstraints.erase(constraint) != 0;
+}
+
 bool ViolationMgrImpl::isViolated(Id<Constraint> constraint) const {
   return m_violatedConstraints.find(constraint) != m_violatedConstraints.end();
 }
@@ -124,6 +128,9 @@ void ViolationMgrImpl::relaxEmptyVariables() {
     if (!variable.isValid() || variable->isDiscarded() || !isEmpty(variable))
       continue;
     variable->relax();
+    // Whoever heard of the relaxation may have removed the variable, taking its record along.
+    if (!variable.isValid() || variable->isDiscarded())
+      continue;
     KALDEN_TRACE("ConstraintEngine:ViolationMgr", "Relaxed empty variable : " << variable->toLongString());
     // A domain that relaxation cannot refill (an empty base domain) still proves the inconsistency.
     if (!variable->lastDomain().isEmpty())

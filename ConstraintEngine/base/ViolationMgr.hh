@@ -50,6 +50,8 @@ public:
   virtual void addViolatedConstraint(Id<Constraint> constraint) = 0;
   /// Withdraws a violated constraint, undoing the deactivation its marking made.
   virtual void removeViolatedConstraint(Id<Constraint> constraint) = 0;
+  /// Forgets a constraint that leaves the engine; whether it was marked violated.
+  virtual bool forgetConstraint(Id<Constraint> constraint) = 0;
   /// Whether the variable is recorded as emptied.
   virtual bool isEmpty(Id<ConstrainedVariable> variable) const = 0;
   /// Records a variable as emptied (once).
@@ -84,6 +86,7 @@ public:
   bool isViolated(Id<Constraint> constraint) const override;
   void addViolatedConstraint(Id<Constraint> constraint) override;
   void removeViolatedConstraint(Id<Constraint> constraint) override;
+  bool forgetConstraint(Id<Constraint> constraint) override;
   bool isEmpty(Id<ConstrainedVariable> variable) const override;
   void addEmptyVariable(Id<ConstrainedVariable> variable) override;
   void removeEmptyVariable(Id<ConstrainedVariable> variable) override;

@@ -1,4 +1,5 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/component/Propagators.hh"
 #include "support/CapturedTraces.hh"
 #include "support/EngineFixture.hh"
@@ -387,6 +388,31 @@ TEST_F(PropagationTest, ListenersSeeTheDomainsAsTheyWereBeforeTheExecution) {
   Watcher watcher(engine(), x);
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(watcher.seen, (Events{"[0,10]"}));
+}
+
+TEST_F(PropagationTest, RelaxingEmptiedVariablesKeepsWhatIsRecordedMeanwhile) {
+  // A listener that, when `trigger` is relaxed, empties `spoil` and deletes `victim`.
+  struct Meddler : ConstraintEngineListener {
+    Meddler(const Id<ConstraintEngine>& e) : ConstraintEngineListener(e) {}
+    void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType& change) override {
+      if (v != trigger || change != DomainListener::RELAXED)
+        return;
+      spoil->getCurrentDomain().empty();
+      delete static_cast<ConstrainedVariable*>(victim);
+    }
+    Id<ConstrainedVariable> trigger, spoil, victim;
+  } meddler(engine());
+  meddler.trigger = intVar("a", 0, 10);
+  meddler.victim = intVar("b", 0, 10);
+  meddler.spoil = intVar("c", 0, 10);
+  meddler.trigger->getCurrentDomain().empty();
+  meddler.victim->getCurrentDomain().empty();
+
+  EXPECT_FALSE(m_engine->propagate()); // c, emptied while the records were walked, is still recorded
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_EQ(m_engine->getViolationMgr().getEmptyVariables().size(), 1u);
+  EXPECT_TRUE(m_engine->getViolationMgr().isEmpty(meddler.spoil));
+  EXPECT_FALSE(meddler.trigger->lastDomain().isEmpty());
 }
 
 } // namespace
