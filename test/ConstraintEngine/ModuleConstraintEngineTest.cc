@@ -56,14 +56,17 @@ TEST(ModuleConstraintEngineTest, StartUseAndStopWithAHost) {
   const Id<CESchema> schemaId = schema->getId();
   const Id<ConstraintEngine> engineId = engine->getId();
 
-  // Creation by name propagates at once; what is left in the engine goes at shut-down.
+  // Creation and deletion by name propagate at once; what is left in the engine goes at shut-down.
   schema->registerConstraintType(
       (new ConcreteConstraintType<LessThanEqualTestConstraint>("leqTest", "Default", false))->getId());
   const Id<ConstrainedVariable> x = engine->createVariable("int", false, true, "x", Id<Entity>::noId(), -1);
   const Id<ConstrainedVariable> y = engine->createVariable("int", IntervalIntDomain(0, 5, schema->getDataType("int")),
                                                            false, true, "y", Id<Entity>::noId(), -1);
-  engine->createConstraint("leqTest", makeScope(x, y));
+  const Id<Constraint> leq = engine->createConstraint("leqTest", makeScope(x, y));
   EXPECT_EQ(x->lastDomain().getUpperBound(), 5.0);
+  engine->deleteConstraint(leq);
+  EXPECT_EQ(x->lastDomain(), x->baseDomain()) << "relaxed once the constraint is gone";
+  engine->createConstraint("leqTest", makeScope(x, y));
 
   host->stop();
   EXPECT_EQ(host->getComponent("CESchema"), nullptr);
