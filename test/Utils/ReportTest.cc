@@ -4,6 +4,8 @@
 #define KALDEN_SOURCE "test/Utils/ReportTest"
 #include "Utils/base/Report.hh"
 
+#include "support/Failure.hh"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -24,17 +26,6 @@ private:
   std::ostream* m_previous;
   std::ostringstream m_out;
 };
-
-template <class F>
-Error failureOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no failure reported";
-  return Error("", "", 0);
-}
 
 TEST(ReportTest, CheckShapes) {
   int x = 3;

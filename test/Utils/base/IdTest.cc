@@ -1,6 +1,8 @@
 #include "Utils/Entity.hh"
 #include "Utils/base/Id.hh"
 
+#include "support/Failure.hh"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -37,17 +39,6 @@ std::string printed(const Id<Shape>& id) {
   std::ostringstream os;
   os << id;
   return os.str();
-}
-
-template <class F>
-Error failureOf(F f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no failure reported";
-  return Error("", "", 0);
 }
 
 TEST(IdTest, LifeOfAHandle) {
