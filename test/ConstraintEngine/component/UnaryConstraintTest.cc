@@ -33,6 +33,20 @@ TEST_F(UnaryConstraintTest, ExecutionIntersectsWithTheSource) {
   EXPECT_TRUE(dom(y).isEmpty());
 }
 
+// Narrowing within the source cannot call for work; a relaxation can.
+TEST_F(UnaryConstraintTest, OnlyARelaxationSchedulesItAgain) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  UnaryConstraint* unary = direct(3, 5, x);
+  unary->handleExecute();
+  m_propagator->clear();
+  dom(x).intersect(4, 5);
+  EXPECT_TRUE(m_propagator->agenda().empty());
+  dom(x).relax(IntervalIntDomain(0, 10, IntDT::instance()));
+  EXPECT_EQ(m_propagator->agenda().count(unary->getId()), 1u);
+  unary->handleExecute();
+  EXPECT_EQ(bounds(x), (std::vector<double>{3, 5}));
+}
+
 TEST_F(UnaryConstraintTest, ARegisteredConstraintNeedsItsSourceOnce) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10);
   UnaryConstraint* unary = registered(x);
