@@ -1,0 +1,184 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// Addition, multiplication and the combined add-multiply constraint.
+
+#include "ConstraintEngine/component/ArithmeticConstraints.hh"
+
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "Utils/Error.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+namespace {
+
+typedef BoundsArithmetic BA;
+
+// With two of x, y, z integer intervals, x + y = z forces the third to an integer: when it
+// is a real interval that holds none, there is no solution at all.
+bool integralityRulesOut(const AbstractDomain& x, const AbstractDomain& y, const AbstractDomain& z) {
+  const AbstractDomain* real = nullptr;
+  int integers = 0;
+  for (const AbstractDomain* dom : {&x, &y, &z}) {
+    if (BA::isIntegerInterval(*dom))
+      ++integers;
+    else if (BA::isRealInterval(*dom))
+      real = dom;
+  }
+  return integers == 2 && real != nullptr && !BA::holdsInteger(*real);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- AddEqualConstraint
+
+AddEqualConstraint::AddEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                       const Id<ConstraintEngine>& constraintEngine,
+                                       const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT")),
+      m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])) {}
+
+AddEqualConstraint::~AddEqualConstraint() {}
+
+void AddEqualConstraint::handleExecute() {
+  static unsigned int sl_counter = 0; // executions of every addition constraint, for the trace
+  ++sl_counter;
+  KALDEN_TRACE("AddEqualConstraint:handleExecute", toString() << " counter == " << sl_counter);
+  ConstraintShape::checkComparable(m_x, m_y, "AbstractDomain::canBeCompared(m_x, m_y)");
+  ConstraintShape::checkComparable(m_x, m_z, "AbstractDomain::canBeCompared(m_x, m_z)");
+  ConstraintShape::checkComparable(m_z, m_y, "AbstractDomain::canBeCompared(m_z, m_y)");
+  if (m_x.isOpen() || m_y.isOpen() || m_z.isOpen())
+    return;
+
+  double xMin, xMax, yMin, yMax, zMin, zMax;
+  m_x.getBounds(xMin, xMax);
+  m_y.getBounds(yMin, yMax);
+  m_z.getBounds(zMin, zMax);
+
+  // Each bound's default is itself: a sum or difference that meets infinity leaves it alone.
+  zMax = BA::lowerMax(m_z, zMax, Infinity::plus(xMax, yMax, zMax));
+  zMin = BA::raiseMin(m_z, zMin, Infinity::plus(xMin, yMin, zMin));
+  if (BA::narrowEmpties(m_z, zMin, zMax))
+    return;
+
+  xMax = BA::lowerMax(m_x, xMax, Infinity::minus(zMax, yMin, xMax));
+  xMin = BA::raiseMin(m_x, xMin, Infinity::minus(zMin, yMax, xMin));
+  if (BA::narrowEmpties(m_x, xMin, xMax))
+    return;
+
+  yMax = BA::lowerMax(m_y, yMax, Infinity::minus(zMax, xMin, yMax));
+  yMin = BA::raiseMin(m_y, yMin, Infinity::minus(zMin, xMax, yMin));
+  if (BA::narrowEmpties(m_y, yMin, yMax))
+    return;
+
+  if (integralityRulesOut(m_x, m_y, m_z))
+    m_z.empty();
+}
+
+// ---------------------------------------------------------------- MultEqualConstraint
+
+MultEqualConstraint::MultEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                         const Id<ConstraintEngine>& constraintEngine,
+                                         const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables) {
+  ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
+  for (int i = 0; i < ARG_COUNT; ++i)
+    KALDEN_CHECK(!getCurrentDomain(m_variables[i]).isEnumerated());
+}
+
+MultEqualConstraint::~MultEqualConstraint() {}
+
+void MultEqualConstraint::handleExecute() {
+  // Every domain is an interval: the constructor refused enumerations.
+  IntervalDomain& domx = static_cast<IntervalDomain&>(getCurrentDomain(m_variables[0]));
+  IntervalDomain& domy = static_cast<IntervalDomain&>(getCurrentDomain(m_variables[1]));
+  IntervalDomain& domz = static_cast<IntervalDomain&>(getCurrentDomain(m_variables[2]));
+  ConstraintShape::checkComparable(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
+  ConstraintShape::checkComparable(domx, domz, "AbstractDomain::canBeCompared(domx, domz)");
+  ConstraintShape::checkComparable(domz, domy, "AbstractDomain::canBeCompared(domz, domy)");
+  if (domx.isOpen() || domy.isOpen() || domz.isOpen())
+    return;
+  KALDEN_CHECK(!domx.isEmpty() && !domy.isEmpty() && !domz.isEmpty());
+
+  // A pass that moves x or y calls for another; a domain only reports a move of at least its
+  // tolerance, so the passes end.
+  bool done = false;
+  while (!done) {
+    done = true;
+    double xMin, xMax, yMin, yMax, zMin, zMax;
+    domx.getBounds(xMin, xMax);
+    domy.getBounds(yMin, yMax);
+    domz.getBounds(zMin, zMax);
+
+    double lo, hi;
+    BA::productRange(xMin, xMax, yMin, yMax, lo, hi);
+    zMax = BA::lowerMax(domz, zMax, hi);
+    zMin = BA::raiseMin(domz, zMin, lo);
+    if (BA::narrowEmpties(domz, zMin, zMax))
+      return;
+
+    if (updateMinAndMax(domx, yMin, yMax, zMin, zMax)) {
+      if (domx.isEmpty())
+        return;
+      done = false;
+    }
+    // y is divided by x's bounds as they were at the start of the pass.
+    if (updateMinAndMax(domy, xMin, xMax, zMin, zMax)) {
+      if (domy.isEmpty())
+        return;
+      done = false;
+    }
+  }
+}
+
+bool MultEqualConstraint::updateMinAndMax(IntervalDomain& dom, double denomMin, double denomMax, double numMin,
+                                          double numMax) {
+  double max = dom.getUpperBound();
+  double min = dom.getLowerBound();
+  if (denomMin <= 0.0 && denomMax >= 0.0)
+    return false; // the divisor may be zero: any quotient is possible
+  KALDEN_CHECK(denomMin != 0.0 && denomMax != 0.0);
+  double newMin, newMax;
+  BA::quotientRange(numMin, numMax, denomMin, denomMax, newMin, newMax);
+  max = BA::lowerMax(dom, max, newMax);
+  min = BA::raiseMin(dom, min, newMin);
+  return dom.intersect(min, max);
+}
+
+// ---------------------------------------------------------------- AddMultEqualConstraint
+
+// The arity is checked in the first member's initialiser, before the internal variable
+// registers and before any scope entry is read.
+AddMultEqualConstraint::AddMultEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                               const Id<ConstraintEngine>& constraintEngine,
+                                               const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_interimVariable(checkedEngine(constraintEngine), IntervalDomain(FloatDT::instance()), true, false,
+                        "InternalConstraintVariable", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
+      m_multEqualConstraint("MultEqual", propagatorName, constraintEngine,
+                            makeScope(m_variables[1], m_variables[2], m_interimVariable.getId())),
+      m_addEqualConstraint("AddEqual", propagatorName, constraintEngine,
+                           makeScope(m_interimVariable.getId(), m_variables[0], m_variables[3])) {}
+
+const Id<ConstraintEngine>& AddMultEqualConstraint::checkedEngine(
+    const Id<ConstraintEngine>& constraintEngine) const {
+  ConstraintShape::checkArity(*this, ARG_COUNT, "m_variables.size() == (unsigned int) ARG_COUNT");
+  return constraintEngine;
+}
+
+AddMultEqualConstraint::~AddMultEqualConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void AddMultEqualConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  ConstraintShape::discardMember(m_interimVariable);
+}
+
+void AddMultEqualConstraint::handleExecute() {}
+
+} // namespace KALDEN

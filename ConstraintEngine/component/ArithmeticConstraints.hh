@@ -1,0 +1,99 @@
+#ifndef KALDEN_CONSTRAINTENGINE_COMPONENT_ARITHMETICCONSTRAINTS_HH
+#define KALDEN_CONSTRAINTENGINE_COMPONENT_ARITHMETICCONSTRAINTS_HH
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/component/IntervalDomains.hh"
+#include "ConstraintEngine/component/Variable.hh"
+
+#include <vector>
+
+namespace KALDEN {
+
+/**
+ * x + y = z over the scope [x, y, z]: one pass per execution narrows z to
+ * x + y, then x to z - y, then y to z - x. Sums and differences that reach
+ * infinity leave the bound alone. When two of the three are integer
+ * intervals the third must take an integer too: a real interval holding none
+ * rules every solution out and z is emptied.
+ */
+class AddEqualConstraint : public Constraint {
+public:
+  /// The scope size.
+  static constexpr int ARG_COUNT = 3;
+
+  /// Checks the arity; the domains' types are compared when it runs.
+  AddEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                     const Id<ConstraintEngine>& constraintEngine,
+                     const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Nothing of its own: the base unlinks and unregisters it.
+  ~AddEqualConstraint() override;
+
+  /// One narrowing pass over z, x and y.
+  void handleExecute() override;
+
+private:
+  AbstractDomain& m_x;
+  AbstractDomain& m_y;
+  AbstractDomain& m_z;
+};
+
+/**
+ * x * y = z over the scope [x, y, z] of interval variables: z narrows to the
+ * products of x's and y's bounds, x and y to the quotients of z's bounds by
+ * the other's. Passes repeat until one moves neither x nor y. A divisor
+ * interval that holds zero narrows nothing.
+ */
+class MultEqualConstraint : public Constraint {
+public:
+  /// The scope size.
+  static constexpr int ARG_COUNT = 3;
+
+  /// Checks the arity, then that no domain is an enumeration.
+  MultEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                      const Id<ConstraintEngine>& constraintEngine,
+                      const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Nothing of its own: the base unlinks and unregisters it.
+  ~MultEqualConstraint() override;
+
+  /// Narrowing passes until x and y hold still.
+  void handleExecute() override;
+
+  /// Narrows dom to [numMin, numMax] / [denomMin, denomMax] unless the divisor holds zero; true when dom changed.
+  static bool updateMinAndMax(IntervalDomain& dom, double denomMin, double denomMax, double numMin, double numMax);
+};
+
+/**
+ * d = a + b * c over the scope [a, b, c, d], delegated to two members over an
+ * internal real variable p: p = b * c and d = p + a. The members run as
+ * constraints of their own; discarding this one retires p and, with it, both.
+ */
+class AddMultEqualConstraint : public Constraint {
+public:
+  /// The scope size.
+  static constexpr int ARG_COUNT = 4;
+
+  /// Checks the arity before building the internal variable and the two members.
+  AddMultEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                         const Id<ConstraintEngine>& constraintEngine,
+                         const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Discards itself (and so its members) while it is whole, then destroys the members.
+  ~AddMultEqualConstraint() override;
+
+  /// Unlinks the constraint, then discards the internal variable, which takes both members with it.
+  void handleDiscard() override;
+  /// Nothing: the members do the work.
+  void handleExecute() override;
+
+private:
+  // Fails the arity check unless the scope fits; gives back the engine to build the internal variable with.
+  const Id<ConstraintEngine>& checkedEngine(const Id<ConstraintEngine>& constraintEngine) const;
+
+  Variable<IntervalDomain> m_interimVariable;
+  MultEqualConstraint m_multEqualConstraint;
+  AddEqualConstraint m_addEqualConstraint;
+};
+
+} // namespace KALDEN
+
+#endif

@@ -1,0 +1,65 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// Bounds arithmetic shared by the value constraints of the library.
+
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
+
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/IntervalDomains.hh"
+
+#include <algorithm>
+#include <cmath>
+
+namespace KALDEN {
+
+double BoundsArithmetic::lowerMax(const AbstractDomain& dom, double current, double candidate) {
+  return current > candidate ? dom.translateNumber(candidate, false) : current;
+}
+
+double BoundsArithmetic::raiseMin(const AbstractDomain& dom, double current, double candidate) {
+  return current < candidate ? dom.translateNumber(candidate, true) : current;
+}
+
+namespace {
+
+void extremes(double a, double b, double c, double d, double& lo, double& hi) {
+  lo = std::min(std::min(a, b), std::min(c, d));
+  hi = std::max(std::max(a, b), std::max(c, d));
+}
+
+} // namespace
+
+void BoundsArithmetic::productRange(double aMin, double aMax, double bMin, double bMax, double& lo, double& hi) {
+  // The infinities are finite doubles here, so no product is ever NaN.
+  extremes(aMax * bMax, aMin * bMin, aMin * bMax, aMax * bMin, lo, hi);
+}
+
+void BoundsArithmetic::quotientRange(double numMin, double numMax, double denomMin, double denomMax, double& lo,
+                                     double& hi) {
+  extremes(numMax / denomMin, numMin / denomMin, numMax / denomMax, numMin / denomMax, lo, hi);
+}
+
+bool BoundsArithmetic::narrowEmpties(AbstractDomain& dom, double lb, double ub) {
+  return dom.intersect(lb, ub) && dom.isEmpty();
+}
+
+bool BoundsArithmetic::isIntegerInterval(const AbstractDomain& dom) {
+  return dynamic_cast<const IntervalIntDomain*>(&dom) != nullptr;
+}
+
+bool BoundsArithmetic::isRealInterval(const AbstractDomain& dom) {
+  return dom.isInterval() && !isIntegerInterval(dom);
+}
+
+bool BoundsArithmetic::holdsInteger(const AbstractDomain& dom) {
+  // Membership is tolerant, so the first candidate integer is the floor or the ceiling of the
+  // lower bound; when that one lies above the interval every later one does too.
+  const double lb = dom.getLowerBound();
+  return dom.isMember(std::floor(lb)) || dom.isMember(std::ceil(lb));
+}
+
+bool BoundsArithmetic::holdsValueIn(const AbstractDomain& dom, double lb, double ub) {
+  return dom.intersects(IntervalDomain(lb, ub, FloatDT::instance()));
+}
+
+} // namespace KALDEN

@@ -1,0 +1,47 @@
+#ifndef KALDEN_CONSTRAINTENGINE_COMPONENT_BOUNDSARITHMETIC_HH
+#define KALDEN_CONSTRAINTENGINE_COMPONENT_BOUNDSARITHMETIC_HH
+
+// Bounds reasoning shared by the ordering, arithmetic and sign constraints:
+// moving a bound to what a domain can hold, interval products and quotients,
+// and the integrality facts the addition constraint relies on.
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+
+namespace KALDEN {
+
+/**
+ * Static helpers over the bounds of numeric domains. A computed bound always
+ * goes through the receiving domain's translateNumber(), so an integer
+ * interval rounds inward and every interval clamps to the infinities.
+ */
+class BoundsArithmetic {
+public:
+  BoundsArithmetic() = delete;
+
+  /// The upper bound `current`, lowered to `dom`'s form of `candidate` when the candidate is below it.
+  static double lowerMax(const AbstractDomain& dom, double current, double candidate);
+  /// The lower bound `current`, raised to `dom`'s form of `candidate` when the candidate is above it.
+  static double raiseMin(const AbstractDomain& dom, double current, double candidate);
+
+  /// The least and greatest product of an end of [aMin, aMax] with an end of [bMin, bMax].
+  static void productRange(double aMin, double aMax, double bMin, double bMax, double& lo, double& hi);
+  /// The least and greatest quotient of an end of [numMin, numMax] by an end of a divisor interval without zero.
+  static void quotientRange(double numMin, double numMax, double denomMin, double denomMax, double& lo,
+                            double& hi);
+
+  /// Narrows `dom` to [lb, ub]; true when that emptied it, which ends the caller's narrowing.
+  static bool narrowEmpties(AbstractDomain& dom, double lb, double ub);
+
+  /// Whether the domain is an interval of integers (integer and boolean intervals).
+  static bool isIntegerInterval(const AbstractDomain& dom);
+  /// Whether the domain is an interval of reals.
+  static bool isRealInterval(const AbstractDomain& dom);
+  /// Whether an interval holds some integer, within its tolerance.
+  static bool holdsInteger(const AbstractDomain& dom);
+  /// Whether a domain holds some value of [lb, ub], by the rule an interval's intersection keeps members.
+  static bool holdsValueIn(const AbstractDomain& dom, double lb, double ub);
+};
+
+} // namespace KALDEN
+
+#endif

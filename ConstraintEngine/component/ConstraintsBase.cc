@@ -1,0 +1,95 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// The shared checks of library constraints and the infinity-guarded arithmetic.
+
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+
+#include "Utils/Globals.hh"
+#include "Utils/base/Report.hh"
+
+#include <cmath>
+
+namespace KALDEN {
+
+namespace {
+
+// True when x lies at or beyond the numeric domains' infinity, either side.
+bool reachesInfinity(double x) {
+  return std::fabs(x) >= static_cast<double>(g_infiniteTime());
+}
+
+double guarded(double a, double b, double result, double defaultValue) {
+  if (reachesInfinity(a) || reachesInfinity(b) || reachesInfinity(result))
+    return defaultValue;
+  return result;
+}
+
+// The current domain at a position, never reading past the scope's end: a failed arity check
+// that was only printed (inside a destructor) must not lead to a read out of bounds. The
+// Constraint base refuses an empty scope.
+AbstractDomain& domainWithin(const std::vector<Id<ConstrainedVariable> >& scope, std::size_t position) {
+  return Constraint::getCurrentDomain(scope[position < scope.size() ? position : scope.size() - 1]);
+}
+
+} // namespace
+
+double Infinity::plus(double a, double b, double defaultValue) {
+  return guarded(a, b, a + b, defaultValue);
+}
+
+double Infinity::minus(double a, double b, double defaultValue) {
+  return guarded(a, b, a - b, defaultValue);
+}
+
+void ConstraintShape::checkArity(const Constraint& constraint, std::size_t count, const char* conditionText) {
+  KALDEN_CHECK_TEXT(constraint.getScope().size() == count, conditionText);
+}
+
+void ConstraintShape::checkArity(const Constraint& constraint, std::size_t count, const char* conditionText,
+                                 const char* messagePrefix) {
+  KALDEN_CHECK_TEXT_MSG(constraint.getScope().size() == count, conditionText,
+                        messagePrefix << constraint.toString());
+}
+
+void ConstraintShape::checkMinArity(const Constraint& constraint, std::size_t count, const char* conditionText) {
+  KALDEN_CHECK_TEXT(constraint.getScope().size() >= count, conditionText);
+}
+
+AbstractDomain& ConstraintShape::domainAt(const Constraint& constraint, std::size_t position, std::size_t count,
+                                          const char* conditionText) {
+  checkArity(constraint, count, conditionText);
+  return domainWithin(constraint.getScope(), position);
+}
+
+AbstractDomain& ConstraintShape::domainAt(const Constraint& constraint, std::size_t position, std::size_t count,
+                                          const char* conditionText, const char* messagePrefix) {
+  checkArity(constraint, count, conditionText, messagePrefix);
+  return domainWithin(constraint.getScope(), position);
+}
+
+void ConstraintShape::checkComparable(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
+  KALDEN_CHECK_TEXT(AbstractDomain::canBeCompared(a, b), conditionText);
+}
+
+void ConstraintShape::checkComparableWithMessage(const AbstractDomain& a, const AbstractDomain& b,
+                                                 const char* conditionText) {
+  KALDEN_CHECK_TEXT_MSG(AbstractDomain::canBeCompared(a, b), conditionText,
+                        "Cannot compare " << a.toString() << " and " << b.toString() << ".");
+}
+
+void ConstraintShape::checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
+  KALDEN_CHECK_TEXT(!a.isEmpty() && !b.isEmpty(), conditionText);
+}
+
+void ConstraintShape::discardMember(const Id<Constraint>& member) {
+  // A member may have gone already, with an internal variable it was linked to.
+  if (member.isValid() && !member->isDiscarded())
+    member->discard(true);
+}
+
+void ConstraintShape::discardMember(Entity& member) {
+  if (!member.isDiscarded())
+    member.discard(true);
+}
+
+} // namespace KALDEN

@@ -1,0 +1,162 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// Equality of any number of variables, and inequality of two.
+
+#include "ConstraintEngine/component/EqualityConstraints.hh"
+
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/IntervalDomains.hh"
+#include "Utils/base/Report.hh"
+
+#include <list>
+
+namespace KALDEN {
+
+// EqualConstraint
+
+EqualConstraint::EqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                 const Id<ConstraintEngine>& constraintEngine,
+                                 const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_argCount(static_cast<unsigned int>(m_variables.size())) {}
+
+EqualConstraint::~EqualConstraint() = default;
+
+AbstractDomain& EqualConstraint::getCurrentDomain(const Id<ConstrainedVariable>& var) {
+  return Constraint::getCurrentDomain(var);
+}
+
+void EqualConstraint::handleExecute() {
+  KALDEN_CHECK(isActive());
+
+  // Forward: each pair passes its narrowing on towards the end of the scope.
+  bool changed = false;
+  for (unsigned int i = 1; i < m_argCount; ++i) {
+    bool isEmpty = false;
+    if (equate(m_variables[i - 1], m_variables[i], isEmpty))
+      changed = true;
+    if (isEmpty)
+      return;
+  }
+  if (!changed || m_argCount <= 2)
+    return;
+
+  // Backward: carry the last pair's domain back to the front. The pair (n-1, n-2) was equated last.
+  for (unsigned int i = m_argCount - 2; i >= 1; --i) {
+    bool isEmpty = false;
+    equate(m_variables[i], m_variables[i - 1], isEmpty);
+    if (isEmpty)
+      return;
+  }
+}
+
+bool EqualConstraint::equate(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b, bool& isEmpty) {
+  KALDEN_CHECK_MSG(isEmpty == false, "Should be initially false.");
+  AbstractDomain& d1 = getCurrentDomain(a);
+  AbstractDomain& d2 = getCurrentDomain(b);
+
+  if ((d1.isClosed() && d2.isClosed()) || (d1.isEnumerated() && d2.isEnumerated())) {
+    KALDEN_TRACE("EqualConstraint:equate", "before equate " << a->toString() << " --- " << b->toString());
+    const bool changed = d1.equate(d2);
+    if (changed && (d1.isEmpty() || d2.isEmpty())) {
+      KALDEN_TRACE("EqualConstraint:equate", "emptied variable " << a->toString() << " --- " << b->toString());
+      isEmpty = true;
+    }
+    return changed;
+  }
+
+  // An interval cannot be equated with an open enumeration, which may still gain values.
+  KALDEN_CHECK_MSG(!d1.isInterval() && !d2.isInterval(), a->toString() << " should not be equated with "
+                                                                        << b->toString());
+  // Reached only when the failure was reported without unwinding: equate value by value.
+  bool changed = removeUnsupported(d1, d2, b->baseDomain(), isEmpty);
+  if (!isEmpty && removeUnsupported(d2, d1, a->baseDomain(), isEmpty))
+    changed = true;
+  return changed;
+}
+
+bool EqualConstraint::removeUnsupported(AbstractDomain& from, const AbstractDomain& other,
+                                        const AbstractDomain& otherBase, bool& isEmpty) {
+  std::list<double> values;
+  from.getValues(values);
+  bool changed = false;
+  for (double value : values) {
+    if (isEmpty)
+      break;
+    if (!other.isMember(value) && (otherBase.isMember(value) || other.isClosed())) {
+      from.remove(value);
+      changed = true;
+      isEmpty = from.isEmpty();
+    }
+  }
+  return changed;
+}
+
+// NotEqualConstraint
+
+NotEqualConstraint::NotEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                       const Id<ConstraintEngine>& constraintEngine,
+                                       const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables) {
+  ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
+}
+
+NotEqualConstraint::~NotEqualConstraint() = default;
+
+void NotEqualConstraint::handleExecute() {
+  AbstractDomain& domx = getCurrentDomain(m_variables[0]);
+  AbstractDomain& domy = getCurrentDomain(m_variables[1]);
+  ConstraintShape::checkComparableWithMessage(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
+  ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()");
+  if (!checkAndRemove(domx, domy))
+    checkAndRemove(domy, domx);
+}
+
+bool NotEqualConstraint::checkAndRemove(const AbstractDomain& domx, AbstractDomain& domy) {
+  if (!domx.isSingleton())
+    return false;
+  const double value = domx.getSingletonValue();
+  if (!domy.isMember(value))
+    return false;
+  if (domy.isEnumerated()) {
+    domy.remove(value);
+    return true;
+  }
+  if (domy.isSingleton()) {
+    domy.empty();
+    return true;
+  }
+  if (domy.isBool()) {
+    domy.set(value == 0.0 ? 1.0 : 0.0);
+    return true;
+  }
+  // An interval loses the value only at an end. Whether the value sits at an end, and how far the end
+  // moves, is judged by the interval's own tolerance: a coarser step (an integer's, say) would cut off
+  // real values that differ from the one excluded.
+  if (domy.compareEqual(value, domy.getLowerBound())) {
+    domy.intersect(IntervalDomain(value + domy.minDelta(), domy.getUpperBound(), FloatDT::instance()));
+    return true;
+  }
+  if (domy.compareEqual(value, domy.getUpperBound())) {
+    domy.intersect(IntervalDomain(domy.getLowerBound(), value - domy.minDelta(), FloatDT::instance()));
+    return true;
+  }
+  return false;
+}
+
+bool NotEqualConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                                   const DomainListener::ChangeType& changeType) {
+  (void)argIndex;
+  if (changeType == DomainListener::RESET || changeType == DomainListener::RELAXED)
+    return false;
+  // Only a decided variable, or an integer interval about to be decided at an end, gives work.
+  const AbstractDomain& domain = variable->lastDomain();
+  if (domain.isSingleton())
+    return false;
+  if (domain.isInterval() && domain.isFinite() && domain.getSize() <= 2)
+    return false;
+  return true;
+}
+
+} // namespace KALDEN

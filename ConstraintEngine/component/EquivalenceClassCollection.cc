@@ -1,0 +1,186 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/EquivalenceClassCollection"
+#include "ConstraintEngine/component/EquivalenceClassCollection.hh"
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "Utils/Error.hh"
+#include "Utils/base/Report.hh"
+
+#include <vector>
+
+namespace KALDEN {
+
+// ConstraintNode
+
+ConstraintNode::ConstraintNode(const Id<ConstrainedVariable>& variable)
+    : m_variable(variable), m_graph(0), m_lastUpdated(0) {}
+
+ConstraintNode::~ConstraintNode() = default;
+
+bool ConstraintNode::hasBeenUpdated(int nextCycle) const {
+  KALDEN_CHECK(nextCycle >= m_lastUpdated);
+  return m_lastUpdated == nextCycle;
+}
+
+bool ConstraintNode::isNeighbour(const Id<ConstraintNode>& node) const {
+  return m_neighbours.find(node) != m_neighbours.end();
+}
+
+void ConstraintNode::addNeighbour(const Id<ConstraintNode>& node) { ++m_neighbours[node]; }
+
+void ConstraintNode::removeNeighbour(const Id<ConstraintNode>& node) {
+  std::map<Id<ConstraintNode>, unsigned int>::iterator it = m_neighbours.find(node);
+  KALDEN_CHECK_TEXT(it != m_neighbours.end(), "m_neighbours.find(node) != m_neighbours.end()");
+  if (--it->second == 0)
+    m_neighbours.erase(it);
+}
+
+void ConstraintNode::update(int nextCycle, std::set<Id<ConstrainedVariable> >& variables, int graphKey,
+                            std::set<int>& graphKeysToRemove) {
+  KALDEN_CHECK(nextCycle > m_lastUpdated);
+  // A node is marked when it is first reached, so cycles in the graph end the walk and no
+  // node waits on the stack twice. The stack replaces recursion: a class can be very long.
+  m_lastUpdated = nextCycle;
+  std::vector<ConstraintNode*> pending(1, this);
+  while (!pending.empty()) {
+    ConstraintNode* node = pending.back();
+    pending.pop_back();
+    variables.insert(node->m_variable);
+    graphKeysToRemove.insert(node->m_graph);
+    node->m_graph = graphKey;
+    for (const std::pair<const Id<ConstraintNode>, unsigned int>& neighbour : node->m_neighbours) {
+      ConstraintNode* next = neighbour.first;
+      if (!next->hasBeenUpdated(nextCycle)) {
+        next->m_lastUpdated = nextCycle;
+        pending.push_back(next);
+      }
+    }
+  }
+}
+
+// EquivalenceClassCollection
+
+int EquivalenceClassCollection::s_nextGraph = 0;
+int EquivalenceClassCollection::s_nextCycle = 0;
+
+EquivalenceClassCollection::EquivalenceClassCollection() : m_requiresRecompute(false) {}
+
+EquivalenceClassCollection::~EquivalenceClassCollection() {
+  NoThrowScope guard;
+  for (std::pair<const Id<ConstrainedVariable>, Id<ConstraintNode> >& entry : m_nodesByVar)
+    entry.second.release();
+}
+
+const Id<ConstraintNode>& EquivalenceClassCollection::getNode(const Id<ConstrainedVariable>& var) {
+  std::map<Id<ConstrainedVariable>, Id<ConstraintNode> >::iterator it = m_nodesByVar.find(var);
+  if (it == m_nodesByVar.end())
+    it = m_nodesByVar.insert(std::make_pair(var, Id<ConstraintNode>(new ConstraintNode(var)))).first;
+  KALDEN_CHECK(it != m_nodesByVar.end());
+  KALDEN_CHECK(it->second.isValid());
+  return it->second;
+}
+
+Id<ConstraintNode> EquivalenceClassCollection::findNode(const Id<ConstrainedVariable>& var) const {
+  std::map<Id<ConstrainedVariable>, Id<ConstraintNode> >::const_iterator it = m_nodesByVar.find(var);
+  return it == m_nodesByVar.end() ? Id<ConstraintNode>() : it->second;
+}
+
+void EquivalenceClassCollection::removeNode(const Id<ConstrainedVariable>& variable) {
+  KALDEN_CHECK(m_nodesByVar.find(variable) != m_nodesByVar.end());
+  m_nodesByVar.erase(variable);
+}
+
+void EquivalenceClassCollection::recomputeSingleGraph(const Id<ConstraintNode>& node) {
+  ++s_nextGraph;
+  std::map<int, std::set<Id<ConstrainedVariable> > >::iterator newGraphEntry =
+      m_graphs.insert(std::make_pair(s_nextGraph, std::set<Id<ConstrainedVariable> >())).first;
+  KALDEN_CHECK(newGraphEntry->first == s_nextGraph);
+  std::set<int> graphKeysToRemove;
+  node->update(s_nextCycle, newGraphEntry->second, s_nextGraph, graphKeysToRemove);
+  KALDEN_CHECK(graphKeysToRemove.size() <= 2);
+  for (int oldKey : graphKeysToRemove)
+    m_graphs.erase(oldKey);
+}
+
+bool EquivalenceClassCollection::recomputeIfNecessary() {
+  if (!m_requiresRecompute)
+    return false;
+  m_requiresRecompute = false;
+  ++s_nextCycle;
+  // In variable address order, so classes are numbered by their lowest variable address.
+  for (const std::pair<const Id<ConstrainedVariable>, Id<ConstraintNode> >& entry : m_nodesByVar) {
+    const Id<ConstraintNode>& node = entry.second;
+    KALDEN_CHECK(node.isValid());
+    if (!node->hasBeenUpdated(s_nextCycle))
+      recomputeSingleGraph(node);
+  }
+  return true;
+}
+
+void EquivalenceClassCollection::addConnection(const Id<ConstrainedVariable>& first,
+                                               const Id<ConstrainedVariable>& second) {
+  // A variable equals itself without a connection, and a connection to itself would join nothing.
+  KALDEN_CHECK(first.isValid() && second.isValid());
+  KALDEN_CHECK(first != second);
+  const Id<ConstraintNode> n1 = getNode(first);
+  const Id<ConstraintNode> n2 = getNode(second);
+  n1->addNeighbour(n2);
+  n2->addNeighbour(n1);
+  if (!recomputeIfNecessary()) {
+    ++s_nextCycle;
+    recomputeSingleGraph(n1);
+  }
+}
+
+void EquivalenceClassCollection::removeConnection(const Id<ConstrainedVariable>& first,
+                                                  const Id<ConstrainedVariable>& second) {
+  // Everything is checked before anything changes, and no node is made for a variable
+  // that has none: a refused removal leaves the collection as it was.
+  const Id<ConstraintNode> n1 = findNode(first);
+  const Id<ConstraintNode> n2 = findNode(second);
+  const int graph1 = n1.isNoId() ? 0 : n1->getGraph();
+  const int graph2 = n2.isNoId() ? 0 : n2->getGraph();
+  KALDEN_CHECK_TEXT(graph1 == graph2, "n1->getGraph() == n2->getGraph()");
+  KALDEN_CHECK_TEXT(!n1.isNoId() && !n2.isNoId() && n1->isNeighbour(n2),
+                    "m_neighbours.find(node) != m_neighbours.end()");
+
+  n1->removeNeighbour(n2);
+  n2->removeNeighbour(n1);
+  if (n1->isNeighbour(n2))
+    return; // another connection still joins the pair: the classes stand as they are
+
+  m_graphs.erase(graph1);
+  if (n1->isAlone()) {
+    removeNode(first);
+    Id<ConstraintNode>(n1).release();
+  }
+  if (n2->isAlone()) {
+    removeNode(second);
+    Id<ConstraintNode>(n2).release();
+  }
+  m_requiresRecompute = true;
+}
+
+int EquivalenceClassCollection::getGraphKey(const Id<ConstrainedVariable>& var) {
+  recomputeIfNecessary();
+  return getNode(var)->getGraph();
+}
+
+void EquivalenceClassCollection::getGraphKeys(std::set<int>& keys) {
+  keys.clear();
+  recomputeIfNecessary();
+  for (const std::pair<const int, std::set<Id<ConstrainedVariable> > >& entry : m_graphs)
+    keys.insert(entry.first);
+}
+
+int EquivalenceClassCollection::getGraphCount() {
+  recomputeIfNecessary();
+  return static_cast<int>(m_graphs.size());
+}
+
+const std::set<Id<ConstrainedVariable> >& EquivalenceClassCollection::getGraphVariables(int graphKey) const {
+  static const std::set<Id<ConstrainedVariable> > sl_noVariables;
+  std::map<int, std::set<Id<ConstrainedVariable> > >::const_iterator it = m_graphs.find(graphKey);
+  return it == m_graphs.end() ? sl_noVariables : it->second;
+}
+
+} // namespace KALDEN

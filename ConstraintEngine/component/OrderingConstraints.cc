@@ -1,0 +1,119 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// The ordering constraints: less-or-equal, less-than and within-bounds.
+
+#include "ConstraintEngine/component/OrderingConstraints.hh"
+
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+namespace {
+
+// Both orderings keep x's upper bound under y's and y's lower bound over x's: neither a
+// fall of the one nor a rise of the other can give them work.
+bool orderingIgnores(int argIndex, DomainListener::ChangeType changeType) {
+  return (argIndex == 0 && changeType == DomainListener::UPPER_BOUND_DECREASED) ||
+         (argIndex == 1 && changeType == DomainListener::LOWER_BOUND_INCREASED);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- LessThanEqualConstraint
+
+LessThanEqualConstraint::LessThanEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                 const Id<ConstraintEngine>& constraintEngine,
+                                                 const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT", "")),
+      m_y(ConstraintShape::domainAt(*this, 1, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT", "")) {
+  KALDEN_CHECK_MSG(m_x.isNumeric(), m_variables[0]->toString());
+  KALDEN_CHECK_MSG(m_y.isNumeric(), m_variables[1]->toString());
+}
+
+LessThanEqualConstraint::~LessThanEqualConstraint() {}
+
+bool LessThanEqualConstraint::testIsRedundant(const Id<ConstrainedVariable>& variable) const {
+  if (Constraint::testIsRedundant(variable))
+    return true;
+  // Redundancy is final: a base domain that may still gain values (open) or holds none decides nothing.
+  const AbstractDomain& x = m_variables[0]->baseDomain();
+  const AbstractDomain& y = m_variables[1]->baseDomain();
+  if (x.isOpen() || y.isOpen() || x.isEmpty() || y.isEmpty())
+    return false;
+  return x.getUpperBound() <= y.getLowerBound();
+}
+
+void LessThanEqualConstraint::handleExecute() {
+  ConstraintShape::checkComparable(m_x, m_y, "AbstractDomain::canBeCompared(m_x, m_y)");
+  if (m_x.isOpen() || m_y.isOpen())
+    return;
+  ConstraintShape::checkNonEmpty(m_x, m_y, "!m_x.isEmpty() && !m_y.isEmpty()");
+  KALDEN_TRACE("LessThanEqualConstraint:handleExecute", "Intersecting " << m_x.toString() << " with ["
+                                                                         << m_x.getLowerBound() << " "
+                                                                         << m_y.getUpperBound() << "]");
+  if (BoundsArithmetic::narrowEmpties(m_x, m_x.getLowerBound(), m_y.getUpperBound()))
+    return;
+  m_y.intersect(m_x.getLowerBound(), m_y.getUpperBound());
+}
+
+bool LessThanEqualConstraint::canIgnore(const Id<ConstrainedVariable>&, int argIndex,
+                                        const DomainListener::ChangeType& changeType) {
+  return orderingIgnores(argIndex, changeType);
+}
+
+// ---------------------------------------------------------------- LessThanConstraint
+
+LessThanConstraint::LessThanConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                       const Id<ConstraintEngine>& constraintEngine,
+                                       const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables) {
+  ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
+}
+
+LessThanConstraint::~LessThanConstraint() {}
+
+void LessThanConstraint::handleExecute() {
+  AbstractDomain& domx = getCurrentDomain(m_variables[0]);
+  AbstractDomain& domy = getCurrentDomain(m_variables[1]);
+  ConstraintShape::checkComparableWithMessage(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
+  if (domx.isOpen() || domy.isOpen())
+    return;
+  KALDEN_TRACE("LessThanConstraint:handleExecute", "Computing " << domx.toString() << " < " << domy.toString()
+                                                                << " x.minDelta = " << domx.minDelta()
+                                                                << " y.minDelta = " << domy.minDelta());
+  // Each step reads the bounds as they are at that moment; infinite bounds are never stepped.
+  if (domx.getUpperBound() >= domy.getUpperBound() && domy.getUpperBound() < PLUS_INFINITY &&
+      BoundsArithmetic::narrowEmpties(domx, domx.getLowerBound(), domy.getUpperBound() - domx.minDelta()))
+    return;
+  if (domy.getLowerBound() <= domx.getLowerBound() && domx.getLowerBound() > MINUS_INFINITY &&
+      BoundsArithmetic::narrowEmpties(domy, domx.getLowerBound() + domy.minDelta(), domy.getUpperBound()))
+    return;
+  if (domx.isSingleton() && domy.isSingleton() && !(domx.getSingletonValue() < domy.getSingletonValue()))
+    domx.empty();
+}
+
+bool LessThanConstraint::canIgnore(const Id<ConstrainedVariable>&, int argIndex,
+                                   const DomainListener::ChangeType& changeType) {
+  return orderingIgnores(argIndex, changeType);
+}
+
+// ---------------------------------------------------------------- WithinBounds
+
+// m_x is bound first, so the arity is checked before any other scope entry is read and
+// before the embedded ordering registers anything.
+WithinBounds::WithinBounds(const LabelStr& name, const LabelStr& propagatorName,
+                           const Id<ConstraintEngine>& constraintEngine,
+                           const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
+      m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
+      m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {}
+
+WithinBounds::~WithinBounds() {}
+
+void WithinBounds::handleExecute() { m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound()); }
+
+} // namespace KALDEN

@@ -1,0 +1,100 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// Negation and absolute value.
+
+#include "ConstraintEngine/component/SignConstraints.hh"
+
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/IntervalDomains.hh"
+#include "Utils/base/Report.hh"
+
+#include <algorithm>
+#include <cmath>
+
+namespace KALDEN {
+
+namespace {
+
+// Narrows dom to the real range [lb, ub] through the domain form of intersection.
+bool narrowToRange(AbstractDomain& dom, double lb, double ub) {
+  return dom.intersect(IntervalDomain(lb, ub, FloatDT::instance()));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- NegateConstraint
+
+NegateConstraint::NegateConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                   const Id<ConstraintEngine>& constraintEngine,
+                                   const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables) {
+  ConstraintShape::checkArity(*this, 2, "variables.size() == 2");
+  KALDEN_CHECK_TEXT(!m_variables[0]->baseDomain().isEnumerated(), "!variables[0]->baseDomain().isEnumerated()");
+  KALDEN_CHECK_TEXT(!m_variables[1]->baseDomain().isEnumerated(), "!variables[1]->baseDomain().isEnumerated()");
+}
+
+NegateConstraint::~NegateConstraint() {}
+
+void NegateConstraint::handleExecute() {
+  AbstractDomain& domx = getCurrentDomain(m_variables[0]);
+  AbstractDomain& domy = getCurrentDomain(m_variables[1]);
+  ConstraintShape::checkComparable(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
+  ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()");
+  double xMin, xMax, yMin, yMax;
+  domx.getBounds(xMin, xMax);
+  domy.getBounds(yMin, yMax);
+  if (BoundsArithmetic::narrowEmpties(domx, -yMax, -yMin))
+    return;
+  domy.intersect(-xMax, -xMin);
+}
+
+// ---------------------------------------------------------------- AbsoluteValue
+
+AbsoluteValue::AbsoluteValue(const LabelStr& name, const LabelStr& propagatorName,
+                             const Id<ConstraintEngine>& constraintEngine,
+                             const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
+      m_y(getCurrentDomain(m_variables[1])) {}
+
+AbsoluteValue::~AbsoluteValue() {}
+
+void AbsoluteValue::handleExecute() {
+  // The range of |y| from y's bounds.
+  const double yMin = m_y.getLowerBound();
+  const double yMax = m_y.getUpperBound();
+  double lb = yMin;
+  double ub = yMax;
+  if (yMin < 0.0) {
+    lb = yMax >= 0.0 ? 0.0 : std::min(std::fabs(yMin), std::fabs(yMax));
+    ub = std::max(std::fabs(yMin), yMax);
+  }
+  narrowToRange(m_x, lb, ub);
+  if (m_x.isEmpty())
+    return;
+
+  lb = m_x.getLowerBound();
+  ub = m_x.getUpperBound();
+  // x may still be 0: y cannot leave [-ub, ub].
+  if (lb == 0.0 && m_y.isMember(-ub) && m_y.isMember(ub))
+    narrowToRange(m_y, -ub, ub);
+
+  // Which sides of zero y can still take a value on. An interval is contiguous, so its
+  // members at the ends of the ranges tell; an enumeration has to be asked for any member.
+  bool pos, neg;
+  if (m_y.isEnumerated()) {
+    pos = BoundsArithmetic::holdsValueIn(m_y, lb, ub);
+    neg = BoundsArithmetic::holdsValueIn(m_y, -ub, -lb);
+  } else {
+    pos = m_y.isMember(lb) || m_y.isMember(ub);
+    neg = m_y.isMember(-lb) || m_y.isMember(-ub);
+  }
+  if (pos && !neg)
+    narrowToRange(m_y, lb, ub);
+  else if (neg && !pos)
+    narrowToRange(m_y, -ub, -lb);
+}
+
+} // namespace KALDEN

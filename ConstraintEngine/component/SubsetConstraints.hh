@@ -1,0 +1,59 @@
+#ifndef KALDEN_CONSTRAINTENGINE_COMPONENT_SUBSETCONSTRAINTS_HH
+#define KALDEN_CONSTRAINTENGINE_COMPONENT_SUBSETCONSTRAINTS_HH
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+
+#include <vector>
+
+namespace KALDEN {
+
+/**
+ * The first variable's domain stays within the second's. Only the first
+ * is narrowed, so only changes of the second (or a reset or relaxation of
+ * either) schedule it.
+ */
+class SubsetOfConstraint : public Constraint {
+public:
+  /// Over [subset, superset], whose types must be comparable.
+  SubsetOfConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                     const Id<ConstraintEngine>& constraintEngine,
+                     const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
+  ~SubsetOfConstraint() override;
+
+  /// Intersects the first domain with the second.
+  void handleExecute() override;
+  /// Whether a change may be ignored: any change of the first variable but a reset or relaxation.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
+
+private:
+  AbstractDomain& m_currentDomain;
+  AbstractDomain& m_superSetDomain;
+};
+
+/**
+ * Holds the first variable's domain to the lock domain of the second: cut
+ * down to it when it contains it, emptied otherwise. The second is never
+ * changed.
+ */
+class LockConstraint : public Constraint {
+public:
+  /// Over [locked, lock].
+  LockConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
+                 const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
+  ~LockConstraint() override;
+
+  /// Narrows the current domain to the lock domain, or empties it when it does not contain the lock domain.
+  void handleExecute() override;
+
+private:
+  AbstractDomain& m_currentDomain;
+  AbstractDomain& m_lockDomain;
+};
+
+} // namespace KALDEN
+
+#endif

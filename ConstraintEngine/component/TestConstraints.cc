@@ -1,0 +1,90 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// Reified equality, less-than and less-or-equal tests.
+
+#include "ConstraintEngine/component/TestConstraints.hh"
+
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+namespace {
+
+// The test variable's truth values; a test is decided by removing the opposite one.
+constexpr double FALSE_VALUE = 0.0;
+constexpr double TRUE_VALUE = 1.0;
+
+void decide(AbstractDomain& test, bool truth) { test.remove(truth ? FALSE_VALUE : TRUE_VALUE); }
+
+bool isTrue(const AbstractDomain& test) { return test.isSingleton() && test.getSingletonValue() == TRUE_VALUE; }
+
+const char* const ARITY_CONDITION = "variables.size() == ARG_COUNT";
+
+} // namespace
+
+// TestEQ
+
+TestEQ::TestEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
+               const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_test(ConstraintShape::domainAt(*this, 0, ARG_COUNT, ARITY_CONDITION)),
+      m_arg1(ConstraintShape::domainAt(*this, 1, ARG_COUNT, ARITY_CONDITION)),
+      m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {}
+
+TestEQ::~TestEQ() = default;
+
+void TestEQ::handleExecute() {
+  KALDEN_TRACE("TestEQ:handleExecute", "comparing " << m_arg1.toString() << " with " << m_arg2.toString());
+  if (m_arg1.isSingleton() && m_arg2.isSingleton() && m_arg1.intersects(m_arg2))
+    decide(m_test, true);
+  else if (!m_arg1.intersects(m_arg2))
+    decide(m_test, false);
+
+  if (!isTrue(m_test))
+    return;
+  const bool changed = m_arg1.intersect(m_arg2);
+  if (!(changed && m_arg1.isEmpty()))
+    m_arg2.intersect(m_arg1);
+}
+
+// TestLessThan
+
+TestLessThan::TestLessThan(const LabelStr& name, const LabelStr& propagatorName,
+                           const Id<ConstraintEngine>& constraintEngine,
+                           const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_test(ConstraintShape::domainAt(*this, 0, ARG_COUNT, ARITY_CONDITION)),
+      m_arg1(ConstraintShape::domainAt(*this, 1, ARG_COUNT, ARITY_CONDITION)),
+      m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {}
+
+TestLessThan::~TestLessThan() = default;
+
+void TestLessThan::handleExecute() {
+  if (m_arg1.getUpperBound() < m_arg2.getLowerBound())
+    decide(m_test, true);
+  else if (m_arg1.getLowerBound() >= m_arg2.getUpperBound())
+    decide(m_test, false);
+}
+
+// TestLEQ
+
+TestLEQ::TestLEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
+                 const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_test(ConstraintShape::domainAt(*this, 0, ARG_COUNT, ARITY_CONDITION)),
+      m_arg1(ConstraintShape::domainAt(*this, 1, ARG_COUNT, ARITY_CONDITION)),
+      m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {}
+
+TestLEQ::~TestLEQ() = default;
+
+void TestLEQ::handleExecute() {
+  KALDEN_TRACE("TestLEQ:handleExecute", "BEFORE:" << toString());
+  if (m_arg1.getUpperBound() <= m_arg2.getLowerBound())
+    decide(m_test, true);
+  else if (m_arg1.getLowerBound() > m_arg2.getUpperBound())
+    decide(m_test, false);
+  KALDEN_TRACE("TestLEQ:handleExecute", "AFTER:" << toString());
+}
+
+} // namespace KALDEN

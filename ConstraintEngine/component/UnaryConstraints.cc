@@ -1,0 +1,81 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// The unary constraint: a variable held within a source domain.
+
+#include "ConstraintEngine/component/UnaryConstraints.hh"
+
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "Utils/Error.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+namespace {
+
+// The engine of the direct form's variable; its handle is tested before it is followed.
+const Id<ConstraintEngine>& engineOf(const Id<ConstrainedVariable>& var) {
+  KALDEN_CHECK(var.isValid());
+  return var->getConstraintEngine();
+}
+
+} // namespace
+
+UnaryConstraint::UnaryConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                 const Id<ConstraintEngine>& constraintEngine,
+                                 const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables), m_x(nullptr),
+      m_y(ConstraintShape::domainAt(*this, 0, 1, "variables.size() == 1", "Invalid arg count. ")) {}
+
+UnaryConstraint::UnaryConstraint(const AbstractDomain& dom, const Id<ConstrainedVariable>& var)
+    : Constraint("UNARY", "Default", engineOf(var), makeScope(var)), m_x(nullptr),
+      m_y(Constraint::getCurrentDomain(m_variables[0])) {
+  m_x = dom.copy();
+}
+
+UnaryConstraint::~UnaryConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void UnaryConstraint::handleExecute() {
+  KALDEN_CHECK_TEXT_MSG(m_x != nullptr, "m_x != 0", "Source not set for " << toString());
+  if (m_x != nullptr)
+    m_y.intersect(*m_x);
+}
+
+bool UnaryConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                                const DomainListener::ChangeType& changeType) {
+  (void)variable;
+  KALDEN_CHECK_MSG(argIndex == 0, "Cannot have more than one variable in scope.");
+  return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
+}
+
+void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {
+  KALDEN_CHECK_TEXT_MSG(m_x == nullptr, "m_x == 0",
+                        "Already set domain for " << toString() << " and not using "
+                                                  << (sourceConstraint.isValid() ? sourceConstraint->toString()
+                                                                                 : std::string("an invalid constraint")));
+  // Only another unary constraint that has a source can give one; anything else leaves this one as it was.
+  KALDEN_CHECK(sourceConstraint.isValid());
+  if (m_x != nullptr || !sourceConstraint.isValid())
+    return;
+  const UnaryConstraint* source = dynamic_cast<const UnaryConstraint*>(static_cast<Constraint*>(sourceConstraint));
+  KALDEN_CHECK_MSG(source != nullptr, "Cannot take a source for " << toString() << " from "
+                                                                  << sourceConstraint->toString()
+                                                                  << ", which is not a unary constraint");
+  if (source == nullptr)
+    return;
+  KALDEN_CHECK_MSG(source->m_x != nullptr, "Cannot take a source for " << toString() << " from "
+                                                                       << source->toString()
+                                                                       << ", which has none");
+  if (source->m_x != nullptr)
+    m_x = source->m_x->copy();
+}
+
+void UnaryConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  delete m_x;
+  m_x = nullptr;
+}
+
+} // namespace KALDEN

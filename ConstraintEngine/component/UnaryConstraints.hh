@@ -1,0 +1,46 @@
+#ifndef KALDEN_CONSTRAINTENGINE_COMPONENT_UNARYCONSTRAINTS_HH
+#define KALDEN_CONSTRAINTENGINE_COMPONENT_UNARYCONSTRAINTS_HH
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+
+#include <vector>
+
+namespace KALDEN {
+
+/**
+ * Restricts one variable to a source domain: each execution intersects the
+ * variable's current domain with the constraint's own copy of the source.
+ * Built by name it starts without a source and takes one, once, from another
+ * unary constraint through setSource(); built from a domain it has its
+ * source at once. Only a reset or relaxation of the variable schedules it
+ * again: every other change can only narrow within the source.
+ */
+class UnaryConstraint : public Constraint {
+public:
+  /// The by-name form, over one variable and without a source.
+  UnaryConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
+                  const std::vector<Id<ConstrainedVariable> >& variables);
+  /// The direct form: named "UNARY" on propagator "Default" of var's engine, with a copy of dom as source.
+  UnaryConstraint(const AbstractDomain& dom, const Id<ConstrainedVariable>& var);
+  /// Frees the source through the discard, unless a discard did already.
+  ~UnaryConstraint() override;
+
+  /// Intersects the variable's current domain with the source; fails when no source is set.
+  void handleExecute() override;
+  /// Whether a change may be ignored: all but RESET and RELAXED.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
+  /// Copies the source of another unary constraint that has one; refused when this one has a source already.
+  void setSource(const Id<Constraint>& sourceConstraint) override;
+  /// Unlinks the constraint, then frees the source.
+  void handleDiscard() override;
+
+private:
+  AbstractDomain* m_x; // owned copy of the source, null while none is set
+  AbstractDomain& m_y;
+};
+
+} // namespace KALDEN
+
+#endif

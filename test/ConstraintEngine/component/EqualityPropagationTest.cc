@@ -1,0 +1,158 @@
+#include "support/EqualityPropagatorFixture.hh"
+#include "support/RecordingEngineListener.hh"
+#include "support/TestConstraints.hh"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <list>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+using Bounds = std::vector<double>;
+
+class EqualityPropagationTest : public EqualityPropagatorFixture {
+protected:
+  // A network of integer and real intervals (real bounds may lie between integers) and at
+  // most one integer enumeration, joined by equalities and by x <= y constraints.
+  struct Network {
+    std::vector<int> kinds; // 0 integer interval, 1 real interval, 2 enumeration
+    std::vector<std::pair<double, double> > bounds;
+    std::list<double> members;
+    std::vector<std::vector<int> > equalities;
+    std::vector<std::pair<int, int> > orderings;
+  };
+
+  static Network randomNetwork(std::mt19937& random) {
+    auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned int>(n)); };
+    Network net;
+    const int size = 3 + pick(5);
+    const int enumerated = pick(2 * size); // often none
+    for (int i = 0; i < size; ++i) {
+      const int lb = pick(12);
+      const int ub = lb + pick(13 - lb);
+      net.kinds.push_back(i == enumerated ? 2 : pick(2));
+      const double shift = net.kinds.back() == 1 && ub > lb && pick(2) == 0 ? 0.5 : 0.0;
+      net.bounds.push_back(std::make_pair(lb + shift, ub - shift));
+    }
+    for (int v = 0; v <= 12; ++v)
+      if (pick(3) == 0)
+        net.members.push_back(v);
+    if (net.members.empty())
+      net.members.push_back(pick(13));
+    // Scopes of two or three, with repeats, cycles and pairs joined twice.
+    for (int e = 1 + pick(5); e > 0; --e) {
+      std::vector<int> scope(2 + pick(2));
+      for (int& position : scope)
+        position = pick(size);
+      net.equalities.push_back(scope);
+    }
+    for (int o = pick(3); o > 0; --o)
+      net.orderings.push_back(std::make_pair(pick(size), pick(size)));
+    return net;
+  }
+
+  // Builds the network with its equalities on `propagator`, propagates, and reads every domain
+  // (nothing when propagation found it inconsistent); then removes it all.
+  std::vector<std::vector<double> > outcome(const Network& net, const char* propagator) {
+    Scope vars;
+    for (std::size_t i = 0; i < net.kinds.size(); ++i) {
+      const std::string name = "n" + std::to_string(i);
+      const std::pair<double, double>& b = net.bounds[i];
+      if (net.kinds[i] == 2)
+        vars.push_back(enumVar(name.c_str(), net.members));
+      else if (net.kinds[i] == 1)
+        vars.push_back(floatVar(name.c_str(), b.first, b.second));
+      else
+        vars.push_back(intVar(name.c_str(), static_cast<int>(b.first), static_cast<int>(b.second)));
+    }
+    for (const std::vector<int>& positions : net.equalities) {
+      Scope scope;
+      for (int p : positions)
+        scope.push_back(vars[p]);
+      equal(scope, propagator);
+    }
+    for (const std::pair<int, int>& o : net.orderings)
+      new LessThanEqualTestConstraint("leq", "Plain", engine(), Scope{vars[o.first], vars[o.second]});
+
+    std::vector<std::vector<double> > result;
+    if (m_engine->propagate()) {
+      for (const Id<ConstrainedVariable>& v : vars)
+        result.push_back(dom(v).isEnumerated() ? values(v) : bounds(v));
+    }
+    for (const Id<ConstrainedVariable>& v : vars)
+      destroy(v);
+    return result;
+  }
+};
+
+TEST_F(EqualityPropagationTest, SameFixpointAsTheDefaultPropagator) {
+  std::mt19937 random(11);
+  int inconsistent = 0;
+  for (int round = 0; round < 400; ++round) {
+    const Network net = randomNetwork(random);
+    const std::vector<std::vector<double> > plain = outcome(net, "Plain");
+    EXPECT_EQ(outcome(net, "Equal"), plain) << "round " << round;
+    inconsistent += plain.empty() ? 1 : 0;
+  }
+  // Both outcomes were met often enough to mean something.
+  EXPECT_GT(inconsistent, 20);
+  EXPECT_LT(inconsistent, 380);
+}
+
+TEST_F(EqualityPropagationTest, AChainPropagatesAndRelaxesWithoutExecutingAConstraint) {
+  Scope vars;
+  for (int i = 0; i < 200; ++i)
+    vars.push_back(intVar(("v" + std::to_string(i)).c_str(), -i, 400 - i));
+  RecordingEngineListener listener(engine());
+  for (std::size_t i = 1; i < vars.size(); ++i)
+    equal(Scope{vars[i - 1], vars[i]});
+  listener.clear();
+  EXPECT_TRUE(m_engine->propagate());
+  for (const Id<ConstrainedVariable>& v : vars)
+    ASSERT_EQ(bounds(v), (Bounds{0, 201}));
+  EXPECT_EQ(std::count(listener.events().begin(), listener.events().end(), "L completed"), 1);
+  for (const std::string& event : listener.events())
+    EXPECT_EQ(event.find("L executed"), std::string::npos) << event;
+
+  vars[150]->specify(7);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(vars[0]), (Bounds{7, 7}));
+  EXPECT_EQ(bounds(vars[199]), (Bounds{7, 7}));
+  // A reset relaxes the class, which is narrowed again to what its members share.
+  vars[150]->reset();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(vars[0]), (Bounds{0, 201}));
+  // Removing an equality relaxes its scope and splits the class.
+  vars[0]->specify(3);
+  EXPECT_TRUE(m_engine->propagate());
+  destroy(vars[100]);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(vars[99]), (Bounds{3, 3}));
+  EXPECT_EQ(bounds(vars[101]), (Bounds{-101, 201}));
+}
+
+TEST_F(EqualityPropagationTest, ARedundantEqualityIsSetAsideAndRemoved) {
+  // Fixed base domains make the equality redundant: the engine announces it again, and after
+  // the next run deactivates it for good; removing it afterwards takes nothing back twice.
+  const Id<ConstrainedVariable> a = intVar("a", 3, 3);
+  const Id<ConstrainedVariable> b = intVar("b", 3, 3);
+  const Id<ConstrainedVariable> c = intVar("c", 0, 10);
+  const Id<Constraint> ab = equal(Scope{a, b});
+  equal(Scope{b, c});
+  EXPECT_TRUE(ab->isRedundant());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(ab->isActive());
+  EXPECT_EQ(bounds(c), (Bounds{3, 3}));
+  destroy(ab);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(c), (Bounds{3, 3}));
+}
+
+} // namespace
+} // namespace KALDEN

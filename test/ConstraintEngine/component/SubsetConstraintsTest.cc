@@ -1,0 +1,67 @@
+#include "ConstraintEngine/component/Constraints.hh"
+#include "support/CapturedTraces.hh"
+#include "support/LibraryFixture.hh"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+class SubsetConstraintsTest : public LibraryFixture {
+protected:
+  SubsetOfConstraint* subset(const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y) {
+    return new SubsetOfConstraint("subset", "Default", engine(), makeScope(x, y));
+  }
+  LockConstraint* lock(const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y) {
+    return new LockConstraint("lock", "Default", engine(), makeScope(x, y));
+  }
+};
+
+TEST_F(SubsetConstraintsTest, SubsetNarrowsOnlyTheFirstDomain) {
+  const Id<ConstrainedVariable> x = enumVar("x", {1, 2, 3, 4});
+  const Id<ConstrainedVariable> y = enumVar("y", {2, 4, 6});
+  subset(x, y)->handleExecute();
+  EXPECT_EQ(values(x), (std::vector<double>{2, 4}));
+  EXPECT_EQ(values(y), (std::vector<double>{2, 4, 6}));
+
+  const Id<ConstrainedVariable> inside = intVar("inside", 3, 4);
+  m_propagator->clear();
+  subset(inside, intVar("outer", 0, 10))->handleExecute();
+  EXPECT_EQ(bounds(inside), (std::vector<double>{3, 4}));
+  EXPECT_TRUE(m_propagator->notifications().empty());
+}
+
+TEST_F(SubsetConstraintsTest, LockHoldsToTheLockDomainOrEmpties) {
+  struct Case {
+    const char* what;
+    int lb, ub, lockLb, lockUb;
+    std::vector<double> after; // empty when the current domain is emptied
+  };
+  const Case cases[] = {
+      {"contains the lock", 0, 10, 2, 3, {2, 3}},
+      {"equals the lock", 2, 3, 2, 3, {2, 3}},
+      {"misses part of the lock", 0, 10, 5, 20, {}},
+  };
+  for (const Case& c : cases) {
+    const Id<ConstrainedVariable> x = intVar("x", c.lb, c.ub);
+    const Id<ConstrainedVariable> locked = intVar("lock", c.lockLb, c.lockUb);
+    CapturedTraces traces("LockConstraint");
+    lock(x, locked)->handleExecute();
+    EXPECT_EQ(bounds(locked), (std::vector<double>{static_cast<double>(c.lockLb), static_cast<double>(c.lockUb)}))
+        << c.what;
+    if (c.after.empty()) {
+      EXPECT_TRUE(dom(x).isEmpty()) << c.what;
+      EXPECT_EQ(traces.text(), "[LockConstraint]current domain:int:CLOSED[0, 10] is not a superset of lock "
+                               "domain :int:CLOSED[5, 20] emptying current domain\n");
+    } else {
+      EXPECT_EQ(bounds(x), c.after) << c.what;
+      EXPECT_EQ(traces.text(), "") << c.what;
+    }
+  }
+}
+
+} // namespace
+} // namespace KALDEN

@@ -1,0 +1,102 @@
+#include "ConstraintEngine/component/Constraints.hh"
+#include "support/CapturedTraces.hh"
+#include "support/LibraryFixture.hh"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+class TestConstraintsTest : public LibraryFixture {
+protected:
+  typedef std::function<Constraint*(const Id<ConstraintEngine>&, const std::vector<Id<ConstrainedVariable> >&)>
+      Build;
+
+  template <class C>
+  static Build build() {
+    return [](const Id<ConstraintEngine>& engine, const std::vector<Id<ConstrainedVariable> >& scope) {
+      return new C("test", "Default", engine, scope);
+    };
+  }
+
+  enum Truth { UNDECIDED, FALSE, TRUE, EMPTIED };
+
+  struct Case {
+    const char* what;
+    Build make;
+    Truth before;
+    std::vector<int> arg1, arg2; // interval bounds
+    Truth after;
+    std::vector<double> arg1After, arg2After;
+  };
+
+  Id<ConstrainedVariable> test(Truth truth) { return truth == UNDECIDED ? boolVar("t") : boolVar("t", truth == TRUE); }
+
+  static Truth truthOf(const AbstractDomain& test) {
+    if (test.isEmpty())
+      return EMPTIED;
+    if (!test.isSingleton())
+      return UNDECIDED;
+    return test.getSingletonValue() == 1.0 ? TRUE : FALSE;
+  }
+
+  void run(const Case& c) {
+    const Id<ConstrainedVariable> t = test(c.before);
+    const Id<ConstrainedVariable> a = intVar("a", c.arg1[0], c.arg1[1]);
+    const Id<ConstrainedVariable> b = intVar("b", c.arg2[0], c.arg2[1]);
+    c.make(engine(), makeScope(t, a, b))->handleExecute();
+    EXPECT_EQ(truthOf(dom(t)), c.after) << c.what;
+    EXPECT_EQ(bounds(a), c.arg1After) << c.what;
+    EXPECT_EQ(bounds(b), c.arg2After) << c.what;
+  }
+};
+
+TEST_F(TestConstraintsTest, DecideTheTestAndNarrowOnlyOnATrueEquality) {
+  const Build eq = build<TestEQ>();
+  const Build lt = build<TestLessThan>();
+  const Build leq = build<TestLEQ>();
+  const Case cases[] = {
+      {"eq: equal singletons", eq, UNDECIDED, {3, 3}, {3, 3}, TRUE, {3, 3}, {3, 3}},
+      {"eq: disjoint", eq, UNDECIDED, {0, 5}, {6, 10}, FALSE, {0, 5}, {6, 10}},
+      {"eq: overlapping", eq, UNDECIDED, {0, 5}, {3, 10}, UNDECIDED, {0, 5}, {3, 10}},
+      {"eq: true narrows", eq, TRUE, {0, 5}, {3, 10}, TRUE, {3, 5}, {3, 5}},
+      {"eq: false contradicted", eq, FALSE, {4, 4}, {4, 4}, EMPTIED, {4, 4}, {4, 4}},
+      {"eq: false never narrows", eq, FALSE, {0, 5}, {3, 10}, FALSE, {0, 5}, {3, 10}},
+      {"eq: true contradicted", eq, TRUE, {0, 2}, {3, 10}, EMPTIED, {0, 2}, {3, 10}},
+      {"lt: below", lt, UNDECIDED, {0, 4}, {5, 9}, TRUE, {0, 4}, {5, 9}},
+      {"lt: touching from above", lt, UNDECIDED, {5, 9}, {0, 5}, FALSE, {5, 9}, {0, 5}},
+      {"lt: touching from below", lt, UNDECIDED, {0, 5}, {5, 9}, UNDECIDED, {0, 5}, {5, 9}},
+      {"lt: true contradicted", lt, TRUE, {5, 9}, {0, 5}, EMPTIED, {5, 9}, {0, 5}},
+      {"leq: touching from below", leq, UNDECIDED, {0, 5}, {5, 9}, TRUE, {0, 5}, {5, 9}},
+      {"leq: above", leq, UNDECIDED, {6, 9}, {0, 5}, FALSE, {6, 9}, {0, 5}},
+      {"leq: touching from above", leq, UNDECIDED, {5, 9}, {0, 5}, UNDECIDED, {5, 9}, {0, 5}},
+      {"leq: false contradicted", leq, FALSE, {0, 5}, {5, 9}, EMPTIED, {0, 5}, {5, 9}},
+  };
+  for (const Case& c : cases)
+    run(c);
+}
+
+TEST_F(TestConstraintsTest, TraceWhatTheyCompare) {
+  const Id<ConstrainedVariable> t = boolVar("t");
+  const Id<ConstrainedVariable> a = intVar("a", 0, 5);
+  const Id<ConstrainedVariable> b = intVar("b", 5, 9);
+  {
+    CapturedTraces traces("TestEQ:handleExecute");
+    (new TestEQ("eq", "Default", engine(), makeScope(t, a, b)))->handleExecute();
+    EXPECT_EQ(traces.text(), "[TestEQ:handleExecute]comparing int:CLOSED[0, 5] with int:CLOSED[5, 9]\n");
+  }
+  CapturedTraces traces("TestLEQ:handleExecute");
+  TestLEQ* leq = new TestLEQ("leq", "Default", engine(), makeScope(boolVar("u"), a, b));
+  const std::string before = leq->toString();
+  leq->handleExecute();
+  EXPECT_EQ(traces.text(), "[TestLEQ:handleExecute]BEFORE:" + before + "\n[TestLEQ:handleExecute]AFTER:" +
+                               leq->toString() + "\n");
+  EXPECT_NE(before, leq->toString()); // the test variable was decided in between
+}
+
+} // namespace
+} // namespace KALDEN

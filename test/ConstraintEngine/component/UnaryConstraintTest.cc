@@ -1,0 +1,104 @@
+#include "ConstraintEngine/component/Constraints.hh"
+#include "support/Failure.hh"
+#include "support/LibraryFixture.hh"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+class UnaryConstraintTest : public LibraryFixture {
+protected:
+  UnaryConstraint* direct(int lb, int ub, const Id<ConstrainedVariable>& var) {
+    return new UnaryConstraint(IntervalIntDomain(lb, ub, IntDT::instance()), var);
+  }
+  UnaryConstraint* registered(const Id<ConstrainedVariable>& var) {
+    return new UnaryConstraint("UNARY", "Default", engine(), makeScope(var));
+  }
+};
+
+TEST_F(UnaryConstraintTest, ExecutionIntersectsWithTheSource) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  UnaryConstraint* inside = direct(3, 5, x);
+  UnaryConstraint* disjoint = direct(20, 30, y);
+  EXPECT_EQ(inside->getName().toString(), "UNARY");
+  EXPECT_EQ(inside->getPropagator()->getName().toString(), "Default");
+  inside->handleExecute();
+  disjoint->handleExecute();
+  EXPECT_EQ(bounds(x), (std::vector<double>{3, 5}));
+  EXPECT_TRUE(dom(y).isEmpty());
+}
+
+// Narrowing within the source cannot call for work; a relaxation can.
+TEST_F(UnaryConstraintTest, OnlyARelaxationSchedulesItAgain) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  UnaryConstraint* unary = direct(3, 5, x);
+  unary->handleExecute();
+  m_propagator->clear();
+  dom(x).intersect(4, 5);
+  EXPECT_TRUE(m_propagator->agenda().empty());
+  dom(x).relax(IntervalIntDomain(0, 10, IntDT::instance()));
+  EXPECT_EQ(m_propagator->agenda().count(unary->getId()), 1u);
+  unary->handleExecute();
+  EXPECT_EQ(bounds(x), (std::vector<double>{3, 5}));
+}
+
+TEST_F(UnaryConstraintTest, ARegisteredConstraintNeedsItsSourceOnce) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  UnaryConstraint* unary = registered(x);
+  const Error unset = failureOf([&] { unary->handleExecute(); });
+  EXPECT_EQ(unset.getCondition(), "m_x != 0");
+  EXPECT_EQ(unset.getMessage(), "Source not set for " + unary->toString());
+
+  UnaryConstraint* source = direct(2, 4, intVar("s", 0, 10));
+  unary->setSource(source->getId());
+  delete static_cast<Constraint*>(source); // the copy taken is the target's own
+  unary->handleExecute();
+  EXPECT_EQ(bounds(x), (std::vector<double>{2, 4}));
+
+  UnaryConstraint* other = direct(3, 3, intVar("t", 0, 10));
+  const Error twice = failureOf([&] { unary->setSource(other->getId()); });
+  EXPECT_EQ(twice.getCondition(), "m_x == 0");
+  EXPECT_EQ(twice.getMessage(),
+            "Already set domain for " + unary->toString() + " and not using " + other->toString());
+  EXPECT_CHECK_FAILS(other->setSource(unary->getId()), "m_x == 0"); // the direct form has its source
+}
+
+// Anything but a unary constraint with a source is refused, and the target keeps no source.
+TEST_F(UnaryConstraintTest, AnUnfitSourceIsRefusedAndChangesNothing) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  UnaryConstraint* unary = registered(x);
+  LockConstraint* lock = new LockConstraint("lock", "Default", engine(), makeScope(x, y));
+  UnaryConstraint* withoutSource = registered(y);
+  Id<Constraint> stale = direct(1, 1, y)->getId();
+  delete static_cast<Constraint*>(stale);
+
+  EXPECT_CHECK_FAILS(unary->setSource(lock->getId()), "source != nullptr");
+  EXPECT_CHECK_FAILS(unary->setSource(withoutSource->getId()), "source->m_x != nullptr");
+  EXPECT_CHECK_FAILS(unary->setSource(stale), "sourceConstraint.isValid()");
+  EXPECT_CHECK_FAILS(unary->setSource(unary->getId()), "source->m_x != nullptr");
+  EXPECT_CHECK_FAILS(unary->handleExecute(), "m_x != 0");
+  EXPECT_EQ(bounds(x), (std::vector<double>{0, 10}));
+}
+
+TEST_F(UnaryConstraintTest, TheDirectFormTestsItsVariableFirst) {
+  Id<ConstrainedVariable> gone = intVar("gone", 0, 1);
+  delete static_cast<ConstrainedVariable*>(gone);
+  EXPECT_THROW(direct(0, 1, gone), Error);
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+}
+
+TEST_F(UnaryConstraintTest, DiscardFreesTheSourceOnce) {
+  UnaryConstraint* unary = direct(3, 5, intVar("x", 0, 10));
+  unary->discard(false);
+  EXPECT_CHECK_FAILS(unary->handleExecute(), "m_x != 0");
+  delete static_cast<Constraint*>(unary); // no second free (sanitizer build)
+}
+
+} // namespace
+} // namespace KALDEN

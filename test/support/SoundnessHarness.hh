@@ -1,0 +1,60 @@
+#ifndef KALDEN_TEST_SUPPORT_SOUNDNESSHARNESS_HH
+#define KALDEN_TEST_SUPPORT_SOUNDNESSHARNESS_HH
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "Utils/base/Id.hh"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+
+/**
+ * Checks a value constraint against brute force. Each case draws a scope of
+ * small integer domains (integer intervals, enumerations of numbers, booleans),
+ * lists every assignment that satisfies the constraint's meaning, creates the
+ * constraint in a fresh engine and propagates. While a solution exists the
+ * engine must stay consistent and keep every value that appears in one;
+ * narrowing less than it could is fine. Every failure names its seed, the
+ * drawn domains and what propagation left, so a case can be replayed alone
+ * with runCase().
+ */
+class SoundnessHarness {
+public:
+  /// How the domain of one scope position is drawn.
+  struct Position {
+    int lo = -4;                 ///< least value a domain may hold
+    int hi = 4;                  ///< greatest value a domain may hold
+    bool intervals = true;       ///< whether an integer interval may be drawn
+    bool enumerations = true;    ///< whether an enumeration may be drawn
+    bool booleans = false;       ///< whether a boolean domain may be drawn (lo and hi must span 0..1)
+  };
+
+  /// Whether a full assignment, one value per scope position, satisfies the constraint.
+  typedef std::function<bool(const std::vector<double>&)> Meaning;
+  /// Creates the constraint over the scope, with propagator "Default"; the engine owns it afterwards.
+  typedef std::function<void(const Id<ConstraintEngine>&, const std::vector<Id<ConstrainedVariable> >&)> Builder;
+  /// The drawing rule of a position, given the scope size.
+  typedef std::function<Position(unsigned int position, unsigned int arity)> Layout;
+
+  /// The constraint under test.
+  struct Subject {
+    std::string name;          ///< printed in failures
+    unsigned int minArity = 2; ///< least scope size drawn
+    unsigned int maxArity = 2; ///< greatest scope size drawn
+    Meaning meaning;
+    Builder build;
+    Layout layout;             ///< default: every position -4..4, intervals and enumerations
+  };
+
+  /// Runs `count` cases, seeds firstSeed, firstSeed + 1, ...; adds a test failure per unsound case.
+  static void check(const Subject& subject, unsigned int count, unsigned int firstSeed = 1);
+  /// Runs the case of one seed; the text of its failure, or empty when propagation was sound.
+  static std::string runCase(const Subject& subject, unsigned int seed);
+};
+
+} // namespace KALDEN
+
+#endif
