@@ -1,5 +1,4 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
-#include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
 #include "support/RecordingEngineListener.hh"
@@ -7,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <list>
 #include <string>
 #include <vector>
 
@@ -29,19 +29,27 @@ protected:
 
 TEST_F(SpecificationTest, SpecifyValuePropagatesOnlyWithAutoPropagation) {
   chain();
-  PSVarValue three(3, INTEGER), two(2, INTEGER), real(2.5, DOUBLE);
+  PSVarValue three(3, INTEGER);
   y->specifyValue(three);
-  EXPECT_EQ(x->toString() + " " + y->toString(), "[0,3] 3");
+  EXPECT_EQ(x->toString(), "[0,3]");
+  EXPECT_EQ(y->toString(), "3");
+  EXPECT_TRUE(y->isSpecified() && y->specifiedFlag());
+
   m_engine->setAutoPropagation(false);
   RecordingEngineListener listener(engine());
+  PSVarValue two(2, INTEGER);
   y->specifyValue(two); // outside {3}: the current domain empties, nothing propagates
-  EXPECT_EQ(listener.events(), (Events{"L changed y EMPTIED"}));
+  EXPECT_TRUE(y->lastDomain().isEmpty());
   EXPECT_TRUE(m_engine->provenInconsistent());
   EXPECT_TRUE(y->isSingleton() && !y->isNull());
   EXPECT_EQ(y->getSingletonValue().asDouble(), 2);
+  EXPECT_EQ(listener.events(), (Events{"L changed y EMPTIED"}));
+
+  // The same value again does nothing at all.
   listener.clear();
-  y->specifyValue(two); // the same value again does nothing at all
+  y->specifyValue(two);
   EXPECT_TRUE(listener.events().empty());
+  PSVarValue real(2.5, DOUBLE);
   EXPECT_CHECK_FAILS(y->specifyValue(real), "getType() == v.getType()");
 }
 
@@ -52,10 +60,15 @@ TEST_F(SpecificationTest, WithViolationsAllowedAValueOutsideTheCurrentDomainRese
   y->specify(7);
   EXPECT_EQ(y->toString(), "7");
   EXPECT_FALSE(m_engine->provenInconsistent());
+
   const Error outside = failureOf([&] { y->specify(12); });
   EXPECT_EQ(outside.getCondition(), "baseDomain().isMember(singletonValue)");
   EXPECT_EQ(outside.getMessage(), "12 not in " + y->baseDomain().toString());
   EXPECT_EQ(y->getSpecifiedValue(), 7);
+  Id<ConstrainedVariable> fixed = (new Variable<IntervalIntDomain>(engine(), IntervalIntDomain(0, 3, IntDT::instance()),
+                                                                   false, false, "fixed", Id<Entity>::noId(), -1))
+                                      ->getId();
+  EXPECT_CHECK_FAILS(fixed->specify(1), "canBeSpecified()");
 }
 
 TEST_F(SpecificationTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) {
@@ -67,12 +80,23 @@ TEST_F(SpecificationTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) {
   EXPECT_FALSE(y->isSpecified());
   EXPECT_EQ(x->toString(), "[0,10]"); // reached through the constraint and relaxed
   EXPECT_TRUE(m_engine->pending());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(x->toString(), "[0,10]");
+
+  // A partial reset, and one that must lie within the base domain.
+  y->getCurrentDomain().intersect(3, 4);
+  y->reset(IntervalIntDomain(2, 5, IntDT::instance()));
+  EXPECT_EQ(y->toString(), "[2,5]");
+  EXPECT_CHECK_FAILS(y->reset(IntervalIntDomain(2, 15, IntDT::instance())),
+                     "domain.isSubsetOf(internal_baseDomain())");
   // Emptying a domain while the relaxation cycle is still open is recorded like any other.
-  x->getCurrentDomain().intersect(0, 5);
-  x->specify(9);
-  EXPECT_TRUE(m_engine->isRelaxed() && m_engine->getViolationMgr().isEmpty(x));
-  x->relax(); // back to the specified value, not to the base domain
-  EXPECT_EQ(x->lastDomain().getSingletonValue(), 9);
+  EXPECT_TRUE(m_engine->isRelaxed());
+  y->specify(7);
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->getViolationMgr().isEmpty(y));
+  // relax() goes back to the specified value when there is one.
+  y->relax();
+  EXPECT_EQ(y->lastDomain().getSingletonValue(), 7);
 }
 
 TEST_F(SpecificationTest, RestrictingTheBaseDomainTellsTheEngineAndTheConstraints) {
@@ -83,20 +107,28 @@ TEST_F(SpecificationTest, RestrictingTheBaseDomainTellsTheEngineAndTheConstraint
   y->restrictBaseDomain(IntervalIntDomain(6, 6, IntDT::instance()));
   EXPECT_TRUE(y->specifiedFlag()); // a singleton specifies the variable
   EXPECT_EQ(listener.events().back(), "L changed y BOUNDS_RESTRICTED");
+  EXPECT_TRUE(m_propagator->updateRequired());
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(x->toString(), "[0,6]");
   EXPECT_CHECK_FAILS(x->restrictBaseDomain(IntervalIntDomain(20, 30, IntDT::instance())),
                      "dom.intersects(baseDomain())");
+  x->deactivate();
+  EXPECT_CHECK_FAILS(x->restrictBaseDomain(IntervalIntDomain(0, 1, IntDT::instance())), "isActive()");
+  x->undoDeactivation();
 }
 
 TEST_F(SpecificationTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) {
   struct Specifier : ConstraintEngineListener {
     Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), var(v) {}
     void notifyExecuted(const Id<Constraint>&) override {
+      if (done)
+        return;
+      done = true;
       PSVarValue five(5, INTEGER);
       var->specifyValue(five);
     }
     Id<ConstrainedVariable> var;
+    bool done = false;
   };
   x = intVar("x", 0, 10);
   y = intVar("y", 0, 10);
@@ -106,27 +138,53 @@ TEST_F(SpecificationTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) {
   EXPECT_EQ(x->toString(), "[0,5]");
 }
 
-TEST_F(SpecificationTest, MembershipChangesFollowTheBaseDomain) {
+TEST_F(SpecificationTest, EnumerationsCloseOpenAndChangeMembers) {
   NumericDomain open(FloatDT::instance());
   open.insert(1);
+  open.insert(2);
   Id<ConstrainedVariable> e =
       (new Variable<EnumeratedDomain>(engine(), open, false, true, "e", Id<Entity>::noId(), -1))->getId();
-  e->insert(2);
   e->insert(3);
-  EXPECT_CHECK_FAILS(e->open(), "internal_baseDomain().isClosed()");
+  EXPECT_EQ(e->lastDomain().getSize(), 3);
   e->close();
   EXPECT_TRUE(e->isClosed() && e->lastDomain().isClosed());
+  const Error closed = failureOf([&] { e->close(); });
+  EXPECT_EQ(closed.getMessage(), "Attempted to close a variable but the base domain is already closed.");
   EXPECT_CHECK_FAILS(e->insert(4), "internal_baseDomain().isOpen()");
   e->remove(2);
   EXPECT_EQ(e->toString(), "{1, 3}");
+  EXPECT_FALSE(e->baseDomain().isMember(2));
+
   RecordingEngineListener listener(engine());
   e->open();
   EXPECT_EQ(listener.events(), (Events{"L changed e OPENED"}));
   e->specify(3);
   e->insert(9); // a specified variable keeps its current domain
-  EXPECT_TRUE(e->baseDomain().isMember(9) && !e->lastDomain().isMember(9));
+  EXPECT_TRUE(e->baseDomain().isMember(9));
+  EXPECT_FALSE(e->lastDomain().isMember(9));
   EXPECT_CHECK_FAILS(e->getValues(), "!isSingleton() && isEnumerated()");
-  EXPECT_CHECK_FAILS(e->updateLastRelaxed(e->lastRelaxed()), "m_lastRelaxed < cycleCount"); // opening relaxed it
+}
+
+TEST_F(SpecificationTest, QueriesReadTheRightDomain) {
+  Id<ConstrainedVariable> e = enumVar("e", {1, 2, 3});
+  const PSList<PSVarValue> values = e->getValues();
+  ASSERT_EQ(values.size(), 3);
+  EXPECT_EQ(values.get(2).asDouble(), 3);
+  EXPECT_EQ(values.get(2).getType(), DOUBLE);
+  EXPECT_CHECK_FAILS(e->getLowerBound(), "isInterval()");
+  EXPECT_CHECK_FAILS(e->getSingletonValue(), "isSingleton()");
+  EXPECT_CHECK_FAILS(e->getSpecifiedValue(), "isSpecified()");
+  Id<ConstrainedVariable> i = intVar("i", 0, 10);
+  EXPECT_CHECK_FAILS(i->getValues(), "!isSingleton() && isEnumerated()");
+  i->getCurrentDomain().intersect(4, 4);
+  EXPECT_EQ(i->getSingletonValue().asDouble(), 4);
+  EXPECT_FALSE(i->isSpecified());
+  EXPECT_EQ(i->getUpperBound(), 4);
+
+  // Relaxation stamps only grow.
+  i->updateLastRelaxed(1);
+  EXPECT_CHECK_FAILS(i->updateLastRelaxed(1), "m_lastRelaxed < cycleCount");
+  EXPECT_EQ(i->lastRelaxed(), 1);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,130 +28,315 @@ Events only(const Events& log, const std::vector<std::string>& kinds) {
   return kept;
 }
 
-const std::vector<std::string> RUNS{"commenced", "executed", "completed", "preempted"};
+std::string bounds(const Id<ConstrainedVariable>& var) {
+  return "[" + std::to_string(static_cast<int>(var->lastDomain().getLowerBound())) + "," +
+         std::to_string(static_cast<int>(var->lastDomain().getUpperBound())) + "]";
+}
 
-// A second propagator that runs through the engine what it is given.
+// A second propagator that runs what it is given through the engine; `visit` may act instead.
 class RunningPropagator : public TestPropagator {
 public:
   RunningPropagator(const LabelStr& name, const Id<ConstraintEngine>& engine) : TestPropagator(name, engine) {}
+  std::function<void(const Id<Constraint>&)> visit;
 
 protected:
-  void runConstraint(const Id<Constraint>& constraint) override { Propagator::execute(constraint); }
+  void runConstraint(const Id<Constraint>& constraint) override {
+    if (visit)
+      visit(constraint);
+    else
+      Propagator::execute(constraint);
+  }
 };
 
 class PropagationTest : public NetworkFixture {
 protected:
-  Constraint* leq(const char* name, const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y,
-                  const char* propagator = "Default") {
-    return new LessThanEqualTestConstraint(name, propagator, engine(), makeScope(x, y));
+  Constraint* leq(const char* name, const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y) {
+    return new LessThanEqualTestConstraint(name, "Default", engine(), makeScope(x, y));
   }
 };
 
-TEST_F(PropagationTest, NetworksReachTheirFixpointRunningLowestKeyFirst) {
+TEST_F(PropagationTest, ChainReachesItsFixpointRunningLowestKeyFirst) {
   RecordingEngineListener listener(engine());
-  Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 5), z = intVar("z", 1, 3);
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 5);
+  Id<ConstrainedVariable> z = intVar("z", 1, 3);
   leq("c1", x, y);
   leq("c2", y, z);
-  Id<ConstrainedVariable> a = enumVar("a", {1, 2, 3, 4}), b = enumVar("b", {2, 3, 4, 5}), c = enumVar("c", {0, 3, 4});
-  new EqualTestConstraint("ab", "Default", engine(), makeScope(a, b));
-  new EqualTestConstraint("bc", "Default", engine(), makeScope(b, c));
   listener.clear();
 
   EXPECT_TRUE(m_engine->propagate());
-  EXPECT_EQ(x->toString() + y->toString() + z->toString(), "[0,3][0,3][1,3]");
-  EXPECT_EQ(a->toString() + b->toString() + c->toString(), "{3, 4}{3, 4}{3, 4}");
-  // c2's narrowing of y queues c1 again, whose key comes before ab's; a constraint's own changes never queue it.
-  EXPECT_EQ(only(listener.events(), RUNS), (Events{"L commenced", "L executed c1", "L executed c2", "L executed c1",
-                                                   "L executed ab", "L executed bc", "L executed ab", "L completed"}));
-  EXPECT_TRUE(m_engine->constraintConsistent() && !m_engine->pending());
+  EXPECT_EQ(bounds(x), "[0,3]");
+  EXPECT_EQ(bounds(y), "[0,3]");
+  EXPECT_EQ(bounds(z), "[1,3]");
+  // c2's narrowing of y queues c1 again; each constraint's own changes do not queue it.
+  EXPECT_EQ(only(listener.events(), {"commenced", "executed", "completed", "preempted"}),
+            (Events{"L commenced", "L executed c1", "L executed c2", "L executed c1", "L completed"}));
+  EXPECT_TRUE(m_engine->constraintConsistent());
+  EXPECT_FALSE(m_engine->pending());
+
+  // A clean engine does nothing and tells nobody.
   listener.clear();
-  EXPECT_TRUE(m_engine->propagate()); // clean: nothing runs, nobody is told
+  EXPECT_TRUE(m_engine->propagate());
   EXPECT_TRUE(listener.events().empty());
+}
+
+TEST_F(PropagationTest, EnumerationsNarrowToTheirCommonValues) {
+  Id<ConstrainedVariable> a = enumVar("a", {1, 2, 3, 4});
+  Id<ConstrainedVariable> b = enumVar("b", {2, 3, 4, 5});
+  Id<ConstrainedVariable> c = enumVar("c", {0, 3, 4});
+  new EqualTestConstraint("ab", "Default", engine(), makeScope(a, b));
+  new EqualTestConstraint("bc", "Default", engine(), makeScope(b, c));
+  EXPECT_TRUE(m_engine->propagate());
+  for (const Id<ConstrainedVariable>& var : {a, b, c})
+    EXPECT_EQ(var->toString(), "{3, 4}") << var->getName().toString();
+}
+
+TEST_F(PropagationTest, EmptiedDomainPreemptsTheRun) {
+  RecordingEngineListener listener(engine());
+  Id<ConstrainedVariable> x = intVar("x", 5, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 3);
+  Id<ConstrainedVariable> z = intVar("z", 0, 3);
+  Constraint* c = leq("c", x, y);
+  leq("d", y, z);
+  listener.clear();
+
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_EQ(only(listener.events(), {"commenced", "executed", "completed", "preempted"}),
+            (Events{"L commenced", "L executed c", "L preempted"}));
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_FALSE(m_engine->constraintConsistent());
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_FALSE(m_propagator->updateRequired()); // d never ran: the agenda was cleared
+  EXPECT_EQ(m_engine->getViolation(), 1.0);
+  EXPECT_EQ(m_engine->getViolationExpl().size(), 0);
+  EXPECT_FALSE(m_engine->isViolated(c->getId()));
+  EXPECT_TRUE(c->isActive());
+
+  // The next run relaxes the emptied variable first, and fails again.
+  listener.clear();
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_EQ(only(listener.events(), {"changed", "executed"}),
+            (Events{"L changed x RELAXED", "L executed c", "L changed x EMPTIED"}));
+}
+
+TEST_F(PropagationTest, WithViolationsAllowedTheCulpritIsSetAsideAndPropagationGoesOn) {
+  m_engine->setAllowViolations(true);
+  RecordingEngineListener listener(engine());
+  Id<ConstrainedVariable> x = intVar("x", 5, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 3);
+  Id<ConstrainedVariable> z = intVar("z", 0, 2);
+  Constraint* c = leq("c", x, y);
+  leq("d", y, z);
+  listener.clear();
+
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(only(listener.events(), {"commenced", "executed", "completed", "preempted", "deactivatedConstraint",
+                                     "violationAdded"}),
+            (Events{"L commenced", "L executed c", "L deactivatedConstraint c", "L violationAdded c", "L preempted",
+                    "L commenced", "L executed d", "L completed"}));
+  EXPECT_EQ(bounds(x), "[5,10]"); // relaxed, and not narrowed again by the violated constraint
+  EXPECT_EQ(bounds(y), "[0,2]");
+  EXPECT_FALSE(c->isActive());
+  EXPECT_TRUE(m_engine->isViolated(c->getId()));
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_EQ(m_engine->getViolation(), 1.0);
+  ASSERT_EQ(m_engine->getViolationExpl().size(), 1);
+  EXPECT_EQ(m_engine->getViolationExpl().get(0),
+            "c(x(" + std::to_string(x->getKey()) + "),y(" + std::to_string(y->getKey()) + "))");
+  EXPECT_EQ(m_engine->getAllViolations().get(0), static_cast<PSConstraint*>(c->getId()));
+  EXPECT_EQ(x->getViolation(), 1.0);
+  EXPECT_EQ(z->getViolation(), 0.0);
+  EXPECT_EQ(x->getViolationExpl(), m_engine->getViolationExpl().get(0) + "\n");
+  EXPECT_CHECK_FAILS(m_engine->setAllowViolations(false), "m_violatedConstraints.size() == 0");
+
+  // Withdrawn, the constraint is active again and queued.
+  c->notifyNoLongerViolated();
+  EXPECT_TRUE(c->isActive());
+  EXPECT_FALSE(m_engine->isViolated(c->getId()));
+  EXPECT_EQ(listener.events().back(), "L violationRemoved c");
+  EXPECT_CHECK_FAILS(c->notifyNoLongerViolated(), "isViolated(c)");
+}
+
+TEST_F(PropagationTest, AConstraintBlamedTwiceInOneExecutionIsSetAsideOnce) {
+  m_engine->setAllowViolations(true);
+  RecordingEngineListener listener(engine());
+  Id<ConstrainedVariable> x = intVar("x", 0, 1);
+  Id<ConstrainedVariable> y = intVar("y", 0, 1);
+  Constraint* never = new NeverTestConstraint("never", "Default", engine(), makeScope(x, y));
+  listener.clear();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(only(listener.events(), {"violationAdded", "deactivatedConstraint"}),
+            (Events{"L deactivatedConstraint never", "L violationAdded never"}));
+  EXPECT_EQ(never->deactivationCount(), 1u);
+  EXPECT_EQ(bounds(x), "[0,1]");
+  EXPECT_EQ(bounds(y), "[0,1]");
+  // One withdrawal makes it active again.
+  never->notifyNoLongerViolated();
+  EXPECT_TRUE(never->isActive());
+}
+
+TEST_F(PropagationTest, AFailedRunThatSetsNoConstraintAsideIsNotRepeated) {
+  // A listener that empties a domain whenever a constraint is about to run: no constraint is to blame.
+  struct Spoiler : RecordingEngineListener {
+    Spoiler(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : RecordingEngineListener(e), victim(v) {}
+    void notifyExecuted(const Id<Constraint>& c) override {
+      RecordingEngineListener::notifyExecuted(c);
+      victim->getCurrentDomain().empty();
+    }
+    Id<ConstrainedVariable> victim;
+  };
+  m_engine->setAllowViolations(true);
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  leq("c", x, y);
+  Spoiler spoiler(engine(), y);
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_EQ(only(spoiler.events(), {"commenced", "preempted"}), (Events{"L commenced", "L preempted"}));
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_EQ(m_engine->getAllViolations().size(), 0);
+}
+
+TEST_F(PropagationTest, ADomainThatRelaxationCannotRefillKeepsTheEngineInconsistent) {
+  m_engine->setAllowViolations(true);
+  Id<ConstrainedVariable> none = enumVar("none", {});
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->getViolationMgr().isEmpty(none));
 }
 
 TEST_F(PropagationTest, RunsAreCountedAndAnnouncedOnlyWhenTheyDoWork) {
   RecordingEngineListener listener(engine());
   CapturedTraces traces("ConstraintEngine:propagate");
-  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(m_engine->propagate()); // nothing was ever added: clean
   EXPECT_EQ(traces.text(), "[ConstraintEngine:propagate]Nothing to do, bailing out\n"
                            "[ConstraintEngine:propagate]\nDefault() enabled=1 updateRequired=0\n\n\n");
+
   // A change with no constraint to run: each run counts two cycles, tells nobody and leaves the engine dirty.
   Id<ConstrainedVariable> x = intVar("x", 0, 10);
   x->getCurrentDomain().intersect(0, 5);
   listener.clear();
-  EXPECT_TRUE(m_engine->propagate() && m_engine->propagate());
+  for (int i = 0; i < 2; ++i)
+    EXPECT_TRUE(m_engine->propagate());
   EXPECT_TRUE(listener.events().empty());
-  EXPECT_NE(traces.text().find("Completed without doing any work\n[ConstraintEngine:propagate]Completed without"),
+  EXPECT_NE(traces.text().find("[ConstraintEngine:propagate]Completed without doing any work\n"
+                               "[ConstraintEngine:propagate]Completed without doing any work\n"),
             std::string::npos);
   // Relaxing opens a cycle, which stamps the variable and records the cycle: 1 + 2 + 2 + 1.
   x->reset();
-  EXPECT_TRUE(m_engine->isRelaxed() && m_engine->pending());
+  EXPECT_TRUE(m_engine->isRelaxed());
   EXPECT_EQ(x->lastRelaxed(), 6);
   EXPECT_EQ(m_engine->mostRecentRepropagation(), 6);
+  EXPECT_TRUE(m_engine->pending());
+
   Id<ConstrainedVariable> y = intVar("y", 0, 3);
   leq("c", x, y);
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_FALSE(m_engine->isRelaxed());
   x->reset();
+  EXPECT_EQ(x->lastRelaxed(), 9);
   EXPECT_EQ(y->lastRelaxed(), 9); // reached through c
+  EXPECT_EQ(m_engine->mostRecentRepropagation(), 9);
 }
 
 TEST_F(PropagationTest, PropagatingFromInsideARunIsRefusedButAllowedOnceItEnded) {
-  struct Reentrant : ConstraintEngineListener {
-    Reentrant(const Id<ConstraintEngine>& e) : ConstraintEngineListener(e), engine(e) {}
+  struct Reentrant : RecordingEngineListener {
+    Reentrant(const Id<ConstraintEngine>& e) : RecordingEngineListener(e), engine(e) {}
     void notifyPropagationCommenced() override {
-      if (early)
+      RecordingEngineListener::notifyPropagationCommenced();
+      inRun = engine->isPropagating();
+      if (onCommenced)
         engine->propagate();
     }
-    void notifyPropagationCompleted() override { nested = engine->propagate(); }
+    void notifyPropagationCompleted() override {
+      RecordingEngineListener::notifyPropagationCompleted();
+      afterRun = engine->isPropagating();
+      nested = engine->propagate();
+    }
     const Id<ConstraintEngine>& engine;
-    bool early = true, nested = false;
+    bool onCommenced = true, inRun = false, afterRun = true, nested = false;
   } listener(engine());
-  Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 3);
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 3);
   leq("c", x, y);
   const Error failure = failureOf([&] { m_engine->propagate(); });
   EXPECT_EQ(failure.getCondition(), "!m_propInProgress");
   EXPECT_EQ(failure.getMessage(), "Attempted to propagate while in propagation. Not allowed to call this cyclically.");
+  EXPECT_TRUE(listener.inRun);
   EXPECT_FALSE(m_engine->isPropagating()); // the refusal left the engine usable
-  listener.early = false;
+
+  listener.onCommenced = false;
   EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(listener.afterRun);
   EXPECT_TRUE(listener.nested);
-  EXPECT_EQ(x->toString(), "[0,3]");
+  EXPECT_EQ(bounds(x), "[0,3]");
 }
 
 TEST_F(PropagationTest, EarlierPropagatorsGoFirstAndDisabledOnesNeverRun) {
   RecordingEngineListener listener(engine());
   RunningPropagator* second = new RunningPropagator("Second", engine());
-  Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10), z = intVar("z", 0, 4);
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  Id<ConstrainedVariable> z = intVar("z", 0, 4);
   leq("a", x, y);
-  leq("s", y, z, "Second");
+  new LessThanEqualTestConstraint("s", "Second", engine(), makeScope(y, z));
+
   second->disable();
   listener.clear();
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(only(listener.events(), {"executed"}), (Events{"L executed a"}));
+  EXPECT_TRUE(m_engine->constraintConsistent());
+  EXPECT_TRUE(second->updateRequired());
+
   second->enable();
-  x->touch();
+  x->touch(); // something to do for both
   listener.clear();
   EXPECT_TRUE(m_engine->propagate());
   // s narrows y, which queues a with the first propagator: it runs before s's second turn.
   EXPECT_EQ(only(listener.events(), {"executed"}),
             (Events{"L executed a", "L executed s", "L executed a", "L executed s"}));
+  EXPECT_EQ(bounds(x), "[0,4]");
 }
 
-TEST_F(PropagationTest, ExecutionIsRefusedOutsideARunAndOverInactiveVariables) {
-  Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10);
+TEST_F(PropagationTest, ExecutionIsCheckedBeforeAnythingHappens) {
+  RecordingEngineListener listener(engine());
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 10);
   Constraint* c = leq("c", x, y);
+  EXPECT_TRUE(m_engine->propagate());
+  listener.clear();
   EXPECT_CHECK_FAILS(m_engine->execute(c->getId()), "m_propInProgress");
   EXPECT_CHECK_FAILS(m_engine->execute(c->getId(), x, 0, DomainListener::RELAXED), "m_propInProgress");
+  EXPECT_CHECK_FAILS(m_engine->execute(Id<Constraint>::noId()), "!provenInconsistent() && constraint.isValid()");
+  EXPECT_TRUE(listener.events().empty());
+
+  // An active constraint over an inactive variable is refused, naming the constraint.
   y->deactivate();
-  c->undoDeactivation(); // active over an inactive variable: the client's fault
+  c->undoDeactivation();
   const Error failure = failureOf([&] { m_engine->propagate(); });
   EXPECT_EQ(failure.getCondition(), "allActiveVariables(constraint->getScope())");
   EXPECT_EQ(failure.getMessage(),
             "All variables of an active constraint must also be active. Clients must ensure this happens. " +
                 c->toString());
+  EXPECT_FALSE(m_engine->isPropagating());
+  // The form for one change looks only at the changed variable.
+  RunningPropagator* second = new RunningPropagator("Second", engine());
+  second->visit = [&](const Id<Constraint>& constraint) {
+    m_engine->execute(constraint, constraint->getScope()[0], 0, DomainListener::UPPER_BOUND_DECREASED);
+  };
+  Constraint* d = new LessThanEqualTestConstraint("d", "Second", engine(), makeScope(x, y));
+  d->undoDeactivation();
+  x->getCurrentDomain().intersect(0, 5);
   c->deactivate();
+  listener.clear();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(only(listener.events(), {"executed"}), (Events{"L executed d"}));
+
+  // Once a domain is recorded empty, nothing may run.
+  // Give back what was taken: y's reactivation undoes one deactivation of each of its constraints.
+  d->deactivate();
   y->undoDeactivation();
+  EXPECT_TRUE(c->isActive() && d->isActive());
   x->getCurrentDomain().empty();
   EXPECT_CHECK_FAILS(m_engine->execute(c->getId()), "!provenInconsistent() && constraint.isValid()");
 }
@@ -165,91 +351,43 @@ TEST_F(PropagationTest, TheAgendaRunsInKeyOrderWhateverTheOrderOfQueueing) {
   }
   EXPECT_TRUE(m_engine->propagate());
   listener.clear();
-  for (int i : {2, 0, 1, 0})
-    vars[i]->touch();
+  vars[2]->touch();
+  vars[0]->touch();
+  vars[1]->touch();
+  vars[0]->touch();
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(only(listener.events(), {"executed"}), (Events{"L executed c0", "L executed c1", "L executed c2"}));
-}
+  for (TestConstraint* c : cs)
+    EXPECT_EQ(c->executions(), 2);
 
-TEST_F(PropagationTest, EmptiedDomainPreemptsTheRun) {
-  RecordingEngineListener listener(engine());
-  Id<ConstrainedVariable> x = intVar("x", 5, 10), y = intVar("y", 0, 3), z = intVar("z", 0, 3);
-  Constraint* c = leq("c", x, y);
-  leq("d", y, z);
-  listener.clear();
-  EXPECT_FALSE(m_engine->propagate());
-  EXPECT_EQ(only(listener.events(), RUNS), (Events{"L commenced", "L executed c", "L preempted"}));
-  EXPECT_TRUE(m_engine->provenInconsistent());
-  EXPECT_FALSE(m_engine->constraintConsistent() || m_engine->pending());
-  EXPECT_FALSE(m_propagator->updateRequired()); // d never ran: the agenda was cleared
-  EXPECT_EQ(m_engine->getViolation(), 1.0);
-  EXPECT_EQ(m_engine->getViolationExpl().size(), 0);
-  EXPECT_TRUE(c->isActive());
-  // The next run relaxes the emptied variable first, and fails again.
-  listener.clear();
-  EXPECT_FALSE(m_engine->propagate());
-  EXPECT_EQ(only(listener.events(), {"changed", "executed"}),
-            (Events{"L changed x RELAXED", "L executed c", "L changed x EMPTIED"}));
-}
-
-TEST_F(PropagationTest, WithViolationsAllowedTheCulpritIsSetAsideAndPropagationGoesOn) {
-  m_engine->setAllowViolations(true);
-  RecordingEngineListener listener(engine());
-  Id<ConstrainedVariable> x = intVar("x", 5, 10), y = intVar("y", 0, 3), z = intVar("z", 0, 2);
-  Constraint* c = leq("c", x, y);
-  leq("d", y, z);
-  listener.clear();
+  // A constraint deactivated while queued leaves the agenda at once.
+  vars[1]->touch();
+  cs[1]->deactivate();
+  EXPECT_FALSE(m_propagator->updateRequired());
+  // Reactivated, it is queued again.
+  cs[1]->undoDeactivation();
+  EXPECT_TRUE(m_propagator->updateRequired());
+  CapturedTraces traces("DefaultPropagator:");
+  vars[0]->getCurrentDomain().intersect(0, 5);
   EXPECT_TRUE(m_engine->propagate());
-  EXPECT_EQ(only(listener.events(), {"commenced", "executed", "completed", "preempted", "deactivatedConstraint",
-                                     "violationAdded"}),
-            (Events{"L commenced", "L executed c", "L deactivatedConstraint c", "L violationAdded c", "L preempted",
-                    "L commenced", "L executed d", "L completed"}));
-  EXPECT_EQ(x->toString() + y->toString(), "[5,10][0,2]"); // x relaxed, and left alone by the violated c
-  EXPECT_FALSE(c->isActive() || m_engine->provenInconsistent());
-  ASSERT_EQ(m_engine->getViolationExpl().size(), 1);
-  const std::string expl = "c(x(" + std::to_string(x->getKey()) + "),y(" + std::to_string(y->getKey()) + "))";
-  EXPECT_EQ(m_engine->getViolationExpl().get(0), expl);
-  EXPECT_EQ(m_engine->getAllViolations().get(0), static_cast<PSConstraint*>(c->getId()));
-  EXPECT_EQ(x->getViolation() + z->getViolation(), 1.0);
-  EXPECT_EQ(x->getViolationExpl(), expl + "\n");
-  EXPECT_CHECK_FAILS(m_engine->setAllowViolations(false), "m_violatedConstraints.size() == 0");
-  c->notifyNoLongerViolated();
-  EXPECT_TRUE(c->isActive() && !m_engine->isViolated(c->getId()));
-  EXPECT_EQ(listener.events().back(), "L violationRemoved c");
-  EXPECT_CHECK_FAILS(c->notifyNoLongerViolated(), "isViolated(c)");
+  const std::string key0 = std::to_string(cs[0]->getKey());
+  EXPECT_EQ(traces.text(), "[DefaultPropagator:handleNotification]Adding to the agenda: c0(" + key0 +
+                               ") because of UPPER_BOUND_DECREASED change to [0,5]\n");
 }
 
-TEST_F(PropagationTest, AConstraintBlamedTwiceInOneExecutionIsSetAsideOnce) {
-  m_engine->setAllowViolations(true);
-  RecordingEngineListener listener(engine());
-  Id<ConstrainedVariable> x = intVar("x", 0, 1), y = intVar("y", 0, 1);
-  Constraint* never = new NeverTestConstraint("never", "Default", engine(), makeScope(x, y));
-  EXPECT_TRUE(m_engine->propagate());
-  EXPECT_EQ(only(listener.events(), {"violationAdded", "deactivatedConstraint"}),
-            (Events{"L deactivatedConstraint never", "L violationAdded never"}));
-  EXPECT_EQ(x->toString() + y->toString(), "[0,1][0,1]");
-  never->notifyNoLongerViolated(); // one withdrawal makes it active again
-  EXPECT_TRUE(never->isActive());
-}
-
-TEST_F(PropagationTest, AFailedRunThatSetsNoConstraintAsideIsNotRepeated) {
-  // A listener that empties a domain whenever a constraint is about to run: no constraint is to blame.
-  struct Spoiler : ConstraintEngineListener {
-    Spoiler(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), victim(v) {}
-    void notifyExecuted(const Id<Constraint>&) override { victim->getCurrentDomain().empty(); }
-    Id<ConstrainedVariable> victim;
+TEST_F(PropagationTest, ListenersSeeTheDomainsAsTheyWereBeforeTheExecution) {
+  struct Watcher : RecordingEngineListener {
+    Watcher(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : RecordingEngineListener(e), var(v) {}
+    void notifyExecuted(const Id<Constraint>&) override { seen.push_back(bounds(var)); }
+    Id<ConstrainedVariable> var;
+    Events seen;
   };
-  m_engine->setAllowViolations(true);
-  Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10);
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 3);
   leq("c", x, y);
-  Spoiler spoiler(engine(), y);
-  EXPECT_FALSE(m_engine->propagate());
-  EXPECT_TRUE(m_engine->provenInconsistent());
-  EXPECT_EQ(m_engine->getAllViolations().size(), 0);
-  // Nor is one whose emptied domain relaxation cannot refill.
-  Id<ConstrainedVariable> none = enumVar("none", {});
-  EXPECT_FALSE(m_engine->propagate());
-  EXPECT_TRUE(m_engine->getViolationMgr().isEmpty(none));
+  Watcher watcher(engine(), x);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(watcher.seen, (Events{"[0,10]"}));
 }
 
 TEST_F(PropagationTest, RelaxingEmptiedVariablesKeepsWhatIsRecordedMeanwhile) {
@@ -269,9 +407,12 @@ TEST_F(PropagationTest, RelaxingEmptiedVariablesKeepsWhatIsRecordedMeanwhile) {
   meddler.spoil = intVar("c", 0, 10);
   meddler.trigger->getCurrentDomain().empty();
   meddler.victim->getCurrentDomain().empty();
+
   EXPECT_FALSE(m_engine->propagate()); // c, emptied while the records were walked, is still recorded
+  EXPECT_TRUE(m_engine->provenInconsistent());
   EXPECT_EQ(m_engine->getViolationMgr().getEmptyVariables().size(), 1u);
   EXPECT_TRUE(m_engine->getViolationMgr().isEmpty(meddler.spoil));
+  EXPECT_FALSE(meddler.trigger->lastDomain().isEmpty());
 }
 
 } // namespace

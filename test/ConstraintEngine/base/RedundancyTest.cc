@@ -47,6 +47,17 @@ TEST_F(RedundancyTest, AConstraintFixedFromTheStartRunsOnceMoreAndRetiresAfterAC
   EXPECT_TRUE(listener.events().empty());
 }
 
+TEST_F(RedundancyTest, BuiltWhileAVariableIsInactiveItIsNeverBuffered) {
+  Id<ConstrainedVariable> x = intVar("x", 2, 2), y = intVar("y", 3, 3);
+  y->deactivate();
+  TestConstraint* r = new TestConstraint("r", "Default", engine(), makeScope(x, y));
+  EXPECT_TRUE(r->isRedundant());
+  y->undoDeactivation();
+  EXPECT_FALSE(r->isActive());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(r->executions(), 0);
+}
+
 TEST_F(RedundancyTest, ARestrictedBaseDomainMakesAConstraintRedundantUntilItIsRemoved) {
   Id<ConstrainedVariable> x = intVar("x", 2, 2), y = intVar("y", 0, 3);
   TestConstraint* r = new TestConstraint("r", "Default", engine(), makeScope(x, y));
