@@ -1,5 +1,7 @@
 #include "Utils/Engine.hh"
 
+#include "Utils/Entity.hh"
+
 #define KALDEN_SOURCE "Utils/Engine"
 #include "Utils/base/Report.hh"
 
@@ -48,9 +50,35 @@ void Engine::start() {
     module->initialize(m_id);
 }
 
+namespace {
+
+// Shut-down retires every entity at once: while it runs, the entities that go
+// only keep the registries consistent, and those discarded on the way are
+// collected when it ends.
+class ShutDownPurge {
+public:
+  ShutDownPurge() : m_started(!Entity::isPurging()) {
+    if (m_started)
+      Entity::purgeStart();
+  }
+  ~ShutDownPurge() {
+    if (m_started)
+      Entity::purgeEnd();
+    Entity::garbageCollect();
+  }
+  ShutDownPurge(const ShutDownPurge&) = delete;
+  ShutDownPurge& operator=(const ShutDownPurge&) = delete;
+
+private:
+  bool m_started;
+};
+
+} // namespace
+
 void Engine::stop() {
   KALDEN_CHECK(m_started);
   m_started = false;
+  ShutDownPurge purge;
   for (auto it = m_modules.rbegin(); it != m_modules.rend(); ++it)
     (*it)->uninitialize(m_id);
 }

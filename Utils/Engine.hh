@@ -38,7 +38,7 @@ public:
   void addModule(Module* module);
   /// Initializes every module in the order added.
   void start();
-  /// Uninitializes every module in reverse order.
+  /// Uninitializes every module in reverse order, under an entity purge, then collects discarded entities.
   void stop();
   /// Whether start() ran and stop() has not.
   bool isStarted() const { return m_started; }

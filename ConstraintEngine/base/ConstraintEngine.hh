@@ -138,6 +138,22 @@ public:
   /// The propagator registered under a name, the empty handle when none.
   const Id<Propagator>& getPropagatorByName(const LabelStr& name) const;
 
+  // Creation and deletion by registered name.
+
+  /// The value a text stands for in the named data type; nothing is registered.
+  double createValue(const char* typeName, const std::string& text);
+  /// A new variable of the named data type over a copy of the given base domain; never propagates.
+  Id<ConstrainedVariable> createVariable(const char* typeName, const AbstractDomain& baseDomain, bool internal,
+                                         bool canBeSpecified, const char* name, const Id<Entity>& parent,
+                                         int index);
+  /// A new variable of the named data type over that type's own base domain; never propagates.
+  Id<ConstrainedVariable> createVariable(const char* typeName, bool internal, bool canBeSpecified,
+                                         const char* name, const Id<Entity>& parent, int index);
+  /// A new constraint of the named constraint type over the scope; propagates at once when auto-propagating.
+  Id<Constraint> createConstraint(const LabelStr& name, const std::vector<Id<ConstrainedVariable> >& scope);
+  /// Deletes a constraint (relaxing its scope); propagates at once when auto-propagating.
+  void deleteConstraint(const Id<Constraint>& c);
+
   // Auto-propagation.
 
   /// Whether creating or deleting a constraint propagates at once (true at first).
@@ -157,7 +173,9 @@ public:
 
   // Propagation state.
 
-  /// Propagates to a fixpoint; true when the network ends consistent.
+  /// Propagates to a fixpoint; true when the network ends consistent. With violations allowed, a
+  /// run that empties a domain sets the executing constraint aside and the next run goes on
+  /// without it, as long as each failed run sets one aside and relaxation refills the domains.
   bool propagate() override;
   /// Whether the engine is consistent and no enabled propagator has work.
   bool constraintConsistent() const;

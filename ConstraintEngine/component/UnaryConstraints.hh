@@ -32,7 +32,7 @@ public:
   bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;
   /// Copies the source of another unary constraint that has one; refused when this one has a source already.
-  void setSource(const Id<Constraint>& sourceConstraint);
+  void setSource(const Id<Constraint>& sourceConstraint) override;
   /// Unlinks the constraint, then frees the source.
   void handleDiscard() override;
 

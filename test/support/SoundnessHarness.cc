@@ -3,10 +3,10 @@
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/Domains.hh"
+#include "ConstraintEngine/component/Propagators.hh"
 #include "ConstraintEngine/component/Variable.hh"
 #include "Utils/Entity.hh"
 #include "Utils/Error.hh"
-#include "support/TestPropagator.hh"
 
 #include <gtest/gtest.h>
 
@@ -20,15 +20,6 @@
 namespace KALDEN {
 
 namespace {
-
-// A propagator that runs each constraint the engine hands it.
-class ExecutingPropagator : public TestPropagator {
-public:
-  ExecutingPropagator(const LabelStr& name, const Id<ConstraintEngine>& engine) : TestPropagator(name, engine) {}
-
-protected:
-  void runConstraint(const Id<Constraint>& constraint) override { constraint->handleExecute(); }
-};
 
 // Draws from a seeded generator; the same seed gives the same case on every platform.
 class Draw {
@@ -138,11 +129,11 @@ void collectSupport(const std::vector<Drawn>& domains, const SoundnessHarness::M
   }
 }
 
-// A schema and an engine whose "Default" propagator runs what it is handed; torn down as the host would.
+// A schema and an engine with its default propagator; torn down as the host would.
 class Network {
 public:
   Network() : m_schema(new CESchema()), m_engine(new ConstraintEngine(m_schema->getId())) {
-    new ExecutingPropagator("Default", m_engine->getId()); // owned by the engine
+    new DefaultPropagator("Default", m_engine->getId()); // owned by the engine
   }
   ~Network() {
     Entity::purgeStart();

@@ -27,6 +27,14 @@ TEST(InfinityTest, SumsAndDifferencesGiveUpAtInfinity) {
         << (c.plus ? "plus(" : "minus(") << c.a << ", " << c.b << ")";
 }
 
+TEST(InfinityTest, FollowsTheCurrentInfinity) {
+  const int saved = g_infiniteTime();
+  g_infiniteTime() = 100;
+  EXPECT_EQ(Infinity::plus(60, 39, -1), 99);
+  EXPECT_EQ(Infinity::plus(60, 40, -1), -1);
+  g_infiniteTime() = saved;
+}
+
 class ConstraintShapeTest : public LibraryFixture {};
 
 typedef std::function<void(const Id<ConstraintEngine>&, const std::vector<Id<ConstrainedVariable> >&)> Build;

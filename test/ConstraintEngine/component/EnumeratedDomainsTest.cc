@@ -66,13 +66,16 @@ TEST(EnumeratedDomainTest, SingleDomainChangesAndReports) {
       {"set a non-member", closedNumbers({1, 2}), [](NumericDomain& d) { d.set(7); }, {}, {CT::EMPTIED}},
       {"set an open domain", openNumbers({1, 2}), [](NumericDomain& d) { d.set(1); }, {1}, {CT::CLOSED, CT::SET_TO_SINGLETON}},
       {"close an empty domain", openNumbers({}), [](NumericDomain& d) { d.close(); }, {}, {CT::CLOSED, CT::EMPTIED}},
+      {"empty an empty domain", closedNumbers({1}), [](NumericDomain& d) { d.empty(); d.empty(); }, {}, {CT::EMPTIED, CT::EMPTIED}},
       {"relax an emptied domain", closedNumbers({1}), [](NumericDomain& d) { d.remove(1); d.relax(4.0); }, {4}, {CT::EMPTIED, CT::RELAXED}},
       {"relax {v} to v", closedNumbers({4}), [](NumericDomain& d) { d.relax(4.0); }, {4}, {}},
       {"range intersection", closedNumbers({1, 2, 3, 10}), [](NumericDomain& d) { d.intersect(2, 5); }, {2, 3}, {CT::VALUE_REMOVED}},
       {"range to one member", closedNumbers({1, 2, 3}), [](NumericDomain& d) { d.intersect(2, 2); }, {2}, {CT::RESTRICT_TO_SINGLETON}},
       {"inverted range", closedNumbers({1, 2}), [](NumericDomain& d) { d.intersect(5, 3); }, {}, {CT::EMPTIED}},
+      {"range covering all", closedNumbers({1, 2}), [](NumericDomain& d) { d.intersect(0, 9); }, {1, 2}, {}},
       {"difference on empty", closedNumbers({}), [](NumericDomain& d) { d.difference(closedNumbers({1})); }, {}, {CT::EMPTIED}},
       {"open with closed", openNumbers({1, 2}), [](NumericDomain& d) { d.intersect(closedNumbers({1, 2})); }, {1, 2}, {CT::CLOSED}},
+      {"closed with open", closedNumbers({1, 2}), [](NumericDomain& d) { d.intersect(openNumbers({1})); }, {1, 2}, {}},
       {"relax to open wider", closedNumbers({1}), [](NumericDomain& d) { d.relax(openNumbers({1, 2})); }, {1, 2}, {CT::OPENED, CT::RELAXED}},
       {"relax to non-superset", closedNumbers({1, 3}), [](NumericDomain& d) { d.relax(closedNumbers({1, 2})); }, {1, 3}, {}},
       {"reset wider", closedNumbers({2}), [](NumericDomain& d) { d.reset(closedNumbers({1, 2, 3})); }, {1, 2, 3}, {CT::RELAXED, CT::RESET}},
@@ -204,18 +207,30 @@ TEST(EnumeratedDomainTest, EquateDecidesForIntervalsAndRefusesTwoEmptyEnumeratio
   EXPECT_CHECK_FAILS(none1.equate(none2), "!isEmpty() || ! dom.isEmpty()");
 }
 
-TEST(EnumeratedDomainTest, ComparisonsAndBounds) {
+TEST(EnumeratedDomainTest, ComparisonsAndQueries) {
   const NumericDomain closed = closedNumbers({1, 2, 3});
-  EXPECT_TRUE(closed == IntervalIntDomain(1, 3, IntDT::instance())) << "equal to the integers it lists";
+  IntervalIntDomain ints(1, 3, IntDT::instance());
+  EXPECT_TRUE(closed == ints) << "equal to the integer interval of the same values";
   EXPECT_TRUE(closed != IntervalIntDomain(1, 4, IntDT::instance()));
   EXPECT_FALSE(closed == openNumbers({1, 2, 3})) << "open and closed are never equal";
   EXPECT_TRUE(closed.isSubsetOf(openNumbers({})));
   EXPECT_FALSE(openNumbers({1}).isSubsetOf(closed));
+  EXPECT_TRUE(openNumbers({}).intersects(closedNumbers({9})));
   EXPECT_FALSE(closed.intersects(closedNumbers({9})));
+
   double lb = 0, ub = 0;
   EXPECT_FALSE(closed.getBounds(lb, ub));
+  EXPECT_EQ(lb, 1.0);
+  EXPECT_EQ(ub, 3.0);
   EXPECT_TRUE(closedNumbers({1, PLUS_INFINITY}).getBounds(lb, ub));
   EXPECT_TRUE(SymbolDomain(LabelStr("a"), SymbolDT::instance()).getBounds(lb, ub));
+  EXPECT_CHECK_FAILS(closedNumbers({}).getUpperBound(), "!isEmpty()");
+  EXPECT_CHECK_FAILS(closed.getSingletonValue(), "isSingleton()");
+  std::list<double> listed{7};
+  EXPECT_CHECK_FAILS(closed.getValues(listed), "results.empty()");
+  listed.clear();
+  closed.getValues(listed);
+  EXPECT_EQ(listed, (std::list<double>{1, 2, 3}));
 }
 
 TEST(EnumeratedDomainTest, Printing) {
@@ -276,9 +291,13 @@ TEST(StringDomainTest, OpenCountsEverythingAndSetPlacesTheValue) {
   emptied.set(std::string("z"));
   EXPECT_EQ(emptied.getValues(), (Members{LabelStr("z")}));
 
-  std::unique_ptr<AbstractDomain> copied(emptied.copy());
-  ASSERT_NE(dynamic_cast<StringDomain*>(copied.get()), nullptr);
-  EXPECT_TRUE(*copied == emptied);
+  SymbolDomain symbols({LabelStr("a"), LabelStr("b")}, SymbolDT::instance());
+  RecordingListener other;
+  other.listenTo(symbols);
+  std::unique_ptr<AbstractDomain> copied(symbols.copy());
+  ASSERT_NE(dynamic_cast<SymbolDomain*>(copied.get()), nullptr);
+  EXPECT_TRUE(*copied == symbols);
+  EXPECT_TRUE(copied->getListener().isNoId());
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <list>
 #include <random>
 #include <set>
@@ -18,19 +19,81 @@ using Bounds = std::vector<double>;
 
 class EqualityConstraintPropagatorTest : public EqualityPropagatorFixture {};
 
+TEST_F(EqualityConstraintPropagatorTest, AChainIsNarrowedInOneStep) {
+  const Id<ConstrainedVariable> x = floatVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = floatVar("y", 5, 20);
+  const Id<ConstrainedVariable> z = floatVar("z", 0, 7);
+  equal(Scope{x, y});
+  equal(Scope{y, z});
+  EXPECT_TRUE(m_equality->updateRequired());
+  EXPECT_EQ(run(), 1);
+  for (const Id<ConstrainedVariable>& v : {x, y, z})
+    EXPECT_EQ(bounds(v), (Bounds{5, 7})) << v->getName().toString();
+
+  // A change anywhere in the class is carried to every member by the next single step.
+  restrict(z, 6, 7);
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(bounds(x), (Bounds{6, 7}));
+  EXPECT_EQ(bounds(y), (Bounds{6, 7}));
+}
+
+TEST_F(EqualityConstraintPropagatorTest, ALongChainIsNarrowedInOneStep) {
+  Scope vars;
+  for (int i = 0; i < 1000; ++i)
+    vars.push_back(intVar(("v" + std::to_string(i)).c_str(), -i, 2000 - i));
+  for (std::size_t i = 1; i < vars.size(); ++i)
+    equal(Scope{vars[i - 1], vars[i]});
+  EXPECT_EQ(run(), 1);
+  for (const Id<ConstrainedVariable>& v : vars)
+    ASSERT_EQ(bounds(v), (Bounds{0, 1001}));
+}
+
+TEST_F(EqualityConstraintPropagatorTest, EveryPositionOfAWideScopeIsJoined) {
+  const Id<ConstrainedVariable> a = intVar("a", 0, 10);
+  const Id<ConstrainedVariable> b = intVar("b", 2, 10);
+  const Id<ConstrainedVariable> c = intVar("c", 0, 8);
+  const Id<ConstrainedVariable> d = intVar("d", 3, 20);
+  equal(Scope{a, b, c, d});
+  run();
+  for (const Id<ConstrainedVariable>& v : {a, b, c, d})
+    EXPECT_EQ(bounds(v), (Bounds{3, 8}));
+
+  // A scope that repeats one variable joins only the distinct neighbours, and one that is
+  // nothing but that variable joins nothing and ignores its changes.
+  const Id<ConstrainedVariable> e = intVar("e", 5, 5);
+  const Id<ConstrainedVariable> f = intVar("f", 0, 9);
+  equal(Scope{e, e, f, f});
+  equal(Scope{f, f});
+  run();
+  EXPECT_EQ(bounds(f), (Bounds{5, 5}));
+  equal(Scope{a, a});
+  restrict(a, 4, 8);
+  run();
+  EXPECT_EQ(bounds(d), (Bounds{4, 8}));
+}
+
 TEST_F(EqualityConstraintPropagatorTest, DomainsOfDifferentFinitenessAreIntersected) {
-  // A singleton real interval is finite and a wide one is not: they still share 5. Integer
-  // members round the bounds that real ones share, whichever member comes first.
+  // A singleton real interval is finite and a wide one is not: they still share 5.
   const Id<ConstrainedVariable> x = floatVar("x", 5, 5);
   const Id<ConstrainedVariable> y = floatVar("y", 0, 10);
-  const Id<ConstrainedVariable> r = floatVar("r", 0.5, 3.5);
-  const Id<ConstrainedVariable> i = intVar("i", 0, 5);
   equal(Scope{x, y});
-  equal(Scope{r, i});
+  // An enumeration is finite, a real interval is not.
+  const Id<ConstrainedVariable> e = enumVar("e", {1, 2, 3});
+  const Id<ConstrainedVariable> r = floatVar("r", 0, 2.5);
+  equal(Scope{r, e});
+  // Integer members round the bounds that real members share, whichever member comes first.
+  const Id<ConstrainedVariable> r1 = floatVar("r1", 0.5, 3.5);
+  const Id<ConstrainedVariable> i1 = intVar("i1", 0, 5);
+  const Id<ConstrainedVariable> r2 = floatVar("r2", 0, 10);
+  equal(Scope{r1, i1, r2});
   EXPECT_EQ(run(), 1);
-  EXPECT_EQ(bounds(y), (Bounds{5, 5}));
-  EXPECT_EQ(bounds(r), (Bounds{1, 3}));
   EXPECT_FALSE(m_engine->provenInconsistent());
+  for (const Id<ConstrainedVariable>& v : {r1, i1, r2})
+    EXPECT_EQ(bounds(v), (Bounds{1, 3})) << v->getName().toString();
+  EXPECT_EQ(bounds(x), (Bounds{5, 5}));
+  EXPECT_EQ(bounds(y), (Bounds{5, 5}));
+  EXPECT_EQ(values(e), (Values{1, 2}));
+  EXPECT_EQ(bounds(r), (Bounds{1, 2}));
 }
 
 // Small random classes of integer intervals, real intervals with integral bounds and integer
@@ -74,10 +137,14 @@ TEST_F(EqualityConstraintPropagatorTest, MixedClassesEndWithTheValuesAllMembersS
     }
     EXPECT_EQ(run(), 1);
 
-    std::set<int> shared;
-    for (int v = 0; v <= 8; ++v)
-      if (std::all_of(contents.begin(), contents.end(), [v](const std::set<int>& held) { return held.count(v) > 0; }))
-        shared.insert(v);
+    std::set<int> shared = contents[0];
+    for (const std::set<int>& held : contents) {
+      std::set<int> kept;
+      for (int v : shared)
+        if (held.count(v))
+          kept.insert(v);
+      shared = kept;
+    }
     if (shared.empty()) {
       EXPECT_TRUE(m_engine->provenInconsistent()) << "round " << round;
     } else {
@@ -96,20 +163,61 @@ TEST_F(EqualityConstraintPropagatorTest, MixedClassesEndWithTheValuesAllMembersS
   }
 }
 
-TEST_F(EqualityConstraintPropagatorTest, ConnectionsAreCountedAndRemembered) {
+TEST_F(EqualityConstraintPropagatorTest, DisjointMembersEmptyTheFirstAndTheOneThatLeftNothing) {
+  const Id<ConstrainedVariable> a = intVar("a", 0, 5);
+  const Id<ConstrainedVariable> b = intVar("b", 3, 9);
+  const Id<ConstrainedVariable> c = intVar("c", 7, 9);
+  equal(Scope{a, b, c});
+  run();
+  // In address order the first takes in the others until one leaves nothing.
+  const std::set<Id<ConstrainedVariable> > order{a, b, c};
+  std::vector<Id<ConstrainedVariable> > byAddress(order.begin(), order.end());
+  std::vector<bool> empty;
+  for (const Id<ConstrainedVariable>& v : byAddress)
+    empty.push_back(dom(v).isEmpty());
+  EXPECT_TRUE(empty[0]);
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  const std::size_t emptied = static_cast<std::size_t>(std::count(empty.begin(), empty.end(), true));
+  EXPECT_EQ(emptied, 2u);
+}
+
+TEST_F(EqualityConstraintPropagatorTest, AnOpenDomainEndsTheNarrowing) {
+  NumericDomain open(IntDT::instance());
+  open.insert(1);
+  open.insert(4);
+  const Id<ConstrainedVariable> o = (new Variable<EnumeratedDomain>(engine(), open, false, true, "o",
+                                                                    Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+                                        ->getId();
+  ASSERT_TRUE(dom(o).isOpen());
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 2, 20);
+  equal(Scope{x, o, y});
+  run();
+  const std::set<Id<ConstrainedVariable> > order{x, o, y};
+  const Id<ConstrainedVariable> first = *order.begin();
+  if (first == o) {
+    EXPECT_EQ(bounds(x), (Bounds{0, 10}));
+    EXPECT_EQ(bounds(y), (Bounds{2, 20}));
+  } else {
+    // The first took in the members before the open one; no one else was narrowed.
+    const Id<ConstrainedVariable> other = first == x ? y : x;
+    const bool otherBeforeOpen = *std::next(order.begin()) == other;
+    EXPECT_EQ(bounds(first), otherBeforeOpen ? (Bounds{2, 10}) : first == x ? (Bounds{0, 10}) : (Bounds{2, 20}));
+    EXPECT_EQ(bounds(other), other == x ? (Bounds{0, 10}) : (Bounds{2, 20}));
+  }
+  EXPECT_TRUE(dom(o).isOpen());
+}
+
+TEST_F(EqualityConstraintPropagatorTest, DeactivationSplitsAndReactivationJoins) {
   const Id<ConstrainedVariable> a = intVar("a", 0, 10);
   const Id<ConstrainedVariable> b = intVar("b", 0, 10);
   const Id<ConstrainedVariable> c = intVar("c", 0, 10);
-  const Id<Constraint> ab = equal(Scope{a, b});
-  const Id<Constraint> ba = equal(Scope{b, a}); // the same pair twice
+  equal(Scope{a, b});
   const Id<Constraint> bc = equal(Scope{b, c});
   run();
 
-  // The engine announces a redundant constraint again while it is active: it joins nothing twice.
-  m_equality->handleConstraintActivated(bc);
   bc->deactivate();
   EXPECT_FALSE(m_equality->updateRequired()); // the parts of a narrowed class need no narrowing
-  destroy(ab);                                // ba still joins a and b
   restrict(a, 2, 8);
   run();
   EXPECT_EQ(bounds(b), (Bounds{2, 8}));
@@ -118,12 +226,38 @@ TEST_F(EqualityConstraintPropagatorTest, ConnectionsAreCountedAndRemembered) {
   bc->undoDeactivation();
   run();
   EXPECT_EQ(bounds(c), (Bounds{2, 8}));
-  ba->deactivate();
-  destroy(ba); // disconnected already: nothing is taken back twice
+
+  // The engine announces a redundant constraint again while it is active: nothing is joined twice,
+  // so one deactivation still splits the class.
+  m_equality->handleConstraintActivated(bc);
+  bc->deactivate();
+  run();
   restrict(a, 3, 7);
   run();
-  EXPECT_EQ(bounds(b), (Bounds{2, 8}));
+  EXPECT_EQ(bounds(c), (Bounds{2, 8}));
+
+  // Removing the deactivated constraint takes nothing back a second time.
   destroy(bc);
+  EXPECT_FALSE(m_equality->updateRequired());
+}
+
+TEST_F(EqualityConstraintPropagatorTest, TwoEqualitiesOverOnePairJoinItUntilBothGo) {
+  const Id<ConstrainedVariable> a = intVar("a", 0, 10);
+  const Id<ConstrainedVariable> b = intVar("b", 0, 10);
+  const Id<Constraint> first = equal(Scope{a, b});
+  const Id<Constraint> second = equal(Scope{b, a});
+  run();
+  destroy(first);
+  run();
+  restrict(a, 1, 9);
+  run();
+  EXPECT_EQ(bounds(b), (Bounds{1, 9}));
+  second->deactivate();
+  run();
+  restrict(a, 2, 8);
+  run();
+  EXPECT_EQ(bounds(b), (Bounds{1, 9}));
+  destroy(second);
 }
 
 TEST_F(EqualityConstraintPropagatorTest, ARemovalWithClassesQueuedNarrowsEveryClass) {

@@ -14,6 +14,8 @@ namespace {
 
 class EqualityConstraintsTest : public LibraryFixture {
 protected:
+  static void SetUpTestSuite() { SymbolDT::instance(); } // shared for the process: made before counting
+
   EqualConstraint* equal(const std::vector<Id<ConstrainedVariable> >& scope) {
     return new EqualConstraint("eq", "Default", engine(), scope);
   }
@@ -64,6 +66,16 @@ TEST_F(EqualityConstraintsTest, StopsAtTheFirstEmptiedDomain) {
   EXPECT_NE(traces.text().find("[EqualConstraint:equate]emptied variable " + a->toString() + " --- " +
                                b->toString()),
             std::string::npos);
+}
+
+TEST_F(EqualityConstraintsTest, EquatesEnumerations) {
+  const Id<ConstrainedVariable> a = enumVar("a", {1, 2, 3});
+  const Id<ConstrainedVariable> b = enumVar("b", {2, 3, 4});
+  const Id<ConstrainedVariable> c = intVar("c", 3, 9);
+  equal({a, b, c})->handleExecute();
+  EXPECT_EQ(values(a), (std::vector<double>{3}));
+  EXPECT_EQ(values(b), (std::vector<double>{3}));
+  EXPECT_EQ(values(c), (std::vector<double>{3}));
 }
 
 TEST_F(EqualityConstraintsTest, RefusesToRunInactiveOrOverAnIntervalAndAnOpenEnumeration) {
@@ -135,6 +147,18 @@ TEST_F(EqualityConstraintsTest, NotEqualCutsARealIntervalByItsOwnTolerance) {
   const Id<ConstrainedVariable> nearEnd = floatVar("nearEnd", 2.5, 10);
   notEqual(intVar("z", 3, 3), nearEnd)->handleExecute();
   EXPECT_EQ(bounds(nearEnd), (std::vector<double>{2.5, 10}));
+}
+
+TEST_F(EqualityConstraintsTest, NotEqualChecksItsDomainsAtExecution) {
+  const Id<ConstrainedVariable> x = intVar("x", 1, 1);
+  const Id<ConstrainedVariable> s =
+      (new Variable<EnumeratedDomain>(engine(), SymbolDomain(LabelStr("a"), SymbolDT::instance()), false, true,
+                                      "s", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+          ->getId();
+  const Error failure = failureOf([&] { notEqual(x, s)->handleExecute(); });
+  EXPECT_EQ(failure.getCondition(), "AbstractDomain::canBeCompared(domx, domy)");
+  EXPECT_EQ(failure.getMessage(), "Cannot compare " + dom(x).toString() + " and " + dom(s).toString() + ".");
+  EXPECT_CHECK_FAILS(notEqual(x, intVar("e", 1, 0))->handleExecute(), "!domx.isEmpty() && !domy.isEmpty()");
 }
 
 TEST_F(EqualityConstraintsTest, NotEqualIgnoresChangesThatLeaveTooManyValues) {

@@ -105,7 +105,7 @@ TEST_F(EqualityPropagationTest, SameFixpointAsTheDefaultPropagator) {
   EXPECT_LT(inconsistent, 380);
 }
 
-TEST_F(EqualityPropagationTest, AChainPropagatesAndRelaxesWithoutExecutingAConstraint) {
+TEST_F(EqualityPropagationTest, AChainPropagatesWithoutExecutingAConstraint) {
   Scope vars;
   for (int i = 0; i < 200; ++i)
     vars.push_back(intVar(("v" + std::to_string(i)).c_str(), -i, 400 - i));
@@ -152,6 +152,34 @@ TEST_F(EqualityPropagationTest, ARedundantEqualityIsSetAsideAndRemoved) {
   destroy(ab);
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(bounds(c), (Bounds{3, 3}));
+}
+
+TEST_F(EqualityPropagationTest, AnInactiveVariableJoinsNothingUntilItIsActiveAgain) {
+  const Id<ConstrainedVariable> a = intVar("a", 0, 10);
+  const Id<ConstrainedVariable> b = intVar("b", 0, 10);
+  const Id<ConstrainedVariable> c = intVar("c", 0, 10);
+  equal(Scope{a, b, c});
+  EXPECT_TRUE(m_engine->propagate());
+  b->deactivate();
+  EXPECT_TRUE(m_engine->propagate());
+  restrict(a, 2, 5);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(c), (Bounds{0, 10}));
+
+  b->undoDeactivation();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(b), (Bounds{2, 5}));
+  EXPECT_EQ(bounds(c), (Bounds{2, 5}));
+}
+
+TEST_F(EqualityPropagationTest, DisjointMembersMakePropagationFail) {
+  const Id<ConstrainedVariable> a = intVar("a", 0, 3);
+  const Id<ConstrainedVariable> b = intVar("b", 5, 9);
+  const Id<ConstrainedVariable> c = intVar("c", 0, 9);
+  equal(Scope{a, c});
+  equal(Scope{b, c});
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_TRUE(m_engine->provenInconsistent());
 }
 
 } // namespace

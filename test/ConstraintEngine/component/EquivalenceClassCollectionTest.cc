@@ -111,6 +111,72 @@ TEST_F(EquivalenceClassCollectionTest, RandomAddsAndRemovesKeepTheComponents) {
   }
 }
 
+TEST_F(EquivalenceClassCollectionTest, AddMergesUnderAFreshKeyAndRetiresTheOldOnes) {
+  const std::vector<Id<ConstrainedVariable> > v = makeVars(4);
+  EquivalenceClassCollection classes;
+  classes.addConnection(v[0], v[1]);
+  classes.addConnection(v[2], v[3]);
+  const int left = classes.getGraphKey(v[0]);
+  const int right = classes.getGraphKey(v[3]);
+  EXPECT_NE(left, right);
+  EXPECT_EQ(classes.getGraphCount(), 2);
+
+  classes.addConnection(v[1], v[2]);
+  const int merged = classes.getGraphKey(v[0]);
+  EXPECT_GT(merged, std::max(left, right));
+  EXPECT_TRUE(classes.getGraphVariables(left).empty());
+  EXPECT_TRUE(classes.getGraphVariables(right).empty());
+  EXPECT_EQ(classes.getGraphVariables(merged), VarSet(v.begin(), v.end()));
+
+  // Closing a cycle keeps one class.
+  classes.addConnection(v[3], v[0]);
+  EXPECT_EQ(classes.getGraphCount(), 1);
+  EXPECT_EQ(classes.getGraphVariables(classes.getGraphKey(v[2])).size(), 4u);
+}
+
+TEST_F(EquivalenceClassCollectionTest, RemovalSplitsLazilyAndNumbersByLowestAddress) {
+  const std::vector<Id<ConstrainedVariable> > v = makeVars(4);
+  EquivalenceClassCollection classes;
+  classes.addConnection(v[0], v[1]);
+  classes.addConnection(v[1], v[2]);
+  classes.addConnection(v[2], v[3]);
+  const int chain = classes.getGraphKey(v[0]);
+
+  classes.removeConnection(v[1], v[2]);
+  EXPECT_TRUE(classes.getGraphVariables(chain).empty()); // dropped at once, renumbered on the next query
+  std::set<int> keys;
+  classes.getGraphKeys(keys);
+  ASSERT_EQ(keys.size(), 2u);
+  const VarSet low{v[0], v[1]};
+  const VarSet high{v[2], v[3]};
+  const Id<ConstrainedVariable> lowest = *VarSet(v.begin(), v.end()).begin();
+  const VarSet& first = classes.getGraphVariables(*keys.begin());
+  EXPECT_EQ(first, low.count(lowest) ? low : high);
+  EXPECT_GT(*keys.begin(), chain);
+
+  // Removing the last connection of a pair deletes the nodes it leaves alone.
+  classes.removeConnection(v[0], v[1]);
+  classes.removeConnection(v[3], v[2]);
+  EXPECT_EQ(classes.getGraphCount(), 0);
+}
+
+TEST_F(EquivalenceClassCollectionTest, APairStaysJoinedUntilItsLastConnectionGoes) {
+  const std::vector<Id<ConstrainedVariable> > v = makeVars(3);
+  EquivalenceClassCollection classes;
+  classes.addConnection(v[0], v[1]);
+  classes.addConnection(v[1], v[0]);
+  classes.addConnection(v[1], v[2]);
+  const int key = classes.getGraphKey(v[0]);
+
+  classes.removeConnection(v[0], v[1]);
+  EXPECT_EQ(classes.getGraphKey(v[0]), key); // nothing split, nothing renumbered
+  EXPECT_EQ(classes.getGraphVariables(key), VarSet(v.begin(), v.end()));
+
+  classes.removeConnection(v[0], v[1]);
+  EXPECT_EQ(classesOf(classes), (Partition{VarSet{v[1], v[2]}}));
+  EXPECT_THROW(classes.removeConnection(v[0], v[1]), Error);
+}
+
 TEST_F(EquivalenceClassCollectionTest, RefusalsChangeNothing) {
   const std::vector<Id<ConstrainedVariable> > v = makeVars(6);
   EquivalenceClassCollection classes;
@@ -131,6 +197,21 @@ TEST_F(EquivalenceClassCollectionTest, RefusalsChangeNothing) {
   EXPECT_CHECK_FAILS(classes.removeConnection(v[5], v[5]), "m_neighbours.find(node) != m_neighbours.end()");
 
   EXPECT_EQ(classesOf(classes), before);
+}
+
+TEST_F(EquivalenceClassCollectionTest, AVariableNeverConnectedBecomesAClassOfItsOwn) {
+  const std::vector<Id<ConstrainedVariable> > v = makeVars(3);
+  EquivalenceClassCollection classes;
+  EXPECT_TRUE(classes.getGraphVariables(0).empty());
+  classes.addConnection(v[0], v[1]);
+  EXPECT_EQ(classes.getGraphKey(v[2]), 0);
+  EXPECT_EQ(classes.getGraphCount(), 1);
+
+  classes.addConnection(v[1], v[0]);
+  classes.removeConnection(v[0], v[1]); // still joined, so no renumbering is due
+  EXPECT_EQ(classes.getGraphCount(), 1);
+  classes.removeConnection(v[0], v[1]);
+  EXPECT_EQ(classesOf(classes), (Partition{VarSet{v[2]}}));
 }
 
 TEST_F(EquivalenceClassCollectionTest, AChainOfAHundredThousandIsOneClass) {

@@ -1,5 +1,6 @@
 #include "ConstraintEngine/component/Constraints.hh"
 #include "support/CapturedTraces.hh"
+#include "support/Failure.hh"
 #include "support/LibraryFixture.hh"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@ namespace {
 
 class SubsetConstraintsTest : public LibraryFixture {
 protected:
+  static void SetUpTestSuite() { SymbolDT::instance(); } // shared for the process: made before counting
+
   SubsetOfConstraint* subset(const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y) {
     return new SubsetOfConstraint("subset", "Default", engine(), makeScope(x, y));
   }
@@ -32,6 +35,29 @@ TEST_F(SubsetConstraintsTest, SubsetNarrowsOnlyTheFirstDomain) {
   subset(inside, intVar("outer", 0, 10))->handleExecute();
   EXPECT_EQ(bounds(inside), (std::vector<double>{3, 4}));
   EXPECT_TRUE(m_propagator->notifications().empty());
+}
+
+TEST_F(SubsetConstraintsTest, SubsetIgnoresChangesOfItsFirstVariableOnly) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  SubsetOfConstraint* c = subset(x, y);
+  EXPECT_TRUE(c->canIgnore(x, 0, DomainListener::LOWER_BOUND_INCREASED));
+  EXPECT_FALSE(c->canIgnore(y, 1, DomainListener::LOWER_BOUND_INCREASED));
+  for (DomainListener::ChangeType change : {DomainListener::RESET, DomainListener::RELAXED}) {
+    EXPECT_FALSE(c->canIgnore(x, 0, change));
+    EXPECT_FALSE(c->canIgnore(y, 1, change));
+  }
+}
+
+TEST_F(SubsetConstraintsTest, SubsetRefusesDomainsThatCannotBeCompared) {
+  const Id<ConstrainedVariable> s =
+      (new Variable<EnumeratedDomain>(engine(), SymbolDomain(LabelStr("a"), SymbolDT::instance()), false, true,
+                                      "s", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+          ->getId();
+  const Id<ConstrainedVariable> x = intVar("x", 0, 1);
+  EXPECT_CHECK_FAILS(subset(x, s), "AbstractDomain::canBeCompared(m_currentDomain, m_superSetDomain)");
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  EXPECT_EQ(x->constraintCount(), 0u);
 }
 
 TEST_F(SubsetConstraintsTest, LockHoldsToTheLockDomainOrEmpties) {

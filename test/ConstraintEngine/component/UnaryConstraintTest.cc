@@ -33,6 +33,33 @@ TEST_F(UnaryConstraintTest, ExecutionIntersectsWithTheSource) {
   EXPECT_TRUE(dom(y).isEmpty());
 }
 
+// Narrowing within the source cannot call for work; a relaxation can.
+TEST_F(UnaryConstraintTest, OnlyARelaxationSchedulesItAgain) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  UnaryConstraint* unary = direct(3, 5, x);
+  unary->handleExecute();
+  m_propagator->clear();
+  dom(x).intersect(4, 5);
+  EXPECT_TRUE(m_propagator->agenda().empty());
+  dom(x).relax(IntervalIntDomain(0, 10, IntDT::instance()));
+  EXPECT_EQ(m_propagator->agenda().count(unary->getId()), 1u);
+  unary->handleExecute();
+  EXPECT_EQ(bounds(x), (std::vector<double>{3, 5}));
+}
+
+TEST_F(UnaryConstraintTest, OnlyResetAndRelaxationScheduleItAgain) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  UnaryConstraint* unary = direct(3, 5, x);
+  for (int change = DomainListener::UPPER_BOUND_DECREASED; change <= DomainListener::OPENED; ++change) {
+    const DomainListener::ChangeType kind = static_cast<DomainListener::ChangeType>(change);
+    const bool schedules = kind == DomainListener::RESET || kind == DomainListener::RELAXED;
+    EXPECT_EQ(unary->canIgnore(x, 0, kind), !schedules) << DomainListener::toString(kind);
+  }
+  const Error failure = failureOf([&] { unary->canIgnore(x, 1, DomainListener::RESET); });
+  EXPECT_EQ(failure.getCondition(), "argIndex == 0");
+  EXPECT_EQ(failure.getMessage(), "Cannot have more than one variable in scope.");
+}
+
 TEST_F(UnaryConstraintTest, ARegisteredConstraintNeedsItsSourceOnce) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10);
   UnaryConstraint* unary = registered(x);

@@ -1,0 +1,38 @@
+#include "ConstraintEngine/ModuleConstraintEngine.hh"
+
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/Propagators.hh"
+
+namespace KALDEN {
+
+ModuleConstraintEngine::ModuleConstraintEngine() : Module("ConstraintEngine") {}
+
+ModuleConstraintEngine::~ModuleConstraintEngine() {}
+
+void ModuleConstraintEngine::initialize() {}
+
+void ModuleConstraintEngine::uninitialize() {}
+
+void ModuleConstraintEngine::initialize(Id<Engine> engine) {
+  CESchema* schema = new CESchema();
+  schema->registerDataType((new VoidDT())->getId());
+  schema->registerDataType((new BoolDT())->getId());
+  schema->registerDataType((new IntDT())->getId());
+  schema->registerDataType((new FloatDT())->getId());
+  schema->registerDataType((new StringDT())->getId());
+  schema->registerDataType((new SymbolDT())->getId());
+  engine->addComponent(std::string("CESchema"), schema);
+  ConstraintEngine* constraintEngine = new ConstraintEngine(schema->getId());
+  new DefaultPropagator(LabelStr("Default"), constraintEngine->getId()); // the engine holds it from now on
+  engine->addComponent(std::string("ConstraintEngine"), constraintEngine);
+}
+
+void ModuleConstraintEngine::uninitialize(Id<Engine> engine) {
+  // The engine refers to the schema's own handle: it goes first.
+  delete engine->removeComponent(std::string("ConstraintEngine"));
+  delete engine->removeComponent(std::string("CESchema"));
+}
+
+} // namespace KALDEN

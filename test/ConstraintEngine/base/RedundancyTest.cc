@@ -1,0 +1,114 @@
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "support/CapturedTraces.hh"
+#include "support/EngineFixture.hh"
+#include "support/Failure.hh"
+#include "support/RecordingEngineListener.hh"
+#include "support/TestConstraints.hh"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+using Events = std::vector<std::string>;
+
+// The events of a log that concern the named constraint.
+Events about(const Events& log, const std::string& name) {
+  Events kept;
+  for (const std::string& event : log)
+    if (event.size() > name.size() && event.compare(event.size() - name.size() - 1, name.size() + 1, " " + name) == 0)
+      kept.push_back(event);
+  return kept;
+}
+
+class RedundancyTest : public NetworkFixture {};
+
+TEST_F(RedundancyTest, AConstraintFixedFromTheStartRunsOnceMoreAndRetiresAfterACompletedRun) {
+  RecordingEngineListener listener(engine());
+  Id<ConstrainedVariable> x = intVar("x", 2, 2), y = intVar("y", 3, 3);
+  CapturedTraces traces("ConstraintEngine:notify");
+  TestConstraint* r = new TestConstraint("r", "Default", engine(), makeScope(x, y));
+  EXPECT_TRUE(r->isRedundant());
+  EXPECT_NE(traces.text().find("[ConstraintEngine:notifyRedundant:Constraint]r("), std::string::npos);
+  EXPECT_EQ(traces.text().find("[ConstraintEngine:notifyActivated:Constraint]"), std::string::npos);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(about(listener.events(), "r"), (Events{"L addedConstraint r", "L activatedConstraint r",
+                                                   "L executed r", "L deactivatedConstraint r"}));
+  EXPECT_EQ(r->executions(), 1);
+  // Retired for good; and retiring left work for the next run, which finds nothing to do.
+  r->undoDeactivation();
+  EXPECT_FALSE(r->isActive());
+  listener.clear();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.events().empty());
+}
+
+TEST_F(RedundancyTest, BuiltWhileAVariableIsInactiveItIsNeverBuffered) {
+  Id<ConstrainedVariable> x = intVar("x", 2, 2), y = intVar("y", 3, 3);
+  y->deactivate();
+  TestConstraint* r = new TestConstraint("r", "Default", engine(), makeScope(x, y));
+  EXPECT_TRUE(r->isRedundant());
+  y->undoDeactivation();
+  EXPECT_FALSE(r->isActive());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(r->executions(), 0);
+}
+
+TEST_F(RedundancyTest, ARestrictedBaseDomainMakesAConstraintRedundantUntilItIsRemoved) {
+  Id<ConstrainedVariable> x = intVar("x", 2, 2), y = intVar("y", 0, 3);
+  TestConstraint* r = new TestConstraint("r", "Default", engine(), makeScope(x, y));
+  TestConstraint* kept = new TestConstraint("kept", "Default", engine(), makeScope(y));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(r->isRedundant());
+  y->restrictBaseDomain(IntervalIntDomain(1, 1, IntDT::instance()));
+  EXPECT_TRUE(r->isRedundant() && kept->isRedundant());
+  // Not consistent yet: the buffer cannot be processed.
+  const Error failure = failureOf([&] { m_engine->processRedundantConstraints(); });
+  EXPECT_EQ(failure.getCondition(), "constraintConsistent()");
+  EXPECT_EQ(failure.getMessage(), "Can only process when fully propagated.");
+  delete r;
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(kept->isActive());
+  EXPECT_EQ(m_engine->getConstraints().size(), 1u);
+}
+
+TEST_F(RedundancyTest, APreemptedRunKeepsTheBufferForTheNextCompletedOne) {
+  m_engine->setAllowViolations(true);
+  RecordingEngineListener listener(engine());
+  Id<ConstrainedVariable> x = intVar("x", 2, 2), y = intVar("y", 3, 3), z = intVar("z", 0, 1);
+  Constraint* never = new NeverTestConstraint("never", "Default", engine(), makeScope(x, y));
+  new TestConstraint("other", "Default", engine(), makeScope(z));
+  EXPECT_TRUE(never->isRedundant());
+  // Violated in the first run, which was preempted; retired after the second, which ran "other".
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(m_engine->isViolated(never->getId()));
+  EXPECT_EQ(never->deactivationCount(), 2u);
+  EXPECT_EQ(about(listener.events(), "never"),
+            (Events{"L addedConstraint never", "L activatedConstraint never", "L executed never",
+                    "L deactivatedConstraint never", "L violationAdded never"}));
+}
+
+TEST_F(RedundancyTest, RetiringMayRemoveOtherBufferedConstraints) {
+  struct Remover : ConstraintEngineListener {
+    Remover(const Id<ConstraintEngine>& e) : ConstraintEngineListener(e) {}
+    void notifyDeactivated(const Id<Constraint>&) override {
+      Constraint* doomed = victim;
+      victim = nullptr;
+      delete doomed;
+    }
+    Constraint* victim = nullptr;
+  } remover(engine());
+  Id<ConstrainedVariable> x = intVar("x", 2, 2);
+  TestConstraint* first = new TestConstraint("first", "Default", engine(), makeScope(x));
+  remover.victim = new TestConstraint("second", "Default", engine(), makeScope(x));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(first->isActive());
+  EXPECT_EQ(m_engine->getConstraints().size(), 1u);
+}
+
+} // namespace
+} // namespace KALDEN
