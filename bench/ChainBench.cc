@@ -51,11 +51,31 @@ void buildAndPropagate(benchmark::State& state, const std::vector<Id<Constrained
   setExecutionRate(state, executions);
 }
 
-// StnChain builds in two steps; this makes it whole at construction like LeqChain.
+// StnChain builds in two steps; these make it whole at construction like LeqChain.
 class WholeStnChain : public StnChain {
 public:
   explicit WholeStnChain(int length) : StnChain(length) { build(); }
 };
+
+class StnChainAtFixpoint : public StnChain {
+public:
+  explicit StnChainAtFixpoint(int length) : StnChain(length, true) { build(); }
+};
+
+// Whether a chain built at its fixpoint is what the first propagation makes of the plain one.
+bool fixpointIsFaithful(int length) {
+  WholeStnChain plain(length);
+  StnChainAtFixpoint narrowed(length);
+  if (!plain.engine.engine().propagate() || !narrowed.engine.engine().propagate())
+    return false;
+  for (int i = 0; i <= length; ++i) {
+    const AbstractDomain& a = plain.points[i]->lastDomain();
+    const AbstractDomain& b = narrowed.points[i]->lastDomain();
+    if (a.getLowerBound() != b.getLowerBound() || a.getUpperBound() != b.getUpperBound())
+      return false;
+  }
+  return true;
+}
 
 // (b) Raise the first variable's lower bound by one and propagate, once per iteration.
 template <class Chain>
@@ -94,8 +114,14 @@ void stnChainBuild(benchmark::State& state) {
   buildAndPropagate<WholeStnChain>(state, &StnChain::points, buildBaselineStnChain);
 }
 
+// Starts from the chain built at its fixpoint (checked against the plain chain's first
+// propagation at a small size): at 100,000 that propagation alone would take hours.
 void stnChainChange(benchmark::State& state) {
-  incrementalChange<WholeStnChain>(state, &StnChain::points, buildBaselineStnChain);
+  if (!fixpointIsFaithful(100)) {
+    state.SkipWithError("the chain built at its fixpoint differs from the propagated one");
+    return;
+  }
+  incrementalChange<StnChainAtFixpoint>(state, &StnChain::points, buildBaselineStnChainAtFixpoint);
 }
 
 // (c) Delete the middle constraint and propagate (relaxation), create it again and propagate.
@@ -105,9 +131,10 @@ void stnChainRemoval(benchmark::State& state) {
   ConstraintEngine& engine = chain.engine.engine();
   engine.propagate();
   const int middle = n / 2;
+  // Deleting propagates at once (auto-propagation is on); the re-created constraint waits for
+  // the explicit propagate().
   auto cycle = [&chain, &engine, middle] {
-    delete static_cast<Constraint*>(chain.constraints[middle]);
-    engine.propagate();
+    engine.deleteConstraint(chain.constraints[middle]);
     chain.rebuildConstraint(middle);
     return engine.propagate();
   };
@@ -174,7 +201,7 @@ const bool sl_registered = [] {
       ->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("stn_chain_baseline/a", baselineBuild, buildBaselineStnChain)
       ->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("stn_chain_baseline/b", baselineChange, buildBaselineStnChain)
+  benchmark::RegisterBenchmark("stn_chain_baseline/b", baselineChange, buildBaselineStnChainAtFixpoint)
       ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("leq_chain/a", leqChainBuild)
       ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

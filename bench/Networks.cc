@@ -14,7 +14,7 @@ const LabelStr& addEqualName() {
 
 } // namespace
 
-StnChain::StnChain(int length) : m_length(length) {
+StnChain::StnChain(int length, bool atFixpoint) : m_length(length), m_atFixpoint(atFixpoint) {
   points.reserve(m_length + 1);
   durations.reserve(m_length);
   constraints.reserve(m_length);
@@ -24,7 +24,8 @@ void StnChain::buildVariables() {
   static const LabelStr sl_point("t");
   static const LabelStr sl_duration("d");
   for (int i = 0; i <= m_length; ++i)
-    points.push_back(engine.intVar(sl_point, 0, HORIZON));
+    points.push_back(m_atFixpoint ? engine.intVar(sl_point, i, HORIZON - (m_length - i))
+                                  : engine.intVar(sl_point, 0, HORIZON));
   for (int i = 0; i < m_length; ++i)
     durations.push_back(engine.intVar(sl_duration, 1, 10));
 }
@@ -54,6 +55,13 @@ LeqChain::LeqChain(int length) {
 void buildBaselineStnChain(BaselineNetwork& net, int length) {
   for (int i = 0; i <= length; ++i)
     net.addVariable(0, HORIZON);
+  for (int i = 0; i < length; ++i)
+    net.addAddEqual(i, net.addVariable(1, 10), i + 1);
+}
+
+void buildBaselineStnChainAtFixpoint(BaselineNetwork& net, int length) {
+  for (int i = 0; i <= length; ++i)
+    net.addVariable(i, HORIZON - (length - i));
   for (int i = 0; i < length; ++i)
     net.addAddEqual(i, net.addVariable(1, 10), i + 1);
 }
