@@ -35,9 +35,13 @@ ConstraintEngine::~ConstraintEngine() {
   m_violationMgr.reset();
 }
 
-void ConstraintEngine::broadcast(const std::function<void(ConstraintEngineListener&)>& tell) {
+bool ConstraintEngine::beginBroadcast() {
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;
+  return !m_listeners.empty();
+}
+
+void ConstraintEngine::tellListeners(const std::function<void(ConstraintEngineListener&)>& tell) {
   // A listener may register or unregister listeners (itself included) while it is told.
   const std::vector<Id<ConstraintEngineListener> > listeners(m_listeners.begin(), m_listeners.end());
   for (const Id<ConstraintEngineListener>& listener : listeners)

@@ -261,7 +261,16 @@ private:
                                   std::list<Id<ConstrainedVariable> >::iterator position,
                                   std::set<Id<ConstrainedVariable> >& visited);
   // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.
-  void broadcast(const std::function<void(ConstraintEngineListener&)>& tell);
+  // With no listener, nothing is built for the telling: the hot paths broadcast on every execution.
+  template <class Tell>
+  void broadcast(const Tell& tell) {
+    if (beginBroadcast())
+      tellListeners(tell);
+  }
+  // The purge check and the dirty mark of every broadcast; whether there is a listener to tell.
+  bool beginBroadcast();
+  // Tells every listener still registered, in address order.
+  void tellListeners(const std::function<void(ConstraintEngineListener&)>& tell);
 
   Id<ConstraintEngine> m_id;
   VariableSet m_variables;
