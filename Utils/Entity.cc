@@ -15,7 +15,6 @@ namespace {
 
 struct EntityTables {
   int nextKey = 1;
-  bool purging = false;
   std::unordered_map<int, Entity*> byKey;
   std::unordered_map<const void*, Entity*> byAddress; // by the address of the Entity part
   std::unordered_set<void*> heapBlocks; // blocks handed out by Entity::operator new
@@ -111,11 +110,11 @@ bool Entity::decRefCount() {
   return heap;
 }
 
-bool Entity::isPurging() { return tables().purging; }
+bool Entity::s_purging = false;
 
-void Entity::purgeStart() { tables().purging = true; }
+void Entity::purgeStart() { s_purging = true; }
 
-void Entity::purgeEnd() { tables().purging = false; }
+void Entity::purgeEnd() { s_purging = false; }
 
 Id<Entity> Entity::getEntity(int key) {
   EntityTables& t = tables();

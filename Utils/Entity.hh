@@ -65,8 +65,8 @@ public:
   /// Number of holds (1 when built).
   unsigned int refCount() const { return m_refCount; }
 
-  /// True while every entity is being purged.
-  static bool isPurging();
+  /// True while every entity is being purged (a flag read: the engine asks on every change it routes).
+  static bool isPurging() { return s_purging; }
   /// Starts a purge.
   static void purgeStart();
   /// Ends a purge.
@@ -89,6 +89,8 @@ public:
 private:
   Entity(const Entity&) = delete;
   Entity& operator=(const Entity&) = delete;
+
+  static bool s_purging;
 
   int m_key;
   unsigned int m_refCount;
