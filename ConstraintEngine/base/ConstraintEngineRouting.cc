@@ -7,6 +7,7 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/base/Propagator.hh"
+#include "ConstraintEngine/base/Snapshot.hh"
 #include "ConstraintEngine/base/VariableChangeListener.hh"
 #include "Utils/base/Report.hh"
 
@@ -30,8 +31,8 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
 
   if (change != DomainListener::EMPTIED && variable.isValid()) {
     // Propagators may link, unlink or delete constraints while they are told: walk a snapshot.
-    const std::vector<ConstrainedVariable::ConstraintEntry> entries(variable->m_constraints.begin(),
-                                                                    variable->m_constraints.end());
+    const Snapshot<ConstrainedVariable::ConstraintEntry, 8> entries(variable->m_constraints.begin(),
+                                                                     variable->m_constraints.end());
     for (const ConstrainedVariable::ConstraintEntry& entry : entries) {
       if (!variable.isValid())
         break;
