@@ -26,7 +26,9 @@ private:
 } // namespace
 
 DefaultPropagator::DefaultPropagator(const LabelStr& name, const Id<ConstraintEngine>& constraintEngine)
-    : Propagator(name, constraintEngine), m_activeConstraint(0) {}
+    : Propagator(name, constraintEngine), m_agenda(EntityComparator<Id<Constraint> >(),
+                                                   PoolAllocator<Id<Constraint> >(m_agendaNodes)),
+      m_activeConstraint(0) {}
 
 DefaultPropagator::~DefaultPropagator() {}
 

@@ -2,6 +2,7 @@
 #define KALDEN_CONSTRAINTENGINE_COMPONENT_PROPAGATORS_HH
 
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/NodePool.hh"
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/EntityComparator.hh"
 
@@ -44,7 +45,8 @@ public:
   bool isValid() const;
 
 private:
-  std::set<Id<Constraint>, EntityComparator<Id<Constraint> > > m_agenda;
+  NodePool m_agendaNodes; // before the agenda, which returns its nodes to it
+  std::set<Id<Constraint>, EntityComparator<Id<Constraint> >, PoolAllocator<Id<Constraint> > > m_agenda;
   int m_activeConstraint;
 };
 
