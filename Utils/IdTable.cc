@@ -4,22 +4,40 @@
 
 #include <cstdlib>
 #include <new>
+#include <unordered_map>
+#include <vector>
 
 namespace KALDEN {
 
 namespace {
+
 const unsigned long MAX_KEY = 0xFFFFFFFFUL; // keys fit the handle's 32-bit key field
+
+// The type names handles registered under; a slot keeps the index only.
+struct TypeNames {
+  std::vector<const char*> names;
+  std::unordered_map<const char*, std::uint32_t> indices;
+};
+
+TypeNames& typeNames() {
+  static TypeNames* sl_names = new TypeNames; // never destroyed, like the table
+  return *sl_names;
 }
 
-IdTable::Table* IdTable::create() {
-  // Never destroyed: handles may be tested while static objects are torn down.
-  Table* t = new Table;
-  std::size_t capacity = 1024;
-  t->entries = new Entry[capacity]();
-  t->mask = capacity - 1;
-  t->count = 0;
-  t->nextKey = 1;
-  return t;
+} // namespace
+
+IdTable::Entry IdTable::s_initialEntries[IdTable::INITIAL_CAPACITY] = {};
+IdTable::Table IdTable::s_table = {IdTable::s_initialEntries, IdTable::INITIAL_CAPACITY - 1, 10, 0, 1};
+
+std::uint32_t IdTable::typeIndex(const char* typeName) {
+  TypeNames& t = typeNames();
+  auto it = t.indices.find(typeName);
+  if (it != t.indices.end())
+    return it->second;
+  const std::uint32_t index = static_cast<std::uint32_t>(t.names.size());
+  t.names.push_back(typeName);
+  t.indices.emplace(typeName, index);
+  return index;
 }
 
 void IdTable::grow(Table& t) {
@@ -28,6 +46,7 @@ void IdTable::grow(Table& t) {
   std::size_t capacity = oldCapacity * 2;
   t.entries = new Entry[capacity]();
   t.mask = capacity - 1;
+  ++t.bits;
   for (std::size_t i = 0; i < oldCapacity; ++i) {
     if (old[i].address == 0)
       continue;
@@ -36,40 +55,42 @@ void IdTable::grow(Table& t) {
       j = (j + 1) & t.mask;
     t.entries[j] = old[i];
   }
-  delete[] old;
+  if (old != s_initialEntries)
+    delete[] old;
 }
 
 unsigned long IdTable::insert(unsigned long address, const char* typeName) {
-  Table& t = table();
+  Table& t = s_table;
   if (address == 0 || getKey(address) != 0)
     return 0;
   if (t.nextKey > MAX_KEY)
     (new Error("nextKey <= MAX_KEY", "Handle keys are exhausted.", "Utils/IdTable", __LINE__))->handleAssert();
   if (2 * (t.count + 1) > t.mask + 1)
     grow(t);
+  const std::uint32_t type = typeIndex(typeName);
   std::size_t i = slot(t, address);
   while (t.entries[i].address != 0)
     i = (i + 1) & t.mask;
-  t.entries[i] = Entry{address, t.nextKey++, typeName};
+  t.entries[i] = Entry{address, static_cast<std::uint32_t>(t.nextKey++), type};
   ++t.count;
   return t.entries[i].key;
 }
 
 const char* IdTable::getType(unsigned long address) {
-  Table& t = table();
+  Table& t = s_table;
   if (address == 0)
     return nullptr;
   std::size_t i = slot(t, address);
   while (t.entries[i].address != 0) {
     if (t.entries[i].address == address)
-      return t.entries[i].type;
+      return typeNames().names[t.entries[i].type];
     i = (i + 1) & t.mask;
   }
   return nullptr;
 }
 
 void IdTable::remove(unsigned long address) {
-  Table& t = table();
+  Table& t = s_table;
   if (address == 0)
     return;
   std::size_t i = slot(t, address);
@@ -93,7 +114,7 @@ void IdTable::remove(unsigned long address) {
       hole = j;
     }
   }
-  t.entries[hole] = Entry{0, 0, nullptr};
+  t.entries[hole] = Entry{0, 0, 0};
   --t.count;
 }
 

@@ -10,8 +10,12 @@ namespace KALDEN {
  * The process-wide registry of live handles: maps an object's address to the
  * key its handle holds. Keys come from a counter and are never reused, so a
  * handle to a destroyed object stays detectably stale even when its address
- * is registered again. Every handle validity test asks getKey(): it is an
- * open-addressing table so that lookups cost a hash and a probe or two.
+ * is registered again. Every handle validity test asks getKey(), so lookups
+ * are kept cheap: an open-addressing table of 16-byte slots whose slot for
+ * an address follows the address, so that objects made together (a
+ * constraint and its variables) are looked up in neighbouring memory; the
+ * higher address bits are folded in so that distant regions do not pile up
+ * on the same slots.
  */
 class IdTable {
 public:
@@ -20,17 +24,16 @@ public:
 
   /// The live key of an address, 0 if none.
   static unsigned long getKey(unsigned long address) {
-    const Table& t = table();
     if (address == 0)
       return 0;
-    std::size_t i = slot(t, address);
+    std::size_t i = slot(s_table, address);
     while (true) {
-      const Entry& e = t.entries[i];
+      const Entry& e = s_table.entries[i];
       if (e.address == address)
         return e.key;
       if (e.address == 0)
         return 0;
-      i = (i + 1) & t.mask;
+      i = (i + 1) & s_table.mask;
     }
   }
 
@@ -41,32 +44,35 @@ public:
   static void remove(unsigned long address);
 
   /// Number of live registrations (for leak checks).
-  static std::size_t size() { return table().count; }
+  static std::size_t size() { return s_table.count; }
 
 private:
   struct Entry {
     unsigned long address;
-    unsigned long key;
-    const char* type;
+    std::uint32_t key;  // keys never pass 2^32 - 1
+    std::uint32_t type; // index into the type names
   };
   struct Table {
     Entry* entries;
     std::size_t mask;  // capacity - 1; capacity is a power of two
+    unsigned int bits; // log2(capacity)
     std::size_t count;
     unsigned long nextKey;
   };
 
-  static Table& table() {
-    static Table* sl_table = create();
-    return *sl_table;
-  }
-  static Table* create();
+  static constexpr std::size_t INITIAL_CAPACITY = 1024;
+  // Constant-initialised, so lookups need no first-use test, and never destroyed: handles may
+  // be tested while static objects are torn down.
+  static Entry s_initialEntries[INITIAL_CAPACITY];
+  static Table s_table;
+
   static std::size_t slot(const Table& t, unsigned long address) {
-    // Objects are at least 8-byte aligned: drop the constant low bits before mixing.
-    std::uint64_t h = static_cast<std::uint64_t>(address >> 3) * 0x9E3779B97F4A7C15ULL;
-    return static_cast<std::size_t>(h >> 32) & t.mask;
+    // Objects are at least 16 bytes apart: neighbouring objects take neighbouring slots.
+    const unsigned long cell = address >> 4;
+    return static_cast<std::size_t>(cell ^ (cell >> t.bits)) & t.mask;
   }
   static void grow(Table& t);
+  static std::uint32_t typeIndex(const char* typeName);
 };
 
 } // namespace KALDEN

@@ -45,29 +45,32 @@ TEST(IdTableTest, KeysAreNeverReused) {
 }
 
 TEST(IdTableTest, AgreesWithAReferenceMapUnderChurn) {
-  std::mt19937 rng(7);
-  std::map<unsigned long, unsigned long> reference;
-  std::size_t base = IdTable::size();
-  for (int step = 0; step < 200000; ++step) {
-    // Addresses crowd into a narrow range so probe chains collide and wrap.
-    unsigned long address = 0x7000000 + 8 * (rng() % 5000);
-    if (rng() % 2) {
-      unsigned long key = IdTable::insert(address, "T");
-      if (reference.count(address))
-        EXPECT_EQ(key, 0u);
-      else
-        reference[address] = key;
-    } else {
-      IdTable::remove(address);
-      reference.erase(address);
+  // Addresses crowd into a narrow range so probe chains collide and wrap; or they lie on one
+  // power-of-two stride, far apart, where slots that follow the address would pile up.
+  for (unsigned long stride : {8UL, 1UL << 20}) {
+    std::mt19937 rng(7);
+    std::map<unsigned long, unsigned long> reference;
+    std::size_t base = IdTable::size();
+    for (int step = 0; step < 200000; ++step) {
+      unsigned long address = 0x7000000 + stride * (rng() % 5000);
+      if (rng() % 2) {
+        unsigned long key = IdTable::insert(address, "T");
+        if (reference.count(address))
+          EXPECT_EQ(key, 0u);
+        else
+          reference[address] = key;
+      } else {
+        IdTable::remove(address);
+        reference.erase(address);
+      }
     }
+    for (const auto& entry : reference)
+      ASSERT_EQ(IdTable::getKey(entry.first), entry.second);
+    EXPECT_EQ(IdTable::size(), base + reference.size());
+    for (const auto& entry : reference)
+      IdTable::remove(entry.first);
+    EXPECT_EQ(IdTable::size(), base);
   }
-  for (const auto& entry : reference)
-    ASSERT_EQ(IdTable::getKey(entry.first), entry.second);
-  EXPECT_EQ(IdTable::size(), base + reference.size());
-  for (const auto& entry : reference)
-    IdTable::remove(entry.first);
-  EXPECT_EQ(IdTable::size(), base);
 }
 
 TEST(LabelStrTest, BothWays) {
