@@ -8,6 +8,8 @@
 #include <new>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace KALDEN {
 
@@ -17,7 +19,9 @@ struct EntityTables {
   int nextKey = 1;
   std::unordered_map<int, Entity*> byKey;
   std::unordered_map<const void*, Entity*> byAddress; // by the address of the Entity part
-  std::unordered_set<void*> heapBlocks; // blocks handed out by Entity::operator new
+  // Blocks handed out by Entity::operator new whose entity is not built yet (normally one; more
+  // when building an entity's arguments makes others). The entity built in a block takes it.
+  std::vector<std::pair<void*, std::size_t> > pendingBlocks;
   std::map<int, Entity*> pool;          // discarded heap objects, collected in key order
 };
 
@@ -28,8 +32,20 @@ EntityTables& tables() {
 
 } // namespace
 
-Entity::Entity() : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false), m_externalEntity(nullptr) {
+Entity::Entity()
+    : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false), m_heap(false), m_externalEntity(nullptr) {
   EntityTables& t = tables();
+  // A whole heap object of our own: its Entity part is built first of all its entities, inside
+  // the block operator new has just handed out. Members held by value find the block taken.
+  const char* self = reinterpret_cast<const char*>(this);
+  for (auto it = t.pendingBlocks.rbegin(); it != t.pendingBlocks.rend(); ++it) {
+    const char* block = static_cast<const char*>(it->first);
+    if (block <= self && self < block + it->second) {
+      m_heap = true;
+      t.pendingBlocks.erase(std::next(it).base());
+      break;
+    }
+  }
   if (t.nextKey == INT_MAX)
     (new Error("nextKey < INT_MAX", "Entity keys are exhausted.", "Utils/Entity", __LINE__))->handleAssert();
   m_key = t.nextKey++;
@@ -89,7 +105,7 @@ void Entity::discard(bool pool) {
     return;
   EntityTables& t = tables();
   // Only a whole heap object of our own may be collected; members held by value never are.
-  if (t.heapBlocks.count(dynamic_cast<void*>(this)) != 0) {
+  if (m_heap) {
     m_pooled = true;
     t.pool.emplace(m_key, this);
   }
@@ -103,7 +119,7 @@ bool Entity::decRefCount() {
   }
   if (--m_refCount > 0)
     return false;
-  bool heap = tables().heapBlocks.count(dynamic_cast<void*>(this)) != 0;
+  bool heap = m_heap;
   discard(false);
   if (heap)
     delete this;
@@ -150,12 +166,19 @@ std::size_t Entity::liveCount() { return tables().byKey.size(); }
 
 void* Entity::operator new(std::size_t size) {
   void* block = ::operator new(size);
-  tables().heapBlocks.insert(block);
+  tables().pendingBlocks.emplace_back(block, size);
   return block;
 }
 
 void Entity::operator delete(void* block) {
-  tables().heapBlocks.erase(block);
+  // A block whose entity was never built (its construction failed before) is forgotten.
+  std::vector<std::pair<void*, std::size_t> >& pending = tables().pendingBlocks;
+  for (auto it = pending.begin(); it != pending.end(); ++it) {
+    if (it->first == block) {
+      pending.erase(it);
+      break;
+    }
+  }
   ::operator delete(block);
 }
 

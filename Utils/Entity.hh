@@ -96,6 +96,7 @@ private:
   unsigned int m_refCount;
   bool m_discarded;
   bool m_pooled;
+  bool m_heap; // built in a block of Entity::operator new: discard(true) may pool it
   const PSEntity* m_externalEntity;
 };
 

@@ -168,6 +168,27 @@ TEST(EntityTest, PooledObjectsAreCollectedOnce) {
   EXPECT_EQ(Entity::pooledCount(), 0u);
 }
 
+// An entity whose constructor argument is itself made with new: each is its own heap object.
+class Holder : public Entity {
+public:
+  explicit Holder(Leaf* held) : m_held(held) {}
+  Leaf* held() const { return m_held; }
+
+private:
+  Leaf* m_held;
+};
+
+TEST(EntityTest, EntitiesMadeWhileBuildingAnotherAreEachTheirOwnHeapObject) {
+  std::size_t live = Entity::liveCount();
+  Holder* holder = new Holder(new Leaf);
+  Composite onStack;
+  EXPECT_TRUE(holder->held()->decRefCount()) << "the argument is a heap object";
+  EXPECT_TRUE(holder->decRefCount()) << "so is the holder built after it";
+  onStack.discard(true);
+  EXPECT_EQ(Entity::pooledCount(), 0u) << "neither a stack object nor its member is pooled";
+  EXPECT_EQ(Entity::liveCount(), live + 2);
+}
+
 TEST(EntityTest, LastHoldDeletesAHeapObject) {
   std::size_t live = Entity::liveCount();
   Leaf* l = new Leaf;
