@@ -1,6 +1,7 @@
 #ifndef KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINEDVARIABLE_HH
 #define KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINEDVARIABLE_HH
 
+#include "ConstraintEngine/base/LazySet.hh"
 #include "ConstraintEngine/base/PSVarValue.hh"
 #include "Utils/Entity.hh"
 #include "Utils/LabelStr.hh"
@@ -324,7 +325,7 @@ protected:
   Id<Entity> m_parent;
   unsigned int m_deactivationRefCount;
   bool m_deleted;
-  std::set<Id<ConstrainedVariableListener> > m_listeners;
+  LazySet<Id<ConstrainedVariableListener> > m_listeners; // nearly always empty: no room until used
   ConstraintList m_constraints;
 
 private:
