@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <typeinfo>
 
 namespace KALDEN {
 
@@ -44,6 +45,12 @@ bool BoundsArithmetic::narrowEmpties(AbstractDomain& dom, double lb, double ub) 
 }
 
 bool BoundsArithmetic::isIntegerInterval(const AbstractDomain& dom) {
+  // The common classes answer from their exact type; only others need the full class search.
+  const std::type_info& type = typeid(dom);
+  if (type == typeid(IntervalIntDomain) || type == typeid(BoolDomain))
+    return true;
+  if (type == typeid(IntervalDomain))
+    return false;
   return dynamic_cast<const IntervalIntDomain*>(&dom) != nullptr;
 }
 

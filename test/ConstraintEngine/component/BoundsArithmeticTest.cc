@@ -1,0 +1,42 @@
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
+
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/EnumeratedDomains.hh"
+#include "ConstraintEngine/component/IntervalDomains.hh"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+// Classes of a client's own, derived from the interval classes.
+class TenthsDomain : public IntervalDomain {
+public:
+  TenthsDomain() : IntervalDomain(0.0, 1.0, FloatDT::instance()) {}
+};
+class EvenDomain : public IntervalIntDomain {
+public:
+  EvenDomain() : IntervalIntDomain(0, 8, IntDT::instance()) {}
+};
+
+// Whatever its class, a domain is an integer interval exactly when it is an IntervalIntDomain.
+TEST(BoundsArithmeticTest, IntegerIntervalsAreTheIntegerIntervalClassAndItsSubclasses) {
+  std::vector<std::unique_ptr<AbstractDomain> > domains;
+  domains.emplace_back(new IntervalDomain(0.0, 1.0, FloatDT::instance()));
+  domains.emplace_back(new IntervalIntDomain(0, 3, IntDT::instance()));
+  domains.emplace_back(new BoolDomain(BoolDT::instance()));
+  domains.emplace_back(new NumericDomain(std::list<double>{1.0, 2.0}, FloatDT::instance()));
+  domains.emplace_back(new TenthsDomain());
+  domains.emplace_back(new EvenDomain());
+  for (const auto& dom : domains) {
+    const bool integer = dynamic_cast<const IntervalIntDomain*>(dom.get()) != nullptr;
+    EXPECT_EQ(BoundsArithmetic::isIntegerInterval(*dom), integer) << *dom;
+    EXPECT_EQ(BoundsArithmetic::isRealInterval(*dom), dom->isInterval() && !integer) << *dom;
+  }
+}
+
+} // namespace
+} // namespace KALDEN
