@@ -13,13 +13,11 @@ namespace KALDEN {
 
 namespace {
 
-// True when x lies at or beyond the numeric domains' infinity, either side.
-bool reachesInfinity(double x) {
-  return std::fabs(x) >= static_cast<double>(g_infiniteTime());
-}
-
+// Whether an operand or the result lies at or beyond the numeric domains' infinity, either
+// side; the infinity is read once per sum, as nothing can change it meanwhile.
 double guarded(double a, double b, double result, double defaultValue) {
-  if (reachesInfinity(a) || reachesInfinity(b) || reachesInfinity(result))
+  const double infinity = static_cast<double>(g_infiniteTime());
+  if (std::fabs(a) >= infinity || std::fabs(b) >= infinity || std::fabs(result) >= infinity)
     return defaultValue;
   return result;
 }
