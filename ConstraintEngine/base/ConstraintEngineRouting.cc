@@ -15,7 +15,8 @@ namespace KALDEN {
 
 void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const DomainListener::ChangeType& changeType) {
   KALDEN_CHECK(!Entity::isPurging());
-  KALDEN_CHECK(source.isValid());
+  const bool sourceValid = source.isValid();
+  KALDEN_CHECK_TEXT(sourceValid, "source.isValid()");
   // Copies: a propagator or listener below may destroy the variable, and with it its change
   // listener and domain, which own the objects these references name.
   const Id<ConstrainedVariable> variable = source;
@@ -24,18 +25,26 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   if (!variable->isActive())
     return;
 
-  if (change == DomainListener::EMPTIED)
+  // The variable was checked above; only the emptying and relaxation handling, and then each
+  // propagator told, may have destroyed it since.
+  bool mayBeGone = !sourceValid;
+  if (change == DomainListener::EMPTIED) {
     handleEmpty(variable);
-  else if (change == DomainListener::RELAXED || change == DomainListener::OPENED)
+    mayBeGone = true;
+  } else if (change == DomainListener::RELAXED || change == DomainListener::OPENED) {
     handleRelax(variable);
+    mayBeGone = true;
+  }
 
-  if (change != DomainListener::EMPTIED && variable.isValid()) {
+  if (change != DomainListener::EMPTIED && (!mayBeGone || variable.isValid())) {
     // Propagators may link, unlink or delete constraints while they are told: walk a snapshot.
     const Snapshot<ConstrainedVariable::ConstraintEntry, 8> entries(variable->m_constraints.begin(),
                                                                      variable->m_constraints.end());
+    mayBeGone = false;
     for (const ConstrainedVariable::ConstraintEntry& entry : entries) {
-      if (!variable.isValid())
+      if (mayBeGone && !variable.isValid())
         break;
+      mayBeGone = true;
       const Id<Constraint>& constraint = entry.first;
       if (!constraint.isValid() || !constraint->isActive() || constraint->isDiscarded())
         continue;
@@ -68,8 +77,10 @@ Id<DomainListener> ConstraintEngine::allocateVariableListener(const Id<Constrain
 
 bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
   for (const Id<ConstrainedVariable>& var : variables) {
-    KALDEN_CHECK(var.isValid());
-    if (!var.isValid())
+    // One registry lookup serves the check and the answer.
+    const bool valid = var.isValid();
+    KALDEN_CHECK_TEXT(valid, "var.isValid()");
+    if (!valid)
       return false;
     if (!var->isActive()) {
       KALDEN_TRACE("allActiveVariables",
