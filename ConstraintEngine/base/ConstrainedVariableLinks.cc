@@ -27,7 +27,8 @@ void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int ar
 void ConstrainedVariable::removeConstraint(const Id<Constraint>& constraint, int argIndex) {
   if (m_deleted)
     return;
-  KALDEN_TRACE("ConstrainedVariable:removeConstraint", "Unlinking " << constraint->toString());
+  KALDEN_TRACE("ConstrainedVariable:removeConstraint",
+               "Unlinking " << (constraint.isValid() ? constraint->toString() : std::string("an invalid constraint")));
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(constraint.isValid());
   KALDEN_CHECK(isConstrainedBy(constraint));

@@ -16,13 +16,13 @@ namespace KALDEN {
 
 bool ConstraintEngine::propagate() {
   for (;;) {
-    const int violatedBefore = m_violationMgr->getAllViolations().size();
+    const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
     const bool result = doPropagate();
     if (result || !canContinuePropagation())
       return result;
     // Going on is worth it only when the failed run set a constraint aside: otherwise the
     // next run would meet the same network and fail alike, for ever.
-    if (m_violationMgr->getAllViolations().size() <= violatedBefore)
+    if (m_violationMgr->getViolationsAdded() == violationsBefore)
       return false;
     {
       FlagScope relaxing(m_relaxingViolation);

@@ -17,7 +17,7 @@
 namespace KALDEN {
 
 ViolationMgrImpl::ViolationMgrImpl(unsigned int maxViolationsAllowed, ConstraintEngine& engine)
-    : m_maxViolationsAllowed(maxViolationsAllowed), m_relaxingEmpty(false), m_engine(engine) {}
+    : m_maxViolationsAllowed(maxViolationsAllowed), m_relaxingEmpty(false), m_violationsAdded(0), m_engine(engine) {}
 
 ViolationMgrImpl::~ViolationMgrImpl() {}
 
@@ -81,6 +81,7 @@ void ViolationMgrImpl::addViolatedConstraint(Id<Constraint> constraint) {
   // deactivated, once: one withdrawal must make it active again.
   if (!m_violatedConstraints.insert(constraint).second)
     return;
+  ++m_violationsAdded;
   constraint->deactivate();
   m_engine.notifyViolationAdded(constraint);
 }

@@ -52,6 +52,8 @@ public:
   virtual void removeViolatedConstraint(Id<Constraint> constraint) = 0;
   /// Forgets a constraint that leaves the engine; whether it was marked violated.
   virtual bool forgetConstraint(Id<Constraint> constraint) = 0;
+  /// How many markings ever set a constraint aside; tells whether a run set one aside.
+  virtual unsigned long getViolationsAdded() const = 0;
   /// Whether the variable is recorded as emptied.
   virtual bool isEmpty(Id<ConstrainedVariable> variable) const = 0;
   /// Records a variable as emptied (once).
@@ -93,12 +95,14 @@ public:
   const ConstrainedVariableSet& getEmptyVariables() const override { return m_emptyVariables; }
   void clearEmptyVariables() override { m_emptyVariables.clear(); }
   void relaxEmptyVariables() override;
+  unsigned long getViolationsAdded() const override { return m_violationsAdded; }
 
 private:
   unsigned int m_maxViolationsAllowed;
   ConstraintSet m_violatedConstraints;
   ConstrainedVariableSet m_emptyVariables;
   bool m_relaxingEmpty;
+  unsigned long m_violationsAdded; // only grows, so a withdrawal and a new marking in one run still count
   ConstraintEngine& m_engine;
 };
 

@@ -26,10 +26,16 @@ IntervalIntDomain::IntervalIntDomain(int value, const Id<DataType>& dt)
 }
 
 IntervalIntDomain::IntervalIntDomain(const AbstractDomain& org) : IntervalDomain(org) {
+  m_minDelta = 1.0;
+  // An emptied real interval keeps a fractional lower bound: take the integer empty form.
+  if (org.isEmpty()) {
+    m_ub = -2.0;
+    m_lb = 2.0 + minDelta();
+    return;
+  }
   // An integer interval never holds a fractional bound.
   check(m_lb);
   check(m_ub);
-  m_minDelta = 1.0;
 }
 
 IntervalIntDomain::IntervalIntDomain(const IntervalIntDomain& org) : IntervalDomain(org) {}

@@ -48,6 +48,9 @@ public:
 private:
   // An owned copy of a domain, typed as DomainType; a domain of another class is refused.
   static std::unique_ptr<DomainType> copyOf(const AbstractDomain& dom);
+  // Refuses a domain of another class before the base part registers anything with the engine.
+  static const Id<ConstraintEngine>& acceptDomain(const Id<ConstraintEngine>& constraintEngine,
+                                                  const AbstractDomain& dom);
 
   std::unique_ptr<DomainType> m_baseDomain;
   std::unique_ptr<DomainType> m_derivedDomain;
@@ -65,14 +68,22 @@ std::unique_ptr<DomainType> Variable<DomainType>::copyOf(const AbstractDomain& d
 }
 
 template <class DomainType>
+const Id<ConstraintEngine>& Variable<DomainType>::acceptDomain(const Id<ConstraintEngine>& constraintEngine,
+                                                               const AbstractDomain& dom) {
+  KALDEN_CHECK_MSG(dynamic_cast<const DomainType*>(&dom) != nullptr,
+                   "A variable's domain must be of the variable's domain class, not " << dom);
+  return constraintEngine;
+}
+
+template <class DomainType>
 Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, const AbstractDomain& baseDomain,
                                bool internal, bool canBeSpecified, const LabelStr& name,
                                const Id<Entity>& parent, int index)
-    : ConstrainedVariable(constraintEngine, internal, canBeSpecified, name, parent, index) {
+    : ConstrainedVariable(acceptDomain(constraintEngine, baseDomain), internal, canBeSpecified, name, parent, index) {
   m_baseDomain = copyOf(baseDomain);
   m_derivedDomain = copyOf(baseDomain);
   KALDEN_TRACE("Variable:Variable", "Base Domain = " << baseDomain.toString());
-  KALDEN_TRACE("Variable:Variable", "Name " << name.getKey());
+  KALDEN_TRACE("Variable:Variable", "Name " << toString(name.getKey()));
   if (baseDomain.isSingleton())
     KALDEN_TRACE("Variable:Variable", "Base domain singleton; " << baseDomain.getSingletonValue());
   m_derivedDomain->setListener(m_domainListener);

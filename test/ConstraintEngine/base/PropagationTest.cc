@@ -196,6 +196,22 @@ TEST_F(PropagationTest, AFailedRunThatSetsNoConstraintAsideIsNotRepeated) {
   EXPECT_EQ(m_engine->getAllViolations().size(), 0);
 }
 
+// A run whose opening relaxation withdraws a violation and then sets the same constraint
+// aside again did set a constraint aside: propagation goes on.
+TEST_F(PropagationTest, AConstraintSetAsideAgainInTheNextRunLetsPropagationGoOn) {
+  m_engine->setAllowViolations(true);
+  Id<ConstrainedVariable> x = intVar("x", 5, 10);
+  Id<ConstrainedVariable> y = intVar("y", 0, 3);
+  Constraint* c = leq("c", x, y);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(m_engine->isViolated(c->getId()));
+  y->getCurrentDomain().empty();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->isViolated(c->getId()));
+  EXPECT_EQ(bounds(x), "[5,10]");
+}
+
 TEST_F(PropagationTest, ADomainThatRelaxationCannotRefillKeepsTheEngineInconsistent) {
   m_engine->setAllowViolations(true);
   Id<ConstrainedVariable> none = enumVar("none", {});

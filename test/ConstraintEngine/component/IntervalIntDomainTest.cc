@@ -166,6 +166,13 @@ TEST(IntervalIntDomainTest, DomainOperandsAreChecked) {
   EXPECT_CHECK_FAILS(IntervalIntDomain{fractional}, "dblValue == value");
   const AbstractDomain& integral = IntervalDomain(2, 5, FloatDT::instance());
   EXPECT_EQ(IntervalIntDomain{integral}.getSize(), 4);
+  // An emptied real interval keeps a fractional lower bound, yet converts to an empty integer interval.
+  IntervalDomain real(0, 10, FloatDT::instance());
+  real.empty();
+  const AbstractDomain& emptiedReal = real;
+  IntervalIntDomain converted{emptiedReal};
+  EXPECT_TRUE(converted.isEmpty());
+  EXPECT_EQ(converted.getLowerBound(), std::floor(converted.getLowerBound()));
 }
 
 TEST(BoolDomainTest, RangeRule) {

@@ -84,7 +84,7 @@ TEST_F(VariableTest, RefusesADomainOfAnotherClassAndLeavesNothingBehind) {
   EXPECT_THROW(new Variable<IntervalDomain>(engine(), numbers, false, true, "x", Id<Entity>::noId(), -1), Error);
   EXPECT_EQ(IdTable::size(), handles);
   EXPECT_TRUE(m_engine->getVariables().empty());
-  EXPECT_EQ(listener.events(), (Events{"L addedVariable x", "L removedVariable x"}));
+  EXPECT_TRUE(listener.events().empty()) << "the refusal comes before the engine hears of the variable";
 }
 
 TEST_F(VariableTest, DataTypeCreatesRegisteredVariables) {
