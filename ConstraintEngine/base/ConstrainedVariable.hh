@@ -57,7 +57,7 @@ public:
   virtual double getUpperBound() const = 0;
   /// Fixes the variable to a value.
   virtual void specifyValue(PSVarValue& value) = 0;
-  /// Undoes a specification; the current domain goes back to the base domain.
+  /// Undoes a specified value; the current domain goes back to the base domain.
   virtual void reset() = 0;
   /// The number of violated constraints on the variable.
   virtual double getViolation() const = 0;
@@ -181,15 +181,15 @@ public:
   /// Narrows the base domain, and the current domain with it, to their intersection with a domain.
   virtual void handleRestrictBaseDomain(const AbstractDomain& dom) = 0;
 
-  // Specification, reset and restriction.
+  // Specifying, resetting and restricting.
 
   /// Fixes the variable to a value; a value outside the current domain empties it unless violations are allowed.
   virtual void specify(double value);
   /// Fixes the variable to a tagged value (unless it is specified to it already), then propagates when the engine auto-propagates.
   void specifyValue(PSVarValue& value) override;
-  /// Undoes a specification: the current domain goes back to the base domain.
+  /// Undoes a specified value: the current domain goes back to the base domain.
   void reset() override;
-  /// Undoes a specification and sets the current domain to a domain within the base domain.
+  /// Undoes a specified value and sets the current domain to a domain within the base domain.
   void reset(const AbstractDomain& domain);
   /// Widens the current domain back to the specified value, or else to the base domain.
   virtual void relax();
@@ -303,7 +303,7 @@ protected:
   ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
                       const LabelStr& name, const Id<Entity>& parent, int index);
 
-  /// The body of every specification: the flag and value are set and the current domain set to the value (or emptied).
+  /// The body of every way of specifying a value: the flag and value are set and the current domain set to the value (or emptied).
   void internalSpecify(double value);
 
   /// Hook: a link was added.
