@@ -15,7 +15,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-class SpecificationTest : public NetworkFixture {
+class VariableSpecifyTest : public NetworkFixture {
 protected:
   // x <= y over [0,10] and [0,10], propagated.
   void chain() {
@@ -27,7 +27,7 @@ protected:
   Id<ConstrainedVariable> x, y;
 };
 
-TEST_F(SpecificationTest, SpecifyValuePropagatesOnlyWithAutoPropagation) {
+TEST_F(VariableSpecifyTest, SpecifyValuePropagatesOnlyWithAutoPropagation) {
   chain();
   PSVarValue three(3, INTEGER);
   y->specifyValue(three);
@@ -53,7 +53,7 @@ TEST_F(SpecificationTest, SpecifyValuePropagatesOnlyWithAutoPropagation) {
   EXPECT_CHECK_FAILS(y->specifyValue(real), "getType() == v.getType()");
 }
 
-TEST_F(SpecificationTest, WithViolationsAllowedAValueOutsideTheCurrentDomainResetsFirst) {
+TEST_F(VariableSpecifyTest, WithViolationsAllowedAValueOutsideTheCurrentDomainResetsFirst) {
   m_engine->setAllowViolations(true);
   chain();
   y->getCurrentDomain().intersect(0, 4);
@@ -71,7 +71,7 @@ TEST_F(SpecificationTest, WithViolationsAllowedAValueOutsideTheCurrentDomainRese
   EXPECT_CHECK_FAILS(fixed->specify(1), "canBeSpecified()");
 }
 
-TEST_F(SpecificationTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) {
+TEST_F(VariableSpecifyTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) {
   chain();
   y->specify(4);
   EXPECT_TRUE(m_engine->propagate());
@@ -99,7 +99,7 @@ TEST_F(SpecificationTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) {
   EXPECT_EQ(y->lastDomain().getSingletonValue(), 7);
 }
 
-TEST_F(SpecificationTest, RestrictingTheBaseDomainTellsTheEngineAndTheConstraints) {
+TEST_F(VariableSpecifyTest, RestrictingTheBaseDomainTellsTheEngineAndTheConstraints) {
   chain();
   RecordingEngineListener listener(engine());
   y->restrictBaseDomain(IntervalIntDomain(-5, 20, IntDT::instance())); // contains the base: nothing happens
@@ -117,7 +117,7 @@ TEST_F(SpecificationTest, RestrictingTheBaseDomainTellsTheEngineAndTheConstraint
   x->undoDeactivation();
 }
 
-TEST_F(SpecificationTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) {
+TEST_F(VariableSpecifyTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) {
   struct Specifier : ConstraintEngineListener {
     Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), var(v) {}
     void notifyExecuted(const Id<Constraint>&) override {
@@ -138,7 +138,7 @@ TEST_F(SpecificationTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) {
   EXPECT_EQ(x->toString(), "[0,5]");
 }
 
-TEST_F(SpecificationTest, EnumerationsCloseOpenAndChangeMembers) {
+TEST_F(VariableSpecifyTest, EnumerationsCloseOpenAndChangeMembers) {
   NumericDomain open(FloatDT::instance());
   open.insert(1);
   open.insert(2);
@@ -165,7 +165,7 @@ TEST_F(SpecificationTest, EnumerationsCloseOpenAndChangeMembers) {
   EXPECT_CHECK_FAILS(e->getValues(), "!isSingleton() && isEnumerated()");
 }
 
-TEST_F(SpecificationTest, QueriesReadTheRightDomain) {
+TEST_F(VariableSpecifyTest, QueriesReadTheRightDomain) {
   Id<ConstrainedVariable> e = enumVar("e", {1, 2, 3});
   const PSList<PSVarValue> values = e->getValues();
   ASSERT_EQ(values.size(), 3);
