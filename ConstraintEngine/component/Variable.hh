@@ -7,6 +7,9 @@
 #include "Utils/base/Report.hh"
 
 #include <memory>
+#include <new>
+#include <type_traits>
+#include <typeinfo>
 
 #pragma push_macro("KALDEN_SOURCE")
 #undef KALDEN_SOURCE
@@ -39,7 +42,7 @@ public:
   /// Narrows the base domain to its intersection with `dom`, and the current domain to the new base.
   void handleRestrictBaseDomain(const AbstractDomain& dom) override;
   /// The base domain, writable.
-  DomainType& internal_baseDomain() override { return *m_baseDomain; }
+  DomainType& internal_baseDomain() override { return *m_baseDomain.get(); }
   /// The current domain, writable.
   DomainType& getCurrentDomain() override;
   /// derivedDomain() without its check.
@@ -52,8 +55,44 @@ private:
   static const Id<ConstraintEngine>& acceptDomain(const Id<ConstraintEngine>& constraintEngine,
                                                   const AbstractDomain& dom);
 
-  std::unique_ptr<DomainType> m_baseDomain;
-  std::unique_ptr<DomainType> m_derivedDomain;
+  // One owned domain: kept inside the variable when it is exactly a DomainType, on the heap
+  // when it is of a derived class (or DomainType is abstract), so the copy keeps its class.
+  class OwnedDomain {
+  public:
+    OwnedDomain() : m_domain(nullptr) {}
+    ~OwnedDomain() { reset(); }
+    OwnedDomain(const OwnedDomain&) = delete;
+    OwnedDomain& operator=(const OwnedDomain&) = delete;
+
+    void hold(const AbstractDomain& dom) {
+      if constexpr (!std::is_abstract<DomainType>::value) {
+        if (typeid(dom) == typeid(DomainType)) {
+          m_domain = ::new (static_cast<void*>(m_room)) DomainType(static_cast<const DomainType&>(dom));
+          return;
+        }
+      }
+      m_domain = copyOf(dom).release();
+    }
+    void reset() {
+      if (m_domain == nullptr)
+        return;
+      if (static_cast<void*>(m_domain) == static_cast<void*>(m_room))
+        m_domain->~DomainType();
+      else
+        delete m_domain;
+      m_domain = nullptr;
+    }
+    DomainType* get() const { return m_domain; }
+    DomainType& operator*() const { return *m_domain; }
+    DomainType* operator->() const { return m_domain; }
+
+  private:
+    DomainType* m_domain;
+    alignas(DomainType) unsigned char m_room[std::is_abstract<DomainType>::value ? 1 : sizeof(DomainType)];
+  };
+
+  OwnedDomain m_baseDomain;
+  OwnedDomain m_derivedDomain;
   // Answers derivedDomain() while the engine is proven inconsistent; made on first need.
   std::unique_ptr<DomainType> m_emptyDomain;
 };
@@ -80,8 +119,8 @@ Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, con
                                bool internal, bool canBeSpecified, const LabelStr& name,
                                const Id<Entity>& parent, int index)
     : ConstrainedVariable(acceptDomain(constraintEngine, baseDomain), internal, canBeSpecified, name, parent, index) {
-  m_baseDomain = copyOf(baseDomain);
-  m_derivedDomain = copyOf(baseDomain);
+  m_baseDomain.hold(baseDomain);
+  m_derivedDomain.hold(baseDomain);
   KALDEN_TRACE("Variable:Variable", "Base Domain = " << baseDomain.toString());
   KALDEN_TRACE("Variable:Variable", "Name " << toString(name.getKey()));
   if (baseDomain.isSingleton())
