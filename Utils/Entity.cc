@@ -146,7 +146,7 @@ EntityTables& tables() {
 } // namespace
 
 Entity::Entity()
-    : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false), m_heap(false), m_externalEntity(nullptr) {
+    : m_key(0), m_refCount(1), m_externalEntity(nullptr), m_discarded(false), m_pooled(false), m_heap(false) {
   EntityTables& t = tables();
   // A whole heap object of our own: its Entity part is built first of all its entities, inside
   // the block operator new has just handed out. Members held by value find the block taken.
