@@ -36,10 +36,15 @@ public:
     return nullptr;
   }
 
-  // Adds an entity not yet in the set.
-  void insert(Entity* entity) {
+  // Makes room for one more entry, so that the next insert() allocates nothing.
+  void reserveOne() {
     if (m_slots == nullptr || 4 * (m_count + 1) > 3 * (m_mask + 1))
       grow();
+  }
+
+  // Adds an entity not yet in the set.
+  void insert(Entity* entity) {
+    reserveOne();
     std::size_t i = Traits::hash(Traits::queryOf(entity)) & m_mask;
     while (m_slots[i] != nullptr)
       i = (i + 1) & m_mask;
@@ -162,6 +167,9 @@ Entity::Entity()
   if (t.nextKey == INT_MAX)
     (new Error("nextKey < INT_MAX", "Entity keys are exhausted.", "Utils/Entity", __LINE__))->handleAssert();
   m_key = t.nextKey++;
+  // Both tables make room first: an allocation failure then leaves neither holding this entity.
+  t.byKey.reserveOne();
+  t.byAddress.reserveOne();
   t.byKey.insert(this);
   t.byAddress.insert(this);
 }
