@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <map>
 #include <new>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -15,10 +13,130 @@ namespace KALDEN {
 
 namespace {
 
+// A set of entities found by one of their properties (Traits::hash and Traits::matches): an
+// open-addressing table of bare pointers, so an entry costs a slot rather than a heap node. It
+// keeps at most three quarters of its slots in use and never shrinks, like the handle table.
+template <class Traits>
+class EntitySet {
+public:
+  typedef typename Traits::Query Query;
+
+  EntitySet() : m_slots(nullptr), m_mask(0), m_count(0) {}
+  ~EntitySet() { delete[] m_slots; }
+  EntitySet(const EntitySet&) = delete;
+  EntitySet& operator=(const EntitySet&) = delete;
+
+  // The entity answering `query`, nullptr when none.
+  Entity* find(Query query) const {
+    if (m_slots == nullptr)
+      return nullptr;
+    for (std::size_t i = Traits::hash(query) & m_mask; m_slots[i] != nullptr; i = (i + 1) & m_mask)
+      if (Traits::matches(m_slots[i], query))
+        return m_slots[i];
+    return nullptr;
+  }
+
+  // Makes room for one more entry, so that the next insert() allocates nothing.
+  void reserveOne() {
+    if (m_slots == nullptr || 4 * (m_count + 1) > 3 * (m_mask + 1))
+      grow();
+  }
+
+  // Adds an entity not yet in the set.
+  void insert(Entity* entity) {
+    reserveOne();
+    std::size_t i = Traits::hash(Traits::queryOf(entity)) & m_mask;
+    while (m_slots[i] != nullptr)
+      i = (i + 1) & m_mask;
+    m_slots[i] = entity;
+    ++m_count;
+  }
+
+  // Removes the entity if it is in the set.
+  void erase(Entity* entity) {
+    if (m_slots == nullptr)
+      return;
+    std::size_t i = Traits::hash(Traits::queryOf(entity)) & m_mask;
+    while (m_slots[i] != entity) {
+      if (m_slots[i] == nullptr)
+        return;
+      i = (i + 1) & m_mask;
+    }
+    // Backward-shift deletion keeps every probe chain unbroken without tombstones.
+    std::size_t hole = i;
+    std::size_t j = i;
+    while (true) {
+      j = (j + 1) & m_mask;
+      if (m_slots[j] == nullptr)
+        break;
+      const std::size_t home = Traits::hash(Traits::queryOf(m_slots[j])) & m_mask;
+      // Move entry j into the hole unless its home lies cyclically in (hole, j].
+      const bool homeBetween = (hole <= j) ? (hole < home && home <= j) : (hole < home || home <= j);
+      if (!homeBetween) {
+        m_slots[hole] = m_slots[j];
+        hole = j;
+      }
+    }
+    m_slots[hole] = nullptr;
+    --m_count;
+  }
+
+  std::size_t size() const { return m_count; }
+
+private:
+  void grow() {
+    const std::size_t oldCapacity = m_slots == nullptr ? 0 : m_mask + 1;
+    const std::size_t capacity = oldCapacity == 0 ? 64 : 2 * oldCapacity;
+    Entity** old = m_slots;
+    m_slots = new Entity*[capacity]();
+    m_mask = capacity - 1;
+    for (std::size_t k = 0; k < oldCapacity; ++k) {
+      if (old[k] == nullptr)
+        continue;
+      std::size_t i = Traits::hash(Traits::queryOf(old[k])) & m_mask;
+      while (m_slots[i] != nullptr)
+        i = (i + 1) & m_mask;
+      m_slots[i] = old[k];
+    }
+    delete[] old;
+  }
+
+  Entity** m_slots;
+  std::size_t m_mask; // capacity - 1; capacity is a power of two
+  std::size_t m_count;
+};
+
+// Scatters a value over the slots: keys and addresses come in runs, which in a linear-probing
+// table would make long clusters (and long scans when an entry in one is removed).
+std::size_t scatter(std::uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ULL;
+  h ^= h >> 33;
+  return static_cast<std::size_t>(h);
+}
+
+// Entities by key.
+struct ByKey {
+  typedef int Query;
+  static Query queryOf(const Entity* entity) { return entity->Entity::getKey(); }
+  static std::size_t hash(Query key) { return scatter(static_cast<unsigned int>(key)); }
+  static bool matches(const Entity* entity, Query key) { return entity->Entity::getKey() == key; }
+};
+
+// Entities by the address of their Entity part.
+struct ByAddress {
+  typedef std::uintptr_t Query;
+  static Query queryOf(const Entity* entity) { return reinterpret_cast<std::uintptr_t>(entity); }
+  static std::size_t hash(Query address) { return scatter(address); }
+  static bool matches(const Entity* entity, Query address) { return queryOf(entity) == address; }
+};
+
 struct EntityTables {
   int nextKey = 1;
-  std::unordered_map<int, Entity*> byKey;
-  std::unordered_map<const void*, Entity*> byAddress; // by the address of the Entity part
+  EntitySet<ByKey> byKey;
+  EntitySet<ByAddress> byAddress;
   // Blocks handed out by Entity::operator new whose entity is not built yet (normally one; more
   // when building an entity's arguments makes others). The entity built in a block takes it.
   std::vector<std::pair<void*, std::size_t> > pendingBlocks;
@@ -33,7 +151,7 @@ EntityTables& tables() {
 } // namespace
 
 Entity::Entity()
-    : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false), m_heap(false), m_externalEntity(nullptr) {
+    : m_key(0), m_refCount(1), m_externalEntity(nullptr), m_discarded(false), m_pooled(false), m_heap(false) {
   EntityTables& t = tables();
   // A whole heap object of our own: its Entity part is built first of all its entities, inside
   // the block operator new has just handed out. Members held by value find the block taken.
@@ -49,14 +167,17 @@ Entity::Entity()
   if (t.nextKey == INT_MAX)
     (new Error("nextKey < INT_MAX", "Entity keys are exhausted.", "Utils/Entity", __LINE__))->handleAssert();
   m_key = t.nextKey++;
-  t.byKey.emplace(m_key, this);
-  t.byAddress.emplace(static_cast<const void*>(this), this);
+  // Both tables make room first: an allocation failure then leaves neither holding this entity.
+  t.byKey.reserveOne();
+  t.byAddress.reserveOne();
+  t.byKey.insert(this);
+  t.byAddress.insert(this);
 }
 
 Entity::~Entity() {
   EntityTables& t = tables();
-  t.byKey.erase(m_key);
-  t.byAddress.erase(static_cast<const void*>(this));
+  t.byKey.erase(this);
+  t.byAddress.erase(this);
   if (m_pooled)
     t.pool.erase(m_key);
 }
@@ -134,19 +255,18 @@ void Entity::purgeEnd() { s_purging = false; }
 
 Id<Entity> Entity::getEntity(int key) {
   EntityTables& t = tables();
-  auto it = t.byKey.find(key);
-  if (it == t.byKey.end())
+  Entity* entity = t.byKey.find(key);
+  if (entity == nullptr)
     return Id<Entity>();
-  Entity* entity = it->second;
   return Id<Entity>(entity, IdTable::getKey(Id<Entity>::toAddress(entity)));
 }
 
 Id<Entity> Entity::getEntityAt(unsigned long address) {
   EntityTables& t = tables();
-  auto it = t.byAddress.find(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)));
-  if (it == t.byAddress.end())
+  Entity* entity = t.byAddress.find(static_cast<std::uintptr_t>(address));
+  if (entity == nullptr)
     return Id<Entity>();
-  return Id<Entity>(it->second, IdTable::getKey(address));
+  return Id<Entity>(entity, IdTable::getKey(address));
 }
 
 void Entity::garbageCollect() {

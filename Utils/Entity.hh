@@ -92,12 +92,13 @@ private:
 
   static bool s_purging;
 
+  // The flags last: a derived class may place its own narrow fields in the padding after them.
   int m_key;
   unsigned int m_refCount;
+  const PSEntity* m_externalEntity;
   bool m_discarded;
   bool m_pooled;
   bool m_heap; // built in a block of Entity::operator new: discard(true) may pool it
-  const PSEntity* m_externalEntity;
 };
 
 } // namespace KALDEN

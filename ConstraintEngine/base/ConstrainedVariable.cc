@@ -17,9 +17,9 @@ namespace KALDEN {
 ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal,
                                          bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent,
                                          int index)
-    : Entity(), m_id(this), m_lastRelaxed(0), m_constraintEngine(constraintEngine), m_name(name),
-      m_internal(internal), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_specifiedValue(0.0),
-      m_index(index), m_parent(parent), m_deactivationRefCount(0), m_deleted(false) {
+    : Entity(), m_id(this), m_constraintEngine(constraintEngine), m_parent(parent), m_name(name),
+      m_specifiedValue(0.0), m_lastRelaxed(0), m_index(index), m_deactivationRefCount(0), m_internal(internal),
+      m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false) {
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
     KALDEN_CHECK(m_index >= NO_INDEX);

@@ -311,19 +311,20 @@ protected:
   /// Hook: a link was removed.
   virtual void handleConstraintRemoved(const Id<Constraint>& constraint);
 
+  // Handles first, then the narrower fields packed together: no padding between them.
   Id<ConstrainedVariable> m_id;
   Id<DomainListener> m_domainListener;
   Id<Constraint> m_currentPropagatingConstraint;
-  int m_lastRelaxed;
   Id<ConstraintEngine> m_constraintEngine;
+  Id<Entity> m_parent;
   LabelStr m_name;
+  double m_specifiedValue;
+  int m_lastRelaxed;
+  int m_index;
+  unsigned int m_deactivationRefCount;
   bool m_internal;
   bool m_canBeSpecified;
   bool m_specifiedFlag;
-  double m_specifiedValue;
-  int m_index;
-  Id<Entity> m_parent;
-  unsigned int m_deactivationRefCount;
   bool m_deleted;
   LazySet<Id<ConstrainedVariableListener> > m_listeners; // nearly always empty: no room until used
   ConstraintList m_constraints;

@@ -149,14 +149,15 @@ protected:
   /// Hook: the constraint has just become inactive.
   virtual void handleDeactivate();
 
+  // The narrow fields first: they fit in the padding at the end of the Entity part.
+  bool m_isRedundant;
+  unsigned int m_deactivationRefCount;
   LabelStr m_name;
   Id<ConstraintEngine> m_constraintEngine;
   std::vector<Id<ConstrainedVariable> > m_variables;
   Id<Constraint> m_id;
   Id<Propagator> m_propagator;
   LabelStr m_createdBy;
-  unsigned int m_deactivationRefCount;
-  bool m_isRedundant;
 
 private:
   // Takes back what the constructor registered when a later step of it fails.

@@ -7,6 +7,9 @@
 #include "Utils/base/Report.hh"
 
 #include <memory>
+#include <new>
+#include <type_traits>
+#include <typeinfo>
 
 #pragma push_macro("KALDEN_SOURCE")
 #undef KALDEN_SOURCE
@@ -39,7 +42,7 @@ public:
   /// Narrows the base domain to its intersection with `dom`, and the current domain to the new base.
   void handleRestrictBaseDomain(const AbstractDomain& dom) override;
   /// The base domain, writable.
-  DomainType& internal_baseDomain() override { return *m_baseDomain; }
+  DomainType& internal_baseDomain() override { return m_domains.base(); }
   /// The current domain, writable.
   DomainType& getCurrentDomain() override;
   /// derivedDomain() without its check.
@@ -52,8 +55,78 @@ private:
   static const Id<ConstraintEngine>& acceptDomain(const Id<ConstraintEngine>& constraintEngine,
                                                   const AbstractDomain& dom);
 
-  std::unique_ptr<DomainType> m_baseDomain;
-  std::unique_ptr<DomainType> m_derivedDomain;
+  static constexpr bool CAN_HOLD_INSIDE = !std::is_abstract<DomainType>::value;
+  struct BaseRoom {
+    alignas(DomainType) unsigned char m_bytes[sizeof(DomainType)];
+  };
+  struct NoRoom {};
+
+  // The base and current domains: both kept inside the variable when they are exactly a
+  // DomainType, both on the heap when they are of a derived class (or DomainType is abstract),
+  // so that the copies keep their class. Where the base domain lies tells where the current one
+  // does, so the current domain needs no pointer of its own when it is inside.
+  class OwnedDomains : private std::conditional<CAN_HOLD_INSIDE, BaseRoom, NoRoom>::type {
+  public:
+    OwnedDomains() : m_base(nullptr) {}
+    ~OwnedDomains() { reset(); }
+    OwnedDomains(const OwnedDomains&) = delete;
+    OwnedDomains& operator=(const OwnedDomains&) = delete;
+
+    // Two copies of `dom`, which must be a DomainType.
+    void hold(const AbstractDomain& dom) {
+      if constexpr (CAN_HOLD_INSIDE) {
+        if (typeid(dom) == typeid(DomainType)) {
+          const DomainType& typed = static_cast<const DomainType&>(dom);
+          DomainType* base = ::new (static_cast<void*>(this->m_bytes)) DomainType(typed);
+          try {
+            ::new (static_cast<void*>(m_current.m_room)) DomainType(typed);
+          } catch (...) {
+            base->~DomainType();
+            throw;
+          }
+          m_base = base;
+          return;
+        }
+      }
+      std::unique_ptr<DomainType> base = copyOf(dom);
+      m_current.m_heap = copyOf(dom).release();
+      m_base = base.release();
+    }
+    // Deletes the base domain, then the current one.
+    void reset() {
+      if (m_base == nullptr)
+        return;
+      if (inside()) {
+        m_base->~DomainType();
+        currentInside()->~DomainType();
+      } else {
+        delete m_base;
+        delete m_current.m_heap;
+      }
+      m_base = nullptr;
+    }
+    DomainType& base() const { return *m_base; }
+    DomainType& current() const { return inside() ? *currentInside() : *m_current.m_heap; }
+
+  private:
+    bool inside() const {
+      if constexpr (CAN_HOLD_INSIDE)
+        return static_cast<const void*>(m_base) == static_cast<const void*>(this->m_bytes);
+      else
+        return false;
+    }
+    DomainType* currentInside() const {
+      return std::launder(reinterpret_cast<DomainType*>(const_cast<unsigned char*>(m_current.m_room)));
+    }
+
+    DomainType* m_base;
+    union Current {
+      DomainType* m_heap;
+      alignas(DomainType) unsigned char m_room[CAN_HOLD_INSIDE ? sizeof(DomainType) : 1];
+    } m_current;
+  };
+
+  OwnedDomains m_domains;
   // Answers derivedDomain() while the engine is proven inconsistent; made on first need.
   std::unique_ptr<DomainType> m_emptyDomain;
 };
@@ -80,13 +153,12 @@ Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, con
                                bool internal, bool canBeSpecified, const LabelStr& name,
                                const Id<Entity>& parent, int index)
     : ConstrainedVariable(acceptDomain(constraintEngine, baseDomain), internal, canBeSpecified, name, parent, index) {
-  m_baseDomain = copyOf(baseDomain);
-  m_derivedDomain = copyOf(baseDomain);
+  m_domains.hold(baseDomain);
   KALDEN_TRACE("Variable:Variable", "Base Domain = " << baseDomain.toString());
   KALDEN_TRACE("Variable:Variable", "Name " << toString(name.getKey()));
   if (baseDomain.isSingleton())
     KALDEN_TRACE("Variable:Variable", "Base domain singleton; " << baseDomain.getSingletonValue());
-  m_derivedDomain->setListener(m_domainListener);
+  m_domains.current().setListener(m_domainListener);
 }
 
 template <class DomainType>
@@ -95,15 +167,14 @@ Variable<DomainType>::~Variable() {
   KALDEN_TRACE("Variable:~Variable", "Deleting " << getEntityName());
   // The discard unlinks constraints and leaves the engine, which may read the domains.
   discard(false);
-  m_baseDomain.reset();
-  m_derivedDomain.reset();
+  m_domains.reset();
   m_emptyDomain.reset();
 }
 
 template <class DomainType>
 const DomainType& Variable<DomainType>::lastDomain() const {
   KALDEN_CHECK(validate());
-  return *m_derivedDomain;
+  return m_domains.current();
 }
 
 template <class DomainType>
@@ -115,21 +186,21 @@ const DomainType& Variable<DomainType>::derivedDomain() {
 template <class DomainType>
 const DomainType& Variable<DomainType>::baseDomain() const {
   KALDEN_CHECK(validate());
-  return *m_baseDomain;
+  return m_domains.base();
 }
 
 template <class DomainType>
 DomainType& Variable<DomainType>::getCurrentDomain() {
   KALDEN_CHECK(validate());
-  return *m_derivedDomain;
+  return m_domains.current();
 }
 
 template <class DomainType>
 void Variable<DomainType>::handleRestrictBaseDomain(const AbstractDomain& dom) {
   KALDEN_CHECK(validate());
-  if (!m_baseDomain->intersect(dom))
+  if (!m_domains.base().intersect(dom))
     return;
-  m_derivedDomain->intersect(*m_baseDomain);
+  m_domains.current().intersect(m_domains.base());
 }
 
 template <class DomainType>
@@ -137,10 +208,10 @@ const DomainType& Variable<DomainType>::getDerivedDomain() {
   if (!getConstraintEngine()->isPropagating() && pending())
     update();
   if (!provenInconsistent())
-    return *m_derivedDomain;
+    return m_domains.current();
   if (!m_emptyDomain) {
     // A copy carries no listener: closing and emptying it tells nobody.
-    m_emptyDomain = copyOf(*m_derivedDomain);
+    m_emptyDomain = copyOf(m_domains.current());
     if (m_emptyDomain->isOpen())
       m_emptyDomain->close();
     m_emptyDomain->empty();
