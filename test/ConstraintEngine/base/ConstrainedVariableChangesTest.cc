@@ -15,7 +15,7 @@ namespace {
 
 using Events = std::vector<std::string>;
 
-class VariableSpecifyTest : public NetworkFixture {
+class VariableChangesTest : public NetworkFixture {
 protected:
   // x <= y over [0,10] and [0,10], propagated.
   void chain() {
@@ -27,7 +27,7 @@ protected:
   Id<ConstrainedVariable> x, y;
 };
 
-TEST_F(VariableSpecifyTest, SpecifyValuePropagatesOnlyWithAutoPropagation) {
+TEST_F(VariableChangesTest, SpecifyValuePropagatesOnlyWithAutoPropagation) {
   chain();
   PSVarValue three(3, INTEGER);
   y->specifyValue(three);
@@ -53,7 +53,7 @@ TEST_F(VariableSpecifyTest, SpecifyValuePropagatesOnlyWithAutoPropagation) {
   EXPECT_CHECK_FAILS(y->specifyValue(real), "getType() == v.getType()");
 }
 
-TEST_F(VariableSpecifyTest, WithViolationsAllowedAValueOutsideTheCurrentDomainResetsFirst) {
+TEST_F(VariableChangesTest, WithViolationsAllowedAValueOutsideTheCurrentDomainResetsFirst) {
   m_engine->setAllowViolations(true);
   chain();
   y->getCurrentDomain().intersect(0, 4);
@@ -71,7 +71,7 @@ TEST_F(VariableSpecifyTest, WithViolationsAllowedAValueOutsideTheCurrentDomainRe
   EXPECT_CHECK_FAILS(fixed->specify(1), "canBeSpecified()");
 }
 
-TEST_F(VariableSpecifyTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) {
+TEST_F(VariableChangesTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) {
   chain();
   y->specify(4);
   EXPECT_TRUE(m_engine->propagate());
@@ -99,7 +99,7 @@ TEST_F(VariableSpecifyTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) 
   EXPECT_EQ(y->lastDomain().getSingletonValue(), 7);
 }
 
-TEST_F(VariableSpecifyTest, RestrictingTheBaseDomainTellsTheEngineAndTheConstraints) {
+TEST_F(VariableChangesTest, RestrictingTheBaseDomainTellsTheEngineAndTheConstraints) {
   chain();
   RecordingEngineListener listener(engine());
   y->restrictBaseDomain(IntervalIntDomain(-5, 20, IntDT::instance())); // contains the base: nothing happens
@@ -117,7 +117,7 @@ TEST_F(VariableSpecifyTest, RestrictingTheBaseDomainTellsTheEngineAndTheConstrai
   x->undoDeactivation();
 }
 
-TEST_F(VariableSpecifyTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) {
+TEST_F(VariableChangesTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) {
   struct Specifier : ConstraintEngineListener {
     Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), var(v) {}
     void notifyExecuted(const Id<Constraint>&) override {
@@ -138,7 +138,7 @@ TEST_F(VariableSpecifyTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) 
   EXPECT_EQ(x->toString(), "[0,5]");
 }
 
-TEST_F(VariableSpecifyTest, EnumerationsCloseOpenAndChangeMembers) {
+TEST_F(VariableChangesTest, EnumerationsCloseOpenAndChangeMembers) {
   NumericDomain open(FloatDT::instance());
   open.insert(1);
   open.insert(2);
@@ -165,7 +165,7 @@ TEST_F(VariableSpecifyTest, EnumerationsCloseOpenAndChangeMembers) {
   EXPECT_CHECK_FAILS(e->getValues(), "!isSingleton() && isEnumerated()");
 }
 
-TEST_F(VariableSpecifyTest, QueriesReadTheRightDomain) {
+TEST_F(VariableChangesTest, QueriesReadTheRightDomain) {
   Id<ConstrainedVariable> e = enumVar("e", {1, 2, 3});
   const PSList<PSVarValue> values = e->getValues();
   ASSERT_EQ(values.size(), 3);
