@@ -102,14 +102,10 @@ void ConstrainedVariable::notifyRemoved(const Id<ConstrainedVariableListener>& l
 
 ConstrainedVariableListener::ConstrainedVariableListener(const Id<ConstrainedVariable>& variable)
     : m_id(this), m_variable(variable) {
-  try {
+  removeOnFailure(m_id, [this] {
     KALDEN_CHECK(m_variable.isValid());
     m_variable->notifyAdded(m_id);
-  } catch (...) {
-    // Registered nowhere: leave no registered handle behind either.
-    m_id.remove();
-    throw;
-  }
+  });
 }
 
 ConstrainedVariableListener::~ConstrainedVariableListener() {

@@ -12,14 +12,10 @@ ConstraintEngineListener::ConstraintEngineListener() : m_id(this) {}
 
 ConstraintEngineListener::ConstraintEngineListener(const Id<ConstraintEngine>& engine)
     : m_id(this), m_constraintEngine(engine) {
-  try {
+  removeOnFailure(m_id, [this] {
     KALDEN_CHECK(m_constraintEngine.isValid());
     m_constraintEngine->add(m_id);
-  } catch (...) {
-    // Not registered anywhere: leave no registered handle behind either.
-    m_id.remove();
-    throw;
-  }
+  });
 }
 
 ConstraintEngineListener::~ConstraintEngineListener() {

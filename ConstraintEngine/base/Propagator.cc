@@ -10,14 +10,10 @@ namespace KALDEN {
 
 Propagator::Propagator(const LabelStr& name, const Id<ConstraintEngine>& constraintEngine)
     : Entity(), m_id(this), m_name(name), m_constraintEngine(constraintEngine), m_enabled(true) {
-  try {
+  removeOnFailure(m_id, [this] {
     KALDEN_CHECK(!m_constraintEngine.isNoId() && m_constraintEngine.isValid());
     m_constraintEngine->add(m_id);
-  } catch (...) {
-    // The engine refused the propagator: leave no registered handle behind.
-    m_id.remove();
-    throw;
-  }
+  });
 }
 
 Propagator::~Propagator() {

@@ -191,6 +191,18 @@ private:
   unsigned long m_key;
 };
 
+/// Runs an object's `registration` with others; should it fail, removes the object's own handle `id`
+/// first, so that a refused object leaves no registered address behind, then lets the failure go on.
+template <class T, class Registration>
+void removeOnFailure(Id<T>& id, Registration registration) {
+  try {
+    registration();
+  } catch (...) {
+    id.remove();
+    throw;
+  }
+}
+
 /// Prints a handle through its print().
 template <class T>
 std::ostream& operator<<(std::ostream& os, const Id<T>& id) {
