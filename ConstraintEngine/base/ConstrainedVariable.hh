@@ -3,6 +3,7 @@
 
 #include "ConstraintEngine/base/LazySet.hh"
 #include "ConstraintEngine/base/PSVarValue.hh"
+#include "ConstraintEngine/base/VariableChangeListener.hh"
 #include "Utils/Entity.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/EntityComparator.hh"
@@ -299,7 +300,7 @@ public:
   void notifyRemoved(const Id<ConstrainedVariableListener>& listener);
 
 protected:
-  /// Builds the variable and registers it with its engine, which then allocates its domain listener.
+  /// Builds the variable and registers it with its engine, which then makes its domain listener inside it.
   ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
                       const LabelStr& name, const Id<Entity>& parent, int index);
 
@@ -311,30 +312,64 @@ protected:
   /// Hook: a link was removed.
   virtual void handleConstraintRemoved(const Id<Constraint>& constraint);
 
-  // Handles first, then the narrower fields packed together: no padding between them.
+  /// The handle of the listener the current domain carries; stale once the variable is discarded, empty before it has one.
+  const Id<DomainListener>& domainListener() const;
+
+private:
+  // The variable's change listener, built by the engine in the room the variable keeps for it: it
+  // finds the variable, and through it the engine, from its own address.
+  class HousedChangeListener final : public VariableChangeListener {
+  public:
+    HousedChangeListener() = default;
+    void notifyChange(const DomainListener::ChangeType& changeType) override;
+
+  private:
+    ConstrainedVariable& variable();
+  };
+
+  // What the listener room holds.
+  enum ListenerRoomState : unsigned char {
+    ROOM_EMPTY,   // nothing yet
+    ROOM_OFFERED, // nothing yet; the engine may build the variable's listener in it
+    ROOM_HOUSED,  // the listener
+    ROOM_VACATED  // a copy of the gone listener's (stale) handle, which the current domain still holds
+  };
+
+protected:
+  // The narrow fields first: they fit in the padding at the end of the Entity part. The listener
+  // room and its state belong to the variable and its engine alone.
+  bool m_internal;
+  bool m_canBeSpecified;
+  bool m_specifiedFlag;
+  bool m_deleted;
+  ListenerRoomState m_listenerRoomState;
+  int m_lastRelaxed;
+  int m_index;
+  unsigned int m_deactivationRefCount;
   Id<ConstrainedVariable> m_id;
-  Id<DomainListener> m_domainListener;
+  alignas(HousedChangeListener) unsigned char m_listenerRoom[sizeof(HousedChangeListener)];
   Id<Constraint> m_currentPropagatingConstraint;
   Id<ConstraintEngine> m_constraintEngine;
   Id<Entity> m_parent;
   LabelStr m_name;
   double m_specifiedValue;
-  int m_lastRelaxed;
-  int m_index;
-  unsigned int m_deactivationRefCount;
-  bool m_internal;
-  bool m_canBeSpecified;
-  bool m_specifiedFlag;
-  bool m_deleted;
   LazySet<Id<ConstrainedVariableListener> > m_listeners; // nearly always empty: no room until used
   ConstraintList m_constraints;
 
 private:
-  // The engine walks the links itself when it routes a change.
+  // The engine walks the links itself when it routes a change, and builds the listener in its room.
   friend class ConstraintEngine;
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration();
+
+  // Whether the room is offered to the given engine for the variable's listener.
+  bool offersListenerRoom(const Id<ConstraintEngine>& constraintEngine) const;
+  // Builds the variable's listener in the offered room; answers its handle.
+  const Id<DomainListener>& houseListener();
+  // Destroys the listener (which takes back its handle), keeping a copy of its handle for the current domain's sake.
+  void vacateListenerRoom();
+  HousedChangeListener& housedListener();
 };
 
 } // namespace KALDEN

@@ -158,7 +158,7 @@ Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, con
   KALDEN_TRACE("Variable:Variable", "Name " << toString(name.getKey()));
   if (baseDomain.isSingleton())
     KALDEN_TRACE("Variable:Variable", "Base domain singleton; " << baseDomain.getSingletonValue());
-  m_domains.current().setListener(m_domainListener);
+  m_domains.current().setListener(domainListener());
 }
 
 template <class DomainType>
