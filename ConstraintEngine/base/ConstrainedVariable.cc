@@ -19,12 +19,18 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
                                          bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent,
                                          int index)
     : Entity(), m_internal(internal), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false),
-      m_listenerRoomState(ROOM_EMPTY), m_lastRelaxed(0), m_index(index), m_deactivationRefCount(0), m_id(this),
-      m_constraintEngine(constraintEngine), m_parent(parent), m_name(name), m_specifiedValue(0.0) {
+      m_listenerRoomState(ROOM_EMPTY), m_lastRelaxed(0), m_deactivationRefCount(0), m_id(this),
+      m_constraintEngine(constraintEngine), m_name(name) {
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
-    KALDEN_CHECK(m_index >= NO_INDEX);
-    KALDEN_CHECK(m_index == NO_INDEX || parent.isValid());
+    KALDEN_CHECK_TEXT(index >= NO_INDEX, "m_index >= NO_INDEX");
+    KALDEN_CHECK_TEXT(index == NO_INDEX || parent.isValid(), "m_index == NO_INDEX || parent.isValid()");
+    // Most variables have no parent: only those that do need room for it.
+    if (!parent.isNoId() || index != NO_INDEX) {
+      Extras& more = extras();
+      more.parent = parent;
+      more.index = index;
+    }
     m_constraintEngine->add(m_id);
     // The engine builds the listener in the room offered here; it is for this call only.
     m_listenerRoomState = ROOM_OFFERED;
@@ -94,10 +100,22 @@ const Id<DomainListener>& ConstrainedVariable::domainListener() const {
   }
 }
 
+ConstrainedVariable::Extras& ConstrainedVariable::extras() {
+  if (!m_extras)
+    m_extras.reset(new Extras());
+  return *m_extras;
+}
+
+const LazySet<Id<ConstrainedVariableListener> >& ConstrainedVariable::listeners() const {
+  static const LazySet<Id<ConstrainedVariableListener> > sl_none;
+  return m_extras ? m_extras->listeners : sl_none;
+}
+
 PSEntity* ConstrainedVariable::getParent() const {
-  if (!m_parent.isValid())
+  const Id<Entity>& entity = parent();
+  if (!entity.isValid())
     return nullptr;
-  return m_parent;
+  return entity;
 }
 
 const std::string& ConstrainedVariable::getEntityType() const {
@@ -180,20 +198,21 @@ void ConstrainedVariable::handleDiscard() {
     m_constraintEngine->remove(m_id);
   // Each listener hears the notice once and is then dropped, whether it unregistered or not;
   // a listener may delete itself or others while it is told, so walk a snapshot.
-  while (!m_listeners.empty()) {
-    const std::vector<Id<ConstrainedVariableListener> > listeners(m_listeners.begin(), m_listeners.end());
-    for (const Id<ConstrainedVariableListener>& listener : listeners) {
-      if (!listener.isValid() || m_listeners.count(listener) == 0)
+  while (!listeners().empty()) {
+    LazySet<Id<ConstrainedVariableListener> >& registered = m_extras->listeners;
+    const std::vector<Id<ConstrainedVariableListener> > snapshot(registered.begin(), registered.end());
+    for (const Id<ConstrainedVariableListener>& listener : snapshot) {
+      if (!listener.isValid() || registered.count(listener) == 0)
         continue;
       listener->notifyDiscard();
-      if (listener.isValid() && m_listeners.count(listener) != 0) {
-        m_listeners.erase(listener);
+      if (listener.isValid() && registered.count(listener) != 0) {
+        registered.erase(listener);
         listener->m_variable = Id<ConstrainedVariable>::noId();
       }
     }
     // Handles of listeners destroyed without unregistering would otherwise stay for good.
-    for (auto it = m_listeners.begin(); it != m_listeners.end();)
-      it = it->isValid() ? std::next(it) : m_listeners.erase(it);
+    for (auto it = registered.begin(); it != registered.end();)
+      it = it->isValid() ? std::next(it) : registered.erase(it);
   }
   vacateListenerRoom();
   Entity::handleDiscard();

@@ -12,6 +12,7 @@
 #include "Utils/base/PSList.hh"
 
 #include <list>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -135,9 +136,9 @@ public:
   /// The variable's name.
   const LabelStr& getName() const override { return m_name; }
   /// The variable's index among its parent's arguments, NO_INDEX when none.
-  int getIndex() const { return m_index; }
+  int getIndex() const { return m_extras ? m_extras->index : NO_INDEX; }
   /// The parent entity's handle, empty when none.
-  const Id<Entity>& parent() const { return m_parent; }
+  const Id<Entity>& parent() const { return m_extras ? m_extras->parent : Id<Entity>::noId(); }
   /// The parent as a public entity, null when none.
   PSEntity* getParent() const override;
   /// The engine the variable belongs to.
@@ -336,6 +337,23 @@ private:
   };
 
 protected:
+  // The fields most variables never use (propagation reads none of them), made on first need and
+  // freed with the variable.
+  struct Extras {
+    Id<Entity> parent;
+    int index = NO_INDEX;
+    double specifiedValue = 0.0; ///< meaningful while m_specifiedFlag is set
+    LazySet<Id<ConstrainedVariableListener> > listeners;
+    std::unique_ptr<AbstractDomain> emptyDomain; ///< what a typed variable answers while its engine is proven inconsistent
+  };
+
+  /// The rarely used fields, made now if they are not yet.
+  Extras& extras();
+  /// The rarely used fields, null when never needed.
+  const Extras* extrasIfAny() const { return m_extras.get(); }
+  /// The value last specified, 0 before any.
+  double specifiedValueField() const { return m_extras ? m_extras->specifiedValue : 0.0; }
+
   // The narrow fields first: they fit in the padding at the end of the Entity part. The listener
   // room and its state belong to the variable and its engine alone.
   bool m_internal;
@@ -344,16 +362,13 @@ protected:
   bool m_deleted;
   ListenerRoomState m_listenerRoomState;
   int m_lastRelaxed;
-  int m_index;
   unsigned int m_deactivationRefCount;
   Id<ConstrainedVariable> m_id;
   alignas(HousedChangeListener) unsigned char m_listenerRoom[sizeof(HousedChangeListener)];
   Id<Constraint> m_currentPropagatingConstraint;
   Id<ConstraintEngine> m_constraintEngine;
-  Id<Entity> m_parent;
   LabelStr m_name;
-  double m_specifiedValue;
-  LazySet<Id<ConstrainedVariableListener> > m_listeners; // nearly always empty: no room until used
+  std::unique_ptr<Extras> m_extras;
   ConstraintList m_constraints;
 
 private:
@@ -362,6 +377,8 @@ private:
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration();
+  // The variable's listeners (none when no extras were made).
+  const LazySet<Id<ConstrainedVariableListener> >& listeners() const;
 
   // Whether the room is offered to the given engine for the variable's listener.
   bool offersListenerRoom(const Id<ConstraintEngine>& constraintEngine) const;
