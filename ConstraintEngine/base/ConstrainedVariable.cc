@@ -20,7 +20,7 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
                                          int index)
     : Entity(), m_internal(internal), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false),
       m_listenerRoomState(ROOM_EMPTY), m_lastRelaxed(0), m_deactivationRefCount(0), m_id(this),
-      m_constraintEngine(constraintEngine), m_name(name) {
+      m_constraintEngine(ownHandleOf(constraintEngine)), m_name(name) {
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
     KALDEN_CHECK_TEXT(index >= NO_INDEX, "m_index >= NO_INDEX");

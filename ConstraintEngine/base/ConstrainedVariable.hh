@@ -111,8 +111,9 @@ private:
  * counts its deactivations, and reaches its domains through the pure
  * accessors that Variable<DomainType> implements.
  *
- * The engine handle passed to the constructor is copied; the engine must
- * outlive the variable or discard it (its purge does). Listeners of the engine
+ * The variable keeps a reference to the engine's own handle object; the
+ * engine must outlive the variable or discard it (its purge does), after
+ * which the variable no longer reaches the engine. Listeners of the engine
  * hear of a new variable before it has domains: they may read its name and
  * key only.
  */
@@ -366,7 +367,7 @@ protected:
   Id<ConstrainedVariable> m_id;
   alignas(HousedChangeListener) unsigned char m_listenerRoom[sizeof(HousedChangeListener)];
   Id<Constraint> m_currentPropagatingConstraint;
-  Id<ConstraintEngine> m_constraintEngine;
+  const Id<ConstraintEngine>& m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)
   LabelStr m_name;
   std::unique_ptr<Extras> m_extras;
   ConstraintList m_constraints;
