@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <new>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -141,6 +142,8 @@ struct EntityTables {
   // when building an entity's arguments makes others). The entity built in a block takes it.
   std::vector<std::pair<void*, std::size_t> > pendingBlocks;
   std::map<int, Entity*> pool;          // discarded heap objects, collected in key order
+  // The few entities' external entities: a field in every entity would cost more.
+  std::unordered_map<const Entity*, const PSEntity*> externals;
 };
 
 EntityTables& tables() {
@@ -151,7 +154,7 @@ EntityTables& tables() {
 } // namespace
 
 Entity::Entity()
-    : m_key(0), m_refCount(1), m_externalEntity(nullptr), m_discarded(false), m_pooled(false), m_heap(false) {
+    : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false), m_heap(false) {
   EntityTables& t = tables();
   // A whole heap object of our own: its Entity part is built first of all its entities, inside
   // the block operator new has just handed out. Members held by value find the block taken.
@@ -180,6 +183,9 @@ Entity::~Entity() {
   t.byAddress.erase(this);
   if (m_pooled)
     t.pool.erase(m_key);
+  // A later entity at this address must not inherit the external entity.
+  if (!t.externals.empty())
+    t.externals.erase(this);
 }
 
 const std::string& Entity::getEntityName() const { return getName().toString(); }
@@ -193,11 +199,23 @@ std::string Entity::toString() const { return getEntityName() + "(" + std::to_st
 
 std::string Entity::toLongString() const { return toString(); }
 
-void Entity::setExternalPSEntity(const PSEntity* externalEntity) { m_externalEntity = externalEntity; }
+void Entity::setExternalPSEntity(const PSEntity* externalEntity) {
+  EntityTables& t = tables();
+  if (externalEntity == nullptr)
+    t.externals.erase(this);
+  else
+    t.externals[this] = externalEntity;
+}
 
-void Entity::clearExternalPSEntity() { m_externalEntity = nullptr; }
+void Entity::clearExternalPSEntity() { tables().externals.erase(this); }
 
-const PSEntity* Entity::getExternalPSEntity() const { return m_externalEntity; }
+const PSEntity* Entity::getExternalPSEntity() const {
+  const EntityTables& t = tables();
+  if (t.externals.empty())
+    return nullptr;
+  const auto it = t.externals.find(this);
+  return it == t.externals.end() ? nullptr : it->second;
+}
 
 const LabelStr& Entity::entityTypeName() {
   static const LabelStr sl_type("Entity");

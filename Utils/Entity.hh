@@ -36,8 +36,11 @@ public:
   std::string toString() const override;
   /// Same as toString() unless a subclass says more.
   std::string toLongString() const override;
+  /// Attaches an external entity (not owned); kept in a table beside the entities, until cleared or the entity goes.
   void setExternalPSEntity(const PSEntity* externalEntity) override;
+  /// Detaches the external entity.
   void clearExternalPSEntity() override;
+  /// The attached external entity, null when none.
   const PSEntity* getExternalPSEntity() const override;
 
   /// The label "Entity".
@@ -93,9 +96,9 @@ private:
   static bool s_purging;
 
   // The flags last: a derived class may place its own narrow fields in the padding after them.
+  // The external entity, which hardly any entity has, is kept aside (see setExternalPSEntity).
   int m_key;
   unsigned int m_refCount;
-  const PSEntity* m_externalEntity;
   bool m_discarded;
   bool m_pooled;
   bool m_heap; // built in a block of Entity::operator new: discard(true) may pool it

@@ -9,6 +9,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Report.hh"
 
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -17,15 +18,25 @@ namespace KALDEN {
 ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal,
                                          bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent,
                                          int index)
-    : Entity(), m_id(this), m_constraintEngine(constraintEngine), m_parent(parent), m_name(name),
-      m_specifiedValue(0.0), m_lastRelaxed(0), m_index(index), m_deactivationRefCount(0), m_internal(internal),
-      m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false) {
+    : Entity(), m_internal(internal), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false),
+      m_listenerRoomState(ROOM_EMPTY), m_lastRelaxed(0), m_deactivationRefCount(0), m_id(this),
+      m_constraintEngine(ownHandleOf(constraintEngine)), m_name(name) {
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
-    KALDEN_CHECK(m_index >= NO_INDEX);
-    KALDEN_CHECK(m_index == NO_INDEX || parent.isValid());
+    KALDEN_CHECK_TEXT(index >= NO_INDEX, "m_index >= NO_INDEX");
+    KALDEN_CHECK_TEXT(index == NO_INDEX || parent.isValid(), "m_index == NO_INDEX || parent.isValid()");
+    // Most variables have no parent: only those that do need room for it.
+    if (!parent.isNoId() || index != NO_INDEX) {
+      Extras& more = extras();
+      more.parent = parent;
+      more.index = index;
+    }
     m_constraintEngine->add(m_id);
-    m_domainListener = m_constraintEngine->allocateVariableListener(m_id, m_constraints);
+    // The engine builds the listener in the room offered here; it is for this call only.
+    m_listenerRoomState = ROOM_OFFERED;
+    m_constraintEngine->allocateVariableListener(m_id, m_constraints);
+    if (m_listenerRoomState == ROOM_OFFERED)
+      m_listenerRoomState = ROOM_EMPTY;
   } catch (...) {
     // The destructor will not run: take back what was registered.
     undoRegistration();
@@ -38,8 +49,7 @@ void ConstrainedVariable::undoRegistration() {
   m_deleted = true;
   if (m_constraintEngine.isValid() && m_constraintEngine->getVariables().count(m_id) != 0)
     m_constraintEngine->remove(m_id);
-  if (m_domainListener.isValid())
-    delete static_cast<DomainListener*>(m_domainListener);
+  vacateListenerRoom();
   m_id.remove();
 }
 
@@ -52,10 +62,60 @@ ConstrainedVariable::~ConstrainedVariable() {
     m_id.remove();
 }
 
+bool ConstrainedVariable::offersListenerRoom(const Id<ConstraintEngine>& constraintEngine) const {
+  return m_listenerRoomState == ROOM_OFFERED && m_constraintEngine == constraintEngine;
+}
+
+ConstrainedVariable::HousedChangeListener& ConstrainedVariable::housedListener() {
+  return *std::launder(reinterpret_cast<HousedChangeListener*>(m_listenerRoom));
+}
+
+const Id<DomainListener>& ConstrainedVariable::houseListener() {
+  // Should the listener not register its handle, the room stays as it was.
+  HousedChangeListener* listener = ::new (static_cast<void*>(m_listenerRoom)) HousedChangeListener();
+  m_listenerRoomState = ROOM_HOUSED;
+  return listener->getId();
+}
+
+void ConstrainedVariable::vacateListenerRoom() {
+  if (m_listenerRoomState != ROOM_HOUSED)
+    return;
+  HousedChangeListener& listener = housedListener();
+  const Id<DomainListener> handle = listener.getId();
+  // A listener whose handle someone took back already is left as it lies (it owns nothing else).
+  if (handle.isValid())
+    listener.~HousedChangeListener();
+  ::new (static_cast<void*>(m_listenerRoom)) Id<DomainListener>(handle);
+  m_listenerRoomState = ROOM_VACATED;
+}
+
+const Id<DomainListener>& ConstrainedVariable::domainListener() const {
+  switch (m_listenerRoomState) {
+  case ROOM_HOUSED:
+    return std::launder(reinterpret_cast<const HousedChangeListener*>(m_listenerRoom))->getId();
+  case ROOM_VACATED:
+    return *std::launder(reinterpret_cast<const Id<DomainListener>*>(m_listenerRoom));
+  default:
+    return Id<DomainListener>::noId();
+  }
+}
+
+ConstrainedVariable::Extras& ConstrainedVariable::extras() {
+  if (!m_extras)
+    m_extras.reset(new Extras());
+  return *m_extras;
+}
+
+const LazySet<Id<ConstrainedVariableListener> >& ConstrainedVariable::listeners() const {
+  static const LazySet<Id<ConstrainedVariableListener> > sl_none;
+  return m_extras ? m_extras->listeners : sl_none;
+}
+
 PSEntity* ConstrainedVariable::getParent() const {
-  if (!m_parent.isValid())
+  const Id<Entity>& entity = parent();
+  if (!entity.isValid())
     return nullptr;
-  return m_parent;
+  return entity;
 }
 
 const std::string& ConstrainedVariable::getEntityType() const {
@@ -101,7 +161,7 @@ std::string ConstrainedVariable::toLongString() const {
 
 bool ConstrainedVariable::isValid() const {
   const AbstractDomain& current = lastDomain();
-  if (current.getListener() != m_domainListener)
+  if (current.getListener() != domainListener())
     return false;
   if (!current.isEmpty() && !current.isSubsetOf(baseDomain()))
     return false;
@@ -138,23 +198,23 @@ void ConstrainedVariable::handleDiscard() {
     m_constraintEngine->remove(m_id);
   // Each listener hears the notice once and is then dropped, whether it unregistered or not;
   // a listener may delete itself or others while it is told, so walk a snapshot.
-  while (!m_listeners.empty()) {
-    const std::vector<Id<ConstrainedVariableListener> > listeners(m_listeners.begin(), m_listeners.end());
-    for (const Id<ConstrainedVariableListener>& listener : listeners) {
-      if (!listener.isValid() || m_listeners.count(listener) == 0)
+  while (!listeners().empty()) {
+    LazySet<Id<ConstrainedVariableListener> >& registered = m_extras->listeners;
+    const std::vector<Id<ConstrainedVariableListener> > snapshot(registered.begin(), registered.end());
+    for (const Id<ConstrainedVariableListener>& listener : snapshot) {
+      if (!listener.isValid() || registered.count(listener) == 0)
         continue;
       listener->notifyDiscard();
-      if (listener.isValid() && m_listeners.count(listener) != 0) {
-        m_listeners.erase(listener);
+      if (listener.isValid() && registered.count(listener) != 0) {
+        registered.erase(listener);
         listener->m_variable = Id<ConstrainedVariable>::noId();
       }
     }
     // Handles of listeners destroyed without unregistering would otherwise stay for good.
-    for (auto it = m_listeners.begin(); it != m_listeners.end();)
-      it = it->isValid() ? std::next(it) : m_listeners.erase(it);
+    for (auto it = registered.begin(); it != registered.end();)
+      it = it->isValid() ? std::next(it) : registered.erase(it);
   }
-  if (m_domainListener.isValid())
-    delete static_cast<DomainListener*>(m_domainListener);
+  vacateListenerRoom();
   Entity::handleDiscard();
 }
 

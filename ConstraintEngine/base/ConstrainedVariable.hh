@@ -3,6 +3,7 @@
 
 #include "ConstraintEngine/base/LazySet.hh"
 #include "ConstraintEngine/base/PSVarValue.hh"
+#include "ConstraintEngine/base/VariableChangeListener.hh"
 #include "Utils/Entity.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/EntityComparator.hh"
@@ -11,6 +12,7 @@
 #include "Utils/base/PSList.hh"
 
 #include <list>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -109,8 +111,9 @@ private:
  * counts its deactivations, and reaches its domains through the pure
  * accessors that Variable<DomainType> implements.
  *
- * The engine handle passed to the constructor is copied; the engine must
- * outlive the variable or discard it (its purge does). Listeners of the engine
+ * The variable keeps a reference to the engine's own handle object; the
+ * engine must outlive the variable or discard it (its purge does), after
+ * which the variable no longer reaches the engine. Listeners of the engine
  * hear of a new variable before it has domains: they may read its name and
  * key only.
  */
@@ -134,9 +137,9 @@ public:
   /// The variable's name.
   const LabelStr& getName() const override { return m_name; }
   /// The variable's index among its parent's arguments, NO_INDEX when none.
-  int getIndex() const { return m_index; }
+  int getIndex() const { return m_extras ? m_extras->index : NO_INDEX; }
   /// The parent entity's handle, empty when none.
-  const Id<Entity>& parent() const { return m_parent; }
+  const Id<Entity>& parent() const { return m_extras ? m_extras->parent : Id<Entity>::noId(); }
   /// The parent as a public entity, null when none.
   PSEntity* getParent() const override;
   /// The engine the variable belongs to.
@@ -299,7 +302,7 @@ public:
   void notifyRemoved(const Id<ConstrainedVariableListener>& listener);
 
 protected:
-  /// Builds the variable and registers it with its engine, which then allocates its domain listener.
+  /// Builds the variable and registers it with its engine, which then makes its domain listener inside it.
   ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
                       const LabelStr& name, const Id<Entity>& parent, int index);
 
@@ -311,30 +314,80 @@ protected:
   /// Hook: a link was removed.
   virtual void handleConstraintRemoved(const Id<Constraint>& constraint);
 
-  // Handles first, then the narrower fields packed together: no padding between them.
-  Id<ConstrainedVariable> m_id;
-  Id<DomainListener> m_domainListener;
-  Id<Constraint> m_currentPropagatingConstraint;
-  Id<ConstraintEngine> m_constraintEngine;
-  Id<Entity> m_parent;
-  LabelStr m_name;
-  double m_specifiedValue;
-  int m_lastRelaxed;
-  int m_index;
-  unsigned int m_deactivationRefCount;
+  /// The handle of the listener the current domain carries; stale once the variable is discarded, empty before it has one.
+  const Id<DomainListener>& domainListener() const;
+
+private:
+  // The variable's change listener, built by the engine in the room the variable keeps for it: it
+  // finds the variable, and through it the engine, from its own address.
+  class HousedChangeListener final : public VariableChangeListener {
+  public:
+    HousedChangeListener() = default;
+    void notifyChange(const DomainListener::ChangeType& changeType) override;
+
+  private:
+    ConstrainedVariable& variable();
+  };
+
+  // What the listener room holds.
+  enum ListenerRoomState : unsigned char {
+    ROOM_EMPTY,   // nothing yet
+    ROOM_OFFERED, // nothing yet; the engine may build the variable's listener in it
+    ROOM_HOUSED,  // the listener
+    ROOM_VACATED  // a copy of the gone listener's (stale) handle, which the current domain still holds
+  };
+
+protected:
+  // The fields most variables never use (propagation reads none of them), made on first need and
+  // freed with the variable.
+  struct Extras {
+    Id<Entity> parent;
+    int index = NO_INDEX;
+    double specifiedValue = 0.0; ///< meaningful while m_specifiedFlag is set
+    LazySet<Id<ConstrainedVariableListener> > listeners;
+    std::unique_ptr<AbstractDomain> emptyDomain; ///< what a typed variable answers while its engine is proven inconsistent
+  };
+
+  /// The rarely used fields, made now if they are not yet.
+  Extras& extras();
+  /// The rarely used fields, null when never needed.
+  const Extras* extrasIfAny() const { return m_extras.get(); }
+  /// The value last specified, 0 before any.
+  double specifiedValueField() const { return m_extras ? m_extras->specifiedValue : 0.0; }
+
+  // The narrow fields first: they fit in the padding at the end of the Entity part. The listener
+  // room and its state belong to the variable and its engine alone.
   bool m_internal;
   bool m_canBeSpecified;
   bool m_specifiedFlag;
   bool m_deleted;
-  LazySet<Id<ConstrainedVariableListener> > m_listeners; // nearly always empty: no room until used
+  ListenerRoomState m_listenerRoomState;
+  int m_lastRelaxed;
+  unsigned int m_deactivationRefCount;
+  Id<ConstrainedVariable> m_id;
+  alignas(HousedChangeListener) unsigned char m_listenerRoom[sizeof(HousedChangeListener)];
+  Id<Constraint> m_currentPropagatingConstraint;
+  const Id<ConstraintEngine>& m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)
+  LabelStr m_name;
+  std::unique_ptr<Extras> m_extras;
   ConstraintList m_constraints;
 
 private:
-  // The engine walks the links itself when it routes a change.
+  // The engine walks the links itself when it routes a change, and builds the listener in its room.
   friend class ConstraintEngine;
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration();
+  // The variable's listeners (none when no extras were made).
+  const LazySet<Id<ConstrainedVariableListener> >& listeners() const;
+
+  // Whether the room is offered to the given engine for the variable's listener.
+  bool offersListenerRoom(const Id<ConstraintEngine>& constraintEngine) const;
+  // Builds the variable's listener in the offered room; answers its handle.
+  const Id<DomainListener>& houseListener();
+  // Destroys the listener (which takes back its handle), keeping a copy of its handle for the current domain's sake.
+  void vacateListenerRoom();
+  HousedChangeListener& housedListener();
 };
 
 } // namespace KALDEN

@@ -25,12 +25,14 @@ void ConstrainedVariable::internalSpecify(double value) {
   KALDEN_CHECK_TEXT_MSG(baseDomain().isMember(value), "baseDomain().isMember(singletonValue)",
                         value << " not in " << baseDomain().toString());
   KALDEN_CHECK_MSG(isActive(), toString());
+  // Made before anything changes, so that a failure to make it leaves the variable as it was.
+  Extras& more = extras();
   if (!getCurrentDomain().isMember(value) && m_constraintEngine->getAllowViolations()) {
     reset();
     KALDEN_TRACE("ConstrainedVariable:internalSpecify", "after reset():" << toString());
   }
   m_specifiedFlag = true;
-  m_specifiedValue = value;
+  more.specifiedValue = value;
   AbstractDomain& current = getCurrentDomain();
   if (current.isMember(value))
     current.set(value);
@@ -71,7 +73,7 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
 
 void ConstrainedVariable::relax() {
   if (m_specifiedFlag)
-    getCurrentDomain().relax(m_specifiedValue);
+    getCurrentDomain().relax(specifiedValueField());
   else
     getCurrentDomain().relax(baseDomain());
 }

@@ -17,9 +17,9 @@ void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int ar
   KALDEN_TRACE("ConstrainedVariable:addConstraint", "Adding " << constraint->toString() << " to " << toString());
   m_constraints.push_back(std::make_pair(constraint, argIndex));
   handleConstraintAdded(constraint);
-  const std::vector<Id<ConstrainedVariableListener> > listeners(m_listeners.begin(), m_listeners.end());
-  for (const Id<ConstrainedVariableListener>& listener : listeners)
-    if (listener.isValid() && m_listeners.count(listener) != 0)
+  const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
+  for (const Id<ConstrainedVariableListener>& listener : snapshot)
+    if (listener.isValid() && listeners().count(listener) != 0)
       listener->notifyConstraintAdded(constraint, argIndex);
   KALDEN_CHECK(isConstrainedBy(constraint));
 }
@@ -35,9 +35,9 @@ void ConstrainedVariable::removeConstraint(const Id<Constraint>& constraint, int
   const ConstraintEntry entry(constraint, argIndex);
   m_constraints.remove(entry);
   handleConstraintRemoved(constraint);
-  const std::vector<Id<ConstrainedVariableListener> > listeners(m_listeners.begin(), m_listeners.end());
-  for (const Id<ConstrainedVariableListener>& listener : listeners)
-    if (listener.isValid() && m_listeners.count(listener) != 0)
+  const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
+  for (const Id<ConstrainedVariableListener>& listener : snapshot)
+    if (listener.isValid() && listeners().count(listener) != 0)
       listener->notifyConstraintRemoved(constraint, argIndex);
 }
 
@@ -91,13 +91,13 @@ void ConstrainedVariable::handleConstraintAdded(const Id<Constraint>&) {}
 void ConstrainedVariable::handleConstraintRemoved(const Id<Constraint>&) {}
 
 void ConstrainedVariable::notifyAdded(const Id<ConstrainedVariableListener>& listener) {
-  KALDEN_CHECK(m_listeners.find(listener) == m_listeners.end());
-  m_listeners.insert(listener);
+  KALDEN_CHECK_TEXT(listeners().find(listener) == listeners().end(), "m_listeners.find(listener) == m_listeners.end()");
+  extras().listeners.insert(listener);
 }
 
 void ConstrainedVariable::notifyRemoved(const Id<ConstrainedVariableListener>& listener) {
-  KALDEN_CHECK(m_listeners.find(listener) != m_listeners.end());
-  m_listeners.erase(listener);
+  KALDEN_CHECK_TEXT(listeners().find(listener) != listeners().end(), "m_listeners.find(listener) != m_listeners.end()");
+  m_extras->listeners.erase(listener);
 }
 
 ConstrainedVariableListener::ConstrainedVariableListener(const Id<ConstrainedVariable>& variable)

@@ -114,7 +114,7 @@ bool ConstrainedVariable::isSpecified() const {
 double ConstrainedVariable::getSpecifiedValue() const {
   KALDEN_CHECK_MSG(isSpecified(), toString());
   if (m_specifiedFlag)
-    return m_specifiedValue;
+    return specifiedValueField();
   return baseDomain().getSingletonValue();
 }
 

@@ -15,7 +15,7 @@ namespace KALDEN {
 Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
                        const Id<ConstraintEngine>& constraintEngine,
                        const std::vector<Id<ConstrainedVariable> >& scope)
-    : Entity(), m_isRedundant(false), m_deactivationRefCount(0), m_name(name), m_constraintEngine(constraintEngine),
+    : Entity(), m_isRedundant(false), m_deactivationRefCount(0), m_name(name), m_constraintEngine(ownHandleOf(constraintEngine)),
       m_variables(scope), m_id(this), m_createdBy("UNKNOWN") {
   unsigned int linked = 0;
   try {

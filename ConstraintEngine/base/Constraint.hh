@@ -49,9 +49,10 @@ public:
  * scope variable; its discard undoes both. Concrete constraints implement
  * handleExecute().
  *
- * The constraint keeps copies of the engine and variable handles; the engine
- * and the variables outlive it or discard it (a discarded variable discards
- * its constraints, the engine's purge discards everything).
+ * The constraint keeps a reference to the engine's own handle object and
+ * copies of the variable handles; the engine and the variables outlive it or
+ * discard it (a discarded variable discards its constraints, the engine's
+ * purge discards everything).
  */
 class Constraint : public Entity, public virtual PSConstraint {
 public:
@@ -153,7 +154,7 @@ protected:
   bool m_isRedundant;
   unsigned int m_deactivationRefCount;
   LabelStr m_name;
-  Id<ConstraintEngine> m_constraintEngine;
+  const Id<ConstraintEngine>& m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)
   std::vector<Id<ConstrainedVariable> > m_variables;
   Id<Constraint> m_id;
   Id<Propagator> m_propagator;

@@ -14,6 +14,10 @@
 
 namespace KALDEN {
 
+const Id<ConstraintEngine>& ownHandleOf(const Id<ConstraintEngine>& engine) {
+  return engine.isValid() ? engine->getId() : engine;
+}
+
 const char*& g_noVarName() {
   static const char* sl_noVarName = "NO_NAME";
   return sl_noVarName;

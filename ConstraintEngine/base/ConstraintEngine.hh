@@ -63,9 +63,11 @@ public:
  *
  * Who must outlive whom: the engine keeps a reference to the schema handle
  * object passed to its constructor (the schema's own getId()), so the schema
- * must outlive the engine. Propagators and variable change listeners keep a
- * reference to the engine's own handle (getId()); the engine's purge releases
- * its propagators and discards its variables, which delete their listeners.
+ * must outlive the engine. Propagators, variables, constraints and variable
+ * change listeners keep a reference to the engine's own handle (getId()); the
+ * engine's purge releases its propagators and discards its constraints and
+ * variables, which then no longer reach the engine (the variables destroy
+ * their listeners).
  * Deleting the engine purges it: it discards its constraints, then its
  * variables (which must be done under the utility layer's purge unless both
  * are gone already), then drops its hold on its propagators. Engine listeners
@@ -87,7 +89,7 @@ public:
 
   // Identity and state.
 
-  /// The engine's own handle; propagators and variable change listeners keep a reference to it.
+  /// The engine's own handle; propagators, variables, constraints and variable change listeners keep a reference to it.
   const Id<ConstraintEngine>& getId() const { return m_id; }
   /// The schema handle the engine was built on.
   const Id<CESchema>& getCESchema() const { return m_schema; }
@@ -167,7 +169,7 @@ public:
 
   /// Routes one change of a variable's domain to its engine's propagators and listeners.
   void notify(const Id<ConstrainedVariable>& source, const DomainListener::ChangeType& changeType);
-  /// A new change listener bound to the variable and this engine; the caller owns it.
+  /// A new change listener bound to the variable and this engine: inside the variable while it is built (the variable owns it), else on the heap (the caller owns it).
   Id<DomainListener> allocateVariableListener(const Id<ConstrainedVariable>& variable,
                                               const ConstrainedVariable::ConstraintList& constraints) const;
 
@@ -292,6 +294,9 @@ private:
   bool m_autoPropagate;
   const Id<CESchema>& m_schema;
 };
+
+/// The engine's own handle object when `engine` names a live engine, else `engine` itself.
+const Id<ConstraintEngine>& ownHandleOf(const Id<ConstraintEngine>& engine);
 
 /// Whether every variable is active; stops at the first inactive one.
 bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables);

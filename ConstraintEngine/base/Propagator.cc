@@ -9,7 +9,7 @@
 namespace KALDEN {
 
 Propagator::Propagator(const LabelStr& name, const Id<ConstraintEngine>& constraintEngine)
-    : Entity(), m_id(this), m_name(name), m_constraintEngine(constraintEngine), m_enabled(true) {
+    : Entity(), m_enabled(true), m_id(this), m_name(name), m_constraintEngine(constraintEngine) {
   removeOnFailure(m_id, [this] {
     KALDEN_CHECK(!m_constraintEngine.isNoId() && m_constraintEngine.isValid());
     m_constraintEngine->add(m_id);

@@ -91,11 +91,11 @@ private:
   /// Gives back a constraint that is being removed; called by the engine only.
   void removeConstraint(const Id<Constraint>& constraint);
 
+  bool m_enabled; // first: it fits in the padding at the end of the Entity part
   std::set<Id<Constraint> > m_constraints;
   Id<Propagator> m_id;
   LabelStr m_name;
   const Id<ConstraintEngine>& m_constraintEngine;
-  bool m_enabled;
 };
 
 } // namespace KALDEN

@@ -12,10 +12,15 @@ class ConstraintEngine;
 /**
  * Ties a variable's current domain to its engine: every change the domain
  * reports goes, unchanged, to ConstraintEngine::notify with the variable.
- * The engine makes one per variable; the variable owns it and deletes it when
- * discarded. It keeps a reference to the engine's own handle object, so the
- * engine must outlive it (the engine's purge discards every variable, which
- * deletes its listener).
+ *
+ * The engine makes one per variable, inside the variable itself (room the
+ * variable keeps for it), so a variable costs no separate block for it; that
+ * listener holds nothing but its own handle and reaches its variable, and
+ * through it the engine, by where it lies. The variable destroys it when
+ * discarded. A listener built anywhere else with the public constructor (or
+ * asked of the engine again for a variable that has its own) keeps its
+ * variable's handle and a reference to the engine's own handle aside, so the
+ * engine must outlive it; whoever made it deletes it.
  */
 class VariableChangeListener : public DomainListener {
 public:
@@ -27,8 +32,10 @@ public:
   void notifyChange(const DomainListener::ChangeType& changeType) override;
 
 private:
-  Id<ConstrainedVariable> m_variable;
-  const Id<ConstraintEngine>& m_constraintEngine;
+  // The variable's own listener takes this form: it keeps no binding, since its class finds the
+  // variable it lies in.
+  friend class ConstrainedVariable;
+  VariableChangeListener();
 };
 
 } // namespace KALDEN

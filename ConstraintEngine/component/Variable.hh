@@ -10,6 +10,7 @@
 #include <new>
 #include <type_traits>
 #include <typeinfo>
+#include <utility>
 
 #pragma push_macro("KALDEN_SOURCE")
 #undef KALDEN_SOURCE
@@ -127,8 +128,6 @@ private:
   };
 
   OwnedDomains m_domains;
-  // Answers derivedDomain() while the engine is proven inconsistent; made on first need.
-  std::unique_ptr<DomainType> m_emptyDomain;
 };
 
 template <class DomainType>
@@ -158,7 +157,7 @@ Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, con
   KALDEN_TRACE("Variable:Variable", "Name " << toString(name.getKey()));
   if (baseDomain.isSingleton())
     KALDEN_TRACE("Variable:Variable", "Base domain singleton; " << baseDomain.getSingletonValue());
-  m_domains.current().setListener(m_domainListener);
+  m_domains.current().setListener(domainListener());
 }
 
 template <class DomainType>
@@ -168,7 +167,8 @@ Variable<DomainType>::~Variable() {
   // The discard unlinks constraints and leaves the engine, which may read the domains.
   discard(false);
   m_domains.reset();
-  m_emptyDomain.reset();
+  if (extrasIfAny() != nullptr)
+    extras().emptyDomain.reset();
 }
 
 template <class DomainType>
@@ -209,14 +209,17 @@ const DomainType& Variable<DomainType>::getDerivedDomain() {
     update();
   if (!provenInconsistent())
     return m_domains.current();
-  if (!m_emptyDomain) {
+  // Kept with the variable's rarely used fields: it is made on first need only.
+  std::unique_ptr<AbstractDomain>& emptyDomain = extras().emptyDomain;
+  if (!emptyDomain) {
     // A copy carries no listener: closing and emptying it tells nobody.
-    m_emptyDomain = copyOf(m_domains.current());
-    if (m_emptyDomain->isOpen())
-      m_emptyDomain->close();
-    m_emptyDomain->empty();
+    std::unique_ptr<DomainType> copy = copyOf(m_domains.current());
+    if (copy->isOpen())
+      copy->close();
+    copy->empty();
+    emptyDomain = std::move(copy);
   }
-  return *m_emptyDomain;
+  return static_cast<const DomainType&>(*emptyDomain);
 }
 
 } // namespace KALDEN

@@ -133,5 +133,31 @@ TEST_F(ConstraintTest, MakeScopeReturnsFreshScopesInArgumentOrder) {
                      "arg10.isValid()");
 }
 
+// Variables and constraints keep no copy of the engine handle they are built with: they reach the
+// engine through its own handle object, so a short-lived copy may go.
+TEST_F(ConstraintTest, BuiltFromAShortLivedEngineHandle) {
+  ConstrainedVariable* x;
+  ConstrainedVariable* y;
+  TestConstraint* c;
+  {
+    const Id<ConstraintEngine> copy = engine();
+    x = new Variable<IntervalIntDomain>(copy, IntervalIntDomain(0, 10, IntDT::instance()), false, true, "x",
+                                        Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+    y = new Variable<IntervalIntDomain>(copy, IntervalIntDomain(0, 10, IntDT::instance()), false, true, "y",
+                                        Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+    c = new TestConstraint("c", "Default", copy, makeScope(x->getId(), y->getId()));
+  }
+  EXPECT_EQ(&x->getConstraintEngine(), &engine());
+  EXPECT_TRUE(c->isValid());
+  EXPECT_TRUE(x->isValid());
+  x->specify(3);
+  EXPECT_EQ(c->getViolation(), 0.0);
+  delete x; // discards c, which leaves the engine
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  delete c;
+  delete y;
+  EXPECT_TRUE(m_engine->getVariables().empty());
+}
+
 } // namespace
 } // namespace KALDEN
