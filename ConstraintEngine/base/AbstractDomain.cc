@@ -3,14 +3,28 @@
 #include "ConstraintEngine/base/AbstractDomain.hh"
 
 #include "ConstraintEngine/base/DataType.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
 #include "Utils/Error.hh"
 #include "Utils/base/Report.hh"
 
 #include <ios>
 #include <ostream>
 #include <sstream>
+#include <typeinfo>
 
 namespace KALDEN {
+
+namespace {
+
+// Whether the data type is exactly one of the built-in number types: their predicates and
+// comparison rule are the library's own, so the default rule says any two of them compare.
+// Only the exact classes count, as a derived class may override either.
+bool isBuiltInNumberType(const Id<DataType>& dt) {
+  const std::type_info* type = &typeid(*dt.operator->());
+  return type == &typeid(IntDT) || type == &typeid(FloatDT) || type == &typeid(BoolDT);
+}
+
+} // namespace
 
 // ---------------------------------------------------------------- DomainListener
 
@@ -215,7 +229,12 @@ bool AbstractDomain::canBeCompared(const AbstractDomain& domx, const AbstractDom
                                                                << domy.getTypeName().toString());
   KALDEN_TRACE("AbstractDomain:canBeCompared", domx.toString());
   KALDEN_TRACE("AbstractDomain:canBeCompared", domy.toString());
-  bool result = DomainComparator::getComparator().canCompare(domx, domy);
+  // With the system's default comparator current, two built-in number types need no question
+  // put: the default rule answers true. Any other case asks the current comparator.
+  const DomainComparator* current = DomainComparator::s_instance;
+  bool result = (current != nullptr && current == DomainComparator::s_default &&
+                 isBuiltInNumberType(domx.m_dataType) && isBuiltInNumberType(domy.m_dataType)) ||
+                DomainComparator::getComparator().canCompare(domx, domy);
   KALDEN_TRACE("AbstractDomain:canBeCompared", "returning " << result);
   return result;
 }

@@ -90,6 +90,9 @@ public:
   static bool comparatorIsNull();
 
 private:
+  // Asks s_instance and s_default directly to answer the common question without a call.
+  friend class AbstractDomain;
+
   static DomainComparator* s_instance;
   // The default comparator the system made itself; kept so it is reused, never leaked.
   static DomainComparator* s_default;

@@ -46,10 +46,12 @@ bool BoundsArithmetic::narrowEmpties(AbstractDomain& dom, double lb, double ub) 
 
 bool BoundsArithmetic::isIntegerInterval(const AbstractDomain& dom) {
   // The common classes answer from their exact type; only others need the full class search.
-  const std::type_info& type = typeid(dom);
-  if (type == typeid(IntervalIntDomain) || type == typeid(BoolDomain))
+  // The type records are compared by address: equal addresses are surely the same class, and
+  // anything else takes the search, so no name comparison is ever made here.
+  const std::type_info* type = &typeid(dom);
+  if (type == &typeid(IntervalIntDomain) || type == &typeid(BoolDomain))
     return true;
-  if (type == typeid(IntervalDomain))
+  if (type == &typeid(IntervalDomain))
     return false;
   return dynamic_cast<const IntervalIntDomain*>(&dom) != nullptr;
 }
