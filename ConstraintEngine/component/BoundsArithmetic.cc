@@ -13,14 +13,6 @@
 
 namespace KALDEN {
 
-double BoundsArithmetic::lowerMax(const AbstractDomain& dom, double current, double candidate) {
-  return current > candidate ? dom.translateNumber(candidate, false) : current;
-}
-
-double BoundsArithmetic::raiseMin(const AbstractDomain& dom, double current, double candidate) {
-  return current < candidate ? dom.translateNumber(candidate, true) : current;
-}
-
 namespace {
 
 void extremes(double a, double b, double c, double d, double& lo, double& hi) {
@@ -38,10 +30,6 @@ void BoundsArithmetic::productRange(double aMin, double aMax, double bMin, doubl
 void BoundsArithmetic::quotientRange(double numMin, double numMax, double denomMin, double denomMax, double& lo,
                                      double& hi) {
   extremes(numMax / denomMin, numMin / denomMin, numMax / denomMax, numMin / denomMax, lo, hi);
-}
-
-bool BoundsArithmetic::narrowEmpties(AbstractDomain& dom, double lb, double ub) {
-  return dom.intersect(lb, ub) && dom.isEmpty();
 }
 
 bool BoundsArithmetic::isIntegerInterval(const AbstractDomain& dom) {

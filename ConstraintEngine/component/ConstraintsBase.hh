@@ -9,8 +9,10 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/Constraint.hh"
 #include "Utils/Entity.hh"
+#include "Utils/Globals.hh"
 #include "Utils/base/Id.hh"
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -26,9 +28,19 @@ public:
   Infinity() = delete;
 
   /// a + b, or defaultValue when |a|, |b| or |a + b| is at least infinity.
-  static double plus(double a, double b, double defaultValue);
+  static double plus(double a, double b, double defaultValue) { return guarded(a, b, a + b, defaultValue); }
   /// a - b, or defaultValue when |a|, |b| or |a - b| is at least infinity.
-  static double minus(double a, double b, double defaultValue);
+  static double minus(double a, double b, double defaultValue) { return guarded(a, b, a - b, defaultValue); }
+
+private:
+  // The result, or defaultValue when an operand or the result lies at or beyond infinity on
+  // either side; the infinity is read once per sum, as nothing can change it meanwhile.
+  static double guarded(double a, double b, double result, double defaultValue) {
+    const double infinity = static_cast<double>(g_infiniteTime());
+    if (std::fabs(a) >= infinity || std::fabs(b) >= infinity || std::fabs(result) >= infinity)
+      return defaultValue;
+    return result;
+  }
 };
 
 /**
