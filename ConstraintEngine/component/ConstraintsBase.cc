@@ -45,19 +45,13 @@ AbstractDomain& ConstraintShape::domainAt(const Constraint& constraint, std::siz
   return domainWithin(constraint.getScope(), position);
 }
 
-void ConstraintShape::checkComparable(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
-  KALDEN_CHECK_TEXT(AbstractDomain::canBeCompared(a, b), conditionText);
-}
-
 void ConstraintShape::checkComparableWithMessage(const AbstractDomain& a, const AbstractDomain& b,
                                                  const char* conditionText) {
   KALDEN_CHECK_TEXT_MSG(AbstractDomain::canBeCompared(a, b), conditionText,
                         "Cannot compare " << a.toString() << " and " << b.toString() << ".");
 }
 
-void ConstraintShape::checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
-  KALDEN_CHECK_TEXT(!a.isEmpty() && !b.isEmpty(), conditionText);
-}
+void ConstraintShape::fail(const char* conditionText) { KALDEN_CHECK_TEXT(false, conditionText); }
 
 void ConstraintShape::discardMember(const Id<Constraint>& member) {
   // A member may have gone already, with an internal variable it was linked to.

@@ -75,18 +75,29 @@ public:
                                   const char* conditionText, const char* messagePrefix);
 
   /// Fails `conditionText` unless the two domains' types can be compared.
-  static void checkComparable(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText);
+  static void checkComparable(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
+    if (!AbstractDomain::canBeCompared(a, b))
+      fail(conditionText);
+  }
   /// As checkComparable(), with the message "Cannot compare <a> and <b>.".
   static void checkComparableWithMessage(const AbstractDomain& a, const AbstractDomain& b,
                                          const char* conditionText);
   /// Fails `conditionText` unless both domains hold a value.
-  static void checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText);
+  static void checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
+    if (a.isEmpty() || b.isEmpty())
+      fail(conditionText);
+  }
 
   /// Discards a sub-constraint made with new, unless its handle is stale or it is discarded already.
   static void discardMember(const Id<Constraint>& member);
   /// Discards a member held by value (an internal variable or sub-constraint), unless it is discarded already.
   /// The utility layer never pools such a member, so its owner's destructor remains the one that frees it.
   static void discardMember(Entity& member);
+
+private:
+  // Fails the check `conditionText`, whose condition was found false; kept out of line so the
+  // inline checks above cost their callers only a test.
+  static void fail(const char* conditionText);
 };
 
 } // namespace KALDEN
