@@ -24,6 +24,18 @@ bool isBuiltInNumberType(const Id<DataType>& dt) {
   return type == &typeid(IntDT) || type == &typeid(FloatDT) || type == &typeid(BoolDT);
 }
 
+// Whether a change kind is a restriction: the first five kinds.
+bool isRestrictionKind(DomainListener::ChangeType changeType) {
+  return static_cast<int>(changeType) <= static_cast<int>(DomainListener::RESTRICT_TO_SINGLETON);
+}
+
+// Fails unless the listener handle is empty or still valid; answers whether there is one to tell.
+bool hasListenerToTell(const Id<DomainListener>& listener) {
+  KALDEN_CHECK_TEXT_MSG(listener.isNoId() || listener.isValid(), "m_listener.isNoId() || m_listener.isValid()",
+                        listener);
+  return !listener.isNoId();
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- DomainListener
@@ -35,9 +47,7 @@ DomainListener::~DomainListener() {
   m_id.remove();
 }
 
-bool DomainListener::isRestriction(const ChangeType& changeType) {
-  return static_cast<int>(changeType) <= static_cast<int>(RESTRICT_TO_SINGLETON);
-}
+bool DomainListener::isRestriction(const ChangeType& changeType) { return isRestrictionKind(changeType); }
 
 std::string DomainListener::toString(const ChangeType& changeType) {
   switch (changeType) {
@@ -201,12 +211,16 @@ bool AbstractDomain::isRestricted() const { return m_dataType->getIsRestricted()
 void AbstractDomain::touch() { notifyChange(DomainListener::BOUNDS_RESTRICTED); }
 
 void AbstractDomain::notifyChange(const DomainListener::ChangeType& changeType) {
-  KALDEN_CHECK_MSG(m_listener.isNoId() || m_listener.isValid(), m_listener);
-  if (m_listener.isNoId())
+  if (!hasListenerToTell(m_listener))
     return;
-  if (DomainListener::isRestriction(changeType) && isSingleton())
+  if (isRestrictionKind(changeType) && isSingleton())
     m_listener->notifyChange(DomainListener::RESTRICT_TO_SINGLETON);
   else
+    m_listener->notifyChange(changeType);
+}
+
+void AbstractDomain::notifyDecidedChange(const DomainListener::ChangeType& changeType) {
+  if (hasListenerToTell(m_listener))
     m_listener->notifyChange(changeType);
 }
 

@@ -245,6 +245,10 @@ public:
   static void assertSafeComparison(const AbstractDomain& domA, const AbstractDomain& domB);
 
 protected:
+  /// Reports a change whose kind already says whether it left one value: as notifyChange(),
+  /// without asking isSingleton() again. For callers that have just asked it themselves.
+  void notifyDecidedChange(const DomainListener::ChangeType& changeType);
+
   Id<DataType> m_dataType;
   bool m_enumerated;
   bool m_closed;

@@ -108,7 +108,10 @@ protected:
   /// The bound-limit checks every constructor but the copy one ends with.
   void commonInit();
   /// Applies the precision test to a bound about to be stored and returns it.
-  double check(const double& value) const;
+  double check(const double& value) const {
+    testPrecision(value);
+    return value;
+  }
 
   double m_ub;
   double m_lb;
