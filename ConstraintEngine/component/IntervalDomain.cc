@@ -323,11 +323,7 @@ std::ostream& IntervalDomain::operator>>(std::ostream& os) const {
 
 double IntervalDomain::translateNumber(double number, bool) const {
   KALDEN_CHECK_MSG(!std::isnan(number), "A bound that is not a number cannot reach a domain.");
-  if (number < 0.0)
-    return number < MINUS_INFINITY ? MINUS_INFINITY : number;
-  if (number > 0.0)
-    return number > PLUS_INFINITY ? PLUS_INFINITY : number;
-  return 0.0;
+  return clampToInfinities(number);
 }
 
 bool IntervalDomain::convertToMemberValue(const std::string& strValue, double& dblValue) const {
