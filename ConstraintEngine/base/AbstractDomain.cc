@@ -247,7 +247,8 @@ bool AbstractDomain::canBeCompared(const AbstractDomain& domx, const AbstractDom
   // put: the default rule answers true. Any other case asks the current comparator.
   const DomainComparator* current = DomainComparator::s_instance;
   bool result = (current != nullptr && current == DomainComparator::s_default &&
-                 isBuiltInNumberType(domx.m_dataType) && isBuiltInNumberType(domy.m_dataType)) ||
+                 isBuiltInNumberType(domx.m_dataType) &&
+                 (domy.m_dataType == domx.m_dataType || isBuiltInNumberType(domy.m_dataType))) ||
                 DomainComparator::getComparator().canCompare(domx, domy);
   KALDEN_TRACE("AbstractDomain:canBeCompared", "returning " << result);
   return result;
