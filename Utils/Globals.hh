@@ -5,14 +5,18 @@
 
 namespace KALDEN {
 
+// The settings below are variables of the utility layer reached through accessors. Each
+// accessor always answers the same address, and is declared so: a caller may then ask for the
+// address once and still read the value afresh, through it, at each use.
+
 /// Default comparison tolerance of real-valued domains.
-double& g_epsilon();
+[[gnu::const]] double& g_epsilon();
 
 /// The integer that stands for infinity in every numeric domain.
-int& g_infiniteTime();
+[[gnu::const]] int& g_infiniteTime();
 
 /// The largest int; integer intervals within it count as finite.
-int& g_maxInt();
+[[gnu::const]] int& g_maxInt();
 
 /// While true, unconditional failures ("ALWAYS_FAILS") are not raised.
 bool& g_alwaysFails();

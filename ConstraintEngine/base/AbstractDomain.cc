@@ -3,14 +3,40 @@
 #include "ConstraintEngine/base/AbstractDomain.hh"
 
 #include "ConstraintEngine/base/DataType.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
 #include "Utils/Error.hh"
 #include "Utils/base/Report.hh"
 
 #include <ios>
 #include <ostream>
 #include <sstream>
+#include <typeinfo>
 
 namespace KALDEN {
+
+namespace {
+
+// Whether the data type is exactly one of the built-in number types: their predicates and
+// comparison rule are the library's own, so the default rule says any two of them compare.
+// Only the exact classes count, as a derived class may override either.
+bool isBuiltInNumberType(const Id<DataType>& dt) {
+  const std::type_info* type = &typeid(*dt.operator->());
+  return type == &typeid(IntDT) || type == &typeid(FloatDT) || type == &typeid(BoolDT);
+}
+
+// Whether a change kind is a restriction: the first five kinds.
+bool isRestrictionKind(DomainListener::ChangeType changeType) {
+  return static_cast<int>(changeType) <= static_cast<int>(DomainListener::RESTRICT_TO_SINGLETON);
+}
+
+// Fails unless the listener handle is empty or still valid; answers whether there is one to tell.
+bool hasListenerToTell(const Id<DomainListener>& listener) {
+  KALDEN_CHECK_TEXT_MSG(listener.isNoId() || listener.isValid(), "m_listener.isNoId() || m_listener.isValid()",
+                        listener);
+  return !listener.isNoId();
+}
+
+} // namespace
 
 // ---------------------------------------------------------------- DomainListener
 
@@ -21,9 +47,7 @@ DomainListener::~DomainListener() {
   m_id.remove();
 }
 
-bool DomainListener::isRestriction(const ChangeType& changeType) {
-  return static_cast<int>(changeType) <= static_cast<int>(RESTRICT_TO_SINGLETON);
-}
+bool DomainListener::isRestriction(const ChangeType& changeType) { return isRestrictionKind(changeType); }
 
 std::string DomainListener::toString(const ChangeType& changeType) {
   switch (changeType) {
@@ -187,12 +211,16 @@ bool AbstractDomain::isRestricted() const { return m_dataType->getIsRestricted()
 void AbstractDomain::touch() { notifyChange(DomainListener::BOUNDS_RESTRICTED); }
 
 void AbstractDomain::notifyChange(const DomainListener::ChangeType& changeType) {
-  KALDEN_CHECK_MSG(m_listener.isNoId() || m_listener.isValid(), m_listener);
-  if (m_listener.isNoId())
+  if (!hasListenerToTell(m_listener))
     return;
-  if (DomainListener::isRestriction(changeType) && isSingleton())
+  if (isRestrictionKind(changeType) && isSingleton())
     m_listener->notifyChange(DomainListener::RESTRICT_TO_SINGLETON);
   else
+    m_listener->notifyChange(changeType);
+}
+
+void AbstractDomain::notifyDecidedChange(const DomainListener::ChangeType& changeType) {
+  if (hasListenerToTell(m_listener))
     m_listener->notifyChange(changeType);
 }
 
@@ -215,7 +243,13 @@ bool AbstractDomain::canBeCompared(const AbstractDomain& domx, const AbstractDom
                                                                << domy.getTypeName().toString());
   KALDEN_TRACE("AbstractDomain:canBeCompared", domx.toString());
   KALDEN_TRACE("AbstractDomain:canBeCompared", domy.toString());
-  bool result = DomainComparator::getComparator().canCompare(domx, domy);
+  // With the system's default comparator current, two built-in number types need no question
+  // put: the default rule answers true. Any other case asks the current comparator.
+  const DomainComparator* current = DomainComparator::s_instance;
+  bool result = (current != nullptr && current == DomainComparator::s_default &&
+                 isBuiltInNumberType(domx.m_dataType) &&
+                 (domy.m_dataType == domx.m_dataType || isBuiltInNumberType(domy.m_dataType))) ||
+                DomainComparator::getComparator().canCompare(domx, domy);
   KALDEN_TRACE("AbstractDomain:canBeCompared", "returning " << result);
   return result;
 }

@@ -90,6 +90,9 @@ public:
   static bool comparatorIsNull();
 
 private:
+  // Asks s_instance and s_default directly to answer the common question without a call.
+  friend class AbstractDomain;
+
   static DomainComparator* s_instance;
   // The default comparator the system made itself; kept so it is reused, never leaked.
   static DomainComparator* s_default;
@@ -242,6 +245,10 @@ public:
   static void assertSafeComparison(const AbstractDomain& domA, const AbstractDomain& domB);
 
 protected:
+  /// Reports a change whose kind already says whether it left one value: as notifyChange(),
+  /// without asking isSingleton() again. For callers that have just asked it themselves.
+  void notifyDecidedChange(const DomainListener::ChangeType& changeType);
+
   Id<DataType> m_dataType;
   bool m_enumerated;
   bool m_closed;

@@ -27,13 +27,16 @@ bool DataType::isEntity() const { return false; }
 bool DataType::isSymbolic() const { return !isNumeric(); }
 
 bool DataType::canBeCompared(const Id<DataType>& rhs) const {
-  if (isNumeric() || rhs->isNumeric())
-    return isNumeric() && rhs->isNumeric();
-  if (isString() || rhs->isString())
-    return isString() && rhs->isString();
-  if (isSymbolic() || rhs->isSymbolic())
-    return isSymbolic() && rhs->isSymbolic();
-  return false;
+  // Each predicate is asked once per side: a type's kind does not change while it is asked.
+  const bool numeric = isNumeric();
+  const bool rhsNumeric = rhs->isNumeric();
+  if (numeric || rhsNumeric)
+    return numeric && rhsNumeric;
+  const bool string = isString();
+  const bool rhsString = rhs->isString();
+  if (string || rhsString)
+    return string && rhsString;
+  return isSymbolic() && rhs->isSymbolic();
 }
 
 bool DataType::isAssignableFrom(const Id<DataType>& rhs) const { return canBeCompared(rhs); }

@@ -13,14 +13,6 @@
 
 namespace KALDEN {
 
-double BoundsArithmetic::lowerMax(const AbstractDomain& dom, double current, double candidate) {
-  return current > candidate ? dom.translateNumber(candidate, false) : current;
-}
-
-double BoundsArithmetic::raiseMin(const AbstractDomain& dom, double current, double candidate) {
-  return current < candidate ? dom.translateNumber(candidate, true) : current;
-}
-
 namespace {
 
 void extremes(double a, double b, double c, double d, double& lo, double& hi) {
@@ -40,16 +32,14 @@ void BoundsArithmetic::quotientRange(double numMin, double numMax, double denomM
   extremes(numMax / denomMin, numMin / denomMin, numMax / denomMax, numMin / denomMax, lo, hi);
 }
 
-bool BoundsArithmetic::narrowEmpties(AbstractDomain& dom, double lb, double ub) {
-  return dom.intersect(lb, ub) && dom.isEmpty();
-}
-
 bool BoundsArithmetic::isIntegerInterval(const AbstractDomain& dom) {
   // The common classes answer from their exact type; only others need the full class search.
-  const std::type_info& type = typeid(dom);
-  if (type == typeid(IntervalIntDomain) || type == typeid(BoolDomain))
+  // The type records are compared by address: equal addresses are surely the same class, and
+  // anything else takes the search, so no name comparison is ever made here.
+  const std::type_info* type = &typeid(dom);
+  if (type == &typeid(IntervalIntDomain) || type == &typeid(BoolDomain))
     return true;
-  if (type == typeid(IntervalDomain))
+  if (type == &typeid(IntervalDomain))
     return false;
   return dynamic_cast<const IntervalIntDomain*>(&dom) != nullptr;
 }

@@ -19,9 +19,13 @@ public:
   BoundsArithmetic() = delete;
 
   /// The upper bound `current`, lowered to `dom`'s form of `candidate` when the candidate is below it.
-  static double lowerMax(const AbstractDomain& dom, double current, double candidate);
+  static double lowerMax(const AbstractDomain& dom, double current, double candidate) {
+    return current > candidate ? dom.translateNumber(candidate, false) : current;
+  }
   /// The lower bound `current`, raised to `dom`'s form of `candidate` when the candidate is above it.
-  static double raiseMin(const AbstractDomain& dom, double current, double candidate);
+  static double raiseMin(const AbstractDomain& dom, double current, double candidate) {
+    return current < candidate ? dom.translateNumber(candidate, true) : current;
+  }
 
   /// The least and greatest product of an end of [aMin, aMax] with an end of [bMin, bMax].
   static void productRange(double aMin, double aMax, double bMin, double bMax, double& lo, double& hi);
@@ -30,7 +34,9 @@ public:
                             double& hi);
 
   /// Narrows `dom` to [lb, ub]; true when that emptied it, which ends the caller's narrowing.
-  static bool narrowEmpties(AbstractDomain& dom, double lb, double ub);
+  static bool narrowEmpties(AbstractDomain& dom, double lb, double ub) {
+    return dom.intersect(lb, ub) && dom.isEmpty();
+  }
 
   /// Whether the domain is an interval of integers (integer and boolean intervals).
   static bool isIntegerInterval(const AbstractDomain& dom);

@@ -1,26 +1,14 @@
 #define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
 
-// The shared checks of library constraints and the infinity-guarded arithmetic.
+// The shared checks of library constraints.
 
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 
-#include "Utils/Globals.hh"
 #include "Utils/base/Report.hh"
-
-#include <cmath>
 
 namespace KALDEN {
 
 namespace {
-
-// Whether an operand or the result lies at or beyond the numeric domains' infinity, either
-// side; the infinity is read once per sum, as nothing can change it meanwhile.
-double guarded(double a, double b, double result, double defaultValue) {
-  const double infinity = static_cast<double>(g_infiniteTime());
-  if (std::fabs(a) >= infinity || std::fabs(b) >= infinity || std::fabs(result) >= infinity)
-    return defaultValue;
-  return result;
-}
 
 // The current domain at a position, never reading past the scope's end: a failed arity check
 // that was only printed (inside a destructor) must not lead to a read out of bounds. The
@@ -30,14 +18,6 @@ AbstractDomain& domainWithin(const std::vector<Id<ConstrainedVariable> >& scope,
 }
 
 } // namespace
-
-double Infinity::plus(double a, double b, double defaultValue) {
-  return guarded(a, b, a + b, defaultValue);
-}
-
-double Infinity::minus(double a, double b, double defaultValue) {
-  return guarded(a, b, a - b, defaultValue);
-}
 
 void ConstraintShape::checkArity(const Constraint& constraint, std::size_t count, const char* conditionText) {
   KALDEN_CHECK_TEXT(constraint.getScope().size() == count, conditionText);
@@ -65,19 +45,13 @@ AbstractDomain& ConstraintShape::domainAt(const Constraint& constraint, std::siz
   return domainWithin(constraint.getScope(), position);
 }
 
-void ConstraintShape::checkComparable(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
-  KALDEN_CHECK_TEXT(AbstractDomain::canBeCompared(a, b), conditionText);
-}
-
 void ConstraintShape::checkComparableWithMessage(const AbstractDomain& a, const AbstractDomain& b,
                                                  const char* conditionText) {
   KALDEN_CHECK_TEXT_MSG(AbstractDomain::canBeCompared(a, b), conditionText,
                         "Cannot compare " << a.toString() << " and " << b.toString() << ".");
 }
 
-void ConstraintShape::checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
-  KALDEN_CHECK_TEXT(!a.isEmpty() && !b.isEmpty(), conditionText);
-}
+void ConstraintShape::fail(const char* conditionText) { KALDEN_CHECK_TEXT(false, conditionText); }
 
 void ConstraintShape::discardMember(const Id<Constraint>& member) {
   // A member may have gone already, with an internal variable it was linked to.

@@ -9,8 +9,10 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/Constraint.hh"
 #include "Utils/Entity.hh"
+#include "Utils/Globals.hh"
 #include "Utils/base/Id.hh"
 
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -26,9 +28,19 @@ public:
   Infinity() = delete;
 
   /// a + b, or defaultValue when |a|, |b| or |a + b| is at least infinity.
-  static double plus(double a, double b, double defaultValue);
+  static double plus(double a, double b, double defaultValue) { return guarded(a, b, a + b, defaultValue); }
   /// a - b, or defaultValue when |a|, |b| or |a - b| is at least infinity.
-  static double minus(double a, double b, double defaultValue);
+  static double minus(double a, double b, double defaultValue) { return guarded(a, b, a - b, defaultValue); }
+
+private:
+  // The result, or defaultValue when an operand or the result lies at or beyond infinity on
+  // either side; the infinity is read once per sum, as nothing can change it meanwhile.
+  static double guarded(double a, double b, double result, double defaultValue) {
+    const double infinity = static_cast<double>(g_infiniteTime());
+    if (std::fabs(a) >= infinity || std::fabs(b) >= infinity || std::fabs(result) >= infinity)
+      return defaultValue;
+    return result;
+  }
 };
 
 /**
@@ -63,18 +75,29 @@ public:
                                   const char* conditionText, const char* messagePrefix);
 
   /// Fails `conditionText` unless the two domains' types can be compared.
-  static void checkComparable(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText);
+  static void checkComparable(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
+    if (!AbstractDomain::canBeCompared(a, b))
+      fail(conditionText);
+  }
   /// As checkComparable(), with the message "Cannot compare <a> and <b>.".
   static void checkComparableWithMessage(const AbstractDomain& a, const AbstractDomain& b,
                                          const char* conditionText);
   /// Fails `conditionText` unless both domains hold a value.
-  static void checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText);
+  static void checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
+    if (a.isEmpty() || b.isEmpty())
+      fail(conditionText);
+  }
 
   /// Discards a sub-constraint made with new, unless its handle is stale or it is discarded already.
   static void discardMember(const Id<Constraint>& member);
   /// Discards a member held by value (an internal variable or sub-constraint), unless it is discarded already.
   /// The utility layer never pools such a member, so its owner's destructor remains the one that frees it.
   static void discardMember(Entity& member);
+
+private:
+  // Fails the check `conditionText`, whose condition was found false; kept out of line so the
+  // inline checks above cost their callers only a test.
+  static void fail(const char* conditionText);
 };
 
 } // namespace KALDEN

@@ -6,6 +6,7 @@
 
 #include "ConstraintEngine/base/DataType.hh"
 #include "ConstraintEngine/base/NumberText.hh"
+#include "Utils/Globals.hh"
 #include "Utils/base/Report.hh"
 
 #include <cmath>
@@ -49,11 +50,6 @@ void IntervalDomain::commonInit() {
   KALDEN_CHECK_MSG(leq(MINUS_INFINITY, m_lb), "Lower bound " << m_lb << " is too small.");
 }
 
-double IntervalDomain::check(const double& value) const {
-  testPrecision(value);
-  return value;
-}
-
 bool IntervalDomain::isEmpty() const {
   KALDEN_CHECK(!isOpen());
   return lt(m_ub, m_lb);
@@ -84,7 +80,9 @@ int IntervalDomain::getSize() const {
 bool IntervalDomain::getBounds(double& lb, double& ub) const {
   lb = m_lb;
   ub = m_ub;
-  return m_ub == PLUS_INFINITY || m_lb == MINUS_INFINITY;
+  // One read of the infinity serves both ends: nothing can change it in between.
+  const int infinity = g_infiniteTime();
+  return m_ub == static_cast<double>(infinity) || m_lb == static_cast<double>(-infinity);
 }
 
 void IntervalDomain::getValues(std::list<double>& results) const {
@@ -189,12 +187,16 @@ bool IntervalDomain::intersect(const AbstractDomain& dom) {
 }
 
 bool IntervalDomain::intersect(double lb, double ub) {
-  if (lt(ub, lb) || lt(ub, m_lb) || lt(m_ub, lb)) {
+  // The tolerance is read once for all the tolerant comparisons (lt) below: nothing in this
+  // operation changes it.
+  const double delta = minDelta();
+  auto lessThan = [delta](double a, double b) { return (a + delta) <= b; };
+  if (lessThan(ub, lb) || lessThan(ub, m_lb) || lessThan(m_ub, lb)) {
     empty();
     return true;
   }
-  bool ubMoved = lt(ub, m_ub);
-  bool lbMoved = lt(m_lb, lb);
+  bool ubMoved = lessThan(ub, m_ub);
+  bool lbMoved = lessThan(m_lb, lb);
   // Both new bounds pass the precision test before either is stored.
   double newUb = ubMoved ? check(ub) : m_ub;
   double newLb = lbMoved ? check(lb) : m_lb;
@@ -202,14 +204,16 @@ bool IntervalDomain::intersect(double lb, double ub) {
   m_lb = newLb;
   if (!ubMoved && !lbMoved)
     return false;
+  // The kind reported already accounts for a singleton result, so the listener is told it as
+  // it stands.
   if (isSingleton())
-    notifyChange(DomainListener::RESTRICT_TO_SINGLETON);
+    notifyDecidedChange(DomainListener::RESTRICT_TO_SINGLETON);
   else if (ubMoved && lbMoved)
-    notifyChange(isEmpty() ? DomainListener::EMPTIED : DomainListener::BOUNDS_RESTRICTED);
+    notifyDecidedChange(isEmpty() ? DomainListener::EMPTIED : DomainListener::BOUNDS_RESTRICTED);
   else if (lbMoved)
-    notifyChange(DomainListener::LOWER_BOUND_INCREASED);
+    notifyDecidedChange(DomainListener::LOWER_BOUND_INCREASED);
   else
-    notifyChange(DomainListener::UPPER_BOUND_DECREASED);
+    notifyDecidedChange(DomainListener::UPPER_BOUND_DECREASED);
   return true;
 }
 
@@ -319,11 +323,7 @@ std::ostream& IntervalDomain::operator>>(std::ostream& os) const {
 
 double IntervalDomain::translateNumber(double number, bool) const {
   KALDEN_CHECK_MSG(!std::isnan(number), "A bound that is not a number cannot reach a domain.");
-  if (number < 0.0)
-    return number < MINUS_INFINITY ? MINUS_INFINITY : number;
-  if (number > 0.0)
-    return number > PLUS_INFINITY ? PLUS_INFINITY : number;
-  return 0.0;
+  return clampToInfinities(number);
 }
 
 bool IntervalDomain::convertToMemberValue(const std::string& strValue, double& dblValue) const {

@@ -2,6 +2,7 @@
 #define KALDEN_CONSTRAINTENGINE_COMPONENT_INTERVALDOMAINS_HH
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
+#include "Utils/Globals.hh"
 
 #include <list>
 #include <string>
@@ -107,8 +108,21 @@ public:
 protected:
   /// The bound-limit checks every constructor but the copy one ends with.
   void commonInit();
+  /// The number brought within [MINUS_INFINITY, PLUS_INFINITY]; zero (or a number that is not
+  /// a number) gives 0.0. The infinity is read once, as nothing can change it meanwhile.
+  static double clampToInfinities(double number) {
+    const int infinity = g_infiniteTime();
+    if (number < 0.0)
+      return number < static_cast<double>(-infinity) ? static_cast<double>(-infinity) : number;
+    if (number > 0.0)
+      return number > static_cast<double>(infinity) ? static_cast<double>(infinity) : number;
+    return 0.0;
+  }
   /// Applies the precision test to a bound about to be stored and returns it.
-  double check(const double& value) const;
+  double check(const double& value) const {
+    testPrecision(value);
+    return value;
+  }
 
   double m_ub;
   double m_lb;

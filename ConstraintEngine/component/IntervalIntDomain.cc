@@ -94,7 +94,9 @@ AbstractDomain* IntervalIntDomain::copy() const {
 
 double IntervalIntDomain::translateNumber(double number, bool asMin) const {
   KALDEN_CHECK_MSG(!std::isnan(number), "A bound that is not a number cannot reach a domain.");
-  double result = IntervalDomain::translateNumber(static_cast<double>(truncateToInt(number)), asMin);
+  // The real interval's translation of the truncated number: a truncated number is never
+  // "not a number", so only its clamping applies.
+  double result = clampToInfinities(static_cast<double>(truncateToInt(number)));
   if (std::fabs(result - number) >= g_epsilon()) {
     if (asMin && number > 0.0)
       result += 1.0;

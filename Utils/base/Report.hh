@@ -30,40 +30,74 @@ inline void rethrowTraceFailure() {
     throw;
 }
 
+// The reporting below runs only when a check has failed or a trace point is enabled. It is
+// kept out of line (and out of the hot code) so that a check or a disabled trace point costs
+// the function around it only its test, not the frame the reporting needs.
+
+/// Raises a failed check without message.
+[[gnu::noinline, gnu::cold]] inline void raiseFailedCheck(const char* condition, const char* file, int line) {
+  (new Error(condition, file, line))->handleAssert();
+}
+
+/// Raises a failed check whose message `compose` streams.
+template <class Compose>
+[[gnu::noinline, gnu::cold]] void raiseFailedCheck(const char* condition, const Compose& compose, const char* file,
+                                                   int line) {
+  std::ostringstream sl_kaldenMsg;
+  compose(sl_kaldenMsg);
+  (new Error(condition, sl_kaldenMsg.str(), file, line))->handleAssert();
+}
+
+/// Registers a trace point on its first execution.
+[[gnu::noinline, gnu::cold]] inline DebugMessage* registerTracePoint(const char* file, int line, const char* marker) {
+  return DebugMessage::addMsg(file, line, marker);
+}
+
+/// Writes one trace line, "[marker]" and what `compose` streams, to the debug stream.
+template <class Compose>
+[[gnu::noinline, gnu::cold]] void writeTrace(const char* marker, const Compose& compose, const char* file, int line) {
+  std::ostream& sl_kaldenOs = DebugMessage::getStream();
+  try {
+    sl_kaldenOs.exceptions(std::ios_base::badbit);
+    sl_kaldenOs << "[" << marker << "]";
+    compose(sl_kaldenOs);
+    sl_kaldenOs << std::endl;
+  } catch (const std::ios_base::failure& sl_kaldenFailure) {
+    DebugMessage::reportStreamFailure(sl_kaldenFailure, file, line);
+    rethrowTraceFailure();
+  }
+}
+
 } // namespace KALDEN
 
 /// Check whose condition text is the expression as written.
 #define KALDEN_CHECK(cond)                                                                         \
   do {                                                                                             \
     if (!(cond))                                                                                   \
-      (new ::KALDEN::Error(#cond, KALDEN_SOURCE, __LINE__))->handleAssert();                       \
+      ::KALDEN::raiseFailedCheck(#cond, KALDEN_SOURCE, __LINE__);                                  \
   } while (0)
 
 /// Check with a message; `msg` is a chain of stream insertions.
 #define KALDEN_CHECK_MSG(cond, msg)                                                                \
   do {                                                                                             \
-    if (!(cond)) {                                                                                 \
-      std::ostringstream sl_kaldenMsg;                                                             \
-      sl_kaldenMsg << msg;                                                                         \
-      (new ::KALDEN::Error(#cond, sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__))->handleAssert();   \
-    }                                                                                              \
+    if (!(cond))                                                                                   \
+      ::KALDEN::raiseFailedCheck(                                                                  \
+          #cond, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE, __LINE__); \
   } while (0)
 
 /// Check whose reported condition text differs from the expression's spelling.
 #define KALDEN_CHECK_TEXT(cond, text)                                                              \
   do {                                                                                             \
     if (!(cond))                                                                                   \
-      (new ::KALDEN::Error(text, KALDEN_SOURCE, __LINE__))->handleAssert();                        \
+      ::KALDEN::raiseFailedCheck(text, KALDEN_SOURCE, __LINE__);                                   \
   } while (0)
 
 /// Check with an explicit condition text and a message.
 #define KALDEN_CHECK_TEXT_MSG(cond, text, msg)                                                     \
   do {                                                                                             \
-    if (!(cond)) {                                                                                 \
-      std::ostringstream sl_kaldenMsg;                                                             \
-      sl_kaldenMsg << msg;                                                                         \
-      (new ::KALDEN::Error(text, sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__))->handleAssert();    \
-    }                                                                                              \
+    if (!(cond))                                                                                   \
+      ::KALDEN::raiseFailedCheck(                                                                  \
+          text, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE, __LINE__); \
   } while (0)
 
 /// A path that must never be reached ("ALWAYS_FAILS"), unless g_alwaysFails() lets it pass.
@@ -96,17 +130,10 @@ inline void rethrowTraceFailure() {
 #define KALDEN_TRACE(marker, text)                                                                 \
   do {                                                                                             \
     static ::KALDEN::DebugMessage* const sl_kaldenDmsg =                                           \
-        ::KALDEN::DebugMessage::addMsg(KALDEN_SOURCE, __LINE__, marker);                           \
-    if (sl_kaldenDmsg->isEnabled()) {                                                              \
-      std::ostream& sl_kaldenOs = ::KALDEN::DebugMessage::getStream();                             \
-      try {                                                                                        \
-        sl_kaldenOs.exceptions(std::ios_base::badbit);                                             \
-        sl_kaldenOs << "[" << marker << "]" << text << std::endl;                                  \
-      } catch (const std::ios_base::failure& sl_kaldenFailure) {                                   \
-        ::KALDEN::DebugMessage::reportStreamFailure(sl_kaldenFailure, KALDEN_SOURCE, __LINE__);    \
-        ::KALDEN::rethrowTraceFailure();                                                           \
-      }                                                                                            \
-    }                                                                                              \
+        ::KALDEN::registerTracePoint(KALDEN_SOURCE, __LINE__, marker);                             \
+    if (sl_kaldenDmsg->isEnabled())                                                                \
+      ::KALDEN::writeTrace(                                                                        \
+          marker, [&](std::ostream& sl_kaldenOs) { sl_kaldenOs << text; }, KALDEN_SOURCE, __LINE__); \
   } while (0)
 
 #endif

@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <list>
 #include <memory>
+#include <vector>
 
 namespace KALDEN {
 namespace {
@@ -173,6 +176,73 @@ TEST_F(DomainComparatorTest, InstallAndUninstall) {
   EXPECT_TRUE(DomainComparator::comparatorIsNull());
   EXPECT_TRUE(AbstractDomain::canBeCompared(real, integer));
   EXPECT_EQ(&DomainComparator::getComparator(), defaultComparator);
+}
+
+// Passes every question to the default rule, as a comparator of a client's own would.
+class ForwardingComparator : public DomainComparator {
+public:
+  bool canCompare(const AbstractDomain& domx, const AbstractDomain& domy) const override {
+    return DomainComparator::canCompare(domx, domy);
+  }
+};
+
+// An integer type of a client's own that will not be compared with anything.
+class AloofIntDT : public IntDT {
+public:
+  bool canBeCompared(const Id<DataType>&) const override { return false; }
+};
+
+// The answer for two built-in number types is taken without asking the comparator when the
+// system's own default comparator is current; it must be the answer the question would get,
+// for every pair and whichever comparator is current.
+TEST_F(DomainComparatorTest, EveryComparatorGetsTheAnswerOfItsOwnRule) {
+  RestrictedDT small("small", IntDT::instance(), IntervalIntDomain(1, 5, IntDT::instance()));
+  AloofIntDT aloof;
+  StubLabelDT label("label", false);
+  std::vector<std::unique_ptr<AbstractDomain> > domains;
+  domains.emplace_back(new IntervalDomain(0.0, 1.0, FloatDT::instance()));
+  domains.emplace_back(new IntervalIntDomain(0, 3, IntDT::instance()));
+  domains.emplace_back(new BoolDomain(BoolDT::instance()));
+  domains.emplace_back(new NumericDomain(std::list<double>{1.0, 2.0}, FloatDT::instance()));
+  domains.emplace_back(new NumericDomain(IntDT::instance())); // open
+  domains.emplace_back(new IntervalIntDomain(1, 5, small.getId()));
+  domains.emplace_back(new IntervalIntDomain(0, 3, aloof.getId()));
+  domains.emplace_back(new SymbolDomain(SymbolDT::instance()));
+  domains.emplace_back(new StringDomain(StringDT::instance()));
+  domains.emplace_back(new SymbolDomain(label.getId()));
+
+  // What the default rule says: the first domain's type is asked about the second's.
+  auto rule = [](const AbstractDomain& x, const AbstractDomain& y) {
+    return x.getDataType()->canBeCompared(y.getDataType());
+  };
+  auto answers = [&](const char* current, const std::function<bool(const AbstractDomain&, const AbstractDomain&)>& expected) {
+    for (const auto& x : domains)
+      for (const auto& y : domains)
+        EXPECT_EQ(AbstractDomain::canBeCompared(*x, *y), expected(*x, *y)) << current << ": " << *x << " with " << *y;
+  };
+
+  DomainComparator::setComparator(nullptr);
+  answers("default made on demand", rule);
+  answers("default current", rule);
+  {
+    ForwardingComparator forwarding;
+    answers("forwarding", rule);
+  }
+  {
+    DomainComparator plain; // of the default class, but not the system's own
+    answers("plain", rule);
+  }
+  {
+    RefusingComparator refusing;
+    answers("refusing", [](const AbstractDomain&, const AbstractDomain&) { return false; });
+  }
+  answers("default again", rule);
+
+  // The type of a client's own decides for itself, even when it derives from a built-in one.
+  IntervalIntDomain integer(IntDT::instance());
+  IntervalIntDomain aloofInteger(aloof.getId());
+  EXPECT_FALSE(AbstractDomain::canBeCompared(aloofInteger, integer));
+  EXPECT_TRUE(AbstractDomain::canBeCompared(integer, aloofInteger));
 }
 
 TEST_F(DomainComparatorTest, QuestionAndAnswerAreTraced) {
