@@ -1,0 +1,259 @@
+#ifndef KALDEN_CONSTRAINTENGINE_COMPONENT_CONSTRAINTAGENDA_HH
+#define KALDEN_CONSTRAINTENGINE_COMPONENT_CONSTRAINTAGENDA_HH
+
+#include "Utils/base/Id.hh"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace KALDEN {
+
+class Constraint;
+
+/**
+ * The constraints waiting to run, each at most once, taken lowest entity key
+ * first. Every constraint is queued with its key, so ordering never looks
+ * at the constraint or at the handle registry.
+ *
+ * Constraints mostly arrive in increasing key order (a network queues its
+ * constraints as it builds them, a change queues the next one along), so an
+ * arrival above every key of the run goes to the end of that sorted run, and
+ * only the others to a min-heap; the front is the lower of the two heads. A
+ * hash set of keys says which entries are queued: taking a constraint off
+ * other than from the front only marks its entry withdrawn, and the entry is
+ * dropped when it reaches the front, or when withdrawn entries come to
+ * outnumber the queued ones. The front is always a queued constraint, so the
+ * agenda is empty exactly when it holds no entry. Storage is given back when
+ * the agenda drains from a large size, so that the agenda of a freshly built
+ * network costs nothing once it has run.
+ */
+class ConstraintAgenda {
+public:
+  ConstraintAgenda() = default;
+  ConstraintAgenda(const ConstraintAgenda&) = delete;
+  ConstraintAgenda& operator=(const ConstraintAgenda&) = delete;
+
+  /// Whether no constraint is queued.
+  bool empty() const { return m_queued == 0; }
+  /// The number of queued constraints.
+  std::size_t size() const { return m_queued; }
+  /// Whether the constraint with this key is queued.
+  bool contains(int key) const {
+    const int* slot = m_keys.find(key);
+    return slot != nullptr && *slot > 0;
+  }
+
+  /// Queues a constraint under its (positive) entity key; false when it is queued already.
+  bool insert(const Id<Constraint>& constraint, int key) {
+    int& slot = m_keys.findOrAdd(key);
+    if (slot > 0)
+      return false;
+    ++m_queued;
+    if (slot < 0) {
+      // Withdrawn but still held, under the same key: the entry serves again.
+      slot = key;
+      return true;
+    }
+    slot = key;
+    if (m_runHead == m_run.size() || m_run.keys.back() < key)
+      m_run.push(key, constraint);
+    else
+      pushHeap(key, constraint);
+    return true;
+  }
+
+  /// Takes the constraint with this key off the agenda; false when it was not queued.
+  bool erase(int key);
+
+  /// The lowest-keyed queued constraint (the agenda must not be empty).
+  const Id<Constraint>& front() const { return frontInRun() ? m_run.handles[m_runHead] : m_heap.handles.front(); }
+  /// The key of front().
+  int frontKey() const { return frontInRun() ? m_run.keys[m_runHead] : m_heap.keys.front(); }
+
+  /// Takes the lowest-keyed constraint off the agenda and answers it (the agenda must not be empty).
+  Id<Constraint> takeFront() {
+    const bool inRun = frontInRun();
+    const Id<Constraint> constraint = inRun ? m_run.handles[m_runHead] : m_heap.handles.front();
+    m_keys.remove(inRun ? m_run.keys[m_runHead] : m_heap.keys.front());
+    --m_queued;
+    if (inRun)
+      ++m_runHead;
+    else
+      popHeap();
+    settleFront();
+    return constraint;
+  }
+
+  /// Takes every constraint off the agenda.
+  void clear();
+
+  /// Calls visit(key, handle) once for each queued constraint, in no particular order.
+  template <class Visit>
+  void forEach(Visit visit) const {
+    for (std::size_t i = m_runHead; i < m_run.size(); ++i)
+      if (contains(m_run.keys[i]))
+        visit(m_run.keys[i], m_run.handles[i]);
+    for (std::size_t i = 0; i < m_heap.size(); ++i)
+      if (contains(m_heap.keys[i]))
+        visit(m_heap.keys[i], m_heap.handles[i]);
+  }
+
+  /// Bytes of heap storage held (for memory accounting).
+  std::size_t storageBytes() const { return m_run.storageBytes() + m_heap.storageBytes() + m_keys.storageBytes(); }
+
+private:
+  /**
+   * The keys that have an entry, positive while queued and negated once
+   * withdrawn: open addressing over a power-of-two table at most three
+   * quarters full, linear probing, 0 for a free slot, backward-shift removal
+   * (no tombstones).
+   */
+  class KeyTable {
+  public:
+    KeyTable() = default;
+    KeyTable(const KeyTable&) = delete;
+    KeyTable& operator=(const KeyTable&) = delete;
+
+    /// The slot holding key or -key, null when none.
+    int* find(int key) { return const_cast<int*>(static_cast<const KeyTable*>(this)->find(key)); }
+    /// The slot holding key or -key, null when none.
+    const int* find(int key) const {
+      if (m_count == 0)
+        return nullptr;
+      for (std::size_t i = home(key);; i = (i + 1) & m_mask) {
+        const int held = m_slots[i];
+        if (held == key || held == -key)
+          return &m_slots[i];
+        if (held == 0)
+          return nullptr;
+      }
+    }
+    /// The slot holding key or -key; a free slot (0) that now counts as taken when none.
+    int& findOrAdd(int key) {
+      if (4 * (m_count + 1) > 3 * capacity())
+        grow();
+      std::size_t i = home(key);
+      for (;; i = (i + 1) & m_mask) {
+        const int held = m_slots[i];
+        if (held == key || held == -key)
+          return m_slots[i];
+        if (held == 0)
+          break;
+      }
+      ++m_count;
+      return m_slots[i];
+    }
+    /// Frees the slot of key or -key (which must be there).
+    void remove(int key);
+    /// Frees every slot.
+    void clear();
+    /// Frees every slot and gives the table back.
+    void release();
+    /// Moves the keys to the smallest table that holds them half full.
+    void shrink();
+    /// Number of slots.
+    std::size_t capacity() const { return m_slots ? m_mask + 1 : 0; }
+    /// Bytes of heap storage held.
+    std::size_t storageBytes() const { return capacity() * sizeof(int); }
+
+  private:
+    std::size_t home(int key) const {
+      // Fibonacci hashing spreads runs and strides of consecutive keys alike.
+      return static_cast<std::size_t>((static_cast<std::uint32_t>(key) * 2654435769u) >> (32 - m_bits));
+    }
+    void grow();
+    void rehash(unsigned int bits);
+
+    std::unique_ptr<int[]> m_slots;
+    std::size_t m_mask = 0;
+    unsigned int m_bits = 0;
+    std::size_t m_count = 0;
+  };
+
+  /// Entries as two parallel arrays, so that ordering reads the keys alone.
+  struct Entries {
+    std::vector<int> keys;
+    std::vector<Id<Constraint> > handles;
+
+    std::size_t size() const { return keys.size(); }
+    void push(int key, const Id<Constraint>& constraint) {
+      keys.push_back(key);
+      handles.push_back(constraint);
+    }
+    void move(std::size_t to, std::size_t from) {
+      keys[to] = keys[from];
+      handles[to] = handles[from];
+    }
+    void resize(std::size_t size) {
+      keys.resize(size);
+      handles.resize(size);
+    }
+    std::size_t capacity() const { return keys.capacity(); }
+    std::size_t storageBytes() const {
+      return keys.capacity() * sizeof(int) + handles.capacity() * sizeof(Id<Constraint>);
+    }
+    // Empties, giving the storage back when it is larger than a small agenda needs.
+    void reset();
+  };
+
+  // Whether the front is the run's head rather than the heap's.
+  bool frontInRun() const {
+    return m_runHead < m_run.size() && (m_heap.size() == 0 || m_run.keys[m_runHead] < m_heap.keys.front());
+  }
+  void pushHeap(int key, const Id<Constraint>& constraint) {
+    m_heap.push(key, constraint);
+    siftUp(m_heap.size() - 1);
+  }
+  void siftUp(std::size_t i);
+  void siftDown(std::size_t i);
+  // Removes the heap's first entry.
+  void popHeap() {
+    const std::size_t last = m_heap.size() - 1;
+    if (last > 0)
+      m_heap.move(0, last);
+    m_heap.resize(last);
+    if (last > 1)
+      siftDown(0);
+  }
+  // After the front went: drops withdrawn entries that now lead, and tidies the run.
+  void settleFront() {
+    const bool runDone = m_runHead == m_run.size();
+    if (runDone && m_heap.size() == 0) {
+      becomeEmpty();
+      return;
+    }
+    if (runDone || !contains(frontKey()) || (m_runHead > KEEP_ENTRIES && 2 * m_runHead > m_run.size()))
+      tidy();
+  }
+  // Forgets the entries gone from a drained agenda, giving large storage back.
+  void becomeEmpty() {
+    if (m_run.capacity() > KEEP_ENTRIES || m_heap.capacity() > KEEP_ENTRIES || m_keys.capacity() > KEEP_SLOTS)
+      release();
+    else
+      m_run.resize(m_runHead = 0);
+  }
+  // The slow part of settleFront().
+  void tidy();
+  // Rebuilds both lanes from their queued entries alone.
+  void compact();
+  // Gives the storage back; the agenda holds no entry.
+  void release();
+
+  // An empty agenda keeps the storage of this many entries, so that steady small propagations
+  // do not allocate; a larger one goes back to the heap.
+  static constexpr std::size_t KEEP_ENTRIES = 64;
+  // The key table of that many entries.
+  static constexpr std::size_t KEEP_SLOTS = 128;
+
+  Entries m_run;             // entries in increasing key order, from m_runHead on
+  std::size_t m_runHead = 0; // the run's first entry; those before it are gone
+  Entries m_heap;            // the other entries, a min-heap on their keys
+  KeyTable m_keys;
+  std::size_t m_queued = 0;
+};
+
+} // namespace KALDEN
+
+#endif
