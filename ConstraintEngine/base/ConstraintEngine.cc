@@ -41,14 +41,6 @@ bool ConstraintEngine::beginBroadcast() {
   return !m_listeners.empty();
 }
 
-void ConstraintEngine::tellListeners(const std::function<void(ConstraintEngineListener&)>& tell) {
-  // A listener may register or unregister listeners (itself included) while it is told.
-  const std::vector<Id<ConstraintEngineListener> > listeners(m_listeners.begin(), m_listeners.end());
-  for (const Id<ConstraintEngineListener>& listener : listeners)
-    if (listener.isValid() && m_listeners.count(listener) != 0)
-      tell(*listener.operator->());
-}
-
 void ConstraintEngine::add(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK(m_variables.find(variable) == m_variables.end());
   // Before the insertion, so that a refused variable leaves nothing behind.

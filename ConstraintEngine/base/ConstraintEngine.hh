@@ -3,6 +3,7 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Snapshot.hh"
 #include "ConstraintEngine/base/ViolationMgr.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/EngineComponent.hh"
@@ -267,10 +268,24 @@ private:
     if (beginBroadcast())
       tellListeners(tell);
   }
+  // The broadcast of a caller that has just made the purge check and marked the engine dirty
+  // itself: with no listener it costs one test.
+  template <class Tell>
+  void tellAnyListeners(const Tell& tell) {
+    if (!m_listeners.empty())
+      tellListeners(tell);
+  }
   // The purge check and the dirty mark of every broadcast; whether there is a listener to tell.
   bool beginBroadcast();
   // Tells every listener still registered, in address order.
-  void tellListeners(const std::function<void(ConstraintEngineListener&)>& tell);
+  template <class Tell>
+  void tellListeners(const Tell& tell) {
+    // A listener may register or unregister listeners (itself included) while it is told.
+    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+    for (const Id<ConstraintEngineListener>& listener : listeners)
+      if (listener.isValid() && m_listeners.count(listener) != 0)
+        tell(*listener.operator->());
+  }
 
   Id<ConstraintEngine> m_id;
   VariableSet m_variables;

@@ -19,7 +19,8 @@ void ConstraintEngine::execute(const Id<Constraint>& constraint) {
                    "All variables of an active constraint must also be active. Clients must ensure this happens. "
                        << constraint->toString());
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  m_dirty = true;
+  tellAnyListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
   KALDEN_TRACE("ConstraintEngine:execute", "BEFORE " << constraint->toString());
   constraint->execute();
   KALDEN_TRACE("ConstraintEngine:execute", "AFTER " << constraint->toString());
@@ -35,7 +36,8 @@ void ConstraintEngine::execute(const Id<Constraint>& constraint, const Id<Constr
   KALDEN_CHECK(constraint->isValid());
   KALDEN_CHECK(m_propInProgress);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  m_dirty = true;
+  tellAnyListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
   KALDEN_TRACE("ConstraintEngine:execute", constraint->getName().toString() << "(" << constraint->getKey() << ")");
   constraint->execute(variable, argIndex, changeType);
 }

@@ -60,7 +60,9 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   if (!variable.isValid())
     return;
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
+  m_dirty = true;
+  tellAnyListeners(
+      [&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
   if (change != DomainListener::OPENED) {
     KALDEN_TRACE("ConstraintEngine:notify", variable->getName().toString()
                                                 << " (" << variable->getKey() << ") "
