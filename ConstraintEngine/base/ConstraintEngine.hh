@@ -237,9 +237,12 @@ public:
   /// Whether the constraint is marked violated.
   bool isViolated(Id<Constraint> constraint) const;
   /// Whether some variable is recorded as emptied.
-  bool hasEmptyVariables() const;
+  bool hasEmptyVariables() const {
+    // The engine makes its manager itself, so the manager's class is known: no virtual call.
+    return !static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables().empty();
+  }
   /// Whether some variable is recorded as emptied: the network has no solution as it stands.
-  bool provenInconsistent() const;
+  bool provenInconsistent() const { return hasEmptyVariables(); }
   /// Records a variable whose current domain has just emptied, and blames the constraint executing over it.
   void handleEmpty(const Id<ConstrainedVariable>& variable);
   /// A constraint was marked violated: tells the listeners.
@@ -251,6 +254,13 @@ public:
   void purge();
 
 private:
+  // A propagator runs its constraints through runConstraint().
+  friend class Propagator;
+
+  // execute(constraint), told whether the constraint's handle is valid and, when `runner` is not
+  // empty, run by the live propagator of that handle: handles already known live are not looked
+  // up again.
+  void runConstraint(const Id<Constraint>& constraint, bool handleValid, const Id<Propagator>& runner);
   // One propagation run: the propagators run until none has work or a domain empties.
   bool doPropagate();
   // Advances the cycle count; records a repropagation cycle while relaxed.

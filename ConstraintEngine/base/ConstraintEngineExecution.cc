@@ -11,9 +11,14 @@
 namespace KALDEN {
 
 void ConstraintEngine::execute(const Id<Constraint>& constraint) {
-  KALDEN_CHECK(!provenInconsistent() && constraint.isValid());
+  runConstraint(constraint, constraint.isValid(), Id<Propagator>::noId());
+}
+
+void ConstraintEngine::runConstraint(const Id<Constraint>& constraint, bool handleValid,
+                                     const Id<Propagator>& runner) {
+  KALDEN_CHECK_TEXT(!provenInconsistent() && handleValid, "!provenInconsistent() && constraint.isValid()");
   KALDEN_CHECK(constraint->isActive());
-  KALDEN_CHECK(constraint->isValid());
+  KALDEN_CHECK_TEXT(constraint->isValidWith(runner, m_id), "constraint->isValid()");
   KALDEN_CHECK(m_propInProgress);
   KALDEN_CHECK_MSG(allActiveVariables(constraint->getScope()),
                    "All variables of an active constraint must also be active. Clients must ensure this happens. "

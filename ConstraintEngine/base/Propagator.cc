@@ -34,7 +34,9 @@ void Propagator::handleVariableActivated(const Id<ConstrainedVariable>&) {}
 
 void Propagator::execute(const Id<Constraint>& constraint) {
   KALDEN_CHECK(constraint.isValid());
-  m_constraintEngine->execute(constraint);
+  // The engine's execute(constraint), told what is known here: the handle was just tested, and
+  // this propagator is live.
+  m_constraintEngine->runConstraint(constraint, true, m_id);
 }
 
 void Propagator::notifyConstraintViolated(Id<Constraint> constraint) { constraint->notifyViolated(); }
