@@ -14,6 +14,8 @@
 
 namespace KALDEN {
 
+unsigned long ConstraintEngine::s_removals = 0;
+
 const char*& g_noVarName() {
   static const char* sl_noVarName = "NO_NAME";
   return sl_noVarName;

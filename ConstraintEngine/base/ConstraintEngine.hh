@@ -297,6 +297,11 @@ private:
         tell(*listener.operator->());
   }
 
+  // Counts every removal of a variable or constraint from an engine and every destruction of a
+  // propagator: a caller holding handles that sees the same count before and after a call knows
+  // that the call destroyed none of them.
+  static unsigned long s_removals;
+
   Id<ConstraintEngine> m_id;
   VariableSet m_variables;
   ConstraintSet m_constraints;
