@@ -11,6 +11,8 @@
  * which throws; messages are streamed into a fresh string stream and are only
  * composed on the failing path. A trace point registers once on its first
  * execution and, while disabled, costs one flag test: its text is never built.
+ * The failing and tracing paths run in out-of-line cold functions, so that
+ * the code around a check pays for its test alone.
  */
 
 #include "Utils/DebugMessage.hh"
@@ -20,6 +22,7 @@
 #include <ios>
 #include <ostream>
 #include <sstream>
+#include <string>
 
 namespace KALDEN {
 
@@ -30,58 +33,98 @@ inline void rethrowTraceFailure() {
     throw;
 }
 
+// The reporting itself, out of the checking function's way.
+namespace report {
+
+/// Raises the failure of a check with no message.
+[[gnu::cold, gnu::noinline]] inline void fail(const char* condition, const char* file, int line) {
+  (new Error(condition, file, line))->handleAssert();
+}
+
+/// Raises the failure of a check with no message (condition text given as a string).
+[[gnu::cold, gnu::noinline]] inline void fail(const std::string& condition, const char* file, int line) {
+  (new Error(condition, file, line))->handleAssert();
+}
+
+/// Raises the failure of a check whose message `message(stream)` writes.
+template <class Message>
+[[gnu::cold, gnu::noinline]] void failWith(const char* condition, const Message& message, const char* file,
+                                           int line) {
+  std::ostringstream sl_kaldenMsg;
+  message(sl_kaldenMsg);
+  (new Error(condition, sl_kaldenMsg.str(), file, line))->handleAssert();
+}
+
+/// Raises the failure of a check whose message `message(stream)` writes (condition text given as a string).
+template <class Message>
+[[gnu::cold, gnu::noinline]] void failWith(const std::string& condition, const Message& message,
+                                           const char* file, int line) {
+  std::ostringstream sl_kaldenMsg;
+  message(sl_kaldenMsg);
+  (new Error(condition, sl_kaldenMsg.str(), file, line))->handleAssert();
+}
+
+/// Writes a trace line through `write(stream)`, handling a failing stream.
+template <class Write>
+[[gnu::cold, gnu::noinline]] void trace(const Write& write, const char* file, int line) {
+  std::ostream& sl_kaldenOs = ::KALDEN::DebugMessage::getStream();
+  try {
+    sl_kaldenOs.exceptions(std::ios_base::badbit);
+    write(sl_kaldenOs);
+  } catch (const std::ios_base::failure& sl_kaldenFailure) {
+    ::KALDEN::DebugMessage::reportStreamFailure(sl_kaldenFailure, file, line);
+    ::KALDEN::rethrowTraceFailure();
+  }
+}
+
+} // namespace report
+
 } // namespace KALDEN
 
 /// Check whose condition text is the expression as written.
 #define KALDEN_CHECK(cond)                                                                         \
   do {                                                                                             \
     if (!(cond))                                                                                   \
-      (new ::KALDEN::Error(#cond, KALDEN_SOURCE, __LINE__))->handleAssert();                       \
+      ::KALDEN::report::fail(#cond, KALDEN_SOURCE, __LINE__);                                      \
   } while (0)
 
 /// Check with a message; `msg` is a chain of stream insertions.
 #define KALDEN_CHECK_MSG(cond, msg)                                                                \
   do {                                                                                             \
-    if (!(cond)) {                                                                                 \
-      std::ostringstream sl_kaldenMsg;                                                             \
-      sl_kaldenMsg << msg;                                                                         \
-      (new ::KALDEN::Error(#cond, sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__))->handleAssert();   \
-    }                                                                                              \
+    if (!(cond))                                                                                   \
+      ::KALDEN::report::failWith(                                                                  \
+          #cond, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE, __LINE__); \
   } while (0)
 
 /// Check whose reported condition text differs from the expression's spelling.
 #define KALDEN_CHECK_TEXT(cond, text)                                                              \
   do {                                                                                             \
     if (!(cond))                                                                                   \
-      (new ::KALDEN::Error(text, KALDEN_SOURCE, __LINE__))->handleAssert();                        \
+      ::KALDEN::report::fail(text, KALDEN_SOURCE, __LINE__);                                       \
   } while (0)
 
 /// Check with an explicit condition text and a message.
 #define KALDEN_CHECK_TEXT_MSG(cond, text, msg)                                                     \
   do {                                                                                             \
-    if (!(cond)) {                                                                                 \
-      std::ostringstream sl_kaldenMsg;                                                             \
-      sl_kaldenMsg << msg;                                                                         \
-      (new ::KALDEN::Error(text, sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__))->handleAssert();    \
-    }                                                                                              \
+    if (!(cond))                                                                                   \
+      ::KALDEN::report::failWith(                                                                  \
+          text, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE, __LINE__); \
   } while (0)
 
 /// A path that must never be reached ("ALWAYS_FAILS"), unless g_alwaysFails() lets it pass.
 #define KALDEN_ALWAYS_FAIL()                                                                       \
   do {                                                                                             \
     if (!::KALDEN::g_alwaysFails())                                                                \
-      (new ::KALDEN::Error("ALWAYS_FAILS", KALDEN_SOURCE, __LINE__))->handleAssert();              \
+      ::KALDEN::report::fail("ALWAYS_FAILS", KALDEN_SOURCE, __LINE__);                             \
   } while (0)
 
 /// A path that must never be reached, with a message.
 #define KALDEN_ALWAYS_FAIL_MSG(msg)                                                                \
   do {                                                                                             \
-    if (!::KALDEN::g_alwaysFails()) {                                                              \
-      std::ostringstream sl_kaldenMsg;                                                             \
-      sl_kaldenMsg << msg;                                                                         \
-      (new ::KALDEN::Error("ALWAYS_FAILS", sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__))           \
-          ->handleAssert();                                                                        \
-    }                                                                                              \
+    if (!::KALDEN::g_alwaysFails())                                                                \
+      ::KALDEN::report::failWith(                                                                  \
+          "ALWAYS_FAILS", [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE,  \
+          __LINE__);                                                                               \
   } while (0)
 
 /// A condition worth telling that is not a failure.
@@ -97,16 +140,12 @@ inline void rethrowTraceFailure() {
   do {                                                                                             \
     static ::KALDEN::DebugMessage* const sl_kaldenDmsg =                                           \
         ::KALDEN::DebugMessage::addMsg(KALDEN_SOURCE, __LINE__, marker);                           \
-    if (sl_kaldenDmsg->isEnabled()) {                                                              \
-      std::ostream& sl_kaldenOs = ::KALDEN::DebugMessage::getStream();                             \
-      try {                                                                                        \
-        sl_kaldenOs.exceptions(std::ios_base::badbit);                                             \
-        sl_kaldenOs << "[" << marker << "]" << text << std::endl;                                  \
-      } catch (const std::ios_base::failure& sl_kaldenFailure) {                                   \
-        ::KALDEN::DebugMessage::reportStreamFailure(sl_kaldenFailure, KALDEN_SOURCE, __LINE__);    \
-        ::KALDEN::rethrowTraceFailure();                                                           \
-      }                                                                                            \
-    }                                                                                              \
+    if (sl_kaldenDmsg->isEnabled())                                                                \
+      ::KALDEN::report::trace(                                                                     \
+          [&](std::ostream& sl_kaldenOs) {                                                         \
+            sl_kaldenOs << "[" << marker << "]" << text << std::endl;                              \
+          },                                                                                       \
+          KALDEN_SOURCE, __LINE__);                                                                \
   } while (0)
 
 #endif
