@@ -20,10 +20,13 @@ public:
   /// Copies [first, last).
   template <class Iterator>
   Snapshot(Iterator first, Iterator last) : m_data(inlineData()), m_size(0) {
-    for (; first != last && m_size < N; ++first) {
-      ::new (static_cast<void*>(inlineData() + m_size)) T(*first);
-      ++m_size;
+    // A local count: the copies are written through raw storage, which could alias a member.
+    std::size_t size = 0;
+    for (; first != last && size < N; ++first) {
+      ::new (static_cast<void*>(inlineData() + size)) T(*first);
+      ++size;
     }
+    m_size = size;
     if (first != last) {
       try {
         m_heap.assign(inlineData(), inlineData() + m_size);

@@ -137,7 +137,7 @@ void ConstraintAgenda::Entries::reset() {
   std::vector<Id<Constraint> >().swap(handles);
 }
 
-void ConstraintAgenda::KeyTable::remove(int key) {
+void ConstraintAgenda::KeyTable::removeShifting(int key) {
   std::size_t i = home(key);
   while (m_slots[i] != key && m_slots[i] != -key)
     i = (i + 1) & m_mask;

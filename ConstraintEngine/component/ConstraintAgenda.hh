@@ -146,7 +146,17 @@ private:
       return m_slots[i];
     }
     /// Frees the slot of key or -key (which must be there).
-    void remove(int key);
+    void remove(int key) {
+      // Mostly the key sits in its home slot and ends its probe run: nothing has to shift.
+      const std::size_t i = home(key);
+      const int held = m_slots[i];
+      if ((held == key || held == -key) && m_slots[(i + 1) & m_mask] == 0) {
+        m_slots[i] = 0;
+        --m_count;
+        return;
+      }
+      removeShifting(key);
+    }
     /// Frees every slot.
     void clear();
     /// Frees every slot and gives the table back.
@@ -165,6 +175,8 @@ private:
     }
     void grow();
     void rehash(unsigned int bits);
+    // remove() where later keys of the probe run may have to move back.
+    void removeShifting(int key);
 
     std::unique_ptr<int[]> m_slots;
     std::size_t m_mask = 0;
