@@ -64,6 +64,16 @@ template <class Message>
   (new Error(condition, sl_kaldenMsg.str(), file, line))->handleAssert();
 }
 
+/// Registers a trace point, on its first execution.
+[[gnu::cold, gnu::noinline]] inline DebugMessage* addTrace(const char* file, int line, const char* marker) {
+  return DebugMessage::addMsg(file, line, marker);
+}
+
+/// Registers a trace point, on its first execution (marker given as a string).
+[[gnu::cold, gnu::noinline]] inline DebugMessage* addTrace(const char* file, int line, const std::string& marker) {
+  return DebugMessage::addMsg(file, line, marker);
+}
+
 /// Writes a trace line through `write(stream)`, handling a failing stream.
 template <class Write>
 [[gnu::cold, gnu::noinline]] void trace(const Write& write, const char* file, int line) {
@@ -139,7 +149,7 @@ template <class Write>
 #define KALDEN_TRACE(marker, text)                                                                 \
   do {                                                                                             \
     static ::KALDEN::DebugMessage* const sl_kaldenDmsg =                                           \
-        ::KALDEN::DebugMessage::addMsg(KALDEN_SOURCE, __LINE__, marker);                           \
+        ::KALDEN::report::addTrace(KALDEN_SOURCE, __LINE__, marker);                               \
     if (sl_kaldenDmsg->isEnabled())                                                                \
       ::KALDEN::report::trace(                                                                     \
           [&](std::ostream& sl_kaldenOs) {                                                         \
