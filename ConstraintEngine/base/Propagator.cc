@@ -33,13 +33,6 @@ void Propagator::handleVariableDeactivated(const Id<ConstrainedVariable>&) {}
 
 void Propagator::handleVariableActivated(const Id<ConstrainedVariable>&) {}
 
-void Propagator::execute(const Id<Constraint>& constraint) {
-  KALDEN_CHECK(constraint.isValid());
-  // The engine's execute(constraint), told what is known here: the handle was just tested, and
-  // this propagator is live.
-  m_constraintEngine->runConstraint(constraint, true, m_id);
-}
-
 void Propagator::notifyConstraintViolated(Id<Constraint> constraint) { constraint->notifyViolated(); }
 
 void Propagator::notifyVariableEmptied(Id<ConstrainedVariable> variable) {
