@@ -28,12 +28,14 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   // The variable was checked above; only the emptying and relaxation handling, and then each
   // propagator told, may have destroyed it since. Every destruction of a variable, constraint or
   // propagator counts in s_removals: the variable is looked up again only once one happened.
+  bool checked = sourceValid;
   unsigned long checkedAt = s_removals;
-  const auto stillThere = [&variable, &checkedAt]() {
-    if (s_removals == checkedAt)
+  const auto stillThere = [&variable, &checked, &checkedAt]() {
+    if (checked && s_removals == checkedAt)
       return true;
     if (!variable.isValid())
       return false;
+    checked = true;
     checkedAt = s_removals;
     return true;
   };
