@@ -7,23 +7,36 @@ namespace KALDEN {
 bool ConstraintAgenda::erase(int key) {
   if (m_queued == 0)
     return false;
-  int* slot = m_keys.find(key);
-  if (slot == nullptr || *slot < 0)
+  if (m_heap.size() != 0) {
+    int* slot = m_heapKeys.find(key);
+    if (slot != nullptr) {
+      if (*slot < 0)
+        return false;
+      --m_queued;
+      if (m_heap.keys.front() == key) {
+        m_heapKeys.remove(key);
+        popHeap();
+        settleHeap();
+      } else {
+        *slot = -key;
+        ++m_withdrawn;
+        compactIfCrowded();
+      }
+      return true;
+    }
+  }
+  const std::size_t at = findInRun(key);
+  if (at == NONE || m_run.keys[at] < 0)
     return false;
   --m_queued;
-  if (frontKey() == key) {
-    m_keys.remove(key);
-    if (frontInRun())
-      ++m_runHead;
-    else
-      popHeap();
-    settleFront();
-    return true;
+  if (at == m_runHead) {
+    ++m_runHead;
+    settleRun();
+  } else {
+    m_run.keys[at] = -key;
+    ++m_withdrawn;
+    compactIfCrowded();
   }
-  *slot = -key;
-  // Withdrawn entries may not outgrow the queued ones: the rebuild costs what they took to make.
-  if (m_run.size() - m_runHead + m_heap.size() > 2 * m_queued + KEEP_ENTRIES)
-    compact();
   return true;
 }
 
@@ -31,8 +44,9 @@ void ConstraintAgenda::clear() {
   m_run.resize(0);
   m_runHead = 0;
   m_heap.resize(0);
-  m_keys.clear();
+  m_heapKeys.clear();
   m_queued = 0;
+  m_withdrawn = 0;
   becomeEmpty();
 }
 
@@ -71,22 +85,17 @@ void ConstraintAgenda::siftDown(std::size_t i) {
   m_heap.handles[i] = constraint;
 }
 
-void ConstraintAgenda::tidy() {
-  for (;;) {
-    if (m_runHead == m_run.size())
-      m_run.resize(m_runHead = 0);
-    if (m_run.size() == 0 && m_heap.size() == 0) {
+void ConstraintAgenda::tidyRun() {
+  while (m_runHead < m_run.size() && m_run.keys[m_runHead] < 0) {
+    ++m_runHead;
+    --m_withdrawn;
+  }
+  if (m_runHead == m_run.size()) {
+    if (m_heap.size() == 0)
       becomeEmpty();
-      return;
-    }
-    const int key = frontKey();
-    if (contains(key))
-      break;
-    m_keys.remove(key);
-    if (frontInRun())
-      ++m_runHead;
     else
-      popHeap();
+      m_run.resize(m_runHead = 0);
+    return;
   }
   // The run's spent entries go once they are half of it, which costs what taking them did.
   if (m_runHead > KEEP_ENTRIES && 2 * m_runHead > m_run.size()) {
@@ -98,38 +107,53 @@ void ConstraintAgenda::tidy() {
   }
 }
 
+void ConstraintAgenda::tidyHeap() {
+  while (m_heap.size() != 0 && *m_heapKeys.find(m_heap.keys.front()) < 0) {
+    m_heapKeys.remove(m_heap.keys.front());
+    popHeap();
+    --m_withdrawn;
+  }
+  if (m_heap.size() == 0 && m_runHead == m_run.size())
+    becomeEmpty();
+}
+
 void ConstraintAgenda::compact() {
   std::size_t kept = 0;
-  for (std::size_t i = m_runHead; i < m_run.size(); ++i) {
-    if (contains(m_run.keys[i]))
+  for (std::size_t i = m_runHead; i < m_run.size(); ++i)
+    if (m_run.keys[i] > 0)
       m_run.move(kept++, i);
-    else
-      m_keys.remove(m_run.keys[i]);
-  }
   m_run.resize(kept);
   m_runHead = 0;
   kept = 0;
   for (std::size_t i = 0; i < m_heap.size(); ++i) {
-    if (contains(m_heap.keys[i]))
+    const int key = m_heap.keys[i];
+    if (*m_heapKeys.find(key) > 0)
       m_heap.move(kept++, i);
     else
-      m_keys.remove(m_heap.keys[i]);
+      m_heapKeys.remove(key);
   }
   m_heap.resize(kept);
   for (std::size_t i = kept / 2; i-- > 0;)
     siftDown(i);
+  m_withdrawn = 0;
   m_run.keys.shrink_to_fit();
   m_run.handles.shrink_to_fit();
   m_heap.keys.shrink_to_fit();
   m_heap.handles.shrink_to_fit();
-  m_keys.shrink();
+  m_heapKeys.shrink();
 }
 
 void ConstraintAgenda::release() {
   m_run.reset();
   m_runHead = 0;
   m_heap.reset();
-  m_keys.release();
+  m_heapKeys.release();
+  m_withdrawn = 0;
+}
+
+void ConstraintAgenda::Entries::reserve(std::size_t capacity) {
+  keys.reserve(capacity);
+  handles.reserve(capacity);
 }
 
 void ConstraintAgenda::Entries::reset() {
@@ -173,6 +197,10 @@ void ConstraintAgenda::KeyTable::release() {
 void ConstraintAgenda::KeyTable::grow() { rehash(capacity() == 0 ? 4 : m_bits + 1); }
 
 void ConstraintAgenda::KeyTable::shrink() {
+  if (m_count == 0) {
+    release();
+    return;
+  }
   unsigned int bits = 4;
   while (2 * m_count > (std::size_t(1) << bits))
     ++bits;

@@ -4,6 +4,7 @@
 #include "Utils/base/Id.hh"
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,15 +20,16 @@ class Constraint;
  *
  * Constraints mostly arrive in increasing key order (a network queues its
  * constraints as it builds them, a change queues the next one along), so an
- * arrival above every key of the run goes to the end of that sorted run, and
- * only the others to a min-heap; the front is the lower of the two heads. A
- * hash set of keys says which entries are queued: taking a constraint off
- * other than from the front only marks its entry withdrawn, and the entry is
- * dropped when it reaches the front, or when withdrawn entries come to
- * outnumber the queued ones. The front is always a queued constraint, so the
- * agenda is empty exactly when it holds no entry. Storage is given back when
- * the agenda drains from a large size, so that the agenda of a freshly built
- * network costs nothing once it has run.
+ * arrival above every key of the run goes to the end of that sorted run,
+ * found again by binary search, and only the others go to a min-heap, with a
+ * hash set of their keys; the front is the lower of the two heads. Taking a
+ * constraint off other than from the front only marks its entry withdrawn
+ * (a negated key in the run, in the hash set for the heap); a withdrawn
+ * entry is dropped when it reaches the head of its lane, or when withdrawn
+ * entries come to outnumber the queued ones. Both heads are always queued
+ * constraints, so the agenda is empty exactly when it holds no entry. Storage
+ * is given back when the agenda drains from a large size, so that the agenda
+ * of a freshly built network costs nothing once it has run.
  */
 class ConstraintAgenda {
 public:
@@ -39,25 +41,30 @@ public:
   bool empty() const { return m_queued == 0; }
   /// The number of queued constraints.
   std::size_t size() const { return m_queued; }
-  /// Whether the constraint with this key is queued.
+  /// Whether the constraint with this (positive) key is queued.
   bool contains(int key) const {
-    const int* slot = m_keys.find(key);
-    return slot != nullptr && *slot > 0;
+    if (m_heap.size() != 0) {
+      const int* slot = m_heapKeys.find(key);
+      if (slot != nullptr)
+        return *slot > 0;
+    }
+    const std::size_t at = findInRun(key);
+    return at != NONE && m_run.keys[at] > 0;
   }
 
   /// Queues a constraint under its (positive) entity key; false when it is queued already.
   bool insert(const Id<Constraint>& constraint, int key) {
-    int& slot = m_keys.findOrAdd(key);
-    if (slot > 0)
-      return false;
-    ++m_queued;
-    if (slot < 0) {
-      // Withdrawn but still held, under the same key: the entry serves again.
-      slot = key;
-      return true;
+    if (m_heap.size() != 0) {
+      int* slot = m_heapKeys.find(key);
+      if (slot != nullptr)
+        return revive(*slot, key);
     }
-    slot = key;
-    if (m_runHead == m_run.size() || m_run.keys.back() < key)
+    const std::size_t at = findInRun(key);
+    if (at != NONE)
+      return revive(m_run.keys[at], key);
+    ++m_queued;
+    // The run stays sorted: it takes a key above every key it holds, withdrawn ones included.
+    if (m_runHead == m_run.size() || std::abs(m_run.keys.back()) < key)
       m_run.push(key, constraint);
     else
       pushHeap(key, constraint);
@@ -74,15 +81,17 @@ public:
 
   /// Takes the lowest-keyed constraint off the agenda and answers it (the agenda must not be empty).
   Id<Constraint> takeFront() {
-    const bool inRun = frontInRun();
-    const Id<Constraint> constraint = inRun ? m_run.handles[m_runHead] : m_heap.handles.front();
-    m_keys.remove(inRun ? m_run.keys[m_runHead] : m_heap.keys.front());
     --m_queued;
-    if (inRun)
+    if (frontInRun()) {
+      const Id<Constraint> constraint = m_run.handles[m_runHead];
       ++m_runHead;
-    else
-      popHeap();
-    settleFront();
+      settleRun();
+      return constraint;
+    }
+    const Id<Constraint> constraint = m_heap.handles.front();
+    m_heapKeys.remove(m_heap.keys.front());
+    popHeap();
+    settleHeap();
     return constraint;
   }
 
@@ -93,19 +102,21 @@ public:
   template <class Visit>
   void forEach(Visit visit) const {
     for (std::size_t i = m_runHead; i < m_run.size(); ++i)
-      if (contains(m_run.keys[i]))
+      if (m_run.keys[i] > 0)
         visit(m_run.keys[i], m_run.handles[i]);
     for (std::size_t i = 0; i < m_heap.size(); ++i)
-      if (contains(m_heap.keys[i]))
+      if (*m_heapKeys.find(m_heap.keys[i]) > 0)
         visit(m_heap.keys[i], m_heap.handles[i]);
   }
 
   /// Bytes of heap storage held (for memory accounting).
-  std::size_t storageBytes() const { return m_run.storageBytes() + m_heap.storageBytes() + m_keys.storageBytes(); }
+  std::size_t storageBytes() const {
+    return m_run.storageBytes() + m_heap.storageBytes() + m_heapKeys.storageBytes();
+  }
 
 private:
   /**
-   * The keys that have an entry, positive while queued and negated once
+   * The keys of the heap's entries, positive while queued and negated once
    * withdrawn: open addressing over a power-of-two table at most three
    * quarters full, linear probing, 0 for a free slot, backward-shift removal
    * (no tombstones).
@@ -130,20 +141,15 @@ private:
           return nullptr;
       }
     }
-    /// The slot holding key or -key; a free slot (0) that now counts as taken when none.
-    int& findOrAdd(int key) {
+    /// Adds a key that is not there.
+    void add(int key) {
       if (4 * (m_count + 1) > 3 * capacity())
         grow();
       std::size_t i = home(key);
-      for (;; i = (i + 1) & m_mask) {
-        const int held = m_slots[i];
-        if (held == key || held == -key)
-          return m_slots[i];
-        if (held == 0)
-          break;
-      }
+      while (m_slots[i] != 0)
+        i = (i + 1) & m_mask;
+      m_slots[i] = key;
       ++m_count;
-      return m_slots[i];
     }
     /// Frees the slot of key or -key (which must be there).
     void remove(int key) {
@@ -161,7 +167,7 @@ private:
     void clear();
     /// Frees every slot and gives the table back.
     void release();
-    /// Moves the keys to the smallest table that holds them half full.
+    /// Moves the keys to the smallest table that holds them half full (none when there is no key).
     void shrink();
     /// Number of slots.
     std::size_t capacity() const { return m_slots ? m_mask + 1 : 0; }
@@ -191,6 +197,9 @@ private:
 
     std::size_t size() const { return keys.size(); }
     void push(int key, const Id<Constraint>& constraint) {
+      // Growing by half, not by doubling, keeps the room of a large agenda closer to its size.
+      if (keys.size() == keys.capacity())
+        reserve(keys.capacity() + keys.capacity() / 2 + 8);
       keys.push_back(key);
       handles.push_back(constraint);
     }
@@ -206,21 +215,55 @@ private:
     std::size_t storageBytes() const {
       return keys.capacity() * sizeof(int) + handles.capacity() * sizeof(Id<Constraint>);
     }
-    // Empties, giving the storage back when it is larger than a small agenda needs.
+    void reserve(std::size_t capacity);
+    // Empties, giving the storage back.
     void reset();
   };
 
+  static constexpr std::size_t NONE = ~std::size_t(0);
+
+  // The run entry holding key or -key, NONE when none.
+  std::size_t findInRun(int key) const {
+    std::size_t low = m_runHead, high = m_run.size();
+    if (low == high)
+      return NONE;
+    // Most lookups are for the head: the next constraint along.
+    const int head = m_run.keys[low];
+    if (head == key || head == -key)
+      return low;
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      const int heldKey = std::abs(m_run.keys[middle]);
+      if (heldKey == key)
+        return middle;
+      if (heldKey < key)
+        low = middle + 1;
+      else
+        high = middle;
+    }
+    return NONE;
+  }
+  // Queues again the withdrawn entry whose key sits in `held`; false when it is queued already.
+  bool revive(int& held, int key) {
+    if (held > 0)
+      return false;
+    held = key;
+    ++m_queued;
+    --m_withdrawn;
+    return true;
+  }
   // Whether the front is the run's head rather than the heap's.
   bool frontInRun() const {
     return m_runHead < m_run.size() && (m_heap.size() == 0 || m_run.keys[m_runHead] < m_heap.keys.front());
   }
   void pushHeap(int key, const Id<Constraint>& constraint) {
+    m_heapKeys.add(key);
     m_heap.push(key, constraint);
     siftUp(m_heap.size() - 1);
   }
   void siftUp(std::size_t i);
   void siftDown(std::size_t i);
-  // Removes the heap's first entry.
+  // Removes the heap's first entry (its key stays in the table).
   void popHeap() {
     const std::size_t last = m_heap.size() - 1;
     if (last > 0)
@@ -229,25 +272,42 @@ private:
     if (last > 1)
       siftDown(0);
   }
-  // After the front went: drops withdrawn entries that now lead, and tidies the run.
-  void settleFront() {
-    const bool runDone = m_runHead == m_run.size();
-    if (runDone && m_heap.size() == 0) {
-      becomeEmpty();
-      return;
+  // After the run's head went: drops withdrawn entries that now lead it, and tidies the run.
+  void settleRun() {
+    if (m_runHead == m_run.size()) {
+      if (m_heap.size() == 0)
+        becomeEmpty();
+      else
+        m_run.resize(m_runHead = 0);
+    } else if (m_run.keys[m_runHead] < 0 || (m_runHead > KEEP_ENTRIES && 2 * m_runHead > m_run.size())) {
+      tidyRun();
     }
-    if (runDone || !contains(frontKey()) || (m_runHead > KEEP_ENTRIES && 2 * m_runHead > m_run.size()))
-      tidy();
+  }
+  // After the heap's head went: drops withdrawn entries that now lead it.
+  void settleHeap() {
+    if (m_heap.size() == 0) {
+      if (m_runHead == m_run.size())
+        becomeEmpty();
+    } else if (*m_heapKeys.find(m_heap.keys.front()) < 0) {
+      tidyHeap();
+    }
+  }
+  // The slow parts of settleRun() and settleHeap().
+  void tidyRun();
+  void tidyHeap();
+  // Withdrawn entries may not outgrow the queued ones: the rebuild costs what they took to make.
+  void compactIfCrowded() {
+    if (m_withdrawn > m_queued + KEEP_ENTRIES)
+      compact();
   }
   // Forgets the entries gone from a drained agenda, giving large storage back.
   void becomeEmpty() {
-    if (m_run.capacity() > KEEP_ENTRIES || m_heap.capacity() > KEEP_ENTRIES || m_keys.capacity() > KEEP_SLOTS)
+    if (m_run.capacity() > KEEP_ENTRIES || m_heap.capacity() > KEEP_ENTRIES ||
+        m_heapKeys.capacity() > KEEP_SLOTS)
       release();
     else
       m_run.resize(m_runHead = 0);
   }
-  // The slow part of settleFront().
-  void tidy();
   // Rebuilds both lanes from their queued entries alone.
   void compact();
   // Gives the storage back; the agenda holds no entry.
@@ -262,8 +322,9 @@ private:
   Entries m_run;             // entries in increasing key order, from m_runHead on
   std::size_t m_runHead = 0; // the run's first entry; those before it are gone
   Entries m_heap;            // the other entries, a min-heap on their keys
-  KeyTable m_keys;
+  KeyTable m_heapKeys;       // the keys of the heap's entries
   std::size_t m_queued = 0;
+  std::size_t m_withdrawn = 0;
 };
 
 } // namespace KALDEN
