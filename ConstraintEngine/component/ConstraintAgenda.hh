@@ -33,6 +33,7 @@ class Constraint;
  */
 class ConstraintAgenda {
 public:
+  /// An empty agenda, holding no storage.
   ConstraintAgenda() = default;
   ConstraintAgenda(const ConstraintAgenda&) = delete;
   ConstraintAgenda& operator=(const ConstraintAgenda&) = delete;
