@@ -161,6 +161,17 @@ protected:
   LabelStr m_createdBy;
 
 private:
+  // The engine runs constraints with isValidWith().
+  friend class ConstraintEngine;
+
+  // isValid(), for a caller that holds live handles of a propagator and of an engine (either may
+  // be empty): the constraint's own handles are looked up only where they are not those.
+  bool isValidWith(const Id<Propagator>& livePropagator, const Id<ConstraintEngine>& liveEngine) const {
+    return !m_variables.empty() &&
+           ((livePropagator.isId() && m_propagator == livePropagator) || m_propagator.isValid()) &&
+           ((liveEngine.isId() && m_constraintEngine == liveEngine) || m_constraintEngine.isValid());
+  }
+
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration(unsigned int linkedPositions);
 };

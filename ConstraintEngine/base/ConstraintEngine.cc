@@ -18,6 +18,8 @@ const Id<ConstraintEngine>& ownHandleOf(const Id<ConstraintEngine>& engine) {
   return engine.isValid() ? engine->getId() : engine;
 }
 
+unsigned long ConstraintEngine::s_removals = 0;
+
 const char*& g_noVarName() {
   static const char* sl_noVarName = "NO_NAME";
   return sl_noVarName;
@@ -43,14 +45,6 @@ bool ConstraintEngine::beginBroadcast() {
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;
   return !m_listeners.empty();
-}
-
-void ConstraintEngine::tellListeners(const std::function<void(ConstraintEngineListener&)>& tell) {
-  // A listener may register or unregister listeners (itself included) while it is told.
-  const std::vector<Id<ConstraintEngineListener> > listeners(m_listeners.begin(), m_listeners.end());
-  for (const Id<ConstraintEngineListener>& listener : listeners)
-    if (listener.isValid() && m_listeners.count(listener) != 0)
-      tell(*listener.operator->());
 }
 
 void ConstraintEngine::add(const Id<ConstrainedVariable>& variable) {

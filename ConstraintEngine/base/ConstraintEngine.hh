@@ -3,6 +3,7 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Snapshot.hh"
 #include "ConstraintEngine/base/ViolationMgr.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/EngineComponent.hh"
@@ -238,9 +239,12 @@ public:
   /// Whether the constraint is marked violated.
   bool isViolated(Id<Constraint> constraint) const;
   /// Whether some variable is recorded as emptied.
-  bool hasEmptyVariables() const;
+  bool hasEmptyVariables() const {
+    // The engine makes its manager itself, so the manager's class is known: no virtual call.
+    return !static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables().empty();
+  }
   /// Whether some variable is recorded as emptied: the network has no solution as it stands.
-  bool provenInconsistent() const;
+  bool provenInconsistent() const { return hasEmptyVariables(); }
   /// Records a variable whose current domain has just emptied, and blames the constraint executing over it.
   void handleEmpty(const Id<ConstrainedVariable>& variable);
   /// A constraint was marked violated: tells the listeners.
@@ -252,6 +256,13 @@ public:
   void purge();
 
 private:
+  // A propagator runs its constraints through runConstraint().
+  friend class Propagator;
+
+  // execute(constraint), told whether the constraint's handle is valid and, when `runner` is not
+  // empty, run by the live propagator of that handle: handles already known live are not looked
+  // up again.
+  void runConstraint(const Id<Constraint>& constraint, bool handleValid, const Id<Propagator>& runner);
   // One propagation run: the propagators run until none has work or a domain empties.
   bool doPropagate();
   // Advances the cycle count; records a repropagation cycle while relaxed.
@@ -269,10 +280,29 @@ private:
     if (beginBroadcast())
       tellListeners(tell);
   }
+  // The broadcast of a caller that has just made the purge check and marked the engine dirty
+  // itself: with no listener it costs one test.
+  template <class Tell>
+  void tellAnyListeners(const Tell& tell) {
+    if (!m_listeners.empty())
+      tellListeners(tell);
+  }
   // The purge check and the dirty mark of every broadcast; whether there is a listener to tell.
   bool beginBroadcast();
   // Tells every listener still registered, in address order.
-  void tellListeners(const std::function<void(ConstraintEngineListener&)>& tell);
+  template <class Tell>
+  void tellListeners(const Tell& tell) {
+    // A listener may register or unregister listeners (itself included) while it is told.
+    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+    for (const Id<ConstraintEngineListener>& listener : listeners)
+      if (listener.isValid() && m_listeners.count(listener) != 0)
+        tell(*listener.operator->());
+  }
+
+  // Counts every removal of a variable or constraint from an engine and every destruction of a
+  // propagator: a caller holding handles that sees the same count before and after a call knows
+  // that the call destroyed none of them.
+  static unsigned long s_removals;
 
   Id<ConstraintEngine> m_id;
   VariableSet m_variables;

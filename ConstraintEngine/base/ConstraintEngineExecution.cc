@@ -11,15 +11,21 @@
 namespace KALDEN {
 
 void ConstraintEngine::execute(const Id<Constraint>& constraint) {
-  KALDEN_CHECK(!provenInconsistent() && constraint.isValid());
+  runConstraint(constraint, constraint.isValid(), Id<Propagator>::noId());
+}
+
+void ConstraintEngine::runConstraint(const Id<Constraint>& constraint, bool handleValid,
+                                     const Id<Propagator>& runner) {
+  KALDEN_CHECK_TEXT(!provenInconsistent() && handleValid, "!provenInconsistent() && constraint.isValid()");
   KALDEN_CHECK(constraint->isActive());
-  KALDEN_CHECK(constraint->isValid());
+  KALDEN_CHECK_TEXT(constraint->isValidWith(runner, m_id), "constraint->isValid()");
   KALDEN_CHECK(m_propInProgress);
   KALDEN_CHECK_MSG(allActiveVariables(constraint->getScope()),
                    "All variables of an active constraint must also be active. Clients must ensure this happens. "
                        << constraint->toString());
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  m_dirty = true;
+  tellAnyListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
   KALDEN_TRACE("ConstraintEngine:execute", "BEFORE " << constraint->toString());
   constraint->execute();
   KALDEN_TRACE("ConstraintEngine:execute", "AFTER " << constraint->toString());
@@ -35,7 +41,8 @@ void ConstraintEngine::execute(const Id<Constraint>& constraint, const Id<Constr
   KALDEN_CHECK(constraint->isValid());
   KALDEN_CHECK(m_propInProgress);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  m_dirty = true;
+  tellAnyListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
   KALDEN_TRACE("ConstraintEngine:execute", constraint->getName().toString() << "(" << constraint->getKey() << ")");
   constraint->execute(variable, argIndex, changeType);
 }

@@ -14,6 +14,19 @@
 
 namespace KALDEN {
 
+namespace {
+
+// The first enabled propagator, in registration order, that has work; empty when none. Local,
+// so that the propagation loop asks without a call.
+inline Id<Propagator> firstWithWork(const std::list<Id<Propagator> >& propagators) {
+  for (const Id<Propagator>& propagator : propagators)
+    if (propagator->isEnabled() && propagator->updateRequired())
+      return propagator;
+  return Id<Propagator>();
+}
+
+} // namespace
+
 bool ConstraintEngine::propagate() {
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
@@ -58,7 +71,7 @@ bool ConstraintEngine::doPropagate() {
     // Cleared however the loop ends, so that a failure inside leaves the engine usable.
     FlagScope inProgress(m_propInProgress);
     incrementCycle();
-    Id<Propagator> propagator = getNextPropagator();
+    Id<Propagator> propagator = firstWithWork(m_propagators);
     while (!propagator.isNoId() && !provenInconsistent()) {
       if (!commenced) {
         commenced = true;
@@ -67,7 +80,7 @@ bool ConstraintEngine::doPropagate() {
       }
       KALDEN_TRACE("ConstraintEngine:propagate", "Executing " << propagator->getName().toString() << " propagator.");
       propagator->execute();
-      propagator = getNextPropagator();
+      propagator = firstWithWork(m_propagators);
     }
     incrementCycle();
     KALDEN_CHECK(!pending());
@@ -100,12 +113,7 @@ void ConstraintEngine::incrementCycle() {
   }
 }
 
-Id<Propagator> ConstraintEngine::getNextPropagator() const {
-  for (const Id<Propagator>& propagator : m_propagators)
-    if (propagator->isEnabled() && propagator->updateRequired())
-      return propagator;
-  return Id<Propagator>::noId();
-}
+Id<Propagator> ConstraintEngine::getNextPropagator() const { return firstWithWork(m_propagators); }
 
 bool ConstraintEngine::constraintConsistent() const {
   if (provenInconsistent())

@@ -26,41 +26,58 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
     return;
 
   // The variable was checked above; only the emptying and relaxation handling, and then each
-  // propagator told, may have destroyed it since.
-  bool mayBeGone = !sourceValid;
-  if (change == DomainListener::EMPTIED) {
+  // propagator told, may have destroyed it since. Every destruction of a variable, constraint or
+  // propagator counts in s_removals: the variable is looked up again only once one happened.
+  bool checked = sourceValid;
+  unsigned long checkedAt = s_removals;
+  const auto stillThere = [&variable, &checked, &checkedAt]() {
+    if (checked && s_removals == checkedAt)
+      return true;
+    if (!variable.isValid())
+      return false;
+    checked = true;
+    checkedAt = s_removals;
+    return true;
+  };
+  if (change == DomainListener::EMPTIED)
     handleEmpty(variable);
-    mayBeGone = true;
-  } else if (change == DomainListener::RELAXED || change == DomainListener::OPENED) {
+  else if (change == DomainListener::RELAXED || change == DomainListener::OPENED)
     handleRelax(variable);
-    mayBeGone = true;
-  }
 
-  if (change != DomainListener::EMPTIED && (!mayBeGone || variable.isValid())) {
+  if (change != DomainListener::EMPTIED && stillThere()) {
     // Propagators may link, unlink or delete constraints while they are told: walk a snapshot.
     const Snapshot<ConstrainedVariable::ConstraintEntry, 8> entries(variable->m_constraints.begin(),
                                                                      variable->m_constraints.end());
-    mayBeGone = false;
+    // The propagator last found live, and the count then: the entries of one propagator look it
+    // up once.
+    Id<Propagator> livePropagator;
+    unsigned long liveAt = 0;
     for (const ConstrainedVariable::ConstraintEntry& entry : entries) {
-      if (mayBeGone && !variable.isValid())
+      if (!stillThere())
         break;
-      mayBeGone = true;
       const Id<Constraint>& constraint = entry.first;
       if (!constraint.isValid() || !constraint->isActive() || constraint->isDiscarded())
         continue;
       if (constraint->canIgnore(variable, entry.second, change))
         continue;
       const Id<Propagator> propagator = constraint->getPropagator();
-      if (propagator.isValid())
-        propagator->handleNotification(variable, entry.second, constraint, change);
+      if (!(livePropagator.isId() && propagator == livePropagator && s_removals == liveAt)) {
+        if (!propagator.isValid())
+          continue;
+        livePropagator = propagator;
+        liveAt = s_removals;
+      }
+      propagator->handleNotification(variable, entry.second, constraint, change);
     }
   }
 
   // A variable destroyed while its change was routed has nothing left to report.
-  if (!variable.isValid())
+  if (!stillThere())
     return;
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
+  m_dirty = true;
+  tellAnyListeners(
+      [&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
   if (change != DomainListener::OPENED) {
     KALDEN_TRACE("ConstraintEngine:notify", variable->getName().toString()
                                                 << " (" << variable->getKey() << ") "

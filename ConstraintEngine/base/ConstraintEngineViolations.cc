@@ -26,10 +26,6 @@ PSList<PSConstraint*> ConstraintEngine::getAllViolations() const { return m_viol
 
 bool ConstraintEngine::isViolated(Id<Constraint> constraint) const { return m_violationMgr->isViolated(constraint); }
 
-bool ConstraintEngine::hasEmptyVariables() const { return !m_violationMgr->getEmptyVariables().empty(); }
-
-bool ConstraintEngine::provenInconsistent() const { return hasEmptyVariables(); }
-
 void ConstraintEngine::handleEmpty(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK(variable.isValid());
   KALDEN_CHECK(variable->getCurrentDomain().isEmpty());

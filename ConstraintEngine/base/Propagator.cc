@@ -18,6 +18,7 @@ Propagator::Propagator(const LabelStr& name, const Id<ConstraintEngine>& constra
 
 Propagator::~Propagator() {
   NoThrowScope guard;
+  ++ConstraintEngine::s_removals;
   discard(false);
   if (m_id.isValid())
     m_id.remove();
@@ -31,11 +32,6 @@ AbstractDomain& Propagator::getCurrentDomain(const Id<ConstrainedVariable>& var)
 void Propagator::handleVariableDeactivated(const Id<ConstrainedVariable>&) {}
 
 void Propagator::handleVariableActivated(const Id<ConstrainedVariable>&) {}
-
-void Propagator::execute(const Id<Constraint>& constraint) {
-  KALDEN_CHECK(constraint.isValid());
-  m_constraintEngine->execute(constraint);
-}
 
 void Propagator::notifyConstraintViolated(Id<Constraint> constraint) { constraint->notifyViolated(); }
 

@@ -2,11 +2,17 @@
 #define KALDEN_CONSTRAINTENGINE_BASE_PROPAGATOR_HH
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/Entity.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/Id.hh"
+#include "Utils/base/Report.hh"
 
 #include <set>
+
+#pragma push_macro("KALDEN_SOURCE")
+#undef KALDEN_SOURCE
+#define KALDEN_SOURCE "ConstraintEngine/base/Propagator"
 
 namespace KALDEN {
 
@@ -72,7 +78,13 @@ public:
   /// A variable became active again; nothing here.
   virtual void handleVariableActivated(const Id<ConstrainedVariable>& var);
   /// Runs one constraint through the engine, which checks that it may run and tells the listeners.
-  virtual void execute(const Id<Constraint>& constraint);
+  virtual void execute(const Id<Constraint>& constraint) {
+    const bool valid = constraint.isValid();
+    KALDEN_CHECK_TEXT(valid, "constraint.isValid()");
+    // The engine's execute(constraint), told what is known here: whether the handle is valid, and
+    // that this propagator is live. Inline, so that a propagator running its agenda makes no call.
+    m_constraintEngine->runConstraint(constraint, valid, m_id);
+  }
   /// Hands a constraint to the engine's violation manager as violated.
   virtual void notifyConstraintViolated(Id<Constraint> constraint);
   /// Records the variable as emptied with the engine's violation manager.
@@ -99,5 +111,7 @@ private:
 };
 
 } // namespace KALDEN
+
+#pragma pop_macro("KALDEN_SOURCE")
 
 #endif

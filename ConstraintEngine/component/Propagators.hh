@@ -2,11 +2,8 @@
 #define KALDEN_CONSTRAINTENGINE_COMPONENT_PROPAGATORS_HH
 
 #include "ConstraintEngine/base/Constraint.hh"
-#include "ConstraintEngine/base/NodePool.hh"
 #include "ConstraintEngine/base/Propagator.hh"
-#include "Utils/base/EntityComparator.hh"
-
-#include <set>
+#include "ConstraintEngine/component/ConstraintAgenda.hh"
 
 namespace KALDEN {
 
@@ -45,8 +42,12 @@ public:
   bool isValid() const;
 
 private:
-  NodePool m_agendaNodes; // before the agenda, which returns its nodes to it
-  std::set<Id<Constraint>, EntityComparator<Id<Constraint> >, PoolAllocator<Id<Constraint> > > m_agenda;
+  // Queues a constraint handed in by a caller that has not tested its handle.
+  void queueChecked(const Id<Constraint>& constraint);
+  // Takes a constraint handed in by a caller that has not tested its handle off the agenda.
+  void dequeueChecked(const Id<Constraint>& constraint);
+
+  ConstraintAgenda m_agenda;
   int m_activeConstraint;
 };
 
