@@ -313,6 +313,10 @@ private:
   static unsigned long s_removals;
 
   Id<ConstraintEngine> m_id;
+  // The propagator that change routing last found live, and s_removals then: every destruction
+  // of a propagator counts there, so while the count stands the handle needs no lookup.
+  Id<Propagator> m_routedPropagator;
+  unsigned long m_routedPropagatorAt;
   VariableSet m_variables;
   ConstraintSet m_constraints;
   std::list<Id<Propagator> > m_propagators;

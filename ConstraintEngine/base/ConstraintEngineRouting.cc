@@ -48,10 +48,6 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
     // Propagators may link, unlink or delete constraints while they are told: walk a snapshot.
     const Snapshot<ConstrainedVariable::ConstraintEntry, 8> entries(variable->m_constraints.begin(),
                                                                      variable->m_constraints.end());
-    // The propagator last found live, and the count then: the entries of one propagator look it
-    // up once.
-    Id<Propagator> livePropagator;
-    unsigned long liveAt = 0;
     for (const ConstrainedVariable::ConstraintEntry& entry : entries) {
       if (!stillThere())
         break;
@@ -60,12 +56,14 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
         continue;
       if (constraint->canIgnore(variable, entry.second, change))
         continue;
-      const Id<Propagator> propagator = constraint->getPropagator();
-      if (!(livePropagator.isId() && propagator == livePropagator && s_removals == liveAt)) {
+      const Id<Propagator>& propagator = constraint->getPropagator();
+      // A propagator found live before, with no destruction of a propagator since, is live still:
+      // the entries of one propagator look it up once, across changes too.
+      if (!(propagator == m_routedPropagator && s_removals == m_routedPropagatorAt && propagator.isId())) {
         if (!propagator.isValid())
           continue;
-        livePropagator = propagator;
-        liveAt = s_removals;
+        m_routedPropagator = propagator;
+        m_routedPropagatorAt = s_removals;
       }
       propagator->handleNotification(variable, entry.second, constraint, change);
     }
