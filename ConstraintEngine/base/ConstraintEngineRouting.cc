@@ -94,20 +94,4 @@ Id<DomainListener> ConstraintEngine::allocateVariableListener(const Id<Constrain
   return listener->getId();
 }
 
-bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
-  for (const Id<ConstrainedVariable>& var : variables) {
-    // One registry lookup serves the check and the answer.
-    const bool valid = var.isValid();
-    KALDEN_CHECK_TEXT(valid, "var.isValid()");
-    if (!valid)
-      return false;
-    if (!var->isActive()) {
-      KALDEN_TRACE("allActiveVariables",
-                   var->toString() << " is not active but it participates in an active constraint.");
-      return false;
-    }
-  }
-  return true;
-}
-
 } // namespace KALDEN
