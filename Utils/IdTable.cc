@@ -28,7 +28,7 @@ TypeNames& typeNames() {
 
 IdTable::Entry IdTable::s_initialEntries[IdTable::INITIAL_CAPACITY] = {};
 IdTable::Table IdTable::s_table = {IdTable::s_initialEntries, IdTable::INITIAL_CAPACITY - 1,
-                                    (IdTable::INITIAL_CAPACITY - 1) * sizeof(IdTable::Entry), 10, 0, 1};
+                                    (IdTable::INITIAL_CAPACITY - 1) * sizeof(IdTable::Entry), 10, 0, 1, 0};
 
 std::uint32_t IdTable::typeIndex(const char* typeName) {
   TypeNames& t = typeNames();
@@ -118,6 +118,7 @@ void IdTable::remove(unsigned long address) {
   }
   t.entries[hole] = Entry{0, 0, 0};
   --t.count;
+  ++t.removals;
 }
 
 } // namespace KALDEN

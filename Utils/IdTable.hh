@@ -48,6 +48,9 @@ public:
   /// Number of live registrations (for leak checks).
   static std::size_t size() { return s_table.count; }
 
+  /// The number of registrations dropped so far: a handle found valid stays valid while it stands.
+  static unsigned long removals() { return s_table.removals; }
+
 private:
   struct Entry {
     unsigned long address;
@@ -62,6 +65,7 @@ private:
     unsigned int bits; // log2(capacity)
     std::size_t count;
     unsigned long nextKey;
+    unsigned long removals;
   };
 
   static constexpr std::size_t INITIAL_CAPACITY = 1024;

@@ -313,8 +313,8 @@ private:
   static unsigned long s_removals;
 
   Id<ConstraintEngine> m_id;
-  // The propagator that change routing last found live, and s_removals then: every destruction
-  // of a propagator counts there, so while the count stands the handle needs no lookup.
+  // The propagator that change routing last found live, and the registry's removal count then:
+  // while the count stands, the handle needs no lookup.
   Id<Propagator> m_routedPropagator;
   unsigned long m_routedPropagatorAt;
   VariableSet m_variables;

@@ -57,13 +57,14 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
       if (constraint->canIgnore(variable, entry.second, change))
         continue;
       const Id<Propagator>& propagator = constraint->getPropagator();
-      // A propagator found live before, with no destruction of a propagator since, is live still:
-      // the entries of one propagator look it up once, across changes too.
-      if (!(propagator == m_routedPropagator && s_removals == m_routedPropagatorAt && propagator.isId())) {
+      // A handle found valid before, with no registration dropped since, is valid still: the
+      // entries of one propagator look it up once, across changes too.
+      const unsigned long removals = IdTable::removals();
+      if (!(propagator == m_routedPropagator && removals == m_routedPropagatorAt && propagator.isId())) {
         if (!propagator.isValid())
           continue;
         m_routedPropagator = propagator;
-        m_routedPropagatorAt = s_removals;
+        m_routedPropagatorAt = removals;
       }
       propagator->handleNotification(variable, entry.second, constraint, change);
     }
