@@ -27,7 +27,8 @@ TypeNames& typeNames() {
 } // namespace
 
 IdTable::Entry IdTable::s_initialEntries[IdTable::INITIAL_CAPACITY] = {};
-IdTable::Table IdTable::s_table = {IdTable::s_initialEntries, IdTable::INITIAL_CAPACITY - 1, 10, 0, 1};
+IdTable::Table IdTable::s_table = {IdTable::s_initialEntries, IdTable::INITIAL_CAPACITY - 1,
+                                    (IdTable::INITIAL_CAPACITY - 1) * sizeof(IdTable::Entry), 10, 0, 1, 0};
 
 std::uint32_t IdTable::typeIndex(const char* typeName) {
   TypeNames& t = typeNames();
@@ -46,6 +47,7 @@ void IdTable::grow(Table& t) {
   std::size_t capacity = oldCapacity * 2;
   t.entries = new Entry[capacity]();
   t.mask = capacity - 1;
+  t.byteMask = t.mask * sizeof(Entry);
   ++t.bits;
   for (std::size_t i = 0; i < oldCapacity; ++i) {
     if (old[i].address == 0)
@@ -116,6 +118,7 @@ void IdTable::remove(unsigned long address) {
   }
   t.entries[hole] = Entry{0, 0, 0};
   --t.count;
+  ++t.removals;
 }
 
 } // namespace KALDEN

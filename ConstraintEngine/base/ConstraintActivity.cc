@@ -13,44 +13,9 @@
 
 namespace KALDEN {
 
-namespace {
-
-// Marks every scope variable as propagated by a constraint for the life of the object, so
-// that a failure inside the constraint's propagation leaves no stale mark behind.
-class PropagatingMark {
-public:
-  PropagatingMark(const Constraint& constraint, const std::vector<Id<ConstrainedVariable> >& scope)
-      : m_constraint(constraint), m_scope(scope) {
-    for (const Id<ConstrainedVariable>& var : m_scope)
-      var->setCurrentPropagatingConstraint(constraint.getId());
-  }
-  ~PropagatingMark() {
-    // Outside a purge, a scope variable that goes discards the constraint: while the constraint
-    // stands, so does its whole scope, and only otherwise is each variable looked up.
-    const bool scopeStands = !m_constraint.isDiscarded() && !Entity::isPurging();
-    const Id<Constraint> none;
-    for (const Id<ConstrainedVariable>& var : m_scope)
-      if (scopeStands || var.isValid())
-        var->setCurrentPropagatingConstraint(none);
-  }
-  PropagatingMark(const PropagatingMark&) = delete;
-  PropagatingMark& operator=(const PropagatingMark&) = delete;
-
-private:
-  const Constraint& m_constraint;
-  const std::vector<Id<ConstrainedVariable> >& m_scope;
-};
-
-} // namespace
-
-void Constraint::execute() {
-  PropagatingMark mark(*this, m_variables);
-  handleExecute();
-}
-
 void Constraint::execute(const Id<ConstrainedVariable>& variable, int argIndex,
                          const DomainListener::ChangeType& changeType) {
-  PropagatingMark mark(*this, m_variables);
+  const PropagatingMark mark(*this);
   handleExecute(variable, argIndex, changeType);
 }
 

@@ -8,7 +8,34 @@
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "Utils/base/Report.hh"
 
+#include <vector>
+
 namespace KALDEN {
+
+namespace {
+
+// The body of allActiveVariables(), local so that running a constraint makes no call for it.
+inline bool scopeAllActive(const std::vector<Id<ConstrainedVariable> >& variables) {
+  for (const Id<ConstrainedVariable>& var : variables) {
+    // One registry lookup serves the check and the answer.
+    const bool valid = var.isValid();
+    KALDEN_CHECK_TEXT(valid, "var.isValid()");
+    if (!valid)
+      return false;
+    if (!var->isActive()) {
+      KALDEN_TRACE("allActiveVariables",
+                   var->toString() << " is not active but it participates in an active constraint.");
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
+  return scopeAllActive(variables);
+}
 
 void ConstraintEngine::execute(const Id<Constraint>& constraint) {
   runConstraint(constraint, constraint.isValid(), Id<Propagator>::noId());
@@ -20,9 +47,9 @@ void ConstraintEngine::runConstraint(const Id<Constraint>& constraint, bool hand
   KALDEN_CHECK(constraint->isActive());
   KALDEN_CHECK_TEXT(constraint->isValidWith(runner, m_id), "constraint->isValid()");
   KALDEN_CHECK(m_propInProgress);
-  KALDEN_CHECK_MSG(allActiveVariables(constraint->getScope()),
-                   "All variables of an active constraint must also be active. Clients must ensure this happens. "
-                       << constraint->toString());
+  KALDEN_CHECK_TEXT_MSG(scopeAllActive(constraint->getScope()), "allActiveVariables(constraint->getScope())",
+                        "All variables of an active constraint must also be active. Clients must ensure this happens. "
+                            << constraint->toString());
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;
   tellAnyListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });

@@ -48,10 +48,6 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
     // Propagators may link, unlink or delete constraints while they are told: walk a snapshot.
     const Snapshot<ConstrainedVariable::ConstraintEntry, 8> entries(variable->m_constraints.begin(),
                                                                      variable->m_constraints.end());
-    // The propagator last found live, and the count then: the entries of one propagator look it
-    // up once.
-    Id<Propagator> livePropagator;
-    unsigned long liveAt = 0;
     for (const ConstrainedVariable::ConstraintEntry& entry : entries) {
       if (!stillThere())
         break;
@@ -60,12 +56,15 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
         continue;
       if (constraint->canIgnore(variable, entry.second, change))
         continue;
-      const Id<Propagator> propagator = constraint->getPropagator();
-      if (!(livePropagator.isId() && propagator == livePropagator && s_removals == liveAt)) {
+      const Id<Propagator>& propagator = constraint->getPropagator();
+      // A handle found valid before, with no registration dropped since, is valid still: the
+      // entries of one propagator look it up once, across changes too.
+      const unsigned long removals = IdTable::removals();
+      if (!(propagator == m_routedPropagator && removals == m_routedPropagatorAt && propagator.isId())) {
         if (!propagator.isValid())
           continue;
-        livePropagator = propagator;
-        liveAt = s_removals;
+        m_routedPropagator = propagator;
+        m_routedPropagatorAt = removals;
       }
       propagator->handleNotification(variable, entry.second, constraint, change);
     }
@@ -94,22 +93,6 @@ Id<DomainListener> ConstraintEngine::allocateVariableListener(const Id<Constrain
     return variable->houseListener();
   VariableChangeListener* listener = new VariableChangeListener(variable, m_id);
   return listener->getId();
-}
-
-bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
-  for (const Id<ConstrainedVariable>& var : variables) {
-    // One registry lookup serves the check and the answer.
-    const bool valid = var.isValid();
-    KALDEN_CHECK_TEXT(valid, "var.isValid()");
-    if (!valid)
-      return false;
-    if (!var->isActive()) {
-      KALDEN_TRACE("allActiveVariables",
-                   var->toString() << " is not active but it participates in an active constraint.");
-      return false;
-    }
-  }
-  return true;
 }
 
 } // namespace KALDEN

@@ -48,7 +48,8 @@ void VariableChangeListener::notifyChange(const DomainListener::ChangeType& chan
     (*it->second.constraintEngine)->notify(it->second.variable, changeType);
 }
 
-ConstrainedVariable& ConstrainedVariable::HousedChangeListener::variable() {
+// Inline: every change of a variable passes here, and this file alone uses it.
+inline ConstrainedVariable& ConstrainedVariable::HousedChangeListener::variable() {
   // The room lies at a fixed place of the ConstrainedVariable part, wherever a derived class puts
   // that part (it is not a virtual base).
 #pragma GCC diagnostic push

@@ -44,6 +44,21 @@ TEST(IdTableTest, KeysAreNeverReused) {
   IdTable::remove(address);
 }
 
+TEST(IdTableTest, RemovalCountMovesExactlyWhenARegistrationGoes) {
+  // Callers keep a handle found valid for as long as the count stands: every drop must move it.
+  const unsigned long address = 0x2000;
+  const unsigned long before = IdTable::removals();
+  const unsigned long key = IdTable::insert(address, "T");
+  EXPECT_EQ(IdTable::getKey(address), key);
+  EXPECT_EQ(IdTable::removals(), before) << "inserting and looking up drop nothing";
+  IdTable::remove(address + 16);
+  EXPECT_EQ(IdTable::removals(), before) << "an address never registered";
+  IdTable::remove(address);
+  EXPECT_EQ(IdTable::removals(), before + 1);
+  IdTable::remove(address);
+  EXPECT_EQ(IdTable::removals(), before + 1) << "gone already";
+}
+
 TEST(IdTableTest, AgreesWithAReferenceMapUnderChurn) {
   // Addresses crowd into a narrow range so probe chains collide and wrap; or they lie on one
   // power-of-two stride, far apart, where slots that follow the address would pile up.
