@@ -18,8 +18,6 @@ const Id<ConstraintEngine>& ownHandleOf(const Id<ConstraintEngine>& engine) {
   return engine.isValid() ? engine->getId() : engine;
 }
 
-unsigned long ConstraintEngine::s_removals = 0;
-
 const char*& g_noVarName() {
   static const char* sl_noVarName = "NO_NAME";
   return sl_noVarName;

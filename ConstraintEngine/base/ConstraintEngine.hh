@@ -307,11 +307,6 @@ private:
         tell(*listener.operator->());
   }
 
-  // Counts every removal of a variable or constraint from an engine and every destruction of a
-  // propagator: a caller holding handles that sees the same count before and after a call knows
-  // that the call destroyed none of them.
-  static unsigned long s_removals;
-
   Id<ConstraintEngine> m_id;
   // The propagator that change routing last found live, and the registry's removal count then:
   // while the count stands, the handle needs no lookup.

@@ -14,7 +14,6 @@
 namespace KALDEN {
 
 void ConstraintEngine::remove(const Id<Constraint>& constraint) {
-  ++s_removals;
   KALDEN_CHECK(m_constraints.find(constraint) != m_constraints.end());
   KALDEN_CHECK(!m_propInProgress);
   m_constraints.erase(constraint);
@@ -44,7 +43,6 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
 }
 
 void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
-  ++s_removals;
   KALDEN_CHECK(!m_propInProgress);
   KALDEN_CHECK(m_variables.find(variable) != m_variables.end());
   m_variables.erase(variable);

@@ -26,17 +26,17 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
     return;
 
   // The variable was checked above; only the emptying and relaxation handling, and then each
-  // propagator told, may have destroyed it since. Every destruction of a variable, constraint or
-  // propagator counts in s_removals: the variable is looked up again only once one happened.
+  // propagator told, may have destroyed it since. The handle registry counts every registration
+  // it drops, however dropped: the variable is looked up again only once one was.
   bool checked = sourceValid;
-  unsigned long checkedAt = s_removals;
+  unsigned long checkedAt = IdTable::removals();
   const auto stillThere = [&variable, &checked, &checkedAt]() {
-    if (checked && s_removals == checkedAt)
+    if (checked && IdTable::removals() == checkedAt)
       return true;
     if (!variable.isValid())
       return false;
     checked = true;
-    checkedAt = s_removals;
+    checkedAt = IdTable::removals();
     return true;
   };
   if (change == DomainListener::EMPTIED)

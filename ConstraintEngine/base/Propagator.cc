@@ -18,7 +18,6 @@ Propagator::Propagator(const LabelStr& name, const Id<ConstraintEngine>& constra
 
 Propagator::~Propagator() {
   NoThrowScope guard;
-  ++ConstraintEngine::s_removals;
   discard(false);
   if (m_id.isValid())
     m_id.remove();
