@@ -22,6 +22,8 @@ public:
 
   /// Whether the trace point writes its text.
   bool isEnabled() const { return m_enabled; }
+  /// The enabled flag itself, for trace points that keep a pointer to it.
+  const bool& enabledFlag() const { return m_enabled; }
 
   /// The shared debug stream pointer; assign to it to redirect every trace.
   static std::ostream*& streamPtr();

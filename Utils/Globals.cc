@@ -26,17 +26,6 @@ bool& g_alwaysFails() {
   return sl_alwaysFails;
 }
 
-int truncateToInt(double value) {
-  // A plain cast of a double outside the int range is undefined behaviour.
-  if (std::isnan(value))
-    return 0;
-  if (value >= static_cast<double>(std::numeric_limits<int>::max()))
-    return std::numeric_limits<int>::max();
-  if (value <= static_cast<double>(std::numeric_limits<int>::min()))
-    return std::numeric_limits<int>::min();
-  return static_cast<int>(value);
-}
-
 std::string toString(double value) {
   char buf[64];
   // Integral values below 2^53 are exact: print them in full, never as 2.14748e+09.

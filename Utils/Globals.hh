@@ -1,6 +1,8 @@
 #ifndef KALDEN_UTILS_GLOBALS_HH
 #define KALDEN_UTILS_GLOBALS_HH
 
+#include <cmath>
+#include <limits>
 #include <string>
 
 namespace KALDEN {
@@ -22,7 +24,17 @@ namespace KALDEN {
 bool& g_alwaysFails();
 
 /// The number truncated toward zero to an int, saturating at the int limits; NaN gives 0.
-int truncateToInt(double value);
+/// Inline: the domains call it on every bound they test or round.
+inline int truncateToInt(double value) {
+  // A plain cast of a double outside the int range is undefined behaviour.
+  if (std::isnan(value))
+    return 0;
+  if (value >= static_cast<double>(std::numeric_limits<int>::max()))
+    return std::numeric_limits<int>::max();
+  if (value <= static_cast<double>(std::numeric_limits<int>::min()))
+    return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
+}
 
 /// Text of a number: integral values without exponent, others with up to 15 significant digits.
 std::string toString(double value);

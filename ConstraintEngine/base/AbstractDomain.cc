@@ -177,8 +177,6 @@ std::ostream& AbstractDomain::operator>>(std::ostream& os) const {
   return os;
 }
 
-double AbstractDomain::minDelta() const { return m_minDelta; }
-
 double AbstractDomain::translateNumber(double number, bool) const { return number; }
 
 bool AbstractDomain::compareEqual(double a, double b) const {

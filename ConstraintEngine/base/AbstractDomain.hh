@@ -186,7 +186,7 @@ public:
   /// Writes the type name and ":CLOSED" or ":OPEN"; concrete domains append their contents.
   virtual std::ostream& operator>>(std::ostream& os) const;
   /// The comparison tolerance.
-  virtual double minDelta() const;
+  virtual double minDelta() const { return m_minDelta; }
   /// The bound this domain can hold for a computed number (`asMin` for a lower bound).
   virtual double translateNumber(double number, bool asMin = true) const;
   /// Converts a text to a value, writes it, and answers whether it is a member.

@@ -16,9 +16,11 @@ namespace {
 
 typedef BoundsArithmetic BA;
 
-// With two of x, y, z integer intervals, x + y = z forces the third to an integer: when it
-// is a real interval that holds none, there is no solution at all.
-bool integralityRulesOut(const AbstractDomain& x, const AbstractDomain& y, const AbstractDomain& z) {
+// With two of x, y, z integer intervals, x + y = z forces the third to an integer: answers
+// that third domain when it is a real interval, which may then hold none; else null. Only
+// the domains' classes and kinds decide, and those never change.
+const AbstractDomain* realThatMustHoldInteger(const AbstractDomain& x, const AbstractDomain& y,
+                                              const AbstractDomain& z) {
   const AbstractDomain* real = nullptr;
   int integers = 0;
   for (const AbstractDomain* dom : {&x, &y, &z}) {
@@ -27,7 +29,7 @@ bool integralityRulesOut(const AbstractDomain& x, const AbstractDomain& y, const
     else if (BA::isRealInterval(*dom))
       real = dom;
   }
-  return integers == 2 && real != nullptr && !BA::holdsInteger(*real);
+  return integers == 2 ? real : nullptr;
 }
 
 } // namespace
@@ -39,7 +41,8 @@ AddEqualConstraint::AddEqualConstraint(const LabelStr& name, const LabelStr& pro
                                        const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT")),
-      m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])) {}
+      m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
+      m_mustHoldInteger(realThatMustHoldInteger(m_x, m_y, m_z)) {}
 
 AddEqualConstraint::~AddEqualConstraint() {}
 
@@ -74,7 +77,7 @@ void AddEqualConstraint::handleExecute() {
   if (BA::narrowEmpties(m_y, yMin, yMax))
     return;
 
-  if (integralityRulesOut(m_x, m_y, m_z))
+  if (m_mustHoldInteger != nullptr && !BA::holdsInteger(*m_mustHoldInteger))
     m_z.empty();
 }
 

@@ -36,6 +36,10 @@ private:
   AbstractDomain& m_x;
   AbstractDomain& m_y;
   AbstractDomain& m_z;
+  // The real interval among the three that must hold an integer, when the other two are
+  // integer intervals; null otherwise. Fixed at construction: it depends only on the
+  // domains' classes and kinds.
+  const AbstractDomain* m_mustHoldInteger;
 };
 
 /**

@@ -3,6 +3,7 @@
 // The real interval; the integer and boolean intervals are in IntervalIntDomain.cc.
 
 #include "ConstraintEngine/component/IntervalDomains.hh"
+#include "ConstraintEngine/component/IntervalNarrowing.hh"
 
 #include "ConstraintEngine/base/DataType.hh"
 #include "ConstraintEngine/base/NumberText.hh"
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
+#include <typeinfo>
 
 namespace KALDEN {
 
@@ -187,34 +189,10 @@ bool IntervalDomain::intersect(const AbstractDomain& dom) {
 }
 
 bool IntervalDomain::intersect(double lb, double ub) {
-  // The tolerance is read once for all the tolerant comparisons (lt) below: nothing in this
-  // operation changes it.
-  const double delta = minDelta();
-  auto lessThan = [delta](double a, double b) { return (a + delta) <= b; };
-  if (lessThan(ub, lb) || lessThan(ub, m_lb) || lessThan(m_ub, lb)) {
-    empty();
-    return true;
-  }
-  bool ubMoved = lessThan(ub, m_ub);
-  bool lbMoved = lessThan(m_lb, lb);
-  // Both new bounds pass the precision test before either is stored.
-  double newUb = ubMoved ? check(ub) : m_ub;
-  double newLb = lbMoved ? check(lb) : m_lb;
-  m_ub = newUb;
-  m_lb = newLb;
-  if (!ubMoved && !lbMoved)
-    return false;
-  // The kind reported already accounts for a singleton result, so the listener is told it as
-  // it stands.
-  if (isSingleton())
-    notifyDecidedChange(DomainListener::RESTRICT_TO_SINGLETON);
-  else if (ubMoved && lbMoved)
-    notifyDecidedChange(isEmpty() ? DomainListener::EMPTIED : DomainListener::BOUNDS_RESTRICTED);
-  else if (lbMoved)
-    notifyDecidedChange(DomainListener::LOWER_BOUND_INCREASED);
-  else
-    notifyDecidedChange(DomainListener::UPPER_BOUND_DECREASED);
-  return true;
+  // The type record is compared by address: a miss only takes the virtual calls.
+  if (&typeid(*this) == &typeid(IntervalDomain))
+    return narrowTo<ExactIntervalCalls<IntervalDomain> >(lb, ub);
+  return narrowTo<VirtualIntervalCalls>(lb, ub);
 }
 
 bool IntervalDomain::difference(const AbstractDomain& dom) {
@@ -333,8 +311,6 @@ bool IntervalDomain::convertToMemberValue(const std::string& strValue, double& d
   dblValue = value;
   return true;
 }
-
-void IntervalDomain::testPrecision(const double&) const {}
 
 double IntervalDomain::convert(const double& value) const { return value; }
 

@@ -98,7 +98,7 @@ public:
   /// Reads a number from text; writes and accepts it only if it is a member.
   bool convertToMemberValue(const std::string& strValue, double& dblValue) const override;
   /// Accepts every value.
-  void testPrecision(const double& value) const override;
+  void testPrecision(const double&) const override {}
   /// The value this kind of interval stores for a number (the identity for reals).
   virtual double convert(const double& value) const;
 
@@ -123,6 +123,11 @@ protected:
     testPrecision(value);
     return value;
   }
+  /// The body of intersect(lb, ub). `Calls` reaches the domain's own overridable operations:
+  /// through the virtual table, or directly for a domain whose exact class is known
+  /// (ConstraintEngine/component/IntervalNarrowing.hh).
+  template <class Calls>
+  bool narrowTo(double lb, double ub);
 
   double m_ub;
   double m_lb;
@@ -159,7 +164,7 @@ public:
   /// Whether both bounds lie strictly within the int range.
   bool isFinite() const override;
   /// Whether the bounds are equal (exactly).
-  bool isSingleton() const override;
+  bool isSingleton() const override { return m_lb == m_ub; }
   /// Appends every integer from the lower to the upper bound.
   void getValues(std::list<double>& results) const override;
   /// Adds a member, the integer just below the lower or just above the upper bound.
@@ -173,9 +178,17 @@ public:
   /// Makes a computed bound integral: a minimum rounds up, a maximum down.
   double translateNumber(double number, bool asMin = true) const override;
   /// Refuses a value that is not integral.
-  void testPrecision(const double& value) const override;
+  void testPrecision(const double& value) const override {
+    // Inline, as every stored bound passes it; only the failure is reported out of line.
+    if (static_cast<double>(truncateToInt(value)) != value)
+      refuseImprecise(value);
+  }
   /// Truncates toward zero.
   double convert(const double& value) const override;
+
+private:
+  // Fails the precision check for a value that is not integral.
+  [[gnu::noinline, gnu::cold]] void refuseImprecise(const double& value) const;
 };
 
 /**

@@ -3,10 +3,12 @@
 // The integer interval and the boolean domain built on it.
 
 #include "ConstraintEngine/component/IntervalDomains.hh"
+#include "ConstraintEngine/component/IntervalNarrowing.hh"
 
 #include "Utils/base/Report.hh"
 
 #include <cmath>
+#include <typeinfo>
 #include <utility>
 
 namespace KALDEN {
@@ -47,8 +49,6 @@ bool IntervalIntDomain::isFinite() const {
   return -g_maxInt() < m_lb && m_ub < g_maxInt();
 }
 
-bool IntervalIntDomain::isSingleton() const { return m_lb == m_ub; }
-
 void IntervalIntDomain::getValues(std::list<double>& results) const {
   KALDEN_CHECK(isFinite());
   long long lb = truncateToInt(check(m_lb));
@@ -83,7 +83,12 @@ bool IntervalIntDomain::intersect(const AbstractDomain& dom) {
 }
 
 bool IntervalIntDomain::intersect(double lb, double ub) {
-  return IntervalDomain::intersect(std::ceil(lb), std::floor(ub));
+  const double intLb = std::ceil(lb);
+  const double intUb = std::floor(ub);
+  // The type record is compared by address: a miss only takes the real interval's dispatch.
+  if (&typeid(*this) == &typeid(IntervalIntDomain))
+    return narrowTo<ExactIntervalCalls<IntervalIntDomain> >(intLb, intUb);
+  return IntervalDomain::intersect(intLb, intUb);
 }
 
 AbstractDomain* IntervalIntDomain::copy() const {
@@ -106,7 +111,7 @@ double IntervalIntDomain::translateNumber(double number, bool asMin) const {
   return result;
 }
 
-void IntervalIntDomain::testPrecision(const double& value) const {
+void IntervalIntDomain::refuseImprecise(const double& value) const {
   double dblValue = static_cast<double>(truncateToInt(value));
   KALDEN_CHECK_MSG(dblValue == value, value << " must be an integer.");
 }

@@ -11,12 +11,16 @@
  * which throws; messages are streamed into a fresh string stream and are only
  * composed on the failing path. A trace point registers once on its first
  * execution and, while disabled, costs one flag test: its text is never built.
+ * The flag is reached through a pointer held by the trace point itself, which
+ * starts at a flag that is always set, so the first execution takes the
+ * out-of-line path that registers; no guard is tested on later executions.
  */
 
 #include "Utils/DebugMessage.hh"
 #include "Utils/Error.hh"
 #include "Utils/Globals.hh"
 
+#include <atomic>
 #include <ios>
 #include <ostream>
 #include <sstream>
@@ -53,6 +57,10 @@ template <class Compose>
   return DebugMessage::addMsg(file, line, marker);
 }
 
+/// The switch a trace point reads before it has registered: set, so its first execution goes
+/// out of line and registers.
+inline constexpr bool TRACE_POINT_UNREGISTERED = true;
+
 /// Writes one trace line, "[marker]" and what `compose` streams, to the debug stream.
 template <class Compose>
 [[gnu::noinline, gnu::cold]] void writeTrace(const char* marker, const Compose& compose, const char* file, int line) {
@@ -66,6 +74,18 @@ template <class Compose>
     DebugMessage::reportStreamFailure(sl_kaldenFailure, file, line);
     rethrowTraceFailure();
   }
+}
+
+/// The out-of-line part of a trace point: registers it on the first call (the closure type of
+/// `compose` is the trace point's own, so the static below is one per trace point), points the
+/// trace point's switch at the message's enabled flag and writes the line if it is enabled.
+template <class Compose>
+[[gnu::noinline, gnu::cold]] void traceOutOfLine(std::atomic<const bool*>& traceSwitch, const char* marker,
+                                                 const Compose& compose, const char* file, int line) {
+  static DebugMessage* const sl_kaldenDmsg = registerTracePoint(file, line, marker);
+  traceSwitch.store(&sl_kaldenDmsg->enabledFlag(), std::memory_order_release);
+  if (sl_kaldenDmsg->isEnabled())
+    writeTrace(marker, compose, file, line);
 }
 
 } // namespace KALDEN
@@ -129,11 +149,11 @@ template <class Compose>
 /// Trace point: writes "[marker]text" and a flushing end of line while the marker is enabled.
 #define KALDEN_TRACE(marker, text)                                                                 \
   do {                                                                                             \
-    static ::KALDEN::DebugMessage* const sl_kaldenDmsg =                                           \
-        ::KALDEN::registerTracePoint(KALDEN_SOURCE, __LINE__, marker);                             \
-    if (sl_kaldenDmsg->isEnabled())                                                                \
-      ::KALDEN::writeTrace(                                                                        \
-          marker, [&](std::ostream& sl_kaldenOs) { sl_kaldenOs << text; }, KALDEN_SOURCE, __LINE__); \
+    static ::std::atomic<const bool*> sl_kaldenTraceSwitch{&::KALDEN::TRACE_POINT_UNREGISTERED};   \
+    if (*sl_kaldenTraceSwitch.load(::std::memory_order_acquire))                                   \
+      ::KALDEN::traceOutOfLine(                                                                    \
+          sl_kaldenTraceSwitch, marker, [&](std::ostream& sl_kaldenOs) { sl_kaldenOs << text; },    \
+          KALDEN_SOURCE, __LINE__);                                                                \
   } while (0)
 
 #endif

@@ -108,6 +108,37 @@ TEST(ReportTest, TraceFormatAndSwitching) {
   EXPECT_EQ(out.text(), "[ReportTest:trace]value 3\n");
 }
 
+// Two trace points in one function, and the same point in two instantiations of a template.
+void tracePair(int n) {
+  KALDEN_TRACE("ReportTest:pairA", "a " << n);
+  KALDEN_TRACE("ReportTest:pairB", "b " << n);
+}
+template <class T> void traceTemplated(T n) { KALDEN_TRACE("ReportTest:templated", "t " << n); }
+
+TEST(ReportTest, EachTracePointRegistersOnceAndSwitchesAlone) {
+  CapturedTraces out;
+  std::size_t before = DebugMessage::messageCount();
+  tracePair(1);
+  EXPECT_EQ(DebugMessage::messageCount(), before + 2) << "each point registers on its first execution";
+  traceTemplated(1);
+  traceTemplated(1.5);
+  EXPECT_EQ(DebugMessage::messageCount(), before + 4) << "each instantiation has its own point";
+  tracePair(2);
+  traceTemplated(2);
+  EXPECT_EQ(DebugMessage::messageCount(), before + 4);
+  EXPECT_EQ(out.text(), "");
+
+  DebugMessage::enable("ReportTest:pairB");
+  DebugMessage::enable("ReportTest:templated");
+  tracePair(3);
+  traceTemplated(3);
+  traceTemplated(3.5);
+  DebugMessage::disable("ReportTest:pairB");
+  tracePair(4);
+  EXPECT_EQ(out.text(), "[ReportTest:pairB]b 3\n[ReportTest:templated]t 3\n[ReportTest:templated]t 3.5\n");
+  DebugMessage::disable("ReportTest:templated");
+}
+
 int composed = 0;
 int countComposition() { return ++composed; }
 
