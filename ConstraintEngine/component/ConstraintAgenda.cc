@@ -91,10 +91,7 @@ void ConstraintAgenda::tidyRun() {
     --m_withdrawn;
   }
   if (m_runHead == m_run.size()) {
-    if (m_heap.size() == 0)
-      becomeEmpty();
-    else
-      m_run.resize(m_runHead = 0);
+    runSpent();
     return;
   }
   // The run's spent entries go once they are half of it, which costs what taking them did.

@@ -275,14 +275,10 @@ private:
   }
   // After the run's head went: drops withdrawn entries that now lead it, and tidies the run.
   void settleRun() {
-    if (m_runHead == m_run.size()) {
-      if (m_heap.size() == 0)
-        becomeEmpty();
-      else
-        m_run.resize(m_runHead = 0);
-    } else if (m_run.keys[m_runHead] < 0 || (m_runHead > KEEP_ENTRIES && 2 * m_runHead > m_run.size())) {
+    if (m_runHead == m_run.size())
+      runSpent();
+    else if (m_run.keys[m_runHead] < 0 || (m_runHead > KEEP_ENTRIES && 2 * m_runHead > m_run.size()))
       tidyRun();
-    }
   }
   // After the heap's head went: drops withdrawn entries that now lead it.
   void settleHeap() {
@@ -292,6 +288,13 @@ private:
     } else if (*m_heapKeys.find(m_heap.keys.front()) < 0) {
       tidyHeap();
     }
+  }
+  // The run has no entry left: the agenda is drained, or the run starts over behind the heap.
+  void runSpent() {
+    if (m_heap.size() == 0)
+      becomeEmpty();
+    else
+      m_run.resize(m_runHead = 0);
   }
   // The slow parts of settleRun() and settleHeap().
   void tidyRun();
