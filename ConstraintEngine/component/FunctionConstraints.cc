@@ -4,9 +4,11 @@
 
 #include "ConstraintEngine/component/FunctionConstraints.hh"
 
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"
+#include "Utils/Globals.hh"
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
@@ -22,6 +24,16 @@ namespace {
 // Degrees to radians with this short pi: the results stay within the domains' tolerance of
 // the true sines, and callers see the same values on every platform.
 const double PI_APPROX = 3.141592;
+
+// A sine for the target `dom`. The short pi leaves sin(90) a little below 1, within the
+// tolerance of equality; an integer interval rounds a bound inward with no tolerance and
+// would lose 1 (and -1), so for it a sine that near an integer becomes that integer.
+double sineFor(const AbstractDomain& dom, double sine) {
+  if (!BoundsArithmetic::isIntegerInterval(dom))
+    return sine;
+  const double nearest = std::round(sine);
+  return std::fabs(sine - nearest) < g_epsilon() ? nearest : sine;
+}
 
 // The domain at `position` of a scope that must have exactly `count` variables; a scope of
 // another size is refused with its size and the constraint's name, before any entry is read.
@@ -148,8 +160,8 @@ void SineFunction::handleExecute() {
   m_source.intersect(-90.0, 90.0);
   if (m_source.isEmpty())
     return;
-  const double s1 = std::sin(m_source.getLowerBound() * PI_APPROX / 180.0);
-  const double s2 = std::sin(m_source.getUpperBound() * PI_APPROX / 180.0);
+  const double s1 = sineFor(m_target, std::sin(m_source.getLowerBound() * PI_APPROX / 180.0));
+  const double s2 = sineFor(m_target, std::sin(m_source.getUpperBound() * PI_APPROX / 180.0));
   m_target.intersect(std::min(s1, s2), std::max(s1, s2));
 }
 
