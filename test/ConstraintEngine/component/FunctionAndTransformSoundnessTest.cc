@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -79,35 +80,30 @@ TEST(FunctionSoundness, DistanceSineSquareAndRoot) {
                           CASES);
 }
 
-// Each case registers the delegate and the transform in its fresh engine's schema and creates
-// the transform by name, as a client does.
-void registerAddEq(const Id<ConstraintEngine>& engine) {
-  engine->getCESchema()->registerConstraintType(
-      (new ConcreteConstraintType<AddEqualConstraint>("addEq", "Default", true))->getId());
+// Registers addEq and the transform in the case's fresh schema, then creates the transform by name.
+SoundnessHarness::Builder byName(const char* name, std::function<ConstraintType*()> transform) {
+  return [name, transform](const Id<ConstraintEngine>& engine, const Scope& scope) {
+    engine->getCESchema()->registerConstraintType(
+        (new ConcreteConstraintType<AddEqualConstraint>("addEq", "Default", true))->getId());
+    engine->getCESchema()->registerConstraintType(transform()->getId());
+    engine->createConstraint(name, scope);
+  };
 }
 
 TEST(TransformSoundness, RotatedAndSwappedAddition) {
   // "rotAdd" over [a, b, c] is addEq over [c, a, b]: c + a = b.
   SoundnessHarness::check(
       subject("rotAdd", 3, [](const Assignment& a) { return a[2] + a[0] == a[1]; },
-              [](const Id<ConstraintEngine>& engine, const Scope& scope) {
-                registerAddEq(engine);
-                engine->getCESchema()->registerConstraintType(
-                    (new RotatedNaryConstraintType<RotateScopeRightConstraint>("rotAdd", "Default", "addEq", 1))
-                        ->getId());
-                engine->createConstraint("rotAdd", scope);
-              }),
+              byName("rotAdd", [] {
+                return new RotatedNaryConstraintType<RotateScopeRightConstraint>("rotAdd", "Default", "addEq", 1);
+              })),
       CASES);
   // "swapAdd" over [a, b, c] is addEq over [c, b, a]: c + b = a.
   SoundnessHarness::check(
       subject("swapAdd", 3, [](const Assignment& a) { return a[2] + a[1] == a[0]; },
-              [](const Id<ConstraintEngine>& engine, const Scope& scope) {
-                registerAddEq(engine);
-                engine->getCESchema()->registerConstraintType(
-                    (new SwapTwoVarsNaryConstraintType<SwapTwoVarsConstraint>("swapAdd", "Default", "addEq", 0, 2))
-                        ->getId());
-                engine->createConstraint("swapAdd", scope);
-              }),
+              byName("swapAdd", [] {
+                return new SwapTwoVarsNaryConstraintType<SwapTwoVarsConstraint>("swapAdd", "Default", "addEq", 0, 2);
+              })),
       CASES);
 }
 

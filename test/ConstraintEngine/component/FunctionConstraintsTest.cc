@@ -1,7 +1,6 @@
 #include "ConstraintEngine/component/FunctionConstraints.hh"
 
 #include "support/BoundsFixture.hh"
-#include "support/CapturedTraces.hh"
 #include "support/Failure.hh"
 
 #include <gtest/gtest.h>
@@ -56,29 +55,12 @@ TEST_F(FunctionConstraintsTest, DistanceFromEnumeratedCoordinatesKeepsEverySolut
   EXPECT_EQ(bounds(mixed), Bounds({3, 5}));
 }
 
-TEST_F(FunctionConstraintsTest, DistanceTracesOnlyWhatItNarrows) {
-  const Id<ConstrainedVariable> dist = floatVar("dist", 0, 100), p = floatVar("p", 0, 0), q = floatVar("q", 3, 3);
-  const Id<ConstrainedVariable> open = floatVar("open", 0, PLUS_INFINITY);
-  CapturedTraces traces("CalcDistanceConstraint:handleExecute");
-  CalcDistanceConstraint unbounded("calcDistance", "Default", engine(), makeScope(dist, p, open, q, p));
-  unbounded.handleExecute();
-  EXPECT_EQ(traces.text(), "");
-  CalcDistanceConstraint bounded("calcDistance", "Default", engine(), makeScope(dist, p, p, q, p));
-  const std::string before = "[CalcDistanceConstraint:handleExecute]BEFORE:" + bounded.toString() + "\n";
-  bounded.handleExecute();
-  EXPECT_EQ(traces.text(), before + "[CalcDistanceConstraint:handleExecute]AFTER:" + bounded.toString() + "\n");
-}
-
 TEST_F(FunctionConstraintsTest, ArityFailuresNameTheConstraint) {
   const Id<ConstrainedVariable> x = floatVar("x", 0, 1);
   const Error distance =
       failureOf([&] { CalcDistanceConstraint("calcDistance", "Default", engine(), makeScope(x, x, x, x)); });
   EXPECT_EQ(distance.getCondition(), "variables.size() == ARG_COUNT");
   EXPECT_EQ(distance.getMessage(), "4 is the wrong number of arguments for calcDistance");
-  EXPECT_EQ(failureOf([&] { SineFunction("sin", "Default", engine(), makeScope(x)); }).getMessage(),
-            "1 is the wrong number of arguments for sin");
-  EXPECT_CHECK_FAILS(SquareOfDifferenceConstraint("diffSquare", "Default", engine(), makeScope(x, x)),
-                     "variables.size() == (unsigned int) ARG_COUNT");
   EXPECT_CHECK_FAILS(DistanceFromSquaresConstraint("distanceSquares", "Default", engine(), makeScope(x, x, x, x)),
                      "variables.size() == (unsigned int) ARG_COUNT");
   EXPECT_EQ(x->getConstraints().size(), 0);
@@ -100,6 +82,12 @@ TEST_F(FunctionConstraintsTest, SineClampsItsSourceAndUsesTheShortPi) {
     EXPECT_EQ(after(target), c.targetAfter);
   }
   EXPECT_EQ(std::sin(30 * 3.141592 / 180.0), 0.49999990566243624);
+
+  // sin(90) falls short of 1 by far less than the tolerance: an integer target keeps 1.
+  const Id<ConstrainedVariable> one = intVar("one", 1, 1), upTo90 = floatVar("upTo90", 0, 90);
+  SineFunction integral("sin", "Default", engine(), makeScope(one, upTo90));
+  integral.handleExecute();
+  EXPECT_EQ(after(one), Bounds({1, 1}));
 }
 
 // r is set only once a and b are decided; a result no domain can hold is never built.
