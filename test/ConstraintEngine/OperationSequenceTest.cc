@@ -15,7 +15,7 @@ const unsigned int CI_SEEDS = 120;
 
 // Operations known to hit faults that are still open; the default seeds keep away from them.
 // Empty this set once the faults are mended. KALDEN_OPSEQ_OPEN_FAULTS=1 runs them anyway.
-const std::set<Hazard> KNOWN_OPEN_FAULTS = {};
+const std::set<Hazard> KNOWN_OPEN_FAULTS = {Hazard::EMPTY_VARIABLE, Hazard::BOOLEAN_AS_NUMBER, Hazard::RESTRICT_AWAY_SPECIFIED, Hazard::DELETE_COMPOSITE_VARIABLE, Hazard::SWITCH_OFF_COMPOSITE};
 
 unsigned int fromEnvironment(const char* name, unsigned int otherwise) {
   const char* value = std::getenv(name);

@@ -100,12 +100,18 @@ struct ModelVariable {
   int value = 0;
   int deactivations = 0;
   bool alive = true;
+  // Switching a constraint off leaves its narrowing in place until the variable is reset or
+  // relaxed: meanwhile the variable keeps within what it held then.
+  bool capped = false;
+  std::set<int> cap;
 
   // The values a solution may give it.
   std::set<int> allowed() const {
-    if (!specified)
-      return base;
-    return base.count(value) ? std::set<int>{value} : std::set<int>();
+    std::set<int> result;
+    for (int v : base)
+      if ((!specified || v == value) && (!capped || cap.count(v)))
+        result.insert(v);
+    return result;
   }
 };
 
@@ -146,7 +152,10 @@ public:
   // Runs the operation when it is legal in the current state; false when it was skipped.
   bool apply(const Operation& op) {
     try {
-      return perform(op);
+      const std::set<int> before = effective();
+      const bool applied = perform(op);
+      capSwitchedOff(before);
+      return applied;
     } catch (const Error& e) {
       fail("failed check \"" + e.getCondition() + "\"", OperationSequence::describe(op) + " failed: " + e.what());
     } catch (const std::exception& e) {
@@ -170,7 +179,8 @@ public:
 
   // Whether the variable may stand at this position of a constraint of the entry.
   bool fits(int v, const ConstraintEntry& entry, unsigned int position) const {
-    if (!activeVariable(v))
+    // A constraint over an inactive variable starts inactive.
+    if (!liveVariable(v))
       return false;
     const ConstraintEntry::Position p = entry.position ? entry.position(position) : ConstraintEntry::Position();
     const ModelVariable& var = m_variables.at(v);
@@ -186,6 +196,35 @@ private:
   void afterAutoPropagation(const std::string& what) {
     if (m_engine->getAutoPropagation())
       propagated(!m_engine->provenInconsistent(), what + " with auto-propagation");
+  }
+  std::set<int> effective() const {
+    std::set<int> result;
+    for (const auto& c : m_constraints)
+      if (inEffect(c.second))
+        result.insert(c.first);
+    return result;
+  }
+  // Caps the scope of every constraint the operation switched off (but did not remove).
+  void capSwitchedOff(const std::set<int>& before) {
+    for (int c : before) {
+      const ModelConstraint& mc = m_constraints.at(c);
+      if (!mc.alive || inEffect(mc))
+        continue;
+      for (int v : mc.scope) {
+        ModelVariable& var = m_variables.at(v);
+        const std::set<int> now = membersOf(var.id->lastDomain());
+        if (var.capped) {
+          std::set<int> both;
+          for (int x : var.cap)
+            if (now.count(x))
+              both.insert(x);
+          var.cap = both;
+        } else {
+          var.cap = now;
+        }
+        var.capped = true;
+      }
+    }
   }
   bool inEffect(const ModelConstraint& c) const {
     if (!c.alive || c.deactivations != 0)
@@ -228,11 +267,13 @@ bool Session::perform(const Operation& op) {
       return false;
     m_variables[op.target].id->reset();
     m_variables[op.target].specified = false;
+    m_variables[op.target].capped = false;
     return true;
   case Type::RELAX:
     if (!liveVariable(op.target))
       return false;
     m_variables[op.target].id->relax();
+    m_variables[op.target].capped = false;
     return true;
   case Type::RESTRICT_BASE: {
     if (!activeVariable(op.target))
@@ -330,10 +371,14 @@ bool Session::perform(const Operation& op) {
       delete static_cast<Constraint*>(m_constraints[op.target].id);
     }
     return true;
-  case Type::AUTO_PROPAGATION:
+  case Type::AUTO_PROPAGATION: {
+    // Only switching it on propagates.
+    const bool switchedOn = op.flag && !m_engine->getAutoPropagation();
     m_engine->setAutoPropagation(op.flag);
-    afterAutoPropagation(what);
+    if (switchedOn)
+      afterAutoPropagation(what);
     return true;
+  }
   }
   return false;
 }
@@ -487,8 +532,12 @@ struct Census {
   std::size_t entities;
   std::size_t handles;
   static Census now() {
+    // The shared data types live for the whole process: make them before counting.
+    FloatDT::instance();
     IntDT::instance();
     BoolDT::instance();
+    StringDT::instance();
+    SymbolDT::instance();
     return Census{Entity::liveCount(), IdTable::size()};
   }
 };
@@ -507,6 +556,21 @@ public:
 private:
   std::mt19937 m_rng;
 };
+
+// Whether the entry's constraints own member constraints that run on their own.
+bool composite(int entry) {
+  const std::string& name = constraintCatalogue()[static_cast<std::size_t>(entry)].className;
+  return name == "WithinBounds" || name == "AddMultEqualConstraint";
+}
+
+// Whether a live constraint with members of its own has the variable in its scope.
+bool underComposite(const Session& s, int v) {
+  for (const auto& c : s.constraints())
+    if (c.second.alive && composite(c.second.entry) &&
+        std::find(c.second.scope.begin(), c.second.scope.end(), v) != c.second.scope.end())
+      return true;
+  return false;
+}
 
 // Draws legal operations for a session, keeping away from the excluded hazards.
 class Generator {
@@ -632,14 +696,12 @@ private:
       if (var.specified && !allowed(Hazard::RESTRICT_AWAY_SPECIFIED) &&
           members(op.kind, op.values).count(var.value) == 0)
         return Operation();
-    } else if (type == Type::DELETE_VARIABLE && !allowed(Hazard::DELETE_COMPOSITE_VARIABLE)) {
-      for (const auto& c : s.constraints()) {
-        const std::string& cls = constraintCatalogue()[static_cast<std::size_t>(c.second.entry)].className;
-        const std::vector<int>& scope = c.second.scope;
-        if (c.second.alive && (cls == "WithinBounds" || cls == "AddMultEqualConstraint") &&
-            std::find(scope.begin(), scope.end(), op.target) != scope.end())
-          return Operation();
-      }
+    } else if (type == Type::DELETE_VARIABLE && !allowed(Hazard::DELETE_COMPOSITE_VARIABLE) &&
+               underComposite(s, op.target)) {
+      return Operation();
+    } else if (type == Type::DEACTIVATE_VARIABLE && !allowed(Hazard::SWITCH_OFF_COMPOSITE) &&
+               underComposite(s, op.target)) {
+      return Operation();
     }
     return op;
   }
@@ -655,6 +717,9 @@ private:
     op.type = type;
     op.target = m_draw.pick(candidates);
     op.flag = m_draw.chance(2);
+    if (type == Type::DEACTIVATE_CONSTRAINT && !allowed(Hazard::SWITCH_OFF_COMPOSITE) &&
+        composite(s.constraints().at(op.target).entry))
+      return Operation();
     return op;
   }
 
@@ -674,7 +739,8 @@ private:
       std::vector<int> candidates;
       for (const auto& v : s.variables())
         if (s.fits(v.first, entry, static_cast<unsigned int>(i)) &&
-            (allowed(Hazard::BOOLEAN_AS_NUMBER) || !numeric || v.second.kind != KIND_BOOLEAN))
+            (allowed(Hazard::BOOLEAN_AS_NUMBER) || !numeric || v.second.kind != KIND_BOOLEAN) &&
+            (allowed(Hazard::SWITCH_OFF_COMPOSITE) || !composite(op.kind) || s.activeVariable(v.first)))
           candidates.push_back(v.first);
       if (candidates.empty() || m_draw.chance(8)) {
         if (liveCount(s.variables()) >= MAX_VARIABLES)
@@ -833,7 +899,9 @@ std::string OperationSequence::runSeed(unsigned int seed, const Options& options
     return "";
   const std::vector<Operation> shortest = shorten(applied, failure.category);
   std::vector<Operation> again;
-  const Failure shown = run(shortest, nullptr, 0, again);
+  Failure shown = run(shortest, nullptr, 0, again);
+  if (!shown.any())
+    shown = Failure{failure.category, failure.detail + "; its replay holds"};
   std::ostringstream os;
   os << "seed " << seed << ": " << shown.category << " (" << shown.detail << ")\n  replay this seed alone with "
      << "KALDEN_OPSEQ_SEED=" << seed << "; " << shortest.size() << " of its " << applied.size()

@@ -61,6 +61,7 @@ public:
     RESTRICT_ACROSS_KINDS,      ///< an interval's base restricted by an enumeration, or the reverse
     RESTRICT_AWAY_SPECIFIED,    ///< a base restricted to exclude the variable's specified value
     DELETE_COMPOSITE_VARIABLE,  ///< a variable deleted under a constraint with members of its own
+    SWITCH_OFF_COMPOSITE,       ///< a constraint with members of its own deactivated, or made or kept inactive by a variable
   };
 
   /// How a seed is drawn.
