@@ -29,9 +29,8 @@ ConstraintEntry entry(const char* className, std::vector<const char*> names, uns
   e.maxArity = maxArity;
   e.meaning = [meaning](const Assignment& a, const Data&) { return meaning(a); };
   e.build = [className](const Id<ConstraintEngine>& engine, const char* propagator,
-                        const std::vector<Id<ConstrainedVariable> >& scope, const Data&) -> Constraint* {
-    return new C(className, propagator, engine, scope);
-  };
+                        const std::vector<Id<ConstrainedVariable> >& scope,
+                        const Data&) -> Constraint* { return new C(className, propagator, engine, scope); };
   e.registerAs = [](CESchema& schema, const char* name) {
     schema.registerConstraintType((new ConcreteConstraintType<C>(name, "Default", false))->getId());
   };
@@ -95,11 +94,10 @@ std::vector<ConstraintEntry> makeCatalogue() {
   std::vector<ConstraintEntry> c;
   c.push_back(unaryEntry());
 
-  ConstraintEntry equal = entry<EqualConstraint>("EqualConstraint", {"Equal", "asame", "eq", "fasame"}, 2, 3,
-                                                 [](const Assignment& a) {
-                                                   return std::all_of(a.begin(), a.end(),
-                                                                      [&](double v) { return v == a[0]; });
-                                                 });
+  ConstraintEntry equal =
+      entry<EqualConstraint>("EqualConstraint", {"Equal", "asame", "eq", "fasame"}, 2, 3, [](const Assignment& a) {
+        return std::all_of(a.begin(), a.end(), [&](double v) { return v == a[0]; });
+      });
   equal.equalityPropagated = true;
   c.push_back(equal);
   c.push_back(entry<NotEqualConstraint>("NotEqualConstraint", {"NotEqual", "neq"}, 2, 2,

@@ -15,9 +15,9 @@ namespace KALDEN {
 
 /// The kinds of variable a randomised network holds, as bits of a mask.
 enum VariableKind : unsigned int {
-  KIND_INTERVAL = 1u, ///< an integer interval
-  KIND_ENUMERATION = 2u,  ///< a closed enumeration of integers
-  KIND_BOOLEAN = 4u,      ///< a boolean domain
+  KIND_INTERVAL = 1u,    ///< an integer interval
+  KIND_ENUMERATION = 2u, ///< a closed enumeration of integers
+  KIND_BOOLEAN = 4u,     ///< a boolean domain
   KIND_ANY = KIND_INTERVAL | KIND_ENUMERATION | KIND_BOOLEAN,
 };
 
@@ -37,19 +37,18 @@ struct ConstraintEntry {
   typedef std::function<bool(const std::vector<double>& assignment, const std::vector<int>& data)> Meaning;
   /// Builds the constraint directly (by class) under the propagator name.
   typedef std::function<Constraint*(const Id<ConstraintEngine>& engine, const char* propagator,
-                                    const std::vector<Id<ConstrainedVariable> >& scope,
-                                    const std::vector<int>& data)>
+                                    const std::vector<Id<ConstrainedVariable> >& scope, const std::vector<int>& data)>
       Build;
   /// Registers the class under a name in a schema, for creation by name.
   typedef std::function<void(CESchema& schema, const char* name)> Register;
 
-  std::string className;                ///< printed in replays
-  std::vector<const char*> names;       ///< registered names; empty when it is built by class only
-  unsigned int minArity = 2;            ///< least scope size drawn
-  unsigned int maxArity = 2;            ///< greatest scope size drawn
+  std::string className;                                   ///< printed in replays
+  std::vector<const char*> names;                          ///< registered names; empty when it is built by class only
+  unsigned int minArity = 2;                               ///< least scope size drawn
+  unsigned int maxArity = 2;                               ///< greatest scope size drawn
   std::function<Position(unsigned int position)> position; ///< default: any kind
-  bool equalityPropagated = false;      ///< whether the equality propagator may run it
-  bool hasData = false;                 ///< whether it draws data of its own (a unary source)
+  bool equalityPropagated = false;                         ///< whether the equality propagator may run it
+  bool hasData = false;                                    ///< whether it draws data of its own (a unary source)
   Meaning meaning;
   Build build;
   Register registerAs;

@@ -45,29 +45,28 @@ public:
   /// One client operation; variables and constraints are named by their creation order.
   struct Operation {
     Type type = Type::PROPAGATE;
-    int target = -1;          ///< the variable or constraint acted on
-    int kind = 0;             ///< a VariableKind (domains), or the catalogue index (new constraints)
-    int variant = 0;          ///< new constraint: 0 by class, n by its n-th registered name
-    bool flag = false;        ///< by name (variables), through the engine (deletion), "Equal" propagator, on/off
-    std::vector<int> values;  ///< a domain (an interval's bounds, else its members) or the specified value
-    std::vector<int> scope;   ///< a new constraint's variables
-    std::vector<int> data;    ///< a new constraint's own data
+    int target = -1;         ///< the variable or constraint acted on
+    int kind = 0;            ///< a VariableKind (domains), or the catalogue index (new constraints)
+    int variant = 0;         ///< new constraint: 0 by class, n by its n-th registered name
+    bool flag = false;       ///< by name (variables), through the engine (deletion), "Equal" propagator, on/off
+    std::vector<int> values; ///< a domain (an interval's bounds, else its members) or the specified value
+    std::vector<int> scope;  ///< a new constraint's variables
+    std::vector<int> data;   ///< a new constraint's own data
   };
 
   /// Ways of using the engine that meet faults known to be open; a seed leaves out those asked.
   enum class Hazard {
-    EMPTY_VARIABLE,             ///< a variable created over an empty domain
-    BOOLEAN_AS_NUMBER,          ///< a boolean in a position that also takes integers
-    RESTRICT_ACROSS_KINDS,      ///< an interval's base restricted by an enumeration, or the reverse
-    RESTRICT_AWAY_SPECIFIED,    ///< a base restricted to exclude the variable's specified value
-    DELETE_COMPOSITE_VARIABLE,  ///< a variable deleted under a constraint with members of its own
-    SWITCH_OFF_COMPOSITE,       ///< a constraint with members of its own deactivated, or made or kept inactive by a variable
+    EMPTY_VARIABLE,            ///< a variable created over an empty domain
+    BOOLEAN_AS_NUMBER,         ///< a boolean in a position that also takes integers
+    RESTRICT_AWAY_SPECIFIED,   ///< a base restricted to exclude the variable's specified value
+    DELETE_COMPOSITE_VARIABLE, ///< a variable deleted under a constraint with members of its own
+    SWITCH_OFF_COMPOSITE, ///< a constraint with members of its own deactivated, or made or kept inactive by a variable
   };
 
   /// How a seed is drawn.
   struct Options {
-    unsigned int operations = 60;  ///< random operations after the initial network
-    std::set<Hazard> excluded;     ///< hazards the seed keeps away from
+    unsigned int operations = 60; ///< random operations after the initial network
+    std::set<Hazard> excluded;    ///< hazards the seed keeps away from
   };
 
   /// Runs one seed; empty when it held, else what failed with a short replayable list of operations.
