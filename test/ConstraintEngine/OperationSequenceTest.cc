@@ -1,0 +1,52 @@
+#include "support/OperationSequence.hh"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace KALDEN {
+namespace {
+
+typedef OperationSequence::Hazard Hazard;
+
+// Seeds run by default: enough to meet every operation often, quick under the sanitizers.
+const unsigned int CI_SEEDS = 600;
+
+// Operations known to hit faults that are still open; the default seeds keep away from them.
+// Empty this set once the faults are mended. KALDEN_OPSEQ_OPEN_FAULTS=1 runs them anyway.
+const std::set<Hazard> KNOWN_OPEN_FAULTS = {
+    Hazard::EMPTY_VARIABLE,            // an empty interval makes every later propagation fail "leq(lb, ub)"
+    Hazard::BOOLEAN_AS_NUMBER,         // a negative bound narrows a boolean to 1
+    Hazard::RESTRICT_AWAY_SPECIFIED,   // the current domain keeps a value the base no longer holds
+    Hazard::DELETE_COMPOSITE_VARIABLE, // a deleted variable's composite leaves its members constraining
+    Hazard::SWITCH_OFF_COMPOSITE,      // an inactive composite's members keep constraining
+};
+
+unsigned int fromEnvironment(const char* name, unsigned int otherwise) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? static_cast<unsigned int>(std::strtoul(value, nullptr, 10)) : otherwise;
+}
+
+OperationSequence::Options options() {
+  OperationSequence::Options o;
+  if (fromEnvironment("KALDEN_OPSEQ_OPEN_FAULTS", 0) == 0)
+    o.excluded = KNOWN_OPEN_FAULTS;
+  return o;
+}
+
+// Random client sessions hold against brute force: KALDEN_OPSEQ_SEEDS=n runs seeds 1..n,
+// KALDEN_OPSEQ_SEED=n runs seed n alone.
+TEST(OperationSequenceTest, RandomSessionsHoldAgainstBruteForce) {
+  const unsigned int only = fromEnvironment("KALDEN_OPSEQ_SEED", 0);
+  const unsigned int first = only != 0 ? only : 1;
+  const unsigned int last = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_SEEDS", CI_SEEDS);
+  for (unsigned int seed = first; seed <= last; ++seed) {
+    const std::string failure = OperationSequence::runSeed(seed, options());
+    if (!failure.empty())
+      ADD_FAILURE() << failure;
+  }
+}
+
+} // namespace
+} // namespace KALDEN
