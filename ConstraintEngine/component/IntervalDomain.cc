@@ -126,6 +126,9 @@ void IntervalDomain::reset(const AbstractDomain& dom) {
 
 void IntervalDomain::relax(const AbstractDomain& dom) {
   assertSafeComparison(*this, dom);
+  // An empty domain (say an inverted pair) offers nothing to refill an emptied one with.
+  if (isEmpty() && dom.isEmpty())
+    return;
   relax(dom.getLowerBound(), dom.getUpperBound());
 }
 
@@ -258,6 +261,9 @@ bool IntervalDomain::intersects(const AbstractDomain& dom) const {
   assertSafeComparison(*this, dom);
   KALDEN_CHECK(!isOpen());
   KALDEN_CHECK(!dom.isEmpty());
+  // Bounds alone would say [0, 1] meets {-3, 2}: an enumeration answers by its members.
+  if (dom.isEnumerated())
+    return dom.intersects(*this);
   return !(lt(dom.getUpperBound(), m_lb) || lt(m_ub, dom.getLowerBound()));
 }
 
