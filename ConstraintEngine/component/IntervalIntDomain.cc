@@ -83,6 +83,8 @@ bool IntervalIntDomain::intersect(const AbstractDomain& dom) {
 }
 
 bool IntervalIntDomain::intersect(double lb, double ub) {
+  KALDEN_CHECK_TEXT_MSG(!std::isnan(lb) && !std::isnan(ub), "!std::isnan(lb) && !std::isnan(ub)",
+                        "A bound that is not a number cannot reach a domain.");
   const double intLb = std::ceil(lb);
   const double intUb = std::floor(ub);
   // The type record is compared by address: a miss only takes the real interval's dispatch.
