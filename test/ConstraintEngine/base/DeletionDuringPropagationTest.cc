@@ -1,5 +1,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/component/EqualityConstraintPropagator.hh"
+#include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "support/EngineFixture.hh"
 
@@ -81,6 +83,22 @@ TEST_F(DeletionDuringPropagationTest, RunningConstraintDeletedByAChangeItMadeLea
   leq("x5", x, five);
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(ub(x), 5);
+}
+
+TEST_F(DeletionDuringPropagationTest, EqualityDeletedByAChangeItMadeIsDisconnectedAfterItsClassRan) {
+  new EqualityConstraintPropagator("Equal", engine());
+  leq("y5", y, five);
+  Constraint* eq = new EqualConstraint("eq", "Equal", engine(), makeScope(x, y));
+  listener.onChanged = [this, eq](const Id<ConstrainedVariable>& v) {
+    if (v != x)
+      return false;
+    delete eq;
+    return true;
+  };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(ub(x), 10);
+  EXPECT_EQ(ub(y), 5);
+  EXPECT_FALSE(m_engine->pending());
 }
 
 TEST_F(DeletionDuringPropagationTest, VariableDeletedDuringARunTakesItsConstraintsAlong) {
