@@ -114,6 +114,13 @@ WithinBounds::WithinBounds(const LabelStr& name, const LabelStr& propagatorName,
 
 WithinBounds::~WithinBounds() {}
 
+void WithinBounds::handleDiscard() {
+  // The ordering is part of this constraint: it must stop constraining when this one does, not
+  // when the pooled object is finally deleted.
+  Constraint::handleDiscard();
+  ConstraintShape::discardMember(m_leq);
+}
+
 void WithinBounds::handleExecute() { m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound()); }
 
 } // namespace KALDEN
