@@ -257,6 +257,10 @@ bool IntervalDomain::isMember(double value) const {
 bool IntervalDomain::isSubsetOf(const AbstractDomain& dom) const {
   assertSafeComparison(*this, dom);
   KALDEN_CHECK(!isOpen());
+  // As for an empty enumeration: an empty interval (an inverted pair) lies within anything,
+  // so a variable declared over one can still be reset.
+  if (isEmpty())
+    return true;
   KALDEN_CHECK(!dom.isEmpty());
   return (isFinite() || !dom.isFinite()) && leq(m_ub, dom.getUpperBound()) &&
          leq(dom.getLowerBound(), m_lb);

@@ -110,7 +110,11 @@ WithinBounds::WithinBounds(const LabelStr& name, const LabelStr& propagatorName,
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
-      m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {}
+      m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {
+  // Made over an inactive variable, this constraint was born inactive: so is its ordering.
+  if (!isActive())
+    handleDeactivate();
+}
 
 WithinBounds::~WithinBounds() {}
 
@@ -120,6 +124,10 @@ void WithinBounds::handleDiscard() {
   Constraint::handleDiscard();
   ConstraintShape::discardMember(m_leq);
 }
+
+void WithinBounds::handleDeactivate() { ConstraintShape::deactivateMembers({m_leq.getId()}); }
+
+void WithinBounds::handleActivate() { ConstraintShape::activateMembers({m_leq.getId()}); }
 
 void WithinBounds::handleExecute() { m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound()); }
 

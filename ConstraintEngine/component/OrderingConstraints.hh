@@ -85,6 +85,10 @@ public:
   void handleExecute() override;
   /// Retires the embedded ordering with this constraint.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
 
 private:
   AbstractDomain& m_x;

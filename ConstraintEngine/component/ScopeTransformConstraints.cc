@@ -103,6 +103,9 @@ SwapTwoVarsConstraint::SwapTwoVarsConstraint(const LabelStr& name, const LabelSt
   otherScope[static_cast<std::size_t>(firstIndex)] = m_variables[static_cast<std::size_t>(secondIndex)];
   otherScope[static_cast<std::size_t>(secondIndex)] = m_variables[static_cast<std::size_t>(firstIndex)];
   m_otherConstraint = createDelegate(*this, m_constraintEngine, otherName, otherScope);
+  // Made over an inactive variable, this constraint was born inactive: so is its delegate.
+  if (!isActive())
+    handleDeactivate();
 }
 
 SwapTwoVarsConstraint::~SwapTwoVarsConstraint() {
@@ -116,6 +119,10 @@ void SwapTwoVarsConstraint::handleDiscard() {
 }
 
 void SwapTwoVarsConstraint::handleExecute() {}
+
+void SwapTwoVarsConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_otherConstraint}); }
+
+void SwapTwoVarsConstraint::handleActivate() { ConstraintShape::activateMembers({m_otherConstraint}); }
 
 // ---------------------------------------------------------------- RotateScopeRightConstraint
 
@@ -140,6 +147,9 @@ RotateScopeRightConstraint::RotateScopeRightConstraint(const LabelStr& name, con
     otherScope.push_back(m_variables[(i + shift) % n]);
   KALDEN_CHECK(m_variables.size() == otherScope.size());
   m_otherConstraint = createDelegate(*this, m_constraintEngine, otherName, otherScope);
+  // Made over an inactive variable, this constraint was born inactive: so is its delegate.
+  if (!isActive())
+    handleDeactivate();
 }
 
 RotateScopeRightConstraint::~RotateScopeRightConstraint() {
@@ -153,5 +163,9 @@ void RotateScopeRightConstraint::handleDiscard() {
 }
 
 void RotateScopeRightConstraint::handleExecute() {}
+
+void RotateScopeRightConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_otherConstraint}); }
+
+void RotateScopeRightConstraint::handleActivate() { ConstraintShape::activateMembers({m_otherConstraint}); }
 
 } // namespace KALDEN

@@ -33,6 +33,10 @@ public:
 
   /// Unlinks the constraint, then discards the delegate unless it went another way.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the delegate does the work.
   void handleExecute() override;
 
@@ -57,6 +61,10 @@ public:
 
   /// Unlinks the constraint, then discards the delegate unless it went another way.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the delegate does the work.
   void handleExecute() override;
 
