@@ -127,9 +127,12 @@ void CondAllSameConstraint::propagateTrue() {
   while (changed) {
     changed = false;
     for (unsigned int j = 2; j < ARG_COUNT; ++j) {
-      if (first.equate(getCurrentDomain(m_variables[j])))
+      AbstractDomain& dom = getCurrentDomain(m_variables[j]);
+      if (first.equate(dom))
         changed = true;
-      if (first.isEmpty())
+      // Either side may be the one emptied: that is the inconsistency, and a domain must not be
+      // equated once empty.
+      if (first.isEmpty() || dom.isEmpty())
         return;
     }
   }
