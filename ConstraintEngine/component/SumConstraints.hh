@@ -35,6 +35,9 @@ public:
   void handleDiscard() override;
   /// Nothing: the sub-constraints do the work.
   void handleExecute() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
 
   /// The scope size.
   const unsigned int ARG_COUNT;
@@ -63,6 +66,9 @@ public:
   void handleDiscard() override;
   /// Nothing: the sub-constraints do the work.
   void handleExecute() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
 
   /// The scope size.
   const unsigned int ARG_COUNT;
@@ -90,6 +96,9 @@ public:
   void handleDiscard() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
 
 private:
   Variable<IntervalDomain> m_interimVariable;
@@ -115,6 +124,9 @@ public:
   void handleDiscard() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
 
 private:
   Variable<IntervalDomain> m_interimVariable;
@@ -142,6 +154,9 @@ public:
   void handleDiscard() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
 
 private:
   Variable<IntervalDomain> m_interimVariable;
@@ -167,6 +182,9 @@ public:
   void handleDiscard() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
 
 private:
   Variable<IntervalDomain> m_interimVariable;
@@ -193,6 +211,9 @@ public:
   void handleDiscard() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
 
 private:
   Variable<IntervalDomain> m_interimVariable;
