@@ -14,5 +14,7 @@
 #include "ConstraintEngine/component/SignConstraints.hh"
 #include "ConstraintEngine/component/ScopeTransformConstraints.hh"
 #include "ConstraintEngine/component/FunctionConstraints.hh"
+#include "ConstraintEngine/component/AllSameConstraints.hh"
+#include "ConstraintEngine/component/SumConstraints.hh"
 
 #endif

@@ -1,0 +1,447 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// N-ary sums and products as trees of elementary constraints, and the comparisons against sums.
+
+#include "ConstraintEngine/component/SumConstraints.hh"
+
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/ArithmeticConstraints.hh"
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "Utils/Error.hh"
+#include "Utils/base/Report.hh"
+
+#include <cmath>
+#include <list>
+#include <memory>
+
+namespace KALDEN {
+
+namespace {
+
+typedef std::vector<Id<ConstrainedVariable> > Scope;
+
+// What sets the sum's tree apart from the product's.
+struct SumTree {
+  typedef AddEqualConstraint Elementary;
+  typedef EqualSumConstraint Half;
+  static const LabelStr& elementaryName() {
+    static const LabelStr sl_name("AddEqual");
+    return sl_name;
+  }
+  static const LabelStr& halfName() {
+    static const LabelStr sl_name("EqualSum");
+    return sl_name;
+  }
+  static const LabelStr& interimName() {
+    static const LabelStr sl_name("InternalEqSumVariable");
+    return sl_name;
+  }
+};
+
+struct ProductTree {
+  typedef MultEqualConstraint Elementary;
+  typedef EqualProductConstraint Half;
+  static const LabelStr& elementaryName() {
+    static const LabelStr sl_name("MultEqual");
+    return sl_name;
+  }
+  static const LabelStr& halfName() {
+    static const LabelStr sl_name("EqualProduct");
+    return sl_name;
+  }
+  static const LabelStr& interimName() {
+    static const LabelStr sl_name("InternalEqProductVariable");
+    return sl_name;
+  }
+};
+
+// A free real variable owned by `parent`, built in place by the caller's initialiser.
+Variable<IntervalDomain> interimVariable(const Id<ConstraintEngine>& engine, const AbstractDomain& baseDomain,
+                                         const LabelStr& name, const Id<Constraint>& parent) {
+  return Variable<IntervalDomain>(engine, baseDomain, true, false, name, Id<Entity>(parent),
+                                  ConstrainedVariable::NO_INDEX);
+}
+
+/**
+ * Builds the tree over the scope a (a0 the result) into the handles c, each assigned as soon as
+ * its constraint exists, in the order that fixes their keys and so the order they first run:
+ * up to seven variables a flat row of elementary constraints over the interims s; beyond, one
+ * elementary constraint a0 = s1 o s2 and two halves, the whole first one built before the second.
+ */
+template <class Tree>
+void buildTree(Id<Constraint> (&c)[5], const Scope& a, Variable<IntervalDomain> (&s)[4],
+               const LabelStr& propagatorName, const Id<ConstraintEngine>& engine) {
+  auto elementary = [&](const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y,
+                        const Id<ConstrainedVariable>& z) -> Id<Constraint> {
+    return (new typename Tree::Elementary(Tree::elementaryName(), propagatorName, engine, makeScope(x, y, z)))
+        ->getId();
+  };
+  const Id<ConstrainedVariable>& s1 = s[0].getId();
+  const Id<ConstrainedVariable>& s2 = s[1].getId();
+  const Id<ConstrainedVariable>& s3 = s[2].getId();
+  const Id<ConstrainedVariable>& s4 = s[3].getId();
+  switch (a.size()) {
+  case 3:
+    c[0] = elementary(a[1], a[2], a[0]);
+    return;
+  case 4:
+    c[0] = elementary(a[1], a[2], s1);
+    c[1] = elementary(s1, a[3], a[0]);
+    return;
+  case 5:
+    c[0] = elementary(a[1], a[2], s1);
+    c[1] = elementary(s1, s2, a[0]);
+    c[2] = elementary(a[3], a[4], s2);
+    return;
+  case 6:
+    c[0] = elementary(a[1], a[2], s1);
+    c[1] = elementary(s1, s2, a[0]);
+    c[2] = elementary(a[3], a[4], s3);
+    c[3] = elementary(s3, a[5], s2);
+    return;
+  case 7:
+    c[0] = elementary(a[1], a[2], s1);
+    c[1] = elementary(s1, s2, a[0]);
+    c[2] = elementary(a[3], a[4], s3);
+    c[3] = elementary(s3, s4, s2);
+    c[4] = elementary(a[5], a[6], s4);
+    return;
+  default:
+    break;
+  }
+  // Each half has at least four variables, so the recursion ends in the flat rows.
+  const std::size_t h = a.size() / 2;
+  c[0] = elementary(s1, s2, a[0]);
+  Scope first(1, s1);
+  first.insert(first.end(), a.begin() + 1, a.begin() + 1 + static_cast<std::ptrdiff_t>(h));
+  c[1] = (new typename Tree::Half(Tree::halfName(), propagatorName, engine, first))->getId();
+  Scope second(1, s2);
+  second.insert(second.end(), a.begin() + 1 + static_cast<std::ptrdiff_t>(h), a.end());
+  c[2] = (new typename Tree::Half(Tree::halfName(), propagatorName, engine, second))->getId();
+}
+
+// Retires what a tree composite made: the interims (which take the sub-constraints on them
+// along, outside a purge) and then any sub-constraint still standing. A handle may be stale: a
+// client may have deleted the sub-constraint, or a variable's discard retired it.
+void discardTree(Variable<IntervalDomain> (&s)[4], Id<Constraint> (&c)[5]) {
+  for (Variable<IntervalDomain>& var : s)
+    ConstraintShape::discardMember(var);
+  for (const Id<Constraint>& sub : c)
+    ConstraintShape::discardMember(sub);
+}
+
+// Builds the tree, or, when a member refuses its arguments, retires what was built and fails.
+template <class Tree>
+void buildTreeOrRetire(Id<Constraint> (&c)[5], const Scope& a, Variable<IntervalDomain> (&s)[4],
+                       const LabelStr& propagatorName, const Id<ConstraintEngine>& engine) {
+  try {
+    buildTree<Tree>(c, a, s, propagatorName, engine);
+  } catch (...) {
+    NoThrowScope guard;
+    discardTree(s, c);
+    throw;
+  }
+}
+
+// ---------------------------------------------------------------- interim of a comparison
+
+const LabelStr& comparisonInterimName() {
+  static const LabelStr sl_name("InternalConstraintVariable");
+  return sl_name;
+}
+
+// The unbounded real interval, for an interim that must hold any sum.
+std::unique_ptr<AbstractDomain> realDomain() {
+  return std::unique_ptr<AbstractDomain>(new IntervalDomain(FloatDT::instance()));
+}
+
+// Whether a variable can only ever take integers: an integer interval, or a closed enumeration
+// of integers. Its base domain decides, as the current one may be relaxed back to it.
+bool isIntegral(const Id<ConstrainedVariable>& var) {
+  const AbstractDomain& dom = var->baseDomain();
+  if (BoundsArithmetic::isIntegerInterval(dom))
+    return true;
+  if (!dom.isEnumerated() || !dom.isNumeric() || dom.isOpen())
+    return false;
+  std::list<double> values;
+  dom.getValues(values);
+  for (double v : values)
+    if (std::floor(v) != v)
+      return false;
+  return true;
+}
+
+/**
+ * The interim of a comparison against the sum of the scope from `firstSummand` on, typed by the
+ * variable at `xPosition`: x's type lets a strict comparison step by whole units. That type is
+ * kept only where it holds every possible sum, that is when every summand is integral and the
+ * type is an interval holding every integer; otherwise (a real summand, a boolean or bounded
+ * type) the interim is real, since a narrower one would lose solutions. x's type must be
+ * registered in the schema either way.
+ */
+std::unique_ptr<AbstractDomain> typedDomain(const Constraint& constraint, const Id<ConstraintEngine>& engine,
+                                            std::size_t xPosition, std::size_t firstSummand) {
+  const Scope& scope = constraint.getScope();
+  const AbstractDomain& xType = engine->getCESchema()->baseDomain(scope[xPosition]->baseDomain().getTypeName().c_str());
+  if (xType.isEnumerated() || xType.getLowerBound() > MINUS_INFINITY || xType.getUpperBound() < PLUS_INFINITY)
+    return realDomain();
+  for (std::size_t i = firstSummand; i < scope.size(); ++i)
+    if (!isIntegral(scope[i]))
+      return realDomain();
+  return std::unique_ptr<AbstractDomain>(xType.copy());
+}
+
+// The owned sum over [interim, scope from firstSummand on].
+Id<Constraint> ownedSum(const Scope& scope, std::size_t firstSummand, const Id<ConstrainedVariable>& interim,
+                        const LabelStr& propagatorName, const Id<ConstraintEngine>& engine) {
+  static const LabelStr sl_name("EqualSum");
+  Scope sumScope(1, interim);
+  sumScope.insert(sumScope.end(), scope.begin() + static_cast<std::ptrdiff_t>(firstSummand), scope.end());
+  return (new EqualSumConstraint(sl_name, propagatorName, engine, sumScope))->getId();
+}
+
+// The composites narrow nothing themselves, and running one costs a walk over its whole scope
+// (of 100,000 variables for a long sum): only a reset or a relaxation, which every library
+// constraint hears, schedules them.
+bool delegatesEverything(const DomainListener::ChangeType& changeType) {
+  return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
+}
+
+// Retires a comparison's members; the owned sum's handle may be stale.
+void discardComparison(Entity& interim, Entity& embedded, const Id<Constraint>& sum) {
+  ConstraintShape::discardMember(interim);
+  ConstraintShape::discardMember(embedded);
+  ConstraintShape::discardMember(sum);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- EqualSumConstraint
+
+EqualSumConstraint::EqualSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                       const Id<ConstraintEngine>& constraintEngine,
+                                       const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      ARG_COUNT(static_cast<unsigned int>(variables.size())), m_subConstraints(),
+      m_interimVariables{
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), SumTree::interimName(), getId()),
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), SumTree::interimName(), getId()),
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), SumTree::interimName(), getId()),
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), SumTree::interimName(), getId())} {
+  KALDEN_CHECK(ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size());
+  buildTreeOrRetire<SumTree>(m_subConstraints, m_variables, m_interimVariables, propagatorName, constraintEngine);
+}
+
+EqualSumConstraint::~EqualSumConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void EqualSumConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  discardTree(m_interimVariables, m_subConstraints);
+}
+
+void EqualSumConstraint::handleExecute() {}
+
+bool EqualSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return delegatesEverything(changeType);
+}
+
+// ---------------------------------------------------------------- EqualProductConstraint
+
+EqualProductConstraint::EqualProductConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                               const Id<ConstraintEngine>& constraintEngine,
+                                               const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      ARG_COUNT(static_cast<unsigned int>(variables.size())), m_subConstraints(),
+      m_interimVariables{
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), ProductTree::interimName(), getId()),
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), ProductTree::interimName(), getId()),
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), ProductTree::interimName(), getId()),
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), ProductTree::interimName(),
+                          getId())} {
+  KALDEN_CHECK(ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size());
+  buildTreeOrRetire<ProductTree>(m_subConstraints, m_variables, m_interimVariables, propagatorName,
+                                 constraintEngine);
+}
+
+EqualProductConstraint::~EqualProductConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void EqualProductConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  discardTree(m_interimVariables, m_subConstraints);
+}
+
+void EqualProductConstraint::handleExecute() {}
+
+bool EqualProductConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return delegatesEverything(changeType);
+}
+
+// ---------------------------------------------------------------- LessThanSumConstraint
+
+LessThanSumConstraint::LessThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                             const Id<ConstraintEngine>& constraintEngine,
+                                             const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_interimVariable(interimVariable(constraintEngine, *realDomain(), comparisonInterimName(), getId())),
+      m_lessThanConstraint("LessThan", propagatorName, constraintEngine,
+                           makeScope(m_variables[0], m_interimVariable.getId())),
+      m_eqSumConstraint() {
+  m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
+}
+
+LessThanSumConstraint::~LessThanSumConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void LessThanSumConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  discardComparison(m_interimVariable, m_lessThanConstraint, m_eqSumConstraint);
+}
+
+void LessThanSumConstraint::handleExecute() {}
+
+bool LessThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return delegatesEverything(changeType);
+}
+
+// ---------------------------------------------------------------- LessOrEqThanSumConstraint
+
+LessOrEqThanSumConstraint::LessOrEqThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                     const Id<ConstraintEngine>& constraintEngine,
+                                                     const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_interimVariable(interimVariable(constraintEngine, *realDomain(), comparisonInterimName(), getId())),
+      m_lessThanEqualConstraint("LessThanEq", propagatorName, constraintEngine,
+                                makeScope(m_variables[0], m_interimVariable.getId())),
+      m_eqSumConstraint() {
+  m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
+}
+
+LessOrEqThanSumConstraint::~LessOrEqThanSumConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+// The members are discarded here too, not only through the interim: while purging, a discarded
+// variable leaves the constraints on it alone.
+void LessOrEqThanSumConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  discardComparison(m_interimVariable, m_lessThanEqualConstraint, m_eqSumConstraint);
+}
+
+void LessOrEqThanSumConstraint::handleExecute() {}
+
+bool LessOrEqThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return delegatesEverything(changeType);
+}
+
+// ---------------------------------------------------------------- GreaterThanSumConstraint
+
+GreaterThanSumConstraint::GreaterThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                   const Id<ConstraintEngine>& constraintEngine,
+                                                   const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_interimVariable(interimVariable(constraintEngine, *typedDomain(*this, constraintEngine, 0, 1),
+                                        comparisonInterimName(), getId())),
+      m_lessThanConstraint("LessThan", propagatorName, constraintEngine,
+                           makeScope(m_interimVariable.getId(), m_variables[0])),
+      m_eqSumConstraint() {
+  m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
+}
+
+GreaterThanSumConstraint::~GreaterThanSumConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void GreaterThanSumConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  discardComparison(m_interimVariable, m_lessThanConstraint, m_eqSumConstraint);
+}
+
+void GreaterThanSumConstraint::handleExecute() {}
+
+bool GreaterThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return delegatesEverything(changeType);
+}
+
+// ---------------------------------------------------------------- GreaterOrEqThanSumConstraint
+
+GreaterOrEqThanSumConstraint::GreaterOrEqThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                           const Id<ConstraintEngine>& constraintEngine,
+                                                           const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_interimVariable(interimVariable(constraintEngine, *realDomain(), comparisonInterimName(), getId())),
+      m_lessThanEqualConstraint("LessThanEqual", propagatorName, constraintEngine,
+                                makeScope(m_interimVariable.getId(), m_variables[0])),
+      m_eqSumConstraint() {
+  m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
+}
+
+GreaterOrEqThanSumConstraint::~GreaterOrEqThanSumConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void GreaterOrEqThanSumConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  discardComparison(m_interimVariable, m_lessThanEqualConstraint, m_eqSumConstraint);
+}
+
+void GreaterOrEqThanSumConstraint::handleExecute() {}
+
+bool GreaterOrEqThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return delegatesEverything(changeType);
+}
+
+// ---------------------------------------------------------------- CondEqualSumConstraint
+
+namespace {
+
+// The interim's domain, after the arity check: b and x are read only once they exist.
+std::unique_ptr<AbstractDomain> condInterimDomain(const Constraint& constraint, const Id<ConstraintEngine>& engine) {
+  ConstraintShape::checkMinArity(constraint, 3, "m_variables.size() > 2");
+  return typedDomain(constraint, engine, 1, 2);
+}
+
+} // namespace
+
+CondEqualSumConstraint::CondEqualSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                               const Id<ConstraintEngine>& constraintEngine,
+                                               const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_interimVariable(interimVariable(constraintEngine, *condInterimDomain(*this, constraintEngine),
+                                        comparisonInterimName(), getId())),
+      m_condAllSameConstraint("CondAllSame", propagatorName, constraintEngine,
+                              makeScope(m_variables[0], m_variables[1], m_interimVariable.getId())),
+      m_eqSumConstraint() {
+  m_eqSumConstraint = ownedSum(m_variables, 2, m_interimVariable.getId(), propagatorName, constraintEngine);
+}
+
+CondEqualSumConstraint::~CondEqualSumConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void CondEqualSumConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  discardComparison(m_interimVariable, m_condAllSameConstraint, m_eqSumConstraint);
+}
+
+void CondEqualSumConstraint::handleExecute() {}
+
+bool CondEqualSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return delegatesEverything(changeType);
+}
+
+} // namespace KALDEN
