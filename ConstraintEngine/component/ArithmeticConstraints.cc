@@ -165,8 +165,7 @@ AddMultEqualConstraint::AddMultEqualConstraint(const LabelStr& name, const Label
                             makeScope(m_variables[1], m_variables[2], m_interimVariable.getId())),
       m_addEqualConstraint("AddEqual", propagatorName, constraintEngine,
                            makeScope(m_interimVariable.getId(), m_variables[0], m_variables[3])) {
-  // Made over an inactive variable, this constraint was born inactive: so are its members.
-  if (!isActive())
+  if (!isActive()) // made over an inactive variable: the members start inactive too
     handleDeactivate();
 }
 
@@ -190,7 +189,7 @@ void AddMultEqualConstraint::handleExecute() {}
 
 void AddMultEqualConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}); }
 
-void AddMultEqualConstraint::handleActivate() { ConstraintShape::activateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}); }
+void AddMultEqualConstraint::handleActivate() { ConstraintShape::activateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}, {&m_interimVariable}); }
 
 
 } // namespace KALDEN

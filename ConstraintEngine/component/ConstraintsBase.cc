@@ -70,7 +70,11 @@ void ConstraintShape::deactivateMembers(std::initializer_list<Id<Constraint> > m
       member->deactivate();
 }
 
-void ConstraintShape::activateMembers(std::initializer_list<Id<Constraint> > members) {
+void ConstraintShape::activateMembers(std::initializer_list<Id<Constraint> > members,
+                                      std::initializer_list<ConstrainedVariable*> internals) {
+  for (ConstrainedVariable* internal : internals)
+    if (!internal->isDiscarded())
+      internal->reset();
   for (const Id<Constraint>& member : members)
     if (member.isValid() && !member->isDiscarded() && !member->isActive())
       member->undoDeactivation();

@@ -98,8 +98,11 @@ public:
   /// Deactivates each live member of a composite that has just gone inactive, so that its members
   /// constrain nothing while it is off; activateMembers() undoes it when the composite comes back.
   static void deactivateMembers(std::initializer_list<Id<Constraint> > members);
-  /// Undoes deactivateMembers() for a composite that has just become active again.
-  static void activateMembers(std::initializer_list<Id<Constraint> > members);
+  /// Undoes deactivateMembers() for a composite that has just become active again. Its internal
+  /// variables are reset first: while the members were off, nothing relaxed them along with the
+  /// variables they stand for, so what they held may be stale.
+  static void activateMembers(std::initializer_list<Id<Constraint> > members,
+                              std::initializer_list<ConstrainedVariable*> internals = {});
 
 private:
   // Fails the check `conditionText`, whose condition was found false; kept out of line so the

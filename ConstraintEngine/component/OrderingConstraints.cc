@@ -111,8 +111,7 @@ WithinBounds::WithinBounds(const LabelStr& name, const LabelStr& propagatorName,
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
       m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {
-  // Made over an inactive variable, this constraint was born inactive: so is its ordering.
-  if (!isActive())
+  if (!isActive()) // made over an inactive variable: the members start inactive too
     handleDeactivate();
 }
 

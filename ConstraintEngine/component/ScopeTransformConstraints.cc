@@ -103,8 +103,7 @@ SwapTwoVarsConstraint::SwapTwoVarsConstraint(const LabelStr& name, const LabelSt
   otherScope[static_cast<std::size_t>(firstIndex)] = m_variables[static_cast<std::size_t>(secondIndex)];
   otherScope[static_cast<std::size_t>(secondIndex)] = m_variables[static_cast<std::size_t>(firstIndex)];
   m_otherConstraint = createDelegate(*this, m_constraintEngine, otherName, otherScope);
-  // Made over an inactive variable, this constraint was born inactive: so is its delegate.
-  if (!isActive())
+  if (!isActive()) // made over an inactive variable: the members start inactive too
     handleDeactivate();
 }
 
@@ -147,8 +146,7 @@ RotateScopeRightConstraint::RotateScopeRightConstraint(const LabelStr& name, con
     otherScope.push_back(m_variables[(i + shift) % n]);
   KALDEN_CHECK(m_variables.size() == otherScope.size());
   m_otherConstraint = createDelegate(*this, m_constraintEngine, otherName, otherScope);
-  // Made over an inactive variable, this constraint was born inactive: so is its delegate.
-  if (!isActive())
+  if (!isActive()) // made over an inactive variable: the members start inactive too
     handleDeactivate();
 }
 

@@ -233,6 +233,8 @@ EqualSumConstraint::EqualSumConstraint(const LabelStr& name, const LabelStr& pro
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), SumTree::interimName(), getId())} {
   KALDEN_CHECK(ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size());
   buildTreeOrRetire<SumTree>(m_subConstraints, m_variables, m_interimVariables, propagatorName, constraintEngine);
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 EqualSumConstraint::~EqualSumConstraint() {
@@ -246,6 +248,11 @@ void EqualSumConstraint::handleDiscard() {
 }
 
 void EqualSumConstraint::handleExecute() {}
+
+void EqualSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_subConstraints[0], m_subConstraints[1], m_subConstraints[2], m_subConstraints[3], m_subConstraints[4]}); }
+
+void EqualSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_subConstraints[0], m_subConstraints[1], m_subConstraints[2], m_subConstraints[3], m_subConstraints[4]},
+                                 {&m_interimVariables[0], &m_interimVariables[1], &m_interimVariables[2], &m_interimVariables[3]}); }
 
 bool EqualSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
   return delegatesEverything(changeType);
@@ -267,6 +274,8 @@ EqualProductConstraint::EqualProductConstraint(const LabelStr& name, const Label
   KALDEN_CHECK(ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size());
   buildTreeOrRetire<ProductTree>(m_subConstraints, m_variables, m_interimVariables, propagatorName,
                                  constraintEngine);
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 EqualProductConstraint::~EqualProductConstraint() {
@@ -280,6 +289,11 @@ void EqualProductConstraint::handleDiscard() {
 }
 
 void EqualProductConstraint::handleExecute() {}
+
+void EqualProductConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_subConstraints[0], m_subConstraints[1], m_subConstraints[2], m_subConstraints[3], m_subConstraints[4]}); }
+
+void EqualProductConstraint::handleActivate() { ConstraintShape::activateMembers({m_subConstraints[0], m_subConstraints[1], m_subConstraints[2], m_subConstraints[3], m_subConstraints[4]},
+                                 {&m_interimVariables[0], &m_interimVariables[1], &m_interimVariables[2], &m_interimVariables[3]}); }
 
 bool EqualProductConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
   return delegatesEverything(changeType);
@@ -296,6 +310,8 @@ LessThanSumConstraint::LessThanSumConstraint(const LabelStr& name, const LabelSt
                            makeScope(m_variables[0], m_interimVariable.getId())),
       m_eqSumConstraint() {
   m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 LessThanSumConstraint::~LessThanSumConstraint() {
@@ -309,6 +325,10 @@ void LessThanSumConstraint::handleDiscard() {
 }
 
 void LessThanSumConstraint::handleExecute() {}
+
+void LessThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}); }
+
+void LessThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool LessThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
   return delegatesEverything(changeType);
@@ -325,6 +345,8 @@ LessOrEqThanSumConstraint::LessOrEqThanSumConstraint(const LabelStr& name, const
                                 makeScope(m_variables[0], m_interimVariable.getId())),
       m_eqSumConstraint() {
   m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 LessOrEqThanSumConstraint::~LessOrEqThanSumConstraint() {
@@ -340,6 +362,10 @@ void LessOrEqThanSumConstraint::handleDiscard() {
 }
 
 void LessOrEqThanSumConstraint::handleExecute() {}
+
+void LessOrEqThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}); }
+
+void LessOrEqThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool LessOrEqThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
   return delegatesEverything(changeType);
@@ -357,6 +383,8 @@ GreaterThanSumConstraint::GreaterThanSumConstraint(const LabelStr& name, const L
                            makeScope(m_interimVariable.getId(), m_variables[0])),
       m_eqSumConstraint() {
   m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 GreaterThanSumConstraint::~GreaterThanSumConstraint() {
@@ -370,6 +398,10 @@ void GreaterThanSumConstraint::handleDiscard() {
 }
 
 void GreaterThanSumConstraint::handleExecute() {}
+
+void GreaterThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}); }
+
+void GreaterThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool GreaterThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
   return delegatesEverything(changeType);
@@ -386,6 +418,8 @@ GreaterOrEqThanSumConstraint::GreaterOrEqThanSumConstraint(const LabelStr& name,
                                 makeScope(m_interimVariable.getId(), m_variables[0])),
       m_eqSumConstraint() {
   m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 GreaterOrEqThanSumConstraint::~GreaterOrEqThanSumConstraint() {
@@ -399,6 +433,10 @@ void GreaterOrEqThanSumConstraint::handleDiscard() {
 }
 
 void GreaterOrEqThanSumConstraint::handleExecute() {}
+
+void GreaterOrEqThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}); }
+
+void GreaterOrEqThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool GreaterOrEqThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
   return delegatesEverything(changeType);
@@ -426,6 +464,8 @@ CondEqualSumConstraint::CondEqualSumConstraint(const LabelStr& name, const Label
                               makeScope(m_variables[0], m_variables[1], m_interimVariable.getId())),
       m_eqSumConstraint() {
   m_eqSumConstraint = ownedSum(m_variables, 2, m_interimVariable.getId(), propagatorName, constraintEngine);
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 CondEqualSumConstraint::~CondEqualSumConstraint() {
@@ -439,6 +479,10 @@ void CondEqualSumConstraint::handleDiscard() {
 }
 
 void CondEqualSumConstraint::handleExecute() {}
+
+void CondEqualSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_condAllSameConstraint.getId(), m_eqSumConstraint}); }
+
+void CondEqualSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_condAllSameConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool CondEqualSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
   return delegatesEverything(changeType);

@@ -33,6 +33,10 @@ public:
 
   /// Unlinks the constraint, then discards the interim variables and every sub-constraint still standing.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the sub-constraints do the work.
   void handleExecute() override;
   /// True but for a reset or relaxation: a change gives this constraint no work of its own.
@@ -64,6 +68,10 @@ public:
 
   /// Unlinks the constraint, then discards the interim variables and every sub-constraint still standing.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the sub-constraints do the work.
   void handleExecute() override;
   /// True but for a reset or relaxation: a change gives this constraint no work of its own.
@@ -94,6 +102,10 @@ public:
 
   /// Unlinks the constraint, then discards the interim variable and both members.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
   /// True but for a reset or relaxation: a change gives this constraint no work of its own.
@@ -122,6 +134,10 @@ public:
 
   /// Unlinks the constraint, then discards the interim variable and both members.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
   /// True but for a reset or relaxation: a change gives this constraint no work of its own.
@@ -152,6 +168,10 @@ public:
 
   /// Unlinks the constraint, then discards the interim variable and both members.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
   /// True but for a reset or relaxation: a change gives this constraint no work of its own.
@@ -180,6 +200,10 @@ public:
 
   /// Unlinks the constraint, then discards the interim variable and both members.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
   /// True but for a reset or relaxation: a change gives this constraint no work of its own.
@@ -209,6 +233,10 @@ public:
 
   /// Unlinks the constraint, then discards the interim variable and both members.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
   /// True but for a reset or relaxation: a change gives this constraint no work of its own.

@@ -90,6 +90,37 @@ ConstraintEntry unaryEntry() {
   return e;
 }
 
+double sumOf(const Assignment& a, std::size_t from, std::size_t to) {
+  double sum = 0;
+  for (std::size_t i = from; i < to; ++i)
+    sum += a[i];
+  return sum;
+}
+
+bool allEqual(const Assignment& a, std::size_t from) {
+  return std::all_of(a.begin() + static_cast<std::ptrdiff_t>(from), a.end(), [&](double v) { return v == a[from]; });
+}
+
+// A constraint that creates `otherName` over its scope rotated right by `count`, by class.
+ConstraintEntry rotating(const char* name, const char* otherName, int count, unsigned int minArity,
+                         unsigned int maxArity, std::function<bool(const Assignment&)> meaning) {
+  ConstraintEntry e;
+  e.className = std::string("RotateScopeRightConstraint ") + name;
+  e.names = {name};
+  e.minArity = minArity;
+  e.maxArity = maxArity;
+  e.meaning = [meaning](const Assignment& a, const Data&) { return meaning(a); };
+  e.build = [name, otherName, count](const Id<ConstraintEngine>& engine, const char* propagator,
+                                     const std::vector<Id<ConstrainedVariable> >& scope, const Data&) -> Constraint* {
+    return new RotateScopeRightConstraint(name, propagator, engine, scope, otherName, count);
+  };
+  e.registerAs = [otherName, count](CESchema& schema, const char* n) {
+    schema.registerConstraintType(
+        (new RotatedNaryConstraintType<RotateScopeRightConstraint>(n, "Default", otherName, count))->getId());
+  };
+  return e;
+}
+
 std::vector<ConstraintEntry> makeCatalogue() {
   std::vector<ConstraintEntry> c;
   c.push_back(unaryEntry());
@@ -154,6 +185,56 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(negate);
   c.push_back(entry<AbsoluteValue>("AbsoluteValue", {"absVal"}, 2, 2,
                                    [](const Assignment& a) { return a[0] == std::fabs(a[1]); }));
+  c.push_back(entry<EqualSumConstraint>("EqualSumConstraint", {"EqualSum", "sum"}, 3, 5,
+                                        [](const Assignment& a) { return a[0] == sumOf(a, 1, a.size()); }));
+  ConstraintEntry product =
+      entry<EqualProductConstraint>("EqualProductConstraint", {"EqualProduct", "product"}, 3, 4, [](const Assignment& a) {
+        double p = 1;
+        for (std::size_t i = 1; i < a.size(); ++i)
+          p *= a[i];
+        return a[0] == p;
+      });
+  product.position = [](unsigned int) {
+    ConstraintEntry::Position p;
+    p.kinds = KIND_INTERVAL | KIND_BOOLEAN;
+    return p;
+  };
+  c.push_back(product);
+  c.push_back(entry<LessThanSumConstraint>("LessThanSumConstraint", {"LessThanSum"}, 3, 4,
+                                           [](const Assignment& a) { return a[0] < sumOf(a, 1, a.size()); }));
+  c.push_back(entry<LessOrEqThanSumConstraint>("LessOrEqThanSumConstraint", {"LessOrEqThanSum", "leqsum"}, 3, 4,
+                                               [](const Assignment& a) { return a[0] <= sumOf(a, 1, a.size()); }));
+  c.push_back(entry<GreaterThanSumConstraint>("GreaterThanSumConstraint", {"GreaterThanSum"}, 3, 4,
+                                              [](const Assignment& a) { return a[0] > sumOf(a, 1, a.size()); }));
+  c.push_back(entry<GreaterOrEqThanSumConstraint>("GreaterOrEqThanSumConstraint", {"GreaterOrEqThanSum"}, 3, 4,
+                                                  [](const Assignment& a) { return a[0] >= sumOf(a, 1, a.size()); }));
+  ConstraintEntry condSum = entry<CondEqualSumConstraint>(
+      "CondEqualSumConstraint", {"CondEqualSum"}, 4, 4,
+      [](const Assignment& a) { return a[0] == truth(a[1] == sumOf(a, 2, a.size())); });
+  condSum.position = booleanAt(0);
+  c.push_back(condSum);
+  ConstraintEntry condSame = entry<CondAllSameConstraint>("CondAllSameConstraint",
+                                                          {"CondAllSame", "condEq", "condeq", "condasame"}, 3, 4,
+                                                          [](const Assignment& a) { return a[0] == truth(allEqual(a, 1)); });
+  condSame.position = booleanAt(0);
+  c.push_back(condSame);
+
+  // The scope transforms, each over the delegate it names; the delegates' names are registered above.
+  c.push_back(rotating("addleq", "GreaterOrEqThanSum", 1, 3, 4,
+                       [](const Assignment& a) { return a.back() >= sumOf(a, 0, a.size() - 1); }));
+  c.push_back(rotating("addlt", "GreaterThanSum", 1, 3, 3,
+                       [](const Assignment& a) { return a.back() > sumOf(a, 0, a.size() - 1); }));
+
+  c.push_back(entry<SquareOfDifferenceConstraint>("SquareOfDifferenceConstraint", {"diffSquare"}, 3, 3,
+                                                  [](const Assignment& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); }));
+  c.push_back(entry<DistanceFromSquaresConstraint>("DistanceFromSquaresConstraint", {"distanceSquares"}, 3, 3,
+                                                   [](const Assignment& a) { return a[2] >= 0 && a[2] * a[2] == a[0] + a[1]; }));
+  c.push_back(entry<CalcDistanceConstraint>("CalcDistanceConstraint", {"calcDistance"}, 5, 5, [](const Assignment& a) {
+    const double dx = a[3] - a[1], dy = a[4] - a[2];
+    return a[0] >= 0 && a[0] * a[0] == dx * dx + dy * dy;
+  }));
+  c.push_back(entry<SineFunction>("SineFunction", {"sin"}, 2, 2,
+                                  [](const Assignment& a) { return a[0] == std::sin(a[1] * 3.141592 / 180.0); }));
   return c;
 }
 

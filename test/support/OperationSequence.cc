@@ -17,7 +17,6 @@ namespace {
 
 typedef OperationSequence::Operation Operation;
 typedef OperationSequence::Type Type;
-typedef OperationSequence::Hazard Hazard;
 
 const int LEAST = DrawnDomain::LEAST;
 const int GREATEST = DrawnDomain::GREATEST;
@@ -53,25 +52,10 @@ private:
   std::mt19937 m_rng;
 };
 
-// Whether the entry's constraints own member constraints that run on their own.
-bool composite(int entry) {
-  const std::string& name = constraintCatalogue()[static_cast<std::size_t>(entry)].className;
-  return name == "WithinBounds" || name == "AddMultEqualConstraint";
-}
-
-// Whether a live constraint with members of its own has the variable in its scope.
-bool underComposite(const OperationSession& s, int v) {
-  for (const auto& c : s.constraints())
-    if (c.second.alive && composite(c.second.entry) &&
-        std::find(c.second.scope.begin(), c.second.scope.end(), v) != c.second.scope.end())
-      return true;
-  return false;
-}
-
-// Draws legal operations for a session, keeping away from the excluded hazards.
+// Draws legal operations for a session.
 class Generator {
 public:
-  Generator(unsigned int seed, const OperationSequence::Options& options) : m_draw(seed), m_options(options) {}
+  explicit Generator(unsigned int seed) : m_draw(seed) {}
 
   // The opening variables; the first operations drawn then add constraints over them.
   void initial(std::vector<Operation>& out) {
@@ -121,8 +105,6 @@ public:
   }
 
 private:
-  bool allowed(Hazard hazard) const { return m_options.excluded.count(hazard) == 0; }
-
   template <class M> static std::size_t liveCount(const M& records) {
     std::size_t n = 0;
     for (const auto& r : records)
@@ -162,7 +144,7 @@ private:
     if (fixed)
       op.values =
           op.kind == KIND_INTERVAL ? std::vector<int>{op.values[0], op.values[0]} : std::vector<int>{op.values[0]};
-    else if (allowed(Hazard::EMPTY_VARIABLE) && op.kind != KIND_BOOLEAN && m_draw.chance(25))
+    else if (op.kind != KIND_BOOLEAN && m_draw.chance(25))
       op.values = op.kind == KIND_INTERVAL ? std::vector<int>{1, 0} : std::vector<int>();
     return op;
   }
@@ -189,15 +171,6 @@ private:
       if (var.kind != KIND_BOOLEAN && m_draw.chance(4))
         op.kind = var.kind == KIND_INTERVAL ? KIND_ENUMERATION : KIND_INTERVAL;
       op.values = drawValues(op.kind);
-      if (var.specified && !allowed(Hazard::RESTRICT_AWAY_SPECIFIED) &&
-          DrawnDomain::members(op.kind, op.values).count(var.value) == 0)
-        return Operation();
-    } else if (type == Type::DELETE_VARIABLE && !allowed(Hazard::DELETE_COMPOSITE_VARIABLE) &&
-               underComposite(s, op.target)) {
-      return Operation();
-    } else if (type == Type::DEACTIVATE_VARIABLE && !allowed(Hazard::SWITCH_OFF_COMPOSITE) &&
-               underComposite(s, op.target)) {
-      return Operation();
     }
     return op;
   }
@@ -213,9 +186,6 @@ private:
     op.type = type;
     op.target = m_draw.pick(candidates);
     op.flag = m_draw.chance(2);
-    if (type == Type::DEACTIVATE_CONSTRAINT && !allowed(Hazard::SWITCH_OFF_COMPOSITE) &&
-        composite(s.constraints().at(op.target).entry))
-      return Operation();
     return op;
   }
 
@@ -231,20 +201,14 @@ private:
     for (int i = 0; i < arity; ++i) {
       const ConstraintEntry::Position p =
           entry.position ? entry.position(static_cast<unsigned int>(i)) : ConstraintEntry::Position();
-      const bool numeric = (p.kinds & (KIND_INTERVAL | KIND_ENUMERATION)) != 0;
       std::vector<int> candidates;
       for (const auto& v : s.variables())
-        if (s.fits(v.first, entry, static_cast<unsigned int>(i)) &&
-            (allowed(Hazard::BOOLEAN_AS_NUMBER) || !numeric || v.second.kind != KIND_BOOLEAN) &&
-            (allowed(Hazard::SWITCH_OFF_COMPOSITE) || !composite(op.kind) || s.activeVariable(v.first)))
+        if (s.fits(v.first, entry, static_cast<unsigned int>(i)))
           candidates.push_back(v.first);
       if (candidates.empty() || m_draw.chance(8)) {
         if (liveCount(s.variables()) >= MAX_VARIABLES)
           return Operation();
-        const unsigned int kinds = allowed(Hazard::BOOLEAN_AS_NUMBER) || !numeric
-                                       ? p.kinds
-                                       : p.kinds & ~static_cast<unsigned int>(KIND_BOOLEAN);
-        return newVariable(kinds, p.fixed);
+        return newVariable(p.kinds, p.fixed);
       }
       op.scope.push_back(m_draw.pick(candidates));
     }
@@ -265,7 +229,6 @@ private:
   }
 
   Draw m_draw;
-  OperationSequence::Options m_options;
   int m_nextVariable = 0;
   int m_nextConstraint = 0;
   int m_opening = 6;
@@ -390,7 +353,7 @@ std::string OperationSequence::replay(const std::vector<Operation>& operations) 
 }
 
 std::string OperationSequence::runSeed(unsigned int seed, const Options& options) {
-  Generator generator(seed, options);
+  Generator generator(seed);
   std::vector<Operation> applied;
   const SessionFailure failure = run({}, &generator, options.operations, applied);
   if (!failure.any())

@@ -1,7 +1,6 @@
 #ifndef KALDEN_TEST_SUPPORT_OPERATIONSEQUENCE_HH
 #define KALDEN_TEST_SUPPORT_OPERATIONSEQUENCE_HH
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -54,19 +53,9 @@ public:
     std::vector<int> data;   ///< a new constraint's own data
   };
 
-  /// Ways of using the engine that meet faults known to be open; a seed leaves out those asked.
-  enum class Hazard {
-    EMPTY_VARIABLE,            ///< a variable created over an empty domain
-    BOOLEAN_AS_NUMBER,         ///< a boolean in a position that also takes integers
-    RESTRICT_AWAY_SPECIFIED,   ///< a base restricted to exclude the variable's specified value
-    DELETE_COMPOSITE_VARIABLE, ///< a variable deleted under a constraint with members of its own
-    SWITCH_OFF_COMPOSITE, ///< a constraint with members of its own deactivated, or made or kept inactive by a variable
-  };
-
   /// How a seed is drawn.
   struct Options {
     unsigned int operations = 60; ///< random operations after the initial network
-    std::set<Hazard> excluded;    ///< hazards the seed keeps away from
   };
 
   /// Runs one seed; empty when it held, else what failed with a short replayable list of operations.

@@ -49,6 +49,7 @@ protected:
     // Switched off, then the narrowing undone: nothing narrows until it is switched on again.
     const Scope off = c.scope();
     const Id<Constraint> composite = c.build(off);
+    ASSERT_TRUE((*m_engine).propagate());
     composite->deactivate();
     for (const Id<ConstrainedVariable>& v : off)
       v->reset();
@@ -69,6 +70,12 @@ protected:
     EXPECT_EQ(domains(born), narrowed);
   }
 
+  Id<ConstrainedVariable> boolVar(const char* name, bool value) {
+    return (new Variable<BoolDomain>(engine(), BoolDomain(value, BoolDT::instance()), false, true, name,
+                                     Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+
   template <class C>
   std::function<Id<Constraint>(const Scope&)> byClass() {
     return [this](const Scope& scope) { return (new C("c", "Default", engine(), scope))->getId(); };
@@ -76,6 +83,7 @@ protected:
 };
 
 TEST_F(CompositeActivityTest, MembersFollowTheirComposite) {
+  m_schema->registerDataType((new IntDT())->getId()); // the conditional sum types its interim by x's type
   m_schema->registerConstraintType(
       (new ConcreteConstraintType<LessThanEqualConstraint>("leq", "Default", false))->getId());
   m_schema->registerConstraintType(
@@ -92,9 +100,39 @@ TEST_F(CompositeActivityTest, MembersFollowTheirComposite) {
        [this](const Scope& scope) { return engine()->createConstraint("geq", scope); }},
       {"swapping", [this] { return Scope{intVar("x", 0, 10), intVar("y", 3, 5)}; },
        [this](const Scope& scope) { return engine()->createConstraint("swappedGeq", scope); }},
+      {"EqualSum of 8",
+       [this] {
+         Scope scope{intVar("sum", 0, 3)};
+         for (int i = 1; i < 8; ++i)
+           scope.push_back(intVar("a", 0, 5));
+         return scope;
+       },
+       byClass<EqualSumConstraint>()},
+      {"LessThanSum", [this] { return Scope{intVar("x", 0, 10), intVar("y1", 0, 2), intVar("y2", 0, 2)}; },
+       byClass<LessThanSumConstraint>()},
+      {"CondEqualSum",
+       [this] { return Scope{boolVar("b", true), intVar("x", 0, 10), intVar("y1", 0, 2), intVar("y2", 0, 2)}; },
+       byClass<CondEqualSumConstraint>()},
   };
   for (const Case& c : cases)
     check(c);
+}
+
+// While a sum is off, what its interim variables held is not relaxed with the variables they add
+// up: switched on again, it must not narrow by a specification the client has since undone.
+TEST_F(CompositeActivityTest, ReactivatedSumForgetsWhatItsInterimsHeld) {
+  const Scope a{intVar("a0", 0, 10), intVar("a1", 0, 10), intVar("a2", 0, 10), intVar("a3", 0, 10)};
+  const Id<Constraint> sum = (new EqualSumConstraint("sum", "Default", engine(), a))->getId();
+  a[1]->specify(5);
+  a[2]->specify(5);
+  ASSERT_TRUE((*m_engine).propagate());
+  ASSERT_EQ(a[0]->lastDomain().getLowerBound(), 10.0);
+  sum->deactivate();
+  for (const Id<ConstrainedVariable>& v : a)
+    v->reset();
+  sum->undoDeactivation();
+  EXPECT_TRUE((*m_engine).propagate());
+  EXPECT_EQ(domains(a), baseDomains(a));
 }
 
 } // namespace
