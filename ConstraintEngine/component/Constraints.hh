@@ -12,5 +12,8 @@
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "ConstraintEngine/component/ArithmeticConstraints.hh"
 #include "ConstraintEngine/component/SignConstraints.hh"
+#include "ConstraintEngine/component/AllDiffConstraints.hh"
+#include "ConstraintEngine/component/ExtremumConstraints.hh"
+#include "ConstraintEngine/component/CountingConstraints.hh"
 
 #endif

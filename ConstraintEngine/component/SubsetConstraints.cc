@@ -1,6 +1,6 @@
 #define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
 
-// A domain kept within another, and a domain held to a lock domain.
+// A domain kept within another, a domain held to a lock domain, and member implication.
 
 #include "ConstraintEngine/component/SubsetConstraints.hh"
 
@@ -55,6 +55,33 @@ void LockConstraint::handleExecute() {
                                                    << " is not a superset of lock domain :"
                                                    << m_lockDomain.toString() << " emptying current domain");
   m_currentDomain.empty();
+}
+
+// MemberImplyConstraint
+
+MemberImplyConstraint::MemberImplyConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                             const Id<ConstraintEngine>& constraintEngine,
+                                             const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      ARG_COUNT(static_cast<unsigned int>(m_variables.size())) {
+  KALDEN_CHECK(ARG_COUNT == 4);
+  KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[1])));
+  KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[2]), getCurrentDomain(m_variables[3])));
+}
+
+MemberImplyConstraint::~MemberImplyConstraint() = default;
+
+void MemberImplyConstraint::handleExecute() {
+  AbstractDomain& domA = getCurrentDomain(m_variables[0]);
+  const AbstractDomain& domB = getCurrentDomain(m_variables[1]);
+  const AbstractDomain& domC = getCurrentDomain(m_variables[2]);
+  const AbstractDomain& domD = getCurrentDomain(m_variables[3]);
+  KALDEN_CHECK_TEXT(!(domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()),
+                    "domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()");
+  if (domA.isOpen() || domB.isOpen() || domD.isOpen())
+    return;
+  if (domB.isSubsetOf(domC))
+    domA.intersect(domD);
 }
 
 } // namespace KALDEN
