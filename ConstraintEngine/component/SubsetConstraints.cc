@@ -4,10 +4,39 @@
 
 #include "ConstraintEngine/component/SubsetConstraints.hh"
 
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
+#include <list>
+
 namespace KALDEN {
+
+namespace {
+
+// Whether `container` holds every value of `dom`. An interval's own subset test compares bounds
+// only, which is exact only against an interval holding every value between them; against an
+// enumeration or an integer interval, an interval's values are looked up themselves.
+bool holdsEveryValueOf(const AbstractDomain& container, const AbstractDomain& dom) {
+  if (container.isOpen() || dom.isEnumerated())
+    return dom.isSubsetOf(container);
+  if (dom.isSingleton())
+    return container.isMember(dom.getSingletonValue());
+  if (container.isInterval() &&
+      (!BoundsArithmetic::isIntegerInterval(container) || BoundsArithmetic::isIntegerInterval(dom)))
+    return dom.isSubsetOf(container);
+  // Many values of dom: a real interval has more than any such container can hold.
+  if (!dom.isFinite() || container.getSize() < dom.getSize())
+    return false;
+  std::list<double> values;
+  dom.getValues(values);
+  for (double v : values)
+    if (!container.isMember(v))
+      return false;
+  return true;
+}
+
+} // namespace
 
 // SubsetOfConstraint
 
@@ -80,7 +109,7 @@ void MemberImplyConstraint::handleExecute() {
                     "domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()");
   if (domA.isOpen() || domB.isOpen() || domD.isOpen())
     return;
-  if (domB.isSubsetOf(domC))
+  if (holdsEveryValueOf(domC, domB))
     domA.intersect(domD);
 }
 
