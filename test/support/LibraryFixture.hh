@@ -24,6 +24,12 @@ protected:
                                            Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
         ->getId();
   }
+  /// A new open enumeration of numbers, still empty: it may gain any value.
+  Id<ConstrainedVariable> openVar(const char* name) {
+    return (new Variable<EnumeratedDomain>(engine(), NumericDomain(IntDT::instance()), false, true, name,
+                                           Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
   /// A new boolean variable, undecided.
   Id<ConstrainedVariable> boolVar(const char* name) { return boolVariable(name, BoolDomain(BoolDT::instance())); }
   /// A new boolean variable holding only `value`.
