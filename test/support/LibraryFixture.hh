@@ -24,10 +24,12 @@ protected:
                                            Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
         ->getId();
   }
-  /// A new open enumeration of numbers, still empty: it may gain any value.
-  Id<ConstrainedVariable> openVar(const char* name) {
-    return (new Variable<EnumeratedDomain>(engine(), NumericDomain(IntDT::instance()), false, true, name,
-                                           Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+  /// A new open enumeration of numbers holding the values so far: it may still gain any value.
+  Id<ConstrainedVariable> openVar(const char* name, const std::list<double>& values = {}) {
+    NumericDomain open(IntDT::instance());
+    open.insert(values);
+    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
         ->getId();
   }
   /// A new boolean variable, undecided.
