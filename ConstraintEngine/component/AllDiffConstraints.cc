@@ -11,6 +11,7 @@
 #include "Utils/Error.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
 #include <cmath>
 #include <list>
 #include <memory>
@@ -149,13 +150,19 @@ private:
 
 // Whether a decided value v (the singleton domain `decided`) must leave `other`: an enumeration
 // holding it, or a finite interval with v at one end. An interval holding v strictly inside
-// keeps it, since an interval cannot be split.
-bool mustLose(const AbstractDomain& decided, double v, const AbstractDomain& other) {
-  if (!other.isClosed() || !other.isFinite())
+// keeps it, since an interval cannot be split. `reach` bounds the distance from v of any value
+// `decided` holds, so that an interval whose ends lie further away is passed over on two
+// comparisons: the passes meet every pair of positions.
+bool mustLose(const AbstractDomain& decided, double v, double reach, const AbstractDomain& other) {
+  if (!other.isClosed())
     return false;
   if (other.isEnumerated())
     return other.isMember(v);
-  return decided.isMember(other.getLowerBound()) || decided.isMember(other.getUpperBound());
+  double lb, ub;
+  other.getBounds(lb, ub);
+  if (!(std::fabs(lb - v) < reach || std::fabs(ub - v) < reach))
+    return false;
+  return other.isFinite() && (decided.isMember(lb) || decided.isMember(ub));
 }
 
 } // namespace
@@ -191,27 +198,32 @@ CondAllDiffConstraint::CondAllDiffConstraint(const LabelStr& name, const LabelSt
 CondAllDiffConstraint::~CondAllDiffConstraint() {}
 
 void CondAllDiffConstraint::handleExecute() {
-  AbstractDomain& boolDom = getCurrentDomain(m_variables[0]);
+  Domains doms(ARG_COUNT);
+  for (unsigned int i = 0; i < ARG_COUNT; ++i)
+    doms[i] = &getCurrentDomain(m_variables[i]);
+  AbstractDomain& boolDom = *doms[0];
   KALDEN_CHECK(!boolDom.isOpen());
   unsigned int firstClosed = NONE, firstOpen = NONE;
-  decide(boolDom, firstClosed, firstOpen);
+  decide(doms, firstClosed, firstOpen);
   if (boolDom.isEmpty() || !boolDom.isSingleton() || firstClosed == NONE)
     return;
   if (boolDom.getSingletonValue() == 0.0) {
     // All different after all, while b says they are not: b can hold no value.
-    if (firstOpen == NONE && pairwiseDisjoint())
+    if (firstOpen == NONE && pairwiseDisjoint(doms))
       boolDom.remove(0.0);
     return;
   }
-  pruneDecidedValues(firstClosed);
+  pruneDecidedValues(doms, firstClosed);
 }
 
-void CondAllDiffConstraint::decide(AbstractDomain& boolDom, unsigned int& firstClosed, unsigned int& firstOpen) {
+void CondAllDiffConstraint::decide(const Domains& doms, unsigned int& firstClosed, unsigned int& firstOpen) {
+  AbstractDomain& boolDom = *doms[0];
+  const unsigned int size = static_cast<unsigned int>(doms.size());
   bool provablyDifferent = true;
   unsigned int added = 0; // closed domains in the union
   WalkUnion seen;
-  for (unsigned int i = 1; i < ARG_COUNT; ++i) {
-    const AbstractDomain& dom = getCurrentDomain(m_variables[i]);
+  for (unsigned int i = 1; i < size; ++i) {
+    const AbstractDomain& dom = *doms[i];
     if (dom.isOpen()) {
       provablyDifferent = false;
       if (firstOpen == NONE)
@@ -241,30 +253,33 @@ void CondAllDiffConstraint::decide(AbstractDomain& boolDom, unsigned int& firstC
     boolDom.remove(0.0);
 }
 
-bool CondAllDiffConstraint::pairwiseDisjoint() const {
-  for (unsigned int i = 1; i < ARG_COUNT; ++i)
-    for (unsigned int j = i + 1; j < ARG_COUNT; ++j)
-      if (getCurrentDomain(m_variables[i]).intersects(getCurrentDomain(m_variables[j])))
+bool CondAllDiffConstraint::pairwiseDisjoint(const Domains& doms) {
+  for (std::size_t i = 1; i < doms.size(); ++i)
+    for (std::size_t j = i + 1; j < doms.size(); ++j)
+      if (doms[i]->intersects(*doms[j]))
         return false;
   return true;
 }
 
-void CondAllDiffConstraint::pruneDecidedValues(unsigned int firstClosed) {
+void CondAllDiffConstraint::pruneDecidedValues(const Domains& doms, unsigned int firstClosed) {
+  const unsigned int size = static_cast<unsigned int>(doms.size());
   // A removal made while the first closed position is propagated shrinks only positions the
   // same pass visits later; one made from a later position may concern an earlier one.
   bool changed = true;
   while (changed) {
     changed = false;
-    for (unsigned int i = firstClosed; i < ARG_COUNT; ++i) {
-      const AbstractDomain& decided = getCurrentDomain(m_variables[i]);
+    for (unsigned int i = firstClosed; i < size; ++i) {
+      const AbstractDomain& decided = *doms[i];
       if (!decided.isClosed() || !decided.isSingleton())
         continue;
       const double v = decided.getSingletonValue();
-      for (unsigned int j = firstClosed; j < ARG_COUNT; ++j) {
+      // A singleton holds values within twice its tolerance of v; no built-in tolerance exceeds 1.
+      const double reach = 2.0 * std::max(1.0, decided.minDelta());
+      for (unsigned int j = firstClosed; j < size; ++j) {
         if (j == i)
           continue;
-        AbstractDomain& other = getCurrentDomain(m_variables[j]);
-        if (!mustLose(decided, v, other))
+        AbstractDomain& other = *doms[j];
+        if (!mustLose(decided, v, reach, other))
           continue;
         other.remove(v);
         if (other.isEmpty())

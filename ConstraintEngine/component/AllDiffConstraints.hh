@@ -45,13 +45,16 @@ public:
   const unsigned int ARG_COUNT;
 
 private:
+  // The current domains by scope position, fetched once per execution.
+  typedef std::vector<AbstractDomain*> Domains;
+
   // The walk over the xi: decides b where the union of their domains allows, and records the
   // first closed and the first open position (0 for none).
-  void decide(AbstractDomain& boolDom, unsigned int& firstClosed, unsigned int& firstOpen);
+  static void decide(const Domains& doms, unsigned int& firstClosed, unsigned int& firstOpen);
   // Whether no two xi share a value.
-  bool pairwiseDisjoint() const;
+  static bool pairwiseDisjoint(const Domains& doms);
   // A true b: removes decided values from the other domains until nothing more moves.
-  void pruneDecidedValues(unsigned int firstClosed);
+  static void pruneDecidedValues(const Domains& doms, unsigned int firstClosed);
 };
 
 /**
