@@ -97,6 +97,28 @@ AbstractDomain* hullOf(const AbstractDomain& u, const AbstractDomain& d) {
   return new IntervalDomain(uLb, uUb, FloatDT::instance());
 }
 
+// The enumeration a walk grows in place. A closed domain takes no insertion, and reopening one
+// to insert would re-check the order of all its members when it closes again, so values go
+// straight into the member set here, with the same tolerant test insert() makes.
+class GrowingEnumeration : public EnumeratedDomain {
+public:
+  // The enumeration of u's values followed by d's.
+  GrowingEnumeration(const AbstractDomain& u, const AbstractDomain& d) : EnumeratedDomain(u.getDataType()) {
+    insertValues(*this, u);
+    insertValues(*this, d);
+    close();
+  }
+  // Adds the values of an enumeration or singleton; values that come in ascending order cost
+  // no search.
+  void add(const AbstractDomain& dom) {
+    anyValue(dom, [this](double v) {
+      if (!isMember(v))
+        m_values.insert(m_values.end(), v);
+      return false;
+    });
+  }
+};
+
 /**
  * The union an execution builds while it walks the domains: started as a copy
  * of the first closed domain, widened by the rule of addToUnion(). Once it is
@@ -123,12 +145,10 @@ public:
   void add(const AbstractDomain& dom) {
     if (listsValues(*m_domain) && listsValues(dom)) {
       if (m_ownEnumeration != nullptr) {
-        m_ownEnumeration->open();
-        insertValues(*m_ownEnumeration, dom);
-        m_ownEnumeration->close();
+        m_ownEnumeration->add(dom);
         return;
       }
-      m_ownEnumeration = mergedValues(*m_domain, dom);
+      m_ownEnumeration = new GrowingEnumeration(*m_domain, dom);
       m_domain.reset(m_ownEnumeration);
       return;
     }
@@ -145,7 +165,7 @@ public:
 
 private:
   std::unique_ptr<AbstractDomain> m_domain;
-  EnumeratedDomain* m_ownEnumeration = nullptr; // m_domain, when it is an enumeration made here
+  GrowingEnumeration* m_ownEnumeration = nullptr; // m_domain, when it is an enumeration made here
 };
 
 // Whether a decided value v (the singleton domain `decided`) must leave `other`: an enumeration
