@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <list>
+#include <map>
 #include <memory>
 
 namespace KALDEN {
@@ -170,20 +171,54 @@ private:
 
 // Whether a decided value v (the singleton domain `decided`) must leave `other`: an enumeration
 // holding it, or a finite interval with v at one end. An interval holding v strictly inside
-// keeps it, since an interval cannot be split. `reach` bounds the distance from v of any value
-// `decided` holds, so that an interval whose ends lie further away is passed over on two
-// comparisons: the passes meet every pair of positions.
-bool mustLose(const AbstractDomain& decided, double v, double reach, const AbstractDomain& other) {
-  if (!other.isClosed())
+// keeps it, since an interval cannot be split.
+bool mustLose(const AbstractDomain& decided, double v, const AbstractDomain& other) {
+  if (!other.isClosed() || !other.isFinite())
     return false;
   if (other.isEnumerated())
     return other.isMember(v);
-  double lb, ub;
-  other.getBounds(lb, ub);
-  if (!(std::fabs(lb - v) < reach || std::fabs(ub - v) < reach))
-    return false;
-  return other.isFinite() && (decided.isMember(lb) || decided.isMember(ub));
+  return decided.isMember(other.getLowerBound()) || decided.isMember(other.getUpperBound());
 }
+
+/**
+ * Scope positions by the values at which they may lose a decided value:
+ * each member of an enumeration and each end of an interval. The passes
+ * look a decided value up here instead of testing every position, so an
+ * execution costs in proportion to the values held, not to the pairs of
+ * positions. An interval's new ends are added when it loses a value; stale
+ * entries are harmless, since every candidate is tested in full.
+ */
+class PositionsByValue {
+public:
+  void add(const AbstractDomain& dom, unsigned int position) {
+    if (!dom.isClosed() || dom.isEmpty())
+      return;
+    if (dom.isEnumerated()) {
+      anyValue(dom, [this, position](double x) {
+        m_entries.emplace(x, position);
+        return false;
+      });
+      return;
+    }
+    double lb, ub;
+    dom.getBounds(lb, ub);
+    m_entries.emplace(lb, position);
+    if (ub != lb)
+      m_entries.emplace(ub, position);
+  }
+
+  // The positions holding an entry less than `reach` away from v, ascending, each once.
+  void near(double v, double reach, std::vector<unsigned int>& positions) const {
+    positions.clear();
+    for (auto it = m_entries.upper_bound(v - reach); it != m_entries.end() && it->first < v + reach; ++it)
+      positions.push_back(it->second);
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
+  }
+
+private:
+  std::multimap<double, unsigned int> m_entries;
+};
 
 } // namespace
 
@@ -283,6 +318,10 @@ bool CondAllDiffConstraint::pairwiseDisjoint(const Domains& doms) {
 
 void CondAllDiffConstraint::pruneDecidedValues(const Domains& doms, unsigned int firstClosed) {
   const unsigned int size = static_cast<unsigned int>(doms.size());
+  PositionsByValue index;
+  for (unsigned int j = firstClosed; j < size; ++j)
+    index.add(*doms[j], j);
+  std::vector<unsigned int> candidates;
   // A removal made while the first closed position is propagated shrinks only positions the
   // same pass visits later; one made from a later position may concern an earlier one.
   bool changed = true;
@@ -293,17 +332,20 @@ void CondAllDiffConstraint::pruneDecidedValues(const Domains& doms, unsigned int
       if (!decided.isClosed() || !decided.isSingleton())
         continue;
       const double v = decided.getSingletonValue();
-      // A singleton holds values within twice its tolerance of v; no built-in tolerance exceeds 1.
-      const double reach = 2.0 * std::max(1.0, decided.minDelta());
-      for (unsigned int j = firstClosed; j < size; ++j) {
+      // Every value a singleton holds lies within twice its tolerance of v, and so does every
+      // member of an enumeration that holds v; no built-in tolerance exceeds 1.
+      index.near(v, 2.0 * std::max(1.0, decided.minDelta()), candidates);
+      for (unsigned int j : candidates) {
         if (j == i)
           continue;
         AbstractDomain& other = *doms[j];
-        if (!mustLose(decided, v, reach, other))
+        if (!mustLose(decided, v, other))
           continue;
         other.remove(v);
         if (other.isEmpty())
           return;
+        if (other.isInterval())
+          index.add(other, j);
         if (i > firstClosed)
           changed = true;
       }
