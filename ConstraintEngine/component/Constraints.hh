@@ -16,5 +16,8 @@
 #include "ConstraintEngine/component/FunctionConstraints.hh"
 #include "ConstraintEngine/component/AllSameConstraints.hh"
 #include "ConstraintEngine/component/SumConstraints.hh"
+#include "ConstraintEngine/component/AllDiffConstraints.hh"
+#include "ConstraintEngine/component/ExtremumConstraints.hh"
+#include "ConstraintEngine/component/CountingConstraints.hh"
 
 #endif

@@ -1,13 +1,42 @@
 #define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
 
-// A domain kept within another, and a domain held to a lock domain.
+// A domain kept within another, a domain held to a lock domain, and member implication.
 
 #include "ConstraintEngine/component/SubsetConstraints.hh"
 
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
+#include <list>
+
 namespace KALDEN {
+
+namespace {
+
+// Whether `container` holds every value of `dom`. An interval's own subset test compares bounds
+// only, which is exact only against an interval holding every value between them; against an
+// enumeration or an integer interval, an interval's values are looked up themselves.
+bool holdsEveryValueOf(const AbstractDomain& container, const AbstractDomain& dom) {
+  if (container.isOpen() || dom.isEnumerated())
+    return dom.isSubsetOf(container);
+  if (dom.isSingleton())
+    return container.isMember(dom.getSingletonValue());
+  if (container.isInterval() &&
+      (!BoundsArithmetic::isIntegerInterval(container) || BoundsArithmetic::isIntegerInterval(dom)))
+    return dom.isSubsetOf(container);
+  // Many values of dom: a real interval has more than any such container can hold.
+  if (!dom.isFinite() || container.getSize() < dom.getSize())
+    return false;
+  std::list<double> values;
+  dom.getValues(values);
+  for (double v : values)
+    if (!container.isMember(v))
+      return false;
+  return true;
+}
+
+} // namespace
 
 // SubsetOfConstraint
 
@@ -55,6 +84,33 @@ void LockConstraint::handleExecute() {
                                                    << " is not a superset of lock domain :"
                                                    << m_lockDomain.toString() << " emptying current domain");
   m_currentDomain.empty();
+}
+
+// MemberImplyConstraint
+
+MemberImplyConstraint::MemberImplyConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                             const Id<ConstraintEngine>& constraintEngine,
+                                             const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      ARG_COUNT(static_cast<unsigned int>(m_variables.size())) {
+  KALDEN_CHECK(ARG_COUNT == 4);
+  KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[1])));
+  KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[2]), getCurrentDomain(m_variables[3])));
+}
+
+MemberImplyConstraint::~MemberImplyConstraint() = default;
+
+void MemberImplyConstraint::handleExecute() {
+  AbstractDomain& domA = getCurrentDomain(m_variables[0]);
+  const AbstractDomain& domB = getCurrentDomain(m_variables[1]);
+  const AbstractDomain& domC = getCurrentDomain(m_variables[2]);
+  const AbstractDomain& domD = getCurrentDomain(m_variables[3]);
+  KALDEN_CHECK_TEXT(!(domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()),
+                    "domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()");
+  if (domA.isOpen() || domB.isOpen() || domD.isOpen())
+    return;
+  if (holdsEveryValueOf(domC, domB))
+    domA.intersect(domD);
 }
 
 } // namespace KALDEN

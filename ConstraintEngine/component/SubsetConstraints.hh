@@ -54,6 +54,27 @@ private:
   AbstractDomain& m_lockDomain;
 };
 
+/**
+ * Over [a, b, c, d]: when every value b can take lies in c, a is kept
+ * within d. Only a is narrowed, and only once the premise holds; an open
+ * a, b or d implies nothing yet.
+ */
+class MemberImplyConstraint : public Constraint {
+public:
+  /// Checks that there are four variables, a comparable with b and c with d.
+  MemberImplyConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                        const Id<ConstraintEngine>& constraintEngine,
+                        const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Unregisters through the base destructor.
+  ~MemberImplyConstraint() override;
+
+  /// Intersects a with d when b lies within c; fails on an empty domain.
+  void handleExecute() override;
+
+  /// The scope size, which must be 4.
+  const unsigned int ARG_COUNT;
+};
+
 } // namespace KALDEN
 
 #endif

@@ -24,6 +24,14 @@ protected:
                                            Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
         ->getId();
   }
+  /// A new open enumeration of numbers holding the values so far: it may still gain any value.
+  Id<ConstrainedVariable> openVar(const char* name, const std::list<double>& values = {}) {
+    NumericDomain open(IntDT::instance());
+    open.insert(values);
+    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
   /// A new boolean variable, undecided.
   Id<ConstrainedVariable> boolVar(const char* name) { return boolVariable(name, BoolDomain(BoolDT::instance())); }
   /// A new boolean variable holding only `value`.

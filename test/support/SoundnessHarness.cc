@@ -165,7 +165,16 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
   std::vector<std::set<double> > supported(arity);
   std::vector<double> assignment;
   bool anySolution = false;
-  collectSupport(domains, subject.meaning, assignment, supported, anySolution);
+  Meaning meaning = subject.meaning;
+  if (subject.meaningInDomains) {
+    std::vector<std::vector<double> > drawnValues;
+    for (const Drawn& drawn : domains)
+      drawnValues.push_back(drawn.values);
+    meaning = [&subject, drawnValues](const std::vector<double>& a) {
+      return subject.meaningInDomains(a, drawnValues);
+    };
+  }
+  collectSupport(domains, meaning, assignment, supported, anySolution);
 
   std::ostringstream report;
   report << subject.name << ", seed " << seed << ":";

@@ -34,6 +34,9 @@ public:
 
   /// Whether a full assignment, one value per scope position, satisfies the constraint.
   typedef std::function<bool(const std::vector<double>&)> Meaning;
+  /// As Meaning, for a relation that also depends on the drawn domains (their values, one list per position).
+  typedef std::function<bool(const std::vector<double>&, const std::vector<std::vector<double> >&)>
+      MeaningInDomains;
   /// Creates the constraint over the scope, with propagator "Default"; the engine owns it afterwards.
   typedef std::function<void(const Id<ConstraintEngine>&, const std::vector<Id<ConstrainedVariable> >&)> Builder;
   /// The drawing rule of a position, given the scope size.
@@ -45,6 +48,7 @@ public:
     unsigned int minArity = 2; ///< least scope size drawn
     unsigned int maxArity = 2; ///< greatest scope size drawn
     Meaning meaning;
+    MeaningInDomains meaningInDomains; ///< used instead of meaning when set
     Builder build;
     Layout layout;             ///< default: every position -4..4, intervals and enumerations
   };

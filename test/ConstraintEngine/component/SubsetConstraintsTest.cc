@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,48 @@ TEST_F(SubsetConstraintsTest, LockHoldsToTheLockDomainOrEmpties) {
       EXPECT_EQ(traces.text(), "") << c.what;
     }
   }
+}
+
+// a = [0, 10], d = [5, 7]: a is narrowed to d exactly when every value of b lies in c.
+TEST_F(SubsetConstraintsTest, MemberImplicationNarrowsOnceThePremiseHolds) {
+  struct Case {
+    const char* what;
+    std::function<Id<ConstrainedVariable>()> b, c;
+    bool narrowed;
+  };
+  const Case cases[] = {
+      {"b within c", [&] { return enumVar("b", {2, 3}); }, [&] { return enumVar("c", {1, 2, 3, 4}); }, true},
+      {"b not within c", [&] { return enumVar("b", {2, 6}); }, [&] { return enumVar("c", {1, 2, 3, 4}); }, false},
+      {"b open", [&] { return openVar("b", {2, 3}); }, [&] { return enumVar("c", {1, 2, 3, 4}); }, false},
+      {"c open", [&] { return enumVar("b", {2, 6}); }, [&] { return openVar("c", {1}); }, true},
+      {"intervals within", [&] { return intVar("b", 1, 3); }, [&] { return intVar("c", 0, 4); }, true},
+      {"intervals not within", [&] { return intVar("b", 1, 3); }, [&] { return intVar("c", 2, 4); }, false},
+      // Bounds within c's are not enough: 2, or 1.5, is no value of c.
+      {"interval over a gap", [&] { return intVar("b", 1, 3); }, [&] { return enumVar("c", {0, 1, 3}); }, false},
+      {"single value in a gap", [&] { return boolVar("b", true); }, [&] { return enumVar("c", {0, 3}); }, false},
+      {"reals within integers", [&] { return floatVar("b", 1, 2); }, [&] { return intVar("c", 0, 4); }, false},
+      {"integers covered value by value", [&] { return intVar("b", 1, 3); }, [&] { return enumVar("c", {1, 2, 3}); }, true},
+  };
+  for (const Case& c : cases) {
+    const Id<ConstrainedVariable> a = intVar("a", 0, 10);
+    (new MemberImplyConstraint("memberImply", "Default", engine(), makeScope(a, c.b(), c.c(), intVar("d", 5, 7))))
+        ->handleExecute();
+    EXPECT_EQ(bounds(a), c.narrowed ? std::vector<double>({5, 7}) : std::vector<double>({0, 10})) << c.what;
+  }
+  const Id<ConstrainedVariable> a = intVar("a", 0, 3);
+  (new MemberImplyConstraint("memberImply", "Default", engine(),
+                             makeScope(a, enumVar("b", {1}), enumVar("c", {1}), intVar("d", 5, 7))))
+      ->handleExecute();
+  EXPECT_TRUE(dom(a).isEmpty());
+}
+
+TEST_F(SubsetConstraintsTest, MemberImplicationRefusesBadScopesAndEmptyDomains) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 1), e = enumVar("e", {1});
+  EXPECT_CHECK_FAILS(MemberImplyConstraint("memberImply", "Default", engine(), makeScope(x, x, x)), "ARG_COUNT == 4");
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  MemberImplyConstraint* c = new MemberImplyConstraint("memberImply", "Default", engine(), makeScope(x, x, x, e));
+  dom(e).empty();
+  EXPECT_CHECK_FAILS(c->handleExecute(), "domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()");
 }
 
 } // namespace

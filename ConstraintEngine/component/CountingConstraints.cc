@@ -1,0 +1,211 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// Counting zeros and non-zeros, cardinality and disjunction.
+
+#include "ConstraintEngine/component/CountingConstraints.hh"
+
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/SubsetConstraints.hh"
+#include "Utils/Error.hh"
+#include "Utils/Globals.hh"
+#include "Utils/base/Report.hh"
+
+namespace KALDEN {
+
+namespace {
+
+// Whether x is 0 within the tolerance of a real domain.
+bool isZero(double x) { return IntervalDomain(0.0, FloatDT::instance()).isMember(x); }
+
+// Takes back a member made with new when a later step of its owner's construction fails: the
+// owner is never built, so nothing would discard the member.
+void dropMember(Id<Constraint>& member) {
+  Constraint* constraint = member;
+  member = Id<Constraint>();
+  delete constraint;
+}
+
+// The scope with position 0 taken by an internal variable.
+std::vector<Id<ConstrainedVariable> > withFirst(const Id<ConstrainedVariable>& first,
+                                                const std::vector<Id<ConstrainedVariable> >& scope) {
+  std::vector<Id<ConstrainedVariable> > result(scope);
+  result[0] = first;
+  return result;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- CountZerosConstraint
+
+CountZerosConstraint::CountZerosConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                           const Id<ConstraintEngine>& constraintEngine,
+                                           const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables) {
+  for (const Id<ConstrainedVariable>& var : m_variables)
+    KALDEN_CHECK_TEXT(getCurrentDomain(var).isNumeric() || getCurrentDomain(var).isBool(),
+                      "getCurrentDomain(m_variables[i]).isNumeric() || getCurrentDomain(m_variables[i]).isBool()");
+}
+
+CountZerosConstraint::~CountZerosConstraint() {}
+
+void CountZerosConstraint::handleExecute() {
+  AbstractDomain& count = getCurrentDomain(m_variables[0]);
+  unsigned int possible = 0, definite = 0; // the xi that can be 0, and those that are
+  for (std::size_t i = 1; i < m_variables.size(); ++i) {
+    const AbstractDomain& dom = getCurrentDomain(m_variables[i]);
+    if (dom.isMember(0.0)) {
+      ++possible;
+      if (dom.isSingleton())
+        ++definite;
+    }
+  }
+  const double possibleZeros = possible, definiteZeros = definite;
+
+  // Every x that can be 0 must be, to reach the count's least value.
+  if (count.getLowerBound() > definiteZeros && count.getLowerBound() == possibleZeros)
+    for (std::size_t i = 1; i < m_variables.size(); ++i) {
+      AbstractDomain& dom = getCurrentDomain(m_variables[i]);
+      if (dom.isMember(0.0) && !dom.isSingleton())
+        dom.intersect(0.0, 0.0);
+    }
+
+  // The count is reached already: no further x may be 0. An interval loses 0 only at an end.
+  if (possibleZeros > count.getUpperBound() && count.getUpperBound() == definiteZeros)
+    for (std::size_t i = 1; i < m_variables.size(); ++i) {
+      AbstractDomain& dom = getCurrentDomain(m_variables[i]);
+      if (!dom.isMember(0.0) || dom.isSingleton())
+        continue;
+      if (dom.isEnumerated() || isZero(dom.getLowerBound()) || isZero(dom.getUpperBound()))
+        dom.remove(0.0);
+    }
+
+  if (definiteZeros > count.getLowerBound() || count.getUpperBound() > possibleZeros)
+    count.intersect(definiteZeros, possibleZeros);
+}
+
+// ---------------------------------------------------------------- CountNonZerosConstraint
+
+CountNonZerosConstraint::CountNonZerosConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                 const Id<ConstraintEngine>& constraintEngine,
+                                                 const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_zerosVariable(m_constraintEngine, IntervalDomain(FloatDT::instance()), true, false,
+                      "InternalCountNonZerosVar", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
+      m_otherVariable(m_constraintEngine, IntervalDomain(FloatDT::instance()), true, false,
+                      "InternalCountNonZerosOtherVars", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
+      m_supersetVariable(m_constraintEngine,
+                         IntervalDomain(static_cast<double>(m_variables.size() - 1), FloatDT::instance()), true,
+                         false, "InternalCountNonZerosSuperset", Id<Entity>(getId()),
+                         ConstrainedVariable::NO_INDEX),
+      m_addEqualConstraint("AddEqual", propagatorName, m_constraintEngine,
+                           makeScope(m_zerosVariable.getId(), m_variables[0], m_otherVariable.getId())),
+      m_subsetOfConstraint(), m_countZerosConstraint() {
+  m_subsetOfConstraint = (new SubsetOfConstraint("SubsetOf", propagatorName, m_constraintEngine,
+                                                 makeScope(m_otherVariable.getId(), m_supersetVariable.getId())))
+                             ->getId();
+  try {
+    const std::vector<Id<ConstrainedVariable> > cZCScope = withFirst(m_zerosVariable.getId(), m_variables);
+    KALDEN_CHECK(m_variables.size() == cZCScope.size());
+    m_countZerosConstraint =
+        (new CountZerosConstraint("CountZeros", propagatorName, m_constraintEngine, cZCScope))->getId();
+  } catch (...) {
+    dropMember(m_subsetOfConstraint);
+    throw;
+  }
+}
+
+CountNonZerosConstraint::~CountNonZerosConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void CountNonZerosConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  ConstraintShape::discardMember(m_zerosVariable);
+  ConstraintShape::discardMember(m_otherVariable);
+  ConstraintShape::discardMember(m_supersetVariable);
+  ConstraintShape::discardMember(m_addEqualConstraint);
+  ConstraintShape::discardMember(m_countZerosConstraint);
+  ConstraintShape::discardMember(m_subsetOfConstraint);
+}
+
+void CountNonZerosConstraint::handleExecute() {}
+
+// ---------------------------------------------------------------- CardinalityConstraint
+
+CardinalityConstraint::CardinalityConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                             const Id<ConstraintEngine>& constraintEngine,
+                                             const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_interimVariable(m_constraintEngine, IntervalIntDomain(0, g_infiniteTime(), IntDT::instance()), true, false,
+                        "InternalCardinalityVar", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
+      m_lessThanEqualConstraint("LessThanEqual", propagatorName, m_constraintEngine,
+                                makeScope(m_interimVariable.getId(), m_variables[0])),
+      m_countNonZerosConstraint() {
+  const std::vector<Id<ConstrainedVariable> > cCScope = withFirst(m_interimVariable.getId(), m_variables);
+  KALDEN_CHECK(m_variables.size() == cCScope.size());
+  // A refused scope fails in this constructor, which then leaves nothing registered.
+  m_countNonZerosConstraint =
+      (new CountNonZerosConstraint("CountNonZeros", propagatorName, m_constraintEngine, cCScope))->getId();
+}
+
+CardinalityConstraint::~CardinalityConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void CardinalityConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  ConstraintShape::discardMember(m_interimVariable);
+  ConstraintShape::discardMember(m_lessThanEqualConstraint);
+  ConstraintShape::discardMember(m_countNonZerosConstraint);
+}
+
+void CardinalityConstraint::handleExecute() {}
+
+// ---------------------------------------------------------------- OrConstraint
+
+OrConstraint::OrConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                           const Id<ConstraintEngine>& constraintEngine,
+                           const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_nonZerosVariable(m_constraintEngine, IntervalIntDomain(1, g_infiniteTime(), IntDT::instance()), true, false,
+                         "InternalVar:Or:nonZeros", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
+      m_supersetVariable(m_constraintEngine,
+                         IntervalIntDomain(1, static_cast<int>(m_variables.size()), IntDT::instance()), true, false,
+                         "InternalVar:Or:superset", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
+      m_subsetOfConstraint(), m_countNonZerosConstraint() {
+  m_subsetOfConstraint = (new SubsetOfConstraint("SubsetOf", propagatorName, m_constraintEngine,
+                                                 makeScope(m_nonZerosVariable.getId(), m_supersetVariable.getId())))
+                             ->getId();
+  try {
+    std::vector<Id<ConstrainedVariable> > cNZCScope;
+    cNZCScope.reserve(m_variables.size() + 1);
+    cNZCScope.push_back(m_nonZerosVariable.getId());
+    cNZCScope.insert(cNZCScope.end(), m_variables.begin(), m_variables.end());
+    KALDEN_CHECK(m_variables.size() + 1 == cNZCScope.size());
+    m_countNonZerosConstraint =
+        (new CountNonZerosConstraint("CountNonZeros", propagatorName, m_constraintEngine, cNZCScope))->getId();
+  } catch (...) {
+    dropMember(m_subsetOfConstraint);
+    throw;
+  }
+}
+
+OrConstraint::~OrConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void OrConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  ConstraintShape::discardMember(m_nonZerosVariable);
+  ConstraintShape::discardMember(m_supersetVariable);
+  ConstraintShape::discardMember(m_subsetOfConstraint);
+  ConstraintShape::discardMember(m_countNonZerosConstraint);
+}
+
+void OrConstraint::handleExecute() {}
+
+} // namespace KALDEN
