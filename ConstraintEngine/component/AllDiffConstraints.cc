@@ -370,6 +370,8 @@ AllDiffConstraint::AllDiffConstraint(const LabelStr& name, const LabelStr& propa
   // A refused scope fails in this constructor, which then leaves nothing registered.
   m_condAllDiffConstraint =
       (new CondAllDiffConstraint("CondAllDiff", propagatorName, m_constraintEngine, condAllDiffScope))->getId();
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 AllDiffConstraint::~AllDiffConstraint() {
@@ -384,5 +386,13 @@ void AllDiffConstraint::handleDiscard() {
 }
 
 void AllDiffConstraint::handleExecute() {}
+
+void AllDiffConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_condAllDiffConstraint}); }
+
+void AllDiffConstraint::handleActivate() { ConstraintShape::activateMembers({m_condAllDiffConstraint}, {&m_interimVariable}); }
+
+bool AllDiffConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return ConstraintShape::compositeCanIgnore(changeType);
+}
 
 } // namespace KALDEN

@@ -72,6 +72,13 @@ public:
 
   /// Unlinks the constraint, then discards the boolean and the conditional constraint.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
   /// Nothing: the conditional constraint does the work.
   void handleExecute() override;
 

@@ -187,6 +187,10 @@ void AddMultEqualConstraint::handleDiscard() {
 
 void AddMultEqualConstraint::handleExecute() {}
 
+bool AddMultEqualConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return ConstraintShape::compositeCanIgnore(changeType);
+}
+
 void AddMultEqualConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}); }
 
 void AddMultEqualConstraint::handleActivate() { ConstraintShape::activateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}, {&m_interimVariable}); }

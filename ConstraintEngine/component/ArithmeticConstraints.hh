@@ -90,6 +90,9 @@ public:
   void handleDeactivate() override;
   /// Switches the members back on with this constraint.
   void handleActivate() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
   /// Nothing: the members do the work.
   void handleExecute() override;
 

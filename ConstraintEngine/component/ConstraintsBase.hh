@@ -95,6 +95,12 @@ public:
   /// The utility layer never pools such a member, so its owner's destructor remains the one that frees it.
   static void discardMember(Entity& member);
 
+  /// Whether a composite, which narrows nothing itself, may ignore a change of its scope: running
+  /// it would only walk its scope. Resets and relaxations are heard, as by every constraint.
+  static bool compositeCanIgnore(const DomainListener::ChangeType& changeType) {
+    return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
+  }
+
   /// Deactivates each live member of a composite that has just gone inactive, so that its members
   /// constrain nothing while it is off; activateMembers() undoes it when the composite comes back.
   static void deactivateMembers(std::initializer_list<Id<Constraint> > members);

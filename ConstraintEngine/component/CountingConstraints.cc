@@ -113,6 +113,8 @@ CountNonZerosConstraint::CountNonZerosConstraint(const LabelStr& name, const Lab
     dropMember(m_subsetOfConstraint);
     throw;
   }
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 CountNonZerosConstraint::~CountNonZerosConstraint() {
@@ -132,6 +134,14 @@ void CountNonZerosConstraint::handleDiscard() {
 
 void CountNonZerosConstraint::handleExecute() {}
 
+void CountNonZerosConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_addEqualConstraint.getId(), m_subsetOfConstraint, m_countZerosConstraint}); }
+
+void CountNonZerosConstraint::handleActivate() { ConstraintShape::activateMembers({m_addEqualConstraint.getId(), m_subsetOfConstraint, m_countZerosConstraint}, {&m_zerosVariable, &m_otherVariable, &m_supersetVariable}); }
+
+bool CountNonZerosConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return ConstraintShape::compositeCanIgnore(changeType);
+}
+
 // ---------------------------------------------------------------- CardinalityConstraint
 
 CardinalityConstraint::CardinalityConstraint(const LabelStr& name, const LabelStr& propagatorName,
@@ -148,6 +158,8 @@ CardinalityConstraint::CardinalityConstraint(const LabelStr& name, const LabelSt
   // A refused scope fails in this constructor, which then leaves nothing registered.
   m_countNonZerosConstraint =
       (new CountNonZerosConstraint("CountNonZeros", propagatorName, m_constraintEngine, cCScope))->getId();
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 CardinalityConstraint::~CardinalityConstraint() {
@@ -163,6 +175,14 @@ void CardinalityConstraint::handleDiscard() {
 }
 
 void CardinalityConstraint::handleExecute() {}
+
+void CardinalityConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanEqualConstraint.getId(), m_countNonZerosConstraint}); }
+
+void CardinalityConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_countNonZerosConstraint}, {&m_interimVariable}); }
+
+bool CardinalityConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return ConstraintShape::compositeCanIgnore(changeType);
+}
 
 // ---------------------------------------------------------------- OrConstraint
 
@@ -191,6 +211,8 @@ OrConstraint::OrConstraint(const LabelStr& name, const LabelStr& propagatorName,
     dropMember(m_subsetOfConstraint);
     throw;
   }
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
 }
 
 OrConstraint::~OrConstraint() {
@@ -207,5 +229,13 @@ void OrConstraint::handleDiscard() {
 }
 
 void OrConstraint::handleExecute() {}
+
+void OrConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_subsetOfConstraint, m_countNonZerosConstraint}); }
+
+void OrConstraint::handleActivate() { ConstraintShape::activateMembers({m_subsetOfConstraint, m_countNonZerosConstraint}, {&m_nonZerosVariable, &m_supersetVariable}); }
+
+bool OrConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return ConstraintShape::compositeCanIgnore(changeType);
+}
 
 } // namespace KALDEN

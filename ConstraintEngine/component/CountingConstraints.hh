@@ -46,6 +46,13 @@ public:
 
   /// Unlinks the constraint, then discards the internal variables and the members.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
   /// Nothing: the members do the work.
   void handleExecute() override;
 
@@ -73,6 +80,13 @@ public:
 
   /// Unlinks the constraint, then discards the internal count and the members.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
   /// Nothing: the members do the work.
   void handleExecute() override;
 
@@ -96,6 +110,13 @@ public:
 
   /// Unlinks the constraint, then discards the internal variables and the members.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
+  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
   /// Nothing: the members do the work.
   void handleExecute() override;
 

@@ -119,6 +119,10 @@ void SwapTwoVarsConstraint::handleDiscard() {
 
 void SwapTwoVarsConstraint::handleExecute() {}
 
+bool SwapTwoVarsConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return ConstraintShape::compositeCanIgnore(changeType);
+}
+
 void SwapTwoVarsConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_otherConstraint}); }
 
 void SwapTwoVarsConstraint::handleActivate() { ConstraintShape::activateMembers({m_otherConstraint}); }
@@ -161,6 +165,10 @@ void RotateScopeRightConstraint::handleDiscard() {
 }
 
 void RotateScopeRightConstraint::handleExecute() {}
+
+bool RotateScopeRightConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return ConstraintShape::compositeCanIgnore(changeType);
+}
 
 void RotateScopeRightConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_otherConstraint}); }
 

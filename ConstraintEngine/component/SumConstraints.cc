@@ -203,13 +203,6 @@ Id<Constraint> ownedSum(const Scope& scope, std::size_t firstSummand, const Id<C
   return (new EqualSumConstraint(sl_name, propagatorName, engine, sumScope))->getId();
 }
 
-// The composites narrow nothing themselves, and running one costs a walk over its whole scope
-// (of 100,000 variables for a long sum): only a reset or a relaxation, which every library
-// constraint hears, schedules them.
-bool delegatesEverything(const DomainListener::ChangeType& changeType) {
-  return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
-}
-
 // Retires a comparison's members; the owned sum's handle may be stale.
 void discardComparison(Entity& interim, Entity& embedded, const Id<Constraint>& sum) {
   ConstraintShape::discardMember(interim);
@@ -255,7 +248,7 @@ void EqualSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_
                                  {&m_interimVariables[0], &m_interimVariables[1], &m_interimVariables[2], &m_interimVariables[3]}); }
 
 bool EqualSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return delegatesEverything(changeType);
+  return ConstraintShape::compositeCanIgnore(changeType);
 }
 
 // ---------------------------------------------------------------- EqualProductConstraint
@@ -296,7 +289,7 @@ void EqualProductConstraint::handleActivate() { ConstraintShape::activateMembers
                                  {&m_interimVariables[0], &m_interimVariables[1], &m_interimVariables[2], &m_interimVariables[3]}); }
 
 bool EqualProductConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return delegatesEverything(changeType);
+  return ConstraintShape::compositeCanIgnore(changeType);
 }
 
 // ---------------------------------------------------------------- LessThanSumConstraint
@@ -331,7 +324,7 @@ void LessThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateMemb
 void LessThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool LessThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return delegatesEverything(changeType);
+  return ConstraintShape::compositeCanIgnore(changeType);
 }
 
 // ---------------------------------------------------------------- LessOrEqThanSumConstraint
@@ -368,7 +361,7 @@ void LessOrEqThanSumConstraint::handleDeactivate() { ConstraintShape::deactivate
 void LessOrEqThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool LessOrEqThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return delegatesEverything(changeType);
+  return ConstraintShape::compositeCanIgnore(changeType);
 }
 
 // ---------------------------------------------------------------- GreaterThanSumConstraint
@@ -404,7 +397,7 @@ void GreaterThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateM
 void GreaterThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool GreaterThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return delegatesEverything(changeType);
+  return ConstraintShape::compositeCanIgnore(changeType);
 }
 
 // ---------------------------------------------------------------- GreaterOrEqThanSumConstraint
@@ -439,7 +432,7 @@ void GreaterOrEqThanSumConstraint::handleDeactivate() { ConstraintShape::deactiv
 void GreaterOrEqThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool GreaterOrEqThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return delegatesEverything(changeType);
+  return ConstraintShape::compositeCanIgnore(changeType);
 }
 
 // ---------------------------------------------------------------- CondEqualSumConstraint
@@ -485,7 +478,7 @@ void CondEqualSumConstraint::handleDeactivate() { ConstraintShape::deactivateMem
 void CondEqualSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_condAllSameConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
 
 bool CondEqualSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return delegatesEverything(changeType);
+  return ConstraintShape::compositeCanIgnore(changeType);
 }
 
 } // namespace KALDEN

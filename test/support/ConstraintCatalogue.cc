@@ -121,6 +121,40 @@ ConstraintEntry rotating(const char* name, const char* otherName, int count, uns
   return e;
 }
 
+// A constraint that creates `otherName` over its scope with two positions swapped, by class.
+ConstraintEntry swapping(const char* name, const char* otherName, int first, int second, unsigned int minArity,
+                         unsigned int maxArity, std::function<bool(const Assignment&)> meaning) {
+  ConstraintEntry e;
+  e.className = std::string("SwapTwoVarsConstraint ") + name;
+  e.names = {name};
+  e.minArity = minArity;
+  e.maxArity = maxArity;
+  e.meaning = [meaning](const Assignment& a, const Data&) { return meaning(a); };
+  e.build = [name, otherName, first, second](const Id<ConstraintEngine>& engine, const char* propagator,
+                                             const std::vector<Id<ConstrainedVariable> >& scope,
+                                             const Data&) -> Constraint* {
+    return new SwapTwoVarsConstraint(name, propagator, engine, scope, otherName, first, second);
+  };
+  e.registerAs = [otherName, first, second](CESchema& schema, const char* n) {
+    schema.registerConstraintType(
+        (new SwapTwoVarsNaryConstraintType<SwapTwoVarsConstraint>(n, "Default", otherName, first, second))->getId());
+  };
+  return e;
+}
+
+double nonZeros(const Assignment& a, std::size_t from) {
+  return static_cast<double>(std::count_if(a.begin() + static_cast<std::ptrdiff_t>(from), a.end(),
+                                           [](double v) { return v != 0.0; }));
+}
+
+bool allDifferent(const Assignment& a, std::size_t from) {
+  for (std::size_t i = from; i < a.size(); ++i)
+    for (std::size_t j = i + 1; j < a.size(); ++j)
+      if (a[i] == a[j])
+        return false;
+  return true;
+}
+
 std::vector<ConstraintEntry> makeCatalogue() {
   std::vector<ConstraintEntry> c;
   c.push_back(unaryEntry());
@@ -224,6 +258,42 @@ std::vector<ConstraintEntry> makeCatalogue() {
                        [](const Assignment& a) { return a.back() >= sumOf(a, 0, a.size() - 1); }));
   c.push_back(rotating("addlt", "GreaterThanSum", 1, 3, 3,
                        [](const Assignment& a) { return a.back() > sumOf(a, 0, a.size() - 1); }));
+
+  c.push_back(entry<AllDiffConstraint>("AllDiffConstraint", {"AllDiff", "adiff", "fadiff", "fneq"}, 2, 3,
+                                       [](const Assignment& a) { return allDifferent(a, 0); }));
+  ConstraintEntry condDiff = entry<CondAllDiffConstraint>(
+      "CondAllDiffConstraint", {"CondAllDiff"}, 3, 4, [](const Assignment& a) { return a[0] == truth(allDifferent(a, 1)); });
+  condDiff.position = booleanAt(0);
+  c.push_back(condDiff);
+  c.push_back(entry<EqualMaximumConstraint>("EqualMaximumConstraint", {"EqualMaximum", "fallmax"}, 2, 4,
+                                            [](const Assignment& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); }));
+  c.push_back(entry<EqualMinimumConstraint>("EqualMinimumConstraint", {"EqualMinimum", "fallmin"}, 2, 4,
+                                            [](const Assignment& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); }));
+  c.push_back(entry<CountZerosConstraint>("CountZerosConstraint", {"CountZeros"}, 2, 4, [](const Assignment& a) {
+    return a[0] == static_cast<double>(a.size() - 1) - nonZeros(a, 1);
+  }));
+  c.push_back(entry<CountNonZerosConstraint>("CountNonZerosConstraint", {"CountNonZeros", "cardeq"}, 2, 4,
+                                             [](const Assignment& a) { return a[0] == nonZeros(a, 1); }));
+  c.push_back(entry<CardinalityConstraint>("CardinalityConstraint", {"Cardinality", "card"}, 2, 4,
+                                           [](const Assignment& a) { return nonZeros(a, 1) <= a[0]; }));
+  c.push_back(entry<OrConstraint>("OrConstraint", {"Or", "or", "for"}, 1, 3,
+                                  [](const Assignment& a) { return nonZeros(a, 0) > 0; }));
+  // Member implication relates domains, not values: brute force over assignments cannot judge it.
+  c.push_back(rotating("max", "EqualMaximum", 1, 2, 3,
+                       [](const Assignment& a) { return a.back() == *std::max_element(a.begin(), a.end() - 1); }));
+  c.push_back(rotating("min", "EqualMinimum", 1, 2, 3,
+                       [](const Assignment& a) { return a.back() == *std::min_element(a.begin(), a.end() - 1); }));
+  ConstraintEntry eqCondSum = swapping("eqcondsum", "CondEqualSum", 0, 1, 4, 4, [](const Assignment& a) {
+    return a[1] == truth(a[0] == sumOf(a, 2, a.size()));
+  });
+  eqCondSum.position = booleanAt(1);
+  c.push_back(eqCondSum);
+  // Rotated right by two, then swapped: [y1, y2, x, b] means b == (x == y1 + y2).
+  ConstraintEntry addEqCond = rotating("addeqcond", "eqcondsum", 2, 4, 4, [](const Assignment& a) {
+    return a[3] == truth(a[2] == a[0] + a[1]);
+  });
+  addEqCond.position = booleanAt(3);
+  c.push_back(addEqCond);
 
   c.push_back(entry<SquareOfDifferenceConstraint>("SquareOfDifferenceConstraint", {"diffSquare"}, 3, 3,
                                                   [](const Assignment& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); }));
