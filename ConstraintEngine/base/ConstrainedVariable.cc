@@ -7,6 +7,7 @@
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "Utils/Globals.hh"
 #include "Utils/base/Report.hh"
 
 #include <new>
@@ -137,7 +138,7 @@ std::string ConstrainedVariable::toString() const {
     return getSingletonValue().toString();
   std::ostringstream os;
   if (isInterval()) {
-    os << "[" << getLowerBound() << "," << getUpperBound() << "]";
+    os << "[" << KALDEN::toString(getLowerBound()) << "," << KALDEN::toString(getUpperBound()) << "]";
   } else if (isEnumerated()) {
     const PSList<PSVarValue> values = getValues();
     os << "{";

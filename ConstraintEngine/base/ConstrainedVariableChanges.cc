@@ -65,22 +65,35 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   KALDEN_CHECK_MSG(domain.isSubsetOf(internal_baseDomain()),
                    domain.toString() << " not in " << internal_baseDomain().toString());
   const AbstractDomain& base = internal_baseDomain();
-  if (base.isSingleton() && base.isClosed())
+  // A closed singleton base keeps its value, unless a specification the base lost emptied it.
+  const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
+  if (base.isSingleton() && base.isClosed() && !lostSpecifiedValue)
     return;
   m_specifiedFlag = false;
   getCurrentDomain().reset(domain);
 }
 
 void ConstrainedVariable::relax() {
-  if (m_specifiedFlag)
+  if (m_specifiedFlag) {
+    // A specified value that the base domain has lost since cannot come back: the variable
+    // stays empty until it is reset.
+    if (!baseDomain().isMember(specifiedValueField())) {
+      if (!getCurrentDomain().isEmpty())
+        getCurrentDomain().empty();
+      return;
+    }
     getCurrentDomain().relax(specifiedValueField());
-  else
+  } else
     getCurrentDomain().relax(baseDomain());
 }
 
 void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
   KALDEN_CHECK_MSG(isActive(), toString());
   KALDEN_CHECK_MSG(dom.intersects(baseDomain()), dom.toString() << " not intersecting " << baseDomain().toString());
+  // Refused before the base narrows: an emptied current domain cannot be intersected.
+  KALDEN_CHECK_TEXT_MSG(lastDomain().isOpen() || !lastDomain().isEmpty(), "isOpen() || !isEmpty()",
+                        "Cannot restrict the base domain of " << m_name.toString()
+                                                              << " while its current domain is empty.");
   if (baseDomain().isSubsetOf(dom) && (isClosed() || dom.isOpen()))
     return;
   KALDEN_TRACE("ConstrainedVariable:restrictBaseDomain", toString() << " restricted from " << baseDomain().toString()

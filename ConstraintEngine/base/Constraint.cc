@@ -22,9 +22,16 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
     KALDEN_CHECK(m_constraintEngine.isValid());
     KALDEN_CHECK(!m_variables.empty());
     // The whole scope is checked before the engine hears of the constraint.
-    for (unsigned int i = 0; i < m_variables.size(); ++i)
+    for (unsigned int i = 0; i < m_variables.size(); ++i) {
       KALDEN_CHECK_MSG(m_variables[i].isValid(),
                        "The argIndex " << i << " is not a valid variable for constraint " << m_name.toString());
+      // Changes of another engine's variable never reach this engine's propagators.
+      KALDEN_CHECK_TEXT_MSG(m_variables[i]->getConstraintEngine() == m_constraintEngine,
+                            "m_variables[i]->getConstraintEngine() == m_constraintEngine",
+                            "The variable " << m_variables[i]->getName().toString() << " at argIndex " << i
+                                            << " belongs to another engine than constraint "
+                                            << m_name.toString());
+    }
 
     m_constraintEngine->add(m_id, propagatorName);
     KALDEN_TRACE("Constraint:Constraint", "Creating constraint " << getKey() << ":" << m_name.toString()

@@ -263,10 +263,21 @@ private:
   // empty, run by the live propagator of that handle: handles already known live are not looked
   // up again.
   void runConstraint(const Id<Constraint>& constraint, bool handleValid, const Id<Propagator>& runner);
+  // Tells the listeners that a constraint is about to run; whether it may still run (a listener
+  // may have deleted it or a variable of its scope).
+  bool tellExecuted(const Id<Constraint>& constraint);
   // One propagation run: the propagators run until none has work or a domain empties.
   bool doPropagate();
   // Advances the cycle count; records a repropagation cycle while relaxed.
   void incrementCycle();
+  // Runs the propagators until none has work or a domain empties; tells the listeners the
+  // changes each propagator made once it has returned.
+  void runPropagators(bool& commenced);
+  // Tells the listeners the changes held while a propagator ran.
+  void releaseHeldChanges();
+  // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
+  // whether there was any.
+  bool relaxAfterRemovals();
   // Inserts before `position` every variable that an active constraint of `variable` may modify
   // and that is neither visited nor stamped in this cycle.
   void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable,
@@ -323,6 +334,12 @@ private:
   bool m_deleted;
   bool m_purged;
   bool m_dirty;
+  // Set while a propagator runs: a listener told of a change then could delete what the running
+  // code still uses, so the changes are held and told once the propagator has returned.
+  bool m_holdChanges;
+  std::vector<std::pair<Id<ConstrainedVariable>, DomainListener::ChangeType> > m_heldChanges;
+  // The scopes of constraints removed during a run: relaxing cannot happen inside one.
+  std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
   int m_cycleCount;
   int m_mostRecentRepropagation;
   std::set<Id<ConstraintEngineListener> > m_listeners;

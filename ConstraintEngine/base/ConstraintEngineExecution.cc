@@ -6,6 +6,7 @@
 
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "Utils/IdTable.hh"
 #include "Utils/base/Report.hh"
 
 #include <vector>
@@ -37,6 +38,20 @@ bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) 
   return scopeAllActive(variables);
 }
 
+bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
+  const unsigned long removals = IdTable::removals();
+  tellListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  if (IdTable::removals() == removals)
+    return true;
+  // A listener deleted something: the constraint, or a variable it took with it, may be gone.
+  if (!constraint.isValid() || constraint->isDiscarded())
+    return false;
+  for (const Id<ConstrainedVariable>& var : constraint->getScope())
+    if (!var.isValid())
+      return false;
+  return true;
+}
+
 void ConstraintEngine::execute(const Id<Constraint>& constraint) {
   runConstraint(constraint, constraint.isValid(), Id<Propagator>::noId());
 }
@@ -52,7 +67,8 @@ void ConstraintEngine::runConstraint(const Id<Constraint>& constraint, bool hand
                             << constraint->toString());
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;
-  tellAnyListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  if (!m_listeners.empty() && !tellExecuted(constraint))
+    return;
   KALDEN_TRACE("ConstraintEngine:execute", "BEFORE " << constraint->toString());
   constraint->execute();
   KALDEN_TRACE("ConstraintEngine:execute", "AFTER " << constraint->toString());
@@ -69,7 +85,8 @@ void ConstraintEngine::execute(const Id<Constraint>& constraint, const Id<Constr
   KALDEN_CHECK(m_propInProgress);
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;
-  tellAnyListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  if (!m_listeners.empty() && !tellExecuted(constraint))
+    return;
   KALDEN_TRACE("ConstraintEngine:execute", constraint->getName().toString() << "(" << constraint->getKey() << ")");
   constraint->execute(variable, argIndex, changeType);
 }

@@ -67,24 +67,17 @@ bool ConstraintEngine::doPropagate() {
 
   m_relaxed = false;
   bool commenced = false;
-  {
-    // Cleared however the loop ends, so that a failure inside leaves the engine usable.
-    FlagScope inProgress(m_propInProgress);
-    incrementCycle();
-    Id<Propagator> propagator = firstWithWork(m_propagators);
-    while (!propagator.isNoId() && !provenInconsistent()) {
-      if (!commenced) {
-        commenced = true;
-        broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationCommenced(); });
-        KALDEN_TRACE("ConstraintEngine:propagate", "Commenced");
-      }
-      KALDEN_TRACE("ConstraintEngine:propagate", "Executing " << propagator->getName().toString() << " propagator.");
-      propagator->execute();
-      propagator = firstWithWork(m_propagators);
-    }
-    incrementCycle();
-    KALDEN_CHECK(!pending());
+  // A run that failed part-way may have left changes untold: they are stale now.
+  m_heldChanges.clear();
+  for (;;) {
+    runPropagators(commenced);
+    // A constraint removed during the run narrowed what may no longer hold: relax its scope
+    // now and go on, so that the run still ends at the right fixpoint.
+    if (!relaxAfterRemovals())
+      break;
+    m_relaxed = false;
   }
+  KALDEN_CHECK(!pending());
 
   const bool result = constraintConsistent();
   if (result && commenced) {
@@ -103,6 +96,58 @@ bool ConstraintEngine::doPropagate() {
     KALDEN_TRACE("ConstraintEngine:propagate", "Completed without doing any work");
   }
   return result;
+}
+
+void ConstraintEngine::runPropagators(bool& commenced) {
+  // Cleared however the loop ends, so that a failure inside leaves the engine usable.
+  FlagScope inProgress(m_propInProgress);
+  incrementCycle();
+  Id<Propagator> propagator = firstWithWork(m_propagators);
+  while (!propagator.isNoId() && !provenInconsistent()) {
+    if (!commenced) {
+      commenced = true;
+      broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationCommenced(); });
+      KALDEN_TRACE("ConstraintEngine:propagate", "Commenced");
+    }
+    KALDEN_TRACE("ConstraintEngine:propagate", "Executing " << propagator->getName().toString() << " propagator.");
+    {
+      FlagScope holding(m_holdChanges);
+      propagator->execute();
+    }
+    if (!m_heldChanges.empty())
+      releaseHeldChanges();
+    propagator = firstWithWork(m_propagators);
+  }
+  incrementCycle();
+}
+
+void ConstraintEngine::releaseHeldChanges() {
+  // A listener may delete variables and constraints, or cause more changes: take the list.
+  std::vector<std::pair<Id<ConstrainedVariable>, DomainListener::ChangeType> > held;
+  held.swap(m_heldChanges);
+  for (const auto& change : held) {
+    const Id<ConstrainedVariable>& variable = change.first;
+    if (!variable.isValid())
+      continue;
+    const DomainListener::ChangeType kind = change.second;
+    tellAnyListeners(
+        [&variable, kind](ConstraintEngineListener& listener) { listener.notifyChanged(variable, kind); });
+  }
+}
+
+bool ConstraintEngine::relaxAfterRemovals() {
+  if (m_relaxAfterRun.empty())
+    return false;
+  KALDEN_CHECK(!m_propInProgress);
+  // Relaxing may remove more constraints (through listeners): take the list as it stands.
+  while (!m_relaxAfterRun.empty()) {
+    std::vector<Id<ConstrainedVariable> > scope;
+    scope.swap(m_relaxAfterRun);
+    for (const Id<ConstrainedVariable>& var : scope)
+      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0 && var->lastRelaxed() < m_cycleCount)
+        var->relax();
+  }
+  return true;
 }
 
 void ConstraintEngine::incrementCycle() {

@@ -15,7 +15,10 @@ namespace KALDEN {
 
 void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   KALDEN_CHECK(m_constraints.find(constraint) != m_constraints.end());
-  KALDEN_CHECK(!m_propInProgress);
+  // A constraint being discarded may go while the propagators run (a listener deleted it, or its
+  // variable): it goes whatever the engine says, so the engine lets go of it and relaxes its
+  // scope once the run allows. Nothing else may take it away meanwhile.
+  KALDEN_CHECK_TEXT(!m_propInProgress || constraint->isDiscarded(), "!m_propInProgress");
   m_constraints.erase(constraint);
   m_redundantConstraints.erase(constraint);
   // A violated constraint leaves the violated set with the engine: no handle may outlive its object.
@@ -30,9 +33,12 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   if (constraint->isActive()) {
     KALDEN_TRACE("ConstraintEngine:remove:Constraint", "Propagating relaxations for " << constraint->toString());
     const std::vector<Id<ConstrainedVariable> > scope = constraint->getScope();
-    for (const Id<ConstrainedVariable>& var : scope)
-      if (var.isValid() && !var->isDiscarded() && var->lastRelaxed() < m_cycleCount)
-        var->relax();
+    if (m_propInProgress)
+      m_relaxAfterRun.insert(m_relaxAfterRun.end(), scope.begin(), scope.end());
+    else
+      for (const Id<ConstrainedVariable>& var : scope)
+        if (var.isValid() && !var->isDiscarded() && var->lastRelaxed() < m_cycleCount)
+          var->relax();
   }
   KALDEN_CHECK(!Entity::isPurging());
   if (wasViolated)
@@ -43,7 +49,9 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
 }
 
 void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
-  KALDEN_CHECK(!m_propInProgress);
+  // Like a constraint, a variable being discarded may go during a run: its constraints went
+  // first, and nothing of the engine's keeps it.
+  KALDEN_CHECK_TEXT(!m_propInProgress || variable->isDiscarded(), "!m_propInProgress");
   KALDEN_CHECK(m_variables.find(variable) != m_variables.end());
   m_variables.erase(variable);
   // Only this variable's record goes (also while purging: a record must never outlive its

@@ -75,8 +75,11 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
     return;
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;
-  tellAnyListeners(
-      [&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
+  if (m_holdChanges && !m_listeners.empty())
+    m_heldChanges.emplace_back(variable, change);
+  else
+    tellAnyListeners(
+        [&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
   if (change != DomainListener::OPENED) {
     KALDEN_TRACE("ConstraintEngine:notify", variable->getName().toString()
                                                 << " (" << variable->getKey() << ") "

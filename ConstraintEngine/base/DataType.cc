@@ -46,7 +46,8 @@ bool DataType::getIsRestricted() const { return m_isRestricted; }
 void DataType::setIsRestricted(bool isRestricted) { m_isRestricted = isRestricted; }
 
 const AbstractDomain& DataType::baseDomain() const {
-  KALDEN_CHECK_TEXT(m_baseDomain != nullptr, "m_baseDomain != NULL");
+  KALDEN_CHECK_TEXT_MSG(m_baseDomain != nullptr, "m_baseDomain != NULL",
+                        "The data type " << getName().toString() << " has no values: nothing can be made of it.");
   return *m_baseDomain;
 }
 

@@ -10,6 +10,27 @@
 
 namespace KALDEN {
 
+namespace {
+
+// Whether the type's own domain holds every value of `dom`: a bool variable over [-3, 7], or an
+// int one over {1.5, 2.5}, would hold values its type has not. Open domains are still being
+// filled and are judged by their values as they come.
+bool holdsEveryValueOf(const AbstractDomain& typeDomain, const AbstractDomain& dom) {
+  if (typeDomain.isOpen() || dom.isOpen() || dom.isEmpty() || !typeDomain.getDataType()->isNumeric())
+    return true;
+  if (!dom.isSubsetOf(typeDomain))
+    return false;
+  if (!dom.isInterval())
+    return true;
+  // Interval containment compares bounds only: a finite bound must itself be a value of the type.
+  const double lb = dom.getLowerBound();
+  const double ub = dom.getUpperBound();
+  return (lb == MINUS_INFINITY || typeDomain.isMember(lb)) && (ub == PLUS_INFINITY || typeDomain.isMember(ub)) &&
+         dom.minDelta() >= typeDomain.minDelta();
+}
+
+} // namespace
+
 Id<ConstrainedVariable> DataType::createVariable(const Id<ConstraintEngine>& engine,
                                                  const AbstractDomain& baseDomain, bool internal,
                                                  bool canBeSpecified, const char* name,
@@ -19,6 +40,9 @@ Id<ConstrainedVariable> DataType::createVariable(const Id<ConstraintEngine>& eng
                         "AbstractDomain::canBeCompared(*m_baseDomain,baseDomain)",
                         "Tried to create a " << getName().toString() << " variable with a different kind of base domain:"
                                              << baseDomain.getTypeName().toString());
+  KALDEN_CHECK_TEXT_MSG(holdsEveryValueOf(DataType::baseDomain(), baseDomain), "holdsEveryValueOf(baseDomain)",
+                        "Tried to create a " << getName().toString() << " variable over " << baseDomain.toString()
+                                             << ", which holds values the type does not have.");
   ConstrainedVariable* variable =
       new Variable<AbstractDomain>(engine, baseDomain, internal, canBeSpecified, LabelStr(name), parent, index);
   KALDEN_CHECK_TEXT_MSG(variable != NULL, "variable != NULL",

@@ -34,14 +34,18 @@ bool readRealText(const std::string& text, double& value) {
     value = PLUS_INFINITY;
     return true;
   }
+  // Hexadecimal is no number text here, though the reader below would take it.
+  if (text.find_first_of("xX") != std::string::npos)
+    return false;
   const char* begin = text.c_str();
   char* end = nullptr;
   errno = 0;
   const double parsed = std::strtod(begin, &end);
   if (!restIsBlank(text, begin, end))
     return false;
-  // Overflow gives an infinity; "nan" and "infinity" are no numbers here either.
-  if (!std::isfinite(parsed))
+  // Overflow gives an infinity and underflow may give a zero; "nan" and "infinity" are no
+  // numbers here either, and nothing lies beyond the domains' infinities.
+  if (!std::isfinite(parsed) || (errno == ERANGE && parsed == 0.0) || parsed < MINUS_INFINITY || parsed > PLUS_INFINITY)
     return false;
   value = parsed;
   return true;
@@ -62,7 +66,7 @@ bool readIntegerText(const std::string& text, double& value) {
   const long parsed = std::strtol(begin, &end, 10);
   if (!restIsBlank(text, begin, end))
     return false;
-  if (errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX)
+  if (errno == ERANGE || parsed < MINUS_INFINITY || parsed > PLUS_INFINITY)
     return false;
   value = static_cast<double>(parsed);
   return true;

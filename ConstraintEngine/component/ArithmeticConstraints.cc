@@ -164,7 +164,11 @@ AddMultEqualConstraint::AddMultEqualConstraint(const LabelStr& name, const Label
       m_multEqualConstraint("MultEqual", propagatorName, constraintEngine,
                             makeScope(m_variables[1], m_variables[2], m_interimVariable.getId())),
       m_addEqualConstraint("AddEqual", propagatorName, constraintEngine,
-                           makeScope(m_interimVariable.getId(), m_variables[0], m_variables[3])) {}
+                           makeScope(m_interimVariable.getId(), m_variables[0], m_variables[3])) {
+  // Made over an inactive variable, this constraint was born inactive: so are its members.
+  if (!isActive())
+    handleDeactivate();
+}
 
 const Id<ConstraintEngine>& AddMultEqualConstraint::checkedEngine(
     const Id<ConstraintEngine>& constraintEngine) const {
@@ -183,5 +187,10 @@ void AddMultEqualConstraint::handleDiscard() {
 }
 
 void AddMultEqualConstraint::handleExecute() {}
+
+void AddMultEqualConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}); }
+
+void AddMultEqualConstraint::handleActivate() { ConstraintShape::activateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}); }
+
 
 } // namespace KALDEN

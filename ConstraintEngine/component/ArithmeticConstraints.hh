@@ -86,6 +86,10 @@ public:
 
   /// Unlinks the constraint, then discards the internal variable, which takes both members with it.
   void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
   /// Nothing: the members do the work.
   void handleExecute() override;
 

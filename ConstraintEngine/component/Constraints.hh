@@ -12,5 +12,7 @@
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "ConstraintEngine/component/ArithmeticConstraints.hh"
 #include "ConstraintEngine/component/SignConstraints.hh"
+#include "ConstraintEngine/component/ScopeTransformConstraints.hh"
+#include "ConstraintEngine/component/FunctionConstraints.hh"
 
 #endif

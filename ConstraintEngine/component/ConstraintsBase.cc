@@ -64,4 +64,16 @@ void ConstraintShape::discardMember(Entity& member) {
     member.discard(true);
 }
 
+void ConstraintShape::deactivateMembers(std::initializer_list<Id<Constraint> > members) {
+  for (const Id<Constraint>& member : members)
+    if (member.isValid() && !member->isDiscarded())
+      member->deactivate();
+}
+
+void ConstraintShape::activateMembers(std::initializer_list<Id<Constraint> > members) {
+  for (const Id<Constraint>& member : members)
+    if (member.isValid() && !member->isDiscarded() && !member->isActive())
+      member->undoDeactivation();
+}
+
 } // namespace KALDEN

@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <initializer_list>
 #include <vector>
 
 namespace KALDEN {
@@ -93,6 +94,12 @@ public:
   /// Discards a member held by value (an internal variable or sub-constraint), unless it is discarded already.
   /// The utility layer never pools such a member, so its owner's destructor remains the one that frees it.
   static void discardMember(Entity& member);
+
+  /// Deactivates each live member of a composite that has just gone inactive, so that its members
+  /// constrain nothing while it is off; activateMembers() undoes it when the composite comes back.
+  static void deactivateMembers(std::initializer_list<Id<Constraint> > members);
+  /// Undoes deactivateMembers() for a composite that has just become active again.
+  static void activateMembers(std::initializer_list<Id<Constraint> > members);
 
 private:
   // Fails the check `conditionText`, whose condition was found false; kept out of line so the

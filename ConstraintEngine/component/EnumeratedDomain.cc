@@ -7,6 +7,7 @@
 
 #include "ConstraintEngine/base/DataType.hh"
 #include "ConstraintEngine/base/NumberText.hh"
+#include "Utils/Globals.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/Report.hh"
 
@@ -25,6 +26,19 @@ bool isAscending(const std::set<double>& values) {
   }
   return true;
 }
+
+namespace {
+
+// Refuses a value no domain of this kind can hold, saying why: not a number, or beyond the
+// infinities (or imprecise, which the domain's own precision test reports).
+void checkValue(const AbstractDomain& dom, double value) {
+  KALDEN_CHECK_TEXT_MSG(!std::isnan(value), "!std::isnan(value)", "A value that is not a number cannot enter a domain.");
+  KALDEN_CHECK_TEXT_MSG(dom.check_value(value), "check_value(value)",
+                        KALDEN::toString(value) << " lies beyond the infinities of " << dom.getTypeName().toString()
+                                                << " values.");
+}
+
+} // namespace
 
 EnumeratedDomain::EnumeratedDomain(const Id<DataType>& dt) : AbstractDomain(dt, true, false) {}
 
@@ -143,7 +157,7 @@ void EnumeratedDomain::notifyNarrowed() {
 }
 
 void EnumeratedDomain::insert(double value) {
-  KALDEN_CHECK(check_value(value));
+  checkValue(*this, value);
   KALDEN_CHECK_MSG(isOpen(), "Cannot insert into a closed domain." << toString());
   if (!hasMember(value))
     m_values.insert(value);
@@ -152,14 +166,14 @@ void EnumeratedDomain::insert(double value) {
 void EnumeratedDomain::insert(const std::list<double>& values) {
   // Refuse a bad list before any of it goes in.
   for (double value : values)
-    KALDEN_CHECK(check_value(value));
+    checkValue(*this, value);
   KALDEN_CHECK_TEXT_MSG(values.empty() || isOpen(), "isOpen()", "Cannot insert into a closed domain." << toString());
   for (double value : values)
     insert(value);
 }
 
 void EnumeratedDomain::remove(double value) {
-  KALDEN_CHECK(check_value(value));
+  checkValue(*this, value);
   std::set<double>::iterator it = findMember(value);
   if (it == m_values.end())
     return;

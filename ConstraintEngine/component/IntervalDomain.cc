@@ -47,9 +47,11 @@ IntervalDomain::IntervalDomain(const IntervalDomain& org)
 IntervalDomain::~IntervalDomain() {}
 
 void IntervalDomain::commonInit() {
+  KALDEN_CHECK_TEXT_MSG(!std::isnan(m_lb) && !std::isnan(m_ub), "!std::isnan(lb) && !std::isnan(ub)",
+                        "A bound that is not a number cannot reach a domain.");
   KALDEN_CHECK_TEXT_MSG(leq(m_ub, PLUS_INFINITY), "leq(m_ub,PLUS_INFINITY)",
-                        "Upper bound " << m_ub << " is too large.");
-  KALDEN_CHECK_MSG(leq(MINUS_INFINITY, m_lb), "Lower bound " << m_lb << " is too small.");
+                        "Upper bound " << KALDEN::toString(m_ub) << " is too large.");
+  KALDEN_CHECK_MSG(leq(MINUS_INFINITY, m_lb), "Lower bound " << KALDEN::toString(m_lb) << " is too small.");
 }
 
 bool IntervalDomain::isEmpty() const {
@@ -126,6 +128,9 @@ void IntervalDomain::reset(const AbstractDomain& dom) {
 
 void IntervalDomain::relax(const AbstractDomain& dom) {
   assertSafeComparison(*this, dom);
+  // An empty domain (say an inverted pair) offers nothing to refill an emptied one with.
+  if (isEmpty() && dom.isEmpty())
+    return;
   relax(dom.getLowerBound(), dom.getUpperBound());
 }
 
@@ -189,6 +194,9 @@ bool IntervalDomain::intersect(const AbstractDomain& dom) {
 }
 
 bool IntervalDomain::intersect(double lb, double ub) {
+  // Every comparison with a NaN is false: it would leave the domain as it is, unnoticed.
+  KALDEN_CHECK_TEXT_MSG(!std::isnan(lb) && !std::isnan(ub), "!std::isnan(lb) && !std::isnan(ub)",
+                        "A bound that is not a number cannot reach a domain.");
   // The type record is compared by address: a miss only takes the virtual calls.
   if (&typeid(*this) == &typeid(IntervalDomain))
     return narrowTo<ExactIntervalCalls<IntervalDomain> >(lb, ub);
@@ -249,6 +257,10 @@ bool IntervalDomain::isMember(double value) const {
 bool IntervalDomain::isSubsetOf(const AbstractDomain& dom) const {
   assertSafeComparison(*this, dom);
   KALDEN_CHECK(!isOpen());
+  // As for an empty enumeration: an empty interval (an inverted pair) lies within anything,
+  // so a variable declared over one can still be reset.
+  if (isEmpty())
+    return true;
   KALDEN_CHECK(!dom.isEmpty());
   return (isFinite() || !dom.isFinite()) && leq(m_ub, dom.getUpperBound()) &&
          leq(dom.getLowerBound(), m_lb);
@@ -258,6 +270,9 @@ bool IntervalDomain::intersects(const AbstractDomain& dom) const {
   assertSafeComparison(*this, dom);
   KALDEN_CHECK(!isOpen());
   KALDEN_CHECK(!dom.isEmpty());
+  // Bounds alone would say [0, 1] meets {-3, 2}: an enumeration answers by its members.
+  if (dom.isEnumerated())
+    return dom.intersects(*this);
   return !(lt(dom.getUpperBound(), m_lb) || lt(m_ub, dom.getLowerBound()));
 }
 
@@ -283,7 +298,7 @@ void writeBound(std::ostream& os, double bound) {
   else if (bound == PLUS_INFINITY)
     os << "+inf";
   else
-    os << bound;
+    os << (bound == 0.0 ? 0.0 : bound); // a negative zero prints as zero
 }
 } // namespace
 

@@ -83,6 +83,8 @@ bool IntervalIntDomain::intersect(const AbstractDomain& dom) {
 }
 
 bool IntervalIntDomain::intersect(double lb, double ub) {
+  KALDEN_CHECK_TEXT_MSG(!std::isnan(lb) && !std::isnan(ub), "!std::isnan(lb) && !std::isnan(ub)",
+                        "A bound that is not a number cannot reach a domain.");
   const double intLb = std::ceil(lb);
   const double intUb = std::floor(ub);
   // The type record is compared by address: a miss only takes the real interval's dispatch.
@@ -148,8 +150,9 @@ bool BoolDomain::intersect(double lb, double ub) {
   KALDEN_CHECK_MSG(!std::isnan(lb) && !std::isnan(ub), "A bound that is not a number cannot reach a domain.");
   if (lb > ub)
     std::swap(lb, ub);
-  lb = (lb == 0.0) ? 0.0 : 1.0;
-  ub = (ub == 0.0) ? 0.0 : 1.0;
+  // A negative bound keeps false: making it true would lose 0 from [-1, 1].
+  lb = (lb <= 0.0) ? 0.0 : 1.0;
+  ub = (ub <= 0.0) ? 0.0 : 1.0;
   return IntervalIntDomain::intersect(lb, ub);
 }
 

@@ -110,9 +110,24 @@ WithinBounds::WithinBounds(const LabelStr& name, const LabelStr& propagatorName,
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
-      m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {}
+      m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {
+  // Made over an inactive variable, this constraint was born inactive: so is its ordering.
+  if (!isActive())
+    handleDeactivate();
+}
 
 WithinBounds::~WithinBounds() {}
+
+void WithinBounds::handleDiscard() {
+  // The ordering is part of this constraint: it must stop constraining when this one does, not
+  // when the pooled object is finally deleted.
+  Constraint::handleDiscard();
+  ConstraintShape::discardMember(m_leq);
+}
+
+void WithinBounds::handleDeactivate() { ConstraintShape::deactivateMembers({m_leq.getId()}); }
+
+void WithinBounds::handleActivate() { ConstraintShape::activateMembers({m_leq.getId()}); }
 
 void WithinBounds::handleExecute() { m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound()); }
 

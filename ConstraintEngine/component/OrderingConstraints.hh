@@ -67,8 +67,8 @@ public:
  * lb <= x <= ub over the scope [x, lb, ub]: narrows x to [lb's lower bound,
  * ub's upper bound]. lb <= ub is kept by an embedded LessThanEqualConstraint
  * of the same name over [lb, ub], which runs as a constraint of its own and
- * stays registered until this object is destroyed (discarding a WithinBounds
- * does not retire it).
+ * is retired with the WithinBounds (also when a discarded one waits to be
+ * deleted).
  */
 class WithinBounds : public Constraint {
 public:
@@ -83,6 +83,12 @@ public:
 
   /// Narrows x to the outer bounds of lb and ub.
   void handleExecute() override;
+  /// Retires the embedded ordering with this constraint.
+  void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
 
 private:
   AbstractDomain& m_x;

@@ -7,6 +7,8 @@
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
+#include <list>
+
 namespace KALDEN {
 
 namespace {
@@ -19,6 +21,31 @@ void decide(AbstractDomain& test, bool truth) { test.remove(truth ? FALSE_VALUE 
 
 bool isTrue(const AbstractDomain& test) { return test.isSingleton() && test.getSingletonValue() == TRUE_VALUE; }
 
+// Whether a test variable's domain holds no value but 0 and 1: deciding removes one of them,
+// which an interval can do only at a bound, and any other value would be left undecided.
+bool holdsOnlyTruthValues(const AbstractDomain& test) {
+  if (test.isOpen())
+    return false;
+  if (test.isEmpty())
+    return true;
+  if (test.isInterval())
+    return test.minDelta() == 1.0 && test.getLowerBound() >= FALSE_VALUE && test.getUpperBound() <= TRUE_VALUE;
+  std::list<double> values;
+  test.getValues(values);
+  for (double value : values)
+    if (value != FALSE_VALUE && value != TRUE_VALUE)
+      return false;
+  return true;
+}
+
+// Refuses a test variable that may hold other values than 0 and 1 (the base destructor then
+// takes back the registration).
+void checkTestDomain(const Constraint& constraint, const AbstractDomain& test) {
+  KALDEN_CHECK_TEXT_MSG(holdsOnlyTruthValues(test), "holdsOnlyTruthValues(m_test)",
+                        "The test variable of " << constraint.getName().toString()
+                                                << " may hold only 0 and 1, not " << test.toString());
+}
+
 const char* const ARITY_CONDITION = "variables.size() == ARG_COUNT";
 
 } // namespace
@@ -30,7 +57,9 @@ TestEQ::TestEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<Co
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_test(ConstraintShape::domainAt(*this, 0, ARG_COUNT, ARITY_CONDITION)),
       m_arg1(ConstraintShape::domainAt(*this, 1, ARG_COUNT, ARITY_CONDITION)),
-      m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {}
+      m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {
+  checkTestDomain(*this, m_test);
+}
 
 TestEQ::~TestEQ() = default;
 
@@ -56,7 +85,9 @@ TestLessThan::TestLessThan(const LabelStr& name, const LabelStr& propagatorName,
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_test(ConstraintShape::domainAt(*this, 0, ARG_COUNT, ARITY_CONDITION)),
       m_arg1(ConstraintShape::domainAt(*this, 1, ARG_COUNT, ARITY_CONDITION)),
-      m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {}
+      m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {
+  checkTestDomain(*this, m_test);
+}
 
 TestLessThan::~TestLessThan() = default;
 
@@ -74,7 +105,9 @@ TestLEQ::TestLEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_test(ConstraintShape::domainAt(*this, 0, ARG_COUNT, ARITY_CONDITION)),
       m_arg1(ConstraintShape::domainAt(*this, 1, ARG_COUNT, ARITY_CONDITION)),
-      m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {}
+      m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {
+  checkTestDomain(*this, m_test);
+}
 
 TestLEQ::~TestLEQ() = default;
 

@@ -95,7 +95,7 @@ TEST_F(ConstrainedVariableTest, PrintsItsValues) {
       {new IntervalDomain(1.0 / 3.0, floatDT), "0.3333333333", DOUBLE, "0.3333333333"},
       {new BoolDomain(true, boolDT), "1", BOOLEAN, "1"},
       {new NumericDomain(std::list<double>{1, 2, 3}, floatDT), "{1, 2, 3}", DOUBLE, "NULL"},
-      {new IntervalDomain(floatDT), "[-2.14748e+09,2.14748e+09]", DOUBLE, "NULL"},
+      {new IntervalDomain(floatDT), "[-2147483647,2147483647]", DOUBLE, "NULL"},
   };
   for (const Case& c : cases) {
     ConstrainedVariable* var = make(*c.dom);

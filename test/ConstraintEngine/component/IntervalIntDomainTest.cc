@@ -186,7 +186,9 @@ TEST(BoolDomainTest, RangeRule) {
                {2, 3, 1, 1, {CT::RESTRICT_TO_SINGLETON}},
                {0.5, 0.5, 1, 1, {CT::RESTRICT_TO_SINGLETON}},
                {0, 0, 0, 0, {CT::RESTRICT_TO_SINGLETON}},
-               {-5, 0, 1, 0, {CT::EMPTIED}}};
+               // A negative bound stands for false: nothing of [-1, 1] or [-5, 0] is lost.
+               {-1, 1, 0, 1, {}},
+               {-5, 0, 0, 0, {CT::RESTRICT_TO_SINGLETON}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.lb << ", " << c.ub);
     RecordingListener listener;

@@ -151,9 +151,9 @@ TEST_F(OrderingConstraintsTest, WithinBoundsNarrowsXAndLeavesOrderingToItsMember
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(bounds(lb), Bounds({10, 40}));
   EXPECT_EQ(bounds(ub), Bounds({30, 40}));
-  // Discarding keeps the member registered until the object is destroyed.
+  // Discarding retires the member too, before the object is destroyed.
   wb->discard(false);
-  EXPECT_EQ(lb->getConstraints().size(), 1);
+  EXPECT_EQ(lb->getConstraints().size(), 0);
   delete wb;
   EXPECT_EQ(lb->getConstraints().size(), 0);
 }

@@ -1,0 +1,202 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// Distance, sine, square of a difference and root of a sum.
+
+#include "ConstraintEngine/component/FunctionConstraints.hh"
+
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/IntervalDomains.hh"
+#include "Utils/Globals.hh"
+#include "Utils/base/Report.hh"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <list>
+#include <vector>
+
+namespace KALDEN {
+
+namespace {
+
+// Degrees to radians with this short pi: the results stay within the domains' tolerance of
+// the true sines, and callers see the same values on every platform.
+const double PI_APPROX = 3.141592;
+
+// A sine for the target `dom`. The short pi leaves sin(90) a little below 1, within the
+// tolerance of equality; an integer interval rounds a bound inward with no tolerance and
+// would lose 1 (and -1), so for it a sine that near an integer becomes that integer.
+double sineFor(const AbstractDomain& dom, double sine) {
+  if (!BoundsArithmetic::isIntegerInterval(dom))
+    return sine;
+  const double nearest = std::round(sine);
+  return std::fabs(sine - nearest) < g_epsilon() ? nearest : sine;
+}
+
+// The domain at `position` of a scope that must have exactly `count` variables; a scope of
+// another size is refused with its size and the constraint's name, before any entry is read.
+AbstractDomain& namedArityDomainAt(const Constraint& constraint, std::size_t position, std::size_t count) {
+  KALDEN_CHECK_TEXT_MSG(constraint.getScope().size() == count, "variables.size() == ARG_COUNT",
+                        constraint.getScope().size() << " is the wrong number of arguments for "
+                                                     << constraint.getName().toString());
+  return ConstraintShape::domainAt(constraint, position, count, "variables.size() == ARG_COUNT");
+}
+
+// The greatest |a - b| over a in u and b in v: the farthest pair of bounds.
+double greatestSeparation(const AbstractDomain& u, const AbstractDomain& v) {
+  const double uLb = u.getLowerBound(), uUb = u.getUpperBound(), vLb = v.getLowerBound(), vUb = v.getUpperBound();
+  return std::max({std::fabs(uLb - vLb), std::fabs(uLb - vUb), std::fabs(uUb - vLb), std::fabs(uUb - vUb)});
+}
+
+// The pieces a domain's values fill, in ascending order: the interval itself, or each member.
+struct Piece {
+  double lo, hi;
+};
+std::vector<Piece> piecesOf(const AbstractDomain& dom) {
+  if (!dom.isEnumerated())
+    return {{dom.getLowerBound(), dom.getUpperBound()}};
+  std::list<double> members;
+  dom.getValues(members);
+  std::vector<Piece> pieces;
+  pieces.reserve(members.size());
+  for (double m : members)
+    pieces.push_back({m, m});
+  return pieces;
+}
+
+// The least |a - b| over a in u and b in v. Between two intervals that is 0 where they meet and
+// else the nearest pair of bounds; an enumeration's members are taken one by one, since a
+// value between its bounds need not be a member.
+double leastSeparation(const AbstractDomain& u, const AbstractDomain& v) {
+  if (!u.isEnumerated() && !v.isEnumerated() && u.intersects(v))
+    return 0.0;
+  const std::vector<Piece> p = piecesOf(u), q = piecesOf(v);
+  double least = HUGE_VAL;
+  // Both run in ascending order: after measuring a pair, the piece that ends first meets
+  // nothing nearer further on.
+  for (std::size_t i = 0, j = 0; i < p.size() && j < q.size();) {
+    least = std::min(least, std::max({0.0, q[j].lo - p[i].hi, p[i].lo - q[j].hi}));
+    if (p[i].hi < q[j].hi)
+      ++i;
+    else
+      ++j;
+  }
+  return least;
+}
+
+// A bound computed for a numeric result, or `unnarrowed` when it lies beyond the infinities:
+// no domain holds such a value, and the result's own bound stays as good as any.
+double withinInfinities(double bound, double unnarrowed) {
+  return bound > PLUS_INFINITY || bound < MINUS_INFINITY ? unnarrowed : bound;
+}
+
+// The decided values of scope positions 0 and 1, when both domains are closed singletons.
+bool decidedOperands(const Constraint& constraint, double& a, double& b) {
+  const AbstractDomain& domA = Constraint::getCurrentDomain(constraint.getScope()[0]);
+  const AbstractDomain& domB = Constraint::getCurrentDomain(constraint.getScope()[1]);
+  if (domA.isOpen() || domB.isOpen() || !domA.isSingleton() || !domB.isSingleton())
+    return false;
+  a = domA.getSingletonValue();
+  b = domB.getSingletonValue();
+  return true;
+}
+
+// Narrows r to the value v. Not a number means no real result exists, so r is emptied; a value
+// beyond the infinities is one no domain holds, so r is left alone.
+void narrowToValue(AbstractDomain& r, double v) {
+  if (std::isnan(v)) {
+    if (!r.isEmpty())
+      r.empty();
+    return;
+  }
+  if (v > PLUS_INFINITY || v < MINUS_INFINITY)
+    return;
+  r.intersect(IntervalDomain(v, FloatDT::instance()));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- CalcDistanceConstraint
+
+CalcDistanceConstraint::CalcDistanceConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                               const Id<ConstraintEngine>& constraintEngine,
+                                               const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_distance(namedArityDomainAt(*this, 0, ARG_COUNT)), m_x1(getCurrentDomain(m_variables[1])),
+      m_y1(getCurrentDomain(m_variables[2])), m_x2(getCurrentDomain(m_variables[3])),
+      m_y2(getCurrentDomain(m_variables[4])) {}
+
+CalcDistanceConstraint::~CalcDistanceConstraint() {}
+
+void CalcDistanceConstraint::handleExecute() {
+  if (!m_x1.areBoundsFinite() || !m_y1.areBoundsFinite() || !m_x2.areBoundsFinite() || !m_y2.areBoundsFinite())
+    return;
+  KALDEN_TRACE("CalcDistanceConstraint:handleExecute", "BEFORE:" << toString());
+  const double least = compute(leastSeparation(m_x1, m_x2), leastSeparation(m_y1, m_y2));
+  const double greatest = compute(greatestSeparation(m_x1, m_x2), greatestSeparation(m_y1, m_y2));
+  m_distance.intersect(withinInfinities(least, MINUS_INFINITY), withinInfinities(greatest, PLUS_INFINITY));
+  KALDEN_TRACE("CalcDistanceConstraint:handleExecute", "AFTER:" << toString());
+}
+
+double CalcDistanceConstraint::compute(double x, double y) { return std::pow(x * x + y * y, 0.5); }
+
+double CalcDistanceConstraint::compute(double x1, double y1, double x2, double y2) {
+  return std::pow(std::pow(x2 - x1, 2.0) + std::pow(y2 - y1, 2.0), 0.5);
+}
+
+// ---------------------------------------------------------------- SineFunction
+
+SineFunction::SineFunction(const LabelStr& name, const LabelStr& propagatorName,
+                           const Id<ConstraintEngine>& constraintEngine,
+                           const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_target(namedArityDomainAt(*this, 0, ARG_COUNT)), m_source(getCurrentDomain(m_variables[1])) {}
+
+SineFunction::~SineFunction() {}
+
+void SineFunction::handleExecute() {
+  m_source.intersect(-90.0, 90.0);
+  if (m_source.isEmpty())
+    return;
+  const double s1 = sineFor(m_target, std::sin(m_source.getLowerBound() * PI_APPROX / 180.0));
+  const double s2 = sineFor(m_target, std::sin(m_source.getUpperBound() * PI_APPROX / 180.0));
+  m_target.intersect(std::min(s1, s2), std::max(s1, s2));
+}
+
+// ---------------------------------------------------------------- SquareOfDifferenceConstraint
+
+SquareOfDifferenceConstraint::SquareOfDifferenceConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                           const Id<ConstraintEngine>& constraintEngine,
+                                                           const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables) {
+  ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
+}
+
+SquareOfDifferenceConstraint::~SquareOfDifferenceConstraint() {}
+
+void SquareOfDifferenceConstraint::handleExecute() {
+  double a, b;
+  if (decidedOperands(*this, a, b))
+    narrowToValue(getCurrentDomain(m_variables[2]), (a - b) * (a - b));
+}
+
+// ---------------------------------------------------------------- DistanceFromSquaresConstraint
+
+DistanceFromSquaresConstraint::DistanceFromSquaresConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                             const Id<ConstraintEngine>& constraintEngine,
+                                                             const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables) {
+  ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
+}
+
+DistanceFromSquaresConstraint::~DistanceFromSquaresConstraint() {}
+
+void DistanceFromSquaresConstraint::handleExecute() {
+  double a, b;
+  if (decidedOperands(*this, a, b))
+    narrowToValue(getCurrentDomain(m_variables[2]), std::sqrt(a + b));
+}
+
+} // namespace KALDEN

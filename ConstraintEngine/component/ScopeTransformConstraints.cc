@@ -1,0 +1,171 @@
+#define KALDEN_SOURCE "ConstraintEngine/component/Constraints"
+
+// Swapping and rotating constraints, and the creation of their delegates.
+
+#include "ConstraintEngine/component/ScopeTransformConstraints.hh"
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "Utils/Error.hh"
+#include "Utils/base/Report.hh"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace KALDEN {
+
+namespace {
+
+// The names of the transforming constraints whose delegates are being created on this thread,
+// outermost first. Factories that name each other in a cycle would otherwise recurse until
+// the stack overflows.
+std::vector<LabelStr>& namesBeingBuilt() {
+  static thread_local std::vector<LabelStr> sl_names;
+  return sl_names;
+}
+
+// Keeps a name on that list while its delegate is created, however the creation ends.
+class BuildingName {
+public:
+  explicit BuildingName(const LabelStr& name) { namesBeingBuilt().push_back(name); }
+  ~BuildingName() { namesBeingBuilt().pop_back(); }
+  BuildingName(const BuildingName&) = delete;
+  BuildingName& operator=(const BuildingName&) = delete;
+};
+
+bool isBeingBuilt(const LabelStr& name) {
+  const std::vector<LabelStr>& names = namesBeingBuilt();
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The delegate `owner` created under `otherName`, if it is still registered: keys follow
+// creation order and the engine's set is ordered by key, so it is the first constraint of
+// that name after the owner (its own members come later still).
+Id<Constraint> delegateLeftBehind(const Constraint& owner, const Id<ConstraintEngine>& engine,
+                                  const LabelStr& otherName) {
+  if (!engine.isValid())
+    return Id<Constraint>::noId();
+  for (const Id<Constraint>& c : engine->getConstraints())
+    if (c->getKey() > owner.getKey() && c->getName() == otherName && !c->isDiscarded())
+      return c;
+  return Id<Constraint>::noId();
+}
+
+// Creates the delegate `otherName` over `scope` through the owner's engine. A chain of
+// delegates that comes back to a name being built is refused. A failure after the delegate
+// was built (in the propagation that follows its creation) would leave it registered with no
+// owner: it is discarded before the failure goes on.
+Id<Constraint> createDelegate(const Constraint& owner, const Id<ConstraintEngine>& engine,
+                              const LabelStr& otherName, const std::vector<Id<ConstrainedVariable> >& scope) {
+  const BuildingName building(owner.getName());
+  const bool cycle = isBeingBuilt(otherName);
+  KALDEN_CHECK_TEXT_MSG(!cycle, "!isBeingBuilt(otherName)",
+                        "The delegate chain of " << owner.getName().toString() << " comes back to "
+                                                 << otherName.toString() << ", which is being built.");
+  if (cycle)
+    return Id<Constraint>::noId();
+  try {
+    return engine->createConstraint(otherName, scope);
+  } catch (...) {
+    NoThrowScope guard;
+    const Id<Constraint> orphan = delegateLeftBehind(owner, engine, otherName);
+    if (orphan.isId())
+      orphan->discard(true);
+    throw;
+  }
+}
+
+// Whether `index` names a scope position; no abs(), which is undefined for INT_MIN.
+bool isPosition(int index, std::size_t size) {
+  return index >= 0 && static_cast<std::size_t>(index) < size;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- SwapTwoVarsConstraint
+
+SwapTwoVarsConstraint::SwapTwoVarsConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                             const Id<ConstraintEngine>& constraintEngine,
+                                             const std::vector<Id<ConstrainedVariable> >& variables,
+                                             const LabelStr& otherName, int firstIndex, int secondIndex)
+    : Constraint(name, propagatorName, constraintEngine, variables) {
+  // Negative indices are refused: they name no scope position.
+  const bool firstOk = isPosition(firstIndex, m_variables.size());
+  KALDEN_CHECK_TEXT(firstOk, "(unsigned) abs(firstIndex) < m_variables.size()");
+  const bool secondOk = isPosition(secondIndex, m_variables.size());
+  KALDEN_CHECK_TEXT(secondOk, "(unsigned) abs(secondIndex) < m_variables.size()");
+  KALDEN_CHECK(firstIndex != secondIndex);
+  // Only reached with a refused index when checks merely print (inside a destructor).
+  if (!firstOk || !secondOk)
+    return;
+
+  std::vector<Id<ConstrainedVariable> > otherScope(m_variables);
+  otherScope[static_cast<std::size_t>(firstIndex)] = m_variables[static_cast<std::size_t>(secondIndex)];
+  otherScope[static_cast<std::size_t>(secondIndex)] = m_variables[static_cast<std::size_t>(firstIndex)];
+  m_otherConstraint = createDelegate(*this, m_constraintEngine, otherName, otherScope);
+  // Made over an inactive variable, this constraint was born inactive: so is its delegate.
+  if (!isActive())
+    handleDeactivate();
+}
+
+SwapTwoVarsConstraint::~SwapTwoVarsConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void SwapTwoVarsConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  ConstraintShape::discardMember(m_otherConstraint);
+}
+
+void SwapTwoVarsConstraint::handleExecute() {}
+
+void SwapTwoVarsConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_otherConstraint}); }
+
+void SwapTwoVarsConstraint::handleActivate() { ConstraintShape::activateMembers({m_otherConstraint}); }
+
+// ---------------------------------------------------------------- RotateScopeRightConstraint
+
+RotateScopeRightConstraint::RotateScopeRightConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                       const Id<ConstraintEngine>& constraintEngine,
+                                                       const std::vector<Id<ConstrainedVariable> >& variables,
+                                                       const LabelStr& otherName, const int& rotateCount)
+    : Constraint(name, propagatorName, constraintEngine, variables) {
+  const std::size_t n = m_variables.size();
+  // Compared in a wider type, as abs(INT_MIN) is undefined.
+  const long long count = rotateCount;
+  const bool countOk = count < static_cast<long long>(n) && -count < static_cast<long long>(n);
+  KALDEN_CHECK_TEXT(countOk, "(unsigned) abs(rotateCount) < m_variables.size()");
+  if (!countOk)
+    return;
+
+  // A right rotation by r is a left rotation by n - r: entry i takes the entry `shift` further on.
+  const std::size_t shift = static_cast<std::size_t>(count > 0 ? static_cast<long long>(n) - count : -count);
+  std::vector<Id<ConstrainedVariable> > otherScope;
+  otherScope.reserve(n);
+  for (std::size_t i = 0; i < n; ++i)
+    otherScope.push_back(m_variables[(i + shift) % n]);
+  KALDEN_CHECK(m_variables.size() == otherScope.size());
+  m_otherConstraint = createDelegate(*this, m_constraintEngine, otherName, otherScope);
+  // Made over an inactive variable, this constraint was born inactive: so is its delegate.
+  if (!isActive())
+    handleDeactivate();
+}
+
+RotateScopeRightConstraint::~RotateScopeRightConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+void RotateScopeRightConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  ConstraintShape::discardMember(m_otherConstraint);
+}
+
+void RotateScopeRightConstraint::handleExecute() {}
+
+void RotateScopeRightConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_otherConstraint}); }
+
+void RotateScopeRightConstraint::handleActivate() { ConstraintShape::activateMembers({m_otherConstraint}); }
+
+} // namespace KALDEN

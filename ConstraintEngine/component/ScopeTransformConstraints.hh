@@ -1,0 +1,77 @@
+#ifndef KALDEN_CONSTRAINTENGINE_COMPONENT_SCOPETRANSFORMCONSTRAINTS_HH
+#define KALDEN_CONSTRAINTENGINE_COMPONENT_SCOPETRANSFORMCONSTRAINTS_HH
+
+// Constraints that post another registered constraint over their scope in
+// another order. The delegate is created by name through the engine, which
+// may propagate before the transforming constraint's constructor returns;
+// executing the transforming constraint itself does nothing.
+
+#include "ConstraintEngine/base/Constraint.hh"
+#include "Utils/LabelStr.hh"
+#include "Utils/base/Id.hh"
+
+#include <vector>
+
+namespace KALDEN {
+
+class ConstraintEngine;
+
+/**
+ * Creates the constraint registered as `otherName` over the scope with the
+ * entries at firstIndex and secondIndex exchanged. Both indices must be scope
+ * positions (0 to size - 1) and differ.
+ */
+class SwapTwoVarsConstraint : public Constraint {
+public:
+  /// Checks both indices against the scope, then creates the delegate over the swapped scope.
+  SwapTwoVarsConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                        const Id<ConstraintEngine>& constraintEngine,
+                        const std::vector<Id<ConstrainedVariable> >& variables, const LabelStr& otherName,
+                        int firstIndex, int secondIndex);
+  /// Discards itself (and so its delegate) while it is whole.
+  ~SwapTwoVarsConstraint() override;
+
+  /// Unlinks the constraint, then discards the delegate unless it went another way.
+  void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
+  /// Nothing: the delegate does the work.
+  void handleExecute() override;
+
+private:
+  Id<Constraint> m_otherConstraint;
+};
+
+/**
+ * Creates the constraint registered as `otherName` over the scope rotated
+ * right by rotateCount (left for a negative count): with a count of 1 the last
+ * variable comes first. The count must lie within -(size - 1) to size - 1.
+ */
+class RotateScopeRightConstraint : public Constraint {
+public:
+  /// Checks the count against the scope, then creates the delegate over the rotated scope.
+  RotateScopeRightConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                             const Id<ConstraintEngine>& constraintEngine,
+                             const std::vector<Id<ConstrainedVariable> >& variables, const LabelStr& otherName,
+                             const int& rotateCount);
+  /// Discards itself (and so its delegate) while it is whole.
+  ~RotateScopeRightConstraint() override;
+
+  /// Unlinks the constraint, then discards the delegate unless it went another way.
+  void handleDiscard() override;
+  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
+  void handleDeactivate() override;
+  /// Switches the members back on with this constraint.
+  void handleActivate() override;
+  /// Nothing: the delegate does the work.
+  void handleExecute() override;
+
+private:
+  Id<Constraint> m_otherConstraint;
+};
+
+} // namespace KALDEN
+
+#endif

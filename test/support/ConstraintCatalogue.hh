@@ -1,0 +1,65 @@
+#ifndef KALDEN_TEST_SUPPORT_CONSTRAINTCATALOGUE_HH
+#define KALDEN_TEST_SUPPORT_CONSTRAINTCATALOGUE_HH
+
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "Utils/base/Id.hh"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+
+/// The kinds of variable a randomised network holds, as bits of a mask.
+enum VariableKind : unsigned int {
+  KIND_INTERVAL = 1u,    ///< an integer interval
+  KIND_ENUMERATION = 2u, ///< a closed enumeration of integers
+  KIND_BOOLEAN = 4u,     ///< a boolean domain
+  KIND_ANY = KIND_INTERVAL | KIND_ENUMERATION | KIND_BOOLEAN,
+};
+
+/**
+ * What the operation-sequence test knows of one constraint class: the names
+ * it is registered under, the scopes it accepts, how to build it directly,
+ * and its meaning as a predicate over a full assignment, which brute force
+ * checks propagation against. Extend the catalogue with one entry per class.
+ */
+struct ConstraintEntry {
+  /// What one scope position accepts.
+  struct Position {
+    unsigned int kinds = KIND_ANY; ///< mask of VariableKind
+    bool fixed = false;            ///< the variable's base domain must be a single value
+  };
+  /// A full assignment in scope order, and the entry's own data (drawn with the constraint).
+  typedef std::function<bool(const std::vector<double>& assignment, const std::vector<int>& data)> Meaning;
+  /// Builds the constraint directly (by class) under the propagator name.
+  typedef std::function<Constraint*(const Id<ConstraintEngine>& engine, const char* propagator,
+                                    const std::vector<Id<ConstrainedVariable> >& scope, const std::vector<int>& data)>
+      Build;
+  /// Registers the class under a name in a schema, for creation by name.
+  typedef std::function<void(CESchema& schema, const char* name)> Register;
+
+  std::string className;                                   ///< printed in replays
+  std::vector<const char*> names;                          ///< registered names; empty when it is built by class only
+  unsigned int minArity = 2;                               ///< least scope size drawn
+  unsigned int maxArity = 2;                               ///< greatest scope size drawn
+  std::function<Position(unsigned int position)> position; ///< default: any kind
+  bool equalityPropagated = false;                         ///< whether the equality propagator may run it
+  bool hasData = false;                                    ///< whether it draws data of its own (a unary source)
+  Meaning meaning;
+  Build build;
+  Register registerAs;
+};
+
+/// Every constraint class of the library, in a fixed order (replays name entries by index).
+const std::vector<ConstraintEntry>& constraintCatalogue();
+
+/// Registers every name of the catalogue in the schema, each under propagator "Default".
+void registerCatalogue(CESchema& schema);
+
+} // namespace KALDEN
+
+#endif

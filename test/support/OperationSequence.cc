@@ -1,0 +1,412 @@
+#include "support/OperationSequence.hh"
+
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "Utils/Entity.hh"
+#include "Utils/IdTable.hh"
+#include "support/ConstraintCatalogue.hh"
+#include "support/OperationSession.hh"
+
+#include <algorithm>
+#include <cstddef>
+#include <random>
+#include <sstream>
+
+namespace KALDEN {
+
+namespace {
+
+typedef OperationSequence::Operation Operation;
+typedef OperationSequence::Type Type;
+typedef OperationSequence::Hazard Hazard;
+
+const int LEAST = DrawnDomain::LEAST;
+const int GREATEST = DrawnDomain::GREATEST;
+const std::size_t MAX_VARIABLES = 7;
+const std::size_t MAX_CONSTRAINTS = 7;
+
+// Counts what the utility layer holds, to find what a session left behind.
+struct Census {
+  std::size_t entities;
+  std::size_t handles;
+  static Census now() {
+    // The shared data types live for the whole process: make them before counting.
+    FloatDT::instance();
+    IntDT::instance();
+    BoolDT::instance();
+    StringDT::instance();
+    SymbolDT::instance();
+    return Census{Entity::liveCount(), IdTable::size()};
+  }
+};
+
+// Draws from a seeded generator; the same seed gives the same session on every platform.
+class Draw {
+public:
+  explicit Draw(unsigned int seed) : m_rng(seed) {}
+  int between(int lo, int hi) { return lo + static_cast<int>(m_rng() % static_cast<unsigned int>(hi - lo + 1)); }
+  bool chance(int inN) { return between(1, inN) == 1; }
+  template <class T> const T& pick(const std::vector<T>& from) {
+    return from[static_cast<std::size_t>(between(0, static_cast<int>(from.size()) - 1))];
+  }
+
+private:
+  std::mt19937 m_rng;
+};
+
+// Whether the entry's constraints own member constraints that run on their own.
+bool composite(int entry) {
+  const std::string& name = constraintCatalogue()[static_cast<std::size_t>(entry)].className;
+  return name == "WithinBounds" || name == "AddMultEqualConstraint";
+}
+
+// Whether a live constraint with members of its own has the variable in its scope.
+bool underComposite(const OperationSession& s, int v) {
+  for (const auto& c : s.constraints())
+    if (c.second.alive && composite(c.second.entry) &&
+        std::find(c.second.scope.begin(), c.second.scope.end(), v) != c.second.scope.end())
+      return true;
+  return false;
+}
+
+// Draws legal operations for a session, keeping away from the excluded hazards.
+class Generator {
+public:
+  Generator(unsigned int seed, const OperationSequence::Options& options) : m_draw(seed), m_options(options) {}
+
+  // The opening variables; the first operations drawn then add constraints over them.
+  void initial(std::vector<Operation>& out) {
+    const int variables = m_draw.between(3, 5);
+    for (int i = 0; i < variables; ++i)
+      out.push_back(newVariable(KIND_ANY));
+  }
+
+  // The next operation; a constraint whose position nothing fits first asks for a variable.
+  Operation next(const OperationSession& s) {
+    // The network starts with a few constraints.
+    if (m_opening > 0) {
+      --m_opening;
+      return newConstraint(s);
+    }
+    const int roll = m_draw.between(0, 99);
+    if (roll < 20)
+      return Operation();
+    if (roll < 30)
+      return onVariable(s, Type::SPECIFY);
+    if (roll < 36)
+      return onVariable(s, Type::RESET);
+    if (roll < 40)
+      return onVariable(s, Type::RELAX);
+    if (roll < 47)
+      return onVariable(s, Type::RESTRICT_BASE);
+    if (roll < 51)
+      return onConstraint(s, Type::DEACTIVATE_CONSTRAINT);
+    if (roll < 55)
+      return onConstraint(s, Type::ACTIVATE_CONSTRAINT);
+    if (roll < 58)
+      return onVariable(s, Type::DEACTIVATE_VARIABLE);
+    if (roll < 61)
+      return onVariable(s, Type::ACTIVATE_VARIABLE);
+    if (roll < 76)
+      return newConstraint(s);
+    if (roll < 82)
+      return onConstraint(s, Type::DELETE_CONSTRAINT);
+    if (roll < 86)
+      return onVariable(s, Type::DELETE_VARIABLE);
+    if (roll < 93)
+      return liveCount(s.variables()) < MAX_VARIABLES ? newVariable(KIND_ANY) : Operation();
+    Operation op;
+    op.type = Type::AUTO_PROPAGATION;
+    op.flag = m_draw.chance(2);
+    return op;
+  }
+
+private:
+  bool allowed(Hazard hazard) const { return m_options.excluded.count(hazard) == 0; }
+
+  template <class M> static std::size_t liveCount(const M& records) {
+    std::size_t n = 0;
+    for (const auto& r : records)
+      n += r.second.alive ? 1 : 0;
+    return n;
+  }
+
+  std::vector<int> drawValues(int kind) {
+    if (kind == KIND_BOOLEAN) {
+      const int which = m_draw.between(0, 3);
+      return which < 2 ? std::vector<int>{0, 1} : std::vector<int>{which - 2};
+    }
+    if (kind == KIND_INTERVAL) {
+      const int lb = m_draw.between(LEAST, GREATEST);
+      return {lb, std::min(GREATEST, lb + m_draw.between(0, m_draw.between(0, 4)))};
+    }
+    std::vector<int> values;
+    for (int v = LEAST; v <= GREATEST; ++v)
+      if (m_draw.chance(3))
+        values.push_back(v);
+    if (values.empty())
+      values.push_back(m_draw.between(LEAST, GREATEST));
+    return values;
+  }
+
+  Operation newVariable(unsigned int kinds, bool fixed = false) {
+    std::vector<int> choices;
+    for (int k : {KIND_INTERVAL, KIND_ENUMERATION, KIND_BOOLEAN})
+      if (kinds & static_cast<unsigned int>(k))
+        choices.push_back(k);
+    Operation op;
+    op.type = Type::CREATE_VARIABLE;
+    op.target = m_nextVariable++;
+    op.kind = m_draw.pick(choices);
+    op.values = drawValues(op.kind);
+    op.flag = m_draw.chance(3);
+    if (fixed)
+      op.values =
+          op.kind == KIND_INTERVAL ? std::vector<int>{op.values[0], op.values[0]} : std::vector<int>{op.values[0]};
+    else if (allowed(Hazard::EMPTY_VARIABLE) && op.kind != KIND_BOOLEAN && m_draw.chance(25))
+      op.values = op.kind == KIND_INTERVAL ? std::vector<int>{1, 0} : std::vector<int>();
+    return op;
+  }
+
+  Operation onVariable(const OperationSession& s, Type type) {
+    std::vector<int> candidates;
+    for (const auto& v : s.variables())
+      if (v.second.alive)
+        candidates.push_back(v.first);
+    if (candidates.empty())
+      return Operation();
+    Operation op;
+    op.type = type;
+    op.target = m_draw.pick(candidates);
+    const ModelVariable& var = s.variables().at(op.target);
+    if (type == Type::SPECIFY) {
+      const std::set<int> base = DrawnDomain::membersOf(var.id->baseDomain());
+      if (base.empty())
+        return Operation();
+      op.values = {m_draw.pick(std::vector<int>(base.begin(), base.end()))};
+    } else if (type == Type::RESTRICT_BASE) {
+      op.kind = var.kind;
+      // Now and then across kinds: an interval restricted by an enumeration, or the reverse.
+      if (var.kind != KIND_BOOLEAN && m_draw.chance(4))
+        op.kind = var.kind == KIND_INTERVAL ? KIND_ENUMERATION : KIND_INTERVAL;
+      op.values = drawValues(op.kind);
+      if (var.specified && !allowed(Hazard::RESTRICT_AWAY_SPECIFIED) &&
+          DrawnDomain::members(op.kind, op.values).count(var.value) == 0)
+        return Operation();
+    } else if (type == Type::DELETE_VARIABLE && !allowed(Hazard::DELETE_COMPOSITE_VARIABLE) &&
+               underComposite(s, op.target)) {
+      return Operation();
+    } else if (type == Type::DEACTIVATE_VARIABLE && !allowed(Hazard::SWITCH_OFF_COMPOSITE) &&
+               underComposite(s, op.target)) {
+      return Operation();
+    }
+    return op;
+  }
+
+  Operation onConstraint(const OperationSession& s, Type type) {
+    std::vector<int> candidates;
+    for (const auto& c : s.constraints())
+      if (c.second.alive)
+        candidates.push_back(c.first);
+    if (candidates.empty())
+      return Operation();
+    Operation op;
+    op.type = type;
+    op.target = m_draw.pick(candidates);
+    op.flag = m_draw.chance(2);
+    if (type == Type::DEACTIVATE_CONSTRAINT && !allowed(Hazard::SWITCH_OFF_COMPOSITE) &&
+        composite(s.constraints().at(op.target).entry))
+      return Operation();
+    return op;
+  }
+
+  Operation newConstraint(const OperationSession& s) {
+    if (liveCount(s.constraints()) >= MAX_CONSTRAINTS)
+      return Operation();
+    const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+    Operation op;
+    op.type = Type::CREATE_CONSTRAINT;
+    op.kind = m_draw.between(0, static_cast<int>(catalogue.size()) - 1);
+    const ConstraintEntry& entry = catalogue[static_cast<std::size_t>(op.kind)];
+    const int arity = m_draw.between(static_cast<int>(entry.minArity), static_cast<int>(entry.maxArity));
+    for (int i = 0; i < arity; ++i) {
+      const ConstraintEntry::Position p =
+          entry.position ? entry.position(static_cast<unsigned int>(i)) : ConstraintEntry::Position();
+      const bool numeric = (p.kinds & (KIND_INTERVAL | KIND_ENUMERATION)) != 0;
+      std::vector<int> candidates;
+      for (const auto& v : s.variables())
+        if (s.fits(v.first, entry, static_cast<unsigned int>(i)) &&
+            (allowed(Hazard::BOOLEAN_AS_NUMBER) || !numeric || v.second.kind != KIND_BOOLEAN) &&
+            (allowed(Hazard::SWITCH_OFF_COMPOSITE) || !composite(op.kind) || s.activeVariable(v.first)))
+          candidates.push_back(v.first);
+      if (candidates.empty() || m_draw.chance(8)) {
+        if (liveCount(s.variables()) >= MAX_VARIABLES)
+          return Operation();
+        const unsigned int kinds = allowed(Hazard::BOOLEAN_AS_NUMBER) || !numeric
+                                       ? p.kinds
+                                       : p.kinds & ~static_cast<unsigned int>(KIND_BOOLEAN);
+        return newVariable(kinds, p.fixed);
+      }
+      op.scope.push_back(m_draw.pick(candidates));
+    }
+    op.target = m_nextConstraint++;
+    if (!entry.names.empty() && m_draw.chance(2))
+      op.variant = m_draw.between(1, static_cast<int>(entry.names.size()));
+    else
+      op.flag = entry.equalityPropagated && m_draw.chance(2);
+    if (entry.hasData) {
+      const int kind = s.variables().at(op.scope[0]).kind == KIND_BOOLEAN
+                           ? static_cast<int>(KIND_BOOLEAN)
+                           : (m_draw.chance(2) ? static_cast<int>(KIND_INTERVAL) : static_cast<int>(KIND_ENUMERATION));
+      op.data.push_back(kind);
+      const std::vector<int> values = drawValues(kind);
+      op.data.insert(op.data.end(), values.begin(), values.end());
+    }
+    return op;
+  }
+
+  Draw m_draw;
+  OperationSequence::Options m_options;
+  int m_nextVariable = 0;
+  int m_nextConstraint = 0;
+  int m_opening = 6;
+};
+
+// Runs operations in a fresh session, then tears it down; what failed, and the operations applied.
+SessionFailure run(const std::vector<Operation>& given, Generator* generator, unsigned int extra,
+                   std::vector<Operation>& applied) {
+  const Census before = Census::now();
+  SessionFailure failure;
+  {
+    OperationSession session;
+    std::vector<Operation> pending = given;
+    if (generator)
+      generator->initial(pending);
+    std::size_t next = 0;
+    unsigned int drawn = 0;
+    while (!session.failure().any()) {
+      Operation op;
+      if (next < pending.size())
+        op = pending[next++];
+      else if (generator && drawn < extra) {
+        op = generator->next(session);
+        ++drawn;
+      } else
+        break;
+      if (session.apply(op))
+        applied.push_back(op);
+    }
+    failure = session.failure();
+  }
+  const Census after = Census::now();
+  if (!failure.any() && (after.entities != before.entities || after.handles != before.handles))
+    failure = SessionFailure{"left objects behind",
+                             std::to_string(after.entities - before.entities) + " entities and " +
+                                 std::to_string(after.handles - before.handles) + " handles left behind"};
+  return failure;
+}
+
+// Drops operations while the run still fails the same way; gives up after a bounded number of tries.
+std::vector<Operation> shorten(std::vector<Operation> ops, const std::string& category) {
+  unsigned int tries = 0;
+  for (std::size_t chunk = ops.size() / 2; chunk >= 1 && tries < 400; chunk /= 2) {
+    for (std::size_t at = 0; at + chunk <= ops.size() && tries < 400;) {
+      std::vector<Operation> shorter(ops.begin(), ops.begin() + static_cast<std::ptrdiff_t>(at));
+      shorter.insert(shorter.end(), ops.begin() + static_cast<std::ptrdiff_t>(at + chunk), ops.end());
+      std::vector<Operation> applied;
+      ++tries;
+      if (run(shorter, nullptr, 0, applied).category == category)
+        ops = applied;
+      else
+        at += chunk;
+    }
+  }
+  return ops;
+}
+
+} // namespace
+
+std::string OperationSequence::describe(const Operation& op) {
+  std::ostringstream os;
+  const std::string v = "v" + std::to_string(op.target);
+  const std::string c = "c" + std::to_string(op.target);
+  switch (op.type) {
+  case Type::PROPAGATE:
+    return "propagate()";
+  case Type::SPECIFY:
+    os << v << ".specify(" << (op.values.empty() ? 0 : op.values[0]) << ")";
+    break;
+  case Type::RESET:
+    return v + ".reset()";
+  case Type::RELAX:
+    return v + ".relax()";
+  case Type::RESTRICT_BASE:
+    os << v << ".restrictBaseDomain(" << DrawnDomain::kindName(op.kind) << " "
+       << DrawnDomain::text(DrawnDomain::members(op.kind, op.values)) << ")";
+    break;
+  case Type::DEACTIVATE_CONSTRAINT:
+    return c + ".deactivate()";
+  case Type::ACTIVATE_CONSTRAINT:
+    return c + ".undoDeactivation()";
+  case Type::DEACTIVATE_VARIABLE:
+    return v + ".deactivate()";
+  case Type::ACTIVATE_VARIABLE:
+    return v + ".undoDeactivation()";
+  case Type::CREATE_VARIABLE:
+    os << v << " = " << (op.flag ? "createVariable " : "new ") << DrawnDomain::kindName(op.kind) << " ";
+    if (op.kind == KIND_INTERVAL)
+      os << "[" << op.values[0] << ", " << op.values[1] << "]";
+    else
+      os << DrawnDomain::text(DrawnDomain::members(op.kind, op.values));
+    break;
+  case Type::DELETE_VARIABLE:
+    return "delete " + v;
+  case Type::CREATE_CONSTRAINT: {
+    const ConstraintEntry& entry = constraintCatalogue().at(static_cast<std::size_t>(op.kind));
+    os << c << " = ";
+    if (op.variant > 0)
+      os << "createConstraint(\"" << entry.names.at(static_cast<std::size_t>(op.variant - 1)) << "\"";
+    else
+      os << "new " << entry.className << "(" << (op.flag ? "\"Equal\"" : "\"Default\"");
+    for (int s : op.scope)
+      os << ", v" << s;
+    if (!op.data.empty())
+      os << ", source " << DrawnDomain::kindName(op.data[0]) << " "
+         << DrawnDomain::text(DrawnDomain::members(op.data[0], std::vector<int>(op.data.begin() + 1, op.data.end())));
+    os << ")";
+    break;
+  }
+  case Type::DELETE_CONSTRAINT:
+    return (op.flag ? "deleteConstraint(" : "delete(") + c + ")";
+  case Type::AUTO_PROPAGATION:
+    return std::string("setAutoPropagation(") + (op.flag ? "true" : "false") + ")";
+  }
+  return os.str();
+}
+
+std::string OperationSequence::replay(const std::vector<Operation>& operations) {
+  std::vector<Operation> applied;
+  const SessionFailure failure = run(operations, nullptr, 0, applied);
+  return failure.any() ? failure.category + ": " + failure.detail : "";
+}
+
+std::string OperationSequence::runSeed(unsigned int seed, const Options& options) {
+  Generator generator(seed, options);
+  std::vector<Operation> applied;
+  const SessionFailure failure = run({}, &generator, options.operations, applied);
+  if (!failure.any())
+    return "";
+  const std::vector<Operation> shortest = shorten(applied, failure.category);
+  std::vector<Operation> again;
+  SessionFailure shown = run(shortest, nullptr, 0, again);
+  if (!shown.any())
+    shown = SessionFailure{failure.category, failure.detail + "; its replay holds"};
+  std::ostringstream os;
+  os << "seed " << seed << ": " << shown.category << " (" << shown.detail << ")\n  replay this seed alone with "
+     << "KALDEN_OPSEQ_SEED=" << seed << "; " << shortest.size() << " of its " << applied.size()
+     << " operations still fail:";
+  for (const Operation& op : shortest)
+    os << "\n    " << describe(op);
+  return os.str();
+}
+
+} // namespace KALDEN

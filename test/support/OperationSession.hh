@@ -1,0 +1,191 @@
+#ifndef KALDEN_TEST_SUPPORT_OPERATIONSESSION_HH
+#define KALDEN_TEST_SUPPORT_OPERATIONSESSION_HH
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "Utils/Error.hh"
+#include "Utils/base/Id.hh"
+#include "support/ConstraintCatalogue.hh"
+#include "support/OperationSequence.hh"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+
+/// The domains a session draws: a VariableKind and values (an interval's bounds, else its members).
+class DrawnDomain {
+public:
+  DrawnDomain() = delete;
+
+  /// Values are drawn from LEAST..GREATEST: small enough for brute force over a whole network.
+  static const int LEAST = -3;
+  /// See LEAST.
+  static const int GREATEST = 3;
+
+  /// The engine domain drawn.
+  static std::unique_ptr<AbstractDomain> make(int kind, const std::vector<int>& values);
+  /// The values the drawn domain holds, as the client means it.
+  static std::set<int> members(int kind, const std::vector<int>& values);
+  /// The values an engine domain holds within a margin around the drawn range.
+  static std::set<int> membersOf(const AbstractDomain& domain);
+  /// "{a, b, ...}".
+  static std::string text(const std::set<int>& values);
+  /// "interval", "enum" or "bool".
+  static std::string kindName(int kind);
+};
+
+/// What went wrong: the category keeps a failure's kind while its replay is shortened.
+struct SessionFailure {
+  std::string category;
+  std::string detail;
+  bool any() const { return !category.empty(); }
+};
+
+/// The model's record of a variable: what the client asked of it.
+struct ModelVariable {
+  Id<ConstrainedVariable> id; ///< the engine's variable
+  int kind = KIND_INTERVAL;   ///< a VariableKind
+  std::set<int> base;         ///< the values the client left in its base domain
+  bool specified = false;     ///< whether the client specified it
+  int value = 0;              ///< the specified value
+  int deactivations = 0;      ///< the client's outstanding deactivations
+  bool alive = true;          ///< false once deleted
+  /// Whether cap applies: switching a constraint off leaves its narrowing in place until the
+  /// variable is reset or relaxed, so meanwhile the variable keeps within what it held then.
+  bool capped = false;
+  std::set<int> cap; ///< what it held when a constraint on it was switched off
+
+  /// The values a solution may give it.
+  std::set<int> allowed() const {
+    std::set<int> result;
+    for (int v : base)
+      if ((!specified || v == value) && (!capped || cap.count(v)))
+        result.insert(v);
+    return result;
+  }
+};
+
+/// The model's record of a constraint.
+struct ModelConstraint {
+  Id<Constraint> id;      ///< the engine's constraint
+  int entry = 0;          ///< its catalogue index
+  std::vector<int> scope; ///< its variables' creation numbers
+  std::vector<int> data;  ///< its own data (a unary source)
+  int deactivations = 0;  ///< the client's outstanding deactivations
+  bool alive = true;      ///< false once deleted, by the client or with a variable
+};
+
+/**
+ * An engine on a schema that knows "int", "bool" and every catalogue name,
+ * with propagators "Default" and "Equal", beside the model of what the client
+ * asked. Destroying it tears the engine down as the host does.
+ */
+class OperationSession {
+public:
+  /// An engine with both propagators on a schema that knows every catalogue name.
+  OperationSession();
+  /// Tears the engine down as the host does.
+  ~OperationSession();
+  OperationSession(const OperationSession&) = delete;
+  OperationSession& operator=(const OperationSession&) = delete;
+
+  /// Runs the operation when it is legal in the current state and checks what it left; false when it was skipped.
+  bool apply(const OperationSequence::Operation& op);
+
+  /// The first failure found, if any.
+  const SessionFailure& failure() const { return m_failure; }
+  /// Records a failure unless one is recorded already.
+  void fail(const std::string& category, const std::string& detail) {
+    if (!m_failure.any())
+      m_failure = SessionFailure{category, detail};
+  }
+
+  /// The variables by creation number.
+  const std::map<int, ModelVariable>& variables() const { return m_variables; }
+  /// The constraints by creation number.
+  const std::map<int, ModelConstraint>& constraints() const { return m_constraints; }
+  /// Whether the variable exists and is not deleted.
+  bool liveVariable(int v) const { return m_variables.count(v) != 0 && m_variables.at(v).alive; }
+  /// Whether the constraint exists and is not deleted.
+  bool liveConstraint(int c) const { return m_constraints.count(c) != 0 && m_constraints.at(c).alive; }
+  /// Whether the variable is live and the client has not switched it off.
+  bool activeVariable(int v) const { return liveVariable(v) && m_variables.at(v).deactivations == 0; }
+
+  /// Whether the variable may stand at this position of a constraint of the entry.
+  bool fits(int v, const ConstraintEntry& entry, unsigned int position) const {
+    // A constraint over an inactive variable starts inactive.
+    if (!liveVariable(v))
+      return false;
+    const ConstraintEntry::Position p = entry.position ? entry.position(position) : ConstraintEntry::Position();
+    const ModelVariable& var = m_variables.at(v);
+    if ((p.kinds & static_cast<unsigned int>(var.kind)) == 0)
+      return false;
+    return !p.fixed || (var.base.size() == 1 && var.id->baseDomain().isSingleton());
+  }
+
+private:
+  bool perform(const OperationSequence::Operation& op);
+  bool createConstraint(const OperationSequence::Operation& op);
+  void propagated(bool answer, const std::string& what);
+  void afterAutoPropagation(const std::string& what) {
+    if (m_engine->getAutoPropagation())
+      propagated(!m_engine->provenInconsistent(), what + " with auto-propagation");
+  }
+  std::set<int> effective() const {
+    std::set<int> result;
+    for (const auto& c : m_constraints)
+      if (inEffect(c.second))
+        result.insert(c.first);
+    return result;
+  }
+  // Caps the scope of every constraint the operation switched off (but did not remove).
+  void capSwitchedOff(const std::set<int>& before) {
+    for (int c : before) {
+      const ModelConstraint& mc = m_constraints.at(c);
+      if (!mc.alive || inEffect(mc))
+        continue;
+      for (int v : mc.scope) {
+        ModelVariable& var = m_variables.at(v);
+        const std::set<int> now = DrawnDomain::membersOf(var.id->lastDomain());
+        if (var.capped) {
+          std::set<int> both;
+          for (int x : var.cap)
+            if (now.count(x))
+              both.insert(x);
+          var.cap = both;
+        } else {
+          var.cap = now;
+        }
+        var.capped = true;
+      }
+    }
+  }
+  bool inEffect(const ModelConstraint& c) const {
+    if (!c.alive || c.deactivations != 0)
+      return false;
+    for (int v : c.scope)
+      if (m_variables.at(v).deactivations != 0)
+        return false;
+    return true;
+  }
+  // Brute force over one independent part of the network: whether it has a solution, and the
+  // values its solutions use.
+  bool solve(const std::vector<int>& vars, const std::vector<int>& cons, std::map<int, std::set<int> >& support) const;
+
+  std::unique_ptr<CESchema> m_schema;
+  std::unique_ptr<ConstraintEngine> m_engine;
+  std::map<int, ModelVariable> m_variables;
+  std::map<int, ModelConstraint> m_constraints;
+  SessionFailure m_failure;
+};
+
+} // namespace KALDEN
+
+#endif
