@@ -1,73 +1,78 @@
-// A tiny scheduling network: three tasks in sequence with bounded durations.
-// Shows start-up through the host engine, creation by registered name,
-// propagation, a client decision, and relaxation after a constraint goes.
+// A tiny scheduling network: three tasks in sequence with bounded durations,
+// built the way a client builds one: the host starts the engine module and
+// the constraint library, variables are created by type name and constraints
+// by their registered names. It prints what each step did to the domains.
 
 #include "ConstraintEngine/ModuleConstraintEngine.hh"
-#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/ModuleConstraintLibrary.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
-#include "ConstraintEngine/base/ConstraintType.hh"
-#include "ConstraintEngine/component/Constraints.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"
 #include "Utils/Engine.hh"
 
 #include <iostream>
+#include <string>
 #include <vector>
 
 using namespace KALDEN;
 
 namespace {
 
-void show(const char* title, const std::vector<Id<ConstrainedVariable> >& vars) {
+typedef std::vector<Id<ConstrainedVariable> > Variables;
+
+void show(const std::string& title, const Variables& vars) {
   std::cout << title << "\n";
   for (const Id<ConstrainedVariable>& v : vars)
-    std::cout << "  " << v->getName().toString() << " = " << v->lastDomain() << "\n";
+    std::cout << "  " << v->getName().toString() << " can be " << v->lastDomain() << "\n";
+}
+
+Id<ConstrainedVariable> integer(ConstraintEngine& engine, const std::string& name, int lb, int ub) {
+  return engine.createVariable("int", IntervalIntDomain(lb, ub, IntDT::instance()), false, true, name.c_str(),
+                               Id<Entity>::noId(), -1);
 }
 
 } // namespace
 
 int main() {
+  // The host starts the engine first and the library second; it stops them in reverse.
   Engine host;
   host.addModule(new ModuleConstraintEngine());
+  host.addModule(new ModuleConstraintLibrary());
   host.start();
+  ConstraintEngine& engine = *static_cast<ConstraintEngine*>(host.getComponent("ConstraintEngine"));
 
-  CESchema* schema = dynamic_cast<CESchema*>(host.getComponent("CESchema"));
-  ConstraintEngine* engine = dynamic_cast<ConstraintEngine*>(host.getComponent("ConstraintEngine"));
-  schema->registerConstraintType((new ConcreteConstraintType<AddEqualConstraint>("addEq", "Default", false))->getId());
-  schema->registerConstraintType(
-      (new ConcreteConstraintType<LessThanEqualConstraint>("leq", "Default", false))->getId());
-
-  // Task i starts at s_i and lasts d_i; s_{i+1} = s_i + d_i.
-  const Id<DataType> intType = schema->getDataType("int");
-  std::vector<Id<ConstrainedVariable> > starts, durations;
+  // Task i starts at start_i and lasts duration_i; the next task starts when it ends.
+  Variables starts, durations, all;
   for (int i = 0; i < 3; ++i) {
-    std::string s = "start" + std::to_string(i), d = "duration" + std::to_string(i);
-    starts.push_back(engine->createVariable("int", IntervalIntDomain(0, 100, intType), false, true, s.c_str(),
-                                            Id<Entity>::noId(), -1));
-    durations.push_back(engine->createVariable("int", IntervalIntDomain(5, 10, intType), false, true, d.c_str(),
-                                               Id<Entity>::noId(), -1));
+    starts.push_back(integer(engine, "start" + std::to_string(i), 0, 100));
+    durations.push_back(integer(engine, "duration" + std::to_string(i), 5, 10));
   }
-  const Id<ConstrainedVariable> end =
-      engine->createVariable("int", IntervalIntDomain(0, 100, intType), false, true, "end", Id<Entity>::noId(), -1);
-
-  std::vector<Id<Constraint> > links;
-  for (int i = 0; i < 3; ++i) {
-    const Id<ConstrainedVariable>& next = i + 1 < 3 ? starts[i + 1] : end;
-    links.push_back(engine->createConstraint("addEq", makeScope(starts[i], durations[i], next)));
-  }
-  std::vector<Id<ConstrainedVariable> > all = starts;
+  const Id<ConstrainedVariable> end = integer(engine, "end", 0, 100);
+  all = starts;
   all.insert(all.end(), durations.begin(), durations.end());
   all.push_back(end);
-  show("After posting the sequence (creation propagates at once):", all);
+  show("Before any constraint, every variable has its declared range:", all);
 
-  // A client decision: the whole plan must end by 20.
-  end->restrictBaseDomain(IntervalIntDomain(0, 20, intType));
-  std::cout << "\npropagate() -> " << (engine->propagate() ? "consistent" : "inconsistent") << "\n";
-  show("After requiring end <= 20:", all);
+  // "addEq" over [a, b, c] means a + b = c. With auto-propagation on, creating a constraint
+  // propagates at once.
+  std::vector<Id<Constraint> > links;
+  for (int i = 0; i < 3; ++i)
+    links.push_back(engine.createConstraint("addEq", makeScope(starts[i], durations[i], i < 2 ? starts[i + 1] : end)));
+  show("\nAfter posting start_i + duration_i = start_i+1 (and = end for the last task):", all);
 
-  // Removing the middle link relaxes every variable reachable from it, then repropagates.
-  engine->deleteConstraint(links[1]);
-  show("\nAfter deleting the link between task 1 and task 2:", all);
+  // A client decision: the whole plan must end by 20. Restricting a domain does not propagate
+  // by itself; propagate() does.
+  end->restrictBaseDomain(IntervalIntDomain(0, 20, IntDT::instance()));
+  const bool consistent = engine.propagate();
+  std::cout << "\nRequiring end <= 20, propagate() says the network is " << (consistent ? "consistent" : "inconsistent")
+            << ":\n";
+  show("every task is squeezed towards its earliest start and shortest duration:", all);
+
+  // Deleting a constraint undoes what it caused (relaxation) and propagates again.
+  engine.deleteConstraint(links[1]);
+  show("\nAfter deleting the link between task 1 and task 2, tasks 2 and the end no longer depend on tasks 0 and 1:",
+       all);
 
   host.stop();
-  return 0;
+  return consistent ? 0 : 1;
 }

@@ -1,0 +1,204 @@
+#include "ConstraintEngine/ModuleConstraintEngine.hh"
+#include "ConstraintEngine/ModuleConstraintLibrary.hh"
+
+#include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/Domains.hh"
+#include "ConstraintEngine/component/UnaryConstraints.hh"
+#include "Utils/Engine.hh"
+#include "Utils/Entity.hh"
+#include "Utils/IdTable.hh"
+
+#include "support/CapturedTraces.hh"
+#include "support/Failure.hh"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+// Every registered name with a scope it accepts, written out here rather than read from the
+// module, so that a name the module drops or misspells fails. A scope is one letter a
+// variable: i an integer in [0, 5], b a boolean, e the integers {1, 2, 3}, f a real in [0, 5].
+struct Row {
+  const char* name;
+  const char* scope;
+};
+
+const Row LIBRARY[] = {
+    {"UNARY", "i"},           {"AddEqual", "iii"},        {"MultEqual", "iii"},       {"AddMultEqual", "iiii"},
+    {"addMulEq", "iiii"},     {"AllDiff", "eee"},          {"Cardinality", "ibbb"},    {"CondAllDiff", "biii"},
+    {"CondAllSame", "bii"},   {"CondEqualSum", "biii"},    {"CountNonZeros", "iiii"},  {"CountZeros", "iii"},
+    {"Equal", "ii"},          {"EqualMaximum", "iii"},     {"EqualMinimum", "iii"},    {"EqualProduct", "iiii"},
+    {"EqualSum", "iiii"},     {"GreaterThanSum", "iii"},   {"GreaterOrEqThanSum", "iii"},
+    {"LessOrEqThanSum", "iii"}, {"LessThan", "ii"},        {"LessThanEqual", "ii"},    {"WithinBounds", "iii"},
+    {"LessThanSum", "iii"},   {"Lock", "ee"},              {"MemberImply", "iiii"},    {"NotEqual", "ii"},
+    {"Or", "bbb"},            {"SubsetOf", "ii"},          {"subsetOf", "ie"},         {"Singleton", "ii"},
+    {"TestEqual", "bii"},     {"TestLessThan", "bii"},     {"testEQ", "bii"},          {"testLEQ", "bii"},
+    {"addeq", "iii"},         {"addEq", "iii"},            {"addmuleq", "iiii"},       {"adiff", "iii"},
+    {"fadiff", "eee"},        {"fneq", "ii"},              {"card", "ibb"},            {"condEq", "bii"},
+    {"condeq", "bii"},        {"condasame", "biii"},       {"condlt", "bii"},          {"condleq", "bii"},
+    {"cardeq", "iii"},        {"asame", "ii"},             {"eq", "iii"},              {"fasame", "ee"},
+    {"fallmax", "iii"},       {"fallmin", "iii"},          {"product", "iii"},         {"sum", "iiiii"},
+    {"leqsum", "iii"},        {"lt", "ii"},                {"lessThan", "ii"},         {"leq", "ii"},
+    {"withinBounds", "iii"},  {"memberImply", "iiii"},     {"mulEq", "iii"},           {"multEq", "iii"},
+    {"neg", "ii"},            {"neq", "ii"},               {"for", "bb"},              {"or", "bbb"},
+    {"absVal", "ii"},         {"addleq", "iii"},           {"addlt", "iii"},           {"allmax", "iii"},
+    {"max", "iii"},           {"allmin", "iii"},           {"min", "iii"},             {"eqcondsum", "ibii"},
+    {"addeqcond", "iiib"},    {"diffSquare", "iii"},       {"distanceSquares", "iii"}, {"calcDistance", "fiiii"},
+    {"sin", "ff"},
+};
+
+// A host running the engine module and the library module, as a client's host does.
+class Host {
+public:
+  Host() : m_host(new Engine()) {
+    m_host->addModule(new ModuleConstraintEngine());
+    m_host->addModule(new ModuleConstraintLibrary());
+    m_host->start();
+  }
+  ~Host() { m_host->stop(); }
+
+  CESchema& schema() const { return *static_cast<CESchema*>(m_host->getComponent("CESchema")); }
+  ConstraintEngine& engine() const { return *static_cast<ConstraintEngine*>(m_host->getComponent("ConstraintEngine")); }
+
+  Id<ConstrainedVariable> variable(char kind, const std::string& name) const {
+    ConstraintEngine& ce = engine();
+    switch (kind) {
+    case 'b':
+      return ce.createVariable("bool", BoolDomain(BoolDT::instance()), false, true, name.c_str(), Id<Entity>::noId(), -1);
+    case 'e':
+      return ce.createVariable("int", NumericDomain(std::list<double>{1, 2, 3}, IntDT::instance()), false, true,
+                               name.c_str(), Id<Entity>::noId(), -1);
+    case 'f':
+      return ce.createVariable("float", IntervalDomain(0, 5, FloatDT::instance()), false, true, name.c_str(),
+                               Id<Entity>::noId(), -1);
+    default:
+      return ce.createVariable("int", IntervalIntDomain(0, 5, IntDT::instance()), false, true, name.c_str(),
+                               Id<Entity>::noId(), -1);
+    }
+  }
+
+  std::vector<Id<ConstrainedVariable> > scope(const char* kinds) const {
+    std::vector<Id<ConstrainedVariable> > result;
+    for (const char* k = kinds; *k != '\0'; ++k)
+      result.push_back(variable(*k, std::string("v") + std::to_string(result.size())));
+    return result;
+  }
+
+private:
+  std::unique_ptr<Engine> m_host;
+};
+
+class ModuleConstraintLibraryTest : public ::testing::Test {
+protected:
+  ModuleConstraintLibraryTest() {
+    FloatDT::instance();
+    IntDT::instance();
+    BoolDT::instance();
+    m_entities = Entity::liveCount();
+    m_handles = IdTable::size();
+  }
+  ~ModuleConstraintLibraryTest() override {
+    Entity::garbageCollect();
+    EXPECT_EQ(Entity::liveCount(), m_entities) << "entities left behind";
+    EXPECT_EQ(IdTable::size(), m_handles) << "handles left behind";
+  }
+
+private:
+  std::size_t m_entities = 0;
+  std::size_t m_handles = 0;
+};
+
+// Starting registers the 80 names in order and no other; names are case-sensitive.
+TEST_F(ModuleConstraintLibraryTest, RegistersEveryNameInOrder) {
+  CapturedTraces traces("CESchema:registerConstraintType");
+  Host host;
+  std::string expected;
+  for (const Row& row : LIBRARY) {
+    expected += std::string("[CESchema:registerConstraintType]Registered Constraint Type ") + row.name + "\n";
+    EXPECT_TRUE(host.schema().isConstraintType(row.name)) << row.name;
+  }
+  EXPECT_EQ(traces.text(), expected);
+  EXPECT_EQ(sizeof(LIBRARY) / sizeof(LIBRARY[0]), 80u);
+  EXPECT_FALSE(host.schema().isConstraintType("EQ"));
+  EXPECT_FALSE(host.schema().isConstraintType("Sum"));
+}
+
+// Each name builds its constraint over a scope of the right shape, with the registered name; the
+// constraint propagates at once (auto-propagation) and deleting it leaves nothing of it behind.
+TEST_F(ModuleConstraintLibraryTest, CreatesPropagatesAndDeletesEveryNameByName) {
+  Host host;
+  ConstraintEngine& engine = host.engine();
+  for (const Row& row : LIBRARY) {
+    SCOPED_TRACE(row.name);
+    const std::vector<Id<ConstrainedVariable> > scope = host.scope(row.scope);
+    const std::size_t constraintsBefore = engine.getConstraints().size();
+    const std::size_t variablesBefore = engine.getVariables().size();
+    Id<Constraint> constraint;
+    if (std::string(row.name) == "UNARY") {
+      // Made by name, a unary constraint takes its source from another one before it runs.
+      engine.setAutoPropagation(false);
+      constraint = engine.createConstraint(row.name, scope);
+      UnaryConstraint source(IntervalIntDomain(1, 2, IntDT::instance()), scope[0]);
+      constraint->setSource(source.getId());
+      engine.setAutoPropagation(true);
+      EXPECT_TRUE(engine.propagate());
+    } else {
+      constraint = engine.createConstraint(row.name, scope);
+    }
+    ASSERT_TRUE(constraint.isValid());
+    EXPECT_EQ(constraint->getName().toString(), row.name);
+    EXPECT_TRUE(engine.propagate());
+    EXPECT_FALSE(engine.provenInconsistent());
+    engine.deleteConstraint(constraint);
+    Entity::garbageCollect();
+    EXPECT_EQ(engine.getConstraints().size(), constraintsBefore) << "members left behind";
+    EXPECT_EQ(engine.getVariables().size(), variablesBefore + scope.size()) << "internal variables left behind";
+  }
+}
+
+// Stopping the library removes every constraint type, including one a client registered, and the
+// names are refused afterwards; starting twice leaves one factory per name.
+TEST_F(ModuleConstraintLibraryTest, StopRemovesEveryTypeAndRestartReplaces) {
+  std::unique_ptr<Engine> host(new Engine());
+  host->addModule(new ModuleConstraintEngine());
+  ModuleConstraintLibrary* library = new ModuleConstraintLibrary();
+  EXPECT_EQ(library->getName(), "ConstraintLibrary");
+  host->addModule(library);
+  host->start();
+  CESchema& schema = *static_cast<CESchema*>(host->getComponent("CESchema"));
+  const Id<ConstraintType> first = schema.getConstraintType("leq");
+  library->initialize(host->getId());
+  EXPECT_FALSE(first.isValid()) << "the first start's factory was released";
+  EXPECT_TRUE(schema.getConstraintType("leq").isValid());
+
+  library->uninitialize(host->getId());
+  ConstraintEngine& engine = *static_cast<ConstraintEngine*>(host->getComponent("ConstraintEngine"));
+  for (const Row& row : LIBRARY)
+    EXPECT_FALSE(schema.isConstraintType(row.name)) << row.name;
+  const Id<ConstrainedVariable> x = engine.createVariable("int", false, true, "x", Id<Entity>::noId(), -1);
+  const Id<ConstrainedVariable> y = engine.createVariable("int", false, true, "y", Id<Entity>::noId(), -1);
+  EXPECT_EQ(failureOf([&] { engine.createConstraint("leq", makeScope(x, y)); }).getMessage(),
+            "Factory for constraint 'leq' is not registered.");
+  library->initialize(host->getId()); // so that stop finds what it expects
+  host->stop();
+}
+
+// Starting the library in a host without a schema is the host's mistake: a clear failed check.
+TEST_F(ModuleConstraintLibraryTest, StartWithoutSchemaFailsClearly) {
+  Engine host;
+  ModuleConstraintLibrary library;
+  EXPECT_NE(failureOf([&] { library.initialize(host.getId()); }).getMessage().find("CESchema"), std::string::npos);
+  EXPECT_NE(failureOf([&] { library.uninitialize(host.getId()); }).getMessage().find("CESchema"), std::string::npos);
+}
+
+} // namespace
+} // namespace KALDEN
