@@ -5,6 +5,7 @@
 
 #include "ConstraintEngine/ModuleConstraintEngine.hh"
 #include "ConstraintEngine/ModuleConstraintLibrary.hh"
+#include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"

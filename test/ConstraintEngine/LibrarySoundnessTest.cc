@@ -2,6 +2,7 @@
 
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
 #include "Utils/Engine.hh"
 
 #include "support/SoundnessHarness.hh"
@@ -28,6 +29,8 @@ const unsigned int CASES = 100;
 SoundnessHarness::Builder byName(const std::string& name) {
   return [name](const Id<ConstraintEngine>& engine, const Scope& scope) {
     CESchema* schema = engine->getCESchema().operator->();
+    if (!schema->isDataType("int")) // comparisons type their interim by x's type
+      schema->registerDataType((new IntDT())->getId());
     if (!schema->isConstraintType(LabelStr(name.c_str()))) {
       Engine host;
       host.addComponent("CESchema", schema);
@@ -103,10 +106,11 @@ void checkByName(const Relation& relation) {
         p.hi = 3;
       }
       switch (shapes ? shapes(position, arity) : ANY) {
-      case TRUTH:
+      case TRUTH: // the conditional classes refuse anything but a boolean there
         p.lo = 0;
         p.hi = 1;
         p.booleans = true;
+        p.intervals = p.enumerations = false;
         break;
       case INTERVAL:
         p.enumerations = false;
