@@ -67,7 +67,7 @@ int main() {
   const bool consistent = engine.propagate();
   std::cout << "\nRequiring end <= 20, propagate() says the network is " << (consistent ? "consistent" : "inconsistent")
             << ":\n";
-  show("every task is squeezed towards its earliest start and shortest duration:", all);
+  show("the starts are squeezed so that all three tasks can finish by 20:", all);
 
   // Deleting a constraint undoes what it caused (relaxation) and propagates again.
   engine.deleteConstraint(links[1]);
