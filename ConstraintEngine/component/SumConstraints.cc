@@ -19,8 +19,6 @@
 
 namespace KALDEN {
 
-namespace {
-
 typedef std::vector<Id<ConstrainedVariable> > Scope;
 
 // What sets the sum's tree apart from the product's.
@@ -57,6 +55,8 @@ struct ProductTree {
     return sl_name;
   }
 };
+
+namespace {
 
 // A free real variable owned by `parent`, built in place by the caller's initialiser.
 Variable<IntervalDomain> interimVariable(const Id<ConstraintEngine>& engine, const AbstractDomain& baseDomain,
@@ -203,282 +203,182 @@ Id<Constraint> ownedSum(const Scope& scope, std::size_t firstSummand, const Id<C
   return (new EqualSumConstraint(sl_name, propagatorName, engine, sumScope))->getId();
 }
 
-// Retires a comparison's members; the owned sum's handle may be stale.
-void discardComparison(Entity& interim, Entity& embedded, const Id<Constraint>& sum) {
-  ConstraintShape::discardMember(interim);
-  ConstraintShape::discardMember(embedded);
-  ConstraintShape::discardMember(sum);
-}
-
 } // namespace
 
-// ---------------------------------------------------------------- EqualSumConstraint
+// ---------------------------------------------------------------- the trees
+
+template <class Tree>
+NaryTreeConstraint<Tree>::NaryTreeConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                             const Id<ConstraintEngine>& constraintEngine,
+                                             const std::vector<Id<ConstrainedVariable> >& variables)
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      ARG_COUNT(static_cast<unsigned int>(variables.size())), m_subConstraints(),
+      m_interimVariables{
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
+          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId())} {
+  KALDEN_CHECK(ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size());
+  buildTreeOrRetire<Tree>(m_subConstraints, m_variables, m_interimVariables, propagatorName, constraintEngine);
+  if (!isActive()) // made over an inactive variable: the members start inactive too
+    handleDeactivate();
+}
+
+template <class Tree>
+NaryTreeConstraint<Tree>::~NaryTreeConstraint() {
+  NoThrowScope guard;
+  discard(false);
+}
+
+template <class Tree>
+void NaryTreeConstraint<Tree>::handleDiscard() {
+  Constraint::handleDiscard();
+  discardTree(m_interimVariables, m_subConstraints);
+}
+
+template <class Tree>
+void NaryTreeConstraint<Tree>::handleDeactivate() {
+  const Id<Constraint>(&c)[5] = m_subConstraints;
+  ConstraintShape::deactivateMembers({c[0], c[1], c[2], c[3], c[4]});
+}
+
+template <class Tree>
+void NaryTreeConstraint<Tree>::handleActivate() {
+  const Id<Constraint>(&c)[5] = m_subConstraints;
+  Variable<IntervalDomain>(&s)[4] = m_interimVariables;
+  ConstraintShape::activateMembers({c[0], c[1], c[2], c[3], c[4]}, {&s[0], &s[1], &s[2], &s[3]});
+}
+
+template <class Tree>
+void NaryTreeConstraint<Tree>::handleExecute() {}
+
+template <class Tree>
+bool NaryTreeConstraint<Tree>::canIgnore(const Id<ConstrainedVariable>&, int,
+                                         const DomainListener::ChangeType& changeType) {
+  return ConstraintShape::compositeCanIgnore(changeType);
+}
+
+template class NaryTreeConstraint<SumTree>;
+template class NaryTreeConstraint<ProductTree>;
 
 EqualSumConstraint::EqualSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                        const Id<ConstraintEngine>& constraintEngine,
                                        const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
-      ARG_COUNT(static_cast<unsigned int>(variables.size())), m_subConstraints(),
-      m_interimVariables{
-          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), SumTree::interimName(), getId()),
-          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), SumTree::interimName(), getId()),
-          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), SumTree::interimName(), getId()),
-          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), SumTree::interimName(), getId())} {
-  KALDEN_CHECK(ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size());
-  buildTreeOrRetire<SumTree>(m_subConstraints, m_variables, m_interimVariables, propagatorName, constraintEngine);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
-}
-
-EqualSumConstraint::~EqualSumConstraint() {
-  NoThrowScope guard;
-  discard(false);
-}
-
-void EqualSumConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  discardTree(m_interimVariables, m_subConstraints);
-}
-
-void EqualSumConstraint::handleExecute() {}
-
-void EqualSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_subConstraints[0], m_subConstraints[1], m_subConstraints[2], m_subConstraints[3], m_subConstraints[4]}); }
-
-void EqualSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_subConstraints[0], m_subConstraints[1], m_subConstraints[2], m_subConstraints[3], m_subConstraints[4]},
-                                 {&m_interimVariables[0], &m_interimVariables[1], &m_interimVariables[2], &m_interimVariables[3]}); }
-
-bool EqualSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
-}
-
-// ---------------------------------------------------------------- EqualProductConstraint
+    : NaryTreeConstraint<SumTree>(name, propagatorName, constraintEngine, variables) {}
 
 EqualProductConstraint::EqualProductConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                                const Id<ConstraintEngine>& constraintEngine,
                                                const std::vector<Id<ConstrainedVariable> >& variables)
+    : NaryTreeConstraint<ProductTree>(name, propagatorName, constraintEngine, variables) {}
+
+// ---------------------------------------------------------------- the comparisons
+
+template <class Embedded>
+SumComparison<Embedded>::SumComparison(const LabelStr& name, const LabelStr& propagatorName,
+                                       const Id<ConstraintEngine>& constraintEngine,
+                                       const std::vector<Id<ConstrainedVariable> >& variables, const Form& form)
     : Constraint(name, propagatorName, constraintEngine, variables),
-      ARG_COUNT(static_cast<unsigned int>(variables.size())), m_subConstraints(),
-      m_interimVariables{
-          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), ProductTree::interimName(), getId()),
-          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), ProductTree::interimName(), getId()),
-          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), ProductTree::interimName(), getId()),
-          interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), ProductTree::interimName(),
-                          getId())} {
-  KALDEN_CHECK(ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size());
-  buildTreeOrRetire<ProductTree>(m_subConstraints, m_variables, m_interimVariables, propagatorName,
-                                 constraintEngine);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
-}
-
-EqualProductConstraint::~EqualProductConstraint() {
-  NoThrowScope guard;
-  discard(false);
-}
-
-void EqualProductConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  discardTree(m_interimVariables, m_subConstraints);
-}
-
-void EqualProductConstraint::handleExecute() {}
-
-void EqualProductConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_subConstraints[0], m_subConstraints[1], m_subConstraints[2], m_subConstraints[3], m_subConstraints[4]}); }
-
-void EqualProductConstraint::handleActivate() { ConstraintShape::activateMembers({m_subConstraints[0], m_subConstraints[1], m_subConstraints[2], m_subConstraints[3], m_subConstraints[4]},
-                                 {&m_interimVariables[0], &m_interimVariables[1], &m_interimVariables[2], &m_interimVariables[3]}); }
-
-bool EqualProductConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
-}
-
-// ---------------------------------------------------------------- LessThanSumConstraint
-
-LessThanSumConstraint::LessThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                                             const Id<ConstraintEngine>& constraintEngine,
-                                             const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
-      m_interimVariable(interimVariable(constraintEngine, *realDomain(), comparisonInterimName(), getId())),
-      m_lessThanConstraint("LessThan", propagatorName, constraintEngine,
-                           makeScope(m_variables[0], m_interimVariable.getId())),
-      m_eqSumConstraint() {
-  m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
-}
-
-LessThanSumConstraint::~LessThanSumConstraint() {
-  NoThrowScope guard;
-  discard(false);
-}
-
-void LessThanSumConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  discardComparison(m_interimVariable, m_lessThanConstraint, m_eqSumConstraint);
-}
-
-void LessThanSumConstraint::handleExecute() {}
-
-void LessThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}); }
-
-void LessThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
-
-bool LessThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
-}
-
-// ---------------------------------------------------------------- LessOrEqThanSumConstraint
-
-LessOrEqThanSumConstraint::LessOrEqThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                                                     const Id<ConstraintEngine>& constraintEngine,
-                                                     const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
-      m_interimVariable(interimVariable(constraintEngine, *realDomain(), comparisonInterimName(), getId())),
-      m_lessThanEqualConstraint("LessThanEq", propagatorName, constraintEngine,
-                                makeScope(m_variables[0], m_interimVariable.getId())),
-      m_eqSumConstraint() {
-  m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
-}
-
-LessOrEqThanSumConstraint::~LessOrEqThanSumConstraint() {
-  NoThrowScope guard;
-  discard(false);
-}
-
-// The members are discarded here too, not only through the interim: while purging, a discarded
-// variable leaves the constraints on it alone.
-void LessOrEqThanSumConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  discardComparison(m_interimVariable, m_lessThanEqualConstraint, m_eqSumConstraint);
-}
-
-void LessOrEqThanSumConstraint::handleExecute() {}
-
-void LessOrEqThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}); }
-
-void LessOrEqThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
-
-bool LessOrEqThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
-}
-
-// ---------------------------------------------------------------- GreaterThanSumConstraint
-
-GreaterThanSumConstraint::GreaterThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                                                   const Id<ConstraintEngine>& constraintEngine,
-                                                   const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
-      m_interimVariable(interimVariable(constraintEngine, *typedDomain(*this, constraintEngine, 0, 1),
+      m_interimVariable(interimVariable(constraintEngine, *form.interimDomain(*this, constraintEngine),
                                         comparisonInterimName(), getId())),
-      m_lessThanConstraint("LessThan", propagatorName, constraintEngine,
-                           makeScope(m_interimVariable.getId(), m_variables[0])),
+      m_embeddedConstraint(form.embeddedName, propagatorName, constraintEngine,
+                           form.embeddedScope(m_variables, m_interimVariable.getId())),
       m_eqSumConstraint() {
-  m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
+  m_eqSumConstraint =
+      ownedSum(m_variables, form.firstSummand, m_interimVariable.getId(), propagatorName, constraintEngine);
   if (!isActive()) // made over an inactive variable: the members start inactive too
     handleDeactivate();
 }
 
-GreaterThanSumConstraint::~GreaterThanSumConstraint() {
+template <class Embedded>
+SumComparison<Embedded>::~SumComparison() {
   NoThrowScope guard;
   discard(false);
 }
 
-void GreaterThanSumConstraint::handleDiscard() {
+// Every member is discarded here, not only through the interim: while purging, a discarded
+// variable leaves the constraints on it alone. The owned sum's handle may be stale.
+template <class Embedded>
+void SumComparison<Embedded>::handleDiscard() {
   Constraint::handleDiscard();
-  discardComparison(m_interimVariable, m_lessThanConstraint, m_eqSumConstraint);
+  ConstraintShape::discardMember(m_interimVariable);
+  ConstraintShape::discardMember(m_embeddedConstraint);
+  ConstraintShape::discardMember(m_eqSumConstraint);
 }
 
-void GreaterThanSumConstraint::handleExecute() {}
+template <class Embedded>
+void SumComparison<Embedded>::handleDeactivate() {
+  ConstraintShape::deactivateMembers({m_embeddedConstraint.getId(), m_eqSumConstraint});
+}
 
-void GreaterThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}); }
+template <class Embedded>
+void SumComparison<Embedded>::handleActivate() {
+  ConstraintShape::activateMembers({m_embeddedConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable});
+}
 
-void GreaterThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
+template <class Embedded>
+void SumComparison<Embedded>::handleExecute() {}
 
-bool GreaterThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+template <class Embedded>
+bool SumComparison<Embedded>::canIgnore(const Id<ConstrainedVariable>&, int,
+                                        const DomainListener::ChangeType& changeType) {
   return ConstraintShape::compositeCanIgnore(changeType);
 }
 
-// ---------------------------------------------------------------- GreaterOrEqThanSumConstraint
-
-GreaterOrEqThanSumConstraint::GreaterOrEqThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                                                           const Id<ConstraintEngine>& constraintEngine,
-                                                           const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
-      m_interimVariable(interimVariable(constraintEngine, *realDomain(), comparisonInterimName(), getId())),
-      m_lessThanEqualConstraint("LessThanEqual", propagatorName, constraintEngine,
-                                makeScope(m_interimVariable.getId(), m_variables[0])),
-      m_eqSumConstraint() {
-  m_eqSumConstraint = ownedSum(m_variables, 1, m_interimVariable.getId(), propagatorName, constraintEngine);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
-}
-
-GreaterOrEqThanSumConstraint::~GreaterOrEqThanSumConstraint() {
-  NoThrowScope guard;
-  discard(false);
-}
-
-void GreaterOrEqThanSumConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  discardComparison(m_interimVariable, m_lessThanEqualConstraint, m_eqSumConstraint);
-}
-
-void GreaterOrEqThanSumConstraint::handleExecute() {}
-
-void GreaterOrEqThanSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}); }
-
-void GreaterOrEqThanSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
-
-bool GreaterOrEqThanSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
-}
-
-// ---------------------------------------------------------------- CondEqualSumConstraint
+template class SumComparison<LessThanConstraint>;
+template class SumComparison<LessThanEqualConstraint>;
+template class SumComparison<CondAllSameConstraint>;
 
 namespace {
 
-// The interim's domain, after the arity check: b and x are read only once they exist.
-std::unique_ptr<AbstractDomain> condInterimDomain(const Constraint& constraint, const Id<ConstraintEngine>& engine) {
+std::unique_ptr<AbstractDomain> realInterim(const Constraint&, const Id<ConstraintEngine>&) { return realDomain(); }
+
+// x's type where it holds every sum, for a comparison whose x comes first.
+std::unique_ptr<AbstractDomain> typedInterim(const Constraint& constraint, const Id<ConstraintEngine>& engine) {
+  return typedDomain(constraint, engine, 0, 1);
+}
+
+// The conditional's interim, after the arity check: b and x are read only once they exist.
+std::unique_ptr<AbstractDomain> condInterim(const Constraint& constraint, const Id<ConstraintEngine>& engine) {
   ConstraintShape::checkMinArity(constraint, 3, "m_variables.size() > 2");
   return typedDomain(constraint, engine, 1, 2);
 }
 
+Scope xThenInterim(const Scope& scope, const Id<ConstrainedVariable>& interim) { return makeScope(scope[0], interim); }
+Scope interimThenX(const Scope& scope, const Id<ConstrainedVariable>& interim) { return makeScope(interim, scope[0]); }
+Scope bXInterim(const Scope& scope, const Id<ConstrainedVariable>& interim) {
+  return makeScope(scope[0], scope[1], interim);
+}
+
 } // namespace
+
+LessThanSumConstraint::LessThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                             const Id<ConstraintEngine>& constraintEngine,
+                                             const std::vector<Id<ConstrainedVariable> >& variables)
+    : SumComparison(name, propagatorName, constraintEngine, variables,
+                    Form{realInterim, "LessThan", xThenInterim, 1}) {}
+
+LessOrEqThanSumConstraint::LessOrEqThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                     const Id<ConstraintEngine>& constraintEngine,
+                                                     const std::vector<Id<ConstrainedVariable> >& variables)
+    : SumComparison(name, propagatorName, constraintEngine, variables,
+                    Form{realInterim, "LessThanEq", xThenInterim, 1}) {}
+
+GreaterThanSumConstraint::GreaterThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                   const Id<ConstraintEngine>& constraintEngine,
+                                                   const std::vector<Id<ConstrainedVariable> >& variables)
+    : SumComparison(name, propagatorName, constraintEngine, variables,
+                    Form{typedInterim, "LessThan", interimThenX, 1}) {}
+
+GreaterOrEqThanSumConstraint::GreaterOrEqThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                                                           const Id<ConstraintEngine>& constraintEngine,
+                                                           const std::vector<Id<ConstrainedVariable> >& variables)
+    : SumComparison(name, propagatorName, constraintEngine, variables,
+                    Form{realInterim, "LessThanEqual", interimThenX, 1}) {}
 
 CondEqualSumConstraint::CondEqualSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                                const Id<ConstraintEngine>& constraintEngine,
                                                const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
-      m_interimVariable(interimVariable(constraintEngine, *condInterimDomain(*this, constraintEngine),
-                                        comparisonInterimName(), getId())),
-      m_condAllSameConstraint("CondAllSame", propagatorName, constraintEngine,
-                              makeScope(m_variables[0], m_variables[1], m_interimVariable.getId())),
-      m_eqSumConstraint() {
-  m_eqSumConstraint = ownedSum(m_variables, 2, m_interimVariable.getId(), propagatorName, constraintEngine);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
-}
-
-CondEqualSumConstraint::~CondEqualSumConstraint() {
-  NoThrowScope guard;
-  discard(false);
-}
-
-void CondEqualSumConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  discardComparison(m_interimVariable, m_condAllSameConstraint, m_eqSumConstraint);
-}
-
-void CondEqualSumConstraint::handleExecute() {}
-
-void CondEqualSumConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_condAllSameConstraint.getId(), m_eqSumConstraint}); }
-
-void CondEqualSumConstraint::handleActivate() { ConstraintShape::activateMembers({m_condAllSameConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable}); }
-
-bool CondEqualSumConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
-}
+    : SumComparison(name, propagatorName, constraintEngine, variables,
+                    Form{condInterim, "CondAllSame", bXInterim, 2}) {}
 
 } // namespace KALDEN
