@@ -56,10 +56,14 @@ EnumeratedDomain::EnumeratedDomain(const Id<DataType>& dt, const std::list<doubl
 
 EnumeratedDomain::EnumeratedDomain(const AbstractDomain& org) : AbstractDomain(org) {
   KALDEN_CHECK_MSG(org.isEnumerated(), "Invalid source domain " << org.getTypeName().toString() << " for enumeration");
-  m_values = asEnumeration(org).m_values;
+  const std::set<double>& values = asEnumeration(org).m_values;
+  m_values.insert(values.begin(), values.end());
 }
 
-EnumeratedDomain::EnumeratedDomain(const EnumeratedDomain& org) : AbstractDomain(org), m_values(org.m_values) {}
+// Members are copied in ascending order, not as the source's tree is shaped, so that the copy's
+// nodes lie in memory in the order every walk visits them.
+EnumeratedDomain::EnumeratedDomain(const EnumeratedDomain& org)
+    : AbstractDomain(org), m_values(org.m_values.begin(), org.m_values.end()) {}
 
 EnumeratedDomain::~EnumeratedDomain() {}
 
