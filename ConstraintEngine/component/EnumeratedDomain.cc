@@ -14,6 +14,7 @@
 #include <cmath>
 #include <iterator>
 #include <ostream>
+#include <typeinfo>
 
 namespace KALDEN {
 
@@ -55,10 +56,14 @@ EnumeratedDomain::EnumeratedDomain(const Id<DataType>& dt, const std::list<doubl
 
 EnumeratedDomain::EnumeratedDomain(const AbstractDomain& org) : AbstractDomain(org) {
   KALDEN_CHECK_MSG(org.isEnumerated(), "Invalid source domain " << org.getTypeName().toString() << " for enumeration");
-  m_values = asEnumeration(org).m_values;
+  const std::set<double>& values = asEnumeration(org).m_values;
+  m_values.insert(values.begin(), values.end());
 }
 
-EnumeratedDomain::EnumeratedDomain(const EnumeratedDomain& org) : AbstractDomain(org), m_values(org.m_values) {}
+// Members are copied in ascending order, not as the source's tree is shaped, so that the copy's
+// nodes lie in memory in the order every walk visits them.
+EnumeratedDomain::EnumeratedDomain(const EnumeratedDomain& org)
+    : AbstractDomain(org), m_values(org.m_values.begin(), org.m_values.end()) {}
 
 EnumeratedDomain::~EnumeratedDomain() {}
 
@@ -68,6 +73,12 @@ EnumeratedDomain& EnumeratedDomain::operator=(const EnumeratedDomain& dom) {
 }
 
 const EnumeratedDomain& EnumeratedDomain::asEnumeration(const AbstractDomain& dom) {
+  // The library's own enumerations are told by their exact type, which costs far less than the
+  // cast's search of the class graph; any other class is cast.
+  const std::type_info* type = &typeid(dom);
+  if (type == &typeid(NumericDomain) || type == &typeid(SymbolDomain) || type == &typeid(StringDomain) ||
+      type == &typeid(EnumeratedDomain))
+    return static_cast<const EnumeratedDomain&>(dom);
   const EnumeratedDomain* enumeration = dynamic_cast<const EnumeratedDomain*>(&dom);
   KALDEN_CHECK_MSG(enumeration != nullptr, "Not an enumeration: " << dom.toString());
   return *enumeration;
@@ -159,6 +170,16 @@ void EnumeratedDomain::notifyNarrowed() {
 void EnumeratedDomain::insert(double value) {
   checkValue(*this, value);
   KALDEN_CHECK_MSG(isOpen(), "Cannot insert into a closed domain." << toString());
+  addMember(value);
+}
+
+void EnumeratedDomain::addMember(double value) {
+  // Values mostly come ascending: then only the last member is near, and the set appends.
+  if (m_values.empty() || *m_values.rbegin() < value) {
+    if (m_values.empty() || !compareEqual(value, *m_values.rbegin()))
+      m_values.emplace_hint(m_values.end(), value);
+    return;
+  }
   if (!hasMember(value))
     m_values.insert(value);
 }

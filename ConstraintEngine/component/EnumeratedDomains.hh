@@ -122,10 +122,10 @@ private:
   bool sameValue(double a, double b) const { return a == b || compareEqual(a, b); }
   // Tolerant membership on the member set alone (what a closed domain answers).
   bool hasMember(double value) const;
+  // Adds a checked value unless a member lies within minDelta().
+  void addMember(double value);
   // The first member within minDelta() of `value`, or end().
   std::set<double>::iterator findMember(double value);
-  // Whether the two member sets match pairwise within minDelta().
-  bool sameMembers(const EnumeratedDomain& dom) const;
   // Reports the narrowing of a member set: EMPTIED, RESTRICT_TO_SINGLETON or VALUE_REMOVED.
   void notifyNarrowed();
 };

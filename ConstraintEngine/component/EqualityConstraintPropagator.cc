@@ -22,18 +22,18 @@ bool EqualityConstraintPropagator::updateRequired() const { return !m_eqClassAge
 void EqualityConstraintPropagator::handleNotification(const Id<ConstrainedVariable>& variable, int,
                                                       const Id<Constraint>& constraint,
                                                       const DomainListener::ChangeType&) {
-  KALDEN_CHECK(Id<EqualConstraint>::convertable(constraint));
+  // A connected constraint's class was checked on the execute() after it was built: only the
+  // others are checked here.
+  const bool connected = m_connected.find(constraint) != m_connected.end();
+  if (!connected || m_unverified.find(constraint) != m_unverified.end())
+    KALDEN_CHECK(Id<EqualConstraint>::convertable(constraint));
   // Every class is narrowed next anyway, or the change comes from the narrowing under way.
   if (m_fullReprop || m_active)
     return;
   // A scope of one variable, or of one variable repeated, joins nothing and has nothing to narrow.
-  if (m_connected.find(constraint) == m_connected.end())
+  if (!connected)
     return;
-  const int eqClassKey = m_eqClassCollection.getGraphKey(variable);
-  KALDEN_CHECK(m_eqClassCollection.getGraphVariables(eqClassKey).size() > 0);
-  KALDEN_CHECK(m_eqClassCollection.getGraphVariables(eqClassKey).find(variable) !=
-               m_eqClassCollection.getGraphVariables(eqClassKey).end());
-  m_eqClassAgenda.insert(eqClassKey);
+  m_eqClassAgenda.insert(m_eqClassCollection.getGraphKey(variable));
 }
 
 void EqualityConstraintPropagator::handleConstraintAdded(const Id<Constraint>& constraint) {
@@ -164,6 +164,7 @@ void processScope(const std::set<Id<ConstrainedVariable> >& scope) {
   // Every member is checked before any domain changes. The members stop at the first open
   // domain: it says nothing about the values the class can hold, so no one is narrowed to it.
   std::vector<AbstractDomain*> members(1, &domain);
+  members.reserve(scope.size());
   bool stoppedAtOpen = false;
   for (++it; it != scope.end(); ++it) {
     AbstractDomain& currentDomain = EqualConstraint::getCurrentDomain(*it);
@@ -198,6 +199,14 @@ void processScope(const std::set<Id<ConstrainedVariable> >& scope) {
   narrowShared(shared, members, emptied);
   if (emptied || stoppedAtOpen)
     return;
+  // Enumerations of one tolerance keep exactly the members they share: one pass each way ends it.
+  bool exact = shared.isEnumerated();
+  for (const AbstractDomain* member : members)
+    exact = exact && member->isEnumerated() && member->minDelta() == shared.minDelta();
+  if (exact) {
+    narrowMembers(shared, members);
+    return;
+  }
   while (!narrowMembers(shared, members)) {
     if (!narrowShared(shared, members, emptied) || emptied)
       return;

@@ -5,6 +5,7 @@
 #include "Utils/Error.hh"
 #include "Utils/base/Report.hh"
 
+#include <utility>
 #include <vector>
 
 namespace KALDEN {
@@ -12,9 +13,19 @@ namespace KALDEN {
 // ConstraintNode
 
 ConstraintNode::ConstraintNode(const Id<ConstrainedVariable>& variable)
-    : m_variable(variable), m_graph(0), m_lastUpdated(0) {}
+    : m_variable(variable), m_graph(0), m_lastUpdated(0), m_parent(this), m_size(1) {}
 
 ConstraintNode::~ConstraintNode() = default;
+
+ConstraintNode* ConstraintNode::root() const {
+  ConstraintNode* node = m_parent;
+  while (node != node->m_parent) {
+    node->m_parent = node->m_parent->m_parent;
+    node = node->m_parent;
+  }
+  m_parent = node;
+  return node;
+}
 
 bool ConstraintNode::hasBeenUpdated(int nextCycle) const {
   KALDEN_CHECK(nextCycle >= m_lastUpdated);
@@ -34,19 +45,21 @@ void ConstraintNode::removeNeighbour(const Id<ConstraintNode>& node) {
     m_neighbours.erase(it);
 }
 
-void ConstraintNode::update(int nextCycle, std::set<Id<ConstrainedVariable> >& variables, int graphKey,
-                            std::set<int>& graphKeysToRemove) {
+void ConstraintNode::update(int nextCycle, std::set<Id<ConstrainedVariable> >& variables, int graphKey) {
   KALDEN_CHECK(nextCycle > m_lastUpdated);
   // A node is marked when it is first reached, so cycles in the graph end the walk and no
   // node waits on the stack twice. The stack replaces recursion: a class can be very long.
   m_lastUpdated = nextCycle;
+  m_graph = graphKey;
+  m_size = 0;
   std::vector<ConstraintNode*> pending(1, this);
   while (!pending.empty()) {
     ConstraintNode* node = pending.back();
     pending.pop_back();
-    variables.insert(node->m_variable);
-    graphKeysToRemove.insert(node->m_graph);
-    node->m_graph = graphKey;
+    // Members are reached in no particular order: the hint only helps a long run of them.
+    variables.insert(variables.end(), node->m_variable);
+    node->m_parent = this;
+    ++m_size;
     for (const std::pair<const Id<ConstraintNode>, unsigned int>& neighbour : node->m_neighbours) {
       ConstraintNode* next = neighbour.first;
       if (!next->hasBeenUpdated(nextCycle)) {
@@ -68,8 +81,9 @@ EquivalenceClassCollection::~EquivalenceClassCollection() {
   NoThrowScope guard;
   for (std::pair<const Id<ConstrainedVariable>, Id<ConstraintNode> >& entry : m_nodesByVar)
     entry.second.release();
+  for (Id<ConstraintNode>& node : m_retired)
+    node.release();
 }
-
 const Id<ConstraintNode>& EquivalenceClassCollection::getNode(const Id<ConstrainedVariable>& var) {
   std::map<Id<ConstrainedVariable>, Id<ConstraintNode> >::iterator it = m_nodesByVar.find(var);
   if (it == m_nodesByVar.end())
@@ -85,26 +99,27 @@ Id<ConstraintNode> EquivalenceClassCollection::findNode(const Id<ConstrainedVari
 }
 
 void EquivalenceClassCollection::removeNode(const Id<ConstrainedVariable>& variable) {
-  KALDEN_CHECK(m_nodesByVar.find(variable) != m_nodesByVar.end());
-  m_nodesByVar.erase(variable);
+  std::map<Id<ConstrainedVariable>, Id<ConstraintNode> >::iterator it = m_nodesByVar.find(variable);
+  KALDEN_CHECK(it != m_nodesByVar.end());
+  m_retired.push_back(it->second);
+  m_nodesByVar.erase(it);
 }
 
 void EquivalenceClassCollection::recomputeSingleGraph(const Id<ConstraintNode>& node) {
   ++s_nextGraph;
+  // Keys only grow, so the new class goes last.
   std::map<int, std::set<Id<ConstrainedVariable> > >::iterator newGraphEntry =
-      m_graphs.insert(std::make_pair(s_nextGraph, std::set<Id<ConstrainedVariable> >())).first;
+      m_graphs.emplace_hint(m_graphs.end(), s_nextGraph, std::set<Id<ConstrainedVariable> >());
   KALDEN_CHECK(newGraphEntry->first == s_nextGraph);
-  std::set<int> graphKeysToRemove;
-  node->update(s_nextCycle, newGraphEntry->second, s_nextGraph, graphKeysToRemove);
-  KALDEN_CHECK(graphKeysToRemove.size() <= 2);
-  for (int oldKey : graphKeysToRemove)
-    m_graphs.erase(oldKey);
+  node->update(s_nextCycle, newGraphEntry->second, s_nextGraph);
 }
 
 bool EquivalenceClassCollection::recomputeIfNecessary() {
   if (!m_requiresRecompute)
     return false;
   m_requiresRecompute = false;
+  // Every class is renumbered, so every old key goes.
+  m_graphs.clear();
   ++s_nextCycle;
   // In variable address order, so classes are numbered by their lowest variable address.
   for (const std::pair<const Id<ConstrainedVariable>, Id<ConstraintNode> >& entry : m_nodesByVar) {
@@ -113,7 +128,38 @@ bool EquivalenceClassCollection::recomputeIfNecessary() {
     if (!node->hasBeenUpdated(s_nextCycle))
       recomputeSingleGraph(node);
   }
+  // No live node leads to a forgotten one any more.
+  for (Id<ConstraintNode>& node : m_retired)
+    node.release();
+  m_retired.clear();
   return true;
+}
+
+void EquivalenceClassCollection::merge(ConstraintNode* first, ConstraintNode* second) {
+  // The larger class keeps its member set and its root; the smaller one's members move in.
+  if (first->m_size < second->m_size)
+    std::swap(first, second);
+  std::set<Id<ConstrainedVariable> > variables;
+  std::map<int, std::set<Id<ConstrainedVariable> > >::iterator it = m_graphs.find(first->m_graph);
+  if (it != m_graphs.end()) {
+    variables.swap(it->second);
+    m_graphs.erase(it);
+  } else {
+    variables.insert(first->m_variable); // a node in no class yet
+  }
+  if (second != first) {
+    it = m_graphs.find(second->m_graph);
+    if (it != m_graphs.end()) {
+      variables.insert(it->second.begin(), it->second.end());
+      m_graphs.erase(it);
+    } else {
+      variables.insert(second->m_variable);
+    }
+    second->m_parent = first;
+    first->m_size += second->m_size;
+  }
+  first->m_graph = ++s_nextGraph;
+  m_graphs.emplace_hint(m_graphs.end(), first->m_graph, std::move(variables));
 }
 
 void EquivalenceClassCollection::addConnection(const Id<ConstrainedVariable>& first,
@@ -125,10 +171,9 @@ void EquivalenceClassCollection::addConnection(const Id<ConstrainedVariable>& fi
   const Id<ConstraintNode> n2 = getNode(second);
   n1->addNeighbour(n2);
   n2->addNeighbour(n1);
-  if (!recomputeIfNecessary()) {
-    ++s_nextCycle;
-    recomputeSingleGraph(n1);
-  }
+  // A renumbering already counts the new connection.
+  if (!recomputeIfNecessary())
+    merge(n1->root(), n2->root());
 }
 
 void EquivalenceClassCollection::removeConnection(const Id<ConstrainedVariable>& first,
@@ -149,14 +194,10 @@ void EquivalenceClassCollection::removeConnection(const Id<ConstrainedVariable>&
     return; // another connection still joins the pair: the classes stand as they are
 
   m_graphs.erase(graph1);
-  if (n1->isAlone()) {
+  if (n1->isAlone())
     removeNode(first);
-    Id<ConstraintNode>(n1).release();
-  }
-  if (n2->isAlone()) {
+  if (n2->isAlone())
     removeNode(second);
-    Id<ConstraintNode>(n2).release();
-  }
   m_requiresRecompute = true;
 }
 

@@ -3,8 +3,10 @@
 
 #include "Utils/base/Id.hh"
 
+#include <cstddef>
 #include <map>
 #include <set>
+#include <vector>
 
 namespace KALDEN {
 
@@ -25,7 +27,7 @@ public:
   ConstraintNode& operator=(const ConstraintNode&) = delete;
 
   /// The key of the class the node was last assigned to; 0 before its first assignment.
-  int getGraph() const { return m_graph; }
+  int getGraph() const { return root()->m_graph; }
   /// Whether no connection joins the node to another.
   bool isAlone() const { return m_neighbours.empty(); }
   /// Whether the node was already visited in flood-fill cycle `nextCycle`.
@@ -38,17 +40,24 @@ public:
   void removeNeighbour(const Id<ConstraintNode>& node);
   /**
    * Flood fill from this node: every node reachable from it that was not yet
-   * visited in `nextCycle` is marked visited, joins class `graphKey`, adds its
-   * variable to `variables` and its previous class key to `graphKeysToRemove`.
-   * Walks with an explicit stack, so a class of any size fits.
+   * visited in `nextCycle` is marked visited, joins class `graphKey` (with this
+   * node as its root) and adds its variable to `variables`. Walks with an
+   * explicit stack, so a class of any size fits.
    */
-  void update(int nextCycle, std::set<Id<ConstrainedVariable> >& variables, int graphKey,
-              std::set<int>& graphKeysToRemove);
+  void update(int nextCycle, std::set<Id<ConstrainedVariable> >& variables, int graphKey);
 
 private:
+  friend class EquivalenceClassCollection;
+
+  // The node that stands for the class and holds its key and size; halves the path on the
+  // way, so that chains of merges stay short.
+  ConstraintNode* root() const;
+
   Id<ConstrainedVariable> m_variable;
-  int m_graph;
+  int m_graph;                     // the class key, kept by the class's root only
   int m_lastUpdated;
+  mutable ConstraintNode* m_parent; // towards the class's root; itself for a root
+  std::size_t m_size;              // the number of nodes of the class, kept by the root only
   std::map<Id<ConstraintNode>, unsigned int> m_neighbours; // neighbour -> connections to it
 };
 
@@ -59,8 +68,10 @@ private:
  * several times (once per equality over it); it stays joined until its last
  * connection goes.
  *
- * Adding a connection renumbers the class it touches at once; removing the
- * last connection of a pair only drops that class's entry, and the next
+ * Adding a connection renumbers the class it touches at once, in time that
+ * grows with the smaller of the two classes it joins (which joins the larger);
+ * removing the last connection of a pair only drops that class's entry, and
+ * the next
  * getGraphKey(), getGraphKeys(), getGraphCount() or addConnection()
  * renumbers every class. getGraphVariables() never renumbers.
  */
@@ -95,15 +106,19 @@ private:
   const Id<ConstraintNode>& getNode(const Id<ConstrainedVariable>& var);
   // The node of `var`, or the empty handle; makes nothing.
   Id<ConstraintNode> findNode(const Id<ConstrainedVariable>& var) const;
-  // Forgets `variable`'s node, which the caller deletes.
+  // Forgets `variable`'s node, which is deleted at the next renumbering: until then nodes of its
+  // former class may still lead to it on the way to their root.
   void removeNode(const Id<ConstrainedVariable>& variable);
   // Renumbers every class when a removal left them stale; true when it did.
   bool recomputeIfNecessary();
   // Gives the class of `node` a fresh key and drops the keys it replaces.
   void recomputeSingleGraph(const Id<ConstraintNode>& node);
+  // Joins the classes of two roots (one class when they are the same) under a fresh key.
+  void merge(ConstraintNode* first, ConstraintNode* second);
 
   std::map<Id<ConstrainedVariable>, Id<ConstraintNode> > m_nodesByVar;
   std::map<int, std::set<Id<ConstrainedVariable> > > m_graphs;
+  std::vector<Id<ConstraintNode> > m_retired; // forgotten nodes, deleted at the next renumbering
   bool m_requiresRecompute;
 
   static int s_nextGraph; // the last class key handed out, by any collection

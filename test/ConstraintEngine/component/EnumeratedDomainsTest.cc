@@ -13,6 +13,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <vector>
 
 namespace KALDEN {
 namespace {
@@ -205,6 +206,68 @@ TEST(EnumeratedDomainTest, EquateDecidesForIntervalsAndRefusesTwoEmptyEnumeratio
   NumericDomain none1 = closedNumbers({});
   NumericDomain none2 = closedNumbers({});
   EXPECT_CHECK_FAILS(none1.equate(none2), "!isEmpty() || ! dom.isEmpty()");
+}
+
+// A numeric enumeration whose tolerance is wider than the others'.
+class CoarseNumbers : public NumericDomain {
+public:
+  explicit CoarseNumbers(std::list<double> values) : NumericDomain(values, FloatDT::instance()) {}
+  double minDelta() const override { return 0.5; }
+};
+
+// An enumeration of the library's base class, not one of its kinds, which the domains still combine.
+class PlainEnumeration : public EnumeratedDomain {
+public:
+  explicit PlainEnumeration(std::list<double> values) : EnumeratedDomain(FloatDT::instance(), values) {}
+};
+
+TEST(EnumeratedDomainTest, EquatingAcrossTolerancesUsesTheCallersAndEndsSound) {
+  // The fine side decides: 0.8 and 1.0 differ for it, though the coarse side counts them the same.
+  NumericDomain fine = closedNumbers({1.0});
+  CoarseNumbers coarse({0.8, 1.2});
+  RecordingListener lf;
+  lf.listenTo(fine);
+  EXPECT_TRUE(fine.equate(coarse));
+  EXPECT_TRUE(fine.isEmpty());
+  EXPECT_EQ(lf.changes(), (ChangeList{CT::EMPTIED}));
+  EXPECT_TRUE(std::includes(Members{0.8, 1.2}.begin(), Members{0.8, 1.2}.end(), coarse.getValues().begin(),
+                            coarse.getValues().end()));
+
+  // The coarse side decides: 0.8 and 1.0 match, 1.2 has no partner left.
+  CoarseNumbers wide({0.8, 1.2});
+  NumericDomain narrow = closedNumbers({1.0});
+  EXPECT_TRUE(wide.equate(narrow));
+  EXPECT_EQ(wide.getValues(), (Members{0.8}));
+  EXPECT_EQ(narrow.getValues(), (Members{1.0}));
+}
+
+TEST(EnumeratedDomainTest, CopiesKeepMembersStateAndTolerance) {
+  const double d = g_epsilon();
+  std::list<double> many;
+  for (int v = 99; v >= 0; --v) // descending, so no append is possible
+    many.push_back(v + ((v % 3) - 1) * 0.3 * d);
+  const NumericDomain source = closedNumbers(many);
+  ASSERT_EQ(source.getSize(), 100);
+  const std::unique_ptr<AbstractDomain> heap(source.copy());
+  const NumericDomain copied(source);
+  const NumericDomain viaBase(static_cast<const AbstractDomain&>(source));
+  const std::vector<const AbstractDomain*> copies{heap.get(), &copied, &viaBase};
+  for (const AbstractDomain* copy : copies) {
+    EXPECT_EQ(dynamic_cast<const EnumeratedDomain&>(*copy).getValues(), source.getValues());
+    EXPECT_TRUE(copy->isClosed());
+    EXPECT_TRUE(*copy == source);
+  }
+  const NumericDomain open = openNumbers({3, 1, 2});
+  EXPECT_TRUE(NumericDomain(open).isOpen());
+  EXPECT_EQ(NumericDomain(open).getValues(), (Members{1, 2, 3}));
+
+  // The base class itself combines like its kinds.
+  PlainEnumeration plain({1, 2, 3});
+  NumericDomain other = closedNumbers({2, 3, 4});
+  EXPECT_TRUE(other.equate(plain));
+  EXPECT_EQ(plain.getValues(), (Members{2, 3}));
+  EXPECT_EQ(other.getValues(), (Members{2, 3}));
+  EXPECT_EQ(EnumeratedDomain(static_cast<const AbstractDomain&>(plain)).getValues(), (Members{2, 3}));
 }
 
 TEST(EnumeratedDomainTest, ComparisonsAndQueries) {

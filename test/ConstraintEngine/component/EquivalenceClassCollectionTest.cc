@@ -111,6 +111,53 @@ TEST_F(EquivalenceClassCollectionTest, RandomAddsAndRemovesKeepTheComponents) {
   }
 }
 
+TEST_F(EquivalenceClassCollectionTest, ChainsJoinedInAnyOrderAgreeWithTheModel) {
+  // Forward, backward and shuffled chains merge classes of every relative size; every key a
+  // merge hands out is fresh and the merged class lists exactly the connected variables.
+  const std::vector<Id<ConstrainedVariable> > v = makeVars(40);
+  std::mt19937 random(7);
+  for (int order = 0; order < 3; ++order) {
+    std::vector<int> links;
+    for (int i = 0; i + 1 < static_cast<int>(v.size()); ++i)
+      links.push_back(i);
+    if (order == 1)
+      std::reverse(links.begin(), links.end());
+    if (order == 2)
+      std::shuffle(links.begin(), links.end(), random);
+    EquivalenceClassCollection classes;
+    std::multiset<std::pair<int, int> > edges;
+    int lastKey = 0;
+    for (int i : links) {
+      classes.addConnection(v[i], v[i + 1]);
+      edges.insert(std::make_pair(i, i + 1));
+      const int key = classes.getGraphKey(v[i]);
+      EXPECT_GT(key, lastKey);
+      lastKey = key;
+      EXPECT_EQ(classes.getGraphKey(v[i + 1]), key);
+      ASSERT_EQ(classesOf(classes), componentsOf(edges, v)) << "order " << order << " link " << i;
+    }
+  }
+}
+
+TEST_F(EquivalenceClassCollectionTest, RemovalsBeforeARenumberingMayLeaveAClassWithoutItsFirstNode) {
+  // v0 stands for the class of all three; taking back v0-v1 leaves v0 alone and forgotten while
+  // v1 and v2 still lead to it, and a second removal must still find them in one class.
+  const std::vector<Id<ConstrainedVariable> > v = makeVars(4);
+  EquivalenceClassCollection classes;
+  classes.addConnection(v[0], v[1]);
+  classes.addConnection(v[1], v[2]);
+  classes.removeConnection(v[0], v[1]);
+  classes.removeConnection(v[2], v[1]);
+  EXPECT_EQ(classes.getGraphCount(), 0);
+
+  classes.addConnection(v[0], v[1]);
+  classes.addConnection(v[2], v[3]);
+  classes.addConnection(v[1], v[2]);
+  classes.removeConnection(v[0], v[1]);
+  classes.addConnection(v[0], v[3]); // renumbers first, then joins again
+  EXPECT_EQ(classesOf(classes), (Partition{VarSet(v.begin(), v.end())}));
+}
+
 TEST_F(EquivalenceClassCollectionTest, AddMergesUnderAFreshKeyAndRetiresTheOldOnes) {
   const std::vector<Id<ConstrainedVariable> > v = makeVars(4);
   EquivalenceClassCollection classes;
