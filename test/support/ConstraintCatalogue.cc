@@ -102,11 +102,12 @@ bool allEqual(const Assignment& a, std::size_t from) {
 }
 
 // A constraint that creates `otherName` over its scope rotated right by `count`, by class.
-ConstraintEntry rotating(const char* name, const char* otherName, int count, unsigned int minArity,
+ConstraintEntry rotating(std::vector<const char*> names, const char* otherName, int count, unsigned int minArity,
                          unsigned int maxArity, std::function<bool(const Assignment&)> meaning) {
+  const char* name = names.front();
   ConstraintEntry e;
   e.className = std::string("RotateScopeRightConstraint ") + name;
-  e.names = {name};
+  e.names = names;
   e.minArity = minArity;
   e.maxArity = maxArity;
   e.meaning = [meaning](const Assignment& a, const Data&) { return meaning(a); };
@@ -254,9 +255,9 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(condSame);
 
   // The scope transforms, each over the delegate it names; the delegates' names are registered above.
-  c.push_back(rotating("addleq", "GreaterOrEqThanSum", 1, 3, 4,
+  c.push_back(rotating({"addleq"}, "GreaterOrEqThanSum", 1, 3, 4,
                        [](const Assignment& a) { return a.back() >= sumOf(a, 0, a.size() - 1); }));
-  c.push_back(rotating("addlt", "GreaterThanSum", 1, 3, 3,
+  c.push_back(rotating({"addlt"}, "GreaterThanSum", 1, 3, 3,
                        [](const Assignment& a) { return a.back() > sumOf(a, 0, a.size() - 1); }));
 
   c.push_back(entry<AllDiffConstraint>("AllDiffConstraint", {"AllDiff", "adiff", "fadiff", "fneq"}, 2, 3,
@@ -279,9 +280,9 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(entry<OrConstraint>("OrConstraint", {"Or", "or", "for"}, 1, 3,
                                   [](const Assignment& a) { return nonZeros(a, 0) > 0; }));
   // Member implication relates domains, not values: brute force over assignments cannot judge it.
-  c.push_back(rotating("max", "EqualMaximum", 1, 2, 3,
+  c.push_back(rotating({"max", "allmax"}, "EqualMaximum", 1, 2, 3,
                        [](const Assignment& a) { return a.back() == *std::max_element(a.begin(), a.end() - 1); }));
-  c.push_back(rotating("min", "EqualMinimum", 1, 2, 3,
+  c.push_back(rotating({"min", "allmin"}, "EqualMinimum", 1, 2, 3,
                        [](const Assignment& a) { return a.back() == *std::min_element(a.begin(), a.end() - 1); }));
   ConstraintEntry eqCondSum = swapping("eqcondsum", "CondEqualSum", 0, 1, 4, 4, [](const Assignment& a) {
     return a[1] == truth(a[0] == sumOf(a, 2, a.size()));
@@ -289,7 +290,7 @@ std::vector<ConstraintEntry> makeCatalogue() {
   eqCondSum.position = booleanAt(1);
   c.push_back(eqCondSum);
   // Rotated right by two, then swapped: [y1, y2, x, b] means b == (x == y1 + y2).
-  ConstraintEntry addEqCond = rotating("addeqcond", "eqcondsum", 2, 4, 4, [](const Assignment& a) {
+  ConstraintEntry addEqCond = rotating({"addeqcond"}, "eqcondsum", 2, 4, 4, [](const Assignment& a) {
     return a[3] == truth(a[2] == a[0] + a[1]);
   });
   addEqCond.position = booleanAt(3);
