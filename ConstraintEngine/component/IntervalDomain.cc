@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <list>
 #include <ostream>
 #include <typeinfo>
 
@@ -262,8 +263,26 @@ bool IntervalDomain::isSubsetOf(const AbstractDomain& dom) const {
   if (isEmpty())
     return true;
   KALDEN_CHECK(!dom.isEmpty());
+  // Bounds alone would put {2} or the integers [1, 3] within {1, 3}: an enumeration answers by
+  // its members.
+  if (dom.isEnumerated() && dom.isClosed())
+    return holdsValuesWithin(dom);
   return (isFinite() || !dom.isFinite()) && leq(m_ub, dom.getUpperBound()) &&
          leq(dom.getLowerBound(), m_lb);
+}
+
+bool IntervalDomain::holdsValuesWithin(const AbstractDomain& enumeration) const {
+  if (isSingleton())
+    return enumeration.isMember(getSingletonValue());
+  // A real interval of more than one value holds more values than any enumeration.
+  if (!isFinite() || getSize() > enumeration.getSize())
+    return false;
+  std::list<double> values;
+  getValues(values);
+  for (double value : values)
+    if (!enumeration.isMember(value))
+      return false;
+  return true;
 }
 
 bool IntervalDomain::intersects(const AbstractDomain& dom) const {

@@ -108,6 +108,8 @@ public:
 protected:
   /// The bound-limit checks every constructor but the copy one ends with.
   void commonInit();
+  /// Whether every value of this non-empty interval is a member of the closed enumeration.
+  bool holdsValuesWithin(const AbstractDomain& enumeration) const;
   /// The number brought within [MINUS_INFINITY, PLUS_INFINITY]; zero (or a number that is not
   /// a number) gives 0.0. The infinity is read once, as nothing can change it meanwhile.
   static double clampToInfinities(double number) {

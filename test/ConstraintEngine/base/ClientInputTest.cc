@@ -88,6 +88,14 @@ TEST_F(ClientInputTest, BaseDomainRestrictionKeepsCurrentInsideBaseAndRefusesBef
   const Id<ConstrainedVariable> y = intEnum("y", {-3, 2});
   EXPECT_CHECK_FAILS(y->restrictBaseDomain(unit), "dom.intersects(baseDomain())");
   EXPECT_EQ(y->baseDomain().getSize(), 2);
+  // Likewise an interval lies within an enumeration only where each of its values is a member.
+  const NumericDomain oneThree(std::list<double>{1, 3}, IntDT::instance());
+  EXPECT_FALSE(IntervalIntDomain(1, 3, IntDT::instance()).isSubsetOf(oneThree));
+  EXPECT_FALSE(IntervalIntDomain(2, 2, IntDT::instance()).isSubsetOf(oneThree));
+  EXPECT_TRUE(IntervalIntDomain(3, 3, IntDT::instance()).isSubsetOf(oneThree));
+  EXPECT_FALSE(IntervalDomain(1, 1.5, FloatDT::instance()).isSubsetOf(oneThree));
+  EXPECT_TRUE(IntervalIntDomain(1, 2, IntDT::instance())
+                  .isSubsetOf(NumericDomain(std::list<double>{0, 1, 2}, IntDT::instance())));
 
   // An emptied variable's base is refused before it narrows.
   const Id<ConstrainedVariable> emptied = intVar("emptied", 20, 30);
