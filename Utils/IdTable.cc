@@ -28,7 +28,12 @@ TypeNames& typeNames() {
 
 IdTable::Entry IdTable::s_initialEntries[IdTable::INITIAL_CAPACITY] = {};
 IdTable::Table IdTable::s_table = {IdTable::s_initialEntries, IdTable::INITIAL_CAPACITY - 1,
-                                    (IdTable::INITIAL_CAPACITY - 1) * sizeof(IdTable::Entry), 10, 0, 1, 0};
+                                    (IdTable::INITIAL_CAPACITY - 1) * sizeof(IdTable::Entry), 10, 0, 1};
+unsigned long IdTable::s_firstChunk[IdTable::CHUNK] = {};
+unsigned long IdTable::s_spentChunk[IdTable::CHUNK] = {};
+unsigned long* IdTable::s_initialChunks[IdTable::INITIAL_CHUNKS] = {IdTable::s_firstChunk};
+std::uint32_t IdTable::s_initialLiveCount[IdTable::INITIAL_CHUNKS] = {};
+IdTable::Keys IdTable::s_keys = {IdTable::s_initialChunks, IdTable::s_initialLiveCount, IdTable::INITIAL_CHUNKS};
 
 std::uint32_t IdTable::typeIndex(const char* typeName) {
   TypeNames& t = typeNames();
@@ -61,6 +66,47 @@ void IdTable::grow(Table& t) {
     delete[] old;
 }
 
+void IdTable::addChunk(unsigned long key) {
+  Keys& k = s_keys;
+  const std::size_t c = key >> CHUNK_BITS;
+  if (c >= k.capacity) {
+    const std::size_t capacity = 2 * k.capacity;
+    unsigned long** chunks = new unsigned long*[capacity]();
+    std::uint32_t* liveCount = new std::uint32_t[capacity]();
+    for (std::size_t i = 0; i < k.capacity; ++i) {
+      chunks[i] = k.chunks[i];
+      liveCount[i] = k.liveCount[i];
+    }
+    if (k.chunks != s_initialChunks) {
+      delete[] k.chunks;
+      delete[] k.liveCount;
+    }
+    k.chunks = chunks;
+    k.liveCount = liveCount;
+    k.capacity = capacity;
+  }
+  k.chunks[c] = new unsigned long[CHUNK]();
+  k.liveCount[c] = 0;
+  // The previous chunk is spent now; if nothing in it lives, nothing ever will again.
+  if (c > 0 && k.liveCount[c - 1] == 0 && k.chunks[c - 1] != s_spentChunk) {
+    if (k.chunks[c - 1] != s_firstChunk)
+      delete[] k.chunks[c - 1];
+    k.chunks[c - 1] = s_spentChunk;
+  }
+}
+
+void IdTable::dropKey(unsigned long key) {
+  Keys& k = s_keys;
+  const std::size_t c = key >> CHUNK_BITS;
+  k.chunks[c][key & CHUNK_MASK] = 0;
+  // A chunk whose keys have all been issued and removed is never written again.
+  if (--k.liveCount[c] == 0 && ((c + 1) << CHUNK_BITS) <= s_table.nextKey) {
+    if (k.chunks[c] != s_firstChunk)
+      delete[] k.chunks[c];
+    k.chunks[c] = s_spentChunk;
+  }
+}
+
 unsigned long IdTable::insert(unsigned long address, const char* typeName) {
   Table& t = s_table;
   if (address == 0 || getKey(address) != 0)
@@ -70,12 +116,19 @@ unsigned long IdTable::insert(unsigned long address, const char* typeName) {
   if (2 * (t.count + 1) > t.mask + 1)
     grow(t);
   const std::uint32_t type = typeIndex(typeName);
+  const unsigned long key = t.nextKey;
+  // Everything that may allocate comes first: a failure leaves the registry as it was.
+  if ((key & CHUNK_MASK) == 0)
+    addChunk(key);
   std::size_t i = slot(t, address);
   while (t.entries[i].address != 0)
     i = (i + 1) & t.mask;
-  t.entries[i] = Entry{address, static_cast<std::uint32_t>(t.nextKey++), type};
+  t.entries[i] = Entry{address, static_cast<std::uint32_t>(key), type};
   ++t.count;
-  return t.entries[i].key;
+  ++t.nextKey;
+  s_keys.chunks[key >> CHUNK_BITS][key & CHUNK_MASK] = ~address;
+  ++s_keys.liveCount[key >> CHUNK_BITS];
+  return key;
 }
 
 const char* IdTable::getType(unsigned long address) {
@@ -101,6 +154,7 @@ void IdTable::remove(unsigned long address) {
       return;
     i = (i + 1) & t.mask;
   }
+  dropKey(t.entries[i].key);
   // Backward-shift deletion keeps every probe chain unbroken without tombstones.
   std::size_t hole = i;
   std::size_t j = i;
@@ -118,7 +172,6 @@ void IdTable::remove(unsigned long address) {
   }
   t.entries[hole] = Entry{0, 0, 0};
   --t.count;
-  ++t.removals;
 }
 
 } // namespace KALDEN

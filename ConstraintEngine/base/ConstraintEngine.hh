@@ -256,13 +256,6 @@ public:
   void purge();
 
 private:
-  // A propagator runs its constraints through runConstraint().
-  friend class Propagator;
-
-  // execute(constraint), told whether the constraint's handle is valid and, when `runner` is not
-  // empty, run by the live propagator of that handle: handles already known live are not looked
-  // up again.
-  void runConstraint(const Id<Constraint>& constraint, bool handleValid, const Id<Propagator>& runner);
   // Tells the listeners that a constraint is about to run; whether it may still run (a listener
   // may have deleted it or a variable of its scope).
   bool tellExecuted(const Id<Constraint>& constraint);
@@ -319,10 +312,6 @@ private:
   }
 
   Id<ConstraintEngine> m_id;
-  // The propagator that change routing last found live, and the registry's removal count then:
-  // while the count stands, the handle needs no lookup.
-  Id<Propagator> m_routedPropagator;
-  unsigned long m_routedPropagatorAt;
   VariableSet m_variables;
   ConstraintSet m_constraints;
   std::list<Id<Propagator> > m_propagators;
