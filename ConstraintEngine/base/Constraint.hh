@@ -112,11 +112,7 @@ public:
   // Execution.
 
   /// Runs handleExecute() with every scope variable marked as propagated by this constraint.
-  void execute() {
-    // Inline: the engine runs every constraint through here.
-    const PropagatingMark mark(*this);
-    handleExecute();
-  }
+  void execute();
   /// Runs handleExecute(variable, argIndex, changeType) with the scope marked likewise.
   void execute(const Id<ConstrainedVariable>& variable, int argIndex, const DomainListener::ChangeType& changeType);
   /// The constraint's propagation over its whole scope.
@@ -165,27 +161,8 @@ protected:
   LabelStr m_createdBy;
 
 private:
-  // Marks every scope variable as propagated by the constraint for the life of the object, so
-  // that a failure inside the constraint's propagation leaves no stale mark behind.
-  class PropagatingMark {
-  public:
-    explicit PropagatingMark(const Constraint& constraint) : m_constraint(constraint) {
-      for (const Id<ConstrainedVariable>& var : m_constraint.m_variables)
-        var->setCurrentPropagatingConstraint(m_constraint.m_id);
-    }
-    ~PropagatingMark() {
-      // The propagation may have deleted scope variables.
-      const Id<Constraint> none;
-      for (const Id<ConstrainedVariable>& var : m_constraint.m_variables)
-        if (var.isValid())
-          var->setCurrentPropagatingConstraint(none);
-    }
-    PropagatingMark(const PropagatingMark&) = delete;
-    PropagatingMark& operator=(const PropagatingMark&) = delete;
-
-  private:
-    const Constraint& m_constraint;
-  };
+  // Marks the scope as propagated by the constraint while it runs.
+  class PropagatingMark;
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration(unsigned int linkedPositions);

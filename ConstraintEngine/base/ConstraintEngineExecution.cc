@@ -12,10 +12,7 @@
 
 namespace KALDEN {
 
-namespace {
-
-// The body of allActiveVariables(), local so that running a constraint makes no call for it.
-inline bool scopeAllActive(const std::vector<Id<ConstrainedVariable> >& variables) {
+bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
   for (const Id<ConstrainedVariable>& var : variables) {
     // One registry lookup serves the check and the answer.
     const bool valid = var.isValid();
@@ -29,12 +26,6 @@ inline bool scopeAllActive(const std::vector<Id<ConstrainedVariable> >& variable
     }
   }
   return true;
-}
-
-} // namespace
-
-bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
-  return scopeAllActive(variables);
 }
 
 bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
@@ -53,7 +44,7 @@ void ConstraintEngine::execute(const Id<Constraint>& constraint) {
   KALDEN_CHECK(constraint->isActive());
   KALDEN_CHECK(constraint->isValid());
   KALDEN_CHECK(m_propInProgress);
-  KALDEN_CHECK_TEXT_MSG(scopeAllActive(constraint->getScope()), "allActiveVariables(constraint->getScope())",
+  KALDEN_CHECK_TEXT_MSG(allActiveVariables(constraint->getScope()), "allActiveVariables(constraint->getScope())",
                         "All variables of an active constraint must also be active. Clients must ensure this happens. "
                             << constraint->toString());
   KALDEN_CHECK(!Entity::isPurging());
