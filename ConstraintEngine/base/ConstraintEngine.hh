@@ -296,14 +296,6 @@ private:
   // Tells every listener still registered, in address order.
   template <class Tell>
   void tellListeners(const Tell& tell) {
-    if (m_listeners.size() == 1) {
-      // Nothing runs between taking the only listener and testing it: it is still registered,
-      // and no copy of the set is needed.
-      const Id<ConstraintEngineListener> listener = *m_listeners.begin();
-      if (listener.isValid())
-        tell(*listener.operator->());
-      return;
-    }
     // A listener may register or unregister listeners (itself included) while it is told.
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     for (const Id<ConstraintEngineListener>& listener : listeners)

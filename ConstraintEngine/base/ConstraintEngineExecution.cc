@@ -14,7 +14,7 @@ namespace KALDEN {
 
 bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
   for (const Id<ConstrainedVariable>& var : variables) {
-    // One registry lookup serves the check and the answer.
+    // Inside a destructor the check only prints: the variable is not read then.
     const bool valid = var.isValid();
     KALDEN_CHECK_TEXT(valid, "var.isValid()");
     if (!valid)
