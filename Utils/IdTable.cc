@@ -114,13 +114,18 @@ void IdTable::dropKey(unsigned long key) {
 
 unsigned long IdTable::insert(unsigned long address, const char* typeName) {
   Table& t = s_table;
-  if (address == 0 || getKey(address) != 0)
+  if (address == 0)
     return 0;
-  if (t.nextKey > MAX_KEY)
-    (new Error("nextKey <= MAX_KEY", "Handle keys are exhausted.", "Utils/IdTable", __LINE__))->handleAssert();
-  // Everything that may allocate comes first: a failure leaves the registry as it was.
+  // Everything that may allocate comes first: a failure leaves the registrations as they were.
   if (2 * (t.count + 1) > t.mask + 1)
     grow(t);
+  const std::size_t i = find(t, address);
+  if (t.entries[i].key != 0)
+    return 0;
+  if (t.nextKey > MAX_KEY) {
+    (new Error("nextKey <= MAX_KEY", "Handle keys are exhausted.", "Utils/IdTable", __LINE__))->handleAssert();
+    return 0; // the failure could only print (inside a destructor): register nothing
+  }
   const std::uint32_t type = typeIndex(typeName);
   const unsigned long key = t.nextKey;
   if ((key & CHUNK_MASK) == 0)
@@ -128,7 +133,7 @@ unsigned long IdTable::insert(unsigned long address, const char* typeName) {
   ++t.nextKey;
   slotOf(key) = ~address;
   ++s_keys.liveCount[key >> CHUNK_BITS];
-  t.entries[find(t, address)] = Entry{static_cast<std::uint32_t>(key), type};
+  t.entries[i] = Entry{static_cast<std::uint32_t>(key), type};
   ++t.count;
   return key;
 }
