@@ -27,8 +27,12 @@ TypeNames& typeNames() {
 } // namespace
 
 IdTable::Entry IdTable::s_initialEntries[IdTable::INITIAL_CAPACITY] = {};
-IdTable::Table IdTable::s_table = {IdTable::s_initialEntries, IdTable::INITIAL_CAPACITY - 1,
-                                    (IdTable::INITIAL_CAPACITY - 1) * sizeof(IdTable::Entry), 10, 0, 1, 0};
+IdTable::Table IdTable::s_table = {IdTable::s_initialEntries, IdTable::INITIAL_CAPACITY - 1, 10, 0, 1};
+unsigned long IdTable::s_firstChunk[IdTable::CHUNK] = {};
+unsigned long IdTable::s_spentChunk[IdTable::CHUNK] = {};
+unsigned long* IdTable::s_initialChunks[IdTable::INITIAL_CHUNKS] = {IdTable::s_firstChunk};
+std::uint32_t IdTable::s_initialLiveCount[IdTable::INITIAL_CHUNKS] = {};
+IdTable::Keys IdTable::s_keys = {IdTable::s_initialChunks, IdTable::s_initialLiveCount, IdTable::INITIAL_CHUNKS};
 
 std::uint32_t IdTable::typeIndex(const char* typeName) {
   TypeNames& t = typeNames();
@@ -41,19 +45,25 @@ std::uint32_t IdTable::typeIndex(const char* typeName) {
   return index;
 }
 
+std::size_t IdTable::find(const Table& t, unsigned long address) {
+  std::size_t i = slot(t, address);
+  while (t.entries[i].key != 0 && addressOf(t.entries[i].key) != address)
+    i = (i + 1) & t.mask;
+  return i;
+}
+
 void IdTable::grow(Table& t) {
   std::size_t oldCapacity = t.mask + 1;
   Entry* old = t.entries;
   std::size_t capacity = oldCapacity * 2;
   t.entries = new Entry[capacity]();
   t.mask = capacity - 1;
-  t.byteMask = t.mask * sizeof(Entry);
   ++t.bits;
   for (std::size_t i = 0; i < oldCapacity; ++i) {
-    if (old[i].address == 0)
+    if (old[i].key == 0)
       continue;
-    std::size_t j = slot(t, old[i].address);
-    while (t.entries[j].address != 0)
+    std::size_t j = slot(t, addressOf(old[i].key));
+    while (t.entries[j].key != 0)
       j = (j + 1) & t.mask;
     t.entries[j] = old[i];
   }
@@ -61,54 +71,99 @@ void IdTable::grow(Table& t) {
     delete[] old;
 }
 
+void IdTable::addChunk(unsigned long key) {
+  Keys& k = s_keys;
+  const std::size_t c = key >> CHUNK_BITS;
+  if (c >= k.capacity) {
+    const std::size_t capacity = 2 * k.capacity;
+    unsigned long** chunks = new unsigned long*[capacity]();
+    std::uint32_t* liveCount = new std::uint32_t[capacity]();
+    for (std::size_t i = 0; i < k.capacity; ++i) {
+      chunks[i] = k.chunks[i];
+      liveCount[i] = k.liveCount[i];
+    }
+    if (k.chunks != s_initialChunks) {
+      delete[] k.chunks;
+      delete[] k.liveCount;
+    }
+    k.chunks = chunks;
+    k.liveCount = liveCount;
+    k.capacity = capacity;
+  }
+  k.chunks[c] = new unsigned long[CHUNK]();
+  k.liveCount[c] = 0;
+  // The previous chunk is spent now; if nothing in it lives, nothing ever will again.
+  if (c > 0 && k.liveCount[c - 1] == 0 && k.chunks[c - 1] != s_spentChunk) {
+    if (k.chunks[c - 1] != s_firstChunk)
+      delete[] k.chunks[c - 1];
+    k.chunks[c - 1] = s_spentChunk;
+  }
+}
+
+void IdTable::dropKey(unsigned long key) {
+  Keys& k = s_keys;
+  const std::size_t c = key >> CHUNK_BITS;
+  k.chunks[c][key & CHUNK_MASK] = 0;
+  // A chunk whose keys have all been issued and removed is never written again.
+  if (--k.liveCount[c] == 0 && ((c + 1) << CHUNK_BITS) <= s_table.nextKey) {
+    if (k.chunks[c] != s_firstChunk)
+      delete[] k.chunks[c];
+    k.chunks[c] = s_spentChunk;
+  }
+}
+
 unsigned long IdTable::insert(unsigned long address, const char* typeName) {
   Table& t = s_table;
-  if (address == 0 || getKey(address) != 0)
+  if (address == 0)
     return 0;
-  if (t.nextKey > MAX_KEY)
-    (new Error("nextKey <= MAX_KEY", "Handle keys are exhausted.", "Utils/IdTable", __LINE__))->handleAssert();
+  // Everything that may allocate comes first: a failure leaves the registrations as they were.
   if (2 * (t.count + 1) > t.mask + 1)
     grow(t);
+  const std::size_t i = find(t, address);
+  if (t.entries[i].key != 0)
+    return 0;
+  if (t.nextKey > MAX_KEY) {
+    (new Error("nextKey <= MAX_KEY", "Handle keys are exhausted.", "Utils/IdTable", __LINE__))->handleAssert();
+    return 0; // the failure could only print (inside a destructor): register nothing
+  }
   const std::uint32_t type = typeIndex(typeName);
-  std::size_t i = slot(t, address);
-  while (t.entries[i].address != 0)
-    i = (i + 1) & t.mask;
-  t.entries[i] = Entry{address, static_cast<std::uint32_t>(t.nextKey++), type};
+  const unsigned long key = t.nextKey;
+  if ((key & CHUNK_MASK) == 0)
+    addChunk(key);
+  ++t.nextKey;
+  slotOf(key) = ~address;
+  ++s_keys.liveCount[key >> CHUNK_BITS];
+  t.entries[i] = Entry{static_cast<std::uint32_t>(key), type};
   ++t.count;
-  return t.entries[i].key;
+  return key;
+}
+
+unsigned long IdTable::getKey(unsigned long address) {
+  // Address 0 needs no test of its own: it is never registered, so its probe ends on a free slot.
+  const Table& t = s_table;
+  return t.entries[find(t, address)].key;
 }
 
 const char* IdTable::getType(unsigned long address) {
-  Table& t = s_table;
-  if (address == 0)
-    return nullptr;
-  std::size_t i = slot(t, address);
-  while (t.entries[i].address != 0) {
-    if (t.entries[i].address == address)
-      return typeNames().names[t.entries[i].type];
-    i = (i + 1) & t.mask;
-  }
-  return nullptr;
+  const Table& t = s_table;
+  const Entry& e = t.entries[find(t, address)];
+  return e.key == 0 ? nullptr : typeNames().names[e.type];
 }
 
 void IdTable::remove(unsigned long address) {
   Table& t = s_table;
-  if (address == 0)
+  const std::size_t i = find(t, address);
+  if (t.entries[i].key == 0)
     return;
-  std::size_t i = slot(t, address);
-  while (t.entries[i].address != address) {
-    if (t.entries[i].address == 0)
-      return;
-    i = (i + 1) & t.mask;
-  }
+  dropKey(t.entries[i].key);
   // Backward-shift deletion keeps every probe chain unbroken without tombstones.
   std::size_t hole = i;
   std::size_t j = i;
   while (true) {
     j = (j + 1) & t.mask;
-    if (t.entries[j].address == 0)
+    if (t.entries[j].key == 0)
       break;
-    std::size_t home = slot(t, t.entries[j].address);
+    std::size_t home = slot(t, addressOf(t.entries[j].key));
     // Move entry j into the hole unless its home lies cyclically in (hole, j].
     bool homeBetween = (hole <= j) ? (hole < home && home <= j) : (hole < home || home <= j);
     if (!homeBetween) {
@@ -116,9 +171,8 @@ void IdTable::remove(unsigned long address) {
       hole = j;
     }
   }
-  t.entries[hole] = Entry{0, 0, 0};
+  t.entries[hole] = Entry{0, 0};
   --t.count;
-  ++t.removals;
 }
 
 } // namespace KALDEN

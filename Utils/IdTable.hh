@@ -10,34 +10,29 @@ namespace KALDEN {
  * The process-wide registry of live handles: maps an object's address to the
  * key its handle holds. Keys come from a counter and are never reused, so a
  * handle to a destroyed object stays detectably stale even when its address
- * is registered again. Every handle validity test asks getKey(), so lookups
- * are kept cheap: an open-addressing table of 16-byte slots whose slot for
- * an address follows the address, so that objects made together (a
- * constraint and its variables) are looked up in neighbouring memory; the
- * higher address bits are folded in so that distant regions do not pile up
- * on the same slots.
+ * is registered again.
+ *
+ * A table indexed by key holds each live key's address: it answers the handle
+ * validity test (holds()) with two loads. It comes in chunks of consecutive
+ * keys; a chunk all of whose keys have been issued and removed again is
+ * freed, so memory follows the live handles rather than every key issued.
+ * The rarer lookups by address (getKey(), getType(), remove()) go through an
+ * open-addressing table of keys whose slot follows the address, so that
+ * objects made together are looked up in neighbouring memory; the higher
+ * address bits are folded in so that distant regions do not pile up on the
+ * same slots.
  */
 class IdTable {
 public:
   /// Registers an address; answers its new non-zero key, or 0 while the address is still registered.
   static unsigned long insert(unsigned long address, const char* typeName);
 
+  /// Whether `key` is live and registered at `address`: a handle's validity test. `key` must have
+  /// come from insert() (0 included), as every handle's key does.
+  static bool holds(unsigned long key, unsigned long address) { return slotOf(key) == ~address; }
+
   /// The live key of an address, 0 if none.
-  static unsigned long getKey(unsigned long address) {
-    // Walks byte offsets, which spares the scaling of a slot index on every probe. Address 0
-    // needs no test of its own: it meets a free slot, whose key is 0.
-    const Table& t = s_table;
-    const char* const base = reinterpret_cast<const char*>(t.entries);
-    std::size_t at = byteSlot(t, address);
-    while (true) {
-      const Entry& e = *reinterpret_cast<const Entry*>(base + at);
-      if (e.address == address)
-        return e.key;
-      if (e.address == 0)
-        return 0;
-      at = (at + sizeof(Entry)) & t.byteMask;
-    }
-  }
+  static unsigned long getKey(unsigned long address);
 
   /// The type name an address was registered under, null if none.
   static const char* getType(unsigned long address);
@@ -48,42 +43,55 @@ public:
   /// Number of live registrations (for leak checks).
   static std::size_t size() { return s_table.count; }
 
-  /// The number of registrations dropped so far: a handle found valid stays valid while it stands.
-  static unsigned long removals() { return s_table.removals; }
-
 private:
+  // A slot of the table by address: key 0 marks a free slot.
   struct Entry {
-    unsigned long address;
     std::uint32_t key;  // keys never pass 2^32 - 1
     std::uint32_t type; // index into the type names
   };
-  static_assert(sizeof(Entry) == 16, "slots are 16 bytes: a slot's byte offset is its index times 16");
   struct Table {
     Entry* entries;
     std::size_t mask;  // capacity - 1; capacity is a power of two
-    std::size_t byteMask; // mask * sizeof(Entry): masks a byte offset into the entries
     unsigned int bits; // log2(capacity)
     std::size_t count;
     unsigned long nextKey;
-    unsigned long removals;
   };
+  // The table by key: chunks[k >> CHUNK_BITS][k & CHUNK_MASK] is ~address for a live key k and 0
+  // otherwise, so that a never-used or freed slot matches no address, null included.
+  struct Keys {
+    unsigned long** chunks;   // one per CHUNK keys up to the next key to issue; spent ones point at s_spentChunk
+    std::uint32_t* liveCount; // live keys per chunk
+    std::size_t capacity;     // entries of chunks and liveCount
+  };
+  static constexpr unsigned int CHUNK_BITS = 10;
+  static constexpr unsigned long CHUNK = 1UL << CHUNK_BITS;
+  static constexpr unsigned long CHUNK_MASK = CHUNK - 1;
 
-  static constexpr std::size_t INITIAL_CAPACITY = 1024;
   // Constant-initialised, so lookups need no first-use test, and never destroyed: handles may
   // be tested while static objects are torn down.
+  static constexpr std::size_t INITIAL_CAPACITY = 1024;
+  static constexpr std::size_t INITIAL_CHUNKS = 64;
   static Entry s_initialEntries[INITIAL_CAPACITY];
   static Table s_table;
+  static unsigned long s_firstChunk[CHUNK];
+  static unsigned long s_spentChunk[CHUNK]; // all zeros
+  static unsigned long* s_initialChunks[INITIAL_CHUNKS];
+  static std::uint32_t s_initialLiveCount[INITIAL_CHUNKS];
+  static Keys s_keys;
 
+  static unsigned long& slotOf(unsigned long key) { return s_keys.chunks[key >> CHUNK_BITS][key & CHUNK_MASK]; }
+  // The address a live key is registered at.
+  static unsigned long addressOf(std::uint32_t key) { return ~slotOf(key); }
   static std::size_t slot(const Table& t, unsigned long address) {
     // Objects are at least 16 bytes apart: neighbouring objects take neighbouring slots.
     const unsigned long cell = address >> 4;
     return static_cast<std::size_t>(cell ^ (cell >> t.bits)) & t.mask;
   }
-  // slot() * sizeof(Entry), computed without the shifts: the same bits of the address, folded alike.
-  static std::size_t byteSlot(const Table& t, unsigned long address) {
-    return static_cast<std::size_t>(address ^ (address >> t.bits)) & t.byteMask;
-  }
+  // The slot of the table by address that holds the address, or the free slot where its probe ends.
+  static std::size_t find(const Table& t, unsigned long address);
   static void grow(Table& t);
+  static void addChunk(unsigned long key);
+  static void dropKey(unsigned long key);
   static std::uint32_t typeIndex(const char* typeName);
 };
 

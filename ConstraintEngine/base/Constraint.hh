@@ -112,11 +112,7 @@ public:
   // Execution.
 
   /// Runs handleExecute() with every scope variable marked as propagated by this constraint.
-  void execute() {
-    // Inline: the engine runs every constraint through here.
-    const PropagatingMark mark(*this);
-    handleExecute();
-  }
+  void execute();
   /// Runs handleExecute(variable, argIndex, changeType) with the scope marked likewise.
   void execute(const Id<ConstrainedVariable>& variable, int argIndex, const DomainListener::ChangeType& changeType);
   /// The constraint's propagation over its whole scope.
@@ -165,40 +161,8 @@ protected:
   LabelStr m_createdBy;
 
 private:
-  // The engine runs constraints with isValidWith().
-  friend class ConstraintEngine;
-
-  // Marks every scope variable as propagated by the constraint for the life of the object, so
-  // that a failure inside the constraint's propagation leaves no stale mark behind.
-  class PropagatingMark {
-  public:
-    explicit PropagatingMark(const Constraint& constraint) : m_constraint(constraint) {
-      for (const Id<ConstrainedVariable>& var : m_constraint.m_variables)
-        var->setCurrentPropagatingConstraint(m_constraint.m_id);
-    }
-    ~PropagatingMark() {
-      // Outside a purge, a scope variable that goes discards the constraint: while the constraint
-      // stands, so does its whole scope, and only otherwise is each variable looked up.
-      const bool scopeStands = !m_constraint.isDiscarded() && !Entity::isPurging();
-      const Id<Constraint> none;
-      for (const Id<ConstrainedVariable>& var : m_constraint.m_variables)
-        if (scopeStands || var.isValid())
-          var->setCurrentPropagatingConstraint(none);
-    }
-    PropagatingMark(const PropagatingMark&) = delete;
-    PropagatingMark& operator=(const PropagatingMark&) = delete;
-
-  private:
-    const Constraint& m_constraint;
-  };
-
-  // isValid(), for a caller that holds live handles of a propagator and of an engine (either may
-  // be empty): the constraint's own handles are looked up only where they are not those.
-  bool isValidWith(const Id<Propagator>& livePropagator, const Id<ConstraintEngine>& liveEngine) const {
-    return !m_variables.empty() &&
-           ((livePropagator.isId() && m_propagator == livePropagator) || m_propagator.isValid()) &&
-           ((liveEngine.isId() && m_constraintEngine == liveEngine) || m_constraintEngine.isValid());
-  }
+  // Marks the scope as propagated by the constraint while it runs.
+  class PropagatingMark;
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration(unsigned int linkedPositions);

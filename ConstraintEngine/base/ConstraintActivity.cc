@@ -13,6 +13,33 @@
 
 namespace KALDEN {
 
+// Marks every scope variable as propagated by the constraint for the life of the object, so
+// that a failure inside the constraint's propagation leaves no stale mark behind.
+class Constraint::PropagatingMark {
+public:
+  explicit PropagatingMark(const Constraint& constraint) : m_constraint(constraint) {
+    for (const Id<ConstrainedVariable>& var : m_constraint.m_variables)
+      var->setCurrentPropagatingConstraint(m_constraint.m_id);
+  }
+  ~PropagatingMark() {
+    // The propagation may have deleted scope variables.
+    const Id<Constraint> none;
+    for (const Id<ConstrainedVariable>& var : m_constraint.m_variables)
+      if (var.isValid())
+        var->setCurrentPropagatingConstraint(none);
+  }
+  PropagatingMark(const PropagatingMark&) = delete;
+  PropagatingMark& operator=(const PropagatingMark&) = delete;
+
+private:
+  const Constraint& m_constraint;
+};
+
+void Constraint::execute() {
+  const PropagatingMark mark(*this);
+  handleExecute();
+}
+
 void Constraint::execute(const Id<ConstrainedVariable>& variable, int argIndex,
                          const DomainListener::ChangeType& changeType) {
   const PropagatingMark mark(*this);

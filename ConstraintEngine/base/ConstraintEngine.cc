@@ -24,7 +24,7 @@ const char*& g_noVarName() {
 }
 
 ConstraintEngine::ConstraintEngine(const Id<CESchema>& schema)
-    : m_id(this), m_routedPropagatorAt(0), m_relaxing(false), m_relaxingViolation(false), m_relaxed(false), m_propInProgress(false),
+    : m_id(this), m_relaxing(false), m_relaxingViolation(false), m_relaxed(false), m_propInProgress(false),
       m_deleted(false), m_purged(false), m_dirty(false), m_holdChanges(false), m_cycleCount(1), m_mostRecentRepropagation(1),
       m_autoPropagate(true), m_schema(schema) {
   m_violationMgr.reset(new ViolationMgrImpl(0, *this));

@@ -256,13 +256,6 @@ public:
   void purge();
 
 private:
-  // A propagator runs its constraints through runConstraint().
-  friend class Propagator;
-
-  // execute(constraint), told whether the constraint's handle is valid and, when `runner` is not
-  // empty, run by the live propagator of that handle: handles already known live are not looked
-  // up again.
-  void runConstraint(const Id<Constraint>& constraint, bool handleValid, const Id<Propagator>& runner);
   // Tells the listeners that a constraint is about to run; whether it may still run (a listener
   // may have deleted it or a variable of its scope).
   bool tellExecuted(const Id<Constraint>& constraint);
@@ -303,14 +296,6 @@ private:
   // Tells every listener still registered, in address order.
   template <class Tell>
   void tellListeners(const Tell& tell) {
-    if (m_listeners.size() == 1) {
-      // Nothing runs between taking the only listener and testing it: it is still registered,
-      // and no copy of the set is needed.
-      const Id<ConstraintEngineListener> listener = *m_listeners.begin();
-      if (listener.isValid())
-        tell(*listener.operator->());
-      return;
-    }
     // A listener may register or unregister listeners (itself included) while it is told.
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     for (const Id<ConstraintEngineListener>& listener : listeners)
@@ -319,10 +304,6 @@ private:
   }
 
   Id<ConstraintEngine> m_id;
-  // The propagator that change routing last found live, and the registry's removal count then:
-  // while the count stands, the handle needs no lookup.
-  Id<Propagator> m_routedPropagator;
-  unsigned long m_routedPropagatorAt;
   VariableSet m_variables;
   ConstraintSet m_constraints;
   std::list<Id<Propagator> > m_propagators;

@@ -6,19 +6,15 @@
 
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
-#include "Utils/IdTable.hh"
 #include "Utils/base/Report.hh"
 
 #include <vector>
 
 namespace KALDEN {
 
-namespace {
-
-// The body of allActiveVariables(), local so that running a constraint makes no call for it.
-inline bool scopeAllActive(const std::vector<Id<ConstrainedVariable> >& variables) {
+bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
   for (const Id<ConstrainedVariable>& var : variables) {
-    // One registry lookup serves the check and the answer.
+    // Inside a destructor the check only prints: the variable is not read then.
     const bool valid = var.isValid();
     KALDEN_CHECK_TEXT(valid, "var.isValid()");
     if (!valid)
@@ -32,18 +28,9 @@ inline bool scopeAllActive(const std::vector<Id<ConstrainedVariable> >& variable
   return true;
 }
 
-} // namespace
-
-bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
-  return scopeAllActive(variables);
-}
-
 bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
-  const unsigned long removals = IdTable::removals();
   tellListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
-  if (IdTable::removals() == removals)
-    return true;
-  // A listener deleted something: the constraint, or a variable it took with it, may be gone.
+  // A listener may have deleted the constraint, or a variable that took it along.
   if (!constraint.isValid() || constraint->isDiscarded())
     return false;
   for (const Id<ConstrainedVariable>& var : constraint->getScope())
@@ -53,16 +40,11 @@ bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
 }
 
 void ConstraintEngine::execute(const Id<Constraint>& constraint) {
-  runConstraint(constraint, constraint.isValid(), Id<Propagator>::noId());
-}
-
-void ConstraintEngine::runConstraint(const Id<Constraint>& constraint, bool handleValid,
-                                     const Id<Propagator>& runner) {
-  KALDEN_CHECK_TEXT(!provenInconsistent() && handleValid, "!provenInconsistent() && constraint.isValid()");
+  KALDEN_CHECK(!provenInconsistent() && constraint.isValid());
   KALDEN_CHECK(constraint->isActive());
-  KALDEN_CHECK_TEXT(constraint->isValidWith(runner, m_id), "constraint->isValid()");
+  KALDEN_CHECK(constraint->isValid());
   KALDEN_CHECK(m_propInProgress);
-  KALDEN_CHECK_TEXT_MSG(scopeAllActive(constraint->getScope()), "allActiveVariables(constraint->getScope())",
+  KALDEN_CHECK_TEXT_MSG(allActiveVariables(constraint->getScope()), "allActiveVariables(constraint->getScope())",
                         "All variables of an active constraint must also be active. Clients must ensure this happens. "
                             << constraint->toString());
   KALDEN_CHECK(!Entity::isPurging());

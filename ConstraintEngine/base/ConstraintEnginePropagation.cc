@@ -14,19 +14,6 @@
 
 namespace KALDEN {
 
-namespace {
-
-// The first enabled propagator, in registration order, that has work; empty when none. Local,
-// so that the propagation loop asks without a call.
-inline Id<Propagator> firstWithWork(const std::list<Id<Propagator> >& propagators) {
-  for (const Id<Propagator>& propagator : propagators)
-    if (propagator->isEnabled() && propagator->updateRequired())
-      return propagator;
-  return Id<Propagator>();
-}
-
-} // namespace
-
 bool ConstraintEngine::propagate() {
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
@@ -102,7 +89,7 @@ void ConstraintEngine::runPropagators(bool& commenced) {
   // Cleared however the loop ends, so that a failure inside leaves the engine usable.
   FlagScope inProgress(m_propInProgress);
   incrementCycle();
-  Id<Propagator> propagator = firstWithWork(m_propagators);
+  Id<Propagator> propagator = getNextPropagator();
   while (!propagator.isNoId() && !provenInconsistent()) {
     if (!commenced) {
       commenced = true;
@@ -116,7 +103,7 @@ void ConstraintEngine::runPropagators(bool& commenced) {
     }
     if (!m_heldChanges.empty())
       releaseHeldChanges();
-    propagator = firstWithWork(m_propagators);
+    propagator = getNextPropagator();
   }
   incrementCycle();
 }
@@ -158,7 +145,12 @@ void ConstraintEngine::incrementCycle() {
   }
 }
 
-Id<Propagator> ConstraintEngine::getNextPropagator() const { return firstWithWork(m_propagators); }
+Id<Propagator> ConstraintEngine::getNextPropagator() const {
+  for (const Id<Propagator>& propagator : m_propagators)
+    if (propagator->isEnabled() && propagator->updateRequired())
+      return propagator;
+  return Id<Propagator>();
+}
 
 bool ConstraintEngine::constraintConsistent() const {
   if (provenInconsistent())

@@ -17,6 +17,8 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   KALDEN_CHECK(!Entity::isPurging());
   const bool sourceValid = source.isValid();
   KALDEN_CHECK_TEXT(sourceValid, "source.isValid()");
+  if (!sourceValid)
+    return; // the check could only print (inside a destructor): there is no variable to read
   // Copies: a propagator or listener below may destroy the variable, and with it its change
   // listener and domain, which own the objects these references name.
   const Id<ConstrainedVariable> variable = source;
@@ -25,31 +27,19 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   if (!variable->isActive())
     return;
 
-  // The variable was checked above; only the emptying and relaxation handling, and then each
-  // propagator told, may have destroyed it since. The handle registry counts every registration
-  // it drops, however dropped: the variable is looked up again only once one was.
-  bool checked = sourceValid;
-  unsigned long checkedAt = IdTable::removals();
-  const auto stillThere = [&variable, &checked, &checkedAt]() {
-    if (checked && IdTable::removals() == checkedAt)
-      return true;
-    if (!variable.isValid())
-      return false;
-    checked = true;
-    checkedAt = IdTable::removals();
-    return true;
-  };
   if (change == DomainListener::EMPTIED)
     handleEmpty(variable);
   else if (change == DomainListener::RELAXED || change == DomainListener::OPENED)
     handleRelax(variable);
 
-  if (change != DomainListener::EMPTIED && stillThere()) {
+  // From here on, the emptying and relaxation handling, or any propagator told, may have
+  // destroyed the variable.
+  if (change != DomainListener::EMPTIED && variable.isValid()) {
     // Propagators may link, unlink or delete constraints while they are told: walk a snapshot.
     const Snapshot<ConstrainedVariable::ConstraintEntry, 8> entries(variable->m_constraints.begin(),
                                                                      variable->m_constraints.end());
     for (const ConstrainedVariable::ConstraintEntry& entry : entries) {
-      if (!stillThere())
+      if (!variable.isValid())
         break;
       const Id<Constraint>& constraint = entry.first;
       if (!constraint.isValid() || !constraint->isActive() || constraint->isDiscarded())
@@ -57,21 +47,13 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
       if (constraint->canIgnore(variable, entry.second, change))
         continue;
       const Id<Propagator>& propagator = constraint->getPropagator();
-      // A handle found valid before, with no registration dropped since, is valid still: the
-      // entries of one propagator look it up once, across changes too.
-      const unsigned long removals = IdTable::removals();
-      if (!(propagator == m_routedPropagator && removals == m_routedPropagatorAt && propagator.isId())) {
-        if (!propagator.isValid())
-          continue;
-        m_routedPropagator = propagator;
-        m_routedPropagatorAt = removals;
-      }
-      propagator->handleNotification(variable, entry.second, constraint, change);
+      if (propagator.isValid())
+        propagator->handleNotification(variable, entry.second, constraint, change);
     }
   }
 
   // A variable destroyed while its change was routed has nothing left to report.
-  if (!stillThere())
+  if (!variable.isValid())
     return;
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;

@@ -28,6 +28,11 @@ AbstractDomain& Propagator::getCurrentDomain(const Id<ConstrainedVariable>& var)
   return var->getCurrentDomain();
 }
 
+void Propagator::execute(const Id<Constraint>& constraint) {
+  KALDEN_CHECK(constraint.isValid());
+  m_constraintEngine->execute(constraint);
+}
+
 void Propagator::handleVariableDeactivated(const Id<ConstrainedVariable>&) {}
 
 void Propagator::handleVariableActivated(const Id<ConstrainedVariable>&) {}

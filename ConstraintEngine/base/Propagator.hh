@@ -78,13 +78,7 @@ public:
   /// A variable became active again; nothing here.
   virtual void handleVariableActivated(const Id<ConstrainedVariable>& var);
   /// Runs one constraint through the engine, which checks that it may run and tells the listeners.
-  virtual void execute(const Id<Constraint>& constraint) {
-    const bool valid = constraint.isValid();
-    KALDEN_CHECK_TEXT(valid, "constraint.isValid()");
-    // The engine's execute(constraint), told what is known here: whether the handle is valid, and
-    // that this propagator is live. Inline, so that a propagator running its agenda makes no call.
-    m_constraintEngine->runConstraint(constraint, valid, m_id);
-  }
+  virtual void execute(const Id<Constraint>& constraint);
   /// Hands a constraint to the engine's violation manager as violated.
   virtual void notifyConstraintViolated(Id<Constraint> constraint);
   /// Records the variable as emptied with the engine's violation manager.

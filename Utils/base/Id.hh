@@ -103,10 +103,7 @@ public:
   }
 
   /// Whether the handle names a live registration.
-  bool isValid() const {
-    // No test of the address: the registry answers 0 for a null one, which no non-zero key matches.
-    return m_key != 0 && IdTable::getKey(toAddress(m_ptr)) == m_key;
-  }
+  bool isValid() const { return IdTable::holds(m_key, toAddress(m_ptr)); }
   /// Whether both words are set (live or stale).
   bool isId() const { return m_ptr != 0 && m_key != 0; }
   /// Whether both words are zero.

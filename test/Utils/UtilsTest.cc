@@ -44,19 +44,20 @@ TEST(IdTableTest, KeysAreNeverReused) {
   IdTable::remove(address);
 }
 
-TEST(IdTableTest, RemovalCountMovesExactlyWhenARegistrationGoes) {
-  // Callers keep a handle found valid for as long as the count stands: every drop must move it.
+TEST(IdTableTest, HoldsExactlyTheLiveKeyAtItsAddress) {
   const unsigned long address = 0x2000;
-  const unsigned long before = IdTable::removals();
+  EXPECT_FALSE(IdTable::holds(0, 0)) << "the empty handle";
+  EXPECT_FALSE(IdTable::holds(0, address));
   const unsigned long key = IdTable::insert(address, "T");
-  EXPECT_EQ(IdTable::getKey(address), key);
-  EXPECT_EQ(IdTable::removals(), before) << "inserting and looking up drop nothing";
-  IdTable::remove(address + 16);
-  EXPECT_EQ(IdTable::removals(), before) << "an address never registered";
+  EXPECT_TRUE(IdTable::holds(key, address));
+  EXPECT_FALSE(IdTable::holds(key, address + 16)) << "another address under the same key";
+  EXPECT_FALSE(IdTable::holds(key, 0));
   IdTable::remove(address);
-  EXPECT_EQ(IdTable::removals(), before + 1);
+  EXPECT_FALSE(IdTable::holds(key, address));
+  const unsigned long again = IdTable::insert(address, "T");
+  EXPECT_FALSE(IdTable::holds(key, address)) << "the address registered again under a new key";
+  EXPECT_TRUE(IdTable::holds(again, address));
   IdTable::remove(address);
-  EXPECT_EQ(IdTable::removals(), before + 1) << "gone already";
 }
 
 TEST(IdTableTest, AgreesWithAReferenceMapUnderChurn) {
@@ -65,6 +66,7 @@ TEST(IdTableTest, AgreesWithAReferenceMapUnderChurn) {
   for (unsigned long stride : {8UL, 1UL << 20}) {
     std::mt19937 rng(7);
     std::map<unsigned long, unsigned long> reference;
+    std::vector<std::pair<unsigned long, unsigned long> > stale; // (address, key) removed
     std::size_t base = IdTable::size();
     for (int step = 0; step < 200000; ++step) {
       unsigned long address = 0x7000000 + stride * (rng() % 5000);
@@ -76,15 +78,26 @@ TEST(IdTableTest, AgreesWithAReferenceMapUnderChurn) {
           reference[address] = key;
       } else {
         IdTable::remove(address);
-        reference.erase(address);
+        const auto it = reference.find(address);
+        if (it != reference.end()) {
+          stale.emplace_back(it->first, it->second);
+          reference.erase(it);
+        }
       }
     }
-    for (const auto& entry : reference)
+    for (const auto& entry : reference) {
       ASSERT_EQ(IdTable::getKey(entry.first), entry.second);
+      ASSERT_TRUE(IdTable::holds(entry.second, entry.first));
+    }
+    // Removed keys stay stale, also once the chunks that held only them are freed.
+    for (const auto& entry : stale)
+      ASSERT_FALSE(IdTable::holds(entry.second, entry.first));
     EXPECT_EQ(IdTable::size(), base + reference.size());
     for (const auto& entry : reference)
       IdTable::remove(entry.first);
     EXPECT_EQ(IdTable::size(), base);
+    for (const auto& entry : reference)
+      ASSERT_FALSE(IdTable::holds(entry.second, entry.first));
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <set>
 #include <sstream>
+#include <vector>
 
 namespace KALDEN {
 namespace {
@@ -62,6 +63,37 @@ TEST(IdTest, LifeOfAHandle) {
   EXPECT_FALSE(again < id || id < again) << "ordering looks at addresses only";
   again.release();
   EXPECT_TRUE(again.isNoId());
+}
+
+TEST(IdTest, ValidityFollowsRegistrationsAcrossManyKeys) {
+  // Enough registrations to span several blocks of keys, so that blocks whose keys all went are
+  // given back while one key in an early block stays live; freed objects' addresses come back
+  // from the allocator under new keys.
+  Circle* kept = new Circle;
+  Id<Shape> keptId(kept);
+  std::vector<Id<Shape> > stale;
+  std::vector<Id<Shape> > live;
+  for (int i = 0; i < 5000; ++i) {
+    Id<Shape> id(new Circle);
+    if (i % 7 == 0) {
+      live.push_back(id);
+    } else {
+      stale.push_back(id);
+      id.release();
+    }
+  }
+  EXPECT_TRUE(keptId.isValid());
+  for (const Id<Shape>& id : live)
+    ASSERT_TRUE(id.isValid());
+  for (const Id<Shape>& id : stale)
+    ASSERT_FALSE(id.isValid());
+  const std::vector<Id<Shape> > copies = live;
+  for (Id<Shape>& id : live)
+    id.release();
+  for (const Id<Shape>& id : copies)
+    ASSERT_FALSE(id.isValid());
+  EXPECT_TRUE(keptId.isValid());
+  keptId.release();
 }
 
 TEST(IdTest, EmptyHandle) {
