@@ -66,7 +66,7 @@ unsigned long IdTable::insert(unsigned long address, const char* typeName) {
   if (address == 0 || getKey(address) != 0)
     return 0;
   if (t.nextKey > MAX_KEY)
-    (new Error("nextKey <= MAX_KEY", "Handle keys are exhausted.", "Utils/IdTable", __LINE__))->handleAssert();
+    raiseFailedCheck("nextKey <= MAX_KEY", "Utils/IdTable", __LINE__, "Handle keys are exhausted.");
   if (2 * (t.count + 1) > t.mask + 1)
     grow(t);
   const std::uint32_t type = typeIndex(typeName);
