@@ -18,11 +18,7 @@ namespace {
 // The body of allActiveVariables(), local so that running a constraint makes no call for it.
 inline bool scopeAllActive(const std::vector<Id<ConstrainedVariable> >& variables) {
   for (const Id<ConstrainedVariable>& var : variables) {
-    // One registry lookup serves the check and the answer.
-    const bool valid = var.isValid();
-    KALDEN_CHECK_TEXT(valid, "var.isValid()");
-    if (!valid)
-      return false;
+    KALDEN_CHECK_TEXT_OR_RETURN(var.isValid(), "var.isValid()", false);
     if (!var->isActive()) {
       KALDEN_TRACE("allActiveVariables",
                    var->toString() << " is not active but it participates in an active constraint.");
