@@ -166,8 +166,8 @@ TEST(IdTest, StaleHandleLeavesRegistryAndObjectAloneWhenFailuresOnlyPrint) {
   testing::internal::CaptureStderr();
   {
     NoThrowScope guard;
-    stale.remove();
     stale.release();
+    stale.remove();
   }
   std::string printed = testing::internal::GetCapturedStderr();
   EXPECT_NE(printed.find("Cannot remove an invalid Id"), std::string::npos);
