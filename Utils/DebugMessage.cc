@@ -60,9 +60,7 @@ void DebugMessage::apply(const std::string& pattern, bool enabled) {
 }
 
 void DebugMessage::reportStreamFailure(const std::ios_base::failure& failure, const char* file, int line) {
-  std::ostringstream os;
-  os << failure.what();
-  (new Error("ALWAYS_FAIL", os.str(), file, line))->handleAssert();
+  raiseFailedCheck(ALWAYS_FAIL_CONDITION, file, line, failure.what());
 }
 
 std::size_t DebugMessage::messageCount() { return registry().messages.size(); }

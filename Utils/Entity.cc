@@ -168,7 +168,7 @@ Entity::Entity()
     }
   }
   if (t.nextKey == INT_MAX)
-    (new Error("nextKey < INT_MAX", "Entity keys are exhausted.", "Utils/Entity", __LINE__))->handleAssert();
+    raiseFailedCheck("nextKey < INT_MAX", "Utils/Entity", __LINE__, "Entity keys are exhausted.");
   m_key = t.nextKey++;
   // Both tables make room first: an allocation failure then leaves neither holding this entity.
   t.byKey.reserveOne();
@@ -252,8 +252,8 @@ void Entity::discard(bool pool) {
 
 bool Entity::decRefCount() {
   if (m_refCount == 0) {
-    (new Error("m_refCount > 0", "No hold left to drop on " + toString() + ".", "Utils/Entity", __LINE__))
-        ->handleAssert();
+    raiseFailedCheck("m_refCount > 0", "Utils/Entity", __LINE__,
+                     ("No hold left to drop on " + toString() + ".").c_str());
     return false;
   }
   if (--m_refCount > 0)

@@ -54,6 +54,10 @@ void Error::printWarning(const std::string& msg, const std::string& file, const 
   std::cerr << file << ":" << line << ": warning: " << msg << std::endl;
 }
 
+void raiseFailedCheck(const char* condition, const char* file, int line, const char* msg, const char* label) {
+  (new Error(condition, msg != nullptr ? msg : "", label != nullptr ? label : "", file, line))->handleAssert();
+}
+
 int& NoThrowScope::depth() {
   static int sl_depth = 0;
   return sl_depth;

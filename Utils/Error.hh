@@ -60,6 +60,19 @@ private:
   std::string m_text;
 };
 
+/// Condition text of a path that must never be reached.
+inline constexpr char ALWAYS_FAILS_CONDITION[] = "ALWAYS_FAILS";
+/// Condition text of a trace the debug stream failed to take, and of a variable of no known type.
+inline constexpr char ALWAYS_FAIL_CONDITION[] = "ALWAYS_FAIL";
+/// Label of every failed handle check.
+inline constexpr char INVALID_ID_LABEL[] = "IdMgrInvalidItemPtrError";
+
+/// The one path every failed check takes: builds the Error (`msg` and `label` may be null) and
+/// acts on it. Throws; returns only where the failure can merely be printed (see NoThrowScope).
+/// Out of line and cold so that a check costs the code around it only its test.
+[[gnu::cold, gnu::noinline]] void raiseFailedCheck(const char* condition, const char* file, int line,
+                                                  const char* msg = nullptr, const char* label = nullptr);
+
 /**
  * Held by destructors (and other code that must not throw): while one is alive,
  * a failed check is printed to the standard error stream and execution goes on.

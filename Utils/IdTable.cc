@@ -123,7 +123,7 @@ unsigned long IdTable::insert(unsigned long address, const char* typeName) {
   if (t.entries[i].key != 0)
     return 0;
   if (t.nextKey > MAX_KEY) {
-    (new Error("nextKey <= MAX_KEY", "Handle keys are exhausted.", "Utils/IdTable", __LINE__))->handleAssert();
+    raiseFailedCheck("nextKey <= MAX_KEY", "Utils/IdTable", __LINE__, "Handle keys are exhausted.");
     return 0; // the failure could only print (inside a destructor): register nothing
   }
   const std::uint32_t type = typeIndex(typeName);

@@ -50,7 +50,7 @@ LabelStr::LabelStr(double key) : m_key(key) {
   if (!isString(key)) {
     std::ostringstream os;
     os << "No label has the key " << key << ".";
-    (new Error("LabelStr::isString(key)", os.str(), "Utils/LabelStr", __LINE__))->handleAssert();
+    raiseFailedCheck("LabelStr::isString(key)", "Utils/LabelStr", __LINE__, os.str().c_str());
     m_key = intern(std::string_view()); // reached only where failures are printed, not thrown
   }
 }

@@ -73,9 +73,8 @@ Id<DataType> CESchema::getDataType(const char* name) {
   auto it = m_dataTypes.find(label.getKey());
   if (it == m_dataTypes.end())
     KALDEN_TRACE("kalden:error", "no DataType found for type '" << label.toString() << "'");
-  KALDEN_CHECK_MSG(it != m_dataTypes.end(), "no DataType found for type '" << label.toString() << "'");
-  if (it == m_dataTypes.end())
-    return Id<DataType>::noId();
+  KALDEN_CHECK_MSG_OR_RETURN(it != m_dataTypes.end(), "no DataType found for type '" << label.toString() << "'",
+                             Id<DataType>::noId());
   const Id<DataType> dt = it->second;
   KALDEN_CHECK(dt.isValid());
   return dt;
@@ -91,10 +90,9 @@ const Id<ConstraintType>& CESchema::getConstraintType(const LabelStr& name) {
   auto it = m_constraintTypes.find(name.getKey());
   if (it == m_constraintTypes.end())
     KALDEN_TRACE("kalden:error", "Factory for constraint '" << name.toString() << "' is not registered.");
-  KALDEN_CHECK_MSG(it != m_constraintTypes.end(),
-                   "Factory for constraint '" << name.toString() << "' is not registered.");
-  if (it == m_constraintTypes.end())
-    return Id<ConstraintType>::noId();
+  KALDEN_CHECK_MSG_OR_RETURN(it != m_constraintTypes.end(),
+                             "Factory for constraint '" << name.toString() << "' is not registered.",
+                             Id<ConstraintType>::noId());
   return it->second;
 }
 

@@ -72,7 +72,8 @@ PSVarType ConstrainedVariable::getType() const {
   if (dom.isNumeric())
     return dom.minDelta() < 1.0 ? DOUBLE : INTEGER;
   // The value text would ask for the type again: name the variable by its entity text.
-  KALDEN_CHECK_TEXT_MSG(false, "ALWAYS_FAIL", "Failed to correctly determine the type of " << Entity::toString());
+  KALDEN_CHECK_TEXT_MSG(false, ALWAYS_FAIL_CONDITION,
+                        "Failed to correctly determine the type of " << Entity::toString());
   return STRING;
 }
 

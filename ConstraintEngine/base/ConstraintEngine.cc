@@ -114,9 +114,7 @@ void ConstraintEngine::remove(const Id<ConstraintEngineListener>& listener) {
 
 PSVariable* ConstraintEngine::getVariableByKey(int key) {
   const Id<ConstrainedVariable> entity = Entity::getEntity(key);
-  KALDEN_CHECK(entity.isValid());
-  if (!entity.isValid())
-    return nullptr;
+  KALDEN_CHECK_OR_RETURN(entity.isValid(), nullptr);
   return entity;
 }
 
@@ -128,9 +126,7 @@ PSVariable* ConstraintEngine::getVariableByName(const std::string& name) {
 }
 
 Id<ConstrainedVariable> ConstraintEngine::getVariable(unsigned int index) {
-  KALDEN_CHECK(index < m_variables.size());
-  if (index >= m_variables.size())
-    return Id<ConstrainedVariable>::noId();
+  KALDEN_CHECK_OR_RETURN(index < m_variables.size(), Id<ConstrainedVariable>::noId());
   auto it = m_variables.begin();
   std::advance(it, index);
   const Id<ConstrainedVariable> var = *it;
@@ -139,9 +135,7 @@ Id<ConstrainedVariable> ConstraintEngine::getVariable(unsigned int index) {
 }
 
 Id<Constraint> ConstraintEngine::getConstraint(unsigned int index) {
-  KALDEN_CHECK(index < m_constraints.size());
-  if (index >= m_constraints.size())
-    return Id<Constraint>::noId();
+  KALDEN_CHECK_OR_RETURN(index < m_constraints.size(), Id<Constraint>::noId());
   auto it = m_constraints.begin();
   std::advance(it, index);
   KALDEN_CHECK(it->isValid());
@@ -164,9 +158,7 @@ int ConstraintEngine::getIndex(const Id<ConstrainedVariable>& var) {
 int ConstraintEngine::getIndex(const Id<Constraint>& constr) {
   KALDEN_CHECK(constr.isValid());
   auto it = m_constraints.find(constr);
-  KALDEN_CHECK(it != m_constraints.end());
-  if (it == m_constraints.end())
-    return 0;
+  KALDEN_CHECK_OR_RETURN(it != m_constraints.end(), 0);
   KALDEN_CHECK(it->isValid());
   return static_cast<int>(std::distance(m_constraints.begin(), it));
 }

@@ -3,13 +3,13 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
-#include "ConstraintEngine/base/Snapshot.hh"
 #include "ConstraintEngine/base/ViolationMgr.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/EngineComponent.hh"
 #include "Utils/base/EntityComparator.hh"
 #include "Utils/base/Id.hh"
 #include "Utils/base/PSList.hh"
+#include "Utils/base/Snapshot.hh"
 
 #include <functional>
 #include <list>

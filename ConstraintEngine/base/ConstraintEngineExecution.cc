@@ -14,11 +14,7 @@ namespace KALDEN {
 
 bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
   for (const Id<ConstrainedVariable>& var : variables) {
-    // Inside a destructor the check only prints: the variable is not read then.
-    const bool valid = var.isValid();
-    KALDEN_CHECK_TEXT(valid, "var.isValid()");
-    if (!valid)
-      return false;
+    KALDEN_CHECK_TEXT_OR_RETURN(var.isValid(), "var.isValid()", false);
     if (!var->isActive()) {
       KALDEN_TRACE("allActiveVariables",
                    var->toString() << " is not active but it participates in an active constraint.");

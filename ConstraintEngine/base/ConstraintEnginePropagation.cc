@@ -6,8 +6,8 @@
 
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
-#include "ConstraintEngine/base/FlagScope.hh"
 #include "ConstraintEngine/base/Propagator.hh"
+#include "Utils/base/FlagScope.hh"
 #include "Utils/base/Report.hh"
 
 #include <sstream>

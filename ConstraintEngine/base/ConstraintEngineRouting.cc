@@ -7,9 +7,9 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/base/Propagator.hh"
-#include "ConstraintEngine/base/Snapshot.hh"
 #include "ConstraintEngine/base/VariableChangeListener.hh"
 #include "Utils/base/Report.hh"
+#include "Utils/base/Snapshot.hh"
 
 namespace KALDEN {
 

@@ -8,7 +8,7 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
-#include "ConstraintEngine/base/FlagScope.hh"
+#include "Utils/base/FlagScope.hh"
 #include "Utils/base/Report.hh"
 
 #include <set>

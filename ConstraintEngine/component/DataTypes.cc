@@ -2,8 +2,8 @@
 
 #include "ConstraintEngine/component/DataTypes.hh"
 
-#include "ConstraintEngine/base/NumberText.hh"
 #include "ConstraintEngine/component/Domains.hh"
+#include "Utils/base/NumberText.hh"
 #include "Utils/base/Report.hh"
 
 

@@ -6,9 +6,9 @@
 #include "ConstraintEngine/component/EnumeratedDomains.hh"
 
 #include "ConstraintEngine/base/DataType.hh"
-#include "ConstraintEngine/base/NumberText.hh"
 #include "Utils/Globals.hh"
 #include "Utils/LabelStr.hh"
+#include "Utils/base/NumberText.hh"
 #include "Utils/base/Report.hh"
 
 #include <cmath>

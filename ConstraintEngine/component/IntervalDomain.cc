@@ -6,8 +6,8 @@
 #include "ConstraintEngine/component/IntervalNarrowing.hh"
 
 #include "ConstraintEngine/base/DataType.hh"
-#include "ConstraintEngine/base/NumberText.hh"
 #include "Utils/Globals.hh"
+#include "Utils/base/NumberText.hh"
 #include "Utils/base/Report.hh"
 
 #include <cmath>

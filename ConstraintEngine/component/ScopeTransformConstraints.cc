@@ -58,12 +58,10 @@ Id<Constraint> delegateLeftBehind(const Constraint& owner, const Id<ConstraintEn
 Id<Constraint> createDelegate(const Constraint& owner, const Id<ConstraintEngine>& engine,
                               const LabelStr& otherName, const std::vector<Id<ConstrainedVariable> >& scope) {
   const BuildingName building(owner.getName());
-  const bool cycle = isBeingBuilt(otherName);
-  KALDEN_CHECK_TEXT_MSG(!cycle, "!isBeingBuilt(otherName)",
-                        "The delegate chain of " << owner.getName().toString() << " comes back to "
-                                                 << otherName.toString() << ", which is being built.");
-  if (cycle)
-    return Id<Constraint>::noId();
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(!isBeingBuilt(otherName), "!isBeingBuilt(otherName)",
+                                  "The delegate chain of " << owner.getName().toString() << " comes back to "
+                                                           << otherName.toString() << ", which is being built.",
+                                  Id<Constraint>::noId());
   try {
     return engine->createConstraint(otherName, scope);
   } catch (...) {
@@ -90,14 +88,11 @@ SwapTwoVarsConstraint::SwapTwoVarsConstraint(const LabelStr& name, const LabelSt
                                              const LabelStr& otherName, int firstIndex, int secondIndex)
     : Constraint(name, propagatorName, constraintEngine, variables) {
   // Negative indices are refused: they name no scope position.
-  const bool firstOk = isPosition(firstIndex, m_variables.size());
-  KALDEN_CHECK_TEXT(firstOk, "(unsigned) abs(firstIndex) < m_variables.size()");
-  const bool secondOk = isPosition(secondIndex, m_variables.size());
-  KALDEN_CHECK_TEXT(secondOk, "(unsigned) abs(secondIndex) < m_variables.size()");
+  KALDEN_CHECK_TEXT_OR_RETURN(isPosition(firstIndex, m_variables.size()),
+                              "(unsigned) abs(firstIndex) < m_variables.size()");
+  KALDEN_CHECK_TEXT_OR_RETURN(isPosition(secondIndex, m_variables.size()),
+                              "(unsigned) abs(secondIndex) < m_variables.size()");
   KALDEN_CHECK(firstIndex != secondIndex);
-  // Only reached with a refused index when checks merely print (inside a destructor).
-  if (!firstOk || !secondOk)
-    return;
 
   std::vector<Id<ConstrainedVariable> > otherScope(m_variables);
   otherScope[static_cast<std::size_t>(firstIndex)] = m_variables[static_cast<std::size_t>(secondIndex)];
@@ -137,10 +132,8 @@ RotateScopeRightConstraint::RotateScopeRightConstraint(const LabelStr& name, con
   const std::size_t n = m_variables.size();
   // Compared in a wider type, as abs(INT_MIN) is undefined.
   const long long count = rotateCount;
-  const bool countOk = count < static_cast<long long>(n) && -count < static_cast<long long>(n);
-  KALDEN_CHECK_TEXT(countOk, "(unsigned) abs(rotateCount) < m_variables.size()");
-  if (!countOk)
-    return;
+  KALDEN_CHECK_TEXT_OR_RETURN(count < static_cast<long long>(n) && -count < static_cast<long long>(n),
+                              "(unsigned) abs(rotateCount) < m_variables.size()");
 
   // A right rotation by r is a left rotation by n - r: entry i takes the entry `shift` further on.
   const std::size_t shift = static_cast<std::size_t>(count > 0 ? static_cast<long long>(n) - count : -count);

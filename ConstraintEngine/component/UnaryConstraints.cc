@@ -38,9 +38,8 @@ UnaryConstraint::~UnaryConstraint() {
 }
 
 void UnaryConstraint::handleExecute() {
-  KALDEN_CHECK_TEXT_MSG(m_x != nullptr, "m_x != 0", "Source not set for " << toString());
-  if (m_x != nullptr)
-    m_y.intersect(*m_x);
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_x != nullptr, "m_x != 0", "Source not set for " << toString());
+  m_y.intersect(*m_x);
 }
 
 bool UnaryConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
@@ -51,25 +50,21 @@ bool UnaryConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int arg
 }
 
 void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {
-  KALDEN_CHECK_TEXT_MSG(m_x == nullptr, "m_x == 0",
-                        "Already set domain for " << toString() << " and not using "
-                                                  << (sourceConstraint.isValid() ? sourceConstraint->toString()
-                                                                                 : std::string("an invalid constraint")));
   // Only another unary constraint that has a source can give one; anything else leaves this one as it was.
-  KALDEN_CHECK(sourceConstraint.isValid());
-  if (m_x != nullptr || !sourceConstraint.isValid())
-    return;
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_x == nullptr, "m_x == 0",
+                                  "Already set domain for "
+                                      << toString() << " and not using "
+                                      << (sourceConstraint.isValid() ? sourceConstraint->toString()
+                                                                     : std::string("an invalid constraint")));
+  KALDEN_CHECK_OR_RETURN(sourceConstraint.isValid());
   const UnaryConstraint* source = dynamic_cast<const UnaryConstraint*>(static_cast<Constraint*>(sourceConstraint));
-  KALDEN_CHECK_MSG(source != nullptr, "Cannot take a source for " << toString() << " from "
-                                                                  << sourceConstraint->toString()
-                                                                  << ", which is not a unary constraint");
-  if (source == nullptr)
-    return;
-  KALDEN_CHECK_MSG(source->m_x != nullptr, "Cannot take a source for " << toString() << " from "
-                                                                       << source->toString()
-                                                                       << ", which has none");
-  if (source->m_x != nullptr)
-    m_x = source->m_x->copy();
+  KALDEN_CHECK_MSG_OR_RETURN(source != nullptr, "Cannot take a source for " << toString() << " from "
+                                                                            << sourceConstraint->toString()
+                                                                            << ", which is not a unary constraint");
+  KALDEN_CHECK_MSG_OR_RETURN(source->m_x != nullptr, "Cannot take a source for " << toString() << " from "
+                                                                                 << source->toString()
+                                                                                 << ", which has none");
+  m_x = source->m_x->copy();
 }
 
 void UnaryConstraint::handleDiscard() {

@@ -1,8 +1,8 @@
 #ifndef KALDEN_UTILS_BASE_ID_HH
 #define KALDEN_UTILS_BASE_ID_HH
 
-#include "Utils/Error.hh"
 #include "Utils/IdTable.hh"
+#include "Utils/base/Report.hh"
 
 #include <cmath>
 #include <cstdint>
@@ -20,20 +20,21 @@ class Entity;
 class IdErr {
 public:
   static const std::string& IdMgrInvalidItemPtrError() {
-    static const std::string sl_lblStr("IdMgrInvalidItemPtrError");
+    static const std::string sl_lblStr(INVALID_ID_LABEL);
     return sl_lblStr;
   }
 };
 
-// Handle failures carry the handle label and the handle template's own source path.
-#define KALDEN_ID_CHECK(cond, condText, msg)                                                       \
+// Handle failures carry the handle label and the handle template's own source path. After a
+// failure that was only printed the operation stops: a constructor leaves the empty handle, and
+// remove() and release() leave the registry and the object alone (the address may be another's).
+#define KALDEN_ID_CHECK_OR_RETURN(cond, condText, msg)                                             \
   do {                                                                                             \
     if (!(cond)) {                                                                                 \
-      std::ostringstream sl_kaldenMsg;                                                             \
-      sl_kaldenMsg << msg;                                                                         \
-      (new ::KALDEN::Error(condText, sl_kaldenMsg.str(),                                           \
-                           ::KALDEN::IdErr::IdMgrInvalidItemPtrError(), "Utils/base/Id", __LINE__)) \
-          ->handleAssert();                                                                        \
+      ::KALDEN::raiseComposedFailure(                                                              \
+          condText, ::KALDEN::INVALID_ID_LABEL, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, \
+          "Utils/base/Id", __LINE__);                                                              \
+      return;                                                                                      \
     }                                                                                              \
   } while (0)
 
@@ -52,10 +53,12 @@ public:
 
   /// Registers an object; it must remove() this handle before it goes.
   Id(T* ptr) : m_ptr(nullptr), m_key(0) {
-    KALDEN_ID_CHECK(ptr != 0, "ptr != 0", "Cannot generate an Id<" << typeName() << "> for 0 pointer.");
+    KALDEN_ID_CHECK_OR_RETURN(ptr != 0, "ptr != 0",
+                              "Cannot generate an Id<" << typeName() << "> for 0 pointer.");
     m_key = IdTable::insert(toAddress(ptr), typeName());
-    KALDEN_ID_CHECK(m_key != 0, "m_key != 0",
-                    "Cannot generate an Id<" << typeName() << "> for a pointer that has not been cleaned up.");
+    KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
+                              "Cannot generate an Id<" << typeName()
+                                                       << "> for a pointer that has not been cleaned up.");
     m_ptr = ptr;
   }
 
@@ -67,10 +70,9 @@ public:
     bool exact = address > 0.0 && address < 18446744073709551616.0 && address == std::floor(address);
     std::uintptr_t raw = exact ? static_cast<std::uintptr_t>(address) : 0;
     m_key = exact ? IdTable::getKey(raw) : 0;
-    KALDEN_ID_CHECK(m_key != 0, "m_key != 0",
-                    "Cannot instantiate an Id<" << typeName() << "> for this address. No instance present.");
-    if (m_key != 0)
-      m_ptr = reinterpret_cast<T*>(raw);
+    KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
+                              "Cannot instantiate an Id<" << typeName() << "> for this address. No instance present.");
+    m_ptr = reinterpret_cast<T*>(raw);
   }
 
   Id(const Id<T>& org) = default;
@@ -128,7 +130,7 @@ public:
 
   /// Unregisters; the object is kept and every other copy of the handle becomes stale.
   void remove() {
-    KALDEN_ID_CHECK(isValid(), "isValid()", "Cannot remove an invalid Id<" << typeName() << ">.");
+    KALDEN_ID_CHECK_OR_RETURN(isValid(), "isValid()", "Cannot remove an invalid Id<" << typeName() << ">.");
     IdTable::remove(toAddress(m_ptr));
     m_key = 0;
     m_ptr = 0;
@@ -137,12 +139,11 @@ public:
   /// Unregisters and deletes the object.
   void release() {
     T* ptr = m_ptr;
-    KALDEN_ID_CHECK(isValid(), "isValid()", "Cannot release an invalid Id<" << typeName() << ">.");
+    KALDEN_ID_CHECK_OR_RETURN(isValid(), "isValid()", "Cannot release an invalid Id<" << typeName() << ">.");
     m_key = 0;
     IdTable::remove(toAddress(ptr));
     m_ptr = 0;
-    if (ptr != 0)
-      delete ptr;
+    delete ptr;
   }
 
   /// Writes "noId", or "id_" and the key.
@@ -179,12 +180,12 @@ private:
       m_key = 0;
       return;
     }
-    KALDEN_ID_CHECK(Id<T>::convertable(org), "Id<T>::convertable(org)",
-                    "Invalid cast from Id<" << Id<X>::typeName() << "> to Id<" << typeName() << ">.");
+    KALDEN_ID_CHECK_OR_RETURN(Id<T>::convertable(org), "Id<T>::convertable(org)",
+                              "Invalid cast from Id<" << Id<X>::typeName() << "> to Id<" << typeName() << ">.");
     m_key = m_ptr == nullptr ? 0 : IdTable::getKey(toAddress(m_ptr));
-    KALDEN_ID_CHECK(m_key != 0, "m_key != 0",
-                    "Cannot create an Id<" << Id<X>::typeName()
-                                           << "> for this address since no instance is present.");
+    KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
+                              "Cannot create an Id<" << Id<X>::typeName()
+                                                     << "> for this address since no instance is present.");
   }
 
   T* m_ptr;

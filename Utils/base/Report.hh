@@ -7,9 +7,9 @@
  * source root (headers with inline code wrap their definition in
  * push_macro/pop_macro so they leave the includer's path alone).
  *
- * A failed check builds an Error on the heap and calls its handleAssert(),
- * which throws; messages are streamed into a fresh string stream and are only
- * composed on the failing path. A trace point registers once on its first
+ * A failed check goes through raiseFailedCheck() (Utils/Error.hh), which throws,
+ * or prints where throwing is not allowed; messages are streamed into a fresh
+ * string stream and are only composed on the failing path. A trace point registers once on its first
  * execution and, while disabled, costs one flag test: its text is never built.
  * The flag is reached through a pointer held by the trace point itself, which
  * starts at a flag that is always set, so the first execution takes the
@@ -38,18 +38,13 @@ inline void rethrowTraceFailure() {
 // kept out of line (and out of the hot code) so that a check or a disabled trace point costs
 // the function around it only its test, not the frame the reporting needs.
 
-/// Raises a failed check without message.
-[[gnu::noinline, gnu::cold]] inline void raiseFailedCheck(const char* condition, const char* file, int line) {
-  (new Error(condition, file, line))->handleAssert();
-}
-
-/// Raises a failed check whose message `compose` streams.
+/// Streams the message of a failed check with `compose` and raises it through raiseFailedCheck().
 template <class Compose>
-[[gnu::noinline, gnu::cold]] void raiseFailedCheck(const char* condition, const Compose& compose, const char* file,
-                                                   int line) {
+[[gnu::noinline, gnu::cold]] void raiseComposedFailure(const char* condition, const char* label,
+                                                       const Compose& compose, const char* file, int line) {
   std::ostringstream sl_kaldenMsg;
   compose(sl_kaldenMsg);
-  (new Error(condition, sl_kaldenMsg.str(), file, line))->handleAssert();
+  raiseFailedCheck(condition, file, line, sl_kaldenMsg.str().c_str(), label);
 }
 
 /// Registers a trace point on its first execution.
@@ -90,53 +85,60 @@ template <class Compose>
 
 } // namespace KALDEN
 
-/// Check whose condition text is the expression as written.
-#define KALDEN_CHECK(cond)                                                                         \
+// Every check below reports through raiseFailedCheck(). `onPrinted` runs after a failure
+// that was only printed (inside a destructor), where the code after the check goes on.
+#define KALDEN_DETAIL_CHECK(cond, text, onPrinted)                                                 \
   do {                                                                                             \
-    if (!(cond))                                                                                   \
-      ::KALDEN::raiseFailedCheck(#cond, KALDEN_SOURCE, __LINE__);                                  \
+    if (!(cond)) {                                                                                 \
+      ::KALDEN::raiseFailedCheck(text, KALDEN_SOURCE, __LINE__);                                   \
+      onPrinted;                                                                                   \
+    }                                                                                              \
   } while (0)
+
+#define KALDEN_DETAIL_CHECK_MSG(cond, text, msg, onPrinted)                                        \
+  do {                                                                                             \
+    if (!(cond)) {                                                                                 \
+      ::KALDEN::raiseComposedFailure(                                                              \
+          text, nullptr, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE,   \
+          __LINE__);                                                                               \
+      onPrinted;                                                                                   \
+    }                                                                                              \
+  } while (0)
+
+/// Check whose condition text is the expression as written.
+#define KALDEN_CHECK(cond) KALDEN_DETAIL_CHECK(cond, #cond, (void)0)
 
 /// Check with a message; `msg` is a chain of stream insertions.
-#define KALDEN_CHECK_MSG(cond, msg)                                                                \
-  do {                                                                                             \
-    if (!(cond))                                                                                   \
-      ::KALDEN::raiseFailedCheck(                                                                  \
-          #cond, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE, __LINE__); \
-  } while (0)
+#define KALDEN_CHECK_MSG(cond, msg) KALDEN_DETAIL_CHECK_MSG(cond, #cond, msg, (void)0)
 
 /// Check whose reported condition text differs from the expression's spelling.
-#define KALDEN_CHECK_TEXT(cond, text)                                                              \
-  do {                                                                                             \
-    if (!(cond))                                                                                   \
-      ::KALDEN::raiseFailedCheck(text, KALDEN_SOURCE, __LINE__);                                   \
-  } while (0)
+#define KALDEN_CHECK_TEXT(cond, text) KALDEN_DETAIL_CHECK(cond, text, (void)0)
 
 /// Check with an explicit condition text and a message.
-#define KALDEN_CHECK_TEXT_MSG(cond, text, msg)                                                     \
-  do {                                                                                             \
-    if (!(cond))                                                                                   \
-      ::KALDEN::raiseFailedCheck(                                                                  \
-          text, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE, __LINE__); \
-  } while (0)
+#define KALDEN_CHECK_TEXT_MSG(cond, text, msg) KALDEN_DETAIL_CHECK_MSG(cond, text, msg, (void)0)
+
+// The _OR_RETURN forms check and, when the failure was only printed, return from the enclosing
+// function: with the value given after the check's own arguments, or with none.
+
+/// KALDEN_CHECK, then return on a printed failure.
+#define KALDEN_CHECK_OR_RETURN(cond, ...) KALDEN_DETAIL_CHECK(cond, #cond, return __VA_ARGS__)
+
+/// KALDEN_CHECK_MSG, then return on a printed failure.
+#define KALDEN_CHECK_MSG_OR_RETURN(cond, msg, ...) KALDEN_DETAIL_CHECK_MSG(cond, #cond, msg, return __VA_ARGS__)
+
+/// KALDEN_CHECK_TEXT, then return on a printed failure.
+#define KALDEN_CHECK_TEXT_OR_RETURN(cond, text, ...) KALDEN_DETAIL_CHECK(cond, text, return __VA_ARGS__)
+
+/// KALDEN_CHECK_TEXT_MSG, then return on a printed failure.
+#define KALDEN_CHECK_TEXT_MSG_OR_RETURN(cond, text, msg, ...)                                      \
+  KALDEN_DETAIL_CHECK_MSG(cond, text, msg, return __VA_ARGS__)
 
 /// A path that must never be reached ("ALWAYS_FAILS"), unless g_alwaysFails() lets it pass.
-#define KALDEN_ALWAYS_FAIL()                                                                       \
-  do {                                                                                             \
-    if (!::KALDEN::g_alwaysFails())                                                                \
-      (new ::KALDEN::Error("ALWAYS_FAILS", KALDEN_SOURCE, __LINE__))->handleAssert();              \
-  } while (0)
+#define KALDEN_ALWAYS_FAIL() KALDEN_DETAIL_CHECK(::KALDEN::g_alwaysFails(), ::KALDEN::ALWAYS_FAILS_CONDITION, (void)0)
 
 /// A path that must never be reached, with a message.
 #define KALDEN_ALWAYS_FAIL_MSG(msg)                                                                \
-  do {                                                                                             \
-    if (!::KALDEN::g_alwaysFails()) {                                                              \
-      std::ostringstream sl_kaldenMsg;                                                             \
-      sl_kaldenMsg << msg;                                                                         \
-      (new ::KALDEN::Error("ALWAYS_FAILS", sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__))           \
-          ->handleAssert();                                                                        \
-    }                                                                                              \
-  } while (0)
+  KALDEN_DETAIL_CHECK_MSG(::KALDEN::g_alwaysFails(), ::KALDEN::ALWAYS_FAILS_CONDITION, msg, (void)0)
 
 /// A condition worth telling that is not a failure.
 #define KALDEN_WARNING(msg)                                                                        \

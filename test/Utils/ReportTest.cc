@@ -82,6 +82,48 @@ TEST(ReportTest, FailureInsideADestructorIsPrintedNotThrown) {
   EXPECT_THROW(KALDEN_CHECK(false), Error) << "outside the scope checks throw again";
 }
 
+// Each _OR_RETURN form: -1 when its check failed and was only printed, 1 when it passed.
+int checkOrReturn(int form, bool holds) {
+  switch (form) {
+  case 0: KALDEN_CHECK_OR_RETURN(holds, -1); break;
+  case 1: KALDEN_CHECK_MSG_OR_RETURN(holds, "form " << form, -1); break;
+  case 2: KALDEN_CHECK_TEXT_OR_RETURN(holds, "spelled otherwise", -1); break;
+  default: KALDEN_CHECK_TEXT_MSG_OR_RETURN(holds, "spelled otherwise", "form " << form, -1); break;
+  }
+  return 1;
+}
+
+TEST(ReportTest, CheckOrReturnRaisesLikeItsCheckAndReturnsOnlyWhenPrinted) {
+  for (int form = 0; form < 4; ++form) {
+    SCOPED_TRACE(form);
+    EXPECT_EQ(checkOrReturn(form, true), 1);
+    Error e = failureOf([&] { checkOrReturn(form, false); });
+    EXPECT_EQ(e.getCondition(), form < 2 ? "holds" : "spelled otherwise");
+    EXPECT_EQ(e.getMessage(), form % 2 == 1 ? "form " + std::to_string(form) : "");
+    EXPECT_EQ(e.getFile(), "test/Utils/ReportTest");
+
+    const unsigned long before = Error::suppressedCount();
+    testing::internal::CaptureStderr();
+    int answer = 0;
+    {
+      NoThrowScope guard;
+      answer = checkOrReturn(form, false);
+    }
+    std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(answer, -1);
+    EXPECT_EQ(Error::suppressedCount(), before + 1);
+    EXPECT_NE(printed.find(form < 2 ? "holds" : "spelled otherwise"), std::string::npos);
+  }
+}
+
+TEST(ReportTest, UnconditionalFailureWithoutMessage) {
+  Error e = failureOf([] { KALDEN_ALWAYS_FAIL(); });
+  EXPECT_EQ(e.getCondition(), "ALWAYS_FAILS");
+  EXPECT_TRUE(e.getMessage().empty());
+  EXPECT_TRUE(e.getLabel().empty());
+  EXPECT_EQ(e.getFile(), "test/Utils/ReportTest");
+}
+
 TEST(ReportTest, WarningRaisesNothing) {
   testing::internal::CaptureStderr();
   EXPECT_NO_THROW(KALDEN_WARNING("careful: " << 2));

@@ -187,6 +187,44 @@ TEST(IdTest, Failures) {
   EXPECT_TRUE(stale.isId());
 }
 
+TEST(IdTest, StaleHandleLeavesRegistryAndObjectAloneWhenFailuresOnlyPrint) {
+  Circle* c = new Circle;
+  Id<Shape> first(c);
+  Id<Shape> stale = first;
+  first.release();
+  // The freed block is likely handed out again: a stale handle must not unregister or delete it.
+  Circle* next = new Circle;
+  Id<Shape> live(next);
+  testing::internal::CaptureStderr();
+  {
+    NoThrowScope guard;
+    stale.release();
+    stale.remove();
+  }
+  std::string printed = testing::internal::GetCapturedStderr();
+  EXPECT_NE(printed.find("Cannot remove an invalid Id"), std::string::npos);
+  EXPECT_NE(printed.find("Cannot release an invalid Id"), std::string::npos);
+  EXPECT_TRUE(stale.isId());
+  EXPECT_TRUE(live.isValid());
+  live.release();
+}
+
+TEST(IdTest, RefusedHandleIsEmptyWhenFailuresOnlyPrint) {
+  Circle c;
+  Id<Shape> first(&c);
+  testing::internal::CaptureStderr();
+  {
+    NoThrowScope guard;
+    Id<Shape> second(&c);
+    EXPECT_TRUE(second.isNoId());
+    Id<Shape> nowhere(static_cast<double>(reinterpret_cast<std::uintptr_t>(&c)) + 8.0);
+    EXPECT_TRUE(nowhere.isNoId());
+  }
+  testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(first.isValid());
+  first.remove();
+}
+
 TEST(IdTest, FromADoubleAddress) {
   Id<PSEntity> none(0.0);
   EXPECT_TRUE(none.isNoId());

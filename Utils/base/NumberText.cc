@@ -1,4 +1,4 @@
-#include "ConstraintEngine/base/NumberText.hh"
+#include "Utils/base/NumberText.hh"
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 

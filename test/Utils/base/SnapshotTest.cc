@@ -1,4 +1,4 @@
-#include "ConstraintEngine/base/Snapshot.hh"
+#include "Utils/base/Snapshot.hh"
 
 #include <gtest/gtest.h>
 
