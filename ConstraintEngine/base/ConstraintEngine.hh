@@ -9,6 +9,7 @@
 #include "Utils/base/EngineComponent.hh"
 #include "Utils/base/EntityComparator.hh"
 #include "Utils/base/Id.hh"
+#include "Utils/base/KeyOrderedSet.hh"
 #include "Utils/base/PSList.hh"
 
 #include <functional>
@@ -77,9 +78,9 @@ public:
 class ConstraintEngine : public PSConstraintEngine {
 public:
   /// Variables in key order.
-  typedef std::set<Id<ConstrainedVariable>, EntityComparator<Id<ConstrainedVariable> > > VariableSet;
+  typedef KeyOrderedSet<ConstrainedVariable> VariableSet;
   /// Constraints in key order.
-  typedef std::set<Id<Constraint>, EntityComparator<Id<Constraint> > > ConstraintSet;
+  typedef KeyOrderedSet<Constraint> ConstraintSet;
 
   /// An empty engine on a schema; keeps a reference to the given handle object.
   explicit ConstraintEngine(const Id<CESchema>& schema);
