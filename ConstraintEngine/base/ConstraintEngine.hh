@@ -171,7 +171,7 @@ public:
 
   /// Routes one change of a variable's domain to its engine's propagators and listeners.
   void notify(const Id<ConstrainedVariable>& source, const DomainListener::ChangeType& changeType);
-  /// A new change listener bound to the variable and this engine: inside the variable while it is built (the variable owns it), else on the heap (the caller owns it).
+  /// A new change listener on the heap, bound to the variable and this engine; the caller owns it.
   Id<DomainListener> allocateVariableListener(const Id<ConstrainedVariable>& variable,
                                               const ConstrainedVariable::ConstraintList& constraints) const;
 
