@@ -161,8 +161,9 @@ void ConstrainedVariable::handleDiscard() {
   // From now on removeConstraint() leaves the links alone, so the walk below is not disturbed.
   m_deleted = true;
   if (!Entity::isPurging()) {
-    for (const ConstraintEntry& entry : m_constraints) {
-      const Id<Constraint> constraint = entry.first;
+    // By index: whoever hears of a discard may link a constraint to the variable.
+    for (std::size_t i = 0; i < m_constraints.size(); ++i) {
+      const Id<Constraint> constraint = m_constraints[i].first;
       // A constraint deleted by someone told of an earlier discard is gone already.
       if (!constraint.isValid())
         continue;

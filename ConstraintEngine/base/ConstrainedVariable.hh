@@ -17,6 +17,7 @@
 #include <string>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace KALDEN {
 
@@ -125,8 +126,8 @@ public:
 
   /// One link: a constraint and the scope position at which this variable stands in it.
   typedef std::pair<Id<Constraint>, int> ConstraintEntry;
-  /// The links, in the order they were added.
-  typedef std::list<ConstraintEntry> ConstraintList;
+  /// The links, in the order they were added (an array: most variables have a few).
+  typedef std::vector<ConstraintEntry> ConstraintList;
 
   /// Discards the variable unless that happened already, then removes its handle.
   ~ConstrainedVariable() override;
