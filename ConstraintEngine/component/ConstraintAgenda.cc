@@ -13,7 +13,7 @@ bool ConstraintAgenda::erase(const Id<Constraint>& constraint) {
   mark = WITHDRAWN;
   --m_queued;
   ++m_withdrawn;
-  compactIfCrowded();
+  settle();
   return true;
 }
 
@@ -28,34 +28,8 @@ bool ConstraintAgenda::forget(const Id<Constraint>& constraint) {
     --m_withdrawn;
   ++m_gone;
   mark = ABSENT;
-  compactIfCrowded();
+  settle();
   return queued;
-}
-
-Id<Constraint> ConstraintAgenda::takeFront() {
-  for (;;) {
-    const Entry top = m_heap.front();
-    pop();
-    if (!top.handle.isValid()) {
-      // Either taken off as it went, or deleted behind the agenda's back while queued.
-      if (m_gone != 0) {
-        --m_gone;
-        continue;
-      }
-      --m_queued;
-      compactIfCrowded();
-      return top.handle;
-    }
-    unsigned char& mark = top.handle->m_agendaMark;
-    if (mark == QUEUED) {
-      mark = ABSENT;
-      --m_queued;
-      compactIfCrowded();
-      return top.handle;
-    }
-    mark = ABSENT;
-    --m_withdrawn;
-  }
 }
 
 void ConstraintAgenda::clear() {
@@ -86,10 +60,8 @@ Id<Constraint> ConstraintAgenda::lowestUntold(int& key) const {
   return lowest->handle;
 }
 
-void ConstraintAgenda::push(const Entry& entry) {
-  // Networks mostly queue their constraints in key order: an entry above its parent stays put.
-  std::size_t i = m_heap.size();
-  m_heap.push_back(entry);
+void ConstraintAgenda::siftUp(std::size_t i) {
+  const Entry entry = m_heap[i];
   while (i > 0) {
     const std::size_t parent = (i - 1) / 2;
     if (m_heap[parent].key < entry.key)
@@ -98,13 +70,6 @@ void ConstraintAgenda::push(const Entry& entry) {
     i = parent;
   }
   m_heap[i] = entry;
-}
-
-void ConstraintAgenda::pop() {
-  m_heap.front() = m_heap.back();
-  m_heap.pop_back();
-  if (m_heap.size() > 1)
-    siftDown(0);
 }
 
 void ConstraintAgenda::siftDown(std::size_t i) {
@@ -122,11 +87,6 @@ void ConstraintAgenda::siftDown(std::size_t i) {
     i = child;
   }
   m_heap[i] = entry;
-}
-
-void ConstraintAgenda::drain() {
-  if (m_heap.size() > 0 || m_heap.capacity() > KEEP_ENTRIES)
-    clear();
 }
 
 void ConstraintAgenda::compact() {

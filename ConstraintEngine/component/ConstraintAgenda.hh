@@ -65,7 +65,31 @@ public:
 
   /// Takes the lowest-keyed queued constraint off the agenda and answers it (the agenda must not
   /// be empty). It may be a stale handle: a constraint deleted without being taken off.
-  Id<Constraint> takeFront();
+  Id<Constraint> takeFront() {
+    for (;;) {
+      const Entry top = m_heap.front();
+      pop();
+      if (top.handle.isValid()) {
+        unsigned char& mark = top.handle->m_agendaMark;
+        const bool queued = mark == QUEUED;
+        mark = ABSENT;
+        if (queued) {
+          --m_queued;
+          settle();
+          return top.handle;
+        }
+        --m_withdrawn;
+      } else if (m_gone != 0) {
+        // Taken off as it went.
+        --m_gone;
+      } else {
+        // Deleted behind the agenda's back while queued.
+        --m_queued;
+        settle();
+        return top.handle;
+      }
+    }
+  }
 
   /// Takes every constraint off the agenda.
   void clear();
@@ -98,21 +122,37 @@ private:
     Id<Constraint> handle;
   };
 
-  void push(const Entry& entry);
+  void push(const Entry& entry) {
+    // Networks mostly queue their constraints in key order: an entry above its parent stays put.
+    m_heap.push_back(entry);
+    const std::size_t last = m_heap.size() - 1;
+    if (last != 0 && entry.key < m_heap[(last - 1) / 2].key)
+      siftUp(last);
+  }
   // Removes the top entry.
-  void pop();
+  void pop() {
+    if (m_heap.size() > 1) {
+      m_heap.front() = m_heap.back();
+      m_heap.pop_back();
+      siftDown(0);
+    } else {
+      m_heap.pop_back();
+    }
+  }
+  void siftUp(std::size_t i);
   void siftDown(std::size_t i);
-  // Drops the entries left once nothing is queued, giving large storage back.
-  void drain();
+  // After a constraint left: drops what is left once nothing is queued, and rebuilds when the
+  // entries no longer queued outnumber the queued ones.
+  void settle() {
+    if (m_queued == 0) {
+      if (!m_heap.empty() || m_heap.capacity() > KEEP_ENTRIES)
+        clear();
+    } else if (m_withdrawn + m_gone > m_queued + KEEP_ENTRIES) {
+      compact();
+    }
+  }
   // Rebuilds the heap from the queued entries alone.
   void compact();
-  // Rebuilds when entries no longer queued outnumber the queued ones.
-  void compactIfCrowded() {
-    if (m_queued == 0)
-      drain();
-    else if (m_withdrawn + m_gone > m_queued + KEEP_ENTRIES)
-      compact();
-  }
 
   // An empty agenda keeps the storage of this many entries, so that steady small propagations
   // do not allocate; a larger one goes back to the heap.

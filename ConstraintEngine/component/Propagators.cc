@@ -51,8 +51,9 @@ void DefaultPropagator::execute() {
     ActiveConstraint running(m_activeConstraint);
     const Id<Constraint> constraint = m_agenda.takeFront();
     // A stale handle (a constraint deleted behind the engine's back) goes to the engine's check.
-    if (!constraint.isValid() || constraint->isActive()) {
-      m_activeConstraint = constraint.isValid() ? constraint->getKey() : 0;
+    const bool valid = constraint.isValid();
+    if (!valid || constraint->isActive()) {
+      m_activeConstraint = valid ? constraint->getKey() : 0;
       Propagator::execute(constraint);
     }
   }
