@@ -1,7 +1,6 @@
 #ifndef KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINEDVARIABLE_HH
 #define KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINEDVARIABLE_HH
 
-#include "ConstraintEngine/base/LazySet.hh"
 #include "ConstraintEngine/base/PSVarValue.hh"
 #include "ConstraintEngine/base/VariableChangeListener.hh"
 #include "Utils/Entity.hh"
@@ -338,7 +337,7 @@ protected:
     Id<Entity> parent;
     int index = NO_INDEX;
     double specifiedValue = 0.0; ///< meaningful while m_specifiedFlag is set
-    LazySet<Id<ConstrainedVariableListener> > listeners;
+    std::set<Id<ConstrainedVariableListener> > listeners;
     std::unique_ptr<AbstractDomain> emptyDomain; ///< what a typed variable answers while its engine is proven inconsistent
   };
 
@@ -373,7 +372,7 @@ private:
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration();
   // The variable's listeners (none when no extras were made).
-  const LazySet<Id<ConstrainedVariableListener> >& listeners() const;
+  const std::set<Id<ConstrainedVariableListener> >& listeners() const;
   // Destroys the own listener (which takes back its handle), keeping its handle for the current domain's sake.
   void retireListener();
 };

@@ -72,6 +72,23 @@ void ConstraintAgenda::siftUp(std::size_t i) {
   m_heap[i] = entry;
 }
 
+void ConstraintAgenda::replaceTop() {
+  const Entry last = m_heap.back();
+  m_heap.pop_back();
+  const std::size_t size = m_heap.size();
+  // The last entry is among the highest: the hole goes down to a leaf along the lower children,
+  // one comparison a level, and the last entry rises from there, mostly not at all.
+  std::size_t hole = 0;
+  for (std::size_t child = 1; child < size; child = 2 * hole + 1) {
+    if (child + 1 < size && m_heap[child + 1].key < m_heap[child].key)
+      ++child;
+    m_heap[hole] = m_heap[child];
+    hole = child;
+  }
+  m_heap[hole] = last;
+  siftUp(hole);
+}
+
 void ConstraintAgenda::siftDown(std::size_t i) {
   const std::size_t size = m_heap.size();
   const Entry entry = m_heap[i];

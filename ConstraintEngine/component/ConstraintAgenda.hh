@@ -131,14 +131,13 @@ private:
   }
   // Removes the top entry.
   void pop() {
-    if (m_heap.size() > 1) {
-      m_heap.front() = m_heap.back();
+    if (m_heap.size() > 1)
+      replaceTop();
+    else
       m_heap.pop_back();
-      siftDown(0);
-    } else {
-      m_heap.pop_back();
-    }
   }
+  // pop() for a heap of two entries or more.
+  void replaceTop();
   void siftUp(std::size_t i);
   void siftDown(std::size_t i);
   // After a constraint left: drops what is left once nothing is queued, and rebuilds when the
