@@ -20,14 +20,14 @@ bool ConstraintAgenda::erase(const Id<Constraint>& constraint) {
 bool ConstraintAgenda::forget(const Id<Constraint>& constraint) {
   unsigned char& mark = constraint->m_agendaMark;
   const bool queued = mark == QUEUED;
-  if (mark == ABSENT)
+  if (mark == ABSENT || mark == GONE)
     return false;
   if (queued)
     --m_queued;
   else
     --m_withdrawn;
   ++m_gone;
-  mark = ABSENT;
+  mark = GONE;
   settle();
   return queued;
 }

@@ -71,14 +71,14 @@ public:
       pop();
       if (top.handle.isValid()) {
         unsigned char& mark = top.handle->m_agendaMark;
-        const bool queued = mark == QUEUED;
+        const unsigned char was = mark;
         mark = ABSENT;
-        if (queued) {
+        if (was == QUEUED) {
           --m_queued;
           settle();
           return top.handle;
         }
-        --m_withdrawn;
+        --(was == GONE ? m_gone : m_withdrawn);
       } else if (m_gone != 0) {
         // Taken off as it went.
         --m_gone;
@@ -114,7 +114,8 @@ private:
   enum Mark : unsigned char {
     ABSENT = 0, // no entry
     QUEUED,     // an entry, queued
-    WITHDRAWN   // an entry, taken off
+    WITHDRAWN,  // an entry, taken off
+    GONE        // an entry, taken off as the constraint goes
   };
 
   struct Entry {

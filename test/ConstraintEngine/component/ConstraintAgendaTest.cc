@@ -138,6 +138,41 @@ TEST_F(ConstraintAgendaTest, AGoneOrClearedAgendaLeavesItsConstraintsFree) {
   EXPECT_TRUE(agenda.empty());
 }
 
+// A constraint that goes, queued or withdrawn, leaves an entry the agenda must drop without
+// reading it: the others still come in key order, the count stays right, and going in numbers
+// (which rebuilds the heap) loses none of those that stay.
+TEST_F(ConstraintAgendaTest, ConstraintsThatGoAreSkippedUnread) {
+  std::vector<Id<Constraint> > constraints = makeConstraints(400);
+  ConstraintAgenda agenda;
+  for (const Id<Constraint>& constraint : constraints)
+    agenda.insert(constraint);
+  std::vector<Id<Constraint> > staying;
+  for (std::size_t i = 0; i < constraints.size(); ++i) {
+    const Id<Constraint> constraint = constraints[i];
+    if (i % 4 == 0) {
+      staying.push_back(constraint);
+      continue;
+    }
+    if (i % 4 == 1) {
+      EXPECT_TRUE(agenda.erase(constraint));
+    }
+    EXPECT_EQ(agenda.forget(constraint), i % 4 != 1);
+    delete static_cast<Constraint*>(constraint);
+  }
+  EXPECT_EQ(agenda.size(), staying.size());
+  for (const Id<Constraint>& constraint : staying) {
+    ASSERT_FALSE(agenda.empty());
+    EXPECT_EQ(agenda.takeFront(), constraint);
+  }
+  EXPECT_TRUE(agenda.empty());
+  EXPECT_LE(agenda.storageBytes(), 2048u);
+  // Each goes while it is the only entry left: the drained agenda holds nothing of it.
+  agenda.insert(staying.front());
+  EXPECT_TRUE(agenda.forget(staying.front()));
+  delete static_cast<Constraint*>(staying.front());
+  EXPECT_TRUE(agenda.empty());
+}
+
 // A constraint that only counts its executions, each over its own variable, so that the model
 // of what the default propagator queues stays simple: creation and activation queue it, a
 // change of its variable queues it while it is active, deactivation and deletion take it off.
