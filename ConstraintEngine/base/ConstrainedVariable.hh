@@ -303,7 +303,7 @@ public:
   void notifyRemoved(const Id<ConstrainedVariableListener>& listener);
 
 protected:
-  /// Builds the variable and registers it with its engine, which then makes its domain listener inside it.
+  /// Builds the variable, registers it with its engine and makes its own change listener.
   ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
                       const LabelStr& name, const Id<Entity>& parent, int index);
 

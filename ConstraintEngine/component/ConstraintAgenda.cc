@@ -44,20 +44,27 @@ void ConstraintAgenda::clear() {
     std::vector<Entry>().swap(m_heap);
 }
 
-Id<Constraint> ConstraintAgenda::lowestUntold(int& key) const {
-  std::size_t invalid = 0;
-  const Entry* lowest = nullptr;
-  for (const Entry& entry : m_heap)
+Id<Constraint> ConstraintAgenda::lowestUnsound() const {
+  std::size_t deleted = 0;
+  const Entry* lowestDeleted = nullptr;
+  const Entry* lowestDiscarded = nullptr;
+  for (const Entry& entry : m_heap) {
     if (!entry.handle.isValid()) {
-      ++invalid;
-      if (lowest == nullptr || entry.key < lowest->key)
-        lowest = &entry;
+      ++deleted;
+      if (lowestDeleted == nullptr || entry.key < lowestDeleted->key)
+        lowestDeleted = &entry;
+    } else if (entry.handle->m_agendaMark == QUEUED && entry.handle->isDiscarded() &&
+               (lowestDiscarded == nullptr || entry.key < lowestDiscarded->key)) {
+      lowestDiscarded = &entry;
     }
-  // Entries of constraints taken off as they went are stale too: only a surplus was never told.
-  if (invalid <= m_gone)
-    return Id<Constraint>();
-  key = lowest->key;
-  return lowest->handle;
+  }
+  // Constraints taken off as they went leave deleted entries too: only a surplus was queued.
+  if (deleted <= m_gone)
+    lowestDeleted = nullptr;
+  const Entry* lowest = lowestDeleted;
+  if (lowest == nullptr || (lowestDiscarded != nullptr && lowestDiscarded->key < lowest->key))
+    lowest = lowestDiscarded;
+  return lowest == nullptr ? Id<Constraint>() : lowest->handle;
 }
 
 void ConstraintAgenda::siftUp(std::size_t i) {

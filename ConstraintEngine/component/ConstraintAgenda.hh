@@ -102,9 +102,9 @@ public:
         visit(entry.key, entry.handle);
   }
 
-  /// The lowest-keyed entry whose constraint was deleted without being taken off, and its key;
+  /// The lowest-keyed queued constraint that is deleted (without being taken off) or discarded;
   /// empty when none.
-  Id<Constraint> lowestUntold(int& key) const;
+  Id<Constraint> lowestUnsound() const;
 
   /// Bytes of heap storage held (for memory accounting).
   std::size_t storageBytes() const { return m_heap.capacity() * sizeof(Entry); }

@@ -104,19 +104,11 @@ void DefaultPropagator::handleConstraintRemoved(const Id<Constraint>& constraint
 }
 
 bool DefaultPropagator::isValid() const {
-  // Report the lowest-keyed queued constraint that fails a check, as a walk in key order would.
-  int lowestKey = 0;
-  Id<Constraint> constraint = m_agenda.lowestUntold(lowestKey);
-  m_agenda.forEach([&constraint, &lowestKey](int key, const Id<Constraint>& queued) {
-    if (queued->isDiscarded() && (!constraint.isId() || key < lowestKey)) {
-      constraint = queued;
-      lowestKey = key;
-    }
-  });
+  const Id<Constraint> constraint = m_agenda.lowestUnsound();
   if (constraint.isId()) {
     KALDEN_CHECK_MSG(constraint.isValid(), constraint);
     KALDEN_CHECK_MSG(!constraint->isDiscarded(), constraint->getName().toString()
-                                                  << "(" << constraint->getKey() << ") Id=" << constraint);
+                                                     << "(" << constraint->getKey() << ") Id=" << constraint);
   }
   return true;
 }
