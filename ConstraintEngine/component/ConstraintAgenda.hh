@@ -18,10 +18,10 @@ namespace KALDEN {
  * Taking a constraint off only changes its mark; its entry stays in the heap
  * until it reaches the top, and is queued again in place should the
  * constraint come back first. The entry of a constraint that goes while it
- * has one outlives it, so an entry's handle is tested before its constraint
- * is read. Entries that are no longer queued are dropped at once when the
- * agenda drains, and by a rebuild when they come to outnumber the queued
- * ones, so they never cost more than the queueing did.
+ * has one outlives it, so while there are such entries an entry's handle is
+ * tested before its constraint is read. Entries that are no longer queued
+ * are dropped at once when the agenda drains, and by a rebuild when they come
+ * to outnumber the queued ones, so they never cost more than the queueing did.
  *
  * A constraint's mark belongs to the one agenda that holds it: a constraint
  * is on the agenda of its own propagator only.
@@ -64,30 +64,25 @@ public:
   bool forget(const Id<Constraint>& constraint);
 
   /// Takes the lowest-keyed queued constraint off the agenda and answers it (the agenda must not
-  /// be empty). It may be a stale handle: a constraint deleted without being taken off.
+  /// be empty, nor hold a constraint deleted without being taken off).
   Id<Constraint> takeFront() {
     for (;;) {
       const Entry top = m_heap.front();
       pop();
-      if (top.handle.isValid()) {
-        unsigned char& mark = top.handle->m_agendaMark;
-        const unsigned char was = mark;
-        mark = ABSENT;
-        if (was == QUEUED) {
-          --m_queued;
-          settle();
-          return top.handle;
-        }
-        --(was == GONE ? m_gone : m_withdrawn);
-      } else if (m_gone != 0) {
-        // Taken off as it went.
+      // Only entries of constraints taken off as they went may be stale: none is, mostly.
+      if (m_gone != 0 && !top.handle.isValid()) {
         --m_gone;
-      } else {
-        // Deleted behind the agenda's back while queued.
+        continue;
+      }
+      unsigned char& mark = top.handle->m_agendaMark;
+      const unsigned char was = mark;
+      mark = ABSENT;
+      if (was == QUEUED) {
         --m_queued;
         settle();
         return top.handle;
       }
+      --(was == GONE ? m_gone : m_withdrawn);
     }
   }
 

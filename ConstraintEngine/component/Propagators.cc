@@ -50,10 +50,8 @@ void DefaultPropagator::execute() {
   {
     ActiveConstraint running(m_activeConstraint);
     const Id<Constraint> constraint = m_agenda.takeFront();
-    // A stale handle (a constraint deleted behind the engine's back) goes to the engine's check.
-    const bool valid = constraint.isValid();
-    if (!valid || constraint->isActive()) {
-      m_activeConstraint = valid ? constraint->getKey() : 0;
+    if (constraint->isActive()) {
+      m_activeConstraint = constraint->getKey();
       Propagator::execute(constraint);
     }
   }
