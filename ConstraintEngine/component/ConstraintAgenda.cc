@@ -1,5 +1,6 @@
 #include "ConstraintEngine/component/ConstraintAgenda.hh"
 
+#include <algorithm>
 #include <utility>
 
 namespace KALDEN {
@@ -84,33 +85,21 @@ void ConstraintAgenda::replaceTop() {
   m_heap.pop_back();
   const std::size_t size = m_heap.size();
   // The last entry is among the highest: the hole goes down to a leaf along the lower children,
-  // one comparison a level, and the last entry rises from there, mostly not at all.
+  // one comparison a level, and the last entry rises from there, mostly not at all. The choice
+  // of child is arithmetic rather than a branch, which the processor could not predict.
   std::size_t hole = 0;
-  for (std::size_t child = 1; child < size; child = 2 * hole + 1) {
-    if (child + 1 < size && m_heap[child + 1].key < m_heap[child].key)
-      ++child;
+  std::size_t child = 1;
+  for (; child + 1 < size; child = 2 * hole + 1) {
+    child += static_cast<std::size_t>(m_heap[child + 1].key < m_heap[child].key);
+    m_heap[hole] = m_heap[child];
+    hole = child;
+  }
+  if (child < size) {
     m_heap[hole] = m_heap[child];
     hole = child;
   }
   m_heap[hole] = last;
   siftUp(hole);
-}
-
-void ConstraintAgenda::siftDown(std::size_t i) {
-  const std::size_t size = m_heap.size();
-  const Entry entry = m_heap[i];
-  for (;;) {
-    std::size_t child = 2 * i + 1;
-    if (child >= size)
-      break;
-    if (child + 1 < size && m_heap[child + 1].key < m_heap[child].key)
-      ++child;
-    if (entry.key < m_heap[child].key)
-      break;
-    m_heap[i] = m_heap[child];
-    i = child;
-  }
-  m_heap[i] = entry;
 }
 
 void ConstraintAgenda::compact() {
@@ -129,9 +118,9 @@ void ConstraintAgenda::compact() {
   m_queued = kept.size();
   m_withdrawn = 0;
   m_gone = 0;
+  // Sorted entries make a heap.
+  std::sort(kept.begin(), kept.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
   m_heap.swap(kept);
-  for (std::size_t i = m_heap.size() / 2; i-- > 0;)
-    siftDown(i);
 }
 
 } // namespace KALDEN

@@ -135,7 +135,6 @@ private:
   // pop() for a heap of two entries or more.
   void replaceTop();
   void siftUp(std::size_t i);
-  void siftDown(std::size_t i);
   // After a constraint left: drops what is left once nothing is queued, and rebuilds when the
   // entries no longer queued outnumber the queued ones.
   void settle() {
