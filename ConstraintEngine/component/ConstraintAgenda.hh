@@ -42,10 +42,10 @@ public:
   /// Whether the (live) constraint is queued.
   static bool contains(const Id<Constraint>& constraint) { return constraint->m_agendaMark == QUEUED; }
 
-  /// Queues a live constraint; false when it is queued already.
+  /// Queues a live constraint; false when it is queued already, or going.
   bool insert(const Id<Constraint>& constraint) {
     unsigned char& mark = constraint->m_agendaMark;
-    if (mark == QUEUED)
+    if (mark == QUEUED || mark == GONE)
       return false;
     if (mark == WITHDRAWN)
       --m_withdrawn;
