@@ -10,7 +10,6 @@
 #include "Utils/Globals.hh"
 #include "Utils/base/Report.hh"
 
-#include <new>
 #include <sstream>
 #include <vector>
 
@@ -20,7 +19,7 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
                                          bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent,
                                          int index)
     : Entity(), m_internal(internal), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false),
-      m_listenerRoomState(ROOM_EMPTY), m_lastRelaxed(0), m_deactivationRefCount(0), m_id(this),
+      m_lastRelaxed(0), m_deactivationRefCount(0), m_id(this),
       m_constraintEngine(ownHandleOf(constraintEngine)), m_name(name) {
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
@@ -33,11 +32,7 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
       more.index = index;
     }
     m_constraintEngine->add(m_id);
-    // The engine builds the listener in the room offered here; it is for this call only.
-    m_listenerRoomState = ROOM_OFFERED;
-    m_constraintEngine->allocateVariableListener(m_id, m_constraints);
-    if (m_listenerRoomState == ROOM_OFFERED)
-      m_listenerRoomState = ROOM_EMPTY;
+    m_listener.emplace<OwnChangeListener>(*this);
   } catch (...) {
     // The destructor will not run: take back what was registered.
     undoRegistration();
@@ -50,7 +45,7 @@ void ConstrainedVariable::undoRegistration() {
   m_deleted = true;
   if (m_constraintEngine.isValid() && m_constraintEngine->getVariables().count(m_id) != 0)
     m_constraintEngine->remove(m_id);
-  vacateListenerRoom();
+  retireListener();
   m_id.remove();
 }
 
@@ -63,42 +58,23 @@ ConstrainedVariable::~ConstrainedVariable() {
     m_id.remove();
 }
 
-bool ConstrainedVariable::offersListenerRoom(const Id<ConstraintEngine>& constraintEngine) const {
-  return m_listenerRoomState == ROOM_OFFERED && m_constraintEngine == constraintEngine;
+void ConstrainedVariable::OwnChangeListener::notifyChange(const DomainListener::ChangeType& changeType) {
+  m_variable.m_constraintEngine->notify(m_variable.m_id, changeType);
 }
 
-ConstrainedVariable::HousedChangeListener& ConstrainedVariable::housedListener() {
-  return *std::launder(reinterpret_cast<HousedChangeListener*>(m_listenerRoom));
-}
-
-const Id<DomainListener>& ConstrainedVariable::houseListener() {
-  // Should the listener not register its handle, the room stays as it was.
-  HousedChangeListener* listener = ::new (static_cast<void*>(m_listenerRoom)) HousedChangeListener();
-  m_listenerRoomState = ROOM_HOUSED;
-  return listener->getId();
-}
-
-void ConstrainedVariable::vacateListenerRoom() {
-  if (m_listenerRoomState != ROOM_HOUSED)
-    return;
-  HousedChangeListener& listener = housedListener();
-  const Id<DomainListener> handle = listener.getId();
-  // A listener whose handle someone took back already is left as it lies (it owns nothing else).
-  if (handle.isValid())
-    listener.~HousedChangeListener();
-  ::new (static_cast<void*>(m_listenerRoom)) Id<DomainListener>(handle);
-  m_listenerRoomState = ROOM_VACATED;
+void ConstrainedVariable::retireListener() {
+  if (const OwnChangeListener* listener = std::get_if<OwnChangeListener>(&m_listener)) {
+    const Id<DomainListener> handle = listener->getId();
+    m_listener.emplace<Id<DomainListener> >(handle);
+  }
 }
 
 const Id<DomainListener>& ConstrainedVariable::domainListener() const {
-  switch (m_listenerRoomState) {
-  case ROOM_HOUSED:
-    return std::launder(reinterpret_cast<const HousedChangeListener*>(m_listenerRoom))->getId();
-  case ROOM_VACATED:
-    return *std::launder(reinterpret_cast<const Id<DomainListener>*>(m_listenerRoom));
-  default:
-    return Id<DomainListener>::noId();
-  }
+  if (const OwnChangeListener* listener = std::get_if<OwnChangeListener>(&m_listener))
+    return listener->getId();
+  if (const Id<DomainListener>* handle = std::get_if<Id<DomainListener> >(&m_listener))
+    return *handle;
+  return Id<DomainListener>::noId();
 }
 
 ConstrainedVariable::Extras& ConstrainedVariable::extras() {
@@ -107,8 +83,8 @@ ConstrainedVariable::Extras& ConstrainedVariable::extras() {
   return *m_extras;
 }
 
-const LazySet<Id<ConstrainedVariableListener> >& ConstrainedVariable::listeners() const {
-  static const LazySet<Id<ConstrainedVariableListener> > sl_none;
+const std::set<Id<ConstrainedVariableListener> >& ConstrainedVariable::listeners() const {
+  static const std::set<Id<ConstrainedVariableListener> > sl_none;
   return m_extras ? m_extras->listeners : sl_none;
 }
 
@@ -185,8 +161,9 @@ void ConstrainedVariable::handleDiscard() {
   // From now on removeConstraint() leaves the links alone, so the walk below is not disturbed.
   m_deleted = true;
   if (!Entity::isPurging()) {
-    for (const ConstraintEntry& entry : m_constraints) {
-      const Id<Constraint> constraint = entry.first;
+    // By index: whoever hears of a discard may link a constraint to the variable.
+    for (std::size_t i = 0; i < m_constraints.size(); ++i) {
+      const Id<Constraint> constraint = m_constraints[i].first;
       // A constraint deleted by someone told of an earlier discard is gone already.
       if (!constraint.isValid())
         continue;
@@ -200,7 +177,7 @@ void ConstrainedVariable::handleDiscard() {
   // Each listener hears the notice once and is then dropped, whether it unregistered or not;
   // a listener may delete itself or others while it is told, so walk a snapshot.
   while (!listeners().empty()) {
-    LazySet<Id<ConstrainedVariableListener> >& registered = m_extras->listeners;
+    std::set<Id<ConstrainedVariableListener> >& registered = m_extras->listeners;
     const std::vector<Id<ConstrainedVariableListener> > snapshot(registered.begin(), registered.end());
     for (const Id<ConstrainedVariableListener>& listener : snapshot) {
       if (!listener.isValid() || registered.count(listener) == 0)
@@ -215,7 +192,7 @@ void ConstrainedVariable::handleDiscard() {
     for (auto it = registered.begin(); it != registered.end();)
       it = it->isValid() ? std::next(it) : registered.erase(it);
   }
-  vacateListenerRoom();
+  retireListener();
   Entity::handleDiscard();
 }
 

@@ -1,7 +1,6 @@
 #ifndef KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINEDVARIABLE_HH
 #define KALDEN_CONSTRAINTENGINE_BASE_CONSTRAINEDVARIABLE_HH
 
-#include "ConstraintEngine/base/LazySet.hh"
 #include "ConstraintEngine/base/PSVarValue.hh"
 #include "ConstraintEngine/base/VariableChangeListener.hh"
 #include "Utils/Entity.hh"
@@ -16,6 +15,8 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <variant>
+#include <vector>
 
 namespace KALDEN {
 
@@ -124,8 +125,8 @@ public:
 
   /// One link: a constraint and the scope position at which this variable stands in it.
   typedef std::pair<Id<Constraint>, int> ConstraintEntry;
-  /// The links, in the order they were added.
-  typedef std::list<ConstraintEntry> ConstraintList;
+  /// The links, in the order they were added (an array: most variables have a few).
+  typedef std::vector<ConstraintEntry> ConstraintList;
 
   /// Discards the variable unless that happened already, then removes its handle.
   ~ConstrainedVariable() override;
@@ -302,7 +303,7 @@ public:
   void notifyRemoved(const Id<ConstrainedVariableListener>& listener);
 
 protected:
-  /// Builds the variable and registers it with its engine, which then makes its domain listener inside it.
+  /// Builds the variable, registers it with its engine and makes its own change listener.
   ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
                       const LabelStr& name, const Id<Entity>& parent, int index);
 
@@ -318,23 +319,15 @@ protected:
   const Id<DomainListener>& domainListener() const;
 
 private:
-  // The variable's change listener, built by the engine in the room the variable keeps for it: it
-  // finds the variable, and through it the engine, from its own address.
-  class HousedChangeListener final : public VariableChangeListener {
+  // The variable's own change listener: it forwards every change of the current domain, with the
+  // variable, to the engine.
+  class OwnChangeListener final : public DomainListener {
   public:
-    HousedChangeListener() = default;
+    explicit OwnChangeListener(ConstrainedVariable& variable) : m_variable(variable) {}
     void notifyChange(const DomainListener::ChangeType& changeType) override;
 
   private:
-    ConstrainedVariable& variable();
-  };
-
-  // What the listener room holds.
-  enum ListenerRoomState : unsigned char {
-    ROOM_EMPTY,   // nothing yet
-    ROOM_OFFERED, // nothing yet; the engine may build the variable's listener in it
-    ROOM_HOUSED,  // the listener
-    ROOM_VACATED  // a copy of the gone listener's (stale) handle, which the current domain still holds
+    ConstrainedVariable& m_variable;
   };
 
 protected:
@@ -344,7 +337,7 @@ protected:
     Id<Entity> parent;
     int index = NO_INDEX;
     double specifiedValue = 0.0; ///< meaningful while m_specifiedFlag is set
-    LazySet<Id<ConstrainedVariableListener> > listeners;
+    std::set<Id<ConstrainedVariableListener> > listeners;
     std::unique_ptr<AbstractDomain> emptyDomain; ///< what a typed variable answers while its engine is proven inconsistent
   };
 
@@ -355,17 +348,17 @@ protected:
   /// The value last specified, 0 before any.
   double specifiedValueField() const { return m_extras ? m_extras->specifiedValue : 0.0; }
 
-  // The narrow fields first: they fit in the padding at the end of the Entity part. The listener
-  // room and its state belong to the variable and its engine alone.
+  // The narrow fields first: they fit in the padding at the end of the Entity part.
   bool m_internal;
   bool m_canBeSpecified;
   bool m_specifiedFlag;
   bool m_deleted;
-  ListenerRoomState m_listenerRoomState;
   int m_lastRelaxed;
   unsigned int m_deactivationRefCount;
   Id<ConstrainedVariable> m_id;
-  alignas(HousedChangeListener) unsigned char m_listenerRoom[sizeof(HousedChangeListener)];
+  // The own listener from construction to discard; after it, its stale handle, which the current
+  // domain still holds.
+  std::variant<std::monostate, OwnChangeListener, Id<DomainListener> > m_listener;
   Id<Constraint> m_currentPropagatingConstraint;
   const Id<ConstraintEngine>& m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)
   LabelStr m_name;
@@ -373,21 +366,15 @@ protected:
   ConstraintList m_constraints;
 
 private:
-  // The engine walks the links itself when it routes a change, and builds the listener in its room.
+  // The engine walks the links itself when it routes a change.
   friend class ConstraintEngine;
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration();
   // The variable's listeners (none when no extras were made).
-  const LazySet<Id<ConstrainedVariableListener> >& listeners() const;
-
-  // Whether the room is offered to the given engine for the variable's listener.
-  bool offersListenerRoom(const Id<ConstraintEngine>& constraintEngine) const;
-  // Builds the variable's listener in the offered room; answers its handle.
-  const Id<DomainListener>& houseListener();
-  // Destroys the listener (which takes back its handle), keeping a copy of its handle for the current domain's sake.
-  void vacateListenerRoom();
-  HousedChangeListener& housedListener();
+  const std::set<Id<ConstrainedVariableListener> >& listeners() const;
+  // Destroys the own listener (which takes back its handle), keeping its handle for the current domain's sake.
+  void retireListener();
 };
 
 } // namespace KALDEN

@@ -7,6 +7,7 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
 #include <vector>
 
 namespace KALDEN {
@@ -33,7 +34,7 @@ void ConstrainedVariable::removeConstraint(const Id<Constraint>& constraint, int
   KALDEN_CHECK(constraint.isValid());
   KALDEN_CHECK(isConstrainedBy(constraint));
   const ConstraintEntry entry(constraint, argIndex);
-  m_constraints.remove(entry);
+  m_constraints.erase(std::remove(m_constraints.begin(), m_constraints.end(), entry), m_constraints.end());
   handleConstraintRemoved(constraint);
   const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
   for (const Id<ConstrainedVariableListener>& listener : snapshot)

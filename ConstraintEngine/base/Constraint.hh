@@ -152,6 +152,13 @@ protected:
 
   // The narrow fields first: they fit in the padding at the end of the Entity part.
   bool m_isRedundant;
+
+private:
+  // Whether the default propagator's agenda holds the constraint: that agenda's alone.
+  friend class ConstraintAgenda;
+  unsigned char m_agendaMark = 0;
+
+protected:
   unsigned int m_deactivationRefCount;
   LabelStr m_name;
   const Id<ConstraintEngine>& m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)

@@ -8,6 +8,7 @@
 #include "Utils/base/EngineComponent.hh"
 #include "Utils/base/EntityComparator.hh"
 #include "Utils/base/Id.hh"
+#include "Utils/base/KeyOrderedSet.hh"
 #include "Utils/base/PSList.hh"
 #include "Utils/base/Snapshot.hh"
 
@@ -77,9 +78,9 @@ public:
 class ConstraintEngine : public PSConstraintEngine {
 public:
   /// Variables in key order.
-  typedef std::set<Id<ConstrainedVariable>, EntityComparator<Id<ConstrainedVariable> > > VariableSet;
+  typedef KeyOrderedSet<ConstrainedVariable> VariableSet;
   /// Constraints in key order.
-  typedef std::set<Id<Constraint>, EntityComparator<Id<Constraint> > > ConstraintSet;
+  typedef KeyOrderedSet<Constraint> ConstraintSet;
 
   /// An empty engine on a schema; keeps a reference to the given handle object.
   explicit ConstraintEngine(const Id<CESchema>& schema);
@@ -170,7 +171,7 @@ public:
 
   /// Routes one change of a variable's domain to its engine's propagators and listeners.
   void notify(const Id<ConstrainedVariable>& source, const DomainListener::ChangeType& changeType);
-  /// A new change listener bound to the variable and this engine: inside the variable while it is built (the variable owns it), else on the heap (the caller owns it).
+  /// A new change listener on the heap, bound to the variable and this engine; the caller owns it.
   Id<DomainListener> allocateVariableListener(const Id<ConstrainedVariable>& variable,
                                               const ConstrainedVariable::ConstraintList& constraints) const;
 

@@ -72,10 +72,7 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
 
 Id<DomainListener> ConstraintEngine::allocateVariableListener(const Id<ConstrainedVariable>& variable,
                                                               const ConstrainedVariable::ConstraintList&) const {
-  // A variable being built offers room for its listener inside itself, which spares a block per
-  // variable; any other listener asked for stands alone, and whoever asked owns it.
-  if (variable.isValid() && variable->offersListenerRoom(m_id))
-    return variable->houseListener();
+  // The variable has its own listener already: this one stands alone, and whoever asked owns it.
   VariableChangeListener* listener = new VariableChangeListener(variable, m_id);
   return listener->getId();
 }

@@ -6,9 +6,8 @@
 #include "Utils/Entity.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/Id.hh"
+#include "Utils/base/KeyOrderedSet.hh"
 #include "Utils/base/Report.hh"
-
-#include <set>
 
 #pragma push_macro("KALDEN_SOURCE")
 #undef KALDEN_SOURCE
@@ -46,8 +45,8 @@ public:
   const LabelStr& getName() const override { return m_name; }
   /// The engine handle the propagator was built with.
   const Id<ConstraintEngine>& getConstraintEngine() const { return m_constraintEngine; }
-  /// The constraints assigned to this propagator, in address order.
-  const std::set<Id<Constraint> >& getConstraints() const { return m_constraints; }
+  /// The constraints assigned to this propagator, in key order.
+  const KeyOrderedSet<Constraint>& getConstraints() const { return m_constraints; }
   /// Whether the engine may run the propagator.
   bool isEnabled() const { return m_enabled; }
   /// Lets the engine run the propagator.
@@ -98,7 +97,7 @@ private:
   void removeConstraint(const Id<Constraint>& constraint);
 
   bool m_enabled; // first: it fits in the padding at the end of the Entity part
-  std::set<Id<Constraint> > m_constraints;
+  KeyOrderedSet<Constraint> m_constraints;
   Id<Propagator> m_id;
   LabelStr m_name;
   const Id<ConstraintEngine>& m_constraintEngine;

@@ -10,16 +10,12 @@ class ConstrainedVariable;
 class ConstraintEngine;
 
 /**
- * Ties a variable's current domain to its engine: every change the domain
- * reports goes, unchanged, to ConstraintEngine::notify with the variable.
+ * Ties a domain to a variable's engine: every change the domain reports goes,
+ * unchanged, to ConstraintEngine::notify with the variable.
  *
- * The engine makes one per variable, inside the variable itself (room the
- * variable keeps for it), so a variable costs no separate block for it; that
- * listener holds nothing but its own handle and reaches its variable, and
- * through it the engine, by where it lies. The variable destroys it when
- * discarded. A listener built anywhere else with the public constructor (or
- * asked of the engine again for a variable that has its own) keeps its
- * variable's handle and a reference to the engine's own handle aside, so the
+ * A variable has a listener of its own for its current domain; this class is
+ * for any further one a client asks of the engine or builds itself. It keeps
+ * the variable's handle and a reference to the engine's own handle, so the
  * engine must outlive it; whoever made it deletes it.
  */
 class VariableChangeListener : public DomainListener {
@@ -28,14 +24,12 @@ public:
   VariableChangeListener(const Id<ConstrainedVariable>& variable, const Id<ConstraintEngine>& constraintEngine);
   ~VariableChangeListener() override;
 
-  /// Forwards one change of the variable's current domain to the engine.
+  /// Forwards one change of the domain to the engine.
   void notifyChange(const DomainListener::ChangeType& changeType) override;
 
 private:
-  // The variable's own listener takes this form: it keeps no binding, since its class finds the
-  // variable it lies in.
-  friend class ConstrainedVariable;
-  VariableChangeListener();
+  Id<ConstrainedVariable> m_variable;
+  const Id<ConstraintEngine>& m_constraintEngine;
 };
 
 } // namespace KALDEN

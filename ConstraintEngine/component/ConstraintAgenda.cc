@@ -1,225 +1,126 @@
 #include "ConstraintEngine/component/ConstraintAgenda.hh"
 
+#include <algorithm>
 #include <utility>
 
 namespace KALDEN {
 
-bool ConstraintAgenda::erase(int key) {
-  if (m_queued == 0)
+ConstraintAgenda::~ConstraintAgenda() { clear(); }
+
+bool ConstraintAgenda::erase(const Id<Constraint>& constraint) {
+  unsigned char& mark = constraint->m_agendaMark;
+  if (mark != QUEUED)
     return false;
-  if (m_heap.size() != 0) {
-    int* slot = m_heapKeys.find(key);
-    if (slot != nullptr) {
-      if (*slot < 0)
-        return false;
-      --m_queued;
-      if (m_heap.keys.front() == key) {
-        m_heapKeys.remove(key);
-        popHeap();
-        settleHeap();
-      } else {
-        *slot = -key;
-        ++m_withdrawn;
-        compactIfCrowded();
-      }
-      return true;
-    }
-  }
-  const std::size_t at = findInRun(key);
-  if (at == NONE || m_run.keys[at] < 0)
-    return false;
+  mark = WITHDRAWN;
   --m_queued;
-  if (at == m_runHead) {
-    ++m_runHead;
-    settleRun();
-  } else {
-    m_run.keys[at] = -key;
-    ++m_withdrawn;
-    compactIfCrowded();
-  }
+  ++m_withdrawn;
+  settle();
   return true;
 }
 
+bool ConstraintAgenda::forget(const Id<Constraint>& constraint) {
+  unsigned char& mark = constraint->m_agendaMark;
+  const bool queued = mark == QUEUED;
+  if (mark == ABSENT || mark == GONE)
+    return false;
+  if (queued)
+    --m_queued;
+  else
+    --m_withdrawn;
+  ++m_gone;
+  mark = GONE;
+  settle();
+  return queued;
+}
+
 void ConstraintAgenda::clear() {
-  m_run.resize(0);
-  m_runHead = 0;
-  m_heap.resize(0);
-  m_heapKeys.clear();
+  for (const Entry& entry : m_heap)
+    if (entry.handle.isValid())
+      entry.handle->m_agendaMark = ABSENT;
+  m_heap.clear();
   m_queued = 0;
   m_withdrawn = 0;
-  becomeEmpty();
+  m_gone = 0;
+  if (m_heap.capacity() > KEEP_ENTRIES)
+    std::vector<Entry>().swap(m_heap);
+}
+
+Id<Constraint> ConstraintAgenda::lowestUnsound() const {
+  std::size_t deleted = 0;
+  const Entry* lowestDeleted = nullptr;
+  const Entry* lowestDiscarded = nullptr;
+  for (const Entry& entry : m_heap) {
+    if (!entry.handle.isValid()) {
+      ++deleted;
+      if (lowestDeleted == nullptr || entry.key < lowestDeleted->key)
+        lowestDeleted = &entry;
+    } else if (entry.handle->m_agendaMark == QUEUED && entry.handle->isDiscarded() &&
+               (lowestDiscarded == nullptr || entry.key < lowestDiscarded->key)) {
+      lowestDiscarded = &entry;
+    }
+  }
+  // Constraints taken off as they went leave deleted entries too: only a surplus was queued.
+  if (deleted <= m_gone)
+    lowestDeleted = nullptr;
+  const Entry* lowest = lowestDeleted;
+  if (lowest == nullptr || (lowestDiscarded != nullptr && lowestDiscarded->key < lowest->key))
+    lowest = lowestDiscarded;
+  return lowest == nullptr ? Id<Constraint>() : lowest->handle;
 }
 
 void ConstraintAgenda::siftUp(std::size_t i) {
-  const int key = m_heap.keys[i];
-  if (i == 0 || m_heap.keys[(i - 1) / 2] < key)
-    return;
-  const Id<Constraint> constraint = m_heap.handles[i];
+  const Entry entry = m_heap[i];
   while (i > 0) {
     const std::size_t parent = (i - 1) / 2;
-    if (m_heap.keys[parent] < key)
+    if (m_heap[parent].key < entry.key)
       break;
-    m_heap.move(i, parent);
+    m_heap[i] = m_heap[parent];
     i = parent;
   }
-  m_heap.keys[i] = key;
-  m_heap.handles[i] = constraint;
+  m_heap[i] = entry;
 }
 
-void ConstraintAgenda::siftDown(std::size_t i) {
+void ConstraintAgenda::replaceTop() {
+  const Entry last = m_heap.back();
+  m_heap.pop_back();
   const std::size_t size = m_heap.size();
-  const int key = m_heap.keys[i];
-  const Id<Constraint> constraint = m_heap.handles[i];
-  for (;;) {
-    std::size_t child = 2 * i + 1;
-    if (child >= size)
-      break;
-    if (child + 1 < size && m_heap.keys[child + 1] < m_heap.keys[child])
-      ++child;
-    if (key < m_heap.keys[child])
-      break;
-    m_heap.move(i, child);
-    i = child;
+  // The last entry is among the highest: the hole goes down to a leaf along the lower children,
+  // one comparison a level, and the last entry rises from there, mostly not at all. The choice
+  // of child is arithmetic rather than a branch, which the processor could not predict.
+  std::size_t hole = 0;
+  std::size_t child = 1;
+  for (; child + 1 < size; child = 2 * hole + 1) {
+    child += static_cast<std::size_t>(m_heap[child + 1].key < m_heap[child].key);
+    m_heap[hole] = m_heap[child];
+    hole = child;
   }
-  m_heap.keys[i] = key;
-  m_heap.handles[i] = constraint;
-}
-
-void ConstraintAgenda::tidyRun() {
-  while (m_runHead < m_run.size() && m_run.keys[m_runHead] < 0) {
-    ++m_runHead;
-    --m_withdrawn;
+  if (child < size) {
+    m_heap[hole] = m_heap[child];
+    hole = child;
   }
-  if (m_runHead == m_run.size()) {
-    runSpent();
-    return;
-  }
-  // The run's spent entries go once they are half of it, which costs what taking them did.
-  if (m_runHead > KEEP_ENTRIES && 2 * m_runHead > m_run.size()) {
-    const std::size_t left = m_run.size() - m_runHead;
-    for (std::size_t i = 0; i < left; ++i)
-      m_run.move(i, m_runHead + i);
-    m_run.resize(left);
-    m_runHead = 0;
-  }
-}
-
-void ConstraintAgenda::tidyHeap() {
-  while (m_heap.size() != 0 && *m_heapKeys.find(m_heap.keys.front()) < 0) {
-    m_heapKeys.remove(m_heap.keys.front());
-    popHeap();
-    --m_withdrawn;
-  }
-  if (m_heap.size() == 0 && m_runHead == m_run.size())
-    becomeEmpty();
+  m_heap[hole] = last;
+  siftUp(hole);
 }
 
 void ConstraintAgenda::compact() {
-  std::size_t kept = 0;
-  for (std::size_t i = m_runHead; i < m_run.size(); ++i)
-    if (m_run.keys[i] > 0)
-      m_run.move(kept++, i);
-  m_run.resize(kept);
-  m_runHead = 0;
-  kept = 0;
-  for (std::size_t i = 0; i < m_heap.size(); ++i) {
-    const int key = m_heap.keys[i];
-    if (*m_heapKeys.find(key) > 0)
-      m_heap.move(kept++, i);
-    else
-      m_heapKeys.remove(key);
-  }
-  m_heap.resize(kept);
-  for (std::size_t i = kept / 2; i-- > 0;)
-    siftDown(i);
-  m_withdrawn = 0;
-  m_run.keys.shrink_to_fit();
-  m_run.handles.shrink_to_fit();
-  m_heap.keys.shrink_to_fit();
-  m_heap.handles.shrink_to_fit();
-  m_heapKeys.shrink();
-}
-
-void ConstraintAgenda::release() {
-  m_run.reset();
-  m_runHead = 0;
-  m_heap.reset();
-  m_heapKeys.release();
-  m_withdrawn = 0;
-}
-
-void ConstraintAgenda::Entries::reserve(std::size_t capacity) {
-  keys.reserve(capacity);
-  handles.reserve(capacity);
-}
-
-void ConstraintAgenda::Entries::reset() {
-  std::vector<int>().swap(keys);
-  std::vector<Id<Constraint> >().swap(handles);
-}
-
-void ConstraintAgenda::KeyTable::removeShifting(int key) {
-  std::size_t i = home(key);
-  while (m_slots[i] != key && m_slots[i] != -key)
-    i = (i + 1) & m_mask;
-  // Backward shift: every later key of the probe run that may move into the hole does.
-  std::size_t hole = i;
-  for (std::size_t j = (i + 1) & m_mask; m_slots[j] != 0; j = (j + 1) & m_mask) {
-    const int held = m_slots[j];
-    const std::size_t h = home(held < 0 ? -held : held);
-    // The key at j stays unless its home lies cyclically outside (hole, j].
-    const bool stays = hole <= j ? (hole < h && h <= j) : (hole < h || h <= j);
-    if (!stays) {
-      m_slots[hole] = held;
-      hole = j;
-    }
-  }
-  m_slots[hole] = 0;
-  --m_count;
-}
-
-void ConstraintAgenda::KeyTable::clear() {
-  for (std::size_t i = 0; i < capacity(); ++i)
-    m_slots[i] = 0;
-  m_count = 0;
-}
-
-void ConstraintAgenda::KeyTable::release() {
-  m_slots.reset();
-  m_mask = 0;
-  m_bits = 0;
-  m_count = 0;
-}
-
-void ConstraintAgenda::KeyTable::grow() { rehash(capacity() == 0 ? 4 : m_bits + 1); }
-
-void ConstraintAgenda::KeyTable::shrink() {
-  if (m_count == 0) {
-    release();
-    return;
-  }
-  unsigned int bits = 4;
-  while (2 * m_count > (std::size_t(1) << bits))
-    ++bits;
-  if (bits < m_bits)
-    rehash(bits);
-}
-
-void ConstraintAgenda::KeyTable::rehash(unsigned int bits) {
-  const std::size_t oldCapacity = capacity();
-  std::unique_ptr<int[]> old = std::move(m_slots);
-  m_bits = bits;
-  m_mask = (std::size_t(1) << m_bits) - 1;
-  m_slots.reset(new int[m_mask + 1]());
-  for (std::size_t i = 0; i < oldCapacity; ++i) {
-    const int held = old[i];
-    if (held == 0)
+  std::vector<Entry> kept;
+  kept.reserve(m_queued);
+  for (const Entry& entry : m_heap) {
+    if (!entry.handle.isValid())
       continue;
-    std::size_t j = home(held < 0 ? -held : held);
-    while (m_slots[j] != 0)
-      j = (j + 1) & m_mask;
-    m_slots[j] = held;
+    unsigned char& mark = entry.handle->m_agendaMark;
+    if (mark == QUEUED)
+      kept.push_back(entry);
+    else
+      mark = ABSENT;
   }
+  // Entries of constraints deleted behind the agenda's back go with the others.
+  m_queued = kept.size();
+  m_withdrawn = 0;
+  m_gone = 0;
+  // Sorted entries make a heap.
+  std::sort(kept.begin(), kept.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
+  m_heap.swap(kept);
 }
 
 } // namespace KALDEN

@@ -5,7 +5,6 @@
 #include "ConstraintEngine/component/Propagators.hh"
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
-#include "Utils/base/EntityComparator.hh"
 #include "Utils/base/Report.hh"
 
 namespace KALDEN {
@@ -35,14 +34,13 @@ void DefaultPropagator::handleNotification(const Id<ConstrainedVariable>& variab
                                            const Id<Constraint>& constraint,
                                            const DomainListener::ChangeType& changeType) {
   KALDEN_CHECK_MSG(!constraint->isDiscarded(), constraint);
-  const int key = constraint->getKey();
-  if (key == m_activeConstraint)
+  if (constraint->getKey() == m_activeConstraint)
     return;
   KALDEN_TRACE("DefaultPropagator:handleNotification",
                "Adding to the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")"
                                         << " because of " << DomainListener::toString(changeType) << " change to "
                                         << variable->toString());
-  m_agenda.insert(constraint, key);
+  m_agenda.insert(constraint);
 }
 
 void DefaultPropagator::execute() {
@@ -51,10 +49,9 @@ void DefaultPropagator::execute() {
   KALDEN_CHECK(m_activeConstraint == 0);
   {
     ActiveConstraint running(m_activeConstraint);
-    const int key = m_agenda.frontKey();
     const Id<Constraint> constraint = m_agenda.takeFront();
     if (constraint->isActive()) {
-      m_activeConstraint = key;
+      m_activeConstraint = constraint->getKey();
       Propagator::execute(constraint);
     }
   }
@@ -74,13 +71,15 @@ bool DefaultPropagator::updateRequired() const { return !m_agenda.empty(); }
 void DefaultPropagator::handleConstraintAdded(const Id<Constraint>& constraint) {
   KALDEN_TRACE("DefaultPropagator:handleConstraintAdded",
                "Adding to the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")");
-  queueChecked(constraint);
+  KALDEN_CHECK_MSG(constraint.isValid(), constraint);
+  m_agenda.insert(constraint);
 }
 
 void DefaultPropagator::handleConstraintActivated(const Id<Constraint>& constraint) {
   KALDEN_TRACE("DefaultPropagator:handleConstraintActivated",
                "Adding to the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")");
-  queueChecked(constraint);
+  KALDEN_CHECK_MSG(constraint.isValid(), constraint);
+  m_agenda.insert(constraint);
   KALDEN_CHECK(isValid());
 }
 
@@ -88,7 +87,8 @@ void DefaultPropagator::handleConstraintDeactivated(const Id<Constraint>& constr
   KALDEN_TRACE("DefaultPropagator:handleConstraintDeactivated",
                "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey()
                                             << ")");
-  dequeueChecked(constraint);
+  KALDEN_CHECK_MSG(constraint.isValid(), constraint);
+  m_agenda.erase(constraint);
   KALDEN_CHECK(isValid());
 }
 
@@ -96,38 +96,14 @@ void DefaultPropagator::handleConstraintRemoved(const Id<Constraint>& constraint
   KALDEN_TRACE("DefaultPropagator:handleConstraintRemoved",
                "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey()
                                             << ")");
-  dequeueChecked(constraint);
+  KALDEN_CHECK_MSG(constraint.isValid(), constraint);
+  m_agenda.forget(constraint);
   KALDEN_CHECK(isValid());
 }
 
-void DefaultPropagator::queueChecked(const Id<Constraint>& constraint) {
-  // The agenda reads the key of what it queues: a stale handle is refused with the check that
-  // key ordering makes of the handles it compares.
-  EntityComparator<Id<Constraint> >()(constraint, constraint);
-  m_agenda.insert(constraint, constraint->getKey());
-}
-
-void DefaultPropagator::dequeueChecked(const Id<Constraint>& constraint) {
-  // Nothing is compared, and so nothing checked, while the agenda is empty.
-  if (m_agenda.empty())
-    return;
-  // Key ordering checks the handle it looks for against those it holds.
-  EntityComparator<Id<Constraint> >()(m_agenda.front(), constraint);
-  m_agenda.erase(constraint->getKey());
-}
-
 bool DefaultPropagator::isValid() const {
-  // A walk in key order stops at the lowest-keyed queued constraint that fails a check: find it.
-  const Id<Constraint>* failing = nullptr;
-  int failingKey = 0;
-  m_agenda.forEach([&failing, &failingKey](int key, const Id<Constraint>& queued) {
-    if ((failing == nullptr || key < failingKey) && (!queued.isValid() || queued->isDiscarded())) {
-      failing = &queued;
-      failingKey = key;
-    }
-  });
-  if (failing != nullptr) {
-    const Id<Constraint>& constraint = *failing;
+  const Id<Constraint> constraint = m_agenda.lowestUnsound();
+  if (constraint.isId()) {
     KALDEN_CHECK_MSG(constraint.isValid(), constraint);
     KALDEN_CHECK_MSG(!constraint->isDiscarded(), constraint->getName().toString()
                                                      << "(" << constraint->getKey() << ") Id=" << constraint);

@@ -42,11 +42,6 @@ public:
   bool isValid() const;
 
 private:
-  // Queues a constraint handed in by a caller that has not tested its handle.
-  void queueChecked(const Id<Constraint>& constraint);
-  // Takes a constraint handed in by a caller that has not tested its handle off the agenda.
-  void dequeueChecked(const Id<Constraint>& constraint);
-
   ConstraintAgenda m_agenda;
   int m_activeConstraint;
 };

@@ -33,7 +33,7 @@ typedef std::set<Id<Constraint>, EntityComparator<Id<Constraint> > > ByKey;
   if (seen != model)
     return ::testing::AssertionFailure() << "other constraints than the model's";
   for (const Id<Constraint>& constraint : model)
-    if (!agenda.contains(constraint->getKey()))
+    if (!agenda.contains(constraint))
       return ::testing::AssertionFailure() << "contains() misses " << constraint->getKey();
   return ::testing::AssertionSuccess();
 }
@@ -73,12 +73,10 @@ TEST_F(ConstraintAgendaTest, BehavesAsASetOrderedByKey) {
         agenda.clear();
         model.clear();
       } else if (roll < odd[0]) {
-        EXPECT_EQ(agenda.insert(pick, pick->getKey()), model.insert(pick).second);
+        EXPECT_EQ(agenda.insert(pick), model.insert(pick).second);
       } else if (roll < odd[1]) {
-        EXPECT_EQ(agenda.erase(pick->getKey()), model.erase(pick) == 1);
+        EXPECT_EQ(agenda.erase(pick), model.erase(pick) == 1);
       } else if (!model.empty()) {
-        EXPECT_EQ(agenda.front(), *model.begin());
-        EXPECT_EQ(agenda.frontKey(), (*model.begin())->getKey());
         EXPECT_EQ(agenda.takeFront(), *model.begin());
         model.erase(model.begin());
       }
@@ -102,16 +100,76 @@ TEST_F(ConstraintAgendaTest, WithdrawnEntriesDoNotPileUp) {
   const std::vector<Id<Constraint> > constraints = makeConstraints(1000);
   ConstraintAgenda agenda;
   for (const Id<Constraint>& constraint : constraints)
-    agenda.insert(constraint, constraint->getKey());
+    agenda.insert(constraint);
   const std::size_t full = agenda.storageBytes();
   for (std::size_t i = 1; i < constraints.size(); ++i)
-    EXPECT_TRUE(agenda.erase(constraints[i]->getKey()));
+    EXPECT_TRUE(agenda.erase(constraints[i]));
   EXPECT_EQ(agenda.size(), 1u);
   EXPECT_LT(agenda.storageBytes(), full / 4);
   // Queued again, a withdrawn constraint takes its place in key order.
-  agenda.insert(constraints[500], constraints[500]->getKey());
+  agenda.insert(constraints[500]);
   EXPECT_EQ(agenda.takeFront(), constraints[0]);
   EXPECT_EQ(agenda.takeFront(), constraints[500]);
+  EXPECT_TRUE(agenda.empty());
+}
+
+// The marks are the agenda's for its life only: an agenda that goes, or is cleared, with
+// constraints on it leaves them free for the next one, queued or withdrawn alike.
+TEST_F(ConstraintAgendaTest, AGoneOrClearedAgendaLeavesItsConstraintsFree) {
+  const std::vector<Id<Constraint> > constraints = makeConstraints(10);
+  {
+    ConstraintAgenda agenda;
+    for (const Id<Constraint>& constraint : constraints)
+      agenda.insert(constraint);
+    agenda.erase(constraints[3]);
+    agenda.clear();
+    EXPECT_TRUE(agenda.empty());
+    for (const Id<Constraint>& constraint : constraints)
+      EXPECT_FALSE(agenda.contains(constraint));
+    agenda.insert(constraints[7]);
+    agenda.insert(constraints[2]);
+    agenda.erase(constraints[2]);
+  }
+  ConstraintAgenda agenda;
+  for (auto it = constraints.rbegin(); it != constraints.rend(); ++it)
+    EXPECT_TRUE(agenda.insert(*it));
+  for (const Id<Constraint>& constraint : constraints)
+    EXPECT_EQ(agenda.takeFront(), constraint);
+  EXPECT_TRUE(agenda.empty());
+}
+
+// A constraint that goes, queued or withdrawn, leaves an entry the agenda must drop without
+// reading it: the others still come in key order, the count stays right, and going in numbers
+// (which rebuilds the heap) loses none of those that stay.
+TEST_F(ConstraintAgendaTest, ConstraintsThatGoAreSkippedUnread) {
+  std::vector<Id<Constraint> > constraints = makeConstraints(400);
+  ConstraintAgenda agenda;
+  for (const Id<Constraint>& constraint : constraints)
+    agenda.insert(constraint);
+  std::vector<Id<Constraint> > staying;
+  for (std::size_t i = 0; i < constraints.size(); ++i) {
+    const Id<Constraint> constraint = constraints[i];
+    if (i % 4 == 0) {
+      staying.push_back(constraint);
+      continue;
+    }
+    if (i % 4 == 1) {
+      EXPECT_TRUE(agenda.erase(constraint));
+    }
+    EXPECT_EQ(agenda.forget(constraint), i % 4 != 1);
+    delete static_cast<Constraint*>(constraint);
+  }
+  EXPECT_EQ(agenda.size(), staying.size());
+  for (const Id<Constraint>& constraint : staying) {
+    ASSERT_FALSE(agenda.empty());
+    EXPECT_EQ(agenda.takeFront(), constraint);
+  }
+  EXPECT_TRUE(agenda.empty());
+  EXPECT_LE(agenda.storageBytes(), 2048u);
+  // Each goes while it is the only entry left: the drained agenda holds nothing of it.
+  agenda.insert(staying.front());
+  EXPECT_TRUE(agenda.forget(staying.front()));
+  delete static_cast<Constraint*>(staying.front());
   EXPECT_TRUE(agenda.empty());
 }
 
