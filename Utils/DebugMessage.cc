@@ -13,9 +13,9 @@ namespace KALDEN {
 namespace {
 
 struct DebugRegistry {
-  std::vector<std::unique_ptr<DebugMessage>> messages;
+  std::vector<std::unique_ptr<DebugMessage> > messages;
   // Switching rules in the order given; the last rule matching a marker decides.
-  std::vector<std::pair<std::string, bool>> rules;
+  std::vector<std::pair<std::string, bool> > rules;
 };
 
 DebugRegistry& registry() {

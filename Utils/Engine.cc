@@ -19,7 +19,8 @@ Engine::~Engine() {
 
 void Engine::addComponent(const std::string& name, EngineComponent* component) {
   KALDEN_CHECK_MSG(component != nullptr, "No component given for " << name << ".");
-  KALDEN_CHECK_MSG(m_components.find(name) == m_components.end(), "A component named " << name << " is already published.");
+  KALDEN_CHECK_MSG(m_components.find(name) == m_components.end(),
+                   "A component named " << name << " is already published.");
   m_components.emplace(name, component);
 }
 

@@ -49,7 +49,7 @@ private:
 
   Id<Engine> m_id;
   std::map<std::string, EngineComponent*> m_components;
-  std::vector<std::unique_ptr<Module>> m_modules;
+  std::vector<std::unique_ptr<Module> > m_modules;
   bool m_started;
 };
 

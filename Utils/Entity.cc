@@ -141,7 +141,7 @@ struct EntityTables {
   // Blocks handed out by Entity::operator new whose entity is not built yet (normally one; more
   // when building an entity's arguments makes others). The entity built in a block takes it.
   std::vector<std::pair<void*, std::size_t> > pendingBlocks;
-  std::map<int, Entity*> pool;          // discarded heap objects, collected in key order
+  std::map<int, Entity*> pool; // discarded heap objects, collected in key order
   // The few entities' external entities: a field in every entity would cost more.
   std::unordered_map<const Entity*, const PSEntity*> externals;
 };
@@ -153,8 +153,7 @@ EntityTables& tables() {
 
 } // namespace
 
-Entity::Entity()
-    : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false), m_heap(false) {
+Entity::Entity() : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false), m_heap(false) {
   EntityTables& t = tables();
   // A whole heap object of our own: its Entity part is built first of all its entities, inside
   // the block operator new has just handed out. Members held by value find the block taken.

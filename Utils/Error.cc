@@ -16,8 +16,8 @@ Error::Error(const std::string& condition, const std::string& msg, const std::st
   compose();
 }
 
-Error::Error(const std::string& condition, const std::string& msg, const std::string& label,
-             const std::string& file, const int& line)
+Error::Error(const std::string& condition, const std::string& msg, const std::string& label, const std::string& file,
+             const int& line)
     : m_condition(condition), m_msg(msg), m_label(label), m_file(file), m_line(line) {
   compose();
 }

@@ -19,8 +19,8 @@ public:
   /// A failed check with message.
   Error(const std::string& condition, const std::string& msg, const std::string& file, const int& line);
   /// A failed check with message and error label (handle checks).
-  Error(const std::string& condition, const std::string& msg, const std::string& label,
-        const std::string& file, const int& line);
+  Error(const std::string& condition, const std::string& msg, const std::string& label, const std::string& file,
+        const int& line);
 
   /// Acts on a heap-allocated failure report and takes it over: throws a copy,
   /// or, while a destructor runs or an exception is in flight, prints it and returns.
@@ -71,7 +71,7 @@ inline constexpr char INVALID_ID_LABEL[] = "IdMgrInvalidItemPtrError";
 /// acts on it. Throws; returns only where the failure can merely be printed (see NoThrowScope).
 /// Out of line and cold so that a check costs the code around it only its test.
 [[gnu::cold, gnu::noinline]] void raiseFailedCheck(const char* condition, const char* file, int line,
-                                                  const char* msg = nullptr, const char* label = nullptr);
+                                                   const char* msg = nullptr, const char* label = nullptr);
 
 /**
  * Held by destructors (and other code that must not throw): while one is alive,

@@ -18,8 +18,8 @@ namespace {
 const double FIRST_KEY = 1125899906842624.0;
 
 struct LabelTable {
-  std::deque<std::string> texts;                       // stable storage, index = key - FIRST_KEY
-  std::unordered_map<std::string_view, double> keys;  // views into texts
+  std::deque<std::string> texts;                     // stable storage, index = key - FIRST_KEY
+  std::unordered_map<std::string_view, double> keys; // views into texts
 };
 
 LabelTable& labels() {

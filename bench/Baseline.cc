@@ -83,8 +83,7 @@ bool BaselineNetwork::execute(int c) {
   if (con.kind == LESS_EQUAL)
     return narrow(con.x, m_lb[con.x], m_ub[con.y], c) && narrow(con.y, m_lb[con.x], m_ub[con.y], c);
   const int x = con.x, y = con.y, z = con.z;
-  return narrow(z, m_lb[x] + m_lb[y], m_ub[x] + m_ub[y], c) &&
-         narrow(x, m_lb[z] - m_ub[y], m_ub[z] - m_lb[y], c) &&
+  return narrow(z, m_lb[x] + m_lb[y], m_ub[x] + m_ub[y], c) && narrow(x, m_lb[z] - m_ub[y], m_ub[z] - m_lb[y], c) &&
          narrow(y, m_lb[z] - m_ub[x], m_ub[z] - m_lb[x], c);
 }
 

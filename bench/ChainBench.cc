@@ -198,24 +198,42 @@ const bool sl_registered = [] {
   // The first propagation of a chain of additions does work that grows with the square of the
   // length (each upper bound travels back one constraint per execution), as does the
   // re-propagation after the middle constraint goes: 100,000 would take hours.
-  benchmark::RegisterBenchmark("stn_chain/a", stnChainBuild)
-      ->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("stn_chain/a", stnChainBuild)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("stn_chain/b", stnChainChange)
-      ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("stn_chain/c", stnChainRemoval)
-      ->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Arg(100000)
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("stn_chain/c", stnChainRemoval)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("stn_chain_baseline/a", baselineBuild, buildBaselineStnChain)
-      ->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("stn_chain_baseline/b", baselineChange, buildBaselineStnChainAtFixpoint)
-      ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Arg(100000)
+      ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("leq_chain/a", leqChainBuild)
-      ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Arg(100000)
+      ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("leq_chain/b", leqChainChange)
-      ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Arg(100000)
+      ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("leq_chain_baseline/a", baselineBuild, buildBaselineLeqChain)
-      ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Arg(100000)
+      ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("leq_chain_baseline/b", baselineChange, buildBaselineLeqChain)
-      ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Arg(100000)
+      ->Unit(benchmark::kMicrosecond);
   return true;
 }();
 

@@ -88,13 +88,23 @@ void eqChainEquality(benchmark::State& state) { removeValues(state, true); }
 
 const bool sl_registered = [] {
   benchmark::RegisterBenchmark("eq_chain/a/default", eqChainBuildDefault)
-      ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Arg(100000)
+      ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("eq_chain/a/equality", eqChainBuildEquality)
-      ->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Arg(100000)
+      ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("eq_chain/b/default", eqChainDefault)
-      ->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("eq_chain/b/equality", eqChainEquality)
-      ->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+      ->Arg(1000)
+      ->Arg(10000)
+      ->Unit(benchmark::kMicrosecond);
   return true;
 }();
 

@@ -46,7 +46,10 @@ void stnChainMemory(benchmark::State& state) {
 
 const bool sl_registered = [] {
   benchmark::RegisterBenchmark("stn_chain_memory", stnChainMemory)
-      ->Arg(1000)->Arg(100000)->Iterations(1)->Unit(benchmark::kMillisecond);
+      ->Arg(1000)
+      ->Arg(100000)
+      ->Iterations(1)
+      ->Unit(benchmark::kMillisecond);
   return true;
 }();
 

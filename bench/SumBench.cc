@@ -193,7 +193,10 @@ void sumBaselineChange(benchmark::State& state) {
 const bool sl_registered = [] {
   benchmark::RegisterBenchmark("sum/b", sumChange)->Arg(10)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("sum_baseline/b", sumBaselineChange)
-      ->Arg(10)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+      ->Arg(10)
+      ->Arg(1000)
+      ->Arg(100000)
+      ->Unit(benchmark::kMicrosecond);
   return true;
 }();
 

@@ -113,12 +113,11 @@ bool DomainComparator::comparatorIsNull() { return s_instance == nullptr; }
 // ---------------------------------------------------------------- AbstractDomain
 
 AbstractDomain::AbstractDomain(const Id<DataType>& dt, bool enumerated, bool closed)
-    : m_dataType(dt), m_enumerated(enumerated), m_closed(closed), m_listener(),
-      m_minDelta(g_epsilon()) {}
+    : m_dataType(dt), m_enumerated(enumerated), m_closed(closed), m_listener(), m_minDelta(g_epsilon()) {}
 
 AbstractDomain::AbstractDomain(const AbstractDomain& org)
-    : m_dataType(org.m_dataType), m_enumerated(org.m_enumerated), m_closed(org.m_closed),
-      m_listener(), m_minDelta(org.m_minDelta) {}
+    : m_dataType(org.m_dataType), m_enumerated(org.m_enumerated), m_closed(org.m_closed), m_listener(),
+      m_minDelta(org.m_minDelta) {}
 
 AbstractDomain::~AbstractDomain() {}
 
@@ -228,24 +227,20 @@ std::string AbstractDomain::toString(double value) const {
 }
 
 bool AbstractDomain::canBeCompared(const AbstractDomain& domx, const AbstractDomain& domy) {
+  KALDEN_TRACE("AbstractDomain:canBeCompared", "domx.isBool " << domx.isBool() << " domx.isNumeric " << domx.isNumeric()
+                                                              << " domx.isString " << domx.isString()
+                                                              << " domx.isSymbolic " << domx.isSymbolic());
+  KALDEN_TRACE("AbstractDomain:canBeCompared", "domy.isBool " << domy.isBool() << " domy.isNumeric " << domy.isNumeric()
+                                                              << " domy.isString " << domy.isString()
+                                                              << " domy.isSymbolic " << domy.isSymbolic());
   KALDEN_TRACE("AbstractDomain:canBeCompared",
-               "domx.isBool " << domx.isBool() << " domx.isNumeric " << domx.isNumeric()
-                              << " domx.isString " << domx.isString() << " domx.isSymbolic "
-                              << domx.isSymbolic());
-  KALDEN_TRACE("AbstractDomain:canBeCompared",
-               "domy.isBool " << domy.isBool() << " domy.isNumeric " << domy.isNumeric()
-                              << " domy.isString " << domy.isString() << " domy.isSymbolic "
-                              << domy.isSymbolic());
-  KALDEN_TRACE("AbstractDomain:canBeCompared", "type of domx " << domx.getTypeName().toString()
-                                                               << " type of domy "
-                                                               << domy.getTypeName().toString());
+               "type of domx " << domx.getTypeName().toString() << " type of domy " << domy.getTypeName().toString());
   KALDEN_TRACE("AbstractDomain:canBeCompared", domx.toString());
   KALDEN_TRACE("AbstractDomain:canBeCompared", domy.toString());
   // With the system's default comparator current, two built-in number types need no question
   // put: the default rule answers true. Any other case asks the current comparator.
   const DomainComparator* current = DomainComparator::s_instance;
-  bool result = (current != nullptr && current == DomainComparator::s_default &&
-                 isBuiltInNumberType(domx.m_dataType) &&
+  bool result = (current != nullptr && current == DomainComparator::s_default && isBuiltInNumberType(domx.m_dataType) &&
                  (domy.m_dataType == domx.m_dataType || isBuiltInNumberType(domy.m_dataType))) ||
                 DomainComparator::getComparator().canCompare(domx, domy);
   KALDEN_TRACE("AbstractDomain:canBeCompared", "returning " << result);
@@ -254,8 +249,7 @@ bool AbstractDomain::canBeCompared(const AbstractDomain& domx, const AbstractDom
 
 void AbstractDomain::assertSafeComparison(const AbstractDomain& domA, const AbstractDomain& domB) {
   KALDEN_CHECK_MSG(canBeCompared(domA, domB), domA.getTypeName().toString()
-                                                  << " cannot be compared with "
-                                                  << domB.getTypeName().toString());
+                                                  << " cannot be compared with " << domB.getTypeName().toString());
 }
 
 std::ostream& operator<<(std::ostream& os, const AbstractDomain& dom) { return dom >> os; }

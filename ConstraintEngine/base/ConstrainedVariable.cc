@@ -16,11 +16,10 @@
 namespace KALDEN {
 
 ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal,
-                                         bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent,
-                                         int index)
+                                         bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent, int index)
     : Entity(), m_internal(internal), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false),
-      m_lastRelaxed(0), m_deactivationRefCount(0), m_id(this),
-      m_constraintEngine(ownHandleOf(constraintEngine)), m_name(name) {
+      m_lastRelaxed(0), m_deactivationRefCount(0), m_id(this), m_constraintEngine(ownHandleOf(constraintEngine)),
+      m_name(name) {
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
     KALDEN_CHECK_TEXT(index >= NO_INDEX, "m_index >= NO_INDEX");

@@ -154,7 +154,9 @@ public:
   /// The constraint now executing over the variable, empty outside an execution.
   Id<Constraint> getCurrentPropagatingConstraint() const { return m_currentPropagatingConstraint; }
   /// Marks (or, with the empty handle, clears) the constraint executing over the variable.
-  void setCurrentPropagatingConstraint(const Id<Constraint>& constraint) { m_currentPropagatingConstraint = constraint; }
+  void setCurrentPropagatingConstraint(const Id<Constraint>& constraint) {
+    m_currentPropagatingConstraint = constraint;
+  }
   /// "ConstrainedVariable".
   const std::string& getEntityType() const override;
   /// The label "ConstrainedVariable".
@@ -338,7 +340,8 @@ protected:
     int index = NO_INDEX;
     double specifiedValue = 0.0; ///< meaningful while m_specifiedFlag is set
     std::set<Id<ConstrainedVariableListener> > listeners;
-    std::unique_ptr<AbstractDomain> emptyDomain; ///< what a typed variable answers while its engine is proven inconsistent
+    std::unique_ptr<AbstractDomain>
+        emptyDomain; ///< what a typed variable answers while its engine is proven inconsistent
   };
 
   /// The rarely used fields, made now if they are not yet.
@@ -360,7 +363,8 @@ protected:
   // domain still holds.
   std::variant<std::monostate, OwnChangeListener, Id<DomainListener> > m_listener;
   Id<Constraint> m_currentPropagatingConstraint;
-  const Id<ConstraintEngine>& m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)
+  const Id<ConstraintEngine>&
+      m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)
   LabelStr m_name;
   std::unique_ptr<Extras> m_extras;
   ConstraintList m_constraints;

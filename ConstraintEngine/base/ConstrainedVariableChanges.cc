@@ -48,11 +48,13 @@ void ConstrainedVariable::specifyValue(PSVarValue& v) {
   KALDEN_CHECK(getType() == v.getType());
   KALDEN_TRACE("ConstrainedVariable:specify", "Specifying var:" << toString() << " to value:" << value.toString());
   if (isSpecified() && getSpecifiedValue() == value.asDouble()) {
-    KALDEN_TRACE("ConstrainedVariable:specify", "Tried to specify to same value, so bailing out without doing any work");
+    KALDEN_TRACE("ConstrainedVariable:specify",
+                 "Tried to specify to same value, so bailing out without doing any work");
     return;
   }
   specify(value.asDouble());
-  KALDEN_TRACE("ConstrainedVariable:specify", "After specify for var:" << toString() << " to value:" << value.toString());
+  KALDEN_TRACE("ConstrainedVariable:specify",
+               "After specify for var:" << toString() << " to value:" << value.toString());
   // A client may specify from a listener while the engine propagates: that run will see the change.
   if (m_constraintEngine->getAutoPropagation() && !m_constraintEngine->isPropagating())
     m_constraintEngine->propagate();
@@ -62,8 +64,8 @@ void ConstrainedVariable::specifyValue(PSVarValue& v) {
 void ConstrainedVariable::reset() { reset(internal_baseDomain()); }
 
 void ConstrainedVariable::reset(const AbstractDomain& domain) {
-  KALDEN_CHECK_MSG(domain.isSubsetOf(internal_baseDomain()),
-                   domain.toString() << " not in " << internal_baseDomain().toString());
+  KALDEN_CHECK_MSG(domain.isSubsetOf(internal_baseDomain()), domain.toString()
+                                                                 << " not in " << internal_baseDomain().toString());
   const AbstractDomain& base = internal_baseDomain();
   // A closed singleton base keeps its value, unless a specification the base lost emptied it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
@@ -96,8 +98,8 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
                                                               << " while its current domain is empty.");
   if (baseDomain().isSubsetOf(dom) && (isClosed() || dom.isOpen()))
     return;
-  KALDEN_TRACE("ConstrainedVariable:restrictBaseDomain", toString() << " restricted from " << baseDomain().toString()
-                                                                   << " intersecting " << dom.toString());
+  KALDEN_TRACE("ConstrainedVariable:restrictBaseDomain",
+               toString() << " restricted from " << baseDomain().toString() << " intersecting " << dom.toString());
   handleRestrictBaseDomain(dom);
   if (dom.isSingleton() && !m_specifiedFlag && canBeSpecified())
     specify(dom.getSingletonValue());
@@ -110,7 +112,8 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
 }
 
 void ConstrainedVariable::close() {
-  KALDEN_CHECK_MSG(internal_baseDomain().isOpen(), "Attempted to close a variable but the base domain is already closed.");
+  KALDEN_CHECK_MSG(internal_baseDomain().isOpen(),
+                   "Attempted to close a variable but the base domain is already closed.");
   internal_baseDomain().close();
   if (getCurrentDomain().isOpen())
     getCurrentDomain().close();
@@ -175,8 +178,8 @@ void ConstrainedVariable::updateLastRelaxed(int cycleCount) {
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(m_lastRelaxed < cycleCount);
   m_lastRelaxed = cycleCount;
-  KALDEN_TRACE("ConstrainedVariable:updateLastRelaxed",
-               m_name.toString() << " lastRelaxed updated to " << m_lastRelaxed);
+  KALDEN_TRACE("ConstrainedVariable:updateLastRelaxed", m_name.toString()
+                                                            << " lastRelaxed updated to " << m_lastRelaxed);
 }
 
 } // namespace KALDEN

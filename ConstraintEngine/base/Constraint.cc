@@ -13,10 +13,9 @@
 namespace KALDEN {
 
 Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
-                       const Id<ConstraintEngine>& constraintEngine,
-                       const std::vector<Id<ConstrainedVariable> >& scope)
-    : Entity(), m_isRedundant(false), m_deactivationRefCount(0), m_name(name), m_constraintEngine(ownHandleOf(constraintEngine)),
-      m_variables(scope), m_id(this), m_createdBy("UNKNOWN") {
+                       const Id<ConstraintEngine>& constraintEngine, const std::vector<Id<ConstrainedVariable> >& scope)
+    : Entity(), m_isRedundant(false), m_deactivationRefCount(0), m_name(name),
+      m_constraintEngine(ownHandleOf(constraintEngine)), m_variables(scope), m_id(this), m_createdBy("UNKNOWN") {
   unsigned int linked = 0;
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
@@ -29,15 +28,13 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
       KALDEN_CHECK_TEXT_MSG(m_variables[i]->getConstraintEngine() == m_constraintEngine,
                             "m_variables[i]->getConstraintEngine() == m_constraintEngine",
                             "The variable " << m_variables[i]->getName().toString() << " at argIndex " << i
-                                            << " belongs to another engine than constraint "
-                                            << m_name.toString());
+                                            << " belongs to another engine than constraint " << m_name.toString());
     }
 
     m_constraintEngine->add(m_id, propagatorName);
-    KALDEN_TRACE("Constraint:Constraint", "Creating constraint " << getKey() << ":" << m_name.toString()
-                                                                 << " registered with propagator "
-                                                                 << propagatorName.toString() << " with arity "
-                                                                 << m_variables.size());
+    KALDEN_TRACE("Constraint:Constraint", "Creating constraint "
+                                              << getKey() << ":" << m_name.toString() << " registered with propagator "
+                                              << propagatorName.toString() << " with arity " << m_variables.size());
     KALDEN_CHECK(isValid());
 
     for (unsigned int i = 0; i < m_variables.size(); ++i) {

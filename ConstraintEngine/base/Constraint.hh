@@ -124,8 +124,8 @@ public:
   virtual bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                          const DomainListener::ChangeType& changeType);
   /// The variables the constraint may change when the given one changes; the whole scope here.
-  virtual const std::vector<Id<ConstrainedVariable> >& getModifiedVariables(
-      const Id<ConstrainedVariable>& variable) const;
+  virtual const std::vector<Id<ConstrainedVariable> >&
+  getModifiedVariables(const Id<ConstrainedVariable>& variable) const;
 
   // Violation.
 
@@ -161,7 +161,8 @@ private:
 protected:
   unsigned int m_deactivationRefCount;
   LabelStr m_name;
-  const Id<ConstraintEngine>& m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)
+  const Id<ConstraintEngine>&
+      m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)
   std::vector<Id<ConstrainedVariable> > m_variables;
   Id<Constraint> m_id;
   Id<Propagator> m_propagator;
@@ -190,44 +191,31 @@ std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& a
                                                 const Id<ConstrainedVariable>& arg3,
                                                 const Id<ConstrainedVariable>& arg4);
 /// The scope of five variables in argument order.
-std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
-                                                const Id<ConstrainedVariable>& arg2,
-                                                const Id<ConstrainedVariable>& arg3,
-                                                const Id<ConstrainedVariable>& arg4,
-                                                const Id<ConstrainedVariable>& arg5);
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5);
 /// The scope of six variables in argument order.
-std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
-                                                const Id<ConstrainedVariable>& arg2,
-                                                const Id<ConstrainedVariable>& arg3,
-                                                const Id<ConstrainedVariable>& arg4,
-                                                const Id<ConstrainedVariable>& arg5,
-                                                const Id<ConstrainedVariable>& arg6);
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5,
+          const Id<ConstrainedVariable>& arg6);
 /// The scope of seven variables in argument order.
-std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
-                                                const Id<ConstrainedVariable>& arg2,
-                                                const Id<ConstrainedVariable>& arg3,
-                                                const Id<ConstrainedVariable>& arg4,
-                                                const Id<ConstrainedVariable>& arg5,
-                                                const Id<ConstrainedVariable>& arg6,
-                                                const Id<ConstrainedVariable>& arg7);
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5, const Id<ConstrainedVariable>& arg6,
+          const Id<ConstrainedVariable>& arg7);
 /// The scope of eight variables in argument order.
-std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
-                                                const Id<ConstrainedVariable>& arg2,
-                                                const Id<ConstrainedVariable>& arg3,
-                                                const Id<ConstrainedVariable>& arg4,
-                                                const Id<ConstrainedVariable>& arg5,
-                                                const Id<ConstrainedVariable>& arg6,
-                                                const Id<ConstrainedVariable>& arg7,
-                                                const Id<ConstrainedVariable>& arg8);
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5, const Id<ConstrainedVariable>& arg6,
+          const Id<ConstrainedVariable>& arg7, const Id<ConstrainedVariable>& arg8);
 /// The scope of thirteen variables in argument order.
-std::vector<Id<ConstrainedVariable> > makeScope(
-    const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2,
-    const Id<ConstrainedVariable>& arg3, const Id<ConstrainedVariable>& arg4,
-    const Id<ConstrainedVariable>& arg5, const Id<ConstrainedVariable>& arg6,
-    const Id<ConstrainedVariable>& arg7, const Id<ConstrainedVariable>& arg8,
-    const Id<ConstrainedVariable>& arg9, const Id<ConstrainedVariable>& arg10,
-    const Id<ConstrainedVariable>& arg11, const Id<ConstrainedVariable>& arg12,
-    const Id<ConstrainedVariable>& arg13);
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5, const Id<ConstrainedVariable>& arg6,
+          const Id<ConstrainedVariable>& arg7, const Id<ConstrainedVariable>& arg8, const Id<ConstrainedVariable>& arg9,
+          const Id<ConstrainedVariable>& arg10, const Id<ConstrainedVariable>& arg11,
+          const Id<ConstrainedVariable>& arg12, const Id<ConstrainedVariable>& arg13);
 
 } // namespace KALDEN
 

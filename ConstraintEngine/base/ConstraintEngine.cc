@@ -25,8 +25,8 @@ const char*& g_noVarName() {
 
 ConstraintEngine::ConstraintEngine(const Id<CESchema>& schema)
     : m_id(this), m_relaxing(false), m_relaxingViolation(false), m_relaxed(false), m_propInProgress(false),
-      m_deleted(false), m_purged(false), m_dirty(false), m_holdChanges(false), m_cycleCount(1), m_mostRecentRepropagation(1),
-      m_autoPropagate(true), m_schema(schema) {
+      m_deleted(false), m_purged(false), m_dirty(false), m_holdChanges(false), m_cycleCount(1),
+      m_mostRecentRepropagation(1), m_autoPropagate(true), m_schema(schema) {
   m_violationMgr.reset(new ViolationMgrImpl(0, *this));
 }
 
@@ -51,8 +51,8 @@ void ConstraintEngine::add(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK(!Entity::isPurging());
   m_variables.insert(variable);
   broadcast([&variable](ConstraintEngineListener& listener) { listener.notifyAdded(variable); });
-  KALDEN_TRACE("ConstraintEngine:add:ConstrainedVariable",
-               variable->getName().toString() << "(" << variable->getKey() << ")");
+  KALDEN_TRACE("ConstraintEngine:add:ConstrainedVariable", variable->getName().toString()
+                                                               << "(" << variable->getKey() << ")");
 }
 
 void ConstraintEngine::add(const Id<Constraint>& constraint, const LabelStr& propagatorName) {
@@ -70,8 +70,8 @@ void ConstraintEngine::add(const Id<Constraint>& constraint, const LabelStr& pro
   constraint->setPropagator(propagator);
   broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyAdded(constraint); });
   KALDEN_TRACE("ConstraintEngine:add:constraint:Propagator", constraint->getName().toString()
-                                                                  << "(" << constraint->getKey() << ") added to "
-                                                                  << propagatorName.toString());
+                                                                 << "(" << constraint->getKey() << ") added to "
+                                                                 << propagatorName.toString());
 }
 
 void ConstraintEngine::add(const Id<Propagator>& propagator) {

@@ -148,11 +148,10 @@ public:
   double createValue(const char* typeName, const std::string& text);
   /// A new variable of the named data type over a copy of the given base domain; never propagates.
   Id<ConstrainedVariable> createVariable(const char* typeName, const AbstractDomain& baseDomain, bool internal,
-                                         bool canBeSpecified, const char* name, const Id<Entity>& parent,
-                                         int index);
+                                         bool canBeSpecified, const char* name, const Id<Entity>& parent, int index);
   /// A new variable of the named data type over that type's own base domain; never propagates.
-  Id<ConstrainedVariable> createVariable(const char* typeName, bool internal, bool canBeSpecified,
-                                         const char* name, const Id<Entity>& parent, int index);
+  Id<ConstrainedVariable> createVariable(const char* typeName, bool internal, bool canBeSpecified, const char* name,
+                                         const Id<Entity>& parent, int index);
   /// A new constraint of the named constraint type over the scope; propagates at once when auto-propagating.
   Id<Constraint> createConstraint(const LabelStr& name, const std::vector<Id<ConstrainedVariable> >& scope);
   /// Deletes a constraint (relaxing its scope); propagates at once when auto-propagating.
@@ -274,8 +273,7 @@ private:
   bool relaxAfterRemovals();
   // Inserts before `position` every variable that an active constraint of `variable` may modify
   // and that is neither visited nor stamped in this cycle.
-  void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable,
-                                  std::list<Id<ConstrainedVariable> >& agenda,
+  void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable, std::list<Id<ConstrainedVariable> >& agenda,
                                   std::list<Id<ConstrainedVariable> >::iterator position,
                                   std::set<Id<ConstrainedVariable> >& visited);
   // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.

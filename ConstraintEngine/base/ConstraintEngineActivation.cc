@@ -23,8 +23,8 @@ void ConstraintEngine::notifyDeactivated(const Id<ConstrainedVariable>& var) {
     propagator->handleVariableDeactivated(var);
   KALDEN_CHECK(!Entity::isPurging());
   broadcast([&var](ConstraintEngineListener& listener) { listener.notifyDeactivated(var); });
-  KALDEN_TRACE("ConstraintEngine:notifyDeactivated:ConstrainedVariable",
-               var->getName().toString() << "(" << var->getKey() << ")");
+  KALDEN_TRACE("ConstraintEngine:notifyDeactivated:ConstrainedVariable", var->getName().toString()
+                                                                             << "(" << var->getKey() << ")");
 }
 
 void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
@@ -35,8 +35,8 @@ void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
     propagator->handleVariableActivated(var);
   KALDEN_CHECK(!Entity::isPurging());
   broadcast([&var](ConstraintEngineListener& listener) { listener.notifyActivated(var); });
-  KALDEN_TRACE("ConstraintEngine:notifyActivated:ConstrainedVariable",
-               var->getName().toString() << "(" << var->getKey() << ")");
+  KALDEN_TRACE("ConstraintEngine:notifyActivated:ConstrainedVariable", var->getName().toString()
+                                                                           << "(" << var->getKey() << ")");
 }
 
 void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstraint) {
@@ -47,8 +47,8 @@ void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstr
   broadcast([&deactivatedConstraint](ConstraintEngineListener& listener) {
     listener.notifyDeactivated(deactivatedConstraint);
   });
-  KALDEN_TRACE("ConstraintEngine:notifyDeactivated:Constraint",
-               deactivatedConstraint->getName().toString() << "(" << deactivatedConstraint->getKey() << ")");
+  KALDEN_TRACE("ConstraintEngine:notifyDeactivated:Constraint", deactivatedConstraint->getName().toString()
+                                                                    << "(" << deactivatedConstraint->getKey() << ")");
 }
 
 void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
@@ -58,11 +58,11 @@ void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
   KALDEN_CHECK(!Entity::isPurging());
   broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
   if (constraint->isRedundant()) {
-    KALDEN_TRACE("ConstraintEngine:notifyRedundant:Constraint",
-                 constraint->getName().toString() << "(" << constraint->getKey() << ")");
+    KALDEN_TRACE("ConstraintEngine:notifyRedundant:Constraint", constraint->getName().toString()
+                                                                    << "(" << constraint->getKey() << ")");
   } else {
-    KALDEN_TRACE("ConstraintEngine:notifyActivated:Constraint",
-                 constraint->getName().toString() << "(" << constraint->getKey() << ")");
+    KALDEN_TRACE("ConstraintEngine:notifyActivated:Constraint", constraint->getName().toString()
+                                                                    << "(" << constraint->getKey() << ")");
   }
 }
 

@@ -16,8 +16,8 @@ bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) 
   for (const Id<ConstrainedVariable>& var : variables) {
     KALDEN_CHECK_TEXT_OR_RETURN(var.isValid(), "var.isValid()", false);
     if (!var->isActive()) {
-      KALDEN_TRACE("allActiveVariables",
-                   var->toString() << " is not active but it participates in an active constraint.");
+      KALDEN_TRACE("allActiveVariables", var->toString()
+                                             << " is not active but it participates in an active constraint.");
       return false;
     }
   }
@@ -52,8 +52,8 @@ void ConstraintEngine::execute(const Id<Constraint>& constraint) {
   KALDEN_TRACE("ConstraintEngine:execute", "AFTER " << constraint->toString());
 }
 
-void ConstraintEngine::execute(const Id<Constraint>& constraint, const Id<ConstrainedVariable>& variable,
-                               int argIndex, const DomainListener::ChangeType& changeType) {
+void ConstraintEngine::execute(const Id<Constraint>& constraint, const Id<ConstrainedVariable>& variable, int argIndex,
+                               const DomainListener::ChangeType& changeType) {
   KALDEN_CHECK(!provenInconsistent() && constraint.isValid());
   KALDEN_CHECK(constraint->isActive());
   // Tested before the variable is read.

@@ -106,7 +106,6 @@ public:
   explicit PSConstraintEngineListener(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
   ~PSConstraintEngineListener() override = default;
 
-
   // The events without a public form end here.
   void notifyPropagationCommenced() override {}
   void notifyPropagationCompleted() override {}

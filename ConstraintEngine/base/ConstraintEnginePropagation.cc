@@ -117,8 +117,7 @@ void ConstraintEngine::releaseHeldChanges() {
     if (!variable.isValid())
       continue;
     const DomainListener::ChangeType kind = change.second;
-    tellAnyListeners(
-        [&variable, kind](ConstraintEngineListener& listener) { listener.notifyChanged(variable, kind); });
+    tellAnyListeners([&variable, kind](ConstraintEngineListener& listener) { listener.notifyChanged(variable, kind); });
   }
 }
 

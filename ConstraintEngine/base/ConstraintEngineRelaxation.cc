@@ -68,9 +68,9 @@ void ConstraintEngine::addLinkedVarsForRelaxation(const Id<ConstrainedVariable>&
       if (visited.count(linked) != 0 || linked->lastRelaxed() >= m_cycleCount)
         continue;
       KALDEN_TRACE("ConstraintEngine:relaxed",
-                   "Cycle: " << m_cycleCount << " From " << variable->getName().toString() << "("
-                             << variable->getKey() << "), through constraint " << constraint->getName().toString()
-                             << "(" << constraint->getKey() << "), adding " << linked->getName().toString() << "("
+                   "Cycle: " << m_cycleCount << " From " << variable->getName().toString() << "(" << variable->getKey()
+                             << "), through constraint " << constraint->getName().toString() << "("
+                             << constraint->getKey() << "), adding " << linked->getName().toString() << "("
                              << linked->getKey() << ") to the relaxation agenda.");
       visited.insert(linked);
       agenda.insert(position, linked);

@@ -44,8 +44,8 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   if (wasViolated)
     notifyViolationRemoved(constraint);
   broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
-  KALDEN_TRACE("ConstraintEngine:remove:Constraint",
-               constraint->getName().toString() << "(" << constraint->getKey() << ")");
+  KALDEN_TRACE("ConstraintEngine:remove:Constraint", constraint->getName().toString()
+                                                         << "(" << constraint->getKey() << ")");
 }
 
 void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
@@ -61,8 +61,8 @@ void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
     return;
   KALDEN_CHECK(!Entity::isPurging());
   broadcast([&variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
-  KALDEN_TRACE("ConstraintEngine:remove:ConstrainedVariable",
-               variable->getName().toString() << "(" << variable->getKey() << ")");
+  KALDEN_TRACE("ConstraintEngine:remove:ConstrainedVariable", variable->getName().toString()
+                                                                  << "(" << variable->getKey() << ")");
 }
 
 } // namespace KALDEN

@@ -37,7 +37,7 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   if (change != DomainListener::EMPTIED && variable.isValid()) {
     // Propagators may link, unlink or delete constraints while they are told: walk a snapshot.
     const Snapshot<ConstrainedVariable::ConstraintEntry, 8> entries(variable->m_constraints.begin(),
-                                                                     variable->m_constraints.end());
+                                                                    variable->m_constraints.end());
     for (const ConstrainedVariable::ConstraintEntry& entry : entries) {
       if (!variable.isValid())
         break;
@@ -63,10 +63,9 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
     tellAnyListeners(
         [&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
   if (change != DomainListener::OPENED) {
-    KALDEN_TRACE("ConstraintEngine:notify", variable->getName().toString()
-                                                << " (" << variable->getKey() << ") "
-                                                << DomainListener::toString(change) << " => "
-                                                << variable->lastDomain());
+    KALDEN_TRACE("ConstraintEngine:notify", variable->getName().toString() << " (" << variable->getKey() << ") "
+                                                                           << DomainListener::toString(change) << " => "
+                                                                           << variable->lastDomain());
   }
 }
 

@@ -10,9 +10,7 @@
 
 namespace KALDEN {
 
-bool ConstraintEngine::getAllowViolations() const {
-  return m_violationMgr->getMaxViolationsAllowed() != 0;
-}
+bool ConstraintEngine::getAllowViolations() const { return m_violationMgr->getMaxViolationsAllowed() != 0; }
 
 void ConstraintEngine::setAllowViolations(bool value) {
   m_violationMgr->setMaxViolationsAllowed(value ? 2147483647u : 0u);
@@ -51,4 +49,3 @@ void ConstraintEngine::notifyViolationRemoved(Id<Constraint> constraint) {
 }
 
 } // namespace KALDEN
-

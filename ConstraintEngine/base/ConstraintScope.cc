@@ -43,64 +43,51 @@ std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& a
   return scope;
 }
 
-std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
-                                                const Id<ConstrainedVariable>& arg2,
-                                                const Id<ConstrainedVariable>& arg3,
-                                                const Id<ConstrainedVariable>& arg4,
-                                                const Id<ConstrainedVariable>& arg5) {
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5) {
   KALDEN_CHECK(arg5.isValid());
   std::vector<Id<ConstrainedVariable> > scope = makeScope(arg1, arg2, arg3, arg4);
   scope.push_back(arg5);
   return scope;
 }
 
-std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
-                                                const Id<ConstrainedVariable>& arg2,
-                                                const Id<ConstrainedVariable>& arg3,
-                                                const Id<ConstrainedVariable>& arg4,
-                                                const Id<ConstrainedVariable>& arg5,
-                                                const Id<ConstrainedVariable>& arg6) {
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5,
+          const Id<ConstrainedVariable>& arg6) {
   KALDEN_CHECK(arg6.isValid());
   std::vector<Id<ConstrainedVariable> > scope = makeScope(arg1, arg2, arg3, arg4, arg5);
   scope.push_back(arg6);
   return scope;
 }
 
-std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
-                                                const Id<ConstrainedVariable>& arg2,
-                                                const Id<ConstrainedVariable>& arg3,
-                                                const Id<ConstrainedVariable>& arg4,
-                                                const Id<ConstrainedVariable>& arg5,
-                                                const Id<ConstrainedVariable>& arg6,
-                                                const Id<ConstrainedVariable>& arg7) {
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5, const Id<ConstrainedVariable>& arg6,
+          const Id<ConstrainedVariable>& arg7) {
   KALDEN_CHECK(arg7.isValid());
   std::vector<Id<ConstrainedVariable> > scope = makeScope(arg1, arg2, arg3, arg4, arg5, arg6);
   scope.push_back(arg7);
   return scope;
 }
 
-std::vector<Id<ConstrainedVariable> > makeScope(const Id<ConstrainedVariable>& arg1,
-                                                const Id<ConstrainedVariable>& arg2,
-                                                const Id<ConstrainedVariable>& arg3,
-                                                const Id<ConstrainedVariable>& arg4,
-                                                const Id<ConstrainedVariable>& arg5,
-                                                const Id<ConstrainedVariable>& arg6,
-                                                const Id<ConstrainedVariable>& arg7,
-                                                const Id<ConstrainedVariable>& arg8) {
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5, const Id<ConstrainedVariable>& arg6,
+          const Id<ConstrainedVariable>& arg7, const Id<ConstrainedVariable>& arg8) {
   KALDEN_CHECK(arg8.isValid());
   std::vector<Id<ConstrainedVariable> > scope = makeScope(arg1, arg2, arg3, arg4, arg5, arg6, arg7);
   scope.push_back(arg8);
   return scope;
 }
 
-std::vector<Id<ConstrainedVariable> > makeScope(
-    const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2,
-    const Id<ConstrainedVariable>& arg3, const Id<ConstrainedVariable>& arg4,
-    const Id<ConstrainedVariable>& arg5, const Id<ConstrainedVariable>& arg6,
-    const Id<ConstrainedVariable>& arg7, const Id<ConstrainedVariable>& arg8,
-    const Id<ConstrainedVariable>& arg9, const Id<ConstrainedVariable>& arg10,
-    const Id<ConstrainedVariable>& arg11, const Id<ConstrainedVariable>& arg12,
-    const Id<ConstrainedVariable>& arg13) {
+std::vector<Id<ConstrainedVariable> >
+makeScope(const Id<ConstrainedVariable>& arg1, const Id<ConstrainedVariable>& arg2, const Id<ConstrainedVariable>& arg3,
+          const Id<ConstrainedVariable>& arg4, const Id<ConstrainedVariable>& arg5, const Id<ConstrainedVariable>& arg6,
+          const Id<ConstrainedVariable>& arg7, const Id<ConstrainedVariable>& arg8, const Id<ConstrainedVariable>& arg9,
+          const Id<ConstrainedVariable>& arg10, const Id<ConstrainedVariable>& arg11,
+          const Id<ConstrainedVariable>& arg12, const Id<ConstrainedVariable>& arg13) {
   KALDEN_CHECK(arg9.isValid());
   KALDEN_CHECK(arg10.isValid());
   KALDEN_CHECK(arg11.isValid());

@@ -124,8 +124,7 @@ public:
   Id<Constraint> createConstraint(Id<ConstraintEngine> constraintEngine,
                                   const std::vector<Id<ConstrainedVariable> >& scope) override {
     return checkedBuild(constraintEngine, scope, [&]() -> Constraint* {
-      return new ConstraintClass(m_name, m_propagatorName, constraintEngine, scope, m_otherName, m_first,
-                                 m_second);
+      return new ConstraintClass(m_name, m_propagatorName, constraintEngine, scope, m_otherName, m_first, m_second);
     });
   }
 

@@ -9,8 +9,7 @@
 
 namespace KALDEN {
 
-DataType::DataType(const char* name)
-    : m_baseDomain(nullptr), m_id(this), m_name(name), m_isRestricted(false) {}
+DataType::DataType(const char* name) : m_baseDomain(nullptr), m_id(this), m_name(name), m_isRestricted(false) {}
 
 DataType::~DataType() {
   NoThrowScope guard;

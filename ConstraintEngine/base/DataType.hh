@@ -54,9 +54,8 @@ public:
   /// The text of a value.
   virtual std::string toString(double value) const;
   /// Creates a variable of this type in the engine, over a copy of the given base domain.
-  virtual Id<ConstrainedVariable> createVariable(const Id<ConstraintEngine>& engine,
-                                                 const AbstractDomain& baseDomain, bool internal,
-                                                 bool canBeSpecified, const char* name,
+  virtual Id<ConstrainedVariable> createVariable(const Id<ConstraintEngine>& engine, const AbstractDomain& baseDomain,
+                                                 bool internal, bool canBeSpecified, const char* name,
                                                  const Id<Entity>& parent, int index) const;
 
   /// The type's own handle.

@@ -31,14 +31,14 @@ bool holdsEveryValueOf(const AbstractDomain& typeDomain, const AbstractDomain& d
 
 } // namespace
 
-Id<ConstrainedVariable> DataType::createVariable(const Id<ConstraintEngine>& engine,
-                                                 const AbstractDomain& baseDomain, bool internal,
-                                                 bool canBeSpecified, const char* name,
+Id<ConstrainedVariable> DataType::createVariable(const Id<ConstraintEngine>& engine, const AbstractDomain& baseDomain,
+                                                 bool internal, bool canBeSpecified, const char* name,
                                                  const Id<Entity>& parent, int index) const {
   // Through baseDomain(), which checks that this type has a base domain to compare with.
   KALDEN_CHECK_TEXT_MSG(AbstractDomain::canBeCompared(DataType::baseDomain(), baseDomain),
                         "AbstractDomain::canBeCompared(*m_baseDomain,baseDomain)",
-                        "Tried to create a " << getName().toString() << " variable with a different kind of base domain:"
+                        "Tried to create a " << getName().toString()
+                                             << " variable with a different kind of base domain:"
                                              << baseDomain.getTypeName().toString());
   KALDEN_CHECK_TEXT_MSG(holdsEveryValueOf(DataType::baseDomain(), baseDomain), "holdsEveryValueOf(baseDomain)",
                         "Tried to create a " << getName().toString() << " variable over " << baseDomain.toString()
@@ -46,8 +46,7 @@ Id<ConstrainedVariable> DataType::createVariable(const Id<ConstraintEngine>& eng
   ConstrainedVariable* variable =
       new Variable<AbstractDomain>(engine, baseDomain, internal, canBeSpecified, LabelStr(name), parent, index);
   KALDEN_CHECK_TEXT_MSG(variable != NULL, "variable != NULL",
-                        "Failed to create Variable of type " << getName().toString() << " with name '" << name
-                                                             << "'");
+                        "Failed to create Variable of type " << getName().toString() << " with name '" << name << "'");
   const Id<ConstrainedVariable> id = variable->getId();
   KALDEN_CHECK(id.isValid());
   KALDEN_TRACE("DataType::createVariable", "Created Variable : " << variable->toLongString());

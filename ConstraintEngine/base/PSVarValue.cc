@@ -40,8 +40,7 @@ PSEntity* PSVarValue::asObject() const {
   // entity whose Entity part was registered there and let the conversion apply the base offset.
   const unsigned long address = static_cast<unsigned long>(m_val);
   Id<Entity> entity = Entity::getEntityAt(address);
-  KALDEN_CHECK_MSG_OR_RETURN(entity.isValid(), "The object registered at " << address << " is not an entity.",
-                             nullptr);
+  KALDEN_CHECK_MSG_OR_RETURN(entity.isValid(), "The object registered at " << address << " is not an entity.", nullptr);
   return entity;
 }
 

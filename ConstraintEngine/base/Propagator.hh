@@ -58,8 +58,7 @@ public:
 
   /// A domain change of `variable`, which stands at position `argIndex` of `constraint`.
   virtual void handleNotification(const Id<ConstrainedVariable>& variable, int argIndex,
-                                  const Id<Constraint>& constraint,
-                                  const DomainListener::ChangeType& changeType) = 0;
+                                  const Id<Constraint>& constraint, const DomainListener::ChangeType& changeType) = 0;
   /// One unit of propagation work.
   virtual void execute() = 0;
   /// Whether the propagator has work.

@@ -71,9 +71,7 @@ bool ViolationMgrImpl::handleRelax(Id<ConstrainedVariable> variable) {
   return true;
 }
 
-bool ViolationMgrImpl::canContinuePropagation() const {
-  return m_violatedConstraints.size() < m_maxViolationsAllowed;
-}
+bool ViolationMgrImpl::canContinuePropagation() const { return m_violatedConstraints.size() < m_maxViolationsAllowed; }
 
 void ViolationMgrImpl::addViolatedConstraint(Id<Constraint> constraint) {
   KALDEN_TRACE("ConstraintEngine:ViolationMgr", "Marking constraint as violated : " << constraint->toLongString());

@@ -359,8 +359,8 @@ AllDiffConstraint::AllDiffConstraint(const LabelStr& name, const LabelStr& propa
                                      const Id<ConstraintEngine>& constraintEngine,
                                      const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
-      m_interimVariable(m_constraintEngine, BoolDomain(true, BoolDT::instance()), true, false,
-                        "Internal:AllDiff:cond", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
+      m_interimVariable(m_constraintEngine, BoolDomain(true, BoolDT::instance()), true, false, "Internal:AllDiff:cond",
+                        Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_condAllDiffConstraint() {
   std::vector<Id<ConstrainedVariable> > condAllDiffScope;
   condAllDiffScope.reserve(m_variables.size() + 1);
@@ -389,7 +389,9 @@ void AllDiffConstraint::handleExecute() {}
 
 void AllDiffConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_condAllDiffConstraint}); }
 
-void AllDiffConstraint::handleActivate() { ConstraintShape::activateMembers({m_condAllDiffConstraint}, {&m_interimVariable}); }
+void AllDiffConstraint::handleActivate() {
+  ConstraintShape::activateMembers({m_condAllDiffConstraint}, {&m_interimVariable});
+}
 
 bool AllDiffConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
   return ConstraintShape::compositeCanIgnore(changeType);

@@ -64,8 +64,7 @@ private:
 class AllDiffConstraint : public Constraint {
 public:
   /// Builds the internal boolean, then the conditional constraint over it and the scope.
-  AllDiffConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                    const Id<ConstraintEngine>& constraintEngine,
+  AllDiffConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                     const std::vector<Id<ConstrainedVariable> >& variables);
   /// Discards itself (and so its members) while it is whole, then destroys the boolean.
   ~AllDiffConstraint() override;

@@ -169,8 +169,7 @@ AddMultEqualConstraint::AddMultEqualConstraint(const LabelStr& name, const Label
     handleDeactivate();
 }
 
-const Id<ConstraintEngine>& AddMultEqualConstraint::checkedEngine(
-    const Id<ConstraintEngine>& constraintEngine) const {
+const Id<ConstraintEngine>& AddMultEqualConstraint::checkedEngine(const Id<ConstraintEngine>& constraintEngine) const {
   ConstraintShape::checkArity(*this, ARG_COUNT, "m_variables.size() == (unsigned int) ARG_COUNT");
   return constraintEngine;
 }
@@ -187,13 +186,17 @@ void AddMultEqualConstraint::handleDiscard() {
 
 void AddMultEqualConstraint::handleExecute() {}
 
-bool AddMultEqualConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+bool AddMultEqualConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
+                                       const DomainListener::ChangeType& changeType) {
   return ConstraintShape::compositeCanIgnore(changeType);
 }
 
-void AddMultEqualConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}); }
+void AddMultEqualConstraint::handleDeactivate() {
+  ConstraintShape::deactivateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()});
+}
 
-void AddMultEqualConstraint::handleActivate() { ConstraintShape::activateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}, {&m_interimVariable}); }
-
+void AddMultEqualConstraint::handleActivate() {
+  ConstraintShape::activateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}, {&m_interimVariable});
+}
 
 } // namespace KALDEN

@@ -23,8 +23,7 @@ public:
   static constexpr int ARG_COUNT = 3;
 
   /// Checks the arity; the domains' types are compared when it runs.
-  AddEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                     const Id<ConstraintEngine>& constraintEngine,
+  AddEqualConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
   /// Nothing of its own: the base unlinks and unregisters it.
   ~AddEqualConstraint() override;

@@ -44,9 +44,7 @@ bool BoundsArithmetic::isIntegerInterval(const AbstractDomain& dom) {
   return dynamic_cast<const IntervalIntDomain*>(&dom) != nullptr;
 }
 
-bool BoundsArithmetic::isRealInterval(const AbstractDomain& dom) {
-  return dom.isInterval() && !isIntegerInterval(dom);
-}
+bool BoundsArithmetic::isRealInterval(const AbstractDomain& dom) { return dom.isInterval() && !isIntegerInterval(dom); }
 
 bool BoundsArithmetic::holdsInteger(const AbstractDomain& dom) {
   // Membership is tolerant, so the first candidate integer is the floor or the ceiling of the

@@ -30,8 +30,7 @@ public:
   /// The least and greatest product of an end of [aMin, aMax] with an end of [bMin, bMax].
   static void productRange(double aMin, double aMax, double bMin, double bMax, double& lo, double& hi);
   /// The least and greatest quotient of an end of [numMin, numMax] by an end of a divisor interval without zero.
-  static void quotientRange(double numMin, double numMax, double denomMin, double denomMax, double& lo,
-                            double& hi);
+  static void quotientRange(double numMin, double numMax, double denomMin, double denomMax, double& lo, double& hi);
 
   /// Narrows `dom` to [lb, ub]; true when that emptied it, which ends the caller's narrowing.
   static bool narrowEmpties(AbstractDomain& dom, double lb, double ub) {

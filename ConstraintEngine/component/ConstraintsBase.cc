@@ -25,8 +25,7 @@ void ConstraintShape::checkArity(const Constraint& constraint, std::size_t count
 
 void ConstraintShape::checkArity(const Constraint& constraint, std::size_t count, const char* conditionText,
                                  const char* messagePrefix) {
-  KALDEN_CHECK_TEXT_MSG(constraint.getScope().size() == count, conditionText,
-                        messagePrefix << constraint.toString());
+  KALDEN_CHECK_TEXT_MSG(constraint.getScope().size() == count, conditionText, messagePrefix << constraint.toString());
 }
 
 void ConstraintShape::checkMinArity(const Constraint& constraint, std::size_t count, const char* conditionText) {

@@ -81,8 +81,7 @@ public:
       fail(conditionText);
   }
   /// As checkComparable(), with the message "Cannot compare <a> and <b>.".
-  static void checkComparableWithMessage(const AbstractDomain& a, const AbstractDomain& b,
-                                         const char* conditionText);
+  static void checkComparableWithMessage(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText);
   /// Fails `conditionText` unless both domains hold a value.
   static void checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
     if (a.isEmpty() || b.isEmpty())

@@ -90,14 +90,13 @@ CountNonZerosConstraint::CountNonZerosConstraint(const LabelStr& name, const Lab
                                                  const Id<ConstraintEngine>& constraintEngine,
                                                  const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
-      m_zerosVariable(m_constraintEngine, IntervalDomain(FloatDT::instance()), true, false,
-                      "InternalCountNonZerosVar", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
+      m_zerosVariable(m_constraintEngine, IntervalDomain(FloatDT::instance()), true, false, "InternalCountNonZerosVar",
+                      Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_otherVariable(m_constraintEngine, IntervalDomain(FloatDT::instance()), true, false,
                       "InternalCountNonZerosOtherVars", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_supersetVariable(m_constraintEngine,
-                         IntervalDomain(static_cast<double>(m_variables.size() - 1), FloatDT::instance()), true,
-                         false, "InternalCountNonZerosSuperset", Id<Entity>(getId()),
-                         ConstrainedVariable::NO_INDEX),
+                         IntervalDomain(static_cast<double>(m_variables.size() - 1), FloatDT::instance()), true, false,
+                         "InternalCountNonZerosSuperset", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_addEqualConstraint("AddEqual", propagatorName, m_constraintEngine,
                            makeScope(m_zerosVariable.getId(), m_variables[0], m_otherVariable.getId())),
       m_subsetOfConstraint(), m_countZerosConstraint() {
@@ -134,11 +133,17 @@ void CountNonZerosConstraint::handleDiscard() {
 
 void CountNonZerosConstraint::handleExecute() {}
 
-void CountNonZerosConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_addEqualConstraint.getId(), m_subsetOfConstraint, m_countZerosConstraint}); }
+void CountNonZerosConstraint::handleDeactivate() {
+  ConstraintShape::deactivateMembers({m_addEqualConstraint.getId(), m_subsetOfConstraint, m_countZerosConstraint});
+}
 
-void CountNonZerosConstraint::handleActivate() { ConstraintShape::activateMembers({m_addEqualConstraint.getId(), m_subsetOfConstraint, m_countZerosConstraint}, {&m_zerosVariable, &m_otherVariable, &m_supersetVariable}); }
+void CountNonZerosConstraint::handleActivate() {
+  ConstraintShape::activateMembers({m_addEqualConstraint.getId(), m_subsetOfConstraint, m_countZerosConstraint},
+                                   {&m_zerosVariable, &m_otherVariable, &m_supersetVariable});
+}
 
-bool CountNonZerosConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+bool CountNonZerosConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
+                                        const DomainListener::ChangeType& changeType) {
   return ConstraintShape::compositeCanIgnore(changeType);
 }
 
@@ -176,11 +181,17 @@ void CardinalityConstraint::handleDiscard() {
 
 void CardinalityConstraint::handleExecute() {}
 
-void CardinalityConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_lessThanEqualConstraint.getId(), m_countNonZerosConstraint}); }
+void CardinalityConstraint::handleDeactivate() {
+  ConstraintShape::deactivateMembers({m_lessThanEqualConstraint.getId(), m_countNonZerosConstraint});
+}
 
-void CardinalityConstraint::handleActivate() { ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_countNonZerosConstraint}, {&m_interimVariable}); }
+void CardinalityConstraint::handleActivate() {
+  ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_countNonZerosConstraint},
+                                   {&m_interimVariable});
+}
 
-bool CardinalityConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+bool CardinalityConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
+                                      const DomainListener::ChangeType& changeType) {
   return ConstraintShape::compositeCanIgnore(changeType);
 }
 
@@ -230,9 +241,14 @@ void OrConstraint::handleDiscard() {
 
 void OrConstraint::handleExecute() {}
 
-void OrConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_subsetOfConstraint, m_countNonZerosConstraint}); }
+void OrConstraint::handleDeactivate() {
+  ConstraintShape::deactivateMembers({m_subsetOfConstraint, m_countNonZerosConstraint});
+}
 
-void OrConstraint::handleActivate() { ConstraintShape::activateMembers({m_subsetOfConstraint, m_countNonZerosConstraint}, {&m_nonZerosVariable, &m_supersetVariable}); }
+void OrConstraint::handleActivate() {
+  ConstraintShape::activateMembers({m_subsetOfConstraint, m_countNonZerosConstraint},
+                                   {&m_nonZerosVariable, &m_supersetVariable});
+}
 
 bool OrConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
   return ConstraintShape::compositeCanIgnore(changeType);

@@ -6,7 +6,6 @@
 #include "Utils/base/NumberText.hh"
 #include "Utils/base/Report.hh"
 
-
 namespace KALDEN {
 
 // ---------------------------------------------------------------- FloatDT

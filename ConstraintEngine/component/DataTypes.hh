@@ -101,8 +101,8 @@ public:
   double createValue(const std::string& value) const override;
   /// Always fails: there are no void variables.
   Id<ConstrainedVariable> createVariable(const Id<ConstraintEngine>& engine, const AbstractDomain& baseDomain,
-                                         bool internal, bool canBeSpecified, const char* name,
-                                         const Id<Entity>& parent, int index) const override;
+                                         bool internal, bool canBeSpecified, const char* name, const Id<Entity>& parent,
+                                         int index) const override;
 };
 
 /// The type "string"; its base domain is the open, empty string enumeration.

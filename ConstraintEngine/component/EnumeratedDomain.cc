@@ -33,10 +33,11 @@ namespace {
 // Refuses a value no domain of this kind can hold, saying why: not a number, or beyond the
 // infinities (or imprecise, which the domain's own precision test reports).
 void checkValue(const AbstractDomain& dom, double value) {
-  KALDEN_CHECK_TEXT_MSG(!std::isnan(value), "!std::isnan(value)", "A value that is not a number cannot enter a domain.");
+  KALDEN_CHECK_TEXT_MSG(!std::isnan(value), "!std::isnan(value)",
+                        "A value that is not a number cannot enter a domain.");
   KALDEN_CHECK_TEXT_MSG(dom.check_value(value), "check_value(value)",
-                        KALDEN::toString(value) << " lies beyond the infinities of " << dom.getTypeName().toString()
-                                                << " values.");
+                        KALDEN::toString(value)
+                            << " lies beyond the infinities of " << dom.getTypeName().toString() << " values.");
 }
 
 } // namespace

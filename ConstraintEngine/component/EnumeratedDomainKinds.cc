@@ -17,8 +17,7 @@ NumericDomain::NumericDomain(const Id<DataType>& dt) : EnumeratedDomain(dt) {}
 
 NumericDomain::NumericDomain(double value, const Id<DataType>& dt) : EnumeratedDomain(dt, value) {}
 
-NumericDomain::NumericDomain(const std::list<double>& values, const Id<DataType>& dt)
-    : EnumeratedDomain(dt, values) {}
+NumericDomain::NumericDomain(const std::list<double>& values, const Id<DataType>& dt) : EnumeratedDomain(dt, values) {}
 
 NumericDomain::NumericDomain(const AbstractDomain& org) : EnumeratedDomain(org) {}
 
@@ -43,8 +42,7 @@ SymbolDomain::SymbolDomain(const Id<DataType>& dt) : EnumeratedDomain(dt) {}
 
 SymbolDomain::SymbolDomain(double value, const Id<DataType>& dt) : EnumeratedDomain(dt, value) {}
 
-SymbolDomain::SymbolDomain(const std::list<double>& values, const Id<DataType>& dt)
-    : EnumeratedDomain(dt, values) {}
+SymbolDomain::SymbolDomain(const std::list<double>& values, const Id<DataType>& dt) : EnumeratedDomain(dt, values) {}
 
 SymbolDomain::SymbolDomain(const AbstractDomain& org) : EnumeratedDomain(org) {}
 
@@ -72,8 +70,7 @@ StringDomain::StringDomain(double value, const Id<DataType>& dt) : EnumeratedDom
 StringDomain::StringDomain(const std::string& value, const Id<DataType>& dt)
     : EnumeratedDomain(dt, LabelStr(value).getKey()) {}
 
-StringDomain::StringDomain(const std::list<double>& values, const Id<DataType>& dt)
-    : EnumeratedDomain(dt, values) {}
+StringDomain::StringDomain(const std::list<double>& values, const Id<DataType>& dt) : EnumeratedDomain(dt, values) {}
 
 StringDomain::StringDomain(const AbstractDomain& org) : EnumeratedDomain(org) {}
 

@@ -49,12 +49,12 @@ private:
   // Takes back what connect() added for the constraint.
   void disconnect(const Id<Constraint>& constraint);
 
-  bool m_fullReprop;                                 // a connection went while classes were queued: narrow every class next
-  bool m_active;                                     // execute() is running
-  EquivalenceClassCollection m_eqClassCollection;    // the classes of the joined variables
-  std::set<int> m_eqClassAgenda;                     // keys of the classes to narrow
-  std::set<Id<Constraint> > m_connected;             // constraints whose connections are in the collection
-  std::set<Id<Constraint> > m_unverified;            // connected while being built: type not yet checked
+  bool m_fullReprop; // a connection went while classes were queued: narrow every class next
+  bool m_active;     // execute() is running
+  EquivalenceClassCollection m_eqClassCollection; // the classes of the joined variables
+  std::set<int> m_eqClassAgenda;                  // keys of the classes to narrow
+  std::set<Id<Constraint> > m_connected;          // constraints whose connections are in the collection
+  std::set<Id<Constraint> > m_unverified;         // connected while being built: type not yet checked
 };
 
 /**

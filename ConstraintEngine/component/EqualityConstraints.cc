@@ -67,8 +67,8 @@ bool EqualConstraint::equate(const Id<ConstrainedVariable>& a, const Id<Constrai
   }
 
   // An interval cannot be equated with an open enumeration, which may still gain values.
-  KALDEN_CHECK_MSG(!d1.isInterval() && !d2.isInterval(), a->toString() << " should not be equated with "
-                                                                        << b->toString());
+  KALDEN_CHECK_MSG(!d1.isInterval() && !d2.isInterval(), a->toString()
+                                                             << " should not be equated with " << b->toString());
   // Reached only when the failure was reported without unwinding: equate value by value.
   bool changed = removeUnsupported(d1, d2, b->baseDomain(), isEmpty);
   if (!isEmpty && removeUnsupported(d2, d1, a->baseDomain(), isEmpty))

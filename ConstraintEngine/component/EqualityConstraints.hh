@@ -34,8 +34,8 @@ public:
 private:
   // Removes from `from` each value `other` does not hold, unless `other` is open and its
   // variable's base domain does not exclude the value either. Stops at an emptying.
-  static bool removeUnsupported(AbstractDomain& from, const AbstractDomain& other,
-                                const AbstractDomain& otherBase, bool& isEmpty);
+  static bool removeUnsupported(AbstractDomain& from, const AbstractDomain& other, const AbstractDomain& otherBase,
+                                bool& isEmpty);
 
   unsigned int m_argCount;
 };
@@ -51,8 +51,7 @@ public:
   static constexpr unsigned int ARG_COUNT = 2;
 
   /// Over [x, y].
-  NotEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                     const Id<ConstraintEngine>& constraintEngine,
+  NotEqualConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
   /// Unregisters through the base destructor.
   ~NotEqualConstraint() override;

@@ -54,10 +54,10 @@ private:
   ConstraintNode* root() const;
 
   Id<ConstrainedVariable> m_variable;
-  int m_graph;                     // the class key, kept by the class's root only
+  int m_graph; // the class key, kept by the class's root only
   int m_lastUpdated;
-  mutable ConstraintNode* m_parent; // towards the class's root; itself for a root
-  std::size_t m_size;              // the number of nodes of the class, kept by the root only
+  mutable ConstraintNode* m_parent;                        // towards the class's root; itself for a root
+  std::size_t m_size;                                      // the number of nodes of the class, kept by the root only
   std::map<Id<ConstraintNode>, unsigned int> m_neighbours; // neighbour -> connections to it
 };
 

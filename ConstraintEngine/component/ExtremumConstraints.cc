@@ -46,9 +46,8 @@ void addCandidate(std::vector<unsigned int>& candidates, unsigned int i) {
 
 // The bounds the extreme can take (`innerBound`: the inner bound's extreme over the xi,
 // `outerBound`: the outer bound's), and the positions of the xi that may still attain it.
-void boundExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >& scope,
-                  const AbstractDomain& extreme, double& innerBound, double& outerBound,
-                  std::vector<unsigned int>& candidates) {
+void boundExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >& scope, const AbstractDomain& extreme,
+                  double& innerBound, double& outerBound, std::vector<unsigned int>& candidates) {
   const AbstractDomain& first = Constraint::getCurrentDomain(scope[1]);
   innerBound = e.inner(first);
   outerBound = e.outer(first);

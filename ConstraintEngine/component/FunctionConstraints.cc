@@ -39,8 +39,8 @@ double sineFor(const AbstractDomain& dom, double sine) {
 // another size is refused with its size and the constraint's name, before any entry is read.
 AbstractDomain& namedArityDomainAt(const Constraint& constraint, std::size_t position, std::size_t count) {
   KALDEN_CHECK_TEXT_MSG(constraint.getScope().size() == count, "variables.size() == ARG_COUNT",
-                        constraint.getScope().size() << " is the wrong number of arguments for "
-                                                     << constraint.getName().toString());
+                        constraint.getScope().size()
+                            << " is the wrong number of arguments for " << constraint.getName().toString());
   return ConstraintShape::domainAt(constraint, position, count, "variables.size() == ARG_COUNT");
 }
 
@@ -151,8 +151,8 @@ double CalcDistanceConstraint::compute(double x1, double y1, double x2, double y
 SineFunction::SineFunction(const LabelStr& name, const LabelStr& propagatorName,
                            const Id<ConstraintEngine>& constraintEngine,
                            const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
-      m_target(namedArityDomainAt(*this, 0, ARG_COUNT)), m_source(getCurrentDomain(m_variables[1])) {}
+    : Constraint(name, propagatorName, constraintEngine, variables), m_target(namedArityDomainAt(*this, 0, ARG_COUNT)),
+      m_source(getCurrentDomain(m_variables[1])) {}
 
 SineFunction::~SineFunction() {}
 

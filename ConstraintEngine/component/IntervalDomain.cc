@@ -35,15 +35,13 @@ IntervalDomain::IntervalDomain(double lb, double ub, const Id<DataType>& dt)
 
 IntervalDomain::IntervalDomain(const AbstractDomain& org) : AbstractDomain(org), m_ub(0.0), m_lb(0.0) {
   // Refused before the bounds are read: only an interval's bounds describe it.
-  KALDEN_CHECK_MSG(org.isInterval(),
-                   "Attempted to create an Interval domain from " << org.getTypeName().toString());
+  KALDEN_CHECK_MSG(org.isInterval(), "Attempted to create an Interval domain from " << org.getTypeName().toString());
   m_ub = org.getUpperBound();
   m_lb = org.getLowerBound();
   commonInit();
 }
 
-IntervalDomain::IntervalDomain(const IntervalDomain& org)
-    : AbstractDomain(org), m_ub(org.m_ub), m_lb(org.m_lb) {}
+IntervalDomain::IntervalDomain(const IntervalDomain& org) : AbstractDomain(org), m_ub(org.m_ub), m_lb(org.m_lb) {}
 
 IntervalDomain::~IntervalDomain() {}
 
@@ -162,9 +160,7 @@ void IntervalDomain::relax(double value) {
 
 void IntervalDomain::insert(double) { KALDEN_ALWAYS_FAIL_MSG("Cannot insert to an interval domain"); }
 
-void IntervalDomain::insert(const std::list<double>&) {
-  KALDEN_ALWAYS_FAIL_MSG("Cannot insert to an interval domain");
-}
+void IntervalDomain::insert(const std::list<double>&) { KALDEN_ALWAYS_FAIL_MSG("Cannot insert to an interval domain"); }
 
 void IntervalDomain::remove(double value) {
   KALDEN_CHECK(check_value(value));
@@ -179,8 +175,7 @@ void IntervalDomain::remove(double value) {
     m_ub = newUb;
     notifyChange(DomainListener::UPPER_BOUND_DECREASED);
   } else {
-    KALDEN_ALWAYS_FAIL_MSG(
-        "Attempted to remove an element from within the interval. Wuuld require splitting.");
+    KALDEN_ALWAYS_FAIL_MSG("Attempted to remove an element from within the interval. Wuuld require splitting.");
   }
 }
 
@@ -267,8 +262,7 @@ bool IntervalDomain::isSubsetOf(const AbstractDomain& dom) const {
   // its members.
   if (dom.isEnumerated() && dom.isClosed())
     return holdsValuesWithin(dom);
-  return (isFinite() || !dom.isFinite()) && leq(m_ub, dom.getUpperBound()) &&
-         leq(dom.getLowerBound(), m_lb);
+  return (isFinite() || !dom.isFinite()) && leq(m_ub, dom.getUpperBound()) && leq(dom.getLowerBound(), m_lb);
 }
 
 bool IntervalDomain::holdsValuesWithin(const AbstractDomain& enumeration) const {
@@ -297,8 +291,7 @@ bool IntervalDomain::intersects(const AbstractDomain& dom) const {
 
 bool IntervalDomain::operator==(const AbstractDomain& dom) const {
   assertSafeComparison(*this, dom);
-  return eq(m_lb, dom.getLowerBound()) && eq(m_ub, dom.getUpperBound()) &&
-         AbstractDomain::operator==(dom);
+  return eq(m_lb, dom.getLowerBound()) && eq(m_ub, dom.getUpperBound()) && AbstractDomain::operator==(dom);
 }
 
 bool IntervalDomain::operator!=(const AbstractDomain& dom) const { return !operator==(dom); }

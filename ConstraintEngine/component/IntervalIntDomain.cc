@@ -118,9 +118,7 @@ void IntervalIntDomain::refuseImprecise(const double& value) const {
   KALDEN_CHECK_MSG(dblValue == value, value << " must be an integer.");
 }
 
-double IntervalIntDomain::convert(const double& value) const {
-  return static_cast<double>(truncateToInt(value));
-}
+double IntervalIntDomain::convert(const double& value) const { return static_cast<double>(truncateToInt(value)); }
 
 // ---------------------------------------------------------------- BoolDomain
 

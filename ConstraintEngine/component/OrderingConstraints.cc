@@ -52,8 +52,8 @@ void LessThanEqualConstraint::handleExecute() {
     return;
   ConstraintShape::checkNonEmpty(m_x, m_y, "!m_x.isEmpty() && !m_y.isEmpty()");
   KALDEN_TRACE("LessThanEqualConstraint:handleExecute", "Intersecting " << m_x.toString() << " with ["
-                                                                         << m_x.getLowerBound() << " "
-                                                                         << m_y.getUpperBound() << "]");
+                                                                        << m_x.getLowerBound() << " "
+                                                                        << m_y.getUpperBound() << "]");
   if (BoundsArithmetic::narrowEmpties(m_x, m_x.getLowerBound(), m_y.getUpperBound()))
     return;
   m_y.intersect(m_x.getLowerBound(), m_y.getUpperBound());

@@ -50,8 +50,7 @@ public:
   static constexpr int ARG_COUNT = 2;
 
   /// Checks the arity only; comparability is checked when it runs.
-  LessThanConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                     const Id<ConstraintEngine>& constraintEngine,
+  LessThanConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
   /// Nothing of its own: the base unlinks and unregisters it.
   ~LessThanConstraint() override;

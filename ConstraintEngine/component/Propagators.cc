@@ -85,8 +85,7 @@ void DefaultPropagator::handleConstraintActivated(const Id<Constraint>& constrai
 
 void DefaultPropagator::handleConstraintDeactivated(const Id<Constraint>& constraint) {
   KALDEN_TRACE("DefaultPropagator:handleConstraintDeactivated",
-               "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey()
-                                            << ")");
+               "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")");
   KALDEN_CHECK_MSG(constraint.isValid(), constraint);
   m_agenda.erase(constraint);
   KALDEN_CHECK(isValid());
@@ -94,8 +93,7 @@ void DefaultPropagator::handleConstraintDeactivated(const Id<Constraint>& constr
 
 void DefaultPropagator::handleConstraintRemoved(const Id<Constraint>& constraint) {
   KALDEN_TRACE("DefaultPropagator:handleConstraintRemoved",
-               "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey()
-                                            << ")");
+               "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")");
   KALDEN_CHECK_MSG(constraint.isValid(), constraint);
   m_agenda.forget(constraint);
   KALDEN_CHECK(isValid());

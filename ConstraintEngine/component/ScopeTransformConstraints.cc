@@ -55,8 +55,8 @@ Id<Constraint> delegateLeftBehind(const Constraint& owner, const Id<ConstraintEn
 // delegates that comes back to a name being built is refused. A failure after the delegate
 // was built (in the propagation that follows its creation) would leave it registered with no
 // owner: it is discarded before the failure goes on.
-Id<Constraint> createDelegate(const Constraint& owner, const Id<ConstraintEngine>& engine,
-                              const LabelStr& otherName, const std::vector<Id<ConstrainedVariable> >& scope) {
+Id<Constraint> createDelegate(const Constraint& owner, const Id<ConstraintEngine>& engine, const LabelStr& otherName,
+                              const std::vector<Id<ConstrainedVariable> >& scope) {
   const BuildingName building(owner.getName());
   KALDEN_CHECK_TEXT_MSG_OR_RETURN(!isBeingBuilt(otherName), "!isBeingBuilt(otherName)",
                                   "The delegate chain of " << owner.getName().toString() << " comes back to "
@@ -74,9 +74,7 @@ Id<Constraint> createDelegate(const Constraint& owner, const Id<ConstraintEngine
 }
 
 // Whether `index` names a scope position; no abs(), which is undefined for INT_MIN.
-bool isPosition(int index, std::size_t size) {
-  return index >= 0 && static_cast<std::size_t>(index) < size;
-}
+bool isPosition(int index, std::size_t size) { return index >= 0 && static_cast<std::size_t>(index) < size; }
 
 } // namespace
 
@@ -114,7 +112,8 @@ void SwapTwoVarsConstraint::handleDiscard() {
 
 void SwapTwoVarsConstraint::handleExecute() {}
 
-bool SwapTwoVarsConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+bool SwapTwoVarsConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
+                                      const DomainListener::ChangeType& changeType) {
   return ConstraintShape::compositeCanIgnore(changeType);
 }
 
@@ -159,7 +158,8 @@ void RotateScopeRightConstraint::handleDiscard() {
 
 void RotateScopeRightConstraint::handleExecute() {}
 
-bool RotateScopeRightConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+bool RotateScopeRightConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
+                                           const DomainListener::ChangeType& changeType) {
   return ConstraintShape::compositeCanIgnore(changeType);
 }
 

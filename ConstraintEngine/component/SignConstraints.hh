@@ -16,8 +16,7 @@ namespace KALDEN {
 class NegateConstraint : public Constraint {
 public:
   /// Checks the arity, then that neither variable was declared over an enumeration.
-  NegateConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                   const Id<ConstraintEngine>& constraintEngine,
+  NegateConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                    const std::vector<Id<ConstrainedVariable> >& variables);
   /// Nothing of its own: the base unlinks and unregisters it.
   ~NegateConstraint() override;

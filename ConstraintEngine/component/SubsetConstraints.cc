@@ -81,8 +81,8 @@ void LockConstraint::handleExecute() {
     return;
   }
   KALDEN_TRACE("LockConstraint", "current domain:" << m_currentDomain.toString()
-                                                   << " is not a superset of lock domain :"
-                                                   << m_lockDomain.toString() << " emptying current domain");
+                                                   << " is not a superset of lock domain :" << m_lockDomain.toString()
+                                                   << " emptying current domain");
   m_currentDomain.empty();
 }
 

@@ -16,8 +16,7 @@ namespace KALDEN {
 class SubsetOfConstraint : public Constraint {
 public:
   /// Over [subset, superset], whose types must be comparable.
-  SubsetOfConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                     const Id<ConstraintEngine>& constraintEngine,
+  SubsetOfConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
   /// Unregisters through the base destructor.
   ~SubsetOfConstraint() override;

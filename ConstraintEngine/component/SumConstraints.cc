@@ -72,12 +72,11 @@ Variable<IntervalDomain> interimVariable(const Id<ConstraintEngine>& engine, con
  * elementary constraint a0 = s1 o s2 and two halves, the whole first one built before the second.
  */
 template <class Tree>
-void buildTree(Id<Constraint> (&c)[5], const Scope& a, Variable<IntervalDomain> (&s)[4],
-               const LabelStr& propagatorName, const Id<ConstraintEngine>& engine) {
+void buildTree(Id<Constraint> (&c)[5], const Scope& a, Variable<IntervalDomain> (&s)[4], const LabelStr& propagatorName,
+               const Id<ConstraintEngine>& engine) {
   auto elementary = [&](const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y,
                         const Id<ConstrainedVariable>& z) -> Id<Constraint> {
-    return (new typename Tree::Elementary(Tree::elementaryName(), propagatorName, engine, makeScope(x, y, z)))
-        ->getId();
+    return (new typename Tree::Elementary(Tree::elementaryName(), propagatorName, engine, makeScope(x, y, z)))->getId();
   };
   const Id<ConstrainedVariable>& s1 = s[0].getId();
   const Id<ConstrainedVariable>& s2 = s[1].getId();
@@ -354,8 +353,8 @@ Scope bXInterim(const Scope& scope, const Id<ConstrainedVariable>& interim) {
 LessThanSumConstraint::LessThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                              const Id<ConstraintEngine>& constraintEngine,
                                              const std::vector<Id<ConstrainedVariable> >& variables)
-    : SumComparison(name, propagatorName, constraintEngine, variables,
-                    Form{realInterim, "LessThan", xThenInterim, 1}) {}
+    : SumComparison(name, propagatorName, constraintEngine, variables, Form{realInterim, "LessThan", xThenInterim, 1}) {
+}
 
 LessOrEqThanSumConstraint::LessOrEqThanSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                                      const Id<ConstraintEngine>& constraintEngine,
@@ -378,7 +377,7 @@ GreaterOrEqThanSumConstraint::GreaterOrEqThanSumConstraint(const LabelStr& name,
 CondEqualSumConstraint::CondEqualSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                                const Id<ConstraintEngine>& constraintEngine,
                                                const std::vector<Id<ConstrainedVariable> >& variables)
-    : SumComparison(name, propagatorName, constraintEngine, variables,
-                    Form{condInterim, "CondAllSame", bXInterim, 2}) {}
+    : SumComparison(name, propagatorName, constraintEngine, variables, Form{condInterim, "CondAllSame", bXInterim, 2}) {
+}
 
 } // namespace KALDEN

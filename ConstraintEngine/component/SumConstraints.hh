@@ -50,8 +50,7 @@ public:
 
 protected:
   /// Checks the arity, then builds the tree.
-  NaryTreeConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                     const Id<ConstraintEngine>& constraintEngine,
+  NaryTreeConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
 
 private:
@@ -63,8 +62,7 @@ private:
 class EqualSumConstraint : public NaryTreeConstraint<SumTree> {
 public:
   /// Checks the arity, then builds the tree.
-  EqualSumConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                     const Id<ConstraintEngine>& constraintEngine,
+  EqualSumConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                      const std::vector<Id<ConstrainedVariable> >& variables);
 };
 
@@ -107,8 +105,7 @@ protected:
   /// What tells one comparison from another.
   struct Form {
     /// The interim's base domain; may check the scope first.
-    std::unique_ptr<AbstractDomain> (*interimDomain)(const Constraint& constraint,
-                                                     const Id<ConstraintEngine>& engine);
+    std::unique_ptr<AbstractDomain> (*interimDomain)(const Constraint& constraint, const Id<ConstraintEngine>& engine);
     const char* embeddedName; ///< the embedded constraint's name
     /// The embedded constraint's scope over the comparison's scope and the interim.
     Scope (*embeddedScope)(const Scope& scope, const Id<ConstrainedVariable>& interim);

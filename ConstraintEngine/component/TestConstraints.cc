@@ -42,8 +42,8 @@ bool holdsOnlyTruthValues(const AbstractDomain& test) {
 // takes back the registration).
 void checkTestDomain(const Constraint& constraint, const AbstractDomain& test) {
   KALDEN_CHECK_TEXT_MSG(holdsOnlyTruthValues(test), "holdsOnlyTruthValues(m_test)",
-                        "The test variable of " << constraint.getName().toString()
-                                                << " may hold only 0 and 1, not " << test.toString());
+                        "The test variable of " << constraint.getName().toString() << " may hold only 0 and 1, not "
+                                                << test.toString());
 }
 
 const char* const ARITY_CONDITION = "variables.size() == ARG_COUNT";

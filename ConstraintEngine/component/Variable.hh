@@ -149,8 +149,8 @@ const Id<ConstraintEngine>& Variable<DomainType>::acceptDomain(const Id<Constrai
 
 template <class DomainType>
 Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, const AbstractDomain& baseDomain,
-                               bool internal, bool canBeSpecified, const LabelStr& name,
-                               const Id<Entity>& parent, int index)
+                               bool internal, bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent,
+                               int index)
     : ConstrainedVariable(acceptDomain(constraintEngine, baseDomain), internal, canBeSpecified, name, parent, index) {
   m_domains.hold(baseDomain);
   KALDEN_TRACE("Variable:Variable", "Base Domain = " << baseDomain.toString());

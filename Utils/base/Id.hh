@@ -28,14 +28,14 @@ public:
 // Handle failures carry the handle label and the handle template's own source path. After a
 // failure that was only printed the operation stops: a constructor leaves the empty handle, and
 // remove() and release() leave the registry and the object alone (the address may be another's).
-#define KALDEN_ID_CHECK_OR_RETURN(cond, condText, msg)                                             \
-  do {                                                                                             \
-    if (!(cond)) {                                                                                 \
-      ::KALDEN::raiseComposedFailure(                                                              \
-          condText, ::KALDEN::INVALID_ID_LABEL, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, \
-          "Utils/base/Id", __LINE__);                                                              \
-      return;                                                                                      \
-    }                                                                                              \
+#define KALDEN_ID_CHECK_OR_RETURN(cond, condText, msg)                                                                 \
+  do {                                                                                                                 \
+    if (!(cond)) {                                                                                                     \
+      ::KALDEN::raiseComposedFailure(                                                                                  \
+          condText, ::KALDEN::INVALID_ID_LABEL, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; },              \
+          "Utils/base/Id", __LINE__);                                                                                  \
+      return;                                                                                                          \
+    }                                                                                                                  \
   } while (0)
 
 /**
@@ -53,8 +53,7 @@ public:
 
   /// Registers an object; it must remove() this handle before it goes.
   Id(T* ptr) : m_ptr(nullptr), m_key(0) {
-    KALDEN_ID_CHECK_OR_RETURN(ptr != 0, "ptr != 0",
-                              "Cannot generate an Id<" << typeName() << "> for 0 pointer.");
+    KALDEN_ID_CHECK_OR_RETURN(ptr != 0, "ptr != 0", "Cannot generate an Id<" << typeName() << "> for 0 pointer.");
     m_key = IdTable::insert(toAddress(ptr), typeName());
     KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
                               "Cannot generate an Id<" << typeName()

@@ -138,9 +138,8 @@ private:
   }
   // The first slot whose key is not below `key`, from the first held one on.
   std::size_t lowerBound(int key) const {
-    return static_cast<std::size_t>(std::lower_bound(m_keys.begin() + static_cast<std::ptrdiff_t>(m_first),
-                                                     m_keys.end(), key) -
-                                    m_keys.begin());
+    return static_cast<std::size_t>(
+        std::lower_bound(m_keys.begin() + static_cast<std::ptrdiff_t>(m_first), m_keys.end(), key) - m_keys.begin());
   }
   // The slot holding the handle, NONE when none.
   std::size_t slotOf(const Id<T>& handle) const {
@@ -177,9 +176,9 @@ private:
     m_first = 0;
   }
 
-  std::vector<int> m_keys;          // ascending; a hole keeps the key of what it held
-  std::vector<Id<T> > m_handles;    // parallel to m_keys; empty in a hole
-  std::size_t m_first = 0;          // the first slot that holds a handle (0 when empty)
+  std::vector<int> m_keys;       // ascending; a hole keeps the key of what it held
+  std::vector<Id<T> > m_handles; // parallel to m_keys; empty in a hole
+  std::size_t m_first = 0;       // the first slot that holds a handle (0 when empty)
   std::size_t m_size = 0;
 };
 

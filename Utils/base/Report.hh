@@ -40,8 +40,8 @@ inline void rethrowTraceFailure() {
 
 /// Streams the message of a failed check with `compose` and raises it through raiseFailedCheck().
 template <class Compose>
-[[gnu::noinline, gnu::cold]] void raiseComposedFailure(const char* condition, const char* label,
-                                                       const Compose& compose, const char* file, int line) {
+[[gnu::noinline, gnu::cold]] void raiseComposedFailure(const char* condition, const char* label, const Compose& compose,
+                                                       const char* file, int line) {
   std::ostringstream sl_kaldenMsg;
   compose(sl_kaldenMsg);
   raiseFailedCheck(condition, file, line, sl_kaldenMsg.str().c_str(), label);
@@ -87,22 +87,21 @@ template <class Compose>
 
 // Every check below reports through raiseFailedCheck(). `onPrinted` runs after a failure
 // that was only printed (inside a destructor), where the code after the check goes on.
-#define KALDEN_DETAIL_CHECK(cond, text, onPrinted)                                                 \
-  do {                                                                                             \
-    if (!(cond)) {                                                                                 \
-      ::KALDEN::raiseFailedCheck(text, KALDEN_SOURCE, __LINE__);                                   \
-      onPrinted;                                                                                   \
-    }                                                                                              \
+#define KALDEN_DETAIL_CHECK(cond, text, onPrinted)                                                                     \
+  do {                                                                                                                 \
+    if (!(cond)) {                                                                                                     \
+      ::KALDEN::raiseFailedCheck(text, KALDEN_SOURCE, __LINE__);                                                       \
+      onPrinted;                                                                                                       \
+    }                                                                                                                  \
   } while (0)
 
-#define KALDEN_DETAIL_CHECK_MSG(cond, text, msg, onPrinted)                                        \
-  do {                                                                                             \
-    if (!(cond)) {                                                                                 \
-      ::KALDEN::raiseComposedFailure(                                                              \
-          text, nullptr, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE,   \
-          __LINE__);                                                                               \
-      onPrinted;                                                                                   \
-    }                                                                                              \
+#define KALDEN_DETAIL_CHECK_MSG(cond, text, msg, onPrinted)                                                            \
+  do {                                                                                                                 \
+    if (!(cond)) {                                                                                                     \
+      ::KALDEN::raiseComposedFailure(                                                                                  \
+          text, nullptr, [&](std::ostream& sl_kaldenMsg) { sl_kaldenMsg << msg; }, KALDEN_SOURCE, __LINE__);           \
+      onPrinted;                                                                                                       \
+    }                                                                                                                  \
   } while (0)
 
 /// Check whose condition text is the expression as written.
@@ -130,32 +129,32 @@ template <class Compose>
 #define KALDEN_CHECK_TEXT_OR_RETURN(cond, text, ...) KALDEN_DETAIL_CHECK(cond, text, return __VA_ARGS__)
 
 /// KALDEN_CHECK_TEXT_MSG, then return on a printed failure.
-#define KALDEN_CHECK_TEXT_MSG_OR_RETURN(cond, text, msg, ...)                                      \
+#define KALDEN_CHECK_TEXT_MSG_OR_RETURN(cond, text, msg, ...)                                                          \
   KALDEN_DETAIL_CHECK_MSG(cond, text, msg, return __VA_ARGS__)
 
 /// A path that must never be reached ("ALWAYS_FAILS"), unless g_alwaysFails() lets it pass.
 #define KALDEN_ALWAYS_FAIL() KALDEN_DETAIL_CHECK(::KALDEN::g_alwaysFails(), ::KALDEN::ALWAYS_FAILS_CONDITION, (void)0)
 
 /// A path that must never be reached, with a message.
-#define KALDEN_ALWAYS_FAIL_MSG(msg)                                                                \
+#define KALDEN_ALWAYS_FAIL_MSG(msg)                                                                                    \
   KALDEN_DETAIL_CHECK_MSG(::KALDEN::g_alwaysFails(), ::KALDEN::ALWAYS_FAILS_CONDITION, msg, (void)0)
 
 /// A condition worth telling that is not a failure.
-#define KALDEN_WARNING(msg)                                                                        \
-  do {                                                                                             \
-    std::ostringstream sl_kaldenMsg;                                                               \
-    sl_kaldenMsg << msg;                                                                           \
-    ::KALDEN::Error::printWarning(sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__);                    \
+#define KALDEN_WARNING(msg)                                                                                            \
+  do {                                                                                                                 \
+    std::ostringstream sl_kaldenMsg;                                                                                   \
+    sl_kaldenMsg << msg;                                                                                               \
+    ::KALDEN::Error::printWarning(sl_kaldenMsg.str(), KALDEN_SOURCE, __LINE__);                                        \
   } while (0)
 
 /// Trace point: writes "[marker]text" and a flushing end of line while the marker is enabled.
-#define KALDEN_TRACE(marker, text)                                                                 \
-  do {                                                                                             \
-    static ::std::atomic<const bool*> sl_kaldenTraceSwitch{&::KALDEN::TRACE_POINT_UNREGISTERED};   \
-    if (*sl_kaldenTraceSwitch.load(::std::memory_order_acquire))                                   \
-      ::KALDEN::traceOutOfLine(                                                                    \
-          sl_kaldenTraceSwitch, marker, [&](std::ostream& sl_kaldenOs) { sl_kaldenOs << text; },    \
-          KALDEN_SOURCE, __LINE__);                                                                \
+#define KALDEN_TRACE(marker, text)                                                                                     \
+  do {                                                                                                                 \
+    static ::std::atomic<const bool*> sl_kaldenTraceSwitch{&::KALDEN::TRACE_POINT_UNREGISTERED};                       \
+    if (*sl_kaldenTraceSwitch.load(::std::memory_order_acquire))                                                       \
+      ::KALDEN::traceOutOfLine(                                                                                        \
+          sl_kaldenTraceSwitch, marker, [&](std::ostream& sl_kaldenOs) { sl_kaldenOs << text; }, KALDEN_SOURCE,        \
+          __LINE__);                                                                                                   \
   } while (0)
 
 #endif

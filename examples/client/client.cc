@@ -18,10 +18,10 @@ int main() {
   host.addModule(new ModuleConstraintLibrary());
   host.start();
   ConstraintEngine* engine = static_cast<ConstraintEngine*>(host.getComponent("ConstraintEngine"));
-  Id<ConstrainedVariable> x = engine->createVariable("int", IntervalIntDomain(0, 10, IntDT::instance()), false,
-                                                     true, "x", Id<Entity>::noId(), -1);
-  Id<ConstrainedVariable> y = engine->createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false,
-                                                     true, "y", Id<Entity>::noId(), -1);
+  Id<ConstrainedVariable> x = engine->createVariable("int", IntervalIntDomain(0, 10, IntDT::instance()), false, true,
+                                                     "x", Id<Entity>::noId(), -1);
+  Id<ConstrainedVariable> y = engine->createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false, true,
+                                                     "y", Id<Entity>::noId(), -1);
   engine->createConstraint("leq", makeScope(x, y));
   const bool narrowed = engine->propagate() && x->lastDomain().getUpperBound() == 4;
   std::cout << "x = " << x->lastDomain() << ", y = " << y->lastDomain() << "\n";

@@ -16,7 +16,6 @@ unsigned int fromEnvironment(const char* name, unsigned int otherwise) {
   return value != nullptr && *value != '\0' ? static_cast<unsigned int>(std::strtoul(value, nullptr, 10)) : otherwise;
 }
 
-
 // Random client sessions hold against brute force: KALDEN_OPSEQ_SEEDS=n runs seeds 1..n,
 // KALDEN_OPSEQ_SEED=n runs seed n alone.
 TEST(OperationSequenceTest, RandomSessionsHoldAgainstBruteForce) {

@@ -85,10 +85,18 @@ TEST(ReportTest, FailureInsideADestructorIsPrintedNotThrown) {
 // Each _OR_RETURN form: -1 when its check failed and was only printed, 1 when it passed.
 int checkOrReturn(int form, bool holds) {
   switch (form) {
-  case 0: KALDEN_CHECK_OR_RETURN(holds, -1); break;
-  case 1: KALDEN_CHECK_MSG_OR_RETURN(holds, "form " << form, -1); break;
-  case 2: KALDEN_CHECK_TEXT_OR_RETURN(holds, "spelled otherwise", -1); break;
-  default: KALDEN_CHECK_TEXT_MSG_OR_RETURN(holds, "spelled otherwise", "form " << form, -1); break;
+  case 0:
+    KALDEN_CHECK_OR_RETURN(holds, -1);
+    break;
+  case 1:
+    KALDEN_CHECK_MSG_OR_RETURN(holds, "form " << form, -1);
+    break;
+  case 2:
+    KALDEN_CHECK_TEXT_OR_RETURN(holds, "spelled otherwise", -1);
+    break;
+  default:
+    KALDEN_CHECK_TEXT_MSG_OR_RETURN(holds, "spelled otherwise", "form " << form, -1);
+    break;
   }
   return 1;
 }
@@ -157,7 +165,10 @@ void tracePair(int n) {
   KALDEN_TRACE("ReportTest:pairA", "a " << n);
   KALDEN_TRACE("ReportTest:pairB", "b " << n);
 }
-template <class T> void traceTemplated(T n) { KALDEN_TRACE("ReportTest:templated", "t " << n); }
+template <class T>
+void traceTemplated(T n) {
+  KALDEN_TRACE("ReportTest:templated", "t " << n);
+}
 
 TEST(ReportTest, EachTracePointRegistersOnceAndSwitchesAlone) {
   CapturedTraces out;

@@ -11,8 +11,7 @@ namespace KALDEN {
 /// Redirects the shared debug stream and enables one marker pattern for the life of the object.
 class CapturedTraces {
 public:
-  explicit CapturedTraces(const std::string& pattern)
-      : m_pattern(pattern), m_previous(DebugMessage::streamPtr()) {
+  explicit CapturedTraces(const std::string& pattern) : m_pattern(pattern), m_previous(DebugMessage::streamPtr()) {
     DebugMessage::streamPtr() = &m_out;
     DebugMessage::enable(m_pattern);
   }

@@ -144,8 +144,8 @@ ConstraintEntry swapping(const char* name, const char* otherName, int first, int
 }
 
 double nonZeros(const Assignment& a, std::size_t from) {
-  return static_cast<double>(std::count_if(a.begin() + static_cast<std::ptrdiff_t>(from), a.end(),
-                                           [](double v) { return v != 0.0; }));
+  return static_cast<double>(
+      std::count_if(a.begin() + static_cast<std::ptrdiff_t>(from), a.end(), [](double v) { return v != 0.0; }));
 }
 
 bool allDifferent(const Assignment& a, std::size_t from) {
@@ -222,13 +222,13 @@ std::vector<ConstraintEntry> makeCatalogue() {
                                    [](const Assignment& a) { return a[0] == std::fabs(a[1]); }));
   c.push_back(entry<EqualSumConstraint>("EqualSumConstraint", {"EqualSum", "sum"}, 3, 5,
                                         [](const Assignment& a) { return a[0] == sumOf(a, 1, a.size()); }));
-  ConstraintEntry product =
-      entry<EqualProductConstraint>("EqualProductConstraint", {"EqualProduct", "product"}, 3, 4, [](const Assignment& a) {
-        double p = 1;
-        for (std::size_t i = 1; i < a.size(); ++i)
-          p *= a[i];
-        return a[0] == p;
-      });
+  ConstraintEntry product = entry<EqualProductConstraint>("EqualProductConstraint", {"EqualProduct", "product"}, 3, 4,
+                                                          [](const Assignment& a) {
+                                                            double p = 1;
+                                                            for (std::size_t i = 1; i < a.size(); ++i)
+                                                              p *= a[i];
+                                                            return a[0] == p;
+                                                          });
   product.position = [](unsigned int) {
     ConstraintEntry::Position p;
     p.kinds = KIND_INTERVAL | KIND_BOOLEAN;
@@ -243,14 +243,14 @@ std::vector<ConstraintEntry> makeCatalogue() {
                                               [](const Assignment& a) { return a[0] > sumOf(a, 1, a.size()); }));
   c.push_back(entry<GreaterOrEqThanSumConstraint>("GreaterOrEqThanSumConstraint", {"GreaterOrEqThanSum"}, 3, 4,
                                                   [](const Assignment& a) { return a[0] >= sumOf(a, 1, a.size()); }));
-  ConstraintEntry condSum = entry<CondEqualSumConstraint>(
-      "CondEqualSumConstraint", {"CondEqualSum"}, 4, 4,
-      [](const Assignment& a) { return a[0] == truth(a[1] == sumOf(a, 2, a.size())); });
+  ConstraintEntry condSum =
+      entry<CondEqualSumConstraint>("CondEqualSumConstraint", {"CondEqualSum"}, 4, 4,
+                                    [](const Assignment& a) { return a[0] == truth(a[1] == sumOf(a, 2, a.size())); });
   condSum.position = booleanAt(0);
   c.push_back(condSum);
-  ConstraintEntry condSame = entry<CondAllSameConstraint>("CondAllSameConstraint",
-                                                          {"CondAllSame", "condEq", "condeq", "condasame"}, 3, 4,
-                                                          [](const Assignment& a) { return a[0] == truth(allEqual(a, 1)); });
+  ConstraintEntry condSame =
+      entry<CondAllSameConstraint>("CondAllSameConstraint", {"CondAllSame", "condEq", "condeq", "condasame"}, 3, 4,
+                                   [](const Assignment& a) { return a[0] == truth(allEqual(a, 1)); });
   condSame.position = booleanAt(0);
   c.push_back(condSame);
 
@@ -262,14 +262,17 @@ std::vector<ConstraintEntry> makeCatalogue() {
 
   c.push_back(entry<AllDiffConstraint>("AllDiffConstraint", {"AllDiff", "adiff", "fadiff", "fneq"}, 2, 3,
                                        [](const Assignment& a) { return allDifferent(a, 0); }));
-  ConstraintEntry condDiff = entry<CondAllDiffConstraint>(
-      "CondAllDiffConstraint", {"CondAllDiff"}, 3, 4, [](const Assignment& a) { return a[0] == truth(allDifferent(a, 1)); });
+  ConstraintEntry condDiff =
+      entry<CondAllDiffConstraint>("CondAllDiffConstraint", {"CondAllDiff"}, 3, 4,
+                                   [](const Assignment& a) { return a[0] == truth(allDifferent(a, 1)); });
   condDiff.position = booleanAt(0);
   c.push_back(condDiff);
-  c.push_back(entry<EqualMaximumConstraint>("EqualMaximumConstraint", {"EqualMaximum", "fallmax"}, 2, 4,
-                                            [](const Assignment& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); }));
-  c.push_back(entry<EqualMinimumConstraint>("EqualMinimumConstraint", {"EqualMinimum", "fallmin"}, 2, 4,
-                                            [](const Assignment& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); }));
+  c.push_back(entry<EqualMaximumConstraint>(
+      "EqualMaximumConstraint", {"EqualMaximum", "fallmax"}, 2, 4,
+      [](const Assignment& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); }));
+  c.push_back(entry<EqualMinimumConstraint>(
+      "EqualMinimumConstraint", {"EqualMinimum", "fallmin"}, 2, 4,
+      [](const Assignment& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); }));
   c.push_back(entry<CountZerosConstraint>("CountZerosConstraint", {"CountZeros"}, 2, 4, [](const Assignment& a) {
     return a[0] == static_cast<double>(a.size() - 1) - nonZeros(a, 1);
   }));
@@ -290,16 +293,17 @@ std::vector<ConstraintEntry> makeCatalogue() {
   eqCondSum.position = booleanAt(1);
   c.push_back(eqCondSum);
   // Rotated right by two, then swapped: [y1, y2, x, b] means b == (x == y1 + y2).
-  ConstraintEntry addEqCond = rotating({"addeqcond"}, "eqcondsum", 2, 4, 4, [](const Assignment& a) {
-    return a[3] == truth(a[2] == a[0] + a[1]);
-  });
+  ConstraintEntry addEqCond = rotating({"addeqcond"}, "eqcondsum", 2, 4, 4,
+                                       [](const Assignment& a) { return a[3] == truth(a[2] == a[0] + a[1]); });
   addEqCond.position = booleanAt(3);
   c.push_back(addEqCond);
 
-  c.push_back(entry<SquareOfDifferenceConstraint>("SquareOfDifferenceConstraint", {"diffSquare"}, 3, 3,
-                                                  [](const Assignment& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); }));
-  c.push_back(entry<DistanceFromSquaresConstraint>("DistanceFromSquaresConstraint", {"distanceSquares"}, 3, 3,
-                                                   [](const Assignment& a) { return a[2] >= 0 && a[2] * a[2] == a[0] + a[1]; }));
+  c.push_back(
+      entry<SquareOfDifferenceConstraint>("SquareOfDifferenceConstraint", {"diffSquare"}, 3, 3,
+                                          [](const Assignment& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); }));
+  c.push_back(entry<DistanceFromSquaresConstraint>(
+      "DistanceFromSquaresConstraint", {"distanceSquares"}, 3, 3,
+      [](const Assignment& a) { return a[2] >= 0 && a[2] * a[2] == a[0] + a[1]; }));
   c.push_back(entry<CalcDistanceConstraint>("CalcDistanceConstraint", {"calcDistance"}, 5, 5, [](const Assignment& a) {
     const double dx = a[3] - a[1], dy = a[4] - a[2];
     return a[0] >= 0 && a[0] * a[0] == dx * dx + dy * dy;

@@ -73,8 +73,8 @@ protected:
   }
   /// A new integer interval variable [lb, ub].
   Id<ConstrainedVariable> intVar(const char* name, int lb, int ub) {
-    return (new Variable<IntervalIntDomain>(engine(), IntervalIntDomain(lb, ub, IntDT::instance()), false, true,
-                                            name, Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+    return (new Variable<IntervalIntDomain>(engine(), IntervalIntDomain(lb, ub, IntDT::instance()), false, true, name,
+                                            Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
         ->getId();
   }
 

@@ -24,7 +24,7 @@ Error failureOf(F f) {
 } // namespace KALDEN
 
 /// Expects the statement to fail a check with the given condition text.
-#define EXPECT_CHECK_FAILS(statement, conditionText)                                               \
+#define EXPECT_CHECK_FAILS(statement, conditionText)                                                                   \
   EXPECT_EQ(::KALDEN::failureOf([&] { statement; }).getCondition(), std::string(conditionText))
 
 #endif

@@ -44,7 +44,8 @@ public:
   explicit Draw(unsigned int seed) : m_rng(seed) {}
   int between(int lo, int hi) { return lo + static_cast<int>(m_rng() % static_cast<unsigned int>(hi - lo + 1)); }
   bool chance(int inN) { return between(1, inN) == 1; }
-  template <class T> const T& pick(const std::vector<T>& from) {
+  template <class T>
+  const T& pick(const std::vector<T>& from) {
     return from[static_cast<std::size_t>(between(0, static_cast<int>(from.size()) - 1))];
   }
 
@@ -105,7 +106,8 @@ public:
   }
 
 private:
-  template <class M> static std::size_t liveCount(const M& records) {
+  template <class M>
+  static std::size_t liveCount(const M& records) {
     std::size_t n = 0;
     for (const auto& r : records)
       n += r.second.alive ? 1 : 0;

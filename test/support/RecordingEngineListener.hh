@@ -34,24 +34,16 @@ public:
   void notifyActivated(const Id<ConstrainedVariable>& v) override {
     record("activatedVariable", v->getName().toString());
   }
-  void notifyDeactivated(const Id<Constraint>& c) override {
-    record("deactivatedConstraint", c->getName().toString());
-  }
+  void notifyDeactivated(const Id<Constraint>& c) override { record("deactivatedConstraint", c->getName().toString()); }
   void notifyRemoved(const Id<Constraint>& c) override { record("removedConstraint", c->getName().toString()); }
   void notifyExecuted(const Id<Constraint>& c) override { record("executed", c->getName().toString()); }
   void notifyAdded(const Id<ConstrainedVariable>& v) override { record("addedVariable", v->getName().toString()); }
-  void notifyRemoved(const Id<ConstrainedVariable>& v) override {
-    record("removedVariable", v->getName().toString());
-  }
+  void notifyRemoved(const Id<ConstrainedVariable>& v) override { record("removedVariable", v->getName().toString()); }
   void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType& change) override {
     record("changed", v->getName().toString() + " " + DomainListener::toString(change));
   }
-  void notifyViolationAdded(const Id<Constraint>& c) override {
-    record("violationAdded", c->getName().toString());
-  }
-  void notifyViolationRemoved(const Id<Constraint>& c) override {
-    record("violationRemoved", c->getName().toString());
-  }
+  void notifyViolationAdded(const Id<Constraint>& c) override { record("violationAdded", c->getName().toString()); }
+  void notifyViolationRemoved(const Id<Constraint>& c) override { record("violationRemoved", c->getName().toString()); }
 
   /// The log this listener writes into.
   const std::vector<std::string>& events() const { return *m_log; }

@@ -25,18 +25,17 @@ class SoundnessHarness {
 public:
   /// How the domain of one scope position is drawn.
   struct Position {
-    int lo = -4;                 ///< least value a domain may hold
-    int hi = 4;                  ///< greatest value a domain may hold
-    bool intervals = true;       ///< whether an integer interval may be drawn
-    bool enumerations = true;    ///< whether an enumeration may be drawn
-    bool booleans = false;       ///< whether a boolean domain may be drawn (lo and hi must span 0..1)
+    int lo = -4;              ///< least value a domain may hold
+    int hi = 4;               ///< greatest value a domain may hold
+    bool intervals = true;    ///< whether an integer interval may be drawn
+    bool enumerations = true; ///< whether an enumeration may be drawn
+    bool booleans = false;    ///< whether a boolean domain may be drawn (lo and hi must span 0..1)
   };
 
   /// Whether a full assignment, one value per scope position, satisfies the constraint.
   typedef std::function<bool(const std::vector<double>&)> Meaning;
   /// As Meaning, for a relation that also depends on the drawn domains (their values, one list per position).
-  typedef std::function<bool(const std::vector<double>&, const std::vector<std::vector<double> >&)>
-      MeaningInDomains;
+  typedef std::function<bool(const std::vector<double>&, const std::vector<std::vector<double> >&)> MeaningInDomains;
   /// Creates the constraint over the scope, with propagator "Default"; the engine owns it afterwards.
   typedef std::function<void(const Id<ConstraintEngine>&, const std::vector<Id<ConstrainedVariable> >&)> Builder;
   /// The drawing rule of a position, given the scope size.
@@ -50,7 +49,7 @@ public:
     Meaning meaning;
     MeaningInDomains meaningInDomains; ///< used instead of meaning when set
     Builder build;
-    Layout layout;             ///< default: every position -4..4, intervals and enumerations
+    Layout layout; ///< default: every position -4..4, intervals and enumerations
   };
 
   /// Runs `count` cases, seeds firstSeed, firstSeed + 1, ...; adds a test failure per unsound case.

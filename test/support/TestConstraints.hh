@@ -45,8 +45,8 @@ private:
  */
 class LessThanEqualTestConstraint : public Constraint {
 public:
-  LessThanEqualTestConstraint(const LabelStr& name, const LabelStr& propagatorName,
-                              const Id<ConstraintEngine>& engine, const std::vector<Id<ConstrainedVariable> >& scope)
+  LessThanEqualTestConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
+                              const std::vector<Id<ConstrainedVariable> >& scope)
       : Constraint(name, propagatorName, engine, scope) {}
 
   void handleExecute() override {

@@ -21,10 +21,17 @@ namespace {
 using CT = DomainListener::ChangeType;
 
 TEST(DomainListenerTest, ChangeKindNamesAndRestrictions) {
-  const char* names[] = {"UPPER_BOUND_DECREASED", "LOWER_BOUND_INCREASED", "BOUNDS_RESTRICTED",
-                         "VALUE_REMOVED",         "RESTRICT_TO_SINGLETON", "SET_TO_SINGLETON",
-                         "RESET",                 "RELAXED",               "CLOSED",
-                         "OPENED",                "EMPTIED"};
+  const char* names[] = {"UPPER_BOUND_DECREASED",
+                         "LOWER_BOUND_INCREASED",
+                         "BOUNDS_RESTRICTED",
+                         "VALUE_REMOVED",
+                         "RESTRICT_TO_SINGLETON",
+                         "SET_TO_SINGLETON",
+                         "RESET",
+                         "RELAXED",
+                         "CLOSED",
+                         "OPENED",
+                         "EMPTIED"};
   for (int i = 0; i <= 10; ++i) {
     EXPECT_EQ(DomainListener::toString(static_cast<CT>(i)), names[i]);
     EXPECT_EQ(DomainListener::isRestriction(static_cast<CT>(i)), i <= 4) << names[i];
@@ -40,8 +47,8 @@ TEST(AbstractDomainTest, ToleranceAtTheEdges) {
   IntervalIntDomain integer(IntDT::instance());
   EXPECT_EQ(real.minDelta(), g_epsilon());
   EXPECT_EQ(integer.minDelta(), 1.0);
-  for (const AbstractDomain* dom : {static_cast<const AbstractDomain*>(&real),
-                                    static_cast<const AbstractDomain*>(&integer)}) {
+  for (const AbstractDomain* dom :
+       {static_cast<const AbstractDomain*>(&real), static_cast<const AbstractDomain*>(&integer)}) {
     double d = dom->minDelta();
     for (double x : {0.0, 3.0, -4.0}) {
       SCOPED_TRACE(dom->getTypeName().toString() + " at " + std::to_string(x));
@@ -215,7 +222,8 @@ TEST_F(DomainComparatorTest, EveryComparatorGetsTheAnswerOfItsOwnRule) {
   auto rule = [](const AbstractDomain& x, const AbstractDomain& y) {
     return x.getDataType()->canBeCompared(y.getDataType());
   };
-  auto answers = [&](const char* current, const std::function<bool(const AbstractDomain&, const AbstractDomain&)>& expected) {
+  auto answers = [&](const char* current,
+                     const std::function<bool(const AbstractDomain&, const AbstractDomain&)>& expected) {
     for (const auto& x : domains)
       for (const auto& y : domains)
         EXPECT_EQ(AbstractDomain::canBeCompared(*x, *y), expected(*x, *y)) << current << ": " << *x << " with " << *y;

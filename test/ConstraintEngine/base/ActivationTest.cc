@@ -28,8 +28,8 @@ TEST_F(ActivationTest, AVariableTakesItsConstraintsAlongOncePerLink) {
   listener.clear();
 
   x->deactivate();
-  EXPECT_EQ(listener.events(), (Events{"L deactivatedConstraint twice", "L deactivatedConstraint once",
-                                       "L deactivatedVariable x"}));
+  EXPECT_EQ(listener.events(),
+            (Events{"L deactivatedConstraint twice", "L deactivatedConstraint once", "L deactivatedVariable x"}));
   EXPECT_EQ(twice->deactivationCount(), 2u);
   EXPECT_FALSE(m_propagator->updateRequired());
   x->deactivate();
@@ -41,8 +41,8 @@ TEST_F(ActivationTest, AVariableTakesItsConstraintsAlongOncePerLink) {
   EXPECT_TRUE(listener.events().empty());
   EXPECT_FALSE(x->isActive() || twice->isActive() || once->isActive());
   x->undoDeactivation();
-  EXPECT_EQ(listener.events(), (Events{"L activatedConstraint twice", "L activatedConstraint once",
-                                       "L activatedVariable x"}));
+  EXPECT_EQ(listener.events(),
+            (Events{"L activatedConstraint twice", "L activatedConstraint once", "L activatedVariable x"}));
   EXPECT_EQ(twice->deactivationCount(), 0u);
   EXPECT_TRUE(m_propagator->updateRequired()); // reactivated constraints are queued again
 

@@ -190,8 +190,7 @@ TEST_F(ClientInputTest, RefusalsSayWhatIsWrong) {
   EXPECT_CHECK_FAILS(integer.intersect(0, nan), "!std::isnan(lb) && !std::isnan(ub)");
   EXPECT_EQ(real.getUpperBound(), 10);
   EXPECT_EQ(failureOf([&] { NumericDomain(nan, FloatDT::instance()); }).getCondition(), "!std::isnan(value)");
-  EXPECT_EQ(failureOf([] { NumericDomain(std::numeric_limits<double>::infinity(), FloatDT::instance()); })
-                .getMessage(),
+  EXPECT_EQ(failureOf([] { NumericDomain(std::numeric_limits<double>::infinity(), FloatDT::instance()); }).getMessage(),
             "inf lies beyond the infinities of float values.");
   EXPECT_EQ(failureOf([] { IntervalIntDomain(INT_MIN, 0, IntDT::instance()); }).getMessage(),
             "Lower bound -2147483648 is too small.");

@@ -87,8 +87,7 @@ TEST_F(VariableChangesTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) 
   y->getCurrentDomain().intersect(3, 4);
   y->reset(IntervalIntDomain(2, 5, IntDT::instance()));
   EXPECT_EQ(y->toString(), "[2,5]");
-  EXPECT_CHECK_FAILS(y->reset(IntervalIntDomain(2, 15, IntDT::instance())),
-                     "domain.isSubsetOf(internal_baseDomain())");
+  EXPECT_CHECK_FAILS(y->reset(IntervalIntDomain(2, 15, IntDT::instance())), "domain.isSubsetOf(internal_baseDomain())");
   // Emptying a domain while the relaxation cycle is still open is recorded like any other.
   EXPECT_TRUE(m_engine->isRelaxed());
   y->specify(7);

@@ -29,8 +29,8 @@ public:
       delete this;
   }
   void notifyConstraintAdded(const Id<Constraint>& c, int argIndex) override {
-    m_log.push_back("added " + c->getName().toString() + "[" + std::to_string(argIndex) + "] linked=" +
-                    std::to_string(m_variable->isConstrainedBy(c)));
+    m_log.push_back("added " + c->getName().toString() + "[" + std::to_string(argIndex) +
+                    "] linked=" + std::to_string(m_variable->isConstrainedBy(c)));
   }
   void notifyConstraintRemoved(const Id<Constraint>& c, int argIndex) override {
     m_log.push_back("removed " + c->getName().toString() + "[" + std::to_string(argIndex) + "]");

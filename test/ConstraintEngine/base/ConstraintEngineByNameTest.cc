@@ -34,8 +34,7 @@ public:
   SwappingTestConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
                          const std::vector<Id<ConstrainedVariable> >& scope, const LabelStr& otherName, int first,
                          int second)
-      : TestConstraint(name, propagatorName, engine, scope), m_otherName(otherName), m_first(first),
-        m_second(second) {}
+      : TestConstraint(name, propagatorName, engine, scope), m_otherName(otherName), m_first(first), m_second(second) {}
   LabelStr m_otherName;
   int m_first;
   int m_second;
@@ -56,8 +55,7 @@ protected:
   struct Census {
     std::size_t variables, constraints, entities, handles;
     bool operator==(const Census& o) const {
-      return variables == o.variables && constraints == o.constraints && entities == o.entities &&
-             handles == o.handles;
+      return variables == o.variables && constraints == o.constraints && entities == o.entities && handles == o.handles;
     }
   };
   Census census() const {
@@ -72,8 +70,8 @@ TEST_F(ConstraintEngineByNameTest, ValuesAndVariablesByTypeName) {
 
   const Id<ConstrainedVariable> whole = m_engine->createVariable("int", false, true, "whole", Id<Entity>::noId(), -1);
   EXPECT_EQ(whole->baseDomain(), m_schema->baseDomain("int"));
-  const Id<ConstrainedVariable> part = m_engine->createVariable(
-      "float", IntervalDomain(1, 3, FloatDT::instance()), false, true, "part", Id<Entity>::noId(), -1);
+  const Id<ConstrainedVariable> part = m_engine->createVariable("float", IntervalDomain(1, 3, FloatDT::instance()),
+                                                                false, true, "part", Id<Entity>::noId(), -1);
   EXPECT_EQ(part->baseDomain(), IntervalDomain(1, 3, FloatDT::instance()));
   EXPECT_EQ(part->getName().toString(), "part");
   EXPECT_EQ(m_engine->getVariables().size(), 2u);
@@ -130,8 +128,8 @@ TEST_F(ConstraintEngineByNameTest, UnknownNamesCreateNothing) {
     std::string message;
   } cases[] = {
       {[&] { m_engine->createValue("nope", "1"); }, "it != m_dataTypes.end()", noType},
-      {[&] { m_engine->createVariable("nope", false, true, "v", Id<Entity>::noId(), -1); },
-       "it != m_dataTypes.end()", noType},
+      {[&] { m_engine->createVariable("nope", false, true, "v", Id<Entity>::noId(), -1); }, "it != m_dataTypes.end()",
+       noType},
       {[&] {
          m_engine->createVariable("nope", IntervalDomain(0, 1, FloatDT::instance()), false, true, "v",
                                   Id<Entity>::noId(), -1);

@@ -102,11 +102,10 @@ TEST_F(ConstraintEngineTest, RoutesEachChangeOncePerLinkInLinkOrder) {
 
   x->getCurrentDomain().intersect(0, 8);
   x->getCurrentDomain().intersect(1, 8);
-  EXPECT_EQ(m_propagator->events(), (Events{"notify twice[0] x UPPER_BOUND_DECREASED",
-                                             "notify twice[2] x UPPER_BOUND_DECREASED",
-                                             "notify picky[1] x UPPER_BOUND_DECREASED",
-                                             "notify twice[0] x LOWER_BOUND_INCREASED",
-                                             "notify twice[2] x LOWER_BOUND_INCREASED"}));
+  EXPECT_EQ(m_propagator->events(),
+            (Events{"notify twice[0] x UPPER_BOUND_DECREASED", "notify twice[2] x UPPER_BOUND_DECREASED",
+                    "notify picky[1] x UPPER_BOUND_DECREASED", "notify twice[0] x LOWER_BOUND_INCREASED",
+                    "notify twice[2] x LOWER_BOUND_INCREASED"}));
   delete twice;
   delete picky;
   delete off;
@@ -243,8 +242,7 @@ TEST_F(ConstraintEngineTest, PropagatorRegistration) {
   Id<ConstrainedVariable> x = floatVar("x", 0, 1);
   constrain("c", makeScope(x));
   Error failure = failureOf([&] { new TestConstraint("c", "Nobody", engine(), makeScope(x)); });
-  EXPECT_EQ(failure.getCondition(),
-            "m_propagatorsByName.find(propagatorName.getKey()) != m_propagatorsByName.end()");
+  EXPECT_EQ(failure.getCondition(), "m_propagatorsByName.find(propagatorName.getKey()) != m_propagatorsByName.end()");
   EXPECT_EQ(failure.getMessage(), "Propagator Nobody has not been registered.");
   EXPECT_EQ(m_engine->getConstraints().size(), 1u);
   EXPECT_EQ(x->constraintCount(), 1u);
@@ -405,7 +403,8 @@ TEST_F(ConstraintEngineTest, RegistrationTraces) {
   Id<ConstrainedVariable> x = floatVar("x", 0, 1);
   TestConstraint* c = constrain("c", makeScope(x));
   const std::string xk = std::to_string(x->getKey()), ck = std::to_string(c->getKey());
-  const std::string relaxing = "[ConstraintEngine:remove:Constraint]Propagating relaxations for " + c->toString() + "\n";
+  const std::string relaxing =
+      "[ConstraintEngine:remove:Constraint]Propagating relaxations for " + c->toString() + "\n";
   delete c;
   delete static_cast<ConstrainedVariable*>(x);
   EXPECT_EQ(traces.text(), "[ConstraintEngine:add:ConstrainedVariable]x(" + xk + ")\n" +

@@ -33,8 +33,9 @@ TEST_F(ConstraintTest, RefusedScopesRegisterNothing) {
   const std::size_t handles = IdTable::size();
 
   EXPECT_CHECK_FAILS(new TestConstraint("c", "Default", engine(), Scope()), "!m_variables.empty()");
-  const Error failure =
-      failureOf([&] { new TestConstraint("c", "Default", engine(), Scope{x, y, Id<ConstrainedVariable>::noId()}); });
+  const Error failure = failureOf([&] {
+    new TestConstraint("c", "Default", engine(), Scope{x, y, Id<ConstrainedVariable>::noId()});
+  });
   EXPECT_EQ(failure.getCondition(), "m_variables[i].isValid()");
   EXPECT_EQ(failure.getMessage(), "The argIndex 2 is not a valid variable for constraint c");
   EXPECT_CHECK_FAILS(new TestConstraint("c", "Default", Id<ConstraintEngine>::noId(), Scope{x}),
@@ -68,8 +69,8 @@ TEST_F(ConstraintTest, ScopeIdentityAndPrinting) {
   EXPECT_EQ(c.toString(), "c(" + std::to_string(c.getKey()) + ")\n ARG[0]:" + x->toLongString() +
                               "\n ARG[1]:" + y->toLongString() + "\n ARG[2]:" + x->toLongString() + "\n");
   EXPECT_EQ(c.getViolation(), 0.0);
-  EXPECT_EQ(c.getViolationExpl(), "c(x(" + std::to_string(x->getKey()) + "),y(" + std::to_string(y->getKey()) +
-                                      "),x(" + std::to_string(x->getKey()) + "))");
+  EXPECT_EQ(c.getViolationExpl(), "c(x(" + std::to_string(x->getKey()) + "),y(" + std::to_string(y->getKey()) + "),x(" +
+                                      std::to_string(x->getKey()) + "))");
   EXPECT_CHECK_FAILS(c.setPropagator(m_propagator->getId()), "m_propagator.isNoId()");
 }
 

@@ -17,9 +17,12 @@ TEST(DataTypeTest, CanBeComparedByKind) {
   StubLabelDT text("string", true);
   StubLabelDT symbol("symbol", false);
   StubLabelDT other("void", false);
-  std::vector<const DataType*> types = {FloatDT::instance().operator->(), IntDT::instance().operator->(),
+  std::vector<const DataType*> types = {FloatDT::instance().operator->(),
+                                        IntDT::instance().operator->(),
                                         BoolDT::instance().operator->(),
-                                        &text, &symbol, &other};
+                                        &text,
+                                        &symbol,
+                                        &other};
   // kind of each type: 0 numeric, 1 string, 2 symbolic
   int kind[] = {0, 0, 0, 1, 2, 2};
   for (size_t i = 0; i < types.size(); ++i)

@@ -37,9 +37,9 @@ TEST(PSVarValueTest, ReadAndPrintEveryTag) {
     PSVarValue value;
     const char* text;
   } cases[] = {
-      {{2.9, INTEGER}, "2"},          {{-2.9, INTEGER}, "-2"},      {{1e20, INTEGER}, "2147483647"},
-      {{0.5, BOOLEAN}, "1"},          {{0.0, BOOLEAN}, "0"},        {{1.0 / 3.0, DOUBLE}, "0.3333333333"},
-      {{2.5, DOUBLE}, "2.5"},         {{hello, STRING}, "hello"},   {{0.0, OBJECT}, "OBJECT:noId"},
+      {{2.9, INTEGER}, "2"},  {{-2.9, INTEGER}, "-2"},    {{1e20, INTEGER}, "2147483647"},
+      {{0.5, BOOLEAN}, "1"},  {{0.0, BOOLEAN}, "0"},      {{1.0 / 3.0, DOUBLE}, "0.3333333333"},
+      {{2.5, DOUBLE}, "2.5"}, {{hello, STRING}, "hello"}, {{0.0, OBJECT}, "OBJECT:noId"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.value.toString(), c.text) << c.value.asDouble();

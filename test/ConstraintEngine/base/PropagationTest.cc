@@ -130,8 +130,8 @@ TEST_F(PropagationTest, WithViolationsAllowedTheCulpritIsSetAsideAndPropagationG
   listener.clear();
 
   EXPECT_TRUE(m_engine->propagate());
-  EXPECT_EQ(only(listener.events(), {"commenced", "executed", "completed", "preempted", "deactivatedConstraint",
-                                     "violationAdded"}),
+  EXPECT_EQ(only(listener.events(),
+                 {"commenced", "executed", "completed", "preempted", "deactivatedConstraint", "violationAdded"}),
             (Events{"L commenced", "L executed c", "L deactivatedConstraint c", "L violationAdded c", "L preempted",
                     "L commenced", "L executed d", "L completed"}));
   EXPECT_EQ(bounds(x), "[5,10]"); // relaxed, and not narrowed again by the violated constraint

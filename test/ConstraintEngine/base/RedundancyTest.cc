@@ -36,8 +36,8 @@ TEST_F(RedundancyTest, AConstraintFixedFromTheStartRunsOnceMoreAndRetiresAfterAC
   EXPECT_NE(traces.text().find("[ConstraintEngine:notifyRedundant:Constraint]r("), std::string::npos);
   EXPECT_EQ(traces.text().find("[ConstraintEngine:notifyActivated:Constraint]"), std::string::npos);
   EXPECT_TRUE(m_engine->propagate());
-  EXPECT_EQ(about(listener.events(), "r"), (Events{"L addedConstraint r", "L activatedConstraint r",
-                                                   "L executed r", "L deactivatedConstraint r"}));
+  EXPECT_EQ(about(listener.events(), "r"),
+            (Events{"L addedConstraint r", "L activatedConstraint r", "L executed r", "L deactivatedConstraint r"}));
   EXPECT_EQ(r->executions(), 1);
   // Retired for good; and retiring left work for the next run, which finds nothing to do.
   r->undoDeactivation();

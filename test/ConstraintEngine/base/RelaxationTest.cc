@@ -28,7 +28,9 @@ Events relaxed(const Events& log) {
   return names;
 }
 
-std::string key(const Id<ConstrainedVariable>& v) { return v->getName().toString() + "(" + std::to_string(v->getKey()) + ")"; }
+std::string key(const Id<ConstrainedVariable>& v) {
+  return v->getName().toString() + "(" + std::to_string(v->getKey()) + ")";
+}
 
 class RelaxationTest : public NetworkFixture {
 protected:
@@ -47,8 +49,7 @@ protected:
 };
 
 TEST_F(RelaxationTest, TheAgendaIsBuiltDepthFirstInPreOrderBeforeAnythingIsRelaxed) {
-  Id<ConstrainedVariable> x = narrowed("x"), a = narrowed("a"), b = narrowed("b"), d = narrowed("d"),
-                          e = narrowed("e");
+  Id<ConstrainedVariable> x = narrowed("x"), a = narrowed("a"), b = narrowed("b"), d = narrowed("d"), e = narrowed("e");
   Constraint* c1 = link("c1", makeScope(x, a, b));
   link("c2", makeScope(x, d));
   link("c3", makeScope(a, e));
@@ -59,8 +60,8 @@ TEST_F(RelaxationTest, TheAgendaIsBuiltDepthFirstInPreOrderBeforeAnythingIsRelax
   EXPECT_EQ(relaxed(listener.events()), (Events{"a", "e", "b", "d", "x"}));
   const std::string text = traces.text();
   const std::string firstAdded = "[ConstraintEngine:relaxed]Cycle: " + std::to_string(x->lastRelaxed()) + " From " +
-                                 key(x) + ", through constraint c1(" + std::to_string(c1->getKey()) +
-                                 "), adding " + key(a) + " to the relaxation agenda.\n";
+                                 key(x) + ", through constraint c1(" + std::to_string(c1->getKey()) + "), adding " +
+                                 key(a) + " to the relaxation agenda.\n";
   EXPECT_EQ(text.find("[ConstraintEngine:relaxed]Handling relaxation of [0,10]\n" + firstAdded), 0u);
   // All four additions come before the first relaxation.
   EXPECT_LT(text.rfind("to the relaxation agenda."), text.find("Relaxing "));
@@ -70,8 +71,8 @@ TEST_F(RelaxationTest, TheAgendaIsBuiltDepthFirstInPreOrderBeforeAnythingIsRelax
 
 TEST_F(RelaxationTest, EveryVariableIsRelaxedOncePerCycleAndOnlyThroughActiveConstraints) {
   RecordingEngineListener listener(engine());
-  Id<ConstrainedVariable> x = narrowed("x"), a = narrowed("a"), b = narrowed("b"), z = narrowed("z"),
-                          w = narrowed("w"), u = narrowed("u");
+  Id<ConstrainedVariable> x = narrowed("x"), a = narrowed("a"), b = narrowed("b"), z = narrowed("z"), w = narrowed("w"),
+                          u = narrowed("u");
   link("xa", makeScope(x, a));
   link("xb", makeScope(x, b));
   link("az", makeScope(a, z));
@@ -123,8 +124,7 @@ TEST_F(RelaxationTest, RelaxingAVariableWithdrawsTheViolationsOnIt) {
 }
 
 TEST_F(RelaxationTest, RemovingAMiddleConstraintRelaxesTheChainWhichRepropagates) {
-  Id<ConstrainedVariable> a = intVar("a", 3, 10), b = intVar("b", 0, 10), c = intVar("c", 0, 10),
-                          d = intVar("d", 0, 4);
+  Id<ConstrainedVariable> a = intVar("a", 3, 10), b = intVar("b", 0, 10), c = intVar("c", 0, 10), d = intVar("d", 0, 4);
   leq("ab", a, b);
   Constraint* bc = leq("bc", b, c);
   leq("cd", c, d);

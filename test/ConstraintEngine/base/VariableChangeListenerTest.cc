@@ -92,8 +92,7 @@ TEST_F(VariableChangeListenerTest, FailedConstructionTakesTheListenerBack) {
   const std::size_t entities = Entity::liveCount();
   // A closed domain reports CLOSED as soon as the listener is attached, which the refuser throws on.
   EXPECT_THROW(intVar("x", 0, 10), std::runtime_error);
-  EXPECT_EQ(refuser.events(),
-            (Events{"L addedVariable x", "L changed x CLOSED", "L removedVariable x"}));
+  EXPECT_EQ(refuser.events(), (Events{"L addedVariable x", "L changed x CLOSED", "L removedVariable x"}));
   EXPECT_EQ(IdTable::size(), handles);
   EXPECT_EQ(Entity::liveCount(), entities);
   EXPECT_TRUE(m_engine->getVariables().empty());

@@ -59,7 +59,12 @@ TEST_F(AllDiffConstraintsTest, UnionHoldsEveryValueOfBothDomains) {
       {"reals", new IntervalDomain(0, 1, f), new IntervalDomain(0.5, 2, f), true, false, {0, 2}},
       {"inner values of an interval", new NumericDomain({1, 5}, i), new IntervalIntDomain(2, 4, i), true, true, {1, 5}},
       {"integers and reals", new IntervalIntDomain(1, 2, i), new IntervalDomain(2.5, 3.5, f), true, false, {1, 3.5}},
-      {"a real value within integers", new IntervalIntDomain(1, 3, i), new NumericDomain({2.5}, f), true, false, {1, 3}},
+      {"a real value within integers",
+       new IntervalIntDomain(1, 3, i),
+       new NumericDomain({2.5}, f),
+       true,
+       false,
+       {1, 3}},
   };
   for (Case& c : cases) {
     const AbstractDomain* before = c.u;
@@ -90,18 +95,55 @@ TEST_F(AllDiffConstraintsTest, WalkDecidesTheCondition) {
     Values bAfter;
   };
   const Case cases[] = {
-      {"disjoint values", [&] { return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1}), enumVar("x", {2}), enumVar("x", {3})}; }, {1}},
-      {"three over two values", [&] { return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1, 2}), enumVar("x", {1, 2}), enumVar("x", {1, 2})}; }, {0}},
-      {"three integer intervals over two values", [&] { return std::vector<Id<ConstrainedVariable> >{intVar("x", 1, 2), intVar("x", 1, 2), intVar("x", 1, 2)}; }, {0}},
-      {"overlap with room", [&] { return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1}), enumVar("x", {1, 2})}; }, UNDECIDED},
+      {"disjoint values",
+       [&] {
+         return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1}), enumVar("x", {2}), enumVar("x", {3})};
+       },
+       {1}},
+      {"three over two values",
+       [&] {
+         return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1, 2}), enumVar("x", {1, 2}), enumVar("x", {1, 2})};
+       },
+       {0}},
+      {"three integer intervals over two values",
+       [&] {
+         return std::vector<Id<ConstrainedVariable> >{intVar("x", 1, 2), intVar("x", 1, 2), intVar("x", 1, 2)};
+       },
+       {0}},
+      {"overlap with room",
+       [&] {
+         return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1}), enumVar("x", {1, 2})};
+       },
+       UNDECIDED},
       // 1, 3, 5 are all different: the interval's inner values count.
-      {"interval inside an enumeration", [&] { return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1, 5}), intVar("x", 2, 4), enumVar("x", {1, 5})}; }, UNDECIDED},
+      {"interval inside an enumeration",
+       [&] {
+         return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1, 5}), intVar("x", 2, 4), enumVar("x", {1, 5})};
+       },
+       UNDECIDED},
       // x1 may take 3: an open domain adds no value to the count.
-      {"open first", [&] { return std::vector<Id<ConstrainedVariable> >{openVar("x"), enumVar("x", {1}), enumVar("x", {2})}; }, UNDECIDED},
-      {"open first, then too few values", [&] { return std::vector<Id<ConstrainedVariable> >{openVar("x"), enumVar("x", {1}), enumVar("x", {1})}; }, {0}},
+      {"open first",
+       [&] {
+         return std::vector<Id<ConstrainedVariable> >{openVar("x"), enumVar("x", {1}), enumVar("x", {2})};
+       },
+       UNDECIDED},
+      {"open first, then too few values",
+       [&] {
+         return std::vector<Id<ConstrainedVariable> >{openVar("x"), enumVar("x", {1}), enumVar("x", {1})};
+       },
+       {0}},
       // 1, 2.7, 3, 2 are all different: a real interval keeps the union real.
-      {"integers beside reals", [&] { return std::vector<Id<ConstrainedVariable> >{intVar("x", 1, 2), floatVar("x", 2.5, 3.5), enumVar("x", {3}), intVar("x", 1, 2)}; }, UNDECIDED},
-      {"disjoint but open", [&] { return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1}), openVar("x")}; }, UNDECIDED},
+      {"integers beside reals",
+       [&] {
+         return std::vector<Id<ConstrainedVariable> >{intVar("x", 1, 2), floatVar("x", 2.5, 3.5), enumVar("x", {3}),
+                                                      intVar("x", 1, 2)};
+       },
+       UNDECIDED},
+      {"disjoint but open",
+       [&] {
+         return std::vector<Id<ConstrainedVariable> >{enumVar("x", {1}), openVar("x")};
+       },
+       UNDECIDED},
   };
   for (const Case& c : cases) {
     const Id<ConstrainedVariable> b = boolVar("b");

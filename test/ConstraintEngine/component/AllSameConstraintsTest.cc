@@ -36,8 +36,7 @@ const Values UNDECIDED = {0, 1}, TRUE = {1}, FALSE = {0}, EMPTIED = {};
 
 TEST_F(CondAllSameTest, ChecksItsScope) {
   Id<ConstrainedVariable> x = fixedInt(1);
-  EXPECT_CHECK_FAILS(CondAllSameConstraint("condEq", "Default", engine(), makeScope(boolVar("b"), x)),
-                     "ARG_COUNT > 2");
+  EXPECT_CHECK_FAILS(CondAllSameConstraint("condEq", "Default", engine(), makeScope(boolVar("b"), x)), "ARG_COUNT > 2");
   EXPECT_CHECK_FAILS(CondAllSameConstraint("condEq", "Default", engine(), makeScope(x, x, x)),
                      "getCurrentDomain(m_variables[0]).isBool()");
   EXPECT_EQ(m_engine->getConstraints().size(), 0u);

@@ -69,9 +69,8 @@ TEST_F(ArithmeticConstraintsTest, AdditionNarrowsMixedAndInfiniteBounds) {
 
 TEST_F(ArithmeticConstraintsTest, AdditionChecksArityAndComparability) {
   Id<ConstrainedVariable> x = floatVar("x", 0, 1);
-  Id<ConstrainedVariable> s = (new Variable<EnumeratedDomain>(engine(), SymbolDomain(SymbolDT::instance()), false,
-                                                              true, "s", Id<Entity>::noId(),
-                                                              ConstrainedVariable::NO_INDEX))
+  Id<ConstrainedVariable> s = (new Variable<EnumeratedDomain>(engine(), SymbolDomain(SymbolDT::instance()), false, true,
+                                                              "s", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
                                   ->getId();
   EXPECT_CHECK_FAILS(AddEqualConstraint("addEq", "Default", engine(), makeScope(x, x)),
                      "variables.size() == (unsigned int) ARG_COUNT");
@@ -81,10 +80,10 @@ TEST_F(ArithmeticConstraintsTest, AdditionChecksArityAndComparability) {
   AddEqualConstraint add("addEq", "Default", engine(), makeScope(x, x, s));
   EXPECT_CHECK_FAILS(add.handleExecute(), "AbstractDomain::canBeCompared(m_x, m_z)");
   // An open enumeration may still gain values: nothing is narrowed.
-  Id<ConstrainedVariable> open = (new Variable<EnumeratedDomain>(engine(), NumericDomain(FloatDT::instance()), false,
-                                                                 true, "open", Id<Entity>::noId(),
-                                                                 ConstrainedVariable::NO_INDEX))
-                                     ->getId();
+  Id<ConstrainedVariable> open =
+      (new Variable<EnumeratedDomain>(engine(), NumericDomain(FloatDT::instance()), false, true, "open",
+                                      Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+          ->getId();
   Id<ConstrainedVariable> z = floatVar("z", 5, 6);
   AddEqualConstraint withOpen("addEq", "Default", engine(), makeScope(open, x, z));
   withOpen.handleExecute();
@@ -103,8 +102,16 @@ TEST_F(ArithmeticConstraintsTest, MultiplicationNarrowsOverBounds) {
       // Infinite bounds are large finite numbers here: their products clamp back to the
       // infinities, and a quotient by a finite bound is finite.
       {"infinite products", false, false, false, {2, inf}, {3, inf}, {-inf, inf}, {2, inf / 3}, {3, inf / 2}, {6, inf}},
-      {"infinite integer products", true, true, true, {-inf, -2}, {3, inf}, {-inf, inf}, {-std::floor(inf / 3), -2},
-       {3, std::floor(inf / 2)}, {-inf, -6}},
+      {"infinite integer products",
+       true,
+       true,
+       true,
+       {-inf, -2},
+       {3, inf},
+       {-inf, inf},
+       {-std::floor(inf / 3), -2},
+       {3, std::floor(inf / 2)},
+       {-inf, -6}},
   };
   for (const TernaryCase& c : cases)
     runTernary<MultEqualConstraint>(c);

@@ -48,44 +48,49 @@ SoundnessHarness::Layout intervalsAt(std::vector<unsigned int> positions) {
 }
 
 TEST(ValueConstraintsSoundness, Orderings) {
-  SoundnessHarness::check(subject("lt", 2, [](const Assignment& a) { return a[0] < a[1]; },
-                                  builder<LessThanConstraint>("lt")),
-                          CASES);
-  SoundnessHarness::check(subject("leq", 2, [](const Assignment& a) { return a[0] <= a[1]; },
-                                  builder<LessThanEqualConstraint>("leq")),
-                          CASES);
-  SoundnessHarness::check(subject("withinBounds", 3, [](const Assignment& a) { return a[1] <= a[0] && a[0] <= a[2]; },
-                                  builder<WithinBounds>("withinBounds")),
+  SoundnessHarness::check(
+      subject(
+          "lt", 2, [](const Assignment& a) { return a[0] < a[1]; }, builder<LessThanConstraint>("lt")),
+      CASES);
+  SoundnessHarness::check(
+      subject(
+          "leq", 2, [](const Assignment& a) { return a[0] <= a[1]; }, builder<LessThanEqualConstraint>("leq")),
+      CASES);
+  SoundnessHarness::check(subject(
+                              "withinBounds", 3, [](const Assignment& a) { return a[1] <= a[0] && a[0] <= a[2]; },
+                              builder<WithinBounds>("withinBounds")),
                           CASES);
 }
 
 TEST(ValueConstraintsSoundness, Arithmetic) {
-  SoundnessHarness::check(subject("addEq", 3, [](const Assignment& a) { return a[0] + a[1] == a[2]; },
-                                  builder<AddEqualConstraint>("addEq")),
-                          CASES);
-  SoundnessHarness::Subject mult = subject("multEq", 3, [](const Assignment& a) { return a[0] * a[1] == a[2]; },
-                                           builder<MultEqualConstraint>("multEq"));
+  SoundnessHarness::check(
+      subject(
+          "addEq", 3, [](const Assignment& a) { return a[0] + a[1] == a[2]; }, builder<AddEqualConstraint>("addEq")),
+      CASES);
+  SoundnessHarness::Subject mult = subject(
+      "multEq", 3, [](const Assignment& a) { return a[0] * a[1] == a[2]; }, builder<MultEqualConstraint>("multEq"));
   mult.layout = intervalsAt({0, 1, 2});
   SoundnessHarness::check(mult, CASES);
-  SoundnessHarness::Subject addMult =
-      subject("addMulEq", 4, [](const Assignment& a) { return a[0] + a[1] * a[2] == a[3]; },
-              builder<AddMultEqualConstraint>("addMulEq"));
+  SoundnessHarness::Subject addMult = subject(
+      "addMulEq", 4, [](const Assignment& a) { return a[0] + a[1] * a[2] == a[3]; },
+      builder<AddMultEqualConstraint>("addMulEq"));
   addMult.layout = intervalsAt({1, 2});
   SoundnessHarness::check(addMult, CASES);
 }
 
 TEST(ValueConstraintsSoundness, Signs) {
-  SoundnessHarness::Subject neg = subject("neg", 2, [](const Assignment& a) { return a[0] == -a[1]; },
-                                          builder<NegateConstraint>("neg"));
+  SoundnessHarness::Subject neg = subject(
+      "neg", 2, [](const Assignment& a) { return a[0] == -a[1]; }, builder<NegateConstraint>("neg"));
   neg.layout = [](unsigned int, unsigned int) {
     SoundnessHarness::Position p;
     p.enumerations = false;
     return p;
   };
   SoundnessHarness::check(neg, CASES);
-  SoundnessHarness::check(subject("absVal", 2, [](const Assignment& a) { return a[0] == std::fabs(a[1]); },
-                                  builder<AbsoluteValue>("absVal")),
-                          CASES);
+  SoundnessHarness::check(
+      subject(
+          "absVal", 2, [](const Assignment& a) { return a[0] == std::fabs(a[1]); }, builder<AbsoluteValue>("absVal")),
+      CASES);
 }
 
 } // namespace

@@ -20,7 +20,7 @@ class CompositeActivityTest : public NetworkFixture {
 protected:
   struct Case {
     std::string name;
-    std::function<Scope()> scope;                  // fresh variables, each call
+    std::function<Scope()> scope; // fresh variables, each call
     std::function<Id<Constraint>(const Scope&)> build;
   };
 
@@ -91,14 +91,25 @@ TEST_F(CompositeActivityTest, MembersFollowTheirComposite) {
   m_schema->registerConstraintType(
       (new SwapTwoVarsNaryConstraintType<SwapTwoVarsConstraint>("swappedGeq", "Default", "leq", 0, 1))->getId());
   const Case cases[] = {
-      {"WithinBounds", [this] { return Scope{intVar("x", 0, 10), intVar("lb", 5, 20), intVar("ub", 0, 8)}; },
+      {"WithinBounds",
+       [this] {
+         return Scope{intVar("x", 0, 10), intVar("lb", 5, 20), intVar("ub", 0, 8)};
+       },
        byClass<WithinBounds>()},
       {"AddMultEqual",
-       [this] { return Scope{intVar("a", 0, 10), intVar("b", 1, 2), intVar("c", 1, 2), intVar("d", 0, 3)}; },
+       [this] {
+         return Scope{intVar("a", 0, 10), intVar("b", 1, 2), intVar("c", 1, 2), intVar("d", 0, 3)};
+       },
        byClass<AddMultEqualConstraint>()},
-      {"rotating", [this] { return Scope{intVar("x", 0, 10), intVar("y", 3, 5)}; },
+      {"rotating",
+       [this] {
+         return Scope{intVar("x", 0, 10), intVar("y", 3, 5)};
+       },
        [this](const Scope& scope) { return engine()->createConstraint("geq", scope); }},
-      {"swapping", [this] { return Scope{intVar("x", 0, 10), intVar("y", 3, 5)}; },
+      {"swapping",
+       [this] {
+         return Scope{intVar("x", 0, 10), intVar("y", 3, 5)};
+       },
        [this](const Scope& scope) { return engine()->createConstraint("swappedGeq", scope); }},
       {"EqualSum of 8",
        [this] {
@@ -108,16 +119,35 @@ TEST_F(CompositeActivityTest, MembersFollowTheirComposite) {
          return scope;
        },
        byClass<EqualSumConstraint>()},
-      {"LessThanSum", [this] { return Scope{intVar("x", 0, 10), intVar("y1", 0, 2), intVar("y2", 0, 2)}; },
+      {"LessThanSum",
+       [this] {
+         return Scope{intVar("x", 0, 10), intVar("y1", 0, 2), intVar("y2", 0, 2)};
+       },
        byClass<LessThanSumConstraint>()},
-      {"AllDiff", [this] { return Scope{intVar("x", 1, 1), intVar("y", 1, 3)}; }, byClass<AllDiffConstraint>()},
-      {"CountNonZeros", [this] { return Scope{intVar("count", 0, 0), intVar("x", 0, 3), intVar("y", 0, 3)}; },
+      {"AllDiff",
+       [this] {
+         return Scope{intVar("x", 1, 1), intVar("y", 1, 3)};
+       },
+       byClass<AllDiffConstraint>()},
+      {"CountNonZeros",
+       [this] {
+         return Scope{intVar("count", 0, 0), intVar("x", 0, 3), intVar("y", 0, 3)};
+       },
        byClass<CountNonZerosConstraint>()},
-      {"Cardinality", [this] { return Scope{intVar("bound", 0, 5), intVar("x", 1, 3), intVar("y", 1, 3)}; },
+      {"Cardinality",
+       [this] {
+         return Scope{intVar("bound", 0, 5), intVar("x", 1, 3), intVar("y", 1, 3)};
+       },
        byClass<CardinalityConstraint>()},
-      {"Or", [this] { return Scope{intVar("x", 0, 0), intVar("y", 0, 3)}; }, byClass<OrConstraint>()},
+      {"Or",
+       [this] {
+         return Scope{intVar("x", 0, 0), intVar("y", 0, 3)};
+       },
+       byClass<OrConstraint>()},
       {"CondEqualSum",
-       [this] { return Scope{boolVar("b", true), intVar("x", 0, 10), intVar("y1", 0, 2), intVar("y2", 0, 2)}; },
+       [this] {
+         return Scope{boolVar("b", true), intVar("x", 0, 10), intVar("y1", 0, 2), intVar("y2", 0, 2)};
+       },
        byClass<CondEqualSumConstraint>()},
   };
   for (const Case& c : cases)

@@ -67,8 +67,7 @@ TEST_F(ConstraintAgendaTest, BehavesAsASetOrderedByKey) {
       const int phase = (step / 2500) % 4;
       const int* odd = odds[phase];
       const int roll = static_cast<int>(random() % 100);
-      const Id<Constraint>& pick =
-          constraints[(phase == 3 && roll < odd[0] ? sweep++ : random()) % constraints.size()];
+      const Id<Constraint>& pick = constraints[(phase == 3 && roll < odd[0] ? sweep++ : random()) % constraints.size()];
       if (step % 7777 == 7776) {
         agenda.clear();
         model.clear();

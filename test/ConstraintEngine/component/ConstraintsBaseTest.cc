@@ -18,9 +18,16 @@ TEST(InfinityTest, SumsAndDifferencesGiveUpAtInfinity) {
     double a, b, expected;
   };
   const Case cases[] = {
-      {true, n - 1, 0.5, n - 0.5}, {true, n - 1, 1, 7},  {true, -n, 0, 7},  {false, n - 1, -1, 7},
-      {false, 1 - n, 1, 7},        {false, 5, 3, 2},     {true, n, -n, 7},  {true, -3, -4, -7},
-      {false, 0, n, 7},            {true, 1 - n, -1, 7},
+      {true, n - 1, 0.5, n - 0.5},
+      {true, n - 1, 1, 7},
+      {true, -n, 0, 7},
+      {false, n - 1, -1, 7},
+      {false, 1 - n, 1, 7},
+      {false, 5, 3, 2},
+      {true, n, -n, 7},
+      {true, -3, -4, -7},
+      {false, 0, n, 7},
+      {true, 1 - n, -1, 7},
   };
   for (const Case& c : cases)
     EXPECT_EQ(c.plus ? Infinity::plus(c.a, c.b, 7) : Infinity::minus(c.a, c.b, 7), c.expected)
@@ -107,8 +114,8 @@ TEST_F(ConstraintShapeTest, DiscardingMembersSkipsWhatIsGoneAndNeverPoolsAMember
   // A member held by value is discarded but left to its owner to destroy.
   Entity::garbageCollect();
   {
-    Variable<IntervalIntDomain> internal(engine(), IntervalIntDomain(0, 1, IntDT::instance()), true, false,
-                                         "internal", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+    Variable<IntervalIntDomain> internal(engine(), IntervalIntDomain(0, 1, IntDT::instance()), true, false, "internal",
+                                         Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
     ConstraintShape::discardMember(internal);
     EXPECT_TRUE(internal.isDiscarded());
     ConstraintShape::discardMember(internal);

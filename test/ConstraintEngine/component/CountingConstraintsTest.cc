@@ -20,8 +20,8 @@ protected:
   // What is left of a finite domain, {} when emptied.
   static Values left(const Id<ConstrainedVariable>& v) { return dom(v).isEmpty() ? Values() : values(v); }
   Id<ConstrainedVariable> stringVar() {
-    return (new Variable<EnumeratedDomain>(engine(), StringDomain(std::string("a"), StringDT::instance()), false,
-                                           true, "s", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+    return (new Variable<EnumeratedDomain>(engine(), StringDomain(std::string("a"), StringDT::instance()), false, true,
+                                           "s", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
         ->getId();
   }
   Id<Constraint> constraintNamed(const char* name) {

@@ -17,15 +17,24 @@ TEST(DataTypesTest, ReadingValues) {
     const char* text;
     double value;
   } cases[] = {
-      {IntDT::instance(), "inf", PLUS_INFINITY},      {IntDT::instance(), "+inf", PLUS_INFINITY},
-      {IntDT::instance(), "-inf", MINUS_INFINITY},    {IntDT::instance(), "-2", -2},
-      {IntDT::instance(), " 7 ", 7},                  {IntDT::instance(), "2147483647", 2147483647.0},
-      {FloatDT::instance(), "-inff", MINUS_INFINITY}, {FloatDT::instance(), "-inf", MINUS_INFINITY},
-      {FloatDT::instance(), "inff", PLUS_INFINITY},   {FloatDT::instance(), "+inff", PLUS_INFINITY},
-      {FloatDT::instance(), "inf", PLUS_INFINITY},    {FloatDT::instance(), "+inf", PLUS_INFINITY},
-      {FloatDT::instance(), "2.5", 2.5},              {FloatDT::instance(), "2e2", 200},
-      {FloatDT::instance(), "-0.5\t", -0.5},          {BoolDT::instance(), "true", 1},
-      {BoolDT::instance(), "false", 0},               {StringDT::instance(), "hello", LabelStr("hello")},
+      {IntDT::instance(), "inf", PLUS_INFINITY},
+      {IntDT::instance(), "+inf", PLUS_INFINITY},
+      {IntDT::instance(), "-inf", MINUS_INFINITY},
+      {IntDT::instance(), "-2", -2},
+      {IntDT::instance(), " 7 ", 7},
+      {IntDT::instance(), "2147483647", 2147483647.0},
+      {FloatDT::instance(), "-inff", MINUS_INFINITY},
+      {FloatDT::instance(), "-inf", MINUS_INFINITY},
+      {FloatDT::instance(), "inff", PLUS_INFINITY},
+      {FloatDT::instance(), "+inff", PLUS_INFINITY},
+      {FloatDT::instance(), "inf", PLUS_INFINITY},
+      {FloatDT::instance(), "+inf", PLUS_INFINITY},
+      {FloatDT::instance(), "2.5", 2.5},
+      {FloatDT::instance(), "2e2", 200},
+      {FloatDT::instance(), "-0.5\t", -0.5},
+      {BoolDT::instance(), "true", 1},
+      {BoolDT::instance(), "false", 0},
+      {StringDT::instance(), "hello", LabelStr("hello")},
       {SymbolDT::instance(), "hello", LabelStr("hello")},
   };
   for (const auto& c : cases)
@@ -77,16 +86,20 @@ TEST(DataTypesTest, BuiltInTypes) {
     const char* base;
   } cases[] = {
       {std::make_shared<VoidDT>(), VoidDT::instance(), VoidDT::NAME(), false, false, false, true, nullptr},
-      {std::make_shared<FloatDT>(), FloatDT::instance(), FloatDT::NAME(), true, false, false, false, "float:CLOSED[-inf, +inf]"},
-      {std::make_shared<IntDT>(), IntDT::instance(), IntDT::NAME(), true, false, false, false, "int:CLOSED[-inf, +inf]"},
+      {std::make_shared<FloatDT>(), FloatDT::instance(), FloatDT::NAME(), true, false, false, false,
+       "float:CLOSED[-inf, +inf]"},
+      {std::make_shared<IntDT>(), IntDT::instance(), IntDT::NAME(), true, false, false, false,
+       "int:CLOSED[-inf, +inf]"},
       {std::make_shared<BoolDT>(), BoolDT::instance(), BoolDT::NAME(), true, true, false, false, "bool:CLOSED[0, 1]"},
       {std::make_shared<StringDT>(), StringDT::instance(), StringDT::NAME(), false, false, true, true, "string:OPEN{}"},
-      {std::make_shared<SymbolDT>(), SymbolDT::instance(), SymbolDT::NAME(), false, false, false, true, "symbol:OPEN{}"},
+      {std::make_shared<SymbolDT>(), SymbolDT::instance(), SymbolDT::NAME(), false, false, false, true,
+       "symbol:OPEN{}"},
   };
   for (const auto& c : cases) {
     // The registered object and the shared instance answer alike but are two types.
     EXPECT_NE(c.own->getId(), c.shared);
-    for (const DataType* t : {static_cast<const DataType*>(c.own.get()), static_cast<const DataType*>(c.shared.operator->())}) {
+    for (const DataType* t :
+         {static_cast<const DataType*>(c.own.get()), static_cast<const DataType*>(c.shared.operator->())}) {
       EXPECT_EQ(t->getName().toString(), c.name);
       EXPECT_EQ(t->isNumeric(), c.numeric) << c.name;
       EXPECT_EQ(t->isBool(), c.isBool) << c.name;

@@ -37,7 +37,7 @@ TEST(EnumeratedDomainTest, MembersAreToleranceDistinct) {
     double value;
     bool member;
   } cases[] = {{1.0 + d / 2, true}, {1.0 - d / 2, true}, {1.0 + d, false}, {2.0 - d, false},
-               {3.0 + d / 2, true}, {3.0 + d, false},     {0.0, false},     {1.5, false}};
+               {3.0 + d / 2, true}, {3.0 + d, false},    {0.0, false},     {1.5, false}};
   for (const auto& c : cases)
     EXPECT_EQ(dom.isMember(c.value), c.member) << c.value;
   EXPECT_FALSE(NumericDomain(FloatDT::instance()).isMember(0.0));
@@ -58,32 +58,108 @@ TEST(EnumeratedDomainTest, SingleDomainChangesAndReports) {
     ChangeList reported;
   } cases[] = {
       {"remove a non-member", closedNumbers({1, 2, 3}), [](NumericDomain& d) { d.remove(5); }, {1, 2, 3}, {}},
-      {"remove one of three", closedNumbers({1, 2, 3}), [](NumericDomain& d) { d.remove(2); }, {1, 3}, {CT::VALUE_REMOVED}},
-      {"remove down to one", closedNumbers({1, 2}), [](NumericDomain& d) { d.remove(2); }, {1}, {CT::RESTRICT_TO_SINGLETON}},
+      {"remove one of three",
+       closedNumbers({1, 2, 3}),
+       [](NumericDomain& d) { d.remove(2); },
+       {1, 3},
+       {CT::VALUE_REMOVED}},
+      {"remove down to one",
+       closedNumbers({1, 2}),
+       [](NumericDomain& d) { d.remove(2); },
+       {1},
+       {CT::RESTRICT_TO_SINGLETON}},
       {"remove the last, closed", closedNumbers({1}), [](NumericDomain& d) { d.remove(1); }, {}, {CT::EMPTIED}},
       {"remove the last, open", openNumbers({1}), [](NumericDomain& d) { d.remove(1); }, {}, {CT::VALUE_REMOVED}},
       {"set a member", closedNumbers({1, 2}), [](NumericDomain& d) { d.set(2); }, {2}, {CT::SET_TO_SINGLETON}},
       {"set the one member", closedNumbers({2}), [](NumericDomain& d) { d.set(2); }, {2}, {CT::SET_TO_SINGLETON}},
       {"set a non-member", closedNumbers({1, 2}), [](NumericDomain& d) { d.set(7); }, {}, {CT::EMPTIED}},
-      {"set an open domain", openNumbers({1, 2}), [](NumericDomain& d) { d.set(1); }, {1}, {CT::CLOSED, CT::SET_TO_SINGLETON}},
+      {"set an open domain",
+       openNumbers({1, 2}),
+       [](NumericDomain& d) { d.set(1); },
+       {1},
+       {CT::CLOSED, CT::SET_TO_SINGLETON}},
       {"close an empty domain", openNumbers({}), [](NumericDomain& d) { d.close(); }, {}, {CT::CLOSED, CT::EMPTIED}},
-      {"empty an empty domain", closedNumbers({1}), [](NumericDomain& d) { d.empty(); d.empty(); }, {}, {CT::EMPTIED, CT::EMPTIED}},
-      {"relax an emptied domain", closedNumbers({1}), [](NumericDomain& d) { d.remove(1); d.relax(4.0); }, {4}, {CT::EMPTIED, CT::RELAXED}},
+      {"empty an empty domain",
+       closedNumbers({1}),
+       [](NumericDomain& d) {
+         d.empty();
+         d.empty();
+       },
+       {},
+       {CT::EMPTIED, CT::EMPTIED}},
+      {"relax an emptied domain",
+       closedNumbers({1}),
+       [](NumericDomain& d) {
+         d.remove(1);
+         d.relax(4.0);
+       },
+       {4},
+       {CT::EMPTIED, CT::RELAXED}},
       {"relax {v} to v", closedNumbers({4}), [](NumericDomain& d) { d.relax(4.0); }, {4}, {}},
-      {"range intersection", closedNumbers({1, 2, 3, 10}), [](NumericDomain& d) { d.intersect(2, 5); }, {2, 3}, {CT::VALUE_REMOVED}},
-      {"range to one member", closedNumbers({1, 2, 3}), [](NumericDomain& d) { d.intersect(2, 2); }, {2}, {CT::RESTRICT_TO_SINGLETON}},
+      {"range intersection",
+       closedNumbers({1, 2, 3, 10}),
+       [](NumericDomain& d) { d.intersect(2, 5); },
+       {2, 3},
+       {CT::VALUE_REMOVED}},
+      {"range to one member",
+       closedNumbers({1, 2, 3}),
+       [](NumericDomain& d) { d.intersect(2, 2); },
+       {2},
+       {CT::RESTRICT_TO_SINGLETON}},
       {"inverted range", closedNumbers({1, 2}), [](NumericDomain& d) { d.intersect(5, 3); }, {}, {CT::EMPTIED}},
       {"range covering all", closedNumbers({1, 2}), [](NumericDomain& d) { d.intersect(0, 9); }, {1, 2}, {}},
-      {"difference on empty", closedNumbers({}), [](NumericDomain& d) { d.difference(closedNumbers({1})); }, {}, {CT::EMPTIED}},
-      {"open with closed", openNumbers({1, 2}), [](NumericDomain& d) { d.intersect(closedNumbers({1, 2})); }, {1, 2}, {CT::CLOSED}},
+      {"difference on empty",
+       closedNumbers({}),
+       [](NumericDomain& d) { d.difference(closedNumbers({1})); },
+       {},
+       {CT::EMPTIED}},
+      {"open with closed",
+       openNumbers({1, 2}),
+       [](NumericDomain& d) {
+         d.intersect(closedNumbers({1, 2}));
+       },
+       {1, 2},
+       {CT::CLOSED}},
       {"closed with open", closedNumbers({1, 2}), [](NumericDomain& d) { d.intersect(openNumbers({1})); }, {1, 2}, {}},
-      {"relax to open wider", closedNumbers({1}), [](NumericDomain& d) { d.relax(openNumbers({1, 2})); }, {1, 2}, {CT::OPENED, CT::RELAXED}},
-      {"relax to non-superset", closedNumbers({1, 3}), [](NumericDomain& d) { d.relax(closedNumbers({1, 2})); }, {1, 3}, {}},
-      {"reset wider", closedNumbers({2}), [](NumericDomain& d) { d.reset(closedNumbers({1, 2, 3})); }, {1, 2, 3}, {CT::RELAXED, CT::RESET}},
-      {"reset equal", closedNumbers({1, 2}), [](NumericDomain& d) { d.reset(closedNumbers({1, 2})); }, {1, 2}, {}},
+      {"relax to open wider",
+       closedNumbers({1}),
+       [](NumericDomain& d) {
+         d.relax(openNumbers({1, 2}));
+       },
+       {1, 2},
+       {CT::OPENED, CT::RELAXED}},
+      {"relax to non-superset",
+       closedNumbers({1, 3}),
+       [](NumericDomain& d) {
+         d.relax(closedNumbers({1, 2}));
+       },
+       {1, 3},
+       {}},
+      {"reset wider",
+       closedNumbers({2}),
+       [](NumericDomain& d) {
+         d.reset(closedNumbers({1, 2, 3}));
+       },
+       {1, 2, 3},
+       {CT::RELAXED, CT::RESET}},
+      {"reset equal",
+       closedNumbers({1, 2}),
+       [](NumericDomain& d) {
+         d.reset(closedNumbers({1, 2}));
+       },
+       {1, 2},
+       {}},
       // A reset to a domain that is not wider still takes its members.
-      {"reset narrower", closedNumbers({1, 2, 3}), [](NumericDomain& d) { d.reset(closedNumbers({2})); }, {2}, {CT::RESET}},
-      {"reset to empty", closedNumbers({1}), [](NumericDomain& d) { d.reset(closedNumbers({})); }, {}, {CT::RESET, CT::EMPTIED}},
+      {"reset narrower",
+       closedNumbers({1, 2, 3}),
+       [](NumericDomain& d) { d.reset(closedNumbers({2})); },
+       {2},
+       {CT::RESET}},
+      {"reset to empty",
+       closedNumbers({1}),
+       [](NumericDomain& d) { d.reset(closedNumbers({})); },
+       {},
+       {CT::RESET, CT::EMPTIED}},
   };
   for (Case& c : cases) {
     RecordingListener listener;
@@ -176,8 +252,10 @@ TEST(EnumeratedDomainTest, CombiningClosedEnumerationsKeepsTheCommonMembers) {
     if (common_a.empty()) {
       // No common member: the merge stops as soon as one side is empty.
       EXPECT_NE(p.isEmpty(), q.isEmpty());
-      EXPECT_TRUE(std::includes(a.getValues().begin(), a.getValues().end(), p.getValues().begin(), p.getValues().end()));
-      EXPECT_TRUE(std::includes(b.getValues().begin(), b.getValues().end(), q.getValues().begin(), q.getValues().end()));
+      EXPECT_TRUE(
+          std::includes(a.getValues().begin(), a.getValues().end(), p.getValues().begin(), p.getValues().end()));
+      EXPECT_TRUE(
+          std::includes(b.getValues().begin(), b.getValues().end(), q.getValues().begin(), q.getValues().end()));
     } else {
       EXPECT_EQ(p.getValues(), common_a);
       EXPECT_EQ(q.getValues(), common_b);
@@ -319,12 +397,22 @@ TEST(EnumeratedDomainTest, ReadingMembersFromText) {
     bool member;
     double value;
   } cases[] = {
-      {numbers, "2.5", true, 2.5},  {numbers, " 1 ", true, 1},     {numbers, "inf", true, PLUS_INFINITY},
-      {numbers, "3", false, 0},     {numbers, "abc", false, 0},    {numbers, "1abc", false, 0},
-      {numbers, "", false, 0},      {numbers, "1e999", false, 0},  {numbers, "nan", false, 0},
-      {symbols, "alpha", true, LabelStr("alpha")}, {symbols, "beta", false, 0},
-      {reals, "5", true, 5},        {reals, "abc", false, 0},      {reals, "0x", false, 0},
-      {ints, "3", true, 3},         {ints, "3.9", false, 0},
+      {numbers, "2.5", true, 2.5},
+      {numbers, " 1 ", true, 1},
+      {numbers, "inf", true, PLUS_INFINITY},
+      {numbers, "3", false, 0},
+      {numbers, "abc", false, 0},
+      {numbers, "1abc", false, 0},
+      {numbers, "", false, 0},
+      {numbers, "1e999", false, 0},
+      {numbers, "nan", false, 0},
+      {symbols, "alpha", true, LabelStr("alpha")},
+      {symbols, "beta", false, 0},
+      {reals, "5", true, 5},
+      {reals, "abc", false, 0},
+      {reals, "0x", false, 0},
+      {ints, "3", true, 3},
+      {ints, "3.9", false, 0},
   };
   for (const auto& c : cases) {
     double value = -77;

@@ -34,7 +34,7 @@ TEST_F(EqualityConstraintsTest, EquatesNeighboursForwardThenBack) {
   struct Case {
     const char* what;
     std::vector<std::vector<double> > before, after; // interval bounds per variable
-    std::size_t equates;                            // pairs equated: forward, then back when something changed
+    std::size_t equates;                             // pairs equated: forward, then back when something changed
   };
   const Case cases[] = {
       {"one variable", {{0, 10}}, {{0, 10}}, 0},
@@ -63,8 +63,7 @@ TEST_F(EqualityConstraintsTest, StopsAtTheFirstEmptiedDomain) {
   equal({a, b, c})->handleExecute();
   EXPECT_TRUE(dom(a).isEmpty() || dom(b).isEmpty());
   EXPECT_EQ(bounds(c), (std::vector<double>{0, 10}));
-  EXPECT_NE(traces.text().find("[EqualConstraint:equate]emptied variable " + a->toString() + " --- " +
-                               b->toString()),
+  EXPECT_NE(traces.text().find("[EqualConstraint:equate]emptied variable " + a->toString() + " --- " + b->toString()),
             std::string::npos);
 }
 
@@ -88,7 +87,7 @@ TEST_F(EqualityConstraintsTest, RefusesToRunInactiveOrOverAnIntervalAndAnOpenEnu
   open.insert(1);
   open.insert(5);
   const Id<ConstrainedVariable> o = (new Variable<EnumeratedDomain>(engine(), open, false, true, "o",
-                                                                   Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+                                                                    Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
                                         ->getId();
   EqualConstraint* mixed = equal({x, o});
   const Error failure = failureOf([&] { mixed->handleExecute(); });
@@ -113,7 +112,13 @@ TEST_F(EqualityConstraintsTest, NotEqualRemovesADecidedValueWhereTheOtherDomainA
     std::vector<double> xAfter, yAfter; // bounds; empty for an emptied domain
   };
   const Case cases[] = {
-      {"from an enumeration", [&] { return enumVar("x", {3}); }, [&] { return enumVar("y", {1, 2, 3}); }, {3, 3}, {1, 2}},
+      {"from an enumeration",
+       [&] { return enumVar("x", {3}); },
+       [&] {
+         return enumVar("y", {1, 2, 3});
+       },
+       {3, 3},
+       {1, 2}},
       {"no singleton", [&] { return intVar("x", 0, 10); }, [&] { return enumVar("y", {4}); }, {0, 10}, {4, 4}},
       {"lower end", [&] { return intVar("x", 0, 0); }, [&] { return intVar("y", 0, 10); }, {0, 0}, {1, 10}},
       {"upper end", [&] { return intVar("x", 10, 10); }, [&] { return intVar("y", 0, 10); }, {10, 10}, {0, 9}},
@@ -121,7 +126,13 @@ TEST_F(EqualityConstraintsTest, NotEqualRemovesADecidedValueWhereTheOtherDomainA
       {"both the same singleton", [&] { return intVar("x", 7, 7); }, [&] { return intVar("y", 7, 7); }, {7, 7}, {}},
       {"true leaves false", [&] { return boolVar("x", true); }, [&] { return boolVar("y"); }, {1, 1}, {0, 0}},
       {"false leaves true", [&] { return boolVar("x", false); }, [&] { return boolVar("y"); }, {0, 0}, {1, 1}},
-      {"value not held", [&] { return enumVar("x", {3}); }, [&] { return enumVar("y", {1, 2}); }, {3, 3}, {1, 2}},
+      {"value not held",
+       [&] { return enumVar("x", {3}); },
+       [&] {
+         return enumVar("y", {1, 2});
+       },
+       {3, 3},
+       {1, 2}},
       {"y decided", [&] { return intVar("x", 0, 10); }, [&] { return intVar("y", 10, 10); }, {0, 9}, {10, 10}},
   };
   for (const Case& c : cases) {
@@ -152,8 +163,8 @@ TEST_F(EqualityConstraintsTest, NotEqualCutsARealIntervalByItsOwnTolerance) {
 TEST_F(EqualityConstraintsTest, NotEqualChecksItsDomainsAtExecution) {
   const Id<ConstrainedVariable> x = intVar("x", 1, 1);
   const Id<ConstrainedVariable> s =
-      (new Variable<EnumeratedDomain>(engine(), SymbolDomain(LabelStr("a"), SymbolDT::instance()), false, true,
-                                      "s", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+      (new Variable<EnumeratedDomain>(engine(), SymbolDomain(LabelStr("a"), SymbolDT::instance()), false, true, "s",
+                                      Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
           ->getId();
   const Error failure = failureOf([&] { notEqual(x, s)->handleExecute(); });
   EXPECT_EQ(failure.getCondition(), "AbstractDomain::canBeCompared(domx, domy)");

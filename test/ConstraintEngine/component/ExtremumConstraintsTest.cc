@@ -64,8 +64,8 @@ TEST_F(ExtremumConstraintsTest, MinimumIsTheMirrorImage) {
 TEST_F(ExtremumConstraintsTest, RefusesShortScopesAndNonNumbers) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 1);
   const Id<ConstrainedVariable> s =
-      (new Variable<EnumeratedDomain>(engine(), StringDomain(std::string("a"), StringDT::instance()), false, true,
-                                      "s", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+      (new Variable<EnumeratedDomain>(engine(), StringDomain(std::string("a"), StringDT::instance()), false, true, "s",
+                                      Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
           ->getId();
   EXPECT_CHECK_FAILS(EqualMaximumConstraint("max", "Default", engine(), std::vector<Id<ConstrainedVariable> >{x}),
                      "m_variables.size() > 1");

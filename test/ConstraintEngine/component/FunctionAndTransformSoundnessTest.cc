@@ -51,33 +51,37 @@ SoundnessHarness::Layout range(int lo, int hi) {
 }
 
 TEST(FunctionSoundness, DistanceSineSquareAndRoot) {
-  SoundnessHarness::check(
-      subject("calcDistance", 5,
-              [](const Assignment& a) { return near(a[0], std::hypot(a[1] - a[3], a[2] - a[4])); },
-              direct<CalcDistanceConstraint>("calcDistance"), range(-3, 5)),
-      CASES);
+  SoundnessHarness::check(subject(
+                              "calcDistance", 5,
+                              [](const Assignment& a) { return near(a[0], std::hypot(a[1] - a[3], a[2] - a[4])); },
+                              direct<CalcDistanceConstraint>("calcDistance"), range(-3, 5)),
+                          CASES);
   // Sources reach past ±90 so the clamp is exercised; the sine is integral only at 0 and ±90.
+  SoundnessHarness::check(subject(
+                              "sin", 2,
+                              [](const Assignment& a) {
+                                return a[1] >= -90 && a[1] <= 90 &&
+                                       std::fabs(a[0] - std::sin(a[1] * 3.141592 / 180.0)) < 1e-5;
+                              },
+                              direct<SineFunction>("sin"),
+                              [](unsigned int position, unsigned int) {
+                                SoundnessHarness::Position p;
+                                p.lo = position == 0 ? -2 : -100;
+                                p.hi = position == 0 ? 2 : 100;
+                                return p;
+                              }),
+                          CASES);
+  SoundnessHarness::check(subject(
+                              "diffSquare", 3,
+                              [](const Assignment& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); },
+                              direct<SquareOfDifferenceConstraint>("diffSquare"), range(-2, 9)),
+                          CASES);
   SoundnessHarness::check(
-      subject("sin", 2,
-              [](const Assignment& a) {
-                return a[1] >= -90 && a[1] <= 90 && std::fabs(a[0] - std::sin(a[1] * 3.141592 / 180.0)) < 1e-5;
-              },
-              direct<SineFunction>("sin"),
-              [](unsigned int position, unsigned int) {
-                SoundnessHarness::Position p;
-                p.lo = position == 0 ? -2 : -100;
-                p.hi = position == 0 ? 2 : 100;
-                return p;
-              }),
+      subject(
+          "distanceSquares", 3,
+          [](const Assignment& a) { return a[0] + a[1] >= 0 && near(a[2], std::sqrt(a[0] + a[1])); },
+          direct<DistanceFromSquaresConstraint>("distanceSquares"), range(-4, 9)),
       CASES);
-  SoundnessHarness::check(subject("diffSquare", 3,
-                                  [](const Assignment& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); },
-                                  direct<SquareOfDifferenceConstraint>("diffSquare"), range(-2, 9)),
-                          CASES);
-  SoundnessHarness::check(subject("distanceSquares", 3,
-                                  [](const Assignment& a) { return a[0] + a[1] >= 0 && near(a[2], std::sqrt(a[0] + a[1])); },
-                                  direct<DistanceFromSquaresConstraint>("distanceSquares"), range(-4, 9)),
-                          CASES);
 }
 
 // Registers addEq and the transform in the case's fresh schema, then creates the transform by name.
@@ -92,19 +96,23 @@ SoundnessHarness::Builder byName(const char* name, std::function<ConstraintType*
 
 TEST(TransformSoundness, RotatedAndSwappedAddition) {
   // "rotAdd" over [a, b, c] is addEq over [c, a, b]: c + a = b.
-  SoundnessHarness::check(
-      subject("rotAdd", 3, [](const Assignment& a) { return a[2] + a[0] == a[1]; },
-              byName("rotAdd", [] {
-                return new RotatedNaryConstraintType<RotateScopeRightConstraint>("rotAdd", "Default", "addEq", 1);
-              })),
-      CASES);
+  SoundnessHarness::check(subject(
+                              "rotAdd", 3, [](const Assignment& a) { return a[2] + a[0] == a[1]; },
+                              byName("rotAdd",
+                                     [] {
+                                       return new RotatedNaryConstraintType<RotateScopeRightConstraint>(
+                                           "rotAdd", "Default", "addEq", 1);
+                                     })),
+                          CASES);
   // "swapAdd" over [a, b, c] is addEq over [c, b, a]: c + b = a.
-  SoundnessHarness::check(
-      subject("swapAdd", 3, [](const Assignment& a) { return a[2] + a[1] == a[0]; },
-              byName("swapAdd", [] {
-                return new SwapTwoVarsNaryConstraintType<SwapTwoVarsConstraint>("swapAdd", "Default", "addEq", 0, 2);
-              })),
-      CASES);
+  SoundnessHarness::check(subject(
+                              "swapAdd", 3, [](const Assignment& a) { return a[2] + a[1] == a[0]; },
+                              byName("swapAdd",
+                                     [] {
+                                       return new SwapTwoVarsNaryConstraintType<SwapTwoVarsConstraint>(
+                                           "swapAdd", "Default", "addEq", 0, 2);
+                                     })),
+                          CASES);
 }
 
 } // namespace

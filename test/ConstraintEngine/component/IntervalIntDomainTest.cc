@@ -82,24 +82,27 @@ TEST(IntervalIntDomainTest, IntersectKeepsTheIntegersOfTheRange) {
 
 // Taking away a real range removes exactly its integers, unless that would split the domain.
 TEST(IntervalIntDomainTest, DifferenceRemovesExactlyTheIntegersOfTheOtherDomain) {
-  forEveryDomainAndRange(
-      [](IntervalIntDomain& dom, double lb, double ub) {
-        return dom.difference(IntervalDomain(lb, ub, FloatDT::instance()));
-      },
-      [](int k, double lb, double ub) { return k < lb || k > ub; },
-      [](const std::set<int>& before, double lb, double ub) {
-        bool inside = false;
-        for (int k : before)
-          inside = inside || (lb <= k && k <= ub);
-        return lb > ub || (inside && *before.begin() < lb && *before.rbegin() > ub);
-      });
+  forEveryDomainAndRange([](IntervalIntDomain& dom, double lb,
+                            double ub) { return dom.difference(IntervalDomain(lb, ub, FloatDT::instance())); },
+                         [](int k, double lb, double ub) { return k < lb || k > ub; },
+                         [](const std::set<int>& before, double lb, double ub) {
+                           bool inside = false;
+                           for (int k : before)
+                             inside = inside || (lb <= k && k <= ub);
+                           return lb > ub || (inside && *before.begin() < lb && *before.rbegin() > ub);
+                         });
 }
 
 TEST(IntervalIntDomainTest, TranslateNumberRoundsTowardTheDomain) {
   IntervalIntDomain dom(IntDT::instance());
   struct {
     double number, asMin, asMax;
-  } cases[] = {{2.5, 3, 2}, {-2.5, -2, -3}, {7.0, 7, 7}, {-7.0, -7, -7}, {0.0, 0, 0}, {4.0000000001, 4, 4},
+  } cases[] = {{2.5, 3, 2},
+               {-2.5, -2, -3},
+               {7.0, 7, 7},
+               {-7.0, -7, -7},
+               {0.0, 0, 0},
+               {4.0000000001, 4, 4},
                {PLUS_INFINITY * 2, PLUS_INFINITY + 1, PLUS_INFINITY},
                {MINUS_INFINITY * 2, MINUS_INFINITY, MINUS_INFINITY - 1}};
   for (const auto& c : cases) {
@@ -201,8 +204,7 @@ TEST(BoolDomainTest, RangeRule) {
     else
       EXPECT_TRUE(dom.getLowerBound() == c.resultLb && dom.getUpperBound() == c.resultUb);
   }
-  EXPECT_CHECK_FAILS(BoolDomain(BoolDT::instance()).intersect(std::nan(""), 1),
-                     "!std::isnan(lb) && !std::isnan(ub)");
+  EXPECT_CHECK_FAILS(BoolDomain(BoolDT::instance()).intersect(std::nan(""), 1), "!std::isnan(lb) && !std::isnan(ub)");
 }
 
 TEST(BoolDomainTest, ValuesAndStates) {

@@ -70,69 +70,73 @@ long nonZeros(Assignment::const_iterator first, Assignment::const_iterator last)
 
 TEST(LibraryTwoSoundnessTest, AllDifferent) {
   for (const char* name : {"AllDiff", "adiff", "fadiff", "fneq"})
-    SoundnessHarness::check(subject(name, 2, 5, [](const Assignment& a) { return allDifferent(a.begin(), a.end()); },
-                                    byName<AllDiffConstraint>(name), range(0, 4)),
+    SoundnessHarness::check(subject(
+                                name, 2, 5, [](const Assignment& a) { return allDifferent(a.begin(), a.end()); },
+                                byName<AllDiffConstraint>(name), range(0, 4)),
                             CASES);
-  SoundnessHarness::check(subject("CondAllDiff", 3, 5,
-                                  [](const Assignment& a) {
-                                    return a[0] == (allDifferent(a.begin() + 1, a.end()) ? 1.0 : 0.0);
-                                  },
-                                  byName<CondAllDiffConstraint>("CondAllDiff"), range(0, 3, true)),
-                          2 * CASES);
+  SoundnessHarness::check(
+      subject(
+          "CondAllDiff", 3, 5,
+          [](const Assignment& a) { return a[0] == (allDifferent(a.begin() + 1, a.end()) ? 1.0 : 0.0); },
+          byName<CondAllDiffConstraint>("CondAllDiff"), range(0, 3, true)),
+      2 * CASES);
 }
 
 TEST(LibraryTwoSoundnessTest, MaximumAndMinimum) {
   for (const char* name : {"EqualMaximum", "fallmax"})
-    SoundnessHarness::check(subject(name, 2, 4,
-                                    [](const Assignment& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); },
-                                    byName<EqualMaximumConstraint>(name)),
+    SoundnessHarness::check(subject(
+                                name, 2, 4,
+                                [](const Assignment& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); },
+                                byName<EqualMaximumConstraint>(name)),
                             CASES);
   for (const char* name : {"EqualMinimum", "fallmin"})
-    SoundnessHarness::check(subject(name, 2, 4,
-                                    [](const Assignment& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); },
-                                    byName<EqualMinimumConstraint>(name)),
+    SoundnessHarness::check(subject(
+                                name, 2, 4,
+                                [](const Assignment& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); },
+                                byName<EqualMinimumConstraint>(name)),
                             CASES);
 }
 
 TEST(LibraryTwoSoundnessTest, Counting) {
-  SoundnessHarness::check(subject("CountZeros", 1, 5,
-                                  [](const Assignment& a) {
-                                    return a[0] == static_cast<double>(a.size() - 1 - nonZeros(a.begin() + 1, a.end()));
-                                  },
-                                  byName<CountZerosConstraint>("CountZeros"), range(-1, 3)),
+  SoundnessHarness::check(subject(
+                              "CountZeros", 1, 5,
+                              [](const Assignment& a) {
+                                return a[0] == static_cast<double>(a.size() - 1 - nonZeros(a.begin() + 1, a.end()));
+                              },
+                              byName<CountZerosConstraint>("CountZeros"), range(-1, 3)),
                           CASES);
   for (const char* name : {"CountNonZeros", "cardeq"})
-    SoundnessHarness::check(subject(name, 1, 5,
-                                    [](const Assignment& a) {
-                                      return a[0] == static_cast<double>(nonZeros(a.begin() + 1, a.end()));
-                                    },
-                                    byName<CountNonZerosConstraint>(name), range(-1, 3)),
-                            CASES);
+    SoundnessHarness::check(
+        subject(
+            name, 1, 5,
+            [](const Assignment& a) { return a[0] == static_cast<double>(nonZeros(a.begin() + 1, a.end())); },
+            byName<CountNonZerosConstraint>(name), range(-1, 3)),
+        CASES);
   for (const char* name : {"Cardinality", "card"})
-    SoundnessHarness::check(subject(name, 1, 5,
-                                    [](const Assignment& a) {
-                                      return static_cast<double>(nonZeros(a.begin() + 1, a.end())) <= a[0];
-                                    },
-                                    byName<CardinalityConstraint>(name), range(-1, 3)),
-                            CASES);
+    SoundnessHarness::check(
+        subject(
+            name, 1, 5,
+            [](const Assignment& a) { return static_cast<double>(nonZeros(a.begin() + 1, a.end())) <= a[0]; },
+            byName<CardinalityConstraint>(name), range(-1, 3)),
+        CASES);
   for (const char* name : {"Or", "or", "for"})
-    SoundnessHarness::check(subject(name, 1, 4, [](const Assignment& a) { return nonZeros(a.begin(), a.end()) > 0; },
-                                    byName<OrConstraint>(name), range(-1, 2)),
+    SoundnessHarness::check(subject(
+                                name, 1, 4, [](const Assignment& a) { return nonZeros(a.begin(), a.end()) > 0; },
+                                byName<OrConstraint>(name), range(-1, 2)),
                             CASES);
 }
 
 // The premise is a fact about the domains, not the values: b's domain within c's.
 TEST(LibraryTwoSoundnessTest, MemberImplication) {
   for (const char* name : {"MemberImply", "memberImply"}) {
-    SoundnessHarness::Subject s = subject(name, 4, 4, SoundnessHarness::Meaning(), byName<MemberImplyConstraint>(name),
-                                          range(0, 4));
+    SoundnessHarness::Subject s =
+        subject(name, 4, 4, SoundnessHarness::Meaning(), byName<MemberImplyConstraint>(name), range(0, 4));
     s.meaningInDomains = [](const Assignment& a, const std::vector<Assignment>& domains) {
       const Assignment& b = domains[1];
       const Assignment& c = domains[2];
       const Assignment& d = domains[3];
-      const bool premise = std::all_of(b.begin(), b.end(), [&c](double v) {
-        return std::find(c.begin(), c.end(), v) != c.end();
-      });
+      const bool premise =
+          std::all_of(b.begin(), b.end(), [&c](double v) { return std::find(c.begin(), c.end(), v) != c.end(); });
       return !premise || std::find(d.begin(), d.end(), a[0]) != d.end();
     };
     SoundnessHarness::check(s, CASES);

@@ -24,12 +24,9 @@ struct OrderingCase {
 TEST_F(OrderingConstraintsTest, LessThanEqualNarrowsMixedBounds) {
   const double inf = PLUS_INFINITY;
   const OrderingCase cases[] = {
-      {false, false, {0, 10}, {0, 5}, {0, 5}, {0, 5}},
-      {false, false, {3, 10}, {0, 5}, {3, 5}, {3, 5}},
-      {true, false, {0, 10}, {0, 5.5}, {0, 5}, {0, 5.5}},
-      {false, true, {2.5, 10}, {0, 5}, {2.5, 5}, {3, 5}},
-      {false, false, {-inf, inf}, {1, 2}, {-inf, 2}, {1, 2}},
-      {false, false, {1, 2}, {-inf, inf}, {1, 2}, {1, inf}},
+      {false, false, {0, 10}, {0, 5}, {0, 5}, {0, 5}},        {false, false, {3, 10}, {0, 5}, {3, 5}, {3, 5}},
+      {true, false, {0, 10}, {0, 5.5}, {0, 5}, {0, 5.5}},     {false, true, {2.5, 10}, {0, 5}, {2.5, 5}, {3, 5}},
+      {false, false, {-inf, inf}, {1, 2}, {-inf, 2}, {1, 2}}, {false, false, {1, 2}, {-inf, inf}, {1, 2}, {1, inf}},
   };
   for (const OrderingCase& c : cases) {
     Id<ConstrainedVariable> x = var("x", c.xInt, c.x), y = var("y", c.yInt, c.y);
@@ -88,9 +85,8 @@ TEST_F(OrderingConstraintsTest, LessThanEqualBecomesRedundantWhenBaseDomainsOrde
 
 TEST_F(OrderingConstraintsTest, ConstructionChecksArityFirstAndLeavesNothingBehind) {
   Id<ConstrainedVariable> x = floatVar("x", 0, 1);
-  Id<ConstrainedVariable> s = (new Variable<EnumeratedDomain>(engine(), SymbolDomain(SymbolDT::instance()), false,
-                                                              true, "s", Id<Entity>::noId(),
-                                                              ConstrainedVariable::NO_INDEX))
+  Id<ConstrainedVariable> s = (new Variable<EnumeratedDomain>(engine(), SymbolDomain(SymbolDT::instance()), false, true,
+                                                              "s", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
                                   ->getId();
   const std::size_t before = m_engine->getConstraints().size();
   const std::vector<Id<ConstrainedVariable> > one(1, x);

@@ -97,12 +97,16 @@ TEST_F(ScopeTransformConstraintsTest, IndicesAndCountsOutsideTheScopeAreRefused)
   const struct {
     int first, second;
     const char* condition;
-  } swaps[] = {{3, 0, badFirst},      {-1, 0, badFirst},  {INT_MIN, 0, badFirst}, {0, -2, badSecond},
-               {0, INT_MIN, badSecond}, {1, 3, badSecond}, {1, 1, "firstIndex != secondIndex"}};
+  } swaps[] = {{3, 0, badFirst},
+               {-1, 0, badFirst},
+               {INT_MIN, 0, badFirst},
+               {0, -2, badSecond},
+               {0, INT_MIN, badSecond},
+               {1, 3, badSecond},
+               {1, 1, "firstIndex != secondIndex"}};
   for (const auto& s : swaps)
     EXPECT_CHECK_FAILS(
-        SwapTwoVarsConstraint("swap", "Running", engine(), makeScope(a, b, c), "probe", s.first, s.second),
-        s.condition)
+        SwapTwoVarsConstraint("swap", "Running", engine(), makeScope(a, b, c), "probe", s.first, s.second), s.condition)
         << s.first << "<->" << s.second;
   EXPECT_TRUE(census() == before);
   EXPECT_EQ(a->getConstraints().size(), 0);
@@ -165,10 +169,10 @@ TEST_F(ScopeTransformConstraintsTest, StaleOrMissingDelegatesAreNotDiscardedTwic
   EXPECT_EQ(Entity::liveCount(), withW.entities - 1);
 
   // The delegate's first propagation fails after it was built: it must not stay registered.
-  const Id<ConstrainedVariable> s = (new Variable<EnumeratedDomain>(engine(), SymbolDomain(SymbolDT::instance()),
-                                                                    false, true, "s", Id<Entity>::noId(),
-                                                                    ConstrainedVariable::NO_INDEX))
-                                        ->getId();
+  const Id<ConstrainedVariable> s =
+      (new Variable<EnumeratedDomain>(engine(), SymbolDomain(SymbolDT::instance()), false, true, "s",
+                                      Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+          ->getId();
   const Census withS = census();
   EXPECT_CHECK_FAILS(m_engine->createConstraint("rotAdd", makeScope(x, s, z)),
                      "AbstractDomain::canBeCompared(m_x, m_z)");

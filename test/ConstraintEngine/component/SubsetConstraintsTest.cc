@@ -52,8 +52,8 @@ TEST_F(SubsetConstraintsTest, SubsetIgnoresChangesOfItsFirstVariableOnly) {
 
 TEST_F(SubsetConstraintsTest, SubsetRefusesDomainsThatCannotBeCompared) {
   const Id<ConstrainedVariable> s =
-      (new Variable<EnumeratedDomain>(engine(), SymbolDomain(LabelStr("a"), SymbolDT::instance()), false, true,
-                                      "s", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+      (new Variable<EnumeratedDomain>(engine(), SymbolDomain(LabelStr("a"), SymbolDT::instance()), false, true, "s",
+                                      Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
           ->getId();
   const Id<ConstrainedVariable> x = intVar("x", 0, 1);
   EXPECT_CHECK_FAILS(subset(x, s), "AbstractDomain::canBeCompared(m_currentDomain, m_superSetDomain)");
@@ -98,17 +98,54 @@ TEST_F(SubsetConstraintsTest, MemberImplicationNarrowsOnceThePremiseHolds) {
     bool narrowed;
   };
   const Case cases[] = {
-      {"b within c", [&] { return enumVar("b", {2, 3}); }, [&] { return enumVar("c", {1, 2, 3, 4}); }, true},
-      {"b not within c", [&] { return enumVar("b", {2, 6}); }, [&] { return enumVar("c", {1, 2, 3, 4}); }, false},
-      {"b open", [&] { return openVar("b", {2, 3}); }, [&] { return enumVar("c", {1, 2, 3, 4}); }, false},
-      {"c open", [&] { return enumVar("b", {2, 6}); }, [&] { return openVar("c", {1}); }, true},
+      {"b within c",
+       [&] {
+         return enumVar("b", {2, 3});
+       },
+       [&] {
+         return enumVar("c", {1, 2, 3, 4});
+       },
+       true},
+      {"b not within c",
+       [&] {
+         return enumVar("b", {2, 6});
+       },
+       [&] {
+         return enumVar("c", {1, 2, 3, 4});
+       },
+       false},
+      {"b open",
+       [&] {
+         return openVar("b", {2, 3});
+       },
+       [&] {
+         return enumVar("c", {1, 2, 3, 4});
+       },
+       false},
+      {"c open",
+       [&] {
+         return enumVar("b", {2, 6});
+       },
+       [&] { return openVar("c", {1}); }, true},
       {"intervals within", [&] { return intVar("b", 1, 3); }, [&] { return intVar("c", 0, 4); }, true},
       {"intervals not within", [&] { return intVar("b", 1, 3); }, [&] { return intVar("c", 2, 4); }, false},
       // Bounds within c's are not enough: 2, or 1.5, is no value of c.
-      {"interval over a gap", [&] { return intVar("b", 1, 3); }, [&] { return enumVar("c", {0, 1, 3}); }, false},
-      {"single value in a gap", [&] { return boolVar("b", true); }, [&] { return enumVar("c", {0, 3}); }, false},
+      {"interval over a gap", [&] { return intVar("b", 1, 3); },
+       [&] {
+         return enumVar("c", {0, 1, 3});
+       },
+       false},
+      {"single value in a gap", [&] { return boolVar("b", true); },
+       [&] {
+         return enumVar("c", {0, 3});
+       },
+       false},
       {"reals within integers", [&] { return floatVar("b", 1, 2); }, [&] { return intVar("c", 0, 4); }, false},
-      {"integers covered value by value", [&] { return intVar("b", 1, 3); }, [&] { return enumVar("c", {1, 2, 3}); }, true},
+      {"integers covered value by value", [&] { return intVar("b", 1, 3); },
+       [&] {
+         return enumVar("c", {1, 2, 3});
+       },
+       true},
   };
   for (const Case& c : cases) {
     const Id<ConstrainedVariable> a = intVar("a", 0, 10);

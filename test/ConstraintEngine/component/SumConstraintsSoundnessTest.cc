@@ -91,27 +91,29 @@ TEST(SumConstraintsSoundness, SumsAndProducts) {
   for (const char* name : {"EqualSum", "sum"})
     SoundnessHarness::check(subject(name, 3, 9, sum, byName<EqualSumConstraint>(name), layout()), CASES);
   for (const char* name : {"EqualProduct", "product"})
-    SoundnessHarness::check(
-        subject(name, 3, 9, product, byName<EqualProductConstraint>(name), layout(-1, true)), CASES);
+    SoundnessHarness::check(subject(name, 3, 9, product, byName<EqualProductConstraint>(name), layout(-1, true)),
+                            CASES);
 }
 
 TEST(SumConstraintsSoundness, ComparisonsAgainstSums) {
-  SoundnessHarness::check(subject("LessThanSum", 3, 6, [](const Assignment& a) { return a[0] < sumFrom(a, 1); },
-                                  byName<LessThanSumConstraint>("LessThanSum"), layout()),
+  SoundnessHarness::check(subject(
+                              "LessThanSum", 3, 6, [](const Assignment& a) { return a[0] < sumFrom(a, 1); },
+                              byName<LessThanSumConstraint>("LessThanSum"), layout()),
                           CASES);
   for (const char* name : {"LessOrEqThanSum", "leqsum"})
-    SoundnessHarness::check(subject(name, 3, 6, [](const Assignment& a) { return a[0] <= sumFrom(a, 1); },
-                                    byName<LessOrEqThanSumConstraint>(name), layout()),
+    SoundnessHarness::check(subject(
+                                name, 3, 6, [](const Assignment& a) { return a[0] <= sumFrom(a, 1); },
+                                byName<LessOrEqThanSumConstraint>(name), layout()),
                             CASES);
   // A boolean x must not bound the sum to 0..1.
-  SoundnessHarness::check(
-      subject("GreaterThanSum", 3, 6, [](const Assignment& a) { return a[0] > sumFrom(a, 1); },
-              byName<GreaterThanSumConstraint>("GreaterThanSum"), layout()),
-      CASES);
-  SoundnessHarness::check(
-      subject("GreaterOrEqThanSum", 3, 6, [](const Assignment& a) { return a[0] >= sumFrom(a, 1); },
-              byName<GreaterOrEqThanSumConstraint>("GreaterOrEqThanSum"), layout()),
-      CASES);
+  SoundnessHarness::check(subject(
+                              "GreaterThanSum", 3, 6, [](const Assignment& a) { return a[0] > sumFrom(a, 1); },
+                              byName<GreaterThanSumConstraint>("GreaterThanSum"), layout()),
+                          CASES);
+  SoundnessHarness::check(subject(
+                              "GreaterOrEqThanSum", 3, 6, [](const Assignment& a) { return a[0] >= sumFrom(a, 1); },
+                              byName<GreaterOrEqThanSumConstraint>("GreaterOrEqThanSum"), layout()),
+                          CASES);
 }
 
 TEST(SumConstraintsSoundness, Conditionals) {
@@ -120,8 +122,7 @@ TEST(SumConstraintsSoundness, Conditionals) {
       subject("CondEqualSum", 4, 6, condSum, byName<CondEqualSumConstraint>("CondEqualSum"), layout(0)), CASES);
   auto condSame = [](const Assignment& a) { return (a[0] != 0.0) == allSameFrom(a, 1); };
   for (const char* name : {"CondAllSame", "condEq", "condeq", "condasame"})
-    SoundnessHarness::check(subject(name, 3, 5, condSame, byName<CondAllSameConstraint>(name), layout(0)),
-                            CASES);
+    SoundnessHarness::check(subject(name, 3, 5, condSame, byName<CondAllSameConstraint>(name), layout(0)), CASES);
 }
 
 } // namespace

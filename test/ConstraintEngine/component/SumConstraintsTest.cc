@@ -226,8 +226,9 @@ TEST_F(SumConstraintsTest, RefusedConstructionsLeaveNothingBehind) {
                      "m_variables.size() > 2");
   EXPECT_CHECK_FAILS(CondEqualSumConstraint("c", "Default", engine(), makeScope(boolVar("b"), scope[0], scope[1])),
                      "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()");
-  EXPECT_CHECK_FAILS(CondEqualSumConstraint("c", "Default", engine(), makeScope(scope[0], scope[1], scope[2], scope[3])),
-                     "getCurrentDomain(m_variables[0]).isBool()");
+  EXPECT_CHECK_FAILS(
+      CondEqualSumConstraint("c", "Default", engine(), makeScope(scope[0], scope[1], scope[2], scope[3])),
+      "getCurrentDomain(m_variables[0]).isBool()");
   EXPECT_EQ(constraintCount(), 0u);
   EXPECT_EQ(variableCount(), variables + 2); // the two booleans
   Entity::garbageCollect();
@@ -246,7 +247,7 @@ TEST_F(SumConstraintsTest, ComparisonsBoundXStrictlyOrNot) {
   const Case lessEq[] = {{"int", true, {0, 10}, {0, 2}, {0, 4}}, {"real", false, {0, 10}, {0, 1}, {0, 2}}};
   const Case greater[] = {{"int", true, {0, 10}, {3, 5}, {7, 10}}, {"real", false, {0, 10}, {3, 4}, {6 + eps, 10}}};
   const Case greaterEq[] = {{"int", true, {0, 10}, {3, 5}, {6, 10}}, {"real", false, {0, 10}, {3, 4}, {6, 10}}};
-  auto run = [&](const Case (&cases)[2], auto make) {
+  auto run = [&](const Case(&cases)[2], auto make) {
     for (const Case& c : cases) {
       Id<ConstrainedVariable> x = var("x", c.isInt, c.x), y1 = var("y1", c.isInt, c.y), y2 = var("y2", c.isInt, c.y);
       Constraint* comparison = make(makeScope(x, y1, y2));

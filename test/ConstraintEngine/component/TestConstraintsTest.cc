@@ -13,8 +13,7 @@ namespace {
 
 class TestConstraintsTest : public LibraryFixture {
 protected:
-  typedef std::function<Constraint*(const Id<ConstraintEngine>&, const std::vector<Id<ConstrainedVariable> >&)>
-      Build;
+  typedef std::function<Constraint*(const Id<ConstraintEngine>&, const std::vector<Id<ConstrainedVariable> >&)> Build;
 
   template <class C>
   static Build build() {
@@ -93,8 +92,8 @@ TEST_F(TestConstraintsTest, TraceWhatTheyCompare) {
   TestLEQ* leq = new TestLEQ("leq", "Default", engine(), makeScope(boolVar("u"), a, b));
   const std::string before = leq->toString();
   leq->handleExecute();
-  EXPECT_EQ(traces.text(), "[TestLEQ:handleExecute]BEFORE:" + before + "\n[TestLEQ:handleExecute]AFTER:" +
-                               leq->toString() + "\n");
+  EXPECT_EQ(traces.text(),
+            "[TestLEQ:handleExecute]BEFORE:" + before + "\n[TestLEQ:handleExecute]AFTER:" + leq->toString() + "\n");
   EXPECT_NE(before, leq->toString()); // the test variable was decided in between
 }
 

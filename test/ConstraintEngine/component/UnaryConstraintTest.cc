@@ -76,8 +76,7 @@ TEST_F(UnaryConstraintTest, ARegisteredConstraintNeedsItsSourceOnce) {
   UnaryConstraint* other = direct(3, 3, intVar("t", 0, 10));
   const Error twice = failureOf([&] { unary->setSource(other->getId()); });
   EXPECT_EQ(twice.getCondition(), "m_x == 0");
-  EXPECT_EQ(twice.getMessage(),
-            "Already set domain for " + unary->toString() + " and not using " + other->toString());
+  EXPECT_EQ(twice.getMessage(), "Already set domain for " + unary->toString() + " and not using " + other->toString());
   EXPECT_CHECK_FAILS(other->setSource(unary->getId()), "m_x == 0"); // the direct form has its source
 }
 

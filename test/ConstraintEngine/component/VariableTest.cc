@@ -39,8 +39,8 @@ TEST_F(VariableTest, OwnsTwoSeparateCopiesAndReportsClosedWhileBuilt) {
 }
 
 TEST_F(VariableTest, RestrictingTheBaseNarrowsTheCurrentDomainOnlyWhenNeeded) {
-  Variable<IntervalDomain> x(engine(), IntervalDomain(0, 10, FloatDT::instance()), false, true, "x",
-                             Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+  Variable<IntervalDomain> x(engine(), IntervalDomain(0, 10, FloatDT::instance()), false, true, "x", Id<Entity>::noId(),
+                             ConstrainedVariable::NO_INDEX);
   TestConstraint c("c", "Default", engine(), makeScope(x.getId()));
   m_propagator->clear();
   x.handleRestrictBaseDomain(IntervalDomain(-5, 20, FloatDT::instance()));

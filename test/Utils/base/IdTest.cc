@@ -133,8 +133,8 @@ TEST(IdTest, Conversions) {
 
   Error e = failureOf([&] { Id<Square> wrong(shape); });
   EXPECT_EQ(e.getCondition(), "Id<T>::convertable(org)");
-  EXPECT_EQ(e.getMessage(), "Invalid cast from Id<" + std::string(typeid(Shape).name()) + "> to Id<" +
-                                typeid(Square).name() + ">.");
+  EXPECT_EQ(e.getMessage(),
+            "Invalid cast from Id<" + std::string(typeid(Shape).name()) + "> to Id<" + typeid(Square).name() + ">.");
   EXPECT_EQ(e.getLabel(), "IdMgrInvalidItemPtrError");
   EXPECT_EQ(e.getFile(), "Utils/base/Id");
   circle.release();
@@ -170,8 +170,8 @@ TEST(IdTest, Failures) {
   Id<Shape> first(&c);
   Error twice = failureOf([&] { Id<Shape> second(&c); });
   EXPECT_EQ(twice.getCondition(), "m_key != 0");
-  EXPECT_EQ(twice.getMessage(),
-            "Cannot generate an Id<" + std::string(typeid(Shape).name()) + "> for a pointer that has not been cleaned up.");
+  EXPECT_EQ(twice.getMessage(), "Cannot generate an Id<" + std::string(typeid(Shape).name()) +
+                                    "> for a pointer that has not been cleaned up.");
   EXPECT_TRUE(first.isValid()) << "a refused registration leaves the first one alone";
 
   Id<Shape> empty;
@@ -231,8 +231,8 @@ TEST(IdTest, FromADoubleAddress) {
 
   Error e = failureOf([] { Id<PSEntity> bad(123.5); });
   EXPECT_EQ(e.getCondition(), "m_key != 0");
-  EXPECT_EQ(e.getMessage(),
-            "Cannot instantiate an Id<" + std::string(typeid(PSEntity).name()) + "> for this address. No instance present.");
+  EXPECT_EQ(e.getMessage(), "Cannot instantiate an Id<" + std::string(typeid(PSEntity).name()) +
+                                "> for this address. No instance present.");
   EXPECT_EQ(failureOf([] { Id<PSEntity> bad(-8.0); }).getCondition(), "m_key != 0");
   EXPECT_EQ(failureOf([] { Id<PSEntity> bad(1e30); }).getCondition(), "m_key != 0");
 
@@ -243,13 +243,14 @@ TEST(IdTest, FromADoubleAddress) {
   Id<Shape> fromDouble(static_cast<double>(reinterpret_cast<std::uintptr_t>(shape)));
   EXPECT_TRUE(fromDouble == id);
   id.remove();
-  EXPECT_EQ(failureOf([&] { Id<Shape> gone(static_cast<double>(reinterpret_cast<std::uintptr_t>(shape)));
-                      }).getCondition(), "m_key != 0");
+  EXPECT_EQ(
+      failureOf([&] { Id<Shape> gone(static_cast<double>(reinterpret_cast<std::uintptr_t>(shape))); }).getCondition(),
+      "m_key != 0");
 }
 
 TEST(IdTest, PlainSetsIterateInAddressOrder) {
   Circle shapes[3];
-  std::set<Id<Shape>> ids;
+  std::set<Id<Shape> > ids;
   for (int i = 2; i >= 0; --i)
     ids.insert(Id<Shape>(&shapes[i]));
   Shape* previous = nullptr;

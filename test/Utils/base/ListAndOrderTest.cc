@@ -48,10 +48,10 @@ TEST(PSListTest, KeepsInsertionOrderAndOwnsNothing) {
 }
 
 TEST(EntityComparatorTest, OrdersByKeyWhateverTheAddress) {
-  std::vector<std::unique_ptr<Keyed>> made;
+  std::vector<std::unique_ptr<Keyed> > made;
   for (int i = 0; i < 20; ++i)
     made.emplace_back(new Keyed);
-  std::set<Id<Keyed>, EntityComparator<Id<Keyed>>> byKey;
+  std::set<Id<Keyed>, EntityComparator<Id<Keyed> > > byKey;
   for (auto it = made.rbegin(); it != made.rend(); ++it)
     byKey.insert((*it)->getId());
   int previous = 0;
@@ -64,7 +64,7 @@ TEST(EntityComparatorTest, OrdersByKeyWhateverTheAddress) {
 
 TEST(EntityComparatorTest, RefusesInvalidHandles) {
   Keyed k;
-  std::set<Id<Keyed>, EntityComparator<Id<Keyed>>> byKey{k.getId()};
+  std::set<Id<Keyed>, EntityComparator<Id<Keyed> > > byKey{k.getId()};
   try {
     byKey.find(Id<Keyed>());
     FAIL() << "an empty handle must not be compared";
