@@ -110,7 +110,7 @@ bool EnumeratedDomain::equate(AbstractDomain& dom) {
 }
 
 bool EnumeratedDomain::equateClosedEnumerations(EnumeratedDomain& dom) {
-  KALDEN_CHECK(!isEmpty() || !dom.isEmpty());
+  KALDEN_CHECK_TEXT(!isEmpty() || !dom.isEmpty(), "!isEmpty() || ! dom.isEmpty()");
   // One walk over both member sets, with this domain's tolerance for both sides: each step
   // either matches a pair or removes the smaller member, so the walk always moves on.
   std::set<double>& other = dom.m_values;
