@@ -1,10 +1,12 @@
 #include "Utils/Entity.hh"
 
 #include "Utils/Error.hh"
+#include "Utils/KeyTable.hh"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <new>
 #include <unordered_map>
 #include <utility>
@@ -118,14 +120,6 @@ std::size_t scatter(std::uint64_t h) {
   return static_cast<std::size_t>(h);
 }
 
-// Entities by key.
-struct ByKey {
-  typedef int Query;
-  static Query queryOf(const Entity* entity) { return entity->Entity::getKey(); }
-  static std::size_t hash(Query key) { return scatter(static_cast<unsigned int>(key)); }
-  static bool matches(const Entity* entity, Query key) { return entity->Entity::getKey() == key; }
-};
-
 // Entities by the address of their Entity part.
 struct ByAddress {
   typedef std::uintptr_t Query;
@@ -135,13 +129,14 @@ struct ByAddress {
 };
 
 struct EntityTables {
-  int nextKey = 1;
-  EntitySet<ByKey> byKey;
   EntitySet<ByAddress> byAddress;
   // Blocks handed out by Entity::operator new whose entity is not built yet (normally one; more
   // when building an entity's arguments makes others). The entity built in a block takes it.
   std::vector<std::pair<void*, std::size_t> > pendingBlocks;
-  std::map<int, Entity*> pool; // discarded heap objects, collected in key order
+  // Keys of discarded heap objects, a min-heap so that they are collected in key order. A pooled
+  // object its owner deletes first leaves its key behind: the key is never reused, so the lookup
+  // by key then finds nothing.
+  std::vector<int> pool;
   // The few entities' external entities: a field in every entity would cost more.
   std::unordered_map<const Entity*, const PSEntity*> externals;
 };
@@ -149,6 +144,23 @@ struct EntityTables {
 EntityTables& tables() {
   static EntityTables* sl_tables = new EntityTables; // never destroyed: entities may outlive static objects
   return *sl_tables;
+}
+
+// Entities by key; constant-initialised, like the counters, so that it works at any time.
+constexpr std::size_t INITIAL_CHUNKS = 64;
+unsigned long g_firstChunk[KeyTable::CHUNK] = {};
+unsigned long* g_initialChunks[INITIAL_CHUNKS] = {g_firstChunk};
+std::uint32_t g_initialLiveCount[INITIAL_CHUNKS] = {};
+KeyTable g_byKey(g_firstChunk, g_initialChunks, g_initialLiveCount, INITIAL_CHUNKS);
+int g_nextKey = 1;
+std::size_t g_liveCount = 0;
+std::size_t g_pooledCount = 0;
+
+// The entity with a key, nullptr when none.
+Entity* entityWithKey(int key) {
+  if (key <= 0 || key >= g_nextKey)
+    return nullptr;
+  return reinterpret_cast<Entity*>(g_byKey.at(static_cast<unsigned long>(key)));
 }
 
 } // namespace
@@ -166,22 +178,25 @@ Entity::Entity() : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false),
       break;
     }
   }
-  if (t.nextKey == INT_MAX)
+  if (g_nextKey == INT_MAX)
     raiseFailedCheck("nextKey < INT_MAX", "Utils/Entity", __LINE__, "Entity keys are exhausted.");
-  m_key = t.nextKey++;
   // Both tables make room first: an allocation failure then leaves neither holding this entity.
-  t.byKey.reserveOne();
+  g_byKey.reserve(static_cast<unsigned long>(g_nextKey));
   t.byAddress.reserveOne();
-  t.byKey.insert(this);
+  m_key = g_nextKey++;
+  g_byKey.set(static_cast<unsigned long>(m_key), reinterpret_cast<std::uintptr_t>(this));
   t.byAddress.insert(this);
+  ++g_liveCount;
 }
 
 Entity::~Entity() {
   EntityTables& t = tables();
-  t.byKey.erase(this);
+  g_byKey.drop(static_cast<unsigned long>(m_key), static_cast<unsigned long>(g_nextKey));
+  --g_liveCount;
   t.byAddress.erase(this);
-  if (m_pooled)
-    t.pool.erase(m_key);
+  // Nothing pooled any more: the keys left in the pool belong to objects already gone.
+  if (m_pooled && --g_pooledCount == 0)
+    t.pool.clear();
   // A later entity at this address must not inherit the external entity.
   if (!t.externals.empty())
     t.externals.erase(this);
@@ -244,8 +259,10 @@ void Entity::discard(bool pool) {
   EntityTables& t = tables();
   // Only a whole heap object of our own may be collected; members held by value never are.
   if (m_heap) {
+    t.pool.push_back(m_key);
+    std::push_heap(t.pool.begin(), t.pool.end(), std::greater<int>());
     m_pooled = true;
-    t.pool.emplace(m_key, this);
+    ++g_pooledCount;
   }
 }
 
@@ -271,8 +288,7 @@ void Entity::purgeStart() { s_purging = true; }
 void Entity::purgeEnd() { s_purging = false; }
 
 Id<Entity> Entity::getEntity(int key) {
-  EntityTables& t = tables();
-  Entity* entity = t.byKey.find(key);
+  Entity* entity = entityWithKey(key);
   if (entity == nullptr)
     return Id<Entity>();
   return Id<Entity>(entity, IdTable::getKey(Id<Entity>::toAddress(entity)));
@@ -290,16 +306,20 @@ void Entity::garbageCollect() {
   EntityTables& t = tables();
   // Deleting one object may pool others: take them one at a time.
   while (!t.pool.empty()) {
-    Entity* entity = t.pool.begin()->second;
-    t.pool.erase(t.pool.begin());
+    std::pop_heap(t.pool.begin(), t.pool.end(), std::greater<int>());
+    Entity* entity = entityWithKey(t.pool.back());
+    t.pool.pop_back();
+    if (entity == nullptr)
+      continue;
     entity->m_pooled = false;
+    --g_pooledCount;
     delete entity;
   }
 }
 
-std::size_t Entity::pooledCount() { return tables().pool.size(); }
+std::size_t Entity::pooledCount() { return g_pooledCount; }
 
-std::size_t Entity::liveCount() { return tables().byKey.size(); }
+std::size_t Entity::liveCount() { return g_liveCount; }
 
 void* Entity::operator new(std::size_t size) {
   void* block = ::operator new(size);
