@@ -16,25 +16,23 @@ namespace KALDEN {
 
 namespace {
 
-// A set of entities found by one of their properties (Traits::hash and Traits::matches): an
-// open-addressing table of bare pointers, so an entry costs a slot rather than a heap node. It
-// keeps at most three quarters of its slots in use and never shrinks, like the handle table.
-template <class Traits>
-class EntitySet {
+// The entities by the address of their Entity part: an open-addressing table of bare pointers,
+// so an entry costs a slot rather than a heap node. It keeps at most three quarters of its slots
+// in use and never shrinks. An entity's slot follows its address, like the handle registry's, so
+// that entities made together are entered and removed in neighbouring memory.
+class AddressSet {
 public:
-  typedef typename Traits::Query Query;
+  AddressSet() : m_slots(nullptr), m_mask(0), m_bits(0), m_count(0) {}
+  ~AddressSet() { delete[] m_slots; }
+  AddressSet(const AddressSet&) = delete;
+  AddressSet& operator=(const AddressSet&) = delete;
 
-  EntitySet() : m_slots(nullptr), m_mask(0), m_count(0) {}
-  ~EntitySet() { delete[] m_slots; }
-  EntitySet(const EntitySet&) = delete;
-  EntitySet& operator=(const EntitySet&) = delete;
-
-  // The entity answering `query`, nullptr when none.
-  Entity* find(Query query) const {
+  // The entity whose Entity part is at `address`, nullptr when none.
+  Entity* find(std::uintptr_t address) const {
     if (m_slots == nullptr)
       return nullptr;
-    for (std::size_t i = Traits::hash(query) & m_mask; m_slots[i] != nullptr; i = (i + 1) & m_mask)
-      if (Traits::matches(m_slots[i], query))
+    for (std::size_t i = slot(address); m_slots[i] != nullptr; i = (i + 1) & m_mask)
+      if (addressOf(m_slots[i]) == address)
         return m_slots[i];
     return nullptr;
   }
@@ -45,10 +43,9 @@ public:
       grow();
   }
 
-  // Adds an entity not yet in the set.
+  // Adds an entity not yet in the set, room for which reserveOne() has made.
   void insert(Entity* entity) {
-    reserveOne();
-    std::size_t i = Traits::hash(Traits::queryOf(entity)) & m_mask;
+    std::size_t i = slot(addressOf(entity));
     while (m_slots[i] != nullptr)
       i = (i + 1) & m_mask;
     m_slots[i] = entity;
@@ -59,7 +56,7 @@ public:
   void erase(Entity* entity) {
     if (m_slots == nullptr)
       return;
-    std::size_t i = Traits::hash(Traits::queryOf(entity)) & m_mask;
+    std::size_t i = slot(addressOf(entity));
     while (m_slots[i] != entity) {
       if (m_slots[i] == nullptr)
         return;
@@ -72,7 +69,7 @@ public:
       j = (j + 1) & m_mask;
       if (m_slots[j] == nullptr)
         break;
-      const std::size_t home = Traits::hash(Traits::queryOf(m_slots[j])) & m_mask;
+      const std::size_t home = slot(addressOf(m_slots[j]));
       // Move entry j into the hole unless its home lies cyclically in (hole, j].
       const bool homeBetween = (hole <= j) ? (hole < home && home <= j) : (hole < home || home <= j);
       if (!homeBetween) {
@@ -84,52 +81,37 @@ public:
     --m_count;
   }
 
-  std::size_t size() const { return m_count; }
-
 private:
+  static std::uintptr_t addressOf(const Entity* entity) { return reinterpret_cast<std::uintptr_t>(entity); }
+  std::size_t slot(std::uintptr_t address) const {
+    // Entities are at least 16 bytes apart; the higher bits are folded in so that distant
+    // regions do not pile up on the same slots.
+    const std::uintptr_t cell = address >> 4;
+    return static_cast<std::size_t>(cell ^ (cell >> m_bits)) & m_mask;
+  }
+
   void grow() {
     const std::size_t oldCapacity = m_slots == nullptr ? 0 : m_mask + 1;
-    const std::size_t capacity = oldCapacity == 0 ? 64 : 2 * oldCapacity;
     Entity** old = m_slots;
-    m_slots = new Entity*[capacity]();
-    m_mask = capacity - 1;
-    for (std::size_t k = 0; k < oldCapacity; ++k) {
-      if (old[k] == nullptr)
-        continue;
-      std::size_t i = Traits::hash(Traits::queryOf(old[k])) & m_mask;
-      while (m_slots[i] != nullptr)
-        i = (i + 1) & m_mask;
-      m_slots[i] = old[k];
-    }
+    const unsigned int bits = oldCapacity == 0 ? 6 : m_bits + 1;
+    m_slots = new Entity*[std::size_t(1) << bits]();
+    m_bits = bits;
+    m_mask = (std::size_t(1) << bits) - 1;
+    m_count = 0;
+    for (std::size_t k = 0; k < oldCapacity; ++k)
+      if (old[k] != nullptr)
+        insert(old[k]);
     delete[] old;
   }
 
   Entity** m_slots;
-  std::size_t m_mask; // capacity - 1; capacity is a power of two
+  std::size_t m_mask;  // capacity - 1; capacity is a power of two
+  unsigned int m_bits; // log2(capacity)
   std::size_t m_count;
 };
 
-// Scatters a value over the slots: keys and addresses come in runs, which in a linear-probing
-// table would make long clusters (and long scans when an entry in one is removed).
-std::size_t scatter(std::uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ULL;
-  h ^= h >> 33;
-  return static_cast<std::size_t>(h);
-}
-
-// Entities by the address of their Entity part.
-struct ByAddress {
-  typedef std::uintptr_t Query;
-  static Query queryOf(const Entity* entity) { return reinterpret_cast<std::uintptr_t>(entity); }
-  static std::size_t hash(Query address) { return scatter(address); }
-  static bool matches(const Entity* entity, Query address) { return queryOf(entity) == address; }
-};
-
 struct EntityTables {
-  EntitySet<ByAddress> byAddress;
+  AddressSet byAddress;
   // Blocks handed out by Entity::operator new whose entity is not built yet (normally one; more
   // when building an entity's arguments makes others). The entity built in a block takes it.
   std::vector<std::pair<void*, std::size_t> > pendingBlocks;
