@@ -286,16 +286,29 @@ Id<Entity> Entity::getEntityAt(unsigned long address) {
 
 void Entity::garbageCollect() {
   EntityTables& t = tables();
-  // Deleting one object may pool others: take them one at a time.
+  // Objects go in key order. The keys pooled so far are sorted once rather than taken from the
+  // heap one at a time; deleting an object may pool others, which the heap takes meanwhile and
+  // which go first when their key is smaller.
   while (!t.pool.empty()) {
-    std::pop_heap(t.pool.begin(), t.pool.end(), std::greater<int>());
-    Entity* entity = entityWithKey(t.pool.back());
-    t.pool.pop_back();
-    if (entity == nullptr)
-      continue;
-    entity->m_pooled = false;
-    --g_pooledCount;
-    delete entity;
+    std::vector<int> keys;
+    keys.swap(t.pool);
+    std::sort(keys.begin(), keys.end());
+    for (std::size_t i = 0; i < keys.size();) {
+      int key;
+      if (!t.pool.empty() && t.pool.front() < keys[i]) {
+        std::pop_heap(t.pool.begin(), t.pool.end(), std::greater<int>());
+        key = t.pool.back();
+        t.pool.pop_back();
+      } else {
+        key = keys[i++];
+      }
+      Entity* entity = entityWithKey(key);
+      if (entity == nullptr)
+        continue;
+      entity->m_pooled = false;
+      --g_pooledCount;
+      delete entity;
+    }
   }
 }
 
