@@ -45,18 +45,6 @@ public:
   /// Clears a set key; `nextKey` is the next key to issue (a chunk wholly below it is never set again).
   void drop(unsigned long key, unsigned long nextKey);
 
-  /// Calls `visit(key, word)` for each set key in increasing order, skipping freed chunks.
-  template <class Visit>
-  void forEach(unsigned long nextKey, Visit visit) const {
-    for (unsigned long c = 0; (c << CHUNK_BITS) < nextKey; ++c) {
-      if (m_liveCount[c] == 0)
-        continue;
-      for (unsigned long k = c << CHUNK_BITS; k < ((c + 1) << CHUNK_BITS) && k < nextKey; ++k)
-        if (at(k) != 0)
-          visit(k, at(k));
-    }
-  }
-
 private:
   void addChunk(unsigned long key);
   void release(std::size_t chunk);
