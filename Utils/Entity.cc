@@ -160,8 +160,10 @@ Entity::Entity() : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false),
       break;
     }
   }
-  if (g_nextKey == INT_MAX)
+  if (g_nextKey == INT_MAX) {
     raiseFailedCheck("nextKey < INT_MAX", "Utils/Entity", __LINE__, "Entity keys are exhausted.");
+    return; // the failure could only print (inside a destructor): the entity keeps key 0, in no table
+  }
   // Both tables make room first: an allocation failure then leaves neither holding this entity.
   g_byKey.reserve(static_cast<unsigned long>(g_nextKey));
   t.byAddress.reserveOne();
@@ -173,9 +175,11 @@ Entity::Entity() : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false),
 
 Entity::~Entity() {
   EntityTables& t = tables();
-  g_byKey.drop(static_cast<unsigned long>(m_key), static_cast<unsigned long>(g_nextKey));
-  --g_liveCount;
-  t.byAddress.erase(this);
+  if (m_key != 0) {
+    g_byKey.drop(static_cast<unsigned long>(m_key), static_cast<unsigned long>(g_nextKey));
+    --g_liveCount;
+    t.byAddress.erase(this);
+  }
   // Nothing pooled any more: the keys left in the pool belong to objects already gone.
   if (m_pooled && --g_pooledCount == 0)
     t.pool.clear();
