@@ -1,10 +1,12 @@
 #include "Utils/Entity.hh"
 
 #include "Utils/Error.hh"
+#include "Utils/KeyTable.hh"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <new>
 #include <unordered_map>
 #include <utility>
@@ -14,25 +16,23 @@ namespace KALDEN {
 
 namespace {
 
-// A set of entities found by one of their properties (Traits::hash and Traits::matches): an
-// open-addressing table of bare pointers, so an entry costs a slot rather than a heap node. It
-// keeps at most three quarters of its slots in use and never shrinks, like the handle table.
-template <class Traits>
-class EntitySet {
+// The entities by the address of their Entity part: an open-addressing table of bare pointers,
+// so an entry costs a slot rather than a heap node. It keeps at most three quarters of its slots
+// in use and never shrinks. An entity's slot follows its address, like the handle registry's, so
+// that entities made together are entered and removed in neighbouring memory.
+class AddressSet {
 public:
-  typedef typename Traits::Query Query;
+  AddressSet() : m_slots(nullptr), m_mask(0), m_bits(0), m_count(0) {}
+  ~AddressSet() { delete[] m_slots; }
+  AddressSet(const AddressSet&) = delete;
+  AddressSet& operator=(const AddressSet&) = delete;
 
-  EntitySet() : m_slots(nullptr), m_mask(0), m_count(0) {}
-  ~EntitySet() { delete[] m_slots; }
-  EntitySet(const EntitySet&) = delete;
-  EntitySet& operator=(const EntitySet&) = delete;
-
-  // The entity answering `query`, nullptr when none.
-  Entity* find(Query query) const {
+  // The entity whose Entity part is at `address`, nullptr when none.
+  Entity* find(std::uintptr_t address) const {
     if (m_slots == nullptr)
       return nullptr;
-    for (std::size_t i = Traits::hash(query) & m_mask; m_slots[i] != nullptr; i = (i + 1) & m_mask)
-      if (Traits::matches(m_slots[i], query))
+    for (std::size_t i = slot(address); m_slots[i] != nullptr; i = (i + 1) & m_mask)
+      if (addressOf(m_slots[i]) == address)
         return m_slots[i];
     return nullptr;
   }
@@ -43,10 +43,9 @@ public:
       grow();
   }
 
-  // Adds an entity not yet in the set.
+  // Adds an entity not yet in the set, room for which reserveOne() has made.
   void insert(Entity* entity) {
-    reserveOne();
-    std::size_t i = Traits::hash(Traits::queryOf(entity)) & m_mask;
+    std::size_t i = slot(addressOf(entity));
     while (m_slots[i] != nullptr)
       i = (i + 1) & m_mask;
     m_slots[i] = entity;
@@ -57,7 +56,7 @@ public:
   void erase(Entity* entity) {
     if (m_slots == nullptr)
       return;
-    std::size_t i = Traits::hash(Traits::queryOf(entity)) & m_mask;
+    std::size_t i = slot(addressOf(entity));
     while (m_slots[i] != entity) {
       if (m_slots[i] == nullptr)
         return;
@@ -70,7 +69,7 @@ public:
       j = (j + 1) & m_mask;
       if (m_slots[j] == nullptr)
         break;
-      const std::size_t home = Traits::hash(Traits::queryOf(m_slots[j])) & m_mask;
+      const std::size_t home = slot(addressOf(m_slots[j]));
       // Move entry j into the hole unless its home lies cyclically in (hole, j].
       const bool homeBetween = (hole <= j) ? (hole < home && home <= j) : (hole < home || home <= j);
       if (!homeBetween) {
@@ -82,66 +81,44 @@ public:
     --m_count;
   }
 
-  std::size_t size() const { return m_count; }
-
 private:
+  static std::uintptr_t addressOf(const Entity* entity) { return reinterpret_cast<std::uintptr_t>(entity); }
+  std::size_t slot(std::uintptr_t address) const {
+    // Entities are at least 16 bytes apart; the higher bits are folded in so that distant
+    // regions do not pile up on the same slots.
+    const std::uintptr_t cell = address >> 4;
+    return static_cast<std::size_t>(cell ^ (cell >> m_bits)) & m_mask;
+  }
+
   void grow() {
     const std::size_t oldCapacity = m_slots == nullptr ? 0 : m_mask + 1;
-    const std::size_t capacity = oldCapacity == 0 ? 64 : 2 * oldCapacity;
     Entity** old = m_slots;
-    m_slots = new Entity*[capacity]();
-    m_mask = capacity - 1;
-    for (std::size_t k = 0; k < oldCapacity; ++k) {
-      if (old[k] == nullptr)
-        continue;
-      std::size_t i = Traits::hash(Traits::queryOf(old[k])) & m_mask;
-      while (m_slots[i] != nullptr)
-        i = (i + 1) & m_mask;
-      m_slots[i] = old[k];
-    }
+    const unsigned int bits = oldCapacity == 0 ? 6 : m_bits + 1;
+    m_slots = new Entity*[std::size_t(1) << bits]();
+    m_bits = bits;
+    m_mask = (std::size_t(1) << bits) - 1;
+    m_count = 0;
+    for (std::size_t k = 0; k < oldCapacity; ++k)
+      if (old[k] != nullptr)
+        insert(old[k]);
     delete[] old;
   }
 
   Entity** m_slots;
-  std::size_t m_mask; // capacity - 1; capacity is a power of two
+  std::size_t m_mask;  // capacity - 1; capacity is a power of two
+  unsigned int m_bits; // log2(capacity)
   std::size_t m_count;
 };
 
-// Scatters a value over the slots: keys and addresses come in runs, which in a linear-probing
-// table would make long clusters (and long scans when an entry in one is removed).
-std::size_t scatter(std::uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ULL;
-  h ^= h >> 33;
-  return static_cast<std::size_t>(h);
-}
-
-// Entities by key.
-struct ByKey {
-  typedef int Query;
-  static Query queryOf(const Entity* entity) { return entity->Entity::getKey(); }
-  static std::size_t hash(Query key) { return scatter(static_cast<unsigned int>(key)); }
-  static bool matches(const Entity* entity, Query key) { return entity->Entity::getKey() == key; }
-};
-
-// Entities by the address of their Entity part.
-struct ByAddress {
-  typedef std::uintptr_t Query;
-  static Query queryOf(const Entity* entity) { return reinterpret_cast<std::uintptr_t>(entity); }
-  static std::size_t hash(Query address) { return scatter(address); }
-  static bool matches(const Entity* entity, Query address) { return queryOf(entity) == address; }
-};
-
 struct EntityTables {
-  int nextKey = 1;
-  EntitySet<ByKey> byKey;
-  EntitySet<ByAddress> byAddress;
+  AddressSet byAddress;
   // Blocks handed out by Entity::operator new whose entity is not built yet (normally one; more
   // when building an entity's arguments makes others). The entity built in a block takes it.
   std::vector<std::pair<void*, std::size_t> > pendingBlocks;
-  std::map<int, Entity*> pool; // discarded heap objects, collected in key order
+  // Keys of discarded heap objects, a min-heap so that they are collected in key order. A pooled
+  // object its owner deletes first leaves its key behind: the key is never reused, so the lookup
+  // by key then finds nothing.
+  std::vector<int> pool;
   // The few entities' external entities: a field in every entity would cost more.
   std::unordered_map<const Entity*, const PSEntity*> externals;
 };
@@ -149,6 +126,23 @@ struct EntityTables {
 EntityTables& tables() {
   static EntityTables* sl_tables = new EntityTables; // never destroyed: entities may outlive static objects
   return *sl_tables;
+}
+
+// Entities by key; constant-initialised, like the counters, so that it works at any time.
+constexpr std::size_t INITIAL_CHUNKS = 64;
+unsigned long g_firstChunk[KeyTable::CHUNK] = {};
+unsigned long* g_initialChunks[INITIAL_CHUNKS] = {g_firstChunk};
+std::uint32_t g_initialLiveCount[INITIAL_CHUNKS] = {};
+KeyTable g_byKey(g_firstChunk, g_initialChunks, g_initialLiveCount, INITIAL_CHUNKS);
+int g_nextKey = 1;
+std::size_t g_liveCount = 0;
+std::size_t g_pooledCount = 0;
+
+// The entity with a key, nullptr when none.
+Entity* entityWithKey(int key) {
+  if (key <= 0 || key >= g_nextKey)
+    return nullptr;
+  return reinterpret_cast<Entity*>(g_byKey.at(static_cast<unsigned long>(key)));
 }
 
 } // namespace
@@ -166,22 +160,29 @@ Entity::Entity() : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false),
       break;
     }
   }
-  if (t.nextKey == INT_MAX)
+  if (g_nextKey == INT_MAX) {
     raiseFailedCheck("nextKey < INT_MAX", "Utils/Entity", __LINE__, "Entity keys are exhausted.");
-  m_key = t.nextKey++;
+    return; // the failure could only print (inside a destructor): the entity keeps key 0, in no table
+  }
   // Both tables make room first: an allocation failure then leaves neither holding this entity.
-  t.byKey.reserveOne();
+  g_byKey.reserve(static_cast<unsigned long>(g_nextKey));
   t.byAddress.reserveOne();
-  t.byKey.insert(this);
+  m_key = g_nextKey++;
+  g_byKey.set(static_cast<unsigned long>(m_key), reinterpret_cast<std::uintptr_t>(this));
   t.byAddress.insert(this);
+  ++g_liveCount;
 }
 
 Entity::~Entity() {
   EntityTables& t = tables();
-  t.byKey.erase(this);
-  t.byAddress.erase(this);
-  if (m_pooled)
-    t.pool.erase(m_key);
+  if (m_key != 0) {
+    g_byKey.drop(static_cast<unsigned long>(m_key), static_cast<unsigned long>(g_nextKey));
+    --g_liveCount;
+    t.byAddress.erase(this);
+  }
+  // Nothing pooled any more: the keys left in the pool belong to objects already gone.
+  if (m_pooled && --g_pooledCount == 0)
+    t.pool.clear();
   // A later entity at this address must not inherit the external entity.
   if (!t.externals.empty())
     t.externals.erase(this);
@@ -244,8 +245,10 @@ void Entity::discard(bool pool) {
   EntityTables& t = tables();
   // Only a whole heap object of our own may be collected; members held by value never are.
   if (m_heap) {
+    t.pool.push_back(m_key);
+    std::push_heap(t.pool.begin(), t.pool.end(), std::greater<int>());
     m_pooled = true;
-    t.pool.emplace(m_key, this);
+    ++g_pooledCount;
   }
 }
 
@@ -271,8 +274,7 @@ void Entity::purgeStart() { s_purging = true; }
 void Entity::purgeEnd() { s_purging = false; }
 
 Id<Entity> Entity::getEntity(int key) {
-  EntityTables& t = tables();
-  Entity* entity = t.byKey.find(key);
+  Entity* entity = entityWithKey(key);
   if (entity == nullptr)
     return Id<Entity>();
   return Id<Entity>(entity, IdTable::getKey(Id<Entity>::toAddress(entity)));
@@ -288,18 +290,35 @@ Id<Entity> Entity::getEntityAt(unsigned long address) {
 
 void Entity::garbageCollect() {
   EntityTables& t = tables();
-  // Deleting one object may pool others: take them one at a time.
+  // Objects go in key order. The keys pooled so far are sorted once rather than taken from the
+  // heap one at a time; deleting an object may pool others, which the heap takes meanwhile and
+  // which go first when their key is smaller.
   while (!t.pool.empty()) {
-    Entity* entity = t.pool.begin()->second;
-    t.pool.erase(t.pool.begin());
-    entity->m_pooled = false;
-    delete entity;
+    std::vector<int> keys;
+    keys.swap(t.pool);
+    std::sort(keys.begin(), keys.end());
+    for (std::size_t i = 0; i < keys.size();) {
+      int key;
+      if (!t.pool.empty() && t.pool.front() < keys[i]) {
+        std::pop_heap(t.pool.begin(), t.pool.end(), std::greater<int>());
+        key = t.pool.back();
+        t.pool.pop_back();
+      } else {
+        key = keys[i++];
+      }
+      Entity* entity = entityWithKey(key);
+      if (entity == nullptr)
+        continue;
+      entity->m_pooled = false;
+      --g_pooledCount;
+      delete entity;
+    }
   }
 }
 
-std::size_t Entity::pooledCount() { return tables().pool.size(); }
+std::size_t Entity::pooledCount() { return g_pooledCount; }
 
-std::size_t Entity::liveCount() { return tables().byKey.size(); }
+std::size_t Entity::liveCount() { return g_liveCount; }
 
 void* Entity::operator new(std::size_t size) {
   void* block = ::operator new(size);

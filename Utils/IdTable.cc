@@ -28,11 +28,11 @@ TypeNames& typeNames() {
 
 IdTable::Entry IdTable::s_initialEntries[IdTable::INITIAL_CAPACITY] = {};
 IdTable::Table IdTable::s_table = {IdTable::s_initialEntries, IdTable::INITIAL_CAPACITY - 1, 10, 0, 1};
-unsigned long IdTable::s_firstChunk[IdTable::CHUNK] = {};
-unsigned long IdTable::s_spentChunk[IdTable::CHUNK] = {};
+unsigned long IdTable::s_firstChunk[KeyTable::CHUNK] = {};
 unsigned long* IdTable::s_initialChunks[IdTable::INITIAL_CHUNKS] = {IdTable::s_firstChunk};
 std::uint32_t IdTable::s_initialLiveCount[IdTable::INITIAL_CHUNKS] = {};
-IdTable::Keys IdTable::s_keys = {IdTable::s_initialChunks, IdTable::s_initialLiveCount, IdTable::INITIAL_CHUNKS};
+KeyTable IdTable::s_keys(IdTable::s_firstChunk, IdTable::s_initialChunks, IdTable::s_initialLiveCount,
+                         IdTable::INITIAL_CHUNKS);
 
 std::uint32_t IdTable::typeIndex(const char* typeName) {
   TypeNames& t = typeNames();
@@ -71,47 +71,6 @@ void IdTable::grow(Table& t) {
     delete[] old;
 }
 
-void IdTable::addChunk(unsigned long key) {
-  Keys& k = s_keys;
-  const std::size_t c = key >> CHUNK_BITS;
-  if (c >= k.capacity) {
-    const std::size_t capacity = 2 * k.capacity;
-    unsigned long** chunks = new unsigned long*[capacity]();
-    std::uint32_t* liveCount = new std::uint32_t[capacity]();
-    for (std::size_t i = 0; i < k.capacity; ++i) {
-      chunks[i] = k.chunks[i];
-      liveCount[i] = k.liveCount[i];
-    }
-    if (k.chunks != s_initialChunks) {
-      delete[] k.chunks;
-      delete[] k.liveCount;
-    }
-    k.chunks = chunks;
-    k.liveCount = liveCount;
-    k.capacity = capacity;
-  }
-  k.chunks[c] = new unsigned long[CHUNK]();
-  k.liveCount[c] = 0;
-  // The previous chunk is spent now; if nothing in it lives, nothing ever will again.
-  if (c > 0 && k.liveCount[c - 1] == 0 && k.chunks[c - 1] != s_spentChunk) {
-    if (k.chunks[c - 1] != s_firstChunk)
-      delete[] k.chunks[c - 1];
-    k.chunks[c - 1] = s_spentChunk;
-  }
-}
-
-void IdTable::dropKey(unsigned long key) {
-  Keys& k = s_keys;
-  const std::size_t c = key >> CHUNK_BITS;
-  k.chunks[c][key & CHUNK_MASK] = 0;
-  // A chunk whose keys have all been issued and removed is never written again.
-  if (--k.liveCount[c] == 0 && ((c + 1) << CHUNK_BITS) <= s_table.nextKey) {
-    if (k.chunks[c] != s_firstChunk)
-      delete[] k.chunks[c];
-    k.chunks[c] = s_spentChunk;
-  }
-}
-
 unsigned long IdTable::insert(unsigned long address, const char* typeName) {
   Table& t = s_table;
   if (address == 0)
@@ -128,11 +87,9 @@ unsigned long IdTable::insert(unsigned long address, const char* typeName) {
   }
   const std::uint32_t type = typeIndex(typeName);
   const unsigned long key = t.nextKey;
-  if ((key & CHUNK_MASK) == 0)
-    addChunk(key);
+  s_keys.reserve(key);
   ++t.nextKey;
-  slotOf(key) = ~address;
-  ++s_keys.liveCount[key >> CHUNK_BITS];
+  s_keys.set(key, ~address);
   t.entries[i] = Entry{static_cast<std::uint32_t>(key), type};
   ++t.count;
   return key;
@@ -155,7 +112,7 @@ void IdTable::remove(unsigned long address) {
   const std::size_t i = find(t, address);
   if (t.entries[i].key == 0)
     return;
-  dropKey(t.entries[i].key);
+  s_keys.drop(t.entries[i].key, t.nextKey);
   // Backward-shift deletion keeps every probe chain unbroken without tombstones.
   std::size_t hole = i;
   std::size_t j = i;

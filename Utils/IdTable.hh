@@ -1,6 +1,8 @@
 #ifndef KALDEN_UTILS_IDTABLE_HH
 #define KALDEN_UTILS_IDTABLE_HH
 
+#include "Utils/KeyTable.hh"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -29,7 +31,7 @@ public:
 
   /// Whether `key` is live and registered at `address`: a handle's validity test. `key` must have
   /// come from insert() (0 included), as every handle's key does.
-  static bool holds(unsigned long key, unsigned long address) { return slotOf(key) == ~address; }
+  static bool holds(unsigned long key, unsigned long address) { return s_keys.at(key) == ~address; }
 
   /// The live key of an address, 0 if none.
   static unsigned long getKey(unsigned long address);
@@ -56,32 +58,21 @@ private:
     std::size_t count;
     unsigned long nextKey;
   };
-  // The table by key: chunks[k >> CHUNK_BITS][k & CHUNK_MASK] is ~address for a live key k and 0
-  // otherwise, so that a never-used or freed slot matches no address, null included.
-  struct Keys {
-    unsigned long** chunks;   // one per CHUNK keys up to the next key to issue; spent ones point at s_spentChunk
-    std::uint32_t* liveCount; // live keys per chunk
-    std::size_t capacity;     // entries of chunks and liveCount
-  };
-  static constexpr unsigned int CHUNK_BITS = 10;
-  static constexpr unsigned long CHUNK = 1UL << CHUNK_BITS;
-  static constexpr unsigned long CHUNK_MASK = CHUNK - 1;
-
+  // The table by key holds ~address for a live key, so that a never-used or freed word (0)
+  // matches no address, null included.
   // Constant-initialised, so lookups need no first-use test, and never destroyed: handles may
   // be tested while static objects are torn down.
   static constexpr std::size_t INITIAL_CAPACITY = 1024;
   static constexpr std::size_t INITIAL_CHUNKS = 64;
   static Entry s_initialEntries[INITIAL_CAPACITY];
   static Table s_table;
-  static unsigned long s_firstChunk[CHUNK];
-  static unsigned long s_spentChunk[CHUNK]; // all zeros
+  static unsigned long s_firstChunk[KeyTable::CHUNK];
   static unsigned long* s_initialChunks[INITIAL_CHUNKS];
   static std::uint32_t s_initialLiveCount[INITIAL_CHUNKS];
-  static Keys s_keys;
+  static KeyTable s_keys;
 
-  static unsigned long& slotOf(unsigned long key) { return s_keys.chunks[key >> CHUNK_BITS][key & CHUNK_MASK]; }
   // The address a live key is registered at.
-  static unsigned long addressOf(std::uint32_t key) { return ~slotOf(key); }
+  static unsigned long addressOf(std::uint32_t key) { return ~s_keys.at(key); }
   static std::size_t slot(const Table& t, unsigned long address) {
     // Objects are at least 16 bytes apart: neighbouring objects take neighbouring slots.
     const unsigned long cell = address >> 4;
@@ -90,8 +81,6 @@ private:
   // The slot of the table by address that holds the address, or the free slot where its probe ends.
   static std::size_t find(const Table& t, unsigned long address);
   static void grow(Table& t);
-  static void addChunk(unsigned long key);
-  static void dropKey(unsigned long key);
   static std::uint32_t typeIndex(const char* typeName);
 };
 
