@@ -358,7 +358,7 @@ void CondAllDiffConstraint::pruneDecidedValues(const Domains& doms, unsigned int
 AllDiffConstraint::AllDiffConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                      const Id<ConstraintEngine>& constraintEngine,
                                      const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables),
       m_interimVariable(m_constraintEngine, BoolDomain(true, BoolDT::instance()), true, false, "Internal:AllDiff:cond",
                         Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_condAllDiffConstraint() {
@@ -370,8 +370,7 @@ AllDiffConstraint::AllDiffConstraint(const LabelStr& name, const LabelStr& propa
   // A refused scope fails in this constructor, which then leaves nothing registered.
   m_condAllDiffConstraint =
       (new CondAllDiffConstraint("CondAllDiff", propagatorName, m_constraintEngine, condAllDiffScope))->getId();
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  membersBuilt();
 }
 
 AllDiffConstraint::~AllDiffConstraint() {
@@ -379,22 +378,8 @@ AllDiffConstraint::~AllDiffConstraint() {
   discard(false);
 }
 
-void AllDiffConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  ConstraintShape::discardMember(m_interimVariable);
-  ConstraintShape::discardMember(m_condAllDiffConstraint);
-}
-
-void AllDiffConstraint::handleExecute() {}
-
-void AllDiffConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_condAllDiffConstraint}); }
-
-void AllDiffConstraint::handleActivate() {
-  ConstraintShape::activateMembers({m_condAllDiffConstraint}, {&m_interimVariable});
-}
-
-bool AllDiffConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
+CompositeConstraint::Members AllDiffConstraint::members() {
+  return Members{{&m_interimVariable}, {m_condAllDiffConstraint}};
 }
 
 } // namespace KALDEN

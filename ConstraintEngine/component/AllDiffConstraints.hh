@@ -3,6 +3,7 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"
 #include "ConstraintEngine/component/Variable.hh"
 
@@ -61,7 +62,7 @@ private:
  * x1 .. xn are pairwise different: a CondAllDiffConstraint over an internal
  * boolean fixed to true followed by the scope does all the work.
  */
-class AllDiffConstraint : public Constraint {
+class AllDiffConstraint : public CompositeConstraint {
 public:
   /// Builds the internal boolean, then the conditional constraint over it and the scope.
   AllDiffConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
@@ -69,19 +70,10 @@ public:
   /// Discards itself (and so its members) while it is whole, then destroys the boolean.
   ~AllDiffConstraint() override;
 
-  /// Unlinks the constraint, then discards the boolean and the conditional constraint.
-  void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint.
-  void handleActivate() override;
-  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
-  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
-                 const DomainListener::ChangeType& changeType) override;
-  /// Nothing: the conditional constraint does the work.
-  void handleExecute() override;
-
 private:
+  /// Its internal variables and sub-constraints.
+  Members members() override;
+
   Variable<BoolDomain> m_interimVariable;
   Id<Constraint> m_condAllDiffConstraint;
 };

@@ -158,15 +158,14 @@ bool MultEqualConstraint::updateMinAndMax(IntervalDomain& dom, double denomMin, 
 AddMultEqualConstraint::AddMultEqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                                const Id<ConstraintEngine>& constraintEngine,
                                                const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables),
       m_interimVariable(checkedEngine(constraintEngine), IntervalDomain(FloatDT::instance()), true, false,
                         "InternalConstraintVariable", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_multEqualConstraint("MultEqual", propagatorName, constraintEngine,
                             makeScope(m_variables[1], m_variables[2], m_interimVariable.getId())),
       m_addEqualConstraint("AddEqual", propagatorName, constraintEngine,
                            makeScope(m_interimVariable.getId(), m_variables[0], m_variables[3])) {
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  membersBuilt();
 }
 
 const Id<ConstraintEngine>& AddMultEqualConstraint::checkedEngine(const Id<ConstraintEngine>& constraintEngine) const {
@@ -179,24 +178,8 @@ AddMultEqualConstraint::~AddMultEqualConstraint() {
   discard(false);
 }
 
-void AddMultEqualConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  ConstraintShape::discardMember(m_interimVariable);
-}
-
-void AddMultEqualConstraint::handleExecute() {}
-
-bool AddMultEqualConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
-                                       const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
-}
-
-void AddMultEqualConstraint::handleDeactivate() {
-  ConstraintShape::deactivateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()});
-}
-
-void AddMultEqualConstraint::handleActivate() {
-  ConstraintShape::activateMembers({m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}, {&m_interimVariable});
+CompositeConstraint::Members AddMultEqualConstraint::members() {
+  return Members{{&m_interimVariable}, {m_multEqualConstraint.getId(), m_addEqualConstraint.getId()}};
 }
 
 } // namespace KALDEN

@@ -3,6 +3,7 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"
 #include "ConstraintEngine/component/Variable.hh"
 
@@ -71,7 +72,7 @@ public:
  * internal real variable p: p = b * c and d = p + a. The members run as
  * constraints of their own; discarding this one retires p and, with it, both.
  */
-class AddMultEqualConstraint : public Constraint {
+class AddMultEqualConstraint : public CompositeConstraint {
 public:
   /// The scope size.
   static constexpr int ARG_COUNT = 4;
@@ -83,19 +84,10 @@ public:
   /// Discards itself (and so its members) while it is whole, then destroys the members.
   ~AddMultEqualConstraint() override;
 
-  /// Unlinks the constraint, then discards the internal variable, which takes both members with it.
-  void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint.
-  void handleActivate() override;
-  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
-  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
-                 const DomainListener::ChangeType& changeType) override;
-  /// Nothing: the members do the work.
-  void handleExecute() override;
-
 private:
+  /// Its internal variables and sub-constraints.
+  Members members() override;
+
   // Fails the arity check unless the scope fits; gives back the engine to build the internal variable with.
   const Id<ConstraintEngine>& checkedEngine(const Id<ConstraintEngine>& constraintEngine) const;
 

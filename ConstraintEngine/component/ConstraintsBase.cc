@@ -63,20 +63,39 @@ void ConstraintShape::discardMember(Entity& member) {
     member.discard(true);
 }
 
-void ConstraintShape::deactivateMembers(std::initializer_list<Id<Constraint> > members) {
-  for (const Id<Constraint>& member : members)
-    if (member.isValid() && !member->isDiscarded())
-      member->deactivate();
+// ---------------------------------------------------------------- CompositeConstraint
+
+void CompositeConstraint::handleDiscard() {
+  Constraint::handleDiscard();
+  // The sub-constraints are discarded here too, not only through the internal variables: while
+  // the utility layer purges, a discarded variable leaves the constraints on it alone.
+  const Members owned = members();
+  for (ConstrainedVariable* variable : owned.variables)
+    ConstraintShape::discardMember(*variable);
+  for (const Id<Constraint>& constraint : owned.constraints)
+    ConstraintShape::discardMember(constraint);
 }
 
-void ConstraintShape::activateMembers(std::initializer_list<Id<Constraint> > members,
-                                      std::initializer_list<ConstrainedVariable*> internals) {
-  for (ConstrainedVariable* internal : internals)
-    if (!internal->isDiscarded())
-      internal->reset();
-  for (const Id<Constraint>& member : members)
-    if (member.isValid() && !member->isDiscarded() && !member->isActive())
-      member->undoDeactivation();
+void CompositeConstraint::handleExecute() {}
+
+bool CompositeConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
+  return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
+}
+
+void CompositeConstraint::handleDeactivate() {
+  for (const Id<Constraint>& constraint : members().constraints)
+    if (constraint.isValid() && !constraint->isDiscarded())
+      constraint->deactivate();
+}
+
+void CompositeConstraint::handleActivate() {
+  const Members owned = members();
+  for (ConstrainedVariable* variable : owned.variables)
+    if (!variable->isDiscarded())
+      variable->reset();
+  for (const Id<Constraint>& constraint : owned.constraints)
+    if (constraint.isValid() && !constraint->isDiscarded() && !constraint->isActive())
+      constraint->undoDeactivation();
 }
 
 } // namespace KALDEN

@@ -14,7 +14,6 @@
 
 #include <cmath>
 #include <cstddef>
-#include <initializer_list>
 #include <vector>
 
 namespace KALDEN {
@@ -94,25 +93,55 @@ public:
   /// The utility layer never pools such a member, so its owner's destructor remains the one that frees it.
   static void discardMember(Entity& member);
 
-  /// Whether a composite, which narrows nothing itself, may ignore a change of its scope: running
-  /// it would only walk its scope. Resets and relaxations are heard, as by every constraint.
-  static bool compositeCanIgnore(const DomainListener::ChangeType& changeType) {
-    return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
-  }
-
-  /// Deactivates each live member of a composite that has just gone inactive, so that its members
-  /// constrain nothing while it is off; activateMembers() undoes it when the composite comes back.
-  static void deactivateMembers(std::initializer_list<Id<Constraint> > members);
-  /// Undoes deactivateMembers() for a composite that has just become active again. Its internal
-  /// variables are reset first: while the members were off, nothing relaxed them along with the
-  /// variables they stand for, so what they held may be stale.
-  static void activateMembers(std::initializer_list<Id<Constraint> > members,
-                              std::initializer_list<ConstrainedVariable*> internals = {});
-
 private:
   // Fails the check `conditionText`, whose condition was found false; kept out of line so the
   // inline checks above cost their callers only a test.
   static void fail(const char* conditionText);
+};
+
+/**
+ * The base of the library's composite constraints: each narrows nothing itself but builds
+ * members, internal variables and sub-constraints, that the engine runs like any other
+ * constraint. A composite retires its members with itself and switches them off and on with
+ * itself, so that nothing of it constrains while it is gone or off. It skips every change of its
+ * scope but a reset or relaxation (which every library constraint hears): running it would only
+ * walk its scope.
+ */
+class CompositeConstraint : public Constraint {
+public:
+  /// Unlinks the constraint, then discards its internal variables and its sub-constraints in order.
+  void handleDiscard() override;
+  /// Nothing: the members do the work.
+  void handleExecute() override;
+  /// True but for a reset or relaxation.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
+
+protected:
+  /// What a composite owns.
+  struct Members {
+    std::vector<ConstrainedVariable*> variables; ///< internal variables, held by value
+    std::vector<Id<Constraint> > constraints;    ///< sub-constraints; a stale handle is passed over
+  };
+
+  /// The base of a composite; the most-derived constructor ends with membersBuilt().
+  CompositeConstraint(const LabelStr& name, const LabelStr& propagatorName,
+                      const Id<ConstraintEngine>& constraintEngine,
+                      const std::vector<Id<ConstrainedVariable> >& variables)
+      : Constraint(name, propagatorName, constraintEngine, variables) {}
+
+  /// The members, in the order they are discarded.
+  virtual Members members() = 0;
+  /// Ends construction: a composite made over an inactive variable starts with its members off.
+  void membersBuilt() {
+    if (!isActive())
+      handleDeactivate();
+  }
+  /// Switches the sub-constraints off with this constraint.
+  void handleDeactivate() override;
+  /// Switches the sub-constraints back on. The internal variables are reset first: while the
+  /// members were off, nothing relaxed them along with the variables they stand for.
+  void handleActivate() override;
 };
 
 } // namespace KALDEN

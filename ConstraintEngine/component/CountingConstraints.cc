@@ -89,7 +89,7 @@ void CountZerosConstraint::handleExecute() {
 CountNonZerosConstraint::CountNonZerosConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                                  const Id<ConstraintEngine>& constraintEngine,
                                                  const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables),
       m_zerosVariable(m_constraintEngine, IntervalDomain(FloatDT::instance()), true, false, "InternalCountNonZerosVar",
                       Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_otherVariable(m_constraintEngine, IntervalDomain(FloatDT::instance()), true, false,
@@ -112,8 +112,7 @@ CountNonZerosConstraint::CountNonZerosConstraint(const LabelStr& name, const Lab
     dropMember(m_subsetOfConstraint);
     throw;
   }
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  membersBuilt();
 }
 
 CountNonZerosConstraint::~CountNonZerosConstraint() {
@@ -121,30 +120,9 @@ CountNonZerosConstraint::~CountNonZerosConstraint() {
   discard(false);
 }
 
-void CountNonZerosConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  ConstraintShape::discardMember(m_zerosVariable);
-  ConstraintShape::discardMember(m_otherVariable);
-  ConstraintShape::discardMember(m_supersetVariable);
-  ConstraintShape::discardMember(m_addEqualConstraint);
-  ConstraintShape::discardMember(m_countZerosConstraint);
-  ConstraintShape::discardMember(m_subsetOfConstraint);
-}
-
-void CountNonZerosConstraint::handleExecute() {}
-
-void CountNonZerosConstraint::handleDeactivate() {
-  ConstraintShape::deactivateMembers({m_addEqualConstraint.getId(), m_subsetOfConstraint, m_countZerosConstraint});
-}
-
-void CountNonZerosConstraint::handleActivate() {
-  ConstraintShape::activateMembers({m_addEqualConstraint.getId(), m_subsetOfConstraint, m_countZerosConstraint},
-                                   {&m_zerosVariable, &m_otherVariable, &m_supersetVariable});
-}
-
-bool CountNonZerosConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
-                                        const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
+CompositeConstraint::Members CountNonZerosConstraint::members() {
+  return Members{{&m_zerosVariable, &m_otherVariable, &m_supersetVariable},
+                 {m_addEqualConstraint.getId(), m_countZerosConstraint, m_subsetOfConstraint}};
 }
 
 // ---------------------------------------------------------------- CardinalityConstraint
@@ -152,7 +130,7 @@ bool CountNonZerosConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
 CardinalityConstraint::CardinalityConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                              const Id<ConstraintEngine>& constraintEngine,
                                              const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables),
       m_interimVariable(m_constraintEngine, IntervalIntDomain(0, g_infiniteTime(), IntDT::instance()), true, false,
                         "InternalCardinalityVar", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_lessThanEqualConstraint("LessThanEqual", propagatorName, m_constraintEngine,
@@ -163,8 +141,7 @@ CardinalityConstraint::CardinalityConstraint(const LabelStr& name, const LabelSt
   // A refused scope fails in this constructor, which then leaves nothing registered.
   m_countNonZerosConstraint =
       (new CountNonZerosConstraint("CountNonZeros", propagatorName, m_constraintEngine, cCScope))->getId();
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  membersBuilt();
 }
 
 CardinalityConstraint::~CardinalityConstraint() {
@@ -172,27 +149,8 @@ CardinalityConstraint::~CardinalityConstraint() {
   discard(false);
 }
 
-void CardinalityConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  ConstraintShape::discardMember(m_interimVariable);
-  ConstraintShape::discardMember(m_lessThanEqualConstraint);
-  ConstraintShape::discardMember(m_countNonZerosConstraint);
-}
-
-void CardinalityConstraint::handleExecute() {}
-
-void CardinalityConstraint::handleDeactivate() {
-  ConstraintShape::deactivateMembers({m_lessThanEqualConstraint.getId(), m_countNonZerosConstraint});
-}
-
-void CardinalityConstraint::handleActivate() {
-  ConstraintShape::activateMembers({m_lessThanEqualConstraint.getId(), m_countNonZerosConstraint},
-                                   {&m_interimVariable});
-}
-
-bool CardinalityConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
-                                      const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
+CompositeConstraint::Members CardinalityConstraint::members() {
+  return Members{{&m_interimVariable}, {m_lessThanEqualConstraint.getId(), m_countNonZerosConstraint}};
 }
 
 // ---------------------------------------------------------------- OrConstraint
@@ -200,7 +158,7 @@ bool CardinalityConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
 OrConstraint::OrConstraint(const LabelStr& name, const LabelStr& propagatorName,
                            const Id<ConstraintEngine>& constraintEngine,
                            const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables),
       m_nonZerosVariable(m_constraintEngine, IntervalIntDomain(1, g_infiniteTime(), IntDT::instance()), true, false,
                          "InternalVar:Or:nonZeros", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_supersetVariable(m_constraintEngine,
@@ -222,8 +180,7 @@ OrConstraint::OrConstraint(const LabelStr& name, const LabelStr& propagatorName,
     dropMember(m_subsetOfConstraint);
     throw;
   }
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  membersBuilt();
 }
 
 OrConstraint::~OrConstraint() {
@@ -231,27 +188,8 @@ OrConstraint::~OrConstraint() {
   discard(false);
 }
 
-void OrConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  ConstraintShape::discardMember(m_nonZerosVariable);
-  ConstraintShape::discardMember(m_supersetVariable);
-  ConstraintShape::discardMember(m_subsetOfConstraint);
-  ConstraintShape::discardMember(m_countNonZerosConstraint);
-}
-
-void OrConstraint::handleExecute() {}
-
-void OrConstraint::handleDeactivate() {
-  ConstraintShape::deactivateMembers({m_subsetOfConstraint, m_countNonZerosConstraint});
-}
-
-void OrConstraint::handleActivate() {
-  ConstraintShape::activateMembers({m_subsetOfConstraint, m_countNonZerosConstraint},
-                                   {&m_nonZerosVariable, &m_supersetVariable});
-}
-
-bool OrConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
+CompositeConstraint::Members OrConstraint::members() {
+  return Members{{&m_nonZerosVariable, &m_supersetVariable}, {m_subsetOfConstraint, m_countNonZerosConstraint}};
 }
 
 } // namespace KALDEN

@@ -2,6 +2,7 @@
 #define KALDEN_CONSTRAINTENGINE_COMPONENT_COUNTINGCONSTRAINTS_HH
 
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/ArithmeticConstraints.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
@@ -35,7 +36,7 @@ public:
  * zeros counted by a CountZerosConstraint, zeros + count = other and other
  * kept within {N}.
  */
-class CountNonZerosConstraint : public Constraint {
+class CountNonZerosConstraint : public CompositeConstraint {
 public:
   /// Builds the internal variables and the three members.
   CountNonZerosConstraint(const LabelStr& name, const LabelStr& propagatorName,
@@ -44,19 +45,10 @@ public:
   /// Discards itself (and so its members) while it is whole, then destroys the members held by value.
   ~CountNonZerosConstraint() override;
 
-  /// Unlinks the constraint, then discards the internal variables and the members.
-  void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint.
-  void handleActivate() override;
-  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
-  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
-                 const DomainListener::ChangeType& changeType) override;
-  /// Nothing: the members do the work.
-  void handleExecute() override;
-
 private:
+  /// Its internal variables and sub-constraints.
+  Members members() override;
+
   Variable<IntervalDomain> m_zerosVariable;
   Variable<IntervalDomain> m_otherVariable;
   Variable<IntervalDomain> m_supersetVariable;
@@ -69,7 +61,7 @@ private:
  * At most `bound` of x1 .. xN differ from 0, over [bound, x1 .. xN]: an
  * internal count of the non-zero xi is kept at or below the bound.
  */
-class CardinalityConstraint : public Constraint {
+class CardinalityConstraint : public CompositeConstraint {
 public:
   /// Builds the internal count and its two members.
   CardinalityConstraint(const LabelStr& name, const LabelStr& propagatorName,
@@ -78,19 +70,10 @@ public:
   /// Discards itself (and so its members) while it is whole, then destroys the members held by value.
   ~CardinalityConstraint() override;
 
-  /// Unlinks the constraint, then discards the internal count and the members.
-  void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint.
-  void handleActivate() override;
-  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
-  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
-                 const DomainListener::ChangeType& changeType) override;
-  /// Nothing: the members do the work.
-  void handleExecute() override;
-
 private:
+  /// Its internal variables and sub-constraints.
+  Members members() override;
+
   Variable<IntervalIntDomain> m_interimVariable;
   LessThanEqualConstraint m_lessThanEqualConstraint;
   Id<Constraint> m_countNonZerosConstraint;
@@ -100,7 +83,7 @@ private:
  * At least one of x1 .. xN differs from 0: an internal count of the non-zero
  * xi is kept within [1, N].
  */
-class OrConstraint : public Constraint {
+class OrConstraint : public CompositeConstraint {
 public:
   /// Builds the internal count, its range and the two members.
   OrConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
@@ -108,19 +91,10 @@ public:
   /// Discards itself (and so its members) while it is whole, then destroys the internal variables.
   ~OrConstraint() override;
 
-  /// Unlinks the constraint, then discards the internal variables and the members.
-  void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint.
-  void handleActivate() override;
-  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
-  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
-                 const DomainListener::ChangeType& changeType) override;
-  /// Nothing: the members do the work.
-  void handleExecute() override;
-
 private:
+  /// Its internal variables and sub-constraints.
+  Members members() override;
+
   Variable<IntervalIntDomain> m_nonZerosVariable;
   Variable<IntervalIntDomain> m_supersetVariable;
   Id<Constraint> m_subsetOfConstraint;

@@ -124,9 +124,15 @@ void WithinBounds::handleDiscard() {
   ConstraintShape::discardMember(m_leq);
 }
 
-void WithinBounds::handleDeactivate() { ConstraintShape::deactivateMembers({m_leq.getId()}); }
+void WithinBounds::handleDeactivate() {
+  if (!m_leq.isDiscarded())
+    m_leq.deactivate();
+}
 
-void WithinBounds::handleActivate() { ConstraintShape::activateMembers({m_leq.getId()}); }
+void WithinBounds::handleActivate() {
+  if (!m_leq.isDiscarded() && !m_leq.isActive())
+    m_leq.undoDeactivation();
+}
 
 void WithinBounds::handleExecute() { m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound()); }
 

@@ -84,7 +84,7 @@ SwapTwoVarsConstraint::SwapTwoVarsConstraint(const LabelStr& name, const LabelSt
                                              const Id<ConstraintEngine>& constraintEngine,
                                              const std::vector<Id<ConstrainedVariable> >& variables,
                                              const LabelStr& otherName, int firstIndex, int secondIndex)
-    : Constraint(name, propagatorName, constraintEngine, variables) {
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables) {
   // Negative indices are refused: they name no scope position.
   KALDEN_CHECK_TEXT_OR_RETURN(isPosition(firstIndex, m_variables.size()),
                               "(unsigned) abs(firstIndex) < m_variables.size()");
@@ -96,8 +96,7 @@ SwapTwoVarsConstraint::SwapTwoVarsConstraint(const LabelStr& name, const LabelSt
   otherScope[static_cast<std::size_t>(firstIndex)] = m_variables[static_cast<std::size_t>(secondIndex)];
   otherScope[static_cast<std::size_t>(secondIndex)] = m_variables[static_cast<std::size_t>(firstIndex)];
   m_otherConstraint = createDelegate(*this, m_constraintEngine, otherName, otherScope);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  membersBuilt();
 }
 
 SwapTwoVarsConstraint::~SwapTwoVarsConstraint() {
@@ -105,21 +104,7 @@ SwapTwoVarsConstraint::~SwapTwoVarsConstraint() {
   discard(false);
 }
 
-void SwapTwoVarsConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  ConstraintShape::discardMember(m_otherConstraint);
-}
-
-void SwapTwoVarsConstraint::handleExecute() {}
-
-bool SwapTwoVarsConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
-                                      const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
-}
-
-void SwapTwoVarsConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_otherConstraint}); }
-
-void SwapTwoVarsConstraint::handleActivate() { ConstraintShape::activateMembers({m_otherConstraint}); }
+CompositeConstraint::Members SwapTwoVarsConstraint::members() { return Members{{}, {m_otherConstraint}}; }
 
 // ---------------------------------------------------------------- RotateScopeRightConstraint
 
@@ -127,7 +112,7 @@ RotateScopeRightConstraint::RotateScopeRightConstraint(const LabelStr& name, con
                                                        const Id<ConstraintEngine>& constraintEngine,
                                                        const std::vector<Id<ConstrainedVariable> >& variables,
                                                        const LabelStr& otherName, const int& rotateCount)
-    : Constraint(name, propagatorName, constraintEngine, variables) {
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables) {
   const std::size_t n = m_variables.size();
   // Compared in a wider type, as abs(INT_MIN) is undefined.
   const long long count = rotateCount;
@@ -142,8 +127,7 @@ RotateScopeRightConstraint::RotateScopeRightConstraint(const LabelStr& name, con
     otherScope.push_back(m_variables[(i + shift) % n]);
   KALDEN_CHECK(m_variables.size() == otherScope.size());
   m_otherConstraint = createDelegate(*this, m_constraintEngine, otherName, otherScope);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  membersBuilt();
 }
 
 RotateScopeRightConstraint::~RotateScopeRightConstraint() {
@@ -151,20 +135,6 @@ RotateScopeRightConstraint::~RotateScopeRightConstraint() {
   discard(false);
 }
 
-void RotateScopeRightConstraint::handleDiscard() {
-  Constraint::handleDiscard();
-  ConstraintShape::discardMember(m_otherConstraint);
-}
-
-void RotateScopeRightConstraint::handleExecute() {}
-
-bool RotateScopeRightConstraint::canIgnore(const Id<ConstrainedVariable>&, int,
-                                           const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
-}
-
-void RotateScopeRightConstraint::handleDeactivate() { ConstraintShape::deactivateMembers({m_otherConstraint}); }
-
-void RotateScopeRightConstraint::handleActivate() { ConstraintShape::activateMembers({m_otherConstraint}); }
+CompositeConstraint::Members RotateScopeRightConstraint::members() { return Members{{}, {m_otherConstraint}}; }
 
 } // namespace KALDEN

@@ -7,6 +7,7 @@
 // executing the transforming constraint itself does nothing.
 
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/Id.hh"
 
@@ -21,7 +22,7 @@ class ConstraintEngine;
  * entries at firstIndex and secondIndex exchanged. Both indices must be scope
  * positions (0 to size - 1) and differ.
  */
-class SwapTwoVarsConstraint : public Constraint {
+class SwapTwoVarsConstraint : public CompositeConstraint {
 public:
   /// Checks both indices against the scope, then creates the delegate over the swapped scope.
   SwapTwoVarsConstraint(const LabelStr& name, const LabelStr& propagatorName,
@@ -31,19 +32,10 @@ public:
   /// Discards itself (and so its delegate) while it is whole.
   ~SwapTwoVarsConstraint() override;
 
-  /// Unlinks the constraint, then discards the delegate unless it went another way.
-  void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint.
-  void handleActivate() override;
-  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
-  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
-                 const DomainListener::ChangeType& changeType) override;
-  /// Nothing: the delegate does the work.
-  void handleExecute() override;
-
 private:
+  /// Its delegate.
+  Members members() override;
+
   Id<Constraint> m_otherConstraint;
 };
 
@@ -52,7 +44,7 @@ private:
  * right by rotateCount (left for a negative count): with a count of 1 the last
  * variable comes first. The count must lie within -(size - 1) to size - 1.
  */
-class RotateScopeRightConstraint : public Constraint {
+class RotateScopeRightConstraint : public CompositeConstraint {
 public:
   /// Checks the count against the scope, then creates the delegate over the rotated scope.
   RotateScopeRightConstraint(const LabelStr& name, const LabelStr& propagatorName,
@@ -62,19 +54,10 @@ public:
   /// Discards itself (and so its delegate) while it is whole.
   ~RotateScopeRightConstraint() override;
 
-  /// Unlinks the constraint, then discards the delegate unless it went another way.
-  void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint.
-  void handleActivate() override;
-  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
-  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
-                 const DomainListener::ChangeType& changeType) override;
-  /// Nothing: the delegate does the work.
-  void handleExecute() override;
-
 private:
+  /// Its delegate.
+  Members members() override;
+
   Id<Constraint> m_otherConstraint;
 };
 

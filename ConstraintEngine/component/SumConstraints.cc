@@ -210,7 +210,7 @@ template <class Tree>
 NaryTreeConstraint<Tree>::NaryTreeConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                              const Id<ConstraintEngine>& constraintEngine,
                                              const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables),
       ARG_COUNT(static_cast<unsigned int>(variables.size())), m_subConstraints(),
       m_interimVariables{
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
@@ -219,8 +219,7 @@ NaryTreeConstraint<Tree>::NaryTreeConstraint(const LabelStr& name, const LabelSt
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId())} {
   KALDEN_CHECK(ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size());
   buildTreeOrRetire<Tree>(m_subConstraints, m_variables, m_interimVariables, propagatorName, constraintEngine);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  membersBuilt();
 }
 
 template <class Tree>
@@ -230,31 +229,12 @@ NaryTreeConstraint<Tree>::~NaryTreeConstraint() {
 }
 
 template <class Tree>
-void NaryTreeConstraint<Tree>::handleDiscard() {
-  Constraint::handleDiscard();
-  discardTree(m_interimVariables, m_subConstraints);
-}
-
-template <class Tree>
-void NaryTreeConstraint<Tree>::handleDeactivate() {
-  const Id<Constraint>(&c)[5] = m_subConstraints;
-  ConstraintShape::deactivateMembers({c[0], c[1], c[2], c[3], c[4]});
-}
-
-template <class Tree>
-void NaryTreeConstraint<Tree>::handleActivate() {
-  const Id<Constraint>(&c)[5] = m_subConstraints;
-  Variable<IntervalDomain>(&s)[4] = m_interimVariables;
-  ConstraintShape::activateMembers({c[0], c[1], c[2], c[3], c[4]}, {&s[0], &s[1], &s[2], &s[3]});
-}
-
-template <class Tree>
-void NaryTreeConstraint<Tree>::handleExecute() {}
-
-template <class Tree>
-bool NaryTreeConstraint<Tree>::canIgnore(const Id<ConstrainedVariable>&, int,
-                                         const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
+CompositeConstraint::Members NaryTreeConstraint<Tree>::members() {
+  Members owned;
+  for (Variable<IntervalDomain>& interim : m_interimVariables)
+    owned.variables.push_back(&interim);
+  owned.constraints.assign(m_subConstraints, m_subConstraints + 5);
+  return owned;
 }
 
 template class NaryTreeConstraint<SumTree>;
@@ -276,7 +256,7 @@ template <class Embedded>
 SumComparison<Embedded>::SumComparison(const LabelStr& name, const LabelStr& propagatorName,
                                        const Id<ConstraintEngine>& constraintEngine,
                                        const std::vector<Id<ConstrainedVariable> >& variables, const Form& form)
-    : Constraint(name, propagatorName, constraintEngine, variables),
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables),
       m_interimVariable(interimVariable(constraintEngine, *form.interimDomain(*this, constraintEngine),
                                         comparisonInterimName(), getId())),
       m_embeddedConstraint(form.embeddedName, propagatorName, constraintEngine,
@@ -284,8 +264,7 @@ SumComparison<Embedded>::SumComparison(const LabelStr& name, const LabelStr& pro
       m_eqSumConstraint() {
   m_eqSumConstraint =
       ownedSum(m_variables, form.firstSummand, m_interimVariable.getId(), propagatorName, constraintEngine);
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  membersBuilt();
 }
 
 template <class Embedded>
@@ -294,33 +273,9 @@ SumComparison<Embedded>::~SumComparison() {
   discard(false);
 }
 
-// Every member is discarded here, not only through the interim: while purging, a discarded
-// variable leaves the constraints on it alone. The owned sum's handle may be stale.
 template <class Embedded>
-void SumComparison<Embedded>::handleDiscard() {
-  Constraint::handleDiscard();
-  ConstraintShape::discardMember(m_interimVariable);
-  ConstraintShape::discardMember(m_embeddedConstraint);
-  ConstraintShape::discardMember(m_eqSumConstraint);
-}
-
-template <class Embedded>
-void SumComparison<Embedded>::handleDeactivate() {
-  ConstraintShape::deactivateMembers({m_embeddedConstraint.getId(), m_eqSumConstraint});
-}
-
-template <class Embedded>
-void SumComparison<Embedded>::handleActivate() {
-  ConstraintShape::activateMembers({m_embeddedConstraint.getId(), m_eqSumConstraint}, {&m_interimVariable});
-}
-
-template <class Embedded>
-void SumComparison<Embedded>::handleExecute() {}
-
-template <class Embedded>
-bool SumComparison<Embedded>::canIgnore(const Id<ConstrainedVariable>&, int,
-                                        const DomainListener::ChangeType& changeType) {
-  return ConstraintShape::compositeCanIgnore(changeType);
+CompositeConstraint::Members SumComparison<Embedded>::members() {
+  return Members{{&m_interimVariable}, {m_embeddedConstraint.getId(), m_eqSumConstraint}};
 }
 
 template class SumComparison<LessThanConstraint>;

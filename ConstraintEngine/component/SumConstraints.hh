@@ -6,6 +6,7 @@
 // over internal variables, which the engine runs like any others.
 
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/AllSameConstraints.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
@@ -28,22 +29,10 @@ struct ProductTree;
  * the same class. Discarding it retires every member it made.
  */
 template <class Tree>
-class NaryTreeConstraint : public Constraint {
+class NaryTreeConstraint : public CompositeConstraint {
 public:
   /// Discards itself (and so its members) while it is whole, then destroys the interim variables.
   ~NaryTreeConstraint() override;
-
-  /// Unlinks the constraint, then discards the interim variables and every sub-constraint still standing.
-  void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint, its interim variables reset.
-  void handleActivate() override;
-  /// Nothing: the sub-constraints do the work.
-  void handleExecute() override;
-  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
-  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
-                 const DomainListener::ChangeType& changeType) override;
 
   /// The scope size.
   const unsigned int ARG_COUNT;
@@ -54,6 +43,9 @@ protected:
                      const std::vector<Id<ConstrainedVariable> >& variables);
 
 private:
+  /// Its interim variables and sub-constraints.
+  Members members() override;
+
   Id<Constraint> m_subConstraints[5];
   Variable<IntervalDomain> m_interimVariables[4];
 };
@@ -82,22 +74,10 @@ public:
  * variable. The comparisons differ only in the pieces their Form gives.
  */
 template <class Embedded>
-class SumComparison : public Constraint {
+class SumComparison : public CompositeConstraint {
 public:
   /// Discards itself (and so its members) while it is whole.
   ~SumComparison() override;
-
-  /// Unlinks the constraint, then discards the interim variable and both members.
-  void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint, its interim variable reset.
-  void handleActivate() override;
-  /// Nothing: the members do the work.
-  void handleExecute() override;
-  /// True but for a reset or relaxation: a change gives this constraint no work of its own.
-  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
-                 const DomainListener::ChangeType& changeType) override;
 
 protected:
   typedef std::vector<Id<ConstrainedVariable> > Scope;
@@ -117,6 +97,9 @@ protected:
                 const std::vector<Id<ConstrainedVariable> >& variables, const Form& form);
 
 private:
+  /// Its interim variables and sub-constraints.
+  Members members() override;
+
   Variable<IntervalDomain> m_interimVariable;
   Embedded m_embeddedConstraint;
   Id<Constraint> m_eqSumConstraint;
