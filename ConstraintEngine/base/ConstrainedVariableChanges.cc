@@ -67,7 +67,7 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   KALDEN_CHECK_MSG(domain.isSubsetOf(internal_baseDomain()), domain.toString()
                                                                  << " not in " << internal_baseDomain().toString());
   const AbstractDomain& base = internal_baseDomain();
-  // A closed singleton base keeps its value, unless a specification the base lost emptied it.
+  // A closed singleton base keeps its value, unless a specified value the base lost emptied it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
   if (base.isSingleton() && base.isClosed() && !lostSpecifiedValue)
     return;

@@ -244,10 +244,7 @@ CondAllDiffConstraint::CondAllDiffConstraint(const LabelStr& name, const LabelSt
                                              const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
       ARG_COUNT(static_cast<unsigned int>(m_variables.size())) {
-  KALDEN_CHECK(ARG_COUNT > 2);
-  KALDEN_CHECK(getCurrentDomain(m_variables[0]).isBool());
-  for (unsigned int i = 2; i < ARG_COUNT; ++i)
-    KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[1]), getCurrentDomain(m_variables[i])));
+  ConstraintShape::checkConditionalScope(*this);
 }
 
 CondAllDiffConstraint::~CondAllDiffConstraint() {}

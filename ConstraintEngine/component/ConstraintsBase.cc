@@ -50,6 +50,17 @@ void ConstraintShape::checkComparableWithMessage(const AbstractDomain& a, const 
                         "Cannot compare " << a.toString() << " and " << b.toString() << ".");
 }
 
+void ConstraintShape::checkConditionalScope(const Constraint& constraint) {
+  const std::vector<Id<ConstrainedVariable> >& scope = constraint.getScope();
+  KALDEN_CHECK_TEXT_OR_RETURN(scope.size() > 2, "ARG_COUNT > 2");
+  KALDEN_CHECK_TEXT(Constraint::getCurrentDomain(scope[0]).isBool(), "getCurrentDomain(m_variables[0]).isBool()");
+  for (std::size_t i = 2; i < scope.size(); ++i)
+    KALDEN_CHECK_TEXT(
+        AbstractDomain::canBeCompared(Constraint::getCurrentDomain(scope[1]), Constraint::getCurrentDomain(scope[i])),
+        "AbstractDomain::canBeCompared(getCurrentDomain(m_variables[1]), "
+        "getCurrentDomain(m_variables[i]))");
+}
+
 void ConstraintShape::fail(const char* conditionText) { KALDEN_CHECK_TEXT(false, conditionText); }
 
 void ConstraintShape::discardMember(const Id<Constraint>& member) {

@@ -87,6 +87,10 @@ public:
       fail(conditionText);
   }
 
+  /// The checks of a conditional scope [b, x1, ..., xn]: at least two xi, b a boolean, every xi
+  /// comparable with x1.
+  static void checkConditionalScope(const Constraint& constraint);
+
   /// Discards a sub-constraint made with new, unless its handle is stale or it is discarded already.
   static void discardMember(const Id<Constraint>& member);
   /// Discards a member held by value (an internal variable or sub-constraint), unless it is discarded already.

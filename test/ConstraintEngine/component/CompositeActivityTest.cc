@@ -155,7 +155,7 @@ TEST_F(CompositeActivityTest, MembersFollowTheirComposite) {
 }
 
 // While a sum is off, what its interim variables held is not relaxed with the variables they add
-// up: switched on again, it must not narrow by a specification the client has since undone.
+// up: switched on again, it must not narrow by a value the client specified and has since reset.
 TEST_F(CompositeActivityTest, ReactivatedSumForgetsWhatItsInterimsHeld) {
   const Scope a{intVar("a0", 0, 10), intVar("a1", 0, 10), intVar("a2", 0, 10), intVar("a3", 0, 10)};
   const Id<Constraint> sum = (new EqualSumConstraint("sum", "Default", engine(), a))->getId();
