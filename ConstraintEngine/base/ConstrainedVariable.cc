@@ -10,16 +10,17 @@
 #include "Utils/Globals.hh"
 #include "Utils/base/Report.hh"
 
+#include <new>
 #include <sstream>
 #include <vector>
 
 namespace KALDEN {
 
-ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal,
+// Nothing tells internal variables apart, so the flag is not kept.
+ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool /*internal*/,
                                          bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent, int index)
-    : Entity(), m_internal(internal), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false),
-      m_lastRelaxed(0), m_deactivationRefCount(0), m_id(this), m_constraintEngine(ownHandleOf(constraintEngine)),
-      m_name(name) {
+    : Entity(), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false), m_lastRelaxed(0),
+      m_deactivationRefCount(0), m_id(this), m_constraintEngine(ownHandleOf(constraintEngine)), m_name(name) {
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
     KALDEN_CHECK_TEXT(index >= NO_INDEX, "m_index >= NO_INDEX");
@@ -31,7 +32,8 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
       more.index = index;
     }
     m_constraintEngine->add(m_id);
-    m_listener.emplace<OwnChangeListener>(*this);
+    ::new (static_cast<void*>(&m_listener.live)) OwnChangeListener(*this);
+    m_listenerState = ListenerState::LIVE;
   } catch (...) {
     // The destructor will not run: take back what was registered.
     undoRegistration();
@@ -53,6 +55,8 @@ ConstrainedVariable::~ConstrainedVariable() {
   KALDEN_TRACE("ConstrainedVariable:~ConstrainedVariable",
                "NAME=" << m_name.toString() << " KEY=" << getKey() << " ID=" << m_id);
   discard(false);
+  // The discard retires the own listener; a failure that only printed may have stopped it short.
+  retireListener();
   if (m_id.isValid())
     m_id.remove();
 }
@@ -62,18 +66,23 @@ void ConstrainedVariable::OwnChangeListener::notifyChange(const DomainListener::
 }
 
 void ConstrainedVariable::retireListener() {
-  if (const OwnChangeListener* listener = std::get_if<OwnChangeListener>(&m_listener)) {
-    const Id<DomainListener> handle = listener->getId();
-    m_listener.emplace<Id<DomainListener> >(handle);
-  }
+  if (m_listenerState != ListenerState::LIVE)
+    return;
+  const Id<DomainListener> handle = m_listener.live.getId();
+  m_listener.live.~OwnChangeListener();
+  ::new (static_cast<void*>(&m_listener.retired)) Id<DomainListener>(handle);
+  m_listenerState = ListenerState::RETIRED;
 }
 
 const Id<DomainListener>& ConstrainedVariable::domainListener() const {
-  if (const OwnChangeListener* listener = std::get_if<OwnChangeListener>(&m_listener))
-    return listener->getId();
-  if (const Id<DomainListener>* handle = std::get_if<Id<DomainListener> >(&m_listener))
-    return *handle;
-  return Id<DomainListener>::noId();
+  switch (m_listenerState) {
+  case ListenerState::LIVE:
+    return m_listener.live.getId();
+  case ListenerState::RETIRED:
+    return m_listener.retired;
+  default:
+    return Id<DomainListener>::noId();
+  }
 }
 
 ConstrainedVariable::Extras& ConstrainedVariable::extras() {

@@ -15,7 +15,6 @@
 #include <set>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace KALDEN {
@@ -351,17 +350,27 @@ protected:
   /// The value last specified, 0 before any.
   double specifiedValueField() const { return m_extras ? m_extras->specifiedValue : 0.0; }
 
+  // What m_listener holds: nothing yet, the own listener, or (after discard) its stale handle.
+  enum class ListenerState : unsigned char { NONE, LIVE, RETIRED };
+
   // The narrow fields first: they fit in the padding at the end of the Entity part.
-  bool m_internal;
   bool m_canBeSpecified;
   bool m_specifiedFlag;
   bool m_deleted;
+  ListenerState m_listenerState = ListenerState::NONE;
+  /// Free for Variable<DomainType> to say where its domains are; it fits in the padding here.
+  unsigned char m_domainPlace = 0;
   int m_lastRelaxed;
   unsigned int m_deactivationRefCount;
   Id<ConstrainedVariable> m_id;
   // The own listener from construction to discard; after it, its stale handle, which the current
-  // domain still holds.
-  std::variant<std::monostate, OwnChangeListener, Id<DomainListener> > m_listener;
+  // domain still holds. The state says which: a tag of its own here would add a word.
+  union ListenerRoom {
+    ListenerRoom() {}
+    ~ListenerRoom() {}
+    OwnChangeListener live;
+    Id<DomainListener> retired;
+  } m_listener;
   Id<Constraint> m_currentPropagatingConstraint;
   const Id<ConstraintEngine>&
       m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)

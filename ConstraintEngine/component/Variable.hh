@@ -43,7 +43,7 @@ public:
   /// Narrows the base domain to its intersection with `dom`, and the current domain to the new base.
   void handleRestrictBaseDomain(const AbstractDomain& dom) override;
   /// The base domain, writable.
-  DomainType& internal_baseDomain() override { return m_domains.base(); }
+  DomainType& internal_baseDomain() override { return base(); }
   /// The current domain, writable.
   DomainType& getCurrentDomain() override;
   /// derivedDomain() without its check.
@@ -57,78 +57,71 @@ private:
                                                   const AbstractDomain& dom);
 
   static constexpr bool CAN_HOLD_INSIDE = !std::is_abstract<DomainType>::value;
-  struct BaseRoom {
-    alignas(DomainType) unsigned char m_bytes[sizeof(DomainType)];
-  };
-  struct NoRoom {};
+  // Values of m_domainPlace.
+  enum : unsigned char { NO_DOMAINS = 0, INSIDE, ON_HEAP };
 
   // The base and current domains: both kept inside the variable when they are exactly a
   // DomainType, both on the heap when they are of a derived class (or DomainType is abstract),
-  // so that the copies keep their class. Where the base domain lies tells where the current one
-  // does, so the current domain needs no pointer of its own when it is inside.
-  class OwnedDomains : private std::conditional<CAN_HOLD_INSIDE, BaseRoom, NoRoom>::type {
-  public:
-    OwnedDomains() : m_base(nullptr) {}
-    ~OwnedDomains() { reset(); }
-    OwnedDomains(const OwnedDomains&) = delete;
-    OwnedDomains& operator=(const OwnedDomains&) = delete;
-
-    // Two copies of `dom`, which must be a DomainType.
-    void hold(const AbstractDomain& dom) {
-      if constexpr (CAN_HOLD_INSIDE) {
-        if (typeid(dom) == typeid(DomainType)) {
-          const DomainType& typed = static_cast<const DomainType&>(dom);
-          DomainType* base = ::new (static_cast<void*>(this->m_bytes)) DomainType(typed);
-          try {
-            ::new (static_cast<void*>(m_current.m_room)) DomainType(typed);
-          } catch (...) {
-            base->~DomainType();
-            throw;
-          }
-          m_base = base;
-          return;
-        }
-      }
-      std::unique_ptr<DomainType> base = copyOf(dom);
-      m_current.m_heap = copyOf(dom).release();
-      m_base = base.release();
-    }
-    // Deletes the base domain, then the current one.
-    void reset() {
-      if (m_base == nullptr)
-        return;
-      if (inside()) {
-        m_base->~DomainType();
-        currentInside()->~DomainType();
-      } else {
-        delete m_base;
-        delete m_current.m_heap;
-      }
-      m_base = nullptr;
-    }
-    DomainType& base() const { return *m_base; }
-    DomainType& current() const { return inside() ? *currentInside() : *m_current.m_heap; }
-
-  private:
-    bool inside() const {
-      if constexpr (CAN_HOLD_INSIDE)
-        return static_cast<const void*>(m_base) == static_cast<const void*>(this->m_bytes);
-      else
-        return false;
-    }
-    DomainType* currentInside() const {
-      return std::launder(reinterpret_cast<DomainType*>(const_cast<unsigned char*>(m_current.m_room)));
-    }
-
-    DomainType* m_base;
-    union Current {
-      DomainType* m_heap;
-      alignas(DomainType) unsigned char m_room[CAN_HOLD_INSIDE ? sizeof(DomainType) : 1];
-    } m_current;
+  // so that the copies keep their class. m_domainPlace says which, so neither room needs a
+  // pointer beside it.
+  union Room {
+    DomainType* heap;
+    alignas(DomainType) unsigned char bytes[CAN_HOLD_INSIDE ? sizeof(DomainType) : 1];
   };
 
-  OwnedDomains m_domains;
+  // Two copies of `dom`, which must be a DomainType.
+  void holdDomains(const AbstractDomain& dom);
+  // Deletes the base domain, then the current one.
+  void dropDomains();
+  DomainType& base() const { return held(m_baseRoom); }
+  DomainType& current() const { return held(m_currentRoom); }
+  DomainType& held(const Room& room) const {
+    if constexpr (CAN_HOLD_INSIDE) {
+      if (m_domainPlace == INSIDE)
+        return *std::launder(reinterpret_cast<DomainType*>(const_cast<unsigned char*>(room.bytes)));
+    }
+    return *room.heap;
+  }
+
+  Room m_baseRoom;
+  Room m_currentRoom;
 };
+
+template <class DomainType>
+void Variable<DomainType>::holdDomains(const AbstractDomain& dom) {
+  if constexpr (CAN_HOLD_INSIDE) {
+    if (typeid(dom) == typeid(DomainType)) {
+      const DomainType& typed = static_cast<const DomainType&>(dom);
+      DomainType* base = ::new (static_cast<void*>(m_baseRoom.bytes)) DomainType(typed);
+      try {
+        ::new (static_cast<void*>(m_currentRoom.bytes)) DomainType(typed);
+      } catch (...) {
+        base->~DomainType();
+        throw;
+      }
+      m_domainPlace = INSIDE;
+      return;
+    }
+  }
+  std::unique_ptr<DomainType> base = copyOf(dom);
+  m_currentRoom.heap = copyOf(dom).release();
+  m_baseRoom.heap = base.release();
+  m_domainPlace = ON_HEAP;
+}
+
+template <class DomainType>
+void Variable<DomainType>::dropDomains() {
+  if (m_domainPlace == NO_DOMAINS)
+    return;
+  if (m_domainPlace == INSIDE) {
+    base().~DomainType();
+    current().~DomainType();
+  } else {
+    delete m_baseRoom.heap;
+    delete m_currentRoom.heap;
+  }
+  m_domainPlace = NO_DOMAINS;
+}
 
 template <class DomainType>
 std::unique_ptr<DomainType> Variable<DomainType>::copyOf(const AbstractDomain& dom) {
@@ -152,12 +145,12 @@ Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, con
                                bool internal, bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent,
                                int index)
     : ConstrainedVariable(acceptDomain(constraintEngine, baseDomain), internal, canBeSpecified, name, parent, index) {
-  m_domains.hold(baseDomain);
+  holdDomains(baseDomain);
   KALDEN_TRACE("Variable:Variable", "Base Domain = " << baseDomain.toString());
   KALDEN_TRACE("Variable:Variable", "Name " << toString(name.getKey()));
   if (baseDomain.isSingleton())
     KALDEN_TRACE("Variable:Variable", "Base domain singleton; " << baseDomain.getSingletonValue());
-  m_domains.current().setListener(domainListener());
+  current().setListener(domainListener());
 }
 
 template <class DomainType>
@@ -166,7 +159,7 @@ Variable<DomainType>::~Variable() {
   KALDEN_TRACE("Variable:~Variable", "Deleting " << getEntityName());
   // The discard unlinks constraints and leaves the engine, which may read the domains.
   discard(false);
-  m_domains.reset();
+  dropDomains();
   if (extrasIfAny() != nullptr)
     extras().emptyDomain.reset();
 }
@@ -174,7 +167,7 @@ Variable<DomainType>::~Variable() {
 template <class DomainType>
 const DomainType& Variable<DomainType>::lastDomain() const {
   KALDEN_CHECK(validate());
-  return m_domains.current();
+  return current();
 }
 
 template <class DomainType>
@@ -186,21 +179,21 @@ const DomainType& Variable<DomainType>::derivedDomain() {
 template <class DomainType>
 const DomainType& Variable<DomainType>::baseDomain() const {
   KALDEN_CHECK(validate());
-  return m_domains.base();
+  return base();
 }
 
 template <class DomainType>
 DomainType& Variable<DomainType>::getCurrentDomain() {
   KALDEN_CHECK(validate());
-  return m_domains.current();
+  return current();
 }
 
 template <class DomainType>
 void Variable<DomainType>::handleRestrictBaseDomain(const AbstractDomain& dom) {
   KALDEN_CHECK(validate());
-  if (!m_domains.base().intersect(dom))
+  if (!base().intersect(dom))
     return;
-  m_domains.current().intersect(m_domains.base());
+  current().intersect(base());
 }
 
 template <class DomainType>
@@ -208,12 +201,12 @@ const DomainType& Variable<DomainType>::getDerivedDomain() {
   if (!getConstraintEngine()->isPropagating() && pending())
     update();
   if (!provenInconsistent())
-    return m_domains.current();
+    return current();
   // Kept with the variable's rarely used fields: it is made on first need only.
   std::unique_ptr<AbstractDomain>& emptyDomain = extras().emptyDomain;
   if (!emptyDomain) {
     // A copy carries no listener: closing and emptying it tells nobody.
-    std::unique_ptr<DomainType> copy = copyOf(m_domains.current());
+    std::unique_ptr<DomainType> copy = copyOf(current());
     if (copy->isOpen())
       copy->close();
     copy->empty();

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 namespace KALDEN {
@@ -36,6 +37,47 @@ TEST_F(VariableTest, OwnsTwoSeparateCopiesAndReportsClosedWhileBuilt) {
                                  Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
   EXPECT_EQ(listener.events(), (Events{"L addedVariable e", "L changed e CLOSED", "L changed e EMPTIED"}));
   EXPECT_TRUE(m_engine->provenInconsistent());
+}
+
+// Whether a domain lies within the variable's own object, rather than in a block of its own.
+template <class V>
+bool liesInside(const V& variable, const AbstractDomain& domain) {
+  const char* begin = reinterpret_cast<const char*>(&variable);
+  const char* at = reinterpret_cast<const char*>(&domain);
+  return at >= begin && at < begin + sizeof(V);
+}
+
+TEST_F(VariableTest, DomainsKeepTheirClassAndTheListenerWhereverTheyAreHeld) {
+  Variable<IntervalIntDomain> exact(engine(), IntervalIntDomain(0, 10, IntDT::instance()), false, true, "x",
+                                    Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+  Variable<IntervalDomain> derived(engine(), IntervalIntDomain(0, 10, IntDT::instance()), false, true, "d",
+                                   Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+  Variable<AbstractDomain> abstract(engine(), IntervalDomain(0, 10, FloatDT::instance()), false, true, "a",
+                                    Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+  EXPECT_TRUE(liesInside(exact, exact.baseDomain()) && liesInside(exact, exact.lastDomain()));
+  EXPECT_FALSE(liesInside(derived, derived.baseDomain()) || liesInside(derived, derived.lastDomain()));
+  EXPECT_FALSE(liesInside(abstract, abstract.baseDomain()) || liesInside(abstract, abstract.lastDomain()));
+  const std::vector<ConstrainedVariable*> all{&exact, &derived, &abstract};
+  const std::vector<const std::type_info*> classes{&typeid(IntervalIntDomain), &typeid(IntervalIntDomain),
+                                                   &typeid(IntervalDomain)};
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    ConstrainedVariable& v = *all[i];
+    EXPECT_EQ(typeid(v.baseDomain()), *classes[i]);
+    EXPECT_EQ(typeid(v.lastDomain()), *classes[i]);
+    EXPECT_NE(&v.baseDomain(), &v.lastDomain());
+    v.getCurrentDomain().intersect(2, 4);
+    EXPECT_EQ(v.baseDomain().getUpperBound(), 10);
+    EXPECT_EQ(v.lastDomain().getUpperBound(), 4);
+    EXPECT_TRUE(v.baseDomain().getListener().isNoId());
+    const Id<DomainListener> listener = v.lastDomain().getListener();
+    EXPECT_TRUE(listener.isValid());
+    EXPECT_TRUE(v.isValid());
+    // Discarded, the variable drops its listener; the current domain keeps the now stale handle.
+    v.discard(false);
+    EXPECT_EQ(v.lastDomain().getListener(), listener);
+    EXPECT_FALSE(listener.isValid());
+    EXPECT_TRUE(v.isValid());
+  }
 }
 
 TEST_F(VariableTest, RestrictingTheBaseNarrowsTheCurrentDomainOnlyWhenNeeded) {
