@@ -27,7 +27,7 @@ public:
   virtual ~Entity();
 
   /// The entity's key (also the public interface's key).
-  int getKey() const override { return m_key; }
+  int getKey() const final { return m_key; }
   /// The text of getName().
   const std::string& getEntityName() const override;
   /// "Entity"; subclasses answer their own kind.

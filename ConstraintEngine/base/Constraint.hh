@@ -95,7 +95,7 @@ public:
   // Activity and redundancy.
 
   /// Whether no deactivation is outstanding.
-  bool isActive() const override { return m_deactivationRefCount == 0; }
+  bool isActive() const final { return m_deactivationRefCount == 0; }
   /// The number of outstanding deactivations.
   unsigned int deactivationCount() const { return m_deactivationRefCount; }
   /// One more deactivation; the first tells the engine.

@@ -32,29 +32,30 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   else if (change == DomainListener::RELAXED || change == DomainListener::OPENED)
     handleRelax(variable);
 
-  // From here on, the emptying and relaxation handling, or any propagator told, may have
-  // destroyed the variable.
-  if (change != DomainListener::EMPTIED && variable.isValid()) {
+  // From here on, the emptying and relaxation handling, or any constraint or propagator asked,
+  // may have destroyed the variable: it is tested after each of them, and then there is
+  // nothing left to route or report.
+  if (!variable.isValid())
+    return;
+  if (change != DomainListener::EMPTIED) {
     // Propagators may link, unlink or delete constraints while they are told: walk a snapshot.
     const Snapshot<ConstrainedVariable::ConstraintEntry, 8> entries(variable->m_constraints.begin(),
                                                                     variable->m_constraints.end());
     for (const ConstrainedVariable::ConstraintEntry& entry : entries) {
-      if (!variable.isValid())
-        break;
       const Id<Constraint>& constraint = entry.first;
       if (!constraint.isValid() || !constraint->isActive() || constraint->isDiscarded())
         continue;
-      if (constraint->canIgnore(variable, entry.second, change))
-        continue;
-      const Id<Propagator>& propagator = constraint->getPropagator();
-      if (propagator.isValid())
-        propagator->handleNotification(variable, entry.second, constraint, change);
+      const bool ignored = constraint->canIgnore(variable, entry.second, change);
+      if (!ignored) {
+        const Id<Propagator>& propagator = constraint->getPropagator();
+        if (propagator.isValid())
+          propagator->handleNotification(variable, entry.second, constraint, change);
+      }
+      if (!variable.isValid())
+        return;
     }
   }
 
-  // A variable destroyed while its change was routed has nothing left to report.
-  if (!variable.isValid())
-    return;
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;
   if (m_holdChanges && !m_listeners.empty())

@@ -52,7 +52,9 @@ void DefaultPropagator::execute() {
     const Id<Constraint> constraint = m_agenda.takeFront();
     if (constraint->isActive()) {
       m_activeConstraint = constraint->getKey();
-      Propagator::execute(constraint);
+      // Straight to the engine: the agenda holds live constraints only (removal takes them
+      // off), so the handle needs no second test before the engine's own.
+      getConstraintEngine()->execute(constraint);
     }
   }
   if (getConstraintEngine()->provenInconsistent()) {

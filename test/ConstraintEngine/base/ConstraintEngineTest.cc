@@ -202,6 +202,41 @@ TEST_F(ConstraintEngineTest, CallbacksMayDeleteWhatTheRoutingWalks) {
   delete static_cast<ConstrainedVariable*>(x);
 }
 
+// A variable deleted by the first propagator told of its change: the routing stops there, tells
+// no other constraint and no listener, and reads nothing of the variable afterwards.
+TEST_F(ConstraintEngineTest, AVariableDeletedWhileItsChangeIsRoutedEndsTheRouting) {
+  struct Deleter : TestPropagator {
+    Deleter(const Id<ConstraintEngine>& e) : TestPropagator("Deleter", e) {}
+    void handleNotification(const Id<ConstrainedVariable>& variable, int argIndex, const Id<Constraint>& constraint,
+                            const DomainListener::ChangeType& change) override {
+      TestPropagator::handleNotification(variable, argIndex, constraint, change);
+      ConstrainedVariable* doomed = victim;
+      victim = nullptr;
+      if (doomed != nullptr)
+        delete doomed;
+    }
+    ConstrainedVariable* victim = nullptr;
+  };
+  Deleter* deleter = new Deleter(engine());
+  Id<ConstrainedVariable> x = floatVar("x", 0, 10);
+  Id<ConstrainedVariable> y = floatVar("y", 0, 10);
+  TestConstraint* c1 = new TestConstraint("c1", "Deleter", engine(), makeScope(x));
+  TestConstraint* c2 = new TestConstraint("c2", "Deleter", engine(), makeScope(x, y));
+  RecordingEngineListener listener(engine());
+  deleter->victim = static_cast<ConstrainedVariable*>(x);
+  deleter->clear();
+  listener.clear();
+  x->getCurrentDomain().intersect(0, 5);
+  EXPECT_EQ(deleter->events(), (Events{"notify c1[0] x UPPER_BOUND_DECREASED", "removed c1", "removed c2"}));
+  for (const std::string& event : listener.events())
+    EXPECT_EQ(event.find("changed x"), std::string::npos) << event;
+  EXPECT_FALSE(x.isValid());
+  EXPECT_EQ(y->constraintCount(), 0u);
+  (void)c1;
+  (void)c2;
+  delete static_cast<ConstrainedVariable*>(y);
+}
+
 TEST_F(ConstraintEngineTest, LookupsFollowKeyOrder) {
   Id<ConstrainedVariable> a = floatVar("same", 0, 1);
   Id<ConstrainedVariable> b = floatVar("same", 0, 1);
