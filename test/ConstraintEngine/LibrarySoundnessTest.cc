@@ -1,9 +1,3 @@
-#include "ConstraintEngine/ModuleConstraintLibrary.hh"
-
-#include "ConstraintEngine/base/CESchema.hh"
-#include "ConstraintEngine/base/ConstraintEngine.hh"
-#include "ConstraintEngine/component/DataTypes.hh"
-#include "Utils/Engine.hh"
 
 #include "support/ConstraintCatalogue.hh"
 #include "support/SoundnessHarness.hh"
@@ -17,29 +11,7 @@
 namespace KALDEN {
 namespace {
 
-typedef std::vector<Id<ConstrainedVariable> > Scope;
-
 const unsigned int CASES = 300;
-
-// Creates the constraint by its registered name, in an engine whose schema holds the library's
-// names as the library module registers them.
-SoundnessHarness::Builder byName(const std::string& name) {
-  return [name](const Id<ConstraintEngine>& engine, const Scope& scope) {
-    CESchema* schema = engine->getCESchema().operator->();
-    if (!schema->isDataType("int")) { // comparisons type their interim by x's type
-      schema->registerDataType((new BoolDT())->getId());
-      schema->registerDataType((new IntDT())->getId());
-      schema->registerDataType((new FloatDT())->getId());
-    }
-    if (!schema->isConstraintType(LabelStr(name.c_str()))) {
-      Engine host;
-      host.addComponent("CESchema", schema);
-      ModuleConstraintLibrary().initialize(host.getId());
-      host.removeComponent("CESchema");
-    }
-    engine->createConstraint(LabelStr(name.c_str()), scope);
-  };
-}
 
 // The harness's drawing rule for a catalogue entry's positions. Wider scopes draw from a
 // narrower range, so that brute force stays small.
@@ -86,7 +58,7 @@ TEST(LibrarySoundnessTest, EveryRelationalNameByName) {
       subject.minArity = entry.minArity;
       subject.maxArity = entry.maxArity;
       subject.meaning = [&entry](const std::vector<double>& a) { return entry.meaning(a, std::vector<int>()); };
-      subject.build = byName(name);
+      subject.build = SoundnessHarness::byLibraryName(name);
       subject.layout = layoutOf(entry);
       SoundnessHarness::check(subject, CASES);
       covered.insert(name);

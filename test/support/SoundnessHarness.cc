@@ -1,10 +1,12 @@
 #include "support/SoundnessHarness.hh"
 
+#include "ConstraintEngine/ModuleConstraintLibrary.hh"
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/Domains.hh"
 #include "ConstraintEngine/component/Propagators.hh"
 #include "ConstraintEngine/component/Variable.hh"
+#include "Utils/Engine.hh"
 #include "Utils/Entity.hh"
 #include "Utils/Error.hh"
 
@@ -207,6 +209,24 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
     report << " x" << i << "=" << scope[i]->lastDomain().toString();
   report << ";" << problems.str();
   return report.str();
+}
+
+SoundnessHarness::Builder SoundnessHarness::byLibraryName(const std::string& name) {
+  return [name](const Id<ConstraintEngine>& engine, const std::vector<Id<ConstrainedVariable> >& scope) {
+    CESchema* schema = engine->getCESchema().operator->();
+    if (!schema->isDataType("int")) { // comparisons type their interim by x's type
+      schema->registerDataType((new BoolDT())->getId());
+      schema->registerDataType((new IntDT())->getId());
+      schema->registerDataType((new FloatDT())->getId());
+    }
+    if (!schema->isConstraintType(LabelStr(name.c_str()))) {
+      Engine host;
+      host.addComponent("CESchema", schema);
+      ModuleConstraintLibrary().initialize(host.getId());
+      host.removeComponent("CESchema");
+    }
+    engine->createConstraint(LabelStr(name.c_str()), scope);
+  };
 }
 
 void SoundnessHarness::check(const Subject& subject, unsigned int count, unsigned int firstSeed) {

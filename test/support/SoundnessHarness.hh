@@ -52,6 +52,10 @@ public:
     Layout layout; ///< default: every position -4..4, intervals and enumerations
   };
 
+  /// A builder that creates the constraint by its registered name, in a schema holding the
+  /// built-in number types and every name as the library module registers it.
+  static Builder byLibraryName(const std::string& name);
+
   /// Runs `count` cases, seeds firstSeed, firstSeed + 1, ...; adds a test failure per unsound case.
   static void check(const Subject& subject, unsigned int count, unsigned int firstSeed = 1);
   /// Runs the case of one seed; the text of its failure, or empty when propagation was sound.

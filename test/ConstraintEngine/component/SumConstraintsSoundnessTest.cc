@@ -17,22 +17,6 @@ typedef std::vector<Id<ConstrainedVariable> > Scope;
 
 const unsigned int CASES = 300;
 
-// Creates the constraint by its registered name, registering the name (and the data types the
-// comparisons typed by x look up) in the case's schema first.
-template <class C>
-SoundnessHarness::Builder byName(const char* name) {
-  return [name](const Id<ConstraintEngine>& engine, const Scope& scope) {
-    const Id<CESchema>& schema = engine->getCESchema();
-    if (!schema->isDataType(IntDT::NAME().c_str())) {
-      schema->registerDataType((new IntDT())->getId());
-      schema->registerDataType((new BoolDT())->getId());
-      schema->registerDataType((new FloatDT())->getId());
-    }
-    schema->registerConstraintType((new ConcreteConstraintType<C>(name, "Default", false))->getId());
-    engine->createConstraint(name, scope);
-  };
-}
-
 double sumFrom(const Assignment& a, std::size_t first) {
   double sum = 0.0;
   for (std::size_t i = first; i < a.size(); ++i)
@@ -89,40 +73,40 @@ TEST(SumConstraintsSoundness, SumsAndProducts) {
   auto sum = [](const Assignment& a) { return a[0] == sumFrom(a, 1); };
   auto product = [](const Assignment& a) { return a[0] == productFrom(a, 1); };
   for (const char* name : {"EqualSum", "sum"})
-    SoundnessHarness::check(subject(name, 3, 9, sum, byName<EqualSumConstraint>(name), layout()), CASES);
+    SoundnessHarness::check(subject(name, 3, 9, sum, SoundnessHarness::byLibraryName(name), layout()), CASES);
   for (const char* name : {"EqualProduct", "product"})
-    SoundnessHarness::check(subject(name, 3, 9, product, byName<EqualProductConstraint>(name), layout(-1, true)),
+    SoundnessHarness::check(subject(name, 3, 9, product, SoundnessHarness::byLibraryName(name), layout(-1, true)),
                             CASES);
 }
 
 TEST(SumConstraintsSoundness, ComparisonsAgainstSums) {
   SoundnessHarness::check(subject(
                               "LessThanSum", 3, 6, [](const Assignment& a) { return a[0] < sumFrom(a, 1); },
-                              byName<LessThanSumConstraint>("LessThanSum"), layout()),
+                              SoundnessHarness::byLibraryName("LessThanSum"), layout()),
                           CASES);
   for (const char* name : {"LessOrEqThanSum", "leqsum"})
     SoundnessHarness::check(subject(
                                 name, 3, 6, [](const Assignment& a) { return a[0] <= sumFrom(a, 1); },
-                                byName<LessOrEqThanSumConstraint>(name), layout()),
+                                SoundnessHarness::byLibraryName(name), layout()),
                             CASES);
   // A boolean x must not bound the sum to 0..1.
   SoundnessHarness::check(subject(
                               "GreaterThanSum", 3, 6, [](const Assignment& a) { return a[0] > sumFrom(a, 1); },
-                              byName<GreaterThanSumConstraint>("GreaterThanSum"), layout()),
+                              SoundnessHarness::byLibraryName("GreaterThanSum"), layout()),
                           CASES);
   SoundnessHarness::check(subject(
                               "GreaterOrEqThanSum", 3, 6, [](const Assignment& a) { return a[0] >= sumFrom(a, 1); },
-                              byName<GreaterOrEqThanSumConstraint>("GreaterOrEqThanSum"), layout()),
+                              SoundnessHarness::byLibraryName("GreaterOrEqThanSum"), layout()),
                           CASES);
 }
 
 TEST(SumConstraintsSoundness, Conditionals) {
   auto condSum = [](const Assignment& a) { return (a[0] != 0.0) == (a[1] == sumFrom(a, 2)); };
   SoundnessHarness::check(
-      subject("CondEqualSum", 4, 6, condSum, byName<CondEqualSumConstraint>("CondEqualSum"), layout(0)), CASES);
+      subject("CondEqualSum", 4, 6, condSum, SoundnessHarness::byLibraryName("CondEqualSum"), layout(0)), CASES);
   auto condSame = [](const Assignment& a) { return (a[0] != 0.0) == allSameFrom(a, 1); };
   for (const char* name : {"CondAllSame", "condEq", "condeq", "condasame"})
-    SoundnessHarness::check(subject(name, 3, 5, condSame, byName<CondAllSameConstraint>(name), layout(0)), CASES);
+    SoundnessHarness::check(subject(name, 3, 5, condSame, SoundnessHarness::byLibraryName(name), layout(0)), CASES);
 }
 
 } // namespace
