@@ -100,10 +100,12 @@ public:
   unsigned int deactivationCount() const { return m_deactivationRefCount; }
   /// One more deactivation; the first tells the engine.
   void deactivate() override;
-  /// One deactivation less, unless the constraint is redundant; the last tells the engine.
+  /// One deactivation less, unless the engine has retired the constraint; the last tells the engine.
   void undoDeactivation() override;
   /// Whether the redundancy test has held (final).
   bool isRedundant() const { return m_isRedundant; }
+  /// Whether the engine has retired the redundant constraint after it ran: it stays inactive for good.
+  bool isRetired() const { return m_isRetired; }
   /// A scope variable's base domain shrank: runs the redundancy test unless the constraint is redundant already.
   virtual void notifyBaseDomainRestricted(const Id<ConstrainedVariable>& variable);
   /// Whether the constraint can no longer narrow anything: every scope base domain is a singleton.
@@ -157,6 +159,9 @@ private:
   // Whether the default propagator's agenda holds the constraint: that agenda's alone.
   friend class ConstraintAgenda;
   unsigned char m_agendaMark = 0;
+  // Set by the engine alone, when it deactivates the constraint as redundant.
+  friend class ConstraintEngine;
+  bool m_isRetired = false;
 
 protected:
   unsigned int m_deactivationRefCount;

@@ -62,7 +62,9 @@ void Constraint::deactivate() {
 
 void Constraint::undoDeactivation() {
   KALDEN_CHECK(!Entity::isPurging());
-  if (isRedundant())
+  // Retirement is final. A redundant constraint that was switched off before it was retired
+  // comes back, so that it runs over its decided values before it retires.
+  if (m_isRetired)
     return;
   // Only an earlier deactivation can be undone: the count never goes below 0.
   KALDEN_CHECK(m_deactivationRefCount > 0);

@@ -188,6 +188,10 @@ public:
   Id<Propagator> getNextPropagator() const;
   /// Whether fewer constraints are violated than the violation manager allows.
   bool canContinuePropagation() const;
+  /// Whether queued work waits: a domain is empty and no violation may set its culprit aside.
+  /// Propagators keep their work meanwhile and report none, so that it runs once the emptied
+  /// domains are refilled (by relaxation, a reset or their variables' removal).
+  bool isPropagationSuspended() const { return hasEmptyVariables() && !canContinuePropagation(); }
   /// Forgets every emptied variable without relaxing anything.
   void clearEmptyVariables();
   /// A printable picture of the given propagators: their constraints, enabled flag and work.

@@ -42,6 +42,8 @@ void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
 void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstraint) {
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(deactivatedConstraint.isValid() && !deactivatedConstraint->isActive());
+  // An inactive constraint does not run: it may retire only after it is active again and has run.
+  m_redundantConstraints.erase(deactivatedConstraint);
   deactivatedConstraint->getPropagator()->handleConstraintDeactivated(deactivatedConstraint);
   KALDEN_CHECK(!Entity::isPurging());
   broadcast([&deactivatedConstraint](ConstraintEngineListener& listener) {
@@ -54,6 +56,9 @@ void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstr
 void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(constraint.isValid() && constraint->isActive());
+  // Queued below, a redundant constraint runs before the next completed run retires it.
+  if (constraint->isRedundant())
+    m_redundantConstraints.insert(constraint);
   constraint->getPropagator()->handleConstraintActivated(constraint);
   KALDEN_CHECK(!Entity::isPurging());
   broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
@@ -68,9 +73,9 @@ void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
 
 void ConstraintEngine::notifyRedundant(const Id<Constraint>& constraint) {
   KALDEN_TRACE("ConstraintEngine:notifyRedundant", constraint->toString());
+  // An inactive constraint is recorded when it becomes active again (notifyActivated).
   if (!constraint->isActive())
     return;
-  m_redundantConstraints.insert(constraint);
   notifyActivated(constraint);
 }
 
@@ -84,7 +89,13 @@ void ConstraintEngine::processRedundantConstraints() {
       continue;
     KALDEN_CHECK_MSG(constraint.isValid(), constraint);
     KALDEN_CHECK_MSG(constraint->isRedundant(), "Must be redundant. Buffering error.");
+    // A recorded constraint was queued when it was recorded and has stayed active: once its
+    // propagator has run, it has run over its decided values and found them consistent, or the
+    // run would have failed. A disabled propagator has not: the constraint waits for it.
+    if (!constraint->getPropagator()->isEnabled())
+      continue;
     m_redundantConstraints.erase(constraint);
+    constraint->m_isRetired = true;
     constraint->deactivate();
     if (constraint.isValid())
       KALDEN_TRACE("ConstraintEngine:processRedundantConstraints", constraint->toString());

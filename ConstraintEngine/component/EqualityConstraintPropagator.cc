@@ -17,7 +17,10 @@ EqualityConstraintPropagator::EqualityConstraintPropagator(const LabelStr& name,
 
 EqualityConstraintPropagator::~EqualityConstraintPropagator() = default;
 
-bool EqualityConstraintPropagator::updateRequired() const { return !m_eqClassAgenda.empty() || m_fullReprop; }
+bool EqualityConstraintPropagator::updateRequired() const {
+  // Queued classes wait while the engine is suspended by an emptied domain.
+  return (!m_eqClassAgenda.empty() || m_fullReprop) && !getConstraintEngine()->isPropagationSuspended();
+}
 
 void EqualityConstraintPropagator::handleNotification(const Id<ConstrainedVariable>& variable, int,
                                                       const Id<Constraint>& constraint,

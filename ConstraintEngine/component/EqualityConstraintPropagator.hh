@@ -29,7 +29,7 @@ public:
                           const DomainListener::ChangeType& changeType) override;
   /// Narrows every queued class (every class after a connection went) to its common domain.
   void execute() override;
-  /// Whether a class is queued or every class must be narrowed.
+  /// Whether a class is queued or every class must be narrowed, and the engine is not suspended by an emptied domain.
   bool updateRequired() const override;
   /// Joins the constraint's variables and queues their merged class.
   void handleConstraintAdded(const Id<Constraint>& constraint) override;

@@ -57,18 +57,21 @@ void DefaultPropagator::execute() {
       getConstraintEngine()->execute(constraint);
     }
   }
+  // The agenda is kept either way: what it holds must still run once the emptied domains are
+  // refilled, since relaxation requeues only the constraints it reaches.
   if (getConstraintEngine()->provenInconsistent()) {
     if (getConstraintEngine()->canContinuePropagation()) {
       KALDEN_TRACE("DefaultPropagator:agenda",
                    "CE was proven inconsistent, keeping agenda because propagation can continue later");
     } else {
-      m_agenda.clear();
       KALDEN_TRACE("DefaultPropagator:agenda", "Cleared agenda because CE was proven inconsistent");
     }
   }
 }
 
-bool DefaultPropagator::updateRequired() const { return !m_agenda.empty(); }
+bool DefaultPropagator::updateRequired() const {
+  return !m_agenda.empty() && !getConstraintEngine()->isPropagationSuspended();
+}
 
 void DefaultPropagator::handleConstraintAdded(const Id<Constraint>& constraint) {
   KALDEN_TRACE("DefaultPropagator:handleConstraintAdded",

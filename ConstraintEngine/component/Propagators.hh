@@ -12,7 +12,9 @@ namespace KALDEN {
  * the constraints that must run because a variable of theirs changed or
  * because they were added or activated, and each execute() runs the one with
  * the lowest key through the engine. A constraint is not put back on the
- * agenda by the changes it makes itself while it runs.
+ * agenda by the changes it makes itself while it runs. A run that empties a
+ * domain leaves the rest of the agenda in place: it waits, reported as no
+ * work, until the engine is consistent again.
  */
 class DefaultPropagator : public Propagator {
 public:
@@ -27,7 +29,7 @@ public:
                           const DomainListener::ChangeType& changeType) override;
   /// Takes the lowest-keyed constraint off the agenda and runs it if it is active.
   void execute() override;
-  /// Whether the agenda holds a constraint.
+  /// Whether the agenda holds a constraint and the engine is not suspended by an emptied domain.
   bool updateRequired() const override;
   /// Queues a new constraint, active or not.
   void handleConstraintAdded(const Id<Constraint>& constraint) override;

@@ -107,8 +107,12 @@ TEST_F(ConstraintTest, RedundantFromConstruction) {
   EXPECT_TRUE(redundant.testIsRedundant(Id<ConstrainedVariable>::noId()));
   EXPECT_FALSE(redundant.testIsRedundant(z));
 
-  // A redundant constraint's deactivation is final.
+  // Switched off before it ran, it comes back; once the engine has retired it, it stays off.
   redundant.deactivate();
+  redundant.undoDeactivation();
+  EXPECT_TRUE(redundant.isActive());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(redundant.isRetired());
   redundant.undoDeactivation();
   EXPECT_FALSE(redundant.isActive());
 }

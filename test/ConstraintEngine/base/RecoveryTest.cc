@@ -1,0 +1,95 @@
+// After a failed run and the client's recovery, the next run answers as a fresh engine over the
+// same live network would: what was queued before or during the failure still runs.
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "ConstraintEngine/component/EqualityConstraintPropagator.hh"
+#include "support/EngineFixture.hh"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace KALDEN {
+namespace {
+
+class RecoveryTest : public NetworkFixture {
+protected:
+  RecoveryTest() { m_engine->setAutoPropagation(false); }
+
+  Constraint* leq(const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y) {
+    return new LessThanEqualConstraint("leq", "Default", engine(), makeScope(x, y));
+  }
+  Constraint* eq(const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y, const char* propagator = "Default") {
+    return new EqualConstraint("eq", propagator, engine(), makeScope(x, y));
+  }
+  static std::string bounds(const Id<ConstrainedVariable>& var) {
+    return "[" + std::to_string(var->lastDomain().getLowerBound()).substr(0, 4) + ", " +
+           std::to_string(var->lastDomain().getUpperBound()).substr(0, 4) + "]";
+  }
+};
+
+TEST_F(RecoveryTest, WorkQueuedBesideTheFailureRunsAfterTheCulpritIsDeleted) {
+  for (int xLow : {5, 0}) {
+    Id<ConstrainedVariable> a = intVar("a", 5, 5), b = intVar("b", 0, 3);
+    Id<ConstrainedVariable> x = intVar("x", xLow, 10), y = intVar("y", 0, 3);
+    Constraint* failing = leq(a, b);
+    leq(x, y);
+    EXPECT_FALSE(m_engine->propagate());
+    // Held while the engine is proven inconsistent: nothing reads as work.
+    EXPECT_FALSE(m_propagator->updateRequired());
+    EXPECT_FALSE(m_engine->pending());
+    delete failing;
+    // x <= y has no solution when x starts at 5; otherwise x ends at y's bound.
+    EXPECT_EQ(m_engine->propagate(), xLow == 0) << "x from " << xLow;
+    if (xLow == 0) {
+      EXPECT_EQ(x->lastDomain().getUpperBound(), 3);
+    }
+    for (Id<ConstrainedVariable> var : {a, b, x, y})
+      delete static_cast<ConstrainedVariable*>(var);
+  }
+}
+
+TEST_F(RecoveryTest, ResettingTheSpecifiedCulpritLeavesNoQueuedConstraintUnrun) {
+  Id<ConstrainedVariable> p = intVar("p", 0, 10), q = intVar("q", 0, 3);
+  Id<ConstrainedVariable> v4 = intVar("v4", 0, 200), v5 = intVar("v5", 101, 102);
+  p->specify(5);
+  v4->specify(101);
+  leq(p, q);
+  eq(v4, v5);
+  EXPECT_FALSE(m_engine->propagate());
+  p->reset();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(v5), "[101., 101.]");
+}
+
+TEST_F(RecoveryTest, AConstraintPostedWhileInconsistentRunsAfterTheRecovery) {
+  Id<ConstrainedVariable> a = intVar("a", 5, 5), b = intVar("b", 0, 3);
+  Id<ConstrainedVariable> v6 = intVar("v6", 1, 1), v7 = intVar("v7", 0, 5);
+  Constraint* culprit = leq(a, b);
+  EXPECT_FALSE(m_engine->propagate());
+  // The run after the posting fails again before the new constraint's turn.
+  eq(v6, v7);
+  EXPECT_FALSE(m_engine->propagate());
+  // Deleting with auto-propagation on propagates at once.
+  m_engine->setAutoPropagation(true);
+  m_engine->deleteConstraint(culprit->getId());
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_EQ(bounds(v7), "[1.00, 1.00]");
+}
+
+TEST_F(RecoveryTest, TheEqualityPropagatorHoldsItsClassesWhileTheEngineIsInconsistent) {
+  EqualityConstraintPropagator* equality = new EqualityConstraintPropagator("Equal", engine());
+  Id<ConstrainedVariable> a = intVar("a", 5, 5), b = intVar("b", 0, 3);
+  Id<ConstrainedVariable> u = intVar("u", 0, 9), w = intVar("w", 4, 6);
+  Constraint* culprit = leq(a, b);
+  EXPECT_FALSE(m_engine->propagate());
+  eq(u, w, "Equal");
+  EXPECT_FALSE(equality->updateRequired());
+  delete culprit;
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(u), "[4.00, 6.00]");
+}
+
+} // namespace
+} // namespace KALDEN
