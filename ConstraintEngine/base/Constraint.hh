@@ -119,6 +119,9 @@ public:
   void execute(const Id<ConstrainedVariable>& variable, int argIndex, const DomainListener::ChangeType& changeType);
   /// The constraint's propagation over its whole scope.
   virtual void handleExecute() = 0;
+  /// Whether one run of handleExecute() over distinct variables leaves nothing for a second run
+  /// to narrow; false here, so the rule is repeated until it changes nothing. Asked once.
+  virtual bool isIdempotent() const;
   /// The constraint's propagation after one change of one scope variable; handleExecute() here.
   virtual void handleExecute(const Id<ConstrainedVariable>& variable, int argIndex,
                              const DomainListener::ChangeType& changeType);
@@ -162,6 +165,9 @@ private:
   // Set by the engine alone, when it deactivates the constraint as redundant.
   friend class ConstraintEngine;
   bool m_isRetired = false;
+  // How many runs of the rule one execution takes; decided at the first execution.
+  enum Rounds : unsigned char { ROUNDS_UNDECIDED, ROUNDS_ONE, ROUNDS_TO_FIXPOINT, ROUNDS_BOUNDED };
+  unsigned char m_rounds = ROUNDS_UNDECIDED;
 
 protected:
   unsigned int m_deactivationRefCount;
@@ -179,6 +185,10 @@ private:
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration(unsigned int linkedPositions);
+  // Decides m_rounds from the class's answer, the scope and its domains.
+  Rounds decideRounds() const;
+  // Runs the rule again while the last run changed a domain (see execute()).
+  void repeatToFixpoint(unsigned long changesBefore);
 };
 
 /// The scope (arg1).

@@ -8,6 +8,7 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
@@ -35,15 +36,68 @@ private:
   const Constraint& m_constraint;
 };
 
+// The propagator never requeues a constraint for its own changes, so one execution must end at
+// the rule's own fixpoint. A rule that is idempotent over distinct variables runs once; any other
+// (or any rule over a scope that repeats a variable) runs again while its last run changed a
+// domain. Domains move only by at least their tolerance, so integer and enumerated domains end
+// exactly; real intervals could crawl by their tolerance for ever, so over them the rounds are
+// bounded.
 void Constraint::execute() {
   const PropagatingMark mark(*this);
+  if (m_rounds == ROUNDS_UNDECIDED)
+    m_rounds = decideRounds();
+  if (m_rounds == ROUNDS_ONE) {
+    handleExecute();
+    return;
+  }
+  const unsigned long before = m_constraintEngine->changeCount();
   handleExecute();
+  repeatToFixpoint(before);
 }
 
 void Constraint::execute(const Id<ConstrainedVariable>& variable, int argIndex,
                          const DomainListener::ChangeType& changeType) {
   const PropagatingMark mark(*this);
+  if (m_rounds == ROUNDS_UNDECIDED)
+    m_rounds = decideRounds();
+  if (m_rounds == ROUNDS_ONE) {
+    handleExecute(variable, argIndex, changeType);
+    return;
+  }
+  const unsigned long before = m_constraintEngine->changeCount();
   handleExecute(variable, argIndex, changeType);
+  repeatToFixpoint(before);
+}
+
+bool Constraint::isIdempotent() const { return false; }
+
+Constraint::Rounds Constraint::decideRounds() const {
+  std::vector<int> keys;
+  keys.reserve(m_variables.size());
+  for (const Id<ConstrainedVariable>& var : m_variables)
+    keys.push_back(var->getKey());
+  std::sort(keys.begin(), keys.end());
+  const bool distinct = std::adjacent_find(keys.begin(), keys.end()) == keys.end();
+  if (distinct && isIdempotent())
+    return ROUNDS_ONE;
+  for (const Id<ConstrainedVariable>& var : m_variables) {
+    const AbstractDomain& dom = var->lastDomain();
+    if (dom.isInterval() && dom.minDelta() < 1.0)
+      return ROUNDS_BOUNDED;
+  }
+  return ROUNDS_TO_FIXPOINT;
+}
+
+void Constraint::repeatToFixpoint(unsigned long changesBefore) {
+  // Enough for any rule to settle but for a crawl by the tolerance, which it cuts short soundly.
+  static const unsigned int MAX_BOUNDED_ROUNDS = 32;
+  const ConstraintEngine& engine = *m_constraintEngine.operator->();
+  for (unsigned int round = 1; engine.changeCount() != changesBefore; ++round) {
+    if (engine.provenInconsistent() || !isActive() || (m_rounds == ROUNDS_BOUNDED && round >= MAX_BOUNDED_ROUNDS))
+      return;
+    changesBefore = engine.changeCount();
+    handleExecute();
+  }
 }
 
 void Constraint::handleExecute(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType&) {

@@ -170,6 +170,9 @@ public:
 
   /// Routes one change of a variable's domain to its engine's propagators and listeners.
   void notify(const Id<ConstrainedVariable>& source, const DomainListener::ChangeType& changeType);
+  /// The number of domain changes routed so far: a constraint compares it across a run of its
+  /// rule to learn whether the run changed anything.
+  unsigned long changeCount() const { return m_changeCount; }
   /// A new change listener on the heap, bound to the variable and this engine; the caller owns it.
   Id<DomainListener> allocateVariableListener(const Id<ConstrainedVariable>& variable,
                                               const ConstrainedVariable::ConstraintList& constraints) const;
@@ -326,6 +329,7 @@ private:
   std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
   int m_cycleCount;
   int m_mostRecentRepropagation;
+  unsigned long m_changeCount = 0;
   std::set<Id<ConstraintEngineListener> > m_listeners;
   ConstraintSet m_redundantConstraints;
   std::unique_ptr<ViolationMgr> m_violationMgr;

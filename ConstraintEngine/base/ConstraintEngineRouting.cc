@@ -24,6 +24,7 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   const Id<ConstrainedVariable> variable = source;
   const DomainListener::ChangeType change = changeType;
   m_dirty = true;
+  ++m_changeCount;
   if (!variable->isActive())
     return;
 

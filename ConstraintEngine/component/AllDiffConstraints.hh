@@ -41,6 +41,8 @@ public:
 
   /// Decides b where the domains allow, then checks or enforces it.
   void handleExecute() override;
+  /// True: the removals repeat until no decided value is left to remove.
+  bool isIdempotent() const override { return true; }
 
   /// The scope size, n + 1.
   const unsigned int ARG_COUNT;

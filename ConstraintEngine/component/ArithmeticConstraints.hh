@@ -31,6 +31,8 @@ public:
 
   /// One narrowing pass over z, x and y.
   void handleExecute() override;
+  /// True: over distinct variables, bounds that one pass narrowed give a second pass nothing.
+  bool isIdempotent() const override { return true; }
 
 private:
   AbstractDomain& m_x;

@@ -51,6 +51,14 @@ void EqualConstraint::handleExecute() {
   }
 }
 
+bool EqualConstraint::isIdempotent() const {
+  if (m_argCount != 2)
+    return false;
+  const AbstractDomain& a = m_variables[0]->lastDomain();
+  const AbstractDomain& b = m_variables[1]->lastDomain();
+  return a.isEnumerated() == b.isEnumerated() && a.minDelta() == b.minDelta();
+}
+
 bool EqualConstraint::equate(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b, bool& isEmpty) {
   KALDEN_CHECK_MSG(isEmpty == false, "Should be initially false.");
   AbstractDomain& d1 = getCurrentDomain(a);

@@ -24,6 +24,8 @@ public:
 
   /// The forward pass, then the backward pass when the forward one changed something.
   void handleExecute() override;
+  /// True over two domains that one equate makes equal: both intervals or both enumerations, of one tolerance.
+  bool isIdempotent() const override;
   /// Makes the current domains of a and b equal; true when either changed. Sets isEmpty (passed in false)
   /// when a domain emptied.
   bool equate(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b, bool& isEmpty);

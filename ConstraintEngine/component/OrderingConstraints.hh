@@ -30,6 +30,8 @@ public:
   bool testIsRedundant(const Id<ConstrainedVariable>& variable) const override;
   /// Narrows x's upper and y's lower bound.
   void handleExecute() override;
+  /// True: each bound is narrowed by the other variable's bound that this run leaves alone.
+  bool isIdempotent() const override { return true; }
   /// True for a fall of x's upper bound and a rise of y's lower bound.
   bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;
@@ -57,6 +59,8 @@ public:
 
   /// Narrows x's upper and y's lower bound; two equal singletons empty x.
   void handleExecute() override;
+  /// True, as for the less-or-equal constraint.
+  bool isIdempotent() const override { return true; }
   /// True for a fall of x's upper bound and a rise of y's lower bound.
   bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;
@@ -82,6 +86,8 @@ public:
 
   /// Narrows x to the outer bounds of lb and ub.
   void handleExecute() override;
+  /// True: x is narrowed by the bounds of the two others, which this run leaves alone.
+  bool isIdempotent() const override { return true; }
   /// Retires the embedded ordering with this constraint.
   void handleDiscard() override;
   /// Switches the members off with this constraint, so that an inactive composite constrains nothing.

@@ -1,4 +1,5 @@
 #include "ConstraintEngine/component/ArithmeticConstraints.hh"
+#include "ConstraintEngine/component/OrderingConstraints.hh"
 
 #include "support/BoundsFixture.hh"
 #include "support/Failure.hh"
@@ -134,6 +135,23 @@ TEST_F(ArithmeticConstraintsTest, MultiplicationReachesItsFixpointInOneExecution
             EXPECT_TRUE(bounds(x) == bx && bounds(y) == by && bounds(z) == bz)
                 << xl << ".." << xu << " * " << yl << ".." << yu << " = " << zl << "..";
           }
+}
+
+// A variable at several positions makes a pass enable more narrowing: one execution still ends
+// at the constraint's own fixpoint, exactly over integers and within the bounded rounds over reals.
+TEST_F(ArithmeticConstraintsTest, AnExecutionOverARepeatedVariableEndsAtItsOwnFixpoint) {
+  for (bool isInt : {true, false}) {
+    Id<ConstrainedVariable> x = var("x", isInt, {1, 3});
+    new AddEqualConstraint("addEq", "Running", engine(), makeScope(x, x, x));
+    EXPECT_FALSE(m_engine->propagate()) << (isInt ? "int" : "float") << ": x + x = x holds only for 0";
+    delete static_cast<ConstrainedVariable*>(x);
+  }
+  // x < x over reals steps by the tolerance: the rounds end it soundly instead of crawling.
+  Id<ConstrainedVariable> r = floatVar("r", 0, 10), i = intVar("i", 0, 10);
+  new LessThanConstraint("lt", "Running", engine(), makeScope(r, r));
+  EXPECT_TRUE(m_engine->propagate());
+  new LessThanConstraint("lt", "Running", engine(), makeScope(i, i));
+  EXPECT_FALSE(m_engine->propagate());
 }
 
 TEST_F(ArithmeticConstraintsTest, MultiplicationRefusesEnumerationsAndInvertedDivisors) {
