@@ -78,7 +78,18 @@ void boundExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >&
   }
 }
 
+// Whether a domain of the scope may still gain values: its bounds are not final, so nothing is
+// narrowed until it is closed (closing it runs the constraint again).
+bool anyOpen(const std::vector<Id<ConstrainedVariable> >& scope) {
+  for (const Id<ConstrainedVariable>& var : scope)
+    if (Constraint::getCurrentDomain(var).isOpen())
+      return true;
+  return false;
+}
+
 void narrowExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >& scope) {
+  if (anyOpen(scope))
+    return;
   AbstractDomain& extreme = Constraint::getCurrentDomain(scope[0]);
   double innerBound, outerBound;
   std::vector<unsigned int> candidates;

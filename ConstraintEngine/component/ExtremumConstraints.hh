@@ -11,7 +11,8 @@ namespace KALDEN {
  * M = max(x1, .. xn) over the scope [M, x1, .. xn] of numeric variables,
  * n at least 1, by bounds: M narrows to the greatest lower and the greatest
  * upper bound of the xi, and the xi that can still be the maximum narrow to
- * M's upper bound (a lone one to both of M's bounds).
+ * M's upper bound (a lone one to both of M's bounds). Nothing is narrowed
+ * while a domain of the scope is open.
  */
 class EqualMaximumConstraint : public Constraint {
 public:

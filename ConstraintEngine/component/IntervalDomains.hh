@@ -195,7 +195,7 @@ private:
 
 /**
  * The boolean domain: the integer interval [0, 1], 0 for false, 1 for true.
- * Ranges given to it are put in order and made boolean first.
+ * It narrows by value, as the set {0, 1}: a range keeps the values it holds.
  */
 class BoolDomain : public IntervalIntDomain {
 public:
@@ -224,9 +224,9 @@ public:
 
   /// Always true.
   bool isFinite() const override;
-  /// Narrows to a comparable, non-empty domain's bounds, made boolean.
+  /// Narrows to the values of [0, 1] within a comparable, non-empty domain's bounds.
   bool intersect(const AbstractDomain& dom) override;
-  /// Orders the pair and makes each bound boolean, then restricts to it.
+  /// Keeps 0 when lb <= 0 <= ub and 1 when lb <= 1 <= ub; a reversed pair empties it.
   bool intersect(double lb, double ub) override;
   /// A heap copy of this boolean domain, without listener.
   AbstractDomain* copy() const override;

@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <typeinfo>
-#include <utility>
 
 namespace KALDEN {
 
@@ -144,13 +143,9 @@ bool BoolDomain::intersect(const AbstractDomain& dom) {
 }
 
 bool BoolDomain::intersect(double lb, double ub) {
-  // Making a bound boolean would turn a bound that is not a number into true.
-  KALDEN_CHECK_MSG(!std::isnan(lb) && !std::isnan(ub), "A bound that is not a number cannot reach a domain.");
-  if (lb > ub)
-    std::swap(lb, ub);
-  // A negative bound keeps false: making it true would lose 0 from [-1, 1].
-  lb = (lb <= 0.0) ? 0.0 : 1.0;
-  ub = (ub <= 0.0) ? 0.0 : 1.0;
+  // A boolean is the set {0, 1}, narrowed by value: the integer interval's inward rounding keeps
+  // 0 and 1 exactly when the range holds them, so a reversed pair or one holding neither empties
+  // it. Reading a bound as a truth value would decide it to a value the range forbids.
   return IntervalIntDomain::intersect(lb, ub);
 }
 

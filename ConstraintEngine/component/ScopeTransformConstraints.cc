@@ -16,15 +16,17 @@ namespace KALDEN {
 
 namespace {
 
-// The names of the transforming constraints whose delegates are being created on this thread,
-// outermost first. Factories that name each other in a cycle would otherwise recurse until
-// the stack overflows.
+// The registered names that transforming constraints are creating as delegates on this thread,
+// outermost first. A name asked for again while it is still being created is a chain of
+// factories that comes back to itself, and would recurse until the stack overflows. A
+// transform's own name is not recorded: one built directly may bear the name of the plain type
+// it delegates to, which creates no transform.
 std::vector<LabelStr>& namesBeingBuilt() {
   static thread_local std::vector<LabelStr> sl_names;
   return sl_names;
 }
 
-// Keeps a name on that list while its delegate is created, however the creation ends.
+// Keeps a name on that list while it is created, however the creation ends.
 class BuildingName {
 public:
   explicit BuildingName(const LabelStr& name) { namesBeingBuilt().push_back(name); }
@@ -52,16 +54,16 @@ Id<Constraint> delegateLeftBehind(const Constraint& owner, const Id<ConstraintEn
 }
 
 // Creates the delegate `otherName` over `scope` through the owner's engine. A chain of
-// delegates that comes back to a name being built is refused. A failure after the delegate
+// delegates that comes back to a name being created is refused. A failure after the delegate
 // was built (in the propagation that follows its creation) would leave it registered with no
 // owner: it is discarded before the failure goes on.
 Id<Constraint> createDelegate(const Constraint& owner, const Id<ConstraintEngine>& engine, const LabelStr& otherName,
                               const std::vector<Id<ConstrainedVariable> >& scope) {
-  const BuildingName building(owner.getName());
   KALDEN_CHECK_TEXT_MSG_OR_RETURN(!isBeingBuilt(otherName), "!isBeingBuilt(otherName)",
                                   "The delegate chain of " << owner.getName().toString() << " comes back to "
                                                            << otherName.toString() << ", which is being built.",
                                   Id<Constraint>::noId());
+  const BuildingName building(otherName);
   try {
     return engine->createConstraint(otherName, scope);
   } catch (...) {

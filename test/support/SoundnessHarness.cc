@@ -112,6 +112,17 @@ Id<ConstrainedVariable> makeVariable(const Id<ConstraintEngine>& engine, const D
       ->getId();
 }
 
+// Whether every variable of the scope is decided; if so, writes their values.
+bool decidedValues(const std::vector<Id<ConstrainedVariable> >& scope, std::vector<double>& values) {
+  for (const Id<ConstrainedVariable>& var : scope) {
+    const AbstractDomain& dom = var->lastDomain();
+    if (dom.isOpen() || dom.isEmpty() || !dom.isSingleton())
+      return false;
+    values.push_back(dom.getSingletonValue());
+  }
+  return true;
+}
+
 // Marks in `supported` every value that takes part in some satisfying assignment.
 void collectSupport(const std::vector<Drawn>& domains, const SoundnessHarness::Meaning& meaning,
                     std::vector<double>& assignment, std::vector<std::set<double> >& supported, bool& anySolution) {
@@ -199,6 +210,9 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
         for (double v : supported[i])
           if (!scope[i]->lastDomain().isMember(v))
             problems << " x" << i << " lost supported value " << v << ";";
+    std::vector<double> decided;
+    if (subject.decidedChecked && consistent && decidedValues(scope, decided) && !meaning(decided))
+      problems << " consistent with decided values that violate it;";
   } catch (const Error& e) {
     problems << " failed check: " << e.what() << ";";
   }

@@ -17,9 +17,10 @@ namespace KALDEN {
  * lists every assignment that satisfies the constraint's meaning, creates the
  * constraint in a fresh engine and propagates. While a solution exists the
  * engine must stay consistent and keep every value that appears in one;
- * narrowing less than it could is fine. Every failure names its seed, the
- * drawn domains and what propagation left, so a case can be replayed alone
- * with runCase().
+ * narrowing less than it could is fine, though a subject may ask that a
+ * consistent answer deciding every position satisfy the meaning. Every
+ * failure names its seed, the drawn domains and what propagation left, so a
+ * case can be replayed alone with runCase().
  */
 class SoundnessHarness {
 public:
@@ -50,6 +51,8 @@ public:
     MeaningInDomains meaningInDomains; ///< used instead of meaning when set
     Builder build;
     Layout layout; ///< default: every position -4..4, intervals and enumerations
+    /// Whether a consistent answer that decides every position must also satisfy the meaning.
+    bool decidedChecked = false;
   };
 
   /// A builder that creates the constraint by its registered name, in a schema holding the

@@ -61,6 +61,30 @@ TEST_F(ExtremumConstraintsTest, MinimumIsTheMirrorImage) {
     EXPECT_EQ(run<EqualMinimumConstraint>(c.before), c.after) << c.what;
 }
 
+TEST_F(ExtremumConstraintsTest, OpenDomainsWaitUntilClosed) {
+  // An open x bounds nothing yet; closed, it narrows M to max(x, y) in [3, 6].
+  const Id<ConstrainedVariable> top = intVar("top", 0, 100), open = openVar("open", {2, 5});
+  EqualMaximumConstraint upper("max", "Running", engine(), makeScope(top, open, intVar("z", 3, 6)));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(top), (Bounds{0, 100}));
+  open->close();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(top), (Bounds{3, 6}));
+
+  // An open M is left as it is, and so are the xi; closed, it holds neither extreme.
+  const Id<ConstrainedVariable> m = openVar("m", {1, 9});
+  const Id<ConstrainedVariable> x = intVar("x", 2, 4), y = intVar("y", 3, 6);
+  EqualMaximumConstraint max("max", "Running", engine(), makeScope(m, x, y));
+  EqualMinimumConstraint min("min", "Running", engine(), makeScope(m, x, y));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(dom(m).isOpen());
+  EXPECT_EQ(values(m), (std::vector<double>{1, 9}));
+  EXPECT_EQ(bounds(x), (Bounds{2, 4}));
+  EXPECT_EQ(bounds(y), (Bounds{3, 6}));
+  m->close();
+  EXPECT_FALSE(m_engine->propagate());
+}
+
 TEST_F(ExtremumConstraintsTest, RefusesShortScopesAndNonNumbers) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 1);
   const Id<ConstrainedVariable> s =

@@ -183,15 +183,19 @@ TEST(BoolDomainTest, RangeRule) {
     double lb, ub;
     double resultLb, resultUb; // resultLb > resultUb: emptied
     ChangeList reports;
-  } cases[] = {{1, 0, 0, 1, {}},
+  } cases[] = {// A range keeps 0 when it holds 0 and 1 when it holds 1; a bound is no truth value.
                {0, 5, 0, 1, {}},
+               {-1, 3, 0, 1, {}},
                {1, 1, 1, 1, {CT::RESTRICT_TO_SINGLETON}},
-               {2, 3, 1, 1, {CT::RESTRICT_TO_SINGLETON}},
-               {0.5, 0.5, 1, 1, {CT::RESTRICT_TO_SINGLETON}},
+               {0.5, 7, 1, 1, {CT::RESTRICT_TO_SINGLETON}},
                {0, 0, 0, 0, {CT::RESTRICT_TO_SINGLETON}},
-               // A negative bound stands for false: nothing of [-1, 1] or [-5, 0] is lost.
-               {-1, 1, 0, 1, {}},
-               {-5, 0, 0, 0, {CT::RESTRICT_TO_SINGLETON}}};
+               {-5, 0.5, 0, 0, {CT::RESTRICT_TO_SINGLETON}},
+               // Ranges holding neither value, and reversed pairs, empty it.
+               {2, 3, 1, 0, {CT::EMPTIED}},
+               {0.5, 0.5, 1, 0, {CT::EMPTIED}},
+               {-5, -5, 1, 0, {CT::EMPTIED}},
+               {1, 0, 1, 0, {CT::EMPTIED}},
+               {3, -1, 1, 0, {CT::EMPTIED}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.lb << ", " << c.ub);
     RecordingListener listener;

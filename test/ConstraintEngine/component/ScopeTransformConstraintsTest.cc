@@ -123,7 +123,8 @@ TEST_F(ScopeTransformConstraintsTest, CyclicDelegateChainsAreRefusedAndLeaveNoth
   const Census before = census();
   for (const char* name : {"ping", "pong", "pang"})
     EXPECT_CHECK_FAILS(m_engine->createConstraint(name, makeScope(x, y, z)), "!isBeingBuilt(otherName)") << name;
-  EXPECT_CHECK_FAILS(RotateScopeRightConstraint("self", "Running", engine(), makeScope(x, y, z), "self", 1),
+  // Built directly, a transform whose chain enters the cycle is refused alike.
+  EXPECT_CHECK_FAILS(RotateScopeRightConstraint("direct", "Running", engine(), makeScope(x, y, z), "ping", 1),
                      "!isBeingBuilt(otherName)");
   EXPECT_TRUE(census() == before);
   EXPECT_EQ(x->getConstraints().size(), 0);
@@ -132,6 +133,22 @@ TEST_F(ScopeTransformConstraintsTest, CyclicDelegateChainsAreRefusedAndLeaveNoth
   const Id<Constraint> chain = m_engine->createConstraint("swapRot", makeScope(x, y, z));
   EXPECT_TRUE(constraintNamed("addEq").isValid());
   m_engine->deleteConstraint(chain);
+}
+
+// A transform built directly under the name of the plain type it delegates to is no cycle:
+// nothing it creates comes back to a transform.
+TEST_F(ScopeTransformConstraintsTest, TransformNamedLikeItsDelegateIsBuilt) {
+  m_engine->setAutoPropagation(false);
+  const Id<ConstrainedVariable> x = floatVar("x", 0, 10), y = floatVar("y", 3, 4), z = floatVar("z", 1, 2);
+  const Census before = census();
+  {
+    RotateScopeRightConstraint rotated("addEq", "Running", engine(), makeScope(x, y, z), "addEq", 1);
+    SwapTwoVarsConstraint swapped("probe", "Running", engine(), makeScope(x, y, z), "probe", 0, 2);
+    EXPECT_EQ(m_engine->getConstraints().size(), 4u);
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_EQ(bounds(x), Bounds({1, 3})); // rotated to [z, x, y]: z + x = y
+  }
+  EXPECT_TRUE(census() == before);
 }
 
 // A chain of two transforms over addEq: [x, y, z] swaps to [y, x, z], rotates to [z, y, x],

@@ -86,6 +86,19 @@ TEST_F(SignConstraintsTest, AbsoluteValueOverIntervals) {
     runBinary<AbsoluteValue>(c);
 }
 
+TEST_F(SignConstraintsTest, AbsoluteValueDecidesABooleanOnlyToAValueItCanTake) {
+  // x = |y| over a boolean x keeps 0 and 1 only where |y| may take them.
+  const struct {
+    Bounds y, xAfter;
+  } cases[] = {{{-5, -5}, EMPTIED}, {{2, 3}, EMPTIED}, {{-1, 3}, {0, 1}}, {{-1, -1}, {1, 1}}, {{0, 0}, {0, 0}}};
+  for (const auto& c : cases) {
+    Id<ConstrainedVariable> x = boolVar("x"), y = var("y", true, c.y);
+    AbsoluteValue abs("absVal", "Default", engine(), makeScope(x, y));
+    abs.handleExecute();
+    EXPECT_EQ(after(x), c.xAfter) << "y in [" << c.y[0] << ", " << c.y[1] << "]";
+  }
+}
+
 TEST_F(SignConstraintsTest, AbsoluteValueOverEnumerations) {
   // A member of y whose absolute value x allows stays, on whichever side of zero it is.
   EXPECT_EQ(absOverEnumeration(floatVar("x", 5, 8), {-6, 5, 7}), Values({-6, 5, 7}));

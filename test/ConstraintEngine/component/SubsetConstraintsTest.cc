@@ -38,6 +38,19 @@ TEST_F(SubsetConstraintsTest, SubsetNarrowsOnlyTheFirstDomain) {
   EXPECT_TRUE(m_propagator->notifications().empty());
 }
 
+TEST_F(SubsetConstraintsTest, ABooleanWithinNumbersKeepsOnlyTheValuesTheyHold) {
+  // A superset holding neither 0 nor 1 leaves the boolean nothing, however its bounds are signed.
+  for (const Id<ConstrainedVariable>& none :
+       {intVar("two", 2, 2), intVar("minusFive", -5, -5), floatVar("half", 0.5, 0.5)}) {
+    const Id<ConstrainedVariable> b = boolVar("b");
+    subset(b, none)->handleExecute();
+    EXPECT_TRUE(dom(b).isEmpty()) << none->toString();
+  }
+  const Id<ConstrainedVariable> b = boolVar("b");
+  subset(b, floatVar("aboveHalf", 0.5, 7))->handleExecute();
+  EXPECT_EQ(bounds(b), (std::vector<double>{1, 1}));
+}
+
 TEST_F(SubsetConstraintsTest, SubsetIgnoresChangesOfItsFirstVariableOnly) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10);
   const Id<ConstrainedVariable> y = intVar("y", 0, 10);

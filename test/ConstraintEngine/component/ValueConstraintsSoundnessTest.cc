@@ -22,51 +22,68 @@ SoundnessHarness::Builder build() {
   };
 }
 
-// Position 0 holds a truth value; the arguments range over -4..4.
-SoundnessHarness::Position testLayout(unsigned int position, unsigned int) {
+// Every position over -4..4, booleans among the numbers.
+SoundnessHarness::Position mixedLayout(unsigned int, unsigned int) {
   SoundnessHarness::Position layout;
+  layout.booleans = true;
+  return layout;
+}
+
+// Position 0 holds a truth value; the arguments range over -4..4, booleans among them.
+SoundnessHarness::Position testLayout(unsigned int position, unsigned int arity) {
+  SoundnessHarness::Position layout = mixedLayout(position, arity);
   if (position == 0) {
     layout.lo = 0;
     layout.hi = 1;
-    layout.booleans = true;
   }
   return layout;
+}
+
+// A subject whose positions may be booleans meeting numbers, and whose consistent answers that
+// decide every position must satisfy the meaning.
+SoundnessHarness::Subject mixedSubject(const char* name, SoundnessHarness::Meaning meaning,
+                                       SoundnessHarness::Builder builder) {
+  SoundnessHarness::Subject subject;
+  subject.name = name;
+  subject.meaning = meaning;
+  subject.build = builder;
+  subject.layout = mixedLayout;
+  subject.decidedChecked = true;
+  return subject;
 }
 
 double truth(bool b) { return b ? 1.0 : 0.0; }
 
 TEST(ValueConstraintsSoundnessTest, Unary) {
-  SoundnessHarness::Subject subject;
-  subject.name = "unary within [-1, 2]";
+  SoundnessHarness::Subject subject = mixedSubject(
+      "unary within [-1, 2]", [](const Assignment& a) { return a[0] >= -1 && a[0] <= 2; },
+      [](const Id<ConstraintEngine>&, const std::vector<Id<ConstrainedVariable> >& scope) {
+        new UnaryConstraint(IntervalIntDomain(-1, 2, IntDT::instance()), scope[0]);
+      });
   subject.minArity = subject.maxArity = 1;
-  subject.meaning = [](const Assignment& a) { return a[0] >= -1 && a[0] <= 2; };
-  subject.build = [](const Id<ConstraintEngine>&, const std::vector<Id<ConstrainedVariable> >& scope) {
-    new UnaryConstraint(IntervalIntDomain(-1, 2, IntDT::instance()), scope[0]);
-  };
   SoundnessHarness::check(subject, SEEDS);
 }
 
 TEST(ValueConstraintsSoundnessTest, Equal) {
-  SoundnessHarness::Subject subject;
-  subject.name = "equal";
+  SoundnessHarness::Subject subject = mixedSubject(
+      "equal",
+      [](const Assignment& a) {
+        for (double v : a)
+          if (v != a[0])
+            return false;
+        return true;
+      },
+      build<EqualConstraint>());
   subject.minArity = 2;
   subject.maxArity = 4;
-  subject.meaning = [](const Assignment& a) {
-    for (double v : a)
-      if (v != a[0])
-        return false;
-    return true;
-  };
-  subject.build = build<EqualConstraint>();
   SoundnessHarness::check(subject, SEEDS);
 }
 
 TEST(ValueConstraintsSoundnessTest, NotEqual) {
-  SoundnessHarness::Subject subject;
-  subject.name = "not equal";
-  subject.meaning = [](const Assignment& a) { return a[0] != a[1]; };
-  subject.build = build<NotEqualConstraint>();
-  SoundnessHarness::check(subject, SEEDS);
+  SoundnessHarness::check(
+      mixedSubject(
+          "not equal", [](const Assignment& a) { return a[0] != a[1]; }, build<NotEqualConstraint>()),
+      SEEDS);
 }
 
 TEST(ValueConstraintsSoundnessTest, Tests) {
@@ -81,11 +98,8 @@ TEST(ValueConstraintsSoundnessTest, Tests) {
       {"TestLEQ", [](const Assignment& a) { return a[0] == truth(a[1] <= a[2]); }, build<TestLEQ>()},
   };
   for (const Test& test : tests) {
-    SoundnessHarness::Subject subject;
-    subject.name = test.name;
+    SoundnessHarness::Subject subject = mixedSubject(test.name, test.meaning, test.build);
     subject.minArity = subject.maxArity = 3;
-    subject.meaning = test.meaning;
-    subject.build = test.build;
     subject.layout = testLayout;
     SoundnessHarness::check(subject, SEEDS);
   }
