@@ -46,6 +46,11 @@ AddEqualConstraint::AddEqualConstraint(const LabelStr& name, const LabelStr& pro
 
 AddEqualConstraint::~AddEqualConstraint() {}
 
+bool AddEqualConstraint::isIdempotent() const {
+  return m_x.isInterval() && m_y.isInterval() && m_z.isInterval() && m_x.minDelta() == m_y.minDelta() &&
+         m_y.minDelta() == m_z.minDelta();
+}
+
 void AddEqualConstraint::handleExecute() {
   static unsigned int sl_counter = 0; // executions of every addition constraint, for the trace
   ++sl_counter;

@@ -31,8 +31,9 @@ public:
 
   /// One narrowing pass over z, x and y.
   void handleExecute() override;
-  /// True: over distinct variables, bounds that one pass narrowed give a second pass nothing.
-  bool isIdempotent() const override { return true; }
+  /// True over three intervals of one tolerance: bounds one pass narrowed give a second pass
+  /// nothing. An enumeration's bound, or a rounded one, can move further than the pass asked.
+  bool isIdempotent() const override;
 
 private:
   AbstractDomain& m_x;
