@@ -260,5 +260,87 @@ TEST_F(ModuleConstraintLibraryTest, StartWithoutSchemaFailsClearly) {
   EXPECT_NE(failureOf([&] { library.uninitialize(host.getId()); }).getMessage().find("CESchema"), std::string::npos);
 }
 
+// A module of the client's: logs its starts and stops, and refuses to start while told to.
+class ClientModule : public Module {
+public:
+  ClientModule(std::vector<std::string>& log, const bool& refuse) : Module("Client"), m_log(log), m_refuse(refuse) {}
+  void initialize() override {}
+  void uninitialize() override {}
+  void initialize(Id<Engine>) override {
+    if (m_refuse)
+      throw Error("ready", "the client is not ready", "test", 0);
+    m_log.push_back("start");
+  }
+  void uninitialize(Id<Engine>) override { m_log.push_back("stop"); }
+
+private:
+  std::vector<std::string>& m_log;
+  const bool& m_refuse;
+};
+
+// A start that fails stops again, in reverse order, what it started: the host has no component
+// left, starting it again fails the same way, and destroying it reports nothing more.
+TEST_F(ModuleConstraintLibraryTest, FailedStartLeavesTheHostAsItWas) {
+  const std::string libraryFirst = "start the ConstraintEngine module before the ConstraintLibrary module";
+  const struct {
+    const char* modules; // c the client's module, E the engine module, L the library module
+    std::string failure;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"LE", libraryFirst, {}},
+      {"cLE", libraryFirst, {"start", "stop"}},
+      {"cL", libraryFirst, {"start", "stop"}},
+      {"EcLE", "A component named CESchema is already published.", {"start", "stop"}},
+  };
+  const bool ready = false;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.modules);
+    std::vector<std::string> log;
+    const unsigned long printedBefore = Error::suppressedCount();
+    {
+      Engine host;
+      for (const char* m = c.modules; *m != '\0'; ++m)
+        host.addModule(*m == 'E'   ? static_cast<Module*>(new ModuleConstraintEngine())
+                       : *m == 'L' ? static_cast<Module*>(new ModuleConstraintLibrary())
+                                   : new ClientModule(log, ready));
+      for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_NE(failureOf([&] { host.start(); }).getMessage().find(c.failure), std::string::npos);
+        EXPECT_FALSE(host.isStarted());
+        EXPECT_EQ(host.getComponent("CESchema"), nullptr);
+        EXPECT_EQ(host.getComponent("ConstraintEngine"), nullptr);
+      }
+    }
+    EXPECT_EQ(Error::suppressedCount(), printedBefore) << "a failure was reported on the way out";
+    std::vector<std::string> twice(c.log);
+    twice.insert(twice.end(), c.log.begin(), c.log.end());
+    EXPECT_EQ(log, twice);
+  }
+}
+
+// Once what made the start fail is put right, the same host starts and works.
+TEST_F(ModuleConstraintLibraryTest, StartsAgainAfterAFailedStart) {
+  std::vector<std::string> log;
+  bool refuse = true;
+  Engine host;
+  host.addModule(new ModuleConstraintEngine());
+  host.addModule(new ModuleConstraintLibrary());
+  host.addModule(new ClientModule(log, refuse));
+  EXPECT_EQ(failureOf([&] { host.start(); }).getCondition(), "ready");
+  EXPECT_EQ(host.getComponent("ConstraintEngine"), nullptr);
+
+  refuse = false;
+  host.start();
+  ConstraintEngine& engine = *static_cast<ConstraintEngine*>(host.getComponent("ConstraintEngine"));
+  const Id<ConstrainedVariable> x = engine.createVariable("int", IntervalIntDomain(0, 10, IntDT::instance()), false,
+                                                          true, "x", Id<Entity>::noId(), -1);
+  const Id<ConstrainedVariable> y = engine.createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false,
+                                                          true, "y", Id<Entity>::noId(), -1);
+  engine.createConstraint("leq", makeScope(x, y));
+  EXPECT_TRUE(engine.propagate());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 4);
+  host.stop();
+  EXPECT_EQ(log, (std::vector<std::string>{"start", "stop"}));
+}
+
 } // namespace
 } // namespace KALDEN
