@@ -225,6 +225,42 @@ TEST_F(ModuleConstraintLibraryTest, CreatesPropagatesAndDeletesEveryNameByName) 
   }
 }
 
+// A scope of the wrong size is refused with the condition the class checks and a message that
+// names the constraint as the client wrote it, with the number of variables it takes and was
+// given: also when the check belongs to a member (AllDiff's conditional counts a hidden boolean,
+// a comparison's owned sum) or to the delegate of a reordering name.
+TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) {
+  Host host;
+  const struct {
+    const char* name;
+    const char* scope;
+    const char* condition;
+    const char* message;
+  } cases[] = {
+      {"addEq", "ii", "variables.size() == (unsigned int) ARG_COUNT", "addEq takes 3 variables, given 2."},
+      {"UNARY", "ii", "variables.size() == 1", "UNARY takes 1 variable, given 2."},
+      {"sum", "ii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "sum takes at least 3 variables, given 2."},
+      {"AllDiff", "i", "ARG_COUNT > 2", "AllDiff takes at least 2 variables, given 1."},
+      {"leqsum", "ii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "leqsum takes at least 3 variables, given 2."},
+      {"CondEqualSum", "bii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "CondEqualSum takes at least 4 variables, given 3."},
+      {"addlt", "ii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "addlt takes at least 3 variables, given 2."},
+      {"addeqcond", "iib", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "addeqcond takes at least 4 variables, given 3."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<Id<ConstrainedVariable> > scope = host.scope(c.scope);
+    const Error failure = failureOf([&] { host.engine().createConstraint(c.name, scope); });
+    EXPECT_EQ(failure.getCondition(), c.condition);
+    EXPECT_EQ(failure.getMessage(), c.message);
+    EXPECT_TRUE(host.engine().getConstraints().empty());
+  }
+}
+
 // Stopping the library removes every constraint type, including one a client registered, and the
 // names are refused afterwards; starting twice leaves one factory per name.
 TEST_F(ModuleConstraintLibraryTest, StopRemovesEveryTypeAndRestartReplaces) {
