@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <fstream>
+#include <map>
 #include <list>
 #include <memory>
 #include <string>
@@ -258,6 +260,45 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
     EXPECT_EQ(failure.getCondition(), c.condition);
     EXPECT_EQ(failure.getMessage(), c.message);
     EXPECT_TRUE(host.engine().getConstraints().empty());
+  }
+}
+
+// The reference page of constraint names lists every registered name once, in a row whose arity
+// ("3" or "≥ 3") admits the scope this file uses for it.
+TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
+  std::ifstream page(KALDEN_SOURCE_DIR "/docs/constraints.md");
+  ASSERT_TRUE(page.good());
+  std::map<std::string, std::string> arityOf;
+  std::string line;
+  while (std::getline(page, line)) {
+    if (line.rfind("| `", 0) != 0)
+      continue;
+    std::vector<std::string> cells; // names, class, arity
+    std::size_t start = 2;
+    for (int i = 0; i < 3; ++i) {
+      const std::size_t end = line.find(" | ", start);
+      ASSERT_NE(end, std::string::npos) << line;
+      cells.push_back(line.substr(start, end - start));
+      start = end + 3;
+    }
+    for (std::size_t open = cells[0].find('`'); open != std::string::npos; open = cells[0].find('`', open)) {
+      const std::size_t close = cells[0].find('`', open + 1);
+      const std::string name = cells[0].substr(open + 1, close - open - 1);
+      EXPECT_TRUE(arityOf.emplace(name, cells[2]).second) << name << " is listed twice";
+      open = close + 1;
+    }
+  }
+  EXPECT_EQ(arityOf.size(), sizeof(LIBRARY) / sizeof(LIBRARY[0]));
+  const std::string atLeast = "≥ ";
+  for (const Row& row : LIBRARY) {
+    SCOPED_TRACE(row.name);
+    const auto it = arityOf.find(row.name);
+    ASSERT_NE(it, arityOf.end()) << "not listed";
+    const std::size_t size = std::string(row.scope).size();
+    if (it->second.rfind(atLeast, 0) == 0)
+      EXPECT_GE(size, std::stoul(it->second.substr(atLeast.size())));
+    else
+      EXPECT_EQ(size, std::stoul(it->second));
   }
 }
 
