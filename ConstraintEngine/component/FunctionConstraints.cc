@@ -115,8 +115,9 @@ CalcDistanceConstraint::CalcDistanceConstraint(const LabelStr& name, const Label
                                                const Id<ConstraintEngine>& constraintEngine,
                                                const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
-      m_distance(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")), m_x1(getCurrentDomain(m_variables[1])),
-      m_y1(getCurrentDomain(m_variables[2])), m_x2(getCurrentDomain(m_variables[3])),
+      m_distance(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
+      m_x1(getCurrentDomain(m_variables[1])), m_y1(getCurrentDomain(m_variables[2])),
+      m_x2(getCurrentDomain(m_variables[3])),
       m_y2(getCurrentDomain(m_variables[4])) {}
 
 CalcDistanceConstraint::~CalcDistanceConstraint() {}
@@ -142,7 +143,8 @@ double CalcDistanceConstraint::compute(double x1, double y1, double x2, double y
 SineFunction::SineFunction(const LabelStr& name, const LabelStr& propagatorName,
                            const Id<ConstraintEngine>& constraintEngine,
                            const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables), m_target(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_target(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_source(getCurrentDomain(m_variables[1])) {}
 
 SineFunction::~SineFunction() {}

@@ -220,7 +220,8 @@ NaryTreeConstraint<Tree>::NaryTreeConstraint(const LabelStr& name, const LabelSt
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId())} {
-  ConstraintShape::checkScopeSize(*this, ARG_COUNT > 2 && ARG_COUNT == m_variables.size(), SUM_ARITY_CONDITION, 3, true);
+  ConstraintShape::checkScopeSize(*this, ARG_COUNT > 2 && ARG_COUNT == m_variables.size(), SUM_ARITY_CONDITION, 3,
+                                  true);
   buildTreeOrRetire<Tree>(m_subConstraints, m_variables, m_interimVariables, propagatorName, constraintEngine);
   membersBuilt();
 }

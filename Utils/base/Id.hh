@@ -53,7 +53,8 @@ public:
 
   /// Registers an object; it must remove() this handle before it goes.
   Id(T* ptr) : m_ptr(nullptr), m_key(0) {
-    KALDEN_ID_CHECK_OR_RETURN(ptr != 0, "ptr != 0", "Cannot generate an Id<" << readableTypeName() << "> for 0 pointer.");
+    KALDEN_ID_CHECK_OR_RETURN(ptr != 0, "ptr != 0",
+                              "Cannot generate an Id<" << readableTypeName() << "> for 0 pointer.");
     m_key = IdTable::insert(toAddress(ptr), typeName());
     KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
                               "Cannot generate an Id<" << readableTypeName()
@@ -70,7 +71,8 @@ public:
     std::uintptr_t raw = exact ? static_cast<std::uintptr_t>(address) : 0;
     m_key = exact ? IdTable::getKey(raw) : 0;
     KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
-                              "Cannot instantiate an Id<" << readableTypeName() << "> for this address. No instance present.");
+                              "Cannot instantiate an Id<" << readableTypeName()
+                                                          << "> for this address. No instance present.");
     m_ptr = reinterpret_cast<T*>(raw);
   }
 
@@ -182,7 +184,8 @@ private:
       return;
     }
     KALDEN_ID_CHECK_OR_RETURN(Id<T>::convertable(org), "Id<T>::convertable(org)",
-                              "Invalid cast from Id<" << Id<X>::readableTypeName() << "> to Id<" << readableTypeName() << ">.");
+                              "Invalid cast from Id<" << Id<X>::readableTypeName() << "> to Id<"
+                                                      << readableTypeName() << ">.");
     m_key = m_ptr == nullptr ? 0 : IdTable::getKey(toAddress(m_ptr));
     KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
                               "Cannot create an Id<" << Id<X>::readableTypeName()

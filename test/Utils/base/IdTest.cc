@@ -171,7 +171,8 @@ TEST(IdTest, Failures) {
   Id<Shape> first(&c);
   Error twice = failureOf([&] { Id<Shape> second(&c); });
   EXPECT_EQ(twice.getCondition(), "m_key != 0");
-  EXPECT_EQ(twice.getMessage(), "Cannot generate an Id<KALDEN::(anonymous namespace)::Shape> for a pointer that has not been cleaned up.");
+  EXPECT_EQ(twice.getMessage(),
+            "Cannot generate an Id<KALDEN::(anonymous namespace)::Shape> for a pointer that has not been cleaned up.");
   EXPECT_TRUE(first.isValid()) << "a refused registration leaves the first one alone";
 
   Id<Shape> empty;
