@@ -5,6 +5,9 @@
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/Propagators.hh"
 
+#include <memory>
+#include <string>
+
 namespace KALDEN {
 
 ModuleConstraintEngine::ModuleConstraintEngine() : Module("ConstraintEngine") {}
@@ -16,17 +19,21 @@ void ModuleConstraintEngine::initialize() {}
 void ModuleConstraintEngine::uninitialize() {}
 
 void ModuleConstraintEngine::initialize(Id<Engine> engine) {
-  CESchema* schema = new CESchema();
+  // Each part is ours to delete until the host holds it, so that a refused publication (a host
+  // that runs this module twice) leaves nothing behind.
+  std::unique_ptr<CESchema> schema(new CESchema());
   schema->registerDataType((new VoidDT())->getId());
   schema->registerDataType((new BoolDT())->getId());
   schema->registerDataType((new IntDT())->getId());
   schema->registerDataType((new FloatDT())->getId());
   schema->registerDataType((new StringDT())->getId());
   schema->registerDataType((new SymbolDT())->getId());
-  engine->addComponent(std::string("CESchema"), schema);
-  ConstraintEngine* constraintEngine = new ConstraintEngine(schema->getId());
+  engine->addComponent(std::string("CESchema"), schema.get());
+  CESchema* published = schema.release();
+  std::unique_ptr<ConstraintEngine> constraintEngine(new ConstraintEngine(published->getId()));
   new DefaultPropagator(LabelStr("Default"), constraintEngine->getId()); // the engine holds it from now on
-  engine->addComponent(std::string("ConstraintEngine"), constraintEngine);
+  engine->addComponent(std::string("ConstraintEngine"), constraintEngine.get());
+  constraintEngine.release();
 }
 
 void ModuleConstraintEngine::uninitialize(Id<Engine> engine) {

@@ -2,6 +2,8 @@
 
 #include "Utils/Entity.hh"
 
+#include <cstddef>
+
 #define KALDEN_SOURCE "Utils/Engine"
 #include "Utils/base/Report.hh"
 
@@ -44,13 +46,6 @@ void Engine::addModule(Module* module) {
   m_modules.emplace_back(module);
 }
 
-void Engine::start() {
-  KALDEN_CHECK(!m_started);
-  m_started = true;
-  for (auto& module : m_modules)
-    module->initialize(m_id);
-}
-
 namespace {
 
 // Shut-down retires every entity at once: while it runs, the entities that go
@@ -74,14 +69,54 @@ private:
   bool m_started;
 };
 
+// Runs an undo step when the scope ends, unless told the work it guards was finished.
+template <class Undo>
+class UndoUnlessFinished {
+public:
+  explicit UndoUnlessFinished(Undo undo) : m_undo(undo), m_finished(false) {}
+  ~UndoUnlessFinished() {
+    if (m_finished)
+      return;
+    NoThrowScope guard;
+    m_undo();
+  }
+  UndoUnlessFinished(const UndoUnlessFinished&) = delete;
+  UndoUnlessFinished& operator=(const UndoUnlessFinished&) = delete;
+
+  /// The guarded work is done: nothing to undo.
+  void finished() { m_finished = true; }
+
+private:
+  Undo m_undo;
+  bool m_finished;
+};
+
 } // namespace
+
+void Engine::start() {
+  KALDEN_CHECK(!m_started);
+  // A start that fails part way stops again, in reverse order, the modules it initialized, so
+  // that the host is as it was: it can be destroyed or started again.
+  std::size_t initialized = 0;
+  UndoUnlessFinished rollback([this, &initialized] { stopModules(initialized); });
+  for (auto& module : m_modules) {
+    module->initialize(m_id);
+    ++initialized;
+  }
+  rollback.finished();
+  m_started = true;
+}
 
 void Engine::stop() {
   KALDEN_CHECK(m_started);
   m_started = false;
+  stopModules(m_modules.size());
+}
+
+void Engine::stopModules(std::size_t count) {
   ShutDownPurge purge;
-  for (auto it = m_modules.rbegin(); it != m_modules.rend(); ++it)
-    (*it)->uninitialize(m_id);
+  for (std::size_t i = count; i > 0; --i)
+    m_modules[i - 1]->uninitialize(m_id);
 }
 
 } // namespace KALDEN

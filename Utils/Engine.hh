@@ -5,6 +5,7 @@
 #include "Utils/base/Id.hh"
 #include "Utils/base/Module.hh"
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -36,7 +37,8 @@ public:
 
   /// Adds a module (owned from now on); it is started with the others.
   void addModule(Module* module);
-  /// Initializes every module in the order added.
+  /// Initializes every module in the order added; should one fail, those already initialized are
+  /// uninitialized again in reverse order and the failure goes on, leaving the engine stopped.
   void start();
   /// Uninitializes every module in reverse order, under an entity purge, then collects discarded entities.
   void stop();
@@ -46,6 +48,10 @@ public:
 private:
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
+
+  // Uninitializes the first `count` modules in reverse order, under an entity purge, then
+  // collects discarded entities.
+  void stopModules(std::size_t count);
 
   Id<Engine> m_id;
   std::map<std::string, EngineComponent*> m_components;

@@ -2,7 +2,10 @@
 
 #include "Utils/Error.hh"
 
+#include <cxxabi.h>
+
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -43,6 +46,13 @@ std::uint32_t IdTable::typeIndex(const char* typeName) {
   t.names.push_back(typeName);
   t.indices.emplace(typeName, index);
   return index;
+}
+
+std::string IdTable::readableTypeName(const char* typeName) {
+  int status = 0;
+  const std::unique_ptr<char, void (*)(void*)> readable(abi::__cxa_demangle(typeName, nullptr, nullptr, &status),
+                                                        std::free);
+  return status == 0 && readable ? std::string(readable.get()) : std::string(typeName);
 }
 
 std::size_t IdTable::find(const Table& t, unsigned long address) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace KALDEN {
 
@@ -41,6 +42,10 @@ public:
 
   /// Drops the registration of an address (nothing happens when there is none).
   static void remove(unsigned long address);
+
+  /// The readable form of a type name as the type information gives it ("KALDEN::Constraint" for
+  /// "N6KALDEN10ConstraintE"), for messages; the name itself when it cannot be demangled.
+  static std::string readableTypeName(const char* typeName);
 
   /// Number of live registrations (for leak checks).
   static std::size_t size() { return s_table.count; }

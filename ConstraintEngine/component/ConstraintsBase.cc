@@ -17,30 +17,42 @@ AbstractDomain& domainWithin(const std::vector<Id<ConstrainedVariable> >& scope,
   return Constraint::getCurrentDomain(scope[position < scope.size() ? position : scope.size() - 1]);
 }
 
+// A delegate being created: by whom, under which name, over which scope.
+struct Creation {
+  const Constraint* owner;
+  LabelStr delegateName;
+  const std::vector<Id<ConstrainedVariable> >* delegateScope;
+};
+
+// The delegates being created on this thread, outermost first.
+std::vector<Creation>& creations() {
+  static thread_local std::vector<Creation> sl_creations;
+  return sl_creations;
+}
+
 } // namespace
 
 void ConstraintShape::checkArity(const Constraint& constraint, std::size_t count, const char* conditionText) {
-  KALDEN_CHECK_TEXT(constraint.getScope().size() == count, conditionText);
-}
-
-void ConstraintShape::checkArity(const Constraint& constraint, std::size_t count, const char* conditionText,
-                                 const char* messagePrefix) {
-  KALDEN_CHECK_TEXT_MSG(constraint.getScope().size() == count, conditionText, messagePrefix << constraint.toString());
+  checkScopeSize(constraint, constraint.getScope().size() == count, conditionText, count, false);
 }
 
 void ConstraintShape::checkMinArity(const Constraint& constraint, std::size_t count, const char* conditionText) {
-  KALDEN_CHECK_TEXT(constraint.getScope().size() >= count, conditionText);
+  checkScopeSize(constraint, constraint.getScope().size() >= count, conditionText, count, true);
+}
+
+bool ConstraintShape::checkScopeSize(const Constraint& constraint, bool holds, const char* conditionText,
+                                     std::size_t count, bool atLeast) {
+  KALDEN_CHECK_TEXT_MSG(holds, conditionText,
+                        DelegateCreation::clientName(constraint).toString()
+                            << " takes " << (atLeast ? "at least " : "") << count
+                            << (count == 1 ? " variable" : " variables") << ", given " << constraint.getScope().size()
+                            << ".");
+  return holds;
 }
 
 AbstractDomain& ConstraintShape::domainAt(const Constraint& constraint, std::size_t position, std::size_t count,
                                           const char* conditionText) {
   checkArity(constraint, count, conditionText);
-  return domainWithin(constraint.getScope(), position);
-}
-
-AbstractDomain& ConstraintShape::domainAt(const Constraint& constraint, std::size_t position, std::size_t count,
-                                          const char* conditionText, const char* messagePrefix) {
-  checkArity(constraint, count, conditionText, messagePrefix);
   return domainWithin(constraint.getScope(), position);
 }
 
@@ -52,7 +64,8 @@ void ConstraintShape::checkComparableWithMessage(const AbstractDomain& a, const 
 
 void ConstraintShape::checkConditionalScope(const Constraint& constraint) {
   const std::vector<Id<ConstrainedVariable> >& scope = constraint.getScope();
-  KALDEN_CHECK_TEXT_OR_RETURN(scope.size() > 2, "ARG_COUNT > 2");
+  if (!checkScopeSize(constraint, scope.size() > 2, "ARG_COUNT > 2", 3, true))
+    return;
   KALDEN_CHECK_TEXT(Constraint::getCurrentDomain(scope[0]).isBool(), "getCurrentDomain(m_variables[0]).isBool()");
   for (std::size_t i = 2; i < scope.size(); ++i)
     KALDEN_CHECK_TEXT(
@@ -72,6 +85,35 @@ void ConstraintShape::discardMember(const Id<Constraint>& member) {
 void ConstraintShape::discardMember(Entity& member) {
   if (!member.isDiscarded())
     member.discard(true);
+}
+
+// ---------------------------------------------------------------- DelegateCreation
+
+DelegateCreation::DelegateCreation(const Constraint& owner, const LabelStr& delegateName,
+                                   const std::vector<Id<ConstrainedVariable> >& delegateScope) {
+  creations().push_back(Creation{&owner, delegateName, &delegateScope});
+}
+
+DelegateCreation::~DelegateCreation() { creations().pop_back(); }
+
+bool DelegateCreation::isCreating(const LabelStr& name) {
+  for (const Creation& c : creations())
+    if (c.delegateName == name)
+      return true;
+  return false;
+}
+
+const LabelStr& DelegateCreation::clientName(const Constraint& constraint) {
+  // Walk out from the innermost creation for as long as each is the one that made the
+  // constraint in hand: a chain of delegates keeps the client's scope size throughout.
+  const Constraint* asked = &constraint;
+  const std::vector<Creation>& all = creations();
+  for (auto it = all.rbegin(); it != all.rend(); ++it) {
+    if (it->delegateName != asked->getName() || *it->delegateScope != asked->getScope())
+      break;
+    asked = it->owner;
+  }
+  return asked->getName();
 }
 
 // ---------------------------------------------------------------- CompositeConstraint

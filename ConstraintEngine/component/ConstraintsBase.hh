@@ -10,6 +10,7 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "Utils/Entity.hh"
 #include "Utils/Globals.hh"
+#include "Utils/LabelStr.hh"
 #include "Utils/base/Id.hh"
 
 #include <cmath>
@@ -54,6 +55,11 @@ private:
  * short scope fails cleanly and the base destructor takes back the
  * registration. A class without references calls checkArity() first thing in
  * its constructor body.
+ *
+ * Every arity failure has the same message: the constraint's name as the
+ * client wrote it (see DelegateCreation), how many variables it takes and how
+ * many it was given, e.g. "leq takes 2 variables, given 3." or "sum takes at
+ * least 3 variables, given 2.".
  */
 class ConstraintShape {
 public:
@@ -61,18 +67,17 @@ public:
 
   /// Fails `conditionText` unless `constraint`'s scope has exactly `count` variables; reads no entry.
   static void checkArity(const Constraint& constraint, std::size_t count, const char* conditionText);
-  /// As checkArity(), with the message `messagePrefix` followed by the constraint's printed form.
-  static void checkArity(const Constraint& constraint, std::size_t count, const char* conditionText,
-                         const char* messagePrefix);
   /// Fails `conditionText` unless the scope has at least `count` variables; reads no entry.
   static void checkMinArity(const Constraint& constraint, std::size_t count, const char* conditionText);
+  /// The arity check for a condition stated over another size than the scope's own (a member's
+  /// scope, say): fails `conditionText` unless `holds`, saying that the constraint takes `count`
+  /// variables (at least `count` when `atLeast`). Answers `holds`.
+  static bool checkScopeSize(const Constraint& constraint, bool holds, const char* conditionText, std::size_t count,
+                             bool atLeast);
 
   /// The current domain at `position` of a scope that must have exactly `count` variables (checked first).
   static AbstractDomain& domainAt(const Constraint& constraint, std::size_t position, std::size_t count,
                                   const char* conditionText);
-  /// As domainAt(), the arity failure carrying `messagePrefix` and the constraint's printed form.
-  static AbstractDomain& domainAt(const Constraint& constraint, std::size_t position, std::size_t count,
-                                  const char* conditionText, const char* messagePrefix);
 
   /// Fails `conditionText` unless the two domains' types can be compared.
   static void checkComparable(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
@@ -101,6 +106,29 @@ private:
   // Fails the check `conditionText`, whose condition was found false; kept out of line so the
   // inline checks above cost their callers only a test.
   static void fail(const char* conditionText);
+};
+
+/**
+ * Marks, while a constraint that reorders its scope creates its delegate on this
+ * thread, who asked for it: the delegate's arity failures then name the
+ * constraint the client wrote ("addlt" rather than "GreaterThanSum"), and a
+ * chain of delegates that comes back to a name being built can be refused.
+ */
+class DelegateCreation {
+public:
+  /// Marks `owner` as creating the constraint `delegateName` over `delegateScope` until destroyed.
+  DelegateCreation(const Constraint& owner, const LabelStr& delegateName,
+                   const std::vector<Id<ConstrainedVariable> >& delegateScope);
+  /// Ends the mark.
+  ~DelegateCreation();
+  DelegateCreation(const DelegateCreation&) = delete;
+  DelegateCreation& operator=(const DelegateCreation&) = delete;
+
+  /// Whether a delegate named `name` is being created on this thread.
+  static bool isCreating(const LabelStr& name);
+  /// The name the client wrote for `constraint`: its own, or, while it is a delegate being created,
+  /// the name of the constraint the client asked for.
+  static const LabelStr& clientName(const Constraint& constraint);
 };
 
 /**

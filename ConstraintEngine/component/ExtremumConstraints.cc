@@ -5,6 +5,7 @@
 #include "ConstraintEngine/component/ExtremumConstraints.hh"
 
 #include "ConstraintEngine/component/BoundsArithmetic.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
 #include <vector>
@@ -33,7 +34,7 @@ struct Extreme {
 
 void checkShape(const Constraint& constraint) {
   const std::vector<Id<ConstrainedVariable> >& scope = constraint.getScope();
-  KALDEN_CHECK_TEXT(scope.size() > 1, "m_variables.size() > 1");
+  ConstraintShape::checkMinArity(constraint, 2, "m_variables.size() > 1");
   for (const Id<ConstrainedVariable>& var : scope)
     KALDEN_CHECK_TEXT(Constraint::getCurrentDomain(var).isNumeric(), "getCurrentDomain(m_variables[i]).isNumeric()");
 }

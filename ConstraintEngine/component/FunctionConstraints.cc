@@ -35,15 +35,6 @@ double sineFor(const AbstractDomain& dom, double sine) {
   return std::fabs(sine - nearest) < g_epsilon() ? nearest : sine;
 }
 
-// The domain at `position` of a scope that must have exactly `count` variables; a scope of
-// another size is refused with its size and the constraint's name, before any entry is read.
-AbstractDomain& namedArityDomainAt(const Constraint& constraint, std::size_t position, std::size_t count) {
-  KALDEN_CHECK_TEXT_MSG(constraint.getScope().size() == count, "variables.size() == ARG_COUNT",
-                        constraint.getScope().size()
-                            << " is the wrong number of arguments for " << constraint.getName().toString());
-  return ConstraintShape::domainAt(constraint, position, count, "variables.size() == ARG_COUNT");
-}
-
 // The greatest |a - b| over a in u and b in v: the farthest pair of bounds.
 double greatestSeparation(const AbstractDomain& u, const AbstractDomain& v) {
   const double uLb = u.getLowerBound(), uUb = u.getUpperBound(), vLb = v.getLowerBound(), vUb = v.getUpperBound();
@@ -124,8 +115,9 @@ CalcDistanceConstraint::CalcDistanceConstraint(const LabelStr& name, const Label
                                                const Id<ConstraintEngine>& constraintEngine,
                                                const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
-      m_distance(namedArityDomainAt(*this, 0, ARG_COUNT)), m_x1(getCurrentDomain(m_variables[1])),
-      m_y1(getCurrentDomain(m_variables[2])), m_x2(getCurrentDomain(m_variables[3])),
+      m_distance(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
+      m_x1(getCurrentDomain(m_variables[1])), m_y1(getCurrentDomain(m_variables[2])),
+      m_x2(getCurrentDomain(m_variables[3])),
       m_y2(getCurrentDomain(m_variables[4])) {}
 
 CalcDistanceConstraint::~CalcDistanceConstraint() {}
@@ -151,7 +143,8 @@ double CalcDistanceConstraint::compute(double x1, double y1, double x2, double y
 SineFunction::SineFunction(const LabelStr& name, const LabelStr& propagatorName,
                            const Id<ConstraintEngine>& constraintEngine,
                            const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables), m_target(namedArityDomainAt(*this, 0, ARG_COUNT)),
+    : Constraint(name, propagatorName, constraintEngine, variables),
+      m_target(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_source(getCurrentDomain(m_variables[1])) {}
 
 SineFunction::~SineFunction() {}

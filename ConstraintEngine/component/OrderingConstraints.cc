@@ -27,8 +27,8 @@ LessThanEqualConstraint::LessThanEqualConstraint(const LabelStr& name, const Lab
                                                  const Id<ConstraintEngine>& constraintEngine,
                                                  const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
-      m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT", "")),
-      m_y(ConstraintShape::domainAt(*this, 1, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT", "")) {
+      m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT")),
+      m_y(ConstraintShape::domainAt(*this, 1, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT")) {
   KALDEN_CHECK_MSG(m_x.isNumeric(), m_variables[0]->toString());
   KALDEN_CHECK_MSG(m_y.isNumeric(), m_variables[1]->toString());
 }

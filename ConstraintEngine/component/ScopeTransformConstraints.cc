@@ -16,30 +16,6 @@ namespace KALDEN {
 
 namespace {
 
-// The registered names that transforming constraints are creating as delegates on this thread,
-// outermost first. A name asked for again while it is still being created is a chain of
-// factories that comes back to itself, and would recurse until the stack overflows. A
-// transform's own name is not recorded: one built directly may bear the name of the plain type
-// it delegates to, which creates no transform.
-std::vector<LabelStr>& namesBeingBuilt() {
-  static thread_local std::vector<LabelStr> sl_names;
-  return sl_names;
-}
-
-// Keeps a name on that list while it is created, however the creation ends.
-class BuildingName {
-public:
-  explicit BuildingName(const LabelStr& name) { namesBeingBuilt().push_back(name); }
-  ~BuildingName() { namesBeingBuilt().pop_back(); }
-  BuildingName(const BuildingName&) = delete;
-  BuildingName& operator=(const BuildingName&) = delete;
-};
-
-bool isBeingBuilt(const LabelStr& name) {
-  const std::vector<LabelStr>& names = namesBeingBuilt();
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 // The delegate `owner` created under `otherName`, if it is still registered: keys follow
 // creation order and the engine's set is ordered by key, so it is the first constraint of
 // that name after the owner (its own members come later still).
@@ -54,16 +30,19 @@ Id<Constraint> delegateLeftBehind(const Constraint& owner, const Id<ConstraintEn
 }
 
 // Creates the delegate `otherName` over `scope` through the owner's engine. A chain of
-// delegates that comes back to a name being created is refused. A failure after the delegate
+// delegates that asks again for a name still being created is refused (factories that name each
+// other in a cycle would otherwise recurse until the stack overflows); a transform's own name is
+// not asked for, so one built directly may bear the name of the plain type it delegates to. A
+// failure after the delegate
 // was built (in the propagation that follows its creation) would leave it registered with no
 // owner: it is discarded before the failure goes on.
 Id<Constraint> createDelegate(const Constraint& owner, const Id<ConstraintEngine>& engine, const LabelStr& otherName,
                               const std::vector<Id<ConstrainedVariable> >& scope) {
-  KALDEN_CHECK_TEXT_MSG_OR_RETURN(!isBeingBuilt(otherName), "!isBeingBuilt(otherName)",
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(!DelegateCreation::isCreating(otherName), "!isBeingBuilt(otherName)",
                                   "The delegate chain of " << owner.getName().toString() << " comes back to "
                                                            << otherName.toString() << ", which is being built.",
                                   Id<Constraint>::noId());
-  const BuildingName building(otherName);
+  const DelegateCreation creation(owner, otherName, scope);
   try {
     return engine->createConstraint(otherName, scope);
   } catch (...) {

@@ -93,7 +93,7 @@ MemberImplyConstraint::MemberImplyConstraint(const LabelStr& name, const LabelSt
                                              const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
       ARG_COUNT(static_cast<unsigned int>(m_variables.size())) {
-  KALDEN_CHECK(ARG_COUNT == 4);
+  ConstraintShape::checkArity(*this, 4, "ARG_COUNT == 4");
   KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[1])));
   KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[2]), getCurrentDomain(m_variables[3])));
 }

@@ -58,6 +58,9 @@ struct ProductTree {
 
 namespace {
 
+// The arity condition of a sum or product tree: two operands at least besides the result.
+const char* const SUM_ARITY_CONDITION = "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()";
+
 // A free real variable owned by `parent`, built in place by the caller's initialiser.
 Variable<IntervalDomain> interimVariable(const Id<ConstraintEngine>& engine, const AbstractDomain& baseDomain,
                                          const LabelStr& name, const Id<Constraint>& parent) {
@@ -217,7 +220,8 @@ NaryTreeConstraint<Tree>::NaryTreeConstraint(const LabelStr& name, const LabelSt
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId())} {
-  KALDEN_CHECK(ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size());
+  ConstraintShape::checkScopeSize(*this, ARG_COUNT > 2 && ARG_COUNT == m_variables.size(), SUM_ARITY_CONDITION, 3,
+                                  true);
   buildTreeOrRetire<Tree>(m_subConstraints, m_variables, m_interimVariables, propagatorName, constraintEngine);
   membersBuilt();
 }
@@ -262,6 +266,10 @@ SumComparison<Embedded>::SumComparison(const LabelStr& name, const LabelStr& pro
       m_embeddedConstraint(form.embeddedName, propagatorName, constraintEngine,
                            form.embeddedScope(m_variables, m_interimVariable.getId())),
       m_eqSumConstraint() {
+  // The owned sum needs two summands; its arity is checked here, where the client's scope and
+  // name are known.
+  ConstraintShape::checkScopeSize(*this, m_variables.size() + 1 > form.firstSummand + 2, SUM_ARITY_CONDITION,
+                                  form.firstSummand + 2, true);
   m_eqSumConstraint =
       ownedSum(m_variables, form.firstSummand, m_interimVariable.getId(), propagatorName, constraintEngine);
   membersBuilt();
@@ -293,7 +301,7 @@ std::unique_ptr<AbstractDomain> typedInterim(const Constraint& constraint, const
 
 // The conditional's interim, after the arity check: b and x are read only once they exist.
 std::unique_ptr<AbstractDomain> condInterim(const Constraint& constraint, const Id<ConstraintEngine>& engine) {
-  ConstraintShape::checkMinArity(constraint, 3, "m_variables.size() > 2");
+  ConstraintShape::checkScopeSize(constraint, constraint.getScope().size() > 2, "m_variables.size() > 2", 4, true);
   return typedDomain(constraint, engine, 1, 2);
 }
 

@@ -24,7 +24,7 @@ UnaryConstraint::UnaryConstraint(const LabelStr& name, const LabelStr& propagato
                                  const Id<ConstraintEngine>& constraintEngine,
                                  const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables), m_x(nullptr),
-      m_y(ConstraintShape::domainAt(*this, 0, 1, "variables.size() == 1", "Invalid arg count. ")) {}
+      m_y(ConstraintShape::domainAt(*this, 0, 1, "variables.size() == 1")) {}
 
 UnaryConstraint::UnaryConstraint(const AbstractDomain& dom, const Id<ConstrainedVariable>& var)
     : Constraint("UNARY", "Default", engineOf(var), makeScope(var)), m_x(nullptr),

@@ -53,10 +53,11 @@ public:
 
   /// Registers an object; it must remove() this handle before it goes.
   Id(T* ptr) : m_ptr(nullptr), m_key(0) {
-    KALDEN_ID_CHECK_OR_RETURN(ptr != 0, "ptr != 0", "Cannot generate an Id<" << typeName() << "> for 0 pointer.");
+    KALDEN_ID_CHECK_OR_RETURN(ptr != 0, "ptr != 0",
+                              "Cannot generate an Id<" << readableTypeName() << "> for 0 pointer.");
     m_key = IdTable::insert(toAddress(ptr), typeName());
     KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
-                              "Cannot generate an Id<" << typeName()
+                              "Cannot generate an Id<" << readableTypeName()
                                                        << "> for a pointer that has not been cleaned up.");
     m_ptr = ptr;
   }
@@ -70,7 +71,8 @@ public:
     std::uintptr_t raw = exact ? static_cast<std::uintptr_t>(address) : 0;
     m_key = exact ? IdTable::getKey(raw) : 0;
     KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
-                              "Cannot instantiate an Id<" << typeName() << "> for this address. No instance present.");
+                              "Cannot instantiate an Id<" << readableTypeName()
+                                                          << "> for this address. No instance present.");
     m_ptr = reinterpret_cast<T*>(raw);
   }
 
@@ -129,7 +131,7 @@ public:
 
   /// Unregisters; the object is kept and every other copy of the handle becomes stale.
   void remove() {
-    KALDEN_ID_CHECK_OR_RETURN(isValid(), "isValid()", "Cannot remove an invalid Id<" << typeName() << ">.");
+    KALDEN_ID_CHECK_OR_RETURN(isValid(), "isValid()", "Cannot remove an invalid Id<" << readableTypeName() << ">.");
     IdTable::remove(toAddress(m_ptr));
     m_key = 0;
     m_ptr = 0;
@@ -138,7 +140,7 @@ public:
   /// Unregisters and deletes the object.
   void release() {
     T* ptr = m_ptr;
-    KALDEN_ID_CHECK_OR_RETURN(isValid(), "isValid()", "Cannot release an invalid Id<" << typeName() << ">.");
+    KALDEN_ID_CHECK_OR_RETURN(isValid(), "isValid()", "Cannot release an invalid Id<" << readableTypeName() << ">.");
     m_key = 0;
     IdTable::remove(toAddress(ptr));
     m_ptr = 0;
@@ -156,6 +158,8 @@ public:
 
   /// The run-time type name that objects of T register under.
   static const char* typeName() { return typeid(T).name(); }
+  /// T's name as written in source, for failure messages.
+  static std::string readableTypeName() { return IdTable::readableTypeName(typeName()); }
 
 private:
   template <class X>
@@ -180,10 +184,11 @@ private:
       return;
     }
     KALDEN_ID_CHECK_OR_RETURN(Id<T>::convertable(org), "Id<T>::convertable(org)",
-                              "Invalid cast from Id<" << Id<X>::typeName() << "> to Id<" << typeName() << ">.");
+                              "Invalid cast from Id<" << Id<X>::readableTypeName() << "> to Id<"
+                                                      << readableTypeName() << ">.");
     m_key = m_ptr == nullptr ? 0 : IdTable::getKey(toAddress(m_ptr));
     KALDEN_ID_CHECK_OR_RETURN(m_key != 0, "m_key != 0",
-                              "Cannot create an Id<" << Id<X>::typeName()
+                              "Cannot create an Id<" << Id<X>::readableTypeName()
                                                      << "> for this address since no instance is present.");
   }
 

@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <fstream>
+#include <map>
 #include <list>
 #include <memory>
 #include <string>
@@ -225,6 +227,81 @@ TEST_F(ModuleConstraintLibraryTest, CreatesPropagatesAndDeletesEveryNameByName) 
   }
 }
 
+// A scope of the wrong size is refused with the condition the class checks and a message that
+// names the constraint as the client wrote it, with the number of variables it takes and was
+// given: also when the check belongs to a member (AllDiff's conditional counts a hidden boolean,
+// a comparison's owned sum) or to the delegate of a reordering name.
+TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) {
+  Host host;
+  const struct {
+    const char* name;
+    const char* scope;
+    const char* condition;
+    const char* message;
+  } cases[] = {
+      {"addEq", "ii", "variables.size() == (unsigned int) ARG_COUNT", "addEq takes 3 variables, given 2."},
+      {"UNARY", "ii", "variables.size() == 1", "UNARY takes 1 variable, given 2."},
+      {"sum", "ii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "sum takes at least 3 variables, given 2."},
+      {"AllDiff", "i", "ARG_COUNT > 2", "AllDiff takes at least 2 variables, given 1."},
+      {"leqsum", "ii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "leqsum takes at least 3 variables, given 2."},
+      {"CondEqualSum", "bii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "CondEqualSum takes at least 4 variables, given 3."},
+      {"addlt", "ii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "addlt takes at least 3 variables, given 2."},
+      {"addeqcond", "iib", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "addeqcond takes at least 4 variables, given 3."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<Id<ConstrainedVariable> > scope = host.scope(c.scope);
+    const Error failure = failureOf([&] { host.engine().createConstraint(c.name, scope); });
+    EXPECT_EQ(failure.getCondition(), c.condition);
+    EXPECT_EQ(failure.getMessage(), c.message);
+    EXPECT_TRUE(host.engine().getConstraints().empty());
+  }
+}
+
+// The reference page of constraint names lists every registered name once, in a row whose arity
+// ("3" or "≥ 3") admits the scope this file uses for it.
+TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
+  std::ifstream page(KALDEN_SOURCE_DIR "/docs/constraints.md");
+  ASSERT_TRUE(page.good());
+  std::map<std::string, std::string> arityOf;
+  std::string line;
+  while (std::getline(page, line)) {
+    if (line.rfind("| `", 0) != 0)
+      continue;
+    std::vector<std::string> cells; // names, class, arity
+    std::size_t start = 2;
+    for (int i = 0; i < 3; ++i) {
+      const std::size_t end = line.find(" | ", start);
+      ASSERT_NE(end, std::string::npos) << line;
+      cells.push_back(line.substr(start, end - start));
+      start = end + 3;
+    }
+    for (std::size_t open = cells[0].find('`'); open != std::string::npos; open = cells[0].find('`', open)) {
+      const std::size_t close = cells[0].find('`', open + 1);
+      const std::string name = cells[0].substr(open + 1, close - open - 1);
+      EXPECT_TRUE(arityOf.emplace(name, cells[2]).second) << name << " is listed twice";
+      open = close + 1;
+    }
+  }
+  EXPECT_EQ(arityOf.size(), sizeof(LIBRARY) / sizeof(LIBRARY[0]));
+  const std::string atLeast = "≥ ";
+  for (const Row& row : LIBRARY) {
+    SCOPED_TRACE(row.name);
+    const auto it = arityOf.find(row.name);
+    ASSERT_NE(it, arityOf.end()) << "not listed";
+    const std::size_t size = std::string(row.scope).size();
+    if (it->second.rfind(atLeast, 0) == 0)
+      EXPECT_GE(size, std::stoul(it->second.substr(atLeast.size())));
+    else
+      EXPECT_EQ(size, std::stoul(it->second));
+  }
+}
+
 // Stopping the library removes every constraint type, including one a client registered, and the
 // names are refused afterwards; starting twice leaves one factory per name.
 TEST_F(ModuleConstraintLibraryTest, StopRemovesEveryTypeAndRestartReplaces) {
@@ -258,6 +335,88 @@ TEST_F(ModuleConstraintLibraryTest, StartWithoutSchemaFailsClearly) {
   ModuleConstraintLibrary library;
   EXPECT_NE(failureOf([&] { library.initialize(host.getId()); }).getMessage().find("CESchema"), std::string::npos);
   EXPECT_NE(failureOf([&] { library.uninitialize(host.getId()); }).getMessage().find("CESchema"), std::string::npos);
+}
+
+// A module of the client's: logs its starts and stops, and refuses to start while told to.
+class ClientModule : public Module {
+public:
+  ClientModule(std::vector<std::string>& log, const bool& refuse) : Module("Client"), m_log(log), m_refuse(refuse) {}
+  void initialize() override {}
+  void uninitialize() override {}
+  void initialize(Id<Engine>) override {
+    if (m_refuse)
+      throw Error("ready", "the client is not ready", "test", 0);
+    m_log.push_back("start");
+  }
+  void uninitialize(Id<Engine>) override { m_log.push_back("stop"); }
+
+private:
+  std::vector<std::string>& m_log;
+  const bool& m_refuse;
+};
+
+// A start that fails stops again, in reverse order, what it started: the host has no component
+// left, starting it again fails the same way, and destroying it reports nothing more.
+TEST_F(ModuleConstraintLibraryTest, FailedStartLeavesTheHostAsItWas) {
+  const std::string libraryFirst = "start the ConstraintEngine module before the ConstraintLibrary module";
+  const struct {
+    const char* modules; // c the client's module, E the engine module, L the library module
+    std::string failure;
+    std::vector<std::string> log;
+  } cases[] = {
+      {"LE", libraryFirst, {}},
+      {"cLE", libraryFirst, {"start", "stop"}},
+      {"cL", libraryFirst, {"start", "stop"}},
+      {"EcLE", "A component named CESchema is already published.", {"start", "stop"}},
+  };
+  const bool ready = false;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.modules);
+    std::vector<std::string> log;
+    const unsigned long printedBefore = Error::suppressedCount();
+    {
+      Engine host;
+      for (const char* m = c.modules; *m != '\0'; ++m)
+        host.addModule(*m == 'E'   ? static_cast<Module*>(new ModuleConstraintEngine())
+                       : *m == 'L' ? static_cast<Module*>(new ModuleConstraintLibrary())
+                                   : new ClientModule(log, ready));
+      for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_NE(failureOf([&] { host.start(); }).getMessage().find(c.failure), std::string::npos);
+        EXPECT_FALSE(host.isStarted());
+        EXPECT_EQ(host.getComponent("CESchema"), nullptr);
+        EXPECT_EQ(host.getComponent("ConstraintEngine"), nullptr);
+      }
+    }
+    EXPECT_EQ(Error::suppressedCount(), printedBefore) << "a failure was reported on the way out";
+    std::vector<std::string> twice(c.log);
+    twice.insert(twice.end(), c.log.begin(), c.log.end());
+    EXPECT_EQ(log, twice);
+  }
+}
+
+// Once what made the start fail is put right, the same host starts and works.
+TEST_F(ModuleConstraintLibraryTest, StartsAgainAfterAFailedStart) {
+  std::vector<std::string> log;
+  bool refuse = true;
+  Engine host;
+  host.addModule(new ModuleConstraintEngine());
+  host.addModule(new ModuleConstraintLibrary());
+  host.addModule(new ClientModule(log, refuse));
+  EXPECT_EQ(failureOf([&] { host.start(); }).getCondition(), "ready");
+  EXPECT_EQ(host.getComponent("ConstraintEngine"), nullptr);
+
+  refuse = false;
+  host.start();
+  ConstraintEngine& engine = *static_cast<ConstraintEngine*>(host.getComponent("ConstraintEngine"));
+  const Id<ConstrainedVariable> x = engine.createVariable("int", IntervalIntDomain(0, 10, IntDT::instance()), false,
+                                                          true, "x", Id<Entity>::noId(), -1);
+  const Id<ConstrainedVariable> y = engine.createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false,
+                                                          true, "y", Id<Entity>::noId(), -1);
+  engine.createConstraint("leq", makeScope(x, y));
+  EXPECT_TRUE(engine.propagate());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 4);
+  host.stop();
+  EXPECT_EQ(log, (std::vector<std::string>{"start", "stop"}));
 }
 
 } // namespace

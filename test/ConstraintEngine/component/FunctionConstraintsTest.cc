@@ -60,7 +60,7 @@ TEST_F(FunctionConstraintsTest, ArityFailuresNameTheConstraint) {
   const Error distance =
       failureOf([&] { CalcDistanceConstraint("calcDistance", "Default", engine(), makeScope(x, x, x, x)); });
   EXPECT_EQ(distance.getCondition(), "variables.size() == ARG_COUNT");
-  EXPECT_EQ(distance.getMessage(), "4 is the wrong number of arguments for calcDistance");
+  EXPECT_EQ(distance.getMessage(), "calcDistance takes 5 variables, given 4.");
   EXPECT_CHECK_FAILS(DistanceFromSquaresConstraint("distanceSquares", "Default", engine(), makeScope(x, x, x, x)),
                      "variables.size() == (unsigned int) ARG_COUNT");
   EXPECT_EQ(x->getConstraints().size(), 0);

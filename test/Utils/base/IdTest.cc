@@ -1,3 +1,4 @@
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "Utils/Entity.hh"
 #include "Utils/base/Id.hh"
 
@@ -134,7 +135,7 @@ TEST(IdTest, Conversions) {
   Error e = failureOf([&] { Id<Square> wrong(shape); });
   EXPECT_EQ(e.getCondition(), "Id<T>::convertable(org)");
   EXPECT_EQ(e.getMessage(),
-            "Invalid cast from Id<" + std::string(typeid(Shape).name()) + "> to Id<" + typeid(Square).name() + ">.");
+            "Invalid cast from Id<KALDEN::(anonymous namespace)::Shape> to Id<KALDEN::(anonymous namespace)::Square>.");
   EXPECT_EQ(e.getLabel(), "IdMgrInvalidItemPtrError");
   EXPECT_EQ(e.getFile(), "Utils/base/Id");
   circle.release();
@@ -163,28 +164,36 @@ TEST(IdTest, EntityConversionsShareTheRegisteredAddress) {
 TEST(IdTest, Failures) {
   Error nullPtr = failureOf([] { Id<Shape> id(static_cast<Shape*>(nullptr)); });
   EXPECT_EQ(nullPtr.getCondition(), "ptr != 0");
-  EXPECT_EQ(nullPtr.getMessage(), "Cannot generate an Id<" + std::string(typeid(Shape).name()) + "> for 0 pointer.");
+  EXPECT_EQ(nullPtr.getMessage(), "Cannot generate an Id<KALDEN::(anonymous namespace)::Shape> for 0 pointer.");
   EXPECT_EQ(nullPtr.getLabel(), "IdMgrInvalidItemPtrError");
 
   Circle c;
   Id<Shape> first(&c);
   Error twice = failureOf([&] { Id<Shape> second(&c); });
   EXPECT_EQ(twice.getCondition(), "m_key != 0");
-  EXPECT_EQ(twice.getMessage(), "Cannot generate an Id<" + std::string(typeid(Shape).name()) +
-                                    "> for a pointer that has not been cleaned up.");
+  EXPECT_EQ(twice.getMessage(),
+            "Cannot generate an Id<KALDEN::(anonymous namespace)::Shape> for a pointer that has not been cleaned up.");
   EXPECT_TRUE(first.isValid()) << "a refused registration leaves the first one alone";
 
   Id<Shape> empty;
   EXPECT_EQ(failureOf([&] { empty.remove(); }).getMessage(),
-            "Cannot remove an invalid Id<" + std::string(typeid(Shape).name()) + ">.");
+            "Cannot remove an invalid Id<KALDEN::(anonymous namespace)::Shape>.");
   EXPECT_EQ(failureOf([&] { empty.release(); }).getCondition(), "isValid()");
 
   // Releasing a stale handle fails before anything is deleted.
   Id<Shape> stale = first;
   first.remove();
   Error e = failureOf([&] { stale.release(); });
-  EXPECT_EQ(e.getMessage(), "Cannot release an invalid Id<" + std::string(typeid(Shape).name()) + ">.");
+  EXPECT_EQ(e.getMessage(), "Cannot release an invalid Id<KALDEN::(anonymous namespace)::Shape>.");
   EXPECT_TRUE(stale.isId());
+
+  // Messages name the class as written; the registry keeps the run-time type name.
+  Id<ConstrainedVariable> noVariable;
+  EXPECT_EQ(failureOf([&] { noVariable.release(); }).getMessage(),
+            "Cannot release an invalid Id<KALDEN::ConstrainedVariable>.");
+  Id<Shape> registered(&c);
+  EXPECT_STREQ(IdTable::getType(reinterpret_cast<std::uintptr_t>(&c)), typeid(Shape).name());
+  registered.remove();
 }
 
 TEST(IdTest, StaleHandleLeavesRegistryAndObjectAloneWhenFailuresOnlyPrint) {
@@ -231,8 +240,7 @@ TEST(IdTest, FromADoubleAddress) {
 
   Error e = failureOf([] { Id<PSEntity> bad(123.5); });
   EXPECT_EQ(e.getCondition(), "m_key != 0");
-  EXPECT_EQ(e.getMessage(), "Cannot instantiate an Id<" + std::string(typeid(PSEntity).name()) +
-                                "> for this address. No instance present.");
+  EXPECT_EQ(e.getMessage(), "Cannot instantiate an Id<KALDEN::PSEntity> for this address. No instance present.");
   EXPECT_EQ(failureOf([] { Id<PSEntity> bad(-8.0); }).getCondition(), "m_key != 0");
   EXPECT_EQ(failureOf([] { Id<PSEntity> bad(1e30); }).getCondition(), "m_key != 0");
 
