@@ -278,6 +278,9 @@ private:
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
   // whether there was any.
   bool relaxAfterRemovals();
+  // Relaxes each listed variable that is still registered and that the current relaxation cycle
+  // has not reached; takes the list, and what relaxing adds to it meanwhile.
+  void relaxListed(std::vector<Id<ConstrainedVariable> >& variables);
   // Inserts before `position` every variable that an active constraint of `variable` may modify
   // and that is neither visited nor stamped in this cycle.
   void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable, std::list<Id<ConstrainedVariable> >& agenda,
@@ -327,6 +330,9 @@ private:
   std::vector<std::pair<Id<ConstrainedVariable>, DomainListener::ChangeType> > m_heldChanges;
   // The scopes of constraints removed during a run: relaxing cannot happen inside one.
   std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
+  // The scopes of constraints set aside as violated during a run: what they narrowed is undone
+  // after it, so that the next run narrows only by the constraints that remain.
+  std::vector<Id<ConstrainedVariable> > m_setAsideScopes;
   int m_cycleCount;
   int m_mostRecentRepropagation;
   unsigned long m_changeCount = 0;

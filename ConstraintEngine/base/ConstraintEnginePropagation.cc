@@ -25,8 +25,10 @@ bool ConstraintEngine::propagate() {
     if (m_violationMgr->getViolationsAdded() == violationsBefore)
       return false;
     {
+      // Neither relaxation withdraws a violation: the constraints set aside stay so.
       FlagScope relaxing(m_relaxingViolation);
       m_violationMgr->relaxEmptyVariables();
+      relaxListed(m_setAsideScopes);
     }
     // A domain that relaxation cannot refill would fail every later run as well.
     if (hasEmptyVariables())
@@ -54,6 +56,8 @@ bool ConstraintEngine::doPropagate() {
 
   m_relaxed = false;
   bool commenced = false;
+  // Only the constraints this run sets aside are undone after it.
+  m_setAsideScopes.clear();
   // A run that failed part-way may have left changes untold: they are stale now.
   m_heldChanges.clear();
   for (;;) {
@@ -125,15 +129,19 @@ bool ConstraintEngine::relaxAfterRemovals() {
   if (m_relaxAfterRun.empty())
     return false;
   KALDEN_CHECK(!m_propInProgress);
+  relaxListed(m_relaxAfterRun);
+  return true;
+}
+
+void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variables) {
   // Relaxing may remove more constraints (through listeners): take the list as it stands.
-  while (!m_relaxAfterRun.empty()) {
+  while (!variables.empty()) {
     std::vector<Id<ConstrainedVariable> > scope;
-    scope.swap(m_relaxAfterRun);
+    scope.swap(variables);
     for (const Id<ConstrainedVariable>& var : scope)
       if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0 && var->lastRelaxed() < m_cycleCount)
         var->relax();
   }
-  return true;
 }
 
 void ConstraintEngine::incrementCycle() {

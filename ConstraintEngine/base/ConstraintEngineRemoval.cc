@@ -30,7 +30,8 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   if (propagator.isValid())
     propagator->removeConstraint(constraint);
   // The narrowing an active constraint made may no longer hold: give its variables room again.
-  if (constraint->isActive()) {
+  // So may a violated one's, when it went before a run after its violation could undo it.
+  if (constraint->isActive() || wasViolated) {
     KALDEN_TRACE("ConstraintEngine:remove:Constraint", "Propagating relaxations for " << constraint->toString());
     const std::vector<Id<ConstrainedVariable> > scope = constraint->getScope();
     if (m_propInProgress)

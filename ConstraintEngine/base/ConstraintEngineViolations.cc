@@ -8,6 +8,8 @@
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "Utils/base/Report.hh"
 
+#include <vector>
+
 namespace KALDEN {
 
 bool ConstraintEngine::getAllowViolations() const { return m_violationMgr->getMaxViolationsAllowed() != 0; }
@@ -41,6 +43,8 @@ bool ConstraintEngine::canContinuePropagation() const { return m_violationMgr->c
 void ConstraintEngine::clearEmptyVariables() { m_violationMgr->clearEmptyVariables(); }
 
 void ConstraintEngine::notifyViolationAdded(Id<Constraint> constraint) {
+  const std::vector<Id<ConstrainedVariable> >& scope = constraint->getScope();
+  m_setAsideScopes.insert(m_setAsideScopes.end(), scope.begin(), scope.end());
   broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyViolationAdded(constraint); });
 }
 
