@@ -17,6 +17,17 @@ namespace {
 typedef std::vector<double> Assignment;
 typedef std::vector<int> Data;
 
+// The conditional all-same rule finds two closed xi without a common value only while neither is
+// decided: a decided xi is compared with x1 alone, and only while every xi before it is decided
+// too. So x1 in [0, 3] against [-3, -1] makes b false, but against -1 it does not: whether b is
+// decided depends on whether the rule ran before or after the other xi came down to one value.
+const char* const CONDITIONAL_SAME = "conditional all-same compares a decided xi only with a decided x1";
+
+// The absolute value bounds y by x's upper bound only while x may still be 0: with x in [0, 1],
+// y in {-3, ..., 3} comes down to [-1, 1], but with x = 1 it keeps its bounds (both signs stay
+// possible). Whether y is narrowed depends on whether the rule ran before x lost 0.
+const char* const ABSOLUTE_VALUE = "absolute value bounds y by x only while x may be 0";
+
 double truth(bool b) { return b ? 1.0 : 0.0; }
 
 template <class C>
@@ -37,22 +48,45 @@ ConstraintEntry entry(const char* className, std::vector<const char*> names, uns
   return e;
 }
 
-// Position `test` holds a truth value; every other position takes any kind.
-std::function<ConstraintEntry::Position(unsigned int)> booleanAt(unsigned int test) {
-  return [test](unsigned int position) {
+// Position `test` holds a truth value; every other position takes any closed kind, and an open
+// enumeration too when `othersOpen`.
+std::function<ConstraintEntry::Position(unsigned int)> booleanAt(unsigned int test, bool othersOpen = false) {
+  return [test, othersOpen](unsigned int position) {
     ConstraintEntry::Position p;
     if (position == test)
       p.kinds = KIND_BOOLEAN;
+    else if (othersOpen)
+      p.kinds = KIND_ANY;
     return p;
   };
 }
 
-// The listed positions must not be enumerations.
+// The listed positions must be intervals (integer, real or boolean).
 std::function<ConstraintEntry::Position(unsigned int)> intervalsAt(std::vector<unsigned int> positions) {
   return [positions](unsigned int position) {
     ConstraintEntry::Position p;
     if (std::find(positions.begin(), positions.end(), position) != positions.end())
-      p.kinds = KIND_INTERVAL | KIND_BOOLEAN;
+      p.kinds = KIND_INTERVAL | KIND_REAL | KIND_BOOLEAN;
+    return p;
+  };
+}
+
+// The listed positions take an open enumeration as well: the class leaves an open domain
+// alone there (it may still gain any value) instead of failing a check on it.
+std::function<ConstraintEntry::Position(unsigned int)> openAt(std::vector<unsigned int> positions) {
+  return [positions](unsigned int position) {
+    ConstraintEntry::Position p;
+    if (std::find(positions.begin(), positions.end(), position) != positions.end())
+      p.kinds = KIND_ANY;
+    return p;
+  };
+}
+
+// As openAt(), at every position.
+std::function<ConstraintEntry::Position(unsigned int)> openAnywhere() {
+  return [](unsigned int) {
+    ConstraintEntry::Position p;
+    p.kinds = KIND_ANY;
     return p;
   };
 }
@@ -176,7 +210,7 @@ std::vector<ConstraintEntry> makeCatalogue() {
       entry<LockConstraint>("LockConstraint", {"Lock"}, 2, 2, [](const Assignment& a) { return a[0] == a[1]; });
   lock.position = [](unsigned int position) {
     ConstraintEntry::Position p;
-    p.kinds = KIND_INTERVAL | KIND_ENUMERATION;
+    p.kinds = KIND_INTERVAL | KIND_ENUMERATION | KIND_REAL;
     p.fixed = position == 1;
     return p;
   };
@@ -195,15 +229,21 @@ std::vector<ConstraintEntry> makeCatalogue() {
   testLeq.position = booleanAt(0);
   c.push_back(testLeq);
 
-  c.push_back(entry<LessThanEqualConstraint>("LessThanEqualConstraint", {"LessThanEqual", "leq"}, 2, 2,
-                                             [](const Assignment& a) { return a[0] <= a[1]; }));
-  c.push_back(entry<LessThanConstraint>("LessThanConstraint", {"LessThan", "lt", "lessThan"}, 2, 2,
-                                        [](const Assignment& a) { return a[0] < a[1]; }));
+  ConstraintEntry leq = entry<LessThanEqualConstraint>("LessThanEqualConstraint", {"LessThanEqual", "leq"}, 2, 2,
+                                                       [](const Assignment& a) { return a[0] <= a[1]; });
+  leq.position = openAnywhere();
+  c.push_back(leq);
+  ConstraintEntry lt = entry<LessThanConstraint>("LessThanConstraint", {"LessThan", "lt", "lessThan"}, 2, 2,
+                                                 [](const Assignment& a) { return a[0] < a[1]; });
+  lt.position = openAnywhere();
+  c.push_back(lt);
   c.push_back(entry<WithinBounds>("WithinBounds", {"WithinBounds", "withinBounds"}, 3, 3,
                                   [](const Assignment& a) { return a[1] <= a[0] && a[0] <= a[2]; }));
 
-  c.push_back(entry<AddEqualConstraint>("AddEqualConstraint", {"AddEqual", "addeq", "addEq"}, 3, 3,
-                                        [](const Assignment& a) { return a[0] + a[1] == a[2]; }));
+  ConstraintEntry add = entry<AddEqualConstraint>("AddEqualConstraint", {"AddEqual", "addeq", "addEq"}, 3, 3,
+                                                  [](const Assignment& a) { return a[0] + a[1] == a[2]; });
+  add.position = openAnywhere();
+  c.push_back(add);
   ConstraintEntry mult = entry<MultEqualConstraint>("MultEqualConstraint", {"MultEqual", "mulEq", "multEq"}, 3, 3,
                                                     [](const Assignment& a) { return a[0] * a[1] == a[2]; });
   mult.position = intervalsAt({0, 1, 2});
@@ -218,10 +258,14 @@ std::vector<ConstraintEntry> makeCatalogue() {
       entry<NegateConstraint>("NegateConstraint", {"neg"}, 2, 2, [](const Assignment& a) { return a[0] == -a[1]; });
   negate.position = intervalsAt({0, 1});
   c.push_back(negate);
-  c.push_back(entry<AbsoluteValue>("AbsoluteValue", {"absVal"}, 2, 2,
-                                   [](const Assignment& a) { return a[0] == std::fabs(a[1]); }));
-  c.push_back(entry<EqualSumConstraint>("EqualSumConstraint", {"EqualSum", "sum"}, 3, 5,
-                                        [](const Assignment& a) { return a[0] == sumOf(a, 1, a.size()); }));
+  ConstraintEntry abs = entry<AbsoluteValue>("AbsoluteValue", {"absVal"}, 2, 2,
+                                             [](const Assignment& a) { return a[0] == std::fabs(a[1]); });
+  abs.orderDependence = ABSOLUTE_VALUE;
+  c.push_back(abs);
+  ConstraintEntry sum = entry<EqualSumConstraint>("EqualSumConstraint", {"EqualSum", "sum"}, 3, 5,
+                                                  [](const Assignment& a) { return a[0] == sumOf(a, 1, a.size()); });
+  sum.position = openAnywhere();
+  c.push_back(sum);
   ConstraintEntry product = entry<EqualProductConstraint>("EqualProductConstraint", {"EqualProduct", "product"}, 3, 4,
                                                           [](const Assignment& a) {
                                                             double p = 1;
@@ -231,41 +275,56 @@ std::vector<ConstraintEntry> makeCatalogue() {
                                                           });
   product.position = [](unsigned int) {
     ConstraintEntry::Position p;
-    p.kinds = KIND_INTERVAL | KIND_BOOLEAN;
+    p.kinds = KIND_INTERVAL | KIND_REAL | KIND_BOOLEAN;
     return p;
   };
   c.push_back(product);
-  c.push_back(entry<LessThanSumConstraint>("LessThanSumConstraint", {"LessThanSum"}, 3, 4,
-                                           [](const Assignment& a) { return a[0] < sumOf(a, 1, a.size()); }));
-  c.push_back(entry<LessOrEqThanSumConstraint>("LessOrEqThanSumConstraint", {"LessOrEqThanSum", "leqsum"}, 3, 4,
-                                               [](const Assignment& a) { return a[0] <= sumOf(a, 1, a.size()); }));
-  c.push_back(entry<GreaterThanSumConstraint>("GreaterThanSumConstraint", {"GreaterThanSum"}, 3, 4,
-                                              [](const Assignment& a) { return a[0] > sumOf(a, 1, a.size()); }));
-  c.push_back(entry<GreaterOrEqThanSumConstraint>("GreaterOrEqThanSumConstraint", {"GreaterOrEqThanSum"}, 3, 4,
-                                                  [](const Assignment& a) { return a[0] >= sumOf(a, 1, a.size()); }));
+  // The comparisons against sums are an ordering and a sum: both leave an open domain alone.
+  std::vector<ConstraintEntry> comparisons = {
+      entry<LessThanSumConstraint>("LessThanSumConstraint", {"LessThanSum"}, 3, 4,
+                                   [](const Assignment& a) { return a[0] < sumOf(a, 1, a.size()); }),
+      entry<LessOrEqThanSumConstraint>("LessOrEqThanSumConstraint", {"LessOrEqThanSum", "leqsum"}, 3, 4,
+                                       [](const Assignment& a) { return a[0] <= sumOf(a, 1, a.size()); }),
+      entry<GreaterThanSumConstraint>("GreaterThanSumConstraint", {"GreaterThanSum"}, 3, 4,
+                                      [](const Assignment& a) { return a[0] > sumOf(a, 1, a.size()); }),
+      entry<GreaterOrEqThanSumConstraint>("GreaterOrEqThanSumConstraint", {"GreaterOrEqThanSum"}, 3, 4,
+                                          [](const Assignment& a) { return a[0] >= sumOf(a, 1, a.size()); })};
+  for (ConstraintEntry& comparison : comparisons) {
+    comparison.position = openAnywhere();
+    c.push_back(comparison);
+  }
   ConstraintEntry condSum =
       entry<CondEqualSumConstraint>("CondEqualSumConstraint", {"CondEqualSum"}, 4, 4,
                                     [](const Assignment& a) { return a[0] == truth(a[1] == sumOf(a, 2, a.size())); });
   condSum.position = booleanAt(0);
+  condSum.orderDependence = CONDITIONAL_SAME;
   c.push_back(condSum);
   ConstraintEntry condSame =
       entry<CondAllSameConstraint>("CondAllSameConstraint", {"CondAllSame", "condEq", "condeq", "condasame"}, 3, 4,
                                    [](const Assignment& a) { return a[0] == truth(allEqual(a, 1)); });
   condSame.position = booleanAt(0);
+  condSame.orderDependence = CONDITIONAL_SAME;
   c.push_back(condSame);
 
   // The scope transforms, each over the delegate it names; the delegates' names are registered above.
-  c.push_back(rotating({"addleq"}, "GreaterOrEqThanSum", 1, 3, 4,
-                       [](const Assignment& a) { return a.back() >= sumOf(a, 0, a.size() - 1); }));
-  c.push_back(rotating({"addlt"}, "GreaterThanSum", 1, 3, 3,
-                       [](const Assignment& a) { return a.back() > sumOf(a, 0, a.size() - 1); }));
+  ConstraintEntry addLeq = rotating({"addleq"}, "GreaterOrEqThanSum", 1, 3, 4,
+                                    [](const Assignment& a) { return a.back() >= sumOf(a, 0, a.size() - 1); });
+  addLeq.position = openAnywhere();
+  c.push_back(addLeq);
+  ConstraintEntry addLt = rotating({"addlt"}, "GreaterThanSum", 1, 3, 3,
+                                   [](const Assignment& a) { return a.back() > sumOf(a, 0, a.size() - 1); });
+  addLt.position = openAnywhere();
+  c.push_back(addLt);
 
-  c.push_back(entry<AllDiffConstraint>("AllDiffConstraint", {"AllDiff", "adiff", "fadiff", "fneq"}, 2, 3,
-                                       [](const Assignment& a) { return allDifferent(a, 0); }));
+  // An open variable proves nothing different, and nothing is pruned while one is present.
+  ConstraintEntry allDiff = entry<AllDiffConstraint>("AllDiffConstraint", {"AllDiff", "adiff", "fadiff", "fneq"}, 2, 3,
+                                                     [](const Assignment& a) { return allDifferent(a, 0); });
+  allDiff.position = openAnywhere();
+  c.push_back(allDiff);
   ConstraintEntry condDiff =
       entry<CondAllDiffConstraint>("CondAllDiffConstraint", {"CondAllDiff"}, 3, 4,
                                    [](const Assignment& a) { return a[0] == truth(allDifferent(a, 1)); });
-  condDiff.position = booleanAt(0);
+  condDiff.position = booleanAt(0, true);
   c.push_back(condDiff);
   c.push_back(entry<EqualMaximumConstraint>(
       "EqualMaximumConstraint", {"EqualMaximum", "fallmax"}, 2, 4,
@@ -291,23 +350,33 @@ std::vector<ConstraintEntry> makeCatalogue() {
     return a[1] == truth(a[0] == sumOf(a, 2, a.size()));
   });
   eqCondSum.position = booleanAt(1);
+  eqCondSum.orderDependence = CONDITIONAL_SAME;
   c.push_back(eqCondSum);
   // Rotated right by two, then swapped: [y1, y2, x, b] means b == (x == y1 + y2).
   ConstraintEntry addEqCond = rotating({"addeqcond"}, "eqcondsum", 2, 4, 4,
                                        [](const Assignment& a) { return a[3] == truth(a[2] == a[0] + a[1]); });
   addEqCond.position = booleanAt(3);
+  addEqCond.orderDependence = CONDITIONAL_SAME;
   c.push_back(addEqCond);
 
-  c.push_back(
+  // The functions read their operands only once those are decided and closed; the result is narrowed.
+  ConstraintEntry square =
       entry<SquareOfDifferenceConstraint>("SquareOfDifferenceConstraint", {"diffSquare"}, 3, 3,
-                                          [](const Assignment& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); }));
-  c.push_back(entry<DistanceFromSquaresConstraint>(
-      "DistanceFromSquaresConstraint", {"distanceSquares"}, 3, 3,
-      [](const Assignment& a) { return a[2] >= 0 && a[2] * a[2] == a[0] + a[1]; }));
-  c.push_back(entry<CalcDistanceConstraint>("CalcDistanceConstraint", {"calcDistance"}, 5, 5, [](const Assignment& a) {
-    const double dx = a[3] - a[1], dy = a[4] - a[2];
-    return a[0] >= 0 && a[0] * a[0] == dx * dx + dy * dy;
-  }));
+                                          [](const Assignment& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); });
+  square.position = openAt({0, 1});
+  c.push_back(square);
+  ConstraintEntry root =
+      entry<DistanceFromSquaresConstraint>("DistanceFromSquaresConstraint", {"distanceSquares"}, 3, 3,
+                                           [](const Assignment& a) { return a[2] >= 0 && a[2] * a[2] == a[0] + a[1]; });
+  root.position = openAt({0, 1});
+  c.push_back(root);
+  ConstraintEntry distance =
+      entry<CalcDistanceConstraint>("CalcDistanceConstraint", {"calcDistance"}, 5, 5, [](const Assignment& a) {
+        const double dx = a[3] - a[1], dy = a[4] - a[2];
+        return a[0] >= 0 && a[0] * a[0] == dx * dx + dy * dy;
+      });
+  distance.position = openAt({1, 2, 3, 4});
+  c.push_back(distance);
   c.push_back(entry<SineFunction>("SineFunction", {"sin"}, 2, 2,
                                   [](const Assignment& a) { return a[0] == std::sin(a[1] * 3.141592 / 180.0); }));
   return c;

@@ -18,7 +18,10 @@ enum VariableKind : unsigned int {
   KIND_INTERVAL = 1u,    ///< an integer interval
   KIND_ENUMERATION = 2u, ///< a closed enumeration of integers
   KIND_BOOLEAN = 4u,     ///< a boolean domain
-  KIND_ANY = KIND_INTERVAL | KIND_ENUMERATION | KIND_BOOLEAN,
+  KIND_REAL = 8u,        ///< a real interval ("float")
+  KIND_OPEN = 16u,       ///< an enumeration of integers still open to insertion
+  KIND_CLOSED = KIND_INTERVAL | KIND_ENUMERATION | KIND_BOOLEAN | KIND_REAL,
+  KIND_ANY = KIND_CLOSED | KIND_OPEN,
 };
 
 /**
@@ -30,8 +33,8 @@ enum VariableKind : unsigned int {
 struct ConstraintEntry {
   /// What one scope position accepts.
   struct Position {
-    unsigned int kinds = KIND_ANY; ///< mask of VariableKind
-    bool fixed = false;            ///< the variable's base domain must be a single value
+    unsigned int kinds = KIND_CLOSED; ///< mask of VariableKind; an open enumeration only where named
+    bool fixed = false;               ///< the variable's base domain must be a single value
   };
   /// A full assignment in scope order, and the entry's own data (drawn with the constraint).
   typedef std::function<bool(const std::vector<double>& assignment, const std::vector<int>& data)> Meaning;
@@ -46,9 +49,12 @@ struct ConstraintEntry {
   std::vector<const char*> names;                          ///< registered names; empty when it is built by class only
   unsigned int minArity = 2;                               ///< least scope size drawn
   unsigned int maxArity = 2;                               ///< greatest scope size drawn
-  std::function<Position(unsigned int position)> position; ///< default: any kind
+  std::function<Position(unsigned int position)> position; ///< default: any closed kind
   bool equalityPropagated = false;                         ///< whether the equality propagator may run it
   bool hasData = false;                                    ///< whether it draws data of its own (a unary source)
+  /// Why its rule makes the fixpoint depend on the order constraints run in, if it does: a fresh
+  /// engine may then reach another fixpoint than the live one.
+  const char* orderDependence = nullptr;
   Meaning meaning;
   Build build;
   Register registerAs;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -53,7 +54,9 @@ private:
   std::mt19937 m_rng;
 };
 
-// Draws legal operations for a session.
+// Draws legal operations for a session. It keeps a hidden solution, a witness value per
+// variable, and draws most constraints, specifications and restrictions to agree with it, so
+// that most networks stay solvable and the checks of a true answer get to run.
 class Generator {
 public:
   explicit Generator(unsigned int seed) : m_draw(seed) {}
@@ -97,8 +100,12 @@ public:
       return onConstraint(s, Type::DELETE_CONSTRAINT);
     if (roll < 86)
       return onVariable(s, Type::DELETE_VARIABLE);
-    if (roll < 93)
+    if (roll < 91)
       return liveCount(s.variables()) < MAX_VARIABLES ? newVariable(KIND_ANY) : Operation();
+    if (roll < 93)
+      return onOpenVariable(s, Type::INSERT_VALUE);
+    if (roll < 94)
+      return onOpenVariable(s, Type::CLOSE_VARIABLE);
     Operation op;
     op.type = Type::AUTO_PROPAGATION;
     op.flag = m_draw.chance(2);
@@ -114,27 +121,56 @@ private:
     return n;
   }
 
+  static bool isRange(int kind) { return kind == KIND_INTERVAL || kind == KIND_REAL; }
+
+  // A domain of the kind: intervals mostly wider than one value, enumerations of about half
+  // the values, booleans mostly undecided.
   std::vector<int> drawValues(int kind) {
     if (kind == KIND_BOOLEAN) {
-      const int which = m_draw.between(0, 3);
-      return which < 2 ? std::vector<int>{0, 1} : std::vector<int>{which - 2};
+      const int which = m_draw.between(0, 5);
+      return which < 4 ? std::vector<int>{0, 1} : std::vector<int>{which - 4};
     }
-    if (kind == KIND_INTERVAL) {
+    if (isRange(kind)) {
       const int lb = m_draw.between(LEAST, GREATEST);
-      return {lb, std::min(GREATEST, lb + m_draw.between(0, m_draw.between(0, 4)))};
+      return {lb, std::min(GREATEST, lb + (m_draw.chance(6) ? 0 : m_draw.between(1, 4)))};
     }
     std::vector<int> values;
     for (int v = LEAST; v <= GREATEST; ++v)
-      if (m_draw.chance(3))
+      if (m_draw.chance(2))
         values.push_back(v);
-    if (values.empty())
+    if (values.empty() && kind != KIND_OPEN)
       values.push_back(m_draw.between(LEAST, GREATEST));
     return values;
   }
 
+  // A domain of the kind that holds `value`.
+  std::vector<int> drawHolding(int kind, int value) {
+    if (kind == KIND_BOOLEAN)
+      return m_draw.chance(3) ? std::vector<int>{value != 0 ? 1 : 0} : std::vector<int>{0, 1};
+    if (isRange(kind))
+      return {value - m_draw.between(0, 2), value + m_draw.between(0, 2)};
+    std::vector<int> values = drawValues(kind);
+    if (std::find(values.begin(), values.end(), value) == values.end()) {
+      values.push_back(value);
+      std::sort(values.begin(), values.end());
+    }
+    return values;
+  }
+
+  // The variable's witness, drawn again from its base domain when that lost it.
+  int witness(const OperationSession& s, int v) {
+    int& w = m_witness[v];
+    const std::set<int>& base = s.variables().at(v).base;
+    if (!base.empty() && base.count(w) == 0)
+      w = m_draw.pick(std::vector<int>(base.begin(), base.end()));
+    return w;
+  }
+
   Operation newVariable(unsigned int kinds, bool fixed = false) {
+    // Weighted: the integer kinds most, an open enumeration least.
     std::vector<int> choices;
-    for (int k : {KIND_INTERVAL, KIND_ENUMERATION, KIND_BOOLEAN})
+    for (int k : {KIND_INTERVAL, KIND_INTERVAL, KIND_INTERVAL, KIND_ENUMERATION, KIND_ENUMERATION, KIND_ENUMERATION,
+                  KIND_BOOLEAN, KIND_BOOLEAN, KIND_REAL, KIND_REAL, KIND_OPEN})
       if (kinds & static_cast<unsigned int>(k))
         choices.push_back(k);
     Operation op;
@@ -144,10 +180,12 @@ private:
     op.values = drawValues(op.kind);
     op.flag = m_draw.chance(3);
     if (fixed)
-      op.values =
-          op.kind == KIND_INTERVAL ? std::vector<int>{op.values[0], op.values[0]} : std::vector<int>{op.values[0]};
-    else if (op.kind != KIND_BOOLEAN && m_draw.chance(25))
-      op.values = op.kind == KIND_INTERVAL ? std::vector<int>{1, 0} : std::vector<int>();
+      op.values = isRange(op.kind) ? std::vector<int>{op.values[0], op.values[0]} : std::vector<int>{op.values[0]};
+    else if (op.kind != KIND_BOOLEAN && op.kind != KIND_OPEN && m_draw.chance(25))
+      op.values = isRange(op.kind) ? std::vector<int>{1, 0} : std::vector<int>();
+    const std::set<int> members = DrawnDomain::members(op.kind, op.values);
+    m_witness[op.target] = members.empty() ? m_draw.between(LEAST, GREATEST)
+                                           : m_draw.pick(std::vector<int>(members.begin(), members.end()));
     return op;
   }
 
@@ -163,17 +201,43 @@ private:
     op.target = m_draw.pick(candidates);
     const ModelVariable& var = s.variables().at(op.target);
     if (type == Type::SPECIFY) {
+      // Mostly the witness, else a value the engine left, else any of the base domain.
       const std::set<int> base = DrawnDomain::membersOf(var.id->baseDomain());
-      if (base.empty())
+      const std::set<int> current = DrawnDomain::membersOf(var.id->lastDomain());
+      const int w = witness(s, op.target);
+      const int roll = m_draw.between(0, 3);
+      if (roll < 2 && base.count(w))
+        op.values = {w};
+      else if (roll < 3 && !current.empty())
+        op.values = {m_draw.pick(std::vector<int>(current.begin(), current.end()))};
+      else if (!base.empty())
+        op.values = {m_draw.pick(std::vector<int>(base.begin(), base.end()))};
+      else
         return Operation();
-      op.values = {m_draw.pick(std::vector<int>(base.begin(), base.end()))};
     } else if (type == Type::RESTRICT_BASE) {
-      op.kind = var.kind;
+      if (var.open)
+        return Operation();
+      op.kind = var.kindNow();
       // Now and then across kinds: an interval restricted by an enumeration, or the reverse.
-      if (var.kind != KIND_BOOLEAN && m_draw.chance(4))
-        op.kind = var.kind == KIND_INTERVAL ? KIND_ENUMERATION : KIND_INTERVAL;
-      op.values = drawValues(op.kind);
+      if (op.kind != KIND_BOOLEAN && m_draw.chance(4))
+        op.kind = isRange(op.kind) ? KIND_ENUMERATION : KIND_INTERVAL;
+      op.values = m_draw.chance(3) ? drawValues(op.kind) : drawHolding(op.kind, witness(s, op.target));
     }
+    return op;
+  }
+
+  Operation onOpenVariable(const OperationSession& s, Type type) {
+    std::vector<int> candidates;
+    for (const auto& v : s.variables())
+      if (v.second.alive && v.second.open)
+        candidates.push_back(v.first);
+    if (candidates.empty())
+      return Operation();
+    Operation op;
+    op.type = type;
+    op.target = m_draw.pick(candidates);
+    if (type == Type::INSERT_VALUE)
+      op.values = {m_draw.chance(2) ? witness(s, op.target) : m_draw.between(LEAST, GREATEST)};
     return op;
   }
 
@@ -191,9 +255,39 @@ private:
     return op;
   }
 
+  // Whether the constraint drawn holds for the witnesses of its scope.
+  bool holdsForWitnesses(const OperationSession& s, const Operation& op) {
+    std::vector<double> values;
+    for (int v : op.scope)
+      values.push_back(witness(s, v));
+    return constraintCatalogue().at(static_cast<std::size_t>(op.kind)).meaning(values, op.data);
+  }
+
+  // Mostly a constraint that the witnesses satisfy, among a few drawn; now and then any.
   Operation newConstraint(const OperationSession& s) {
     if (liveCount(s.constraints()) >= MAX_CONSTRAINTS)
       return Operation();
+    const bool agreeing = !m_draw.chance(5);
+    Operation first;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      Operation op = drawConstraint(s, agreeing);
+      if (op.type != Type::CREATE_CONSTRAINT)
+        return op;
+      if (attempt == 0)
+        first = op;
+      if (!agreeing || holdsForWitnesses(s, op)) {
+        first = op;
+        break;
+      }
+    }
+    first.target = m_nextConstraint++;
+    return first;
+  }
+
+  // A constraint of a random class over fitting variables; when a position finds none (or now
+  // and then), a new variable for it instead. Its source, if it has one, holds the witness
+  // when `agreeing`.
+  Operation drawConstraint(const OperationSession& s, bool agreeing) {
     const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
     Operation op;
     op.type = Type::CREATE_CONSTRAINT;
@@ -214,7 +308,6 @@ private:
       }
       op.scope.push_back(m_draw.pick(candidates));
     }
-    op.target = m_nextConstraint++;
     if (!entry.names.empty() && m_draw.chance(2))
       op.variant = m_draw.between(1, static_cast<int>(entry.names.size()));
     else
@@ -224,13 +317,14 @@ private:
                            ? static_cast<int>(KIND_BOOLEAN)
                            : (m_draw.chance(2) ? static_cast<int>(KIND_INTERVAL) : static_cast<int>(KIND_ENUMERATION));
       op.data.push_back(kind);
-      const std::vector<int> values = drawValues(kind);
+      const std::vector<int> values = agreeing ? drawHolding(kind, witness(s, op.scope[0])) : drawValues(kind);
       op.data.insert(op.data.end(), values.begin(), values.end());
     }
     return op;
   }
 
   Draw m_draw;
+  std::map<int, int> m_witness;
   int m_nextVariable = 0;
   int m_nextConstraint = 0;
   int m_opening = 6;
@@ -238,7 +332,7 @@ private:
 
 // Runs operations in a fresh session, then tears it down; what failed, and the operations applied.
 SessionFailure run(const std::vector<Operation>& given, Generator* generator, unsigned int extra,
-                   std::vector<Operation>& applied) {
+                   std::vector<Operation>& applied, OperationSequence::Tally* tally = nullptr) {
   const Census before = Census::now();
   SessionFailure failure;
   {
@@ -261,6 +355,10 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
         applied.push_back(op);
     }
     failure = session.failure();
+    if (tally != nullptr) {
+      tally->checked += session.tally().checked;
+      tally->answeredFalse += session.tally().answeredFalse;
+    }
   }
   const Census after = Census::now();
   if (!failure.any() && (after.entities != before.entities || after.handles != before.handles))
@@ -318,7 +416,7 @@ std::string OperationSequence::describe(const Operation& op) {
     return v + ".undoDeactivation()";
   case Type::CREATE_VARIABLE:
     os << v << " = " << (op.flag ? "createVariable " : "new ") << DrawnDomain::kindName(op.kind) << " ";
-    if (op.kind == KIND_INTERVAL)
+    if (op.kind == KIND_INTERVAL || op.kind == KIND_REAL)
       os << "[" << op.values[0] << ", " << op.values[1] << "]";
     else
       os << DrawnDomain::text(DrawnDomain::members(op.kind, op.values));
@@ -344,6 +442,11 @@ std::string OperationSequence::describe(const Operation& op) {
     return (op.flag ? "deleteConstraint(" : "delete(") + c + ")";
   case Type::AUTO_PROPAGATION:
     return std::string("setAutoPropagation(") + (op.flag ? "true" : "false") + ")";
+  case Type::INSERT_VALUE:
+    os << v << ".insert(" << (op.values.empty() ? 0 : op.values[0]) << ")";
+    break;
+  case Type::CLOSE_VARIABLE:
+    return v + ".close()";
   }
   return os.str();
 }
@@ -354,10 +457,10 @@ std::string OperationSequence::replay(const std::vector<Operation>& operations) 
   return failure.any() ? failure.category + ": " + failure.detail : "";
 }
 
-std::string OperationSequence::runSeed(unsigned int seed, const Options& options) {
+std::string OperationSequence::runSeed(unsigned int seed, const Options& options, Tally* tally) {
   Generator generator(seed);
   std::vector<Operation> applied;
-  const SessionFailure failure = run({}, &generator, options.operations, applied);
+  const SessionFailure failure = run({}, &generator, options.operations, applied, tally);
   if (!failure.any())
     return "";
   const std::vector<Operation> shortest = shorten(applied, failure.category);

@@ -8,15 +8,20 @@ namespace KALDEN {
 
 /**
  * Random client sessions against brute force. From a seed it builds a small
- * network (integer-interval, enumerated and boolean variables over -3..3,
- * constraints of every class of the catalogue, by class and by registered
- * name, on the default or the equality propagator) and then runs random
- * client operations on it. After every propagation it holds the engine to a
- * model of what the client asked for: while a solution exists propagation
- * answers true and keeps every value of every solution (per independent
- * part of the network, values are kept even when another part has none); a
- * true answer leaves no empty domain and no pending work; no legal operation
- * fails a check; nothing is left behind at tear-down.
+ * network (integer-interval, real-interval, enumerated, open enumerated and
+ * boolean variables over -3..3, constraints of every class of the catalogue,
+ * by class and by registered name, on the default or the equality
+ * propagator) and then runs random client operations on it. The generator
+ * keeps a hidden solution and draws most constraints and specifications to
+ * agree with it, so that most networks are solvable. After every propagation
+ * it holds the engine to a model of what the client asked for: while a
+ * solution exists propagation answers true and keeps every value of every
+ * solution (per independent part of the network, values are kept even when
+ * another part has none; parts with an open domain are not judged); a true
+ * answer leaves no empty domain, no pending work, no constraint in effect
+ * violated by decided values, and the same domains as a fresh engine built
+ * from the live network; no legal operation fails a check; nothing is left
+ * behind at tear-down.
  *
  * A failure is reported with the shortest list of operations found that
  * still fails the same way, which replay() runs again.
@@ -39,6 +44,8 @@ public:
     CREATE_CONSTRAINT,
     DELETE_CONSTRAINT,
     AUTO_PROPAGATION,
+    INSERT_VALUE,
+    CLOSE_VARIABLE,
   };
 
   /// One client operation; variables and constraints are named by their creation order.
@@ -48,7 +55,7 @@ public:
     int kind = 0;            ///< a VariableKind (domains), or the catalogue index (new constraints)
     int variant = 0;         ///< new constraint: 0 by class, n by its n-th registered name
     bool flag = false;       ///< by name (variables), through the engine (deletion), "Equal" propagator, on/off
-    std::vector<int> values; ///< a domain (an interval's bounds, else its members) or the specified value
+    std::vector<int> values; ///< a domain (an interval's bounds, else its members), or the value specified or inserted
     std::vector<int> scope;  ///< a new constraint's variables
     std::vector<int> data;   ///< a new constraint's own data
   };
@@ -58,8 +65,15 @@ public:
     unsigned int operations = 60; ///< random operations after the initial network
   };
 
+  /// How the checked propagations of a run answered.
+  struct Tally {
+    unsigned long checked = 0;       ///< propagations held to the model
+    unsigned long answeredFalse = 0; ///< of those, the ones that answered false
+  };
+
   /// Runs one seed; empty when it held, else what failed with a short replayable list of operations.
-  static std::string runSeed(unsigned int seed, const Options& options);
+  /// The seed's propagations are added to `tally` when one is given.
+  static std::string runSeed(unsigned int seed, const Options& options, Tally* tally = nullptr);
   /// Runs a list of operations (illegal ones are skipped); empty when it held, else what failed.
   static std::string replay(const std::vector<Operation>& operations);
   /// The operation as one line, e.g. "v2.specify(3)".

@@ -7,8 +7,10 @@
 #include "ConstraintEngine/component/Variable.hh"
 #include "Utils/Entity.hh"
 #include "Utils/Error.hh"
+#include "support/FreshNetwork.hh"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <exception>
 #include <functional>
@@ -20,14 +22,42 @@ namespace KALDEN {
 typedef OperationSequence::Operation Operation;
 typedef OperationSequence::Type Type;
 
+namespace {
+
+// Tells the session of every relaxation the engine routes: a relaxed or reset variable is back
+// at its base domain (or specified value), so what a switched-off constraint left is gone.
+class RelaxationListener : public ConstraintEngineListener {
+public:
+  RelaxationListener(const Id<ConstraintEngine>& engine, std::function<void(const Id<ConstrainedVariable>&)> relaxed)
+      : ConstraintEngineListener(engine), m_relaxed(relaxed) {}
+  void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType& change) override {
+    if (change == DomainListener::RELAXED || change == DomainListener::RESET)
+      m_relaxed(variable);
+  }
+
+private:
+  std::function<void(const Id<ConstrainedVariable>&)> m_relaxed;
+};
+
+bool isRange(int kind) { return kind == KIND_INTERVAL || kind == KIND_REAL; }
+
+} // namespace
+
 std::unique_ptr<AbstractDomain> DrawnDomain::make(int kind, const std::vector<int>& values) {
   switch (kind) {
   case KIND_INTERVAL:
     return std::unique_ptr<AbstractDomain>(new IntervalIntDomain(values[0], values[1], IntDT::instance()));
+  case KIND_REAL:
+    return std::unique_ptr<AbstractDomain>(new IntervalDomain(values[0], values[1], FloatDT::instance()));
   case KIND_BOOLEAN:
     if (values.size() == 1)
       return std::unique_ptr<AbstractDomain>(new BoolDomain(values[0] != 0, BoolDT::instance()));
     return std::unique_ptr<AbstractDomain>(new BoolDomain(BoolDT::instance()));
+  case KIND_OPEN: {
+    std::unique_ptr<AbstractDomain> open(new NumericDomain(IntDT::instance()));
+    open->insert(std::list<double>(values.begin(), values.end()));
+    return open;
+  }
   default:
     return std::unique_ptr<AbstractDomain>(
         new NumericDomain(std::list<double>(values.begin(), values.end()), IntDT::instance()));
@@ -35,7 +65,7 @@ std::unique_ptr<AbstractDomain> DrawnDomain::make(int kind, const std::vector<in
 }
 
 std::set<int> DrawnDomain::members(int kind, const std::vector<int>& values) {
-  if (kind != KIND_INTERVAL)
+  if (!isRange(kind))
     return std::set<int>(values.begin(), values.end());
   std::set<int> result;
   for (int v = values[0]; v <= values[1]; ++v)
@@ -63,18 +93,55 @@ std::string DrawnDomain::text(const std::set<int>& values) {
 }
 
 std::string DrawnDomain::kindName(int kind) {
-  return kind == KIND_INTERVAL ? "interval" : kind == KIND_BOOLEAN ? "bool" : "enum";
+  switch (kind) {
+  case KIND_INTERVAL:
+    return "interval";
+  case KIND_REAL:
+    return "real";
+  case KIND_BOOLEAN:
+    return "bool";
+  case KIND_OPEN:
+    return "open";
+  default:
+    return "enum";
+  }
+}
+
+Id<ConstrainedVariable> DrawnDomain::newVariable(const Id<ConstraintEngine>& engine, int kind,
+                                                 const AbstractDomain& base, bool byName, const std::string& name) {
+  if (byName)
+    return engine->createVariable(kind == KIND_BOOLEAN ? "bool"
+                                  : kind == KIND_REAL  ? "float"
+                                                       : "int",
+                                  base, false, true, name.c_str(), Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+  ConstrainedVariable* var = nullptr;
+  if (kind == KIND_INTERVAL)
+    var = new Variable<IntervalIntDomain>(engine, base, false, true, name, Id<Entity>::noId(),
+                                          ConstrainedVariable::NO_INDEX);
+  else if (kind == KIND_REAL)
+    var = new Variable<IntervalDomain>(engine, base, false, true, name, Id<Entity>::noId(),
+                                       ConstrainedVariable::NO_INDEX);
+  else if (kind == KIND_BOOLEAN)
+    var = new Variable<BoolDomain>(engine, base, false, true, name, Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+  else
+    var = new Variable<EnumeratedDomain>(engine, base, false, true, name, Id<Entity>::noId(),
+                                         ConstrainedVariable::NO_INDEX);
+  return var->getId();
 }
 
 OperationSession::OperationSession() : m_schema(new CESchema()), m_engine(new ConstraintEngine(m_schema->getId())) {
   m_schema->registerDataType((new IntDT())->getId());
+  m_schema->registerDataType((new FloatDT())->getId());
   m_schema->registerDataType((new BoolDT())->getId());
   registerCatalogue(*m_schema);
   new DefaultPropagator("Default", m_engine->getId());          // owned by the engine
   new EqualityConstraintPropagator("Equal", m_engine->getId()); // likewise
+  m_capReleaser.reset(
+      new RelaxationListener(m_engine->getId(), [this](const Id<ConstrainedVariable>& var) { releaseCap(var); }));
 }
 
 OperationSession::~OperationSession() {
+  m_capReleaser.reset();
   Entity::purgeStart();
   m_engine.reset();
   Entity::purgeEnd();
@@ -118,16 +185,17 @@ bool OperationSession::perform(const Operation& op) {
       return false;
     m_variables[op.target].id->reset();
     m_variables[op.target].specified = false;
-    m_variables[op.target].capped = false;
+    releaseCap(m_variables[op.target].id);
     return true;
   case Type::RELAX:
     if (!liveVariable(op.target))
       return false;
     m_variables[op.target].id->relax();
-    m_variables[op.target].capped = false;
+    releaseCap(m_variables[op.target].id);
     return true;
   case Type::RESTRICT_BASE: {
-    if (!activeVariable(op.target))
+    // An open base domain takes a restriction's values whole: left to insertion and closing.
+    if (!activeVariable(op.target) || m_variables[op.target].open)
       return false;
     ModelVariable& var = m_variables[op.target];
     const std::set<int> restriction = DrawnDomain::members(op.kind, op.values);
@@ -173,32 +241,8 @@ bool OperationSession::perform(const Operation& op) {
     m_variables[op.target].id->undoDeactivation();
     --m_variables[op.target].deactivations;
     return true;
-  case Type::CREATE_VARIABLE: {
-    if (m_variables.count(op.target) != 0)
-      return false;
-    const std::unique_ptr<AbstractDomain> domain = DrawnDomain::make(op.kind, op.values);
-    const std::string name = "v" + std::to_string(op.target);
-    ModelVariable var;
-    var.kind = op.kind;
-    var.base = DrawnDomain::members(op.kind, op.values);
-    if (op.flag)
-      var.id = m_engine->createVariable(op.kind == KIND_BOOLEAN ? "bool" : "int", *domain, false, true, name.c_str(),
-                                        Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
-    else if (op.kind == KIND_INTERVAL)
-      var.id = (new Variable<IntervalIntDomain>(m_engine->getId(), *domain, false, true, name, Id<Entity>::noId(),
-                                                ConstrainedVariable::NO_INDEX))
-                   ->getId();
-    else if (op.kind == KIND_BOOLEAN)
-      var.id = (new Variable<BoolDomain>(m_engine->getId(), *domain, false, true, name, Id<Entity>::noId(),
-                                         ConstrainedVariable::NO_INDEX))
-                   ->getId();
-    else
-      var.id = (new Variable<EnumeratedDomain>(m_engine->getId(), *domain, false, true, name, Id<Entity>::noId(),
-                                               ConstrainedVariable::NO_INDEX))
-                   ->getId();
-    m_variables[op.target] = var;
-    return true;
-  }
+  case Type::CREATE_VARIABLE:
+    return createVariable(op);
   case Type::DELETE_VARIABLE:
     if (!liveVariable(op.target))
       return false;
@@ -230,8 +274,35 @@ bool OperationSession::perform(const Operation& op) {
       afterAutoPropagation(what);
     return true;
   }
+  case Type::INSERT_VALUE:
+    if (!liveVariable(op.target) || !m_variables[op.target].open || op.values.size() != 1)
+      return false;
+    m_variables[op.target].id->insert(op.values[0]);
+    m_variables[op.target].base.insert(op.values[0]);
+    return true;
+  case Type::CLOSE_VARIABLE:
+    if (!liveVariable(op.target) || !m_variables[op.target].open)
+      return false;
+    m_variables[op.target].id->close();
+    m_variables[op.target].open = false;
+    m_variables[op.target].closedBefore = m_constraints.empty() ? 0 : m_constraints.rbegin()->first + 1;
+    return true;
   }
   return false;
+}
+
+bool OperationSession::createVariable(const Operation& op) {
+  if (m_variables.count(op.target) != 0)
+    return false;
+  ModelVariable var;
+  var.kind = op.kind;
+  var.byName = op.flag;
+  var.open = op.kind == KIND_OPEN;
+  var.base = DrawnDomain::members(op.kind, op.values);
+  var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind, *DrawnDomain::make(op.kind, op.values), op.flag,
+                                    "v" + std::to_string(op.target));
+  m_variables[op.target] = var;
+  return true;
 }
 
 bool OperationSession::createConstraint(const Operation& op) {
@@ -249,6 +320,8 @@ bool OperationSession::createConstraint(const Operation& op) {
   }
   ModelConstraint c;
   c.entry = op.kind;
+  c.variant = op.variant;
+  c.equality = op.variant == 0 && op.flag;
   c.scope = op.scope;
   c.data = op.data;
   if (op.variant > 0) {
@@ -256,21 +329,84 @@ bool OperationSession::createConstraint(const Operation& op) {
     m_constraints[op.target] = c;
     afterAutoPropagation(OperationSequence::describe(op));
   } else {
-    c.id = entry.build(m_engine->getId(), op.flag ? "Equal" : "Default", scope, op.data)->getId();
+    c.id = entry.build(m_engine->getId(), c.equality ? "Equal" : "Default", scope, op.data)->getId();
     m_constraints[op.target] = c;
   }
   return true;
 }
 
-bool OperationSession::solve(const std::vector<int>& vars, const std::vector<int>& cons,
-                             std::map<int, std::set<int> >& support) const {
+void OperationSession::capSwitchedOff(const std::set<int>& before) {
+  for (int c : before) {
+    const ModelConstraint& mc = m_constraints.at(c);
+    if (!mc.alive || inEffect(mc))
+      continue;
+    for (int v : mc.scope) {
+      ModelVariable& var = m_variables.at(v);
+      const std::set<int> now = DrawnDomain::membersOf(var.id->lastDomain());
+      if (var.capped) {
+        std::set<int> both;
+        for (int x : var.cap)
+          if (now.count(x))
+            both.insert(x);
+        var.cap = both;
+      } else {
+        var.cap = now;
+      }
+      // Exactly what it holds: within any earlier cap, unless a relaxation released that one.
+      var.capDomain.reset(var.id->lastDomain().copy());
+      var.capped = true;
+    }
+  }
+}
+
+void OperationSession::releaseCap(const Id<ConstrainedVariable>& variable) {
+  for (auto& v : m_variables)
+    if (v.second.alive && v.second.id == variable) {
+      v.second.capped = false;
+      v.second.capDomain.reset();
+    }
+}
+
+std::vector<OperationSession::Part> OperationSession::independentParts() const {
+  std::map<int, int> part;
+  for (const auto& v : m_variables)
+    if (v.second.alive)
+      part[v.first] = v.first;
+  std::function<int(int)> root = [&](int v) { return part[v] == v ? v : part[v] = root(part[v]); };
+  for (const auto& c : m_constraints)
+    if (inEffect(c.second))
+      for (int v : c.second.scope)
+        part[root(v)] = root(c.second.scope[0]);
+  std::map<int, Part> byRoot;
+  auto join = [](std::vector<int>& vars, int v) {
+    if (std::find(vars.begin(), vars.end(), v) == vars.end())
+      vars.push_back(v);
+  };
+  // Variables in constraint order, so that brute force tests constraints early.
+  for (const auto& c : m_constraints)
+    if (inEffect(c.second)) {
+      Part& p = byRoot[root(c.second.scope[0])];
+      p.constraints.push_back(c.first);
+      for (int v : c.second.scope)
+        join(p.variables, v);
+    }
+  for (const auto& v : part)
+    join(byRoot[root(v.first)].variables, v.first);
+  std::vector<Part> parts;
+  for (const auto& p : byRoot)
+    parts.push_back(p.second);
+  return parts;
+}
+
+bool OperationSession::solve(const Part& part, std::map<int, std::set<int> >& support) const {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+  const std::vector<int>& vars = part.variables;
   std::map<int, std::size_t> depthOf;
   for (std::size_t i = 0; i < vars.size(); ++i)
     depthOf[vars[i]] = i;
   // Each constraint is tested as soon as its whole scope has a value.
   std::vector<std::vector<int> > readyAt(vars.size());
-  for (int c : cons) {
+  for (int c : part.constraints) {
     std::size_t deepest = 0;
     for (int v : m_constraints.at(c).scope)
       deepest = std::max(deepest, depthOf[v]);
@@ -317,38 +453,30 @@ bool OperationSession::solve(const std::vector<int>& vars, const std::vector<int
 }
 
 void OperationSession::propagated(bool answer, const std::string& what) {
-  // The independent parts of the network: variables joined by constraints in effect.
-  std::map<int, int> part;
-  for (const auto& v : m_variables)
-    if (v.second.alive)
-      part[v.first] = v.first;
-  std::function<int(int)> root = [&](int v) { return part[v] == v ? v : part[v] = root(part[v]); };
-  std::vector<int> effective;
-  for (const auto& c : m_constraints)
-    if (inEffect(c.second)) {
-      effective.push_back(c.first);
-      for (int v : c.second.scope)
-        part[root(v)] = root(c.second.scope[0]);
-    }
-  std::map<int, std::vector<int> > partVars, partCons;
-  for (const auto& v : part)
-    partVars[root(v.first)].push_back(v.first);
-  for (int c : effective)
-    partCons[root(m_constraints.at(c).scope[0])].push_back(c);
+  ++m_tally.checked;
+  if (!answer)
+    ++m_tally.answeredFalse;
+  const std::vector<Part> parts = independentParts();
+  if (!keepsSolutions(parts, answer, what) || !answer)
+    return;
+  if (leavesNoEmptyDomain(what) && leavesNoPendingWork(what) && leavesNoDecidedViolation(what))
+    matchesFreshEngine(parts, what);
+}
 
+// Propagation keeps every value of every solution, part by part (a part without solution does
+// not excuse another), and answers true while every part has one. Brute force works over the
+// integers: a real variable takes its integer values, which shows the solutions it finds but
+// proves no part without one. A part holding an open domain is not judged: such a domain may
+// still gain any value.
+bool OperationSession::keepsSolutions(const std::vector<Part>& parts, bool answer, const std::string& what) {
   bool allSolvable = true;
-  for (auto& p : partVars) {
-    // Variables in constraint order, so that constraints are tested early.
-    std::vector<int> ordered;
-    for (int c : partCons[p.first])
-      for (int v : m_constraints.at(c).scope)
-        if (std::find(ordered.begin(), ordered.end(), v) == ordered.end())
-          ordered.push_back(v);
-    for (int v : p.second)
-      if (std::find(ordered.begin(), ordered.end(), v) == ordered.end())
-        ordered.push_back(v);
+  for (const Part& part : parts) {
+    if (std::any_of(part.variables.begin(), part.variables.end(), [&](int v) { return m_variables.at(v).open; })) {
+      allSolvable = false;
+      continue;
+    }
     std::map<int, std::set<int> > support;
-    if (!solve(ordered, partCons[p.first], support)) {
+    if (!solve(part, support)) {
       allSolvable = false;
       continue;
     }
@@ -359,23 +487,101 @@ void OperationSession::propagated(bool answer, const std::string& what) {
           fail("lost a value of a solution", "after " + what + ": v" + std::to_string(s.first) + " = " +
                                                  domain.toString() + " lost " + std::to_string(v) +
                                                  ", which a solution uses");
-          return;
+          return false;
         }
     }
   }
   if (allSolvable && !answer) {
     fail("inconsistent although solvable", "after " + what + ": the network has a solution");
-    return;
+    return false;
   }
-  if (!answer)
-    return;
+  return true;
+}
+
+// A true answer leaves no active variable empty. The engine does not hear of an inactive
+// variable's changes; an open domain without values is not empty, as it may still gain any.
+bool OperationSession::leavesNoEmptyDomain(const std::string& what) {
   for (const Id<ConstrainedVariable>& var : m_engine->getVariables())
-    if (var->lastDomain().isEmpty()) {
+    if (var->isActive() && var->lastDomain().isEmpty() && var->lastDomain().isClosed()) {
       fail("consistent with an empty domain", "after " + what + ": " + var->getName().toString() + " is empty");
-      return;
+      return false;
     }
-  if (m_engine->pending())
-    fail("consistent with pending work", "after " + what + ": propagation has work left");
+  return true;
+}
+
+// A true answer leaves no work queued.
+bool OperationSession::leavesNoPendingWork(const std::string& what) {
+  if (!m_engine->pending())
+    return true;
+  fail("consistent with pending work", "after " + what + ": propagation has work left");
+  return false;
+}
+
+// A true answer leaves no constraint in effect violated by decided values: where every variable
+// of its scope is decided (a closed singleton), the catalogue's meaning holds for those values.
+// Meanings are judged over the integers: a real decided to a fraction leaves its constraint
+// unjudged.
+bool OperationSession::leavesNoDecidedViolation(const std::string& what) {
+  const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+  for (const auto& c : m_constraints) {
+    if (!inEffect(c.second))
+      continue;
+    std::vector<double> values;
+    std::ostringstream shown;
+    for (int v : c.second.scope) {
+      const AbstractDomain& domain = m_variables.at(v).id->lastDomain();
+      if (domain.isOpen() || !domain.isSingleton())
+        break;
+      const double value = domain.getSingletonValue();
+      const double integer = std::round(value);
+      if (std::fabs(value - integer) > domain.minDelta())
+        break;
+      values.push_back(integer);
+      shown << (values.size() == 1 ? "" : ", ") << "v" << v << " = " << integer;
+    }
+    if (values.size() == c.second.scope.size() &&
+        !catalogue[static_cast<std::size_t>(c.second.entry)].meaning(values, c.second.data)) {
+      fail("violated by decided values", "after " + what + ": c" + std::to_string(c.first) + " (" +
+                                             catalogue[static_cast<std::size_t>(c.second.entry)].className +
+                                             ") does not hold for " + shown.str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// A true answer is the fixpoint of the live network: a fresh engine built from it (see
+// FreshNetwork) answers true after one propagation, and holds the same current domain for
+// every variable, printed alike. A part holding a constraint whose rule makes the fixpoint
+// depend on the order of execution (ConstraintEntry::orderDependence) is not compared, and
+// while there is one, a fresh engine may also find a contradiction the live one passed by.
+bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const std::string& what) {
+  const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+  std::vector<const Part*> compared;
+  for (const Part& part : parts)
+    if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
+          return catalogue[static_cast<std::size_t>(m_constraints.at(c).entry)].orderDependence != nullptr;
+        }))
+      compared.push_back(&part);
+  FreshNetwork fresh(*this);
+  if (!fresh.propagate()) {
+    if (compared.size() < parts.size())
+      return true;
+    fail("answer differs from a fresh engine",
+         "after " + what + ": a fresh engine over the live network answers false");
+    return false;
+  }
+  for (const Part* part : compared)
+    for (int v : part->variables) {
+      const std::string live = m_variables.at(v).id->lastDomain().toString();
+      const std::string again = fresh.domainOf(v).toString();
+      if (live != again) {
+        fail("domain differs from a fresh engine", "after " + what + ": v" + std::to_string(v) + " = " + live +
+                                                       ", a fresh engine over the live network gives " + again);
+        return false;
+      }
+    }
+  return true;
 }
 
 } // namespace KALDEN

@@ -6,6 +6,7 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "Utils/Error.hh"
 #include "Utils/base/Id.hh"
 #include "support/ConstraintCatalogue.hh"
@@ -37,8 +38,11 @@ public:
   static std::set<int> membersOf(const AbstractDomain& domain);
   /// "{a, b, ...}".
   static std::string text(const std::set<int>& values);
-  /// "interval", "enum" or "bool".
+  /// "interval", "enum", "bool", "real" or "open".
   static std::string kindName(int kind);
+  /// A new variable of the kind over the base domain, through the engine by type name or by class.
+  static Id<ConstrainedVariable> newVariable(const Id<ConstraintEngine>& engine, int kind, const AbstractDomain& base,
+                                             bool byName, const std::string& name);
 };
 
 /// What went wrong: the category keeps a failure's kind while its replay is shortened.
@@ -51,16 +55,24 @@ struct SessionFailure {
 /// The model's record of a variable: what the client asked of it.
 struct ModelVariable {
   Id<ConstrainedVariable> id; ///< the engine's variable
-  int kind = KIND_INTERVAL;   ///< a VariableKind
+  int kind = KIND_INTERVAL;   ///< a VariableKind, as created
+  bool byName = false;        ///< created through the engine by type name, else by class
+  bool open = false;          ///< its base domain still takes insertions
+  int closedBefore = -1;      ///< once the client closed it: the number the next constraint made got
   std::set<int> base;         ///< the values the client left in its base domain
   bool specified = false;     ///< whether the client specified it
   int value = 0;              ///< the specified value
   int deactivations = 0;      ///< the client's outstanding deactivations
   bool alive = true;          ///< false once deleted
   /// Whether cap applies: switching a constraint off leaves its narrowing in place until the
-  /// variable is reset or relaxed, so meanwhile the variable keeps within what it held then.
+  /// variable is reset or relaxed (by the client, or by the engine's relaxation), so meanwhile
+  /// the variable keeps within what it held then.
   bool capped = false;
-  std::set<int> cap; ///< what it held when a constraint on it was switched off
+  std::set<int> cap;                               ///< the integers it held then
+  std::shared_ptr<const AbstractDomain> capDomain; ///< the domain it held then, exactly
+
+  /// The kind it has now: an open enumeration, once closed, is a closed one.
+  int kindNow() const { return kind == KIND_OPEN && !open ? static_cast<int>(KIND_ENUMERATION) : kind; }
 
   /// The values a solution may give it.
   std::set<int> allowed() const {
@@ -76,6 +88,8 @@ struct ModelVariable {
 struct ModelConstraint {
   Id<Constraint> id;      ///< the engine's constraint
   int entry = 0;          ///< its catalogue index
+  int variant = 0;        ///< 0 when built by class, n when by its n-th registered name
+  bool equality = false;  ///< built by class on propagator "Equal"
   std::vector<int> scope; ///< its variables' creation numbers
   std::vector<int> data;  ///< its own data (a unary source)
   int deactivations = 0;  ///< the client's outstanding deactivations
@@ -83,9 +97,11 @@ struct ModelConstraint {
 };
 
 /**
- * An engine on a schema that knows "int", "bool" and every catalogue name,
- * with propagators "Default" and "Equal", beside the model of what the client
- * asked. Destroying it tears the engine down as the host does.
+ * An engine on a schema that knows "int", "float", "bool" and every
+ * catalogue name, with propagators "Default" and "Equal", beside the model of
+ * what the client asked. Every propagation is held to the model as it
+ * happens (see OperationSequence). Destroying it tears the engine down as the
+ * host does.
  */
 class OperationSession {
 public:
@@ -106,7 +122,11 @@ public:
     if (!m_failure.any())
       m_failure = SessionFailure{category, detail};
   }
+  /// How the checked propagations answered so far.
+  const OperationSequence::Tally& tally() const { return m_tally; }
 
+  /// The schema the engine runs on.
+  const Id<CESchema>& schema() const { return m_schema->getId(); }
   /// The variables by creation number.
   const std::map<int, ModelVariable>& variables() const { return m_variables; }
   /// The constraints by creation number.
@@ -117,6 +137,15 @@ public:
   bool liveConstraint(int c) const { return m_constraints.count(c) != 0 && m_constraints.at(c).alive; }
   /// Whether the variable is live and the client has not switched it off.
   bool activeVariable(int v) const { return liveVariable(v) && m_variables.at(v).deactivations == 0; }
+  /// Whether the constraint constrains: live, not switched off, and every variable of it active.
+  bool inEffect(const ModelConstraint& c) const {
+    if (!c.alive || c.deactivations != 0)
+      return false;
+    for (int v : c.scope)
+      if (m_variables.at(v).deactivations != 0)
+        return false;
+    return true;
+  }
 
   /// Whether the variable may stand at this position of a constraint of the entry.
   bool fits(int v, const ConstraintEntry& entry, unsigned int position) const {
@@ -125,13 +154,20 @@ public:
       return false;
     const ConstraintEntry::Position p = entry.position ? entry.position(position) : ConstraintEntry::Position();
     const ModelVariable& var = m_variables.at(v);
-    if ((p.kinds & static_cast<unsigned int>(var.kind)) == 0)
+    if ((p.kinds & static_cast<unsigned int>(var.kindNow())) == 0)
       return false;
     return !p.fixed || (var.base.size() == 1 && var.id->baseDomain().isSingleton());
   }
 
 private:
+  // Variables and constraints joined, directly or not, by constraints in effect.
+  struct Part {
+    std::vector<int> variables;
+    std::vector<int> constraints;
+  };
+
   bool perform(const OperationSequence::Operation& op);
+  bool createVariable(const OperationSequence::Operation& op);
   bool createConstraint(const OperationSequence::Operation& op);
   void propagated(bool answer, const std::string& what);
   void afterAutoPropagation(const std::string& what) {
@@ -146,44 +182,29 @@ private:
     return result;
   }
   // Caps the scope of every constraint the operation switched off (but did not remove).
-  void capSwitchedOff(const std::set<int>& before) {
-    for (int c : before) {
-      const ModelConstraint& mc = m_constraints.at(c);
-      if (!mc.alive || inEffect(mc))
-        continue;
-      for (int v : mc.scope) {
-        ModelVariable& var = m_variables.at(v);
-        const std::set<int> now = DrawnDomain::membersOf(var.id->lastDomain());
-        if (var.capped) {
-          std::set<int> both;
-          for (int x : var.cap)
-            if (now.count(x))
-              both.insert(x);
-          var.cap = both;
-        } else {
-          var.cap = now;
-        }
-        var.capped = true;
-      }
-    }
-  }
-  bool inEffect(const ModelConstraint& c) const {
-    if (!c.alive || c.deactivations != 0)
-      return false;
-    for (int v : c.scope)
-      if (m_variables.at(v).deactivations != 0)
-        return false;
-    return true;
-  }
+  void capSwitchedOff(const std::set<int>& before);
+  // Drops the variable's cap: it was reset or relaxed.
+  void releaseCap(const Id<ConstrainedVariable>& variable);
+  // The independent parts of the network: variables joined by constraints in effect.
+  std::vector<Part> independentParts() const;
   // Brute force over one independent part of the network: whether it has a solution, and the
   // values its solutions use.
-  bool solve(const std::vector<int>& vars, const std::vector<int>& cons, std::map<int, std::set<int> >& support) const;
+  bool solve(const Part& part, std::map<int, std::set<int> >& support) const;
+
+  // The checks made after each propagation; each records what failed and answers whether it held.
+  bool keepsSolutions(const std::vector<Part>& parts, bool answer, const std::string& what);
+  bool leavesNoEmptyDomain(const std::string& what);
+  bool leavesNoPendingWork(const std::string& what);
+  bool leavesNoDecidedViolation(const std::string& what);
+  bool matchesFreshEngine(const std::vector<Part>& parts, const std::string& what);
 
   std::unique_ptr<CESchema> m_schema;
   std::unique_ptr<ConstraintEngine> m_engine;
+  std::unique_ptr<ConstraintEngineListener> m_capReleaser;
   std::map<int, ModelVariable> m_variables;
   std::map<int, ModelConstraint> m_constraints;
   SessionFailure m_failure;
+  OperationSequence::Tally m_tally;
 };
 
 } // namespace KALDEN

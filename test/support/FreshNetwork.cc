@@ -1,0 +1,107 @@
+#include "support/FreshNetwork.hh"
+
+#include "ConstraintEngine/component/Domains.hh"
+#include "ConstraintEngine/component/EqualityConstraintPropagator.hh"
+#include "ConstraintEngine/component/Propagators.hh"
+#include "Utils/Entity.hh"
+#include "support/ConstraintCatalogue.hh"
+#include "support/OperationSession.hh"
+
+#include <cstddef>
+#include <list>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+
+FreshNetwork::FreshNetwork(const OperationSession& session) : m_engine(new ConstraintEngine(session.schema())) {
+  new DefaultPropagator("Default", m_engine->getId());          // owned by the engine
+  new EqualityConstraintPropagator("Equal", m_engine->getId()); // likewise
+  m_engine->setAutoPropagation(false);
+  for (const auto& v : session.variables())
+    if (v.second.alive)
+      addVariable(v.first, session);
+  for (const auto& c : session.constraints())
+    if (session.inEffect(c.second)) {
+      closeVariables(session, c.first);
+      addConstraint(c.first, session);
+    }
+  closeVariables(session, -1);
+}
+
+FreshNetwork::~FreshNetwork() {
+  Entity::purgeStart();
+  m_engine.reset();
+  Entity::purgeEnd();
+}
+
+void FreshNetwork::addVariable(int number, const OperationSession& session) {
+  const ModelVariable& live = session.variables().at(number);
+  const AbstractDomain& liveBase = live.id->baseDomain();
+  std::unique_ptr<AbstractDomain> reopened;
+  if (live.kind == KIND_OPEN && liveBase.isClosed()) {
+    std::list<double> values;
+    liveBase.getValues(values);
+    reopened.reset(new NumericDomain(liveBase.getDataType()));
+    reopened->insert(values);
+  }
+  const Id<ConstrainedVariable> var = DrawnDomain::newVariable(
+      m_engine->getId(), live.kind, reopened ? *reopened : liveBase, live.byName, "v" + std::to_string(number));
+  m_variables[number] = var;
+  if (live.id->specifiedFlag()) {
+    // A specified value the base domain has lost since leaves the variable empty.
+    const double value = live.id->getSpecifiedValue();
+    if (var->baseDomain().isMember(value))
+      var->specify(value);
+    else
+      var->getCurrentDomain().empty();
+  }
+  // A cap taken once the client closed the variable waits until it is closed here too: a closed
+  // domain would fill an open one with its own values.
+  if (var->lastDomain().isClosed())
+    applyCap(number, session);
+  if (live.deactivations > 0)
+    var->deactivate();
+}
+
+void FreshNetwork::applyCap(int number, const OperationSession& session) {
+  const ModelVariable& live = session.variables().at(number);
+  if (!live.capped || !live.capDomain)
+    return;
+  AbstractDomain& current = m_variables.at(number)->getCurrentDomain();
+  if (live.capDomain->isClosed() && live.capDomain->isEmpty()) {
+    if (!current.isEmpty())
+      current.empty();
+  } else if (!current.isEmpty()) {
+    current.intersect(*live.capDomain);
+  }
+}
+
+// Closes the variables the client closed before the constraint numbered `beforeConstraint` was
+// made (all that the client closed, for -1).
+void FreshNetwork::closeVariables(const OperationSession& session, int beforeConstraint) {
+  for (const auto& v : session.variables()) {
+    const int closedBefore = v.second.alive ? v.second.closedBefore : -1;
+    if (closedBefore >= 0 && (beforeConstraint < 0 || closedBefore <= beforeConstraint) &&
+        m_variables.at(v.first)->baseDomain().isOpen()) {
+      const bool capWaits = m_variables.at(v.first)->lastDomain().isOpen();
+      m_variables.at(v.first)->close();
+      if (capWaits)
+        applyCap(v.first, session);
+    }
+  }
+}
+
+void FreshNetwork::addConstraint(int number, const OperationSession& session) {
+  const ModelConstraint& live = session.constraints().at(number);
+  const ConstraintEntry& entry = constraintCatalogue().at(static_cast<std::size_t>(live.entry));
+  std::vector<Id<ConstrainedVariable> > scope;
+  for (int v : live.scope)
+    scope.push_back(m_variables.at(v));
+  if (live.variant > 0)
+    m_engine->createConstraint(entry.names.at(static_cast<std::size_t>(live.variant - 1)), scope);
+  else
+    entry.build(m_engine->getId(), live.equality ? "Equal" : "Default", scope, live.data); // owned by the engine
+}
+
+} // namespace KALDEN
