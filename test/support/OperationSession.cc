@@ -520,7 +520,8 @@ bool OperationSession::leavesNoPendingWork(const std::string& what) {
 // A true answer leaves no constraint in effect violated by decided values: where every variable
 // of its scope is decided (a closed singleton), the catalogue's meaning holds for those values.
 // Meanings are judged over the integers: a real decided to a fraction leaves its constraint
-// unjudged.
+// unjudged, and so does a real interval that is a singleton only within its tolerance: the
+// relation may hold for another value it holds.
 bool OperationSession::leavesNoDecidedViolation(const std::string& what) {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
   for (const auto& c : m_constraints) {
@@ -530,7 +531,8 @@ bool OperationSession::leavesNoDecidedViolation(const std::string& what) {
     std::ostringstream shown;
     for (int v : c.second.scope) {
       const AbstractDomain& domain = m_variables.at(v).id->lastDomain();
-      if (domain.isOpen() || !domain.isSingleton())
+      if (domain.isOpen() || !domain.isSingleton() ||
+          (domain.isInterval() && domain.getLowerBound() != domain.getUpperBound()))
         break;
       const double value = domain.getSingletonValue();
       const double integer = std::round(value);
@@ -554,13 +556,24 @@ bool OperationSession::leavesNoDecidedViolation(const std::string& what) {
 // FreshNetwork) answers true after one propagation, and holds the same current domain for
 // every variable, printed alike. A part holding a constraint whose rule makes the fixpoint
 // depend on the order of execution (ConstraintEntry::orderDependence) is not compared, and
-// while there is one, a fresh engine may also find a contradiction the live one passed by.
+// while there is one, a fresh engine may also find a contradiction the live one passed by. Nor
+// is a part where a constraint holds a real variable at two positions: its rule may step by the
+// tolerance, and the bounded rounds of each execution cut that crawl short where the number of
+// executions says.
 bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const std::string& what) {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+  auto mayCrawl = [this](const ModelConstraint& mc) {
+    for (std::size_t i = 0; i < mc.scope.size(); ++i)
+      if (m_variables.at(mc.scope[i]).kind == KIND_REAL &&
+          std::count(mc.scope.begin(), mc.scope.end(), mc.scope[i]) > 1)
+        return true;
+    return false;
+  };
   std::vector<const Part*> compared;
   for (const Part& part : parts)
     if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
-          return catalogue[static_cast<std::size_t>(m_constraints.at(c).entry)].orderDependence != nullptr;
+          const ModelConstraint& mc = m_constraints.at(c);
+          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
         }))
       compared.push_back(&part);
   FreshNetwork fresh(*this);
