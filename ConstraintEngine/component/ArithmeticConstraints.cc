@@ -32,6 +32,20 @@ const AbstractDomain* realThatMustHoldInteger(const AbstractDomain& x, const Abs
   return integers == 2 ? real : nullptr;
 }
 
+// BA::lowerMax and BA::raiseMin that also note when an integer interval's new bound lies inside
+// the wanted one: it rounded inward, which moves the bound by at least 1.
+double lowerMaxNoting(const AbstractDomain& dom, double current, double wanted, bool& rounded) {
+  const double bound = BA::lowerMax(dom, current, wanted);
+  rounded = rounded || (current > wanted && bound < wanted && BA::isIntegerInterval(dom));
+  return bound;
+}
+
+double raiseMinNoting(const AbstractDomain& dom, double current, double wanted, bool& rounded) {
+  const double bound = BA::raiseMin(dom, current, wanted);
+  rounded = rounded || (current < wanted && bound > wanted && BA::isIntegerInterval(dom));
+  return bound;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- AddEqualConstraint
@@ -47,8 +61,7 @@ AddEqualConstraint::AddEqualConstraint(const LabelStr& name, const LabelStr& pro
 AddEqualConstraint::~AddEqualConstraint() {}
 
 bool AddEqualConstraint::isIdempotent() const {
-  return m_x.isInterval() && m_y.isInterval() && m_z.isInterval() && m_x.minDelta() == m_y.minDelta() &&
-         m_y.minDelta() == m_z.minDelta();
+  return m_x.isInterval() && m_y.isInterval() && m_z.isInterval();
 }
 
 void AddEqualConstraint::handleExecute() {
@@ -61,6 +74,17 @@ void AddEqualConstraint::handleExecute() {
   if (m_x.isOpen() || m_y.isOpen() || m_z.isOpen())
     return;
 
+  // Each rounding moves an integer bound by at least 1: the passes end.
+  for (bool rounded = true; rounded;) {
+    rounded = false;
+    if (narrowOnce(rounded))
+      return;
+  }
+  if (m_mustHoldInteger != nullptr && !BA::holdsInteger(*m_mustHoldInteger))
+    m_z.empty();
+}
+
+bool AddEqualConstraint::narrowOnce(bool& rounded) {
   double xMin, xMax, yMin, yMax, zMin, zMax;
   m_x.getBounds(xMin, xMax);
   m_y.getBounds(yMin, yMax);
@@ -70,20 +94,17 @@ void AddEqualConstraint::handleExecute() {
   zMax = BA::lowerMax(m_z, zMax, Infinity::plus(xMax, yMax, zMax));
   zMin = BA::raiseMin(m_z, zMin, Infinity::plus(xMin, yMin, zMin));
   if (BA::narrowEmpties(m_z, zMin, zMax))
-    return;
+    return true;
 
-  xMax = BA::lowerMax(m_x, xMax, Infinity::minus(zMax, yMin, xMax));
-  xMin = BA::raiseMin(m_x, xMin, Infinity::minus(zMin, yMax, xMin));
+  // z's own rounding only narrows what x and y are computed from next; theirs may narrow z.
+  xMax = lowerMaxNoting(m_x, xMax, Infinity::minus(zMax, yMin, xMax), rounded);
+  xMin = raiseMinNoting(m_x, xMin, Infinity::minus(zMin, yMax, xMin), rounded);
   if (BA::narrowEmpties(m_x, xMin, xMax))
-    return;
+    return true;
 
-  yMax = BA::lowerMax(m_y, yMax, Infinity::minus(zMax, xMin, yMax));
-  yMin = BA::raiseMin(m_y, yMin, Infinity::minus(zMin, xMax, yMin));
-  if (BA::narrowEmpties(m_y, yMin, yMax))
-    return;
-
-  if (m_mustHoldInteger != nullptr && !BA::holdsInteger(*m_mustHoldInteger))
-    m_z.empty();
+  yMax = lowerMaxNoting(m_y, yMax, Infinity::minus(zMax, xMin, yMax), rounded);
+  yMin = raiseMinNoting(m_y, yMin, Infinity::minus(zMin, xMax, yMin), rounded);
+  return BA::narrowEmpties(m_y, yMin, yMax);
 }
 
 // ---------------------------------------------------------------- MultEqualConstraint

@@ -12,8 +12,10 @@
 namespace KALDEN {
 
 /**
- * x + y = z over the scope [x, y, z]: one pass per execution narrows z to
- * x + y, then x to z - y, then y to z - x. Sums and differences that reach
+ * x + y = z over the scope [x, y, z]: a pass narrows z to x + y, then x to
+ * z - y, then y to z - x. Over real bounds one pass leaves nothing for a
+ * second; an integer interval's bound rounded inward may, so a pass that
+ * rounded x or y is followed by another. Sums and differences that reach
  * infinity leave the bound alone. When two of the three are integer
  * intervals the third must take an integer too: a real interval holding none
  * rules every solution out and z is emptied.
@@ -29,13 +31,15 @@ public:
   /// Nothing of its own: the base unlinks and unregisters it.
   ~AddEqualConstraint() override;
 
-  /// One narrowing pass over z, x and y.
+  /// Narrowing passes over z, x and y until one rounds neither x nor y.
   void handleExecute() override;
-  /// True over three intervals of one tolerance: bounds one pass narrowed give a second pass
-  /// nothing. An enumeration's bound, or a rounded one, can move further than the pass asked.
+  /// True over three intervals; an enumeration's bound can move further than a pass asked.
   bool isIdempotent() const override;
 
 private:
+  // One pass; whether it emptied a domain. Sets `rounded` when x's or y's new bound is not the one asked.
+  bool narrowOnce(bool& rounded);
+
   AbstractDomain& m_x;
   AbstractDomain& m_y;
   AbstractDomain& m_z;
