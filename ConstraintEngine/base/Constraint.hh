@@ -187,6 +187,8 @@ private:
   void undoRegistration(unsigned int linkedPositions);
   // Decides m_rounds from the class's answer, the scope and its domains.
   Rounds decideRounds() const;
+  // Whether no variable stands at two positions of the scope.
+  bool hasDistinctVariables() const;
   // Runs the rule again while the last run changed a domain (see execute()).
   void repeatToFixpoint(unsigned long changesBefore);
 };

@@ -72,13 +72,7 @@ void Constraint::execute(const Id<ConstrainedVariable>& variable, int argIndex,
 bool Constraint::isIdempotent() const { return false; }
 
 Constraint::Rounds Constraint::decideRounds() const {
-  std::vector<int> keys;
-  keys.reserve(m_variables.size());
-  for (const Id<ConstrainedVariable>& var : m_variables)
-    keys.push_back(var->getKey());
-  std::sort(keys.begin(), keys.end());
-  const bool distinct = std::adjacent_find(keys.begin(), keys.end()) == keys.end();
-  if (distinct && isIdempotent())
+  if (isIdempotent() && hasDistinctVariables())
     return ROUNDS_ONE;
   for (const Id<ConstrainedVariable>& var : m_variables) {
     const AbstractDomain& dom = var->lastDomain();
@@ -86,6 +80,24 @@ Constraint::Rounds Constraint::decideRounds() const {
       return ROUNDS_BOUNDED;
   }
   return ROUNDS_TO_FIXPOINT;
+}
+
+bool Constraint::hasDistinctVariables() const {
+  const std::size_t size = m_variables.size();
+  // Most scopes are short: comparing every pair beats sorting a copy.
+  if (size <= 8) {
+    for (std::size_t i = 1; i < size; ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        if (m_variables[i] == m_variables[j])
+          return false;
+    return true;
+  }
+  std::vector<int> keys;
+  keys.reserve(size);
+  for (const Id<ConstrainedVariable>& var : m_variables)
+    keys.push_back(var->getKey());
+  std::sort(keys.begin(), keys.end());
+  return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
 }
 
 void Constraint::repeatToFixpoint(unsigned long changesBefore) {

@@ -30,6 +30,9 @@ void ConstraintEngine::notifyDeactivated(const Id<ConstrainedVariable>& var) {
 void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(var.isValid() && var->isActive());
+  // A domain emptied while the variable was inactive reached no one: it counts from now on.
+  if (var->lastDomain().isEmpty() && !m_violationMgr->isEmpty(var))
+    m_violationMgr->addEmptyVariable(var);
   const std::list<Id<Propagator> > propagators(m_propagators);
   for (const Id<Propagator>& propagator : propagators)
     propagator->handleVariableActivated(var);

@@ -155,14 +155,16 @@ bool NotEqualConstraint::checkAndRemove(const AbstractDomain& domx, AbstractDoma
 
 bool NotEqualConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                                    const DomainListener::ChangeType& changeType) {
-  (void)argIndex;
   if (changeType == DomainListener::RESET || changeType == DomainListener::RELAXED)
     return false;
-  // Only a decided variable, or an integer interval about to be decided at an end, gives work.
+  // Only a decided variable, an integer interval about to be decided at an end, or an interval
+  // whose end may have moved onto the other variable's decided value gives work.
   const AbstractDomain& domain = variable->lastDomain();
   if (domain.isSingleton())
     return false;
   if (domain.isInterval() && domain.isFinite() && domain.getSize() <= 2)
+    return false;
+  if (domain.isInterval() && m_variables[argIndex == 0 ? 1 : 0]->lastDomain().isSingleton())
     return false;
   return true;
 }

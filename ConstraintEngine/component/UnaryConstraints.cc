@@ -8,6 +8,9 @@
 #include "Utils/Error.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
+#include <list>
+
 namespace KALDEN {
 
 namespace {
@@ -39,13 +42,38 @@ UnaryConstraint::~UnaryConstraint() {
 
 void UnaryConstraint::handleExecute() {
   KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_x != nullptr, "m_x != 0", "Source not set for " << toString());
-  m_y.intersect(*m_x);
+  if (narrowsToMembers())
+    narrowToMembers();
+  else
+    m_y.intersect(*m_x);
+}
+
+void UnaryConstraint::narrowToMembers() {
+  if (m_y.isOpen() || m_y.isEmpty())
+    return;
+  std::list<double> members;
+  m_x->getValues(members);
+  bool any = false;
+  double least = 0.0, greatest = 0.0;
+  for (double v : members) {
+    if (!m_y.isMember(v))
+      continue;
+    least = any ? std::min(least, v) : v;
+    greatest = any ? std::max(greatest, v) : v;
+    any = true;
+  }
+  if (any)
+    m_y.intersect(least, greatest);
+  else
+    m_y.empty();
 }
 
 bool UnaryConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                                 const DomainListener::ChangeType& changeType) {
   (void)variable;
   KALDEN_CHECK_MSG(argIndex == 0, "Cannot have more than one variable in scope.");
+  if (narrowsToMembers())
+    return false;
   return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
 }
 

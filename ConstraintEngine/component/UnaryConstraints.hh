@@ -14,7 +14,10 @@ namespace KALDEN {
  * Built by name it starts without a source and takes one, once, from another
  * unary constraint through setSource(); built from a domain it has its
  * source at once. Only a reset or relaxation of the variable schedules it
- * again: every other change can only narrow within the source.
+ * again: every other change can only narrow within the source. An interval
+ * under an enumerated source is the exception: its ends are kept on members
+ * of the source, and a bound moved by another constraint may land between
+ * two of them, so every change schedules it.
  */
 class UnaryConstraint : public Constraint {
 public:
@@ -28,7 +31,7 @@ public:
 
   /// Intersects the variable's current domain with the source; fails when no source is set.
   void handleExecute() override;
-  /// Whether a change may be ignored: all but RESET and RELAXED.
+  /// Whether a change may be ignored: all but RESET and RELAXED, none for an interval under an enumerated source.
   bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;
   /// Copies the source of another unary constraint that has one; refused when this one has a source already.
@@ -37,6 +40,12 @@ public:
   void handleDiscard() override;
 
 private:
+  // Whether the variable is an interval and the source a closed enumeration: an interval keeps
+  // only an enumeration's bounds when intersected, which may lie around no member at all.
+  bool narrowsToMembers() const { return m_x != nullptr && m_x->isEnumerated() && m_x->isClosed() && m_y.isInterval(); }
+  // Moves the interval's ends onto the source's least and greatest members within it.
+  void narrowToMembers();
+
   AbstractDomain* m_x; // owned copy of the source, null while none is set
   AbstractDomain& m_y;
 };

@@ -657,13 +657,16 @@ bool OperationSession::leavesNoPendingWork(const std::string& what) {
   return false;
 }
 
-// Meanings are judged over the integers: a real decided to a fraction leaves its constraint unjudged.
+// Meanings are judged over the integers: a real decided to a fraction leaves its constraint
+// unjudged, and so does a real interval that is a singleton only within its tolerance: the
+// relation may hold for another value it holds.
 bool OperationSession::brokenByDecidedValues(const ModelConstraint& c, std::string& shown) const {
   std::vector<double> values;
   std::ostringstream os;
   for (int v : c.scope) {
     const AbstractDomain& domain = m_variables.at(v).id->lastDomain();
-    if (domain.isOpen() || !domain.isSingleton())
+    if (domain.isOpen() || !domain.isSingleton() ||
+        (domain.isInterval() && domain.getLowerBound() != domain.getUpperBound()))
       return false;
     const double value = domain.getSingletonValue();
     const double integer = std::round(value);
@@ -698,14 +701,25 @@ bool OperationSession::leavesNoDecidedViolation(const std::set<int>& network, co
 // answers true after one propagation, and holds the same current domain for every variable,
 // printed alike. A part holding a constraint whose rule makes the fixpoint depend on the order
 // of execution (ConstraintEntry::orderDependence) is not compared, and while there is one, a
-// fresh engine may also find a contradiction the live one passed by. (The parts keep a
-// composite with a member set aside whole, so they join at least what the engine joins.)
+// fresh engine may also find a contradiction the live one passed by. Nor is a part where a
+// constraint holds a real variable at two positions: its rule may step by the tolerance, and
+// the bounded rounds of each execution cut that crawl short where the number of executions
+// says. (The parts keep a composite with a member set aside whole, so they join at least what
+// the engine joins.)
 bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const std::string& what) {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+  auto mayCrawl = [this](const ModelConstraint& mc) {
+    for (std::size_t i = 0; i < mc.scope.size(); ++i)
+      if (m_variables.at(mc.scope[i]).kind == KIND_REAL &&
+          std::count(mc.scope.begin(), mc.scope.end(), mc.scope[i]) > 1)
+        return true;
+    return false;
+  };
   std::vector<const Part*> compared;
   for (const Part& part : parts)
     if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
-          return catalogue[static_cast<std::size_t>(m_constraints.at(c).entry)].orderDependence != nullptr;
+          const ModelConstraint& mc = m_constraints.at(c);
+          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
         }))
       compared.push_back(&part);
   FreshNetwork fresh(*this);

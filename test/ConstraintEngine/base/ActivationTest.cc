@@ -100,6 +100,21 @@ TEST_F(ActivationTest, DeactivationKeepsNarrowingAndReactivationRunsTheConstrain
   EXPECT_NE(std::find(listener.events().begin(), listener.events().end(), "L executed c"), listener.events().end());
 }
 
+// A domain emptied while its variable is inactive is heard by no one; once active, it counts.
+TEST_F(ActivationTest, AVariableEmptiedWhileInactiveMakesTheEngineInconsistentOnceActive) {
+  // Closed with no member, its base domain is empty too: relaxation cannot refill it.
+  Id<ConstrainedVariable> v =
+      (new Variable<EnumeratedDomain>(engine(), NumericDomain(FloatDT::instance()), false, true, "v",
+                                      Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+          ->getId();
+  v->deactivate();
+  v->close();
+  EXPECT_TRUE(m_engine->propagate());
+  v->undoDeactivation();
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_FALSE(m_engine->propagate());
+}
+
 TEST_F(ActivationTest, TracesNameTheObjectAndTheKindOfTransition) {
   Id<ConstrainedVariable> x = intVar("x", 0, 10);
   TestConstraint* c = new TestConstraint("c", "Default", engine(), makeScope(x));

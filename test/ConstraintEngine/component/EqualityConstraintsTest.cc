@@ -149,6 +149,16 @@ TEST_F(EqualityConstraintsTest, NotEqualRemovesADecidedValueWhereTheOtherDomainA
 
 // The cut off a real interval is judged by the interval's own tolerance: an integer's step would
 // remove real values other than the excluded one.
+// An interval end that another constraint moves onto the decided value must go too.
+TEST_F(EqualityConstraintsTest, NotEqualHearsAnIntervalEndMovingOntoTheDecidedValue) {
+  Id<ConstrainedVariable> x = intVar("x", -3, 0), y = intVar("y", -2, -2);
+  NotEqualConstraint* c = notEqual(x, y);
+  EXPECT_FALSE(c->canIgnore(x, 0, DomainListener::LOWER_BOUND_INCREASED));
+  Id<ConstrainedVariable> u = intVar("u", -3, 0), w = intVar("w", -2, 2);
+  NotEqualConstraint* undecided = notEqual(u, w);
+  EXPECT_TRUE(undecided->canIgnore(u, 0, DomainListener::LOWER_BOUND_INCREASED));
+}
+
 TEST_F(EqualityConstraintsTest, NotEqualCutsARealIntervalByItsOwnTolerance) {
   const Id<ConstrainedVariable> atEnd = floatVar("atEnd", 3, 10);
   notEqual(intVar("x", 3, 3), atEnd)->handleExecute();

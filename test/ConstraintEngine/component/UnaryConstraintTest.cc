@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <list>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,23 @@ TEST_F(UnaryConstraintTest, OnlyResetAndRelaxationScheduleItAgain) {
   const Error failure = failureOf([&] { unary->canIgnore(x, 1, DomainListener::RESET); });
   EXPECT_EQ(failure.getCondition(), "argIndex == 0");
   EXPECT_EQ(failure.getMessage(), "Cannot have more than one variable in scope.");
+}
+
+// An interval keeps only an enumeration's bounds when intersected with it: under an enumerated
+// source its ends go onto members, and any change may move an end between two members.
+TEST_F(UnaryConstraintTest, AnIntervalUnderAnEnumeratedSourceEndsOnMembers) {
+  const NumericDomain source(std::list<double>{-3, -1, 1}, IntDT::instance());
+  const Id<ConstrainedVariable> between = intVar("between", 0, 0), around = intVar("around", -2, 2);
+  UnaryConstraint* none = new UnaryConstraint(source, between);
+  UnaryConstraint* some = new UnaryConstraint(source, around);
+  none->handleExecute();
+  some->handleExecute();
+  EXPECT_TRUE(dom(between).isEmpty());
+  EXPECT_EQ(bounds(around), (std::vector<double>{-1, 1}));
+  EXPECT_FALSE(some->canIgnore(around, 0, DomainListener::LOWER_BOUND_INCREASED));
+  dom(around).intersect(0, 1);
+  some->handleExecute();
+  EXPECT_EQ(bounds(around), (std::vector<double>{1, 1}));
 }
 
 TEST_F(UnaryConstraintTest, ARegisteredConstraintNeedsItsSourceOnce) {
