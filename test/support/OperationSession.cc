@@ -164,6 +164,7 @@ bool OperationSession::apply(const Operation& op) {
     m_lastSetAside = Id<Constraint>();
     m_added.clear();
     const bool applied = perform(op);
+    releaseUnheardCaps();
     capSwitchedOff(before);
     return applied;
   } catch (const Error& e) {
@@ -254,42 +255,29 @@ bool OperationSession::perform(const Operation& op) {
     return true;
   case Type::CREATE_VARIABLE:
     return createVariable(op);
-  case Type::DELETE_VARIABLE: {
+  case Type::DELETE_VARIABLE:
     if (!liveVariable(op.target))
       return false;
-    // Its constraints go with it.
-    std::vector<Id<ConstrainedVariable> > unheard;
-    for (auto& entry : m_constraints)
-      if (entry.second.alive &&
-          std::find(entry.second.scope.begin(), entry.second.scope.end(), op.target) != entry.second.scope.end())
-        relaxedUnheard(entry.second, unheard);
     delete static_cast<ConstrainedVariable*>(m_variables[op.target].id);
     m_variables[op.target].alive = false;
+    // Its constraints go with it.
     for (auto& entry : m_constraints)
       if (std::find(entry.second.scope.begin(), entry.second.scope.end(), op.target) != entry.second.scope.end())
         entry.second.alive = false;
-    for (const Id<ConstrainedVariable>& var : unheard)
-      releaseCap(var);
     return true;
-  }
   case Type::CREATE_CONSTRAINT:
     return createConstraint(op);
-  case Type::DELETE_CONSTRAINT: {
+  case Type::DELETE_CONSTRAINT:
     if (!liveConstraint(op.target))
       return false;
-    std::vector<Id<ConstrainedVariable> > unheard;
-    relaxedUnheard(m_constraints[op.target], unheard);
     m_constraints[op.target].alive = false;
-    if (op.flag)
+    if (op.flag) {
       m_engine->deleteConstraint(m_constraints[op.target].id);
-    else
-      delete static_cast<Constraint*>(m_constraints[op.target].id);
-    for (const Id<ConstrainedVariable>& var : unheard)
-      releaseCap(var);
-    if (op.flag)
       afterAutoPropagation(what);
+    } else {
+      delete static_cast<Constraint*>(m_constraints[op.target].id);
+    }
     return true;
-  }
   case Type::AUTO_PROPAGATION: {
     // Only switching it on propagates.
     const bool switchedOn = op.flag && !m_engine->getAutoPropagation();
@@ -414,14 +402,20 @@ void OperationSession::capSwitchedOff(const std::set<int>& before) {
   }
 }
 
-// Removing a violated constraint relaxes the scope of its violated members, and an inactive
-// variable's relaxation is not heard: those variables are collected before it goes, to drop
-// their caps after.
-void OperationSession::relaxedUnheard(const ModelConstraint& c, std::vector<Id<ConstrainedVariable> >& into) const {
-  for (std::size_t i : violatedMembers(c))
-    for (const Id<ConstrainedVariable>& var : c.members[i]->getScope())
-      if (!var->isActive())
-        into.push_back(var);
+// The engine relaxes inactive variables too (the scope of a removed violated constraint, a
+// variable recorded emptied) but routes no change of theirs: an inactive variable whose closed
+// domain holds more than its cap was relaxed unheard.
+void OperationSession::releaseUnheardCaps() {
+  for (auto& v : m_variables) {
+    ModelVariable& var = v.second;
+    if (!var.alive || !var.capped || !var.capDomain || var.id->isActive())
+      continue;
+    const AbstractDomain& now = var.id->lastDomain();
+    if (now.isOpen() || var.capDomain->isOpen() || now.isEmpty())
+      continue;
+    if (var.capDomain->isEmpty() || !now.isSubsetOf(*var.capDomain))
+      releaseCap(var.id);
+  }
 }
 
 void OperationSession::releaseCap(const Id<ConstrainedVariable>& variable) {
@@ -537,6 +531,7 @@ void OperationSession::propagated(bool answer, const std::string& what) {
     ++m_tally.answeredFalse;
   if (m_engine->getAllViolations().size() != 0)
     ++m_tally.violated;
+  releaseUnheardCaps();
   const std::set<int> network = judgedNetwork(answer);
   const std::vector<Part> parts = independentParts(network);
   if (!keepsSolutions(parts, answer, what) || !countsViolations(what) || !keepsBrokenConstraintsSeen(what) || !answer)

@@ -201,8 +201,8 @@ private:
   void capSwitchedOff(const std::set<int>& before);
   // Drops the variable's cap: it was reset or relaxed.
   void releaseCap(const Id<ConstrainedVariable>& variable);
-  // Adds the variables that removing the constraint relaxes unheard.
-  void relaxedUnheard(const ModelConstraint& c, std::vector<Id<ConstrainedVariable> >& into) const;
+  // Drops the caps of inactive variables the engine relaxed without routing the change.
+  void releaseUnheardCaps();
   // The constraints the engine's answer is judged against (see judgedNetwork in the source).
   std::set<int> judgedNetwork(bool answer) const;
   // The independent parts of the network: variables joined by the given constraints.
