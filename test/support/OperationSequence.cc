@@ -66,7 +66,7 @@ public:
     const int variables = m_draw.between(3, 5);
     for (int i = 0; i < variables; ++i)
       out.push_back(newVariable(KIND_ANY));
-    // Half the sessions allow violations from the start; later operations switch them rarely.
+    // Half the sessions open by switching violations or setting a limit; later operations do so rarely.
     if (m_draw.chance(2))
       out.push_back(violations());
   }
