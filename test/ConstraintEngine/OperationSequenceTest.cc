@@ -34,7 +34,8 @@ TEST(OperationSequenceTest, RandomSessionsHoldAgainstBruteForce) {
     EXPECT_LT(2 * tally.answeredFalse, tally.checked)
         << tally.answeredFalse << " of " << tally.checked << " checked propagations answered false";
   }
-  std::printf("%lu of %lu checked propagations answered false\n", tally.answeredFalse, tally.checked);
+  std::printf("%lu of %lu checked propagations answered false, %lu left a constraint violated\n", tally.answeredFalse,
+              tally.checked, tally.violated);
 }
 
 } // namespace

@@ -14,9 +14,25 @@
 
 namespace KALDEN {
 
+namespace {
+
+// Records the constraints an engine adds, in order.
+class AdditionRecorder : public ConstraintEngineListener {
+public:
+  AdditionRecorder(const Id<ConstraintEngine>& engine, std::vector<Id<Constraint> >& added)
+      : ConstraintEngineListener(engine), m_added(added) {}
+  void notifyAdded(const Id<Constraint>& constraint) override { m_added.push_back(constraint); }
+
+private:
+  std::vector<Id<Constraint> >& m_added;
+};
+
+} // namespace
+
 FreshNetwork::FreshNetwork(const OperationSession& session) : m_engine(new ConstraintEngine(session.schema())) {
   new DefaultPropagator("Default", m_engine->getId());          // owned by the engine
   new EqualityConstraintPropagator("Equal", m_engine->getId()); // likewise
+  m_recorder.reset(new AdditionRecorder(m_engine->getId(), m_added));
   m_engine->setAutoPropagation(false);
   for (const auto& v : session.variables())
     if (v.second.alive)
@@ -30,6 +46,7 @@ FreshNetwork::FreshNetwork(const OperationSession& session) : m_engine(new Const
 }
 
 FreshNetwork::~FreshNetwork() {
+  m_recorder.reset();
   Entity::purgeStart();
   m_engine.reset();
   Entity::purgeEnd();
@@ -98,10 +115,15 @@ void FreshNetwork::addConstraint(int number, const OperationSession& session) {
   std::vector<Id<ConstrainedVariable> > scope;
   for (int v : live.scope)
     scope.push_back(m_variables.at(v));
+  m_added.clear();
   if (live.variant > 0)
     m_engine->createConstraint(entry.names.at(static_cast<std::size_t>(live.variant - 1)), scope);
   else
     entry.build(m_engine->getId(), live.equality ? "Equal" : "Default", scope, live.data); // owned by the engine
+  // What the live engine holds violated is set aside here too: built alike, the members come in the same order.
+  for (std::size_t i : session.violatedMembers(live))
+    if (i < m_added.size() && m_added[i]->isActive())
+      m_added[i]->deactivate();
 }
 
 } // namespace KALDEN

@@ -5,10 +5,12 @@
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "Utils/base/Id.hh"
 
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace KALDEN {
 
@@ -20,7 +22,8 @@ class OperationSession;
  * class), specified to the same value, held within its cap where a constraint
  * switched off left its narrowing, and switched off when the client switched
  * it off; then every constraint in effect, in creation order, built as it was
- * (by name, or by class on the same propagator). A variable made open and
+ * (by name, or by class on the same propagator), with whatever of it the
+ * session's engine holds violated switched off. A variable made open and
  * closed by the client since is made open and closed between the same two
  * constraints: a constraint fixes some of its make-up (the type of a sum's
  * interim) from whether its variables may still gain values. Nothing has
@@ -47,6 +50,8 @@ private:
   void closeVariables(const OperationSession& session, int beforeConstraint);
 
   std::unique_ptr<ConstraintEngine> m_engine;
+  std::unique_ptr<ConstraintEngineListener> m_recorder;
+  std::vector<Id<Constraint> > m_added; // the constraints the last addConstraint() added, in order
   std::map<int, Id<ConstrainedVariable> > m_variables;
 };
 

@@ -66,6 +66,9 @@ public:
     const int variables = m_draw.between(3, 5);
     for (int i = 0; i < variables; ++i)
       out.push_back(newVariable(KIND_ANY));
+    // Half the sessions open by switching violations or setting a limit; later operations do so rarely.
+    if (m_draw.chance(2))
+      out.push_back(violations());
   }
 
   // The next operation; a constraint whose position nothing fits first asks for a variable.
@@ -75,7 +78,7 @@ public:
       --m_opening;
       return newConstraint(s);
     }
-    const int roll = m_draw.between(0, 99);
+    const int roll = m_draw.between(0, 103);
     if (roll < 20)
       return Operation();
     if (roll < 30)
@@ -106,6 +109,8 @@ public:
       return onOpenVariable(s, Type::INSERT_VALUE);
     if (roll < 94)
       return onOpenVariable(s, Type::CLOSE_VARIABLE);
+    if (roll >= 100)
+      return violations();
     Operation op;
     op.type = Type::AUTO_PROPAGATION;
     op.flag = m_draw.chance(2);
@@ -186,6 +191,20 @@ private:
     const std::set<int> members = DrawnDomain::members(op.kind, op.values);
     m_witness[op.target] = members.empty() ? m_draw.between(LEAST, GREATEST)
                                            : m_draw.pick(std::vector<int>(members.begin(), members.end()));
+    return op;
+  }
+
+  // Violations switched on (mostly) or off, or a limit of 0, 1 or 2 on them. While violations
+  // are held the engine refuses any of these: the session expects that refusal.
+  Operation violations() {
+    Operation op;
+    if (m_draw.chance(2)) {
+      op.type = Type::ALLOW_VIOLATIONS;
+      op.flag = !m_draw.chance(3);
+    } else {
+      op.type = Type::VIOLATION_LIMIT;
+      op.values = {m_draw.between(0, 2)};
+    }
     return op;
   }
 
@@ -358,6 +377,7 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
     if (tally != nullptr) {
       tally->checked += session.tally().checked;
       tally->answeredFalse += session.tally().answeredFalse;
+      tally->violated += session.tally().violated;
     }
   }
   const Census after = Census::now();
@@ -447,6 +467,11 @@ std::string OperationSequence::describe(const Operation& op) {
     break;
   case Type::CLOSE_VARIABLE:
     return v + ".close()";
+  case Type::ALLOW_VIOLATIONS:
+    return std::string("setAllowViolations(") + (op.flag ? "true" : "false") + ")";
+  case Type::VIOLATION_LIMIT:
+    os << "getViolationMgr().setMaxViolationsAllowed(" << (op.values.empty() ? 0 : op.values[0]) << ")";
+    break;
   }
   return os.str();
 }

@@ -13,15 +13,20 @@ namespace KALDEN {
  * by class and by registered name, on the default or the equality
  * propagator) and then runs random client operations on it. The generator
  * keeps a hidden solution and draws most constraints and specifications to
- * agree with it, so that most networks are solvable. After every propagation
+ * agree with it, so that most networks are solvable. A few operations switch
+ * violations on and off or set a small limit on them. After every propagation
  * it holds the engine to a model of what the client asked for: while a
  * solution exists propagation answers true and keeps every value of every
  * solution (per independent part of the network, values are kept even when
- * another part has none; parts with an open domain are not judged); a true
- * answer leaves no empty domain, no pending work, no constraint in effect
- * violated by decided values, and the same domains as a fresh engine built
- * from the live network; no legal operation fails a check; nothing is left
- * behind at tear-down.
+ * another part has none; parts with an open domain are not judged), where the
+ * network leaves out the constraints the engine holds violated; the violated
+ * constraints are inactive and counted as getViolation() says; a constraint
+ * in effect that its decided values break is active or held violated; a true
+ * answer leaves no empty domain, no pending work, no constraint in effect and
+ * not violated that decided values break, and the same domains as a fresh
+ * engine built from the live network without the violated constraints; no
+ * legal operation fails a check, and changing the limit while violations are
+ * held is refused; nothing is left behind at tear-down.
  *
  * A failure is reported with the shortest list of operations found that
  * still fails the same way, which replay() runs again.
@@ -46,6 +51,8 @@ public:
     AUTO_PROPAGATION,
     INSERT_VALUE,
     CLOSE_VARIABLE,
+    ALLOW_VIOLATIONS,
+    VIOLATION_LIMIT,
   };
 
   /// One client operation; variables and constraints are named by their creation order.
@@ -55,7 +62,7 @@ public:
     int kind = 0;            ///< a VariableKind (domains), or the catalogue index (new constraints)
     int variant = 0;         ///< new constraint: 0 by class, n by its n-th registered name
     bool flag = false;       ///< by name (variables), through the engine (deletion), "Equal" propagator, on/off
-    std::vector<int> values; ///< a domain (an interval's bounds, else its members), or the value specified or inserted
+    std::vector<int> values; ///< a domain (interval bounds, else members), the value specified or inserted, the limit
     std::vector<int> scope;  ///< a new constraint's variables
     std::vector<int> data;   ///< a new constraint's own data
   };
@@ -69,6 +76,7 @@ public:
   struct Tally {
     unsigned long checked = 0;       ///< propagations held to the model
     unsigned long answeredFalse = 0; ///< of those, the ones that answered false
+    unsigned long violated = 0;      ///< of those, the ones that left a constraint held violated
   };
 
   /// Runs one seed; empty when it held, else what failed with a short replayable list of operations.

@@ -24,19 +24,26 @@ typedef OperationSequence::Type Type;
 
 namespace {
 
-// Tells the session of every relaxation the engine routes: a relaxed or reset variable is back
-// at its base domain (or specified value), so what a switched-off constraint left is gone.
-class RelaxationListener : public ConstraintEngineListener {
+// Tells the session of every relaxation the engine routes (a relaxed or reset variable is back
+// at its base domain or specified value, so what a switched-off constraint left is gone), of
+// every constraint added, and of every constraint marked violated.
+class SessionListener : public ConstraintEngineListener {
 public:
-  RelaxationListener(const Id<ConstraintEngine>& engine, std::function<void(const Id<ConstrainedVariable>&)> relaxed)
-      : ConstraintEngineListener(engine), m_relaxed(relaxed) {}
+  typedef std::function<void(const Id<Constraint>&)> Told;
+  SessionListener(const Id<ConstraintEngine>& engine, std::function<void(const Id<ConstrainedVariable>&)> relaxed,
+                  Told added, Told violated)
+      : ConstraintEngineListener(engine), m_relaxed(relaxed), m_added(added), m_violated(violated) {}
   void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType& change) override {
     if (change == DomainListener::RELAXED || change == DomainListener::RESET)
       m_relaxed(variable);
   }
+  void notifyAdded(const Id<Constraint>& constraint) override { m_added(constraint); }
+  void notifyViolationAdded(const Id<Constraint>& constraint) override { m_violated(constraint); }
 
 private:
   std::function<void(const Id<ConstrainedVariable>&)> m_relaxed;
+  Told m_added;
+  Told m_violated;
 };
 
 bool isRange(int kind) { return kind == KIND_INTERVAL || kind == KIND_REAL; }
@@ -136,12 +143,14 @@ OperationSession::OperationSession() : m_schema(new CESchema()), m_engine(new Co
   registerCatalogue(*m_schema);
   new DefaultPropagator("Default", m_engine->getId());          // owned by the engine
   new EqualityConstraintPropagator("Equal", m_engine->getId()); // likewise
-  m_capReleaser.reset(
-      new RelaxationListener(m_engine->getId(), [this](const Id<ConstrainedVariable>& var) { releaseCap(var); }));
+  m_listener.reset(new SessionListener(
+      m_engine->getId(), [this](const Id<ConstrainedVariable>& var) { releaseCap(var); },
+      [this](const Id<Constraint>& constraint) { m_added.push_back(constraint); },
+      [this](const Id<Constraint>& constraint) { m_lastSetAside = constraint; }));
 }
 
 OperationSession::~OperationSession() {
-  m_capReleaser.reset();
+  m_listener.reset();
   Entity::purgeStart();
   m_engine.reset();
   Entity::purgeEnd();
@@ -152,7 +161,10 @@ OperationSession::~OperationSession() {
 bool OperationSession::apply(const Operation& op) {
   try {
     const std::set<int> before = effective();
+    m_lastSetAside = Id<Constraint>();
+    m_added.clear();
     const bool applied = perform(op);
+    releaseUnheardCaps();
     capSwitchedOff(before);
     return applied;
   } catch (const Error& e) {
@@ -287,8 +299,37 @@ bool OperationSession::perform(const Operation& op) {
     m_variables[op.target].open = false;
     m_variables[op.target].closedBefore = m_constraints.empty() ? 0 : m_constraints.rbegin()->first + 1;
     return true;
+  case Type::ALLOW_VIOLATIONS:
+  case Type::VIOLATION_LIMIT:
+    return setViolationLimit(op);
   }
   return false;
+}
+
+// While a constraint is held violated the engine refuses any change of the limit: the session
+// expects the refusal then, with the limit left as it was.
+bool OperationSession::setViolationLimit(const Operation& op) {
+  if (op.type == Type::VIOLATION_LIMIT && (op.values.size() != 1 || op.values[0] < 0))
+    return false;
+  ViolationMgr& manager = m_engine->getViolationMgr();
+  const unsigned int before = manager.getMaxViolationsAllowed();
+  const bool refusable = m_engine->getAllViolations().size() != 0;
+  const std::string what = OperationSequence::describe(op);
+  try {
+    if (op.type == Type::ALLOW_VIOLATIONS)
+      m_engine->setAllowViolations(op.flag);
+    else
+      manager.setMaxViolationsAllowed(static_cast<unsigned int>(op.values[0]));
+  } catch (const Error&) {
+    if (!refusable)
+      throw;
+    if (manager.getMaxViolationsAllowed() != before)
+      fail("refused limit changed", what + " was refused but changed the limit");
+    return true;
+  }
+  if (refusable)
+    fail("limit changed while violations are held", what + " was taken with violations held");
+  return true;
 }
 
 bool OperationSession::createVariable(const Operation& op) {
@@ -326,10 +367,12 @@ bool OperationSession::createConstraint(const Operation& op) {
   c.data = op.data;
   if (op.variant > 0) {
     c.id = m_engine->createConstraint(entry.names.at(static_cast<std::size_t>(op.variant - 1)), scope);
+    c.members = m_added;
     m_constraints[op.target] = c;
     afterAutoPropagation(OperationSequence::describe(op));
   } else {
     c.id = entry.build(m_engine->getId(), c.equality ? "Equal" : "Default", scope, op.data)->getId();
+    c.members = m_added;
     m_constraints[op.target] = c;
   }
   return true;
@@ -359,6 +402,22 @@ void OperationSession::capSwitchedOff(const std::set<int>& before) {
   }
 }
 
+// The engine relaxes inactive variables too (the scope of a removed violated constraint, a
+// variable recorded emptied) but routes no change of theirs: an inactive variable whose closed
+// domain holds more than its cap was relaxed unheard.
+void OperationSession::releaseUnheardCaps() {
+  for (auto& v : m_variables) {
+    ModelVariable& var = v.second;
+    if (!var.alive || !var.capped || !var.capDomain || var.id->isActive())
+      continue;
+    const AbstractDomain& now = var.id->lastDomain();
+    if (now.isOpen() || var.capDomain->isOpen() || now.isEmpty())
+      continue;
+    if (var.capDomain->isEmpty() || !now.isSubsetOf(*var.capDomain))
+      releaseCap(var.id);
+  }
+}
+
 void OperationSession::releaseCap(const Id<ConstrainedVariable>& variable) {
   for (auto& v : m_variables)
     if (v.second.alive && v.second.id == variable) {
@@ -367,29 +426,43 @@ void OperationSession::releaseCap(const Id<ConstrainedVariable>& variable) {
     }
 }
 
-std::vector<OperationSession::Part> OperationSession::independentParts() const {
+// The network the engine answers for: the constraints in effect, without those it holds
+// violated, whose narrowing a set-aside undoes. A composite (or a name's delegate) with only a
+// member set aside stays whole: brute force knows its meaning only, and what remains of it may
+// still narrow (a count stays at least 0), so the whole is what surely holds no more than the
+// engine keeps. A false answer at the limit comes from a run that stopped as it set its last
+// constraint aside: that run's narrowing stands, so that constraint still counts.
+std::set<int> OperationSession::judgedNetwork(bool answer) const {
+  const bool stopped = !answer && !m_engine->canContinuePropagation();
+  std::set<int> network;
+  for (const auto& c : m_constraints)
+    if (inEffect(c.second) && ((stopped && c.second.id == m_lastSetAside) || !m_engine->isViolated(c.second.id)))
+      network.insert(c.first);
+  return network;
+}
+
+std::vector<OperationSession::Part> OperationSession::independentParts(const std::set<int>& network) const {
   std::map<int, int> part;
   for (const auto& v : m_variables)
     if (v.second.alive)
       part[v.first] = v.first;
   std::function<int(int)> root = [&](int v) { return part[v] == v ? v : part[v] = root(part[v]); };
-  for (const auto& c : m_constraints)
-    if (inEffect(c.second))
-      for (int v : c.second.scope)
-        part[root(v)] = root(c.second.scope[0]);
+  for (int c : network)
+    for (int v : m_constraints.at(c).scope)
+      part[root(v)] = root(m_constraints.at(c).scope[0]);
   std::map<int, Part> byRoot;
   auto join = [](std::vector<int>& vars, int v) {
     if (std::find(vars.begin(), vars.end(), v) == vars.end())
       vars.push_back(v);
   };
   // Variables in constraint order, so that brute force tests constraints early.
-  for (const auto& c : m_constraints)
-    if (inEffect(c.second)) {
-      Part& p = byRoot[root(c.second.scope[0])];
-      p.constraints.push_back(c.first);
-      for (int v : c.second.scope)
-        join(p.variables, v);
-    }
+  for (int c : network) {
+    const ModelConstraint& mc = m_constraints.at(c);
+    Part& p = byRoot[root(mc.scope[0])];
+    p.constraints.push_back(c);
+    for (int v : mc.scope)
+      join(p.variables, v);
+  }
   for (const auto& v : part)
     join(byRoot[root(v.first)].variables, v.first);
   std::vector<Part> parts;
@@ -456,17 +529,21 @@ void OperationSession::propagated(bool answer, const std::string& what) {
   ++m_tally.checked;
   if (!answer)
     ++m_tally.answeredFalse;
-  const std::vector<Part> parts = independentParts();
-  if (!keepsSolutions(parts, answer, what) || !answer)
+  if (m_engine->getAllViolations().size() != 0)
+    ++m_tally.violated;
+  releaseUnheardCaps();
+  const std::set<int> network = judgedNetwork(answer);
+  const std::vector<Part> parts = independentParts(network);
+  if (!keepsSolutions(parts, answer, what) || !countsViolations(what) || !keepsBrokenConstraintsSeen(what) || !answer)
     return;
-  if (leavesNoEmptyDomain(what) && leavesNoPendingWork(what) && leavesNoDecidedViolation(what))
+  if (leavesNoEmptyDomain(what) && leavesNoPendingWork(what) && leavesNoDecidedViolation(network, what))
     matchesFreshEngine(parts, what);
 }
 
-// Propagation keeps every value of every solution, part by part (a part without solution does
-// not excuse another), and answers true while every part has one. Brute force works over the
-// integers: a real variable takes its integer values, which shows the solutions it finds but
-// proves no part without one. A part holding an open domain is not judged: such a domain may
+// Propagation keeps every value of every solution of the judged network, part by part (a part
+// without solution does not excuse another), and answers true while every part has one. Brute
+// force works over the integers: a real variable takes its integer values, which shows the
+// solutions it finds but proves no part without one. A part holding an open domain is not judged: such a domain may
 // still gain any value.
 bool OperationSession::keepsSolutions(const std::vector<Part>& parts, bool answer, const std::string& what) {
   bool allSolvable = true;
@@ -498,6 +575,64 @@ bool OperationSession::keepsSolutions(const std::vector<Part>& parts, bool answe
   return true;
 }
 
+// The violated constraints are live ones of the session (or their members), each inactive, no
+// more of them than the limit allows, and getViolation() counts them (1.0 for none while a
+// domain is recorded empty).
+bool OperationSession::countsViolations(const std::string& what) {
+  const PSList<PSConstraint*> listed = m_engine->getAllViolations();
+  std::set<const PSConstraint*> held;
+  for (int i = 0; i < listed.size(); ++i)
+    held.insert(listed.get(i));
+  std::size_t known = 0;
+  for (const auto& c : m_constraints)
+    for (std::size_t i : violatedMembers(c.second)) {
+      ++known;
+      const Id<Constraint>& member = c.second.members[i];
+      const std::string name = "c" + std::to_string(c.first) + (i == 0 ? "" : " (member " + std::to_string(i) + ")");
+      if (held.count(static_cast<const PSConstraint*>(static_cast<Constraint*>(member))) == 0) {
+        fail("violated set differs", "after " + what + ": " + name + " is violated but not listed");
+        return false;
+      }
+      if (member->isActive()) {
+        fail("violated constraint left active", "after " + what + ": " + name + " is violated and active");
+        return false;
+      }
+    }
+  if (known != held.size()) {
+    fail("violated set differs", "after " + what + ": " + std::to_string(held.size()) + " listed, " +
+                                     std::to_string(known) + " of the session's constraints violated");
+    return false;
+  }
+  const double expected = known > 0 ? static_cast<double>(known) : m_engine->provenInconsistent() ? 1.0 : 0.0;
+  if (m_engine->getViolation() != expected) {
+    fail("violation count differs", "after " + what + ": getViolation() is " +
+                                        std::to_string(m_engine->getViolation()) + " with " + std::to_string(known) +
+                                        " violated");
+    return false;
+  }
+  if (known > m_engine->getViolationMgr().getMaxViolationsAllowed()) {
+    fail("violations beyond the limit", "after " + what + ": " + std::to_string(known) + " violated, limit " +
+                                            std::to_string(m_engine->getViolationMgr().getMaxViolationsAllowed()));
+    return false;
+  }
+  return true;
+}
+
+// A constraint in effect that its decided values break is never dropped unseen: the engine
+// still runs it (active) or reports it (violated).
+bool OperationSession::keepsBrokenConstraintsSeen(const std::string& what) {
+  for (const auto& c : m_constraints) {
+    std::string shown;
+    if (inEffect(c.second) && !c.second.id->isActive() && !heldViolated(c.second) &&
+        brokenByDecidedValues(c.second, shown)) {
+      fail("broken constraint dropped unseen", "after " + what + ": c" + std::to_string(c.first) +
+                                                   " is inactive and not violated, but does not hold for " + shown);
+      return false;
+    }
+  }
+  return true;
+}
+
 // A true answer leaves no active variable empty. The engine does not hear of an inactive
 // variable's changes; an open domain without values is not empty, as it may still gain any.
 bool OperationSession::leavesNoEmptyDomain(const std::string& what) {
@@ -517,49 +652,55 @@ bool OperationSession::leavesNoPendingWork(const std::string& what) {
   return false;
 }
 
-// A true answer leaves no constraint in effect violated by decided values: where every variable
-// of its scope is decided (a closed singleton), the catalogue's meaning holds for those values.
 // Meanings are judged over the integers: a real decided to a fraction leaves its constraint
 // unjudged, and so does a real interval that is a singleton only within its tolerance: the
 // relation may hold for another value it holds.
-bool OperationSession::leavesNoDecidedViolation(const std::string& what) {
-  const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
-  for (const auto& c : m_constraints) {
-    if (!inEffect(c.second))
-      continue;
-    std::vector<double> values;
-    std::ostringstream shown;
-    for (int v : c.second.scope) {
-      const AbstractDomain& domain = m_variables.at(v).id->lastDomain();
-      if (domain.isOpen() || !domain.isSingleton() ||
-          (domain.isInterval() && domain.getLowerBound() != domain.getUpperBound()))
-        break;
-      const double value = domain.getSingletonValue();
-      const double integer = std::round(value);
-      if (std::fabs(value - integer) > domain.minDelta())
-        break;
-      values.push_back(integer);
-      shown << (values.size() == 1 ? "" : ", ") << "v" << v << " = " << integer;
-    }
-    if (values.size() == c.second.scope.size() &&
-        !catalogue[static_cast<std::size_t>(c.second.entry)].meaning(values, c.second.data)) {
-      fail("violated by decided values", "after " + what + ": c" + std::to_string(c.first) + " (" +
-                                             catalogue[static_cast<std::size_t>(c.second.entry)].className +
-                                             ") does not hold for " + shown.str());
+bool OperationSession::brokenByDecidedValues(const ModelConstraint& c, std::string& shown) const {
+  std::vector<double> values;
+  std::ostringstream os;
+  for (int v : c.scope) {
+    const AbstractDomain& domain = m_variables.at(v).id->lastDomain();
+    if (domain.isOpen() || !domain.isSingleton() ||
+        (domain.isInterval() && domain.getLowerBound() != domain.getUpperBound()))
+      return false;
+    const double value = domain.getSingletonValue();
+    const double integer = std::round(value);
+    if (std::fabs(value - integer) > domain.minDelta())
+      return false;
+    values.push_back(integer);
+    os << (values.size() == 1 ? "" : ", ") << "v" << v << " = " << integer;
+  }
+  shown = os.str();
+  return !constraintCatalogue().at(static_cast<std::size_t>(c.entry)).meaning(values, c.data);
+}
+
+// A true answer leaves no constraint of the judged network broken by decided values, but for a
+// composite the engine holds a member of violated: where every variable of its scope is decided
+// (a closed singleton), the catalogue's meaning holds.
+bool OperationSession::leavesNoDecidedViolation(const std::set<int>& network, const std::string& what) {
+  for (int c : network) {
+    const ModelConstraint& mc = m_constraints.at(c);
+    std::string shown;
+    if (!heldViolated(mc) && brokenByDecidedValues(mc, shown)) {
+      fail("violated by decided values", "after " + what + ": c" + std::to_string(c) + " (" +
+                                             constraintCatalogue().at(static_cast<std::size_t>(mc.entry)).className +
+                                             ") does not hold for " + shown);
       return false;
     }
   }
   return true;
 }
 
-// A true answer is the fixpoint of the live network: a fresh engine built from it (see
-// FreshNetwork) answers true after one propagation, and holds the same current domain for
-// every variable, printed alike. A part holding a constraint whose rule makes the fixpoint
-// depend on the order of execution (ConstraintEntry::orderDependence) is not compared, and
-// while there is one, a fresh engine may also find a contradiction the live one passed by. Nor
-// is a part where a constraint holds a real variable at two positions: its rule may step by the
-// tolerance, and the bounded rounds of each execution cut that crawl short where the number of
-// executions says.
+// A true answer is the fixpoint of the live network without what it holds violated: a fresh
+// engine built from it (see FreshNetwork, which sets the same constraints and members aside)
+// answers true after one propagation, and holds the same current domain for every variable,
+// printed alike. A part holding a constraint whose rule makes the fixpoint depend on the order
+// of execution (ConstraintEntry::orderDependence) is not compared, and while there is one, a
+// fresh engine may also find a contradiction the live one passed by. Nor is a part where a
+// constraint holds a real variable at two positions: its rule may step by the tolerance, and
+// the bounded rounds of each execution cut that crawl short where the number of executions
+// says. (The parts keep a composite with a member set aside whole, so they join at least what
+// the engine joins.)
 bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const std::string& what) {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
   auto mayCrawl = [this](const ModelConstraint& mc) {

@@ -12,6 +12,7 @@
 #include "support/ConstraintCatalogue.hh"
 #include "support/OperationSequence.hh"
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <set>
@@ -94,6 +95,9 @@ struct ModelConstraint {
   std::vector<int> data;  ///< its own data (a unary source)
   int deactivations = 0;  ///< the client's outstanding deactivations
   bool alive = true;      ///< false once deleted, by the client or with a variable
+  /// The engine constraints its creation added, in order: itself, and a composite's or a
+  /// name's members, any of which the engine may set aside as violated.
+  std::vector<Id<Constraint> > members;
 };
 
 /**
@@ -147,6 +151,17 @@ public:
     return true;
   }
 
+  /// The positions in c.members of those the engine holds violated (and so set aside); none once c is deleted.
+  std::vector<std::size_t> violatedMembers(const ModelConstraint& c) const {
+    std::vector<std::size_t> result;
+    for (std::size_t i = 0; c.alive && i < c.members.size(); ++i)
+      if (c.members[i].isValid() && m_engine->isViolated(c.members[i]))
+        result.push_back(i);
+    return result;
+  }
+  /// Whether the engine holds the live constraint, or a member of it, violated.
+  bool heldViolated(const ModelConstraint& c) const { return !violatedMembers(c).empty(); }
+
   /// Whether the variable may stand at this position of a constraint of the entry.
   bool fits(int v, const ConstraintEntry& entry, unsigned int position) const {
     // A constraint over an inactive variable starts inactive.
@@ -169,6 +184,7 @@ private:
   bool perform(const OperationSequence::Operation& op);
   bool createVariable(const OperationSequence::Operation& op);
   bool createConstraint(const OperationSequence::Operation& op);
+  bool setViolationLimit(const OperationSequence::Operation& op);
   void propagated(bool answer, const std::string& what);
   void afterAutoPropagation(const std::string& what) {
     if (m_engine->getAutoPropagation())
@@ -185,22 +201,32 @@ private:
   void capSwitchedOff(const std::set<int>& before);
   // Drops the variable's cap: it was reset or relaxed.
   void releaseCap(const Id<ConstrainedVariable>& variable);
-  // The independent parts of the network: variables joined by constraints in effect.
-  std::vector<Part> independentParts() const;
+  // Drops the caps of inactive variables the engine relaxed without routing the change.
+  void releaseUnheardCaps();
+  // The constraints the engine's answer is judged against (see judgedNetwork in the source).
+  std::set<int> judgedNetwork(bool answer) const;
+  // The independent parts of the network: variables joined by the given constraints.
+  std::vector<Part> independentParts(const std::set<int>& network) const;
   // Brute force over one independent part of the network: whether it has a solution, and the
   // values its solutions use.
   bool solve(const Part& part, std::map<int, std::set<int> >& support) const;
 
   // The checks made after each propagation; each records what failed and answers whether it held.
   bool keepsSolutions(const std::vector<Part>& parts, bool answer, const std::string& what);
+  bool countsViolations(const std::string& what);
+  bool keepsBrokenConstraintsSeen(const std::string& what);
   bool leavesNoEmptyDomain(const std::string& what);
   bool leavesNoPendingWork(const std::string& what);
-  bool leavesNoDecidedViolation(const std::string& what);
+  bool leavesNoDecidedViolation(const std::set<int>& network, const std::string& what);
   bool matchesFreshEngine(const std::vector<Part>& parts, const std::string& what);
+  // Whether decided values (closed singletons, integers) of its whole scope break the constraint; `shown` names them.
+  bool brokenByDecidedValues(const ModelConstraint& c, std::string& shown) const;
 
   std::unique_ptr<CESchema> m_schema;
   std::unique_ptr<ConstraintEngine> m_engine;
-  std::unique_ptr<ConstraintEngineListener> m_capReleaser;
+  std::unique_ptr<ConstraintEngineListener> m_listener;
+  Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
+  std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;
   std::map<int, ModelConstraint> m_constraints;
   SessionFailure m_failure;
