@@ -162,8 +162,9 @@ bool Constraint::testIsRedundant(const Id<ConstrainedVariable>& variable) const 
     if (!base.isSingleton() || base.isOpen())
       return false;
   }
+  // A base domain open to insertion may still gain values: nothing is decided for good.
   for (const Id<ConstrainedVariable>& var : m_variables) {
-    if (!var->baseDomain().isSingleton()) {
+    if (!var->baseDomain().isSingleton() || var->baseDomain().isOpen()) {
       KALDEN_TRACE("Constraint:testIsRedundant", var->toString() << " has base domain of " << var->baseDomain());
       return false;
     }

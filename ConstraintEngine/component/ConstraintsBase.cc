@@ -136,6 +136,10 @@ bool CompositeConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const D
 }
 
 void CompositeConstraint::handleDeactivate() {
+  // Retired as redundant, the composite leaves its members to run and retire on their own: one
+  // held violated must come back when its violation is withdrawn.
+  if (isRetired())
+    return;
   for (const Id<Constraint>& constraint : members().constraints)
     if (constraint.isValid() && !constraint->isDiscarded())
       constraint->deactivate();

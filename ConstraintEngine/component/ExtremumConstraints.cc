@@ -39,43 +39,19 @@ void checkShape(const Constraint& constraint) {
     KALDEN_CHECK_TEXT(Constraint::getCurrentDomain(var).isNumeric(), "getCurrentDomain(m_variables[i]).isNumeric()");
 }
 
-// Adds a scope position to the candidates, kept ascending and without repeats.
-void addCandidate(std::vector<unsigned int>& candidates, unsigned int i) {
-  if (candidates.empty() || candidates.back() != i)
-    candidates.push_back(i);
-}
-
-// The bounds the extreme can take (`innerBound`: the inner bound's extreme over the xi,
-// `outerBound`: the outer bound's), and the positions of the xi that may still attain it.
-void boundExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >& scope, const AbstractDomain& extreme,
-                  double& innerBound, double& outerBound, std::vector<unsigned int>& candidates) {
+// The bounds the extreme can take: between the xi's most outward inner bound and their most
+// outward outer bound.
+void boundExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >& scope, double& innerBound,
+                  double& outerBound) {
   const AbstractDomain& first = Constraint::getCurrentDomain(scope[1]);
   innerBound = e.inner(first);
   outerBound = e.outer(first);
-  candidates.assign(1, 1);
   for (unsigned int i = 2; i < scope.size(); ++i) {
     const AbstractDomain& dom = Constraint::getCurrentDomain(scope[i]);
-    if (e.beyond(innerBound, e.outer(dom))) {
-      // Wholly inside another x: it can be the extreme only where that one is not.
-      if (e.beyond(e.outer(dom), e.outer(extreme)))
-        addCandidate(candidates, i);
-    } else if (e.beyond(e.inner(dom), outerBound)) {
-      // Wholly beyond every earlier x: none of those can be the extreme.
+    if (e.beyond(e.inner(dom), innerBound))
       innerBound = e.inner(dom);
+    if (e.beyond(e.outer(dom), outerBound))
       outerBound = e.outer(dom);
-      candidates.assign(1, i);
-    } else {
-      if (e.beyond(e.inner(dom), innerBound)) {
-        innerBound = e.inner(dom);
-        addCandidate(candidates, i);
-      }
-      if (e.beyond(e.outer(dom), outerBound)) {
-        outerBound = e.outer(dom);
-        addCandidate(candidates, i);
-      } else if (!e.beyond(e.inner(extreme), e.outer(dom))) {
-        addCandidate(candidates, i);
-      }
-    }
   }
 }
 
@@ -88,30 +64,32 @@ bool anyOpen(const std::vector<Id<ConstrainedVariable> >& scope) {
   return false;
 }
 
+// Each step reads the domains as the steps before it left them, so the candidates are judged
+// against the extreme as narrowed: a rule that stays monotone, whatever the order of events.
 void narrowExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >& scope) {
   if (anyOpen(scope))
     return;
   AbstractDomain& extreme = Constraint::getCurrentDomain(scope[0]);
   double innerBound, outerBound;
-  std::vector<unsigned int> candidates;
-  boundExtreme(e, scope, extreme, innerBound, outerBound, candidates);
+  boundExtreme(e, scope, innerBound, outerBound);
   if (e.narrowEmpties(extreme, innerBound, outerBound))
     return;
+  // No xi lies beyond the extreme; the xi that can still reach its inner bound are the
+  // candidates, and a sole candidate must reach it.
   const double cap = e.outer(extreme);
-  if (candidates.size() == 1) {
-    const unsigned int i = candidates.front();
-    KALDEN_CHECK(i > 0);
-    e.narrowEmpties(Constraint::getCurrentDomain(scope[i]), e.inner(extreme), cap);
-    return;
-  }
-  for (unsigned int i : candidates) {
-    KALDEN_CHECK(i > 0);
+  const double least = e.inner(extreme);
+  unsigned int candidate = 0, candidates = 0;
+  for (unsigned int i = 1; i < scope.size(); ++i) {
     AbstractDomain& dom = Constraint::getCurrentDomain(scope[i]);
-    if (e.beyond(cap, e.outer(dom)))
-      continue; // keeps within the cap already
-    if (e.narrowEmpties(dom, e.inner(dom), cap))
+    if (e.beyond(e.outer(dom), cap) && e.narrowEmpties(dom, e.inner(dom), cap))
       return;
+    if (!e.beyond(least, e.outer(dom))) {
+      candidate = i;
+      ++candidates;
+    }
   }
+  if (candidates == 1)
+    e.narrowEmpties(Constraint::getCurrentDomain(scope[candidate]), least, cap);
 }
 
 } // namespace

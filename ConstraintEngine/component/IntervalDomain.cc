@@ -10,8 +10,11 @@
 #include "Utils/base/NumberText.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <list>
 #include <ostream>
 #include <typeinfo>
@@ -117,9 +120,22 @@ void IntervalDomain::set(double value) {
   notifyChange(DomainListener::SET_TO_SINGLETON);
 }
 
+namespace {
+
+// Whether hi lies above lo by the tolerance. A bound cut by one step was computed as the other
+// bound minus the tolerance: the rounding of that subtraction must not keep it from coming back.
+bool apartBy(double lo, double hi, double delta) {
+  const double slack = 4 * std::numeric_limits<double>::epsilon() * std::max(std::fabs(lo), std::fabs(hi));
+  return hi - lo + slack >= delta;
+}
+
+} // namespace
+
 void IntervalDomain::reset(const AbstractDomain& dom) {
   assertSafeComparison(*this, dom);
-  if (*this != dom) {
+  // A bound cut by one tolerance step must come back, though tolerant equality may say it is there.
+  if (*this != dom || apartBy(m_ub, dom.getUpperBound(), minDelta()) ||
+      apartBy(dom.getLowerBound(), m_lb, minDelta())) {
     relax(dom);
     notifyChange(DomainListener::RESET);
   }
@@ -137,7 +153,7 @@ bool IntervalDomain::relax(double lb, double ub) {
   KALDEN_CHECK(leq(lb, ub));
   KALDEN_CHECK_MSG(isEmpty() || (leq(lb, m_lb) && leq(m_ub, ub)),
                    lb << " >=" << m_lb << " OR " << m_ub << " >= " << ub);
-  if (!(lt(m_ub, ub) || lt(lb, m_lb)))
+  if (!(apartBy(m_ub, ub, minDelta()) || apartBy(lb, m_lb, minDelta())))
     return false;
   double newLb = check(lb);
   double newUb = check(ub);

@@ -125,7 +125,8 @@ void WithinBounds::handleDiscard() {
 }
 
 void WithinBounds::handleDeactivate() {
-  if (!m_leq.isDiscarded())
+  // Retired as redundant, it leaves its ordering to run and retire on its own.
+  if (!m_leq.isDiscarded() && !isRetired())
     m_leq.deactivate();
 }
 

@@ -619,11 +619,16 @@ bool OperationSession::countsViolations(const std::string& what) {
 }
 
 // A constraint in effect that its decided values break is never dropped unseen: the engine
-// still runs it (active) or reports it (violated).
+// still runs it or a part of it (active; a composite retired as redundant leaves its parts to
+// run), or reports it (violated).
 bool OperationSession::keepsBrokenConstraintsSeen(const std::string& what) {
+  auto anyPartActive = [](const ModelConstraint& mc) {
+    return std::any_of(mc.members.begin(), mc.members.end(),
+                       [](const Id<Constraint>& m) { return m.isValid() && m->isActive(); });
+  };
   for (const auto& c : m_constraints) {
     std::string shown;
-    if (inEffect(c.second) && !c.second.id->isActive() && !heldViolated(c.second) &&
+    if (inEffect(c.second) && !anyPartActive(c.second) && !heldViolated(c.second) &&
         brokenByDecidedValues(c.second, shown)) {
       fail("broken constraint dropped unseen", "after " + what + ": c" + std::to_string(c.first) +
                                                    " is inactive and not violated, but does not hold for " + shown);
