@@ -11,7 +11,6 @@
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
-
 #include <cmath>
 #include <cstdlib>
 #include <limits>

@@ -75,6 +75,18 @@ TEST_F(RedundancyTest, AViolatedConstraintOverDecidedValuesIsNeverRetiredUncheck
   EXPECT_FALSE(m_engine->propagate());
 }
 
+// An open base domain may still gain values: it decides nothing for good, even with one member.
+TEST_F(RedundancyTest, AnOpenBaseDomainKeepsTheConstraintInPlayUntilItIsChecked) {
+  Id<ConstrainedVariable> b = intVar("b", 1, 1), o = enumVar("o", {-3});
+  o->open();
+  Constraint* leq = new LessThanEqualConstraint("leq", "Default", engine(), makeScope(b, o));
+  EXPECT_FALSE(leq->isRedundant());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(leq->isActive());
+  o->close();
+  EXPECT_FALSE(m_engine->propagate());
+}
+
 TEST_F(RedundancyTest, SwitchedOffBeforeItRanARedundantConstraintIsCheckedOnceBack) {
   Id<ConstrainedVariable> w = intVar("w", 4, 4), v = intVar("v", 0, 0);
   Constraint* off = new EqualConstraint("off", "Default", engine(), makeScope(w, v));

@@ -71,6 +71,23 @@ TEST_F(ViolationTest, AViolatedConstraintOverDecidedValuesIsNeverRetiredUnseen) 
   }
 }
 
+// Retired as redundant, a composite leaves its members alone: one held violated comes back
+// when its violation is withdrawn, instead of staying off under its retired owner.
+TEST_F(ViolationTest, AMemberHeldViolatedIsNotRetiredWithItsComposite) {
+  m_engine->getViolationMgr().setMaxViolationsAllowed(2);
+  Id<ConstrainedVariable> v = intVar("v", 1, 1);
+  Constraint* sum = new EqualSumConstraint("EqualSum", "Default", engine(), makeScope(v, v, v));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(sum->isRetired());
+  ASSERT_EQ(m_engine->getAllViolations().size(), 1);
+  Constraint* member = dynamic_cast<Constraint*>(m_engine->getAllViolations().get(0));
+  ASSERT_NE(member, nullptr);
+  member->notifyNoLongerViolated();
+  EXPECT_TRUE(member->isActive());
+  m_engine->getViolationMgr().setMaxViolationsAllowed(0);
+  EXPECT_FALSE(m_engine->propagate());
+}
+
 TEST_F(ViolationTest, ResettingAVariableOfAViolatedConstraintBringsItBack) {
   m_engine->setAllowViolations(true);
   Id<ConstrainedVariable> a = intVar("a", 0, 5), b = intVar("b", 3, 3);

@@ -41,6 +41,8 @@ TEST_F(ExtremumConstraintsTest, MaximumNarrowsItselfAndItsCandidates) {
       {"capped", {{0, 4}, {1, 5}, {3, 8}}, {{3, 4}, {1, 4}, {3, 4}}},
       {"a single candidate takes both bounds", {{6, 7}, {1, 2}, {5, 8}}, {{6, 7}, {1, 2}, {6, 7}}},
       {"no x can reach M", {{0, 1}, {5, 6}}, {EMPTIED, {5, 6}}},
+      // An x that raises M's inner bound but cannot reach M's own is no candidate.
+      {"a candidate judged against M as narrowed", {{2, 5}, {0, 3}, {1, 1}}, {{2, 3}, {2, 3}, {1, 1}}},
   };
   for (const Case& c : cases)
     EXPECT_EQ(run<EqualMaximumConstraint>(c.before), c.after) << c.what;

@@ -132,6 +132,20 @@ TEST(IntervalDomainTest, RelaxAndReset) {
   EXPECT_CHECK_FAILS(dom.relax(3, 1), "leq(lb, ub)");
 }
 
+// A bound cut by one tolerance step comes back whatever the rounding of the cut.
+TEST(IntervalDomainTest, ABoundCutByOneStepComesBack) {
+  for (double end : {1.0, 0.7, 1e6}) {
+    IntervalDomain dom(-2, end, FloatDT::instance());
+    dom.remove(end);
+    EXPECT_LT(dom.getUpperBound(), end);
+    EXPECT_TRUE(dom.relax(-2, end)) << end;
+    EXPECT_EQ(dom.getUpperBound(), end);
+    dom.remove(end);
+    dom.reset(IntervalDomain(-2, end, FloatDT::instance()));
+    EXPECT_EQ(dom.getUpperBound(), end);
+  }
+}
+
 // Refilling with one value is only for an emptied domain: anything else would narrow it unheard.
 TEST(IntervalDomainTest, RelaxToOneValueRefusesANonEmptyDomain) {
   RecordingListener listener;
