@@ -208,16 +208,24 @@ private:
     return op;
   }
 
-  Operation onVariable(const OperationSession& s, Type type) {
+  // An operation of `type` on a live variable (an open one, when asked); a propagation when there is none.
+  Operation onLiveVariable(const OperationSession& s, Type type, bool openOnly) {
     std::vector<int> candidates;
     for (const auto& v : s.variables())
-      if (v.second.alive)
+      if (v.second.alive && (!openOnly || v.second.open))
         candidates.push_back(v.first);
-    if (candidates.empty())
-      return Operation();
     Operation op;
+    if (candidates.empty())
+      return op;
     op.type = type;
     op.target = m_draw.pick(candidates);
+    return op;
+  }
+
+  Operation onVariable(const OperationSession& s, Type type) {
+    Operation op = onLiveVariable(s, type, false);
+    if (op.target < 0)
+      return op;
     const ModelVariable& var = s.variables().at(op.target);
     if (type == Type::SPECIFY) {
       // Mostly the witness, else a value the engine left, else any of the base domain.
@@ -246,16 +254,8 @@ private:
   }
 
   Operation onOpenVariable(const OperationSession& s, Type type) {
-    std::vector<int> candidates;
-    for (const auto& v : s.variables())
-      if (v.second.alive && v.second.open)
-        candidates.push_back(v.first);
-    if (candidates.empty())
-      return Operation();
-    Operation op;
-    op.type = type;
-    op.target = m_draw.pick(candidates);
-    if (type == Type::INSERT_VALUE)
+    Operation op = onLiveVariable(s, type, true);
+    if (op.target >= 0 && type == Type::INSERT_VALUE)
       op.values = {m_draw.chance(2) ? witness(s, op.target) : m_draw.between(LEAST, GREATEST)};
     return op;
   }
