@@ -185,6 +185,9 @@ private:
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration(unsigned int linkedPositions);
+  // Runs the rule once through `firstRun`, then again as m_rounds says (see execute()).
+  template <class FirstRun>
+  void runRule(const FirstRun& firstRun);
   // Decides m_rounds from the class's answer, the scope and its domains.
   Rounds decideRounds() const;
   // Whether no variable stands at two positions of the scope.

@@ -42,31 +42,28 @@ private:
 // domain. Domains move only by at least their tolerance, so integer and enumerated domains end
 // exactly; real intervals could crawl by their tolerance for ever, so over them the rounds are
 // bounded.
-void Constraint::execute() {
-  const PropagatingMark mark(*this);
+template <class FirstRun>
+void Constraint::runRule(const FirstRun& firstRun) {
   if (m_rounds == ROUNDS_UNDECIDED)
     m_rounds = decideRounds();
   if (m_rounds == ROUNDS_ONE) {
-    handleExecute();
+    firstRun();
     return;
   }
   const unsigned long before = m_constraintEngine->changeCount();
-  handleExecute();
+  firstRun();
   repeatToFixpoint(before);
+}
+
+void Constraint::execute() {
+  const PropagatingMark mark(*this);
+  runRule([this] { handleExecute(); });
 }
 
 void Constraint::execute(const Id<ConstrainedVariable>& variable, int argIndex,
                          const DomainListener::ChangeType& changeType) {
   const PropagatingMark mark(*this);
-  if (m_rounds == ROUNDS_UNDECIDED)
-    m_rounds = decideRounds();
-  if (m_rounds == ROUNDS_ONE) {
-    handleExecute(variable, argIndex, changeType);
-    return;
-  }
-  const unsigned long before = m_constraintEngine->changeCount();
-  handleExecute(variable, argIndex, changeType);
-  repeatToFixpoint(before);
+  runRule([&] { handleExecute(variable, argIndex, changeType); });
 }
 
 bool Constraint::isIdempotent() const { return false; }
