@@ -5,6 +5,7 @@
 #include "ConstraintEngine/base/DataType.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "Utils/Error.hh"
+#include "Utils/base/FlagScope.hh"
 #include "Utils/base/Report.hh"
 
 #include <ios>
@@ -205,7 +206,12 @@ bool AbstractDomain::isEntity() const { return m_dataType->isEntity(); }
 
 bool AbstractDomain::isRestricted() const { return m_dataType->getIsRestricted(); }
 
-void AbstractDomain::touch() { notifyChange(DomainListener::BOUNDS_RESTRICTED); }
+bool AbstractDomain::s_reportingTouch = false;
+
+void AbstractDomain::touch() {
+  const FlagScope reporting(s_reportingTouch);
+  notifyChange(DomainListener::BOUNDS_RESTRICTED);
+}
 
 void AbstractDomain::notifyChange(const DomainListener::ChangeType& changeType) {
   if (!hasListenerToTell(m_listener))

@@ -234,6 +234,8 @@ public:
   bool eq(double a, double b) const { return compareEqual(a, b); }
   /// Reports BOUNDS_RESTRICTED without changing anything.
   void touch();
+  /// Whether a touch() is being reported: listeners hear a restriction, yet nothing was removed.
+  static bool isReportingTouch() { return s_reportingTouch; }
   /// Reports one change to the listener (a restriction leaving one value as RESTRICT_TO_SINGLETON).
   void notifyChange(const DomainListener::ChangeType& changeType);
   /// The text of one member value, as the data type writes it.
@@ -254,6 +256,10 @@ protected:
   bool m_closed;
   Id<DomainListener> m_listener;
   double m_minDelta;
+
+private:
+  // Set while touch() reports: the engine does not count a touch as a narrowing.
+  static bool s_reportingTouch;
 };
 
 /// Writes a domain's full printed form.

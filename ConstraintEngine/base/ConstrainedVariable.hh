@@ -384,6 +384,8 @@ private:
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration();
+  // Whether the engine would accept a widening of the current domain now (see relax()).
+  bool mayWidenNow() const;
   // The variable's listeners (none when no extras were made).
   const std::set<Id<ConstrainedVariableListener> >& listeners() const;
   // Destroys the own listener (which takes back its handle), keeping its handle for the current domain's sake.

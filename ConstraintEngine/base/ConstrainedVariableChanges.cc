@@ -71,6 +71,7 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
   if (base.isSingleton() && base.isClosed() && !lostSpecifiedValue)
     return;
+  KALDEN_CHECK_TEXT(mayWidenNow() || domain.isSubsetOf(lastDomain()), "!m_propInProgress");
   m_specifiedFlag = false;
   getCurrentDomain().reset(domain);
 }
@@ -84,9 +85,12 @@ void ConstrainedVariable::relax() {
         getCurrentDomain().empty();
       return;
     }
+    KALDEN_CHECK_TEXT(mayWidenNow() || !lastDomain().isEmpty(), "!m_propInProgress");
     getCurrentDomain().relax(specifiedValueField());
-  } else
+  } else {
+    KALDEN_CHECK_TEXT(mayWidenNow() || baseDomain().isSubsetOf(lastDomain()), "!m_propInProgress");
     getCurrentDomain().relax(baseDomain());
+  }
 }
 
 void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
@@ -137,6 +141,12 @@ void ConstrainedVariable::remove(double value) {
   internal_baseDomain().remove(value);
   if (getCurrentDomain().isMember(value))
     getCurrentDomain().remove(value);
+}
+
+bool ConstrainedVariable::mayWidenNow() const {
+  // The engine refuses a relaxation of an active variable while it propagates, but hears of it
+  // only once the domain has widened: callers ask first, so that a refused call changes nothing.
+  return !m_constraintEngine->isPropagating() || !isActive();
 }
 
 void ConstrainedVariable::touch() { getCurrentDomain().touch(); }

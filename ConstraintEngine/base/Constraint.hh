@@ -113,6 +113,9 @@ public:
 
   // Execution.
 
+  /// The most rounds of its rule one execution runs: a last guard against a rule that keeps
+  /// removing a little each round, which then stops short of its fixpoint (soundly).
+  static constexpr unsigned int MAX_ROUNDS = 32;
   /// Runs handleExecute() with every scope variable marked as propagated by this constraint.
   void execute();
   /// Runs handleExecute(variable, argIndex, changeType) with the scope marked likewise.
@@ -120,7 +123,7 @@ public:
   /// The constraint's propagation over its whole scope.
   virtual void handleExecute() = 0;
   /// Whether one run of handleExecute() over distinct variables leaves nothing for a second run
-  /// to narrow; false here, so the rule is repeated until it changes nothing. Asked once.
+  /// to narrow; false here, so the rule is repeated while it removes values. Asked once.
   virtual bool isIdempotent() const;
   /// The constraint's propagation after one change of one scope variable; handleExecute() here.
   virtual void handleExecute(const Id<ConstrainedVariable>& variable, int argIndex,
@@ -166,7 +169,7 @@ private:
   friend class ConstraintEngine;
   bool m_isRetired = false;
   // How many runs of the rule one execution takes; decided at the first execution.
-  enum Rounds : unsigned char { ROUNDS_UNDECIDED, ROUNDS_ONE, ROUNDS_TO_FIXPOINT, ROUNDS_BOUNDED };
+  enum Rounds : unsigned char { ROUNDS_UNDECIDED, ROUNDS_ONE, ROUNDS_REPEATED };
   unsigned char m_rounds = ROUNDS_UNDECIDED;
 
 protected:
@@ -192,8 +195,8 @@ private:
   Rounds decideRounds() const;
   // Whether no variable stands at two positions of the scope.
   bool hasDistinctVariables() const;
-  // Runs the rule again while the last run changed a domain (see execute()).
-  void repeatToFixpoint(unsigned long changesBefore);
+  // Runs the rule again while its last round removed values, up to MAX_ROUNDS (see execute()).
+  void repeatWhileNarrowing(unsigned long narrowingsBefore);
 };
 
 /// The scope (arg1).

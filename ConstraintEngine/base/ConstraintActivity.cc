@@ -38,10 +38,11 @@ private:
 
 // The propagator never requeues a constraint for its own changes, so one execution must end at
 // the rule's own fixpoint. A rule that is idempotent over distinct variables runs once; any other
-// (or any rule over a scope that repeats a variable) runs again while its last run changed a
-// domain. Domains move only by at least their tolerance, so integer and enumerated domains end
-// exactly; real intervals could crawl by their tolerance for ever, so over them the rounds are
-// bounded.
+// (or any rule over a scope that repeats a variable) runs again while its last round removed
+// values. A touch, relaxation, opening or closing removes none, so it never calls for a round.
+// Every round removes at least a tolerance from some domain, which over a wide domain could mean
+// a round per unit: MAX_ROUNDS cuts such a crawl short, soundly, since each round only removes
+// values its rule excludes.
 template <class FirstRun>
 void Constraint::runRule(const FirstRun& firstRun) {
   if (m_rounds == ROUNDS_UNDECIDED)
@@ -50,9 +51,9 @@ void Constraint::runRule(const FirstRun& firstRun) {
     firstRun();
     return;
   }
-  const unsigned long before = m_constraintEngine->changeCount();
+  const unsigned long before = m_constraintEngine->narrowingCount();
   firstRun();
-  repeatToFixpoint(before);
+  repeatWhileNarrowing(before);
 }
 
 void Constraint::execute() {
@@ -69,14 +70,7 @@ void Constraint::execute(const Id<ConstrainedVariable>& variable, int argIndex,
 bool Constraint::isIdempotent() const { return false; }
 
 Constraint::Rounds Constraint::decideRounds() const {
-  if (isIdempotent() && hasDistinctVariables())
-    return ROUNDS_ONE;
-  for (const Id<ConstrainedVariable>& var : m_variables) {
-    const AbstractDomain& dom = var->lastDomain();
-    if (dom.isInterval() && dom.minDelta() < 1.0)
-      return ROUNDS_BOUNDED;
-  }
-  return ROUNDS_TO_FIXPOINT;
+  return isIdempotent() && hasDistinctVariables() ? ROUNDS_ONE : ROUNDS_REPEATED;
 }
 
 bool Constraint::hasDistinctVariables() const {
@@ -97,14 +91,12 @@ bool Constraint::hasDistinctVariables() const {
   return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
 }
 
-void Constraint::repeatToFixpoint(unsigned long changesBefore) {
-  // Enough for any rule to settle but for a crawl by the tolerance, which it cuts short soundly.
-  static const unsigned int MAX_BOUNDED_ROUNDS = 32;
+void Constraint::repeatWhileNarrowing(unsigned long narrowingsBefore) {
   const ConstraintEngine& engine = *m_constraintEngine.operator->();
-  for (unsigned int round = 1; engine.changeCount() != changesBefore; ++round) {
-    if (engine.provenInconsistent() || !isActive() || (m_rounds == ROUNDS_BOUNDED && round >= MAX_BOUNDED_ROUNDS))
+  for (unsigned int round = 1; engine.narrowingCount() != narrowingsBefore; ++round) {
+    if (engine.provenInconsistent() || !isActive() || round >= MAX_ROUNDS)
       return;
-    changesBefore = engine.changeCount();
+    narrowingsBefore = engine.narrowingCount();
     handleExecute();
   }
 }

@@ -170,9 +170,9 @@ public:
 
   /// Routes one change of a variable's domain to its engine's propagators and listeners.
   void notify(const Id<ConstrainedVariable>& source, const DomainListener::ChangeType& changeType);
-  /// The number of domain changes routed so far: a constraint compares it across a run of its
-  /// rule to learn whether the run changed anything.
-  unsigned long changeCount() const { return m_changeCount; }
+  /// The number of narrowings routed so far (a touch, relaxation, opening or closing is none): a
+  /// constraint compares it across a run of its rule to learn whether the run removed values.
+  unsigned long narrowingCount() const { return m_narrowingCount; }
   /// A new change listener on the heap, bound to the variable and this engine; the caller owns it.
   Id<DomainListener> allocateVariableListener(const Id<ConstrainedVariable>& variable,
                                               const ConstrainedVariable::ConstraintList& constraints) const;
@@ -335,7 +335,7 @@ private:
   std::vector<Id<ConstrainedVariable> > m_setAsideScopes;
   int m_cycleCount;
   int m_mostRecentRepropagation;
-  unsigned long m_changeCount = 0;
+  unsigned long m_narrowingCount = 0;
   std::set<Id<ConstraintEngineListener> > m_listeners;
   ConstraintSet m_redundantConstraints;
   std::unique_ptr<ViolationMgr> m_violationMgr;

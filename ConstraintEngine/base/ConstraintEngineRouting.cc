@@ -13,6 +13,16 @@
 
 namespace KALDEN {
 
+namespace {
+
+// Whether a change of this kind removed values from a domain.
+bool removesValues(DomainListener::ChangeType change) {
+  return DomainListener::isRestriction(change) || change == DomainListener::SET_TO_SINGLETON ||
+         change == DomainListener::EMPTIED;
+}
+
+} // namespace
+
 void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const DomainListener::ChangeType& changeType) {
   KALDEN_CHECK(!Entity::isPurging());
   const bool sourceValid = source.isValid();
@@ -24,7 +34,8 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   const Id<ConstrainedVariable> variable = source;
   const DomainListener::ChangeType change = changeType;
   m_dirty = true;
-  ++m_changeCount;
+  if (removesValues(change) && !AbstractDomain::isReportingTouch())
+    ++m_narrowingCount;
   if (!variable->isActive())
     return;
 

@@ -32,20 +32,6 @@ const AbstractDomain* realThatMustHoldInteger(const AbstractDomain& x, const Abs
   return integers == 2 ? real : nullptr;
 }
 
-// BA::lowerMax and BA::raiseMin that also note when an integer interval's new bound lies inside
-// the wanted one: it rounded inward, which moves the bound by at least 1.
-double lowerMaxNoting(const AbstractDomain& dom, double current, double wanted, bool& rounded) {
-  const double bound = BA::lowerMax(dom, current, wanted);
-  rounded = rounded || (current > wanted && bound < wanted && BA::isIntegerInterval(dom));
-  return bound;
-}
-
-double raiseMinNoting(const AbstractDomain& dom, double current, double wanted, bool& rounded) {
-  const double bound = BA::raiseMin(dom, current, wanted);
-  rounded = rounded || (current < wanted && bound > wanted && BA::isIntegerInterval(dom));
-  return bound;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- AddEqualConstraint
@@ -61,7 +47,14 @@ AddEqualConstraint::AddEqualConstraint(const LabelStr& name, const LabelStr& pro
 AddEqualConstraint::~AddEqualConstraint() {}
 
 bool AddEqualConstraint::isIdempotent() const {
-  return m_x.isInterval() && m_y.isInterval() && m_z.isInterval();
+  // An integer bound rounded inward beside a real one can give the next pass more to narrow.
+  int integers = 0;
+  for (const AbstractDomain* dom : {&m_x, &m_y, &m_z}) {
+    if (!dom->isInterval())
+      return false;
+    integers += BA::isIntegerInterval(*dom) ? 1 : 0;
+  }
+  return integers == 0 || integers == ARG_COUNT;
 }
 
 void AddEqualConstraint::handleExecute() {
@@ -73,18 +66,30 @@ void AddEqualConstraint::handleExecute() {
   ConstraintShape::checkComparable(m_z, m_y, "AbstractDomain::canBeCompared(m_z, m_y)");
   if (m_x.isOpen() || m_y.isOpen() || m_z.isOpen())
     return;
-
-  // Each rounding moves an integer bound by at least 1: the passes end.
-  for (bool rounded = true; rounded;) {
-    rounded = false;
-    if (narrowOnce(rounded))
-      return;
-  }
-  if (m_mustHoldInteger != nullptr && !BA::holdsInteger(*m_mustHoldInteger))
+  if (narrowRepeatedSum())
+    return;
+  // Tested before any pass: rounding toward an integer that is not there would creep one unit a round.
+  if (m_mustHoldInteger != nullptr && !BA::holdsInteger(*m_mustHoldInteger)) {
     m_z.empty();
+    return;
+  }
+  narrowOnce();
 }
 
-bool AddEqualConstraint::narrowOnce(bool& rounded) {
+bool AddEqualConstraint::narrowRepeatedSum() {
+  // x + y = x holds for y = 0 alone, and x + x = x for x = 0 alone (y's domain is then x's):
+  // decided at once, where bounds would creep by one unit a round over a wide domain.
+  const Id<ConstrainedVariable>& z = m_variables[2];
+  if (m_variables[0] == z)
+    m_y.intersect(0.0, 0.0);
+  else if (m_variables[1] == z)
+    m_x.intersect(0.0, 0.0);
+  else
+    return false;
+  return true;
+}
+
+bool AddEqualConstraint::narrowOnce() {
   double xMin, xMax, yMin, yMax, zMin, zMax;
   m_x.getBounds(xMin, xMax);
   m_y.getBounds(yMin, yMax);
@@ -96,14 +101,15 @@ bool AddEqualConstraint::narrowOnce(bool& rounded) {
   if (BA::narrowEmpties(m_z, zMin, zMax))
     return true;
 
-  // z's own rounding only narrows what x and y are computed from next; theirs may narrow z.
-  xMax = lowerMaxNoting(m_x, xMax, Infinity::minus(zMax, yMin, xMax), rounded);
-  xMin = raiseMinNoting(m_x, xMin, Infinity::minus(zMin, yMax, xMin), rounded);
+  // z's own rounding only narrows what x and y are computed from next; theirs may narrow z,
+  // which the next round of a mixed scope takes up (see isIdempotent()).
+  xMax = BA::lowerMax(m_x, xMax, Infinity::minus(zMax, yMin, xMax));
+  xMin = BA::raiseMin(m_x, xMin, Infinity::minus(zMin, yMax, xMin));
   if (BA::narrowEmpties(m_x, xMin, xMax))
     return true;
 
-  yMax = lowerMaxNoting(m_y, yMax, Infinity::minus(zMax, xMin, yMax), rounded);
-  yMin = raiseMinNoting(m_y, yMin, Infinity::minus(zMin, xMax, yMin), rounded);
+  yMax = BA::lowerMax(m_y, yMax, Infinity::minus(zMax, xMin, yMax));
+  yMin = BA::raiseMin(m_y, yMin, Infinity::minus(zMin, xMax, yMin));
   return BA::narrowEmpties(m_y, yMin, yMax);
 }
 
@@ -132,35 +138,22 @@ void MultEqualConstraint::handleExecute() {
     return;
   KALDEN_CHECK(!domx.isEmpty() && !domy.isEmpty() && !domz.isEmpty());
 
-  // A pass that moves x or y calls for another; a domain only reports a move of at least its
-  // tolerance, so the passes end.
-  bool done = false;
-  while (!done) {
-    done = true;
-    double xMin, xMax, yMin, yMax, zMin, zMax;
-    domx.getBounds(xMin, xMax);
-    domy.getBounds(yMin, yMax);
-    domz.getBounds(zMin, zMax);
+  // One pass: the engine runs it again while it narrows (the rule is not idempotent).
+  double xMin, xMax, yMin, yMax, zMin, zMax;
+  domx.getBounds(xMin, xMax);
+  domy.getBounds(yMin, yMax);
+  domz.getBounds(zMin, zMax);
 
-    double lo, hi;
-    BA::productRange(xMin, xMax, yMin, yMax, lo, hi);
-    zMax = BA::lowerMax(domz, zMax, hi);
-    zMin = BA::raiseMin(domz, zMin, lo);
-    if (BA::narrowEmpties(domz, zMin, zMax))
-      return;
-
-    if (updateMinAndMax(domx, yMin, yMax, zMin, zMax)) {
-      if (domx.isEmpty())
-        return;
-      done = false;
-    }
-    // y is divided by x's bounds as they were at the start of the pass.
-    if (updateMinAndMax(domy, xMin, xMax, zMin, zMax)) {
-      if (domy.isEmpty())
-        return;
-      done = false;
-    }
-  }
+  double lo, hi;
+  BA::productRange(xMin, xMax, yMin, yMax, lo, hi);
+  zMax = BA::lowerMax(domz, zMax, hi);
+  zMin = BA::raiseMin(domz, zMin, lo);
+  if (BA::narrowEmpties(domz, zMin, zMax))
+    return;
+  if (updateMinAndMax(domx, yMin, yMax, zMin, zMax) && domx.isEmpty())
+    return;
+  // y is divided by x's bounds as they were at the start of the pass.
+  updateMinAndMax(domy, xMin, xMax, zMin, zMax);
 }
 
 bool MultEqualConstraint::updateMinAndMax(IntervalDomain& dom, double denomMin, double denomMax, double numMin,

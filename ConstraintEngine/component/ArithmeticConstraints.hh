@@ -13,12 +13,13 @@ namespace KALDEN {
 
 /**
  * x + y = z over the scope [x, y, z]: a pass narrows z to x + y, then x to
- * z - y, then y to z - x. Over real bounds one pass leaves nothing for a
- * second; an integer interval's bound rounded inward may, so a pass that
- * rounded x or y is followed by another. Sums and differences that reach
- * infinity leave the bound alone. When two of the three are integer
- * intervals the third must take an integer too: a real interval holding none
- * rules every solution out and z is emptied.
+ * z - y, then y to z - x. Over bounds of one kind one pass leaves nothing for
+ * a second; beside a real bound an integer one rounded inward may, so such a
+ * scope is not idempotent. Sums and differences that reach infinity leave the
+ * bound alone. When two of the three are integer intervals the third must
+ * take an integer too: a real interval holding none rules every solution out
+ * and z is emptied. A scope that repeats z is decided at once: x + y = x
+ * makes y 0, and x + y = y makes x 0.
  */
 class AddEqualConstraint : public Constraint {
 public:
@@ -31,14 +32,17 @@ public:
   /// Nothing of its own: the base unlinks and unregisters it.
   ~AddEqualConstraint() override;
 
-  /// Narrowing passes over z, x and y until one rounds neither x nor y.
+  /// One narrowing pass over z, x and y, or the decision of a scope that repeats z.
   void handleExecute() override;
-  /// True over three intervals; an enumeration's bound can move further than a pass asked.
+  /// True over three intervals of one kind; an enumeration's bound can move further than a pass
+  /// asked, and so can an integer one rounded beside a real one.
   bool isIdempotent() const override;
 
 private:
-  // One pass; whether it emptied a domain. Sets `rounded` when x's or y's new bound is not the one asked.
-  bool narrowOnce(bool& rounded);
+  // Narrows the scope that repeats z (x + y = x: y is 0); false when z stands once.
+  bool narrowRepeatedSum();
+  // One pass; whether it emptied a domain.
+  bool narrowOnce();
 
   AbstractDomain& m_x;
   AbstractDomain& m_y;
@@ -52,8 +56,8 @@ private:
 /**
  * x * y = z over the scope [x, y, z] of interval variables: z narrows to the
  * products of x's and y's bounds, x and y to the quotients of z's bounds by
- * the other's. Passes repeat until one moves neither x nor y. A divisor
- * interval that holds zero narrows nothing.
+ * the other's, in one pass per round. A divisor interval that holds zero
+ * narrows nothing.
  */
 class MultEqualConstraint : public Constraint {
 public:
@@ -67,7 +71,7 @@ public:
   /// Nothing of its own: the base unlinks and unregisters it.
   ~MultEqualConstraint() override;
 
-  /// Narrowing passes until x and y hold still.
+  /// One narrowing pass.
   void handleExecute() override;
 
   /// Narrows dom to [numMin, numMax] / [denomMin, denomMax] unless the divisor holds zero; true when dom changed.

@@ -81,6 +81,11 @@ void LessThanConstraint::handleExecute() {
   ConstraintShape::checkComparableWithMessage(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
   if (domx.isOpen() || domy.isOpen())
     return;
+  // x < x holds for no value: decided at once, where the bounds would creep one step a round.
+  if (m_variables[0] == m_variables[1]) {
+    domx.empty();
+    return;
+  }
   KALDEN_TRACE("LessThanConstraint:handleExecute", "Computing " << domx.toString() << " < " << domy.toString()
                                                                 << " x.minDelta = " << domx.minDelta()
                                                                 << " y.minDelta = " << domy.minDelta());

@@ -44,7 +44,8 @@ private:
 /**
  * x < y over the scope [x, y]: x's upper bound falls below y's by x's
  * tolerance, y's lower bound rises above x's by y's tolerance; an infinite
- * bound is never stepped. Ignores the same changes as LessThanEqualConstraint.
+ * bound is never stepped. x < x empties x at once. Ignores the same changes
+ * as LessThanEqualConstraint.
  */
 class LessThanConstraint : public Constraint {
 public:
