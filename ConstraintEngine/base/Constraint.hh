@@ -157,6 +157,9 @@ protected:
   virtual void handleActivate();
   /// Hook: the constraint has just become inactive.
   virtual void handleDeactivate();
+  /// From handleExecute(): this round may have left its rule more to remove (say, an integer
+  /// bound rounded inward), so the execution runs another one, within MAX_ROUNDS.
+  void requestRound() { m_roundRequested = true; }
 
   // The narrow fields first: they fit in the padding at the end of the Entity part.
   bool m_isRedundant;
@@ -171,6 +174,8 @@ private:
   // How many runs of the rule one execution takes; decided at the first execution.
   enum Rounds : unsigned char { ROUNDS_UNDECIDED, ROUNDS_ONE, ROUNDS_REPEATED };
   unsigned char m_rounds = ROUNDS_UNDECIDED;
+  // Set by requestRound() during a round.
+  bool m_roundRequested = false;
 
 protected:
   unsigned int m_deactivationRefCount;
@@ -195,8 +200,9 @@ private:
   Rounds decideRounds() const;
   // Whether no variable stands at two positions of the scope.
   bool hasDistinctVariables() const;
-  // Runs the rule again while its last round removed values, up to MAX_ROUNDS (see execute()).
-  void repeatWhileNarrowing(unsigned long narrowingsBefore);
+  // Runs the rule again while its last round removed values or asked for another, up to
+  // MAX_ROUNDS (see execute()).
+  void repeatRounds(unsigned long narrowingsBefore);
 };
 
 /// The scope (arg1).

@@ -37,23 +37,26 @@ private:
 };
 
 // The propagator never requeues a constraint for its own changes, so one execution must end at
-// the rule's own fixpoint. A rule that is idempotent over distinct variables runs once; any other
-// (or any rule over a scope that repeats a variable) runs again while its last round removed
-// values. A touch, relaxation, opening or closing removes none, so it never calls for a round.
-// Every round removes at least a tolerance from some domain, which over a wide domain could mean
-// a round per unit: MAX_ROUNDS cuts such a crawl short, soundly, since each round only removes
-// values its rule excludes.
+// the rule's own fixpoint. A rule that is idempotent over distinct variables runs once, unless a
+// round asks for another (requestRound()); any other (or any rule over a scope that repeats a
+// variable) runs again while its last round removed values. A touch, relaxation, opening or
+// closing removes none, so it never calls for a round. Every round removes at least a tolerance
+// from some domain, which over a wide domain could mean a round per unit: MAX_ROUNDS cuts such a
+// crawl short, soundly, since each round only removes values its rule excludes.
 template <class FirstRun>
 void Constraint::runRule(const FirstRun& firstRun) {
   if (m_rounds == ROUNDS_UNDECIDED)
     m_rounds = decideRounds();
+  m_roundRequested = false;
   if (m_rounds == ROUNDS_ONE) {
     firstRun();
+    if (m_roundRequested)
+      repeatRounds(0);
     return;
   }
   const unsigned long before = m_constraintEngine->narrowingCount();
   firstRun();
-  repeatWhileNarrowing(before);
+  repeatRounds(before);
 }
 
 void Constraint::execute() {
@@ -91,11 +94,13 @@ bool Constraint::hasDistinctVariables() const {
   return std::adjacent_find(keys.begin(), keys.end()) == keys.end();
 }
 
-void Constraint::repeatWhileNarrowing(unsigned long narrowingsBefore) {
+void Constraint::repeatRounds(unsigned long narrowingsBefore) {
   const ConstraintEngine& engine = *m_constraintEngine.operator->();
-  for (unsigned int round = 1; engine.narrowingCount() != narrowingsBefore; ++round) {
-    if (engine.provenInconsistent() || !isActive() || round >= MAX_ROUNDS)
+  for (unsigned int round = 1;; ++round) {
+    const bool narrowed = m_rounds == ROUNDS_REPEATED && engine.narrowingCount() != narrowingsBefore;
+    if (!(narrowed || m_roundRequested) || engine.provenInconsistent() || !isActive() || round >= MAX_ROUNDS)
       return;
+    m_roundRequested = false;
     narrowingsBefore = engine.narrowingCount();
     handleExecute();
   }

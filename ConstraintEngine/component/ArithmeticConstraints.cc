@@ -32,6 +32,20 @@ const AbstractDomain* realThatMustHoldInteger(const AbstractDomain& x, const Abs
   return integers == 2 ? real : nullptr;
 }
 
+// BA::lowerMax and BA::raiseMin that also note when an integer interval's new bound lies inside
+// the wanted one: it rounded inward, which moves the bound by at least 1.
+double lowerMaxNoting(const AbstractDomain& dom, double current, double wanted, bool& rounded) {
+  const double bound = BA::lowerMax(dom, current, wanted);
+  rounded = rounded || (current > wanted && bound < wanted && BA::isIntegerInterval(dom));
+  return bound;
+}
+
+double raiseMinNoting(const AbstractDomain& dom, double current, double wanted, bool& rounded) {
+  const double bound = BA::raiseMin(dom, current, wanted);
+  rounded = rounded || (current < wanted && bound > wanted && BA::isIntegerInterval(dom));
+  return bound;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- AddEqualConstraint
@@ -47,14 +61,7 @@ AddEqualConstraint::AddEqualConstraint(const LabelStr& name, const LabelStr& pro
 AddEqualConstraint::~AddEqualConstraint() {}
 
 bool AddEqualConstraint::isIdempotent() const {
-  // An integer bound rounded inward beside a real one can give the next pass more to narrow.
-  int integers = 0;
-  for (const AbstractDomain* dom : {&m_x, &m_y, &m_z}) {
-    if (!dom->isInterval())
-      return false;
-    integers += BA::isIntegerInterval(*dom) ? 1 : 0;
-  }
-  return integers == 0 || integers == ARG_COUNT;
+  return m_x.isInterval() && m_y.isInterval() && m_z.isInterval();
 }
 
 void AddEqualConstraint::handleExecute() {
@@ -73,7 +80,10 @@ void AddEqualConstraint::handleExecute() {
     m_z.empty();
     return;
   }
-  narrowOnce();
+  // A bound of x or y rounded inward may let z narrow further: that calls for another round.
+  bool rounded = false;
+  if (!narrowOnce(rounded) && rounded)
+    requestRound();
 }
 
 bool AddEqualConstraint::narrowRepeatedSum() {
@@ -89,7 +99,7 @@ bool AddEqualConstraint::narrowRepeatedSum() {
   return true;
 }
 
-bool AddEqualConstraint::narrowOnce() {
+bool AddEqualConstraint::narrowOnce(bool& rounded) {
   double xMin, xMax, yMin, yMax, zMin, zMax;
   m_x.getBounds(xMin, xMax);
   m_y.getBounds(yMin, yMax);
@@ -101,15 +111,14 @@ bool AddEqualConstraint::narrowOnce() {
   if (BA::narrowEmpties(m_z, zMin, zMax))
     return true;
 
-  // z's own rounding only narrows what x and y are computed from next; theirs may narrow z,
-  // which the next round of a mixed scope takes up (see isIdempotent()).
-  xMax = BA::lowerMax(m_x, xMax, Infinity::minus(zMax, yMin, xMax));
-  xMin = BA::raiseMin(m_x, xMin, Infinity::minus(zMin, yMax, xMin));
+  // z's own rounding only narrows what x and y are computed from next; theirs may narrow z.
+  xMax = lowerMaxNoting(m_x, xMax, Infinity::minus(zMax, yMin, xMax), rounded);
+  xMin = raiseMinNoting(m_x, xMin, Infinity::minus(zMin, yMax, xMin), rounded);
   if (BA::narrowEmpties(m_x, xMin, xMax))
     return true;
 
-  yMax = BA::lowerMax(m_y, yMax, Infinity::minus(zMax, xMin, yMax));
-  yMin = BA::raiseMin(m_y, yMin, Infinity::minus(zMin, xMax, yMin));
+  yMax = lowerMaxNoting(m_y, yMax, Infinity::minus(zMax, xMin, yMax), rounded);
+  yMin = raiseMinNoting(m_y, yMin, Infinity::minus(zMin, xMax, yMin), rounded);
   return BA::narrowEmpties(m_y, yMin, yMax);
 }
 

@@ -13,13 +13,14 @@ namespace KALDEN {
 
 /**
  * x + y = z over the scope [x, y, z]: a pass narrows z to x + y, then x to
- * z - y, then y to z - x. Over bounds of one kind one pass leaves nothing for
- * a second; beside a real bound an integer one rounded inward may, so such a
- * scope is not idempotent. Sums and differences that reach infinity leave the
- * bound alone. When two of the three are integer intervals the third must
- * take an integer too: a real interval holding none rules every solution out
- * and z is emptied. A scope that repeats z is decided at once: x + y = x
- * makes y 0, and x + y = y makes x 0.
+ * z - y, then y to z - x. Over real bounds one pass leaves nothing for a
+ * second; an integer interval's bound rounded inward may, so a pass that
+ * rounded x or y asks for another round. Sums and differences that reach
+ * infinity leave the bound alone. When two of the three are integer
+ * intervals the third must take an integer too: a real interval holding none
+ * rules every solution out and z is emptied, before any bound is rounded
+ * toward it. A scope that repeats z is decided at once: x + y = x makes y 0,
+ * and x + y = y makes x 0.
  */
 class AddEqualConstraint : public Constraint {
 public:
@@ -34,15 +35,15 @@ public:
 
   /// One narrowing pass over z, x and y, or the decision of a scope that repeats z.
   void handleExecute() override;
-  /// True over three intervals of one kind; an enumeration's bound can move further than a pass
-  /// asked, and so can an integer one rounded beside a real one.
+  /// True over three intervals (a pass that rounds asks for another); an enumeration's bound can
+  /// move further than a pass asked.
   bool isIdempotent() const override;
 
 private:
   // Narrows the scope that repeats z (x + y = x: y is 0); false when z stands once.
   bool narrowRepeatedSum();
-  // One pass; whether it emptied a domain.
-  bool narrowOnce();
+  // One pass; whether it emptied a domain. Sets `rounded` when x's or y's new bound is not the one asked.
+  bool narrowOnce(bool& rounded);
 
   AbstractDomain& m_x;
   AbstractDomain& m_y;
