@@ -32,7 +32,16 @@ void ModuleConstraintEngine::initialize(Id<Engine> engine) {
   CESchema* published = schema.release();
   std::unique_ptr<ConstraintEngine> constraintEngine(new ConstraintEngine(published->getId()));
   new DefaultPropagator(LabelStr("Default"), constraintEngine->getId()); // the engine holds it from now on
-  engine->addComponent(std::string("ConstraintEngine"), constraintEngine.get());
+  try {
+    engine->addComponent(std::string("ConstraintEngine"), constraintEngine.get());
+  } catch (...) {
+    // The name is another module's: the host will not stop this module, so take the schema back
+    // here, after the engine that refers to it.
+    NoThrowScope guard;
+    constraintEngine.reset();
+    delete engine->removeComponent(std::string("CESchema"));
+    throw;
+  }
   constraintEngine.release();
 }
 

@@ -31,13 +31,16 @@ public:
   void plain(const char* name) {
     add(new ConcreteConstraintType<C>(LabelStr(name), m_default, false));
   }
+  // A reordering name also gets the least arity of what it builds, which a scope too short to
+  // reorder is refused with.
   template <class C>
-  void rotating(const char* name, const char* otherName, int rotateCount) {
-    add(new RotatedNaryConstraintType<C>(LabelStr(name), m_default, LabelStr(otherName), rotateCount));
+  void rotating(const char* name, const char* otherName, int rotateCount, unsigned int minArity) {
+    add(new RotatedNaryConstraintType<C>(LabelStr(name), m_default, LabelStr(otherName), rotateCount, minArity));
   }
   template <class C>
-  void swapping(const char* name, const char* otherName, int first, int second) {
-    add(new SwapTwoVarsNaryConstraintType<C>(LabelStr(name), m_default, LabelStr(otherName), first, second));
+  void swapping(const char* name, const char* otherName, int first, int second, unsigned int minArity) {
+    add(new SwapTwoVarsNaryConstraintType<C>(LabelStr(name), m_default, LabelStr(otherName), first, second,
+                                             minArity));
   }
 
 private:
@@ -130,14 +133,14 @@ void ModuleConstraintLibrary::initialize(Id<Engine> engine) {
   r.plain<OrConstraint>("for");
   r.plain<OrConstraint>("or");
   r.plain<AbsoluteValue>("absVal");
-  r.rotating<RotateScopeRightConstraint>("addleq", "GreaterOrEqThanSum", 1);
-  r.rotating<RotateScopeRightConstraint>("addlt", "GreaterThanSum", 1);
-  r.rotating<RotateScopeRightConstraint>("allmax", "EqualMaximum", 1);
-  r.rotating<RotateScopeRightConstraint>("max", "EqualMaximum", 1);
-  r.rotating<RotateScopeRightConstraint>("allmin", "EqualMinimum", 1);
-  r.rotating<RotateScopeRightConstraint>("min", "EqualMinimum", 1);
-  r.swapping<SwapTwoVarsConstraint>("eqcondsum", "CondEqualSum", 0, 1);
-  r.rotating<RotateScopeRightConstraint>("addeqcond", "eqcondsum", 2);
+  r.rotating<RotateScopeRightConstraint>("addleq", "GreaterOrEqThanSum", 1, 3);
+  r.rotating<RotateScopeRightConstraint>("addlt", "GreaterThanSum", 1, 3);
+  r.rotating<RotateScopeRightConstraint>("allmax", "EqualMaximum", 1, 2);
+  r.rotating<RotateScopeRightConstraint>("max", "EqualMaximum", 1, 2);
+  r.rotating<RotateScopeRightConstraint>("allmin", "EqualMinimum", 1, 2);
+  r.rotating<RotateScopeRightConstraint>("min", "EqualMinimum", 1, 2);
+  r.swapping<SwapTwoVarsConstraint>("eqcondsum", "CondEqualSum", 0, 1, 4);
+  r.rotating<RotateScopeRightConstraint>("addeqcond", "eqcondsum", 2, 4);
   r.plain<SquareOfDifferenceConstraint>("diffSquare");
   r.plain<DistanceFromSquaresConstraint>("distanceSquares");
   r.plain<CalcDistanceConstraint>("calcDistance");

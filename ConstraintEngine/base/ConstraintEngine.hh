@@ -195,7 +195,7 @@ public:
   /// Propagators keep their work meanwhile and report none, so that it runs once the emptied
   /// domains are refilled (by relaxation, a reset or their variables' removal).
   bool isPropagationSuspended() const { return hasEmptyVariables() && !canContinuePropagation(); }
-  /// Forgets every emptied variable without relaxing anything.
+  /// Forgets, without relaxing anything, every emptied variable that holds values again.
   void clearEmptyVariables();
   /// A printable picture of the given propagators: their constraints, enabled flag and work.
   std::string dumpPropagatorState(const std::list<Id<Propagator> >& propagators) const;
@@ -275,6 +275,8 @@ private:
   void runPropagators(bool& commenced);
   // Tells the listeners the changes held while a propagator ran.
   void releaseHeldChanges();
+  // Hands an active constraint to its propagator's agenda, recording it first if it is redundant.
+  void queueActive(const Id<Constraint>& constraint);
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
   // whether there was any.
   bool relaxAfterRemovals();

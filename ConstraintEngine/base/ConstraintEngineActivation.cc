@@ -59,10 +59,7 @@ void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstr
 void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(constraint.isValid() && constraint->isActive());
-  // Queued below, a redundant constraint runs before the next completed run retires it.
-  if (constraint->isRedundant())
-    m_redundantConstraints.insert(constraint);
-  constraint->getPropagator()->handleConstraintActivated(constraint);
+  queueActive(constraint);
   KALDEN_CHECK(!Entity::isPurging());
   broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
   if (constraint->isRedundant()) {
@@ -79,7 +76,20 @@ void ConstraintEngine::notifyRedundant(const Id<Constraint>& constraint) {
   // An inactive constraint is recorded when it becomes active again (notifyActivated).
   if (!constraint->isActive())
     return;
-  notifyActivated(constraint);
+  KALDEN_CHECK(!Entity::isPurging());
+  // Queued once more, but its activity has not changed: the listeners hear nothing. The queued
+  // run is work all the same.
+  m_dirty = true;
+  queueActive(constraint);
+  KALDEN_TRACE("ConstraintEngine:notifyRedundant:Constraint", constraint->getName().toString()
+                                                                  << "(" << constraint->getKey() << ")");
+}
+
+void ConstraintEngine::queueActive(const Id<Constraint>& constraint) {
+  // Queued below, a redundant constraint runs before the next completed run retires it.
+  if (constraint->isRedundant())
+    m_redundantConstraints.insert(constraint);
+  constraint->getPropagator()->handleConstraintActivated(constraint);
 }
 
 void ConstraintEngine::processRedundantConstraints() {

@@ -9,6 +9,7 @@
 #include "Utils/base/Id.hh"
 #include "Utils/base/Report.hh"
 
+#include <type_traits>
 #include <vector>
 
 #pragma push_macro("KALDEN_SOURCE")
@@ -50,10 +51,12 @@ public:
 protected:
   /// Checks what every factory checks, then hands over the handle of the constraint `build()` made.
   template <class BUILD>
-  static Id<Constraint> checkedBuild(const Id<ConstraintEngine>& constraintEngine,
-                                     const std::vector<Id<ConstrainedVariable> >& scope, BUILD build) {
+  Id<Constraint> checkedBuild(const Id<ConstraintEngine>& constraintEngine,
+                              const std::vector<Id<ConstrainedVariable> >& scope, BUILD build) const {
     KALDEN_CHECK(constraintEngine.isValid());
-    KALDEN_CHECK(scope.size() >= 1);
+    // Refused before any class is built, so only the least every name takes can be said.
+    KALDEN_CHECK_TEXT_MSG(scope.size() >= 1, "scope.size() >= 1",
+                          m_name.toString() << " takes at least 1 variable, given 0.");
     Constraint* constraint = build();
     KALDEN_CHECK(constraint != 0);
     KALDEN_CHECK(constraint->getId().isValid());
@@ -88,43 +91,62 @@ public:
 template <class ConstraintClass>
 class RotatedNaryConstraintType : public ConstraintType {
 public:
-  /// A factory whose constraints create `otherName` with the scope rotated by `rotateCount`.
+  /// A factory whose constraints create `otherName` with the scope rotated by `rotateCount`; a
+  /// scope too short to rotate is refused as taking at least `minArity` variables, when that is more.
   RotatedNaryConstraintType(const LabelStr& name, const LabelStr& propagatorName, const LabelStr& otherName,
-                            const int& rotateCount)
-      : ConstraintType(name, propagatorName, false), m_otherName(otherName), m_rotateCount(rotateCount) {
+                            const int& rotateCount, unsigned int minArity = 0)
+      : ConstraintType(name, propagatorName, false), m_otherName(otherName), m_rotateCount(rotateCount),
+        m_minArity(minArity) {
     KALDEN_CHECK(name != otherName);
   }
 
-  /// A new ConstraintClass named after this type, with the other name and the rotate count.
+  /// A new ConstraintClass named after this type, with the other name, the rotate count and the least arity.
   Id<Constraint> createConstraint(Id<ConstraintEngine> constraintEngine,
                                   const std::vector<Id<ConstrainedVariable> >& scope) override {
     return checkedBuild(constraintEngine, scope, [&]() -> Constraint* {
-      return new ConstraintClass(m_name, m_propagatorName, constraintEngine, scope, m_otherName, m_rotateCount);
+      // A class of the client's may take no least arity.
+      if constexpr (std::is_constructible<ConstraintClass, const LabelStr&, const LabelStr&, Id<ConstraintEngine>&,
+                                          const std::vector<Id<ConstrainedVariable> >&, const LabelStr&, const int&,
+                                          unsigned int>::value)
+        return new ConstraintClass(m_name, m_propagatorName, constraintEngine, scope, m_otherName, m_rotateCount,
+                                   m_minArity);
+      else
+        return new ConstraintClass(m_name, m_propagatorName, constraintEngine, scope, m_otherName, m_rotateCount);
     });
   }
 
 private:
   LabelStr m_otherName;
   int m_rotateCount;
+  unsigned int m_minArity;
 };
 
 /// The factory of a constraint that creates another registered constraint with two scope positions swapped.
 template <class ConstraintClass>
 class SwapTwoVarsNaryConstraintType : public ConstraintType {
 public:
-  /// A factory whose constraints create `otherName` with positions `first` and `second` swapped.
+  /// A factory whose constraints create `otherName` with positions `first` and `second` swapped; a
+  /// scope too short for them is refused as taking at least `minArity` variables, when that is more.
   SwapTwoVarsNaryConstraintType(const LabelStr& name, const LabelStr& propagatorName, const LabelStr& otherName,
-                                const int& first, const int& second)
-      : ConstraintType(name, propagatorName, false), m_otherName(otherName), m_first(first), m_second(second) {
+                                const int& first, const int& second, unsigned int minArity = 0)
+      : ConstraintType(name, propagatorName, false), m_otherName(otherName), m_first(first), m_second(second),
+        m_minArity(minArity) {
     KALDEN_CHECK(name != otherName);
     KALDEN_CHECK(first != second);
   }
 
-  /// A new ConstraintClass named after this type, with the other name and the two positions.
+  /// A new ConstraintClass named after this type, with the other name, the two positions and the least arity.
   Id<Constraint> createConstraint(Id<ConstraintEngine> constraintEngine,
                                   const std::vector<Id<ConstrainedVariable> >& scope) override {
     return checkedBuild(constraintEngine, scope, [&]() -> Constraint* {
-      return new ConstraintClass(m_name, m_propagatorName, constraintEngine, scope, m_otherName, m_first, m_second);
+      // A class of the client's may take no least arity.
+      if constexpr (std::is_constructible<ConstraintClass, const LabelStr&, const LabelStr&, Id<ConstraintEngine>&,
+                                          const std::vector<Id<ConstrainedVariable> >&, const LabelStr&, int, int,
+                                          unsigned int>::value)
+        return new ConstraintClass(m_name, m_propagatorName, constraintEngine, scope, m_otherName, m_first, m_second,
+                                   m_minArity);
+      else
+        return new ConstraintClass(m_name, m_propagatorName, constraintEngine, scope, m_otherName, m_first, m_second);
     });
   }
 
@@ -132,6 +154,7 @@ private:
   LabelStr m_otherName;
   int m_first;
   int m_second;
+  unsigned int m_minArity;
 };
 
 } // namespace KALDEN

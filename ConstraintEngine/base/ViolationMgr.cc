@@ -113,6 +113,17 @@ void ViolationMgrImpl::addEmptyVariable(Id<ConstrainedVariable> variable) {
 
 void ViolationMgrImpl::removeEmptyVariable(Id<ConstrainedVariable> variable) { m_emptyVariables.erase(variable); }
 
+void ViolationMgrImpl::clearEmptyVariables() {
+  // The records prove the inconsistency: one whose domain is still empty must stay, or the next
+  // run would answer true over an empty domain.
+  for (auto it = m_emptyVariables.begin(); it != m_emptyVariables.end();) {
+    if (it->isValid() && !(*it)->isDiscarded() && (*it)->lastDomain().isEmpty())
+      ++it;
+    else
+      it = m_emptyVariables.erase(it);
+  }
+}
+
 void ViolationMgrImpl::relaxEmptyVariables() {
   if (m_relaxingEmpty)
     return;

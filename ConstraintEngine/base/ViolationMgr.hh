@@ -62,7 +62,7 @@ public:
   virtual void removeEmptyVariable(Id<ConstrainedVariable> variable) = 0;
   /// The variables recorded as emptied.
   virtual const ConstrainedVariableSet& getEmptyVariables() const = 0;
-  /// Forgets every emptied variable without relaxing anything.
+  /// Forgets, without relaxing anything, every record whose variable holds values again; an empty one stays recorded.
   virtual void clearEmptyVariables() = 0;
   /// Relaxes every emptied variable and forgets those whose domain is no longer empty.
   virtual void relaxEmptyVariables() = 0;
@@ -93,7 +93,7 @@ public:
   void addEmptyVariable(Id<ConstrainedVariable> variable) override;
   void removeEmptyVariable(Id<ConstrainedVariable> variable) override;
   const ConstrainedVariableSet& getEmptyVariables() const override { return m_emptyVariables; }
-  void clearEmptyVariables() override { m_emptyVariables.clear(); }
+  void clearEmptyVariables() override;
   void relaxEmptyVariables() override;
   unsigned long getViolationsAdded() const override { return m_violationsAdded; }
 

@@ -359,8 +359,10 @@ AllDiffConstraint::AllDiffConstraint(const LabelStr& name, const LabelStr& propa
       m_interimVariable(m_constraintEngine, BoolDomain(true, BoolDT::instance()), true, false, "Internal:AllDiff:cond",
                         Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_condAllDiffConstraint() {
-  // The conditional member counts the boolean among its variables; the client's count is checked here.
-  ConstraintShape::checkScopeSize(*this, m_variables.size() + 1 > 2, "ARG_COUNT > 2", 2, true);
+  // The conditional member counts the boolean among its variables; the client's count is checked
+  // here, and the message says why the condition counts one more.
+  ConstraintShape::checkScopeSize(*this, m_variables.size() + 1 > 2, "ARG_COUNT > 2", 2, true,
+                                  "ARG_COUNT counts a hidden boolean besides them.");
   std::vector<Id<ConstrainedVariable> > condAllDiffScope;
   condAllDiffScope.reserve(m_variables.size() + 1);
   condAllDiffScope.push_back(m_interimVariable.getId());

@@ -41,12 +41,12 @@ void ConstraintShape::checkMinArity(const Constraint& constraint, std::size_t co
 }
 
 bool ConstraintShape::checkScopeSize(const Constraint& constraint, bool holds, const char* conditionText,
-                                     std::size_t count, bool atLeast) {
+                                     std::size_t count, bool atLeast, const char* note) {
   KALDEN_CHECK_TEXT_MSG(holds, conditionText,
                         DelegateCreation::clientName(constraint).toString()
                             << " takes " << (atLeast ? "at least " : "") << count
                             << (count == 1 ? " variable" : " variables") << ", given " << constraint.getScope().size()
-                            << ".");
+                            << "." << (note != nullptr ? " " : "") << (note != nullptr ? note : ""));
   return holds;
 }
 

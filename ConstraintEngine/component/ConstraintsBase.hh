@@ -71,9 +71,9 @@ public:
   static void checkMinArity(const Constraint& constraint, std::size_t count, const char* conditionText);
   /// The arity check for a condition stated over another size than the scope's own (a member's
   /// scope, say): fails `conditionText` unless `holds`, saying that the constraint takes `count`
-  /// variables (at least `count` when `atLeast`). Answers `holds`.
+  /// variables (at least `count` when `atLeast`), then `note` if given. Answers `holds`.
   static bool checkScopeSize(const Constraint& constraint, bool holds, const char* conditionText, std::size_t count,
-                             bool atLeast);
+                             bool atLeast, const char* note = nullptr);
 
   /// The current domain at `position` of a scope that must have exactly `count` variables (checked first).
   static AbstractDomain& domainAt(const Constraint& constraint, std::size_t position, std::size_t count,

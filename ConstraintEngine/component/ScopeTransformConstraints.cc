@@ -57,6 +57,15 @@ Id<Constraint> createDelegate(const Constraint& owner, const Id<ConstraintEngine
 // Whether `index` names a scope position; no abs(), which is undefined for INT_MIN.
 bool isPosition(int index, std::size_t size) { return index >= 0 && static_cast<std::size_t>(index) < size; }
 
+// The check that `index` names a position of the constraint's scope. A negative index names none
+// whatever the scope; past the end, the scope is short: say how many variables it takes, at
+// least `need`. Whether the index is a position.
+bool checkPosition(const Constraint& constraint, int index, std::size_t need, const char* conditionText) {
+  KALDEN_CHECK_TEXT_OR_RETURN(index >= 0, conditionText, false);
+  return ConstraintShape::checkScopeSize(constraint, isPosition(index, constraint.getScope().size()), conditionText,
+                                         need, true);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- SwapTwoVarsConstraint
@@ -64,13 +73,15 @@ bool isPosition(int index, std::size_t size) { return index >= 0 && static_cast<
 SwapTwoVarsConstraint::SwapTwoVarsConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                              const Id<ConstraintEngine>& constraintEngine,
                                              const std::vector<Id<ConstrainedVariable> >& variables,
-                                             const LabelStr& otherName, int firstIndex, int secondIndex)
+                                             const LabelStr& otherName, int firstIndex, int secondIndex,
+                                             unsigned int minArity)
     : CompositeConstraint(name, propagatorName, constraintEngine, variables) {
   // Negative indices are refused: they name no scope position.
-  KALDEN_CHECK_TEXT_OR_RETURN(isPosition(firstIndex, m_variables.size()),
-                              "(unsigned) abs(firstIndex) < m_variables.size()");
-  KALDEN_CHECK_TEXT_OR_RETURN(isPosition(secondIndex, m_variables.size()),
-                              "(unsigned) abs(secondIndex) < m_variables.size()");
+  const std::size_t need =
+      std::max<std::size_t>({minArity, static_cast<std::size_t>(std::max(firstIndex, secondIndex)) + 1});
+  if (!checkPosition(*this, firstIndex, need, "(unsigned) abs(firstIndex) < m_variables.size()") ||
+      !checkPosition(*this, secondIndex, need, "(unsigned) abs(secondIndex) < m_variables.size()"))
+    return;
   KALDEN_CHECK(firstIndex != secondIndex);
 
   std::vector<Id<ConstrainedVariable> > otherScope(m_variables);
@@ -92,13 +103,16 @@ CompositeConstraint::Members SwapTwoVarsConstraint::members() { return Members{{
 RotateScopeRightConstraint::RotateScopeRightConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                                        const Id<ConstraintEngine>& constraintEngine,
                                                        const std::vector<Id<ConstrainedVariable> >& variables,
-                                                       const LabelStr& otherName, const int& rotateCount)
+                                                       const LabelStr& otherName, const int& rotateCount,
+                                                       unsigned int minArity)
     : CompositeConstraint(name, propagatorName, constraintEngine, variables) {
   const std::size_t n = m_variables.size();
   // Compared in a wider type, as abs(INT_MIN) is undefined.
   const long long count = rotateCount;
-  KALDEN_CHECK_TEXT_OR_RETURN(count < static_cast<long long>(n) && -count < static_cast<long long>(n),
-                              "(unsigned) abs(rotateCount) < m_variables.size()");
+  const unsigned long long magnitude = static_cast<unsigned long long>(count < 0 ? -count : count);
+  if (!ConstraintShape::checkScopeSize(*this, magnitude < n, "(unsigned) abs(rotateCount) < m_variables.size()",
+                                       std::max<std::size_t>(minArity, magnitude + 1), true))
+    return;
 
   // A right rotation by r is a left rotation by n - r: entry i takes the entry `shift` further on.
   const std::size_t shift = static_cast<std::size_t>(count > 0 ? static_cast<long long>(n) - count : -count);

@@ -20,7 +20,9 @@ class ConstraintEngine;
 /**
  * Creates the constraint registered as `otherName` over the scope with the
  * entries at firstIndex and secondIndex exchanged. Both indices must be scope
- * positions (0 to size - 1) and differ.
+ * positions (0 to size - 1) and differ. A scope too short for them is refused
+ * as taking at least the larger of the positions' needs and `minArity`
+ * variables (what the delegate needs, when known).
  */
 class SwapTwoVarsConstraint : public CompositeConstraint {
 public:
@@ -28,7 +30,7 @@ public:
   SwapTwoVarsConstraint(const LabelStr& name, const LabelStr& propagatorName,
                         const Id<ConstraintEngine>& constraintEngine,
                         const std::vector<Id<ConstrainedVariable> >& variables, const LabelStr& otherName,
-                        int firstIndex, int secondIndex);
+                        int firstIndex, int secondIndex, unsigned int minArity = 0);
   /// Discards itself (and so its delegate) while it is whole.
   ~SwapTwoVarsConstraint() override;
 
@@ -42,7 +44,9 @@ private:
 /**
  * Creates the constraint registered as `otherName` over the scope rotated
  * right by rotateCount (left for a negative count): with a count of 1 the last
- * variable comes first. The count must lie within -(size - 1) to size - 1.
+ * variable comes first. The count must lie within -(size - 1) to size - 1; a
+ * scope too short for it is refused as taking at least the larger of
+ * |rotateCount| + 1 and `minArity` variables.
  */
 class RotateScopeRightConstraint : public CompositeConstraint {
 public:
@@ -50,7 +54,7 @@ public:
   RotateScopeRightConstraint(const LabelStr& name, const LabelStr& propagatorName,
                              const Id<ConstraintEngine>& constraintEngine,
                              const std::vector<Id<ConstrainedVariable> >& variables, const LabelStr& otherName,
-                             const int& rotateCount);
+                             const int& rotateCount, unsigned int minArity = 0);
   /// Discards itself (and so its delegate) while it is whole.
   ~RotateScopeRightConstraint() override;
 

@@ -243,7 +243,8 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
       {"UNARY", "ii", "variables.size() == 1", "UNARY takes 1 variable, given 2."},
       {"sum", "ii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
        "sum takes at least 3 variables, given 2."},
-      {"AllDiff", "i", "ARG_COUNT > 2", "AllDiff takes at least 2 variables, given 1."},
+      {"AllDiff", "i", "ARG_COUNT > 2",
+       "AllDiff takes at least 2 variables, given 1. ARG_COUNT counts a hidden boolean besides them."},
       {"leqsum", "ii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
        "leqsum takes at least 3 variables, given 2."},
       {"CondEqualSum", "bii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
@@ -252,6 +253,15 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
        "addlt takes at least 3 variables, given 2."},
       {"addeqcond", "iib", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
        "addeqcond takes at least 4 variables, given 3."},
+      // Too short to reorder: the reordering's own check, with what the name takes in all.
+      {"max", "i", "(unsigned) abs(rotateCount) < m_variables.size()", "max takes at least 2 variables, given 1."},
+      {"addlt", "i", "(unsigned) abs(rotateCount) < m_variables.size()", "addlt takes at least 3 variables, given 1."},
+      {"addeqcond", "ib", "(unsigned) abs(rotateCount) < m_variables.size()",
+       "addeqcond takes at least 4 variables, given 2."},
+      {"eqcondsum", "i", "(unsigned) abs(secondIndex) < m_variables.size()",
+       "eqcondsum takes at least 4 variables, given 1."},
+      // An empty scope is refused before any class is built.
+      {"leq", "", "scope.size() >= 1", "leq takes at least 1 variable, given 0."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -264,7 +274,8 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
 }
 
 // The reference page of constraint names lists every registered name once, in a row whose arity
-// ("3" or "≥ 3") admits the scope this file uses for it.
+// ("3" or "≥ 3") admits the scope this file uses for it and refuses one variable fewer (one more
+// too, for an exact arity) with the message that states that arity.
 TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
   std::ifstream page(KALDEN_SOURCE_DIR "/docs/constraints.md");
   ASSERT_TRUE(page.good());
@@ -290,15 +301,44 @@ TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
   }
   EXPECT_EQ(arityOf.size(), sizeof(LIBRARY) / sizeof(LIBRARY[0]));
   const std::string atLeast = "≥ ";
+  Host host;
+  // The message a scope of `given` variables is refused with; an empty scope is refused before
+  // the class is known.
+  const auto refusal = [](const std::string& name, bool isAtLeast, std::size_t arity, std::size_t given) {
+    if (given == 0)
+      return name + " takes at least 1 variable, given 0.";
+    return name + " takes " + (isAtLeast ? "at least " : "") + std::to_string(arity) +
+           (arity == 1 ? " variable" : " variables") + ", given " + std::to_string(given) + ".";
+  };
   for (const Row& row : LIBRARY) {
     SCOPED_TRACE(row.name);
     const auto it = arityOf.find(row.name);
     ASSERT_NE(it, arityOf.end()) << "not listed";
-    const std::size_t size = std::string(row.scope).size();
-    if (it->second.rfind(atLeast, 0) == 0)
-      EXPECT_GE(size, std::stoul(it->second.substr(atLeast.size())));
+    const std::string scope(row.scope);
+    const bool isAtLeast = it->second.rfind(atLeast, 0) == 0;
+    const std::size_t arity = std::stoul(isAtLeast ? it->second.substr(atLeast.size()) : it->second);
+    if (isAtLeast)
+      EXPECT_GE(scope.size(), arity);
     else
-      EXPECT_EQ(size, std::stoul(it->second));
+      EXPECT_EQ(scope.size(), arity);
+    // One variable fewer than the arity: summands go first, the booleans a conditional needs stay.
+    std::string shorter = scope;
+    while (shorter.size() >= arity) {
+      const std::size_t last = shorter.find_last_not_of('b');
+      shorter.erase(last == std::string::npos ? shorter.size() - 1 : last, 1);
+    }
+    std::vector<std::string> refused{shorter};
+    if (!isAtLeast)
+      refused.push_back(scope + scope.back());
+    for (const std::string& kinds : refused) {
+      const std::vector<Id<ConstrainedVariable> > variables = host.scope(kinds.c_str());
+      const std::string message =
+          failureOf([&] { host.engine().createConstraint(row.name, variables); }).getMessage();
+      const std::string expected = refusal(row.name, isAtLeast, arity, kinds.size());
+      // The message may go on to explain its condition.
+      EXPECT_EQ(message.substr(0, expected.size()), expected) << kinds;
+      EXPECT_TRUE(host.engine().getConstraints().empty());
+    }
   }
 }
 
@@ -337,22 +377,31 @@ TEST_F(ModuleConstraintLibraryTest, StartWithoutSchemaFailsClearly) {
   EXPECT_NE(failureOf([&] { library.uninitialize(host.getId()); }).getMessage().find("CESchema"), std::string::npos);
 }
 
-// A module of the client's: logs its starts and stops, and refuses to start while told to.
+// A module of the client's: logs its starts and stops, refuses to start while told to, and
+// publishes a component under the name it is given, if any.
 class ClientModule : public Module {
 public:
-  ClientModule(std::vector<std::string>& log, const bool& refuse) : Module("Client"), m_log(log), m_refuse(refuse) {}
+  ClientModule(std::vector<std::string>& log, const bool& refuse, const char* publishes = nullptr)
+      : Module("Client"), m_log(log), m_refuse(refuse), m_publishes(publishes) {}
   void initialize() override {}
   void uninitialize() override {}
-  void initialize(Id<Engine>) override {
+  void initialize(Id<Engine> engine) override {
     if (m_refuse)
       throw Error("ready", "the client is not ready", "test", 0);
+    if (m_publishes != nullptr)
+      engine->addComponent(m_publishes, new EngineComponent());
     m_log.push_back("start");
   }
-  void uninitialize(Id<Engine>) override { m_log.push_back("stop"); }
+  void uninitialize(Id<Engine> engine) override {
+    if (m_publishes != nullptr)
+      delete engine->removeComponent(m_publishes);
+    m_log.push_back("stop");
+  }
 
 private:
   std::vector<std::string>& m_log;
   const bool& m_refuse;
+  const char* m_publishes;
 };
 
 // A start that fails stops again, in reverse order, what it started: the host has no component
@@ -360,7 +409,8 @@ private:
 TEST_F(ModuleConstraintLibraryTest, FailedStartLeavesTheHostAsItWas) {
   const std::string libraryFirst = "start the ConstraintEngine module before the ConstraintLibrary module";
   const struct {
-    const char* modules; // c the client's module, E the engine module, L the library module
+    // c the client's module (p: one that publishes "ConstraintEngine"), E the engine module, L the library module
+    const char* modules;
     std::string failure;
     std::vector<std::string> log;
   } cases[] = {
@@ -368,6 +418,8 @@ TEST_F(ModuleConstraintLibraryTest, FailedStartLeavesTheHostAsItWas) {
       {"cLE", libraryFirst, {"start", "stop"}},
       {"cL", libraryFirst, {"start", "stop"}},
       {"EcLE", "A component named CESchema is already published.", {"start", "stop"}},
+      // The engine module publishes its schema before its engine is refused: the schema goes too.
+      {"pEL", "A component named ConstraintEngine is already published.", {"start", "stop"}},
   };
   const bool ready = false;
   for (const auto& c : cases) {
@@ -379,7 +431,7 @@ TEST_F(ModuleConstraintLibraryTest, FailedStartLeavesTheHostAsItWas) {
       for (const char* m = c.modules; *m != '\0'; ++m)
         host.addModule(*m == 'E'   ? static_cast<Module*>(new ModuleConstraintEngine())
                        : *m == 'L' ? static_cast<Module*>(new ModuleConstraintLibrary())
-                                   : new ClientModule(log, ready));
+                                   : new ClientModule(log, ready, *m == 'p' ? "ConstraintEngine" : nullptr));
       for (int attempt = 0; attempt < 2; ++attempt) {
         EXPECT_NE(failureOf([&] { host.start(); }).getMessage().find(c.failure), std::string::npos);
         EXPECT_FALSE(host.isStarted());

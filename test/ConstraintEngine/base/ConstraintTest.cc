@@ -103,7 +103,8 @@ TEST_F(ConstraintTest, RedundantFromConstruction) {
   TestConstraint ordinary("o", "Default", engine(), makeScope(x, z));
   EXPECT_TRUE(redundant.isRedundant());
   EXPECT_FALSE(ordinary.isRedundant());
-  EXPECT_EQ(listener.events(), (Events{"L addedConstraint r", "L activatedConstraint r", "L addedConstraint o"}));
+  // Found redundant while active, r is queued again but was never switched off: nothing else to tell.
+  EXPECT_EQ(listener.events(), (Events{"L addedConstraint r", "L addedConstraint o"}));
   EXPECT_TRUE(redundant.testIsRedundant(Id<ConstrainedVariable>::noId()));
   EXPECT_FALSE(redundant.testIsRedundant(z));
 

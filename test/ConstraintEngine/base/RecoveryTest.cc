@@ -91,5 +91,32 @@ TEST_F(RecoveryTest, TheEqualityPropagatorHoldsItsClassesWhileTheEngineIsInconsi
   EXPECT_EQ(bounds(u), "[4.00, 6.00]");
 }
 
+// Clearing the records of emptied variables keeps those still empty: the engine stays proven
+// inconsistent and the next run fails again. A record whose domain was refilled goes.
+TEST_F(RecoveryTest, ClearingTheEmptiedRecordsKeepsTheDomainsStillEmpty) {
+  Id<ConstrainedVariable> p = intVar("p", 0, 10), q = intVar("q", 0, 3);
+  p->specify(5);
+  leq(p, q);
+  EXPECT_FALSE(m_engine->propagate());
+  const ConstrainedVariableSet emptied = m_engine->getViolationMgr().getEmptyVariables();
+  ASSERT_FALSE(emptied.empty());
+  m_engine->clearEmptyVariables();
+  EXPECT_EQ(m_engine->getViolationMgr().getEmptyVariables(), emptied);
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_FALSE(m_engine->propagate());
+
+  // Refilled by their own relaxation, which leaves the records alone, the variables are forgotten.
+  for (const Id<ConstrainedVariable>& var : emptied)
+    var->relax();
+  for (Id<ConstrainedVariable> var : {p, q})
+    ASSERT_FALSE(var->lastDomain().isEmpty());
+  m_engine->clearEmptyVariables();
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_FALSE(m_engine->propagate()) << "p is still specified above q";
+  p->reset();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(p), "[0.00, 3.00]");
+}
+
 } // namespace
 } // namespace KALDEN
