@@ -140,7 +140,7 @@ public:
   bool overlaps(const AbstractDomain& dom) const {
     if (m_domain->isEnumerated() && listsValues(dom))
       return anyValue(dom, [this](double v) { return m_domain->isMember(v); });
-    return m_domain->intersects(dom);
+    return BoundsArithmetic::shareValue(*m_domain, dom);
   }
 
   void add(const AbstractDomain& dom) {
@@ -308,7 +308,7 @@ void CondAllDiffConstraint::decide(const Domains& doms, unsigned int& firstClose
 bool CondAllDiffConstraint::pairwiseDisjoint(const Domains& doms) {
   for (std::size_t i = 1; i < doms.size(); ++i)
     for (std::size_t j = i + 1; j < doms.size(); ++j)
-      if (doms[i]->intersects(*doms[j]))
+      if (BoundsArithmetic::shareValue(*doms[i], *doms[j]))
         return false;
   return true;
 }

@@ -54,7 +54,21 @@ bool BoundsArithmetic::holdsInteger(const AbstractDomain& dom) {
 }
 
 bool BoundsArithmetic::holdsValueIn(const AbstractDomain& dom, double lb, double ub) {
+  // An integer interval keeps the integers of the range's inward rounding; its tolerant overlap
+  // test would also accept a range lying between two integers.
+  if (isIntegerInterval(dom))
+    return std::max(dom.getLowerBound(), std::ceil(lb)) <= std::min(dom.getUpperBound(), std::floor(ub));
   return dom.intersects(IntervalDomain(lb, ub, FloatDT::instance()));
+}
+
+bool BoundsArithmetic::shareValue(const AbstractDomain& a, const AbstractDomain& b) {
+  if (a.isInterval() && b.isInterval() && !a.isOpen() && !b.isOpen()) {
+    if (isIntegerInterval(a) && !isIntegerInterval(b))
+      return holdsValueIn(a, b.getLowerBound(), b.getUpperBound());
+    if (isIntegerInterval(b) && !isIntegerInterval(a))
+      return holdsValueIn(b, a.getLowerBound(), a.getUpperBound());
+  }
+  return a.intersects(b);
 }
 
 } // namespace KALDEN

@@ -7,6 +7,8 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 
+#include <cmath>
+
 namespace KALDEN {
 
 /**
@@ -27,6 +29,16 @@ public:
     return current < candidate ? dom.translateNumber(candidate, true) : current;
   }
 
+  /// The least value `dom` may hold strictly above `bound`: the next integer beyond it for an
+  /// integer interval, `bound` plus the tolerance for any other domain.
+  static double leastAbove(const AbstractDomain& dom, double bound) {
+    return isIntegerInterval(dom) ? std::floor(bound) + 1.0 : bound + dom.minDelta();
+  }
+  /// The greatest value `dom` may hold strictly below `bound`, as leastAbove() is the least above.
+  static double greatestBelow(const AbstractDomain& dom, double bound) {
+    return isIntegerInterval(dom) ? std::ceil(bound) - 1.0 : bound - dom.minDelta();
+  }
+
   /// The least and greatest product of an end of [aMin, aMax] with an end of [bMin, bMax].
   static void productRange(double aMin, double aMax, double bMin, double bMax, double& lo, double& hi);
   /// The least and greatest quotient of an end of [numMin, numMax] by an end of a divisor interval without zero.
@@ -43,8 +55,11 @@ public:
   static bool isRealInterval(const AbstractDomain& dom);
   /// Whether an interval holds some integer, within its tolerance.
   static bool holdsInteger(const AbstractDomain& dom);
-  /// Whether a domain holds some value of [lb, ub], by the rule an interval's intersection keeps members.
+  /// Whether a domain holds some value of [lb, ub], by the rule its intersection keeps members:
+  /// an integer interval only an integer of [lb, ub].
   static bool holdsValueIn(const AbstractDomain& dom, double lb, double ub);
+  /// Whether two domains share a value: an integer interval and a real one only an integer.
+  static bool shareValue(const AbstractDomain& a, const AbstractDomain& b);
 };
 
 } // namespace KALDEN

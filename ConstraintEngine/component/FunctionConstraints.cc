@@ -61,7 +61,7 @@ std::vector<Piece> piecesOf(const AbstractDomain& dom) {
 // else the nearest pair of bounds; an enumeration's members are taken one by one, since a
 // value between its bounds need not be a member.
 double leastSeparation(const AbstractDomain& u, const AbstractDomain& v) {
-  if (!u.isEnumerated() && !v.isEnumerated() && u.intersects(v))
+  if (!u.isEnumerated() && !v.isEnumerated() && BoundsArithmetic::shareValue(u, v))
     return 0.0;
   const std::vector<Piece> p = piecesOf(u), q = piecesOf(v);
   double least = HUGE_VAL;

@@ -90,11 +90,14 @@ void LessThanConstraint::handleExecute() {
                                                                 << " x.minDelta = " << domx.minDelta()
                                                                 << " y.minDelta = " << domy.minDelta());
   // Each step reads the bounds as they are at that moment; infinite bounds are never stepped.
+  // A bound steps by the receiving domain's unit from the other side's bound, whatever its kind.
   if (domx.getUpperBound() >= domy.getUpperBound() && domy.getUpperBound() < PLUS_INFINITY &&
-      BoundsArithmetic::narrowEmpties(domx, domx.getLowerBound(), domy.getUpperBound() - domx.minDelta()))
+      BoundsArithmetic::narrowEmpties(domx, domx.getLowerBound(),
+                                      BoundsArithmetic::greatestBelow(domx, domy.getUpperBound())))
     return;
   if (domy.getLowerBound() <= domx.getLowerBound() && domx.getLowerBound() > MINUS_INFINITY &&
-      BoundsArithmetic::narrowEmpties(domy, domx.getLowerBound() + domy.minDelta(), domy.getUpperBound()))
+      BoundsArithmetic::narrowEmpties(domy, BoundsArithmetic::leastAbove(domy, domx.getLowerBound()),
+                                      domy.getUpperBound()))
     return;
   if (domx.isSingleton() && domy.isSingleton() && !(domx.getSingletonValue() < domy.getSingletonValue()))
     domx.empty();

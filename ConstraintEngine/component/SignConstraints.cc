@@ -81,16 +81,10 @@ void AbsoluteValue::handleExecute() {
   if (lb == 0.0 && m_y.isMember(-ub) && m_y.isMember(ub))
     narrowToRange(m_y, -ub, ub);
 
-  // Which sides of zero y can still take a value on. An interval is contiguous, so its
-  // members at the ends of the ranges tell; an enumeration has to be asked for any member.
-  bool pos, neg;
-  if (m_y.isEnumerated()) {
-    pos = BoundsArithmetic::holdsValueIn(m_y, lb, ub);
-    neg = BoundsArithmetic::holdsValueIn(m_y, -ub, -lb);
-  } else {
-    pos = m_y.isMember(lb) || m_y.isMember(ub);
-    neg = m_y.isMember(-lb) || m_y.isMember(-ub);
-  }
+  // Which sides of zero y can still take a value on. The ends of x's range are no test: an
+  // integer y may hold neither end of a real range and still hold an integer within it.
+  const bool pos = BoundsArithmetic::holdsValueIn(m_y, lb, ub);
+  const bool neg = BoundsArithmetic::holdsValueIn(m_y, -ub, -lb);
   if (pos && !neg)
     narrowToRange(m_y, lb, ub);
   else if (neg && !pos)

@@ -22,6 +22,12 @@ bool holdsEveryValueOf(const AbstractDomain& container, const AbstractDomain& do
     return dom.isSubsetOf(container);
   if (dom.isSingleton())
     return container.isMember(dom.getSingletonValue());
+  // A real interval holds every value between its ends, so it holds an integer interval when it
+  // holds both of that one's ends; the integer interval's own subset test would compare them with
+  // its tolerance of one.
+  if (container.isInterval() && !BoundsArithmetic::isIntegerInterval(container) &&
+      BoundsArithmetic::isIntegerInterval(dom))
+    return container.isMember(dom.getLowerBound()) && container.isMember(dom.getUpperBound());
   if (container.isInterval() &&
       (!BoundsArithmetic::isIntegerInterval(container) || BoundsArithmetic::isIntegerInterval(dom)))
     return dom.isSubsetOf(container);

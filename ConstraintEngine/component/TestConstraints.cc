@@ -4,6 +4,7 @@
 
 #include "ConstraintEngine/component/TestConstraints.hh"
 
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
@@ -65,9 +66,11 @@ TestEQ::~TestEQ() = default;
 
 void TestEQ::handleExecute() {
   KALDEN_TRACE("TestEQ:handleExecute", "comparing " << m_arg1.toString() << " with " << m_arg2.toString());
-  if (m_arg1.isSingleton() && m_arg2.isSingleton() && m_arg1.intersects(m_arg2))
+  // Across kinds an integer interval meets a real one only at an integer.
+  const bool meet = BoundsArithmetic::shareValue(m_arg1, m_arg2);
+  if (m_arg1.isSingleton() && m_arg2.isSingleton() && meet)
     decide(m_test, true);
-  else if (!m_arg1.intersects(m_arg2))
+  else if (!meet)
     decide(m_test, false);
 
   if (!isTrue(m_test))

@@ -4,11 +4,13 @@
 
 #include "ConstraintEngine/component/UnaryConstraints.hh"
 
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/Error.hh"
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
+#include <cmath>
 #include <list>
 
 namespace KALDEN {
@@ -44,8 +46,16 @@ void UnaryConstraint::handleExecute() {
   KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_x != nullptr, "m_x != 0", "Source not set for " << toString());
   if (narrowsToMembers())
     narrowToMembers();
+  else if (narrowsToIntegers())
+    // The integers within both, as an integer interval's intersection rounds a range inward.
+    m_y.intersect(std::max(m_x->getLowerBound(), std::ceil(m_y.getLowerBound())),
+                  std::min(m_x->getUpperBound(), std::floor(m_y.getUpperBound())));
   else
     m_y.intersect(*m_x);
+}
+
+bool UnaryConstraint::narrowsToIntegers() const {
+  return m_x != nullptr && BoundsArithmetic::isIntegerInterval(*m_x) && BoundsArithmetic::isRealInterval(m_y);
 }
 
 void UnaryConstraint::narrowToMembers() {
@@ -72,7 +82,7 @@ bool UnaryConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int arg
                                 const DomainListener::ChangeType& changeType) {
   (void)variable;
   KALDEN_CHECK_MSG(argIndex == 0, "Cannot have more than one variable in scope.");
-  if (narrowsToMembers())
+  if (narrowsToMembers() || narrowsToIntegers())
     return false;
   return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
 }

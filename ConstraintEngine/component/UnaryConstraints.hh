@@ -45,6 +45,9 @@ private:
   bool narrowsToMembers() const { return m_x != nullptr && m_x->isEnumerated() && m_x->isClosed() && m_y.isInterval(); }
   // Moves the interval's ends onto the source's least and greatest members within it.
   void narrowToMembers();
+  // Whether the variable is a real interval and the source an integer one: the variable may take
+  // only integers, which no bound of the source's keeps it to.
+  bool narrowsToIntegers() const;
 
   AbstractDomain* m_x; // owned copy of the source, null while none is set
   AbstractDomain& m_y;

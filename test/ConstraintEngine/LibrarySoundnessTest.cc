@@ -26,6 +26,7 @@ SoundnessHarness::Layout layoutOf(const ConstraintEntry& entry) {
     p.intervals = (kinds & KIND_INTERVAL) != 0;
     p.enumerations = (kinds & KIND_ENUMERATION) != 0;
     p.booleans = (kinds & KIND_BOOLEAN) != 0;
+    p.reals = (kinds & KIND_REAL) != 0;
     if (!p.intervals && !p.enumerations) {
       p.lo = 0;
       p.hi = 1;

@@ -12,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <list>
 #include <memory>
 #include <random>
@@ -35,7 +38,11 @@ private:
   std::mt19937 m_rng;
 };
 
-enum class Kind { INTERVAL, ENUMERATION, BOOLEAN };
+enum class Kind { INTERVAL, ENUMERATION, BOOLEAN, REAL_INTERVAL, REAL_ENUMERATION };
+
+// The grid real domains are drawn on: quarter values, exact in binary, so sums and
+// products of them compare exactly in the meanings.
+const int STEPS_PER_UNIT = 4;
 
 // The domain drawn for one position, and the values it holds.
 struct Drawn {
@@ -44,7 +51,23 @@ struct Drawn {
   std::vector<double> values;
 };
 
-Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position) {
+// Draws `size` distinct members of lo..hi (in steps), sorted.
+std::list<double> drawMembers(Draw& draw, int lo, int hi, int size) {
+  std::vector<int> pool;
+  for (int v = lo; v <= hi; ++v)
+    pool.push_back(v);
+  std::list<double> members;
+  for (int k = 0; k < size; ++k) {
+    const std::size_t at = static_cast<std::size_t>(draw.between(0, static_cast<int>(pool.size()) - 1));
+    members.push_back(pool[at]);
+    pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  members.sort();
+  return members;
+}
+
+// `realValues` caps the grid values a real domain holds, so that brute force stays small.
+Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, int realValues) {
   std::vector<Kind> kinds;
   if (position.intervals)
     kinds.push_back(Kind::INTERVAL);
@@ -52,6 +75,10 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position) {
     kinds.push_back(Kind::ENUMERATION);
   if (position.booleans)
     kinds.push_back(Kind::BOOLEAN);
+  if (position.reals && position.intervals)
+    kinds.push_back(Kind::REAL_INTERVAL);
+  if (position.reals && position.enumerations)
+    kinds.push_back(Kind::REAL_ENUMERATION);
   Drawn drawn;
   drawn.kind = kinds[static_cast<std::size_t>(draw.between(0, static_cast<int>(kinds.size()) - 1))];
   switch (drawn.kind) {
@@ -64,17 +91,8 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position) {
     break;
   }
   case Kind::ENUMERATION: {
-    std::vector<int> pool;
-    for (int v = position.lo; v <= position.hi; ++v)
-      pool.push_back(v);
-    const int size = 1 + draw.smallUpTo(static_cast<int>(pool.size()) - 1);
-    std::list<double> members;
-    for (int k = 0; k < size; ++k) {
-      const std::size_t at = static_cast<std::size_t>(draw.between(0, static_cast<int>(pool.size()) - 1));
-      members.push_back(pool[at]);
-      pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(at));
-    }
-    members.sort();
+    const std::list<double> members =
+        drawMembers(draw, position.lo, position.hi, 1 + draw.smallUpTo(position.hi - position.lo));
     drawn.domain.reset(new NumericDomain(members, IntDT::instance()));
     drawn.values.assign(members.begin(), members.end());
     break;
@@ -90,6 +108,27 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position) {
     }
     break;
   }
+  case Kind::REAL_INTERVAL: {
+    const int lo = position.lo * STEPS_PER_UNIT;
+    const int hi = position.hi * STEPS_PER_UNIT;
+    const int lb = draw.between(lo, hi);
+    const int ub = lb + draw.smallUpTo(std::min(hi - lb, realValues - 1));
+    drawn.domain.reset(new IntervalDomain(static_cast<double>(lb) / STEPS_PER_UNIT,
+                                          static_cast<double>(ub) / STEPS_PER_UNIT, FloatDT::instance()));
+    for (int v = lb; v <= ub; ++v)
+      drawn.values.push_back(static_cast<double>(v) / STEPS_PER_UNIT);
+    break;
+  }
+  case Kind::REAL_ENUMERATION: {
+    const int lo = position.lo * STEPS_PER_UNIT;
+    const int hi = position.hi * STEPS_PER_UNIT;
+    std::list<double> members = drawMembers(draw, lo, hi, 1 + draw.smallUpTo(std::min(hi - lo, realValues - 1)));
+    for (double& member : members)
+      member /= STEPS_PER_UNIT;
+    drawn.domain.reset(new NumericDomain(members, FloatDT::instance()));
+    drawn.values.assign(members.begin(), members.end());
+    break;
+  }
   }
   return drawn;
 }
@@ -100,7 +139,12 @@ Id<ConstrainedVariable> makeVariable(const Id<ConstraintEngine>& engine, const D
     return (new Variable<IntervalIntDomain>(engine, *drawn.domain, false, true, name, Id<Entity>::noId(),
                                             ConstrainedVariable::NO_INDEX))
         ->getId();
+  case Kind::REAL_INTERVAL:
+    return (new Variable<IntervalDomain>(engine, *drawn.domain, false, true, name, Id<Entity>::noId(),
+                                         ConstrainedVariable::NO_INDEX))
+        ->getId();
   case Kind::ENUMERATION:
+  case Kind::REAL_ENUMERATION:
     return (new Variable<EnumeratedDomain>(engine, *drawn.domain, false, true, name, Id<Entity>::noId(),
                                            ConstrainedVariable::NO_INDEX))
         ->getId();
@@ -112,13 +156,17 @@ Id<ConstrainedVariable> makeVariable(const Id<ConstraintEngine>& engine, const D
       ->getId();
 }
 
-// Whether every variable of the scope is decided; if so, writes their values.
+// Whether every variable of the scope is decided to a value of the grid; if so, writes their
+// values. A value off the grid (a root, say) is left unjudged: the meanings compute exactly.
 bool decidedValues(const std::vector<Id<ConstrainedVariable> >& scope, std::vector<double>& values) {
   for (const Id<ConstrainedVariable>& var : scope) {
     const AbstractDomain& dom = var->lastDomain();
     if (dom.isOpen() || dom.isEmpty() || !dom.isSingleton())
       return false;
-    values.push_back(dom.getSingletonValue());
+    const double value = dom.getSingletonValue();
+    if (std::floor(value * STEPS_PER_UNIT) != value * STEPS_PER_UNIT)
+      return false;
+    values.push_back(value);
   }
   return true;
 }
@@ -165,15 +213,27 @@ private:
 
 SoundnessHarness::Position defaultLayout(unsigned int, unsigned int) { return SoundnessHarness::Position(); }
 
+const double REAL_BUDGET = 200000.0;
+
+// The multiple of every check's cases that KALDEN_SOUNDNESS_SCALE asks for; 1 by default.
+unsigned int caseScale() {
+  const char* text = std::getenv("KALDEN_SOUNDNESS_SCALE");
+  const int scale = text ? std::atoi(text) : 1;
+  return scale > 0 ? static_cast<unsigned int>(scale) : 1u;
+}
+
 } // namespace
 
 std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed) {
   Draw draw(seed);
   const unsigned int arity =
       static_cast<unsigned int>(draw.between(static_cast<int>(subject.minArity), static_cast<int>(subject.maxArity)));
+  // About REAL_BUDGET assignments at most from the real positions, however wide the scope.
+  const int realValues = std::max(2, static_cast<int>(std::pow(REAL_BUDGET, 1.0 / arity)));
   std::vector<Drawn> domains;
   for (unsigned int i = 0; i < arity; ++i)
-    domains.push_back(drawDomain(draw, subject.layout ? subject.layout(i, arity) : defaultLayout(i, arity)));
+    domains.push_back(
+        drawDomain(draw, subject.layout ? subject.layout(i, arity) : defaultLayout(i, arity), realValues));
 
   std::vector<std::set<double> > supported(arity);
   std::vector<double> assignment;
@@ -244,7 +304,8 @@ SoundnessHarness::Builder SoundnessHarness::byLibraryName(const std::string& nam
 }
 
 void SoundnessHarness::check(const Subject& subject, unsigned int count, unsigned int firstSeed) {
-  for (unsigned int seed = firstSeed; seed < firstSeed + count; ++seed) {
+  const unsigned int cases = count * caseScale();
+  for (unsigned int seed = firstSeed; seed < firstSeed + cases; ++seed) {
     const std::string failure = runCase(subject, seed);
     if (!failure.empty())
       ADD_FAILURE() << failure;

@@ -13,14 +13,18 @@ namespace KALDEN {
 
 /**
  * Checks a value constraint against brute force. Each case draws a scope of
- * small integer domains (integer intervals, enumerations of numbers, booleans),
- * lists every assignment that satisfies the constraint's meaning, creates the
+ * small domains (integer intervals, enumerations of numbers, booleans, and real
+ * intervals and enumerations over quarter values), lists every assignment of
+ * integers and quarter values that satisfies the constraint's meaning (a grid
+ * finer than the integers, so a rule rounding by the wrong unit loses one of
+ * them), creates the
  * constraint in a fresh engine and propagates. While a solution exists the
  * engine must stay consistent and keep every value that appears in one;
  * narrowing less than it could is fine, though a subject may ask that a
  * consistent answer deciding every position satisfy the meaning. Every
  * failure names its seed, the drawn domains and what propagation left, so a
- * case can be replayed alone with runCase().
+ * case can be replayed alone with runCase(). KALDEN_SOUNDNESS_SCALE=n in the
+ * environment runs n times as many cases in every check().
  */
 class SoundnessHarness {
 public:
@@ -31,6 +35,7 @@ public:
     bool intervals = true;    ///< whether an integer interval may be drawn
     bool enumerations = true; ///< whether an enumeration may be drawn
     bool booleans = false;    ///< whether a boolean domain may be drawn (lo and hi must span 0..1)
+    bool reals = true;        ///< whether an interval or enumeration drawn may be real, over quarter values
   };
 
   /// Whether a full assignment, one value per scope position, satisfies the constraint.

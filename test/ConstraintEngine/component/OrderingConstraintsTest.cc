@@ -107,8 +107,8 @@ TEST_F(OrderingConstraintsTest, LessThanStepsEachSideByItsOwnTolerance) {
   const OrderingCase cases[] = {
       {true, true, {0, 10}, {0, 5}, {0, 4}, {1, 5}},
       {false, false, {0, 10}, {0, 5}, {0, 5 - eps}, {eps, 5}},
-      // x steps below y's upper bound by x's own tolerance, even where y's is finer.
-      {true, false, {0, 10}, {0, 5.5}, {0, 4}, {eps, 5.5}},
+      // An integer x stops at the last integer below y's upper bound, whatever y's kind.
+      {true, false, {0, 10}, {0, 5.5}, {0, 5}, {eps, 5.5}},
       {false, true, {0, 10}, {0, 5}, {0, 5 - eps}, {1, 5}},
       // Infinite bounds are never stepped.
       {false, false, {0, inf}, {0, inf}, {0, inf}, {eps, inf}},
@@ -121,6 +121,36 @@ TEST_F(OrderingConstraintsTest, LessThanStepsEachSideByItsOwnTolerance) {
     EXPECT_EQ(after(x), c.xAfter) << c.x[0] << ".." << c.x[1];
     EXPECT_EQ(after(y), c.yAfter) << c.y[0] << ".." << c.y[1];
   }
+}
+
+// Across kinds an integer bound is the next integer strictly beyond the other side's bound,
+// and a real one that bound plus the tolerance.
+TEST_F(OrderingConstraintsTest, LessThanAcrossKindsStepsToTheNextValueBeyondTheOtherBound) {
+  const double eps = g_epsilon();
+  const OrderingCase cases[] = {
+      {false, true, {0.5, 0.5}, {0, 10}, {0.5, 0.5}, {1, 10}},
+      {false, true, {1, 1}, {0, 10}, {1, 1}, {2, 10}},
+      {false, true, {-0.5, -0.5}, {-3, 0}, {-0.5, -0.5}, {0, 0}},
+      {false, true, {-1.5, 3}, {-3, 4}, {-1.5, 3}, {-1, 4}},
+      {true, false, {0, 10}, {5.5, 5.5}, {0, 5}, {5.5, 5.5}},
+      {true, false, {0, 5}, {5.5, 5.5}, {0, 5}, {5.5, 5.5}}, // the same x, already within: unchanged
+      {true, false, {0, 10}, {5, 5}, {0, 4}, {5, 5}},
+      {true, false, {-3, 2}, {-2.5, 1.5}, {-3, 1}, {-2.5, 1.5}},
+      {true, false, {2, 4}, {0, 2.75}, {2, 2}, {2 + eps, 2.75}},
+      {true, false, {0, 4}, {-1, 0.25}, {0, 0}, {eps, 0.25}},
+  };
+  for (const OrderingCase& c : cases) {
+    Id<ConstrainedVariable> x = var("x", c.xInt, c.x), y = var("y", c.yInt, c.y);
+    LessThanConstraint lt("lt", "Default", engine(), makeScope(x, y));
+    lt.handleExecute();
+    EXPECT_EQ(after(x), c.xAfter) << c.x[0] << ".." << c.x[1] << " < " << c.y[0] << ".." << c.y[1];
+    EXPECT_EQ(after(y), c.yAfter) << c.x[0] << ".." << c.x[1] << " < " << c.y[0] << ".." << c.y[1];
+  }
+  // Through the engine: -0.5 < y has the solution y = 0.
+  Id<ConstrainedVariable> x = floatVar("x", -0.5, -0.5), y = intVar("y", -3, 0);
+  new LessThanConstraint("lt", "Running", engine(), makeScope(x, y));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(y), Bounds({0, 0}));
 }
 
 TEST_F(OrderingConstraintsTest, LessThanEmptiesXOfEqualSingletons) {

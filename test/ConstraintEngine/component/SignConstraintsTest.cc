@@ -81,6 +81,9 @@ TEST_F(SignConstraintsTest, AbsoluteValueOverIntervals) {
       {"positive side only", true, false, {3, 4}, {-2, 10}, {3, 4}, {3, 4}},
       {"unbounded y", false, false, {-inf, inf}, {-inf, inf}, {0, inf}, {-inf, inf}},
       {"integer x from real y", true, false, {-10, 10}, {-2.5, -0.5}, {1, 2}, {-2, -1}},
+      // A real x whose ends no integer y holds: y's integers within its range still count.
+      {"integer y, both signs", false, true, {0.5, 2.25}, {-1, 2}, {0.5, 2}, {-1, 2}},
+      {"integer y, negative side only", false, true, {0.5, 1.75}, {-1, 0}, {0.5, 1}, {-1, -1}},
   };
   for (const BinaryCase& c : cases)
     runBinary<AbsoluteValue>(c);

@@ -79,6 +79,38 @@ TEST_F(TestConstraintsTest, DecideTheTestAndNarrowOnlyOnATrueEquality) {
     run(c);
 }
 
+// An integer interval and a real one share only integers: {test before, a, b (a integer when
+// aInt, b the other kind), test after, a and b after}.
+TEST_F(TestConstraintsTest, EqualityAcrossKindsSharesOnlyIntegers) {
+  const struct {
+    const char* what;
+    Truth before;
+    bool aInt;
+    std::vector<double> a, b;
+    Truth after;
+    std::vector<double> aAfter, bAfter;
+  } cases[] = {
+      {"integer 2, real 2.25", UNDECIDED, true, {2, 2}, {2.25, 2.25}, FALSE, {2, 2}, {2.25, 2.25}},
+      {"real 2.25, integer 2", UNDECIDED, false, {2.25, 2.25}, {2, 2}, FALSE, {2.25, 2.25}, {2, 2}},
+      {"no integer in the real range", UNDECIDED, true, {2, 3}, {2.25, 2.75}, FALSE, {2, 3}, {2.25, 2.75}},
+      {"integer 2, real 2", UNDECIDED, true, {2, 2}, {2, 2}, TRUE, {2, 2}, {2, 2}},
+      {"an integer in common", UNDECIDED, true, {0, 4}, {0.5, 2.25}, UNDECIDED, {0, 4}, {0.5, 2.25}},
+      {"true narrows to the integers", TRUE, true, {0, 4}, {0.5, 2.25}, TRUE, {1, 2}, {1, 2}},
+  };
+  for (const auto& c : cases) {
+    const Id<ConstrainedVariable> t = test(c.before);
+    const Id<ConstrainedVariable> a = c.aInt ? intVar("a", static_cast<int>(c.a[0]), static_cast<int>(c.a[1]))
+                                             : floatVar("a", c.a[0], c.a[1]);
+    const Id<ConstrainedVariable> b = c.aInt ? floatVar("b", c.b[0], c.b[1])
+                                             : intVar("b", static_cast<int>(c.b[0]), static_cast<int>(c.b[1]));
+    TestEQ eq("test", "Default", engine(), makeScope(t, a, b));
+    eq.handleExecute();
+    EXPECT_EQ(truthOf(dom(t)), c.after) << c.what;
+    EXPECT_EQ(bounds(a), c.aAfter) << c.what;
+    EXPECT_EQ(bounds(b), c.bAfter) << c.what;
+  }
+}
+
 TEST_F(TestConstraintsTest, TraceWhatTheyCompare) {
   const Id<ConstrainedVariable> t = boolVar("t");
   const Id<ConstrainedVariable> a = intVar("a", 0, 5);
