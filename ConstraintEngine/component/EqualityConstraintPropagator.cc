@@ -3,9 +3,11 @@
 
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -89,6 +91,18 @@ bool EqualityConstraintPropagator::connect(const Id<Constraint>& constraint) {
 
 void EqualityConstraintPropagator::disconnect(const Id<Constraint>& constraint) {
   const std::vector<Id<ConstrainedVariable> >& scope = constraint->getScope();
+  // The class narrowed every member to what all of them shared, also past members that could not
+  // hold it (an interval holds no gap of an enumeration), where no relaxation walks back: once the
+  // constraint no longer joins them, the members beyond its scope get room again. Its scope is
+  // relaxed on removal, and keeps its narrowing when switched off, like any constraint's. The
+  // base domains of a redundant constraint hold its values for good: the split classes still
+  // share them.
+  std::vector<Id<ConstrainedVariable> > beyondScope;
+  if (!constraint->isRedundant())
+    for (const Id<ConstrainedVariable>& member :
+         m_eqClassCollection.getGraphVariables(m_eqClassCollection.getGraphKey(scope.front())))
+      if (std::find(scope.begin(), scope.end(), member) == scope.end())
+        beyondScope.push_back(member);
   for (std::size_t i = 1; i < scope.size(); ++i)
     if (scope[i - 1] != scope[i])
       m_eqClassCollection.removeConnection(scope[i - 1], scope[i]);
@@ -98,6 +112,8 @@ void EqualityConstraintPropagator::disconnect(const Id<Constraint>& constraint) 
   // renumbered: then every class is narrowed on the next execute(), in place of the agenda.
   if (!m_eqClassAgenda.empty())
     m_fullReprop = true;
+  if (!beyondScope.empty())
+    getConstraintEngine()->relaxVariables(beyondScope);
 }
 
 void EqualityConstraintPropagator::execute() {
