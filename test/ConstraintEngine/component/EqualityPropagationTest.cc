@@ -252,6 +252,23 @@ TEST_F(ClassLosingAMemberTest, WhatTheRelaxedMembersNarrowedComesBackToo) {
   EXPECT_EQ(values(a), (Values{2, 4}));
 }
 
+TEST_F(EqualityPropagationTest, APartSplitOffAClassThatEmptiedIsNarrowed) {
+  // The class empties at e and i before it narrows x and y to each other; once the equality
+  // over them goes, x and y are a class of their own, though neither of them changed.
+  const Id<ConstrainedVariable> x = floatVar("x", -2, 0);
+  const Id<ConstrainedVariable> e = enumVar("e", {-3, -1, 3});
+  const Id<ConstrainedVariable> y = floatVar("y", -1, 2);
+  const Id<ConstrainedVariable> i = intVar("i", 1, 3);
+  const Id<Constraint> over = equal(Scope{i, e, y});
+  equal(Scope{y, x});
+  EXPECT_FALSE(m_engine->propagate());
+  m_engine->deleteConstraint(over); // propagates at once
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_EQ(bounds(x), (Bounds{-1, 0}));
+  EXPECT_EQ(bounds(y), (Bounds{-1, 0}));
+  EXPECT_EQ(values(e), (Values{-3, -1, 3}));
+}
+
 TEST_F(EqualityPropagationTest, DisjointMembersMakePropagationFail) {
   const Id<ConstrainedVariable> a = intVar("a", 0, 3);
   const Id<ConstrainedVariable> b = intVar("b", 5, 9);
