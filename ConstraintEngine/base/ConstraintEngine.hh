@@ -230,6 +230,9 @@ public:
   void handleRelax(const Id<ConstrainedVariable>& variable);
   /// Whether a relaxation cycle is open.
   bool isRelaxed() const { return m_relaxed; }
+  /// Relaxes the variables that are still registered and not yet reached by the current
+  /// relaxation cycle: at once, or, while a run is under way, as soon as it allows.
+  void relaxVariables(const std::vector<Id<ConstrainedVariable> >& variables);
 
   // Violations and emptied variables.
 

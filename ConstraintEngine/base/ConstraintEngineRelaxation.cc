@@ -9,6 +9,7 @@
 #include "Utils/base/Report.hh"
 
 #include <iterator>
+#include <vector>
 
 namespace KALDEN {
 
@@ -53,6 +54,15 @@ void ConstraintEngine::handleRelax(const Id<ConstrainedVariable>& variable) {
     if (!m_relaxingViolation && entry.isValid())
       m_violationMgr->handleRelax(entry);
   }
+}
+
+void ConstraintEngine::relaxVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
+  // A copy either way: relaxing reaches listeners, which may change what the caller passed.
+  std::vector<Id<ConstrainedVariable> > listed(variables);
+  if (m_propInProgress)
+    m_relaxAfterRun.insert(m_relaxAfterRun.end(), listed.begin(), listed.end());
+  else
+    relaxListed(listed);
 }
 
 void ConstraintEngine::addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable,

@@ -33,13 +33,7 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   // So may a violated one's, when it went before a run after its violation could undo it.
   if (constraint->isActive() || wasViolated) {
     KALDEN_TRACE("ConstraintEngine:remove:Constraint", "Propagating relaxations for " << constraint->toString());
-    const std::vector<Id<ConstrainedVariable> > scope = constraint->getScope();
-    if (m_propInProgress)
-      m_relaxAfterRun.insert(m_relaxAfterRun.end(), scope.begin(), scope.end());
-    else
-      for (const Id<ConstrainedVariable>& var : scope)
-        if (var.isValid() && !var->isDiscarded() && var->lastRelaxed() < m_cycleCount)
-          var->relax();
+    relaxVariables(constraint->getScope());
   }
   KALDEN_CHECK(!Entity::isPurging());
   if (wasViolated)

@@ -3,9 +3,11 @@
 
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -89,15 +91,39 @@ bool EqualityConstraintPropagator::connect(const Id<Constraint>& constraint) {
 
 void EqualityConstraintPropagator::disconnect(const Id<Constraint>& constraint) {
   const std::vector<Id<ConstrainedVariable> >& scope = constraint->getScope();
+  // The class narrowed every member to what all of them shared, also past members that could not
+  // hold it (an interval holds no gap of an enumeration), where no relaxation walks back: once the
+  // constraint no longer joins them, the members beyond its scope get room again. Its scope is
+  // relaxed on removal, and keeps its narrowing when switched off, like any constraint's. The
+  // base domains of a redundant constraint hold its values for good: the split classes still
+  // share them.
+  const bool redundant = constraint->isRedundant();
+  std::vector<Id<ConstrainedVariable> > beyondScope;
+  bool cutShort = false;
+  for (const Id<ConstrainedVariable>& member :
+       m_eqClassCollection.getGraphVariables(m_eqClassCollection.getGraphKey(scope.front()))) {
+    cutShort = cutShort || member->lastDomain().isEmpty();
+    if (!redundant && std::find(scope.begin(), scope.end(), member) == scope.end())
+      beyondScope.push_back(member);
+  }
+  const bool queued = !m_eqClassAgenda.empty();
   for (std::size_t i = 1; i < scope.size(); ++i)
     if (scope[i - 1] != scope[i])
       m_eqClassCollection.removeConnection(scope[i - 1], scope[i]);
   m_connected.erase(constraint);
   m_unverified.erase(constraint);
-  // Classes that were already narrowed stay so when they split. Queued ones may have been
-  // renumbered: then every class is narrowed on the next execute(), in place of the agenda.
-  if (!m_eqClassAgenda.empty())
+  // A class narrowed in full stays so when it splits. Queued ones may have been renumbered: then
+  // every class is narrowed on the next execute(), in place of the agenda. A class whose last
+  // narrowing stopped at an emptied member never narrowed the others to each other: each part
+  // that holds a variable of the scope (every part does) is queued.
+  if (queued)
     m_fullReprop = true;
+  else if (cutShort)
+    for (const Id<ConstrainedVariable>& var : scope)
+      if (m_eqClassCollection.isJoined(var))
+        m_eqClassAgenda.insert(m_eqClassCollection.getGraphKey(var));
+  if (!beyondScope.empty())
+    getConstraintEngine()->relaxVariables(beyondScope);
 }
 
 void EqualityConstraintPropagator::execute() {

@@ -33,9 +33,11 @@ public:
   bool updateRequired() const override;
   /// Joins the constraint's variables and queues their merged class.
   void handleConstraintAdded(const Id<Constraint>& constraint) override;
-  /// Takes back the constraint's connections, if it has any; with classes queued, every class is narrowed next.
+  /// Takes back the constraint's connections, if it has any, and relaxes the members of its class
+  /// beyond its scope; with classes queued, every class is narrowed next, and the parts of a class
+  /// whose narrowing stopped at an emptied member are queued.
   void handleConstraintRemoved(const Id<Constraint>& constraint) override;
-  /// Takes back the constraint's connections: an inactive equality joins nothing.
+  /// Takes back the constraint's connections as a removal does: an inactive equality joins nothing.
   void handleConstraintDeactivated(const Id<Constraint>& constraint) override;
   /// Joins the constraint's variables again, unless they are joined by it already.
   void handleConstraintActivated(const Id<Constraint>& constraint) override;
@@ -46,7 +48,8 @@ public:
 private:
   // Adds one connection per neighbouring pair of distinct variables; false when there is none.
   bool connect(const Id<Constraint>& constraint);
-  // Takes back what connect() added for the constraint.
+  // Takes back what connect() added for the constraint, relaxes the members of its class beyond
+  // its scope (unless it is redundant), and queues what the split leaves unnarrowed.
   void disconnect(const Id<Constraint>& constraint);
 
   bool m_fullReprop; // a connection went while classes were queued: narrow every class next

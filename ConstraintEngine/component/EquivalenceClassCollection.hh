@@ -95,6 +95,8 @@ public:
   void getGraphKeys(std::set<int>& keys);
   /// The number of classes.
   int getGraphCount();
+  /// Whether a connection joins `var` to another variable; makes nothing.
+  bool isJoined(const Id<ConstrainedVariable>& var) const { return findNode(var).isId(); }
   /// The variables of class `graphKey`; an empty set for a key that names no class.
   const std::set<Id<ConstrainedVariable> >& getGraphVariables(int graphKey) const;
   /// Always true.

@@ -38,5 +38,27 @@ TEST(OperationSequenceTest, RandomSessionsHoldAgainstBruteForce) {
               tally.checked, tally.violated);
 }
 
+// The same with sessions mostly of equalities on the equality propagator: removals and deleted
+// variables take back what a class narrowed, and the answers match a fresh engine's.
+TEST(OperationSequenceTest, EqualityPropagatorSessionsHoldAgainstBruteForce) {
+  const unsigned int only = fromEnvironment("KALDEN_OPSEQ_SEED", 0);
+  const unsigned int first = only != 0 ? only : 1;
+  const unsigned int last = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_SEEDS", CI_SEEDS);
+  OperationSequence::Options options;
+  options.equalityPropagator = true;
+  OperationSequence::Tally tally;
+  for (unsigned int seed = first; seed <= last; ++seed) {
+    const std::string failure = OperationSequence::runSeed(seed, options, &tally);
+    if (!failure.empty())
+      ADD_FAILURE() << "equality propagator " << failure;
+  }
+  if (only == 0) {
+    EXPECT_LT(2 * tally.answeredFalse, tally.checked)
+        << tally.answeredFalse << " of " << tally.checked << " checked propagations answered false";
+  }
+  std::printf("%lu of %lu checked propagations answered false, %lu left a constraint violated\n", tally.answeredFalse,
+              tally.checked, tally.violated);
+}
+
 } // namespace
 } // namespace KALDEN

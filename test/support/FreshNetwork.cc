@@ -7,6 +7,7 @@
 #include "support/ConstraintCatalogue.hh"
 #include "support/OperationSession.hh"
 
+#include <algorithm>
 #include <cstddef>
 #include <list>
 #include <string>
@@ -29,16 +30,23 @@ private:
 
 } // namespace
 
-FreshNetwork::FreshNetwork(const OperationSession& session) : m_engine(new ConstraintEngine(session.schema())) {
+FreshNetwork::FreshNetwork(const OperationSession& session) : FreshNetwork(session, nullptr) {}
+
+FreshNetwork::FreshNetwork(const OperationSession& session, const std::set<int>& variables)
+    : FreshNetwork(session, &variables) {}
+
+FreshNetwork::FreshNetwork(const OperationSession& session, const std::set<int>* only)
+    : m_engine(new ConstraintEngine(session.schema())) {
   new DefaultPropagator("Default", m_engine->getId());          // owned by the engine
   new EqualityConstraintPropagator("Equal", m_engine->getId()); // likewise
   m_recorder.reset(new AdditionRecorder(m_engine->getId(), m_added));
   m_engine->setAutoPropagation(false);
   for (const auto& v : session.variables())
-    if (v.second.alive)
+    if (v.second.alive && (only == nullptr || only->count(v.first) != 0))
       addVariable(v.first, session);
+  auto built = [this](int v) { return m_variables.count(v) != 0; };
   for (const auto& c : session.constraints())
-    if (session.inEffect(c.second)) {
+    if (session.inEffect(c.second) && std::all_of(c.second.scope.begin(), c.second.scope.end(), built)) {
       closeVariables(session, c.first);
       addConstraint(c.first, session);
     }
@@ -98,7 +106,7 @@ void FreshNetwork::applyCap(int number, const OperationSession& session) {
 // made (all that the client closed, for -1).
 void FreshNetwork::closeVariables(const OperationSession& session, int beforeConstraint) {
   for (const auto& v : session.variables()) {
-    const int closedBefore = v.second.alive ? v.second.closedBefore : -1;
+    const int closedBefore = v.second.alive && m_variables.count(v.first) != 0 ? v.second.closedBefore : -1;
     if (closedBefore >= 0 && (beforeConstraint < 0 || closedBefore <= beforeConstraint) &&
         m_variables.at(v.first)->baseDomain().isOpen()) {
       const bool capWaits = m_variables.at(v.first)->lastDomain().isOpen();

@@ -10,6 +10,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace KALDEN {
@@ -33,6 +34,9 @@ class FreshNetwork {
 public:
   /// Builds the network on the session's schema; the engine does not propagate by itself.
   explicit FreshNetwork(const OperationSession& session);
+  /// Builds only the listed variables and the constraints in effect over them alone: a set of
+  /// independent parts of the network, judged apart from the others.
+  FreshNetwork(const OperationSession& session, const std::set<int>& variables);
   /// Tears the engine down as the host does.
   ~FreshNetwork();
   FreshNetwork(const FreshNetwork&) = delete;
@@ -44,6 +48,7 @@ public:
   const AbstractDomain& domainOf(int variable) const { return m_variables.at(variable)->lastDomain(); }
 
 private:
+  FreshNetwork(const OperationSession& session, const std::set<int>* only);
   void addVariable(int number, const OperationSession& session);
   void addConstraint(int number, const OperationSession& session);
   void applyCap(int number, const OperationSession& session);

@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
+#include <vector>
 
 namespace KALDEN {
 
@@ -59,10 +61,14 @@ private:
 // that most networks stay solvable and the checks of a true answer get to run.
 class Generator {
 public:
-  explicit Generator(unsigned int seed) : m_draw(seed) {}
+  Generator(unsigned int seed, bool equality) : m_draw(seed), m_equality(equality) {}
 
   // The opening variables; the first operations drawn then add constraints over them.
   void initial(std::vector<Operation>& out) {
+    if (m_equality) {
+      equalityInitial(out);
+      return;
+    }
     const int variables = m_draw.between(3, 5);
     for (int i = 0; i < variables; ++i)
       out.push_back(newVariable(KIND_ANY));
@@ -73,6 +79,8 @@ public:
 
   // The next operation; a constraint whose position nothing fits first asks for a variable.
   Operation next(const OperationSession& s) {
+    if (m_equality)
+      return equalityNext(s);
     // The network starts with a few constraints.
     if (m_opening > 0) {
       --m_opening;
@@ -342,7 +350,137 @@ private:
     return op;
   }
 
+  // Sessions on the equality propagator. Each variable's witness is one of two values, which
+  // most of its domain holds, so that equalities drawn within a group of one witness agree, and
+  // classes join integer intervals, real intervals and enumerations with gaps.
+  void equalityInitial(std::vector<Operation>& out) {
+    m_groupWitness = {m_draw.between(LEAST, GREATEST), m_draw.between(LEAST, GREATEST)};
+    // Sparse classes, which a removal splits.
+    m_opening = 3;
+    for (int i = m_draw.between(4, 6); i > 0; --i)
+      out.push_back(newGroupedVariable());
+    if (m_draw.chance(4))
+      out.push_back(violations());
+  }
+
+  Operation equalityNext(const OperationSession& s) {
+    if (m_opening > 0) {
+      --m_opening;
+      return newEquality(s);
+    }
+    // Removals and switching off come often, and specifications rarely: a decided class keeps
+    // no gap that a removal must give back.
+    const int roll = m_draw.between(0, 99);
+    if (roll < 16)
+      return Operation();
+    if (roll < 21)
+      return onVariable(s, Type::SPECIFY);
+    if (roll < 26)
+      return onVariable(s, Type::RESET);
+    if (roll < 30)
+      return onVariable(s, Type::RELAX);
+    if (roll < 35)
+      return onVariable(s, Type::RESTRICT_BASE);
+    if (roll < 41)
+      return onConstraint(s, Type::DEACTIVATE_CONSTRAINT);
+    if (roll < 45)
+      return onConstraint(s, Type::ACTIVATE_CONSTRAINT);
+    if (roll < 47)
+      return onVariable(s, Type::DEACTIVATE_VARIABLE);
+    if (roll < 49)
+      return onVariable(s, Type::ACTIVATE_VARIABLE);
+    if (roll < 69)
+      return newEquality(s);
+    if (roll < 82)
+      return onConstraint(s, Type::DELETE_CONSTRAINT);
+    if (roll < 90)
+      return onVariable(s, Type::DELETE_VARIABLE);
+    if (roll < 97)
+      return liveCount(s.variables()) < MAX_VARIABLES ? newGroupedVariable() : Operation();
+    if (roll < 98) {
+      Operation op;
+      op.type = Type::AUTO_PROPAGATION;
+      op.flag = m_draw.chance(2);
+      return op;
+    }
+    return violations();
+  }
+
+  Operation newGroupedVariable() {
+    static const std::vector<int> sl_kinds = {KIND_INTERVAL, KIND_INTERVAL, KIND_INTERVAL, KIND_ENUMERATION,
+                                              KIND_ENUMERATION, KIND_ENUMERATION, KIND_ENUMERATION, KIND_REAL,
+                                              KIND_REAL};
+    Operation op;
+    op.type = Type::CREATE_VARIABLE;
+    op.target = m_nextVariable++;
+    op.kind = m_draw.pick(sl_kinds);
+    op.flag = m_draw.chance(3);
+    const int w = m_draw.pick(m_groupWitness);
+    const int roll = m_draw.between(0, 5);
+    op.values = roll == 0 ? drawValues(op.kind) : roll == 1 ? drawHolding(op.kind, w) : drawAround(op.kind, w);
+    if (isRange(op.kind))
+      op.values = {std::max(LEAST, op.values[0]), std::min(GREATEST, op.values[1])};
+    const std::set<int> members = DrawnDomain::members(op.kind, op.values);
+    m_witness[op.target] =
+        members.empty() || members.count(w) != 0 ? w : m_draw.pick(std::vector<int>(members.begin(), members.end()));
+    return op;
+  }
+
+  // A few values around `value`: a range, or an enumeration that holds its ends and may miss
+  // values between them, gaps that a class carries past the intervals of the same range.
+  std::vector<int> drawAround(int kind, int value) {
+    const int lo = std::max(LEAST, value - m_draw.between(0, 2));
+    const int hi = std::min(GREATEST, value + m_draw.between(0, 2));
+    if (isRange(kind))
+      return {lo, hi};
+    std::vector<int> values;
+    for (int v = lo; v <= hi; ++v)
+      if (v == value || v == lo || v == hi || m_draw.chance(2))
+        values.push_back(v);
+    return values;
+  }
+
+  // Mostly an equality of two or three distinct variables on the equality propagator, agreeing
+  // with their witnesses; now and then any constraint of the catalogue.
+  Operation newEquality(const OperationSession& s) {
+    if (liveCount(s.constraints()) >= MAX_CONSTRAINTS)
+      return Operation();
+    if (m_draw.chance(5))
+      return newConstraint(s);
+    const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+    const auto found = std::find_if(catalogue.begin(), catalogue.end(),
+                                    [](const ConstraintEntry& e) { return e.className == "EqualConstraint"; });
+    Operation op;
+    op.type = Type::CREATE_CONSTRAINT;
+    op.kind = static_cast<int>(found - catalogue.begin());
+    op.flag = true;
+    std::vector<int> candidates;
+    for (const auto& v : s.variables())
+      if (s.fits(v.first, *found, 0))
+        candidates.push_back(v.first);
+    if (candidates.size() < 2)
+      return liveCount(s.variables()) < MAX_VARIABLES ? newGroupedVariable() : Operation();
+    const bool agreeing = !m_draw.chance(6);
+    op.scope.push_back(m_draw.pick(candidates));
+    for (int arity = m_draw.between(2, 3); static_cast<int>(op.scope.size()) < arity;) {
+      std::vector<int> pool;
+      for (int v : candidates)
+        if (std::find(op.scope.begin(), op.scope.end(), v) == op.scope.end() &&
+            (!agreeing || witness(s, v) == witness(s, op.scope[0])))
+          pool.push_back(v);
+      if (pool.empty())
+        break;
+      op.scope.push_back(m_draw.pick(pool));
+    }
+    if (op.scope.size() < 2)
+      return Operation();
+    op.target = m_nextConstraint++;
+    return op;
+  }
+
   Draw m_draw;
+  bool m_equality; // sessions on the equality propagator
+  std::vector<int> m_groupWitness;
   std::map<int, int> m_witness;
   int m_nextVariable = 0;
   int m_nextConstraint = 0;
@@ -483,7 +621,7 @@ std::string OperationSequence::replay(const std::vector<Operation>& operations) 
 }
 
 std::string OperationSequence::runSeed(unsigned int seed, const Options& options, Tally* tally) {
-  Generator generator(seed);
+  Generator generator(seed, options.equalityPropagator);
   std::vector<Operation> applied;
   const SessionFailure failure = run({}, &generator, options.operations, applied, tally);
   if (!failure.any())

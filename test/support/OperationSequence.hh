@@ -24,7 +24,8 @@ namespace KALDEN {
  * in effect that its decided values break is active or held violated; a true
  * answer leaves no empty domain, no pending work, no constraint in effect and
  * not violated that decided values break, and the same domains as a fresh
- * engine built from the live network without the violated constraints; no
+ * engine built from the live network without the violated constraints (over
+ * the parts whose fixpoint does not depend on the order of execution); no
  * legal operation fails a check, and changing the limit while violations are
  * held is refused; nothing is left behind at tear-down.
  *
@@ -70,6 +71,9 @@ public:
   /// How a seed is drawn.
   struct Options {
     unsigned int operations = 60; ///< random operations after the initial network
+    /// Sessions mostly of equalities on the equality propagator, over integer and real intervals
+    /// and enumerations, with more removals and deletions of variables.
+    bool equalityPropagator = false;
   };
 
   /// How the checked propagations of a run answered.

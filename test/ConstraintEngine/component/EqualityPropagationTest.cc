@@ -15,6 +15,7 @@ namespace KALDEN {
 namespace {
 
 using Bounds = std::vector<double>;
+using Values = std::vector<double>;
 
 class EqualityPropagationTest : public EqualityPropagatorFixture {
 protected:
@@ -170,6 +171,102 @@ TEST_F(EqualityPropagationTest, AnInactiveVariableJoinsNothingUntilItIsActiveAga
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(bounds(b), (Bounds{2, 5}));
   EXPECT_EQ(bounds(c), (Bounds{2, 5}));
+}
+
+// a = {2, 4} and b = {2, 3, 4} are joined through an integer interval: the class takes 3 from b,
+// which the interval cannot show. Each way the class loses a narrowing member gives b back its 3.
+class ClassLosingAMemberTest : public EqualityPropagationTest {
+protected:
+  ClassLosingAMemberTest()
+      : a(enumVar("a", {2, 4})), mid(intVar("mid", 2, 4)), b(enumVar("b", {2, 3, 4})), midB(equal(Scope{mid, b})),
+        midA(equal(Scope{mid, a})) {}
+
+  // Propagates; b's values then (none when inconsistent).
+  Values propagated() { return m_engine->propagate() ? values(b) : Values(); }
+
+  const Id<ConstrainedVariable> a;
+  const Id<ConstrainedVariable> mid;
+  const Id<ConstrainedVariable> b;
+  const Id<Constraint> midB;
+  Id<Constraint> midA;
+};
+
+// Deletes the joining constraint while the run that narrowed b is under way.
+class DeletingWhenToldOfB : public ConstraintEngineListener {
+public:
+  DeletingWhenToldOfB(const Id<ConstraintEngine>& engine, const Id<ConstrainedVariable>& b, const Id<Constraint>& c)
+      : ConstraintEngineListener(engine), m_b(b), m_constraint(c) {}
+  void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType&) override {
+    if (variable == m_b && m_constraint.isValid() && variable->lastDomain().getSize() == 2)
+      delete static_cast<Constraint*>(m_constraint);
+  }
+
+private:
+  Id<ConstrainedVariable> m_b;
+  Id<Constraint> m_constraint;
+};
+
+TEST_F(ClassLosingAMemberTest, ItsConstraintDeletedOrItselfDeleted) {
+  EXPECT_EQ(propagated(), (Values{2, 4}));
+  destroy(midA);
+  EXPECT_EQ(propagated(), (Values{2, 3, 4}));
+  EXPECT_EQ(bounds(mid), (Bounds{2, 4}));
+
+  midA = equal(Scope{mid, a});
+  EXPECT_EQ(propagated(), (Values{2, 4}));
+  m_engine->deleteConstraint(midA); // propagates at once
+  EXPECT_EQ(values(b), (Values{2, 3, 4}));
+
+  midA = equal(Scope{mid, a});
+  EXPECT_EQ(propagated(), (Values{2, 4}));
+  destroy(a);
+  EXPECT_EQ(propagated(), (Values{2, 3, 4}));
+}
+
+TEST_F(ClassLosingAMemberTest, ItsConstraintSwitchedOffAndOnAgain) {
+  EXPECT_EQ(propagated(), (Values{2, 4}));
+  midA->deactivate();
+  EXPECT_EQ(propagated(), (Values{2, 3, 4}));
+  EXPECT_EQ(values(a), (Values{2, 4}));
+  midA->undoDeactivation();
+  EXPECT_EQ(propagated(), (Values{2, 4}));
+}
+
+TEST_F(ClassLosingAMemberTest, ItsConstraintDeletedDuringARun) {
+  // Nothing may be relaxed inside a run: the class gives room once the run allows, and the run
+  // still ends at the fixpoint of what remains.
+  DeletingWhenToldOfB listener(engine(), b, midA);
+  EXPECT_EQ(propagated(), (Values{2, 3, 4}));
+  EXPECT_FALSE(midA.isValid());
+}
+
+TEST_F(ClassLosingAMemberTest, WhatTheRelaxedMembersNarrowedComesBackToo) {
+  // b carried the class's narrowing on to c, through a constraint of another propagator.
+  const Id<ConstrainedVariable> c = enumVar("c", {2, 3, 4});
+  equal(Scope{b, c}, "Plain");
+  EXPECT_EQ(propagated(), (Values{2, 4}));
+  EXPECT_EQ(values(c), (Values{2, 4}));
+  destroy(midA);
+  EXPECT_EQ(propagated(), (Values{2, 3, 4}));
+  EXPECT_EQ(values(c), (Values{2, 3, 4}));
+  EXPECT_EQ(values(a), (Values{2, 4}));
+}
+
+TEST_F(EqualityPropagationTest, APartSplitOffAClassThatEmptiedIsNarrowed) {
+  // The class empties at e and i before it narrows x and y to each other; once the equality
+  // over them goes, x and y are a class of their own, though neither of them changed.
+  const Id<ConstrainedVariable> x = floatVar("x", -2, 0);
+  const Id<ConstrainedVariable> e = enumVar("e", {-3, -1, 3});
+  const Id<ConstrainedVariable> y = floatVar("y", -1, 2);
+  const Id<ConstrainedVariable> i = intVar("i", 1, 3);
+  const Id<Constraint> over = equal(Scope{i, e, y});
+  equal(Scope{y, x});
+  EXPECT_FALSE(m_engine->propagate());
+  m_engine->deleteConstraint(over); // propagates at once
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_EQ(bounds(x), (Bounds{-1, 0}));
+  EXPECT_EQ(bounds(y), (Bounds{-1, 0}));
+  EXPECT_EQ(values(e), (Values{-3, -1, 3}));
 }
 
 TEST_F(EqualityPropagationTest, DisjointMembersMakePropagationFail) {
