@@ -166,6 +166,8 @@ bool OperationSession::apply(const Operation& op) {
     const bool applied = perform(op);
     releaseUnheardCaps();
     capSwitchedOff(before);
+    if (applied)
+      checkDynamicDomains(OperationSequence::describe(op));
     return applied;
   } catch (const Error& e) {
     fail("failed check \"" + e.getCondition() + "\"", OperationSequence::describe(op) + " failed: " + e.what());
@@ -302,8 +304,89 @@ bool OperationSession::perform(const Operation& op) {
   case Type::ALLOW_VIOLATIONS:
   case Type::VIOLATION_LIMIT:
     return setViolationLimit(op);
+  case Type::REMOVE_VALUE:
+  case Type::OPEN_VARIABLE:
+    return changeDynamicDomain(op);
   }
   return false;
+}
+
+// Removes a member of an enumeration's base domain, or opens a closed enumeration again.
+bool OperationSession::changeDynamicDomain(const Operation& op) {
+  if (!liveVariable(op.target))
+    return false;
+  ModelVariable& var = m_variables[op.target];
+  if (op.type == Type::REMOVE_VALUE) {
+    if ((var.kindNow() != KIND_OPEN && var.kindNow() != KIND_ENUMERATION) || op.values.size() != 1)
+      return false;
+    var.id->remove(op.values[0]);
+    var.base.erase(op.values[0]);
+    return true;
+  }
+  if (!mayOpen(op.target))
+    return false;
+  var.id->open();
+  var.open = true;
+  // A fresh engine builds it open: it is closed again only if the client closes it again.
+  var.closedBefore = -1;
+  // Opening relaxes an unspecified variable to its base: what a switched-off constraint left is gone.
+  if (!var.id->specifiedFlag())
+    releaseCap(var.id);
+  return true;
+}
+
+bool OperationSession::mayOpen(int v) const {
+  if (!liveVariable(v) || m_variables.at(v).kindNow() != KIND_ENUMERATION)
+    return false;
+  const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+  for (const auto& c : m_constraints) {
+    if (!c.second.alive)
+      continue;
+    const ConstraintEntry& entry = catalogue[static_cast<std::size_t>(c.second.entry)];
+    bool inScope = false;
+    for (unsigned int i = 0; i < c.second.scope.size(); ++i) {
+      if (c.second.scope[i] != v)
+        continue;
+      inScope = true;
+      const ConstraintEntry::Position p = entry.position ? entry.position(i) : ConstraintEntry::Position();
+      if ((p.kinds & static_cast<unsigned int>(KIND_OPEN)) == 0)
+        return false;
+    }
+    if (inScope && entry.openAmongEnumerationsOnly &&
+        std::any_of(c.second.scope.begin(), c.second.scope.end(), [this](int w) {
+          return m_variables.at(w).kindNow() != KIND_OPEN && m_variables.at(w).kindNow() != KIND_ENUMERATION;
+        }))
+      return false;
+  }
+  return true;
+}
+
+void OperationSession::checkDynamicDomains(const std::string& what) {
+  for (const auto& v : m_variables) {
+    if (!v.second.alive)
+      continue;
+    const Id<ConstrainedVariable>& var = v.second.id;
+    const AbstractDomain& base = var->baseDomain();
+    const AbstractDomain& current = var->lastDomain();
+    const std::string shown = "after " + what + ": v" + std::to_string(v.first) + " base " + base.toString() +
+                              ", current " + current.toString();
+    if (!var->isValid()) {
+      fail("variable left invalid", shown);
+      return;
+    }
+    if (base.isClosed() && !current.isEmpty() && (current.isOpen() || !current.isSubsetOf(base))) {
+      fail("closed base does not hold the current domain", shown);
+      return;
+    }
+    if (var->specifiedFlag()) {
+      const double value = var->getSpecifiedValue();
+      if (current.isOpen() ||
+          (!current.isEmpty() && (!current.isSingleton() || !current.isMember(value)))) {
+        fail("specified variable holds another value", shown + ", specified " + var->toString(value));
+        return;
+      }
+    }
+  }
 }
 
 // While a constraint is held violated the engine refuses any change of the limit: the session
@@ -359,6 +442,8 @@ bool OperationSession::createConstraint(const Operation& op) {
       return false;
     scope.push_back(m_variables[op.scope[i]].id);
   }
+  if (!scopeAccepts(entry, op.scope))
+    return false;
   ModelConstraint c;
   c.entry = op.kind;
   c.variant = op.variant;
