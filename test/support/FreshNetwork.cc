@@ -55,22 +55,33 @@ FreshNetwork::~FreshNetwork() {
 void FreshNetwork::addVariable(int number, const OperationSession& session) {
   const ModelVariable& live = session.variables().at(number);
   const AbstractDomain& liveBase = live.id->baseDomain();
+  // A specified value that an enumeration's base lost since is given to it, specified and removed
+  // again, as the client did: the variable keeps the value specified, and holds nothing.
+  const bool specified = live.id->specifiedFlag();
+  const double value = specified ? live.id->getSpecifiedValue() : 0.0;
+  const bool lostValue = specified && liveBase.isEnumerated() && !liveBase.isMember(value);
   std::unique_ptr<AbstractDomain> reopened;
-  if (live.kind == KIND_OPEN && liveBase.isClosed()) {
+  if ((live.kind == KIND_OPEN && liveBase.isClosed()) || lostValue) {
     std::list<double> values;
     liveBase.getValues(values);
-    reopened.reset(new NumericDomain(liveBase.getDataType()));
-    reopened->insert(values);
+    if (lostValue)
+      values.push_back(value);
+    if (liveBase.isOpen() || live.kind == KIND_OPEN) {
+      reopened.reset(new NumericDomain(liveBase.getDataType()));
+      reopened->insert(values);
+    } else
+      reopened.reset(new NumericDomain(values, liveBase.getDataType()));
   }
   const Id<ConstrainedVariable> var = DrawnDomain::newVariable(
       m_engine->getId(), live.kind, reopened ? *reopened : liveBase, live.byName, "v" + std::to_string(number));
   m_variables[number] = var;
-  if (live.id->specifiedFlag()) {
+  if (specified) {
     // A specified value the base domain has lost since leaves the variable empty.
-    const double value = live.id->getSpecifiedValue();
-    if (var->baseDomain().isMember(value))
+    if (var->baseDomain().isMember(value)) {
       var->specify(value);
-    else
+      if (lostValue)
+        var->remove(value);
+    } else
       var->getCurrentDomain().empty();
   }
   // A cap taken once the client closed the variable waits until it is closed here too: a closed

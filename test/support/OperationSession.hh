@@ -204,6 +204,8 @@ private:
   bool changeDynamicDomain(const OperationSequence::Operation& op);
   // After every operation: each variable valid, within a closed base, and a specified one at its value or empty.
   void checkDynamicDomains(const std::string& what);
+  // Whether an inactive variable's closed current domain is empty (see matchesFreshEngine).
+  bool emptiedWhileInactive() const;
   bool setViolationLimit(const OperationSequence::Operation& op);
   void propagated(bool answer, const std::string& what);
   void afterAutoPropagation(const std::string& what) {
