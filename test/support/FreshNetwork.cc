@@ -75,21 +75,22 @@ void FreshNetwork::addVariable(int number, const OperationSession& session) {
   const Id<ConstrainedVariable> var = DrawnDomain::newVariable(
       m_engine->getId(), live.kind, reopened ? *reopened : liveBase, live.byName, "v" + std::to_string(number));
   m_variables[number] = var;
-  if (specified) {
-    // A specified value the base domain has lost since leaves the variable empty.
-    if (var->baseDomain().isMember(value)) {
-      var->specify(value);
-      if (lostValue)
-        var->remove(value);
-    } else
-      var->getCurrentDomain().empty();
-  }
-  // A cap taken once the client closed the variable waits until it is closed here too: a closed
-  // domain would fill an open one with its own values.
-  if (var->lastDomain().isClosed())
-    applyCap(number, session);
+  if (specified && var->baseDomain().isMember(value))
+    var->specify(value);
+  // Switched off before anything may empty it: the live engine does not hear of an inactive
+  // variable emptied, and a fresh one must not either.
   if (live.deactivations > 0)
     var->deactivate();
+  // A specified value the base domain has lost since leaves the variable empty.
+  if (lostValue)
+    var->remove(value);
+  else if (specified && !var->baseDomain().isMember(value))
+    var->getCurrentDomain().empty();
+  // A cap taken once the client closed the variable waits until it is closed here too: a closed
+  // domain would fill an open one with its own values. One taken while it is open (its current
+  // domain took a closed domain's members) is those members, whatever the base gained since.
+  if (var->lastDomain().isClosed() || (live.closedBefore < 0 && live.capDomain && live.capDomain->isClosed()))
+    applyCap(number, session);
 }
 
 void FreshNetwork::applyCap(int number, const OperationSession& session) {

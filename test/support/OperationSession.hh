@@ -206,6 +206,8 @@ private:
   void checkDynamicDomains(const std::string& what);
   // Whether an inactive variable's closed current domain is empty (see matchesFreshEngine).
   bool emptiedWhileInactive() const;
+  // Whether both are real intervals whose bounds agree within the tolerance (see matchesFreshEngine).
+  static bool sameRealBounds(const AbstractDomain& a, const AbstractDomain& b);
   bool setViolationLimit(const OperationSequence::Operation& op);
   void propagated(bool answer, const std::string& what);
   void afterAutoPropagation(const std::string& what) {
