@@ -86,6 +86,10 @@ void FreshNetwork::addVariable(int number, const OperationSession& session) {
     var->remove(value);
   else if (specified && !var->baseDomain().isMember(value))
     var->getCurrentDomain().empty();
+  // Emptied while switched off, unheard (a specified value removed and given back to the base, say).
+  else if (live.deactivations > 0 && live.id->lastDomain().isClosed() && live.id->lastDomain().isEmpty() &&
+           !var->lastDomain().isEmpty())
+    var->getCurrentDomain().empty();
   // A cap taken once the client closed the variable waits until it is closed here too: a closed
   // domain would fill an open one with its own values. One taken while it is open (its current
   // domain took a closed domain's members) is those members, whatever the base gained since.
