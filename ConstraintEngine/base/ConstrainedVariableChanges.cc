@@ -129,6 +129,12 @@ void ConstrainedVariable::open() {
   KALDEN_CHECK(internal_baseDomain().isClosed());
   AbstractDomain& base = internal_baseDomain();
   base.open();
+  // Before the current domain widens, so that the relaxation also reaches through a constraint
+  // that was retired over the closed base.
+  const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
+  for (const ConstraintEntry& entry : entries)
+    if (entry.first.isValid())
+      entry.first->notifyBaseDomainOpened();
   AbstractDomain& current = getCurrentDomain();
   // A specified enumeration keeps its value closed: an open one would take another domain's members.
   if (m_specifiedFlag && current.isEnumerated())

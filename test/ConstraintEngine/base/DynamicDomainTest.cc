@@ -1,5 +1,7 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/component/EqualityConstraints.hh"
+#include "ConstraintEngine/component/OrderingConstraints.hh"
+#include "ConstraintEngine/component/AllDiffConstraints.hh"
 #include "support/EngineFixture.hh"
 #include "support/RecordingEngineListener.hh"
 
@@ -27,6 +29,9 @@ protected:
   }
   Constraint* equal(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
     return new EqualConstraint("Equal", "Default", engine(), makeScope(a, b));
+  }
+  Constraint* leq(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
+    return new LessThanEqualConstraint("leq", "Default", engine(), makeScope(a, b));
   }
   static std::string members(const Id<ConstrainedVariable>& var) { return var->lastDomain().toString(); }
 };
@@ -108,6 +113,70 @@ TEST_F(DynamicDomainTest, OpeningGivesTheBaseValuesBack) {
   t->reset();
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(members(z), "float:CLOSED{1, 2}");
+}
+
+// Redundancy rests on closed singleton base domains: once one opens, the constraint checks whatever
+// the variable gains, whether the engine had retired it yet or not.
+TEST_F(DynamicDomainTest, OpeningUndoesRedundancy) {
+  // Found redundant, then opened before the engine retired it: it is not retired.
+  Id<ConstrainedVariable> x = enumVar("x", {1, 2}), y = enumVar("y", {2});
+  Constraint* xy = leq(y, x); // leaves an open domain alone
+  x->restrictBaseDomain(NumericDomain(std::list<double>{2, 7}, FloatDT::instance())); // not specified
+  EXPECT_TRUE(xy->isRedundant());
+  x->open();
+  EXPECT_FALSE(xy->isRedundant());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(xy->isActive());
+  EXPECT_FALSE(xy->isRetired());
+  x->insert(1);
+  x->close();
+  EXPECT_EQ(members(x), "float:CLOSED{1, 2}");
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(x), "float:CLOSED{2}");
+
+  // Retired: final while the bases stay closed, also through the switching of a scope variable;
+  // once one opens it constrains again, the switching undone in between.
+  Id<ConstrainedVariable> u = enumVar("u", {3}), w = enumVar("w", {3});
+  Constraint* uw = leq(w, u);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(uw->isRetired());
+  w->deactivate();
+  w->undoDeactivation();
+  uw->undoDeactivation(); // nothing to undo but the retirement, which stays
+  EXPECT_FALSE(uw->isActive());
+  w->deactivate();
+  u->open();
+  EXPECT_FALSE(uw->isRetired());
+  EXPECT_FALSE(uw->isActive()); // w is still switched off
+  w->undoDeactivation();
+  EXPECT_TRUE(uw->isActive());
+  u->insert(1);
+  u->close();
+  EXPECT_EQ(members(u), "float:CLOSED{1, 3}");
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(u), "float:CLOSED{3}");
+
+  // A composite retired leaves its members running; back from retirement it owns them as before.
+  delete xy;
+  delete uw;
+  Id<ConstrainedVariable> a = enumVar("a", {1}), b = enumVar("b", {2});
+  Constraint* diff = new AllDiffConstraint("AllDiff", "Default", engine(), makeScope(a, b));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(diff->isRetired());
+  a->open();
+  EXPECT_TRUE(diff->isActive());
+  a->insert(2);
+  a->close();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(a), "float:CLOSED{1}");
+  // Its members follow it off and on again.
+  diff->deactivate();
+  a->reset();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(a), "float:CLOSED{1, 2}");
+  diff->undoDeactivation();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(a), "float:CLOSED{1}");
 }
 
 } // namespace
