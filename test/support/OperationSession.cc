@@ -809,8 +809,10 @@ bool OperationSession::emptiedWhileInactive() const {
 // fresh engine may also find a contradiction the live one passed by. Nor is a part where a
 // constraint holds a real variable at two positions: its rule may step by the tolerance, and
 // the bounded rounds of each execution cut that crawl short where the number of executions
-// says. (The parts keep a composite with a member set aside whole, so they join at least what
-// the engine joins.)
+// says. Nor is a part where the equality propagator runs a constraint over an open domain: it
+// narrows a class in the order of its members' addresses and stops at the first open one, so
+// what it narrows depends on where the variables lie in memory. (The parts keep a composite
+// with a member set aside whole, so they join at least what the engine joins.)
 bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const std::string& what) {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
   auto mayCrawl = [this](const ModelConstraint& mc) {
@@ -820,11 +822,17 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
         return true;
     return false;
   };
+  auto classHoldsOpen = [this](const ModelConstraint& mc) {
+    return mc.equality && std::any_of(mc.scope.begin(), mc.scope.end(), [this](int v) {
+             return m_variables.at(v).id->lastDomain().isOpen();
+           });
+  };
   std::vector<const Part*> compared;
   for (const Part& part : parts)
     if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
           const ModelConstraint& mc = m_constraints.at(c);
-          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
+          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc) ||
+                 classHoldsOpen(mc);
         }))
       compared.push_back(&part);
   FreshNetwork fresh(*this);
