@@ -200,9 +200,9 @@ public:
   virtual void relax();
   /// Narrows the base domain, and the current domain with it, for good; tells the engine and the constraints.
   void restrictBaseDomain(const AbstractDomain& dom);
-  /// Closes an open base domain, and the current domain with it.
+  /// Closes an open base domain, and the current domain with it, cut to the base.
   virtual void close();
-  /// Opens a closed base domain, and the current domain with it.
+  /// Opens a closed base domain; an unspecified variable's current domain opens and widens to the base.
   virtual void open();
   /// Adds a member to an open base domain, and to an unspecified open current domain.
   virtual void insert(double value);

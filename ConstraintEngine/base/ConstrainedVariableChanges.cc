@@ -118,16 +118,36 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
 void ConstrainedVariable::close() {
   KALDEN_CHECK_MSG(internal_baseDomain().isOpen(),
                    "Attempted to close a variable but the base domain is already closed.");
-  internal_baseDomain().close();
-  if (getCurrentDomain().isOpen())
-    getCurrentDomain().close();
+  AbstractDomain& base = internal_baseDomain();
+  base.close();
+  AbstractDomain& current = getCurrentDomain();
+  if (current.isOpen())
+    current.close();
+  // While the base was open the current domain may have taken the members of a closed domain it
+  // met, which the base lacks: from now on the base holds it.
+  if (current.isEnumerated() && !current.isEmpty() && !current.isSubsetOf(base))
+    current.intersect(base);
 }
 
 void ConstrainedVariable::open() {
   KALDEN_CHECK(internal_baseDomain().isClosed());
-  internal_baseDomain().open();
-  if (getCurrentDomain().isClosed())
-    getCurrentDomain().open();
+  AbstractDomain& base = internal_baseDomain();
+  base.open();
+  // Before the current domain widens, so that the relaxation also reaches through a constraint
+  // that was retired over the closed base.
+  const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
+  for (const ConstraintEntry& entry : entries)
+    if (entry.first.isValid())
+      entry.first->notifyBaseDomainOpened();
+  AbstractDomain& current = getCurrentDomain();
+  // A specified enumeration keeps its value closed: an open one would take another domain's members.
+  if (m_specifiedFlag && current.isEnumerated())
+    return;
+  if (current.isClosed())
+    current.open();
+  // Opening relaxes the variable itself too: what narrowed it may no longer hold.
+  if (current.isEnumerated() && current != base)
+    current.relax(base);
 }
 
 void ConstrainedVariable::insert(double value) {

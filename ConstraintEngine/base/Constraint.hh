@@ -100,14 +100,17 @@ public:
   unsigned int deactivationCount() const { return m_deactivationRefCount; }
   /// One more deactivation; the first tells the engine.
   void deactivate() override;
-  /// One deactivation less, unless the engine has retired the constraint; the last tells the engine.
+  /// One deactivation less, but never the one the engine retired the constraint with; the last tells the engine.
   void undoDeactivation() override;
-  /// Whether the redundancy test has held (final).
+  /// Whether the redundancy test has held (final while every scope base domain stays closed).
   bool isRedundant() const { return m_isRedundant; }
-  /// Whether the engine has retired the redundant constraint after it ran: it stays inactive for good.
+  /// Whether the engine has retired the redundant constraint after it ran: it stays inactive until a scope base
+  /// domain opens.
   bool isRetired() const { return m_isRetired; }
   /// A scope variable's base domain shrank: runs the redundancy test unless the constraint is redundant already.
   virtual void notifyBaseDomainRestricted(const Id<ConstrainedVariable>& variable);
+  /// A scope variable's base domain opened: the constraint is no longer redundant, and constrains again if retired.
+  void notifyBaseDomainOpened();
   /// Whether the constraint can no longer narrow anything: every scope base domain is a singleton.
   virtual bool testIsRedundant(const Id<ConstrainedVariable>& variable) const;
 

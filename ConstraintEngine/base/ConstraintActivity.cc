@@ -122,9 +122,10 @@ void Constraint::deactivate() {
 
 void Constraint::undoDeactivation() {
   KALDEN_CHECK(!Entity::isPurging());
-  // Retirement is final. A redundant constraint that was switched off before it was retired
-  // comes back, so that it runs over its decided values before it retires.
-  if (m_isRetired)
+  // Retirement is final: the deactivation it made stays, while those made since are undone as
+  // usual. A redundant constraint that was switched off before it was retired comes back, so
+  // that it runs over its decided values before it retires.
+  if (m_isRetired && m_deactivationRefCount <= 1)
     return;
   // Only an earlier deactivation can be undone: the count never goes below 0.
   KALDEN_CHECK(m_deactivationRefCount > 0);
@@ -148,6 +149,23 @@ void Constraint::notifyBaseDomainRestricted(const Id<ConstrainedVariable>& varia
   m_isRedundant = testIsRedundant(variable);
   if (m_isRedundant)
     m_constraintEngine->notifyRedundant(m_id);
+}
+
+void Constraint::notifyBaseDomainOpened() {
+  // Redundancy rests on closed base domains: one that may gain values again undoes it.
+  if (!m_isRedundant)
+    return;
+  m_isRedundant = false;
+  if (!m_isRetired)
+    return; // the engine drops it from its record before retiring anything
+  // Back from retirement it constrains again. The hooks still see it retired while it comes
+  // back, since retirement left what the constraint owns running on its own.
+  --m_deactivationRefCount;
+  if (isActive()) {
+    m_constraintEngine->notifyActivated(m_id);
+    handleActivate();
+  }
+  m_isRetired = false;
 }
 
 bool Constraint::testIsRedundant(const Id<ConstrainedVariable>& variable) const {

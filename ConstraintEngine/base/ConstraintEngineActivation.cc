@@ -101,7 +101,12 @@ void ConstraintEngine::processRedundantConstraints() {
     if (!constraint.isValid() || m_redundantConstraints.count(constraint) == 0)
       continue;
     KALDEN_CHECK_MSG(constraint.isValid(), constraint);
-    KALDEN_CHECK_MSG(constraint->isRedundant(), "Must be redundant. Buffering error.");
+    // Tested again: a scope base domain opened since it was recorded may gain values.
+    if (!constraint->isRedundant() || !constraint->testIsRedundant(Id<ConstrainedVariable>::noId())) {
+      constraint->m_isRedundant = false;
+      m_redundantConstraints.erase(constraint);
+      continue;
+    }
     // A recorded constraint was queued when it was recorded and has stayed active: once its
     // propagator has run, it has run over its decided values and found them consistent, or the
     // run would have failed. A disabled propagator has not: the constraint waits for it.

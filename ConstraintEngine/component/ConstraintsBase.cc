@@ -146,6 +146,9 @@ void CompositeConstraint::handleDeactivate() {
 }
 
 void CompositeConstraint::handleActivate() {
+  // Back from retirement: its members kept running on their own.
+  if (isRetired())
+    return;
   const Members owned = members();
   for (ConstrainedVariable* variable : owned.variables)
     if (!variable->isDiscarded())

@@ -139,6 +139,9 @@ void WithinBounds::handleDeactivate() {
 }
 
 void WithinBounds::handleActivate() {
+  // Back from retirement: its ordering kept running on its own.
+  if (isRetired())
+    return;
   if (!m_leq.isDiscarded() && !m_leq.isActive())
     m_leq.undoDeactivation();
 }

@@ -199,6 +199,9 @@ std::vector<ConstraintEntry> makeCatalogue() {
         return std::all_of(a.begin(), a.end(), [&](double v) { return v == a[0]; });
       });
   equal.equalityPropagated = true;
+  // An open enumeration takes a closed enumeration's members, and meets no interval.
+  equal.position = openAnywhere();
+  equal.openAmongEnumerationsOnly = true;
   c.push_back(equal);
   c.push_back(entry<NotEqualConstraint>("NotEqualConstraint", {"NotEqual", "neq"}, 2, 2,
                                         [](const Assignment& a) { return a[0] != a[1]; }));

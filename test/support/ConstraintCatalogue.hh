@@ -52,6 +52,9 @@ struct ConstraintEntry {
   std::function<Position(unsigned int position)> position; ///< default: any closed kind
   bool equalityPropagated = false;                         ///< whether the equality propagator may run it
   bool hasData = false;                                    ///< whether it draws data of its own (a unary source)
+  /// Whether an open enumeration may share its scope with enumerations only: the class refuses
+  /// to meet an interval with one.
+  bool openAmongEnumerationsOnly = false;
   /// Why its rule makes the fixpoint depend on the order constraints run in, if it does: a fresh
   /// engine may then reach another fixpoint than the live one.
   const char* orderDependence = nullptr;

@@ -63,30 +63,46 @@ FreshNetwork::~FreshNetwork() {
 void FreshNetwork::addVariable(int number, const OperationSession& session) {
   const ModelVariable& live = session.variables().at(number);
   const AbstractDomain& liveBase = live.id->baseDomain();
+  // A specified value that an enumeration's base lost since is given to it, specified and removed
+  // again, as the client did: the variable keeps the value specified, and holds nothing.
+  const bool specified = live.id->specifiedFlag();
+  const double value = specified ? live.id->getSpecifiedValue() : 0.0;
+  const bool lostValue = specified && liveBase.isEnumerated() && !liveBase.isMember(value);
   std::unique_ptr<AbstractDomain> reopened;
-  if (live.kind == KIND_OPEN && liveBase.isClosed()) {
+  if ((live.kind == KIND_OPEN && liveBase.isClosed()) || lostValue) {
     std::list<double> values;
     liveBase.getValues(values);
-    reopened.reset(new NumericDomain(liveBase.getDataType()));
-    reopened->insert(values);
+    if (lostValue)
+      values.push_back(value);
+    if (liveBase.isOpen() || live.kind == KIND_OPEN) {
+      reopened.reset(new NumericDomain(liveBase.getDataType()));
+      reopened->insert(values);
+    } else
+      reopened.reset(new NumericDomain(values, liveBase.getDataType()));
   }
   const Id<ConstrainedVariable> var = DrawnDomain::newVariable(
       m_engine->getId(), live.kind, reopened ? *reopened : liveBase, live.byName, "v" + std::to_string(number));
   m_variables[number] = var;
-  if (live.id->specifiedFlag()) {
-    // A specified value the base domain has lost since leaves the variable empty.
-    const double value = live.id->getSpecifiedValue();
-    if (var->baseDomain().isMember(value))
-      var->specify(value);
-    else
-      var->getCurrentDomain().empty();
-  }
-  // A cap taken once the client closed the variable waits until it is closed here too: a closed
-  // domain would fill an open one with its own values.
-  if (var->lastDomain().isClosed())
-    applyCap(number, session);
+  if (specified && var->baseDomain().isMember(value))
+    var->specify(value);
+  // Switched off before anything may empty it: the live engine does not hear of an inactive
+  // variable emptied, and a fresh one must not either.
   if (live.deactivations > 0)
     var->deactivate();
+  // A specified value the base domain has lost since leaves the variable empty.
+  if (lostValue)
+    var->remove(value);
+  else if (specified && !var->baseDomain().isMember(value))
+    var->getCurrentDomain().empty();
+  // Emptied while switched off, unheard (a specified value removed and given back to the base, say).
+  else if (live.deactivations > 0 && live.id->lastDomain().isClosed() && live.id->lastDomain().isEmpty() &&
+           !var->lastDomain().isEmpty())
+    var->getCurrentDomain().empty();
+  // A cap taken once the client closed the variable waits until it is closed here too: a closed
+  // domain would fill an open one with its own values. One taken while it is open (its current
+  // domain took a closed domain's members) is those members, whatever the base gained since.
+  if (var->lastDomain().isClosed() || (live.closedBefore < 0 && live.capDomain && live.capDomain->isClosed()))
+    applyCap(number, session);
 }
 
 void FreshNetwork::applyCap(int number, const OperationSession& session) {

@@ -86,7 +86,7 @@ public:
       --m_opening;
       return newConstraint(s);
     }
-    const int roll = m_draw.between(0, 103);
+    const int roll = m_draw.between(0, 109);
     if (roll < 20)
       return Operation();
     if (roll < 30)
@@ -117,6 +117,8 @@ public:
       return onOpenVariable(s, Type::INSERT_VALUE);
     if (roll < 94)
       return onOpenVariable(s, Type::CLOSE_VARIABLE);
+    if (roll >= 104)
+      return dynamicDomain(s, roll);
     if (roll >= 100)
       return violations();
     Operation op;
@@ -268,6 +270,33 @@ private:
     return op;
   }
 
+  // Grows, shrinks, closes or opens an enumeration's base domain; a roll of 104..109 picks which.
+  Operation dynamicDomain(const OperationSession& s, int roll) {
+    if (roll >= 108)
+      return onOpenVariable(s, roll == 108 ? Type::INSERT_VALUE : Type::CLOSE_VARIABLE);
+    std::vector<int> candidates;
+    for (const auto& v : s.variables()) {
+      const int kind = v.second.kindNow();
+      if (roll < 106 ? v.second.alive && (kind == KIND_OPEN || kind == KIND_ENUMERATION) : s.mayOpen(v.first))
+        candidates.push_back(v.first);
+    }
+    if (candidates.empty())
+      return Operation();
+    Operation op;
+    op.type = roll < 106 ? Type::REMOVE_VALUE : Type::OPEN_VARIABLE;
+    op.target = m_draw.pick(candidates);
+    if (op.type == Type::REMOVE_VALUE) {
+      // Mostly a member other than the witness, so that most networks stay solvable.
+      const std::set<int>& base = s.variables().at(op.target).base;
+      std::vector<int> others;
+      for (int v : base)
+        if (v != witness(s, op.target))
+          others.push_back(v);
+      op.values = {others.empty() || m_draw.chance(4) ? m_draw.between(LEAST, GREATEST) : m_draw.pick(others)};
+    }
+    return op;
+  }
+
   Operation onConstraint(const OperationSession& s, Type type) {
     std::vector<int> candidates;
     for (const auto& c : s.constraints())
@@ -335,6 +364,8 @@ private:
       }
       op.scope.push_back(m_draw.pick(candidates));
     }
+    if (!s.scopeAccepts(entry, op.scope))
+      return Operation();
     if (!entry.names.empty() && m_draw.chance(2))
       op.variant = m_draw.between(1, static_cast<int>(entry.names.size()));
     else
@@ -610,6 +641,11 @@ std::string OperationSequence::describe(const Operation& op) {
   case Type::VIOLATION_LIMIT:
     os << "getViolationMgr().setMaxViolationsAllowed(" << (op.values.empty() ? 0 : op.values[0]) << ")";
     break;
+  case Type::REMOVE_VALUE:
+    os << v << ".remove(" << (op.values.empty() ? 0 : op.values[0]) << ")";
+    break;
+  case Type::OPEN_VARIABLE:
+    return v + ".open()";
   }
   return os.str();
 }

@@ -27,7 +27,10 @@ namespace KALDEN {
  * engine built from the live network without the violated constraints (over
  * the parts whose fixpoint does not depend on the order of execution); no
  * legal operation fails a check, and changing the limit while violations are
- * held is refused; nothing is left behind at tear-down.
+ * held is refused; nothing is left behind at tear-down. After every operation
+ * each variable is valid, a closed base domain holds the current domain, and
+ * a specified variable's current domain is its value or empty, whatever the
+ * client opened, closed, inserted or removed.
  *
  * A failure is reported with the shortest list of operations found that
  * still fails the same way, which replay() runs again.
@@ -54,6 +57,8 @@ public:
     CLOSE_VARIABLE,
     ALLOW_VIOLATIONS,
     VIOLATION_LIMIT,
+    REMOVE_VALUE,
+    OPEN_VARIABLE,
   };
 
   /// One client operation; variables and constraints are named by their creation order.

@@ -12,6 +12,7 @@
 #include "support/ConstraintCatalogue.hh"
 #include "support/OperationSequence.hh"
 
+#include <algorithm>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -72,8 +73,12 @@ struct ModelVariable {
   std::set<int> cap;                               ///< the integers it held then
   std::shared_ptr<const AbstractDomain> capDomain; ///< the domain it held then, exactly
 
-  /// The kind it has now: an open enumeration, once closed, is a closed one.
-  int kindNow() const { return kind == KIND_OPEN && !open ? static_cast<int>(KIND_ENUMERATION) : kind; }
+  /// The kind it has now: an enumeration is open or closed as the client last left it.
+  int kindNow() const {
+    if (kind != KIND_OPEN && kind != KIND_ENUMERATION)
+      return kind;
+    return open ? static_cast<int>(KIND_OPEN) : static_cast<int>(KIND_ENUMERATION);
+  }
 
   /// The values a solution may give it.
   std::set<int> allowed() const {
@@ -174,6 +179,18 @@ public:
     return !p.fixed || (var.base.size() == 1 && var.id->baseDomain().isSingleton());
   }
 
+  /// Whether variables of these kinds may share a constraint of the entry (each position fitting).
+  bool scopeAccepts(const ConstraintEntry& entry, const std::vector<int>& scope) const {
+    if (!entry.openAmongEnumerationsOnly)
+      return true;
+    auto kindOf = [this](int v) { return m_variables.at(v).kindNow(); };
+    return std::none_of(scope.begin(), scope.end(), [&](int v) { return kindOf(v) == KIND_OPEN; }) ||
+           std::all_of(scope.begin(), scope.end(),
+                       [&](int v) { return kindOf(v) == KIND_OPEN || kindOf(v) == KIND_ENUMERATION; });
+  }
+  /// Whether the client may open the variable: a closed enumeration whose every constraint takes it open.
+  bool mayOpen(int v) const;
+
 private:
   // Variables and constraints joined, directly or not, by constraints in effect.
   struct Part {
@@ -184,6 +201,13 @@ private:
   bool perform(const OperationSequence::Operation& op);
   bool createVariable(const OperationSequence::Operation& op);
   bool createConstraint(const OperationSequence::Operation& op);
+  bool changeDynamicDomain(const OperationSequence::Operation& op);
+  // After every operation: each variable valid, within a closed base, and a specified one at its value or empty.
+  void checkDynamicDomains(const std::string& what);
+  // Whether one of the variables is inactive with an empty closed current domain (see matchesFreshEngine).
+  bool emptiedWhileInactive(const std::set<int>& variables) const;
+  // Whether both are real intervals whose bounds agree within the tolerance (see matchesFreshEngine).
+  static bool sameRealBounds(const AbstractDomain& a, const AbstractDomain& b);
   bool setViolationLimit(const OperationSequence::Operation& op);
   void propagated(bool answer, const std::string& what);
   void afterAutoPropagation(const std::string& what) {

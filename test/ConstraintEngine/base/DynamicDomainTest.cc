@@ -1,0 +1,183 @@
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/component/EqualityConstraints.hh"
+#include "ConstraintEngine/component/OrderingConstraints.hh"
+#include "ConstraintEngine/component/AllDiffConstraints.hh"
+#include "support/EngineFixture.hh"
+#include "support/RecordingEngineListener.hh"
+
+#include <gtest/gtest.h>
+
+#include <list>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+using Events = std::vector<std::string>;
+
+// Variables whose base domain a client still builds: opened, closed, grown and shrunk.
+class DynamicDomainTest : public NetworkFixture {
+protected:
+  // A new enumeration variable over the values, still open to insertion.
+  Id<ConstrainedVariable> openVar(const char* name, const std::list<double>& values) {
+    NumericDomain open(FloatDT::instance());
+    open.insert(values);
+    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  Constraint* equal(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
+    return new EqualConstraint("Equal", "Default", engine(), makeScope(a, b));
+  }
+  Constraint* leq(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
+    return new LessThanEqualConstraint("leq", "Default", engine(), makeScope(a, b));
+  }
+  static std::string members(const Id<ConstrainedVariable>& var) { return var->lastDomain().toString(); }
+};
+
+// An open variable meeting a closed one takes its members; closing cuts them back to the base.
+TEST_F(DynamicDomainTest, ClosingCutsTheCurrentDomainToTheBase) {
+  Id<ConstrainedVariable> x = openVar("x", {5}), y = enumVar("y", {6});
+  equal(y, x);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(x), "float:CLOSED{6}");
+  RecordingEngineListener listener(engine());
+  x->close();
+  EXPECT_TRUE(x->isValid());
+  EXPECT_TRUE(x->lastDomain().isEmpty());
+  EXPECT_EQ(listener.events(), (Events{"L changed x EMPTIED"}));
+  EXPECT_FALSE(m_engine->propagate());
+
+  // Cut to what both hold, and narrowing from there on.
+  Id<ConstrainedVariable> u = openVar("u", {5, 6}), w = enumVar("w", {4, 6, 7});
+  Constraint* uw = equal(u, w);
+  EXPECT_EQ(members(u), "float:OPEN{5, 6}");
+  delete static_cast<ConstrainedVariable*>(x); // its emptiness would decide the next answer
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(u), "float:CLOSED{4, 6, 7}");
+  u->close();
+  EXPECT_TRUE(u->isValid());
+  EXPECT_EQ(members(u), "float:CLOSED{6}");
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(w), "float:CLOSED{6}");
+  delete uw;
+}
+
+// Opening a specified variable leaves its value in place: no constraint swaps it for another.
+TEST_F(DynamicDomainTest, OpeningASpecifiedVariableKeepsItsValue) {
+  Id<ConstrainedVariable> v = enumVar("v", {6}), w = enumVar("w", {-6});
+  v->specify(6);
+  RecordingEngineListener listener(engine());
+  v->open();
+  EXPECT_TRUE(v->baseDomain().isOpen());
+  EXPECT_EQ(members(v), "float:CLOSED{6}");
+  EXPECT_TRUE(listener.events().empty()); // the current domain did not change
+  v->insert(7);
+  equal(v, w);
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_EQ(members(v), "float:CLOSED{6}");
+  EXPECT_TRUE(w->lastDomain().isEmpty());
+  EXPECT_TRUE(v->isSpecified() && v->getSpecifiedValue() == 6);
+  // Each way back from there holds the value: relaxed, and reset to the whole base.
+  v->relax();
+  EXPECT_EQ(members(v), "float:CLOSED{6}");
+  v->reset();
+  EXPECT_EQ(members(v), "float:OPEN{6, 7}");
+  EXPECT_FALSE(v->isSpecified());
+}
+
+// Opening widens the variable to its base; what it held narrowed comes back once nothing narrows it.
+TEST_F(DynamicDomainTest, OpeningGivesTheBaseValuesBack) {
+  Id<ConstrainedVariable> x = openVar("x", {-6, 0}), y = enumVar("y", {-6});
+  x->close();
+  Constraint* xy = equal(x, y);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(x), "float:CLOSED{-6}");
+  RecordingEngineListener listener(engine());
+  x->open();
+  EXPECT_EQ(members(x), "float:OPEN{-6, 0}");
+  // Opening relaxes the neighbour first, as any relaxation does, then the variable itself.
+  EXPECT_EQ(listener.events(), (Events{"L changed y RELAXED", "L changed x OPENED", "L changed x RELAXED"}));
+  delete xy;
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(x), "float:OPEN{-6, 0}");
+
+  // Likewise when the constraint stays: it narrows the variable again from its whole base.
+  Id<ConstrainedVariable> z = openVar("z", {1, 2}), t = enumVar("t", {1, 2});
+  z->close();
+  equal(z, t);
+  t->specify(2);
+  EXPECT_TRUE(m_engine->propagate());
+  z->open();
+  t->reset();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(z), "float:CLOSED{1, 2}");
+}
+
+// Redundancy rests on closed singleton base domains: once one opens, the constraint checks whatever
+// the variable gains, whether the engine had retired it yet or not.
+TEST_F(DynamicDomainTest, OpeningUndoesRedundancy) {
+  // Found redundant, then opened before the engine retired it: it is not retired.
+  Id<ConstrainedVariable> x = enumVar("x", {1, 2}), y = enumVar("y", {2});
+  Constraint* xy = leq(y, x); // leaves an open domain alone
+  x->restrictBaseDomain(NumericDomain(std::list<double>{2, 7}, FloatDT::instance())); // not specified
+  EXPECT_TRUE(xy->isRedundant());
+  x->open();
+  EXPECT_FALSE(xy->isRedundant());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(xy->isActive());
+  EXPECT_FALSE(xy->isRetired());
+  x->insert(1);
+  x->close();
+  EXPECT_EQ(members(x), "float:CLOSED{1, 2}");
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(x), "float:CLOSED{2}");
+
+  // Retired: final while the bases stay closed, also through the switching of a scope variable;
+  // once one opens it constrains again, the switching undone in between.
+  Id<ConstrainedVariable> u = enumVar("u", {3}), w = enumVar("w", {3});
+  Constraint* uw = leq(w, u);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(uw->isRetired());
+  w->deactivate();
+  w->undoDeactivation();
+  uw->undoDeactivation(); // nothing to undo but the retirement, which stays
+  EXPECT_FALSE(uw->isActive());
+  w->deactivate();
+  u->open();
+  EXPECT_FALSE(uw->isRetired());
+  EXPECT_FALSE(uw->isActive()); // w is still switched off
+  w->undoDeactivation();
+  EXPECT_TRUE(uw->isActive());
+  u->insert(1);
+  u->close();
+  EXPECT_EQ(members(u), "float:CLOSED{1, 3}");
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(u), "float:CLOSED{3}");
+
+  // A composite retired leaves its members running; back from retirement it owns them as before.
+  delete xy;
+  delete uw;
+  Id<ConstrainedVariable> a = enumVar("a", {1}), b = enumVar("b", {2});
+  Constraint* diff = new AllDiffConstraint("AllDiff", "Default", engine(), makeScope(a, b));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(diff->isRetired());
+  a->open();
+  EXPECT_TRUE(diff->isActive());
+  a->insert(2);
+  a->close();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(a), "float:CLOSED{1}");
+  // Its members follow it off and on again.
+  diff->deactivate();
+  a->reset();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(a), "float:CLOSED{1, 2}");
+  diff->undoDeactivation();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(a), "float:CLOSED{1}");
+}
+
+} // namespace
+} // namespace KALDEN
