@@ -185,25 +185,20 @@ bool narrowMembers(const AbstractDomain& shared, const std::vector<AbstractDomai
 void processScope(const std::set<Id<ConstrainedVariable> >& scope) {
   if (scope.empty())
     return;
-  std::set<Id<ConstrainedVariable> >::const_iterator it = scope.begin();
-  AbstractDomain& domain = EqualConstraint::getCurrentDomain(*it);
-  if (domain.isOpen())
-    return; // it may still gain any value: nothing can be taken from the others
-
-  // Every member is checked before any domain changes. The members stop at the first open
-  // domain: it says nothing about the values the class can hold, so no one is narrowed to it.
-  std::vector<AbstractDomain*> members(1, &domain);
+  // Every member is checked before any domain changes. An open member may still gain any value:
+  // it says nothing about the values the class can hold, so it is left out and the closed
+  // members are narrowed to what they share, wherever the open one stands in the class.
+  const AbstractDomain& first = EqualConstraint::getCurrentDomain(*scope.begin());
+  std::vector<AbstractDomain*> members;
   members.reserve(scope.size());
-  bool stoppedAtOpen = false;
-  for (++it; it != scope.end(); ++it) {
-    AbstractDomain& currentDomain = EqualConstraint::getCurrentDomain(*it);
-    KALDEN_CHECK(AbstractDomain::canBeCompared(domain, currentDomain));
-    if (currentDomain.isOpen()) {
-      stoppedAtOpen = true;
-      break;
-    }
-    members.push_back(&currentDomain);
+  for (const Id<ConstrainedVariable>& var : scope) {
+    AbstractDomain& currentDomain = EqualConstraint::getCurrentDomain(var);
+    KALDEN_CHECK(AbstractDomain::canBeCompared(first, currentDomain));
+    if (!currentDomain.isOpen())
+      members.push_back(&currentDomain);
   }
+  if (members.empty())
+    return;
   // An emptied member is on the engine's record already; there is nothing to share.
   for (const AbstractDomain* member : members)
     if (member->isEmpty())
@@ -226,7 +221,7 @@ void processScope(const std::set<Id<ConstrainedVariable> >& scope) {
 
   bool emptied = false;
   narrowShared(shared, members, emptied);
-  if (emptied || stoppedAtOpen)
+  if (emptied)
     return;
   // Enumerations of one tolerance keep exactly the members they share: one pass each way ends it.
   bool exact = shared.isEnumerated();

@@ -61,13 +61,12 @@ private:
 };
 
 /**
- * Narrows every variable of `scope` (one class, in address order) to the
- * values the class's current domains share. Nothing is narrowed when the
- * first domain is open; an open domain further on ends the narrowing after
- * the shared domain (the first enumeration before it, else the first domain)
- * took in the members before it. When the members share no value, the shared
- * domain and the one that left nothing are emptied. A class with an emptied
- * member is left alone.
+ * Narrows every closed variable of `scope` (one class) to the values the
+ * class's closed current domains share; open domains, which may still gain
+ * any value, are left out and left alone. The shared domain is the first
+ * closed enumeration in address order, else the first closed domain. When
+ * the members share no value, the shared domain and the one that left nothing
+ * are emptied. A class with an emptied member is left alone.
  */
 void processScope(const std::set<Id<ConstrainedVariable> >& scope);
 

@@ -754,8 +754,9 @@ bool OperationSession::brokenByDecidedValues(const ModelConstraint& c, std::stri
         (domain.isInterval() && domain.getLowerBound() != domain.getUpperBound()))
       return false;
     const double value = domain.getSingletonValue();
+    // Judged by the domain's own equality: a real a whole tolerance from an integer is not it.
     const double integer = std::round(value);
-    if (std::fabs(value - integer) > domain.minDelta())
+    if (!domain.compareEqual(value, integer))
       return false;
     values.push_back(integer);
     os << (values.size() == 1 ? "" : ", ") << "v" << v << " = " << integer;
@@ -809,9 +810,7 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
 // constraint holds a real variable at two positions, or two real variables that equalities
 // join: its rule may step by the tolerance, and the bounded rounds of each execution, or the
 // tolerance of an equality's narrowing, cut that crawl short where the order of execution
-// says. Nor is a part where the equality propagator runs a constraint over an open domain: it
-// narrows a class in the order of its members' addresses and stops at the first open one, so
-// what it narrows depends on where the variables lie in memory. The fresh engine is built over
+// says. The fresh engine is built over
 // the compared parts alone, so that a contradiction only a part left out may hold excuses no
 // other. (The parts keep a composite with a member set aside whole, so they join at least what
 // the engine joins.)
@@ -837,18 +836,12 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
           return true;
     return false;
   };
-  auto classHoldsOpen = [this](const ModelConstraint& mc) {
-    return mc.equality && std::any_of(mc.scope.begin(), mc.scope.end(), [this](int v) {
-             return m_variables.at(v).id->lastDomain().isOpen();
-           });
-  };
   std::vector<const Part*> compared;
   std::set<int> comparedVariables;
   for (const Part& part : parts)
     if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
           const ModelConstraint& mc = m_constraints.at(c);
-          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc) ||
-                 classHoldsOpen(mc);
+          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
         })) {
       compared.push_back(&part);
       comparedVariables.insert(part.variables.begin(), part.variables.end());

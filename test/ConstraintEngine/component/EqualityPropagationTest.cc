@@ -269,6 +269,26 @@ TEST_F(EqualityPropagationTest, APartSplitOffAClassThatEmptiedIsNarrowed) {
   EXPECT_EQ(values(e), (Values{-3, -1, 3}));
 }
 
+TEST_F(EqualityPropagationTest, APartSplitOffAClassThatStoppedAtAnOpenMemberIsNarrowed) {
+  // A class stops narrowing at its first open member (made first, so likely first in order):
+  // once the equality that held it in goes, the rest is narrowed to itself.
+  NumericDomain openValues(IntDT::instance());
+  openValues.insert(1);
+  openValues.insert(4);
+  const Id<ConstrainedVariable> o = (new Variable<EnumeratedDomain>(engine(), openValues, false, true, "o",
+                                                                    Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+                                        ->getId();
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 2, 20);
+  equal(Scope{x, y});
+  const Id<Constraint> withOpen = equal(Scope{y, o});
+  EXPECT_TRUE(m_engine->propagate());
+  withOpen->deactivate();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(x), (Bounds{2, 10}));
+  EXPECT_EQ(bounds(y), (Bounds{2, 10}));
+}
+
 TEST_F(EqualityPropagationTest, DisjointMembersMakePropagationFail) {
   const Id<ConstrainedVariable> a = intVar("a", 0, 3);
   const Id<ConstrainedVariable> b = intVar("b", 5, 9);
