@@ -57,7 +57,7 @@ bool BoundsArithmetic::holdsValueIn(const AbstractDomain& dom, double lb, double
   // An integer interval keeps the integers of the range's inward rounding; its tolerant overlap
   // test would also accept a range lying between two integers.
   if (isIntegerInterval(dom))
-    return std::max(dom.getLowerBound(), std::ceil(lb)) <= std::min(dom.getUpperBound(), std::floor(ub));
+    return std::max(dom.getLowerBound(), integerFrom(lb)) <= std::min(dom.getUpperBound(), integerTo(ub));
   return dom.intersects(IntervalDomain(lb, ub, FloatDT::instance()));
 }
 

@@ -6,6 +6,7 @@
 // and the integrality facts the addition constraint relies on.
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
+#include "Utils/Globals.hh"
 
 #include <cmath>
 
@@ -55,6 +56,11 @@ public:
   static bool isRealInterval(const AbstractDomain& dom);
   /// Whether an interval holds some integer, within its tolerance.
   static bool holdsInteger(const AbstractDomain& dom);
+  /// The least integer at or above `lb`, rounded as an integer interval rounds a lower bound:
+  /// a bound within g_epsilon() of an integer counts as that integer.
+  static double integerFrom(double lb) { return std::ceil(lb - g_epsilon()); }
+  /// The greatest integer at or below `ub`, rounded as integerFrom() rounds.
+  static double integerTo(double ub) { return std::floor(ub + g_epsilon()); }
   /// Whether a domain holds some value of [lb, ub], by the rule its intersection keeps members:
   /// an integer interval only an integer of [lb, ub].
   static bool holdsValueIn(const AbstractDomain& dom, double lb, double ub);

@@ -10,7 +10,6 @@
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
-#include <cmath>
 #include <list>
 
 namespace KALDEN {
@@ -48,8 +47,8 @@ void UnaryConstraint::handleExecute() {
     narrowToMembers();
   else if (narrowsToIntegers())
     // The integers within both, as an integer interval's intersection rounds a range inward.
-    m_y.intersect(std::max(m_x->getLowerBound(), std::ceil(m_y.getLowerBound())),
-                  std::min(m_x->getUpperBound(), std::floor(m_y.getUpperBound())));
+    m_y.intersect(std::max(m_x->getLowerBound(), BoundsArithmetic::integerFrom(m_y.getLowerBound())),
+                  std::min(m_x->getUpperBound(), BoundsArithmetic::integerTo(m_y.getUpperBound())));
   else
     m_y.intersect(*m_x);
 }

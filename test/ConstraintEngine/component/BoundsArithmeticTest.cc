@@ -38,5 +38,20 @@ TEST(BoundsArithmeticTest, IntegerIntervalsAreTheIntegerIntervalClassAndItsSubcl
   }
 }
 
+// A bound computed a hair off an integer counts as that integer, as an integer interval rounds
+// it: an integer a real range holds within its tolerance is not lost.
+TEST(BoundsArithmeticTest, IntegersOfARangeAreRoundedAsAnIntegerIntervalRoundsIt) {
+  const double hair = 1e-9;
+  EXPECT_EQ(BoundsArithmetic::integerFrom(1.0 + hair), 1.0);
+  EXPECT_EQ(BoundsArithmetic::integerFrom(0.5), 1.0);
+  EXPECT_EQ(BoundsArithmetic::integerTo(2.0 - hair), 2.0);
+  EXPECT_EQ(BoundsArithmetic::integerTo(2.5), 2.0);
+  const IntervalIntDomain ints(-1, 2, IntDT::instance());
+  EXPECT_TRUE(BoundsArithmetic::holdsValueIn(ints, 1.0 + hair, 1.5));
+  EXPECT_FALSE(BoundsArithmetic::holdsValueIn(ints, 1.25, 1.5));
+  EXPECT_TRUE(BoundsArithmetic::shareValue(ints, IntervalDomain(1.5, 2.0 - hair, FloatDT::instance())));
+  EXPECT_FALSE(BoundsArithmetic::shareValue(IntervalDomain(0.25, 0.75, FloatDT::instance()), ints));
+}
+
 } // namespace
 } // namespace KALDEN

@@ -34,6 +34,16 @@ TEST_F(UnaryConstraintTest, ExecutionIntersectsWithTheSource) {
   EXPECT_TRUE(dom(y).isEmpty());
 }
 
+// A real variable under integers keeps the integers within both, also one its bound lies a
+// hair beside.
+TEST_F(UnaryConstraintTest, ARealUnderIntegersKeepsTheIntegersWithinBoth) {
+  const Id<ConstrainedVariable> r = floatVar("r", 1.0 + 1e-9, 1.5), s = floatVar("s", 0.25, 0.75);
+  direct(-1, 2, r)->handleExecute();
+  direct(-1, 2, s)->handleExecute();
+  EXPECT_TRUE(dom(r).isSingleton() && dom(r).isMember(1.0)) << dom(r);
+  EXPECT_TRUE(dom(s).isEmpty());
+}
+
 // Narrowing within the source cannot call for work; a relaxation can.
 TEST_F(UnaryConstraintTest, OnlyARelaxationSchedulesItAgain) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10);
