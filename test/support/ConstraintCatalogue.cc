@@ -28,17 +28,23 @@ const char* const CONDITIONAL_SAME = "conditional all-same compares a decided xi
 // possible). Whether y is narrowed depends on whether the rule ran before x lost 0.
 const char* const ABSOLUTE_VALUE = "absolute value bounds y by x only while x may be 0";
 
-double truth(bool b) { return b ? 1.0 : 0.0; }
+int truth(bool b) { return b ? 1 : 0; }
 
-template <class C>
+// Gives the entry both readings of a meaning written once, generically, over doubles and decimals.
+template <class F> void setMeaning(ConstraintEntry& e, F meaning) {
+  e.meaning = [meaning](const Assignment& a, const Data&) { return meaning(a); };
+  e.decimalMeaning = [meaning](const std::vector<Decimal>& a) { return meaning(a); };
+}
+
+template <class C, class F>
 ConstraintEntry entry(const char* className, std::vector<const char*> names, unsigned int minArity,
-                      unsigned int maxArity, std::function<bool(const Assignment&)> meaning) {
+                      unsigned int maxArity, F meaning) {
   ConstraintEntry e;
   e.className = className;
   e.names = names;
   e.minArity = minArity;
   e.maxArity = maxArity;
-  e.meaning = [meaning](const Assignment& a, const Data&) { return meaning(a); };
+  setMeaning(e, meaning);
   e.build = [className](const Id<ConstraintEngine>& engine, const char* propagator,
                         const std::vector<Id<ConstrainedVariable> >& scope,
                         const Data&) -> Constraint* { return new C(className, propagator, engine, scope); };
@@ -124,27 +130,57 @@ ConstraintEntry unaryEntry() {
   return e;
 }
 
-double sumOf(const Assignment& a, std::size_t from, std::size_t to) {
-  double sum = 0;
+// The helpers below serve both readings of a meaning: A is a vector of doubles or of decimals.
+template <class A> typename A::value_type sumOf(const A& a, std::size_t from, std::size_t to) {
+  typename A::value_type sum = 0;
   for (std::size_t i = from; i < to; ++i)
-    sum += a[i];
+    sum = sum + a[i];
   return sum;
 }
 
-bool allEqual(const Assignment& a, std::size_t from) {
-  return std::all_of(a.begin() + static_cast<std::ptrdiff_t>(from), a.end(), [&](double v) { return v == a[from]; });
+template <class A> typename A::value_type productOf(const A& a, std::size_t from) {
+  typename A::value_type product = 1;
+  for (std::size_t i = from; i < a.size(); ++i)
+    product = product * a[i];
+  return product;
+}
+
+template <class T> T magnitude(const T& v) { return v < 0 ? -v : v; }
+
+double toDouble(double v) { return v; }
+double toDouble(const Decimal& v) { return v.toDouble(); }
+bool isTolerant(double) { return false; }
+bool isTolerant(const Decimal& v) { return v.isTolerant(); }
+
+// y == fx for a function computed in doubles (a root, a sine): exactly, or within the tolerance
+// for a tolerant decimal, as the engine compares a computed bound with a domain.
+template <class T> bool equalsComputed(const T& y, double fx) {
+  return isTolerant(y) ? std::fabs(toDouble(y) - fx) < Decimal::tolerance().toDouble() : toDouble(y) == fx;
+}
+
+// r >= 0 and r * r == s; a tolerant reading compares r with the root, as the engine does.
+template <class T> bool isRootOf(const T& r, const T& s) {
+  if (isTolerant(r))
+    return r >= 0 && s >= 0 && equalsComputed(r, std::sqrt(std::max(0.0, toDouble(s))));
+  return r >= 0 && r * r == s;
+}
+
+template <class A> bool allEqual(const A& a, std::size_t from) {
+  return std::all_of(a.begin() + static_cast<std::ptrdiff_t>(from), a.end(),
+                     [&](const typename A::value_type& v) { return v == a[from]; });
 }
 
 // A constraint that creates `otherName` over its scope rotated right by `count`, by class.
+template <class F>
 ConstraintEntry rotating(std::vector<const char*> names, const char* otherName, int count, unsigned int minArity,
-                         unsigned int maxArity, std::function<bool(const Assignment&)> meaning) {
+                         unsigned int maxArity, F meaning) {
   const char* name = names.front();
   ConstraintEntry e;
   e.className = std::string("RotateScopeRightConstraint ") + name;
   e.names = names;
   e.minArity = minArity;
   e.maxArity = maxArity;
-  e.meaning = [meaning](const Assignment& a, const Data&) { return meaning(a); };
+  setMeaning(e, meaning);
   e.build = [name, otherName, count](const Id<ConstraintEngine>& engine, const char* propagator,
                                      const std::vector<Id<ConstrainedVariable> >& scope, const Data&) -> Constraint* {
     return new RotateScopeRightConstraint(name, propagator, engine, scope, otherName, count);
@@ -157,14 +193,15 @@ ConstraintEntry rotating(std::vector<const char*> names, const char* otherName, 
 }
 
 // A constraint that creates `otherName` over its scope with two positions swapped, by class.
+template <class F>
 ConstraintEntry swapping(const char* name, const char* otherName, int first, int second, unsigned int minArity,
-                         unsigned int maxArity, std::function<bool(const Assignment&)> meaning) {
+                         unsigned int maxArity, F meaning) {
   ConstraintEntry e;
   e.className = std::string("SwapTwoVarsConstraint ") + name;
   e.names = {name};
   e.minArity = minArity;
   e.maxArity = maxArity;
-  e.meaning = [meaning](const Assignment& a, const Data&) { return meaning(a); };
+  setMeaning(e, meaning);
   e.build = [name, otherName, first, second](const Id<ConstraintEngine>& engine, const char* propagator,
                                              const std::vector<Id<ConstrainedVariable> >& scope,
                                              const Data&) -> Constraint* {
@@ -177,12 +214,12 @@ ConstraintEntry swapping(const char* name, const char* otherName, int first, int
   return e;
 }
 
-double nonZeros(const Assignment& a, std::size_t from) {
-  return static_cast<double>(
-      std::count_if(a.begin() + static_cast<std::ptrdiff_t>(from), a.end(), [](double v) { return v != 0.0; }));
+template <class A> int nonZeros(const A& a, std::size_t from) {
+  return static_cast<int>(std::count_if(a.begin() + static_cast<std::ptrdiff_t>(from), a.end(),
+                                        [](const typename A::value_type& v) { return v != 0; }));
 }
 
-bool allDifferent(const Assignment& a, std::size_t from) {
+template <class A> bool allDifferent(const A& a, std::size_t from) {
   for (std::size_t i = from; i < a.size(); ++i)
     for (std::size_t j = i + 1; j < a.size(); ++j)
       if (a[i] == a[j])
@@ -195,8 +232,8 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(unaryEntry());
 
   ConstraintEntry equal =
-      entry<EqualConstraint>("EqualConstraint", {"Equal", "asame", "eq", "fasame"}, 2, 3, [](const Assignment& a) {
-        return std::all_of(a.begin(), a.end(), [&](double v) { return v == a[0]; });
+      entry<EqualConstraint>("EqualConstraint", {"Equal", "asame", "eq", "fasame"}, 2, 3, [](const auto& a) {
+        return allEqual(a, 0);
       });
   equal.equalityPropagated = true;
   // An open enumeration takes a closed enumeration's members, and meets no interval.
@@ -204,13 +241,13 @@ std::vector<ConstraintEntry> makeCatalogue() {
   equal.openAmongEnumerationsOnly = true;
   c.push_back(equal);
   c.push_back(entry<NotEqualConstraint>("NotEqualConstraint", {"NotEqual", "neq"}, 2, 2,
-                                        [](const Assignment& a) { return a[0] != a[1]; }));
+                                        [](const auto& a) { return a[0] != a[1]; }));
   // Over full assignments every domain is a single value: a subset of a single value is that value.
   c.push_back(entry<SubsetOfConstraint>("SubsetOfConstraint", {"SubsetOf", "subsetOf", "Singleton"}, 2, 2,
-                                        [](const Assignment& a) { return a[0] == a[1]; }));
+                                        [](const auto& a) { return a[0] == a[1]; }));
   // A lock domain of one value, fixed for good, makes the lock an equality; a wider one is no value relation.
   ConstraintEntry lock =
-      entry<LockConstraint>("LockConstraint", {"Lock"}, 2, 2, [](const Assignment& a) { return a[0] == a[1]; });
+      entry<LockConstraint>("LockConstraint", {"Lock"}, 2, 2, [](const auto& a) { return a[0] == a[1]; });
   lock.position = [](unsigned int position) {
     ConstraintEntry::Position p;
     p.kinds = KIND_INTERVAL | KIND_ENUMERATION | KIND_REAL;
@@ -220,62 +257,57 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(lock);
 
   ConstraintEntry testEq = entry<TestEQ>("TestEQ", {"TestEqual", "testEQ"}, 3, 3,
-                                         [](const Assignment& a) { return a[0] == truth(a[1] == a[2]); });
+                                         [](const auto& a) { return a[0] == truth(a[1] == a[2]); });
   testEq.position = booleanAt(0);
   c.push_back(testEq);
   ConstraintEntry testLt = entry<TestLessThan>("TestLessThan", {"TestLessThan", "condlt"}, 3, 3,
-                                               [](const Assignment& a) { return a[0] == truth(a[1] < a[2]); });
+                                               [](const auto& a) { return a[0] == truth(a[1] < a[2]); });
   testLt.position = booleanAt(0);
   c.push_back(testLt);
   ConstraintEntry testLeq = entry<TestLEQ>("TestLEQ", {"testLEQ", "condleq"}, 3, 3,
-                                           [](const Assignment& a) { return a[0] == truth(a[1] <= a[2]); });
+                                           [](const auto& a) { return a[0] == truth(a[1] <= a[2]); });
   testLeq.position = booleanAt(0);
   c.push_back(testLeq);
 
   ConstraintEntry leq = entry<LessThanEqualConstraint>("LessThanEqualConstraint", {"LessThanEqual", "leq"}, 2, 2,
-                                                       [](const Assignment& a) { return a[0] <= a[1]; });
+                                                       [](const auto& a) { return a[0] <= a[1]; });
   leq.position = openAnywhere();
   c.push_back(leq);
   ConstraintEntry lt = entry<LessThanConstraint>("LessThanConstraint", {"LessThan", "lt", "lessThan"}, 2, 2,
-                                                 [](const Assignment& a) { return a[0] < a[1]; });
+                                                 [](const auto& a) { return a[0] < a[1]; });
   lt.position = openAnywhere();
   c.push_back(lt);
   c.push_back(entry<WithinBounds>("WithinBounds", {"WithinBounds", "withinBounds"}, 3, 3,
-                                  [](const Assignment& a) { return a[1] <= a[0] && a[0] <= a[2]; }));
+                                  [](const auto& a) { return a[1] <= a[0] && a[0] <= a[2]; }));
 
   ConstraintEntry add = entry<AddEqualConstraint>("AddEqualConstraint", {"AddEqual", "addeq", "addEq"}, 3, 3,
-                                                  [](const Assignment& a) { return a[0] + a[1] == a[2]; });
+                                                  [](const auto& a) { return a[0] + a[1] == a[2]; });
   add.position = openAnywhere();
   c.push_back(add);
   ConstraintEntry mult = entry<MultEqualConstraint>("MultEqualConstraint", {"MultEqual", "mulEq", "multEq"}, 3, 3,
-                                                    [](const Assignment& a) { return a[0] * a[1] == a[2]; });
+                                                    [](const auto& a) { return a[0] * a[1] == a[2]; });
   mult.position = intervalsAt({0, 1, 2});
   c.push_back(mult);
   ConstraintEntry addMult =
       entry<AddMultEqualConstraint>("AddMultEqualConstraint", {"AddMultEqual", "addMulEq", "addmuleq"}, 4, 4,
-                                    [](const Assignment& a) { return a[0] + a[1] * a[2] == a[3]; });
+                                    [](const auto& a) { return a[0] + a[1] * a[2] == a[3]; });
   addMult.position = intervalsAt({1, 2});
   c.push_back(addMult);
 
   ConstraintEntry negate =
-      entry<NegateConstraint>("NegateConstraint", {"neg"}, 2, 2, [](const Assignment& a) { return a[0] == -a[1]; });
+      entry<NegateConstraint>("NegateConstraint", {"neg"}, 2, 2, [](const auto& a) { return a[0] == -a[1]; });
   negate.position = intervalsAt({0, 1});
   c.push_back(negate);
   ConstraintEntry abs = entry<AbsoluteValue>("AbsoluteValue", {"absVal"}, 2, 2,
-                                             [](const Assignment& a) { return a[0] == std::fabs(a[1]); });
+                                             [](const auto& a) { return a[0] == magnitude(a[1]); });
   abs.orderDependence = ABSOLUTE_VALUE;
   c.push_back(abs);
   ConstraintEntry sum = entry<EqualSumConstraint>("EqualSumConstraint", {"EqualSum", "sum"}, 3, 5,
-                                                  [](const Assignment& a) { return a[0] == sumOf(a, 1, a.size()); });
+                                                  [](const auto& a) { return a[0] == sumOf(a, 1, a.size()); });
   sum.position = openAnywhere();
   c.push_back(sum);
   ConstraintEntry product = entry<EqualProductConstraint>("EqualProductConstraint", {"EqualProduct", "product"}, 3, 4,
-                                                          [](const Assignment& a) {
-                                                            double p = 1;
-                                                            for (std::size_t i = 1; i < a.size(); ++i)
-                                                              p *= a[i];
-                                                            return a[0] == p;
-                                                          });
+                                                          [](const auto& a) { return a[0] == productOf(a, 1); });
   product.position = [](unsigned int) {
     ConstraintEntry::Position p;
     p.kinds = KIND_INTERVAL | KIND_REAL | KIND_BOOLEAN;
@@ -285,71 +317,71 @@ std::vector<ConstraintEntry> makeCatalogue() {
   // The comparisons against sums are an ordering and a sum: both leave an open domain alone.
   std::vector<ConstraintEntry> comparisons = {
       entry<LessThanSumConstraint>("LessThanSumConstraint", {"LessThanSum"}, 3, 4,
-                                   [](const Assignment& a) { return a[0] < sumOf(a, 1, a.size()); }),
+                                   [](const auto& a) { return a[0] < sumOf(a, 1, a.size()); }),
       entry<LessOrEqThanSumConstraint>("LessOrEqThanSumConstraint", {"LessOrEqThanSum", "leqsum"}, 3, 4,
-                                       [](const Assignment& a) { return a[0] <= sumOf(a, 1, a.size()); }),
+                                       [](const auto& a) { return a[0] <= sumOf(a, 1, a.size()); }),
       entry<GreaterThanSumConstraint>("GreaterThanSumConstraint", {"GreaterThanSum"}, 3, 4,
-                                      [](const Assignment& a) { return a[0] > sumOf(a, 1, a.size()); }),
+                                      [](const auto& a) { return a[0] > sumOf(a, 1, a.size()); }),
       entry<GreaterOrEqThanSumConstraint>("GreaterOrEqThanSumConstraint", {"GreaterOrEqThanSum"}, 3, 4,
-                                          [](const Assignment& a) { return a[0] >= sumOf(a, 1, a.size()); })};
+                                          [](const auto& a) { return a[0] >= sumOf(a, 1, a.size()); })};
   for (ConstraintEntry& comparison : comparisons) {
     comparison.position = openAnywhere();
     c.push_back(comparison);
   }
   ConstraintEntry condSum =
       entry<CondEqualSumConstraint>("CondEqualSumConstraint", {"CondEqualSum"}, 4, 4,
-                                    [](const Assignment& a) { return a[0] == truth(a[1] == sumOf(a, 2, a.size())); });
+                                    [](const auto& a) { return a[0] == truth(a[1] == sumOf(a, 2, a.size())); });
   condSum.position = booleanAt(0);
   condSum.orderDependence = CONDITIONAL_SAME;
   c.push_back(condSum);
   ConstraintEntry condSame =
       entry<CondAllSameConstraint>("CondAllSameConstraint", {"CondAllSame", "condEq", "condeq", "condasame"}, 3, 4,
-                                   [](const Assignment& a) { return a[0] == truth(allEqual(a, 1)); });
+                                   [](const auto& a) { return a[0] == truth(allEqual(a, 1)); });
   condSame.position = booleanAt(0);
   condSame.orderDependence = CONDITIONAL_SAME;
   c.push_back(condSame);
 
   // The scope transforms, each over the delegate it names; the delegates' names are registered above.
   ConstraintEntry addLeq = rotating({"addleq"}, "GreaterOrEqThanSum", 1, 3, 4,
-                                    [](const Assignment& a) { return a.back() >= sumOf(a, 0, a.size() - 1); });
+                                    [](const auto& a) { return a.back() >= sumOf(a, 0, a.size() - 1); });
   addLeq.position = openAnywhere();
   c.push_back(addLeq);
   ConstraintEntry addLt = rotating({"addlt"}, "GreaterThanSum", 1, 3, 3,
-                                   [](const Assignment& a) { return a.back() > sumOf(a, 0, a.size() - 1); });
+                                   [](const auto& a) { return a.back() > sumOf(a, 0, a.size() - 1); });
   addLt.position = openAnywhere();
   c.push_back(addLt);
 
   // An open variable proves nothing different, and nothing is pruned while one is present.
   ConstraintEntry allDiff = entry<AllDiffConstraint>("AllDiffConstraint", {"AllDiff", "adiff", "fadiff", "fneq"}, 2, 3,
-                                                     [](const Assignment& a) { return allDifferent(a, 0); });
+                                                     [](const auto& a) { return allDifferent(a, 0); });
   allDiff.position = openAnywhere();
   c.push_back(allDiff);
   ConstraintEntry condDiff =
       entry<CondAllDiffConstraint>("CondAllDiffConstraint", {"CondAllDiff"}, 3, 4,
-                                   [](const Assignment& a) { return a[0] == truth(allDifferent(a, 1)); });
+                                   [](const auto& a) { return a[0] == truth(allDifferent(a, 1)); });
   condDiff.position = booleanAt(0, true);
   c.push_back(condDiff);
   c.push_back(entry<EqualMaximumConstraint>(
       "EqualMaximumConstraint", {"EqualMaximum", "fallmax"}, 2, 4,
-      [](const Assignment& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); }));
+      [](const auto& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); }));
   c.push_back(entry<EqualMinimumConstraint>(
       "EqualMinimumConstraint", {"EqualMinimum", "fallmin"}, 2, 4,
-      [](const Assignment& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); }));
-  c.push_back(entry<CountZerosConstraint>("CountZerosConstraint", {"CountZeros"}, 2, 4, [](const Assignment& a) {
-    return a[0] == static_cast<double>(a.size() - 1) - nonZeros(a, 1);
+      [](const auto& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); }));
+  c.push_back(entry<CountZerosConstraint>("CountZerosConstraint", {"CountZeros"}, 2, 4, [](const auto& a) {
+    return a[0] == static_cast<int>(a.size() - 1) - nonZeros(a, 1);
   }));
   c.push_back(entry<CountNonZerosConstraint>("CountNonZerosConstraint", {"CountNonZeros", "cardeq"}, 2, 4,
-                                             [](const Assignment& a) { return a[0] == nonZeros(a, 1); }));
+                                             [](const auto& a) { return a[0] == nonZeros(a, 1); }));
   c.push_back(entry<CardinalityConstraint>("CardinalityConstraint", {"Cardinality", "card"}, 2, 4,
-                                           [](const Assignment& a) { return nonZeros(a, 1) <= a[0]; }));
+                                           [](const auto& a) { return nonZeros(a, 1) <= a[0]; }));
   c.push_back(entry<OrConstraint>("OrConstraint", {"Or", "or", "for"}, 1, 3,
-                                  [](const Assignment& a) { return nonZeros(a, 0) > 0; }));
+                                  [](const auto& a) { return nonZeros(a, 0) > 0; }));
   // Member implication relates domains, not values: brute force over assignments cannot judge it.
   c.push_back(rotating({"max", "allmax"}, "EqualMaximum", 1, 2, 3,
-                       [](const Assignment& a) { return a.back() == *std::max_element(a.begin(), a.end() - 1); }));
+                       [](const auto& a) { return a.back() == *std::max_element(a.begin(), a.end() - 1); }));
   c.push_back(rotating({"min", "allmin"}, "EqualMinimum", 1, 2, 3,
-                       [](const Assignment& a) { return a.back() == *std::min_element(a.begin(), a.end() - 1); }));
-  ConstraintEntry eqCondSum = swapping("eqcondsum", "CondEqualSum", 0, 1, 4, 4, [](const Assignment& a) {
+                       [](const auto& a) { return a.back() == *std::min_element(a.begin(), a.end() - 1); }));
+  ConstraintEntry eqCondSum = swapping("eqcondsum", "CondEqualSum", 0, 1, 4, 4, [](const auto& a) {
     return a[1] == truth(a[0] == sumOf(a, 2, a.size()));
   });
   eqCondSum.position = booleanAt(1);
@@ -357,7 +389,7 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(eqCondSum);
   // Rotated right by two, then swapped: [y1, y2, x, b] means b == (x == y1 + y2).
   ConstraintEntry addEqCond = rotating({"addeqcond"}, "eqcondsum", 2, 4, 4,
-                                       [](const Assignment& a) { return a[3] == truth(a[2] == a[0] + a[1]); });
+                                       [](const auto& a) { return a[3] == truth(a[2] == a[0] + a[1]); });
   addEqCond.position = booleanAt(3);
   addEqCond.orderDependence = CONDITIONAL_SAME;
   c.push_back(addEqCond);
@@ -365,23 +397,23 @@ std::vector<ConstraintEntry> makeCatalogue() {
   // The functions read their operands only once those are decided and closed; the result is narrowed.
   ConstraintEntry square =
       entry<SquareOfDifferenceConstraint>("SquareOfDifferenceConstraint", {"diffSquare"}, 3, 3,
-                                          [](const Assignment& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); });
+                                          [](const auto& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); });
   square.position = openAt({0, 1});
   c.push_back(square);
   ConstraintEntry root =
       entry<DistanceFromSquaresConstraint>("DistanceFromSquaresConstraint", {"distanceSquares"}, 3, 3,
-                                           [](const Assignment& a) { return a[2] >= 0 && a[2] * a[2] == a[0] + a[1]; });
+                                           [](const auto& a) { return isRootOf(a[2], a[0] + a[1]); });
   root.position = openAt({0, 1});
   c.push_back(root);
   ConstraintEntry distance =
-      entry<CalcDistanceConstraint>("CalcDistanceConstraint", {"calcDistance"}, 5, 5, [](const Assignment& a) {
-        const double dx = a[3] - a[1], dy = a[4] - a[2];
-        return a[0] >= 0 && a[0] * a[0] == dx * dx + dy * dy;
+      entry<CalcDistanceConstraint>("CalcDistanceConstraint", {"calcDistance"}, 5, 5, [](const auto& a) {
+        const auto dx = a[3] - a[1], dy = a[4] - a[2];
+        return isRootOf(a[0], dx * dx + dy * dy);
       });
   distance.position = openAt({1, 2, 3, 4});
   c.push_back(distance);
   c.push_back(entry<SineFunction>("SineFunction", {"sin"}, 2, 2,
-                                  [](const Assignment& a) { return a[0] == std::sin(a[1] * 3.141592 / 180.0); }));
+                                  [](const auto& a) { return equalsComputed(a[0], std::sin(toDouble(a[1]) * 3.141592 / 180.0)); }));
   return c;
 }
 

@@ -6,6 +6,7 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Id.hh"
+#include "support/Decimal.hh"
 
 #include <functional>
 #include <string>
@@ -59,6 +60,9 @@ struct ConstraintEntry {
   /// engine may then reach another fixpoint than the live one.
   const char* orderDependence = nullptr;
   Meaning meaning;
+  /// The same meaning over decimals, read exactly or within the tolerance as the values are
+  /// marked (see Decimal); unset for an entry with data of its own.
+  std::function<bool(const std::vector<Decimal>& assignment)> decimalMeaning;
   Build build;
   Register registerAs;
 };

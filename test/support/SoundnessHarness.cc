@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <functional>
+#include <iomanip>
 #include <list>
 #include <memory>
 #include <random>
@@ -40,15 +42,57 @@ private:
 
 enum class Kind { INTERVAL, ENUMERATION, BOOLEAN, REAL_INTERVAL, REAL_ENUMERATION };
 
-// The grid real domains are drawn on: quarter values, exact in binary, so sums and
-// products of them compare exactly in the meanings.
-const int STEPS_PER_UNIT = 4;
+// The grids real domains are drawn on. Quarters are exact in binary; tenths are how users write
+// reals, and binary holds none of them but the halves; hairs lie closer to an integer than the
+// engine's tolerance, where it may read them as that integer.
+enum class Grid { QUARTERS, TENTHS, HAIRS };
 
-// The domain drawn for one position, and the values it holds.
+// Offsets of the hair grid from each integer, in billionths.
+const long long HAIR_OFFSETS[] = {-3000, -100, -1, 0, 1, 100, 3000};
+const int HAIRS_PER_INTEGER = sizeof(HAIR_OFFSETS) / sizeof(HAIR_OFFSETS[0]);
+
+Decimal hairBeside(long long integer, int offset) { return Decimal(integer * 1000000000 + HAIR_OFFSETS[offset], 9); }
+
+// The grid's points within lo..hi, in order.
+std::vector<Decimal> gridPoints(Grid grid, int lo, int hi) {
+  std::vector<Decimal> points;
+  if (grid == Grid::HAIRS) {
+    for (int k = lo; k <= hi; ++k)
+      for (int offset = 0; offset < HAIRS_PER_INTEGER; ++offset)
+        if ((k > lo || HAIR_OFFSETS[offset] >= 0) && (k < hi || HAIR_OFFSETS[offset] <= 0))
+          points.push_back(hairBeside(k, offset));
+    return points;
+  }
+  const int perUnit = grid == Grid::QUARTERS ? 4 : 10;
+  for (int step = lo * perUnit; step <= hi * perUnit; ++step)
+    points.push_back(grid == Grid::QUARTERS ? Decimal(25 * step, 2) : Decimal(step, 1));
+  return points;
+}
+
+// The domain drawn for one position, and the values it holds: as the user writes them, and as
+// the engine holds them.
 struct Drawn {
   Kind kind;
   std::unique_ptr<AbstractDomain> domain;
-  std::vector<double> values;
+  std::vector<Decimal> values;
+  std::vector<double> doubles;
+
+  void hold(const Decimal& value) {
+    values.push_back(value);
+    doubles.push_back(value.toDouble());
+  }
+  std::list<double> members() const { return std::list<double>(doubles.begin(), doubles.end()); }
+  // The drawn domain in the user's decimals.
+  std::string text() const {
+    const bool range = kind == Kind::INTERVAL || kind == Kind::REAL_INTERVAL;
+    std::string t = kind == Kind::REAL_INTERVAL || kind == Kind::REAL_ENUMERATION ? "real"
+                    : kind == Kind::BOOLEAN                                       ? "bool"
+                                                                                  : "int";
+    t += range ? "[" + values.front().text() + ", " + values.back().text() + "]" : "{";
+    for (std::size_t k = 0; !range && k < values.size(); ++k)
+      t += (k == 0 ? "" : ", ") + values[k].text();
+    return range ? t : t + "}";
+  }
 };
 
 // Draws `size` distinct members of lo..hi (in steps), sorted.
@@ -66,8 +110,22 @@ std::list<double> drawMembers(Draw& draw, int lo, int hi, int size) {
   return members;
 }
 
+// A real enumeration on the grid. Hair members beside one integer would lie within the
+// tolerance of each other, which an enumeration holds as one: one member per integer.
+void drawRealMembers(Draw& draw, Grid grid, int lo, int hi, int realValues, Drawn& drawn) {
+  if (grid == Grid::HAIRS) {
+    for (double k : drawMembers(draw, lo, hi, 1 + draw.smallUpTo(std::min(hi - lo, realValues - 1))))
+      drawn.hold(hairBeside(static_cast<long long>(k), draw.between(0, HAIRS_PER_INTEGER - 1)));
+    return;
+  }
+  const std::vector<Decimal> points = gridPoints(grid, lo, hi);
+  const int last = static_cast<int>(points.size()) - 1;
+  for (double at : drawMembers(draw, 0, last, 1 + draw.smallUpTo(std::min(last, realValues - 1))))
+    drawn.hold(points[static_cast<std::size_t>(at)]);
+}
+
 // `realValues` caps the grid values a real domain holds, so that brute force stays small.
-Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, int realValues) {
+Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, Grid grid, int realValues) {
   std::vector<Kind> kinds;
   if (position.intervals)
     kinds.push_back(Kind::INTERVAL);
@@ -87,48 +145,40 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, int rea
     const int ub = lb + draw.smallUpTo(position.hi - lb);
     drawn.domain.reset(new IntervalIntDomain(lb, ub, IntDT::instance()));
     for (int v = lb; v <= ub; ++v)
-      drawn.values.push_back(v);
+      drawn.hold(v);
     break;
   }
   case Kind::ENUMERATION: {
-    const std::list<double> members =
-        drawMembers(draw, position.lo, position.hi, 1 + draw.smallUpTo(position.hi - position.lo));
-    drawn.domain.reset(new NumericDomain(members, IntDT::instance()));
-    drawn.values.assign(members.begin(), members.end());
+    for (double v : drawMembers(draw, position.lo, position.hi, 1 + draw.smallUpTo(position.hi - position.lo)))
+      drawn.hold(static_cast<long long>(v));
+    drawn.domain.reset(new NumericDomain(drawn.members(), IntDT::instance()));
     break;
   }
   case Kind::BOOLEAN: {
     const int which = draw.between(0, 2);
     if (which == 2) {
       drawn.domain.reset(new BoolDomain(BoolDT::instance()));
-      drawn.values = {0.0, 1.0};
+      drawn.hold(0);
+      drawn.hold(1);
     } else {
       drawn.domain.reset(new BoolDomain(which == 1, BoolDT::instance()));
-      drawn.values = {static_cast<double>(which)};
+      drawn.hold(which);
     }
     break;
   }
   case Kind::REAL_INTERVAL: {
-    const int lo = position.lo * STEPS_PER_UNIT;
-    const int hi = position.hi * STEPS_PER_UNIT;
-    const int lb = draw.between(lo, hi);
-    const int ub = lb + draw.smallUpTo(std::min(hi - lb, realValues - 1));
-    drawn.domain.reset(new IntervalDomain(static_cast<double>(lb) / STEPS_PER_UNIT,
-                                          static_cast<double>(ub) / STEPS_PER_UNIT, FloatDT::instance()));
-    for (int v = lb; v <= ub; ++v)
-      drawn.values.push_back(static_cast<double>(v) / STEPS_PER_UNIT);
+    const std::vector<Decimal> points = gridPoints(grid, position.lo, position.hi);
+    const int lb = draw.between(0, static_cast<int>(points.size()) - 1);
+    const int ub = lb + draw.smallUpTo(std::min(static_cast<int>(points.size()) - 1 - lb, realValues - 1));
+    for (int at = lb; at <= ub; ++at)
+      drawn.hold(points[static_cast<std::size_t>(at)]);
+    drawn.domain.reset(new IntervalDomain(drawn.doubles.front(), drawn.doubles.back(), FloatDT::instance()));
     break;
   }
-  case Kind::REAL_ENUMERATION: {
-    const int lo = position.lo * STEPS_PER_UNIT;
-    const int hi = position.hi * STEPS_PER_UNIT;
-    std::list<double> members = drawMembers(draw, lo, hi, 1 + draw.smallUpTo(std::min(hi - lo, realValues - 1)));
-    for (double& member : members)
-      member /= STEPS_PER_UNIT;
-    drawn.domain.reset(new NumericDomain(members, FloatDT::instance()));
-    drawn.values.assign(members.begin(), members.end());
+  case Kind::REAL_ENUMERATION:
+    drawRealMembers(draw, grid, position.lo, position.hi, realValues, drawn);
+    drawn.domain.reset(new NumericDomain(drawn.members(), FloatDT::instance()));
     break;
-  }
   }
   return drawn;
 }
@@ -156,38 +206,139 @@ Id<ConstrainedVariable> makeVariable(const Id<ConstraintEngine>& engine, const D
       ->getId();
 }
 
-// Whether every variable of the scope is decided to a value of the grid; if so, writes their
-// values. A value off the grid (a root, say) is left unjudged: the meanings compute exactly.
-bool decidedValues(const std::vector<Id<ConstrainedVariable> >& scope, std::vector<double>& values) {
+// What propagation left of a domain, with digits enough to tell a hair value from its integer.
+std::string shown(const AbstractDomain& dom) {
+  std::ostringstream os;
+  os << std::setprecision(15);
+  if (dom.isEmpty())
+    os << "empty";
+  else if (dom.isEnumerated()) {
+    std::list<double> values;
+    dom.getValues(values);
+    os << "{";
+    for (double v : values)
+      os << (v == values.front() ? "" : ", ") << v;
+    os << "}";
+  } else
+    os << "[" << dom.getLowerBound() << ", " << dom.getUpperBound() << "]";
+  return os.str();
+}
+
+// Whether every variable of the scope is decided to a closed single value; if so, writes them.
+bool decidedDoubles(const std::vector<Id<ConstrainedVariable> >& scope, std::vector<double>& values) {
   for (const Id<ConstrainedVariable>& var : scope) {
     const AbstractDomain& dom = var->lastDomain();
     if (dom.isOpen() || dom.isEmpty() || !dom.isSingleton())
       return false;
-    const double value = dom.getSingletonValue();
-    if (std::floor(value * STEPS_PER_UNIT) != value * STEPS_PER_UNIT)
-      return false;
-    values.push_back(value);
+    values.push_back(dom.getSingletonValue());
   }
   return true;
 }
 
-// Marks in `supported` every value that takes part in some satisfying assignment.
-void collectSupport(const std::vector<Drawn>& domains, const SoundnessHarness::Meaning& meaning,
-                    std::vector<double>& assignment, std::vector<std::set<double> >& supported, bool& anySolution) {
-  const std::size_t i = assignment.size();
-  if (i == domains.size()) {
-    if (!meaning(assignment))
-      return;
-    anySolution = true;
-    for (std::size_t k = 0; k < assignment.size(); ++k)
-      supported[k].insert(assignment[k]);
+// The decided values on the quarter grid, or false. A value off the grid (a root, say) is left
+// unjudged: the meanings in doubles compute exactly only on it.
+bool decidedQuarters(const std::vector<Id<ConstrainedVariable> >& scope, std::vector<double>& values) {
+  return decidedDoubles(scope, values) && std::all_of(values.begin(), values.end(), [](double v) {
+           return std::floor(v * 4) == v * 4;
+         });
+}
+
+// The decided values as the user reads them, each at its nearest billionth, where every grid
+// point lies; false when one lies farther from it than rounding explains (a root, say).
+bool decidedDecimals(const std::vector<Id<ConstrainedVariable> >& scope, std::vector<Decimal>& values) {
+  std::vector<double> doubles;
+  if (!decidedDoubles(scope, doubles))
+    return false;
+  for (double v : doubles) {
+    const long long billionths = std::llround(v * 1e9);
+    if (std::fabs(v - static_cast<double>(billionths) / 1e9) > 1e-12)
+      return false;
+    values.push_back(Decimal(billionths, 9));
+  }
+  return true;
+}
+
+// Whether a consistent answer that decides every position satisfies the meaning, as far as
+// its values can be judged: a decimal meaning under either reading.
+bool decidedSatisfies(const SoundnessHarness::Subject& subject, const SoundnessHarness::Meaning& meaning,
+                      const std::vector<Id<ConstrainedVariable> >& scope) {
+  if (!subject.decimalMeaning) {
+    std::vector<double> values;
+    return !decidedQuarters(scope, values) || meaning(values);
+  }
+  std::vector<Decimal> values;
+  if (!decidedDecimals(scope, values) || subject.decimalMeaning(values))
+    return true;
+  for (Decimal& v : values)
+    v = v.tolerant();
+  return subject.decimalMeaning(values);
+}
+
+// What brute force found: whether a solution exists that the engine must not deny, and by
+// position the values (indices into the drawn values) it must keep.
+struct Support {
+  bool solvable = false;
+  std::vector<std::set<std::size_t> > kept;
+};
+
+// Runs `visit` over every assignment of drawn values, as indices; `at` holds the indices so far.
+void everyAssignment(const std::vector<Drawn>& domains, std::vector<std::size_t>& at,
+                     const std::function<void(const std::vector<std::size_t>&)>& visit) {
+  if (at.size() == domains.size()) {
+    visit(at);
     return;
   }
-  for (double v : domains[i].values) {
-    assignment.push_back(v);
-    collectSupport(domains, meaning, assignment, supported, anySolution);
-    assignment.pop_back();
+  for (std::size_t k = 0; k < domains[at.size()].values.size(); ++k) {
+    at.push_back(k);
+    everyAssignment(domains, at, visit);
+    at.pop_back();
   }
+}
+
+void keep(Support& support, const std::vector<std::size_t>& at) {
+  support.solvable = true;
+  for (std::size_t i = 0; i < at.size(); ++i)
+    support.kept[i].insert(at[i]);
+}
+
+// The support under a meaning in doubles.
+Support supportInDoubles(const std::vector<Drawn>& domains, const SoundnessHarness::Meaning& meaning) {
+  Support support;
+  support.kept.resize(domains.size());
+  std::vector<double> assignment(domains.size());
+  std::vector<std::size_t> at;
+  everyAssignment(domains, at, [&](const std::vector<std::size_t>& a) {
+    for (std::size_t i = 0; i < a.size(); ++i)
+      assignment[i] = domains[i].doubles[a[i]];
+    if (meaning(assignment))
+      keep(support, a);
+  });
+  return support;
+}
+
+// The support under both readings of a decimal meaning (see the class comment); `tolerantToo`
+// is false where the readings coincide, which halves the work.
+Support supportInDecimals(const std::vector<Drawn>& domains, const SoundnessHarness::DecimalMeaning& meaning,
+                          bool tolerantToo) {
+  Support support;
+  support.kept.resize(domains.size());
+  bool exactSolution = false, tolerantSolution = false;
+  std::vector<Decimal> exact(domains.size()), tolerant(domains.size());
+  std::vector<std::size_t> at;
+  everyAssignment(domains, at, [&](const std::vector<std::size_t>& a) {
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      exact[i] = domains[i].values[a[i]];
+      tolerant[i] = exact[i].tolerant();
+    }
+    const bool exactly = meaning(exact);
+    const bool tolerantly = tolerantToo ? meaning(tolerant) : exactly;
+    exactSolution = exactSolution || exactly;
+    tolerantSolution = tolerantSolution || tolerantly;
+    if (exactly && tolerantly)
+      keep(support, a);
+  });
+  support.solvable = exactSolution && tolerantSolution;
+  return support;
 }
 
 // A schema and an engine with its default propagator; torn down as the host would.
@@ -228,31 +379,32 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
   Draw draw(seed);
   const unsigned int arity =
       static_cast<unsigned int>(draw.between(static_cast<int>(subject.minArity), static_cast<int>(subject.maxArity)));
+  // Only a decimal meaning judges reals off the quarters exactly.
+  const Grid grid = subject.decimalMeaning ? static_cast<Grid>(draw.between(0, 2)) : Grid::QUARTERS;
   // About REAL_BUDGET assignments at most from the real positions, however wide the scope.
   const int realValues = std::max(2, static_cast<int>(std::pow(REAL_BUDGET, 1.0 / arity)));
   std::vector<Drawn> domains;
   for (unsigned int i = 0; i < arity; ++i)
     domains.push_back(
-        drawDomain(draw, subject.layout ? subject.layout(i, arity) : defaultLayout(i, arity), realValues));
+        drawDomain(draw, subject.layout ? subject.layout(i, arity) : defaultLayout(i, arity), grid, realValues));
 
-  std::vector<std::set<double> > supported(arity);
-  std::vector<double> assignment;
-  bool anySolution = false;
   Meaning meaning = subject.meaning;
   if (subject.meaningInDomains) {
     std::vector<std::vector<double> > drawnValues;
     for (const Drawn& drawn : domains)
-      drawnValues.push_back(drawn.values);
+      drawnValues.push_back(drawn.doubles);
     meaning = [&subject, drawnValues](const std::vector<double>& a) {
       return subject.meaningInDomains(a, drawnValues);
     };
   }
-  collectSupport(domains, meaning, assignment, supported, anySolution);
+  const Support support = subject.decimalMeaning
+                              ? supportInDecimals(domains, subject.decimalMeaning, grid == Grid::HAIRS)
+                              : supportInDoubles(domains, meaning);
 
   std::ostringstream report;
   report << subject.name << ", seed " << seed << ":";
   for (unsigned int i = 0; i < arity; ++i)
-    report << " x" << i << "=" << domains[i].domain->toString();
+    report << " x" << i << "=" << domains[i].text();
 
   Network network;
   std::vector<Id<ConstrainedVariable> > scope;
@@ -263,15 +415,13 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
   try {
     subject.build(network.engine(), scope);
     const bool consistent = (*network).propagate();
-    if (anySolution && (!consistent || (*network).provenInconsistent()))
+    if (support.solvable && (!consistent || (*network).provenInconsistent()))
       problems << " inconsistency reported although a solution exists;";
-    if (anySolution)
-      for (unsigned int i = 0; i < arity; ++i)
-        for (double v : supported[i])
-          if (!scope[i]->lastDomain().isMember(v))
-            problems << " x" << i << " lost supported value " << v << ";";
-    std::vector<double> decided;
-    if (subject.decidedChecked && consistent && decidedValues(scope, decided) && !meaning(decided))
+    for (unsigned int i = 0; i < arity; ++i)
+      for (std::size_t k : support.kept[i])
+        if (!scope[i]->lastDomain().isMember(domains[i].doubles[k]))
+          problems << " x" << i << " lost supported value " << domains[i].values[k].text() << ";";
+    if (subject.decidedChecked && consistent && !decidedSatisfies(subject, meaning, scope))
       problems << " consistent with decided values that violate it;";
   } catch (const Error& e) {
     problems << " failed check: " << e.what() << ";";
@@ -280,7 +430,7 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
     return "";
   report << " ->";
   for (unsigned int i = 0; i < arity; ++i)
-    report << " x" << i << "=" << scope[i]->lastDomain().toString();
+    report << " x" << i << "=" << shown(scope[i]->lastDomain());
   report << ";" << problems.str();
   return report.str();
 }

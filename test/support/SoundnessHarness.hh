@@ -4,6 +4,7 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Id.hh"
+#include "support/Decimal.hh"
 
 #include <functional>
 #include <string>
@@ -14,17 +15,32 @@ namespace KALDEN {
 /**
  * Checks a value constraint against brute force. Each case draws a scope of
  * small domains (integer intervals, enumerations of numbers, booleans, and real
- * intervals and enumerations over quarter values), lists every assignment of
- * integers and quarter values that satisfies the constraint's meaning (a grid
- * finer than the integers, so a rule rounding by the wrong unit loses one of
- * them), creates the
- * constraint in a fresh engine and propagates. While a solution exists the
- * engine must stay consistent and keep every value that appears in one;
- * narrowing less than it could is fine, though a subject may ask that a
- * consistent answer deciding every position satisfy the meaning. Every
- * failure names its seed, the drawn domains and what propagation left, so a
- * case can be replayed alone with runCase(). KALDEN_SOUNDNESS_SCALE=n in the
- * environment runs n times as many cases in every check().
+ * intervals and enumerations on a grid), lists every assignment of grid values
+ * that satisfies the constraint's meaning, creates the constraint in a fresh
+ * engine and propagates. Narrowing less than it could is fine, though a
+ * subject may ask that a consistent answer deciding every position satisfy
+ * the meaning. Every failure names its seed, the drawn domains and what
+ * propagation left, so a case can be replayed alone with runCase().
+ * KALDEN_SOUNDNESS_SCALE=n in the environment runs n times as many cases in
+ * every check().
+ *
+ * A subject with a meaning in doubles draws reals on quarter values, which
+ * binary holds exactly: while a solution exists the engine must stay
+ * consistent and keep every value that appears in one.
+ *
+ * A subject with a decimal meaning also draws reals as users write them, on
+ * tenths and a hair beside integers (k +- 1e-9, 1e-7, 3e-6), and judges them
+ * in exact decimal arithmetic. The engine reads reals within its tolerance
+ * (closer than 1e-5 is equal, at least that apart differs), so where hair
+ * values make that reading differ from the exact one it may side with either
+ * (a real 2 + 1e-9 beside the integer 2 may count as equal). It is held to
+ * what both readings agree on: it keeps every value (an enumeration member,
+ * an integer, a real interval's point within the tolerance of its ends) of
+ * every assignment that satisfies the meaning under both readings, and it
+ * does not answer false while each reading has a solution of its own. On
+ * tenths and quarters the two readings coincide (the values differ by far
+ * more than the tolerance), so there every exact solution counts. A decided
+ * consistent answer must satisfy either reading.
  */
 class SoundnessHarness {
 public:
@@ -35,11 +51,13 @@ public:
     bool intervals = true;    ///< whether an integer interval may be drawn
     bool enumerations = true; ///< whether an enumeration may be drawn
     bool booleans = false;    ///< whether a boolean domain may be drawn (lo and hi must span 0..1)
-    bool reals = true;        ///< whether an interval or enumeration drawn may be real, over quarter values
+    bool reals = true;        ///< whether an interval or enumeration drawn may be real, on the case's grid
   };
 
   /// Whether a full assignment, one value per scope position, satisfies the constraint.
   typedef std::function<bool(const std::vector<double>&)> Meaning;
+  /// As Meaning, over decimals: exact, or within the tolerance where the values are marked so.
+  typedef std::function<bool(const std::vector<Decimal>&)> DecimalMeaning;
   /// As Meaning, for a relation that also depends on the drawn domains (their values, one list per position).
   typedef std::function<bool(const std::vector<double>&, const std::vector<std::vector<double> >&)> MeaningInDomains;
   /// Creates the constraint over the scope, with propagator "Default"; the engine owns it afterwards.
@@ -54,6 +72,7 @@ public:
     unsigned int maxArity = 2; ///< greatest scope size drawn
     Meaning meaning;
     MeaningInDomains meaningInDomains; ///< used instead of meaning when set
+    DecimalMeaning decimalMeaning;     ///< used instead of both when set; reals then drawn on every grid
     Builder build;
     Layout layout; ///< default: every position -4..4, intervals and enumerations
     /// Whether a consistent answer that decides every position must also satisfy the meaning.
