@@ -244,15 +244,18 @@ bool decidedQuarters(const std::vector<Id<ConstrainedVariable> >& scope, std::ve
 }
 
 // The decided values as the user reads them, each at its nearest billionth, where every grid
-// point lies; false when one lies farther from it than rounding explains (a root, say).
+// point lies; false when one lies farther from it than rounding explains (a root, say). A real
+// interval narrower than the tolerance counts as decided: it is, when both its ends read alike.
 bool decidedDecimals(const std::vector<Id<ConstrainedVariable> >& scope, std::vector<Decimal>& values) {
   std::vector<double> doubles;
   if (!decidedDoubles(scope, doubles))
     return false;
-  for (double v : doubles) {
-    const long long billionths = std::llround(v * 1e9);
-    if (std::fabs(v - static_cast<double>(billionths) / 1e9) > 1e-12)
-      return false;
+  for (std::size_t i = 0; i < scope.size(); ++i) {
+    const AbstractDomain& dom = scope[i]->lastDomain();
+    const long long billionths = std::llround(doubles[i] * 1e9);
+    for (double end : {dom.getLowerBound(), dom.getUpperBound()})
+      if (std::fabs(end - static_cast<double>(billionths) / 1e9) > 1e-12)
+        return false;
     values.push_back(Decimal(billionths, 9));
   }
   return true;
