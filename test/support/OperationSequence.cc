@@ -5,6 +5,7 @@
 #include "Utils/IdTable.hh"
 #include "support/ConstraintCatalogue.hh"
 #include "support/OperationSession.hh"
+#include "support/TenthsDomains.hh"
 
 #include <algorithm>
 #include <cstddef>
@@ -198,10 +199,28 @@ private:
       op.values = isRange(op.kind) ? std::vector<int>{op.values[0], op.values[0]} : std::vector<int>{op.values[0]};
     else if (op.kind != KIND_BOOLEAN && op.kind != KIND_OPEN && m_draw.chance(25))
       op.values = isRange(op.kind) ? std::vector<int>{1, 0} : std::vector<int>();
+    else
+      drawTenths(op);
     const std::set<int> members = DrawnDomain::members(op.kind, op.values);
     m_witness[op.target] = members.empty() ? m_draw.between(LEAST, GREATEST)
                                            : m_draw.pick(std::vector<int>(members.begin(), members.end()));
     return op;
+  }
+
+  // Now and then a real interval whose bounds lie a few tenths beyond its integers, or a closed
+  // enumeration of reals with a few tenths among its integers (see TenthsDomains). Such an
+  // enumeration is made by class: its type is no longer "int".
+  void drawTenths(Operation& op) {
+    if (op.kind == KIND_REAL && op.values[0] <= op.values[1] && m_draw.chance(3)) {
+      op.data = {m_draw.between(1, 9), m_draw.between(1, 9)};
+    } else if (op.kind == KIND_ENUMERATION && !op.values.empty() && m_draw.chance(4)) {
+      for (int k = m_draw.between(1, 2); k > 0; --k) {
+        const int tenths = 10 * m_draw.between(LEAST, GREATEST - 1) + m_draw.between(1, 9);
+        if (std::find(op.data.begin(), op.data.end(), tenths) == op.data.end())
+          op.data.push_back(tenths);
+      }
+      op.flag = false;
+    }
   }
 
   // Violations switched on (mostly) or off, or a limit of 0, 1 or 2 on them. While violations
@@ -451,6 +470,7 @@ private:
     op.values = roll == 0 ? drawValues(op.kind) : roll == 1 ? drawHolding(op.kind, w) : drawAround(op.kind, w);
     if (isRange(op.kind))
       op.values = {std::max(LEAST, op.values[0]), std::min(GREATEST, op.values[1])};
+    drawTenths(op);
     const std::set<int> members = DrawnDomain::members(op.kind, op.values);
     m_witness[op.target] =
         members.empty() || members.count(w) != 0 ? w : m_draw.pick(std::vector<int>(members.begin(), members.end()));
@@ -605,7 +625,9 @@ std::string OperationSequence::describe(const Operation& op) {
     return v + ".undoDeactivation()";
   case Type::CREATE_VARIABLE:
     os << v << " = " << (op.flag ? "createVariable " : "new ") << DrawnDomain::kindName(op.kind) << " ";
-    if (op.kind == KIND_INTERVAL || op.kind == KIND_REAL)
+    if (!op.data.empty())
+      os << TenthsDomains::text(op.kind, op.values, op.data);
+    else if (op.kind == KIND_INTERVAL || op.kind == KIND_REAL)
       os << "[" << op.values[0] << ", " << op.values[1] << "]";
     else
       os << DrawnDomain::text(DrawnDomain::members(op.kind, op.values));

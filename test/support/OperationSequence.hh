@@ -9,7 +9,7 @@ namespace KALDEN {
 /**
  * Random client sessions against brute force. From a seed it builds a small
  * network (integer-interval, real-interval, enumerated, open enumerated and
- * boolean variables over -3..3, constraints of every class of the catalogue,
+ * boolean variables over -3..3, some real ones with tenths, constraints of every class of the catalogue,
  * by class and by registered name, on the default or the equality
  * propagator) and then runs random client operations on it. The generator
  * keeps a hidden solution and draws most constraints and specifications to
@@ -70,7 +70,7 @@ public:
     bool flag = false;       ///< by name (variables), through the engine (deletion), "Equal" propagator, on/off
     std::vector<int> values; ///< a domain (interval bounds, else members), the value specified or inserted, the limit
     std::vector<int> scope;  ///< a new constraint's variables
-    std::vector<int> data;   ///< a new constraint's own data
+    std::vector<int> data;   ///< a new constraint's own data; a new variable's tenths (see TenthsDomains)
   };
 
   /// How a seed is drawn.

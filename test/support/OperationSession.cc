@@ -8,6 +8,7 @@
 #include "Utils/Entity.hh"
 #include "Utils/Error.hh"
 #include "support/FreshNetwork.hh"
+#include "support/TenthsDomains.hh"
 
 #include <algorithm>
 #include <cmath>
@@ -423,8 +424,8 @@ bool OperationSession::createVariable(const Operation& op) {
   var.byName = op.flag;
   var.open = op.kind == KIND_OPEN;
   var.base = DrawnDomain::members(op.kind, op.values);
-  var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind, *DrawnDomain::make(op.kind, op.values), op.flag,
-                                    "v" + std::to_string(op.target));
+  var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind, *TenthsDomains::make(op.kind, op.values, op.data),
+                                    op.flag, "v" + std::to_string(op.target));
   m_variables[op.target] = var;
   return true;
 }

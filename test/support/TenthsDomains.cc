@@ -1,0 +1,57 @@
+#include "support/TenthsDomains.hh"
+
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/Domains.hh"
+#include "support/ConstraintCatalogue.hh"
+#include "support/Decimal.hh"
+#include "support/OperationSession.hh"
+
+#include <algorithm>
+#include <list>
+
+namespace KALDEN {
+
+namespace {
+
+// The values as decimals, in order: an interval's two widened bounds, else every member.
+std::vector<Decimal> decimals(int kind, const std::vector<int>& values, const std::vector<int>& tenths) {
+  if (kind == KIND_REAL)
+    return {Decimal(10 * values[0] - tenths[0], 1), Decimal(10 * values[1] + tenths[1], 1)};
+  std::vector<Decimal> all;
+  std::vector<int> inTenths;
+  for (int v : values)
+    inTenths.push_back(10 * v);
+  inTenths.insert(inTenths.end(), tenths.begin(), tenths.end());
+  std::sort(inTenths.begin(), inTenths.end());
+  for (int t : inTenths)
+    all.push_back(Decimal(t, 1));
+  return all;
+}
+
+} // namespace
+
+std::unique_ptr<AbstractDomain> TenthsDomains::make(int kind, const std::vector<int>& values,
+                                                    const std::vector<int>& tenths) {
+  if (tenths.empty())
+    return DrawnDomain::make(kind, values);
+  const std::vector<Decimal> all = decimals(kind, values, tenths);
+  if (kind == KIND_REAL)
+    return std::unique_ptr<AbstractDomain>(
+        new IntervalDomain(all.front().toDouble(), all.back().toDouble(), FloatDT::instance()));
+  std::list<double> members;
+  for (const Decimal& d : all)
+    members.push_back(d.toDouble());
+  return std::unique_ptr<AbstractDomain>(new NumericDomain(members, FloatDT::instance()));
+}
+
+std::string TenthsDomains::text(int kind, const std::vector<int>& values, const std::vector<int>& tenths) {
+  const std::vector<Decimal> all = decimals(kind, values, tenths);
+  if (kind == KIND_REAL)
+    return "[" + all.front().text() + ", " + all.back().text() + "]";
+  std::string t = "{";
+  for (const Decimal& d : all)
+    t += (t.size() == 1 ? "" : ", ") + d.text();
+  return t + "}";
+}
+
+} // namespace KALDEN

@@ -1,0 +1,34 @@
+#ifndef KALDEN_TEST_SUPPORT_TENTHSDOMAINS_HH
+#define KALDEN_TEST_SUPPORT_TENTHSDOMAINS_HH
+
+#include "ConstraintEngine/base/AbstractDomain.hh"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+
+/**
+ * Real domains on the tenths grid, as users write them, for the operation
+ * sequences: a real interval whose bounds lie a few tenths beyond its
+ * integers, or a real enumeration of integers with a few tenths among them.
+ * The session's model knows the integers alone, so brute force holds the
+ * engine to the integer solutions while its bounds arithmetic meets tenths,
+ * none of which binary holds exactly. A variable's tenths travel in the data
+ * of its creation: for an interval, how many tenths each bound lies beyond
+ * (1..9); for an enumeration, its other members counted in tenths.
+ */
+class TenthsDomains {
+public:
+  TenthsDomains() = delete;
+
+  /// The engine domain of a drawn variable (see DrawnDomain::make), with its tenths when it has any.
+  static std::unique_ptr<AbstractDomain> make(int kind, const std::vector<int>& values, const std::vector<int>& tenths);
+  /// The domain as a client writes it, e.g. "[-1.3, 2.5]" or "{-2, 0.4, 1}".
+  static std::string text(int kind, const std::vector<int>& values, const std::vector<int>& tenths);
+};
+
+} // namespace KALDEN
+
+#endif
