@@ -43,8 +43,8 @@ private:
 enum class Kind { INTERVAL, ENUMERATION, BOOLEAN, REAL_INTERVAL, REAL_ENUMERATION };
 
 // The grids real domains are drawn on. Quarters are exact in binary; tenths are how users write
-// reals, and binary holds none of them but the halves; hairs lie closer to an integer than the
-// engine's tolerance, where it may read them as that integer.
+// reals, and binary holds only the halves among them exactly; hairs lie closer to an integer than
+// the engine's tolerance, where it may read them as that integer.
 enum class Grid { QUARTERS, TENTHS, HAIRS };
 
 // Offsets of the hair grid from each integer, in billionths.
