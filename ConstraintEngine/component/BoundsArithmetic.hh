@@ -15,7 +15,8 @@ namespace KALDEN {
 /**
  * Static helpers over the bounds of numeric domains. A computed bound always
  * goes through the receiving domain's translateNumber(), so an integer
- * interval rounds inward and every interval clamps to the infinities.
+ * interval rounds inward (keeping an integer within the real tolerance of
+ * the bound) and every interval clamps to the infinities.
  */
 class BoundsArithmetic {
 public:
@@ -31,13 +32,29 @@ public:
   }
 
   /// The least value `dom` may hold strictly above `bound`: the next integer beyond it for an
-  /// integer interval, `bound` plus the tolerance for any other domain.
+  /// integer interval, the tolerance above `bound` (apartAbove()) for any other domain.
   static double leastAbove(const AbstractDomain& dom, double bound) {
-    return isIntegerInterval(dom) ? std::floor(bound) + 1.0 : bound + dom.minDelta();
+    return isIntegerInterval(dom) ? std::floor(bound) + 1.0 : apartAbove(bound, dom.minDelta());
   }
   /// The greatest value `dom` may hold strictly below `bound`, as leastAbove() is the least above.
   static double greatestBelow(const AbstractDomain& dom, double bound) {
-    return isIntegerInterval(dom) ? std::ceil(bound) - 1.0 : bound - dom.minDelta();
+    return isIntegerInterval(dom) ? std::ceil(bound) - 1.0 : apartBelow(bound, dom.minDelta());
+  }
+
+  /// bound + delta, moved up by the last bit where rounding left it nearer to `bound` than
+  /// `delta`: the tolerant comparisons must find the two different.
+  static double apartAbove(double bound, double delta) {
+    double above = bound + delta;
+    while (above - bound < delta)
+      above = std::nextafter(above, HUGE_VAL);
+    return above;
+  }
+  /// bound - delta, moved down as apartAbove() moves up.
+  static double apartBelow(double bound, double delta) {
+    double below = bound - delta;
+    while (bound - below < delta)
+      below = std::nextafter(below, -HUGE_VAL);
+    return below;
   }
 
   /// The least and greatest product of an end of [aMin, aMax] with an end of [bMin, bMax].

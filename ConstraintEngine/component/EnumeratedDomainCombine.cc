@@ -63,10 +63,8 @@ bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
 
 bool EnumeratedDomain::intersect(double lb, double ub) {
   KALDEN_CHECK_MSG(!isSymbolic(), "Cannot do bounds based intersection on symbolic domain " << toString());
-  if (lb > ub) {
-    empty();
-    return true;
-  }
+  // No emptying shortcut for lb > ub: a range computed from reals may come out reversed by a
+  // rounding error, and a member within the tolerance of both its bounds stays.
   IntervalDomain range(lb, ub, getDataType());
   return intersect(range);
 }

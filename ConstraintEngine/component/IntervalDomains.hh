@@ -137,8 +137,9 @@ protected:
 
 /**
  * Every integer between two bounds, both included: a real interval with
- * tolerance 1 whose bounds are always integral. Ranges are rounded inward,
- * and it may grow by one neighbouring integer at a time.
+ * tolerance 1 whose bounds are always integral. Ranges are rounded inward
+ * (an integer within the real tolerance of a bound counts as inside), and it
+ * may grow by one neighbouring integer at a time.
  */
 class IntervalIntDomain : public IntervalDomain {
 public:
@@ -171,13 +172,19 @@ public:
   void getValues(std::list<double>& results) const override;
   /// Adds a member, the integer just below the lower or just above the upper bound.
   void insert(double value) override;
+  /// Whether the value, or the integer within the real tolerance of it, lies within the bounds.
+  bool isMember(double value) const override;
+  /// Removes a value at either end; a value within the real tolerance of an integer removes that integer.
+  void remove(double value) override;
+  /// Narrows to a member value (an integer within the real tolerance of it), or empties for a non-member.
+  void set(double value) override;
   /// Narrows to a comparable, non-empty domain's integers.
   bool intersect(const AbstractDomain& dom) override;
-  /// Rounds the range inward, then restricts to it.
+  /// Rounds the range inward to integers, keeping one within the tolerance of a bound, then restricts to it.
   bool intersect(double lb, double ub) override;
   /// A heap copy of this integer interval, without listener.
   AbstractDomain* copy() const override;
-  /// Makes a computed bound integral: a minimum rounds up, a maximum down.
+  /// Makes a computed bound integral: a minimum rounds up, a maximum down, an integer within the tolerance kept.
   double translateNumber(double number, bool asMin = true) const override;
   /// Refuses a value that is not integral.
   void testPrecision(const double& value) const override {
@@ -191,6 +198,9 @@ public:
 private:
   // Fails the precision check for a value that is not integral.
   [[gnu::noinline, gnu::cold]] void refuseImprecise(const double& value) const;
+  // The integer a value stands for: the value itself, or the integer within the real tolerance
+  // of a value a hair beside it. Any other value is returned as it is.
+  static double integerNear(double value);
 };
 
 /**

@@ -76,6 +76,24 @@ void IntervalIntDomain::insert(double value) {
     notifyChange(DomainListener::RELAXED);
 }
 
+double IntervalIntDomain::integerNear(double value) {
+  const double nearest = std::round(value);
+  return nearest != value && std::fabs(nearest - value) < g_epsilon() ? nearest : value;
+}
+
+// Two numbers closer than the real tolerance are equal, so a real a hair beside an integer is
+// that integer here: a rule that finds them equal may then remove or set it without failing
+// the precision check. An integral value (every value of an integer network) skips the search.
+bool IntervalIntDomain::isMember(double value) const {
+  return IntervalDomain::isMember(convert(value) == value ? value : integerNear(value));
+}
+
+void IntervalIntDomain::remove(double value) {
+  IntervalDomain::remove(convert(value) == value ? value : integerNear(value));
+}
+
+void IntervalIntDomain::set(double value) { IntervalDomain::set(convert(value) == value ? value : integerNear(value)); }
+
 bool IntervalIntDomain::intersect(const AbstractDomain& dom) {
   // The checked form: comparable, non-empty operands, then this class's range rule.
   return IntervalDomain::intersect(dom);
@@ -84,8 +102,15 @@ bool IntervalIntDomain::intersect(const AbstractDomain& dom) {
 bool IntervalIntDomain::intersect(double lb, double ub) {
   KALDEN_CHECK_TEXT_MSG(!std::isnan(lb) && !std::isnan(ub), "!std::isnan(lb) && !std::isnan(ub)",
                         "A bound that is not a number cannot reach a domain.");
-  const double intLb = std::ceil(lb);
-  const double intUb = std::floor(ub);
+  // A range computed from reals is only as close as floating point gets: an integer within the
+  // tolerance of a bound stays, as translateNumber() rounds. An integral bound (the common case
+  // of integer networks) rounds to itself and skips the tolerance.
+  double intLb = std::ceil(lb);
+  if (intLb != lb)
+    intLb = std::ceil(lb - g_epsilon());
+  double intUb = std::floor(ub);
+  if (intUb != ub)
+    intUb = std::floor(ub + g_epsilon());
   // The type record is compared by address: a miss only takes the real interval's dispatch.
   if (&typeid(*this) == &typeid(IntervalIntDomain))
     return narrowTo<ExactIntervalCalls<IntervalIntDomain> >(intLb, intUb);
@@ -100,15 +125,17 @@ AbstractDomain* IntervalIntDomain::copy() const {
 
 double IntervalIntDomain::translateNumber(double number, bool asMin) const {
   KALDEN_CHECK_MSG(!std::isnan(number), "A bound that is not a number cannot reach a domain.");
-  // The real interval's translation of the truncated number: a truncated number is never
-  // "not a number", so only its clamping applies.
-  double result = clampToInfinities(static_cast<double>(truncateToInt(number)));
-  if (std::fabs(result - number) >= g_epsilon()) {
-    if (asMin && number > 0.0)
-      result += 1.0;
-    else if (!asMin && number < 0.0)
-      result -= 1.0;
-  }
+  // A minimum rounds up and a maximum down, except that an integer within the tolerance of the
+  // number is kept, on either side of it: 1.9999999999999998, the sum of two decimal reals
+  // meant to make 2, is 2 as a minimum and as a maximum alike.
+  const double rounded = asMin ? std::ceil(number - g_epsilon()) : std::floor(number + g_epsilon());
+  const double result = clampToInfinities(rounded);
+  // A minimum beyond plus infinity lies above every value, and a maximum beyond minus infinity
+  // below every value: one past the infinity keeps it there, so the domain it reaches empties.
+  if (asMin && rounded > result)
+    return result + 1.0;
+  if (!asMin && rounded < result)
+    return result - 1.0;
   return result;
 }
 

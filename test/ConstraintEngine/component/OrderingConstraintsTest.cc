@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace KALDEN {
 namespace {
 
@@ -104,12 +106,15 @@ TEST_F(OrderingConstraintsTest, ConstructionChecksArityFirstAndLeavesNothingBehi
 // x < y: {x int?, y int?, x, y, expected x, expected y}.
 TEST_F(OrderingConstraintsTest, LessThanStepsEachSideByItsOwnTolerance) {
   const double inf = PLUS_INFINITY, eps = g_epsilon();
+  // 5 - eps rounds to a double less than eps below 5, which the tolerance would find equal to 5:
+  // a real x stops one bit lower.
+  const double below5 = std::nextafter(5 - eps, 0.0);
   const OrderingCase cases[] = {
       {true, true, {0, 10}, {0, 5}, {0, 4}, {1, 5}},
-      {false, false, {0, 10}, {0, 5}, {0, 5 - eps}, {eps, 5}},
+      {false, false, {0, 10}, {0, 5}, {0, below5}, {eps, 5}},
       // An integer x stops at the last integer below y's upper bound, whatever y's kind.
       {true, false, {0, 10}, {0, 5.5}, {0, 5}, {eps, 5.5}},
-      {false, true, {0, 10}, {0, 5}, {0, 5 - eps}, {1, 5}},
+      {false, true, {0, 10}, {0, 5}, {0, below5}, {1, 5}},
       // Infinite bounds are never stepped.
       {false, false, {0, inf}, {0, inf}, {0, inf}, {eps, inf}},
       {false, false, {-inf, 3}, {-inf, 3}, {-inf, 3 - eps}, {-inf, 3}},

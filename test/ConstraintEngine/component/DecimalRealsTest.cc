@@ -1,0 +1,229 @@
+// Reals as users write them: decimals that binary floating point holds only nearly (0.1 + 0.2
+// comes to 0.30000000000000004), and reals a hair (closer than the tolerance) beside an integer.
+// Two numbers closer than the tolerance are equal, so every network below has a solution, and
+// the engine must say so and keep the values it uses.
+
+#include "ConstraintEngine/component/AllDiffConstraints.hh"
+#include "ConstraintEngine/component/AllSameConstraints.hh"
+#include "ConstraintEngine/component/ArithmeticConstraints.hh"
+#include "ConstraintEngine/component/EqualityConstraints.hh"
+#include "ConstraintEngine/component/FunctionConstraints.hh"
+#include "ConstraintEngine/component/SumConstraints.hh"
+#include "ConstraintEngine/component/TestConstraints.hh"
+
+#include "support/EngineFixture.hh"
+
+#include <gtest/gtest.h>
+
+#include <list>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+class DecimalRealsTest : public NetworkFixture {
+protected:
+  DecimalRealsTest() {
+    // The conditional sum types its interim by x's type.
+    m_schema->registerDataType((new IntDT())->getId());
+    m_schema->registerDataType((new FloatDT())->getId());
+    m_schema->registerDataType((new BoolDT())->getId());
+  }
+
+  Id<ConstrainedVariable> boolVar(const char* name, double lb = 0, double ub = 1) {
+    BoolDomain dom(BoolDT::instance());
+    dom.intersect(lb, ub);
+    return (new Variable<BoolDomain>(engine(), dom, false, true, name, Id<Entity>::noId(),
+                                     ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  Id<ConstrainedVariable> intEnumVar(const char* name, const std::list<double>& values) {
+    return (new Variable<EnumeratedDomain>(engine(), NumericDomain(values, IntDT::instance()), false, true, name,
+                                           Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  template <class C>
+  void post(const std::vector<Id<ConstrainedVariable> >& scope) {
+    new C("c", "Default", engine(), scope);
+  }
+  bool propagate() { return m_engine->propagate(); }
+  static bool holds(const Id<ConstrainedVariable>& v, double value) { return v->lastDomain().isMember(value); }
+};
+
+TEST_F(DecimalRealsTest, SumsOfDecimalsMeetEnumerationsAndIntegers) {
+  // 2 + 0.1 = 2.1, whose difference with 2 comes back as 0.10000000000000009.
+  for (bool xInt : {false, true}) {
+    Id<ConstrainedVariable> x = xInt ? intVar("x", 2, 2) : floatVar("x", 2, 2);
+    Id<ConstrainedVariable> y = enumVar("y", {0.1}), z = floatVar("z", -1000, 1000);
+    post<AddEqualConstraint>({x, y, z});
+    EXPECT_TRUE(propagate()) << xInt;
+    EXPECT_TRUE(holds(y, 0.1)) << xInt;
+  }
+  {
+    // z narrows to 1.9, and 1.9 - 0.9 comes back a bit below 1.
+    Id<ConstrainedVariable> x = intVar("x", 1, 1), y = floatVar("y", 0.9, 0.9), z = floatVar("z", 1.5, 2.5);
+    post<AddEqualConstraint>({x, y, z});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(x, 1) && holds(z, 1.9));
+  }
+  {
+    // c = a + b with c in {0.3, 0.5}.
+    Id<ConstrainedVariable> c = enumVar("c", {0.3, 0.5}), a = floatVar("a", 0.1, 0.1), b = floatVar("b", 0.2, 0.2);
+    post<EqualSumConstraint>({c, a, b});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(c, 0.3));
+    EXPECT_FALSE(holds(c, 0.5));
+  }
+  {
+    Id<ConstrainedVariable> a = enumVar("a", {0.1, 0.4}), b = enumVar("b", {0.2}), c = enumVar("c", {0.3, 0.5});
+    post<AddEqualConstraint>({a, b, c});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(a, 0.1) && holds(c, 0.3));
+  }
+}
+
+TEST_F(DecimalRealsTest, ProductsAndConditionalSumsOfDecimals) {
+  {
+    // -0.4 * y = 1.2: 1.2 / -0.4 comes back as -2.9999999999999996, and y keeps -3.
+    Id<ConstrainedVariable> x = floatVar("x", -0.4, -0.4), y = intVar("y", -3, 0), z = floatVar("z", 1.2, 1.2);
+    post<MultEqualConstraint>({x, y, z});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(y, -3));
+  }
+  {
+    // b false: 0 differs from 0.6 + 1.
+    Id<ConstrainedVariable> b = boolVar("b", 0, 0), s = floatVar("s", 0, 0), a = floatVar("a", 0.6, 0.6),
+                            c = floatVar("c", 1, 1);
+    post<CondEqualSumConstraint>({b, s, a, c});
+    EXPECT_TRUE(propagate());
+  }
+  {
+    // b true: 1.6 = 0.6 + 1.
+    Id<ConstrainedVariable> b = boolVar("b"), s = floatVar("s", 1.6, 1.6), a = floatVar("a", 0.6, 0.6),
+                            c = floatVar("c", 1, 1);
+    post<CondEqualSumConstraint>({b, s, a, c});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(b, 1));
+  }
+}
+
+TEST_F(DecimalRealsTest, AHairBesideAnIntegerKeepsTheInteger) {
+  {
+    // z - y comes back one unit in the last place below 2.
+    Id<ConstrainedVariable> x = intVar("x", 2, 2), y = floatVar("y", 1e-7, 1e-7), z = floatVar("z", -1000, 1000);
+    post<AddEqualConstraint>({x, y, z});
+    EXPECT_TRUE(propagate());
+  }
+  {
+    // x = -2 with y = -1.99998 makes z = -3.99998, from which x's lower bound comes back a bit above -2.
+    Id<ConstrainedVariable> x = intVar("x", -2, 0), y = floatVar("y", -2 + 2e-5, -2 + 2e-5),
+                            z = floatVar("z", -1000, 1000);
+    post<AddEqualConstraint>({x, y, z});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(x, -2));
+  }
+  {
+    // (2 - 1)² = 1, with a decided 2 a hair wide and a boolean result.
+    Id<ConstrainedVariable> a = floatVar("a", 2, 2 + 1e-9), b = intEnumVar("b", {1}), r = boolVar("r", 1, 1);
+    post<SquareOfDifferenceConstraint>({a, b, r});
+    EXPECT_TRUE(propagate());
+  }
+}
+
+TEST_F(DecimalRealsTest, AllDifferentEndsOnValuesWithinTheTolerance) {
+  // z lies within the tolerance of y's 2: they are equal, and propagation ends.
+  Id<ConstrainedVariable> x = intVar("x", 0, 1), y = floatVar("y", 2, 2), z = floatVar("z", 2, 2 + 1e-9);
+  post<AllDiffConstraint>({x, y, z});
+  EXPECT_FALSE(propagate());
+}
+
+TEST_F(DecimalRealsTest, AllDifferentTakesAnIntegerAHairFromADecidedReal) {
+  {
+    // r is 1 within the tolerance: i loses 1 and keeps 2.
+    Id<ConstrainedVariable> r = floatVar("r", 1 + 1e-9, 1 + 1e-9), i = intVar("i", 1, 2);
+    post<AllDiffConstraint>({r, i});
+    EXPECT_TRUE(propagate());
+    EXPECT_EQ(i->lastDomain().getLowerBound(), 2);
+    EXPECT_EQ(i->lastDomain().getUpperBound(), 2);
+  }
+  {
+    // A real a hair above 0 takes 0 from a boolean.
+    Id<ConstrainedVariable> r = floatVar("r", 1e-7, 3e-6), b = boolVar("b");
+    post<AllDiffConstraint>({r, b});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(b, 1) && !holds(b, 0));
+  }
+}
+
+TEST_F(DecimalRealsTest, NotEqualStepsTheToleranceAwayFromTheValue) {
+  // 0.999985 differs from 1 by more than the tolerance.
+  Id<ConstrainedVariable> x = floatVar("x", 1 - 1.5e-5, 1), y = intEnumVar("y", {1});
+  post<NotEqualConstraint>({x, y});
+  EXPECT_TRUE(propagate());
+  EXPECT_TRUE(holds(x, 1 - 1.5e-5) && holds(y, 1));
+  EXPECT_FALSE(x->lastDomain().compareEqual(1, x->lastDomain().getUpperBound()));
+}
+
+TEST_F(DecimalRealsTest, EqualityTestsNarrowWithinTheToleranceTheyDecideBy) {
+  {
+    Id<ConstrainedVariable> t = boolVar("t"), a = intVar("a", 2, 2), b = floatVar("b", 2 + 1e-9, 2 + 1e-9);
+    post<TestEQ>({t, a, b});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(a, 2));
+  }
+  {
+    Id<ConstrainedVariable> b = boolVar("b"), x = intVar("x", 3, 3), y = enumVar("y", {3 - 1e-7});
+    post<CondAllSameConstraint>({b, x, y});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(y, 3 - 1e-7));
+  }
+  {
+    Id<ConstrainedVariable> b = boolVar("b"), x = intVar("x", 3, 3), y = enumVar("y", {3 - 1e-7});
+    post<CondAllDiffConstraint>({b, x, y});
+    EXPECT_TRUE(propagate());
+  }
+  {
+    // x = 2 and y = 3 - 1e-7 stay possible: either may differ from 2.
+    Id<ConstrainedVariable> b = boolVar("b"), x = intVar("x", 2, 2), y = enumVar("y", {2 - 1e-7, 3});
+    post<CondAllDiffConstraint>({b, x, y});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(y, 3));
+  }
+  {
+    // An integer result of 0 for y within the tolerance of 0.
+    Id<ConstrainedVariable> a = floatVar("a", 0, 0), y = floatVar("y", -3e-6, 3e-6), r = intVar("r", 0, 0);
+    post<SquareOfDifferenceConstraint>({a, y, r});
+    EXPECT_TRUE(propagate());
+  }
+}
+
+TEST_F(DecimalRealsTest, DomainsCompareComputedBoundsWithinTheTolerance) {
+  IntervalIntDomain ints(0, 5, IntDT::instance());
+  // Rounding is inward, but an integer within the tolerance of a bound stays, on either side.
+  EXPECT_EQ(ints.translateNumber(1.9999999999999998, false), 2);
+  EXPECT_EQ(ints.translateNumber(-1.9999999999999998, true), -2);
+  EXPECT_EQ(ints.translateNumber(2.0000000000000004, true), 2);
+  EXPECT_EQ(ints.translateNumber(1.5, true), 2);
+  EXPECT_TRUE(ints.isMember(3 - 1e-7) && !ints.isMember(3 - 1e-4));
+  ints.intersect(1 + 1e-9, 4 - 1e-9);
+  EXPECT_EQ(ints.getLowerBound(), 1);
+  EXPECT_EQ(ints.getUpperBound(), 4);
+  ints.remove(4 - 1e-7); // stands for 4
+  ints.set(3 + 1e-9);
+  EXPECT_TRUE(ints.getLowerBound() == 3 && ints.getUpperBound() == 3);
+
+  // A range that comes out reversed by a rounding error keeps the member within the tolerance.
+  NumericDomain tenths(std::list<double>{0.1, 0.3}, FloatDT::instance());
+  tenths.intersect(0.10000000000000009, 0.1);
+  EXPECT_EQ(tenths.getSize(), 1);
+  tenths.intersect(0.2, 0.1);
+  EXPECT_TRUE(tenths.isEmpty());
+
+  // A real singleton a hair wide loses its one value whole.
+  IntervalDomain hair(2, 2 + 1e-9, FloatDT::instance());
+  hair.remove(2);
+  EXPECT_TRUE(hair.isEmpty());
+}
+
+} // namespace
+} // namespace KALDEN
