@@ -2,6 +2,7 @@
 
 #include "ConstraintEngine/ModuleConstraintLibrary.hh"
 #include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/Domains.hh"
 #include "ConstraintEngine/component/Propagators.hh"
@@ -23,6 +24,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 namespace KALDEN {
 
@@ -344,11 +346,27 @@ Support supportInDecimals(const std::vector<Drawn>& domains, const SoundnessHarn
   return support;
 }
 
-// A schema and an engine with its default propagator; torn down as the host would.
+// Ends a propagation that executes its constraints without end with an exception, so that the
+// case is reported by its seed instead of hanging the whole run.
+class ExecutionBudget : public ConstraintEngineListener {
+public:
+  explicit ExecutionBudget(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+  void notifyExecuted(const Id<Constraint>&) override {
+    if (++m_executions > LIMIT)
+      throw std::runtime_error("propagation does not end: a hundred thousand executions");
+  }
+
+private:
+  static const unsigned long LIMIT = 100000; // a case needs under a thousand
+  unsigned long m_executions = 0;
+};
+
+// A schema and an engine with its default propagator and an execution budget; torn down as the host would.
 class Network {
 public:
   Network() : m_schema(new CESchema()), m_engine(new ConstraintEngine(m_schema->getId())) {
     new DefaultPropagator("Default", m_engine->getId()); // owned by the engine
+    m_budget.reset(new ExecutionBudget(m_engine->getId()));
   }
   ~Network() {
     Entity::purgeStart();
@@ -363,6 +381,7 @@ public:
 private:
   std::unique_ptr<CESchema> m_schema;
   std::unique_ptr<ConstraintEngine> m_engine;
+  std::unique_ptr<ExecutionBudget> m_budget; // may outlive the engine
 };
 
 SoundnessHarness::Position defaultLayout(unsigned int, unsigned int) { return SoundnessHarness::Position(); }
@@ -428,6 +447,8 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
       problems << " consistent with decided values that violate it;";
   } catch (const Error& e) {
     problems << " failed check: " << e.what() << ";";
+  } catch (const std::exception& e) {
+    problems << " " << e.what() << ";";
   }
   if (problems.str().empty())
     return "";
