@@ -10,6 +10,8 @@
 #include "Utils/Error.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
+
 namespace KALDEN {
 
 namespace {
@@ -159,10 +161,13 @@ void MultEqualConstraint::handleExecute() {
   zMin = BA::raiseMin(domz, zMin, lo);
   if (BA::narrowEmpties(domz, zMin, zMax))
     return;
-  if (updateMinAndMax(domx, yMin, yMax, zMin, zMax) && domx.isEmpty())
+  // A real narrowed to a singleton may hold its bounds reversed by less than the tolerance
+  // ([1e-7, 0] after x * y = 0): as a divisor it is ordered first, so that one holding zero
+  // narrows nothing.
+  if (updateMinAndMax(domx, std::min(yMin, yMax), std::max(yMin, yMax), zMin, zMax) && domx.isEmpty())
     return;
   // y is divided by x's bounds as they were at the start of the pass.
-  updateMinAndMax(domy, xMin, xMax, zMin, zMax);
+  updateMinAndMax(domy, std::min(xMin, xMax), std::max(xMin, xMax), zMin, zMax);
 }
 
 bool MultEqualConstraint::updateMinAndMax(IntervalDomain& dom, double denomMin, double denomMax, double numMin,

@@ -10,6 +10,7 @@
 #include "ConstraintEngine/component/IntervalDomains.hh"
 #include "Utils/base/Report.hh"
 
+#include <cmath>
 #include <list>
 
 namespace KALDEN {
@@ -125,9 +126,13 @@ void NotEqualConstraint::handleExecute() {
 bool NotEqualConstraint::checkAndRemove(const AbstractDomain& domx, AbstractDomain& domy) {
   if (!domx.isSingleton())
     return false;
-  const double value = domx.getSingletonValue();
+  double value = domx.getSingletonValue();
   if (!domy.isMember(value))
     return false;
+  // An integer interval holds a real a hair beside an integer as that integer: its ends are
+  // judged against the integer, by the integer's step.
+  if (BoundsArithmetic::isIntegerInterval(domy))
+    value = std::round(value);
   if (domy.isEnumerated()) {
     domy.remove(value);
     return true;

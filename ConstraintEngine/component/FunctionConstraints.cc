@@ -73,28 +73,33 @@ double withinInfinities(double bound, double unnarrowed) {
   return bound > PLUS_INFINITY || bound < MINUS_INFINITY ? unnarrowed : bound;
 }
 
-// The decided values of scope positions 0 and 1, when both domains are closed singletons.
-bool decidedOperands(const Constraint& constraint, double& a, double& b) {
+// The decided operands at scope positions 0 and 1, when both domains are closed singletons: the
+// bounds of each, since a real singleton may span up to the tolerance, and a result that grows
+// faster than its operands (a root near zero) must cover every value it spans.
+struct Operand {
+  double lb, ub;
+};
+bool decidedOperands(const Constraint& constraint, Operand& a, Operand& b) {
   const AbstractDomain& domA = Constraint::getCurrentDomain(constraint.getScope()[0]);
   const AbstractDomain& domB = Constraint::getCurrentDomain(constraint.getScope()[1]);
   if (domA.isOpen() || domB.isOpen() || !domA.isSingleton() || !domB.isSingleton())
     return false;
-  a = domA.getSingletonValue();
-  b = domB.getSingletonValue();
+  a = {std::min(domA.getLowerBound(), domA.getUpperBound()), std::max(domA.getLowerBound(), domA.getUpperBound())};
+  b = {std::min(domB.getLowerBound(), domB.getUpperBound()), std::max(domB.getLowerBound(), domB.getUpperBound())};
   return true;
 }
 
-// Narrows r to the value v. Not a number means no real result exists, so r is emptied; a value
+// Narrows r to [lo, hi]. Not a number means no real result exists, so r is emptied; a bound
 // beyond the infinities is one no domain holds, so r is left alone.
-void narrowToValue(AbstractDomain& r, double v) {
-  if (std::isnan(v)) {
+void narrowToRange(AbstractDomain& r, double lo, double hi) {
+  if (std::isnan(lo) || std::isnan(hi)) {
     if (!r.isEmpty())
       r.empty();
     return;
   }
-  if (v > PLUS_INFINITY || v < MINUS_INFINITY)
+  if (hi > PLUS_INFINITY || lo < MINUS_INFINITY)
     return;
-  r.intersect(IntervalDomain(v, FloatDT::instance()));
+  r.intersect(IntervalDomain(lo, hi, FloatDT::instance()));
 }
 
 } // namespace
@@ -161,9 +166,13 @@ SquareOfDifferenceConstraint::SquareOfDifferenceConstraint(const LabelStr& name,
 SquareOfDifferenceConstraint::~SquareOfDifferenceConstraint() {}
 
 void SquareOfDifferenceConstraint::handleExecute() {
-  double a, b;
-  if (decidedOperands(*this, a, b))
-    narrowToValue(getCurrentDomain(m_variables[2]), (a - b) * (a - b));
+  Operand a, b;
+  if (!decidedOperands(*this, a, b))
+    return;
+  // a - b ranges over [dLo, dHi]; its square is least at the end nearer zero, or 0 across it.
+  const double dLo = a.lb - b.ub, dHi = a.ub - b.lb;
+  const double least = dLo <= 0.0 && dHi >= 0.0 ? 0.0 : std::min(dLo * dLo, dHi * dHi);
+  narrowToRange(getCurrentDomain(m_variables[2]), least, std::max(dLo * dLo, dHi * dHi));
 }
 
 // ---------------------------------------------------------------- DistanceFromSquaresConstraint
@@ -178,9 +187,12 @@ DistanceFromSquaresConstraint::DistanceFromSquaresConstraint(const LabelStr& nam
 DistanceFromSquaresConstraint::~DistanceFromSquaresConstraint() {}
 
 void DistanceFromSquaresConstraint::handleExecute() {
-  double a, b;
-  if (decidedOperands(*this, a, b))
-    narrowToValue(getCurrentDomain(m_variables[2]), std::sqrt(a + b));
+  Operand a, b;
+  if (!decidedOperands(*this, a, b))
+    return;
+  // A sum below zero everywhere has no real root; one reaching zero has the root 0.
+  const double sumLo = a.lb + b.lb, sumHi = a.ub + b.ub;
+  narrowToRange(getCurrentDomain(m_variables[2]), std::sqrt(std::max(0.0, sumLo)), std::sqrt(sumHi));
 }
 
 } // namespace KALDEN

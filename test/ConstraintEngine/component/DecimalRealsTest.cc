@@ -164,6 +164,33 @@ TEST_F(DecimalRealsTest, NotEqualStepsTheToleranceAwayFromTheValue) {
   EXPECT_FALSE(x->lastDomain().compareEqual(1, x->lastDomain().getUpperBound()));
 }
 
+TEST_F(DecimalRealsTest, NotEqualJudgesAnIntegerIntervalByTheIntegerAHairStandsFor) {
+  // 1.000003 stands for 1, in the middle of x: x keeps 2; 2.000000001 stands for 2, inside y.
+  Id<ConstrainedVariable> x = intVar("x", 0, 2), r = floatVar("r", 1.000003, 1.000003);
+  Id<ConstrainedVariable> y = intVar("y", 0, 3), s = floatVar("s", 2.000000001, 2.000000001);
+  post<NotEqualConstraint>({x, r});
+  post<NotEqualConstraint>({s, y});
+  EXPECT_TRUE(propagate());
+  EXPECT_TRUE(holds(x, 0) && holds(x, 2) && holds(y, 0) && holds(y, 3));
+}
+
+TEST_F(DecimalRealsTest, FunctionsOfDecidedRealsCoverTheirHairWidth) {
+  {
+    // x0 spans -1.000000001 to -0.999997, one value within the tolerance: -1 + 1 = 0 has the root 0.
+    Id<ConstrainedVariable> a = floatVar("a", -1.000000001, -0.999997), b = boolVar("b", 1, 1),
+                            r = boolVar("r", 0, 0);
+    post<DistanceFromSquaresConstraint>({a, b, r});
+    EXPECT_TRUE(propagate());
+  }
+  {
+    // x0 * x1 = 0 narrows x0 to a reversed hair [1e-7, 0]: a divisor holding zero, not a failure.
+    Id<ConstrainedVariable> x = floatVar("x", 1e-7, 0.999997), y = floatVar("y", -0.999997, -3e-6),
+                            z = boolVar("z", 0, 0);
+    post<MultEqualConstraint>({x, y, z});
+    propagate();
+  }
+}
+
 TEST_F(DecimalRealsTest, EqualityTestsNarrowWithinTheToleranceTheyDecideBy) {
   {
     Id<ConstrainedVariable> t = boolVar("t"), a = intVar("a", 2, 2), b = floatVar("b", 2 + 1e-9, 2 + 1e-9);
