@@ -85,14 +85,21 @@ double IntervalIntDomain::integerNear(double value) {
 // that integer here: a rule that finds them equal may then remove or set it without failing
 // the precision check. An integral value (every value of an integer network) skips the search.
 bool IntervalIntDomain::isMember(double value) const {
-  return IntervalDomain::isMember(convert(value) == value ? value : integerNear(value));
+  if (static_cast<double>(truncateToInt(value)) != value) {
+    value = integerNear(value);
+    if (static_cast<double>(truncateToInt(value)) != value)
+      return false;
+  }
+  return leq(m_lb, value) && leq(value, m_ub);
 }
 
 void IntervalIntDomain::remove(double value) {
-  IntervalDomain::remove(convert(value) == value ? value : integerNear(value));
+  IntervalDomain::remove(static_cast<double>(truncateToInt(value)) == value ? value : integerNear(value));
 }
 
-void IntervalIntDomain::set(double value) { IntervalDomain::set(convert(value) == value ? value : integerNear(value)); }
+void IntervalIntDomain::set(double value) {
+  IntervalDomain::set(static_cast<double>(truncateToInt(value)) == value ? value : integerNear(value));
+}
 
 bool IntervalIntDomain::intersect(const AbstractDomain& dom) {
   // The checked form: comparable, non-empty operands, then this class's range rule.
