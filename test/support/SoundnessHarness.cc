@@ -49,8 +49,9 @@ enum class Kind { INTERVAL, ENUMERATION, BOOLEAN, REAL_INTERVAL, REAL_ENUMERATIO
 // the engine's tolerance, where it may read them as that integer.
 enum class Grid { QUARTERS, TENTHS, HAIRS };
 
-// Offsets of the hair grid from each integer, in billionths.
-const long long HAIR_OFFSETS[] = {-3000, -100, -1, 0, 1, 100, 3000};
+// Offsets of the hair grid from each integer, in billionths: hairs within the tolerance, and one
+// just beyond it on each side, which the engine must tell apart from the integer.
+const long long HAIR_OFFSETS[] = {-15000, -3000, -100, -1, 0, 1, 100, 3000, 15000};
 const int HAIRS_PER_INTEGER = sizeof(HAIR_OFFSETS) / sizeof(HAIR_OFFSETS[0]);
 
 Decimal hairBeside(long long integer, int offset) { return Decimal(integer * 1000000000 + HAIR_OFFSETS[offset], 9); }

@@ -29,18 +29,22 @@ namespace KALDEN {
  * consistent and keep every value that appears in one.
  *
  * A subject with a decimal meaning also draws reals as users write them, on
- * tenths and a hair beside integers (k +- 1e-9, 1e-7, 3e-6), and judges them
- * in exact decimal arithmetic. The engine reads reals within its tolerance
- * (closer than 1e-5 is equal, at least that apart differs), so where hair
- * values make that reading differ from the exact one it may side with either
- * (a real 2 + 1e-9 beside the integer 2 may count as equal). It is held to
- * what both readings agree on: it keeps every value (an enumeration member,
- * an integer, a real interval's point within the tolerance of its ends) of
- * every assignment that satisfies the meaning under both readings, and it
- * does not answer false while each reading has a solution of its own. On
- * tenths and quarters the two readings coincide (the values differ by far
- * more than the tolerance), so there every exact solution counts. A decided
- * consistent answer must satisfy either reading.
+ * tenths and a hair beside integers (k +- 1e-9, 1e-7, 3e-6, and 1.5e-5 just
+ * beyond the tolerance), and judges them in exact decimal arithmetic. The
+ * engine reads reals within its tolerance (closer than 1e-5 is equal, at
+ * least that apart differs), so where hair values make that reading differ
+ * from the exact one it may side with either (a real 2 + 1e-9 beside the
+ * integer 2 may count as equal). It is held to what both readings agree on:
+ * it keeps every value (an enumeration member, an integer, a real interval's
+ * point within the tolerance of its ends) of every assignment that satisfies
+ * the meaning under both readings, and it does not answer false while each
+ * reading has a solution of its own. On tenths and quarters the two readings
+ * coincide (the values differ by far more than the tolerance), so there every
+ * exact solution counts. A decided consistent answer must satisfy either
+ * reading.
+ *
+ * Any case fails on a failed check or other exception, and on a propagation
+ * that does not end (cut off after a hundred thousand executions).
  */
 class SoundnessHarness {
 public:
