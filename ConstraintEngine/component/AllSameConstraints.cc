@@ -94,7 +94,7 @@ void CondAllSameConstraint::propagateFalse(AbstractDomain& boolDom) {
     if (dom.isOpen())
       return;
     if (dom.isSingleton()) {
-      if (dom.getSingletonValue() != w)
+      if (singletonsDiffer(fixed, dom))
         return; // b false holds already
       continue;
     }

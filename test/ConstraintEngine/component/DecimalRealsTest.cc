@@ -98,6 +98,15 @@ TEST_F(DecimalRealsTest, ProductsAndConditionalSumsOfDecimals) {
     EXPECT_TRUE(propagate());
   }
   {
+    // b false, yet 0.3 = 0.1 + 0.2: no solution, though the computed sum is 0.30000000000000004.
+    Id<ConstrainedVariable> b = boolVar("b", 0, 0), s = floatVar("s", 0.3, 0.3), a = floatVar("a", 0.1, 0.1),
+                            c = floatVar("c", 0.2, 0.2);
+    CondEqualSumConstraint* sum = new CondEqualSumConstraint("c", "Default", engine(), {b, s, a, c});
+    EXPECT_FALSE(propagate());
+    delete sum;
+    EXPECT_TRUE(propagate());
+  }
+  {
     // b true: 1.6 = 0.6 + 1.
     Id<ConstrainedVariable> b = boolVar("b"), s = floatVar("s", 1.6, 1.6), a = floatVar("a", 0.6, 0.6),
                             c = floatVar("c", 1, 1);
@@ -222,6 +231,17 @@ TEST_F(DecimalRealsTest, EqualityTestsNarrowWithinTheToleranceTheyDecideBy) {
     post<SquareOfDifferenceConstraint>({a, y, r});
     EXPECT_TRUE(propagate());
   }
+}
+
+TEST_F(DecimalRealsTest, OrderTestsDecideOnlyWhatTheToleranceAgreesWith) {
+  // 0.1 + 0.2 <= 0.3 and !(0.3 < 0.1 + 0.2): neither test may take 0.30000000000000004 for more than 0.3.
+  Id<ConstrainedVariable> t = boolVar("t"), u = boolVar("u"), a = floatVar("a", 0.1 + 0.2, 0.1 + 0.2),
+                          b = floatVar("b", 0.3, 0.3);
+  post<TestLEQ>({t, a, b});
+  post<TestLessThan>({u, b, a});
+  EXPECT_TRUE(propagate());
+  EXPECT_TRUE(holds(t, 1));
+  EXPECT_TRUE(holds(u, 0));
 }
 
 TEST_F(DecimalRealsTest, DomainsCompareComputedBoundsWithinTheTolerance) {
