@@ -25,6 +25,9 @@ void ConstrainedVariable::internalSpecify(double value) {
   KALDEN_CHECK_TEXT_MSG(baseDomain().isMember(value), "baseDomain().isMember(singletonValue)",
                         value << " not in " << baseDomain().toString());
   KALDEN_CHECK_MSG(isActive(), toString());
+  // An integer domain holds a real a hair beside an integer as that integer: the integer is what
+  // is specified, so that the variable reads and restores the value its domain holds.
+  value = baseDomain().translateNumber(value);
   // Made before anything changes, so that a failure to make it leaves the variable as it was.
   Extras& more = extras();
   if (!getCurrentDomain().isMember(value) && m_constraintEngine->getAllowViolations()) {

@@ -258,6 +258,11 @@ TEST_F(DecimalRealsTest, DomainsCompareComputedBoundsWithinTheTolerance) {
   ints.remove(4 - 1e-7); // stands for 4
   ints.set(3 + 1e-9);
   EXPECT_TRUE(ints.getLowerBound() == 3 && ints.getUpperBound() == 3);
+  // So does a variable specified with it.
+  Id<ConstrainedVariable> x = intVar("x", 0, 5);
+  x->specify(3 - 1e-7);
+  EXPECT_EQ(x->getSpecifiedValue(), 3);
+  EXPECT_EQ(x->toString(), "3");
 
   // A range that comes out reversed by a rounding error keeps the member within the tolerance.
   NumericDomain tenths(std::list<double>{0.1, 0.3}, FloatDT::instance());
