@@ -15,11 +15,21 @@ namespace KALDEN {
 
 namespace {
 
-// Whether two fixed values differ by at least the finer of the two domains' tolerances: an
-// integer 3 and a real 3.5 differ, though 0.5 is within the integer's step of one.
+// Two fixed values are compared by the finer of the two domains' tolerances: an integer 3 and a
+// real 3.5 differ, though 0.5 is within the integer's step of one. A real singleton may span up
+// to its tolerance, so the comparison covers each value it holds.
+double finerTolerance(const AbstractDomain& a, const AbstractDomain& b) { return std::min(a.minDelta(), b.minDelta()); }
+double low(const AbstractDomain& d) { return std::min(d.getLowerBound(), d.getUpperBound()); }
+double high(const AbstractDomain& d) { return std::max(d.getLowerBound(), d.getUpperBound()); }
+
+// Whether every value of one singleton differs from every value of the other.
 bool singletonsDiffer(const AbstractDomain& a, const AbstractDomain& b) {
-  const double tolerance = std::min(a.minDelta(), b.minDelta());
-  return std::fabs(a.getSingletonValue() - b.getSingletonValue()) >= tolerance;
+  return std::max(low(a) - high(b), low(b) - high(a)) >= finerTolerance(a, b);
+}
+
+// Whether every value of one singleton equals every value of the other.
+bool singletonsEqual(const AbstractDomain& a, const AbstractDomain& b) {
+  return std::max(high(a) - low(b), high(b) - low(a)) < finerTolerance(a, b);
 }
 
 } // namespace
@@ -61,6 +71,8 @@ void CondAllSameConstraint::decide(AbstractDomain& boolDom) {
       if (provablyTrue && i > 1 && singletonsDiffer(first, dom)) {
         provablyTrue = false;
         boolDom.remove(1.0);
+      } else if (i > 1 && !singletonsEqual(first, dom)) {
+        provablyTrue = false;
       }
     } else {
       provablyTrue = false;
@@ -94,8 +106,8 @@ void CondAllSameConstraint::propagateFalse(AbstractDomain& boolDom) {
     if (dom.isOpen())
       return;
     if (dom.isSingleton()) {
-      if (singletonsDiffer(fixed, dom))
-        return; // b false holds already
+      if (!singletonsEqual(fixed, dom))
+        return; // b false may hold
       continue;
     }
     if (!dom.isMember(w) || candidate != 0)

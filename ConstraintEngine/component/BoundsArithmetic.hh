@@ -74,10 +74,17 @@ public:
   /// Whether an interval holds some integer, within its tolerance.
   static bool holdsInteger(const AbstractDomain& dom);
   /// The least integer at or above `lb`, rounded as an integer interval rounds a lower bound:
-  /// a bound within g_epsilon() of an integer counts as that integer.
-  static double integerFrom(double lb) { return std::ceil(lb - g_epsilon()); }
+  /// a bound closer than g_epsilon() to an integer counts as that integer.
+  static double integerFrom(double lb) {
+    // An integer exactly the tolerance below lb differs from it: rounding must not keep it.
+    const double least = std::ceil(lb - g_epsilon());
+    return lb - least >= g_epsilon() ? least + 1.0 : least;
+  }
   /// The greatest integer at or below `ub`, rounded as integerFrom() rounds.
-  static double integerTo(double ub) { return std::floor(ub + g_epsilon()); }
+  static double integerTo(double ub) {
+    const double greatest = std::floor(ub + g_epsilon());
+    return greatest - ub >= g_epsilon() ? greatest - 1.0 : greatest;
+  }
   /// Whether a domain holds some value of [lb, ub], by the rule its intersection keeps members:
   /// an integer interval only an integer of [lb, ub].
   static bool holdsValueIn(const AbstractDomain& dom, double lb, double ub);

@@ -3,6 +3,7 @@
 // The integer interval and the boolean domain built on it.
 
 #include "ConstraintEngine/component/IntervalDomains.hh"
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/IntervalNarrowing.hh"
 
 #include "Utils/base/Report.hh"
@@ -114,10 +115,10 @@ bool IntervalIntDomain::intersect(double lb, double ub) {
   // of integer networks) rounds to itself and skips the tolerance.
   double intLb = std::ceil(lb);
   if (intLb != lb)
-    intLb = std::ceil(lb - g_epsilon());
+    intLb = BoundsArithmetic::integerFrom(lb);
   double intUb = std::floor(ub);
   if (intUb != ub)
-    intUb = std::floor(ub + g_epsilon());
+    intUb = BoundsArithmetic::integerTo(ub);
   // The type record is compared by address: a miss only takes the real interval's dispatch.
   if (&typeid(*this) == &typeid(IntervalIntDomain))
     return narrowTo<ExactIntervalCalls<IntervalIntDomain> >(intLb, intUb);
@@ -135,7 +136,7 @@ double IntervalIntDomain::translateNumber(double number, bool asMin) const {
   // A minimum rounds up and a maximum down, except that an integer within the tolerance of the
   // number is kept, on either side of it: 1.9999999999999998, the sum of two decimal reals
   // meant to make 2, is 2 as a minimum and as a maximum alike.
-  const double rounded = asMin ? std::ceil(number - g_epsilon()) : std::floor(number + g_epsilon());
+  const double rounded = asMin ? BoundsArithmetic::integerFrom(number) : BoundsArithmetic::integerTo(number);
   const double result = clampToInfinities(rounded);
   // A minimum beyond plus infinity lies above every value, and a maximum beyond minus infinity
   // below every value: one past the infinity keeps it there, so the domain it reaches empties.

@@ -185,14 +185,14 @@ TEST_F(DecimalRealsTest, NotEqualJudgesAnIntegerIntervalByTheIntegerAHairStandsF
 
 TEST_F(DecimalRealsTest, FunctionsOfDecidedRealsCoverTheirHairWidth) {
   {
-    // x0 spans -1.000000001 to -0.999997, one value within the tolerance: -1 + 1 = 0 has the root 0.
+    // a spans -1.000000001 to -0.999997, one value by the tolerance: -1 + 1 = 0 has the root 0.
     Id<ConstrainedVariable> a = floatVar("a", -1.000000001, -0.999997), b = boolVar("b", 1, 1),
                             r = boolVar("r", 0, 0);
     post<DistanceFromSquaresConstraint>({a, b, r});
     EXPECT_TRUE(propagate());
   }
   {
-    // x0 * x1 = 0 narrows x0 to a reversed hair [1e-7, 0]: a divisor holding zero, not a failure.
+    // x * y = 0 narrows x to a reversed hair [1e-7, 0]: a divisor holding zero, not a failure.
     Id<ConstrainedVariable> x = floatVar("x", 1e-7, 0.999997), y = floatVar("y", -0.999997, -3e-6),
                             z = boolVar("z", 0, 0);
     post<MultEqualConstraint>({x, y, z});
@@ -212,6 +212,14 @@ TEST_F(DecimalRealsTest, EqualityTestsNarrowWithinTheToleranceTheyDecideBy) {
     post<CondAllSameConstraint>({b, x, y});
     EXPECT_TRUE(propagate());
     EXPECT_TRUE(holds(y, 3 - 1e-7));
+  }
+  {
+    // x spans -0.9999999 to -0.999997, one value by the tolerance: its upper end equals -0.999988 and
+    // its lower end differs from it, so b stays undecided.
+    Id<ConstrainedVariable> b = boolVar("b"), x = floatVar("x", -0.9999999, -0.999997), y = enumVar("y", {-0.999988});
+    post<CondAllSameConstraint>({b, x, y});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(b, 0) && holds(b, 1));
   }
   {
     Id<ConstrainedVariable> b = boolVar("b"), x = intVar("x", 3, 3), y = enumVar("y", {3 - 1e-7});
@@ -251,6 +259,8 @@ TEST_F(DecimalRealsTest, DomainsCompareComputedBoundsWithinTheTolerance) {
   EXPECT_EQ(ints.translateNumber(-1.9999999999999998, true), -2);
   EXPECT_EQ(ints.translateNumber(2.0000000000000004, true), 2);
   EXPECT_EQ(ints.translateNumber(1.5, true), 2);
+  // An integer the tolerance away differs: 1.00001 (a double just over 1e-5 above 1) is above 1.
+  EXPECT_EQ(ints.translateNumber(1.00001, true), 2);
   EXPECT_TRUE(ints.isMember(3 - 1e-7) && !ints.isMember(3 - 1e-4));
   ints.intersect(1 + 1e-9, 4 - 1e-9);
   EXPECT_EQ(ints.getLowerBound(), 1);
