@@ -40,8 +40,9 @@ namespace KALDEN {
  * the meaning under both readings, and it does not answer false while each
  * reading has a solution of its own. On tenths and quarters the two readings
  * coincide (the values differ by far more than the tolerance), so there every
- * exact solution counts. A decided consistent answer must satisfy either
- * reading.
+ * exact solution counts. A decided consistent answer must satisfy the meaning
+ * exactly; among hair values it is not judged, as the engine's tolerance also
+ * acts on the bounds it computes (a quotient, a root).
  *
  * Any case fails on a failed check or other exception, and on a propagation
  * that does not end (cut off after a hundred thousand executions).
