@@ -41,7 +41,8 @@ void NegateConstraint::handleExecute() {
   AbstractDomain& domx = getCurrentDomain(m_variables[0]);
   AbstractDomain& domy = getCurrentDomain(m_variables[1]);
   ConstraintShape::checkComparable(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
-  ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()");
+  if (!ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()"))
+    return;
   double xMin, xMax, yMin, yMax;
   domx.getBounds(xMin, xMax);
   domy.getBounds(yMin, yMax);
