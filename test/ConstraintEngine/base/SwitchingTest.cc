@@ -168,7 +168,7 @@ TEST_F(SwitchingTest, ACompositeTheClientSwitchedOffStaysOffThroughAReopening) {
 }
 
 // With violations allowed, a member of the composite is held violated once the composite is back:
-// withdrawing that violation, by a reset or by deleting the composite, leaves every count sound.
+// it stays off until its violation is withdrawn, which deleting the composite does once.
 TEST_F(SwitchingTest, AViolatedMemberOfAReopenedCompositeIsWithdrawnOnce) {
   m_engine->setAllowViolations(true);
   const Id<ConstrainedVariable> a = intEnum("a", {1}), b = intEnum("b", {2});
@@ -176,15 +176,17 @@ TEST_F(SwitchingTest, AViolatedMemberOfAReopenedCompositeIsWithdrawnOnce) {
   ASSERT_TRUE(propagate());
   c->deactivate();
   reopenTo(b, 1);
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(m_engine->getAllViolations().size(), 0);
   c->undoDeactivation();
   propagate();
-  ASSERT_FALSE((m_engine->getAllViolations().size() == 0));
+  const PSList<PSConstraint*> violated = m_engine->getAllViolations();
+  ASSERT_GT(violated.size(), 0);
+  for (int i = 0; i < violated.size(); ++i)
+    EXPECT_FALSE(violated.get(i)->isActive());
   delete static_cast<Constraint*>(c);
-  EXPECT_TRUE((m_engine->getAllViolations().size() == 0));
-  for (const Id<Constraint>& constraint : m_engine->getConstraints())
-    EXPECT_LT(constraint->deactivationCount(), 3u) << constraint->toString();
+  EXPECT_EQ(m_engine->getAllViolations().size(), 0);
   EXPECT_TRUE(propagate());
-  EXPECT_EQ(a->toString(), "1");
   EXPECT_EQ(b->toString(), "1");
 }
 
