@@ -218,11 +218,12 @@ private:
     return op;
   }
 
-  // An operation of `type` on a live variable (an open one, when asked); a propagation when there is none.
+  // An operation of `type` on a live variable (an open one, when asked; for switching, one the
+  // session may switch); a propagation when there is none.
   Operation onLiveVariable(const OperationSession& s, Type type, bool openOnly) {
     std::vector<int> candidates;
     for (const auto& v : s.variables())
-      if (v.second.alive && (!openOnly || v.second.open))
+      if (v.second.alive && (!openOnly || v.second.open) && s.maySwitch(type, v.first))
         candidates.push_back(v.first);
     Operation op;
     if (candidates.empty())
@@ -300,7 +301,7 @@ private:
   Operation onConstraint(const OperationSession& s, Type type) {
     std::vector<int> candidates;
     for (const auto& c : s.constraints())
-      if (c.second.alive)
+      if (c.second.alive && s.maySwitch(type, c.first))
         candidates.push_back(c.first);
     if (candidates.empty())
       return Operation();

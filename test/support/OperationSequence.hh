@@ -32,6 +32,16 @@ namespace KALDEN {
  * a specified variable's current domain is its value or empty, whatever the
  * client opened, closed, inserted or removed.
  *
+ * Variables and constraints are switched off and on again, up to two deep.
+ * After every operation a variable is on exactly while the client has undone
+ * its deactivations; a constraint over a switched-off variable is off, and so
+ * is one the client switched off, with all it added; one in effect is on
+ * unless redundant or held violated; and every active variable keeps every
+ * value that a solution of the live network uses, switched-off constraints
+ * included (switching off keeps what a constraint narrowed; removal, reset,
+ * relaxation and reopening give it back). The fresh-engine comparison is
+ * made over the parts where nothing is switched off.
+ *
  * A failure is reported with the shortest list of operations found that
  * still fails the same way, which replay() runs again.
  */
