@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
@@ -229,8 +231,18 @@ private:
     if (candidates.empty())
       return op;
     op.type = type;
-    op.target = m_draw.pick(candidates);
+    op.target = m_draw.pick(deeperFirst(candidates, type, [&](int v) { return s.variables().at(v).deactivations; }));
     return op;
+  }
+
+  // Now and then a deactivation goes to what is off already, so that undoing one leaves it off.
+  std::vector<int> deeperFirst(const std::vector<int>& candidates, Type type, std::function<int(int)> deactivations) {
+    if ((type != Type::DEACTIVATE_VARIABLE && type != Type::DEACTIVATE_CONSTRAINT) || !m_draw.chance(3))
+      return candidates;
+    std::vector<int> off;
+    std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(off),
+                 [&](int x) { return deactivations(x) > 0; });
+    return off.empty() ? candidates : off;
   }
 
   Operation onVariable(const OperationSession& s, Type type) {
@@ -307,7 +319,7 @@ private:
       return Operation();
     Operation op;
     op.type = type;
-    op.target = m_draw.pick(candidates);
+    op.target = m_draw.pick(deeperFirst(candidates, type, [&](int c) { return s.constraints().at(c).deactivations; }));
     op.flag = m_draw.chance(2);
     return op;
   }
