@@ -86,6 +86,9 @@ public:
   }
   /// As checkComparable(), with the message "Cannot compare <a> and <b>.".
   static void checkComparableWithMessage(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText);
+  /// Whether a domain is open and holds no value yet: it may still gain any, so a rule that reads
+  /// its values has nothing to decide from it.
+  static bool holdsNothingYet(const AbstractDomain& domain) { return domain.isOpen() && domain.isEmpty(); }
   /// Whether both domains hold a value; fails `conditionText` when a closed one holds none. An open
   /// one that holds none may still gain values: no failure, but the rule has nothing to do yet.
   static bool checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {

@@ -97,6 +97,8 @@ bool decidedOperands(const Constraint& constraint, double& a, double& b) {
 // Narrows r to the value v. Not a number means no real result exists, so r is emptied; a value
 // beyond the infinities is one no domain holds, so r is left alone.
 void narrowToValue(AbstractDomain& r, double v) {
+  if (ConstraintShape::holdsNothingYet(r))
+    return;
   if (std::isnan(v)) {
     if (!r.isEmpty())
       r.empty();
@@ -123,6 +125,8 @@ CalcDistanceConstraint::CalcDistanceConstraint(const LabelStr& name, const Label
 CalcDistanceConstraint::~CalcDistanceConstraint() {}
 
 void CalcDistanceConstraint::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_distance))
+    return;
   if (!m_x1.areBoundsFinite() || !m_y1.areBoundsFinite() || !m_x2.areBoundsFinite() || !m_y2.areBoundsFinite())
     return;
   KALDEN_TRACE("CalcDistanceConstraint:handleExecute", "BEFORE:" << toString());
@@ -150,6 +154,8 @@ SineFunction::SineFunction(const LabelStr& name, const LabelStr& propagatorName,
 SineFunction::~SineFunction() {}
 
 void SineFunction::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_source) || ConstraintShape::holdsNothingYet(m_target))
+    return;
   m_source.intersect(-90.0, 90.0);
   if (m_source.isEmpty())
     return;

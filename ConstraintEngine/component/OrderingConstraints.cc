@@ -143,6 +143,11 @@ void WithinBounds::handleSwitching() {
     m_leq.undoDeactivation();
 }
 
-void WithinBounds::handleExecute() { m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound()); }
+void WithinBounds::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_x) || ConstraintShape::holdsNothingYet(m_y) ||
+      ConstraintShape::holdsNothingYet(m_z))
+    return;
+  m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound());
+}
 
 } // namespace KALDEN

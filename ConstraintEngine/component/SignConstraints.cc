@@ -63,6 +63,8 @@ AbsoluteValue::AbsoluteValue(const LabelStr& name, const LabelStr& propagatorNam
 AbsoluteValue::~AbsoluteValue() {}
 
 void AbsoluteValue::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_x) || ConstraintShape::holdsNothingYet(m_y))
+    return;
   // The range of |y| from y's bounds.
   const double yMin = m_y.getLowerBound();
   const double yMax = m_y.getUpperBound();

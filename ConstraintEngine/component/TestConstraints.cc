@@ -65,6 +65,8 @@ TestEQ::TestEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<Co
 TestEQ::~TestEQ() = default;
 
 void TestEQ::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
+    return;
   KALDEN_TRACE("TestEQ:handleExecute", "comparing " << m_arg1.toString() << " with " << m_arg2.toString());
   // Across kinds an integer interval meets a real one only at an integer.
   const bool meet = BoundsArithmetic::shareValue(m_arg1, m_arg2);
@@ -95,6 +97,8 @@ TestLessThan::TestLessThan(const LabelStr& name, const LabelStr& propagatorName,
 TestLessThan::~TestLessThan() = default;
 
 void TestLessThan::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
+    return;
   if (m_arg1.getUpperBound() < m_arg2.getLowerBound())
     decide(m_test, true);
   else if (m_arg1.getLowerBound() >= m_arg2.getUpperBound())
@@ -115,6 +119,8 @@ TestLEQ::TestLEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<
 TestLEQ::~TestLEQ() = default;
 
 void TestLEQ::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
+    return;
   KALDEN_TRACE("TestLEQ:handleExecute", "BEFORE:" << toString());
   if (m_arg1.getUpperBound() <= m_arg2.getLowerBound())
     decide(m_test, true);

@@ -1,6 +1,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/component/Constraints.hh"
+#include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <list>
 #include <string>
+#include <vector>
 
 namespace KALDEN {
 namespace {
@@ -205,6 +207,49 @@ TEST_F(SwitchingTest, AnOpenEnumerationThatLosesItsLastMemberAnswers) {
   make<NotEqualConstraint>(makeScope(u, v));
   EXPECT_FALSE(propagate());
   EXPECT_TRUE(v->lastDomain().isEmpty());
+}
+
+// Every rule that takes an open enumeration at creation answers over one that holds nothing yet,
+// beside closed enumerations and booleans.
+TEST_F(SwitchingTest, EveryRuleAnswersOverAnOpenEnumerationThatHoldsNothingYet) {
+  const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+  for (const ConstraintEntry& entry : catalogue) {
+    const auto accepts = [&entry](unsigned int position) {
+      return entry.position ? entry.position(position) : ConstraintEntry::Position();
+    };
+    for (unsigned int arity : {entry.minArity, entry.maxArity > 4 ? 4u : entry.maxArity}) {
+      for (unsigned int open = 0; open < arity; ++open) {
+        std::vector<Id<ConstrainedVariable> > scope;
+        for (unsigned int i = 0; i < arity && scope.size() == i; ++i) {
+          const ConstraintEntry::Position p = accepts(i);
+          if (i == open && (p.kinds & KIND_ENUMERATION) != 0)
+            scope.push_back(openEnum("o", {}));
+          else if (i != open && (p.kinds & KIND_ENUMERATION) != 0)
+            scope.push_back(p.fixed ? intEnum("e", {1}) : intEnum("e", {0, 1, 2}));
+          else if (i != open && (p.kinds & KIND_BOOLEAN) != 0)
+            scope.push_back((new Variable<BoolDomain>(engine(), BoolDomain(BoolDT::instance()), false, true, "b",
+                                                      Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+                                ->getId());
+        }
+        if (scope.size() == arity) {
+          SCOPED_TRACE(entry.className + " of " + std::to_string(arity) + ", open at " + std::to_string(open));
+          Constraint* made = nullptr;
+          try {
+            made = entry.build(engine(), "Default", scope, {KIND_ENUMERATION, 1});
+          } catch (const Error&) {
+            // refused at creation
+          }
+          if (made != nullptr) {
+            EXPECT_NO_THROW(propagate());
+            delete made;
+          }
+        }
+        for (const Id<ConstrainedVariable>& var : scope)
+          delete static_cast<ConstrainedVariable*>(var);
+        EXPECT_TRUE(propagate());
+      }
+    }
+  }
 }
 
 } // namespace
