@@ -564,10 +564,10 @@ void OperationSession::propagated(bool answer, const std::string& what) {
 
 // Propagation keeps every value of every solution of the live network, part by part (a part
 // without solution does not excuse another), and answers true while every part has one; a
-// switched-off variable is held to it once it is back on. Brute
-// force works over the integers: a real variable takes its integer values, which shows the
-// solutions it finds but proves no part without one. A part holding an open domain is not judged: such a domain may
-// still gain any value.
+// switched-off variable is held to it once it is back on. Brute force works over the integers:
+// a real variable takes its integer values, which shows the solutions it finds but proves no
+// part without one. A part holding an open domain is not judged: such a domain may still gain
+// any value.
 bool OperationSession::keepsSolutions(const std::vector<Part>& parts, bool answer, const std::string& what) {
   bool allSolvable = true;
   for (const Part& part : parts) {
@@ -746,8 +746,8 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
 // parts where nothing is switched off (elsewhere what a switched-off constraint narrowed may
 // stand): a fresh engine built from it (see FreshNetwork, which sets the same constraints and
 // members aside) answers true after one propagation, and holds the same current domain for every
-// variable, printed alike. A part holding a constraint whose rule makes the fixpoint depend on the order
-// of execution (ConstraintEntry::orderDependence) is not compared. Nor is a part where a
+// variable, printed alike. A part holding a constraint whose rule makes the fixpoint depend on
+// the order of execution (ConstraintEntry::orderDependence) is not compared. Nor is a part where a
 // constraint holds a real variable at two positions, or two real variables that equalities
 // join: its rule may step by the tolerance, and the bounded rounds of each execution, or the
 // tolerance of an equality's narrowing, cut that crawl short where the order of execution

@@ -188,7 +188,7 @@ public:
   bool maySwitch(OperationSequence::Type type, int target) const;
 
 private:
-  // Variables and constraints joined, directly or not, by constraints in effect.
+  // Variables and constraints joined, directly or not, by the constraints of a network.
   struct Part {
     std::vector<int> variables;
     std::vector<int> constraints;
