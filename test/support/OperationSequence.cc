@@ -560,6 +560,8 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
       tally->checked += session.tally().checked;
       tally->answeredFalse += session.tally().answeredFalse;
       tally->violated += session.tally().violated;
+      tally->switched += session.tally().switched;
+      tally->twoDeep += session.tally().twoDeep;
     }
   }
   const Census after = Census::now();

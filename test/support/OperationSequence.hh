@@ -96,6 +96,8 @@ public:
     unsigned long checked = 0;       ///< propagations held to the model
     unsigned long answeredFalse = 0; ///< of those, the ones that answered false
     unsigned long violated = 0;      ///< of those, the ones that left a constraint held violated
+    unsigned long switched = 0;      ///< operations that switched a variable or constraint off or on
+    unsigned long twoDeep = 0;       ///< of those, deactivations that left it off twice
   };
 
   /// Runs one seed; empty when it held, else what failed with a short replayable list of operations.

@@ -158,6 +158,7 @@ bool OperationSession::apply(const Operation& op) {
     if (applied) {
       checkDynamicDomains(OperationSequence::describe(op));
       checkSwitching(OperationSequence::describe(op), m_tally.checked != checkedBefore);
+      countSwitching(op);
     }
     return applied;
   } catch (const Error& e) {

@@ -219,6 +219,8 @@ private:
   bool allOn(const Part& part) const;
   // After every operation: who is on and off, and, unless it propagated, the values kept.
   void checkSwitching(const std::string& what, bool propagated);
+  // Counts the switching operation in the tally.
+  void countSwitching(const OperationSequence::Operation& op);
   bool keepsActivity(const std::string& what);
   bool keepsMembersActivity(int number, const ModelConstraint& c, const std::string& what);
   // The independent parts of the network: variables joined by the given constraints.

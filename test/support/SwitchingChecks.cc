@@ -38,6 +38,19 @@ bool OperationSession::maySwitch(Type type, int target) const {
   }
 }
 
+void OperationSession::countSwitching(const OperationSequence::Operation& op) {
+  int depth = 0;
+  if (op.type == Type::DEACTIVATE_CONSTRAINT)
+    depth = m_constraints.at(op.target).deactivations;
+  else if (op.type == Type::DEACTIVATE_VARIABLE)
+    depth = m_variables.at(op.target).deactivations;
+  else if (op.type != Type::ACTIVATE_CONSTRAINT && op.type != Type::ACTIVATE_VARIABLE)
+    return;
+  ++m_tally.switched;
+  if (depth == MAX_DEPTH)
+    ++m_tally.twoDeep;
+}
+
 // Every live constraint but those held violated, in effect or not: switching off keeps what a
 // constraint narrowed, so the values an active variable must keep are those of the solutions
 // with every switched-off constraint still in place; only removing it (or relaxing its
