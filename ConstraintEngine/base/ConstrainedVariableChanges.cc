@@ -69,8 +69,11 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   const AbstractDomain& base = internal_baseDomain();
   // A closed singleton base keeps its value, unless a specified value the base lost emptied it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
-  if (base.isSingleton() && base.isClosed() && !lostSpecifiedValue)
+  if (base.isSingleton() && base.isClosed() && !lostSpecifiedValue) {
+    // The value stays, but no longer as the client's: reopened, the variable takes what the base gains.
+    m_specifiedFlag = false;
     return;
+  }
   KALDEN_CHECK_TEXT(mayWidenNow() || domain.isSubsetOf(lastDomain()), "!m_propInProgress");
   m_specifiedFlag = false;
   getCurrentDomain().reset(domain);

@@ -192,6 +192,21 @@ TEST_F(SwitchingTest, AViolatedMemberOfAReopenedCompositeIsWithdrawnOnce) {
   EXPECT_EQ(b->toString(), "1");
 }
 
+// A value specified and reset over a closed singleton base is no longer the client's: reopened,
+// the variable takes the values inserted into its base.
+TEST_F(SwitchingTest, AResetVariableReopenedTakesWhatItsBaseGains) {
+  const Id<ConstrainedVariable> v = intEnum("v", {-3, -1, 0, 2, 3});
+  v->restrictBaseDomain(NumericDomain(std::list<double>{-3, -2}, IntDT::instance()));
+  v->specify(-3);
+  v->reset();
+  EXPECT_FALSE(v->specifiedFlag());
+  v->open();
+  v->insert(0);
+  v->close();
+  EXPECT_EQ(v->toString(), "{-3, 0}");
+  EXPECT_TRUE(propagate());
+}
+
 // An open enumeration that has lost its last member may still gain values: no failure. (Decided
 // by an open one, the other loses the value all the same: the open one holds nothing else yet.)
 TEST_F(SwitchingTest, AnOpenEnumerationThatLosesItsLastMemberAnswers) {
