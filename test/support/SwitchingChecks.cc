@@ -72,12 +72,31 @@ bool OperationSession::allOn(const Part& part) const {
 }
 
 // A propagation has checked the values kept already. While the engine holds a variable emptied
-// (the client specified a value it had narrowed away, or a run answered false), what the next
-// run finds stands unjudged: that run starts by relaxing the emptied variables.
+// (the client specified a value it had narrowed away, or a run answered false), the next run
+// starts by relaxing the emptied variables, and what a constraint set aside in the failed run
+// narrowed may stand till then: the parts that hold an emptied variable are left to that run,
+// and the others are judged with the constraints held violated still in place.
 void OperationSession::checkSwitching(const std::string& what, bool propagated) {
-  if (m_failure.any() || !keepsActivity(what) || propagated || m_engine->provenInconsistent())
+  if (m_failure.any() || !keepsActivity(what) || propagated)
     return;
-  keepsSolutions(independentParts(liveNetwork(true)), true, what);
+  if (!m_engine->provenInconsistent()) {
+    keepsSolutions(independentParts(liveNetwork(true)), true, what);
+    return;
+  }
+  std::set<int> network;
+  for (const auto& c : m_constraints)
+    if (c.second.alive)
+      network.insert(c.first);
+  std::vector<Part> parts = independentParts(network);
+  parts.erase(std::remove_if(parts.begin(), parts.end(),
+                             [this](const Part& part) {
+                               return std::any_of(part.variables.begin(), part.variables.end(), [this](int v) {
+                                 const AbstractDomain& domain = m_variables.at(v).id->lastDomain();
+                                 return domain.isEmpty() && domain.isClosed();
+                               });
+                             }),
+              parts.end());
+  keepsSolutions(parts, true, what);
 }
 
 // Each variable is on exactly while the client has undone every deactivation of it. A constraint
