@@ -207,6 +207,37 @@ TEST_F(SwitchingTest, AResetVariableReopenedTakesWhatItsBaseGains) {
   EXPECT_TRUE(propagate());
 }
 
+// What a rule decided for want of a value, or the value it removed, comes back into question when
+// the value is inserted: the rule runs again over what the domain holds now.
+TEST_F(SwitchingTest, InsertingIntoAnOpenEnumerationRunsItsConstraintsAgain) {
+  const Id<ConstrainedVariable> open = openEnum("open", {0});
+  const Id<ConstrainedVariable> b = intVar("b", 0, 1);
+  make<NotEqualConstraint>(makeScope(b, open));
+  ASSERT_TRUE(propagate());
+  ASSERT_EQ(b->toString(), "1");
+  open->insert(2);
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(b->toString(), "[0,1]");
+
+  const Id<ConstrainedVariable> o = openEnum("o", {-3, 1, 3});
+  make<NotEqualConstraint>(makeScope(o, intVar("three", 3, 3)));
+  ASSERT_TRUE(propagate());
+  o->insert(3);
+  EXPECT_TRUE(propagate());
+  EXPECT_FALSE(o->lastDomain().isMember(3));
+}
+
+// A specified variable holds its value or nothing, closed, whether its domain was open or not.
+TEST_F(SwitchingTest, SpecifyingAnOpenEnumerationToAValueItLostLeavesItClosedAndEmpty) {
+  const Id<ConstrainedVariable> o = openEnum("o", {-1, 0, 1, 3});
+  make<NotEqualConstraint>(makeScope(intVar("three", 3, 3), o));
+  ASSERT_TRUE(propagate());
+  o->specify(3);
+  EXPECT_TRUE(o->lastDomain().isEmpty());
+  EXPECT_TRUE(o->lastDomain().isClosed());
+  EXPECT_FALSE(propagate());
+}
+
 // An open enumeration that has lost its last member may still gain values: no failure. (Decided
 // by an open one, the other loses the value all the same: the open one holds nothing else yet.)
 TEST_F(SwitchingTest, AnOpenEnumerationThatLosesItsLastMemberAnswers) {
