@@ -414,7 +414,7 @@ private:
     }
     // Removals and switching off come often, and specifications rarely: a decided class keeps
     // no gap that a removal must give back.
-    const int roll = m_draw.between(0, 99);
+    const int roll = m_draw.between(0, 105);
     if (roll < 16)
       return Operation();
     if (roll < 21)
@@ -447,6 +447,9 @@ private:
       op.flag = m_draw.chance(2);
       return op;
     }
+    // Open enumerations in classes: grown, shrunk, closed and opened again.
+    if (roll >= 100)
+      return dynamicDomain(s, roll + 4);
     return violations();
   }
 
@@ -457,7 +460,8 @@ private:
     Operation op;
     op.type = Type::CREATE_VARIABLE;
     op.target = m_nextVariable++;
-    op.kind = m_draw.pick(sl_kinds);
+    // Now and then an open enumeration, which a class leaves out of its narrowing while it is open.
+    op.kind = m_draw.chance(10) ? static_cast<int>(KIND_OPEN) : m_draw.pick(sl_kinds);
     op.flag = m_draw.chance(3);
     const int w = m_draw.pick(m_groupWitness);
     const int roll = m_draw.between(0, 5);

@@ -87,7 +87,7 @@ public:
   struct Options {
     unsigned int operations = 60; ///< random operations after the initial network
     /// Sessions mostly of equalities on the equality propagator, over integer and real intervals
-    /// and enumerations, with more removals and deletions of variables.
+    /// and enumerations (now and then open ones), with more removals and deletions of variables.
     bool equalityPropagator = false;
   };
 
