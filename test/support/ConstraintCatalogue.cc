@@ -203,8 +203,10 @@ std::vector<ConstraintEntry> makeCatalogue() {
   equal.position = openAnywhere();
   equal.openAmongEnumerationsOnly = true;
   c.push_back(equal);
-  c.push_back(entry<NotEqualConstraint>("NotEqualConstraint", {"NotEqual", "neq"}, 2, 2,
-                                        [](const Assignment& a) { return a[0] != a[1]; }));
+  ConstraintEntry neq = entry<NotEqualConstraint>("NotEqualConstraint", {"NotEqual", "neq"}, 2, 2,
+                                                  [](const Assignment& a) { return a[0] != a[1]; });
+  neq.position = openAnywhere();
+  c.push_back(neq);
   // Over full assignments every domain is a single value: a subset of a single value is that value.
   c.push_back(entry<SubsetOfConstraint>("SubsetOfConstraint", {"SubsetOf", "subsetOf", "Singleton"}, 2, 2,
                                         [](const Assignment& a) { return a[0] == a[1]; }));
@@ -225,11 +227,11 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(testEq);
   ConstraintEntry testLt = entry<TestLessThan>("TestLessThan", {"TestLessThan", "condlt"}, 3, 3,
                                                [](const Assignment& a) { return a[0] == truth(a[1] < a[2]); });
-  testLt.position = booleanAt(0);
+  testLt.position = booleanAt(0, true);
   c.push_back(testLt);
   ConstraintEntry testLeq = entry<TestLEQ>("TestLEQ", {"testLEQ", "condleq"}, 3, 3,
                                            [](const Assignment& a) { return a[0] == truth(a[1] <= a[2]); });
-  testLeq.position = booleanAt(0);
+  testLeq.position = booleanAt(0, true);
   c.push_back(testLeq);
 
   ConstraintEntry leq = entry<LessThanEqualConstraint>("LessThanEqualConstraint", {"LessThanEqual", "leq"}, 2, 2,

@@ -68,13 +68,16 @@ void FreshNetwork::addVariable(int number, const OperationSession& session) {
   const bool specified = live.id->specifiedFlag();
   const double value = specified ? live.id->getSpecifiedValue() : 0.0;
   const bool lostValue = specified && liveBase.isEnumerated() && !liveBase.isMember(value);
+  // Closed by the client since it was open (made open, or opened again): it is made open, and
+  // closed between the same two constraints as the client closed it.
+  const bool closedSince = live.closedBefore >= 0 && liveBase.isClosed();
   std::unique_ptr<AbstractDomain> reopened;
-  if ((live.kind == KIND_OPEN && liveBase.isClosed()) || lostValue) {
+  if (closedSince || lostValue) {
     std::list<double> values;
     liveBase.getValues(values);
     if (lostValue)
       values.push_back(value);
-    if (liveBase.isOpen() || live.kind == KIND_OPEN) {
+    if (liveBase.isOpen() || closedSince) {
       reopened.reset(new NumericDomain(liveBase.getDataType()));
       reopened->insert(values);
     } else
