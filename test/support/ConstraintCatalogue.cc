@@ -91,6 +91,14 @@ std::function<ConstraintEntry::Position(unsigned int)> openAnywhere() {
   };
 }
 
+// The entry with an open enumeration taken at every position, beside enumerations only: the
+// class would meet an interval with it, which an open domain refuses.
+ConstraintEntry openAmongEnumerations(ConstraintEntry e) {
+  e.position = openAnywhere();
+  e.openAmongEnumerationsOnly = true;
+  return e;
+}
+
 // The unary source: data[0] says its kind (as VariableKind), the rest are its values (an interval's bounds).
 std::unique_ptr<AbstractDomain> unarySource(const Data& data) {
   switch (data[0]) {
@@ -331,12 +339,12 @@ std::vector<ConstraintEntry> makeCatalogue() {
                                    [](const Assignment& a) { return a[0] == truth(allDifferent(a, 1)); });
   condDiff.position = booleanAt(0, true);
   c.push_back(condDiff);
-  c.push_back(entry<EqualMaximumConstraint>(
+  c.push_back(openAmongEnumerations(entry<EqualMaximumConstraint>(
       "EqualMaximumConstraint", {"EqualMaximum", "fallmax"}, 2, 4,
-      [](const Assignment& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); }));
-  c.push_back(entry<EqualMinimumConstraint>(
+      [](const Assignment& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); })));
+  c.push_back(openAmongEnumerations(entry<EqualMinimumConstraint>(
       "EqualMinimumConstraint", {"EqualMinimum", "fallmin"}, 2, 4,
-      [](const Assignment& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); }));
+      [](const Assignment& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); })));
   c.push_back(entry<CountZerosConstraint>("CountZerosConstraint", {"CountZeros"}, 2, 4, [](const Assignment& a) {
     return a[0] == static_cast<double>(a.size() - 1) - nonZeros(a, 1);
   }));
@@ -344,13 +352,15 @@ std::vector<ConstraintEntry> makeCatalogue() {
                                              [](const Assignment& a) { return a[0] == nonZeros(a, 1); }));
   c.push_back(entry<CardinalityConstraint>("CardinalityConstraint", {"Cardinality", "card"}, 2, 4,
                                            [](const Assignment& a) { return nonZeros(a, 1) <= a[0]; }));
-  c.push_back(entry<OrConstraint>("OrConstraint", {"Or", "or", "for"}, 1, 3,
-                                  [](const Assignment& a) { return nonZeros(a, 0) > 0; }));
+  c.push_back(openAmongEnumerations(entry<OrConstraint>("OrConstraint", {"Or", "or", "for"}, 1, 3,
+                                                        [](const Assignment& a) { return nonZeros(a, 0) > 0; })));
   // Member implication relates domains, not values: brute force over assignments cannot judge it.
-  c.push_back(rotating({"max", "allmax"}, "EqualMaximum", 1, 2, 3,
-                       [](const Assignment& a) { return a.back() == *std::max_element(a.begin(), a.end() - 1); }));
-  c.push_back(rotating({"min", "allmin"}, "EqualMinimum", 1, 2, 3,
-                       [](const Assignment& a) { return a.back() == *std::min_element(a.begin(), a.end() - 1); }));
+  c.push_back(openAmongEnumerations(rotating({"max", "allmax"}, "EqualMaximum", 1, 2, 3, [](const Assignment& a) {
+    return a.back() == *std::max_element(a.begin(), a.end() - 1);
+  })));
+  c.push_back(openAmongEnumerations(rotating({"min", "allmin"}, "EqualMinimum", 1, 2, 3, [](const Assignment& a) {
+    return a.back() == *std::min_element(a.begin(), a.end() - 1);
+  })));
   ConstraintEntry eqCondSum = swapping("eqcondsum", "CondEqualSum", 0, 1, 4, 4, [](const Assignment& a) {
     return a[1] == truth(a[0] == sumOf(a, 2, a.size()));
   });
