@@ -37,10 +37,16 @@ void ConstrainedVariable::internalSpecify(double value) {
   m_specifiedFlag = true;
   more.specifiedValue = value;
   AbstractDomain& current = getCurrentDomain();
-  if (current.isMember(value))
+  if (current.isMember(value)) {
     current.set(value);
-  else
+  } else if (current.isOpen()) {
+    // Specified, it holds its value or nothing for good: closing first (which empties an empty domain).
+    current.close();
+    if (!current.isEmpty())
+      current.empty();
+  } else {
     current.empty();
+  }
   KALDEN_TRACE("ConstrainedVariable:internalSpecify", "specified value:" << toString());
   KALDEN_CHECK(isValid());
 }
@@ -72,8 +78,11 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   const AbstractDomain& base = internal_baseDomain();
   // A closed singleton base keeps its value, unless a specified value the base lost emptied it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
-  if (base.isSingleton() && base.isClosed() && !lostSpecifiedValue)
+  if (base.isSingleton() && base.isClosed() && !lostSpecifiedValue) {
+    // The value stays, but no longer as the client's: reopened, the variable takes what the base gains.
+    m_specifiedFlag = false;
     return;
+  }
   KALDEN_CHECK_TEXT(mayWidenNow() || domain.isSubsetOf(lastDomain()), "!m_propInProgress");
   m_specifiedFlag = false;
   getCurrentDomain().reset(domain);
@@ -155,9 +164,17 @@ void ConstrainedVariable::open() {
 
 void ConstrainedVariable::insert(double value) {
   KALDEN_CHECK_MSG(internal_baseDomain().isOpen(), "Can't insert a member into a variable with a closed base domain.");
+  const bool intoCurrent = !m_specifiedFlag && getCurrentDomain().isOpen();
+  const bool widens = intoCurrent && !getCurrentDomain().isMember(value);
+  KALDEN_CHECK_TEXT(mayWidenNow() || !widens, "!m_propInProgress");
   internal_baseDomain().insert(value);
-  if (!m_specifiedFlag && getCurrentDomain().isOpen())
-    getCurrentDomain().insert(value);
+  if (!intoCurrent)
+    return;
+  getCurrentDomain().insert(value);
+  // The domain does not report what it gains. A rule may have narrowed others for want of the
+  // value, or removed it before: relax as for any widening, so that its constraints run again.
+  if (widens)
+    m_constraintEngine->notify(m_id, DomainListener::RELAXED);
 }
 
 void ConstrainedVariable::remove(double value) {

@@ -64,9 +64,10 @@ void Constraint::undoRegistration(unsigned int linkedPositions) {
   for (unsigned int i = 0; i < linkedPositions; ++i)
     if (m_variables[i].isValid() && m_variables[i]->isConstrainedBy(m_id))
       m_variables[i]->removeConstraint(m_id, static_cast<int>(i));
-  // A constraint that never got built narrowed nothing: counting it inactive keeps its
-  // removal from relaxing the scope.
+  // A constraint that never got built narrowed nothing: counting it retired keeps its removal
+  // from relaxing the scope.
   ++m_deactivationRefCount;
+  m_isRetired = true;
   if (m_constraintEngine.isValid() && m_constraintEngine->getConstraints().count(m_id) != 0)
     m_constraintEngine->remove(m_id);
   m_id.remove();

@@ -160,6 +160,12 @@ protected:
   virtual void handleActivate();
   /// Hook: the constraint has just become inactive.
   virtual void handleDeactivate();
+  /// Whether the constraint is off for some reason besides its retirement: a client, a scope
+  /// variable or a violation. What it owns must then be off as well.
+  bool isSwitchedOff() const { return m_deactivationRefCount > (m_isRetired ? 1u : 0u); }
+  /// Hook: isSwitchedOff() may have changed (the count or the retirement moved). A constraint that
+  /// owns others switches them to match; nothing here.
+  virtual void handleSwitching();
   /// From handleExecute(): this round may have left its rule more to remove (say, an integer
   /// bound rounded inward), so the execution runs another one, within MAX_ROUNDS.
   void requestRound() { m_roundRequested = true; }

@@ -118,6 +118,7 @@ void Constraint::deactivate() {
     m_constraintEngine->notifyDeactivated(m_id);
     handleDeactivate();
   }
+  handleSwitching();
 }
 
 void Constraint::undoDeactivation() {
@@ -135,11 +136,14 @@ void Constraint::undoDeactivation() {
     m_constraintEngine->notifyActivated(m_id);
     handleActivate();
   }
+  handleSwitching();
 }
 
 void Constraint::handleActivate() {}
 
 void Constraint::handleDeactivate() {}
+
+void Constraint::handleSwitching() {}
 
 void Constraint::notifyBaseDomainRestricted(const Id<ConstrainedVariable>& variable) {
   KALDEN_TRACE("Constraint:notifyBaseDomainRestricted",
@@ -166,6 +170,8 @@ void Constraint::notifyBaseDomainOpened() {
     handleActivate();
   }
   m_isRetired = false;
+  // Still off for another reason, it no longer leaves what it owns running on its own.
+  handleSwitching();
 }
 
 bool Constraint::testIsRedundant(const Id<ConstrainedVariable>& variable) const {

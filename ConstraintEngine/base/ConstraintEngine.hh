@@ -226,8 +226,13 @@ public:
 
   // Relaxation.
 
-  /// A variable's domain was relaxed or opened: relaxes, once per cycle, every variable reachable through active constraints.
+  /// A variable's domain was relaxed or opened: relaxes, once per cycle, every variable reachable through constraints
+  /// that may hold its narrowing (see carriesRelaxation()).
   void handleRelax(const Id<ConstrainedVariable>& variable);
+  /// Whether relaxation passes through the constraint: an active one, or one switched off (by a client or a
+  /// variable), whose narrowing stays while it is off. Not a retired one, whose narrowing follows from closed
+  /// base domains, nor one held violated, whose scope was relaxed when it was set aside.
+  bool carriesRelaxation(const Id<Constraint>& constraint) const;
   /// Whether a relaxation cycle is open.
   bool isRelaxed() const { return m_relaxed; }
   /// Relaxes the variables that are still registered and not yet reached by the current
@@ -283,6 +288,9 @@ private:
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
   // whether there was any.
   bool relaxAfterRemovals();
+  // A switched-off variable grew: its constraints are off, but what they narrowed from its old
+  // values must still be given back. At once, or after the run under way.
+  void relaxFromSwitchedOff(const Id<ConstrainedVariable>& variable);
   // Relaxes each listed variable that is still registered and that the current relaxation cycle
   // has not reached; takes the list, and what relaxing adds to it meanwhile.
   void relaxListed(std::vector<Id<ConstrainedVariable> >& variables);
@@ -335,6 +343,8 @@ private:
   std::vector<std::pair<Id<ConstrainedVariable>, DomainListener::ChangeType> > m_heldChanges;
   // The scopes of constraints removed during a run: relaxing cannot happen inside one.
   std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
+  // Switched-off variables that grew during a run: relaxation spreads from each after it.
+  std::vector<Id<ConstrainedVariable> > m_relaxFromAfterRun;
   // The scopes of constraints set aside as violated during a run: what they narrowed is undone
   // after it, so that the next run narrows only by the constraints that remain.
   std::vector<Id<ConstrainedVariable> > m_setAsideScopes;

@@ -126,10 +126,18 @@ void ConstraintEngine::releaseHeldChanges() {
 }
 
 bool ConstraintEngine::relaxAfterRemovals() {
-  if (m_relaxAfterRun.empty())
+  if (m_relaxAfterRun.empty() && m_relaxFromAfterRun.empty())
     return false;
   KALDEN_CHECK(!m_propInProgress);
   relaxListed(m_relaxAfterRun);
+  // Relaxing may add more (through listeners): take the list as it stands, each time.
+  while (!m_relaxFromAfterRun.empty()) {
+    std::vector<Id<ConstrainedVariable> > grown;
+    grown.swap(m_relaxFromAfterRun);
+    for (const Id<ConstrainedVariable>& var : grown)
+      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0)
+        handleRelax(var);
+  }
   return true;
 }
 

@@ -1,6 +1,7 @@
 #define KALDEN_SOURCE "ConstraintEngine/base/ConstraintEngine"
 
-// Relaxation: a variable whose domain grew widens every variable it reaches through active constraints.
+// Relaxation: a variable whose domain grew widens every variable it reaches through constraints
+// that may hold its narrowing.
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 
@@ -56,6 +57,17 @@ void ConstraintEngine::handleRelax(const Id<ConstrainedVariable>& variable) {
   }
 }
 
+bool ConstraintEngine::carriesRelaxation(const Id<Constraint>& constraint) const {
+  return constraint->isActive() || (!constraint->isRetired() && !m_violationMgr->isViolated(constraint));
+}
+
+void ConstraintEngine::relaxFromSwitchedOff(const Id<ConstrainedVariable>& variable) {
+  if (m_propInProgress)
+    m_relaxFromAfterRun.push_back(variable);
+  else
+    handleRelax(variable);
+}
+
 void ConstraintEngine::relaxVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
   // A copy either way: relaxing reaches listeners, which may change what the caller passed.
   std::vector<Id<ConstrainedVariable> > listed(variables);
@@ -72,7 +84,7 @@ void ConstraintEngine::addLinkedVarsForRelaxation(const Id<ConstrainedVariable>&
   for (const ConstrainedVariable::ConstraintEntry& entry : variable->m_constraints) {
     const Id<Constraint>& constraint = entry.first;
     // A discarded constraint has left the engine, and relaxed its own scope when it left.
-    if (!constraint.isValid() || constraint->isDiscarded() || !constraint->isActive())
+    if (!constraint.isValid() || constraint->isDiscarded() || !carriesRelaxation(constraint))
       continue;
     for (const Id<ConstrainedVariable>& linked : constraint->getModifiedVariables(variable)) {
       if (visited.count(linked) != 0 || linked->lastRelaxed() >= m_cycleCount)

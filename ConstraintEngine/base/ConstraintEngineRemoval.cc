@@ -29,9 +29,11 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   const Id<Propagator>& propagator = constraint->getPropagator();
   if (propagator.isValid())
     propagator->removeConstraint(constraint);
-  // The narrowing an active constraint made may no longer hold: give its variables room again.
-  // So may a violated one's, when it went before a run after its violation could undo it.
-  if (constraint->isActive() || wasViolated) {
+  // The narrowing the constraint made may no longer hold: give its variables room again, whether
+  // it is switched off or not (narrowing stays while it is off). So may a violated one's, when it
+  // went before a run after its violation could undo it. A retired one's follows from closed base
+  // domains.
+  if (!constraint->isRetired()) {
     KALDEN_TRACE("ConstraintEngine:remove:Constraint", "Propagating relaxations for " << constraint->toString());
     relaxVariables(constraint->getScope());
   }

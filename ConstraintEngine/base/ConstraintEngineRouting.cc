@@ -36,8 +36,12 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   m_dirty = true;
   if (removesValues(change) && !AbstractDomain::isReportingTouch())
     ++m_narrowingCount;
-  if (!variable->isActive())
+  if (!variable->isActive()) {
+    // Its constraints are off and hear nothing; what they narrowed from it must still widen.
+    if (change == DomainListener::RELAXED || change == DomainListener::OPENED)
+      relaxFromSwitchedOff(variable);
     return;
+  }
 
   if (change == DomainListener::EMPTIED)
     handleEmpty(variable);

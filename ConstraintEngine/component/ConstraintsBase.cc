@@ -135,27 +135,22 @@ bool CompositeConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const D
   return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
 }
 
-void CompositeConstraint::handleDeactivate() {
+void CompositeConstraint::handleSwitching() {
   // Retired as redundant, the composite leaves its members to run and retire on their own: one
-  // held violated must come back when its violation is withdrawn.
-  if (isRetired())
+  // held violated must come back when its violation is withdrawn. Otherwise its members are off
+  // exactly while it is. Their domains need no reset when they come back: relaxation passes
+  // through switched-off constraints, so nothing they narrowed outlived its cause meanwhile.
+  if (isSwitchedOff() == m_holdsMembers)
     return;
-  for (const Id<Constraint>& constraint : members().constraints)
-    if (constraint.isValid() && !constraint->isDiscarded())
+  m_holdsMembers = !m_holdsMembers;
+  for (const Id<Constraint>& constraint : members().constraints) {
+    if (!constraint.isValid() || constraint->isDiscarded())
+      continue;
+    if (m_holdsMembers)
       constraint->deactivate();
-}
-
-void CompositeConstraint::handleActivate() {
-  // Back from retirement: its members kept running on their own.
-  if (isRetired())
-    return;
-  const Members owned = members();
-  for (ConstrainedVariable* variable : owned.variables)
-    if (!variable->isDiscarded())
-      variable->reset();
-  for (const Id<Constraint>& constraint : owned.constraints)
-    if (constraint.isValid() && !constraint->isDiscarded() && !constraint->isActive())
+    else
       constraint->undoDeactivation();
+  }
 }
 
 } // namespace KALDEN

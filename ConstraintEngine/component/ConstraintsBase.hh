@@ -86,10 +86,17 @@ public:
   }
   /// As checkComparable(), with the message "Cannot compare <a> and <b>.".
   static void checkComparableWithMessage(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText);
-  /// Fails `conditionText` unless both domains hold a value.
-  static void checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
-    if (a.isEmpty() || b.isEmpty())
+  /// Whether a domain is open and holds no value yet: it may still gain any, so a rule that reads
+  /// its values has nothing to decide from it.
+  static bool holdsNothingYet(const AbstractDomain& domain) { return domain.isOpen() && domain.isEmpty(); }
+  /// Whether both domains hold a value; fails `conditionText` when a closed one holds none. An open
+  /// one that holds none may still gain values: no failure, but the rule has nothing to do yet.
+  static bool checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {
+    if (!a.isEmpty() && !b.isEmpty())
+      return true;
+    if ((a.isEmpty() && a.isClosed()) || (b.isEmpty() && b.isClosed()))
       fail(conditionText);
+    return false;
   }
 
   /// The checks of a conditional scope [b, x1, ..., xn]: at least two xi, b a boolean, every xi
@@ -165,15 +172,14 @@ protected:
   /// The members, in the order they are discarded.
   virtual Members members() = 0;
   /// Ends construction: a composite made over an inactive variable starts with its members off.
-  void membersBuilt() {
-    if (!isActive())
-      handleDeactivate();
-  }
-  /// Switches the sub-constraints off with this constraint.
-  void handleDeactivate() override;
-  /// Switches the sub-constraints back on. The internal variables are reset first: while the
-  /// members were off, nothing relaxed them along with the variables they stand for.
-  void handleActivate() override;
+  void membersBuilt() { handleSwitching(); }
+  /// Holds the sub-constraints off while this constraint is switched off, and gives each back
+  /// the one deactivation it took once it is not. Retired, it leaves them to run on their own.
+  void handleSwitching() override;
+
+private:
+  // Whether each live sub-constraint carries one deactivation of this constraint's.
+  bool m_holdsMembers = false;
 };
 
 } // namespace KALDEN

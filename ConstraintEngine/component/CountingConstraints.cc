@@ -51,6 +51,8 @@ CountZerosConstraint::~CountZerosConstraint() {}
 
 void CountZerosConstraint::handleExecute() {
   AbstractDomain& count = getCurrentDomain(m_variables[0]);
+  if (ConstraintShape::holdsNothingYet(count))
+    return;
   unsigned int possible = 0, definite = 0; // the xi that can be 0, and those that are
   for (std::size_t i = 1; i < m_variables.size(); ++i) {
     const AbstractDomain& dom = getCurrentDomain(m_variables[i]);

@@ -102,7 +102,8 @@ void EqualityConstraintPropagator::disconnect(const Id<Constraint>& constraint) 
   bool cutShort = false;
   for (const Id<ConstrainedVariable>& member :
        m_eqClassCollection.getGraphVariables(m_eqClassCollection.getGraphKey(scope.front()))) {
-    cutShort = cutShort || member->lastDomain().isEmpty();
+    // An open member is left out of the narrowing, so one holding nothing yet cut nothing short.
+    cutShort = cutShort || (member->lastDomain().isEmpty() && member->lastDomain().isClosed());
     if (!redundant && std::find(scope.begin(), scope.end(), member) == scope.end())
       beyondScope.push_back(member);
   }

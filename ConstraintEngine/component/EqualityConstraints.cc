@@ -118,7 +118,8 @@ void NotEqualConstraint::handleExecute() {
   AbstractDomain& domx = getCurrentDomain(m_variables[0]);
   AbstractDomain& domy = getCurrentDomain(m_variables[1]);
   ConstraintShape::checkComparableWithMessage(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
-  ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()");
+  if (!ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()"))
+    return;
   if (!checkAndRemove(domx, domy))
     checkAndRemove(domy, domx);
 }

@@ -92,6 +92,8 @@ bool decidedOperands(const Constraint& constraint, Operand& a, Operand& b) {
 // Narrows r to [lo, hi]. Not a number means no real result exists, so r is emptied; a bound
 // beyond the infinities is one no domain holds, so r is left alone.
 void narrowToRange(AbstractDomain& r, double lo, double hi) {
+  if (ConstraintShape::holdsNothingYet(r))
+    return;
   if (std::isnan(lo) || std::isnan(hi)) {
     if (!r.isEmpty())
       r.empty();
@@ -118,6 +120,8 @@ CalcDistanceConstraint::CalcDistanceConstraint(const LabelStr& name, const Label
 CalcDistanceConstraint::~CalcDistanceConstraint() {}
 
 void CalcDistanceConstraint::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_distance))
+    return;
   if (!m_x1.areBoundsFinite() || !m_y1.areBoundsFinite() || !m_x2.areBoundsFinite() || !m_y2.areBoundsFinite())
     return;
   KALDEN_TRACE("CalcDistanceConstraint:handleExecute", "BEFORE:" << toString());
@@ -145,6 +149,8 @@ SineFunction::SineFunction(const LabelStr& name, const LabelStr& propagatorName,
 SineFunction::~SineFunction() {}
 
 void SineFunction::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_source) || ConstraintShape::holdsNothingYet(m_target))
+    return;
   m_source.intersect(-90.0, 90.0);
   if (m_source.isEmpty())
     return;

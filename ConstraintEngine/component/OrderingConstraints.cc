@@ -50,7 +50,8 @@ void LessThanEqualConstraint::handleExecute() {
   ConstraintShape::checkComparable(m_x, m_y, "AbstractDomain::canBeCompared(m_x, m_y)");
   if (m_x.isOpen() || m_y.isOpen())
     return;
-  ConstraintShape::checkNonEmpty(m_x, m_y, "!m_x.isEmpty() && !m_y.isEmpty()");
+  if (!ConstraintShape::checkNonEmpty(m_x, m_y, "!m_x.isEmpty() && !m_y.isEmpty()"))
+    return;
   KALDEN_TRACE("LessThanEqualConstraint:handleExecute", "Intersecting " << m_x.toString() << " with ["
                                                                         << m_x.getLowerBound() << " "
                                                                         << m_y.getUpperBound() << "]");
@@ -119,8 +120,7 @@ WithinBounds::WithinBounds(const LabelStr& name, const LabelStr& propagatorName,
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
       m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {
-  if (!isActive()) // made over an inactive variable: the members start inactive too
-    handleDeactivate();
+  handleSwitching(); // made over an inactive variable: the ordering starts inactive too
 }
 
 WithinBounds::~WithinBounds() {}
@@ -132,20 +132,22 @@ void WithinBounds::handleDiscard() {
   ConstraintShape::discardMember(m_leq);
 }
 
-void WithinBounds::handleDeactivate() {
-  // Retired as redundant, it leaves its ordering to run and retire on its own.
-  if (!m_leq.isDiscarded() && !isRetired())
-    m_leq.deactivate();
-}
-
-void WithinBounds::handleActivate() {
-  // Back from retirement: its ordering kept running on its own.
-  if (isRetired())
+void WithinBounds::handleSwitching() {
+  // As a composite holds its members (see CompositeConstraint::handleSwitching()).
+  if (isSwitchedOff() == m_holdsLeq || m_leq.isDiscarded())
     return;
-  if (!m_leq.isDiscarded() && !m_leq.isActive())
+  m_holdsLeq = !m_holdsLeq;
+  if (m_holdsLeq)
+    m_leq.deactivate();
+  else
     m_leq.undoDeactivation();
 }
 
-void WithinBounds::handleExecute() { m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound()); }
+void WithinBounds::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_x) || ConstraintShape::holdsNothingYet(m_y) ||
+      ConstraintShape::holdsNothingYet(m_z))
+    return;
+  m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound());
+}
 
 } // namespace KALDEN

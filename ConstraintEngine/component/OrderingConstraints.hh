@@ -91,16 +91,17 @@ public:
   bool isIdempotent() const override { return true; }
   /// Retires the embedded ordering with this constraint.
   void handleDiscard() override;
-  /// Switches the members off with this constraint, so that an inactive composite constrains nothing.
-  void handleDeactivate() override;
-  /// Switches the members back on with this constraint.
-  void handleActivate() override;
+  /// Holds the embedded ordering off while this constraint is switched off, so that it constrains
+  /// nothing then; retired, it leaves the ordering to run on its own.
+  void handleSwitching() override;
 
 private:
   AbstractDomain& m_x;
   AbstractDomain& m_y;
   AbstractDomain& m_z;
   LessThanEqualConstraint m_leq;
+  // Whether the ordering carries one deactivation of this constraint's.
+  bool m_holdsLeq = false;
 };
 
 } // namespace KALDEN

@@ -41,7 +41,8 @@ void NegateConstraint::handleExecute() {
   AbstractDomain& domx = getCurrentDomain(m_variables[0]);
   AbstractDomain& domy = getCurrentDomain(m_variables[1]);
   ConstraintShape::checkComparable(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
-  ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()");
+  if (!ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()"))
+    return;
   double xMin, xMax, yMin, yMax;
   domx.getBounds(xMin, xMax);
   domy.getBounds(yMin, yMax);
@@ -62,6 +63,8 @@ AbsoluteValue::AbsoluteValue(const LabelStr& name, const LabelStr& propagatorNam
 AbsoluteValue::~AbsoluteValue() {}
 
 void AbsoluteValue::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_x) || ConstraintShape::holdsNothingYet(m_y))
+    return;
   // The range of |y| from y's bounds.
   const double yMin = m_y.getLowerBound();
   const double yMax = m_y.getUpperBound();

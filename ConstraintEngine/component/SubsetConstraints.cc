@@ -58,7 +58,11 @@ SubsetOfConstraint::SubsetOfConstraint(const LabelStr& name, const LabelStr& pro
 
 SubsetOfConstraint::~SubsetOfConstraint() = default;
 
-void SubsetOfConstraint::handleExecute() { m_currentDomain.intersect(m_superSetDomain); }
+void SubsetOfConstraint::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_currentDomain) || ConstraintShape::holdsNothingYet(m_superSetDomain))
+    return;
+  m_currentDomain.intersect(m_superSetDomain);
+}
 
 bool SubsetOfConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                                    const DomainListener::ChangeType& changeType) {
@@ -80,6 +84,8 @@ LockConstraint::LockConstraint(const LabelStr& name, const LabelStr& propagatorN
 LockConstraint::~LockConstraint() = default;
 
 void LockConstraint::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_currentDomain))
+    return;
   if (m_lockDomain == m_currentDomain)
     return;
   if (m_lockDomain.isSubsetOf(m_currentDomain)) {

@@ -70,6 +70,8 @@ TestEQ::TestEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<Co
 TestEQ::~TestEQ() = default;
 
 void TestEQ::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
+    return;
   KALDEN_TRACE("TestEQ:handleExecute", "comparing " << m_arg1.toString() << " with " << m_arg2.toString());
   // Across kinds an integer interval meets a real one only at an integer.
   const bool meet = BoundsArithmetic::shareValue(m_arg1, m_arg2);
@@ -100,6 +102,8 @@ TestLessThan::TestLessThan(const LabelStr& name, const LabelStr& propagatorName,
 TestLessThan::~TestLessThan() = default;
 
 void TestLessThan::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
+    return;
   // True only where every pair differs by the tolerance: 0.3 and a computed 0.30000000000000004
   // are the same number, and neither is less than the other.
   if (m_arg1.getUpperBound() + finerTolerance(m_arg1, m_arg2) <= m_arg2.getLowerBound())
@@ -122,6 +126,8 @@ TestLEQ::TestLEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<
 TestLEQ::~TestLEQ() = default;
 
 void TestLEQ::handleExecute() {
+  if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
+    return;
   KALDEN_TRACE("TestLEQ:handleExecute", "BEFORE:" << toString());
   // False only where every pair differs by the tolerance, as for TestLessThan's true.
   if (m_arg1.getUpperBound() <= m_arg2.getLowerBound())

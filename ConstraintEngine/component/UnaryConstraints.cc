@@ -43,6 +43,8 @@ UnaryConstraint::~UnaryConstraint() {
 
 void UnaryConstraint::handleExecute() {
   KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_x != nullptr, "m_x != 0", "Source not set for " << toString());
+  if (ConstraintShape::holdsNothingYet(m_y))
+    return;
   if (narrowsToMembers())
     narrowToMembers();
   else if (narrowsToIntegers())

@@ -97,6 +97,14 @@ std::function<ConstraintEntry::Position(unsigned int)> openAnywhere() {
   };
 }
 
+// The entry with an open enumeration taken at every position, beside enumerations only: the
+// class would meet an interval with it, which an open domain refuses.
+ConstraintEntry openAmongEnumerations(ConstraintEntry e) {
+  e.position = openAnywhere();
+  e.openAmongEnumerationsOnly = true;
+  return e;
+}
+
 // The unary source: data[0] says its kind (as VariableKind), the rest are its values (an interval's bounds).
 std::unique_ptr<AbstractDomain> unarySource(const Data& data) {
   switch (data[0]) {
@@ -240,8 +248,10 @@ std::vector<ConstraintEntry> makeCatalogue() {
   equal.position = openAnywhere();
   equal.openAmongEnumerationsOnly = true;
   c.push_back(equal);
-  c.push_back(entry<NotEqualConstraint>("NotEqualConstraint", {"NotEqual", "neq"}, 2, 2,
-                                        [](const auto& a) { return a[0] != a[1]; }));
+  ConstraintEntry neq = entry<NotEqualConstraint>("NotEqualConstraint", {"NotEqual", "neq"}, 2, 2,
+                                                  [](const auto& a) { return a[0] != a[1]; });
+  neq.position = openAnywhere();
+  c.push_back(neq);
   // Over full assignments every domain is a single value: a subset of a single value is that value.
   c.push_back(entry<SubsetOfConstraint>("SubsetOfConstraint", {"SubsetOf", "subsetOf", "Singleton"}, 2, 2,
                                         [](const auto& a) { return a[0] == a[1]; }));
@@ -262,11 +272,11 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(testEq);
   ConstraintEntry testLt = entry<TestLessThan>("TestLessThan", {"TestLessThan", "condlt"}, 3, 3,
                                                [](const auto& a) { return a[0] == truth(a[1] < a[2]); });
-  testLt.position = booleanAt(0);
+  testLt.position = booleanAt(0, true);
   c.push_back(testLt);
   ConstraintEntry testLeq = entry<TestLEQ>("TestLEQ", {"testLEQ", "condleq"}, 3, 3,
                                            [](const auto& a) { return a[0] == truth(a[1] <= a[2]); });
-  testLeq.position = booleanAt(0);
+  testLeq.position = booleanAt(0, true);
   c.push_back(testLeq);
 
   ConstraintEntry leq = entry<LessThanEqualConstraint>("LessThanEqualConstraint", {"LessThanEqual", "leq"}, 2, 2,
@@ -361,12 +371,12 @@ std::vector<ConstraintEntry> makeCatalogue() {
                                    [](const auto& a) { return a[0] == truth(allDifferent(a, 1)); });
   condDiff.position = booleanAt(0, true);
   c.push_back(condDiff);
-  c.push_back(entry<EqualMaximumConstraint>(
+  c.push_back(openAmongEnumerations(entry<EqualMaximumConstraint>(
       "EqualMaximumConstraint", {"EqualMaximum", "fallmax"}, 2, 4,
-      [](const auto& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); }));
-  c.push_back(entry<EqualMinimumConstraint>(
+      [](const auto& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); })));
+  c.push_back(openAmongEnumerations(entry<EqualMinimumConstraint>(
       "EqualMinimumConstraint", {"EqualMinimum", "fallmin"}, 2, 4,
-      [](const auto& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); }));
+      [](const auto& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); })));
   c.push_back(entry<CountZerosConstraint>("CountZerosConstraint", {"CountZeros"}, 2, 4, [](const auto& a) {
     return a[0] == static_cast<int>(a.size() - 1) - nonZeros(a, 1);
   }));
@@ -374,13 +384,15 @@ std::vector<ConstraintEntry> makeCatalogue() {
                                              [](const auto& a) { return a[0] == nonZeros(a, 1); }));
   c.push_back(entry<CardinalityConstraint>("CardinalityConstraint", {"Cardinality", "card"}, 2, 4,
                                            [](const auto& a) { return nonZeros(a, 1) <= a[0]; }));
-  c.push_back(entry<OrConstraint>("OrConstraint", {"Or", "or", "for"}, 1, 3,
-                                  [](const auto& a) { return nonZeros(a, 0) > 0; }));
+  c.push_back(openAmongEnumerations(entry<OrConstraint>("OrConstraint", {"Or", "or", "for"}, 1, 3,
+                                                        [](const auto& a) { return nonZeros(a, 0) > 0; })));
   // Member implication relates domains, not values: brute force over assignments cannot judge it.
-  c.push_back(rotating({"max", "allmax"}, "EqualMaximum", 1, 2, 3,
-                       [](const auto& a) { return a.back() == *std::max_element(a.begin(), a.end() - 1); }));
-  c.push_back(rotating({"min", "allmin"}, "EqualMinimum", 1, 2, 3,
-                       [](const auto& a) { return a.back() == *std::min_element(a.begin(), a.end() - 1); }));
+  c.push_back(openAmongEnumerations(rotating({"max", "allmax"}, "EqualMaximum", 1, 2, 3, [](const auto& a) {
+    return a.back() == *std::max_element(a.begin(), a.end() - 1);
+  })));
+  c.push_back(openAmongEnumerations(rotating({"min", "allmin"}, "EqualMinimum", 1, 2, 3, [](const auto& a) {
+    return a.back() == *std::min_element(a.begin(), a.end() - 1);
+  })));
   ConstraintEntry eqCondSum = swapping("eqcondsum", "CondEqualSum", 0, 1, 4, 4, [](const auto& a) {
     return a[1] == truth(a[0] == sumOf(a, 2, a.size()));
   });

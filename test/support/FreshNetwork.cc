@@ -68,13 +68,16 @@ void FreshNetwork::addVariable(int number, const OperationSession& session) {
   const bool specified = live.id->specifiedFlag();
   const double value = specified ? live.id->getSpecifiedValue() : 0.0;
   const bool lostValue = specified && liveBase.isEnumerated() && !liveBase.isMember(value);
+  // Closed by the client since it was open (made open, or opened again): it is made open, and
+  // closed between the same two constraints as the client closed it.
+  const bool closedSince = live.closedBefore >= 0 && liveBase.isClosed();
   std::unique_ptr<AbstractDomain> reopened;
-  if ((live.kind == KIND_OPEN && liveBase.isClosed()) || lostValue) {
+  if (closedSince || lostValue) {
     std::list<double> values;
     liveBase.getValues(values);
     if (lostValue)
       values.push_back(value);
-    if (liveBase.isOpen() || live.kind == KIND_OPEN) {
+    if (liveBase.isOpen() || closedSince) {
       reopened.reset(new NumericDomain(liveBase.getDataType()));
       reopened->insert(values);
     } else
@@ -98,24 +101,6 @@ void FreshNetwork::addVariable(int number, const OperationSession& session) {
   else if (live.deactivations > 0 && live.id->lastDomain().isClosed() && live.id->lastDomain().isEmpty() &&
            !var->lastDomain().isEmpty())
     var->getCurrentDomain().empty();
-  // A cap taken once the client closed the variable waits until it is closed here too: a closed
-  // domain would fill an open one with its own values. One taken while it is open (its current
-  // domain took a closed domain's members) is those members, whatever the base gained since.
-  if (var->lastDomain().isClosed() || (live.closedBefore < 0 && live.capDomain && live.capDomain->isClosed()))
-    applyCap(number, session);
-}
-
-void FreshNetwork::applyCap(int number, const OperationSession& session) {
-  const ModelVariable& live = session.variables().at(number);
-  if (!live.capped || !live.capDomain)
-    return;
-  AbstractDomain& current = m_variables.at(number)->getCurrentDomain();
-  if (live.capDomain->isClosed() && live.capDomain->isEmpty()) {
-    if (!current.isEmpty())
-      current.empty();
-  } else if (!current.isEmpty()) {
-    current.intersect(*live.capDomain);
-  }
 }
 
 // Closes the variables the client closed before the constraint numbered `beforeConstraint` was
@@ -124,12 +109,8 @@ void FreshNetwork::closeVariables(const OperationSession& session, int beforeCon
   for (const auto& v : session.variables()) {
     const int closedBefore = v.second.alive && m_variables.count(v.first) != 0 ? v.second.closedBefore : -1;
     if (closedBefore >= 0 && (beforeConstraint < 0 || closedBefore <= beforeConstraint) &&
-        m_variables.at(v.first)->baseDomain().isOpen()) {
-      const bool capWaits = m_variables.at(v.first)->lastDomain().isOpen();
+        m_variables.at(v.first)->baseDomain().isOpen())
       m_variables.at(v.first)->close();
-      if (capWaits)
-        applyCap(v.first, session);
-    }
   }
 }
 

@@ -20,11 +20,10 @@ class OperationSession;
 /**
  * A new engine over what a session's network holds now: every live variable
  * with a copy of its base domain, built the same way (by type name or by
- * class), specified to the same value, held within its cap where a constraint
- * switched off left its narrowing, and switched off when the client switched
- * it off; then every constraint in effect, in creation order, built as it was
- * (by name, or by class on the same propagator), with whatever of it the
- * session's engine holds violated switched off. A variable made open and
+ * class), specified to the same value, and switched off when the client
+ * switched it off; then every constraint in effect, in creation order, built
+ * as it was (by name, or by class on the same propagator), with whatever of
+ * it the session's engine holds violated switched off. A variable made open and
  * closed by the client since is made open and closed between the same two
  * constraints: a constraint fixes some of its make-up (the type of a sum's
  * interim) from whether its variables may still gain values. Nothing has
@@ -51,7 +50,6 @@ private:
   FreshNetwork(const OperationSession& session, const std::set<int>* only);
   void addVariable(int number, const OperationSession& session);
   void addConstraint(int number, const OperationSession& session);
-  void applyCap(int number, const OperationSession& session);
   void closeVariables(const OperationSession& session, int beforeConstraint);
 
   std::unique_ptr<ConstraintEngine> m_engine;

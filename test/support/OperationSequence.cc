@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <random>
 #include <set>
@@ -237,18 +239,29 @@ private:
     return op;
   }
 
-  // An operation of `type` on a live variable (an open one, when asked); a propagation when there is none.
+  // An operation of `type` on a live variable (an open one, when asked; for switching, one the
+  // session may switch); a propagation when there is none.
   Operation onLiveVariable(const OperationSession& s, Type type, bool openOnly) {
     std::vector<int> candidates;
     for (const auto& v : s.variables())
-      if (v.second.alive && (!openOnly || v.second.open))
+      if (v.second.alive && (!openOnly || v.second.open) && s.maySwitch(type, v.first))
         candidates.push_back(v.first);
     Operation op;
     if (candidates.empty())
       return op;
     op.type = type;
-    op.target = m_draw.pick(candidates);
+    op.target = m_draw.pick(deeperFirst(candidates, type, [&](int v) { return s.variables().at(v).deactivations; }));
     return op;
+  }
+
+  // Now and then a deactivation goes to what is off already, so that undoing one leaves it off.
+  std::vector<int> deeperFirst(const std::vector<int>& candidates, Type type, std::function<int(int)> deactivations) {
+    if ((type != Type::DEACTIVATE_VARIABLE && type != Type::DEACTIVATE_CONSTRAINT) || !m_draw.chance(3))
+      return candidates;
+    std::vector<int> off;
+    std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(off),
+                 [&](int x) { return deactivations(x) > 0; });
+    return off.empty() ? candidates : off;
   }
 
   Operation onVariable(const OperationSession& s, Type type) {
@@ -319,13 +332,13 @@ private:
   Operation onConstraint(const OperationSession& s, Type type) {
     std::vector<int> candidates;
     for (const auto& c : s.constraints())
-      if (c.second.alive)
+      if (c.second.alive && s.maySwitch(type, c.first))
         candidates.push_back(c.first);
     if (candidates.empty())
       return Operation();
     Operation op;
     op.type = type;
-    op.target = m_draw.pick(candidates);
+    op.target = m_draw.pick(deeperFirst(candidates, type, [&](int c) { return s.constraints().at(c).deactivations; }));
     op.flag = m_draw.chance(2);
     return op;
   }
@@ -420,7 +433,7 @@ private:
     }
     // Removals and switching off come often, and specifications rarely: a decided class keeps
     // no gap that a removal must give back.
-    const int roll = m_draw.between(0, 99);
+    const int roll = m_draw.between(0, 105);
     if (roll < 16)
       return Operation();
     if (roll < 21)
@@ -453,6 +466,9 @@ private:
       op.flag = m_draw.chance(2);
       return op;
     }
+    // Open enumerations in classes: grown, shrunk, closed and opened again.
+    if (roll >= 100)
+      return dynamicDomain(s, roll + 4);
     return violations();
   }
 
@@ -463,7 +479,8 @@ private:
     Operation op;
     op.type = Type::CREATE_VARIABLE;
     op.target = m_nextVariable++;
-    op.kind = m_draw.pick(sl_kinds);
+    // Now and then an open enumeration, which a class leaves out of its narrowing while it is open.
+    op.kind = m_draw.chance(10) ? static_cast<int>(KIND_OPEN) : m_draw.pick(sl_kinds);
     op.flag = m_draw.chance(3);
     const int w = m_draw.pick(m_groupWitness);
     const int roll = m_draw.between(0, 5);
@@ -567,6 +584,8 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
       tally->checked += session.tally().checked;
       tally->answeredFalse += session.tally().answeredFalse;
       tally->violated += session.tally().violated;
+      tally->switched += session.tally().switched;
+      tally->twoDeep += session.tally().twoDeep;
     }
   }
   const Census after = Census::now();

@@ -32,6 +32,16 @@ namespace KALDEN {
  * a specified variable's current domain is its value or empty, whatever the
  * client opened, closed, inserted or removed.
  *
+ * Variables and constraints are switched off and on again, up to two deep.
+ * After every operation a variable is on exactly while the client has undone
+ * its deactivations; a constraint over a switched-off variable is off, and so
+ * is one the client switched off, with all it added; one in effect is on
+ * unless redundant or held violated; and every active variable keeps every
+ * value that a solution of the live network uses, switched-off constraints
+ * included (switching off keeps what a constraint narrowed; removal, reset,
+ * relaxation and reopening give it back). The fresh-engine comparison is
+ * made over the parts where nothing is switched off.
+ *
  * A failure is reported with the shortest list of operations found that
  * still fails the same way, which replay() runs again.
  */
@@ -77,7 +87,7 @@ public:
   struct Options {
     unsigned int operations = 60; ///< random operations after the initial network
     /// Sessions mostly of equalities on the equality propagator, over integer and real intervals
-    /// and enumerations, with more removals and deletions of variables.
+    /// and enumerations (now and then open ones), with more removals and deletions of variables.
     bool equalityPropagator = false;
   };
 
@@ -86,6 +96,8 @@ public:
     unsigned long checked = 0;       ///< propagations held to the model
     unsigned long answeredFalse = 0; ///< of those, the ones that answered false
     unsigned long violated = 0;      ///< of those, the ones that left a constraint held violated
+    unsigned long switched = 0;      ///< operations that switched a variable or constraint off or on
+    unsigned long twoDeep = 0;       ///< of those, deactivations that left it off twice
   };
 
   /// Runs one seed; empty when it held, else what failed with a short replayable list of operations.

@@ -25,24 +25,16 @@ typedef OperationSequence::Type Type;
 
 namespace {
 
-// Tells the session of every relaxation the engine routes (a relaxed or reset variable is back
-// at its base domain or specified value, so what a switched-off constraint left is gone), of
-// every constraint added, and of every constraint marked violated.
+// Tells the session of every constraint added, and of every constraint marked violated.
 class SessionListener : public ConstraintEngineListener {
 public:
   typedef std::function<void(const Id<Constraint>&)> Told;
-  SessionListener(const Id<ConstraintEngine>& engine, std::function<void(const Id<ConstrainedVariable>&)> relaxed,
-                  Told added, Told violated)
-      : ConstraintEngineListener(engine), m_relaxed(relaxed), m_added(added), m_violated(violated) {}
-  void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType& change) override {
-    if (change == DomainListener::RELAXED || change == DomainListener::RESET)
-      m_relaxed(variable);
-  }
+  SessionListener(const Id<ConstraintEngine>& engine, Told added, Told violated)
+      : ConstraintEngineListener(engine), m_added(added), m_violated(violated) {}
   void notifyAdded(const Id<Constraint>& constraint) override { m_added(constraint); }
   void notifyViolationAdded(const Id<Constraint>& constraint) override { m_violated(constraint); }
 
 private:
-  std::function<void(const Id<ConstrainedVariable>&)> m_relaxed;
   Told m_added;
   Told m_violated;
 };
@@ -145,8 +137,7 @@ OperationSession::OperationSession() : m_schema(new CESchema()), m_engine(new Co
   new DefaultPropagator("Default", m_engine->getId());          // owned by the engine
   new EqualityConstraintPropagator("Equal", m_engine->getId()); // likewise
   m_listener.reset(new SessionListener(
-      m_engine->getId(), [this](const Id<ConstrainedVariable>& var) { releaseCap(var); },
-      [this](const Id<Constraint>& constraint) { m_added.push_back(constraint); },
+      m_engine->getId(), [this](const Id<Constraint>& constraint) { m_added.push_back(constraint); },
       [this](const Id<Constraint>& constraint) { m_lastSetAside = constraint; }));
 }
 
@@ -161,14 +152,15 @@ OperationSession::~OperationSession() {
 
 bool OperationSession::apply(const Operation& op) {
   try {
-    const std::set<int> before = effective();
     m_lastSetAside = Id<Constraint>();
     m_added.clear();
+    const unsigned long checkedBefore = m_tally.checked;
     const bool applied = perform(op);
-    releaseUnheardCaps();
-    capSwitchedOff(before);
-    if (applied)
+    if (applied) {
       checkDynamicDomains(OperationSequence::describe(op));
+      checkSwitching(OperationSequence::describe(op), m_tally.checked != checkedBefore);
+      countSwitching(op);
+    }
     return applied;
   } catch (const Error& e) {
     fail("failed check \"" + e.getCondition() + "\"", OperationSequence::describe(op) + " failed: " + e.what());
@@ -200,13 +192,11 @@ bool OperationSession::perform(const Operation& op) {
       return false;
     m_variables[op.target].id->reset();
     m_variables[op.target].specified = false;
-    releaseCap(m_variables[op.target].id);
     return true;
   case Type::RELAX:
     if (!liveVariable(op.target))
       return false;
     m_variables[op.target].id->relax();
-    releaseCap(m_variables[op.target].id);
     return true;
   case Type::RESTRICT_BASE: {
     // An open base domain takes a restriction's values whole: left to insertion and closing.
@@ -233,25 +223,25 @@ bool OperationSession::perform(const Operation& op) {
     return true;
   }
   case Type::DEACTIVATE_CONSTRAINT:
-    if (!liveConstraint(op.target))
+    if (!maySwitch(op.type, op.target))
       return false;
     m_constraints[op.target].id->deactivate();
     ++m_constraints[op.target].deactivations;
     return true;
   case Type::ACTIVATE_CONSTRAINT:
-    if (!liveConstraint(op.target) || m_constraints[op.target].deactivations == 0)
+    if (!maySwitch(op.type, op.target))
       return false;
     m_constraints[op.target].id->undoDeactivation();
     --m_constraints[op.target].deactivations;
     return true;
   case Type::DEACTIVATE_VARIABLE:
-    if (!liveVariable(op.target))
+    if (!maySwitch(op.type, op.target))
       return false;
     m_variables[op.target].id->deactivate();
     ++m_variables[op.target].deactivations;
     return true;
   case Type::ACTIVATE_VARIABLE:
-    if (!liveVariable(op.target) || m_variables[op.target].deactivations == 0)
+    if (!maySwitch(op.type, op.target))
       return false;
     m_variables[op.target].id->undoDeactivation();
     --m_variables[op.target].deactivations;
@@ -330,9 +320,6 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
   var.open = true;
   // A fresh engine builds it open: it is closed again only if the client closes it again.
   var.closedBefore = -1;
-  // Opening relaxes an unspecified variable to its base: what a switched-off constraint left is gone.
-  if (!var.id->specifiedFlag())
-    releaseCap(var.id);
   return true;
 }
 
@@ -464,54 +451,6 @@ bool OperationSession::createConstraint(const Operation& op) {
   return true;
 }
 
-void OperationSession::capSwitchedOff(const std::set<int>& before) {
-  for (int c : before) {
-    const ModelConstraint& mc = m_constraints.at(c);
-    if (!mc.alive || inEffect(mc))
-      continue;
-    for (int v : mc.scope) {
-      ModelVariable& var = m_variables.at(v);
-      const std::set<int> now = DrawnDomain::membersOf(var.id->lastDomain());
-      if (var.capped) {
-        std::set<int> both;
-        for (int x : var.cap)
-          if (now.count(x))
-            both.insert(x);
-        var.cap = both;
-      } else {
-        var.cap = now;
-      }
-      // Exactly what it holds: within any earlier cap, unless a relaxation released that one.
-      var.capDomain.reset(var.id->lastDomain().copy());
-      var.capped = true;
-    }
-  }
-}
-
-// The engine relaxes inactive variables too (the scope of a removed violated constraint, a
-// variable recorded emptied) but routes no change of theirs: an inactive variable whose closed
-// domain holds more than its cap was relaxed unheard.
-void OperationSession::releaseUnheardCaps() {
-  for (auto& v : m_variables) {
-    ModelVariable& var = v.second;
-    if (!var.alive || !var.capped || !var.capDomain || var.id->isActive())
-      continue;
-    const AbstractDomain& now = var.id->lastDomain();
-    if (now.isOpen() || var.capDomain->isOpen() || now.isEmpty())
-      continue;
-    if (var.capDomain->isEmpty() || !now.isSubsetOf(*var.capDomain))
-      releaseCap(var.id);
-  }
-}
-
-void OperationSession::releaseCap(const Id<ConstrainedVariable>& variable) {
-  for (auto& v : m_variables)
-    if (v.second.alive && v.second.id == variable) {
-      v.second.capped = false;
-      v.second.capDomain.reset();
-    }
-}
-
 // The network the engine answers for: the constraints in effect, without those it holds
 // violated, whose narrowing a set-aside undoes. A composite (or a name's delegate) with only a
 // member set aside stays whole: brute force knows its meaning only, and what remains of it may
@@ -617,20 +556,20 @@ void OperationSession::propagated(bool answer, const std::string& what) {
     ++m_tally.answeredFalse;
   if (m_engine->getAllViolations().size() != 0)
     ++m_tally.violated;
-  releaseUnheardCaps();
   const std::set<int> network = judgedNetwork(answer);
-  const std::vector<Part> parts = independentParts(network);
+  const std::vector<Part> parts = independentParts(liveNetwork(answer));
   if (!keepsSolutions(parts, answer, what) || !countsViolations(what) || !keepsBrokenConstraintsSeen(what) || !answer)
     return;
   if (leavesNoEmptyDomain(what) && leavesNoPendingWork(what) && leavesNoDecidedViolation(network, what))
     matchesFreshEngine(parts, what);
 }
 
-// Propagation keeps every value of every solution of the judged network, part by part (a part
-// without solution does not excuse another), and answers true while every part has one. Brute
-// force works over the integers: a real variable takes its integer values, which shows the
-// solutions it finds but proves no part without one. A part holding an open domain is not judged: such a domain may
-// still gain any value.
+// Propagation keeps every value of every solution of the live network, part by part (a part
+// without solution does not excuse another), and answers true while every part has one; a
+// switched-off variable is held to it once it is back on. Brute force works over the integers:
+// a real variable takes its integer values, which shows the solutions it finds but proves no
+// part without one. A part holding an open domain is not judged: such a domain may still gain
+// any value.
 bool OperationSession::keepsSolutions(const std::vector<Part>& parts, bool answer, const std::string& what) {
   bool allSolvable = true;
   for (const Part& part : parts) {
@@ -644,6 +583,8 @@ bool OperationSession::keepsSolutions(const std::vector<Part>& parts, bool answe
       continue;
     }
     for (const auto& s : support) {
+      if (!activeVariable(s.first))
+        continue;
       const AbstractDomain& domain = m_variables.at(s.first).id->lastDomain();
       for (int v : s.second)
         if (!domain.isMember(v)) {
@@ -803,11 +744,12 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
   });
 }
 
-// A true answer is the fixpoint of the live network without what it holds violated: a fresh
-// engine built from it (see FreshNetwork, which sets the same constraints and members aside)
-// answers true after one propagation, and holds the same current domain for every variable,
-// printed alike. A part holding a constraint whose rule makes the fixpoint depend on the order
-// of execution (ConstraintEntry::orderDependence) is not compared. Nor is a part where a
+// A true answer is the fixpoint of the live network without what it holds violated, over the
+// parts where nothing is switched off (elsewhere what a switched-off constraint narrowed may
+// stand): a fresh engine built from it (see FreshNetwork, which sets the same constraints and
+// members aside) answers true after one propagation, and holds the same current domain for every
+// variable, printed alike. A part holding a constraint whose rule makes the fixpoint depend on
+// the order of execution (ConstraintEntry::orderDependence) is not compared. Nor is a part where a
 // constraint holds a real variable at two positions, or two real variables that equalities
 // join: its rule may step by the tolerance, and the bounded rounds of each execution, or the
 // tolerance of an equality's narrowing, cut that crawl short where the order of execution
@@ -840,7 +782,7 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
   std::vector<const Part*> compared;
   std::set<int> comparedVariables;
   for (const Part& part : parts)
-    if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
+    if (allOn(part) && std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
           const ModelConstraint& mc = m_constraints.at(c);
           return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
         })) {

@@ -66,12 +66,6 @@ struct ModelVariable {
   int value = 0;              ///< the specified value
   int deactivations = 0;      ///< the client's outstanding deactivations
   bool alive = true;          ///< false once deleted
-  /// Whether cap applies: switching a constraint off leaves its narrowing in place until the
-  /// variable is reset or relaxed (by the client, or by the engine's relaxation), so meanwhile
-  /// the variable keeps within what it held then.
-  bool capped = false;
-  std::set<int> cap;                               ///< the integers it held then
-  std::shared_ptr<const AbstractDomain> capDomain; ///< the domain it held then, exactly
 
   /// The kind it has now: an enumeration is open or closed as the client last left it.
   int kindNow() const {
@@ -84,7 +78,7 @@ struct ModelVariable {
   std::set<int> allowed() const {
     std::set<int> result;
     for (int v : base)
-      if ((!specified || v == value) && (!capped || cap.count(v)))
+      if (!specified || v == value)
         result.insert(v);
     return result;
   }
@@ -190,9 +184,11 @@ public:
   }
   /// Whether the client may open the variable: a closed enumeration whose every constraint takes it open.
   bool mayOpen(int v) const;
+  /// Whether the switching operation is legal on the target and keeps it at most two deep; true for other types.
+  bool maySwitch(OperationSequence::Type type, int target) const;
 
 private:
-  // Variables and constraints joined, directly or not, by constraints in effect.
+  // Variables and constraints joined, directly or not, by the constraints of a network.
   struct Part {
     std::vector<int> variables;
     std::vector<int> constraints;
@@ -214,21 +210,19 @@ private:
     if (m_engine->getAutoPropagation())
       propagated(!m_engine->provenInconsistent(), what + " with auto-propagation");
   }
-  std::set<int> effective() const {
-    std::set<int> result;
-    for (const auto& c : m_constraints)
-      if (inEffect(c.second))
-        result.insert(c.first);
-    return result;
-  }
-  // Caps the scope of every constraint the operation switched off (but did not remove).
-  void capSwitchedOff(const std::set<int>& before);
-  // Drops the variable's cap: it was reset or relaxed.
-  void releaseCap(const Id<ConstrainedVariable>& variable);
-  // Drops the caps of inactive variables the engine relaxed without routing the change.
-  void releaseUnheardCaps();
   // The constraints the engine's answer is judged against (see judgedNetwork in the source).
   std::set<int> judgedNetwork(bool answer) const;
+  // The same over every live constraint, switched off or not: what bounds the values kept (see
+  // SwitchingChecks.cc).
+  std::set<int> liveNetwork(bool answer) const;
+  // Whether nothing of the part is switched off: its fixpoint is then a fresh engine's.
+  bool allOn(const Part& part) const;
+  // After every operation: who is on and off, and, unless it propagated, the values kept.
+  void checkSwitching(const std::string& what, bool propagated);
+  // Counts the switching operation in the tally.
+  void countSwitching(const OperationSequence::Operation& op);
+  bool keepsActivity(const std::string& what);
+  bool keepsMembersActivity(int number, const ModelConstraint& c, const std::string& what);
   // The independent parts of the network: variables joined by the given constraints.
   std::vector<Part> independentParts(const std::set<int>& network) const;
   // Brute force over one independent part of the network: whether it has a solution, and the

@@ -173,6 +173,20 @@ TEST_F(EqualityPropagationTest, AnInactiveVariableJoinsNothingUntilItIsActiveAga
   EXPECT_EQ(bounds(c), (Bounds{2, 5}));
 }
 
+// A class holding an open enumeration that has no value yet: when an equality in it retires, the
+// class splits without leaving the propagator work after a completed run.
+TEST_F(EqualityPropagationTest, AClassWithAnEmptyOpenMemberSplitsWhenAnEqualityRetires) {
+  const Id<ConstrainedVariable> open = openVar("open"), three = enumVar("three", {3});
+  const Id<ConstrainedVariable> decided = enumVar("decided", {1, 3}), wide = enumVar("wide", {1, 2, 3});
+  decided->remove(1);
+  const Id<Constraint> retiring = equal(Scope{decided, three});
+  equal(Scope{wide, open, decided});
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(retiring->isRetired());
+  EXPECT_EQ(values(wide), (Values{3}));
+  EXPECT_TRUE(m_engine->constraintConsistent());
+}
+
 // a = {2, 4} and b = {2, 3, 4} are joined through an integer interval: the class takes 3 from b,
 // which the interval cannot show. Each way the class loses a narrowing member gives b back its 3.
 class ClassLosingAMemberTest : public EqualityPropagationTest {

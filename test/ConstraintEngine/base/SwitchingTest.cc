@@ -1,0 +1,302 @@
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "support/ConstraintCatalogue.hh"
+#include "support/EngineFixture.hh"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <list>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+// Switching variables and constraints off and on loses no value for good: what a removal, a reset
+// or a reopening gives back reaches past whatever is switched off, and the deactivation counts
+// stay balanced whatever the order of the calls.
+class SwitchingTest : public NetworkFixture {
+protected:
+  Id<ConstrainedVariable> intEnum(const char* name, const std::list<double>& values) {
+    return (new Variable<EnumeratedDomain>(engine(), NumericDomain(values, IntDT::instance()), false, true, name,
+                                           Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  Id<ConstrainedVariable> openEnum(const char* name, const std::list<double>& values) {
+    NumericDomain open(IntDT::instance());
+    open.insert(values);
+    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  template <class C>
+  Id<Constraint> make(const std::vector<Id<ConstrainedVariable> >& scope) {
+    return (new C("c", "Default", engine(), scope))->getId();
+  }
+  bool propagate() { return m_engine->propagate(); }
+  // Reopens a closed enumeration, adds a value to it, closes it and specifies it to that value.
+  static void reopenTo(const Id<ConstrainedVariable>& var, double value) {
+    var->open();
+    var->insert(value);
+    var->close();
+    var->specify(value);
+  }
+};
+
+TEST_F(SwitchingTest, RemovingAConstraintGivesBackWhatItNarrowedWhateverIsSwitchedOff) {
+  enum Removal { DELETE, DELETE_CONSTRAINT, DELETE_Y };
+  for (Removal removal : {DELETE, DELETE_CONSTRAINT, DELETE_Y}) {
+    for (bool xOff : {false, true}) {
+      SCOPED_TRACE(std::to_string(removal) + (xOff ? " x off" : " y off"));
+      // w <= x < y = 3: x and, through it, w are narrowed to [0,2].
+      const Id<ConstrainedVariable> w = intVar("w", 0, 5), x = intVar("x", 0, 5), y = intVar("y", 0, 5);
+      y->specify(3);
+      const Id<Constraint> c = make<LessThanConstraint>(makeScope(x, y));
+      const Id<Constraint> wx = make<LessThanEqualConstraint>(makeScope(w, x));
+      ASSERT_TRUE(propagate());
+      ASSERT_EQ(x->toString(), "[0,2]");
+      const Id<ConstrainedVariable> off = xOff ? x : y;
+      off->deactivate();
+      if (removal == DELETE)
+        delete static_cast<Constraint*>(c);
+      else if (removal == DELETE_CONSTRAINT)
+        m_engine->deleteConstraint(c);
+      else
+        delete static_cast<ConstrainedVariable*>(y);
+      EXPECT_EQ(x->toString(), "[0,5]");
+      // Reached from x while x itself is off, through a constraint that is off with it.
+      EXPECT_EQ(w->toString(), "[0,5]");
+      if (off.isValid())
+        off->undoDeactivation();
+      EXPECT_TRUE(wx->isActive());
+      ASSERT_TRUE(propagate());
+      EXPECT_EQ(x->toString(), "[0,5]");
+      x->specify(4); // what nothing constrains any more
+      EXPECT_TRUE(propagate());
+      delete static_cast<Constraint*>(wx);
+    }
+  }
+}
+
+TEST_F(SwitchingTest, AResetReachesAVariableSwitchedOff) {
+  const Id<ConstrainedVariable> y = intVar("y", -3, 3), x = intVar("x", -3, 3);
+  make<AbsoluteValue>(makeScope(y, x)); // y = |x|
+  x->specify(0);
+  ASSERT_TRUE(propagate());
+  ASSERT_EQ(y->toString(), "0");
+  y->deactivate();
+  x->reset();
+  y->undoDeactivation();
+  ASSERT_TRUE(propagate());
+  EXPECT_EQ(y->toString(), "[0,3]");
+  y->specify(3);
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(x->toString(), "[-3,3]");
+}
+
+// A listener may widen a switched-off variable while the engine runs: what it narrowed is given
+// back once the run allows, and the run ends at the fixpoint of what is left.
+TEST_F(SwitchingTest, ASwitchedOffVariableWidenedDuringARunIsRelaxedAfterIt) {
+  struct Resetter : ConstraintEngineListener {
+    Resetter(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), var(v) {}
+    void notifyExecuted(const Id<Constraint>&) override {
+      if (var->specifiedFlag())
+        var->reset();
+    }
+    Id<ConstrainedVariable> var;
+  };
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10), z = intVar("z", 0, 10);
+  y->specify(2);
+  make<LessThanEqualConstraint>(makeScope(z, y));
+  ASSERT_TRUE(propagate());
+  ASSERT_EQ(z->toString(), "[0,2]");
+  y->deactivate();
+  make<LessThanEqualConstraint>(makeScope(intVar("a", 0, 5), intVar("b", 0, 3))); // something to run
+  Resetter resetter(engine(), y);
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(y->toString(), "[0,10]");
+  EXPECT_EQ(z->toString(), "[0,10]");
+  y->undoDeactivation();
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(z->toString(), "[0,10]");
+}
+
+TEST_F(SwitchingTest, ReopeningAVariableOfARetiredCompositeKeepsTheCountsBalanced) {
+  const Id<ConstrainedVariable> a = intEnum("a", {1}), b = intEnum("b", {2});
+  const Id<Constraint> c = make<AllDiffConstraint>(makeScope(a, b));
+  ASSERT_TRUE(propagate());
+  ASSERT_TRUE(c->isRetired());
+  a->deactivate();
+  b->open();
+  a->undoDeactivation();
+  EXPECT_TRUE(c->isActive());
+  EXPECT_FALSE(c->isRetired());
+  for (const Id<Constraint>& constraint : m_engine->getConstraints())
+    EXPECT_TRUE(constraint->isActive() || constraint->isRedundant()) << constraint->toString();
+  EXPECT_TRUE(propagate());
+  // It constrains again: b may not take a's value.
+  b->insert(1);
+  b->close();
+  b->specify(1);
+  EXPECT_FALSE(propagate());
+}
+
+TEST_F(SwitchingTest, ACompositeTheClientSwitchedOffStaysOffThroughAReopening) {
+  const std::function<void(const Id<Constraint>&, const Id<ConstrainedVariable>&, double)> check =
+      [this](const Id<Constraint>& c, const Id<ConstrainedVariable>& reopened, double value) {
+        ASSERT_TRUE(propagate());
+        ASSERT_TRUE(c->isRetired());
+        c->deactivate();
+        reopenTo(reopened, value);
+        EXPECT_TRUE(propagate()) << "a composite switched off constrained";
+
+        EXPECT_FALSE(c->isActive());
+        c->undoDeactivation();
+        EXPECT_FALSE(propagate());
+        m_engine->deleteConstraint(c); // the next case starts consistent
+      };
+  {
+    SCOPED_TRACE("AllDiff");
+    const Id<ConstrainedVariable> a = intEnum("a", {1}), b = intEnum("b", {2});
+    check(make<AllDiffConstraint>(makeScope(a, b)), b, 1);
+  }
+  {
+    SCOPED_TRACE("WithinBounds");
+    const Id<ConstrainedVariable> x = intEnum("x", {5}), lb = intEnum("lb", {3}), ub = intEnum("ub", {5});
+    check(make<WithinBounds>(makeScope(x, lb, ub)), lb, 9);
+  }
+}
+
+// With violations allowed, a member of the composite is held violated once the composite is back:
+// it stays off until its violation is withdrawn, which deleting the composite does once.
+TEST_F(SwitchingTest, AViolatedMemberOfAReopenedCompositeIsWithdrawnOnce) {
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> a = intEnum("a", {1}), b = intEnum("b", {2});
+  const Id<Constraint> c = make<AllDiffConstraint>(makeScope(a, b));
+  ASSERT_TRUE(propagate());
+  c->deactivate();
+  reopenTo(b, 1);
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(m_engine->getAllViolations().size(), 0);
+  c->undoDeactivation();
+  propagate();
+  const PSList<PSConstraint*> violated = m_engine->getAllViolations();
+  ASSERT_GT(violated.size(), 0);
+  for (int i = 0; i < violated.size(); ++i)
+    EXPECT_FALSE(violated.get(i)->isActive());
+  delete static_cast<Constraint*>(c);
+  EXPECT_EQ(m_engine->getAllViolations().size(), 0);
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(b->toString(), "1");
+}
+
+// A value specified and reset over a closed singleton base is no longer the client's: reopened,
+// the variable takes the values inserted into its base.
+TEST_F(SwitchingTest, AResetVariableReopenedTakesWhatItsBaseGains) {
+  const Id<ConstrainedVariable> v = intEnum("v", {-3, -1, 0, 2, 3});
+  v->restrictBaseDomain(NumericDomain(std::list<double>{-3, -2}, IntDT::instance()));
+  v->specify(-3);
+  v->reset();
+  EXPECT_FALSE(v->specifiedFlag());
+  v->open();
+  v->insert(0);
+  v->close();
+  EXPECT_EQ(v->toString(), "{-3, 0}");
+  EXPECT_TRUE(propagate());
+}
+
+// What a rule decided for want of a value, or the value it removed, comes back into question when
+// the value is inserted: the rule runs again over what the domain holds now.
+TEST_F(SwitchingTest, InsertingIntoAnOpenEnumerationRunsItsConstraintsAgain) {
+  const Id<ConstrainedVariable> open = openEnum("open", {0});
+  const Id<ConstrainedVariable> b = intVar("b", 0, 1);
+  make<NotEqualConstraint>(makeScope(b, open));
+  ASSERT_TRUE(propagate());
+  ASSERT_EQ(b->toString(), "1");
+  open->insert(2);
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(b->toString(), "[0,1]");
+
+  const Id<ConstrainedVariable> o = openEnum("o", {-3, 1, 3});
+  make<NotEqualConstraint>(makeScope(o, intVar("three", 3, 3)));
+  ASSERT_TRUE(propagate());
+  o->insert(3);
+  EXPECT_TRUE(propagate());
+  EXPECT_FALSE(o->lastDomain().isMember(3));
+}
+
+// A specified variable holds its value or nothing, closed, whether its domain was open or not.
+TEST_F(SwitchingTest, SpecifyingAnOpenEnumerationToAValueItLostLeavesItClosedAndEmpty) {
+  const Id<ConstrainedVariable> o = openEnum("o", {-1, 0, 1, 3});
+  make<NotEqualConstraint>(makeScope(intVar("three", 3, 3), o));
+  ASSERT_TRUE(propagate());
+  o->specify(3);
+  EXPECT_TRUE(o->lastDomain().isEmpty());
+  EXPECT_TRUE(o->lastDomain().isClosed());
+  EXPECT_FALSE(propagate());
+}
+
+// An open enumeration that has lost its last member may still gain values: no failure. (Decided
+// by an open one, the other loses the value all the same: the open one holds nothing else yet.)
+TEST_F(SwitchingTest, AnOpenEnumerationThatLosesItsLastMemberAnswers) {
+  const Id<ConstrainedVariable> x = openEnum("x", {2}), y = intEnum("y", {2});
+  make<NotEqualConstraint>(makeScope(y, x));
+  EXPECT_TRUE(propagate());
+  EXPECT_TRUE(x->lastDomain().isEmpty());
+  x->insert(3);
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(x->toString(), "3");
+
+  const Id<ConstrainedVariable> u = openEnum("u", {2}), v = intEnum("v", {2});
+  make<NotEqualConstraint>(makeScope(u, v));
+  EXPECT_FALSE(propagate());
+  EXPECT_TRUE(v->lastDomain().isEmpty());
+}
+
+// Every rule that takes an open enumeration at creation answers over one that holds nothing yet,
+// beside closed enumerations and booleans.
+TEST_F(SwitchingTest, EveryRuleAnswersOverAnOpenEnumerationThatHoldsNothingYet) {
+  const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+  for (const ConstraintEntry& entry : catalogue) {
+    const auto accepts = [&entry](unsigned int position) {
+      return entry.position ? entry.position(position) : ConstraintEntry::Position();
+    };
+    for (unsigned int arity : {entry.minArity, entry.maxArity > 4 ? 4u : entry.maxArity}) {
+      for (unsigned int open = 0; open < arity; ++open) {
+        std::vector<Id<ConstrainedVariable> > scope;
+        for (unsigned int i = 0; i < arity && scope.size() == i; ++i) {
+          const ConstraintEntry::Position p = accepts(i);
+          if (i == open && (p.kinds & KIND_ENUMERATION) != 0)
+            scope.push_back(openEnum("o", {}));
+          else if (i != open && (p.kinds & KIND_ENUMERATION) != 0)
+            scope.push_back(p.fixed ? intEnum("e", {1}) : intEnum("e", {0, 1, 2}));
+          else if (i != open && (p.kinds & KIND_BOOLEAN) != 0)
+            scope.push_back((new Variable<BoolDomain>(engine(), BoolDomain(BoolDT::instance()), false, true, "b",
+                                                      Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+                                ->getId());
+        }
+        if (scope.size() == arity) {
+          SCOPED_TRACE(entry.className + " of " + std::to_string(arity) + ", open at " + std::to_string(open));
+          Constraint* made = nullptr;
+          try {
+            made = entry.build(engine(), "Default", scope, {KIND_ENUMERATION, 1});
+          } catch (const Error&) {
+            // refused at creation
+          }
+          if (made != nullptr) {
+            EXPECT_NO_THROW(propagate());
+            delete made;
+          }
+        }
+        for (const Id<ConstrainedVariable>& var : scope)
+          delete static_cast<ConstrainedVariable*>(var);
+        EXPECT_TRUE(propagate());
+      }
+    }
+  }
+}
+
+} // namespace
+} // namespace KALDEN
