@@ -133,8 +133,9 @@ bool AbstractDomain::areBoundsFinite() const {
 void AbstractDomain::close() {
   KALDEN_CHECK_MSG(isOpen(), "Attempted to close a domain that is already closed");
   m_closed = true;
+  const HolderWatch watch(*this);
   notifyChange(DomainListener::CLOSED);
-  if (isEmpty())
+  if (!watch.holderGone() && isEmpty())
     empty();
 }
 
@@ -156,8 +157,9 @@ void AbstractDomain::setListener(const Id<DomainListener>& listener) {
   KALDEN_CHECK(m_listener.isNoId());
   m_listener = listener;
   if (isClosed()) {
+    const HolderWatch watch(*this);
     notifyChange(DomainListener::CLOSED);
-    if (isEmpty())
+    if (!watch.holderGone() && isEmpty())
       notifyChange(DomainListener::EMPTIED);
   }
 }

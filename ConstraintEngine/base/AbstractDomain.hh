@@ -247,6 +247,22 @@ public:
   static void assertSafeComparison(const AbstractDomain& domA, const AbstractDomain& domB);
 
 protected:
+  /// Watches, across a report, whether the domain's holder survives it: a listener of the engine
+  /// told of a change may delete the variable holding the domain, after which the domain must
+  /// not be touched. Only operations that report more than once, or read the domain after a
+  /// report, use it: a single report made last needs no watch.
+  class HolderWatch {
+  public:
+    /// Watches the domain's listener as it stands now.
+    explicit HolderWatch(const AbstractDomain& dom) : m_listener(dom.m_listener), m_live(m_listener.isValid()) {}
+    /// Whether the listener the domain had went since: its holder is gone, and the domain with it.
+    bool holderGone() const { return m_live && !m_listener.isValid(); }
+
+  private:
+    Id<DomainListener> m_listener;
+    bool m_live;
+  };
+
   /// Reports a change whose kind already says whether it left one value: as notifyChange(),
   /// without asking isSingleton() again. For callers that have just asked it themselves.
   void notifyDecidedChange(const DomainListener::ChangeType& changeType);

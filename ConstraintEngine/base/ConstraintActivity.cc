@@ -115,8 +115,11 @@ void Constraint::deactivate() {
   ++m_deactivationRefCount;
   KALDEN_TRACE("Constraint:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   if (m_deactivationRefCount == 1) {
+    // Whoever hears of it may delete the constraint (a composite's members then go with it).
+    const LifeWatch<Constraint> watch(m_id);
     m_constraintEngine->notifyDeactivated(m_id);
-    handleDeactivate();
+    if (!watch.gone())
+      handleDeactivate();
   }
 }
 
@@ -132,8 +135,10 @@ void Constraint::undoDeactivation() {
   --m_deactivationRefCount;
   KALDEN_TRACE("Constraint:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   if (isActive()) {
+    const LifeWatch<Constraint> watch(m_id);
     m_constraintEngine->notifyActivated(m_id);
-    handleActivate();
+    if (!watch.gone())
+      handleActivate();
   }
 }
 
@@ -162,7 +167,10 @@ void Constraint::notifyBaseDomainOpened() {
   // back, since retirement left what the constraint owns running on its own.
   --m_deactivationRefCount;
   if (isActive()) {
+    const LifeWatch<Constraint> watch(m_id);
     m_constraintEngine->notifyActivated(m_id);
+    if (watch.gone())
+      return;
     handleActivate();
   }
   m_isRetired = false;

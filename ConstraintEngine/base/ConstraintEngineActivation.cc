@@ -22,9 +22,10 @@ void ConstraintEngine::notifyDeactivated(const Id<ConstrainedVariable>& var) {
   for (const Id<Propagator>& propagator : propagators)
     propagator->handleVariableDeactivated(var);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&var](ConstraintEngineListener& listener) { listener.notifyDeactivated(var); });
+  // A listener may delete the variable: nothing of it is read after the telling.
   KALDEN_TRACE("ConstraintEngine:notifyDeactivated:ConstrainedVariable", var->getName().toString()
                                                                              << "(" << var->getKey() << ")");
+  broadcastAbout(var, [var](ConstraintEngineListener& listener) { listener.notifyDeactivated(var); });
 }
 
 void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
@@ -37,9 +38,9 @@ void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
   for (const Id<Propagator>& propagator : propagators)
     propagator->handleVariableActivated(var);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&var](ConstraintEngineListener& listener) { listener.notifyActivated(var); });
   KALDEN_TRACE("ConstraintEngine:notifyActivated:ConstrainedVariable", var->getName().toString()
                                                                            << "(" << var->getKey() << ")");
+  broadcastAbout(var, [var](ConstraintEngineListener& listener) { listener.notifyActivated(var); });
 }
 
 void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstraint) {
@@ -49,11 +50,12 @@ void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstr
   m_redundantConstraints.erase(deactivatedConstraint);
   deactivatedConstraint->getPropagator()->handleConstraintDeactivated(deactivatedConstraint);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&deactivatedConstraint](ConstraintEngineListener& listener) {
-    listener.notifyDeactivated(deactivatedConstraint);
-  });
+  // A listener may delete the constraint: nothing of it is read after the telling.
   KALDEN_TRACE("ConstraintEngine:notifyDeactivated:Constraint", deactivatedConstraint->getName().toString()
                                                                     << "(" << deactivatedConstraint->getKey() << ")");
+  broadcastAbout(deactivatedConstraint, [deactivatedConstraint](ConstraintEngineListener& listener) {
+    listener.notifyDeactivated(deactivatedConstraint);
+  });
 }
 
 void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
@@ -61,7 +63,7 @@ void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
   KALDEN_CHECK(constraint.isValid() && constraint->isActive());
   queueActive(constraint);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
+  // A listener may delete the constraint: nothing of it is read after the telling.
   if (constraint->isRedundant()) {
     KALDEN_TRACE("ConstraintEngine:notifyRedundant:Constraint", constraint->getName().toString()
                                                                     << "(" << constraint->getKey() << ")");
@@ -69,6 +71,7 @@ void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
     KALDEN_TRACE("ConstraintEngine:notifyActivated:Constraint", constraint->getName().toString()
                                                                     << "(" << constraint->getKey() << ")");
   }
+  broadcastAbout(constraint, [constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
 }
 
 void ConstraintEngine::notifyRedundant(const Id<Constraint>& constraint) {

@@ -4,9 +4,13 @@
 
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/base/ConstraintType.hh"
 #include "ConstraintEngine/base/DataType.hh"
 #include "Utils/base/Report.hh"
+
+#include <functional>
+#include <vector>
 
 namespace KALDEN {
 
@@ -46,10 +50,28 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
                                                   const std::vector<Id<ConstrainedVariable> >& scope) {
   const Id<ConstraintType> factory = getCESchema()->getConstraintType(name);
   KALDEN_CHECK(factory.isValid());
-  const Id<Constraint> constraint = factory->createConstraint(getId(), scope);
+  Id<Constraint> constraint;
+  ++m_holdingNotices;
+  try {
+    constraint = factory->createConstraint(getId(), scope);
+  } catch (...) {
+    // Refused: it never stood, so nobody hears of it (nor of its members).
+    if (--m_holdingNotices == 0)
+      m_heldNotices.clear();
+    throw;
+  }
+  if (--m_holdingNotices == 0)
+    releaseHeldNotices();
   if (shouldAutoPropagate())
     propagate();
   return constraint;
+}
+
+void ConstraintEngine::releaseHeldNotices() {
+  std::vector<std::function<void(ConstraintEngineListener&)> > held;
+  held.swap(m_heldNotices);
+  for (const std::function<void(ConstraintEngineListener&)>& notice : held)
+    tellListeners(notice);
 }
 
 void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {

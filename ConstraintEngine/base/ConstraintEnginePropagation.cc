@@ -90,6 +90,11 @@ bool ConstraintEngine::doPropagate() {
 }
 
 void ConstraintEngine::runPropagators(bool& commenced) {
+  // However the loop ends, every constraint made so far may have run.
+  struct RunEnd {
+    ConstraintEngine& engine;
+    ~RunEnd() { engine.m_firstUnrunKey = Entity::nextKey(); }
+  } runEnd{*this};
   // Cleared however the loop ends, so that a failure inside leaves the engine usable.
   FlagScope inProgress(m_propInProgress);
   incrementCycle();
@@ -121,7 +126,8 @@ void ConstraintEngine::releaseHeldChanges() {
     if (!variable.isValid())
       continue;
     const DomainListener::ChangeType kind = change.second;
-    tellAnyListeners([&variable, kind](ConstraintEngineListener& listener) { listener.notifyChanged(variable, kind); });
+    tellListenersAbout(variable,
+                       [variable, kind](ConstraintEngineListener& listener) { listener.notifyChanged(variable, kind); });
   }
 }
 

@@ -70,16 +70,19 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
 
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;
-  if (m_holdChanges && !m_listeners.empty())
-    m_heldChanges.emplace_back(variable, change);
-  else
-    tellAnyListeners(
-        [&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
   if (change != DomainListener::OPENED) {
     KALDEN_TRACE("ConstraintEngine:notify", variable->getName().toString() << " (" << variable->getKey() << ") "
                                                                            << DomainListener::toString(change) << " => "
                                                                            << variable->lastDomain());
   }
+  // Told last: a listener may delete the variable.
+  if (m_listeners.empty())
+    return;
+  if (m_holdChanges)
+    m_heldChanges.emplace_back(variable, change);
+  else
+    tellListenersAbout(variable,
+                       [variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
 }
 
 Id<DomainListener> ConstraintEngine::allocateVariableListener(const Id<ConstrainedVariable>& variable,

@@ -212,13 +212,18 @@ void EnumeratedDomain::empty() {
 }
 
 void EnumeratedDomain::close() {
-  AbstractDomain::close();
+  // Checked first: whoever hears of the closing may delete the variable holding the domain.
   KALDEN_CHECK(isEmpty() || isAscending(m_values));
+  AbstractDomain::close();
 }
 
 void EnumeratedDomain::set(double value) {
-  if (isOpen())
+  if (isOpen()) {
+    const HolderWatch watch(*this);
     close();
+    if (watch.holderGone())
+      return;
+  }
   if (!isMember(value)) {
     empty();
     return;

@@ -157,8 +157,12 @@ void EnumeratedDomain::relax(const AbstractDomain& dom) {
   if (!isEmpty() && !isSubsetOf(dom))
     return;
   m_values = asEnumeration(dom).m_values;
-  if (dom.isOpen() && isClosed())
+  if (dom.isOpen() && isClosed()) {
+    const HolderWatch watch(*this);
     open();
+    if (watch.holderGone())
+      return;
+  }
   notifyChange(DomainListener::RELAXED);
 }
 
@@ -167,15 +171,19 @@ void EnumeratedDomain::reset(const AbstractDomain& dom) {
     return;
   KALDEN_CHECK(dom.isEnumerated());
   const bool widens = (isEmpty() || isSubsetOf(dom)) && !(dom.isEmpty() && dom.isClosed());
+  // Whoever hears the first report may delete the variable holding the domain (and `dom`, when
+  // it is that variable's base domain).
+  const HolderWatch watch(*this);
   if (widens) {
     relax(dom);
-    notifyChange(DomainListener::RESET);
+    if (!watch.holderGone())
+      notifyChange(DomainListener::RESET);
     return;
   }
   // Not a widening: the domain still takes dom's members, and says so.
   m_values = asEnumeration(dom).m_values;
   notifyChange(DomainListener::RESET);
-  if (isEmpty() && isClosed())
+  if (!watch.holderGone() && isEmpty() && isClosed())
     notifyChange(DomainListener::EMPTIED);
 }
 

@@ -135,8 +135,10 @@ void IntervalDomain::reset(const AbstractDomain& dom) {
   // A bound cut by one tolerance step must come back, though tolerant equality may say it is there.
   if (*this != dom || apartBy(m_ub, dom.getUpperBound(), minDelta()) ||
       apartBy(dom.getLowerBound(), m_lb, minDelta())) {
+    const HolderWatch watch(*this);
     relax(dom);
-    notifyChange(DomainListener::RESET);
+    if (!watch.holderGone())
+      notifyChange(DomainListener::RESET);
   }
 }
 

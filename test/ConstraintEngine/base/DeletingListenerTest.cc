@@ -1,0 +1,204 @@
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/component/AllDiffConstraints.hh"
+#include "ConstraintEngine/component/OrderingConstraints.hh"
+#include "support/EngineFixture.hh"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <list>
+#include <string>
+
+namespace KALDEN {
+namespace {
+
+// An engine listener that acts once, on the first notice whose text is `trigger`: "changed x
+// CLOSED", "deactivated c", "activated c" (a variable or constraint by name).
+class DeletingListener : public ConstraintEngineListener {
+public:
+  explicit DeletingListener(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+  std::string trigger;
+  std::function<void()> act;
+  bool acted = false;
+
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType& change) override {
+    heard("changed " + v->getName().toString() + " " + DomainListener::toString(change));
+  }
+  void notifyDeactivated(const Id<Constraint>& c) override { heard("deactivated " + c->getName().toString()); }
+  void notifyActivated(const Id<Constraint>& c) override { heard("activated " + c->getName().toString()); }
+  void notifyDeactivated(const Id<ConstrainedVariable>& v) override { heard("deactivated " + v->getName().toString()); }
+  void notifyActivated(const Id<ConstrainedVariable>& v) override { heard("activated " + v->getName().toString()); }
+
+private:
+  void heard(const std::string& notice) {
+    if (acted || notice != trigger)
+      return;
+    acted = true;
+    act();
+  }
+};
+
+// Every call that tells the engine's listeners of a change must stay memory-safe when a listener
+// deletes what it hears about (or another object of the network): the call touches nothing that
+// may have gone, and the engine then answers as for any deletion. Run under the sanitizer build.
+class DeletingListenerTest : public NetworkFixture {
+protected:
+  DeletingListenerTest() : listener(engine()) { m_engine->setAutoPropagation(false); }
+
+  Id<ConstrainedVariable> openEnum(const char* name, const std::list<double>& values) {
+    NumericDomain open(IntDT::instance());
+    open.insert(values);
+    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  Id<Constraint> leq(const char* name, const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
+    return (new LessThanEqualConstraint(name, "Default", engine(), makeScope(a, b)))->getId();
+  }
+  // Deletes `victim` when the listener hears `trigger` during `call`; then the victim is gone,
+  // what is left is valid, and the engine propagates as after any deletion.
+  template <class Victim>
+  void expectSafe(const std::string& trigger, const Id<Victim>& victim, const std::function<void()>& call) {
+    SCOPED_TRACE(trigger);
+    Victim* raw = victim;
+    listener.acted = false;
+    listener.trigger = trigger;
+    listener.act = [raw] { delete raw; };
+    call();
+    EXPECT_TRUE(listener.acted) << "the notice was never heard";
+    EXPECT_FALSE(victim.isValid());
+    for (const Id<ConstrainedVariable>& var : m_engine->getVariables())
+      EXPECT_TRUE(var->isValid()) << var->getName().toString();
+    EXPECT_TRUE(m_engine->propagate());
+  }
+
+  DeletingListener listener;
+};
+
+TEST_F(DeletingListenerTest, ClientCallsOnAVariableDeletedWhileTheyAreHeard) {
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  // close() and open() of an enumeration.
+  Id<ConstrainedVariable> x = openEnum("x", {1, 2, 3});
+  leq("c", x, y);
+  expectSafe("changed x CLOSED", x, [&] { x->close(); });
+  x = enumVar("x", {1, 2, 3});
+  expectSafe("changed x OPENED", x, [&] { x->open(); });
+  // An open enumeration emptied as it closes: the deletion comes at the first of two notices.
+  x = openEnum("x", {});
+  expectSafe("changed x CLOSED", x, [&] { x->close(); });
+
+  // specify(): to a value, to one the current domain lost, on an open enumeration.
+  x = intVar("x", 0, 10);
+  expectSafe("changed x SET_TO_SINGLETON", x, [&] { x->specify(3); });
+  x = intVar("x", 0, 10);
+  x->getCurrentDomain().intersect(0, 4);
+  expectSafe("changed x EMPTIED", x, [&] { x->specify(7); });
+  x = openEnum("x", {1, 2, 3});
+  expectSafe("changed x CLOSED", x, [&] { x->specify(2); });
+  x = intVar("x", 0, 10);
+  m_engine->setAllowViolations(true);
+  x->getCurrentDomain().intersect(0, 4);
+  expectSafe("changed x RELAXED", x, [&] { x->specify(7); });
+  m_engine->setAllowViolations(false);
+
+  // reset(): the relaxation, then RESET; on an enumeration too.
+  x = intVar("x", 0, 10);
+  x->specify(4);
+  expectSafe("changed x RELAXED", x, [&] { x->reset(); });
+  x = enumVar("x", {1, 2, 3});
+  x->specify(2);
+  expectSafe("changed x RELAXED", x, [&] { x->reset(); });
+
+  // restrictBaseDomain(): the narrowing, and the specification a singleton brings.
+  x = intVar("x", 0, 10);
+  leq("c", x, y);
+  expectSafe("changed x UPPER_BOUND_DECREASED", x, [&] { x->restrictBaseDomain(IntervalIntDomain(0, 5, IntDT::instance())); });
+  x = intVar("x", 0, 10);
+  leq("c", x, y);
+  expectSafe("changed x RESTRICT_TO_SINGLETON", x, [&] { x->restrictBaseDomain(IntervalIntDomain(5, 5, IntDT::instance())); });
+
+  // relax(), insert(), remove() and touch() tell once, last.
+  x = intVar("x", 0, 10);
+  x->getCurrentDomain().intersect(0, 4);
+  expectSafe("changed x RELAXED", x, [&] { x->relax(); });
+  x = enumVar("x", {1, 2, 3});
+  expectSafe("changed x VALUE_REMOVED", x, [&] { x->remove(2); });
+  x = intVar("x", 0, 10);
+  expectSafe("changed x BOUNDS_RESTRICTED", x, [&] { x->touch(); });
+}
+
+TEST_F(DeletingListenerTest, ActivationNoticesMayDeleteTheVariableOrTheConstraint) {
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  // A variable switched off or on tells of each constraint first, then of itself.
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  leq("c", x, y);
+  leq("d", x, y);
+  expectSafe("deactivated c", x, [&] { x->deactivate(); });
+  x = intVar("x", 0, 10);
+  leq("c", x, y);
+  expectSafe("deactivated x", x, [&] { x->deactivate(); });
+  x = intVar("x", 0, 10);
+  leq("c", x, y);
+  leq("d", x, y);
+  x->deactivate();
+  expectSafe("activated c", x, [&] { x->undoDeactivation(); });
+
+  // The constraint itself, switched off or on directly or through its variable.
+  x = intVar("x", 0, 10);
+  Id<Constraint> c = leq("c", x, y);
+  expectSafe("deactivated c", c, [&] { c->deactivate(); });
+  c = leq("c", x, y);
+  c->deactivate();
+  expectSafe("activated c", c, [&] { c->undoDeactivation(); });
+  c = leq("c", x, y);
+  expectSafe("deactivated c", c, [&] { x->deactivate(); });
+  c = leq("c", x, y);
+  expectSafe("activated c", c, [&] { x->undoDeactivation(); });
+
+  // A composite, whose members follow it after the notice.
+  const Id<ConstrainedVariable> a = intVar("a", 0, 3), b = intVar("b", 0, 3);
+  c = (new AllDiffConstraint("c", "Default", engine(), makeScope(a, b)))->getId();
+  expectSafe("deactivated c", c, [&] { c->deactivate(); });
+  c = (new AllDiffConstraint("c", "Default", engine(), makeScope(a, b)))->getId();
+  c->deactivate();
+  expectSafe("activated c", c, [&] { c->undoDeactivation(); });
+}
+
+TEST_F(DeletingListenerTest, RetirementAndItsUndoingMayDeleteTheConstraint) {
+  // Over closed singletons the constraint retires at the end of a completed run.
+  const Id<ConstrainedVariable> two = enumVar("two", {2}), three = enumVar("three", {2, 3});
+  three->restrictBaseDomain(NumericDomain(3, FloatDT::instance()));
+  Id<Constraint> c = leq("c", two, three);
+  expectSafe("deactivated c", c, [&] { EXPECT_TRUE(m_engine->propagate()); });
+
+  // Opening a base domain brings a retired constraint back.
+  c = leq("c", two, three);
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_TRUE(c->isRetired());
+  expectSafe("activated c", c, [&] { two->open(); });
+}
+
+TEST_F(DeletingListenerTest, ALaterListenerHearsNothingOfWhatAnEarlierOneDeleted) {
+  // Listeners are told in address order: whichever hears first deletes, the other must not be
+  // handed the freed variable.
+  DeletingListener other(engine());
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  ConstrainedVariable* raw = x;
+  int heardDeleted = 0;
+  for (DeletingListener* l : {&listener, &other}) {
+    l->trigger = "changed x SET_TO_SINGLETON";
+    l->act = [&, raw] {
+      if (!x.isValid())
+        ++heardDeleted;
+      else
+        delete raw;
+    };
+  }
+  x->specify(3);
+  EXPECT_FALSE(x.isValid());
+  EXPECT_EQ(heardDeleted, 0);
+}
+
+} // namespace
+} // namespace KALDEN
