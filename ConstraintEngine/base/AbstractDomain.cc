@@ -43,8 +43,11 @@ bool hasListenerToTell(const Id<DomainListener>& listener) {
 
 DomainListener::DomainListener() : m_id(this) {}
 
+unsigned long DomainListener::s_goneCount = 0;
+
 DomainListener::~DomainListener() {
   NoThrowScope guard;
+  ++s_goneCount;
   m_id.remove();
 }
 

@@ -61,7 +61,12 @@ public:
   /// The change kind's name, or "ERROR" for a value outside the enumeration.
   static std::string toString(const ChangeType& changeType);
 
+  /// How many listeners have gone so far: a domain compares it across a report to learn, at the
+  /// cost of a load, whether its holder may have gone meanwhile.
+  static unsigned long goneCount() { return s_goneCount; }
+
 private:
+  static unsigned long s_goneCount;
   Id<DomainListener> m_id;
 };
 
@@ -254,13 +259,16 @@ protected:
   class HolderWatch {
   public:
     /// Watches the domain's listener as it stands now.
-    explicit HolderWatch(const AbstractDomain& dom) : m_listener(dom.m_listener), m_live(m_listener.isValid()) {}
+    explicit HolderWatch(const AbstractDomain& dom)
+        : m_listener(dom.m_listener), m_goneBefore(DomainListener::goneCount()) {}
     /// Whether the listener the domain had went since: its holder is gone, and the domain with it.
-    bool holderGone() const { return m_live && !m_listener.isValid(); }
+    bool holderGone() const {
+      return DomainListener::goneCount() != m_goneBefore && m_listener.isId() && !m_listener.isValid();
+    }
 
   private:
     Id<DomainListener> m_listener;
-    bool m_live;
+    unsigned long m_goneBefore;
   };
 
   /// Reports a change whose kind already says whether it left one value: as notifyChange(),

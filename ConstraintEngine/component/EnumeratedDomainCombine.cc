@@ -98,12 +98,17 @@ bool EnumeratedDomain::equate(AbstractDomain& dom) {
   // This domain would refuse the interval only after the interval had changed: refuse it first.
   if (isOpen() && dom.isClosed())
     KALDEN_CHECK_MSG(!dom.isInterval(), "Cannot intersect a closed interval and and open enumeration.");
+  // Whoever hears of either domain's narrowing may delete the variable holding either.
+  const HolderWatch mine(*this);
+  const HolderWatch theirs(dom);
   bool changed = dom.intersect(*this);
+  if (mine.holderGone() || theirs.holderGone())
+    return changed;
   if (changed && dom.isEmpty())
     return true;
   if (intersect(dom)) {
     changed = true;
-    if (!isEmpty())
+    if (!mine.holderGone() && !theirs.holderGone() && !isEmpty())
       dom.intersect(*this);
   }
   return changed;
@@ -141,10 +146,17 @@ bool EnumeratedDomain::equateClosedEnumerations(EnumeratedDomain& dom) {
     changed_b = true;
   }
 
-  if (changed_a)
+  if (changed_a && changed_b) {
+    // Whoever hears of this domain's narrowing may delete the variable holding the other.
+    const HolderWatch theirs(dom);
     notifyNarrowed();
-  if (changed_b)
+    if (!theirs.holderGone())
+      dom.notifyNarrowed();
+  } else if (changed_a) {
+    notifyNarrowed();
+  } else if (changed_b) {
     dom.notifyNarrowed();
+  }
   return changed_a || changed_b;
 }
 

@@ -257,7 +257,12 @@ bool IntervalDomain::equate(AbstractDomain& dom) {
   assertSafeComparison(*this, dom);
   if (dom.isEnumerated())
     return dom.equate(*this);
+  // Whoever hears of this domain's narrowing may delete the variable holding either domain.
+  const HolderWatch mine(*this);
+  const HolderWatch theirs(dom);
   bool changed = intersect(dom);
+  if (mine.holderGone() || theirs.holderGone())
+    return changed;
   if (!isEmpty() && dom.intersect(*this))
     changed = true;
   return changed;
