@@ -81,6 +81,9 @@ void ViolationMgrImpl::addViolatedConstraint(Id<Constraint> constraint) {
     return;
   ++m_violationsAdded;
   constraint->deactivate();
+  // Whoever heard of the deactivation may have deleted the constraint: its removal forgot it.
+  if (!constraint.isValid())
+    return;
   m_engine.notifyViolationAdded(constraint);
 }
 
@@ -90,6 +93,10 @@ void ViolationMgrImpl::removeViolatedConstraint(Id<Constraint> constraint) {
   KALDEN_TRACE("ConstraintEngine:ViolationMgr",
                "Removing constraint from violated set : " << constraint->toLongString());
   constraint->undoDeactivation();
+  // Whoever heard of the activation may have deleted the constraint: its removal withdrew the
+  // violation and said so.
+  if (!constraint.isValid())
+    return;
   m_violatedConstraints.erase(constraint);
   m_engine.notifyViolationRemoved(constraint);
 }

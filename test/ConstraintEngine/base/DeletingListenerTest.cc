@@ -1,6 +1,8 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/base/ConstraintType.hh"
 #include "ConstraintEngine/component/AllDiffConstraints.hh"
+#include "ConstraintEngine/component/SumConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "support/EngineFixture.hh"
 
@@ -22,7 +24,11 @@ public:
   std::function<void()> act;
   bool acted = false;
 
+  std::function<void()> anyChange;
+
   void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType& change) override {
+    if (anyChange)
+      anyChange();
     heard("changed " + v->getName().toString() + " " + DomainListener::toString(change));
   }
   void notifyDeactivated(const Id<Constraint>& c) override { heard("deactivated " + c->getName().toString()); }
@@ -198,6 +204,31 @@ TEST_F(DeletingListenerTest, ALaterListenerHearsNothingOfWhatAnEarlierOneDeleted
   x->specify(3);
   EXPECT_FALSE(x.isValid());
   EXPECT_EQ(heardDeleted, 0);
+}
+
+TEST_F(DeletingListenerTest, RelaxingEmptiedVariablesSurvivesTheDeletionOfAComposite) {
+  // A member of the composite is held violated; the next run first relaxes the emptied
+  // variables, and the first notice of it deletes the composite.
+  m_schema->registerDataType((new IntDT())->getId());
+  m_schema->registerConstraintType(
+      (new ConcreteConstraintType<LessOrEqThanSumConstraint>("leqsum", "Default", false))->getId());
+  m_engine->setAutoPropagation(true);
+  m_engine->getViolationMgr().setMaxViolationsAllowed(1);
+  const Id<ConstrainedVariable> x = enumVar("x", {-3, 1, 2}), y = intVar("y", -3, -2);
+  x->restrictBaseDomain(IntervalIntDomain(2, 3, IntDT::instance()));
+  const Id<ConstrainedVariable> z = floatVar("z", 2, 3);
+  const Id<Constraint> c = m_engine->createConstraint("leqsum", makeScope(x, y, z));
+  ASSERT_EQ(m_engine->getAllViolations().size(), 1);
+  Constraint* raw = c;
+  listener.trigger = "";
+  listener.act = [] {};
+  listener.anyChange = [raw, this] {
+    delete raw;
+    listener.anyChange = nullptr;
+  };
+  m_engine->propagate();
+  EXPECT_FALSE(c.isValid());
+  EXPECT_TRUE(m_engine->propagate());
 }
 
 } // namespace
