@@ -480,23 +480,26 @@ void OperationSession::capSwitchedOff(const std::set<int>& before) {
     const ModelConstraint& mc = m_constraints.at(c);
     if (!mc.alive || inEffect(mc))
       continue;
-    for (int v : mc.scope) {
-      ModelVariable& var = m_variables.at(v);
-      const std::set<int> now = DrawnDomain::membersOf(var.id->lastDomain());
-      if (var.capped) {
-        std::set<int> both;
-        for (int x : var.cap)
-          if (now.count(x))
-            both.insert(x);
-        var.cap = both;
-      } else {
-        var.cap = now;
-      }
-      // Exactly what it holds: within any earlier cap, unless a relaxation released that one.
-      var.capDomain.reset(var.id->lastDomain().copy());
-      var.capped = true;
-    }
+    for (int v : mc.scope)
+      capVariable(v);
   }
+}
+
+void OperationSession::capVariable(int v) {
+  ModelVariable& var = m_variables.at(v);
+  const std::set<int> now = DrawnDomain::membersOf(var.id->lastDomain());
+  if (var.capped) {
+    std::set<int> both;
+    for (int x : var.cap)
+      if (now.count(x))
+        both.insert(x);
+    var.cap = both;
+  } else {
+    var.cap = now;
+  }
+  // Exactly what it holds: within any earlier cap, unless a relaxation released that one.
+  var.capDomain.reset(var.id->lastDomain().copy());
+  var.capped = true;
 }
 
 // The engine relaxes inactive variables too (the scope of a removed violated constraint, a

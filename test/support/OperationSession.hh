@@ -244,6 +244,10 @@ private:
   }
   // Caps the scope of every constraint the operation switched off (but did not remove).
   void capSwitchedOff(const std::set<int>& before);
+  // Caps the variable at what it holds now.
+  void capVariable(int v);
+  // Caps the live scope of a constraint about to go while inactive: its removal relaxes nothing.
+  void capRemovedInactive(const ModelConstraint& c);
   // Drops the variable's cap: it was reset or relaxed.
   void releaseCap(const Id<ConstrainedVariable>& variable);
   // Drops the caps of inactive variables the engine relaxed without routing the change.

@@ -67,8 +67,11 @@ void OperationSession::dropVariable(int v, bool discard) {
   // Forgotten before it goes: whoever hears of its going must not pick it, or its constraints, again.
   var.alive = false;
   for (auto& c : m_constraints)
-    if (std::find(c.second.scope.begin(), c.second.scope.end(), v) != c.second.scope.end())
+    if (c.second.alive &&
+        std::find(c.second.scope.begin(), c.second.scope.end(), v) != c.second.scope.end()) {
+      capRemovedInactive(c.second);
       c.second.alive = false;
+    }
   if (discard)
     var.id->discard();
   else
@@ -77,11 +80,20 @@ void OperationSession::dropVariable(int v, bool discard) {
 
 void OperationSession::dropConstraint(int c, bool discard) {
   ModelConstraint& mc = m_constraints.at(c);
+  capRemovedInactive(mc);
   mc.alive = false;
   if (discard)
     mc.id->discard();
   else
     delete static_cast<Constraint*>(mc.id);
+}
+
+void OperationSession::capRemovedInactive(const ModelConstraint& c) {
+  if (!c.id.isValid() || c.id->isActive())
+    return;
+  for (int v : c.scope)
+    if (liveVariable(v))
+      capVariable(v);
 }
 
 bool OperationSession::expectRefused(const std::string& what, const std::function<void()>& call) {
