@@ -18,6 +18,10 @@ bool ConstraintEngine::propagate() {
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
     const bool result = doPropagate();
+    // A listener told of the run's end, or of a retirement, may have removed what others relax
+    // by: the work that left is done before the answer.
+    if (result && pending())
+      continue;
     if (result || !canContinuePropagation())
       return result;
     // Going on is worth it only when the failed run set a constraint aside: otherwise the
@@ -66,7 +70,13 @@ bool ConstraintEngine::doPropagate() {
     // now and go on, so that the run still ends at the right fixpoint.
     if (!relaxAfterRemovals())
       break;
+    // A domain emptied before the removal may hold values again: the run goes on as the next
+    // one would start, with the emptied domains relaxed, rather than answer by stale records.
+    if (hasEmptyVariables())
+      m_violationMgr->relaxEmptyVariables();
     m_relaxed = false;
+    if (hasEmptyVariables())
+      break;
   }
   KALDEN_CHECK(!pending());
 
@@ -76,7 +86,8 @@ bool ConstraintEngine::doPropagate() {
     m_dirty = false;
     processRedundantConstraints();
     Entity::garbageCollect();
-    KALDEN_CHECK_MSG(constraintConsistent(), "Must be a bug in cleaning up constraints since we have regressed "
+    // Unless a listener told of a retirement removed what others relax by: propagate() goes on.
+    KALDEN_CHECK_TEXT_MSG(m_relaxed || constraintConsistent(), "constraintConsistent()", "Must be a bug in cleaning up constraints since we have regressed "
                                              "through garbage collection."
                                                  << " See discard and handleDiscard.");
     KALDEN_TRACE("ConstraintEngine:propagate", "Completed");

@@ -2,6 +2,8 @@
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/base/ConstraintType.hh"
 #include "ConstraintEngine/component/AllDiffConstraints.hh"
+#include "ConstraintEngine/component/EqualityConstraintPropagator.hh"
+#include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "ConstraintEngine/component/SumConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "support/EngineFixture.hh"
@@ -229,6 +231,33 @@ TEST_F(DeletingListenerTest, RelaxingEmptiedVariablesSurvivesTheDeletionOfACompo
   m_engine->propagate();
   EXPECT_FALSE(c.isValid());
   EXPECT_TRUE(m_engine->propagate());
+}
+
+TEST_F(DeletingListenerTest, ARunFinishesAtTheFixpointOfWhatADeletionLeft) {
+  // Deleted once it has emptied a domain, the equality leaves nothing to empty it: the run ends
+  // true, as a fresh one over what is left would.
+  new EqualityConstraintPropagator("Equal", engine());
+  const Id<ConstrainedVariable> x = intVar("x", -2, 0), zero = intVar("zero", 0, 0), y = intVar("y", 1, 3);
+  Constraint* equal = new EqualConstraint("c", "Equal", engine(), makeScope(y, x, zero));
+  listener.trigger = "changed x EMPTIED";
+  listener.act = [equal] { delete equal; };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.acted);
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_EQ(y->lastDomain().getLowerBound(), 1);
+
+  // Deleted as it retires at the end of a run (its base domains ordered), a constraint relaxes
+  // what it narrowed, and the run goes on from there before it answers.
+  const Id<ConstrainedVariable> v = enumVar("v", {-3, -2, -1, 0, 3}), lb = floatVar("lb", -3, -2);
+  Constraint* within = new WithinBounds("w", "Default", engine(), makeScope(v, lb, v));
+  v->remove(-3);
+  v->restrictBaseDomain(NumericDomain(std::list<double>{-3, -2, 0}, FloatDT::instance()));
+  listener.acted = false;
+  listener.trigger = "deactivated w";
+  listener.act = [within] { delete within; };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.acted);
+  EXPECT_FALSE(m_engine->pending());
 }
 
 } // namespace
