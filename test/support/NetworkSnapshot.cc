@@ -12,7 +12,8 @@
 
 namespace KALDEN {
 
-NetworkSnapshot::NetworkSnapshot(const ConstraintEngine& engine, const HeardCounter& heard) {
+NetworkSnapshot::NetworkSnapshot(const ConstraintEngine& engine, const HeardCounter& heard)
+    : m_heard(heard.heard().size()), m_added(heard.added()), m_removed(heard.removed()) {
   for (const Id<ConstrainedVariable>& v : engine.getVariables()) {
     std::ostringstream os;
     os << v->getName().toString() << "#" << v->getKey() << " base " << v->baseDomain() << " current "
@@ -45,14 +46,24 @@ NetworkSnapshot::NetworkSnapshot(const ConstraintEngine& engine, const HeardCoun
      << engine.getViolationMgr().getMaxViolationsAllowed() << (engine.getAutoPropagation() ? ", auto" : "")
      << ", narrowed " << engine.narrowingCount() << " times";
   m_lines.push_back(os.str());
-  m_lines.push_back(std::to_string(Entity::liveCount()) + " entities, " + std::to_string(IdTable::size()) +
-                    " handles, " + std::to_string(heard.heard()) + " notices heard");
+  m_lines.push_back(std::to_string(Entity::liveCount()) + " entities, " + std::to_string(IdTable::size()) + " handles");
+  // What was heard since, so that a difference names it.
+  m_heardSince = &heard.heard();
 }
 
-std::string NetworkSnapshot::differenceFrom(const NetworkSnapshot& after) const {
+std::string NetworkSnapshot::differenceFrom(const NetworkSnapshot& after, bool pairedAdditions) const {
   std::ostringstream os;
+  const std::size_t added = after.m_added - m_added;
+  const std::size_t removed = after.m_removed - m_removed;
+  if (pairedAdditions ? added != removed : added + removed != 0)
+    os << "listeners heard " << added << " additions and " << removed << " removals";
+  if (after.m_heard != m_heard) {
+    os << (os.str().empty() ? "" : "; ") << "listeners heard";
+    for (std::size_t i = m_heard; i < after.m_heard; ++i)
+      os << (i == m_heard ? " " : ", ") << (*after.m_heardSince)[i];
+  }
   const std::size_t n = std::max(m_lines.size(), after.m_lines.size());
-  unsigned int shown = 0;
+  unsigned int shown = os.str().empty() ? 0 : 1;
   for (std::size_t i = 0; i < n && shown < 3; ++i) {
     const std::string before = i < m_lines.size() ? m_lines[i] : "(nothing)";
     const std::string now = i < after.m_lines.size() ? after.m_lines[i] : "(nothing)";

@@ -96,12 +96,13 @@ void OperationSession::capRemovedInactive(const ModelConstraint& c) {
       capVariable(v);
 }
 
-bool OperationSession::expectRefused(const std::string& what, const std::function<void()>& call) {
+bool OperationSession::expectRefused(const std::string& what, const std::function<void()>& call,
+                                     bool pairedAdditions) {
   const NetworkSnapshot before(*m_engine, *m_heard);
   try {
     call();
   } catch (const Error&) {
-    const std::string changed = before.differenceFrom(NetworkSnapshot(*m_engine, *m_heard));
+    const std::string changed = before.differenceFrom(NetworkSnapshot(*m_engine, *m_heard), pairedAdditions);
     if (!changed.empty())
       fail("refused call changed the network", what + " was refused but changed the network: " + changed);
     return true;
@@ -283,10 +284,14 @@ bool OperationSession::refuseCreation(const Operation& op) {
           ->getId();
   scope[static_cast<std::size_t>(op.values[1]) % scope.size()] = symbol;
   Id<Constraint> taken;
-  expectRefused(what, [&] {
-    taken = op.variant > 0 ? m_engine->createConstraint(entry.names[static_cast<std::size_t>(op.variant - 1)], scope)
-                           : entry.build(m_engine->getId(), op.flag ? "Equal" : "Default", scope, op.data)->getId();
-  });
+  expectRefused(
+      what,
+      [&] {
+        taken = op.variant > 0
+                    ? m_engine->createConstraint(entry.names[static_cast<std::size_t>(op.variant - 1)], scope)
+                    : entry.build(m_engine->getId(), op.flag ? "Equal" : "Default", scope, op.data)->getId();
+      },
+      op.variant == 0);
   if (taken.isValid())
     delete static_cast<Constraint*>(taken);
   delete static_cast<ConstrainedVariable*>(symbol);
