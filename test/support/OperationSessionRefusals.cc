@@ -119,19 +119,20 @@ void OperationSession::refuseDuringRun(int choice) {
   for (const auto& c : m_constraints)
     if (c.second.alive)
       constraints.push_back(c.first);
-  const int which = choice % 4;
+  const int which = choice % 5;
   for (const auto& v : m_variables) {
     const Id<ConstrainedVariable>& var = v.second.id;
     if (!v.second.alive || !var->isActive() || var->baseDomain().isOpen())
       continue;
-    // Opening widens an enumeration unless it is specified; relaxing widens what the base exceeds.
-    if (which == 2 ? v.second.kindNow() == KIND_ENUMERATION &&
-                         !(var->specifiedFlag() && var->lastDomain().isEnumerated())
-                   : !var->specifiedFlag() && var->lastDomain().isClosed() &&
-                         !holds(var->lastDomain(), var->baseDomain()))
+    // Opening widens an enumeration unless it is specified; relaxing and resetting widen what the
+    // base exceeds (a reset leaves a closed singleton base alone).
+    const bool widens = var->lastDomain().isClosed() && !holds(var->lastDomain(), var->baseDomain());
+    if (which == 2 ? v.second.kindNow() == KIND_ENUMERATION && !(var->specifiedFlag() && var->lastDomain().isEnumerated())
+        : which == 3 ? !var->specifiedFlag() && widens
+                     : widens && !var->baseDomain().isSingleton())
       variables.push_back(v.first);
   }
-  const std::size_t pick = static_cast<std::size_t>(choice / 4);
+  const std::size_t pick = static_cast<std::size_t>(choice / 5);
   bool taken = false;
   std::string what;
   if (which == 0) {
@@ -147,8 +148,8 @@ void OperationSession::refuseDuringRun(int choice) {
   } else if (which >= 2 && !variables.empty()) {
     const int v = variables[pick % variables.size()];
     const Id<ConstrainedVariable> id = m_variables.at(v).id;
-    what = "v" + std::to_string(v) + (which == 2 ? ".open()" : ".relax()") + " inside a run";
-    taken = !expectRefused(what, [id, which] { which == 2 ? id->open() : id->relax(); });
+    what = "v" + std::to_string(v) + (which == 2 ? ".open()" : which == 3 ? ".relax()" : ".reset()") + " inside a run";
+    taken = !expectRefused(what, [id, which] { which == 2 ? id->open() : which == 3 ? id->relax() : id->reset(); });
   }
   if (taken)
     fail("call not refused", what + " was taken");
