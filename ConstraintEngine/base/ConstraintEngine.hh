@@ -309,9 +309,11 @@ private:
       tellListenersAbout(subject, tell);
   }
   // As tellListeners(), of a notice about one variable or constraint: once a listener has
-  // deleted it, the others are not handed its stale handle.
+  // deleted it, the others are not handed its stale handle. The handle is copied first, since
+  // callers pass the object's own, which goes with it.
   template <class T, class Tell>
-  void tellListenersAbout(const Id<T>& subject, const Tell& tell) {
+  void tellListenersAbout(const Id<T>& object, const Tell& tell) {
+    const Id<T> subject = object;
     if (m_holdingNotices != 0) {
       m_heldNotices.emplace_back([subject, tell](ConstraintEngineListener& listener) {
         if (subject.isValid())

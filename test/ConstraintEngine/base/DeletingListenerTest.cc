@@ -188,24 +188,35 @@ TEST_F(DeletingListenerTest, RetirementAndItsUndoingMayDeleteTheConstraint) {
 }
 
 TEST_F(DeletingListenerTest, ALaterListenerHearsNothingOfWhatAnEarlierOneDeleted) {
-  // Listeners are told in address order: whichever hears first deletes, the other must not be
-  // handed the freed variable.
+  // Both listeners act on the same notice: whichever is told first deletes, and the other must
+  // not be handed the freed object (it would read its name). The notice's subject is the
+  // object's own handle, which goes with it.
   DeletingListener other(engine());
-  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
-  ConstrainedVariable* raw = x;
-  int heardDeleted = 0;
-  for (DeletingListener* l : {&listener, &other}) {
-    l->trigger = "changed x SET_TO_SINGLETON";
-    l->act = [&, raw] {
-      if (!x.isValid())
-        ++heardDeleted;
-      else
-        delete raw;
-    };
-  }
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  const auto both = [&](const std::string& trigger, const std::function<void()>& deletion) {
+    for (DeletingListener* l : {&listener, &other}) {
+      l->acted = false;
+      l->trigger = trigger;
+      l->act = deletion;
+    }
+  };
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  ConstrainedVariable* rawX = x;
+  both("changed x SET_TO_SINGLETON", [rawX] { delete rawX; });
   x->specify(3);
-  EXPECT_FALSE(x.isValid());
-  EXPECT_EQ(heardDeleted, 0);
+  EXPECT_NE(listener.acted, other.acted);
+
+  x = intVar("x", 0, 10);
+  Constraint* rawC = new LessThanEqualConstraint("c", "Default", engine(), makeScope(x, y));
+  both("deactivated c", [rawC] { delete rawC; });
+  rawC->deactivate();
+  EXPECT_NE(listener.acted, other.acted);
+
+  rawX = x;
+  both("deactivated x", [rawX] { delete rawX; });
+  x->deactivate();
+  EXPECT_NE(listener.acted, other.acted);
+  EXPECT_TRUE(m_engine->propagate());
 }
 
 TEST_F(DeletingListenerTest, RelaxingEmptiedVariablesSurvivesTheDeletionOfAComposite) {
