@@ -256,6 +256,17 @@ TEST_F(DeletingListenerTest, ARunFinishesAtTheFixpointOfWhatADeletionLeft) {
   EXPECT_TRUE(listener.acted);
   EXPECT_FALSE(m_engine->pending());
   EXPECT_EQ(y->lastDomain().getLowerBound(), 1);
+  // Likewise a variable of the equality, deleted as it empties: the other is left alone.
+  const Id<ConstrainedVariable> u = intVar("u", 0, 1), w = enumVar("w", {-3, -2});
+  new EqualConstraint("d", "Equal", engine(), makeScope(u, w));
+  ConstrainedVariable* rawW = w;
+  listener.acted = false;
+  listener.trigger = "changed w EMPTIED";
+  listener.act = [rawW] { delete rawW; };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.acted);
+  EXPECT_EQ(u->lastDomain().getUpperBound(), 1);
+  EXPECT_FALSE(m_engine->provenInconsistent());
 
   // Deleted as it retires at the end of a run (its base domains ordered), a constraint relaxes
   // what it narrowed, and the run goes on from there before it answers.
