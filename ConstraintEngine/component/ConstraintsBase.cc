@@ -140,6 +140,8 @@ void CompositeConstraint::handleDeactivate() {
   // held violated must come back when its violation is withdrawn.
   if (isRetired())
     return;
+  // The handles are copies: a listener told of a member going may delete this constraint and
+  // its members, after which each test below finds them gone.
   for (const Id<Constraint>& constraint : members().constraints)
     if (constraint.isValid() && !constraint->isDiscarded())
       constraint->deactivate();
@@ -150,12 +152,21 @@ void CompositeConstraint::handleActivate() {
   if (isRetired())
     return;
   const Members owned = members();
-  for (ConstrainedVariable* variable : owned.variables)
+  // Whoever hears of a reset or of a member coming back may delete this constraint, and its
+  // internal variables with it.
+  const LifeWatch<Constraint> watch(getId());
+  for (ConstrainedVariable* variable : owned.variables) {
     if (!variable->isDiscarded())
       variable->reset();
-  for (const Id<Constraint>& constraint : owned.constraints)
+    if (watch.gone())
+      return;
+  }
+  for (const Id<Constraint>& constraint : owned.constraints) {
     if (constraint.isValid() && !constraint->isDiscarded() && !constraint->isActive())
       constraint->undoDeactivation();
+    if (watch.gone())
+      return;
+  }
 }
 
 } // namespace KALDEN

@@ -171,6 +171,12 @@ TEST_F(DeletingListenerTest, ActivationNoticesMayDeleteTheVariableOrTheConstrain
   c = (new AllDiffConstraint("c", "Default", engine(), makeScope(a, b)))->getId();
   c->deactivate();
   expectSafe("activated c", c, [&] { c->undoDeactivation(); });
+  // Deleted while its interim variables are reset as it comes back, after its own notice.
+  const Id<ConstrainedVariable> s = intVar("s", 0, 10), d = intVar("d", 0, 5);
+  c = (new EqualSumConstraint("c", "Default", engine(), makeScope(s, a, b, d)))->getId();
+  ASSERT_TRUE(m_engine->propagate());
+  c->deactivate();
+  expectSafe("changed InternalEqSumVariable RELAXED", c, [&] { c->undoDeactivation(); });
 }
 
 TEST_F(DeletingListenerTest, RetirementAndItsUndoingMayDeleteTheConstraint) {
