@@ -125,7 +125,7 @@ TEST_F(DeletingListenerTest, ClientCallsOnAVariableDeletedWhileTheyAreHeard) {
   x->specify(2);
   expectSafe("changed x RELAXED", x, [&] { x->reset(); });
 
-  // restrictBaseDomain(): the narrowing, and the specification a singleton brings.
+  // restrictBaseDomain(): the narrowing, and the value a singleton fixes.
   x = intVar("x", 0, 10);
   leq("c", x, y);
   expectSafe("changed x UPPER_BOUND_DECREASED", x, [&] { x->restrictBaseDomain(IntervalIntDomain(0, 5, IntDT::instance())); });
