@@ -51,13 +51,13 @@ NetworkSnapshot::NetworkSnapshot(const ConstraintEngine& engine, const HeardCoun
   m_heardSince = &heard.heard();
 }
 
-std::string NetworkSnapshot::differenceFrom(const NetworkSnapshot& after, bool pairedAdditions) const {
+std::string NetworkSnapshot::differenceFrom(const NetworkSnapshot& after, bool madeWithNew) const {
   std::ostringstream os;
   const std::size_t added = after.m_added - m_added;
   const std::size_t removed = after.m_removed - m_removed;
-  if (pairedAdditions ? added != removed : added + removed != 0)
+  if (madeWithNew ? added != removed : added + removed != 0)
     os << "listeners heard " << added << " additions and " << removed << " removals";
-  if (after.m_heard != m_heard) {
+  if (after.m_heard != m_heard && !madeWithNew) {
     os << (os.str().empty() ? "" : "; ") << "listeners heard";
     for (std::size_t i = m_heard; i < after.m_heard; ++i)
       os << (i == m_heard ? " " : ", ") << (*after.m_heardSince)[i];

@@ -69,9 +69,11 @@ public:
   NetworkSnapshot(const ConstraintEngine& engine, const HeardCounter& heard);
 
   /// Empty when both agree, else the first lines that differ, "before" against "after". With
-  /// `pairedAdditions`, listeners may have heard as many removals as additions between the two:
-  /// a constraint built with `new` is registered by its base class before its own class can refuse it.
-  std::string differenceFrom(const NetworkSnapshot& after, bool pairedAdditions = false) const;
+  /// `madeWithNew`, listeners may have heard of a constraint being made and taken back (as many
+  /// removals as additions, and the announcements of its making: its interim variables closed,
+  /// itself switched off over an inactive variable): a constraint built with `new` is registered
+  /// by its base class before its own class can refuse it.
+  std::string differenceFrom(const NetworkSnapshot& after, bool madeWithNew = false) const;
 
 private:
   std::vector<std::string> m_lines;

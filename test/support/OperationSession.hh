@@ -229,8 +229,8 @@ private:
   bool refuseCall(const OperationSequence::Operation& op);
   bool refuseCreation(const OperationSequence::Operation& op);
   // Makes the call and, when it is refused, holds the network to its state before; false when taken.
-  // `pairedAdditions`: see NetworkSnapshot::differenceFrom.
-  bool expectRefused(const std::string& what, const std::function<void()>& call, bool pairedAdditions = false);
+  // `madeWithNew`: see NetworkSnapshot::differenceFrom.
+  bool expectRefused(const std::string& what, const std::function<void()>& call, bool madeWithNew = false);
   void propagated(bool answer, const std::string& what);
   void afterAutoPropagation(const std::string& what) {
     if (m_engine->getAutoPropagation())

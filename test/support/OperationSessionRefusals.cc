@@ -97,12 +97,12 @@ void OperationSession::capRemovedInactive(const ModelConstraint& c) {
 }
 
 bool OperationSession::expectRefused(const std::string& what, const std::function<void()>& call,
-                                     bool pairedAdditions) {
+                                     bool madeWithNew) {
   const NetworkSnapshot before(*m_engine, *m_heard);
   try {
     call();
   } catch (const Error&) {
-    const std::string changed = before.differenceFrom(NetworkSnapshot(*m_engine, *m_heard), pairedAdditions);
+    const std::string changed = before.differenceFrom(NetworkSnapshot(*m_engine, *m_heard), madeWithNew);
     if (!changed.empty())
       fail("refused call changed the network", what + " was refused but changed the network: " + changed);
     return true;
