@@ -142,7 +142,7 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
   // A copy: a constraint told here may be deleted or may link others by whoever hears of its redundancy.
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
   for (const ConstraintEntry& entry : entries) {
-    if (entry.first.isValid())
+    if (entry.first.isValid() && !entry.first->isDiscarded())
       entry.first->notifyBaseDomainRestricted(self);
     if (watch.gone())
       return;
@@ -181,7 +181,7 @@ void ConstrainedVariable::open() {
   // that was retired over the closed base.
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
   for (const ConstraintEntry& entry : entries) {
-    if (entry.first.isValid())
+    if (entry.first.isValid() && !entry.first->isDiscarded())
       entry.first->notifyBaseDomainOpened();
     if (watch.gone())
       return;
@@ -248,11 +248,12 @@ void ConstrainedVariable::deactivate() {
   KALDEN_CHECK(!Entity::isPurging());
   ++m_deactivationRefCount;
   // A copy: the engine's propagators and listeners hear of each constraint as it goes inactive.
-  // Whoever hears of a constraint going inactive may delete the variable.
+  // Whoever hears of a constraint going inactive may delete the variable, or delete or discard
+  // another of its constraints (a discarded one has left the engine and is passed over).
   const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
   for (const ConstraintEntry& entry : entries) {
-    if (entry.first.isValid())
+    if (entry.first.isValid() && !entry.first->isDiscarded())
       entry.first->deactivate();
     if (watch.gone())
       return;
@@ -271,7 +272,7 @@ void ConstrainedVariable::undoDeactivation() {
   const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
   for (const ConstraintEntry& entry : entries) {
-    if (entry.first.isValid())
+    if (entry.first.isValid() && !entry.first->isDiscarded())
       entry.first->undoDeactivation();
     if (watch.gone())
       return;

@@ -276,9 +276,9 @@ private:
   // Runs the propagators until none has work or a domain empties; tells the listeners the
   // changes each propagator made once it has returned.
   void runPropagators(bool& commenced);
-  // Tells the listeners the changes held while a propagator ran.
-  void releaseHeldChanges();
-  // Tells the listeners the notices held while a constraint was created by name.
+  // Whether notices wait: while a propagator runs, or while a constraint is created by name.
+  bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0; }
+  // Tells the listeners the notices held while a propagator ran or a constraint was created by name.
   void releaseHeldNotices();
   // Hands an active constraint to its propagator's agenda, recording it first if it is redundant.
   void queueActive(const Id<Constraint>& constraint);
@@ -314,13 +314,18 @@ private:
   template <class T, class Tell>
   void tellListenersAbout(const Id<T>& object, const Tell& tell) {
     const Id<T> subject = object;
-    if (m_holdingNotices != 0) {
+    if (isHoldingNotices()) {
       m_heldNotices.emplace_back([subject, tell](ConstraintEngineListener& listener) {
         if (subject.isValid())
           tell(listener);
       });
       return;
     }
+    tellListenersAboutNow(subject, tell);
+  }
+  // As tellListenersAbout(), even while notices are held.
+  template <class T, class Tell>
+  void tellListenersAboutNow(const Id<T>& subject, const Tell& tell) {
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     for (const Id<ConstraintEngineListener>& listener : listeners) {
       if (!subject.isValid())
@@ -332,7 +337,7 @@ private:
   // Tells every listener still registered, in address order.
   template <class Tell>
   void tellListeners(const Tell& tell) {
-    if (m_holdingNotices != 0) {
+    if (isHoldingNotices()) {
       m_heldNotices.emplace_back(tell);
       return;
     }
@@ -355,10 +360,10 @@ private:
   bool m_deleted;
   bool m_purged;
   bool m_dirty;
-  // Set while a propagator runs: a listener told of a change then could delete what the running
-  // code still uses, so the changes are held and told once the propagator has returned.
+  // Set while a propagator runs: a listener told of a change, a constraint switched off or a
+  // violation then could delete what the running code still uses, so every notice but that of an
+  // execution is held (in m_heldNotices) and told once the propagator has returned.
   bool m_holdChanges;
-  std::vector<std::pair<Id<ConstrainedVariable>, DomainListener::ChangeType> > m_heldChanges;
   // The scopes of constraints removed during a run: relaxing cannot happen inside one.
   std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
   // The scopes of constraints set aside as violated during a run: what they narrowed is undone
@@ -373,7 +378,7 @@ private:
   std::set<Id<ConstraintEngineListener> > m_listeners;
   // While a constraint is created by name, the notices its making causes wait (they capture
   // copies of their handles), to be told once it stands or dropped should it be refused: a
-  // refused creation is heard of by nobody.
+  // refused creation is heard of by nobody. The notices held while a propagator runs wait here too.
   unsigned int m_holdingNotices = 0;
   std::vector<std::function<void(ConstraintEngineListener&)> > m_heldNotices;
   ConstraintSet m_redundantConstraints;

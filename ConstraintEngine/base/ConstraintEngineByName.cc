@@ -9,6 +9,7 @@
 #include "ConstraintEngine/base/DataType.hh"
 #include "Utils/base/Report.hh"
 
+#include <cstddef>
 #include <functional>
 #include <vector>
 
@@ -51,16 +52,19 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
   const Id<ConstraintType> factory = getCESchema()->getConstraintType(name);
   KALDEN_CHECK(factory.isValid());
   Id<Constraint> constraint;
+  // Notices a propagator's turn holds (a listener may create constraints) stay held.
+  const std::size_t heldBefore = m_heldNotices.size();
   ++m_holdingNotices;
   try {
     constraint = factory->createConstraint(getId(), scope);
   } catch (...) {
     // Refused: it never stood, so nobody hears of it (nor of its members).
-    if (--m_holdingNotices == 0)
-      m_heldNotices.clear();
+    --m_holdingNotices;
+    m_heldNotices.resize(heldBefore);
     throw;
   }
-  if (--m_holdingNotices == 0)
+  --m_holdingNotices;
+  if (!isHoldingNotices())
     releaseHeldNotices();
   if (shouldAutoPropagate())
     propagate();

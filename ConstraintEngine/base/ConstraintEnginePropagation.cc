@@ -62,8 +62,8 @@ bool ConstraintEngine::doPropagate() {
   bool commenced = false;
   // Only the constraints this run sets aside are undone after it.
   m_setAsideScopes.clear();
-  // A run that failed part-way may have left changes untold: they are stale now.
-  m_heldChanges.clear();
+  // A run that failed part-way may have left notices untold: they are stale now.
+  m_heldNotices.clear();
   for (;;) {
     runPropagators(commenced);
     // A constraint removed during the run narrowed what may no longer hold: relax its scope
@@ -121,25 +121,11 @@ void ConstraintEngine::runPropagators(bool& commenced) {
       FlagScope holding(m_holdChanges);
       propagator->execute();
     }
-    if (!m_heldChanges.empty())
-      releaseHeldChanges();
+    if (!m_heldNotices.empty())
+      releaseHeldNotices();
     propagator = getNextPropagator();
   }
   incrementCycle();
-}
-
-void ConstraintEngine::releaseHeldChanges() {
-  // A listener may delete variables and constraints, or cause more changes: take the list.
-  std::vector<std::pair<Id<ConstrainedVariable>, DomainListener::ChangeType> > held;
-  held.swap(m_heldChanges);
-  for (const auto& change : held) {
-    const Id<ConstrainedVariable>& variable = change.first;
-    if (!variable.isValid())
-      continue;
-    const DomainListener::ChangeType kind = change.second;
-    tellListenersAbout(variable,
-                       [variable, kind](ConstraintEngineListener& listener) { listener.notifyChanged(variable, kind); });
-  }
 }
 
 bool ConstraintEngine::relaxAfterRemovals() {

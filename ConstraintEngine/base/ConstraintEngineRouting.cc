@@ -75,14 +75,11 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
                                                                            << DomainListener::toString(change) << " => "
                                                                            << variable->lastDomain());
   }
-  // Told last: a listener may delete the variable.
+  // Told last (or held while a propagator runs): a listener may delete the variable.
   if (m_listeners.empty())
     return;
-  if (m_holdChanges)
-    m_heldChanges.emplace_back(variable, change);
-  else
-    tellListenersAbout(variable,
-                       [variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
+  tellListenersAbout(variable,
+                     [variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
 }
 
 Id<DomainListener> ConstraintEngine::allocateVariableListener(const Id<ConstrainedVariable>& variable,

@@ -92,12 +92,13 @@ void ViolationMgrImpl::removeViolatedConstraint(Id<Constraint> constraint) {
                         "Tried to remove constraint that is not violated " << constraint->toLongString());
   KALDEN_TRACE("ConstraintEngine:ViolationMgr",
                "Removing constraint from violated set : " << constraint->toLongString());
+  // Withdrawn before the constraint comes back: whoever hears of that may cause relaxations that
+  // would otherwise withdraw it a second time.
+  m_violatedConstraints.erase(constraint);
   constraint->undoDeactivation();
-  // Whoever heard of the activation may have deleted the constraint: its removal withdrew the
-  // violation and said so.
+  // Whoever heard of the activation may have deleted the constraint: nothing is left to tell of.
   if (!constraint.isValid())
     return;
-  m_violatedConstraints.erase(constraint);
   m_engine.notifyViolationRemoved(constraint);
 }
 
