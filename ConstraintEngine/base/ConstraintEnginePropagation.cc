@@ -62,8 +62,10 @@ bool ConstraintEngine::doPropagate() {
   bool commenced = false;
   // Only the constraints this run sets aside are undone after it.
   m_setAsideScopes.clear();
-  // A run that failed part-way may have left notices untold: they are stale now.
-  m_heldNotices.clear();
+  // A run that failed part-way may have left notices untold: they are stale now. Not those of a
+  // constraint being created by name, whose delegate may propagate while it is built.
+  if (m_holdingNotices == 0)
+    m_heldNotices.clear();
   for (;;) {
     runPropagators(commenced);
     // A constraint removed during the run narrowed what may no longer hold: relax its scope
