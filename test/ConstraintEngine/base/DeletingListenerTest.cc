@@ -296,5 +296,30 @@ TEST_F(DeletingListenerTest, ARunFinishesAtTheFixpointOfWhatADeletionLeft) {
   EXPECT_FALSE(m_engine->pending());
 }
 
+TEST_F(DeletingListenerTest, AConstraintSetAsideInItsOwnExecutionIsDeletedOnlyOnceItReturns) {
+  // Its run empties y and, violations allowed, sets it aside: the notice of that waits until the
+  // execution is over, then the deletion relaxes what it narrowed.
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> x = intVar("x", 6, 10), y = intVar("y", 0, 5);
+  const Id<Constraint> c = leq("c", x, y);
+  expectSafe("deactivated c", c, [&] { m_engine->propagate(); });
+  EXPECT_EQ(m_engine->getAllViolations().size(), 0);
+  EXPECT_EQ(y->lastDomain().getUpperBound(), 5);
+}
+
+TEST_F(DeletingListenerTest, AnOpenEnumerationSpecifiedIsSetBeforeAnyoneHearsItClose) {
+  // The constraint discarded at the closing relaxes x: x must be at its value by then.
+  const Id<ConstrainedVariable> x = openEnum("x", {-3, -2, -1, 1}), y = intVar("y", -3, 3);
+  const Id<Constraint> c = leq("c", x, y);
+  listener.trigger = "changed x CLOSED";
+  listener.act = [c] { c->discard(); };
+  x->specify(-3);
+  EXPECT_TRUE(listener.acted);
+  ASSERT_TRUE(x->lastDomain().isSingleton());
+  EXPECT_EQ(x->lastDomain().getSingletonValue(), -3);
+  EXPECT_TRUE(x->isSpecified());
+  EXPECT_TRUE(m_engine->propagate());
+}
+
 } // namespace
 } // namespace KALDEN
