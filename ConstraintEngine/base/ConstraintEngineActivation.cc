@@ -71,7 +71,8 @@ void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
     KALDEN_TRACE("ConstraintEngine:notifyActivated:Constraint", constraint->getName().toString()
                                                                     << "(" << constraint->getKey() << ")");
   }
-  broadcastAbout(constraint, [constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
+  broadcastAbout(constraint,
+                 [constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
 }
 
 void ConstraintEngine::notifyRedundant(const Id<Constraint>& constraint) {

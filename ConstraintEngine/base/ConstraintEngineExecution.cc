@@ -27,7 +27,7 @@ bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) 
 bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
   // Told at once, though a propagator runs: a listener may delete it, so that it does not run.
   tellListenersAboutNow(constraint,
-                     [constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+                        [constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
   // A listener may have deleted the constraint, or a variable that took it along.
   if (!constraint.isValid() || constraint->isDiscarded())
     return false;

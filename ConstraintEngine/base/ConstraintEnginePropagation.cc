@@ -89,9 +89,10 @@ bool ConstraintEngine::doPropagate() {
     processRedundantConstraints();
     Entity::garbageCollect();
     // Unless a listener told of a retirement removed what others relax by: propagate() goes on.
-    KALDEN_CHECK_TEXT_MSG(m_relaxed || constraintConsistent(), "constraintConsistent()", "Must be a bug in cleaning up constraints since we have regressed "
-                                             "through garbage collection."
-                                                 << " See discard and handleDiscard.");
+    KALDEN_CHECK_TEXT_MSG(m_relaxed || constraintConsistent(), "constraintConsistent()",
+                          "Must be a bug in cleaning up constraints since we have regressed "
+                          "through garbage collection."
+                              << " See discard and handleDiscard.");
     KALDEN_TRACE("ConstraintEngine:propagate", "Completed");
   } else if (commenced) {
     broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationPreempted(); });

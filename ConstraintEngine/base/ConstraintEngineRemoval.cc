@@ -43,7 +43,7 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   KALDEN_CHECK(!Entity::isPurging());
   if (wasViolated)
     notifyViolationRemoved(constraint);
-  broadcast([constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
+  broadcastAbout(constraint, [constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
   KALDEN_TRACE("ConstraintEngine:remove:Constraint", constraint->getName().toString()
                                                          << "(" << constraint->getKey() << ")");
 }
@@ -60,7 +60,7 @@ void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
   if (Entity::isPurging())
     return;
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
+  broadcastAbout(variable, [variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
   KALDEN_TRACE("ConstraintEngine:remove:ConstrainedVariable", variable->getName().toString()
                                                                   << "(" << variable->getKey() << ")");
 }

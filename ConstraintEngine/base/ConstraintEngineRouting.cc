@@ -78,8 +78,8 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   // Told last (or held while a propagator runs): a listener may delete the variable.
   if (m_listeners.empty())
     return;
-  tellListenersAbout(variable,
-                     [variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
+  tellListenersAbout(
+      variable, [variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
 }
 
 Id<DomainListener> ConstraintEngine::allocateVariableListener(const Id<ConstrainedVariable>& variable,

@@ -44,8 +44,8 @@ private:
     // "*x" matches any notice that ends with x.
     const bool matches = trigger.compare(0, 1, "*") == 0
                              ? notice.size() >= trigger.size() - 1 &&
-                                   notice.compare(notice.size() - (trigger.size() - 1), std::string::npos,
-                                                  trigger, 1, std::string::npos) == 0
+                                   notice.compare(notice.size() - (trigger.size() - 1), std::string::npos, trigger, 1,
+                                                  std::string::npos) == 0
                              : notice == trigger;
     if (acted || !matches)
       return;
@@ -128,10 +128,12 @@ TEST_F(DeletingListenerTest, ClientCallsOnAVariableDeletedWhileTheyAreHeard) {
   // restrictBaseDomain(): the narrowing, and the value a singleton fixes.
   x = intVar("x", 0, 10);
   leq("c", x, y);
-  expectSafe("changed x UPPER_BOUND_DECREASED", x, [&] { x->restrictBaseDomain(IntervalIntDomain(0, 5, IntDT::instance())); });
+  expectSafe("changed x UPPER_BOUND_DECREASED", x,
+             [&] { x->restrictBaseDomain(IntervalIntDomain(0, 5, IntDT::instance())); });
   x = intVar("x", 0, 10);
   leq("c", x, y);
-  expectSafe("changed x RESTRICT_TO_SINGLETON", x, [&] { x->restrictBaseDomain(IntervalIntDomain(5, 5, IntDT::instance())); });
+  expectSafe("changed x RESTRICT_TO_SINGLETON", x,
+             [&] { x->restrictBaseDomain(IntervalIntDomain(5, 5, IntDT::instance())); });
 
   // relax(), insert(), remove() and touch() tell once, last.
   x = intVar("x", 0, 10);

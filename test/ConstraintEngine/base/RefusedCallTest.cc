@@ -93,11 +93,12 @@ TEST_F(RefusedCallTest, OpeningDuringARunIsRefusedBeforeTheDomainsOpen) {
 
 TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   m_schema->registerConstraintType((new ConcreteConstraintType<EqualSumConstraint>("sum", "Default", false))->getId());
-  m_schema->registerConstraintType((new ConcreteConstraintType<AllDiffConstraint>("allDiff", "Default", false))->getId());
+  m_schema->registerConstraintType(
+      (new ConcreteConstraintType<AllDiffConstraint>("allDiff", "Default", false))->getId());
   const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 5), z = intVar("z", 0, 10);
   const Id<ConstrainedVariable> s = symbolVar("s");
-  const Id<ConstrainedVariable> b = (new Variable<BoolDomain>(engine(), BoolDomain(BoolDT::instance()), false, true, "b",
-                                                              Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+  const Id<ConstrainedVariable> b = (new Variable<BoolDomain>(engine(), BoolDomain(BoolDT::instance()), false, true,
+                                                              "b", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
                                         ->getId();
   new LessThanEqualConstraint("leq", "Default", engine(), makeScope(x, y));
   ASSERT_TRUE(m_engine->propagate());
@@ -112,7 +113,11 @@ TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   const char* const sumTypes =
       "AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[i]))";
   expectRefused([&] { engine()->createConstraint("sum", makeScope(x, s, z)); }, sumTypes);
-  expectRefused([&] { engine()->createConstraint("sum", std::vector<Id<ConstrainedVariable> >{x, z, y, y, y, y, y, y, s}); }, sumTypes);
+  expectRefused(
+      [&] {
+        engine()->createConstraint("sum", std::vector<Id<ConstrainedVariable> >{x, z, y, y, y, y, y, y, s});
+      },
+      sumTypes);
   m_engine->setAutoPropagation(false);
 
   // Built directly, the constraint was registered before its class refused it: the listeners
