@@ -124,7 +124,9 @@ void ConstraintEngine::runPropagators(bool& commenced) {
       FlagScope holding(m_holdChanges);
       propagator->execute();
     }
-    if (!m_heldNotices.empty())
+    // Inside a creation by name (a delegate propagating while its owner is built) they wait for
+    // its end: released here, each would only be held again.
+    if (!m_heldNotices.empty() && m_holdingNotices == 0)
       releaseHeldNotices();
     propagator = getNextPropagator();
   }
