@@ -147,6 +147,8 @@ Entity* entityWithKey(int key) {
 
 } // namespace
 
+int Entity::nextKey() { return g_nextKey; }
+
 Entity::Entity() : m_key(0), m_refCount(1), m_discarded(false), m_pooled(false), m_heap(false) {
   EntityTables& t = tables();
   // A whole heap object of our own: its Entity part is built first of all its entities, inside

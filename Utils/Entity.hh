@@ -85,6 +85,8 @@ public:
   static std::size_t pooledCount();
   /// Number of live entities.
   static std::size_t liveCount();
+  /// The key the next entity will take: every entity made from now on has it or a later one.
+  static int nextKey();
 
   static void* operator new(std::size_t size);
   static void operator delete(void* block);
@@ -102,6 +104,27 @@ private:
   bool m_discarded;
   bool m_pooled;
   bool m_heap; // built in a block of Entity::operator new: discard(true) may pool it
+};
+
+/**
+ * Watches an entity across a call that tells others of a change: whoever is told may delete or
+ * discard it, after which the caller must not touch it. Made from a copy of the handle, so it
+ * never reads the object once it has gone; an entity already discarded when watched is not
+ * counted as going.
+ */
+template <class T>
+class LifeWatch {
+public:
+  /// Watches the entity the handle names.
+  explicit LifeWatch(const Id<T>& entity) : m_entity(entity), m_live(isThere(entity)) {}
+  /// Whether the entity was deleted or discarded since the watch began.
+  bool gone() const { return m_live && !isThere(m_entity); }
+
+private:
+  static bool isThere(const Id<T>& entity) { return entity.isValid() && !entity->isDiscarded(); }
+
+  Id<T> m_entity;
+  bool m_live;
 };
 
 } // namespace KALDEN

@@ -43,8 +43,11 @@ bool hasListenerToTell(const Id<DomainListener>& listener) {
 
 DomainListener::DomainListener() : m_id(this) {}
 
+unsigned long DomainListener::s_goneCount = 0;
+
 DomainListener::~DomainListener() {
   NoThrowScope guard;
+  ++s_goneCount;
   m_id.remove();
 }
 
@@ -133,8 +136,9 @@ bool AbstractDomain::areBoundsFinite() const {
 void AbstractDomain::close() {
   KALDEN_CHECK_MSG(isOpen(), "Attempted to close a domain that is already closed");
   m_closed = true;
+  const HolderWatch watch(*this);
   notifyChange(DomainListener::CLOSED);
-  if (isEmpty())
+  if (!watch.holderGone() && isEmpty())
     empty();
 }
 
@@ -156,8 +160,9 @@ void AbstractDomain::setListener(const Id<DomainListener>& listener) {
   KALDEN_CHECK(m_listener.isNoId());
   m_listener = listener;
   if (isClosed()) {
+    const HolderWatch watch(*this);
     notifyChange(DomainListener::CLOSED);
-    if (isEmpty())
+    if (!watch.holderGone() && isEmpty())
       notifyChange(DomainListener::EMPTIED);
   }
 }

@@ -61,7 +61,12 @@ public:
   /// The change kind's name, or "ERROR" for a value outside the enumeration.
   static std::string toString(const ChangeType& changeType);
 
+  /// How many listeners have gone so far: a domain compares it across a report to learn, at the
+  /// cost of a load, whether its holder may have gone meanwhile.
+  static unsigned long goneCount() { return s_goneCount; }
+
 private:
+  static unsigned long s_goneCount;
   Id<DomainListener> m_id;
 };
 
@@ -247,6 +252,25 @@ public:
   static void assertSafeComparison(const AbstractDomain& domA, const AbstractDomain& domB);
 
 protected:
+  /// Watches, across a report, whether the domain's holder survives it: a listener of the engine
+  /// told of a change may delete the variable holding the domain, after which the domain must
+  /// not be touched. Only operations that report more than once, or read the domain after a
+  /// report, use it: a single report made last needs no watch.
+  class HolderWatch {
+  public:
+    /// Watches the domain's listener as it stands now.
+    explicit HolderWatch(const AbstractDomain& dom)
+        : m_listener(dom.m_listener), m_goneBefore(DomainListener::goneCount()) {}
+    /// Whether the listener the domain had went since: its holder is gone, and the domain with it.
+    bool holderGone() const {
+      return DomainListener::goneCount() != m_goneBefore && m_listener.isId() && !m_listener.isValid();
+    }
+
+  private:
+    Id<DomainListener> m_listener;
+    unsigned long m_goneBefore;
+  };
+
   /// Reports a change whose kind already says whether it left one value: as notifyChange(),
   /// without asking isSingleton() again. For callers that have just asked it themselves.
   void notifyDecidedChange(const DomainListener::ChangeType& changeType);

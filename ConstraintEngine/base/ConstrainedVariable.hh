@@ -386,6 +386,11 @@ private:
   void undoRegistration();
   // Whether the engine would accept a widening of the current domain now (see relax()).
   bool mayWidenNow() const;
+  // Refuses a reset of an interval to a domain that does not hold the current one, before
+  // anything changes: an interval only widens (an enumeration takes a narrower domain's members).
+  void checkIntervalWidens(const AbstractDomain& domain) const;
+  // Whether narrowing the base domain by `dom` leaves it a value (asked of a copy, which tells nobody).
+  bool keepsValueWithin(const AbstractDomain& dom) const;
   // The variable's listeners (none when no extras were made).
   const std::set<Id<ConstrainedVariableListener> >& listeners() const;
   // Destroys the own listener (which takes back its handle), keeping its handle for the current domain's sake.

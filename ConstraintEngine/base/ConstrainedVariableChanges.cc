@@ -9,6 +9,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Report.hh"
 
+#include <memory>
 #include <vector>
 
 namespace KALDEN {
@@ -16,7 +17,10 @@ namespace KALDEN {
 void ConstrainedVariable::specify(double value) {
   KALDEN_TRACE("ConstrainedVariable:specify", "specifying value:" << toString());
   KALDEN_CHECK(canBeSpecified());
+  const LifeWatch<ConstrainedVariable> watch(m_id);
   internalSpecify(value);
+  if (watch.gone())
+    return;
   KALDEN_TRACE("ConstrainedVariable:specify", "specified value:" << toString());
 }
 
@@ -30,8 +34,12 @@ void ConstrainedVariable::internalSpecify(double value) {
   value = baseDomain().translateNumber(value);
   // Made before anything changes, so that a failure to make it leaves the variable as it was.
   Extras& more = extras();
+  // Whoever hears of a change below may delete the variable: nothing of it is touched after that.
+  const LifeWatch<ConstrainedVariable> watch(m_id);
   if (!getCurrentDomain().isMember(value) && m_constraintEngine->getAllowViolations()) {
     reset();
+    if (watch.gone())
+      return;
     KALDEN_TRACE("ConstrainedVariable:internalSpecify", "after reset():" << toString());
   }
   m_specifiedFlag = true;
@@ -42,11 +50,13 @@ void ConstrainedVariable::internalSpecify(double value) {
   } else if (current.isOpen()) {
     // Specified, it holds its value or nothing for good: closing first (which empties an empty domain).
     current.close();
-    if (!current.isEmpty())
+    if (!watch.gone() && !current.isEmpty())
       current.empty();
   } else {
     current.empty();
   }
+  if (watch.gone())
+    return;
   KALDEN_TRACE("ConstrainedVariable:internalSpecify", "specified value:" << toString());
   KALDEN_CHECK(isValid());
 }
@@ -61,13 +71,19 @@ void ConstrainedVariable::specifyValue(PSVarValue& v) {
                  "Tried to specify to same value, so bailing out without doing any work");
     return;
   }
+  // A listener may delete the variable while it hears of the change or during the propagation:
+  // the engine is reached through a copy of its handle, and the variable only while it is there.
+  const Id<ConstraintEngine> engine = m_constraintEngine;
+  const LifeWatch<ConstrainedVariable> watch(m_id);
   specify(value.asDouble());
-  KALDEN_TRACE("ConstrainedVariable:specify",
-               "After specify for var:" << toString() << " to value:" << value.toString());
+  if (!watch.gone())
+    KALDEN_TRACE("ConstrainedVariable:specify",
+                 "After specify for var:" << toString() << " to value:" << value.toString());
   // A client may specify from a listener while the engine propagates: that run will see the change.
-  if (m_constraintEngine->getAutoPropagation() && !m_constraintEngine->isPropagating())
-    m_constraintEngine->propagate();
-  KALDEN_TRACE("ConstrainedVariable:specify", "After propagate for var:" << toString());
+  if (engine->getAutoPropagation() && !engine->isPropagating())
+    engine->propagate();
+  if (!watch.gone())
+    KALDEN_TRACE("ConstrainedVariable:specify", "After propagate for var:" << toString());
 }
 
 void ConstrainedVariable::reset() { reset(internal_baseDomain()); }
@@ -84,6 +100,7 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
     return;
   }
   KALDEN_CHECK_TEXT(mayWidenNow() || domain.isSubsetOf(lastDomain()), "!m_propInProgress");
+  checkIntervalWidens(domain);
   m_specifiedFlag = false;
   getCurrentDomain().reset(domain);
 }
@@ -107,7 +124,10 @@ void ConstrainedVariable::relax() {
 
 void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
   KALDEN_CHECK_MSG(isActive(), toString());
-  KALDEN_CHECK_MSG(dom.intersects(baseDomain()), dom.toString() << " not intersecting " << baseDomain().toString());
+  // Bounds may overlap where no value is shared (a real range between two integers): the base
+  // domain must keep a value, or it would be left empty before the refusal.
+  KALDEN_CHECK_TEXT_MSG(dom.intersects(baseDomain()) && keepsValueWithin(dom), "dom.intersects(baseDomain())",
+                        dom.toString() << " not intersecting " << baseDomain().toString());
   // Refused before the base narrows: an emptied current domain cannot be intersected.
   KALDEN_CHECK_TEXT_MSG(lastDomain().isOpen() || !lastDomain().isEmpty(), "isOpen() || !isEmpty()",
                         "Cannot restrict the base domain of " << m_name.toString()
@@ -116,15 +136,29 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
     return;
   KALDEN_TRACE("ConstrainedVariable:restrictBaseDomain",
                toString() << " restricted from " << baseDomain().toString() << " intersecting " << dom.toString());
+  // Whoever hears of a change may delete the variable: after each, it is touched only if still there.
+  const Id<ConstrainedVariable> self = m_id;
+  const LifeWatch<ConstrainedVariable> watch(self);
   handleRestrictBaseDomain(dom);
-  if (dom.isSingleton() && !m_specifiedFlag && canBeSpecified())
+  if (watch.gone())
+    return;
+  if (dom.isSingleton() && !m_specifiedFlag && canBeSpecified()) {
     specify(dom.getSingletonValue());
-  m_constraintEngine->notify(m_id, DomainListener::BOUNDS_RESTRICTED);
+    if (watch.gone())
+      return;
+  }
+  const Id<ConstraintEngine> engine = m_constraintEngine;
+  engine->notify(self, DomainListener::BOUNDS_RESTRICTED);
+  if (watch.gone())
+    return;
   // A copy: a constraint told here may be deleted or may link others by whoever hears of its redundancy.
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
-  for (const ConstraintEntry& entry : entries)
-    if (entry.first.isValid())
-      entry.first->notifyBaseDomainRestricted(m_id);
+  for (const ConstraintEntry& entry : entries) {
+    if (entry.first.isValid() && !entry.first->isDiscarded())
+      entry.first->notifyBaseDomainRestricted(self);
+    if (watch.gone())
+      return;
+  }
 }
 
 void ConstrainedVariable::close() {
@@ -133,8 +167,12 @@ void ConstrainedVariable::close() {
   AbstractDomain& base = internal_baseDomain();
   base.close();
   AbstractDomain& current = getCurrentDomain();
-  if (current.isOpen())
+  if (current.isOpen()) {
+    const LifeWatch<ConstrainedVariable> watch(m_id);
     current.close();
+    if (watch.gone())
+      return;
+  }
   // While the base was open the current domain may have taken the members of a closed domain it
   // met, which the base lacks: from now on the base holds it.
   if (current.isEnumerated() && !current.isEmpty() && !current.isSubsetOf(base))
@@ -143,20 +181,31 @@ void ConstrainedVariable::close() {
 
 void ConstrainedVariable::open() {
   KALDEN_CHECK(internal_baseDomain().isClosed());
+  // A specified enumeration keeps its value closed: an open one would take another domain's members.
+  const bool keepsCurrent = m_specifiedFlag && lastDomain().isEnumerated();
+  // The engine refuses the widening while it propagates: refused here, before anything opens.
+  KALDEN_CHECK_TEXT(keepsCurrent || mayWidenNow(), "!m_propInProgress");
   AbstractDomain& base = internal_baseDomain();
   base.open();
+  // Whoever hears of a constraint coming back, or of the opening, may delete the variable.
+  const LifeWatch<ConstrainedVariable> watch(m_id);
   // Before the current domain widens, so that the relaxation also reaches through a constraint
   // that was retired over the closed base.
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
-  for (const ConstraintEntry& entry : entries)
-    if (entry.first.isValid())
+  for (const ConstraintEntry& entry : entries) {
+    if (entry.first.isValid() && !entry.first->isDiscarded())
       entry.first->notifyBaseDomainOpened();
-  AbstractDomain& current = getCurrentDomain();
-  // A specified enumeration keeps its value closed: an open one would take another domain's members.
-  if (m_specifiedFlag && current.isEnumerated())
+    if (watch.gone())
+      return;
+  }
+  if (keepsCurrent)
     return;
-  if (current.isClosed())
+  AbstractDomain& current = getCurrentDomain();
+  if (current.isClosed()) {
     current.open();
+    if (watch.gone())
+      return;
+  }
   // Opening relaxes the variable itself too: what narrowed it may no longer hold.
   if (current.isEnumerated() && current != base)
     current.relax(base);
@@ -189,6 +238,24 @@ bool ConstrainedVariable::mayWidenNow() const {
   return !m_constraintEngine->isPropagating() || !isActive();
 }
 
+void ConstrainedVariable::checkIntervalWidens(const AbstractDomain& domain) const {
+  const AbstractDomain& current = lastDomain();
+  if (!current.isInterval() || current.isEmpty() || domain.isEmpty())
+    return;
+  // The interval's own check, made before the specified flag is cleared rather than half-way.
+  const double lb = domain.getLowerBound();
+  const double ub = domain.getUpperBound();
+  KALDEN_CHECK_TEXT_MSG(current.leq(lb, current.getLowerBound()) && current.leq(current.getUpperBound(), ub),
+                        "isEmpty() || (leq(lb, m_lb) && leq(m_ub, ub))",
+                        lb << " >=" << current.getLowerBound() << " OR " << current.getUpperBound() << " >= " << ub);
+}
+
+bool ConstrainedVariable::keepsValueWithin(const AbstractDomain& dom) const {
+  const std::unique_ptr<AbstractDomain> narrowed(baseDomain().copy());
+  narrowed->intersect(dom);
+  return narrowed->isOpen() || !narrowed->isEmpty();
+}
+
 void ConstrainedVariable::touch() { getCurrentDomain().touch(); }
 
 void ConstrainedVariable::handleBase(const AbstractDomain&) {}
@@ -201,10 +268,16 @@ void ConstrainedVariable::deactivate() {
   KALDEN_CHECK(!Entity::isPurging());
   ++m_deactivationRefCount;
   // A copy: the engine's propagators and listeners hear of each constraint as it goes inactive.
+  // Whoever hears of a constraint going inactive may delete the variable, or delete or discard
+  // another of its constraints (a discarded one has left the engine and is passed over).
+  const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
-  for (const ConstraintEntry& entry : entries)
-    if (entry.first.isValid())
+  for (const ConstraintEntry& entry : entries) {
+    if (entry.first.isValid() && !entry.first->isDiscarded())
       entry.first->deactivate();
+    if (watch.gone())
+      return;
+  }
   KALDEN_TRACE("ConstrainedVariable:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   if (m_deactivationRefCount == 1)
     m_constraintEngine->notifyDeactivated(m_id);
@@ -216,10 +289,14 @@ void ConstrainedVariable::undoDeactivation() {
   KALDEN_CHECK(m_deactivationRefCount > 0);
   --m_deactivationRefCount;
   KALDEN_TRACE("ConstrainedVariable:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
+  const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
-  for (const ConstraintEntry& entry : entries)
-    if (entry.first.isValid())
+  for (const ConstraintEntry& entry : entries) {
+    if (entry.first.isValid() && !entry.first->isDiscarded())
       entry.first->undoDeactivation();
+    if (watch.gone())
+      return;
+  }
   if (isActive())
     m_constraintEngine->notifyActivated(m_id);
 }

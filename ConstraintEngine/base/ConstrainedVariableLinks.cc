@@ -18,11 +18,16 @@ void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int ar
   KALDEN_TRACE("ConstrainedVariable:addConstraint", "Adding " << constraint->toString() << " to " << toString());
   m_constraints.push_back(std::make_pair(constraint, argIndex));
   handleConstraintAdded(constraint);
+  KALDEN_CHECK(isConstrainedBy(constraint));
+  // Told last, each only while the variable is there: a listener may delete it.
+  const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
-  for (const Id<ConstrainedVariableListener>& listener : snapshot)
+  for (const Id<ConstrainedVariableListener>& listener : snapshot) {
+    if (watch.gone())
+      return;
     if (listener.isValid() && listeners().count(listener) != 0)
       listener->notifyConstraintAdded(constraint, argIndex);
-  KALDEN_CHECK(isConstrainedBy(constraint));
+  }
 }
 
 void ConstrainedVariable::removeConstraint(const Id<Constraint>& constraint, int argIndex) {
@@ -36,10 +41,14 @@ void ConstrainedVariable::removeConstraint(const Id<Constraint>& constraint, int
   const ConstraintEntry entry(constraint, argIndex);
   m_constraints.erase(std::remove(m_constraints.begin(), m_constraints.end(), entry), m_constraints.end());
   handleConstraintRemoved(constraint);
+  const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
-  for (const Id<ConstrainedVariableListener>& listener : snapshot)
+  for (const Id<ConstrainedVariableListener>& listener : snapshot) {
+    if (watch.gone())
+      return;
     if (listener.isValid() && listeners().count(listener) != 0)
       listener->notifyConstraintRemoved(constraint, argIndex);
+  }
 }
 
 bool ConstrainedVariable::isConstrainedBy(const Id<Constraint>& constraint) {

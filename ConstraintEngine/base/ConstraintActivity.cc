@@ -114,9 +114,15 @@ void Constraint::deactivate() {
   KALDEN_CHECK(!Entity::isPurging());
   ++m_deactivationRefCount;
   KALDEN_TRACE("Constraint:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
+  // Whoever hears of it may delete the constraint (a composite's members then go with it).
+  const LifeWatch<Constraint> watch(m_id);
   if (m_deactivationRefCount == 1) {
     m_constraintEngine->notifyDeactivated(m_id);
+    if (watch.gone())
+      return;
     handleDeactivate();
+    if (watch.gone())
+      return;
   }
   handleSwitching();
 }
@@ -132,9 +138,14 @@ void Constraint::undoDeactivation() {
   KALDEN_CHECK(m_deactivationRefCount > 0);
   --m_deactivationRefCount;
   KALDEN_TRACE("Constraint:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
+  const LifeWatch<Constraint> watch(m_id);
   if (isActive()) {
     m_constraintEngine->notifyActivated(m_id);
+    if (watch.gone())
+      return;
     handleActivate();
+    if (watch.gone())
+      return;
   }
   handleSwitching();
 }
@@ -165,9 +176,14 @@ void Constraint::notifyBaseDomainOpened() {
   // Back from retirement it constrains again. The hooks still see it retired while it comes
   // back, since retirement left what the constraint owns running on its own.
   --m_deactivationRefCount;
+  const LifeWatch<Constraint> watch(m_id);
   if (isActive()) {
     m_constraintEngine->notifyActivated(m_id);
+    if (watch.gone())
+      return;
     handleActivate();
+    if (watch.gone())
+      return;
   }
   m_isRetired = false;
   // Still off for another reason, it no longer leaves what it owns running on its own.

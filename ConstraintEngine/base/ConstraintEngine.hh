@@ -281,8 +281,10 @@ private:
   // Runs the propagators until none has work or a domain empties; tells the listeners the
   // changes each propagator made once it has returned.
   void runPropagators(bool& commenced);
-  // Tells the listeners the changes held while a propagator ran.
-  void releaseHeldChanges();
+  // Whether notices wait: while a propagator runs, or while a constraint is created by name.
+  bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0; }
+  // Tells the listeners the notices held while a propagator ran or a constraint was created by name.
+  void releaseHeldNotices();
   // Hands an active constraint to its propagator's agenda, recording it first if it is redundant.
   void queueActive(const Id<Constraint>& constraint);
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
@@ -306,18 +308,47 @@ private:
     if (beginBroadcast())
       tellListeners(tell);
   }
-  // The broadcast of a caller that has just made the purge check and marked the engine dirty
-  // itself: with no listener it costs one test.
-  template <class Tell>
-  void tellAnyListeners(const Tell& tell) {
-    if (!m_listeners.empty())
-      tellListeners(tell);
-  }
   // The purge check and the dirty mark of every broadcast; whether there is a listener to tell.
   bool beginBroadcast();
+  // As broadcast(), of a notice about one variable or constraint.
+  template <class T, class Tell>
+  void broadcastAbout(const Id<T>& subject, const Tell& tell) {
+    if (beginBroadcast())
+      tellListenersAbout(subject, tell);
+  }
+  // As tellListeners(), of a notice about one variable or constraint: once a listener has
+  // deleted it, the others are not handed its stale handle. The handle is copied first, since
+  // callers pass the object's own, which goes with it.
+  template <class T, class Tell>
+  void tellListenersAbout(const Id<T>& object, const Tell& tell) {
+    const Id<T> subject = object;
+    if (isHoldingNotices()) {
+      m_heldNotices.emplace_back([subject, tell](ConstraintEngineListener& listener) {
+        if (subject.isValid())
+          tell(listener);
+      });
+      return;
+    }
+    tellListenersAboutNow(subject, tell);
+  }
+  // As tellListenersAbout(), even while notices are held.
+  template <class T, class Tell>
+  void tellListenersAboutNow(const Id<T>& subject, const Tell& tell) {
+    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+    for (const Id<ConstraintEngineListener>& listener : listeners) {
+      if (!subject.isValid())
+        return;
+      if (listener.isValid() && m_listeners.count(listener) != 0)
+        tell(*listener.operator->());
+    }
+  }
   // Tells every listener still registered, in address order.
   template <class Tell>
   void tellListeners(const Tell& tell) {
+    if (isHoldingNotices()) {
+      m_heldNotices.emplace_back(tell);
+      return;
+    }
     // A listener may register or unregister listeners (itself included) while it is told.
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     for (const Id<ConstraintEngineListener>& listener : listeners)
@@ -337,10 +368,10 @@ private:
   bool m_deleted;
   bool m_purged;
   bool m_dirty;
-  // Set while a propagator runs: a listener told of a change then could delete what the running
-  // code still uses, so the changes are held and told once the propagator has returned.
+  // Set while a propagator runs: a listener told of a change, a constraint switched off or a
+  // violation then could delete what the running code still uses, so every notice but that of an
+  // execution is held (in m_heldNotices) and told once the propagator has returned.
   bool m_holdChanges;
-  std::vector<std::pair<Id<ConstrainedVariable>, DomainListener::ChangeType> > m_heldChanges;
   // The scopes of constraints removed during a run: relaxing cannot happen inside one.
   std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
   // Switched-off variables that grew during a run: relaxation spreads from each after it.
@@ -349,9 +380,17 @@ private:
   // after it, so that the next run narrows only by the constraints that remain.
   std::vector<Id<ConstrainedVariable> > m_setAsideScopes;
   int m_cycleCount;
+  // Constraints keyed from here on were made after the last run ended: none of them has run, so
+  // none narrowed anything its removal would have to undo.
+  int m_firstUnrunKey = 1;
   int m_mostRecentRepropagation;
   unsigned long m_narrowingCount = 0;
   std::set<Id<ConstraintEngineListener> > m_listeners;
+  // While a constraint is created by name, the notices its making causes wait (they capture
+  // copies of their handles), to be told once it stands or dropped should it be refused: a
+  // refused creation is heard of by nobody. The notices held while a propagator runs wait here too.
+  unsigned int m_holdingNotices = 0;
+  std::vector<std::function<void(ConstraintEngineListener&)> > m_heldNotices;
   ConstraintSet m_redundantConstraints;
   std::unique_ptr<ViolationMgr> m_violationMgr;
   bool m_autoPropagate;

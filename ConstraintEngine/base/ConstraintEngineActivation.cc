@@ -14,7 +14,12 @@
 
 namespace KALDEN {
 
-void ConstraintEngine::notifyDeactivated(const Id<ConstrainedVariable>& var) {
+// Each of the four below holds a copy of the handle it is given (the object's own, as a rule):
+// whoever a propagator's relaxation reaches may delete the object, after which nothing of it is
+// read and nobody is told of it.
+
+void ConstraintEngine::notifyDeactivated(const Id<ConstrainedVariable>& own) {
+  const Id<ConstrainedVariable> var = own;
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(var.isValid() && !var->isActive());
   // A copy: a propagator may register another while it is told.
@@ -22,12 +27,16 @@ void ConstraintEngine::notifyDeactivated(const Id<ConstrainedVariable>& var) {
   for (const Id<Propagator>& propagator : propagators)
     propagator->handleVariableDeactivated(var);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&var](ConstraintEngineListener& listener) { listener.notifyDeactivated(var); });
+  if (!var.isValid())
+    return;
+  // A listener may delete the variable: nothing of it is read after the telling.
   KALDEN_TRACE("ConstraintEngine:notifyDeactivated:ConstrainedVariable", var->getName().toString()
                                                                              << "(" << var->getKey() << ")");
+  broadcastAbout(var, [var](ConstraintEngineListener& listener) { listener.notifyDeactivated(var); });
 }
 
-void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
+void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& own) {
+  const Id<ConstrainedVariable> var = own;
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(var.isValid() && var->isActive());
   // A domain emptied while the variable was inactive reached no one: it counts from now on.
@@ -37,31 +46,40 @@ void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& var) {
   for (const Id<Propagator>& propagator : propagators)
     propagator->handleVariableActivated(var);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&var](ConstraintEngineListener& listener) { listener.notifyActivated(var); });
+  if (!var.isValid())
+    return;
   KALDEN_TRACE("ConstraintEngine:notifyActivated:ConstrainedVariable", var->getName().toString()
                                                                            << "(" << var->getKey() << ")");
+  broadcastAbout(var, [var](ConstraintEngineListener& listener) { listener.notifyActivated(var); });
 }
 
-void ConstraintEngine::notifyDeactivated(const Id<Constraint>& deactivatedConstraint) {
+void ConstraintEngine::notifyDeactivated(const Id<Constraint>& own) {
+  const Id<Constraint> deactivatedConstraint = own;
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(deactivatedConstraint.isValid() && !deactivatedConstraint->isActive());
   // An inactive constraint does not run: it may retire only after it is active again and has run.
   m_redundantConstraints.erase(deactivatedConstraint);
   deactivatedConstraint->getPropagator()->handleConstraintDeactivated(deactivatedConstraint);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&deactivatedConstraint](ConstraintEngineListener& listener) {
-    listener.notifyDeactivated(deactivatedConstraint);
-  });
+  if (!deactivatedConstraint.isValid())
+    return;
+  // A listener may delete the constraint: nothing of it is read after the telling.
   KALDEN_TRACE("ConstraintEngine:notifyDeactivated:Constraint", deactivatedConstraint->getName().toString()
                                                                     << "(" << deactivatedConstraint->getKey() << ")");
+  broadcastAbout(deactivatedConstraint, [deactivatedConstraint](ConstraintEngineListener& listener) {
+    listener.notifyDeactivated(deactivatedConstraint);
+  });
 }
 
-void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
+void ConstraintEngine::notifyActivated(const Id<Constraint>& own) {
+  const Id<Constraint> constraint = own;
   KALDEN_CHECK(!Entity::isPurging());
   KALDEN_CHECK(constraint.isValid() && constraint->isActive());
   queueActive(constraint);
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
+  if (!constraint.isValid())
+    return;
+  // A listener may delete the constraint: nothing of it is read after the telling.
   if (constraint->isRedundant()) {
     KALDEN_TRACE("ConstraintEngine:notifyRedundant:Constraint", constraint->getName().toString()
                                                                     << "(" << constraint->getKey() << ")");
@@ -69,6 +87,8 @@ void ConstraintEngine::notifyActivated(const Id<Constraint>& constraint) {
     KALDEN_TRACE("ConstraintEngine:notifyActivated:Constraint", constraint->getName().toString()
                                                                     << "(" << constraint->getKey() << ")");
   }
+  broadcastAbout(constraint,
+                 [constraint](ConstraintEngineListener& listener) { listener.notifyActivated(constraint); });
 }
 
 void ConstraintEngine::notifyRedundant(const Id<Constraint>& constraint) {

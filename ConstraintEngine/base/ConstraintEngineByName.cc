@@ -4,9 +4,14 @@
 
 #include "ConstraintEngine/base/CESchema.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/base/ConstraintType.hh"
 #include "ConstraintEngine/base/DataType.hh"
 #include "Utils/base/Report.hh"
+
+#include <cstddef>
+#include <functional>
+#include <vector>
 
 namespace KALDEN {
 
@@ -46,10 +51,31 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
                                                   const std::vector<Id<ConstrainedVariable> >& scope) {
   const Id<ConstraintType> factory = getCESchema()->getConstraintType(name);
   KALDEN_CHECK(factory.isValid());
-  const Id<Constraint> constraint = factory->createConstraint(getId(), scope);
+  Id<Constraint> constraint;
+  // Notices a propagator's turn holds (a listener may create constraints) stay held.
+  const std::size_t heldBefore = m_heldNotices.size();
+  ++m_holdingNotices;
+  try {
+    constraint = factory->createConstraint(getId(), scope);
+  } catch (...) {
+    // Refused: it never stood, so nobody hears of it (nor of its members).
+    --m_holdingNotices;
+    m_heldNotices.resize(heldBefore);
+    throw;
+  }
+  --m_holdingNotices;
+  if (!isHoldingNotices())
+    releaseHeldNotices();
   if (shouldAutoPropagate())
     propagate();
   return constraint;
+}
+
+void ConstraintEngine::releaseHeldNotices() {
+  std::vector<std::function<void(ConstraintEngineListener&)> > held;
+  held.swap(m_heldNotices);
+  for (const std::function<void(ConstraintEngineListener&)>& notice : held)
+    tellListeners(notice);
 }
 
 void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {

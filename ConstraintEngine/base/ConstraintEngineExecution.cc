@@ -25,7 +25,9 @@ bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) 
 }
 
 bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
-  tellListeners([&constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
+  // Told at once, though a propagator runs: a listener may delete it, so that it does not run.
+  tellListenersAboutNow(constraint,
+                        [constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });
   // A listener may have deleted the constraint, or a variable that took it along.
   if (!constraint.isValid() || constraint->isDiscarded())
     return false;

@@ -18,6 +18,10 @@ bool ConstraintEngine::propagate() {
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
     const bool result = doPropagate();
+    // A listener told of the run's end, or of a retirement, may have removed what others relax
+    // by: the work that left is done before the answer.
+    if (result && pending())
+      continue;
     if (result || !canContinuePropagation())
       return result;
     // Going on is worth it only when the failed run set a constraint aside: otherwise the
@@ -58,15 +62,23 @@ bool ConstraintEngine::doPropagate() {
   bool commenced = false;
   // Only the constraints this run sets aside are undone after it.
   m_setAsideScopes.clear();
-  // A run that failed part-way may have left changes untold: they are stale now.
-  m_heldChanges.clear();
+  // A run that failed part-way may have left notices untold: they are stale now. Not those of a
+  // constraint being created by name, whose delegate may propagate while it is built.
+  if (m_holdingNotices == 0)
+    m_heldNotices.clear();
   for (;;) {
     runPropagators(commenced);
     // A constraint removed during the run narrowed what may no longer hold: relax its scope
     // now and go on, so that the run still ends at the right fixpoint.
     if (!relaxAfterRemovals())
       break;
+    // A domain emptied before the removal may hold values again: the run goes on as the next
+    // one would start, with the emptied domains relaxed, rather than answer by stale records.
+    if (hasEmptyVariables())
+      m_violationMgr->relaxEmptyVariables();
     m_relaxed = false;
+    if (hasEmptyVariables())
+      break;
   }
   KALDEN_CHECK(!pending());
 
@@ -76,9 +88,11 @@ bool ConstraintEngine::doPropagate() {
     m_dirty = false;
     processRedundantConstraints();
     Entity::garbageCollect();
-    KALDEN_CHECK_MSG(constraintConsistent(), "Must be a bug in cleaning up constraints since we have regressed "
-                                             "through garbage collection."
-                                                 << " See discard and handleDiscard.");
+    // Unless a listener told of a retirement removed what others relax by: propagate() goes on.
+    KALDEN_CHECK_TEXT_MSG(m_relaxed || constraintConsistent(), "constraintConsistent()",
+                          "Must be a bug in cleaning up constraints since we have regressed "
+                          "through garbage collection."
+                              << " See discard and handleDiscard.");
     KALDEN_TRACE("ConstraintEngine:propagate", "Completed");
   } else if (commenced) {
     broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationPreempted(); });
@@ -90,6 +104,11 @@ bool ConstraintEngine::doPropagate() {
 }
 
 void ConstraintEngine::runPropagators(bool& commenced) {
+  // However the loop ends, every constraint made so far may have run.
+  struct RunEnd {
+    ConstraintEngine& engine;
+    ~RunEnd() { engine.m_firstUnrunKey = Entity::nextKey(); }
+  } runEnd{*this};
   // Cleared however the loop ends, so that a failure inside leaves the engine usable.
   FlagScope inProgress(m_propInProgress);
   incrementCycle();
@@ -105,24 +124,13 @@ void ConstraintEngine::runPropagators(bool& commenced) {
       FlagScope holding(m_holdChanges);
       propagator->execute();
     }
-    if (!m_heldChanges.empty())
-      releaseHeldChanges();
+    // Inside a creation by name (a delegate propagating while its owner is built) they wait for
+    // its end: released here, each would only be held again.
+    if (!m_heldNotices.empty() && m_holdingNotices == 0)
+      releaseHeldNotices();
     propagator = getNextPropagator();
   }
   incrementCycle();
-}
-
-void ConstraintEngine::releaseHeldChanges() {
-  // A listener may delete variables and constraints, or cause more changes: take the list.
-  std::vector<std::pair<Id<ConstrainedVariable>, DomainListener::ChangeType> > held;
-  held.swap(m_heldChanges);
-  for (const auto& change : held) {
-    const Id<ConstrainedVariable>& variable = change.first;
-    if (!variable.isValid())
-      continue;
-    const DomainListener::ChangeType kind = change.second;
-    tellAnyListeners([&variable, kind](ConstraintEngineListener& listener) { listener.notifyChanged(variable, kind); });
-  }
 }
 
 bool ConstraintEngine::relaxAfterRemovals() {

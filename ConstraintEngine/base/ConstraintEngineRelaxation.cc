@@ -21,8 +21,13 @@ void ConstraintEngine::handleRelax(const Id<ConstrainedVariable>& variable) {
   if (m_relaxing)
     return;
   KALDEN_TRACE("ConstraintEngine:relaxed", "Handling relaxation of " << variable->toString());
-  if (!m_relaxingViolation)
+  if (!m_relaxingViolation) {
     m_violationMgr->handleRelax(variable);
+    // Whoever heard of a violation withdrawn may have deleted the variable, or what owns it;
+    // its constraints went with it, relaxing their scopes as they left.
+    if (!variable.isValid() || variable->isDiscarded())
+      return;
+  }
 
   if (!m_relaxed) {
     m_relaxed = true;
@@ -33,8 +38,11 @@ void ConstraintEngine::handleRelax(const Id<ConstrainedVariable>& variable) {
   }
   KALDEN_CHECK(variable->lastRelaxed() == m_cycleCount);
 
-  if (hasEmptyVariables() && !m_violationMgr->isEmpty(variable))
+  if (hasEmptyVariables() && !m_violationMgr->isEmpty(variable)) {
     m_violationMgr->relaxEmptyVariables();
+    if (!variable.isValid() || variable->isDiscarded())
+      return;
+  }
 
   FlagScope relaxing(m_relaxing);
   // The whole agenda is built, depth first and in pre-order, before anything is relaxed.

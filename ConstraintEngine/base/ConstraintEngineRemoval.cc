@@ -9,6 +9,7 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
+#include <exception>
 #include <vector>
 
 namespace KALDEN {
@@ -32,15 +33,18 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   // The narrowing the constraint made may no longer hold: give its variables room again, whether
   // it is switched off or not (narrowing stays while it is off). So may a violated one's, when it
   // went before a run after its violation could undo it. A retired one's follows from closed base
-  // domains.
-  if (!constraint->isRetired()) {
+  // domains. A constraint refused as it is built narrowed nothing: made since the last run, it
+  // goes while its refusal unwinds, or while its creation by name is under way.
+  const bool refusedWhileBuilt = !m_propInProgress && constraint->getKey() >= m_firstUnrunKey &&
+                                 (m_holdingNotices != 0 || std::uncaught_exceptions() > 0);
+  if ((!constraint->isRetired() && !refusedWhileBuilt) || wasViolated) {
     KALDEN_TRACE("ConstraintEngine:remove:Constraint", "Propagating relaxations for " << constraint->toString());
     relaxVariables(constraint->getScope());
   }
   KALDEN_CHECK(!Entity::isPurging());
   if (wasViolated)
     notifyViolationRemoved(constraint);
-  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
+  broadcastAbout(constraint, [constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
   KALDEN_TRACE("ConstraintEngine:remove:Constraint", constraint->getName().toString()
                                                          << "(" << constraint->getKey() << ")");
 }
@@ -57,7 +61,7 @@ void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
   if (Entity::isPurging())
     return;
   KALDEN_CHECK(!Entity::isPurging());
-  broadcast([&variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
+  broadcastAbout(variable, [variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
   KALDEN_TRACE("ConstraintEngine:remove:ConstrainedVariable", variable->getName().toString()
                                                                   << "(" << variable->getKey() << ")");
 }

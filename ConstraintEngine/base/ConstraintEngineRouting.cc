@@ -74,16 +74,16 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
 
   KALDEN_CHECK(!Entity::isPurging());
   m_dirty = true;
-  if (m_holdChanges && !m_listeners.empty())
-    m_heldChanges.emplace_back(variable, change);
-  else
-    tellAnyListeners(
-        [&variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
   if (change != DomainListener::OPENED) {
     KALDEN_TRACE("ConstraintEngine:notify", variable->getName().toString() << " (" << variable->getKey() << ") "
                                                                            << DomainListener::toString(change) << " => "
                                                                            << variable->lastDomain());
   }
+  // Told last (or held while a propagator runs): a listener may delete the variable.
+  if (m_listeners.empty())
+    return;
+  tellListenersAbout(
+      variable, [variable, change](ConstraintEngineListener& listener) { listener.notifyChanged(variable, change); });
 }
 
 Id<DomainListener> ConstraintEngine::allocateVariableListener(const Id<ConstrainedVariable>& variable,

@@ -45,11 +45,13 @@ void ConstraintEngine::clearEmptyVariables() { m_violationMgr->clearEmptyVariabl
 void ConstraintEngine::notifyViolationAdded(Id<Constraint> constraint) {
   const std::vector<Id<ConstrainedVariable> >& scope = constraint->getScope();
   m_setAsideScopes.insert(m_setAsideScopes.end(), scope.begin(), scope.end());
-  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyViolationAdded(constraint); });
+  broadcastAbout(constraint,
+                 [constraint](ConstraintEngineListener& listener) { listener.notifyViolationAdded(constraint); });
 }
 
 void ConstraintEngine::notifyViolationRemoved(Id<Constraint> constraint) {
-  broadcast([&constraint](ConstraintEngineListener& listener) { listener.notifyViolationRemoved(constraint); });
+  broadcastAbout(constraint,
+                 [constraint](ConstraintEngineListener& listener) { listener.notifyViolationRemoved(constraint); });
 }
 
 } // namespace KALDEN

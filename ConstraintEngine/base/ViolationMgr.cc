@@ -81,6 +81,9 @@ void ViolationMgrImpl::addViolatedConstraint(Id<Constraint> constraint) {
     return;
   ++m_violationsAdded;
   constraint->deactivate();
+  // Whoever heard of the deactivation may have deleted the constraint: its removal forgot it.
+  if (!constraint.isValid())
+    return;
   m_engine.notifyViolationAdded(constraint);
 }
 
@@ -89,8 +92,13 @@ void ViolationMgrImpl::removeViolatedConstraint(Id<Constraint> constraint) {
                         "Tried to remove constraint that is not violated " << constraint->toLongString());
   KALDEN_TRACE("ConstraintEngine:ViolationMgr",
                "Removing constraint from violated set : " << constraint->toLongString());
-  constraint->undoDeactivation();
+  // Withdrawn before the constraint comes back: whoever hears of that may cause relaxations that
+  // would otherwise withdraw it a second time.
   m_violatedConstraints.erase(constraint);
+  constraint->undoDeactivation();
+  // Whoever heard of the activation may have deleted the constraint: nothing is left to tell of.
+  if (!constraint.isValid())
+    return;
   m_engine.notifyViolationRemoved(constraint);
 }
 

@@ -143,13 +143,19 @@ void CompositeConstraint::handleSwitching() {
   if (isSwitchedOff() == m_holdsMembers)
     return;
   m_holdsMembers = !m_holdsMembers;
-  for (const Id<Constraint>& constraint : members().constraints) {
+  // The handles are copies: a listener told of a member switching may delete this constraint and
+  // its members, after which nothing of it is touched.
+  const Members owned = members();
+  const LifeWatch<Constraint> watch(getId());
+  for (const Id<Constraint>& constraint : owned.constraints) {
     if (!constraint.isValid() || constraint->isDiscarded())
       continue;
     if (m_holdsMembers)
       constraint->deactivate();
     else
       constraint->undoDeactivation();
+    if (watch.gone())
+      return;
   }
 }
 

@@ -212,13 +212,16 @@ void EnumeratedDomain::empty() {
 }
 
 void EnumeratedDomain::close() {
-  AbstractDomain::close();
+  // Checked first: whoever hears of the closing may delete the variable holding the domain.
   KALDEN_CHECK(isEmpty() || isAscending(m_values));
+  AbstractDomain::close();
 }
 
 void EnumeratedDomain::set(double value) {
-  if (isOpen())
-    close();
+  if (isOpen()) {
+    setWhileOpen(value);
+    return;
+  }
   if (!isMember(value)) {
     empty();
     return;
@@ -226,6 +229,24 @@ void EnumeratedDomain::set(double value) {
   m_values.clear();
   m_values.insert(value);
   notifyChange(DomainListener::SET_TO_SINGLETON);
+}
+
+void EnumeratedDomain::setWhileOpen(double value) {
+  KALDEN_CHECK(isEmpty() || isAscending(m_values));
+  // Closed and set in one step, then both reported: whoever hears of the closing may relax the
+  // domain (by removing a constraint) or delete its holder, and must find the value set.
+  const bool wasEmpty = m_values.empty();
+  m_closed = true;
+  const bool member = isMember(value);
+  m_values.clear();
+  if (member)
+    m_values.insert(value);
+  const HolderWatch watch(*this);
+  notifyChange(DomainListener::CLOSED);
+  if (wasEmpty && !watch.holderGone())
+    notifyChange(DomainListener::EMPTIED);
+  if (!watch.holderGone())
+    notifyChange(member ? DomainListener::SET_TO_SINGLETON : DomainListener::EMPTIED);
 }
 
 void EnumeratedDomain::relax(double value) {

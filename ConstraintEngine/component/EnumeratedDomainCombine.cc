@@ -96,12 +96,17 @@ bool EnumeratedDomain::equate(AbstractDomain& dom) {
   // This domain would refuse the interval only after the interval had changed: refuse it first.
   if (isOpen() && dom.isClosed())
     KALDEN_CHECK_MSG(!dom.isInterval(), "Cannot intersect a closed interval and and open enumeration.");
+  // Whoever hears of either domain's narrowing may delete the variable holding either.
+  const HolderWatch mine(*this);
+  const HolderWatch theirs(dom);
   bool changed = dom.intersect(*this);
+  if (mine.holderGone() || theirs.holderGone())
+    return changed;
   if (changed && dom.isEmpty())
     return true;
   if (intersect(dom)) {
     changed = true;
-    if (!isEmpty())
+    if (!mine.holderGone() && !theirs.holderGone() && !isEmpty())
       dom.intersect(*this);
   }
   return changed;
@@ -139,10 +144,17 @@ bool EnumeratedDomain::equateClosedEnumerations(EnumeratedDomain& dom) {
     changed_b = true;
   }
 
-  if (changed_a)
+  if (changed_a && changed_b) {
+    // Whoever hears of this domain's narrowing may delete the variable holding the other.
+    const HolderWatch theirs(dom);
     notifyNarrowed();
-  if (changed_b)
+    if (!theirs.holderGone())
+      dom.notifyNarrowed();
+  } else if (changed_a) {
+    notifyNarrowed();
+  } else if (changed_b) {
     dom.notifyNarrowed();
+  }
   return changed_a || changed_b;
 }
 
@@ -155,8 +167,12 @@ void EnumeratedDomain::relax(const AbstractDomain& dom) {
   if (!isEmpty() && !isSubsetOf(dom))
     return;
   m_values = asEnumeration(dom).m_values;
-  if (dom.isOpen() && isClosed())
+  if (dom.isOpen() && isClosed()) {
+    const HolderWatch watch(*this);
     open();
+    if (watch.holderGone())
+      return;
+  }
   notifyChange(DomainListener::RELAXED);
 }
 
@@ -165,15 +181,19 @@ void EnumeratedDomain::reset(const AbstractDomain& dom) {
     return;
   KALDEN_CHECK(dom.isEnumerated());
   const bool widens = (isEmpty() || isSubsetOf(dom)) && !(dom.isEmpty() && dom.isClosed());
+  // Whoever hears the first report may delete the variable holding the domain (and `dom`, when
+  // it is that variable's base domain).
+  const HolderWatch watch(*this);
   if (widens) {
     relax(dom);
-    notifyChange(DomainListener::RESET);
+    if (!watch.holderGone())
+      notifyChange(DomainListener::RESET);
     return;
   }
   // Not a widening: the domain still takes dom's members, and says so.
   m_values = asEnumeration(dom).m_values;
   notifyChange(DomainListener::RESET);
-  if (isEmpty() && isClosed())
+  if (!watch.holderGone() && isEmpty() && isClosed())
     notifyChange(DomainListener::EMPTIED);
 }
 

@@ -128,6 +128,8 @@ private:
   std::set<double>::iterator findMember(double value);
   // Reports the narrowing of a member set: EMPTIED, RESTRICT_TO_SINGLETON or VALUE_REMOVED.
   void notifyNarrowed();
+  // set() of an open domain: closes it and sets the value, then reports both.
+  void setWhileOpen(double value);
 };
 
 /// An enumeration of numbers.

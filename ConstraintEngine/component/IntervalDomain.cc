@@ -136,8 +136,10 @@ void IntervalDomain::reset(const AbstractDomain& dom) {
   // A bound cut by one tolerance step must come back, though tolerant equality may say it is there.
   if (*this != dom || apartBy(m_ub, dom.getUpperBound(), minDelta()) ||
       apartBy(dom.getLowerBound(), m_lb, minDelta())) {
+    const HolderWatch watch(*this);
     relax(dom);
-    notifyChange(DomainListener::RESET);
+    if (!watch.holderGone())
+      notifyChange(DomainListener::RESET);
   }
 }
 
@@ -263,7 +265,12 @@ bool IntervalDomain::equate(AbstractDomain& dom) {
   assertSafeComparison(*this, dom);
   if (dom.isEnumerated())
     return dom.equate(*this);
+  // Whoever hears of this domain's narrowing may delete the variable holding either domain.
+  const HolderWatch mine(*this);
+  const HolderWatch theirs(dom);
   bool changed = intersect(dom);
+  if (mine.holderGone() || theirs.holderGone())
+    return changed;
   if (!isEmpty() && dom.intersect(*this))
     changed = true;
   return changed;

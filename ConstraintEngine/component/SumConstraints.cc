@@ -222,6 +222,12 @@ NaryTreeConstraint<Tree>::NaryTreeConstraint(const LabelStr& name, const LabelSt
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId())} {
   ConstraintShape::checkScopeSize(*this, ARG_COUNT > 2 && ARG_COUNT == m_variables.size(), SUM_ARITY_CONDITION, 3,
                                   true);
+  // Refused before any member is built: a member takes any domain and fails only when it runs,
+  // so a sum over a symbol would stay registered and fail every propagation.
+  for (std::size_t i = 1; i < m_variables.size(); ++i)
+    ConstraintShape::checkComparable(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[i]),
+                                     "AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), "
+                                     "getCurrentDomain(m_variables[i]))");
   buildTreeOrRetire<Tree>(m_subConstraints, m_variables, m_interimVariables, propagatorName, constraintEngine);
   membersBuilt();
 }

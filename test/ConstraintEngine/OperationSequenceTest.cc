@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace KALDEN {
 namespace {
@@ -68,6 +70,22 @@ TEST(OperationSequenceTest, EqualityPropagatorSessionsHoldAgainstBruteForce) {
   std::printf("%lu of %lu checked propagations answered false, %lu left a constraint violated; %lu operations "
               "switched something off or on, %lu of them two deep\n",
               tally.answeredFalse, tally.checked, tally.violated, tally.switched, tally.twoDeep);
+}
+
+// KALDEN_OPSEQ_REPLAY=file runs again the operations a seed wrote with KALDEN_OPSEQ_RECORD=file
+// (one a line; drop lines to shorten a crash, which the test cannot shorten itself).
+TEST(OperationSequenceTest, RecordedOperationsReplay) {
+  const char* file = std::getenv("KALDEN_OPSEQ_REPLAY");
+  if (file == nullptr)
+    GTEST_SKIP() << "no KALDEN_OPSEQ_REPLAY";
+  std::ifstream in(file);
+  std::vector<OperationSequence::Operation> operations;
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty())
+      operations.push_back(OperationSequence::fromRecord(line));
+  for (const OperationSequence::Operation& op : operations)
+    std::printf("  %s\n", OperationSequence::describe(op).c_str());
+  EXPECT_EQ(OperationSequence::replay(operations), "");
 }
 
 } // namespace

@@ -4,11 +4,14 @@
 #include "Utils/Entity.hh"
 #include "Utils/IdTable.hh"
 #include "support/ConstraintCatalogue.hh"
+#include "support/ListenerDraws.hh"
 #include "support/OperationSession.hh"
 #include "support/TenthsDomains.hh"
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -64,7 +67,17 @@ private:
 // that most networks stay solvable and the checks of a true answer get to run.
 class Generator {
 public:
-  Generator(unsigned int seed, bool equality) : m_draw(seed), m_equality(equality) {}
+  Generator(unsigned int seed, bool equality) : m_draw(seed), m_equality(equality), m_listenerDraws(seed) {}
+
+  // The next operation, or a refused call; the deleting listener armed on some.
+  Operation draw(const OperationSession& s) {
+    Operation op;
+    if (m_listenerDraws.refusal(s, op))
+      return op;
+    op = next(s);
+    m_listenerDraws.armListener(op);
+    return op;
+  }
 
   // The opening variables; the first operations drawn then add constraints over them.
   void initial(std::vector<Operation>& out) {
@@ -553,6 +566,7 @@ private:
   int m_nextVariable = 0;
   int m_nextConstraint = 0;
   int m_opening = 6;
+  ListenerDraws m_listenerDraws;
 };
 
 // Runs operations in a fresh session, then tears it down; what failed, and the operations applied.
@@ -572,10 +586,21 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
       if (next < pending.size())
         op = pending[next++];
       else if (generator && drawn < extra) {
-        op = generator->next(session);
+        op = generator->draw(session);
         ++drawn;
       } else
         break;
+      // A crash cannot be shortened: KALDEN_OPSEQ_TRACE=1 prints each operation before it runs.
+      // KALDEN_OPSEQ_RECORD=file writes it there too, for KALDEN_OPSEQ_REPLAY=file to run again.
+      static const bool sl_trace = std::getenv("KALDEN_OPSEQ_TRACE") != nullptr;
+      static std::FILE* sl_record =
+          std::getenv("KALDEN_OPSEQ_RECORD") ? std::fopen(std::getenv("KALDEN_OPSEQ_RECORD"), "w") : nullptr;
+      if (sl_trace)
+        std::fprintf(stderr, "  %s\n", OperationSequence::describe(op).c_str());
+      if (sl_record != nullptr && generator != nullptr) {
+        std::fprintf(sl_record, "%s\n", OperationSequence::toRecord(op).c_str());
+        std::fflush(sl_record);
+      }
       if (session.apply(op))
         applied.push_back(op);
     }
@@ -617,6 +642,13 @@ std::vector<Operation> shorten(std::vector<Operation> ops, const std::string& ca
 } // namespace
 
 std::string OperationSequence::describe(const Operation& op) {
+  if (op.listenerNotice < 0)
+    return describeCall(op);
+  return describeCall(op) + " [a listener acts at notice " + std::to_string(op.listenerNotice) + ", choice " +
+         std::to_string(op.listenerChoice) + "]";
+}
+
+std::string OperationSequence::describeCall(const Operation& op) {
   std::ostringstream os;
   const std::string v = "v" + std::to_string(op.target);
   const std::string c = "c" + std::to_string(op.target);
@@ -687,6 +719,8 @@ std::string OperationSequence::describe(const Operation& op) {
     break;
   case Type::OPEN_VARIABLE:
     return v + ".open()";
+  case Type::REFUSED_CALL:
+    return ListenerDraws::describe(op);
   }
   return os.str();
 }

@@ -69,6 +69,23 @@ public:
     VIOLATION_LIMIT,
     REMOVE_VALUE,
     OPEN_VARIABLE,
+    REFUSED_CALL,
+  };
+
+  /// The calls a REFUSED_CALL operation makes (its kind); each is refused whatever the session's state.
+  enum class Refusal {
+    SPECIFY_OUTSIDE_BASE,
+    RESTRICT_BASE_DISJOINT,
+    RESET_OUTSIDE_BASE,
+    RESET_NARROWER_INTERVAL,
+    INSERT_INTO_CLOSED,
+    CLOSE_CLOSED,
+    OPEN_OPEN,
+    ACTIVATE_ACTIVE_VARIABLE,
+    ACTIVATE_ACTIVE_CONSTRAINT,
+    CREATE_WITH_WRONG_ARITY,
+    CREATE_OVER_SYMBOLS,
+    COUNT
   };
 
   /// One client operation; variables and constraints are named by their creation order.
@@ -81,6 +98,9 @@ public:
     std::vector<int> values; ///< a domain (interval bounds, else members), the value specified or inserted, the limit
     std::vector<int> scope;  ///< a new constraint's variables
     std::vector<int> data;   ///< a new constraint's own data; a new variable's tenths (see TenthsDomains)
+    /// The deleting listener acts at this notice of the operation (counting from 0); never when negative.
+    int listenerNotice = -1;
+    int listenerChoice = 0; ///< what it then does (see DeletingListener)
   };
 
   /// How a seed is drawn.
@@ -107,6 +127,13 @@ public:
   static std::string replay(const std::vector<Operation>& operations);
   /// The operation as one line, e.g. "v2.specify(3)".
   static std::string describe(const Operation& operation);
+  /// The operation as one line of numbers, which fromRecord() reads back.
+  static std::string toRecord(const Operation& operation);
+  /// The operation a line of toRecord() holds.
+  static Operation fromRecord(const std::string& line);
+
+private:
+  static std::string describeCall(const Operation& operation);
 };
 
 } // namespace KALDEN

@@ -139,10 +139,14 @@ OperationSession::OperationSession() : m_schema(new CESchema()), m_engine(new Co
   m_listener.reset(new SessionListener(
       m_engine->getId(), [this](const Id<Constraint>& constraint) { m_added.push_back(constraint); },
       [this](const Id<Constraint>& constraint) { m_lastSetAside = constraint; }));
+  m_heard.reset(new HeardCounter(m_engine->getId()));
+  m_deleter.reset(new DeletingListener(m_engine->getId(), *this));
 }
 
 OperationSession::~OperationSession() {
   m_listener.reset();
+  m_deleter.reset();
+  m_heard.reset();
   Entity::purgeStart();
   m_engine.reset();
   Entity::purgeEnd();
@@ -155,7 +159,9 @@ bool OperationSession::apply(const Operation& op) {
     m_lastSetAside = Id<Constraint>();
     m_added.clear();
     const unsigned long checkedBefore = m_tally.checked;
+    m_deleter->arm(op.listenerNotice, op.listenerChoice);
     const bool applied = perform(op);
+    m_deleter->arm(-1, 0);
     if (applied) {
       checkDynamicDomains(OperationSequence::describe(op));
       checkSwitching(OperationSequence::describe(op), m_tally.checked != checkedBefore);
@@ -210,6 +216,8 @@ bool OperationSession::perform(const Operation& op) {
         std::none_of(restriction.begin(), restriction.end(), [&](int v) { return base.count(v) != 0; }))
       return false;
     var.id->restrictBaseDomain(*DrawnDomain::make(op.kind, op.values));
+    if (!var.alive) // a listener deleted it
+      return true;
     std::set<int> kept;
     for (int v : var.base)
       if (restriction.count(v))
@@ -251,12 +259,8 @@ bool OperationSession::perform(const Operation& op) {
   case Type::DELETE_VARIABLE:
     if (!liveVariable(op.target))
       return false;
-    delete static_cast<ConstrainedVariable*>(m_variables[op.target].id);
-    m_variables[op.target].alive = false;
     // Its constraints go with it.
-    for (auto& entry : m_constraints)
-      if (std::find(entry.second.scope.begin(), entry.second.scope.end(), op.target) != entry.second.scope.end())
-        entry.second.alive = false;
+    dropVariable(op.target, false);
     return true;
   case Type::CREATE_CONSTRAINT:
     return createConstraint(op);
@@ -298,6 +302,8 @@ bool OperationSession::perform(const Operation& op) {
   case Type::REMOVE_VALUE:
   case Type::OPEN_VARIABLE:
     return changeDynamicDomain(op);
+  case Type::REFUSED_CALL:
+    return refuseCall(op);
   }
   return false;
 }
@@ -317,6 +323,8 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
   if (!mayOpen(op.target))
     return false;
   var.id->open();
+  if (!var.alive) // a listener deleted it
+    return true;
   var.open = true;
   // A fresh engine builds it open: it is closed again only if the client closes it again.
   var.closedBefore = -1;
@@ -386,6 +394,7 @@ bool OperationSession::setViolationLimit(const Operation& op) {
   const unsigned int before = manager.getMaxViolationsAllowed();
   const bool refusable = m_engine->getAllViolations().size() != 0;
   const std::string what = OperationSequence::describe(op);
+  const NetworkSnapshot snapshot(*m_engine, *m_heard);
   try {
     if (op.type == Type::ALLOW_VIOLATIONS)
       m_engine->setAllowViolations(op.flag);
@@ -396,6 +405,9 @@ bool OperationSession::setViolationLimit(const Operation& op) {
       throw;
     if (manager.getMaxViolationsAllowed() != before)
       fail("refused limit changed", what + " was refused but changed the limit");
+    const std::string changed = snapshot.differenceFrom(NetworkSnapshot(*m_engine, *m_heard));
+    if (!changed.empty())
+      fail("refused call changed the network", what + " was refused but changed the network: " + changed);
     return true;
   }
   if (refusable)

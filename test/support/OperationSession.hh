@@ -10,10 +10,13 @@
 #include "Utils/Error.hh"
 #include "Utils/base/Id.hh"
 #include "support/ConstraintCatalogue.hh"
+#include "support/DeletingListener.hh"
+#include "support/NetworkSnapshot.hh"
 #include "support/OperationSequence.hh"
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -187,6 +190,19 @@ public:
   /// Whether the switching operation is legal on the target and keeps it at most two deep; true for other types.
   bool maySwitch(OperationSequence::Type type, int target) const;
 
+  /// Whether the engine is inside a propagation run.
+  bool propagating() const { return m_engine->isPropagating(); }
+  /// The creation number of the live variable with this handle; -1 when the session has none.
+  int variableNumber(const Id<ConstrainedVariable>& variable) const;
+  /// The creation number of the live constraint that is this one or holds it as a member; -1 when none.
+  int constraintNumber(const Id<Constraint>& constraint) const;
+  /// Deletes (or discards) the live variable, and so its constraints; the model forgets them first.
+  void dropVariable(int v, bool discard);
+  /// Deletes (or discards) the live constraint; the model forgets it first.
+  void dropConstraint(int c, bool discard);
+  /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
+  void refuseDuringRun(int choice);
+
 private:
   // Variables and constraints joined, directly or not, by the constraints of a network.
   struct Part {
@@ -205,6 +221,12 @@ private:
   // Whether both are real intervals whose bounds agree within the tolerance (see matchesFreshEngine).
   static bool sameRealBounds(const AbstractDomain& a, const AbstractDomain& b);
   bool setViolationLimit(const OperationSequence::Operation& op);
+  // A REFUSED_CALL operation: false when the call would not surely be refused now.
+  bool refuseCall(const OperationSequence::Operation& op);
+  bool refuseCreation(const OperationSequence::Operation& op);
+  // Makes the call and, when it is refused, holds the network to its state before; false when taken.
+  // `madeWithNew`: see NetworkSnapshot::differenceFrom.
+  bool expectRefused(const std::string& what, const std::function<void()>& call, bool madeWithNew = false);
   void propagated(bool answer, const std::string& what);
   void afterAutoPropagation(const std::string& what) {
     if (m_engine->getAutoPropagation())
@@ -243,6 +265,8 @@ private:
   std::unique_ptr<CESchema> m_schema;
   std::unique_ptr<ConstraintEngine> m_engine;
   std::unique_ptr<ConstraintEngineListener> m_listener;
+  std::unique_ptr<HeardCounter> m_heard;         // what every listener heard, for the snapshots
+  std::unique_ptr<DeletingListener> m_deleter;   // armed per operation
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;

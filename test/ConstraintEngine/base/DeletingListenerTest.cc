@@ -1,0 +1,327 @@
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/base/ConstraintType.hh"
+#include "ConstraintEngine/component/AllDiffConstraints.hh"
+#include "ConstraintEngine/component/EqualityConstraintPropagator.hh"
+#include "ConstraintEngine/component/EqualityConstraints.hh"
+#include "ConstraintEngine/component/SumConstraints.hh"
+#include "ConstraintEngine/component/OrderingConstraints.hh"
+#include "support/EngineFixture.hh"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <list>
+#include <string>
+
+namespace KALDEN {
+namespace {
+
+// An engine listener that acts once, on the first notice whose text is `trigger`: "changed x
+// CLOSED", "deactivated c", "activated c" (a variable or constraint by name); "* EMPTIED" is
+// the first notice ending so.
+class DeletingListener : public ConstraintEngineListener {
+public:
+  explicit DeletingListener(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+  std::string trigger;
+  std::function<void()> act;
+  bool acted = false;
+
+  std::function<void()> anyChange;
+
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType& change) override {
+    if (anyChange)
+      anyChange();
+    heard("changed " + v->getName().toString() + " " + DomainListener::toString(change));
+  }
+  void notifyDeactivated(const Id<Constraint>& c) override { heard("deactivated " + c->getName().toString()); }
+  void notifyActivated(const Id<Constraint>& c) override { heard("activated " + c->getName().toString()); }
+  void notifyDeactivated(const Id<ConstrainedVariable>& v) override { heard("deactivated " + v->getName().toString()); }
+  void notifyActivated(const Id<ConstrainedVariable>& v) override { heard("activated " + v->getName().toString()); }
+
+private:
+  void heard(const std::string& notice) {
+    // "*x" matches any notice that ends with x.
+    const bool matches = trigger.compare(0, 1, "*") == 0
+                             ? notice.size() >= trigger.size() - 1 &&
+                                   notice.compare(notice.size() - (trigger.size() - 1), std::string::npos, trigger, 1,
+                                                  std::string::npos) == 0
+                             : notice == trigger;
+    if (acted || !matches)
+      return;
+    acted = true;
+    act();
+  }
+};
+
+// Every call that tells the engine's listeners of a change must stay memory-safe when a listener
+// deletes what it hears about (or another object of the network): the call touches nothing that
+// may have gone, and the engine then answers as for any deletion. Run under the sanitizer build.
+class DeletingListenerTest : public NetworkFixture {
+protected:
+  DeletingListenerTest() : listener(engine()) { m_engine->setAutoPropagation(false); }
+
+  Id<ConstrainedVariable> openEnum(const char* name, const std::list<double>& values) {
+    NumericDomain open(IntDT::instance());
+    open.insert(values);
+    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  Id<Constraint> leq(const char* name, const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
+    return (new LessThanEqualConstraint(name, "Default", engine(), makeScope(a, b)))->getId();
+  }
+  // Deletes `victim` when the listener hears `trigger` during `call`; then the victim is gone,
+  // what is left is valid, and the engine propagates as after any deletion.
+  template <class Victim>
+  void expectSafe(const std::string& trigger, const Id<Victim>& victim, const std::function<void()>& call) {
+    SCOPED_TRACE(trigger);
+    Victim* raw = victim;
+    listener.acted = false;
+    listener.trigger = trigger;
+    listener.act = [raw] { delete raw; };
+    call();
+    EXPECT_TRUE(listener.acted) << "the notice was never heard";
+    EXPECT_FALSE(victim.isValid());
+    for (const Id<ConstrainedVariable>& var : m_engine->getVariables())
+      EXPECT_TRUE(var->isValid()) << var->getName().toString();
+    EXPECT_TRUE(m_engine->propagate());
+  }
+
+  DeletingListener listener;
+};
+
+TEST_F(DeletingListenerTest, ClientCallsOnAVariableDeletedWhileTheyAreHeard) {
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  // close() and open() of an enumeration.
+  Id<ConstrainedVariable> x = openEnum("x", {1, 2, 3});
+  leq("c", x, y);
+  expectSafe("changed x CLOSED", x, [&] { x->close(); });
+  x = enumVar("x", {1, 2, 3});
+  expectSafe("changed x OPENED", x, [&] { x->open(); });
+  // An open enumeration emptied as it closes: the deletion comes at the first of two notices.
+  x = openEnum("x", {});
+  expectSafe("changed x CLOSED", x, [&] { x->close(); });
+
+  // specify(): to a value, to one the current domain lost, on an open enumeration.
+  x = intVar("x", 0, 10);
+  expectSafe("changed x SET_TO_SINGLETON", x, [&] { x->specify(3); });
+  x = intVar("x", 0, 10);
+  x->getCurrentDomain().intersect(0, 4);
+  expectSafe("changed x EMPTIED", x, [&] { x->specify(7); });
+  x = openEnum("x", {1, 2, 3});
+  expectSafe("changed x CLOSED", x, [&] { x->specify(2); });
+  x = intVar("x", 0, 10);
+  m_engine->setAllowViolations(true);
+  x->getCurrentDomain().intersect(0, 4);
+  expectSafe("changed x RELAXED", x, [&] { x->specify(7); });
+  m_engine->setAllowViolations(false);
+
+  // reset(): the relaxation, then RESET; on an enumeration too.
+  x = intVar("x", 0, 10);
+  x->specify(4);
+  expectSafe("changed x RELAXED", x, [&] { x->reset(); });
+  x = enumVar("x", {1, 2, 3});
+  x->specify(2);
+  expectSafe("changed x RELAXED", x, [&] { x->reset(); });
+
+  // restrictBaseDomain(): the narrowing, and the value a singleton fixes.
+  x = intVar("x", 0, 10);
+  leq("c", x, y);
+  expectSafe("changed x UPPER_BOUND_DECREASED", x,
+             [&] { x->restrictBaseDomain(IntervalIntDomain(0, 5, IntDT::instance())); });
+  x = intVar("x", 0, 10);
+  leq("c", x, y);
+  expectSafe("changed x RESTRICT_TO_SINGLETON", x,
+             [&] { x->restrictBaseDomain(IntervalIntDomain(5, 5, IntDT::instance())); });
+
+  // relax(), insert(), remove() and touch() tell once, last.
+  x = intVar("x", 0, 10);
+  x->getCurrentDomain().intersect(0, 4);
+  expectSafe("changed x RELAXED", x, [&] { x->relax(); });
+  x = enumVar("x", {1, 2, 3});
+  expectSafe("changed x VALUE_REMOVED", x, [&] { x->remove(2); });
+  x = intVar("x", 0, 10);
+  expectSafe("changed x BOUNDS_RESTRICTED", x, [&] { x->touch(); });
+}
+
+TEST_F(DeletingListenerTest, ActivationNoticesMayDeleteTheVariableOrTheConstraint) {
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  // A variable switched off or on tells of each constraint first, then of itself.
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  leq("c", x, y);
+  leq("d", x, y);
+  expectSafe("deactivated c", x, [&] { x->deactivate(); });
+  x = intVar("x", 0, 10);
+  leq("c", x, y);
+  expectSafe("deactivated x", x, [&] { x->deactivate(); });
+  x = intVar("x", 0, 10);
+  leq("c", x, y);
+  leq("d", x, y);
+  x->deactivate();
+  expectSafe("activated c", x, [&] { x->undoDeactivation(); });
+
+  // The constraint itself, switched off or on directly or through its variable.
+  x = intVar("x", 0, 10);
+  Id<Constraint> c = leq("c", x, y);
+  expectSafe("deactivated c", c, [&] { c->deactivate(); });
+  c = leq("c", x, y);
+  c->deactivate();
+  expectSafe("activated c", c, [&] { c->undoDeactivation(); });
+  c = leq("c", x, y);
+  expectSafe("deactivated c", c, [&] { x->deactivate(); });
+  c = leq("c", x, y);
+  expectSafe("activated c", c, [&] { x->undoDeactivation(); });
+
+  // A composite, whose members follow it after the notice.
+  const Id<ConstrainedVariable> a = intVar("a", 0, 3), b = intVar("b", 0, 3);
+  c = (new AllDiffConstraint("c", "Default", engine(), makeScope(a, b)))->getId();
+  expectSafe("deactivated c", c, [&] { c->deactivate(); });
+  c = (new AllDiffConstraint("c", "Default", engine(), makeScope(a, b)))->getId();
+  c->deactivate();
+  expectSafe("activated c", c, [&] { c->undoDeactivation(); });
+  // Deleted while its members come back, after its own notice.
+  const Id<ConstrainedVariable> s = intVar("s", 0, 10), d = intVar("d", 0, 5);
+  c = (new EqualSumConstraint("c", "Default", engine(), makeScope(s, a, b, d)))->getId();
+  ASSERT_TRUE(m_engine->propagate());
+  c->deactivate();
+  expectSafe("activated AddEqual", c, [&] { c->undoDeactivation(); });
+}
+
+TEST_F(DeletingListenerTest, RetirementAndItsUndoingMayDeleteTheConstraint) {
+  // Over closed singletons the constraint retires at the end of a completed run.
+  const Id<ConstrainedVariable> two = enumVar("two", {2}), three = enumVar("three", {2, 3});
+  three->restrictBaseDomain(NumericDomain(3, FloatDT::instance()));
+  Id<Constraint> c = leq("c", two, three);
+  expectSafe("deactivated c", c, [&] { EXPECT_TRUE(m_engine->propagate()); });
+
+  // Opening a base domain brings a retired constraint back.
+  c = leq("c", two, three);
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_TRUE(c->isRetired());
+  expectSafe("activated c", c, [&] { two->open(); });
+}
+
+TEST_F(DeletingListenerTest, ALaterListenerHearsNothingOfWhatAnEarlierOneDeleted) {
+  // Both listeners act on the same notice: whichever is told first deletes, and the other must
+  // not be handed the freed object (it would read its name). The notice's subject is the
+  // object's own handle, which goes with it.
+  DeletingListener other(engine());
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  const auto both = [&](const std::string& trigger, const std::function<void()>& deletion) {
+    for (DeletingListener* l : {&listener, &other}) {
+      l->acted = false;
+      l->trigger = trigger;
+      l->act = deletion;
+    }
+  };
+  Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  ConstrainedVariable* rawX = x;
+  both("changed x SET_TO_SINGLETON", [rawX] { delete rawX; });
+  x->specify(3);
+  EXPECT_NE(listener.acted, other.acted);
+
+  x = intVar("x", 0, 10);
+  Constraint* rawC = new LessThanEqualConstraint("c", "Default", engine(), makeScope(x, y));
+  both("deactivated c", [rawC] { delete rawC; });
+  rawC->deactivate();
+  EXPECT_NE(listener.acted, other.acted);
+
+  rawX = x;
+  both("deactivated x", [rawX] { delete rawX; });
+  x->deactivate();
+  EXPECT_NE(listener.acted, other.acted);
+  EXPECT_TRUE(m_engine->propagate());
+}
+
+TEST_F(DeletingListenerTest, RelaxingEmptiedVariablesSurvivesTheDeletionOfAComposite) {
+  // A member of the composite is held violated; the next run first relaxes the emptied
+  // variables, and the first notice of it deletes the composite.
+  m_schema->registerDataType((new IntDT())->getId());
+  m_schema->registerConstraintType(
+      (new ConcreteConstraintType<LessOrEqThanSumConstraint>("leqsum", "Default", false))->getId());
+  m_engine->setAutoPropagation(true);
+  m_engine->getViolationMgr().setMaxViolationsAllowed(1);
+  const Id<ConstrainedVariable> x = enumVar("x", {-3, 1, 2}), y = intVar("y", -3, -2);
+  x->restrictBaseDomain(IntervalIntDomain(2, 3, IntDT::instance()));
+  const Id<ConstrainedVariable> z = floatVar("z", 2, 3);
+  const Id<Constraint> c = m_engine->createConstraint("leqsum", makeScope(x, y, z));
+  ASSERT_EQ(m_engine->getAllViolations().size(), 1);
+  Constraint* raw = c;
+  listener.trigger = "";
+  listener.act = [] {};
+  listener.anyChange = [raw, this] {
+    delete raw;
+    listener.anyChange = nullptr;
+  };
+  m_engine->propagate();
+  EXPECT_FALSE(c.isValid());
+  EXPECT_TRUE(m_engine->propagate());
+}
+
+TEST_F(DeletingListenerTest, ARunFinishesAtTheFixpointOfWhatADeletionLeft) {
+  // Deleted once it has emptied a domain, the equality leaves nothing to empty it: the run ends
+  // true, as a fresh one over what is left would.
+  new EqualityConstraintPropagator("Equal", engine());
+  const Id<ConstrainedVariable> x = intVar("x", -2, 0), zero = intVar("zero", 0, 0), y = intVar("y", 1, 3);
+  Constraint* equal = new EqualConstraint("c", "Equal", engine(), makeScope(y, x, zero));
+  // Which variable empties first depends on where they lie in memory.
+  listener.trigger = "* EMPTIED";
+  listener.act = [equal] { delete equal; };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.acted);
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_EQ(y->lastDomain().getLowerBound(), 1);
+  // Likewise a variable of an equality, deleted as the run empties a domain: the other is left alone.
+  const Id<ConstrainedVariable> u = intVar("u", 0, 1), w = enumVar("w", {-3, -2});
+  new EqualConstraint("d", "Equal", engine(), makeScope(u, w));
+  ConstrainedVariable* rawW = w;
+  listener.acted = false;
+  listener.trigger = "* EMPTIED";
+  listener.act = [rawW] { delete rawW; };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.acted);
+  EXPECT_EQ(u->lastDomain().getUpperBound(), 1);
+  EXPECT_FALSE(m_engine->provenInconsistent());
+
+  // Deleted as it retires at the end of a run (its base domains ordered), a constraint relaxes
+  // what it narrowed, and the run goes on from there before it answers.
+  const Id<ConstrainedVariable> v = enumVar("v", {-3, -2, -1, 0, 3}), lb = floatVar("lb", -3, -2);
+  Constraint* within = new WithinBounds("w", "Default", engine(), makeScope(v, lb, v));
+  v->remove(-3);
+  v->restrictBaseDomain(NumericDomain(std::list<double>{-3, -2, 0}, FloatDT::instance()));
+  listener.acted = false;
+  listener.trigger = "deactivated w";
+  listener.act = [within] { delete within; };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.acted);
+  EXPECT_FALSE(m_engine->pending());
+}
+
+TEST_F(DeletingListenerTest, AConstraintSetAsideInItsOwnExecutionIsDeletedOnlyOnceItReturns) {
+  // Its run empties y and, violations allowed, sets it aside: the notice of that waits until the
+  // execution is over, then the deletion relaxes what it narrowed.
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> x = intVar("x", 6, 10), y = intVar("y", 0, 5);
+  const Id<Constraint> c = leq("c", x, y);
+  expectSafe("deactivated c", c, [&] { m_engine->propagate(); });
+  EXPECT_EQ(m_engine->getAllViolations().size(), 0);
+  EXPECT_EQ(y->lastDomain().getUpperBound(), 5);
+}
+
+TEST_F(DeletingListenerTest, AnOpenEnumerationSpecifiedIsSetBeforeAnyoneHearsItClose) {
+  // The constraint discarded at the closing relaxes x: x must be at its value by then.
+  const Id<ConstrainedVariable> x = openEnum("x", {-3, -2, -1, 1}), y = intVar("y", -3, 3);
+  const Id<Constraint> c = leq("c", x, y);
+  listener.trigger = "changed x CLOSED";
+  listener.act = [c] { c->discard(); };
+  x->specify(-3);
+  EXPECT_TRUE(listener.acted);
+  ASSERT_TRUE(x->lastDomain().isSingleton());
+  EXPECT_EQ(x->lastDomain().getSingletonValue(), -3);
+  EXPECT_TRUE(x->isSpecified());
+  EXPECT_TRUE(m_engine->propagate());
+}
+
+} // namespace
+} // namespace KALDEN

@@ -1,0 +1,142 @@
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/base/ConstraintType.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "support/EngineFixture.hh"
+#include "support/Failure.hh"
+#include "support/RecordingEngineListener.hh"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+// A refused call leaves the engine as it was: domains, flags, registrations, pending work and
+// what the listeners heard.
+class RefusedCallTest : public NetworkFixture {
+protected:
+  RefusedCallTest() : heard(engine()) { m_engine->setAutoPropagation(false); }
+
+  Id<ConstrainedVariable> symbolVar(const char* name) {
+    return (new Variable<EnumeratedDomain>(engine(), SymbolDomain(LabelStr("a"), SymbolDT::instance()), false, true,
+                                           name, Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  // What a refusal must not change.
+  std::vector<std::string> picture() const {
+    std::vector<std::string> result;
+    for (const Id<ConstrainedVariable>& v : m_engine->getVariables())
+      result.push_back(v->getName().toString() + " " + v->baseDomain().toString() + " " + v->lastDomain().toString() +
+                       (v->specifiedFlag() ? " specified" : "") + (v->isValid() ? "" : " INVALID"));
+    result.push_back(std::to_string(m_engine->getConstraints().size()) + " constraints" +
+                     (m_engine->pending() ? ", pending" : ""));
+    return result;
+  }
+  // Expects `call` to be refused with `condition` and to leave the picture and the listener's log as they were.
+  void expectRefused(const std::function<void()>& call, const std::string& condition) {
+    const std::vector<std::string> before = picture();
+    heard.clear();
+    EXPECT_CHECK_FAILS(call(), condition);
+    EXPECT_EQ(picture(), before);
+    EXPECT_EQ(heard.events(), std::vector<std::string>());
+  }
+
+  RecordingEngineListener heard;
+};
+
+TEST_F(RefusedCallTest, VariableCallsRefuseBeforeAnythingChanges) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  // A real range holding no integer meets nothing of an integer base domain.
+  expectRefused([&] { x->restrictBaseDomain(IntervalDomain(0.5, 0.5, FloatDT::instance())); },
+                "dom.intersects(baseDomain())");
+
+  // An interval is only widened by a reset: a narrower domain than the current one is refused
+  // while the variable is still specified.
+  x->specify(5);
+  ASSERT_TRUE(m_engine->propagate());
+  expectRefused([&] { x->reset(IntervalIntDomain(0, 4, IntDT::instance())); },
+                "isEmpty() || (leq(lb, m_lb) && leq(m_ub, ub))");
+  EXPECT_TRUE(x->isSpecified());
+  // An enumeration takes the narrower domain's members.
+  const Id<ConstrainedVariable> e = enumVar("e", {1, 2, 3});
+  e->specify(3);
+  e->reset(NumericDomain(std::list<double>{1, 2}, FloatDT::instance()));
+  EXPECT_FALSE(e->isSpecified());
+  EXPECT_EQ(e->lastDomain().getSize(), 2u);
+}
+
+TEST_F(RefusedCallTest, OpeningDuringARunIsRefusedBeforeTheDomainsOpen) {
+  const Id<ConstrainedVariable> x = enumVar("x", {1, 2, 3}), y = enumVar("y", {2, 3});
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(x, y));
+  class Opener : public ConstraintEngineListener {
+  public:
+    Opener(const Id<ConstraintEngine>& engine, const Id<ConstrainedVariable>& x)
+        : ConstraintEngineListener(engine), m_x(x) {}
+    void notifyExecuted(const Id<Constraint>&) override {
+      refusal = failureOf([this] { m_x->open(); }).getCondition();
+      closed = m_x->baseDomain().isClosed() && m_x->lastDomain().isClosed();
+    }
+    std::string refusal;
+    bool closed = false;
+
+  private:
+    Id<ConstrainedVariable> m_x;
+  } opener(engine(), x);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(opener.refusal, "!m_propInProgress");
+  EXPECT_TRUE(opener.closed);
+}
+
+TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
+  m_schema->registerConstraintType((new ConcreteConstraintType<EqualSumConstraint>("sum", "Default", false))->getId());
+  m_schema->registerConstraintType(
+      (new ConcreteConstraintType<AllDiffConstraint>("allDiff", "Default", false))->getId());
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 5), z = intVar("z", 0, 10);
+  const Id<ConstrainedVariable> s = symbolVar("s");
+  const Id<ConstrainedVariable> b = (new Variable<BoolDomain>(engine(), BoolDomain(BoolDT::instance()), false, true,
+                                                              "b", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+                                        ->getId();
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(x, y));
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_EQ(x->lastDomain().getUpperBound(), 5);
+  const char* const sameTypes =
+      "AbstractDomain::canBeCompared(getCurrentDomain(m_variables[1]), getCurrentDomain(m_variables[i]))";
+
+  // Refused by name (inside the derived constructors, or by a composite's member): nobody hears
+  // of the constraint, nothing of its making stays, and x keeps the narrowing of leq.
+  m_engine->setAutoPropagation(true);
+  expectRefused([&] { engine()->createConstraint("allDiff", makeScope(x, s)); }, sameTypes);
+  const char* const sumTypes =
+      "AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[i]))";
+  expectRefused([&] { engine()->createConstraint("sum", makeScope(x, s, z)); }, sumTypes);
+  expectRefused(
+      [&] {
+        engine()->createConstraint("sum", std::vector<Id<ConstrainedVariable> >{x, z, y, y, y, y, y, y, s});
+      },
+      sumTypes);
+  m_engine->setAutoPropagation(false);
+
+  // Built directly, the constraint was registered before its class refused it: the listeners
+  // hear it come and go, and nothing else.
+  const auto refusedDirectly = [&](const std::function<void()>& call, const std::string& condition) {
+    const std::vector<std::string> before = picture();
+    heard.clear();
+    EXPECT_CHECK_FAILS(call(), condition);
+    EXPECT_EQ(picture(), before);
+    for (const std::string& event : heard.events())
+      EXPECT_TRUE(event.find("Constraint") != std::string::npos || event.find("Internal") != std::string::npos)
+          << event;
+  };
+  refusedDirectly([&] { new AllDiffConstraint("allDiff", "Default", engine(), makeScope(x, s)); }, sameTypes);
+  refusedDirectly([&] { new WithinBounds("within", "Default", engine(), makeScope(x, s, z)); }, "m_x.isNumeric()");
+  refusedDirectly([&] { new CondAllSameConstraint("cas", "Default", engine(), makeScope(b, x, s)); }, sameTypes);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 5);
+}
+
+} // namespace
+} // namespace KALDEN

@@ -1,0 +1,61 @@
+#include "support/DeletingListener.hh"
+
+#include "support/OperationSession.hh"
+
+#include <vector>
+
+namespace KALDEN {
+
+DeletingListener::DeletingListener(const Id<ConstraintEngine>& engine, OperationSession& session)
+    : ConstraintEngineListener(engine), m_session(session) {}
+
+void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint) {
+  if (m_countdown < 0 || m_countdown-- > 0)
+    return;
+  // Inside a run, now and then a call the engine refuses there instead.
+  if (m_session.propagating() && m_choice % 10 < 2) {
+    m_session.refuseDuringRun(m_choice / 10);
+    return;
+  }
+  deleteSome(variable, constraint);
+}
+
+// The choice picks the concerned object (a third of the time, when the session knows it: a
+// member of a composite stands for the composite) or another live one, a variable or a
+// constraint; and a plain delete or a discard.
+void DeletingListener::deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint) {
+  const int choice = m_choice / 10;
+  const bool discard = (choice / 120) % 2 == 1;
+  if (choice % 3 == 0) {
+    const int v = variable.isNoId() ? -1 : m_session.variableNumber(variable);
+    const int c = constraint.isNoId() ? -1 : m_session.constraintNumber(constraint);
+    if (v >= 0) {
+      m_session.dropVariable(v, discard);
+      return;
+    }
+    if (c >= 0) {
+      m_session.dropConstraint(c, discard);
+      return;
+    }
+  }
+  const bool aVariable = (choice / 3) % 2 == 0;
+  std::vector<int> candidates;
+  if (aVariable) {
+    for (const auto& v : m_session.variables())
+      if (v.second.alive)
+        candidates.push_back(v.first);
+  } else {
+    for (const auto& c : m_session.constraints())
+      if (c.second.alive)
+        candidates.push_back(c.first);
+  }
+  if (candidates.empty())
+    return;
+  const int picked = candidates[static_cast<std::size_t>(choice / 6) % candidates.size()];
+  if (aVariable)
+    m_session.dropVariable(picked, discard);
+  else
+    m_session.dropConstraint(picked, discard);
+}
+
+} // namespace KALDEN

@@ -1,0 +1,55 @@
+#ifndef KALDEN_TEST_SUPPORT_DELETINGLISTENER_HH
+#define KALDEN_TEST_SUPPORT_DELETINGLISTENER_HH
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+
+namespace KALDEN {
+
+class OperationSession;
+
+/**
+ * An engine listener that, armed for one operation, acts at one of the
+ * notices it hears then: a change of any kind, a constraint or a variable
+ * switched off or on, a constraint executed. It deletes (or discards) the
+ * variable or constraint concerned, or another one of the session's network,
+ * and tells the session first, so that its model leaves the object out.
+ * Inside a run it may instead make a call that the engine must refuse there
+ * (propagate, deleteConstraint, open, relax, reset), which the session holds
+ * to a snapshot. It reads no object it is told of without testing its handle:
+ * another listener may have deleted it already.
+ */
+class DeletingListener : public ConstraintEngineListener {
+public:
+  /// A listener on the session's engine, disarmed.
+  DeletingListener(const Id<ConstraintEngine>& engine, OperationSession& session);
+
+  /// Acts at the notice numbered `notice` (from 0) of the coming operation, as `choice` says; none when negative.
+  void arm(int notice, int choice) {
+    m_countdown = notice;
+    m_choice = choice;
+  }
+
+  void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType&) override {
+    heard(variable, Id<Constraint>());
+  }
+  void notifyExecuted(const Id<Constraint>& constraint) override { heard(Id<ConstrainedVariable>(), constraint); }
+  void notifyActivated(const Id<Constraint>& constraint) override { heard(Id<ConstrainedVariable>(), constraint); }
+  void notifyDeactivated(const Id<Constraint>& constraint) override { heard(Id<ConstrainedVariable>(), constraint); }
+  void notifyActivated(const Id<ConstrainedVariable>& variable) override { heard(variable, Id<Constraint>()); }
+  void notifyDeactivated(const Id<ConstrainedVariable>& variable) override { heard(variable, Id<Constraint>()); }
+
+private:
+  void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint);
+  // Deletes the concerned object, or another one of the session's, as the choice says.
+  void deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint);
+
+  OperationSession& m_session;
+  int m_countdown = -1;
+  int m_choice = 0;
+};
+
+} // namespace KALDEN
+
+#endif
