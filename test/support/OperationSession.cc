@@ -218,6 +218,11 @@ bool OperationSession::perform(const Operation& op) {
     var.id->restrictBaseDomain(*DrawnDomain::make(op.kind, op.values));
     if (!var.alive) // a listener deleted it
       return true;
+    // A base restricted to one value specifies the variable to it.
+    if (var.id->specifiedFlag() && !var.specified) {
+      var.specified = true;
+      var.value = static_cast<int>(std::lround(var.id->getSpecifiedValue()));
+    }
     std::set<int> kept;
     for (int v : var.base)
       if (restriction.count(v))
