@@ -19,18 +19,18 @@ unsigned int fromEnvironment(const char* name, unsigned int otherwise) {
   return value != nullptr && *value != '\0' ? static_cast<unsigned int>(std::strtoul(value, nullptr, 10)) : otherwise;
 }
 
-// Random client sessions hold against brute force and a fresh engine: KALDEN_OPSEQ_SEEDS=n runs
-// seeds 1..n, KALDEN_OPSEQ_SEED=n runs seed n alone. The checks of a true answer only bite when
-// true answers are common: most checked propagations must answer true.
-TEST(OperationSequenceTest, RandomSessionsHoldAgainstBruteForce) {
+// Runs the seeds the environment asks for (KALDEN_OPSEQ_SEEDS=n runs seeds 1..n,
+// KALDEN_OPSEQ_SEED=n seed n alone), each failure named with `label`. The checks of a true
+// answer only bite when true answers are common: most checked propagations must answer true.
+void runSessions(const OperationSequence::Options& options, const std::string& label) {
   const unsigned int only = fromEnvironment("KALDEN_OPSEQ_SEED", 0);
   const unsigned int first = only != 0 ? only : 1;
   const unsigned int last = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_SEEDS", CI_SEEDS);
   OperationSequence::Tally tally;
   for (unsigned int seed = first; seed <= last; ++seed) {
-    const std::string failure = OperationSequence::runSeed(seed, OperationSequence::Options(), &tally);
+    const std::string failure = OperationSequence::runSeed(seed, options, &tally);
     if (!failure.empty())
-      ADD_FAILURE() << failure;
+      ADD_FAILURE() << label << failure;
   }
   if (only == 0) {
     EXPECT_LT(2 * tally.answeredFalse, tally.checked)
@@ -45,31 +45,15 @@ TEST(OperationSequenceTest, RandomSessionsHoldAgainstBruteForce) {
               tally.answeredFalse, tally.checked, tally.violated, tally.switched, tally.twoDeep);
 }
 
+// Random client sessions hold against brute force and a fresh engine.
+TEST(OperationSequenceTest, RandomSessionsHoldAgainstBruteForce) { runSessions(OperationSequence::Options(), ""); }
+
 // The same with sessions mostly of equalities on the equality propagator: removals and deleted
 // variables take back what a class narrowed, and the answers match a fresh engine's.
 TEST(OperationSequenceTest, EqualityPropagatorSessionsHoldAgainstBruteForce) {
-  const unsigned int only = fromEnvironment("KALDEN_OPSEQ_SEED", 0);
-  const unsigned int first = only != 0 ? only : 1;
-  const unsigned int last = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_SEEDS", CI_SEEDS);
   OperationSequence::Options options;
   options.equalityPropagator = true;
-  OperationSequence::Tally tally;
-  for (unsigned int seed = first; seed <= last; ++seed) {
-    const std::string failure = OperationSequence::runSeed(seed, options, &tally);
-    if (!failure.empty())
-      ADD_FAILURE() << "equality propagator " << failure;
-  }
-  if (only == 0) {
-    EXPECT_LT(2 * tally.answeredFalse, tally.checked)
-        << tally.answeredFalse << " of " << tally.checked << " checked propagations answered false";
-    // Undoing a deactivation must also be met where it leaves the object off (a few seeds alone may not).
-    if (last >= CI_SEEDS) {
-      EXPECT_GT(tally.twoDeep, 0u) << "no session switched anything off twice";
-    }
-  }
-  std::printf("%lu of %lu checked propagations answered false, %lu left a constraint violated; %lu operations "
-              "switched something off or on, %lu of them two deep\n",
-              tally.answeredFalse, tally.checked, tally.violated, tally.switched, tally.twoDeep);
+  runSessions(options, "equality propagator ");
 }
 
 // KALDEN_OPSEQ_REPLAY=file runs again the operations a seed wrote with KALDEN_OPSEQ_RECORD=file

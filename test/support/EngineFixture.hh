@@ -85,6 +85,16 @@ protected:
         ->getId();
   }
 
+  /// A new numeric enumeration variable over the given values, still open to insertion.
+  Id<ConstrainedVariable> openEnum(const char* name, const std::list<double>& values,
+                                   const Id<DataType>& dataType = IntDT::instance()) {
+    NumericDomain open(dataType);
+    open.insert(values);
+    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+
   std::size_t m_liveEntities;
   std::size_t m_liveHandles;
   std::unique_ptr<CESchema> m_schema;

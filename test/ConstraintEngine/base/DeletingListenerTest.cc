@@ -61,13 +61,6 @@ class DeletingListenerTest : public NetworkFixture {
 protected:
   DeletingListenerTest() : listener(engine()) { m_engine->setAutoPropagation(false); }
 
-  Id<ConstrainedVariable> openEnum(const char* name, const std::list<double>& values) {
-    NumericDomain open(IntDT::instance());
-    open.insert(values);
-    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
-                                           ConstrainedVariable::NO_INDEX))
-        ->getId();
-  }
   Id<Constraint> leq(const char* name, const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
     return (new LessThanEqualConstraint(name, "Default", engine(), makeScope(a, b)))->getId();
   }

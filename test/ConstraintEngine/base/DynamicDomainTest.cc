@@ -19,13 +19,9 @@ using Events = std::vector<std::string>;
 // Variables whose base domain a client still builds: opened, closed, grown and shrunk.
 class DynamicDomainTest : public NetworkFixture {
 protected:
-  // A new enumeration variable over the values, still open to insertion.
+  // A new real enumeration variable over the values, still open to insertion.
   Id<ConstrainedVariable> openVar(const char* name, const std::list<double>& values) {
-    NumericDomain open(FloatDT::instance());
-    open.insert(values);
-    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
-                                           ConstrainedVariable::NO_INDEX))
-        ->getId();
+    return openEnum(name, values, FloatDT::instance());
   }
   Constraint* equal(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
     return new EqualConstraint("Equal", "Default", engine(), makeScope(a, b));

@@ -24,13 +24,6 @@ protected:
                                            Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
         ->getId();
   }
-  Id<ConstrainedVariable> openEnum(const char* name, const std::list<double>& values) {
-    NumericDomain open(IntDT::instance());
-    open.insert(values);
-    return (new Variable<EnumeratedDomain>(engine(), open, false, true, name, Id<Entity>::noId(),
-                                           ConstrainedVariable::NO_INDEX))
-        ->getId();
-  }
   template <class C>
   Id<Constraint> make(const std::vector<Id<ConstrainedVariable> >& scope) {
     return (new C("c", "Default", engine(), scope))->getId();
