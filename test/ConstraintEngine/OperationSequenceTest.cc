@@ -20,11 +20,11 @@ unsigned int fromEnvironment(const char* name, unsigned int otherwise) {
 }
 
 // Random client sessions hold against brute force and a fresh engine: KALDEN_OPSEQ_SEEDS=n runs
-// seeds 1..n, KALDEN_OPSEQ_SEED=n runs seed n alone. The checks of a true answer only bite when
+// seeds 1..n (from KALDEN_OPSEQ_FIRST, when given), KALDEN_OPSEQ_SEED=n runs seed n alone. The checks of a true answer only bite when
 // true answers are common: most checked propagations must answer true.
 TEST(OperationSequenceTest, RandomSessionsHoldAgainstBruteForce) {
   const unsigned int only = fromEnvironment("KALDEN_OPSEQ_SEED", 0);
-  const unsigned int first = only != 0 ? only : 1;
+  const unsigned int first = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_FIRST", 1);
   const unsigned int last = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_SEEDS", CI_SEEDS);
   OperationSequence::Tally tally;
   for (unsigned int seed = first; seed <= last; ++seed) {
@@ -44,7 +44,7 @@ TEST(OperationSequenceTest, RandomSessionsHoldAgainstBruteForce) {
 // variables take back what a class narrowed, and the answers match a fresh engine's.
 TEST(OperationSequenceTest, EqualityPropagatorSessionsHoldAgainstBruteForce) {
   const unsigned int only = fromEnvironment("KALDEN_OPSEQ_SEED", 0);
-  const unsigned int first = only != 0 ? only : 1;
+  const unsigned int first = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_FIRST", 1);
   const unsigned int last = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_SEEDS", CI_SEEDS);
   OperationSequence::Options options;
   options.equalityPropagator = true;
