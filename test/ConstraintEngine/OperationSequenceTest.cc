@@ -19,9 +19,10 @@ unsigned int fromEnvironment(const char* name, unsigned int otherwise) {
   return value != nullptr && *value != '\0' ? static_cast<unsigned int>(std::strtoul(value, nullptr, 10)) : otherwise;
 }
 
-// Runs the seeds the environment asks for (KALDEN_OPSEQ_SEEDS=n runs seeds 1..n, or from
-// KALDEN_OPSEQ_FIRST when given; KALDEN_OPSEQ_SEED=n seed n alone), each failure named with `label`. The checks of a true
-// answer only bite when true answers are common: most checked propagations must answer true.
+// Runs the seeds the environment asks for: KALDEN_OPSEQ_SEEDS=n runs seeds 1..n (from
+// KALDEN_OPSEQ_FIRST when given), KALDEN_OPSEQ_SEED=n seed n alone; a failure is named with
+// `label`. The checks of a true answer only bite when true answers are common: most checked
+// propagations must answer true.
 void runSessions(const OperationSequence::Options& options, const std::string& label) {
   const unsigned int only = fromEnvironment("KALDEN_OPSEQ_SEED", 0);
   const unsigned int first = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_FIRST", 1);
