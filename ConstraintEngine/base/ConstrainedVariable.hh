@@ -309,7 +309,8 @@ protected:
                       const LabelStr& name, const Id<Entity>& parent, int index);
 
   /// The body of every way of specifying a value: the flag and value are set and the current domain set to the value (or emptied).
-  void internalSpecify(double value);
+  /// False when a listener told of the change deleted the variable, which must then not be touched.
+  bool internalSpecify(double value);
 
   /// Hook: a link was added.
   virtual void handleConstraintAdded(const Id<Constraint>& constraint);

@@ -17,14 +17,12 @@ namespace KALDEN {
 void ConstrainedVariable::specify(double value) {
   KALDEN_TRACE("ConstrainedVariable:specify", "specifying value:" << toString());
   KALDEN_CHECK(canBeSpecified());
-  const LifeWatch<ConstrainedVariable> watch(m_id);
-  internalSpecify(value);
-  if (watch.gone())
+  if (!internalSpecify(value))
     return;
   KALDEN_TRACE("ConstrainedVariable:specify", "specified value:" << toString());
 }
 
-void ConstrainedVariable::internalSpecify(double value) {
+bool ConstrainedVariable::internalSpecify(double value) {
   KALDEN_TRACE("ConstrainedVariable:internalSpecify", "specifying value:" << toString());
   KALDEN_CHECK_TEXT_MSG(baseDomain().isMember(value), "baseDomain().isMember(singletonValue)",
                         value << " not in " << baseDomain().toString());
@@ -39,7 +37,7 @@ void ConstrainedVariable::internalSpecify(double value) {
   if (!getCurrentDomain().isMember(value) && m_constraintEngine->getAllowViolations()) {
     reset();
     if (watch.gone())
-      return;
+      return false;
     KALDEN_TRACE("ConstrainedVariable:internalSpecify", "after reset():" << toString());
   }
   m_specifiedFlag = true;
@@ -56,9 +54,10 @@ void ConstrainedVariable::internalSpecify(double value) {
     current.empty();
   }
   if (watch.gone())
-    return;
+    return false;
   KALDEN_TRACE("ConstrainedVariable:internalSpecify", "specified value:" << toString());
   KALDEN_CHECK(isValid());
+  return true;
 }
 
 void ConstrainedVariable::specifyValue(PSVarValue& v) {

@@ -4,6 +4,7 @@
 
 #include "ConstraintEngine/component/AllSameConstraints.hh"
 
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
@@ -18,18 +19,17 @@ namespace {
 // Two fixed values are compared by the finer of the two domains' tolerances: an integer 3 and a
 // real 3.5 differ, though 0.5 is within the integer's step of one. A real singleton may span up
 // to its tolerance, so the comparison covers each value it holds.
-double finerTolerance(const AbstractDomain& a, const AbstractDomain& b) { return std::min(a.minDelta(), b.minDelta()); }
 double low(const AbstractDomain& d) { return std::min(d.getLowerBound(), d.getUpperBound()); }
 double high(const AbstractDomain& d) { return std::max(d.getLowerBound(), d.getUpperBound()); }
 
 // Whether every value of one singleton differs from every value of the other.
 bool singletonsDiffer(const AbstractDomain& a, const AbstractDomain& b) {
-  return std::max(low(a) - high(b), low(b) - high(a)) >= finerTolerance(a, b);
+  return std::max(low(a) - high(b), low(b) - high(a)) >= BoundsArithmetic::finerTolerance(a, b);
 }
 
 // Whether every value of one singleton equals every value of the other.
 bool singletonsEqual(const AbstractDomain& a, const AbstractDomain& b) {
-  return std::max(high(a) - low(b), high(b) - low(a)) < finerTolerance(a, b);
+  return std::max(high(a) - low(b), high(b) - low(a)) < BoundsArithmetic::finerTolerance(a, b);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "Utils/Globals.hh"
 
+#include <algorithm>
 #include <cmath>
 
 namespace KALDEN {
@@ -55,6 +56,12 @@ public:
     while (bound - below < delta)
       below = std::nextafter(below, -HUGE_VAL);
     return below;
+  }
+
+  /// The tolerance two domains' values are compared by: the finer of theirs, so that an integer 3
+  /// and a real 3.5 differ, though 0.5 is within the integer's step of one.
+  static double finerTolerance(const AbstractDomain& a, const AbstractDomain& b) {
+    return std::min(a.minDelta(), b.minDelta());
   }
 
   /// The least and greatest product of an end of [aMin, aMax] with an end of [bMin, bMax].

@@ -8,7 +8,6 @@
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
-#include <algorithm>
 #include <list>
 
 namespace KALDEN {
@@ -49,10 +48,6 @@ void checkTestDomain(const Constraint& constraint, const AbstractDomain& test) {
 }
 
 const char* const ARITY_CONDITION = "variables.size() == ARG_COUNT";
-
-// The finer of two domains' tolerances: an integer 3 and a real 3.5 differ, though 0.5 is within
-// the integer's step of one.
-double finerTolerance(const AbstractDomain& a, const AbstractDomain& b) { return std::min(a.minDelta(), b.minDelta()); }
 
 } // namespace
 
@@ -106,7 +101,7 @@ void TestLessThan::handleExecute() {
     return;
   // True only where every pair differs by the tolerance: 0.3 and a computed 0.30000000000000004
   // are the same number, and neither is less than the other.
-  if (m_arg1.getUpperBound() + finerTolerance(m_arg1, m_arg2) <= m_arg2.getLowerBound())
+  if (m_arg1.getUpperBound() + BoundsArithmetic::finerTolerance(m_arg1, m_arg2) <= m_arg2.getLowerBound())
     decide(m_test, true);
   else if (m_arg1.getLowerBound() >= m_arg2.getUpperBound())
     decide(m_test, false);
@@ -132,7 +127,7 @@ void TestLEQ::handleExecute() {
   // False only where every pair differs by the tolerance, as for TestLessThan's true.
   if (m_arg1.getUpperBound() <= m_arg2.getLowerBound())
     decide(m_test, true);
-  else if (m_arg2.getUpperBound() + finerTolerance(m_arg1, m_arg2) <= m_arg1.getLowerBound())
+  else if (m_arg2.getUpperBound() + BoundsArithmetic::finerTolerance(m_arg1, m_arg2) <= m_arg1.getLowerBound())
     decide(m_test, false);
   KALDEN_TRACE("TestLEQ:handleExecute", "AFTER:" << toString());
 }
