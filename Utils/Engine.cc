@@ -42,8 +42,14 @@ EngineComponent* Engine::getComponent(const std::string& name) const {
 
 void Engine::addModule(Module* module) {
   KALDEN_CHECK(module != nullptr);
+  // A module is owned and deleted by the one host that accepted it.
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(module->m_host != this, "module->m_host == nullptr",
+                                  "Module " << module->getName() << " is already held by this host.");
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(module->m_host == nullptr, "module->m_host == nullptr",
+                                  "Module " << module->getName() << " is already held by another host.");
   KALDEN_CHECK_MSG(!m_started, "Module " << module->getName() << " added to a running engine.");
   m_modules.emplace_back(module);
+  module->m_host = this;
 }
 
 namespace {

@@ -35,7 +35,7 @@ public:
   /// The component published under a name, null when none.
   EngineComponent* getComponent(const std::string& name) const;
 
-  /// Adds a module (owned from now on); it is started with the others.
+  /// Adds a module that no host holds yet (owned from now on); it is started with the others.
   void addModule(Module* module);
   /// Initializes every module in the order added; should one fail, those already initialized are
   /// uninitialized again in reverse order and the failure goes on, leaving the engine stopped.

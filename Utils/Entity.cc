@@ -9,6 +9,7 @@
 #include <functional>
 #include <new>
 #include <unordered_map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -252,6 +253,13 @@ void Entity::discard(bool pool) {
     m_pooled = true;
     ++g_pooledCount;
   }
+}
+
+void Entity::raiseDiscarded(const char* operation) const {
+  raiseFailedCheck("!isDiscarded()", "Utils/Entity", __LINE__,
+                   ("Cannot " + std::string(operation) + " " + getEntityType() + " " + getName().toString() + " (key " +
+                    std::to_string(m_key) + "): it is discarded.")
+                       .c_str());
 }
 
 bool Entity::decRefCount() {

@@ -60,6 +60,14 @@ public:
   void discard(bool pool = true);
   /// Whether discard() has run.
   bool isDiscarded() const { return m_discarded; }
+  /// Refuses an operation on a discarded entity, naming it: true when it was refused (the failure
+  /// was raised, or only printed inside a destructor), false when the entity is still in use.
+  bool refusesDiscarded(const char* operation) const {
+    if (!m_discarded)
+      return false;
+    raiseDiscarded(operation);
+    return true;
+  }
 
   /// Takes one more hold on the entity.
   void incRefCount() { ++m_refCount; }
@@ -92,6 +100,9 @@ public:
   static void operator delete(void* block);
 
 private:
+  // The failure of refusesDiscarded(), out of line: callers test a flag on hot paths.
+  [[gnu::cold, gnu::noinline]] void raiseDiscarded(const char* operation) const;
+
   Entity(const Entity&) = delete;
   Entity& operator=(const Entity&) = delete;
 

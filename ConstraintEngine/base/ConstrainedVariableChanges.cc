@@ -15,6 +15,9 @@
 namespace KALDEN {
 
 void ConstrainedVariable::specify(double value) {
+  // A discarded variable has left its engine, which may be gone: nothing of it is read.
+  if (refusesDiscarded("specify"))
+    return;
   KALDEN_TRACE("ConstrainedVariable:specify", "specifying value:" << toString());
   KALDEN_CHECK(canBeSpecified());
   if (!internalSpecify(value))
@@ -61,6 +64,8 @@ bool ConstrainedVariable::internalSpecify(double value) {
 }
 
 void ConstrainedVariable::specifyValue(PSVarValue& v) {
+  if (refusesDiscarded("specify"))
+    return;
   const PSVarValue& value = v;
   KALDEN_CHECK(isValid());
   KALDEN_CHECK(getType() == v.getType());
@@ -88,6 +93,8 @@ void ConstrainedVariable::specifyValue(PSVarValue& v) {
 void ConstrainedVariable::reset() { reset(internal_baseDomain()); }
 
 void ConstrainedVariable::reset(const AbstractDomain& domain) {
+  if (refusesDiscarded("reset"))
+    return;
   KALDEN_CHECK_MSG(domain.isSubsetOf(internal_baseDomain()), domain.toString()
                                                                  << " not in " << internal_baseDomain().toString());
   const AbstractDomain& base = internal_baseDomain();
@@ -105,6 +112,8 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
 }
 
 void ConstrainedVariable::relax() {
+  if (refusesDiscarded("relax"))
+    return;
   if (m_specifiedFlag) {
     // A specified value that the base domain has lost since cannot come back: the variable
     // stays empty until it is reset.
@@ -122,6 +131,8 @@ void ConstrainedVariable::relax() {
 }
 
 void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
+  if (refusesDiscarded("restrict the base domain of"))
+    return;
   KALDEN_CHECK_MSG(isActive(), toString());
   // Bounds may overlap where no value is shared (a real range between two integers): the base
   // domain must keep a value, or it would be left empty before the refusal.
@@ -161,6 +172,8 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
 }
 
 void ConstrainedVariable::close() {
+  if (refusesDiscarded("close"))
+    return;
   KALDEN_CHECK_MSG(internal_baseDomain().isOpen(),
                    "Attempted to close a variable but the base domain is already closed.");
   AbstractDomain& base = internal_baseDomain();
@@ -179,6 +192,8 @@ void ConstrainedVariable::close() {
 }
 
 void ConstrainedVariable::open() {
+  if (refusesDiscarded("open"))
+    return;
   KALDEN_CHECK(internal_baseDomain().isClosed());
   // A specified enumeration keeps its value closed: an open one would take another domain's members.
   const bool keepsCurrent = m_specifiedFlag && lastDomain().isEnumerated();
@@ -211,6 +226,8 @@ void ConstrainedVariable::open() {
 }
 
 void ConstrainedVariable::insert(double value) {
+  if (refusesDiscarded("insert into"))
+    return;
   KALDEN_CHECK_MSG(internal_baseDomain().isOpen(), "Can't insert a member into a variable with a closed base domain.");
   const bool intoCurrent = !m_specifiedFlag && getCurrentDomain().isOpen();
   const bool widens = intoCurrent && !getCurrentDomain().isMember(value);
@@ -226,6 +243,8 @@ void ConstrainedVariable::insert(double value) {
 }
 
 void ConstrainedVariable::remove(double value) {
+  if (refusesDiscarded("remove from"))
+    return;
   internal_baseDomain().remove(value);
   if (getCurrentDomain().isMember(value))
     getCurrentDomain().remove(value);
@@ -255,7 +274,11 @@ bool ConstrainedVariable::keepsValueWithin(const AbstractDomain& dom) const {
   return narrowed->isOpen() || !narrowed->isEmpty();
 }
 
-void ConstrainedVariable::touch() { getCurrentDomain().touch(); }
+void ConstrainedVariable::touch() {
+  if (refusesDiscarded("touch"))
+    return;
+  getCurrentDomain().touch();
+}
 
 void ConstrainedVariable::handleBase(const AbstractDomain&) {}
 
@@ -264,6 +287,8 @@ void ConstrainedVariable::handleSpecified(double) {}
 void ConstrainedVariable::handleReset() {}
 
 void ConstrainedVariable::deactivate() {
+  if (refusesDiscarded("deactivate"))
+    return;
   KALDEN_CHECK(!Entity::isPurging());
   ++m_deactivationRefCount;
   // A copy: the engine's propagators and listeners hear of each constraint as it goes inactive.
@@ -283,6 +308,8 @@ void ConstrainedVariable::deactivate() {
 }
 
 void ConstrainedVariable::undoDeactivation() {
+  if (refusesDiscarded("undo a deactivation of"))
+    return;
   KALDEN_CHECK(!Entity::isPurging());
   // Only an earlier deactivation can be undone: the count never goes below 0.
   KALDEN_CHECK(m_deactivationRefCount > 0);

@@ -101,6 +101,9 @@ void ConstrainedVariable::handleConstraintAdded(const Id<Constraint>&) {}
 void ConstrainedVariable::handleConstraintRemoved(const Id<Constraint>&) {}
 
 void ConstrainedVariable::notifyAdded(const Id<ConstrainedVariableListener>& listener) {
+  // A discarded variable has dismissed its listeners already and would never tell this one.
+  if (refusesDiscarded("add a listener to"))
+    return;
   KALDEN_CHECK_TEXT(listeners().find(listener) == listeners().end(), "m_listeners.find(listener) == m_listeners.end()");
   extras().listeners.insert(listener);
 }

@@ -24,6 +24,10 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
     for (unsigned int i = 0; i < m_variables.size(); ++i) {
       KALDEN_CHECK_MSG(m_variables[i].isValid(),
                        "The argIndex " << i << " is not a valid variable for constraint " << m_name.toString());
+      // A discarded variable has left the engine: nothing of this constraint would reach it.
+      KALDEN_CHECK_TEXT_MSG(!m_variables[i]->isDiscarded(), "!m_variables[i]->isDiscarded()",
+                            "The variable " << m_variables[i]->getName().toString() << " at argIndex " << i
+                                            << " is discarded and cannot join constraint " << m_name.toString());
       // Changes of another engine's variable never reach this engine's propagators.
       KALDEN_CHECK_TEXT_MSG(m_variables[i]->getConstraintEngine() == m_constraintEngine,
                             "m_variables[i]->getConstraintEngine() == m_constraintEngine",

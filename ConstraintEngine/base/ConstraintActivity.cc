@@ -111,6 +111,8 @@ void Constraint::handleExecute(const Id<ConstrainedVariable>&, int, const Domain
 }
 
 void Constraint::deactivate() {
+  if (refusesDiscarded("deactivate"))
+    return;
   KALDEN_CHECK(!Entity::isPurging());
   ++m_deactivationRefCount;
   KALDEN_TRACE("Constraint:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
@@ -128,6 +130,8 @@ void Constraint::deactivate() {
 }
 
 void Constraint::undoDeactivation() {
+  if (refusesDiscarded("undo a deactivation of"))
+    return;
   KALDEN_CHECK(!Entity::isPurging());
   // Retirement is final: the deactivation it made stays, while those made since are undone as
   // usual. A redundant constraint that was switched off before it was retired comes back, so

@@ -27,6 +27,10 @@ ConstraintEngine::ConstraintEngine(const Id<CESchema>& schema)
     : m_id(this), m_relaxing(false), m_relaxingViolation(false), m_relaxed(false), m_propInProgress(false),
       m_deleted(false), m_purged(false), m_dirty(false), m_holdChanges(false), m_cycleCount(1),
       m_mostRecentRepropagation(1), m_autoPropagate(true), m_schema(schema) {
+  removeOnFailure(m_id, [&schema] {
+    KALDEN_CHECK_TEXT_MSG(schema.isValid(), "m_schema.isValid()",
+                          "Cannot build an engine on schema " << schema << ": it is gone.");
+  });
   m_violationMgr.reset(new ViolationMgrImpl(0, *this));
 }
 
@@ -115,6 +119,13 @@ void ConstraintEngine::remove(const Id<ConstraintEngineListener>& listener) {
 PSVariable* ConstraintEngine::getVariableByKey(int key) {
   const Id<ConstrainedVariable> entity = Entity::getEntity(key);
   KALDEN_CHECK_OR_RETURN(entity.isValid(), nullptr);
+  // Another engine's variable, or one that has left, is none of this engine's.
+  if (entity->refusesDiscarded("look up"))
+    return nullptr;
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(&entity->getConstraintEngine() == &m_id, "entity->getConstraintEngine() == m_id",
+                                  "The variable " << entity->getName().toString() << " (key " << key
+                                                  << ") belongs to another engine.",
+                                  nullptr);
   return entity;
 }
 

@@ -63,9 +63,9 @@ public:
  * from its own discard; the engine routes every domain change to the
  * propagators of the constraints concerned and tells its listeners.
  *
- * Who must outlive whom: the engine keeps a reference to the schema handle
- * object passed to its constructor (the schema's own getId()), so the schema
- * must outlive the engine. Propagators, variables, constraints and variable
+ * Who must outlive whom: the engine keeps a copy of the schema's handle, so
+ * that a schema deleted first is refused clearly when the engine next needs
+ * it; the schema should still outlive the engine. Propagators, variables, constraints and variable
  * change listeners keep a reference to the engine's own handle (getId()); the
  * engine's purge releases its propagators and discards its constraints and
  * variables, which then no longer reach the engine (the variables destroy
@@ -82,7 +82,7 @@ public:
   /// Constraints in key order.
   typedef KeyOrderedSet<Constraint> ConstraintSet;
 
-  /// An empty engine on a schema; keeps a reference to the given handle object.
+  /// An empty engine on a live schema; keeps a copy of the schema's handle.
   explicit ConstraintEngine(const Id<CESchema>& schema);
   /// Purges the engine unless that was done, then removes its handle and its violation manager.
   ~ConstraintEngine() override;
@@ -394,7 +394,7 @@ private:
   ConstraintSet m_redundantConstraints;
   std::unique_ptr<ViolationMgr> m_violationMgr;
   bool m_autoPropagate;
-  const Id<CESchema>& m_schema;
+  Id<CESchema> m_schema;
 };
 
 /// The engine's own handle object when `engine` names a live engine, else `engine` itself.

@@ -17,11 +17,43 @@ namespace KALDEN {
 
 namespace {
 
+// The engine's schema, refused when it went before the engine.
+const Id<CESchema>& liveSchema(const Id<CESchema>& schema) {
+  KALDEN_CHECK_TEXT_MSG(schema.isValid(), "m_schema.isValid()",
+                        "The engine's schema " << schema << " is gone: delete the engine before its schema.");
+  return schema;
+}
+
 // The data type registered under the name; an unknown name fails in the schema's lookup.
 Id<DataType> lookUpDataType(const Id<CESchema>& schema, const char* typeName) {
-  const Id<DataType> dt = schema->getDataType(typeName);
+  const Id<DataType> dt = liveSchema(schema)->getDataType(typeName);
   KALDEN_CHECK_MSG(dt.isValid(), "no DataType found for type '" << LabelStr(typeName).toString() << "'");
   return dt;
+}
+
+// Refuses, before anything is built, a scope variable that is gone, discarded or another
+// engine's: a constraint over it would be linked where its changes never reach. Whether it passed.
+bool checkScope(const LabelStr& name, const std::vector<Id<ConstrainedVariable> >& scope,
+                const Id<ConstraintEngine>& engine) {
+  for (std::size_t i = 0; i < scope.size(); ++i) {
+    const Id<ConstrainedVariable>& var = scope[i];
+    KALDEN_CHECK_TEXT_MSG_OR_RETURN(var.isValid(), "scope[i].isValid()",
+                                    "Cannot create constraint " << name.toString() << ": the variable " << var
+                                                                << " at argIndex " << i << " is gone.",
+                                    false);
+    KALDEN_CHECK_TEXT_MSG_OR_RETURN(!var->isDiscarded(), "!scope[i]->isDiscarded()",
+                                    "Cannot create constraint " << name.toString() << ": the variable "
+                                                                << var->getName().toString() << " (" << var
+                                                                << ") at argIndex " << i << " is discarded.",
+                                    false);
+    KALDEN_CHECK_TEXT_MSG_OR_RETURN(var->getConstraintEngine() == engine, "scope[i]->getConstraintEngine() == getId()",
+                                    "Cannot create constraint " << name.toString() << ": the variable "
+                                                                << var->getName().toString() << " (" << var
+                                                                << ") at argIndex " << i
+                                                                << " belongs to another engine.",
+                                    false);
+  }
+  return true;
 }
 
 } // namespace
@@ -49,8 +81,10 @@ Id<ConstrainedVariable> ConstraintEngine::createVariable(const char* typeName, b
 
 Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
                                                   const std::vector<Id<ConstrainedVariable> >& scope) {
-  const Id<ConstraintType> factory = getCESchema()->getConstraintType(name);
+  const Id<ConstraintType> factory = liveSchema(getCESchema())->getConstraintType(name);
   KALDEN_CHECK(factory.isValid());
+  if (!checkScope(name, scope, getId()))
+    return Id<Constraint>::noId();
   Id<Constraint> constraint;
   // Notices a propagator's turn holds (a listener may create constraints) stay held.
   const std::size_t heldBefore = m_heldNotices.size();
@@ -79,10 +113,15 @@ void ConstraintEngine::releaseHeldNotices() {
 }
 
 void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {
-  // Both before anything goes: a constraint cannot leave during propagation, and a
-  // refused deletion must leave it in place.
-  KALDEN_CHECK(c.isValid());
-  KALDEN_CHECK(!m_propInProgress);
+  // All before anything goes: only this engine's live constraint may go, never during
+  // propagation, and a refused deletion must leave it in place.
+  KALDEN_CHECK_MSG_OR_RETURN(c.isValid(), "Cannot delete constraint " << c << ": it is gone.");
+  KALDEN_CHECK_MSG_OR_RETURN(!c->isDiscarded(), "Cannot delete constraint " << c->getName().toString() << " (" << c
+                                                                            << "): it is discarded.");
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(c->m_constraintEngine == m_id, "c->m_constraintEngine == m_id",
+                                  "Cannot delete constraint " << c->getName().toString() << " (" << c
+                                                              << "): it belongs to another engine.");
+  KALDEN_CHECK_OR_RETURN(!m_propInProgress);
   // `c` may be the constraint's own handle, which goes with it.
   Constraint* constraint = c;
   delete constraint;

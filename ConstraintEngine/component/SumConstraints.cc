@@ -187,6 +187,9 @@ bool isIntegral(const Id<ConstrainedVariable>& var) {
 std::unique_ptr<AbstractDomain> typedDomain(const Constraint& constraint, const Id<ConstraintEngine>& engine,
                                             std::size_t xPosition, std::size_t firstSummand) {
   const Scope& scope = constraint.getScope();
+  KALDEN_CHECK_TEXT_MSG(engine->getCESchema().isValid(), "m_schema.isValid()",
+                        "The engine's schema " << engine->getCESchema()
+                                               << " is gone: delete the engine before its schema.");
   const AbstractDomain& xType = engine->getCESchema()->baseDomain(scope[xPosition]->baseDomain().getTypeName().c_str());
   if (xType.isEnumerated() || xType.getLowerBound() > MINUS_INFINITY || xType.getUpperBound() < PLUS_INFINITY)
     return realDomain();

@@ -33,6 +33,11 @@ private:
   Module(const Module&) = delete;
   Module& operator=(const Module&) = delete;
 
+  // The host that accepted the module, which owns and deletes it; null until then. A second
+  // host, or the same one twice, would delete it again.
+  friend class Engine;
+  const Engine* m_host = nullptr;
+
   Id<Module> m_id;
   std::string m_name;
 };
