@@ -121,13 +121,29 @@ double ConstrainedVariable::getSpecifiedValue() const {
 
 const Id<DataType>& ConstrainedVariable::getDataType() const { return baseDomain().getDataType(); }
 
-bool ConstrainedVariable::provenInconsistent() const { return m_constraintEngine->provenInconsistent(); }
+// A discarded variable has left its engine, which may be gone: these ask the engine, so they refuse.
 
-bool ConstrainedVariable::constraintConsistent() const { return m_constraintEngine->constraintConsistent(); }
+bool ConstrainedVariable::provenInconsistent() const {
+  if (refusesDiscarded("ask the engine of"))
+    return false;
+  return m_constraintEngine->provenInconsistent();
+}
 
-bool ConstrainedVariable::pending() const { return m_constraintEngine->pending(); }
+bool ConstrainedVariable::constraintConsistent() const {
+  if (refusesDiscarded("ask the engine of"))
+    return false;
+  return m_constraintEngine->constraintConsistent();
+}
+
+bool ConstrainedVariable::pending() const {
+  if (refusesDiscarded("ask the engine of"))
+    return false;
+  return m_constraintEngine->pending();
+}
 
 void ConstrainedVariable::update() {
+  if (refusesDiscarded("propagate through"))
+    return;
   PSConstraintEngine* engine = m_constraintEngine;
   engine->propagate();
 }

@@ -227,7 +227,12 @@ void Constraint::notifyNoLongerViolated() {
 
 void Constraint::setSource(const Id<Constraint>& sourceConstraint) { KALDEN_CHECK(sourceConstraint.isValid()); }
 
-double Constraint::getViolation() const { return m_constraintEngine->isViolated(m_id) ? 1.0 : 0.0; }
+double Constraint::getViolation() const {
+  // A discarded constraint left the violated set with its engine, which may be gone.
+  if (isDiscarded())
+    return 0.0;
+  return m_constraintEngine->isViolated(m_id) ? 1.0 : 0.0;
+}
 
 std::string Constraint::getViolationExpl() const {
   std::ostringstream os;

@@ -162,14 +162,18 @@ int ConstraintEngine::getIndex(const Id<ConstrainedVariable>& var) {
       return index;
     ++index;
   }
-  KALDEN_ALWAYS_FAIL();
+  KALDEN_ALWAYS_FAIL_MSG("The variable " << var->getName().toString() << " (" << var
+                                         << ") is not this engine's: it is discarded or another engine's.");
   return 0;
 }
 
 int ConstraintEngine::getIndex(const Id<Constraint>& constr) {
   KALDEN_CHECK(constr.isValid());
   auto it = m_constraints.find(constr);
-  KALDEN_CHECK_OR_RETURN(it != m_constraints.end(), 0);
+  KALDEN_CHECK_MSG_OR_RETURN(it != m_constraints.end(),
+                             "The constraint " << constr->getName().toString() << " (" << constr
+                                               << ") is not this engine's: it is discarded or another engine's.",
+                             0);
   KALDEN_CHECK(it->isValid());
   return static_cast<int>(std::distance(m_constraints.begin(), it));
 }

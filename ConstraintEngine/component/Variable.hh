@@ -173,6 +173,9 @@ const DomainType& Variable<DomainType>::lastDomain() const {
 template <class DomainType>
 const DomainType& Variable<DomainType>::derivedDomain() {
   KALDEN_CHECK(validate());
+  // Deriving propagates the engine, which a discarded variable has left (and which may be gone).
+  if (this->refusesDiscarded("derive the domain of"))
+    return current();
   return getDerivedDomain();
 }
 

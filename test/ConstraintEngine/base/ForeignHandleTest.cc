@@ -112,6 +112,23 @@ TEST_F(ForeignHandleTest, AVariablesCallsAfterItsDiscardAreRefusedByName) {
   EXPECT_EQ(x->refCount(), 0u) << "counted nothing";
 }
 
+TEST_F(ForeignHandleTest, WhatAPurgedEngineLeftIsRefusedWithoutReadingTheEngine) {
+  const Id<ConstrainedVariable> a = otherVar("a"), b = otherVar("b");
+  const Id<Constraint> theirs = (new LessThanEqualConstraint("theirs", "Default", m_other->getId(), makeScope(a, b)))->getId();
+  m_otherHeard.reset();
+  Entity::purgeStart();
+  m_other.reset();
+  Entity::purgeEnd();
+  ASSERT_TRUE(a.isValid() && theirs.isValid()) << "kept until collected";
+  EXPECT_CHECK_FAILS(a->specify(3), "!isDiscarded()");
+  EXPECT_CHECK_FAILS(a->derivedDomain(), "!isDiscarded()");
+  EXPECT_CHECK_FAILS(theirs->deactivate(), "!isDiscarded()");
+  EXPECT_EQ(theirs->getViolation(), 0.0);
+  EXPECT_CHECK_FAILS(m_engine->deleteConstraint(theirs), "!c->isDiscarded()");
+  Entity::garbageCollect();
+  EXPECT_FALSE(a.isValid() || theirs.isValid());
+}
+
 TEST_F(ForeignHandleTest, AnEngineWhoseSchemaWentFirstRefusesWhatNeedsIt) {
   std::unique_ptr<CESchema> schema(new CESchema());
   schema->registerDataType((new IntDT())->getId());
@@ -185,6 +202,9 @@ TEST_F(ForeignHandleTest, EveryEntryRefusesHandlesFromElsewhere) {
       {"touch", [&] { gone->touch(); }, "!isDiscarded()", "gone"},
       {"variable deactivate", [&] { gone->deactivate(); }, "!isDiscarded()", "gone"},
       {"variable undoDeactivation", [&] { gone->undoDeactivation(); }, "!isDiscarded()", "gone"},
+      {"derivedDomain", [&] { gone->derivedDomain(); }, "!isDiscarded()", "gone"},
+      {"pending", [&] { gone->pending(); }, "!isDiscarded()", "gone"},
+      {"update", [&] { gone->update(); }, "!isDiscarded()", "gone"},
       {"variable listener", [&] { new ConstrainedVariableListener(gone); }, "!isDiscarded()", "gone"},
       {"constraint deactivate", [&] { dropped->deactivate(); }, "!isDiscarded()", "dropped"},
       {"constraint undoDeactivation", [&] { dropped->undoDeactivation(); }, "!isDiscarded()", "dropped"},
@@ -196,11 +216,16 @@ TEST_F(ForeignHandleTest, EveryEntryRefusesHandlesFromElsewhere) {
        "m_variables[i]->getConstraintEngine() == m_constraintEngine", "variable a"},
       {"deleteConstraint, another engine's constraint", [&] { m_engine->deleteConstraint(theirs); },
        "c->m_constraintEngine == m_id", "theirs"},
+      {"getIndex, another engine's variable", [&] { m_engine->getIndex(a); }, ALWAYS_FAILS_CONDITION, "variable a"},
+      {"getIndex, another engine's constraint", [&] { m_engine->getIndex(theirs); }, "it != m_constraints.end()",
+       "constraint theirs"},
       {"getVariableByKey, another engine's variable", [&] { m_engine->getVariableByKey(aKey); },
        "entity->getConstraintEngine() == m_id", "variable a"},
   };
   for (const Row& row : rows)
     expectRefused(row.what, row.call, row.condition, row.named);
+  // Left the engine, a constraint is violated nowhere; asking reads nothing of the engine.
+  EXPECT_EQ(dropped->getViolation(), 0.0);
 }
 
 // A host owns the modules it accepts: a module already held by it or another host is refused.
