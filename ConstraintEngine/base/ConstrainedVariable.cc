@@ -28,8 +28,7 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
     // A parent is read whenever the variable is asked for it: it must be there, and in use.
     KALDEN_CHECK_TEXT_MSG(parent.isNoId() || (parent.isValid() && !parent->isDiscarded()),
                           "parent.isNoId() || (parent.isValid() && !parent->isDiscarded())",
-                          "The parent " << parent << " of variable " << name.toString()
-                                        << " is gone or discarded.");
+                          "The parent " << parent << " of variable " << name.toString() << " is gone or discarded.");
     // Most variables have no parent: only those that do need room for it.
     if (!parent.isNoId() || index != NO_INDEX) {
       Extras& more = extras();

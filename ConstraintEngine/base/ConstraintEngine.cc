@@ -122,10 +122,9 @@ PSVariable* ConstraintEngine::getVariableByKey(int key) {
   // Another engine's variable, or one that has left, is none of this engine's.
   if (entity->refusesDiscarded("look up"))
     return nullptr;
-  KALDEN_CHECK_TEXT_MSG_OR_RETURN(&entity->getConstraintEngine() == &m_id, "entity->getConstraintEngine() == m_id",
-                                  "The variable " << entity->getName().toString() << " (key " << key
-                                                  << ") belongs to another engine.",
-                                  nullptr);
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(
+      &entity->getConstraintEngine() == &m_id, "entity->getConstraintEngine() == m_id",
+      "The variable " << entity->getName().toString() << " (key " << key << ") belongs to another engine.", nullptr);
   return entity;
 }
 

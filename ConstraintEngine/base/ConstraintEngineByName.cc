@@ -47,10 +47,9 @@ bool checkScope(const LabelStr& name, const std::vector<Id<ConstrainedVariable> 
                                                                 << ") at argIndex " << i << " is discarded.",
                                     false);
     KALDEN_CHECK_TEXT_MSG_OR_RETURN(var->getConstraintEngine() == engine, "scope[i]->getConstraintEngine() == getId()",
-                                    "Cannot create constraint " << name.toString() << ": the variable "
-                                                                << var->getName().toString() << " (" << var
-                                                                << ") at argIndex " << i
-                                                                << " belongs to another engine.",
+                                    "Cannot create constraint "
+                                        << name.toString() << ": the variable " << var->getName().toString() << " ("
+                                        << var << ") at argIndex " << i << " belongs to another engine.",
                                     false);
   }
   return true;

@@ -92,10 +92,11 @@ TEST_F(ForeignHandleTest, ADiscardedVariableJoinsNoConstraintAndLeavesNothingToR
 
 TEST_F(ForeignHandleTest, DeletingAnotherEnginesConstraintChangesNeitherEngine) {
   const Id<ConstrainedVariable> a = otherVar("a"), b = otherVar("b");
-  const Id<Constraint> theirs = (new LessThanEqualConstraint("theirs", "Default", m_other->getId(), makeScope(a, b)))->getId();
+  const Id<Constraint> theirs =
+      (new LessThanEqualConstraint("theirs", "Default", m_other->getId(), makeScope(a, b)))->getId();
   m_engine->setAutoPropagation(true);
-  expectRefused("another engine's", [&] { m_engine->deleteConstraint(theirs); }, "c->m_constraintEngine == m_id",
-                "theirs");
+  expectRefused(
+      "another engine's", [&] { m_engine->deleteConstraint(theirs); }, "c->m_constraintEngine == m_id", "theirs");
   EXPECT_TRUE(theirs.isValid());
   m_other->deleteConstraint(theirs); // its own engine still may
   EXPECT_FALSE(theirs.isValid());
@@ -106,15 +107,16 @@ TEST_F(ForeignHandleTest, AVariablesCallsAfterItsDiscardAreRefusedByName) {
   x->discard();
   const Error specify = failureOf([&] { x->specify(3); });
   EXPECT_EQ(specify.getCondition(), "!isDiscarded()");
-  EXPECT_EQ(specify.getMessage(), "Cannot specify ConstrainedVariable x (key " + std::to_string(x->getKey()) +
-                                  "): it is discarded.");
+  EXPECT_EQ(specify.getMessage(),
+            "Cannot specify ConstrainedVariable x (key " + std::to_string(x->getKey()) + "): it is discarded.");
   EXPECT_CHECK_FAILS(x->deactivate(), "!isDiscarded()");
   EXPECT_EQ(x->refCount(), 0u) << "counted nothing";
 }
 
 TEST_F(ForeignHandleTest, WhatAPurgedEngineLeftIsRefusedWithoutReadingTheEngine) {
   const Id<ConstrainedVariable> a = otherVar("a"), b = otherVar("b");
-  const Id<Constraint> theirs = (new LessThanEqualConstraint("theirs", "Default", m_other->getId(), makeScope(a, b)))->getId();
+  const Id<Constraint> theirs =
+      (new LessThanEqualConstraint("theirs", "Default", m_other->getId(), makeScope(a, b)))->getId();
   m_otherHeard.reset();
   Entity::purgeStart();
   m_other.reset();
@@ -158,12 +160,14 @@ TEST_F(ForeignHandleTest, AnEngineWhoseSchemaWentFirstRefusesWhatNeedsIt) {
 TEST_F(ForeignHandleTest, EveryEntryRefusesHandlesFromElsewhere) {
   const Id<ConstrainedVariable> y = intVar("y", 0, 10), z = intVar("z", 0, 10);
   const Id<ConstrainedVariable> gone = intVar("gone", 0, 10);
-  const Id<Constraint> dropped = (new LessThanEqualConstraint("dropped", "Default", engine(), makeScope(y, z)))->getId();
+  const Id<Constraint> dropped =
+      (new LessThanEqualConstraint("dropped", "Default", engine(), makeScope(y, z)))->getId();
   new LessThanEqualConstraint("kept", "Default", engine(), makeScope(y, z));
   gone->discard();
   dropped->discard();
   const Id<ConstrainedVariable> a = otherVar("a"), b = otherVar("b");
-  const Id<Constraint> theirs = (new LessThanEqualConstraint("theirs", "Default", m_other->getId(), makeScope(a, b)))->getId();
+  const Id<Constraint> theirs =
+      (new LessThanEqualConstraint("theirs", "Default", m_other->getId(), makeScope(a, b)))->getId();
   const Id<Entity> goneParent = gone;
   const int goneKey = gone->getKey(), aKey = a->getKey();
 
