@@ -29,7 +29,8 @@ namespace {
 // Every registered name with a scope it accepts, written out here rather than read from the
 // module, so that a name the module drops or misspells fails. A scope is one letter a
 // variable: i an integer in [0, 5], b a boolean, e the integers {1, 2, 3}, f a real in [0, 5],
-// s the symbols {blue, red}, o an open enumeration of integers holding nothing yet.
+// s the symbols {blue, red}, t the strings {"a", "b"}, o an open enumeration of integers holding
+// nothing yet.
 struct Row {
   const char* name;
   const char* scope;
@@ -147,6 +148,10 @@ public:
       return ce.createVariable("symbol",
                                SymbolDomain(std::list<double>{LabelStr("blue"), LabelStr("red")}, SymbolDT::instance()),
                                false, true, name.c_str(), Id<Entity>::noId(), -1);
+    case 't':
+      return ce.createVariable("string",
+                               StringDomain(std::list<double>{LabelStr("a"), LabelStr("b")}, StringDT::instance()),
+                               false, true, name.c_str(), Id<Entity>::noId(), -1);
     case 'o':
       return ce.createVariable("int", NumericDomain(IntDT::instance()), false, true, name.c_str(), Id<Entity>::noId(),
                                -1);
@@ -174,6 +179,7 @@ protected:
     IntDT::instance();
     BoolDT::instance();
     SymbolDT::instance();
+    StringDT::instance();
     m_entities = Entity::liveCount();
     m_handles = IdTable::size();
   }
@@ -262,6 +268,18 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
        "addlt takes at least 3 variables, given 2."},
       {"addeqcond", "iib", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
        "addeqcond takes at least 4 variables, given 3."},
+      // Judged before the members that would refuse the kinds: a b that is no boolean, a symbol.
+      {"CondEqualSum", "iii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "CondEqualSum takes at least 4 variables, given 3."},
+      {"eqcondsum", "iii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "eqcondsum takes at least 4 variables, given 3."},
+      {"addeqcond", "iii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "addeqcond takes at least 4 variables, given 3."},
+      {"CondEqualSum", "ss", "m_variables.size() > 2", "CondEqualSum takes at least 4 variables, given 2."},
+      {"leqsum", "s", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "leqsum takes at least 3 variables, given 1."},
+      {"GreaterThanSum", "si", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "GreaterThanSum takes at least 3 variables, given 2."},
       // Too short to reorder: the reordering's own check, with what the name takes in all.
       {"max", "i", "(unsigned) abs(rotateCount) < m_variables.size()", "max takes at least 2 variables, given 1."},
       {"addlt", "i", "(unsigned) abs(rotateCount) < m_variables.size()", "addlt takes at least 3 variables, given 1."},
@@ -372,7 +390,7 @@ TEST_F(ModuleConstraintLibraryTest, EveryTooShortScopeOfAnyKindsStatesTheArity) 
   ASSERT_NO_FATAL_FAILURE(readReferencePage(arityOf));
   Host host;
   ConstraintEngine& engine = host.engine();
-  const std::string kinds = "ibefso";
+  const std::string kinds = "ibefsto";
   // A variable of each kind for each position, so that no scope repeats one.
   std::map<std::pair<char, std::size_t>, Id<ConstrainedVariable> > pool;
   const auto variableAt = [&](char kind, std::size_t position) {
