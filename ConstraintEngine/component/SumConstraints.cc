@@ -275,10 +275,7 @@ SumComparison<Embedded>::SumComparison(const LabelStr& name, const LabelStr& pro
       m_embeddedConstraint(form.embeddedName, propagatorName, constraintEngine,
                            form.embeddedScope(m_variables, m_interimVariable.getId())),
       m_eqSumConstraint() {
-  // The owned sum needs two summands; its arity is checked here, where the client's scope and
-  // name are known.
-  ConstraintShape::checkScopeSize(*this, m_variables.size() + 1 > form.firstSummand + 2, SUM_ARITY_CONDITION,
-                                  form.firstSummand + 2, true);
+  // The arity was judged by form.interimDomain, before any member read the scope.
   m_eqSumConstraint =
       ownedSum(m_variables, form.firstSummand, m_interimVariable.getId(), propagatorName, constraintEngine);
   membersBuilt();
@@ -301,16 +298,29 @@ template class SumComparison<CondAllSameConstraint>;
 
 namespace {
 
-std::unique_ptr<AbstractDomain> realInterim(const Constraint&, const Id<ConstraintEngine>&) { return realDomain(); }
+// The owned sum needs two summands. Judged where the client's scope and name are known, and
+// before any member is built: the members read scope entries and would refuse their kinds
+// first, hiding a short scope.
+void checkComparisonArity(const Constraint& constraint, std::size_t firstSummand) {
+  ConstraintShape::checkScopeSize(constraint, constraint.getScope().size() + 1 > firstSummand + 2,
+                                  SUM_ARITY_CONDITION, firstSummand + 2, true);
+}
+
+std::unique_ptr<AbstractDomain> realInterim(const Constraint& constraint, const Id<ConstraintEngine>&) {
+  checkComparisonArity(constraint, 1);
+  return realDomain();
+}
 
 // x's type where it holds every sum, for a comparison whose x comes first.
 std::unique_ptr<AbstractDomain> typedInterim(const Constraint& constraint, const Id<ConstraintEngine>& engine) {
+  checkComparisonArity(constraint, 1);
   return typedDomain(constraint, engine, 0, 1);
 }
 
-// The conditional's interim, after the arity check: b and x are read only once they exist.
+// The conditional's interim, after the arity checks: b and x are read only once they exist.
 std::unique_ptr<AbstractDomain> condInterim(const Constraint& constraint, const Id<ConstraintEngine>& engine) {
   ConstraintShape::checkScopeSize(constraint, constraint.getScope().size() > 2, "m_variables.size() > 2", 4, true);
+  checkComparisonArity(constraint, 2);
   return typedDomain(constraint, engine, 1, 2);
 }
 

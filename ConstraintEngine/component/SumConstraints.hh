@@ -84,7 +84,7 @@ protected:
 
   /// What tells one comparison from another.
   struct Form {
-    /// The interim's base domain; may check the scope first.
+    /// The interim's base domain, once it has checked the scope's arity: it runs before any member is built.
     std::unique_ptr<AbstractDomain> (*interimDomain)(const Constraint& constraint, const Id<ConstraintEngine>& engine);
     const char* embeddedName; ///< the embedded constraint's name
     /// The embedded constraint's scope over the comparison's scope and the interim.

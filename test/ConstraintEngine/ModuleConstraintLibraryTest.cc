@@ -28,7 +28,9 @@ namespace {
 
 // Every registered name with a scope it accepts, written out here rather than read from the
 // module, so that a name the module drops or misspells fails. A scope is one letter a
-// variable: i an integer in [0, 5], b a boolean, e the integers {1, 2, 3}, f a real in [0, 5].
+// variable: i an integer in [0, 5], b a boolean, e the integers {1, 2, 3}, f a real in [0, 5],
+// s the symbols {blue, red}, t the strings {"a", "b"}, o an open enumeration of integers holding
+// nothing yet.
 struct Row {
   const char* name;
   const char* scope;
@@ -142,6 +144,17 @@ public:
     case 'f':
       return ce.createVariable("float", IntervalDomain(0, 5, FloatDT::instance()), false, true, name.c_str(),
                                Id<Entity>::noId(), -1);
+    case 's':
+      return ce.createVariable("symbol",
+                               SymbolDomain(std::list<double>{LabelStr("blue"), LabelStr("red")}, SymbolDT::instance()),
+                               false, true, name.c_str(), Id<Entity>::noId(), -1);
+    case 't':
+      return ce.createVariable("string",
+                               StringDomain(std::list<double>{LabelStr("a"), LabelStr("b")}, StringDT::instance()),
+                               false, true, name.c_str(), Id<Entity>::noId(), -1);
+    case 'o':
+      return ce.createVariable("int", NumericDomain(IntDT::instance()), false, true, name.c_str(), Id<Entity>::noId(),
+                               -1);
     default:
       return ce.createVariable("int", IntervalIntDomain(0, 5, IntDT::instance()), false, true, name.c_str(),
                                Id<Entity>::noId(), -1);
@@ -165,6 +178,8 @@ protected:
     FloatDT::instance();
     IntDT::instance();
     BoolDT::instance();
+    SymbolDT::instance();
+    StringDT::instance();
     m_entities = Entity::liveCount();
     m_handles = IdTable::size();
   }
@@ -253,6 +268,18 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
        "addlt takes at least 3 variables, given 2."},
       {"addeqcond", "iib", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
        "addeqcond takes at least 4 variables, given 3."},
+      // Judged before the members that would refuse the kinds: a b that is no boolean, a symbol.
+      {"CondEqualSum", "iii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "CondEqualSum takes at least 4 variables, given 3."},
+      {"eqcondsum", "iii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "eqcondsum takes at least 4 variables, given 3."},
+      {"addeqcond", "iii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "addeqcond takes at least 4 variables, given 3."},
+      {"CondEqualSum", "ss", "m_variables.size() > 2", "CondEqualSum takes at least 4 variables, given 2."},
+      {"leqsum", "s", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "leqsum takes at least 3 variables, given 1."},
+      {"GreaterThanSum", "si", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
+       "GreaterThanSum takes at least 3 variables, given 2."},
       // Too short to reorder: the reordering's own check, with what the name takes in all.
       {"max", "i", "(unsigned) abs(rotateCount) < m_variables.size()", "max takes at least 2 variables, given 1."},
       {"addlt", "i", "(unsigned) abs(rotateCount) < m_variables.size()", "addlt takes at least 3 variables, given 1."},
@@ -273,13 +300,10 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
   }
 }
 
-// The reference page of constraint names lists every registered name once, in a row whose arity
-// ("3" or "≥ 3") admits the scope this file uses for it and refuses one variable fewer (one more
-// too, for an exact arity) with the message that states that arity.
-TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
+// Reads the reference page of constraint names: each name with its arity cell ("3" or "≥ 3").
+void readReferencePage(std::map<std::string, std::string>& arityOf) {
   std::ifstream page(KALDEN_SOURCE_DIR "/docs/constraints.md");
   ASSERT_TRUE(page.good());
-  std::map<std::string, std::string> arityOf;
   std::string line;
   while (std::getline(page, line)) {
     if (line.rfind("| `", 0) != 0)
@@ -299,24 +323,39 @@ TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
       open = close + 1;
     }
   }
-  EXPECT_EQ(arityOf.size(), sizeof(LIBRARY) / sizeof(LIBRARY[0]));
+}
+
+// An arity cell read: whether it says "at least", and the count.
+std::pair<bool, std::size_t> parseArity(const std::string& cell) {
   const std::string atLeast = "≥ ";
+  const bool isAtLeast = cell.rfind(atLeast, 0) == 0;
+  return {isAtLeast, std::stoul(isAtLeast ? cell.substr(atLeast.size()) : cell)};
+}
+
+// The message a scope of `given` variables is refused with; an empty scope is refused before
+// the class is known.
+std::string refusal(const std::string& name, bool isAtLeast, std::size_t arity, std::size_t given) {
+  if (given == 0)
+    return name + " takes at least 1 variable, given 0.";
+  return name + " takes " + (isAtLeast ? "at least " : "") + std::to_string(arity) +
+         (arity == 1 ? " variable" : " variables") + ", given " + std::to_string(given) + ".";
+}
+
+// The reference page of constraint names lists every registered name once, in a row whose arity
+// ("3" or "≥ 3") admits the scope this file uses for it and refuses one variable fewer (one more
+// too, for an exact arity) with the message that states that arity.
+TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
+  std::map<std::string, std::string> arityOf;
+  ASSERT_NO_FATAL_FAILURE(readReferencePage(arityOf));
+  EXPECT_EQ(arityOf.size(), sizeof(LIBRARY) / sizeof(LIBRARY[0]));
   Host host;
-  // The message a scope of `given` variables is refused with; an empty scope is refused before
-  // the class is known.
-  const auto refusal = [](const std::string& name, bool isAtLeast, std::size_t arity, std::size_t given) {
-    if (given == 0)
-      return name + " takes at least 1 variable, given 0.";
-    return name + " takes " + (isAtLeast ? "at least " : "") + std::to_string(arity) +
-           (arity == 1 ? " variable" : " variables") + ", given " + std::to_string(given) + ".";
-  };
   for (const Row& row : LIBRARY) {
     SCOPED_TRACE(row.name);
     const auto it = arityOf.find(row.name);
     ASSERT_NE(it, arityOf.end()) << "not listed";
     const std::string scope(row.scope);
-    const bool isAtLeast = it->second.rfind(atLeast, 0) == 0;
-    const std::size_t arity = std::stoul(isAtLeast ? it->second.substr(atLeast.size()) : it->second);
+    const bool isAtLeast = parseArity(it->second).first;
+    const std::size_t arity = parseArity(it->second).second;
     if (isAtLeast)
       EXPECT_GE(scope.size(), arity);
     else
@@ -339,6 +378,69 @@ TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
       EXPECT_EQ(message.substr(0, expected.size()), expected) << kinds;
       EXPECT_TRUE(host.engine().getConstraints().empty());
     }
+  }
+}
+
+// Every too-short scope of every name, with its variables of every kind in every order, is
+// refused with the message that states the name's arity: the size is judged before any kind
+// (a conditional's boolean, numbers to compare, a test's truth values), and nothing is left
+// registered, inner members and internal variables included.
+TEST_F(ModuleConstraintLibraryTest, EveryTooShortScopeOfAnyKindsStatesTheArity) {
+  std::map<std::string, std::string> arityOf;
+  ASSERT_NO_FATAL_FAILURE(readReferencePage(arityOf));
+  Host host;
+  ConstraintEngine& engine = host.engine();
+  const std::string kinds = "ibefsto";
+  // A variable of each kind for each position, so that no scope repeats one.
+  std::map<std::pair<char, std::size_t>, Id<ConstrainedVariable> > pool;
+  const auto variableAt = [&](char kind, std::size_t position) {
+    Id<ConstrainedVariable>& var = pool[{kind, position}];
+    if (var.isNoId())
+      var = host.variable(kind, std::string(1, kind) + std::to_string(position));
+    return var;
+  };
+  for (std::size_t position = 0; position < 4; ++position)
+    for (char kind : kinds)
+      variableAt(kind, position);
+  const std::size_t variables = engine.getVariables().size();
+  for (const auto& entry : arityOf) {
+    const std::string& name = entry.first;
+    const bool isAtLeast = parseArity(entry.second).first;
+    const std::size_t arity = parseArity(entry.second).second;
+    std::vector<std::string> wrong; // the kinds of each scope refused otherwise
+    std::string firstWrong;
+    for (std::size_t size = 1; size < arity; ++size) {
+      // Every assignment of kinds to the positions, as the digits of a number in base kinds.size().
+      std::vector<std::size_t> digits(size, 0);
+      for (bool more = true; more;) {
+        std::vector<Id<ConstrainedVariable> > scope;
+        std::string written;
+        for (std::size_t i = 0; i < size; ++i) {
+          written += kinds[digits[i]];
+          scope.push_back(variableAt(kinds[digits[i]], i));
+        }
+        const std::size_t handles = IdTable::size();
+        const Error failure = failureOf([&] { engine.createConstraint(name, scope); });
+        const std::string expected = refusal(name, isAtLeast, arity, size);
+        if (failure.getMessage().substr(0, expected.size()) != expected) {
+          if (wrong.empty())
+            firstWrong = failure.getCondition() + ": \"" + failure.getMessage() + "\"";
+          wrong.push_back(written);
+        }
+        ASSERT_TRUE(engine.getConstraints().empty()) << name << " over " << written;
+        ASSERT_EQ(engine.getVariables().size(), variables) << name << " over " << written;
+        Entity::garbageCollect();
+        ASSERT_EQ(IdTable::size(), handles) << name << " over " << written;
+        more = false;
+        for (std::size_t i = 0; i < size && !more; ++i) {
+          more = ++digits[i] < kinds.size();
+          if (!more)
+            digits[i] = 0;
+        }
+      }
+    }
+    EXPECT_TRUE(wrong.empty()) << name << ": " << wrong.size() << " scopes, the first " << wrong.front()
+                               << ", refused with " << firstWrong;
   }
 }
 

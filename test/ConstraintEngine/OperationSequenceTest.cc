@@ -19,16 +19,18 @@ unsigned int fromEnvironment(const char* name, unsigned int otherwise) {
   return value != nullptr && *value != '\0' ? static_cast<unsigned int>(std::strtoul(value, nullptr, 10)) : otherwise;
 }
 
-// Runs the seeds the environment asks for: KALDEN_OPSEQ_SEEDS=n runs seeds 1..n (from
-// KALDEN_OPSEQ_FIRST when given), KALDEN_OPSEQ_SEED=n seed n alone; a failure is named with
-// `label`. The checks of a true answer only bite when true answers are common: most checked
-// propagations must answer true.
+// Runs the seeds the environment asks for: KALDEN_OPSEQ_SEEDS=n runs n seeds (600 when not
+// given) from KALDEN_OPSEQ_FIRST (1 when not given), KALDEN_OPSEQ_SEED=n seed n alone; a
+// failure is named with `label`. The checks of a true answer only bite when true answers are
+// common: most checked propagations must answer true.
 void runSessions(const OperationSequence::Options& options, const std::string& label) {
   const unsigned int only = fromEnvironment("KALDEN_OPSEQ_SEED", 0);
   const unsigned int first = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_FIRST", 1);
-  const unsigned int last = only != 0 ? only : fromEnvironment("KALDEN_OPSEQ_SEEDS", CI_SEEDS);
+  const unsigned int count = only != 0 ? 1 : fromEnvironment("KALDEN_OPSEQ_SEEDS", CI_SEEDS);
+  if (count == 0)
+    GTEST_SKIP() << "KALDEN_OPSEQ_SEEDS=0 runs no seed";
   OperationSequence::Tally tally;
-  for (unsigned int seed = first; seed <= last; ++seed) {
+  for (unsigned int seed = first; seed - first < count; ++seed) {
     const std::string failure = OperationSequence::runSeed(seed, options, &tally);
     if (!failure.empty())
       ADD_FAILURE() << label << failure;
@@ -37,7 +39,7 @@ void runSessions(const OperationSequence::Options& options, const std::string& l
     EXPECT_LT(2 * tally.answeredFalse, tally.checked)
         << tally.answeredFalse << " of " << tally.checked << " checked propagations answered false";
     // Undoing a deactivation must also be met where it leaves the object off (a few seeds alone may not).
-    if (last >= CI_SEEDS) {
+    if (count >= CI_SEEDS) {
       EXPECT_GT(tally.twoDeep, 0u) << "no session switched anything off twice";
     }
   }

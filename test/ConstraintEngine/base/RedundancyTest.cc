@@ -115,6 +115,20 @@ TEST_F(RedundancyTest, ARestrictedBaseDomainMakesAConstraintRedundantUntilItIsRe
   EXPECT_EQ(m_engine->getConstraints().size(), 1u);
 }
 
+// A less-or-equal is found redundant by its base domains' order only when a base domain is
+// restricted: ordered already when it is made, it stays active and runs like any other.
+TEST_F(RedundancyTest, ALessOrEqualOrderedWhenMadeRetiresOnlyAfterALaterRestriction) {
+  Id<ConstrainedVariable> x = intVar("x", 0, 2), y = intVar("y", 3, 5);
+  Constraint* leq = new LessThanEqualConstraint("leq", "Default", engine(), makeScope(x, y));
+  EXPECT_FALSE(leq->isRedundant());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(leq->isActive());
+  y->restrictBaseDomain(IntervalIntDomain(3, 4, IntDT::instance()));
+  EXPECT_TRUE(leq->isRedundant());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(leq->isRetired() && !leq->isActive());
+}
+
 // Listeners hear what happened: a constraint found redundant while active is queued again
 // without an "activated"; it runs in the next run and then retires. One found redundant while
 // switched off is told as activated only when it truly comes back.

@@ -71,6 +71,37 @@ TEST_F(ViolationTest, AViolatedConstraintOverDecidedValuesIsNeverRetiredUnseen) 
   }
 }
 
+// A limit of n sets aside n - 1 violations: the n-th is held violated too, but the run answers
+// false and leaves its emptied variable empty. Relaxing that variable withdraws the violation and
+// the next run empties it again; deleting the constraint recovers.
+TEST_F(ViolationTest, TheViolationThatReachesTheLimitFailsTheRun) {
+  m_engine->getViolationMgr().setMaxViolationsAllowed(2);
+  Id<ConstrainedVariable> a = intVar("a", 1, 1), b = intVar("b", 2, 2);
+  Id<ConstrainedVariable> c = intVar("c", 1, 1), d = intVar("d", 2, 2);
+  Constraint* first = equal(makeScope(a, b));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(m_engine->isViolated(first->getId()));
+  EXPECT_TRUE(m_engine->getViolationMgr().getEmptyVariables().empty());
+  Constraint* second = equal(makeScope(c, d));
+  for (int again = 0; again < 2; ++again) {
+    EXPECT_FALSE(m_engine->propagate());
+    EXPECT_TRUE(m_engine->isViolated(second->getId()) && !second->isActive());
+    EXPECT_EQ(m_engine->getViolation(), 2.0);
+    ASSERT_EQ(m_engine->getViolationMgr().getEmptyVariables().size(), 1u);
+    const Id<ConstrainedVariable> emptied = *m_engine->getViolationMgr().getEmptyVariables().begin();
+    EXPECT_TRUE(emptied == c || emptied == d);
+    EXPECT_TRUE(emptied->lastDomain().isEmpty());
+    emptied->relax();
+    EXPECT_FALSE(m_engine->isViolated(second->getId()));
+  }
+  delete second;
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(m_engine->getViolation(), 1.0);
+  EXPECT_TRUE(m_engine->getViolationMgr().getEmptyVariables().empty());
+  delete first;
+  m_engine->getViolationMgr().setMaxViolationsAllowed(0);
+}
+
 // Retired as redundant, a composite leaves its members alone: one held violated comes back
 // when its violation is withdrawn, instead of staying off under its retired owner.
 TEST_F(ViolationTest, AMemberHeldViolatedIsNotRetiredWithItsComposite) {
