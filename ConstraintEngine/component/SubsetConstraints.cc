@@ -61,6 +61,9 @@ SubsetOfConstraint::~SubsetOfConstraint() = default;
 void SubsetOfConstraint::handleExecute() {
   if (ConstraintShape::holdsNothingYet(m_currentDomain) || ConstraintShape::holdsNothingYet(m_superSetDomain))
     return;
+  // An open x takes a closed enumeration's members, but no interval's: it waits until closed.
+  if (m_currentDomain.isOpen() && m_superSetDomain.isInterval())
+    return;
   m_currentDomain.intersect(m_superSetDomain);
 }
 

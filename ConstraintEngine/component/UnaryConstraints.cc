@@ -4,6 +4,7 @@
 
 #include "ConstraintEngine/component/UnaryConstraints.hh"
 
+#include "ConstraintEngine/base/Propagator.hh"
 #include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/Error.hh"
@@ -42,8 +43,11 @@ UnaryConstraint::~UnaryConstraint() {
 }
 
 void UnaryConstraint::handleExecute() {
-  KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_x != nullptr, "m_x != 0", "Source not set for " << toString());
-  if (ConstraintShape::holdsNothingYet(m_y))
+  // Made by name it has no source until setSource(): nothing to enforce yet.
+  if (m_x == nullptr || ConstraintShape::holdsNothingYet(m_y))
+    return;
+  // An open variable takes a closed enumeration's members, but no interval's: it waits until closed.
+  if (m_y.isOpen() && m_x->isInterval())
     return;
   if (narrowsToMembers())
     narrowToMembers();
@@ -104,6 +108,9 @@ void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {
                                                                                  << source->toString()
                                                                                  << ", which has none");
   m_x = source->m_x->copy();
+  // It waited without a source: it has its first work now.
+  if (isActive())
+    getPropagator()->handleConstraintActivated(getId());
 }
 
 void UnaryConstraint::handleDiscard() {

@@ -30,6 +30,7 @@ SoundnessHarness::Layout layoutOf(const ConstraintEntry& entry, bool crowded) {
     p.enumerations = (kinds & KIND_ENUMERATION) != 0;
     p.booleans = (kinds & KIND_BOOLEAN) != 0;
     p.reals = (kinds & KIND_REAL) != 0;
+    p.open = (kinds & KIND_OPEN) != 0;
     if (!p.intervals && !p.enumerations) {
       p.lo = 0;
       p.hi = 1;

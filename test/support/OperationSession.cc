@@ -344,20 +344,13 @@ bool OperationSession::mayOpen(int v) const {
     if (!c.second.alive)
       continue;
     const ConstraintEntry& entry = catalogue[static_cast<std::size_t>(c.second.entry)];
-    bool inScope = false;
     for (unsigned int i = 0; i < c.second.scope.size(); ++i) {
       if (c.second.scope[i] != v)
         continue;
-      inScope = true;
       const ConstraintEntry::Position p = entry.position ? entry.position(i) : ConstraintEntry::Position();
       if ((p.kinds & static_cast<unsigned int>(KIND_OPEN)) == 0)
         return false;
     }
-    if (inScope && entry.openAmongEnumerationsOnly &&
-        std::any_of(c.second.scope.begin(), c.second.scope.end(), [this](int w) {
-          return m_variables.at(w).kindNow() != KIND_OPEN && m_variables.at(w).kindNow() != KIND_ENUMERATION;
-        }))
-      return false;
   }
   return true;
 }
@@ -447,8 +440,6 @@ bool OperationSession::createConstraint(const Operation& op) {
       return false;
     scope.push_back(m_variables[op.scope[i]].id);
   }
-  if (!scopeAccepts(entry, op.scope))
-    return false;
   ModelConstraint c;
   c.entry = op.kind;
   c.variant = op.variant;
