@@ -205,7 +205,7 @@ void DistanceFromSquaresConstraint::handleExecute() {
     return;
   // A sum below zero everywhere has no real root; one reaching zero has the root 0, and so has
   // one closer to zero than the tolerance (0.3 - (0.1 + 0.2) is zero to a user).
-  const double sumLo = a.lb + b.lb, sumHi = onZeroWithinTolerance(a.ub + b.ub);
+  const double sumLo = onZeroWithinTolerance(a.lb + b.lb), sumHi = onZeroWithinTolerance(a.ub + b.ub);
   narrowToRange(getCurrentDomain(m_variables[2]), std::sqrt(std::max(0.0, sumLo)), std::sqrt(sumHi));
 }
 

@@ -47,7 +47,7 @@ void UnaryConstraint::handleExecute() {
   if (m_x == nullptr || ConstraintShape::holdsNothingYet(m_y))
     return;
   // An open variable takes a closed enumeration's members, but no interval's: it waits until closed.
-  if (m_y.isOpen() && m_x->isInterval())
+  if (m_y.isOpen() && waitsForClosing())
     return;
   if (narrowsToMembers())
     narrowToMembers();
@@ -87,9 +87,11 @@ bool UnaryConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int arg
                                 const DomainListener::ChangeType& changeType) {
   (void)variable;
   KALDEN_CHECK_MSG(argIndex == 0, "Cannot have more than one variable in scope.");
-  if (narrowsToMembers() || narrowsToIntegers())
+  if (narrowsToMembers() || narrowsToIntegers() || waitsForClosing())
     return false;
-  return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
+  // An opened variable takes the source's members again.
+  return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED &&
+         changeType != DomainListener::OPENED;
 }
 
 void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {

@@ -58,12 +58,13 @@ TEST_F(UnaryConstraintTest, OnlyARelaxationSchedulesItAgain) {
   EXPECT_EQ(bounds(x), (std::vector<double>{3, 5}));
 }
 
-TEST_F(UnaryConstraintTest, OnlyResetAndRelaxationScheduleItAgain) {
+TEST_F(UnaryConstraintTest, OnlyWideningsScheduleItAgain) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10);
   UnaryConstraint* unary = direct(3, 5, x);
   for (int change = DomainListener::UPPER_BOUND_DECREASED; change <= DomainListener::OPENED; ++change) {
     const DomainListener::ChangeType kind = static_cast<DomainListener::ChangeType>(change);
-    const bool schedules = kind == DomainListener::RESET || kind == DomainListener::RELAXED;
+    const bool schedules =
+        kind == DomainListener::RESET || kind == DomainListener::RELAXED || kind == DomainListener::OPENED;
     EXPECT_EQ(unary->canIgnore(x, 0, kind), !schedules) << DomainListener::toString(kind);
   }
   const Error failure = failureOf([&] { unary->canIgnore(x, 1, DomainListener::RESET); });
