@@ -110,9 +110,12 @@ void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {
                                                                                  << source->toString()
                                                                                  << ", which has none");
   m_x = source->m_x->copy();
-  // It waited without a source: it has its first work now.
-  if (isActive())
+  // It waited without a source: it has its first work now, which the next propagation must find
+  // (the touch tells the engine that there is work).
+  if (isActive() && !isDiscarded()) {
     getPropagator()->handleConstraintActivated(getId());
+    m_variables[0]->touch();
+  }
 }
 
 void UnaryConstraint::handleDiscard() {

@@ -146,7 +146,7 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, Grid gr
   drawn.kind = kinds[static_cast<std::size_t>(draw.between(0, static_cast<int>(kinds.size()) - 1))];
   if (drawn.kind == Kind::ENUMERATION && position.open && draw.between(0, 2) == 0)
     drawn.kind = Kind::OPEN_ENUMERATION;
-  drawn.computed = grid == Grid::TENTHS && draw.between(0, 2) == 0 &&
+  drawn.computed = position.sums && grid == Grid::TENTHS && draw.between(0, 2) == 0 &&
                    (drawn.kind == Kind::REAL_INTERVAL || drawn.kind == Kind::REAL_ENUMERATION);
   switch (drawn.kind) {
   case Kind::INTERVAL: {

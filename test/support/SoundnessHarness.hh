@@ -49,9 +49,9 @@ namespace KALDEN {
  * holds so far (it may still gain others, so that narrowing is all the
  * engine may do), and again once every open domain is closed.
  *
- * Reals on tenths are now and then held as a sum computes them (0.3 as
- * 0.2 + 0.1, a hair above), so that sums and differences the user reads as
- * zero come out a hair beside it, on either side.
+ * Where a position asks for it, reals on tenths are now and then held as a
+ * sum computes them (0.3 as 0.2 + 0.1, a hair above), so that sums and
+ * differences the user reads as zero come out a hair beside it, on either side.
  *
  * Any case fails on a failed check or other exception, and on a propagation
  * that does not end (cut off after a hundred thousand executions).
@@ -67,6 +67,7 @@ public:
     bool booleans = false;    ///< whether a boolean domain may be drawn (lo and hi must span 0..1)
     bool reals = true;        ///< whether an interval or enumeration drawn may be real, on the case's grid
     bool open = false;        ///< whether an integer enumeration drawn may be left open until the case closes it
+    bool sums = false;        ///< whether a real drawn on tenths may be held as a sum computes it
   };
 
   /// Whether a full assignment, one value per scope position, satisfies the constraint.

@@ -139,12 +139,12 @@ TEST_F(OpenDomainTest, AWideningInsertionIsRefusedDuringPropagation) {
 // acts from the first run after it is given one.
 TEST_F(OpenDomainTest, AUnaryConstraintWithoutASourceWaits) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  UnaryConstraint source(IntervalIntDomain(2, 4, IntDT::instance()), intVar("s", 0, 10));
   const Id<Constraint> unary = m_engine->createConstraint("UNARY", makeScope(x));
-  EXPECT_EQ(m_engine->getConstraints().size(), 1u);
+  EXPECT_EQ(m_engine->getConstraints().size(), 2u);
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(shown(x), "int:CLOSED[0, 10]");
 
-  UnaryConstraint source(IntervalIntDomain(2, 4, IntDT::instance()), intVar("s", 0, 10));
   static_cast<UnaryConstraint*>(static_cast<Constraint*>(unary))->setSource(source.getId());
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(shown(x), "int:CLOSED[2, 4]");

@@ -150,11 +150,13 @@ TEST_F(OpenEnumerationRulesTest, ASumZeroWithinTheToleranceHasTheRootZero) {
   dropAll(scope);
 }
 
+// A divisor within the tolerance of zero may be zero: nothing is divided by it.
 TEST_F(OpenEnumerationRulesTest, ADivisorWithinTheToleranceOfZeroMayBeZero) {
   const Id<ConstrainedVariable> x = floatVar("x", 0, 10), y = floatVar("y", 1e-7, 1), z = floatVar("z", 0, 0);
   m_engine->createConstraint("mulEq", makeScope(x, y, z));
   EXPECT_TRUE(m_engine->propagate());
-  EXPECT_EQ(x->lastDomain().getLowerBound(), 0.0);
+  EXPECT_EQ(x->lastDomain().getLowerBound(), 0.0); // 0 * x = 0 for any x
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 10.0);
   // A divisor clear of zero divides as before.
   const Id<ConstrainedVariable> u = floatVar("u", 0, 10), v = floatVar("v", 2e-5, 1), w = floatVar("w", 1, 1);
   m_engine->createConstraint("mulEq", makeScope(u, v, w));
@@ -162,6 +164,7 @@ TEST_F(OpenEnumerationRulesTest, ADivisorWithinTheToleranceOfZeroMayBeZero) {
   EXPECT_EQ(u->lastDomain().getLowerBound(), 1.0);
 }
 
+// A source within the tolerance of the clamp's end stands on it: its sine is 1.
 TEST_F(OpenEnumerationRulesTest, ASineSourceWithinTheToleranceOfItsClampStays) {
   const Id<ConstrainedVariable> t = floatVar("t", 0, 2), s = floatVar("s", 90 + 3e-6, 95);
   m_engine->createConstraint("sin", makeScope(t, s));
