@@ -229,12 +229,17 @@ void ConstrainedVariable::insert(double value) {
   if (refusesDiscarded("insert into"))
     return;
   KALDEN_CHECK_MSG(internal_baseDomain().isOpen(), "Can't insert a member into a variable with a closed base domain.");
-  const bool intoCurrent = !m_specifiedFlag && getCurrentDomain().isOpen();
-  const bool widens = intoCurrent && !getCurrentDomain().isMember(value);
+  const bool widens = !m_specifiedFlag && !getCurrentDomain().isMember(value);
   KALDEN_CHECK_TEXT(mayWidenNow() || !widens, "!m_propInProgress");
   internal_baseDomain().insert(value);
-  if (!intoCurrent)
+  if (!widens)
     return;
+  // A constraint closed the current domain without the value, and may have narrowed it for
+  // want of it: the value comes back with all that was narrowed, as relax() gives it back.
+  if (getCurrentDomain().isClosed()) {
+    relax();
+    return;
+  }
   getCurrentDomain().insert(value);
   // The domain does not report what it gains. A rule may have narrowed others for want of the
   // value, or removed it before: relax as for any widening, so that its constraints run again.

@@ -285,6 +285,9 @@ private:
   bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0; }
   // Tells the listeners the notices held while a propagator ran or a constraint was created by name.
   void releaseHeldNotices();
+  // The propagation after a creation by name; when it throws, the new constraint is deleted
+  // before the error goes on, so that a failed creation leaves no constraint behind.
+  void propagateOrTakeBack(const Id<Constraint>& constraint);
   // Hands an active constraint to its propagator's agenda, recording it first if it is redundant.
   void queueActive(const Id<Constraint>& constraint);
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;

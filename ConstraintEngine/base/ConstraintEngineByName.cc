@@ -100,8 +100,20 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
   if (!isHoldingNotices())
     releaseHeldNotices();
   if (shouldAutoPropagate())
-    propagate();
+    propagateOrTakeBack(constraint);
   return constraint;
+}
+
+void ConstraintEngine::propagateOrTakeBack(const Id<Constraint>& constraint) {
+  try {
+    propagate();
+  } catch (...) {
+    // The caller is told the creation failed: the constraint goes with it, relaxing what it
+    // narrowed, unless a listener deleted it already.
+    if (constraint.isValid())
+      delete static_cast<Constraint*>(constraint);
+    throw;
+  }
 }
 
 void ConstraintEngine::releaseHeldNotices() {

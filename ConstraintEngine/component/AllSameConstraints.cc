@@ -137,6 +137,8 @@ void CondAllSameConstraint::propagateTrue() {
     changed = false;
     for (unsigned int j = 2; j < ARG_COUNT; ++j) {
       AbstractDomain& dom = getCurrentDomain(m_variables[j]);
+      if (ConstraintShape::intervalMeetsOpen(first, dom))
+        continue; // the pair waits for the closing
       if (first.equate(dom))
         changed = true;
       // Either side may be the one emptied: that is the inconsistency, and a domain must not be

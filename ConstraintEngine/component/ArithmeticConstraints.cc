@@ -174,8 +174,9 @@ bool MultEqualConstraint::updateMinAndMax(IntervalDomain& dom, double denomMin, 
                                           double numMax) {
   double max = dom.getUpperBound();
   double min = dom.getLowerBound();
-  if (denomMin <= 0.0 && denomMax >= 0.0)
-    return false; // the divisor may be zero: any quotient is possible
+  // The divisor may be zero, or within the real tolerance of it: any quotient is possible.
+  if (denomMin < g_epsilon() && denomMax > -g_epsilon())
+    return false;
   KALDEN_CHECK(denomMin != 0.0 && denomMax != 0.0);
   double newMin, newMax;
   BA::quotientRange(numMin, numMax, denomMin, denomMax, newMin, newMax);

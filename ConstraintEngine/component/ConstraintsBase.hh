@@ -89,6 +89,19 @@ public:
   /// Whether a domain is open and holds no value yet: it may still gain any, so a rule that reads
   /// its values has nothing to decide from it.
   static bool holdsNothingYet(const AbstractDomain& domain) { return domain.isOpen() && domain.isEmpty(); }
+  /// Whether one domain is an interval and the other open: they cannot be equated or intersected
+  /// until the open one is closed, as it may still gain any value.
+  static bool intervalMeetsOpen(const AbstractDomain& a, const AbstractDomain& b) {
+    return (a.isOpen() && b.isInterval()) || (b.isOpen() && a.isInterval());
+  }
+  /// Whether a domain of the scope may still gain values: its bounds are not final, so a rule
+  /// that narrows by bounds waits until it is closed (closing it runs the constraint again).
+  static bool anyOpen(const std::vector<Id<ConstrainedVariable> >& scope) {
+    for (const Id<ConstrainedVariable>& var : scope)
+      if (Constraint::getCurrentDomain(var).isOpen())
+        return true;
+    return false;
+  }
   /// Whether both domains hold a value; fails `conditionText` when a closed one holds none. An open
   /// one that holds none may still gain values: no failure, but the rule has nothing to do yet.
   static bool checkNonEmpty(const AbstractDomain& a, const AbstractDomain& b, const char* conditionText) {

@@ -51,7 +51,9 @@ CountZerosConstraint::~CountZerosConstraint() {}
 
 void CountZerosConstraint::handleExecute() {
   AbstractDomain& count = getCurrentDomain(m_variables[0]);
-  if (ConstraintShape::holdsNothingYet(count))
+  // An open xi may still gain 0 or lose its last non-zero to a closing, and an open count cannot
+  // be narrowed by bounds: nothing is counted until every domain is closed.
+  if (ConstraintShape::anyOpen(m_variables))
     return;
   unsigned int possible = 0, definite = 0; // the xi that can be 0, and those that are
   for (std::size_t i = 1; i < m_variables.size(); ++i) {

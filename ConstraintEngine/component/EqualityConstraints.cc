@@ -76,10 +76,11 @@ bool EqualConstraint::equate(const Id<ConstrainedVariable>& a, const Id<Constrai
     return changed;
   }
 
-  // An interval cannot be equated with an open enumeration, which may still gain values.
-  KALDEN_CHECK_MSG(!d1.isInterval() && !d2.isInterval(), a->toString()
-                                                             << " should not be equated with " << b->toString());
-  // Reached only when the failure was reported without unwinding: equate value by value.
+  // An interval is not equated with an open enumeration, which may still gain any value: the
+  // pair waits until the enumeration is closed (closing it runs the constraint again).
+  if (d1.isInterval() || d2.isInterval())
+    return false;
+  // Neither an interval nor both closed: equate value by value.
   bool changed = removeUnsupported(d1, d2, b->baseDomain(), isEmpty);
   if (!isEmpty && removeUnsupported(d2, d1, a->baseDomain(), isEmpty))
     changed = true;

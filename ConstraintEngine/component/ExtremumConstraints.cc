@@ -55,19 +55,10 @@ void boundExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >&
   }
 }
 
-// Whether a domain of the scope may still gain values: its bounds are not final, so nothing is
-// narrowed until it is closed (closing it runs the constraint again).
-bool anyOpen(const std::vector<Id<ConstrainedVariable> >& scope) {
-  for (const Id<ConstrainedVariable>& var : scope)
-    if (Constraint::getCurrentDomain(var).isOpen())
-      return true;
-  return false;
-}
-
 // Each step reads the domains as the steps before it left them, so the candidates are judged
 // against the extreme as narrowed: a rule that stays monotone, whatever the order of events.
 void narrowExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >& scope) {
-  if (anyOpen(scope))
+  if (ConstraintShape::anyOpen(scope))
     return;
   AbstractDomain& extreme = Constraint::getCurrentDomain(scope[0]);
   double innerBound, outerBound;

@@ -89,10 +89,15 @@ bool decidedOperands(const Constraint& constraint, Operand& a, Operand& b) {
   return true;
 }
 
+// A value closer to zero than the real tolerance, as zero itself: at the edge of a root's domain
+// it stands for the edge, never for a point beyond it.
+double onZeroWithinTolerance(double value) { return std::fabs(value) < g_epsilon() ? 0.0 : value; }
+
 // Narrows r to [lo, hi]. Not a number means no real result exists, so r is emptied; a bound
-// beyond the infinities is one no domain holds, so r is left alone.
+// beyond the infinities is one no domain holds, so r is left alone, and so is an open r, which
+// may still gain values until it is closed.
 void narrowToRange(AbstractDomain& r, double lo, double hi) {
-  if (ConstraintShape::holdsNothingYet(r))
+  if (r.isOpen())
     return;
   if (std::isnan(lo) || std::isnan(hi)) {
     if (!r.isEmpty())
@@ -120,7 +125,8 @@ CalcDistanceConstraint::CalcDistanceConstraint(const LabelStr& name, const Label
 CalcDistanceConstraint::~CalcDistanceConstraint() {}
 
 void CalcDistanceConstraint::handleExecute() {
-  if (ConstraintShape::holdsNothingYet(m_distance))
+  // An open distance cannot be narrowed by bounds until it is closed.
+  if (m_distance.isOpen())
     return;
   if (!m_x1.areBoundsFinite() || !m_y1.areBoundsFinite() || !m_x2.areBoundsFinite() || !m_y2.areBoundsFinite())
     return;
@@ -149,7 +155,8 @@ SineFunction::SineFunction(const LabelStr& name, const LabelStr& propagatorName,
 SineFunction::~SineFunction() {}
 
 void SineFunction::handleExecute() {
-  if (ConstraintShape::holdsNothingYet(m_source) || ConstraintShape::holdsNothingYet(m_target))
+  // Both are narrowed by bounds, which an open domain does not have for good yet.
+  if (m_source.isOpen() || m_target.isOpen())
     return;
   m_source.intersect(-90.0, 90.0);
   if (m_source.isEmpty())
@@ -196,8 +203,9 @@ void DistanceFromSquaresConstraint::handleExecute() {
   Operand a, b;
   if (!decidedOperands(*this, a, b))
     return;
-  // A sum below zero everywhere has no real root; one reaching zero has the root 0.
-  const double sumLo = a.lb + b.lb, sumHi = a.ub + b.ub;
+  // A sum below zero everywhere has no real root; one reaching zero has the root 0, and so has
+  // one closer to zero than the tolerance (0.3 - (0.1 + 0.2) is zero to a user).
+  const double sumLo = onZeroWithinTolerance(a.lb + b.lb), sumHi = onZeroWithinTolerance(a.ub + b.ub);
   narrowToRange(getCurrentDomain(m_variables[2]), std::sqrt(std::max(0.0, sumLo)), std::sqrt(sumHi));
 }
 

@@ -144,8 +144,8 @@ void WithinBounds::handleSwitching() {
 }
 
 void WithinBounds::handleExecute() {
-  if (ConstraintShape::holdsNothingYet(m_x) || ConstraintShape::holdsNothingYet(m_y) ||
-      ConstraintShape::holdsNothingYet(m_z))
+  // An open x may still gain values: its bounds cannot be narrowed until it is closed.
+  if (m_x.isOpen() || ConstraintShape::holdsNothingYet(m_y) || ConstraintShape::holdsNothingYet(m_z))
     return;
   m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound());
 }

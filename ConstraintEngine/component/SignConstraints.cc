@@ -63,7 +63,8 @@ AbsoluteValue::AbsoluteValue(const LabelStr& name, const LabelStr& propagatorNam
 AbsoluteValue::~AbsoluteValue() {}
 
 void AbsoluteValue::handleExecute() {
-  if (ConstraintShape::holdsNothingYet(m_x) || ConstraintShape::holdsNothingYet(m_y))
+  // Each side narrows the other by bounds, which an open domain does not have for good yet.
+  if (m_x.isOpen() || m_y.isOpen())
     return;
   // The range of |y| from y's bounds.
   const double yMin = m_y.getLowerBound();

@@ -61,6 +61,9 @@ SubsetOfConstraint::~SubsetOfConstraint() = default;
 void SubsetOfConstraint::handleExecute() {
   if (ConstraintShape::holdsNothingYet(m_currentDomain) || ConstraintShape::holdsNothingYet(m_superSetDomain))
     return;
+  // An open x takes a closed enumeration's members, but no interval's: it waits until closed.
+  if (m_currentDomain.isOpen() && m_superSetDomain.isInterval())
+    return;
   m_currentDomain.intersect(m_superSetDomain);
 }
 
@@ -69,7 +72,9 @@ bool SubsetOfConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int 
   (void)variable;
   if (changeType == DomainListener::RESET || changeType == DomainListener::RELAXED)
     return false;
-  return argIndex != 1;
+  // An enumerated x waits while open under an interval superset: a closing or a specification of
+  // it ends the wait.
+  return argIndex != 1 && !(m_currentDomain.isEnumerated() && m_superSetDomain.isInterval());
 }
 
 // LockConstraint
@@ -85,6 +90,9 @@ LockConstraint::~LockConstraint() = default;
 
 void LockConstraint::handleExecute() {
   if (ConstraintShape::holdsNothingYet(m_currentDomain))
+    return;
+  // An open x cannot become an interval's values: it waits until closed.
+  if (ConstraintShape::intervalMeetsOpen(m_currentDomain, m_lockDomain))
     return;
   if (m_lockDomain == m_currentDomain)
     return;

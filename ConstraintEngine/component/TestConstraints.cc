@@ -65,7 +65,9 @@ TestEQ::TestEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<Co
 TestEQ::~TestEQ() = default;
 
 void TestEQ::handleExecute() {
-  if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
+  // An open argument may still gain or be closed without a value the other holds: whether they
+  // meet is not known, and a true test could not equate an interval with it.
+  if (m_arg1.isOpen() || m_arg2.isOpen())
     return;
   KALDEN_TRACE("TestEQ:handleExecute", "comparing " << m_arg1.toString() << " with " << m_arg2.toString());
   // Across kinds an integer interval meets a real one only at an integer.

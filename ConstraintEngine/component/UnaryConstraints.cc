@@ -4,6 +4,7 @@
 
 #include "ConstraintEngine/component/UnaryConstraints.hh"
 
+#include "ConstraintEngine/base/Propagator.hh"
 #include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/Error.hh"
@@ -42,8 +43,11 @@ UnaryConstraint::~UnaryConstraint() {
 }
 
 void UnaryConstraint::handleExecute() {
-  KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_x != nullptr, "m_x != 0", "Source not set for " << toString());
-  if (ConstraintShape::holdsNothingYet(m_y))
+  // Made by name it has no source until setSource(): nothing to enforce yet.
+  if (m_x == nullptr || ConstraintShape::holdsNothingYet(m_y))
+    return;
+  // An open variable takes a closed enumeration's members, but no interval's: it waits until closed.
+  if (m_y.isOpen() && waitsForClosing())
     return;
   if (narrowsToMembers())
     narrowToMembers();
@@ -83,9 +87,11 @@ bool UnaryConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int arg
                                 const DomainListener::ChangeType& changeType) {
   (void)variable;
   KALDEN_CHECK_MSG(argIndex == 0, "Cannot have more than one variable in scope.");
-  if (narrowsToMembers() || narrowsToIntegers())
+  if (narrowsToMembers() || narrowsToIntegers() || waitsForClosing())
     return false;
-  return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED;
+  // An opened variable takes the source's members again.
+  return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED &&
+         changeType != DomainListener::OPENED;
 }
 
 void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {
@@ -104,6 +110,12 @@ void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {
                                                                                  << source->toString()
                                                                                  << ", which has none");
   m_x = source->m_x->copy();
+  // It waited without a source: it has its first work now, which the next propagation must find
+  // (the touch tells the engine that there is work).
+  if (isActive() && !isDiscarded()) {
+    getPropagator()->handleConstraintActivated(getId());
+    m_variables[0]->touch();
+  }
 }
 
 void UnaryConstraint::handleDiscard() {

@@ -48,6 +48,10 @@ private:
   // Whether the variable is a real interval and the source an integer one: the variable may take
   // only integers, which no bound of the source's keeps it to.
   bool narrowsToIntegers() const;
+  // Whether the variable is an enumeration under an interval source: while it is open it takes
+  // none of the interval's values and waits, so every change of it (a closing, a specification)
+  // is heard.
+  bool waitsForClosing() const { return m_x != nullptr && m_x->isInterval() && m_y.isEnumerated(); }
 
   AbstractDomain* m_x; // owned copy of the source, null while none is set
   AbstractDomain& m_y;

@@ -54,15 +54,12 @@ ConstraintEntry entry(const char* className, std::vector<const char*> names, uns
   return e;
 }
 
-// Position `test` holds a truth value; every other position takes any closed kind, and an open
-// enumeration too when `othersOpen`.
-std::function<ConstraintEntry::Position(unsigned int)> booleanAt(unsigned int test, bool othersOpen = false) {
-  return [test, othersOpen](unsigned int position) {
+// Position `test` holds a truth value; every other position takes any kind.
+std::function<ConstraintEntry::Position(unsigned int)> booleanAt(unsigned int test) {
+  return [test](unsigned int position) {
     ConstraintEntry::Position p;
     if (position == test)
       p.kinds = KIND_BOOLEAN;
-    else if (othersOpen)
-      p.kinds = KIND_ANY;
     return p;
   };
 }
@@ -75,34 +72,6 @@ std::function<ConstraintEntry::Position(unsigned int)> intervalsAt(std::vector<u
       p.kinds = KIND_INTERVAL | KIND_REAL | KIND_BOOLEAN;
     return p;
   };
-}
-
-// The listed positions take an open enumeration as well: the class leaves an open domain
-// alone there (it may still gain any value) instead of failing a check on it.
-std::function<ConstraintEntry::Position(unsigned int)> openAt(std::vector<unsigned int> positions) {
-  return [positions](unsigned int position) {
-    ConstraintEntry::Position p;
-    if (std::find(positions.begin(), positions.end(), position) != positions.end())
-      p.kinds = KIND_ANY;
-    return p;
-  };
-}
-
-// As openAt(), at every position.
-std::function<ConstraintEntry::Position(unsigned int)> openAnywhere() {
-  return [](unsigned int) {
-    ConstraintEntry::Position p;
-    p.kinds = KIND_ANY;
-    return p;
-  };
-}
-
-// The entry with an open enumeration taken at every position, beside enumerations only: the
-// class would meet an interval with it, which an open domain refuses.
-ConstraintEntry openAmongEnumerations(ConstraintEntry e) {
-  e.position = openAnywhere();
-  e.openAmongEnumerationsOnly = true;
-  return e;
 }
 
 // The unary source: data[0] says its kind (as VariableKind), the rest are its values (an interval's bounds).
@@ -244,13 +213,9 @@ std::vector<ConstraintEntry> makeCatalogue() {
         return allEqual(a, 0);
       });
   equal.equalityPropagated = true;
-  // An open enumeration takes a closed enumeration's members, and meets no interval.
-  equal.position = openAnywhere();
-  equal.openAmongEnumerationsOnly = true;
   c.push_back(equal);
   ConstraintEntry neq = entry<NotEqualConstraint>("NotEqualConstraint", {"NotEqual", "neq"}, 2, 2,
                                                   [](const auto& a) { return a[0] != a[1]; });
-  neq.position = openAnywhere();
   c.push_back(neq);
   // Over full assignments every domain is a single value: a subset of a single value is that value.
   c.push_back(entry<SubsetOfConstraint>("SubsetOfConstraint", {"SubsetOf", "subsetOf", "Singleton"}, 2, 2,
@@ -260,7 +225,8 @@ std::vector<ConstraintEntry> makeCatalogue() {
       entry<LockConstraint>("LockConstraint", {"Lock"}, 2, 2, [](const auto& a) { return a[0] == a[1]; });
   lock.position = [](unsigned int position) {
     ConstraintEntry::Position p;
-    p.kinds = KIND_INTERVAL | KIND_ENUMERATION | KIND_REAL;
+    // The lock domain is fixed for good: an open one could still gain values.
+    p.kinds = position == 1 ? KIND_INTERVAL | KIND_ENUMERATION | KIND_REAL : KIND_ANY & ~KIND_BOOLEAN;
     p.fixed = position == 1;
     return p;
   };
@@ -272,27 +238,24 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(testEq);
   ConstraintEntry testLt = entry<TestLessThan>("TestLessThan", {"TestLessThan", "condlt"}, 3, 3,
                                                [](const auto& a) { return a[0] == truth(a[1] < a[2]); });
-  testLt.position = booleanAt(0, true);
+  testLt.position = booleanAt(0);
   c.push_back(testLt);
   ConstraintEntry testLeq = entry<TestLEQ>("TestLEQ", {"testLEQ", "condleq"}, 3, 3,
                                            [](const auto& a) { return a[0] == truth(a[1] <= a[2]); });
-  testLeq.position = booleanAt(0, true);
+  testLeq.position = booleanAt(0);
   c.push_back(testLeq);
 
   ConstraintEntry leq = entry<LessThanEqualConstraint>("LessThanEqualConstraint", {"LessThanEqual", "leq"}, 2, 2,
                                                        [](const auto& a) { return a[0] <= a[1]; });
-  leq.position = openAnywhere();
   c.push_back(leq);
   ConstraintEntry lt = entry<LessThanConstraint>("LessThanConstraint", {"LessThan", "lt", "lessThan"}, 2, 2,
                                                  [](const auto& a) { return a[0] < a[1]; });
-  lt.position = openAnywhere();
   c.push_back(lt);
   c.push_back(entry<WithinBounds>("WithinBounds", {"WithinBounds", "withinBounds"}, 3, 3,
                                   [](const auto& a) { return a[1] <= a[0] && a[0] <= a[2]; }));
 
   ConstraintEntry add = entry<AddEqualConstraint>("AddEqualConstraint", {"AddEqual", "addeq", "addEq"}, 3, 3,
                                                   [](const auto& a) { return a[0] + a[1] == a[2]; });
-  add.position = openAnywhere();
   c.push_back(add);
   ConstraintEntry mult = entry<MultEqualConstraint>("MultEqualConstraint", {"MultEqual", "mulEq", "multEq"}, 3, 3,
                                                     [](const auto& a) { return a[0] * a[1] == a[2]; });
@@ -314,7 +277,6 @@ std::vector<ConstraintEntry> makeCatalogue() {
   c.push_back(abs);
   ConstraintEntry sum = entry<EqualSumConstraint>("EqualSumConstraint", {"EqualSum", "sum"}, 3, 5,
                                                   [](const auto& a) { return a[0] == sumOf(a, 1, a.size()); });
-  sum.position = openAnywhere();
   c.push_back(sum);
   ConstraintEntry product = entry<EqualProductConstraint>("EqualProductConstraint", {"EqualProduct", "product"}, 3, 4,
                                                           [](const auto& a) { return a[0] == productOf(a, 1); });
@@ -335,7 +297,6 @@ std::vector<ConstraintEntry> makeCatalogue() {
       entry<GreaterOrEqThanSumConstraint>("GreaterOrEqThanSumConstraint", {"GreaterOrEqThanSum"}, 3, 4,
                                           [](const auto& a) { return a[0] >= sumOf(a, 1, a.size()); })};
   for (ConstraintEntry& comparison : comparisons) {
-    comparison.position = openAnywhere();
     c.push_back(comparison);
   }
   ConstraintEntry condSum =
@@ -354,29 +315,26 @@ std::vector<ConstraintEntry> makeCatalogue() {
   // The scope transforms, each over the delegate it names; the delegates' names are registered above.
   ConstraintEntry addLeq = rotating({"addleq"}, "GreaterOrEqThanSum", 1, 3, 4,
                                     [](const auto& a) { return a.back() >= sumOf(a, 0, a.size() - 1); });
-  addLeq.position = openAnywhere();
   c.push_back(addLeq);
   ConstraintEntry addLt = rotating({"addlt"}, "GreaterThanSum", 1, 3, 3,
                                    [](const auto& a) { return a.back() > sumOf(a, 0, a.size() - 1); });
-  addLt.position = openAnywhere();
   c.push_back(addLt);
 
   // An open variable proves nothing different, and nothing is pruned while one is present.
   ConstraintEntry allDiff = entry<AllDiffConstraint>("AllDiffConstraint", {"AllDiff", "adiff", "fadiff", "fneq"}, 2, 3,
                                                      [](const auto& a) { return allDifferent(a, 0); });
-  allDiff.position = openAnywhere();
   c.push_back(allDiff);
   ConstraintEntry condDiff =
       entry<CondAllDiffConstraint>("CondAllDiffConstraint", {"CondAllDiff"}, 3, 4,
                                    [](const auto& a) { return a[0] == truth(allDifferent(a, 1)); });
-  condDiff.position = booleanAt(0, true);
+  condDiff.position = booleanAt(0);
   c.push_back(condDiff);
-  c.push_back(openAmongEnumerations(entry<EqualMaximumConstraint>(
+  c.push_back(entry<EqualMaximumConstraint>(
       "EqualMaximumConstraint", {"EqualMaximum", "fallmax"}, 2, 4,
-      [](const auto& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); })));
-  c.push_back(openAmongEnumerations(entry<EqualMinimumConstraint>(
+      [](const auto& a) { return a[0] == *std::max_element(a.begin() + 1, a.end()); }));
+  c.push_back(entry<EqualMinimumConstraint>(
       "EqualMinimumConstraint", {"EqualMinimum", "fallmin"}, 2, 4,
-      [](const auto& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); })));
+      [](const auto& a) { return a[0] == *std::min_element(a.begin() + 1, a.end()); }));
   c.push_back(entry<CountZerosConstraint>("CountZerosConstraint", {"CountZeros"}, 2, 4, [](const auto& a) {
     return a[0] == static_cast<int>(a.size() - 1) - nonZeros(a, 1);
   }));
@@ -384,15 +342,15 @@ std::vector<ConstraintEntry> makeCatalogue() {
                                              [](const auto& a) { return a[0] == nonZeros(a, 1); }));
   c.push_back(entry<CardinalityConstraint>("CardinalityConstraint", {"Cardinality", "card"}, 2, 4,
                                            [](const auto& a) { return nonZeros(a, 1) <= a[0]; }));
-  c.push_back(openAmongEnumerations(entry<OrConstraint>("OrConstraint", {"Or", "or", "for"}, 1, 3,
-                                                        [](const auto& a) { return nonZeros(a, 0) > 0; })));
+  c.push_back(entry<OrConstraint>("OrConstraint", {"Or", "or", "for"}, 1, 3,
+                                  [](const auto& a) { return nonZeros(a, 0) > 0; }));
   // Member implication relates domains, not values: brute force over assignments cannot judge it.
-  c.push_back(openAmongEnumerations(rotating({"max", "allmax"}, "EqualMaximum", 1, 2, 3, [](const auto& a) {
+  c.push_back(rotating({"max", "allmax"}, "EqualMaximum", 1, 2, 3, [](const auto& a) {
     return a.back() == *std::max_element(a.begin(), a.end() - 1);
-  })));
-  c.push_back(openAmongEnumerations(rotating({"min", "allmin"}, "EqualMinimum", 1, 2, 3, [](const auto& a) {
+  }));
+  c.push_back(rotating({"min", "allmin"}, "EqualMinimum", 1, 2, 3, [](const auto& a) {
     return a.back() == *std::min_element(a.begin(), a.end() - 1);
-  })));
+  }));
   ConstraintEntry eqCondSum = swapping("eqcondsum", "CondEqualSum", 0, 1, 4, 4, [](const auto& a) {
     return a[1] == truth(a[0] == sumOf(a, 2, a.size()));
   });
@@ -410,19 +368,16 @@ std::vector<ConstraintEntry> makeCatalogue() {
   ConstraintEntry square =
       entry<SquareOfDifferenceConstraint>("SquareOfDifferenceConstraint", {"diffSquare"}, 3, 3,
                                           [](const auto& a) { return a[2] == (a[0] - a[1]) * (a[0] - a[1]); });
-  square.position = openAt({0, 1});
   c.push_back(square);
   ConstraintEntry root =
       entry<DistanceFromSquaresConstraint>("DistanceFromSquaresConstraint", {"distanceSquares"}, 3, 3,
                                            [](const auto& a) { return isRootOf(a[2], a[0] + a[1]); });
-  root.position = openAt({0, 1});
   c.push_back(root);
   ConstraintEntry distance =
       entry<CalcDistanceConstraint>("CalcDistanceConstraint", {"calcDistance"}, 5, 5, [](const auto& a) {
         const auto dx = a[3] - a[1], dy = a[4] - a[2];
         return isRootOf(a[0], dx * dx + dy * dy);
       });
-  distance.position = openAt({1, 2, 3, 4});
   c.push_back(distance);
   c.push_back(entry<SineFunction>("SineFunction", {"sin"}, 2, 2,
                                   [](const auto& a) { return equalsComputed(a[0], std::sin(toDouble(a[1]) * 3.141592 / 180.0)); }));

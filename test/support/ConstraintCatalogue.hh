@@ -34,7 +34,7 @@ enum VariableKind : unsigned int {
 struct ConstraintEntry {
   /// What one scope position accepts.
   struct Position {
-    unsigned int kinds = KIND_CLOSED; ///< mask of VariableKind; an open enumeration only where named
+    unsigned int kinds = KIND_ANY; ///< mask of VariableKind
     bool fixed = false;               ///< the variable's base domain must be a single value
   };
   /// A full assignment in scope order, and the entry's own data (drawn with the constraint).
@@ -50,12 +50,9 @@ struct ConstraintEntry {
   std::vector<const char*> names;                          ///< registered names; empty when it is built by class only
   unsigned int minArity = 2;                               ///< least scope size drawn
   unsigned int maxArity = 2;                               ///< greatest scope size drawn
-  std::function<Position(unsigned int position)> position; ///< default: any closed kind
+  std::function<Position(unsigned int position)> position; ///< default: any kind, open enumerations too
   bool equalityPropagated = false;                         ///< whether the equality propagator may run it
   bool hasData = false;                                    ///< whether it draws data of its own (a unary source)
-  /// Whether an open enumeration may share its scope with enumerations only: the class refuses
-  /// to meet an interval with one.
-  bool openAmongEnumerationsOnly = false;
   /// Why its rule makes the fixpoint depend on the order constraints run in, if it does: a fresh
   /// engine may then reach another fixpoint than the live one.
   const char* orderDependence = nullptr;

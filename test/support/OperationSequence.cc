@@ -409,8 +409,6 @@ private:
       }
       op.scope.push_back(m_draw.pick(candidates));
     }
-    if (!s.scopeAccepts(entry, op.scope))
-      return Operation();
     if (!entry.names.empty() && m_draw.chance(2))
       op.variant = m_draw.between(1, static_cast<int>(entry.names.size()));
     else

@@ -344,20 +344,13 @@ bool OperationSession::mayOpen(int v) const {
     if (!c.second.alive)
       continue;
     const ConstraintEntry& entry = catalogue[static_cast<std::size_t>(c.second.entry)];
-    bool inScope = false;
     for (unsigned int i = 0; i < c.second.scope.size(); ++i) {
       if (c.second.scope[i] != v)
         continue;
-      inScope = true;
       const ConstraintEntry::Position p = entry.position ? entry.position(i) : ConstraintEntry::Position();
       if ((p.kinds & static_cast<unsigned int>(KIND_OPEN)) == 0)
         return false;
     }
-    if (inScope && entry.openAmongEnumerationsOnly &&
-        std::any_of(c.second.scope.begin(), c.second.scope.end(), [this](int w) {
-          return m_variables.at(w).kindNow() != KIND_OPEN && m_variables.at(w).kindNow() != KIND_ENUMERATION;
-        }))
-      return false;
   }
   return true;
 }
@@ -447,8 +440,6 @@ bool OperationSession::createConstraint(const Operation& op) {
       return false;
     scope.push_back(m_variables[op.scope[i]].id);
   }
-  if (!scopeAccepts(entry, op.scope))
-    return false;
   ModelConstraint c;
   c.entry = op.kind;
   c.variant = op.variant;
@@ -770,7 +761,9 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
 // constraint holds a real variable at two positions, or two real variables that equalities
 // join: its rule may step by the tolerance, and the bounded rounds of each execution, or the
 // tolerance of an equality's narrowing, cut that crawl short where the order of execution
-// says. The fresh engine is built over
+// says. Nor is a part with an open variable that took a closed domain's members its base lacks:
+// a value removed from the base since went from it, where a fresh engine takes them all again.
+// The fresh engine is built over
 // the compared parts alone, so that a contradiction only a part left out may hold excuses no
 // other. (The parts keep a composite with a member set aside whole, so they join at least what
 // the engine joins.)
@@ -796,13 +789,22 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
           return true;
     return false;
   };
+  auto tookMembers = [&](int v) {
+    const AbstractDomain& base = m_variables.at(v).id->baseDomain();
+    const AbstractDomain& current = m_variables.at(v).id->lastDomain();
+    if (!base.isOpen() || !current.isClosed() || !current.isEnumerated())
+      return false;
+    std::list<double> values;
+    current.getValues(values);
+    return std::any_of(values.begin(), values.end(), [&](double value) { return !base.isMember(value); });
+  };
   std::vector<const Part*> compared;
   std::set<int> comparedVariables;
   for (const Part& part : parts)
     if (allOn(part) && std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
           const ModelConstraint& mc = m_constraints.at(c);
           return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
-        })) {
+        }) && std::none_of(part.variables.begin(), part.variables.end(), tookMembers)) {
       compared.push_back(&part);
       comparedVariables.insert(part.variables.begin(), part.variables.end());
     }

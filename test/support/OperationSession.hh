@@ -176,15 +176,6 @@ public:
     return !p.fixed || (var.base.size() == 1 && var.id->baseDomain().isSingleton());
   }
 
-  /// Whether variables of these kinds may share a constraint of the entry (each position fitting).
-  bool scopeAccepts(const ConstraintEntry& entry, const std::vector<int>& scope) const {
-    if (!entry.openAmongEnumerationsOnly)
-      return true;
-    auto kindOf = [this](int v) { return m_variables.at(v).kindNow(); };
-    return std::none_of(scope.begin(), scope.end(), [&](int v) { return kindOf(v) == KIND_OPEN; }) ||
-           std::all_of(scope.begin(), scope.end(),
-                       [&](int v) { return kindOf(v) == KIND_OPEN || kindOf(v) == KIND_ENUMERATION; });
-  }
   /// Whether the client may open the variable: a closed enumeration whose every constraint takes it open.
   bool mayOpen(int v) const;
   /// Whether the switching operation is legal on the target and keeps it at most two deep; true for other types.

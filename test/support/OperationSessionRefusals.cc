@@ -256,10 +256,6 @@ bool OperationSession::refuseCreation(const Operation& op) {
   if (static_cast<Refusal>(op.kind) == Refusal::CREATE_WITH_WRONG_ARITY) {
     if (op.variant < 1 || op.variant > static_cast<int>(entry.names.size()) || scope.size() >= entry.minArity)
       return false;
-    // A shorter scope a name takes would run at once with auto-propagation on, over positions
-    // the catalogue never draws (an open enumeration where the class meets an interval).
-    if (!scope.empty() && m_engine->getAutoPropagation())
-      return false;
     // An empty scope is refused before any class is built; a shorter one where the name's own
     // arity says (the catalogue draws within it, and some names take fewer): taken, it is deleted.
     const char* name = entry.names[static_cast<std::size_t>(op.variant - 1)];

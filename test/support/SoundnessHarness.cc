@@ -42,7 +42,7 @@ private:
   std::mt19937 m_rng;
 };
 
-enum class Kind { INTERVAL, ENUMERATION, BOOLEAN, REAL_INTERVAL, REAL_ENUMERATION };
+enum class Kind { INTERVAL, ENUMERATION, BOOLEAN, REAL_INTERVAL, REAL_ENUMERATION, OPEN_ENUMERATION };
 
 // The grids real domains are drawn on. Quarters are exact in binary; tenths are how users write
 // reals, and binary holds only the halves among them exactly; hairs lie closer to an integer than
@@ -79,10 +79,11 @@ struct Drawn {
   std::unique_ptr<AbstractDomain> domain;
   std::vector<Decimal> values;
   std::vector<double> doubles;
+  bool computed = false; // tenths held as the sum of the tenth below and 0.1
 
   void hold(const Decimal& value) {
     values.push_back(value);
-    doubles.push_back(value.toDouble());
+    doubles.push_back(computed ? (value - Decimal(1, 1)).toDouble() + 0.1 : value.toDouble());
   }
   std::list<double> members() const { return std::list<double>(doubles.begin(), doubles.end()); }
   // The drawn domain in the user's decimals.
@@ -91,6 +92,7 @@ struct Drawn {
     std::string t = kind == Kind::REAL_INTERVAL || kind == Kind::REAL_ENUMERATION ? "real"
                     : kind == Kind::BOOLEAN                                       ? "bool"
                                                                                   : "int";
+    t += kind == Kind::OPEN_ENUMERATION ? " open" : computed ? " sums" : "";
     t += range ? "[" + values.front().text() + ", " + values.back().text() + "]" : "{";
     for (std::size_t k = 0; !range && k < values.size(); ++k)
       t += (k == 0 ? "" : ", ") + values[k].text();
@@ -142,6 +144,10 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, Grid gr
     kinds.push_back(Kind::REAL_ENUMERATION);
   Drawn drawn;
   drawn.kind = kinds[static_cast<std::size_t>(draw.between(0, static_cast<int>(kinds.size()) - 1))];
+  if (drawn.kind == Kind::ENUMERATION && position.open && draw.between(0, 2) == 0)
+    drawn.kind = Kind::OPEN_ENUMERATION;
+  drawn.computed = position.sums && grid == Grid::TENTHS && draw.between(0, 2) == 0 &&
+                   (drawn.kind == Kind::REAL_INTERVAL || drawn.kind == Kind::REAL_ENUMERATION);
   switch (drawn.kind) {
   case Kind::INTERVAL: {
     const int lb = draw.between(position.lo, position.hi);
@@ -151,10 +157,17 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, Grid gr
       drawn.hold(v);
     break;
   }
-  case Kind::ENUMERATION: {
+  case Kind::ENUMERATION:
+  case Kind::OPEN_ENUMERATION: {
     for (double v : drawMembers(draw, position.lo, position.hi, 1 + draw.smallUpTo(position.hi - position.lo)))
       drawn.hold(static_cast<long long>(v));
-    drawn.domain.reset(new NumericDomain(drawn.members(), IntDT::instance()));
+    if (drawn.kind == Kind::ENUMERATION) {
+      drawn.domain.reset(new NumericDomain(drawn.members(), IntDT::instance()));
+      break;
+    }
+    NumericDomain* open = new NumericDomain(IntDT::instance());
+    drawn.domain.reset(open);
+    open->insert(drawn.members());
     break;
   }
   case Kind::BOOLEAN: {
@@ -197,6 +210,7 @@ Id<ConstrainedVariable> makeVariable(const Id<ConstraintEngine>& engine, const D
                                          ConstrainedVariable::NO_INDEX))
         ->getId();
   case Kind::ENUMERATION:
+  case Kind::OPEN_ENUMERATION:
   case Kind::REAL_ENUMERATION:
     return (new Variable<EnumeratedDomain>(engine, *drawn.domain, false, true, name, Id<Entity>::noId(),
                                            ConstrainedVariable::NO_INDEX))
@@ -434,17 +448,28 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
     scope.push_back(makeVariable(network.engine(), domains[i], "x" + std::to_string(i)));
 
   std::ostringstream problems;
-  try {
-    subject.build(network.engine(), scope);
+  // The checks after one propagation; `when` names it in the failure.
+  auto judge = [&](const char* when) {
     const bool consistent = (*network).propagate();
     if (support.solvable && (!consistent || (*network).provenInconsistent()))
-      problems << " inconsistency reported although a solution exists;";
+      problems << when << " inconsistency reported although a solution exists;";
     for (unsigned int i = 0; i < arity; ++i)
       for (std::size_t k : support.kept[i])
         if (!scope[i]->lastDomain().isMember(domains[i].doubles[k]))
-          problems << " x" << i << " lost supported value " << domains[i].values[k].text() << ";";
+          problems << when << " x" << i << " lost supported value " << domains[i].values[k].text() << ";";
     if (subject.decidedChecked && consistent && !decidedSatisfies(subject, meaning, grid, scope))
-      problems << " consistent with decided values that violate it;";
+      problems << when << " consistent with decided values that violate it;";
+  };
+  const bool anyOpen = std::any_of(domains.begin(), domains.end(),
+                                   [](const Drawn& d) { return d.kind == Kind::OPEN_ENUMERATION; });
+  try {
+    subject.build(network.engine(), scope);
+    judge(anyOpen ? " while open:" : "");
+    for (unsigned int i = 0; i < arity; ++i)
+      if (domains[i].kind == Kind::OPEN_ENUMERATION && problems.str().empty())
+        scope[i]->close();
+    if (anyOpen && problems.str().empty())
+      judge(" once closed:");
   } catch (const Error& e) {
     problems << " failed check: " << e.what() << ";";
   } catch (const std::exception& e) {

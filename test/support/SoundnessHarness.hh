@@ -44,6 +44,15 @@ namespace KALDEN {
  * exactly; among hair values it is not judged, as the engine's tolerance also
  * acts on the bounds it computes (a quotient, a root).
  *
+ * A position may draw an open enumeration holding values. The case then
+ * propagates twice: with it open, when the engine is held to the values it
+ * holds so far (it may still gain others, so that narrowing is all the
+ * engine may do), and again once every open domain is closed.
+ *
+ * Where a position asks for it, reals on tenths are now and then held as a
+ * sum computes them (0.3 as 0.2 + 0.1, a hair above), so that sums and
+ * differences the user reads as zero come out a hair beside it, on either side.
+ *
  * Any case fails on a failed check or other exception, and on a propagation
  * that does not end (cut off after a hundred thousand executions).
  */
@@ -57,6 +66,8 @@ public:
     bool enumerations = true; ///< whether an enumeration may be drawn
     bool booleans = false;    ///< whether a boolean domain may be drawn (lo and hi must span 0..1)
     bool reals = true;        ///< whether an interval or enumeration drawn may be real, on the case's grid
+    bool open = false;        ///< whether an integer enumeration drawn may be left open until the case closes it
+    bool sums = false;        ///< whether a real drawn on tenths may be held as a sum computes it
   };
 
   /// Whether a full assignment, one value per scope position, satisfies the constraint.

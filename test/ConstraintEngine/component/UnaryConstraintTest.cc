@@ -58,12 +58,13 @@ TEST_F(UnaryConstraintTest, OnlyARelaxationSchedulesItAgain) {
   EXPECT_EQ(bounds(x), (std::vector<double>{3, 5}));
 }
 
-TEST_F(UnaryConstraintTest, OnlyResetAndRelaxationScheduleItAgain) {
+TEST_F(UnaryConstraintTest, OnlyWideningsScheduleItAgain) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10);
   UnaryConstraint* unary = direct(3, 5, x);
   for (int change = DomainListener::UPPER_BOUND_DECREASED; change <= DomainListener::OPENED; ++change) {
     const DomainListener::ChangeType kind = static_cast<DomainListener::ChangeType>(change);
-    const bool schedules = kind == DomainListener::RESET || kind == DomainListener::RELAXED;
+    const bool schedules =
+        kind == DomainListener::RESET || kind == DomainListener::RELAXED || kind == DomainListener::OPENED;
     EXPECT_EQ(unary->canIgnore(x, 0, kind), !schedules) << DomainListener::toString(kind);
   }
   const Error failure = failureOf([&] { unary->canIgnore(x, 1, DomainListener::RESET); });
@@ -91,9 +92,8 @@ TEST_F(UnaryConstraintTest, AnIntervalUnderAnEnumeratedSourceEndsOnMembers) {
 TEST_F(UnaryConstraintTest, ARegisteredConstraintNeedsItsSourceOnce) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10);
   UnaryConstraint* unary = registered(x);
-  const Error unset = failureOf([&] { unary->handleExecute(); });
-  EXPECT_EQ(unset.getCondition(), "m_x != 0");
-  EXPECT_EQ(unset.getMessage(), "Source not set for " + unary->toString());
+  unary->handleExecute(); // without a source it has nothing to enforce
+  EXPECT_EQ(bounds(x), (std::vector<double>{0, 10}));
 
   UnaryConstraint* source = direct(2, 4, intVar("s", 0, 10));
   unary->setSource(source->getId());
@@ -122,7 +122,7 @@ TEST_F(UnaryConstraintTest, AnUnfitSourceIsRefusedAndChangesNothing) {
   EXPECT_CHECK_FAILS(unary->setSource(withoutSource->getId()), "source->m_x != nullptr");
   EXPECT_CHECK_FAILS(unary->setSource(stale), "sourceConstraint.isValid()");
   EXPECT_CHECK_FAILS(unary->setSource(unary->getId()), "source->m_x != nullptr");
-  EXPECT_CHECK_FAILS(unary->handleExecute(), "m_x != 0");
+  unary->handleExecute();
   EXPECT_EQ(bounds(x), (std::vector<double>{0, 10}));
 }
 
@@ -136,7 +136,7 @@ TEST_F(UnaryConstraintTest, TheDirectFormTestsItsVariableFirst) {
 TEST_F(UnaryConstraintTest, DiscardFreesTheSourceOnce) {
   UnaryConstraint* unary = direct(3, 5, intVar("x", 0, 10));
   unary->discard(false);
-  EXPECT_CHECK_FAILS(unary->handleExecute(), "m_x != 0");
+  unary->handleExecute(); // its source went with the discard
   delete static_cast<Constraint*>(unary); // no second free (sanitizer build)
 }
 

@@ -1,0 +1,174 @@
+#include "ConstraintEngine/base/ConstraintType.hh"
+#include "ConstraintEngine/base/ViolationMgr.hh"
+#include "ConstraintEngine/component/Constraints.hh"
+#include "Utils/Error.hh"
+
+#include "support/ConstraintCatalogue.hh"
+#include "support/EngineFixture.hh"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <list>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+// Narrows its variable to [2, 3], then fails: a rule that gives up half-way through its run.
+class FailingTestConstraint : public Constraint {
+public:
+  FailingTestConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
+                        const std::vector<Id<ConstrainedVariable> >& scope)
+      : Constraint(name, propagatorName, engine, scope) {}
+  void handleExecute() override {
+    getCurrentDomain(m_variables[0]).intersect(2.0, 3.0);
+    throw Error("gives up", __FILE__, __LINE__);
+  }
+};
+
+// Runs a call the test gives, once, when it is executed.
+class CallingTestConstraint : public Constraint {
+public:
+  CallingTestConstraint(const Id<ConstraintEngine>& engine, const std::vector<Id<ConstrainedVariable> >& scope,
+                        std::function<void()> call)
+      : Constraint("calling", "Default", engine, scope), m_call(call) {}
+  void handleExecute() override {
+    std::function<void()> call;
+    call.swap(m_call);
+    if (call)
+      call();
+  }
+
+private:
+  std::function<void()> m_call;
+};
+
+// A propagating engine whose schema knows the number types, the library's value constraints, the
+// unary constraint and a failing test constraint by name.
+class OpenDomainTest : public NetworkFixture {
+protected:
+  OpenDomainTest() {
+    m_schema->registerDataType((new IntDT())->getId());
+    m_schema->registerDataType((new FloatDT())->getId());
+    m_schema->registerDataType((new BoolDT())->getId());
+    registerCatalogue(*m_schema);
+    m_schema->registerConstraintType((new ConcreteConstraintType<UnaryConstraint>("UNARY", "Default", false))->getId());
+    m_schema->registerConstraintType(
+        (new ConcreteConstraintType<FailingTestConstraint>("failing", "Default", false))->getId());
+  }
+
+  Id<ConstrainedVariable> intEnum(const char* name, const std::list<double>& values) {
+    return (new Variable<EnumeratedDomain>(engine(), NumericDomain(values, IntDT::instance()), false, true, name,
+                                           Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
+  static std::string shown(const Id<ConstrainedVariable>& var) { return var->lastDomain().toString(); }
+};
+
+// Switching a variable off and on counts an emptied domain as a failure only when it is closed:
+// an open enumeration holding nothing yet may still gain any value.
+TEST_F(OpenDomainTest, AnOpenEmptyEnumerationSwitchedOffAndOnIsNoFailure) {
+  const Id<ConstrainedVariable> x = openEnum("x", {}), y = intVar("y", 0, 10);
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(x, y));
+  EXPECT_TRUE(m_engine->propagate());
+  x->deactivate();
+  x->undoDeactivation();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->getViolationMgr().getEmptyVariables().empty());
+
+  // A closed one emptied while it was off still counts once it is back.
+  const Id<ConstrainedVariable> z = intEnum("z", {4});
+  z->deactivate();
+  z->getCurrentDomain().remove(4);
+  z->undoDeactivation();
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_EQ(m_engine->getViolationMgr().getEmptyVariables().size(), 1u);
+}
+
+// An insertion into an open base gives back all that constraints narrowed, whether the
+// constraint or the variable is switched off, or neither; as relax() does.
+TEST_F(OpenDomainTest, AnInsertionGivesBackWhatClosedTheCurrentDomain) {
+  for (int off = 0; off < 3; ++off) {
+    SCOPED_TRACE(off == 0 ? "constraint off" : off == 1 ? "variable off" : "both on");
+    const Id<ConstrainedVariable> x = openEnum("x", {1, 2, 3, 7}), s = intEnum("s", {1, 2, 3});
+    Constraint* c = new SubsetOfConstraint("subsetOf", "Default", engine(), makeScope(x, s));
+    ASSERT_TRUE(m_engine->propagate());
+    ASSERT_EQ(shown(x), "int:CLOSED{1, 2, 3}");
+    if (off == 0)
+      c->deactivate();
+    else if (off == 1)
+      x->deactivate();
+    x->insert(9);
+    EXPECT_EQ(x->baseDomain().toString(), "int:OPEN{1, 2, 3, 7, 9}");
+    EXPECT_EQ(shown(x), "int:OPEN{1, 2, 3, 7, 9}");
+    if (off == 2) { // the constraint in effect narrows it again
+      EXPECT_TRUE(m_engine->propagate());
+      EXPECT_EQ(shown(x), "int:CLOSED{1, 2, 3}");
+    }
+    // A value the current domain holds already widens nothing.
+    x->insert(2);
+    EXPECT_EQ(x->baseDomain().toString(), "int:OPEN{1, 2, 3, 7, 9}");
+    delete c;
+    delete static_cast<ConstrainedVariable*>(x);
+    delete static_cast<ConstrainedVariable*>(s);
+  }
+}
+
+// A widening insertion is refused inside a run, before the base gains the value.
+TEST_F(OpenDomainTest, AWideningInsertionIsRefusedDuringPropagation) {
+  const Id<ConstrainedVariable> x = openEnum("x", {1, 2, 3, 7}), s = intEnum("s", {1, 2, 3});
+  new SubsetOfConstraint("subsetOf", "Default", engine(), makeScope(x, s));
+  ASSERT_TRUE(m_engine->propagate());
+  bool refused = false;
+  new CallingTestConstraint(engine(), makeScope(s), [&] {
+    try {
+      x->insert(9);
+    } catch (const Error& e) {
+      refused = e.getCondition() == "!m_propInProgress";
+    }
+  });
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(x->baseDomain().toString(), "int:OPEN{1, 2, 3, 7}");
+}
+
+// Made by name, a unary constraint has no source: it waits, with auto-propagation on too, and
+// acts from the first run after it is given one.
+TEST_F(OpenDomainTest, AUnaryConstraintWithoutASourceWaits) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  UnaryConstraint source(IntervalIntDomain(2, 4, IntDT::instance()), intVar("s", 0, 10));
+  const Id<Constraint> unary = m_engine->createConstraint("UNARY", makeScope(x));
+  EXPECT_EQ(m_engine->getConstraints().size(), 2u);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(shown(x), "int:CLOSED[0, 10]");
+
+  static_cast<UnaryConstraint*>(static_cast<Constraint*>(unary))->setSource(source.getId());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(shown(x), "int:CLOSED[2, 4]");
+}
+
+// A creation by name whose propagation fails is taken back: the caller hears the failure, and
+// the engine keeps neither the constraint nor what it narrowed.
+TEST_F(OpenDomainTest, ACreationWhosePropagationFailsIsTakenBack) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10);
+  m_engine->createConstraint("leq", makeScope(x, y));
+  EXPECT_THROW(m_engine->createConstraint("failing", makeScope(x)), Error);
+  EXPECT_EQ(m_engine->getConstraints().size(), 1u);
+  EXPECT_EQ(x->constraintCount(), 1u);
+  EXPECT_FALSE(m_engine->isPropagating());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(shown(x), "int:CLOSED[0, 10]");
+
+  // Without auto-propagation nothing runs at creation: the constraint stands, and fails later.
+  m_engine->setAutoPropagation(false);
+  const Id<Constraint> kept = m_engine->createConstraint("failing", makeScope(y));
+  EXPECT_THROW(m_engine->propagate(), Error);
+  EXPECT_TRUE(kept.isValid());
+  delete static_cast<Constraint*>(kept);
+}
+
+} // namespace
+} // namespace KALDEN
