@@ -18,7 +18,8 @@ void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int ar
   KALDEN_TRACE("ConstrainedVariable:addConstraint", "Adding " << constraint->toString() << " to " << toString());
   m_constraints.push_back(std::make_pair(constraint, argIndex));
   handleConstraintAdded(constraint);
-  KALDEN_CHECK(isConstrainedBy(constraint));
+  // A walk of every link: a variable shared by many constraints would make each creation cost them all.
+  KALDEN_AUDIT(isConstrainedBy(constraint));
   // Told last, each only while the variable is there: a listener may delete it.
   const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());

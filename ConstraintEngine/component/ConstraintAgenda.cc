@@ -34,6 +34,7 @@ bool ConstraintAgenda::forget(const Id<Constraint>& constraint) {
 }
 
 void ConstraintAgenda::clear() {
+  m_visited += m_heap.size();
   for (const Entry& entry : m_heap)
     if (entry.handle.isValid())
       entry.handle->m_agendaMark = ABSENT;
@@ -46,6 +47,7 @@ void ConstraintAgenda::clear() {
 }
 
 Id<Constraint> ConstraintAgenda::lowestUnsound() const {
+  m_visited += m_heap.size();
   std::size_t deleted = 0;
   const Entry* lowestDeleted = nullptr;
   const Entry* lowestDiscarded = nullptr;
@@ -103,6 +105,7 @@ void ConstraintAgenda::replaceTop() {
 }
 
 void ConstraintAgenda::compact() {
+  m_visited += m_heap.size();
   std::vector<Entry> kept;
   kept.reserve(m_queued);
   for (const Entry& entry : m_heap) {

@@ -92,6 +92,7 @@ public:
   /// Calls visit(key, handle) for each live queued constraint, in no particular order.
   template <class Visit>
   void forEach(Visit visit) const {
+    m_visited += m_heap.size();
     for (const Entry& entry : m_heap)
       if (entry.handle.isValid() && entry.handle->m_agendaMark == QUEUED)
         visit(entry.key, entry.handle);
@@ -103,6 +104,10 @@ public:
 
   /// Bytes of heap storage held (for memory accounting).
   std::size_t storageBytes() const { return m_heap.capacity() * sizeof(Entry); }
+
+  /// Entries visited so far by walks of the whole agenda (rebuilds, clearing, checks), so that tests
+  /// can tell that an operation costs what it touches rather than what the agenda holds.
+  std::size_t entriesVisited() const { return m_visited; }
 
 private:
   // The marks a constraint carries.
@@ -156,6 +161,7 @@ private:
   std::size_t m_queued = 0;    // entries queued (live, or deleted without being taken off)
   std::size_t m_withdrawn = 0; // entries of live constraints taken off
   std::size_t m_gone = 0;      // entries of constraints taken off as they went
+  mutable std::size_t m_visited = 0; // entries walked over, whole walks only
 };
 
 } // namespace KALDEN

@@ -85,7 +85,7 @@ void DefaultPropagator::handleConstraintActivated(const Id<Constraint>& constrai
                "Adding to the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")");
   KALDEN_CHECK_MSG(constraint.isValid(), constraint);
   m_agenda.insert(constraint);
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
 }
 
 void DefaultPropagator::handleConstraintDeactivated(const Id<Constraint>& constraint) {
@@ -93,7 +93,7 @@ void DefaultPropagator::handleConstraintDeactivated(const Id<Constraint>& constr
                "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")");
   KALDEN_CHECK_MSG(constraint.isValid(), constraint);
   m_agenda.erase(constraint);
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
 }
 
 void DefaultPropagator::handleConstraintRemoved(const Id<Constraint>& constraint) {
@@ -101,7 +101,7 @@ void DefaultPropagator::handleConstraintRemoved(const Id<Constraint>& constraint
                "Removing from the agenda: " << constraint->getName().toString() << "(" << constraint->getKey() << ")");
   KALDEN_CHECK_MSG(constraint.isValid(), constraint);
   m_agenda.forget(constraint);
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
 }
 
 bool DefaultPropagator::isValid() const {

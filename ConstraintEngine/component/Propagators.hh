@@ -40,8 +40,11 @@ public:
   /// Queues a reactivated constraint.
   void handleConstraintActivated(const Id<Constraint>& constraint) override;
 
-  /// Checks that every queued constraint is live and undiscarded; true (the checks report).
+  /// Checks that every queued constraint is live and undiscarded; true (the checks report). It walks
+  /// the whole agenda, so the hooks above make it only in Debug builds.
   bool isValid() const;
+  /// Agenda entries visited so far by walks of the whole agenda (see ConstraintAgenda::entriesVisited).
+  std::size_t agendaEntriesVisited() const { return m_agenda.entriesVisited(); }
 
 private:
   ConstraintAgenda m_agenda;

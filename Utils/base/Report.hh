@@ -107,6 +107,14 @@ template <class Compose>
 /// Check whose condition text is the expression as written.
 #define KALDEN_CHECK(cond) KALDEN_DETAIL_CHECK(cond, #cond, (void)0)
 
+/// Check of a whole structure, whose cost grows with it: made only in builds without NDEBUG (Debug),
+/// so that no call of a Release build pays for it; tests make such checks themselves.
+#ifdef NDEBUG
+#define KALDEN_AUDIT(cond) ((void)0)
+#else
+#define KALDEN_AUDIT(cond) KALDEN_CHECK(cond)
+#endif
+
 /// Check with a message; `msg` is a chain of stream insertions.
 #define KALDEN_CHECK_MSG(cond, msg) KALDEN_DETAIL_CHECK_MSG(cond, #cond, msg, (void)0)
 

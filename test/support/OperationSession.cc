@@ -163,6 +163,9 @@ bool OperationSession::apply(const Operation& op) {
     const bool applied = perform(op);
     m_deleter->arm(-1, 0);
     if (applied) {
+      // The propagator's own hooks check the whole agenda in Debug builds only: it is checked here.
+      const Id<Propagator>& propagator = m_engine->getPropagatorByName(LabelStr("Default"));
+      dynamic_cast<const DefaultPropagator&>(*propagator.operator->()).isValid();
       checkDynamicDomains(OperationSequence::describe(op));
       checkSwitching(OperationSequence::describe(op), m_tally.checked != checkedBefore);
       countSwitching(op);
