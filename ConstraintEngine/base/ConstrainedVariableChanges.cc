@@ -59,7 +59,7 @@ bool ConstrainedVariable::internalSpecify(double value) {
   if (watch.gone())
     return false;
   KALDEN_TRACE("ConstrainedVariable:internalSpecify", "specified value:" << toString());
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   return true;
 }
 
@@ -67,7 +67,7 @@ void ConstrainedVariable::specifyValue(PSVarValue& v) {
   if (refusesDiscarded("specify"))
     return;
   const PSVarValue& value = v;
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   KALDEN_CHECK(getType() == v.getType());
   KALDEN_TRACE("ConstrainedVariable:specify", "Specifying var:" << toString() << " to value:" << value.toString());
   if (isSpecified() && getSpecifiedValue() == value.asDouble()) {

@@ -32,27 +32,27 @@ std::string ConstrainedVariable::getViolationExpl() const {
 }
 
 bool ConstrainedVariable::isEnumerated() const {
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   return baseDomain().isEnumerated();
 }
 
 bool ConstrainedVariable::isInterval() const {
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   return baseDomain().isInterval();
 }
 
 bool ConstrainedVariable::isNull() const {
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   return lastDomain().isEmpty() && !isSpecified();
 }
 
 bool ConstrainedVariable::isSingleton() const {
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   return isSpecified() || lastDomain().isSingleton();
 }
 
 PSVarValue ConstrainedVariable::getSingletonValue() const {
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   KALDEN_CHECK_MSG(isSingleton(), toLongString());
   const double value = isSpecified() ? getSpecifiedValue() : lastDomain().getSingletonValue();
   return PSVarValue(value, getType());
@@ -78,7 +78,7 @@ PSVarType ConstrainedVariable::getType() const {
 }
 
 PSList<PSVarValue> ConstrainedVariable::getValues() const {
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   KALDEN_CHECK(!isSingleton() && isEnumerated());
   std::list<double> values;
   lastDomain().getValues(values);
@@ -90,13 +90,13 @@ PSList<PSVarValue> ConstrainedVariable::getValues() const {
 }
 
 double ConstrainedVariable::getLowerBound() const {
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   KALDEN_CHECK(isInterval());
   return lastDomain().getLowerBound();
 }
 
 double ConstrainedVariable::getUpperBound() const {
-  KALDEN_CHECK(isValid());
+  KALDEN_AUDIT(isValid());
   KALDEN_CHECK(isInterval());
   return lastDomain().getUpperBound();
 }
