@@ -141,12 +141,14 @@ OperationSession::OperationSession() : m_schema(new CESchema()), m_engine(new Co
       [this](const Id<Constraint>& constraint) { m_lastSetAside = constraint; }));
   m_heard.reset(new HeardCounter(m_engine->getId()));
   m_deleter.reset(new DeletingListener(m_engine->getId(), *this));
+  m_mirror.reset(new MirrorListener(m_engine->getId()));
 }
 
 OperationSession::~OperationSession() {
   m_listener.reset();
   m_deleter.reset();
   m_heard.reset();
+  m_mirror.reset();
   Entity::purgeStart();
   m_engine.reset();
   Entity::purgeEnd();
@@ -162,6 +164,7 @@ bool OperationSession::apply(const Operation& op) {
     m_deleter->arm(op.listenerNotice, op.listenerChoice);
     const bool applied = perform(op);
     m_deleter->arm(-1, 0);
+    checkMirror(OperationSequence::describe(op));
     if (applied) {
       checkDynamicDomains(OperationSequence::describe(op));
       checkSwitching(OperationSequence::describe(op), m_tally.checked != checkedBefore);
@@ -174,6 +177,14 @@ bool OperationSession::apply(const Operation& op) {
     fail("threw", OperationSequence::describe(op) + " threw: " + e.what());
   }
   return true;
+}
+
+void OperationSession::checkMirror(const std::string& what) {
+  if (!m_mirror->breach().empty())
+    fail("listener protocol", what + ": a listener heard " + m_mirror->breach());
+  const std::string difference = m_mirror->differenceFromEngine();
+  if (!difference.empty())
+    fail("listener picture", what + ": the picture drawn from the notices differs: " + difference);
 }
 
 bool OperationSession::perform(const Operation& op) {
