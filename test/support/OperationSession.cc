@@ -466,14 +466,27 @@ bool OperationSession::createConstraint(const Operation& op) {
   c.equality = op.variant == 0 && op.flag;
   c.scope = op.scope;
   c.data = op.data;
+  // A listener told of the creation may have deleted a variable of the scope, and so the constraint.
+  const auto scopeLive = [this, &op] {
+    return std::all_of(op.scope.begin(), op.scope.end(), [this](int v) { return liveVariable(v); });
+  };
   if (op.variant > 0) {
     c.id = m_engine->createConstraint(entry.names.at(static_cast<std::size_t>(op.variant - 1)), scope);
     c.members = m_added;
+    c.alive = scopeLive();
     m_constraints[op.target] = c;
     afterAutoPropagation(OperationSequence::describe(op));
   } else {
-    c.id = entry.build(m_engine->getId(), c.equality ? "Equal" : "Default", scope, op.data)->getId();
+    try {
+      c.id = entry.build(m_engine->getId(), c.equality ? "Equal" : "Default", scope, op.data)->getId();
+    } catch (const Error&) {
+      // Refused because a listener told of it deleted a variable of its scope while it was built.
+      if (scopeLive())
+        throw;
+      return true;
+    }
     c.members = m_added;
+    c.alive = scopeLive();
     m_constraints[op.target] = c;
   }
   return true;
