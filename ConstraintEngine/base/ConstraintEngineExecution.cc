@@ -29,7 +29,8 @@ bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
   if (m_holdingNotices != 0) {
     const Id<Constraint> subject = constraint;
     m_heldNotices.emplace_back([this, subject] {
-      tellListenersAboutNow(subject, [subject](ConstraintEngineListener& listener) { listener.notifyExecuted(subject); });
+      tellListenersAboutNow(subject,
+                            [subject](ConstraintEngineListener& listener) { listener.notifyExecuted(subject); });
     });
     return true;
   }

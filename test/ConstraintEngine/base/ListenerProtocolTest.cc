@@ -125,7 +125,9 @@ protected:
   ActingListener actor;
 };
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 // Whatever deletes an object inside a run, delete or discard, of a constraint or of a variable,
 // every listener hears it removed once, with the object whole while it is told.
