@@ -392,6 +392,11 @@ private:
   void checkIntervalWidens(const AbstractDomain& domain) const;
   // Whether narrowing the base domain by `dom` leaves it a value (asked of a copy, which tells nobody).
   bool keepsValueWithin(const AbstractDomain& dom) const;
+  // Tells the variable's listeners that a constraint was linked (or unlinked): at once, or once
+  // the creation by name under way stands.
+  void tellListenersOfLink(const Id<Constraint>& constraint, int argIndex, bool linked);
+  // As tellListenersOfLink(), at once.
+  void tellListenersOfLinkNow(const Id<Constraint>& constraint, int argIndex, bool linked);
   // The variable's listeners (none when no extras were made).
   const std::set<Id<ConstrainedVariableListener> >& listeners() const;
   // Destroys the own listener (which takes back its handle), keeping its handle for the current domain's sake.

@@ -5,6 +5,7 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
@@ -20,14 +21,38 @@ void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int ar
   handleConstraintAdded(constraint);
   // A walk of every link: a variable shared by many constraints would make each creation cost them all.
   KALDEN_AUDIT(isConstrainedBy(constraint));
+  tellListenersOfLink(constraint, argIndex, true);
+}
+
+void ConstrainedVariable::tellListenersOfLink(const Id<Constraint>& constraint, int argIndex, bool linked) {
+  if (listeners().empty())
+    return;
+  // A constraint created by name is heard of once it stands, and not at all should it be refused.
+  if (m_constraintEngine.isValid() && m_constraintEngine->isCreatingByName()) {
+    const Id<ConstrainedVariable> self = m_id;
+    const Id<Constraint> subject = constraint;
+    m_constraintEngine->holdUntilCreated([self, subject, argIndex, linked] {
+      if (self.isValid() && !self->isDiscarded() && subject.isValid())
+        self->tellListenersOfLinkNow(subject, argIndex, linked);
+    });
+    return;
+  }
+  tellListenersOfLinkNow(constraint, argIndex, linked);
+}
+
+void ConstrainedVariable::tellListenersOfLinkNow(const Id<Constraint>& constraint, int argIndex, bool linked) {
   // Told last, each only while the variable is there: a listener may delete it.
   const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
   for (const Id<ConstrainedVariableListener>& listener : snapshot) {
     if (watch.gone())
       return;
-    if (listener.isValid() && listeners().count(listener) != 0)
+    if (!listener.isValid() || listeners().count(listener) == 0)
+      continue;
+    if (linked)
       listener->notifyConstraintAdded(constraint, argIndex);
+    else
+      listener->notifyConstraintRemoved(constraint, argIndex);
   }
 }
 
@@ -42,14 +67,7 @@ void ConstrainedVariable::removeConstraint(const Id<Constraint>& constraint, int
   const ConstraintEntry entry(constraint, argIndex);
   m_constraints.erase(std::remove(m_constraints.begin(), m_constraints.end(), entry), m_constraints.end());
   handleConstraintRemoved(constraint);
-  const LifeWatch<ConstrainedVariable> watch(m_id);
-  const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
-  for (const Id<ConstrainedVariableListener>& listener : snapshot) {
-    if (watch.gone())
-      return;
-    if (listener.isValid() && listeners().count(listener) != 0)
-      listener->notifyConstraintRemoved(constraint, argIndex);
-  }
+  tellListenersOfLink(constraint, argIndex, false);
 }
 
 bool ConstrainedVariable::isConstrainedBy(const Id<Constraint>& constraint) {

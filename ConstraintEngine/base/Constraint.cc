@@ -43,17 +43,23 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
 
     for (unsigned int i = 0; i < m_variables.size(); ++i) {
       const Id<ConstrainedVariable>& var = m_variables[i];
+      // Whoever heard of the constraint or of a link so far may have deleted a variable of the
+      // scope: one linked already took the constraint along, one not yet linked is gone.
+      checkScopeStands(var);
       // One unit per outstanding deactivation of the variable, since each undo of the
       // variable undoes one of the constraint's: the count can then never go below 0.
       m_deactivationRefCount += var->refCount();
       linked = i + 1;
       var->addConstraint(m_id, static_cast<int>(i));
     }
+    // Every variable is linked now: deleting any would have discarded the constraint.
+    checkScopeStands(m_variables[0]);
 
     notifyBaseDomainRestricted(m_variables[0]);
 
     if (!isActive()) {
       m_constraintEngine->notifyDeactivated(m_id);
+      checkScopeStands(m_variables[0]);
       Constraint::handleDeactivate();
     }
   } catch (...) {
@@ -61,6 +67,15 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
     undoRegistration(linked);
     throw;
   }
+}
+
+void Constraint::checkScopeStands(const Id<ConstrainedVariable>& variable) const {
+  // Built on, a constraint whose variable went would read the freed variable (its class reads
+  // domains next): the creation is refused instead.
+  KALDEN_CHECK_TEXT_MSG(!isDiscarded() && variable.isValid() && !variable->isDiscarded(),
+                        "!isDiscarded() && variable.isValid() && !variable->isDiscarded()",
+                        "Constraint " << m_name.toString()
+                                      << " lost a variable of its scope, or itself, to a listener while it was built.");
 }
 
 void Constraint::undoRegistration(unsigned int linkedPositions) {

@@ -202,6 +202,9 @@ private:
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration(unsigned int linkedPositions);
+  // Refuses the construction under way once the constraint, or the given variable of its
+  // scope, was deleted or discarded by someone told of it.
+  void checkScopeStands(const Id<ConstrainedVariable>& variable) const;
   // Runs the rule once through `firstRun`, then again as m_rounds says (see execute()).
   template <class FirstRun>
   void runRule(const FirstRun& firstRun);

@@ -54,7 +54,8 @@ void ConstraintEngine::add(const Id<ConstrainedVariable>& variable) {
   // Before the insertion, so that a refused variable leaves nothing behind.
   KALDEN_CHECK(!Entity::isPurging());
   m_variables.insert(variable);
-  broadcastAbout(variable, [variable](ConstraintEngineListener& listener) { listener.notifyAdded(variable); });
+  if (beginBroadcast())
+    tellAdded(variable, [variable](ConstraintEngineListener& listener) { listener.notifyAdded(variable); });
   KALDEN_TRACE("ConstraintEngine:add:ConstrainedVariable", variable->getName().toString()
                                                                << "(" << variable->getKey() << ")");
 }
@@ -72,7 +73,8 @@ void ConstraintEngine::add(const Id<Constraint>& constraint, const LabelStr& pro
   const Id<Propagator> propagator = m_propagatorsByName.find(propagatorName.getKey())->second;
   propagator->addConstraint(constraint);
   constraint->setPropagator(propagator);
-  broadcastAbout(constraint, [constraint](ConstraintEngineListener& listener) { listener.notifyAdded(constraint); });
+  if (beginBroadcast())
+    tellAdded(constraint, [constraint](ConstraintEngineListener& listener) { listener.notifyAdded(constraint); });
   KALDEN_TRACE("ConstraintEngine:add:constraint:Propagator", constraint->getName().toString()
                                                                  << "(" << constraint->getKey() << ") added to "
                                                                  << propagatorName.toString());

@@ -156,6 +156,11 @@ public:
   Id<Constraint> createConstraint(const LabelStr& name, const std::vector<Id<ConstrainedVariable> >& scope);
   /// Deletes a constraint (relaxing its scope); propagates at once when auto-propagating.
   void deleteConstraint(const Id<Constraint>& c);
+  /// Whether a constraint is being created by name: notices wait until it stands.
+  bool isCreatingByName() const { return m_holdingNotices != 0; }
+  /// Holds a notice to a variable's listeners until the creation by name under way stands;
+  /// dropped should the creation be refused.
+  void holdUntilCreated(std::function<void()> tell) { m_heldNotices.push_back(std::move(tell)); }
 
   // Auto-propagation.
 
@@ -276,6 +281,8 @@ private:
   bool tellExecuted(const Id<Constraint>& constraint);
   // One propagation run: the propagators run until none has work or a domain empties.
   bool doPropagate();
+  // Ends a run that a failure cuts short: tells what it held, then that it was preempted.
+  void endFailedRun(bool commenced);
   // Advances the cycle count; records a repropagation cycle while relaxed.
   void incrementCycle();
   // Runs the propagators until none has work or a domain empties; tells the listeners the
@@ -304,6 +311,35 @@ private:
   void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable, std::list<Id<ConstrainedVariable> >& agenda,
                                   std::list<Id<ConstrainedVariable> >::iterator position,
                                   std::set<Id<ConstrainedVariable> >& visited);
+  // Whether a notice about the object may still be told: it stands, neither deleted nor discarded.
+  template <class T>
+  static bool stands(const Id<T>& subject) {
+    return subject.isValid() && !subject->isDiscarded();
+  }
+  // Tells that a variable or constraint was added: held like any notice, it is told only if the
+  // object has not gone meanwhile (its removal is then heard by nobody either).
+  template <class T, class Tell>
+  void tellAdded(const Id<T>& subject, const Tell& tell) {
+    if (!isHoldingNotices()) {
+      tellListenersAboutNow(subject, tell);
+      return;
+    }
+    const int key = subject->getKey();
+    m_unheardAdded.insert(key);
+    m_heldNotices.emplace_back([this, subject, key, tell] {
+      if (m_unheardAdded.erase(key) != 0)
+        tellListenersAboutNow(subject, tell);
+    });
+  }
+  // Tells that an object is leaving, never held: the object is whole during the telling, and gone
+  // soon after (a delete frees it at once), when a held notice could no longer show it.
+  template <class Tell>
+  void tellLeaving(const Tell& tell) {
+    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+    for (const Id<ConstraintEngineListener>& listener : listeners)
+      if (listener.isValid() && m_listeners.count(listener) != 0)
+        tell(*listener.operator->());
+  }
   // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.
   // With no listener, nothing is built for the telling: the hot paths broadcast on every execution.
   template <class Tell>
@@ -326,20 +362,18 @@ private:
   void tellListenersAbout(const Id<T>& object, const Tell& tell) {
     const Id<T> subject = object;
     if (isHoldingNotices()) {
-      m_heldNotices.emplace_back([subject, tell](ConstraintEngineListener& listener) {
-        if (subject.isValid())
-          tell(listener);
-      });
+      m_heldNotices.emplace_back([this, subject, tell] { tellListenersAboutNow(subject, tell); });
       return;
     }
     tellListenersAboutNow(subject, tell);
   }
-  // As tellListenersAbout(), even while notices are held.
+  // As tellListenersAbout(), even while notices are held. Once a listener has deleted or
+  // discarded the object (its removal is heard then), the others hear nothing more of it.
   template <class T, class Tell>
   void tellListenersAboutNow(const Id<T>& subject, const Tell& tell) {
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     for (const Id<ConstraintEngineListener>& listener : listeners) {
-      if (!subject.isValid())
+      if (!stands(subject))
         return;
       if (listener.isValid() && m_listeners.count(listener) != 0)
         tell(*listener.operator->());
@@ -349,7 +383,7 @@ private:
   template <class Tell>
   void tellListeners(const Tell& tell) {
     if (isHoldingNotices()) {
-      m_heldNotices.emplace_back(tell);
+      m_heldNotices.emplace_back([this, tell] { tellListeners(tell); });
       return;
     }
     // A listener may register or unregister listeners (itself included) while it is told.
@@ -393,7 +427,9 @@ private:
   // copies of their handles), to be told once it stands or dropped should it be refused: a
   // refused creation is heard of by nobody. The notices held while a propagator runs wait here too.
   unsigned int m_holdingNotices = 0;
-  std::vector<std::function<void(ConstraintEngineListener&)> > m_heldNotices;
+  std::vector<std::function<void()> > m_heldNotices;
+  // Keys of the objects whose notifyAdded is held: one that goes before it is told is heard of by nobody.
+  std::set<int> m_unheardAdded;
   ConstraintSet m_redundantConstraints;
   std::unique_ptr<ViolationMgr> m_violationMgr;
   bool m_autoPropagate;

@@ -85,8 +85,11 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
   if (!checkScope(name, scope, getId()))
     return Id<Constraint>::noId();
   Id<Constraint> constraint;
-  // Notices a propagator's turn holds (a listener may create constraints) stay held.
+  // Notices a propagator's turn holds (a listener may create constraints) stay held. Every
+  // notice the creation causes waits, executions of a delegate's run included, so no listener
+  // acts while it is under way: all it holds is its own.
   const std::size_t heldBefore = m_heldNotices.size();
+  const int firstKey = Entity::nextKey();
   ++m_holdingNotices;
   try {
     constraint = factory->createConstraint(getId(), scope);
@@ -94,6 +97,7 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
     // Refused: it never stood, so nobody hears of it (nor of its members).
     --m_holdingNotices;
     m_heldNotices.resize(heldBefore);
+    m_unheardAdded.erase(m_unheardAdded.lower_bound(firstKey), m_unheardAdded.end());
     throw;
   }
   --m_holdingNotices;
@@ -117,10 +121,11 @@ void ConstraintEngine::propagateOrTakeBack(const Id<Constraint>& constraint) {
 }
 
 void ConstraintEngine::releaseHeldNotices() {
-  std::vector<std::function<void(ConstraintEngineListener&)> > held;
+  // Each once, in order; a listener told may cause more, told at once or held anew.
+  std::vector<std::function<void()> > held;
   held.swap(m_heldNotices);
-  for (const std::function<void(ConstraintEngineListener&)>& notice : held)
-    tellListeners(notice);
+  for (const std::function<void()>& notice : held)
+    notice();
 }
 
 void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {

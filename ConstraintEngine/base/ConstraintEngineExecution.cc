@@ -25,6 +25,15 @@ bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables) 
 }
 
 bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
+  // A delegate's run while its owner is created by name: heard in order once the owner stands.
+  if (m_holdingNotices != 0) {
+    const Id<Constraint> subject = constraint;
+    m_heldNotices.emplace_back([this, subject] {
+      tellListenersAboutNow(subject,
+                            [subject](ConstraintEngineListener& listener) { listener.notifyExecuted(subject); });
+    });
+    return true;
+  }
   // Told at once, though a propagator runs: a listener may delete it, so that it does not run.
   tellListenersAboutNow(constraint,
                         [constraint](ConstraintEngineListener& listener) { listener.notifyExecuted(constraint); });

@@ -18,6 +18,9 @@ class PSVariable;
  * increasing object address, on the thread that drives it; the handles passed
  * are valid for the duration of the call. A listener told notifyAdded for a
  * variable sees it before it has domains: only its name and key may be read.
+ * Every object is heard added before anything else about it and removed
+ * exactly once, after which nothing more is heard of it; a handle heard
+ * removed is kept only to compare with others (see the README's protocol).
  *
  * The listener registers with one engine at a time. It may outlive its
  * engine: its destructor unregisters only from a live engine.
@@ -49,13 +52,13 @@ public:
   virtual void notifyActivated(const Id<ConstrainedVariable>& variable) { (void)variable; }
   /// A constraint became inactive.
   virtual void notifyDeactivated(const Id<Constraint>& constraint) { (void)constraint; }
-  /// A constraint was removed from the engine.
+  /// A constraint was removed from the engine: whole during the call, it may be freed after it.
   virtual void notifyRemoved(const Id<Constraint>& constraint) { (void)constraint; }
   /// The engine is about to execute a constraint.
   virtual void notifyExecuted(const Id<Constraint>& constraint) { (void)constraint; }
   /// A variable was added to the engine (it has no domains yet).
   virtual void notifyAdded(const Id<ConstrainedVariable>& variable) { (void)variable; }
-  /// A variable was removed from the engine.
+  /// A variable was removed from the engine: whole during the call, it may be freed after it.
   virtual void notifyRemoved(const Id<ConstrainedVariable>& variable) { (void)variable; }
   /// The engine routed a change of an active variable's domain.
   virtual void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType& changeType) {

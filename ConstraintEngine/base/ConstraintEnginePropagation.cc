@@ -62,23 +62,24 @@ bool ConstraintEngine::doPropagate() {
   bool commenced = false;
   // Only the constraints this run sets aside are undone after it.
   m_setAsideScopes.clear();
-  // A run that failed part-way may have left notices untold: they are stale now. Not those of a
-  // constraint being created by name, whose delegate may propagate while it is built.
-  if (m_holdingNotices == 0)
-    m_heldNotices.clear();
-  for (;;) {
-    runPropagators(commenced);
-    // A constraint removed during the run narrowed what may no longer hold: relax its scope
-    // now and go on, so that the run still ends at the right fixpoint.
-    if (!relaxAfterRemovals())
-      break;
-    // A domain emptied before the removal may hold values again: the run goes on as the next
-    // one would start, with the emptied domains relaxed, rather than answer by stale records.
-    if (hasEmptyVariables())
-      m_violationMgr->relaxEmptyVariables();
-    m_relaxed = false;
-    if (hasEmptyVariables())
-      break;
+  try {
+    for (;;) {
+      runPropagators(commenced);
+      // A constraint removed during the run narrowed what may no longer hold: relax its scope
+      // now and go on, so that the run still ends at the right fixpoint.
+      if (!relaxAfterRemovals())
+        break;
+      // A domain emptied before the removal may hold values again: the run goes on as the next
+      // one would start, with the emptied domains relaxed, rather than answer by stale records.
+      if (hasEmptyVariables())
+        m_violationMgr->relaxEmptyVariables();
+      m_relaxed = false;
+      if (hasEmptyVariables())
+        break;
+    }
+  } catch (...) {
+    endFailedRun(commenced);
+    throw;
   }
   KALDEN_CHECK(!pending());
 
@@ -101,6 +102,16 @@ bool ConstraintEngine::doPropagate() {
     KALDEN_TRACE("ConstraintEngine:propagate", "Completed without doing any work");
   }
   return result;
+}
+
+void ConstraintEngine::endFailedRun(bool commenced) {
+  // What the run changed before the failure happened, and listeners learn of it before the
+  // error leaves: nothing held waits for a later call. Inside a creation by name, the creation
+  // tells or drops them.
+  if (m_holdingNotices == 0)
+    releaseHeldNotices();
+  if (commenced)
+    broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationPreempted(); });
 }
 
 void ConstraintEngine::runPropagators(bool& commenced) {

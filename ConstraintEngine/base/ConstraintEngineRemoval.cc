@@ -42,9 +42,14 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
     relaxVariables(constraint->getScope());
   }
   KALDEN_CHECK(!Entity::isPurging());
-  if (wasViolated)
-    notifyViolationRemoved(constraint);
-  broadcastAbout(constraint, [constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
+  // Told at once, even inside a propagator's turn: only a deletion removes, and whoever may
+  // delete may be told. Nobody hears an object go that nobody heard added.
+  const bool heardAdded = m_unheardAdded.erase(constraint->getKey()) == 0;
+  if (beginBroadcast() && heardAdded) {
+    if (wasViolated)
+      tellLeaving([constraint](ConstraintEngineListener& listener) { listener.notifyViolationRemoved(constraint); });
+    tellLeaving([constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
+  }
   KALDEN_TRACE("ConstraintEngine:remove:Constraint", constraint->getName().toString()
                                                          << "(" << constraint->getKey() << ")");
 }
@@ -61,7 +66,9 @@ void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
   if (Entity::isPurging())
     return;
   KALDEN_CHECK(!Entity::isPurging());
-  broadcastAbout(variable, [variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
+  const bool heardAdded = m_unheardAdded.erase(variable->getKey()) == 0;
+  if (beginBroadcast() && heardAdded)
+    tellLeaving([variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
   KALDEN_TRACE("ConstraintEngine:remove:ConstrainedVariable", variable->getName().toString()
                                                                   << "(" << variable->getKey() << ")");
 }

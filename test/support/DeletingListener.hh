@@ -12,8 +12,9 @@ class OperationSession;
 /**
  * An engine listener that, armed for one operation, acts at one of the
  * notices it hears then: a change of any kind, a constraint or a variable
- * switched off or on, a constraint executed. It deletes (or discards) the
- * variable or constraint concerned, or another one of the session's network,
+ * switched off or on, a constraint executed, a violation, an addition or a
+ * removal. It deletes (or discards) the variable or constraint concerned (never
+ * one heard added or removed), or another one of the session's network,
  * and tells the session first, so that its model leaves the object out.
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
@@ -39,6 +40,15 @@ public:
   void notifyDeactivated(const Id<Constraint>& constraint) override { heard(Id<ConstrainedVariable>(), constraint); }
   void notifyActivated(const Id<ConstrainedVariable>& variable) override { heard(variable, Id<Constraint>()); }
   void notifyDeactivated(const Id<ConstrainedVariable>& variable) override { heard(variable, Id<Constraint>()); }
+  void notifyViolationAdded(const Id<Constraint>& constraint) override { heard(Id<ConstrainedVariable>(), constraint); }
+  void notifyViolationRemoved(const Id<Constraint>& constraint) override {
+    heard(Id<ConstrainedVariable>(), constraint);
+  }
+  // What is heard added may still be being built, and what is heard removed is going: another goes.
+  void notifyAdded(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
+  void notifyAdded(const Id<Constraint>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
+  void notifyRemoved(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
+  void notifyRemoved(const Id<Constraint>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
 
 private:
   void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint);

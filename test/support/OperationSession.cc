@@ -141,12 +141,14 @@ OperationSession::OperationSession() : m_schema(new CESchema()), m_engine(new Co
       [this](const Id<Constraint>& constraint) { m_lastSetAside = constraint; }));
   m_heard.reset(new HeardCounter(m_engine->getId()));
   m_deleter.reset(new DeletingListener(m_engine->getId(), *this));
+  m_mirror.reset(new MirrorListener(m_engine->getId()));
 }
 
 OperationSession::~OperationSession() {
   m_listener.reset();
   m_deleter.reset();
   m_heard.reset();
+  m_mirror.reset();
   Entity::purgeStart();
   m_engine.reset();
   Entity::purgeEnd();
@@ -162,6 +164,7 @@ bool OperationSession::apply(const Operation& op) {
     m_deleter->arm(op.listenerNotice, op.listenerChoice);
     const bool applied = perform(op);
     m_deleter->arm(-1, 0);
+    checkMirror(OperationSequence::describe(op));
     if (applied) {
       // The propagator's own hooks check the whole agenda in Debug builds only: it is checked here.
       const Id<Propagator>& propagator = m_engine->getPropagatorByName(LabelStr("Default"));
@@ -177,6 +180,14 @@ bool OperationSession::apply(const Operation& op) {
     fail("threw", OperationSequence::describe(op) + " threw: " + e.what());
   }
   return true;
+}
+
+void OperationSession::checkMirror(const std::string& what) {
+  if (!m_mirror->breach().empty())
+    fail("listener protocol", what + ": a listener heard " + m_mirror->breach());
+  const std::string difference = m_mirror->differenceFromEngine();
+  if (!difference.empty())
+    fail("listener picture", what + ": the picture drawn from the notices differs: " + difference);
 }
 
 bool OperationSession::perform(const Operation& op) {
@@ -449,14 +460,27 @@ bool OperationSession::createConstraint(const Operation& op) {
   c.equality = op.variant == 0 && op.flag;
   c.scope = op.scope;
   c.data = op.data;
+  // A listener told of the creation may have deleted a variable of the scope, and so the constraint.
+  const auto scopeLive = [this, &op] {
+    return std::all_of(op.scope.begin(), op.scope.end(), [this](int v) { return liveVariable(v); });
+  };
   if (op.variant > 0) {
     c.id = m_engine->createConstraint(entry.names.at(static_cast<std::size_t>(op.variant - 1)), scope);
     c.members = m_added;
+    c.alive = scopeLive();
     m_constraints[op.target] = c;
     afterAutoPropagation(OperationSequence::describe(op));
   } else {
-    c.id = entry.build(m_engine->getId(), c.equality ? "Equal" : "Default", scope, op.data)->getId();
+    try {
+      c.id = entry.build(m_engine->getId(), c.equality ? "Equal" : "Default", scope, op.data)->getId();
+    } catch (const Error&) {
+      // Refused because a listener told of it deleted a variable of its scope while it was built.
+      if (scopeLive())
+        throw;
+      return true;
+    }
     c.members = m_added;
+    c.alive = scopeLive();
     m_constraints[op.target] = c;
   }
   return true;

@@ -11,6 +11,7 @@
 #include "Utils/base/Id.hh"
 #include "support/ConstraintCatalogue.hh"
 #include "support/DeletingListener.hh"
+#include "support/MirrorListener.hh"
 #include "support/NetworkSnapshot.hh"
 #include "support/OperationSequence.hh"
 
@@ -202,6 +203,8 @@ private:
   };
 
   bool perform(const OperationSequence::Operation& op);
+  // After every operation: the mirroring listener heard the protocol kept, and pictures the engine's network.
+  void checkMirror(const std::string& what);
   bool createVariable(const OperationSequence::Operation& op);
   bool createConstraint(const OperationSequence::Operation& op);
   bool changeDynamicDomain(const OperationSequence::Operation& op);
@@ -258,6 +261,7 @@ private:
   std::unique_ptr<ConstraintEngineListener> m_listener;
   std::unique_ptr<HeardCounter> m_heard;         // what every listener heard, for the snapshots
   std::unique_ptr<DeletingListener> m_deleter;   // armed per operation
+  std::unique_ptr<MirrorListener> m_mirror;      // the network as the notices alone draw it
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;

@@ -87,6 +87,9 @@ void OperationSession::dropConstraint(int c, bool discard) {
 
 bool OperationSession::expectRefused(const std::string& what, const std::function<void()>& call,
                                      bool madeWithNew) {
+  // The refused call's own notices (a constraint made with `new` is heard added and removed)
+  // must not make the listener change the network the refusal is held to.
+  m_deleter->arm(-1, 0);
   const NetworkSnapshot before(*m_engine, *m_heard);
   try {
     call();

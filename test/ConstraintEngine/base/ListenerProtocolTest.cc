@@ -1,0 +1,304 @@
+#define KALDEN_SOURCE "test/ConstraintEngine/base/ListenerProtocolTest"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/component/OrderingConstraints.hh"
+#include "support/ConstraintCatalogue.hh"
+#include "support/EngineFixture.hh"
+#include "support/Failure.hh"
+#include "support/MirrorListener.hh"
+#include "support/RecordingEngineListener.hh"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace KALDEN {
+namespace {
+
+// A rule that fails a check part-way: it narrows its first variable, then throws.
+class ThrowingConstraint : public Constraint {
+public:
+  ThrowingConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
+                     const std::vector<Id<ConstrainedVariable> >& scope)
+      : Constraint(name, propagatorName, engine, scope) {}
+  ~ThrowingConstraint() override { discard(false); }
+
+private:
+  using Constraint::handleExecute;
+  void handleExecute() override {
+    getCurrentDomain(m_variables[0]).intersect(1, 2);
+    KALDEN_CHECK_MSG(false, "the rule fails");
+  }
+};
+
+// Acts once on the first notice `when` answers true for.
+class ActingListener : public ConstraintEngineListener {
+public:
+  explicit ActingListener(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+  std::function<bool(const std::string&)> when;
+  std::function<void()> act;
+
+  void notifyExecuted(const Id<Constraint>& c) override { heard("executed " + c->getName().toString()); }
+  void notifyAdded(const Id<Constraint>& c) override { heard("added " + c->getName().toString()); }
+  void notifyRemoved(const Id<Constraint>& c) override { heard("removed " + c->getName().toString()); }
+  void notifyViolationAdded(const Id<Constraint>& c) override { heard("violated " + c->getName().toString()); }
+
+private:
+  void heard(const std::string& notice) {
+    if (!act || !when || !when(notice))
+      return;
+    const std::function<void()> once = act;
+    act = nullptr;
+    once();
+  }
+};
+
+// Deletes (or discards) the variable it listens to when told a constraint was linked to it.
+class VariableDeleter : public ConstrainedVariableListener {
+public:
+  VariableDeleter(const Id<ConstrainedVariable>& variable, bool discard)
+      : ConstrainedVariableListener(variable), m_discard(discard) {}
+  void notifyConstraintAdded(const Id<Constraint>&, int) override {
+    const Id<ConstrainedVariable> variable = m_variable;
+    if (m_discard)
+      variable->discard();
+    else
+      delete static_cast<ConstrainedVariable*>(variable);
+  }
+  void notifyDiscard() override { delete this; }
+
+private:
+  bool m_discard;
+};
+
+// Counts what a variable's listener hears.
+class LinkCounter : public ConstrainedVariableListener {
+public:
+  explicit LinkCounter(const Id<ConstrainedVariable>& variable) : ConstrainedVariableListener(variable) {}
+  int added = 0;
+  int removed = 0;
+  void notifyConstraintAdded(const Id<Constraint>&, int) override { ++added; }
+  void notifyConstraintRemoved(const Id<Constraint>&, int) override { ++removed; }
+};
+
+// The protocol every listener can rely on, held against a listener that pictures the network
+// from the notices alone: after each step its picture is the engine's and it heard no breach.
+class ListenerProtocolTest : public NetworkFixture {
+protected:
+  ListenerProtocolTest() : mirror(engine()), log(engine()), actor(engine()) {
+    m_schema->registerDataType((new IntDT())->getId());
+    m_schema->registerDataType((new FloatDT())->getId());
+    m_schema->registerDataType((new BoolDT())->getId());
+    registerCatalogue(*m_schema);
+  }
+
+  void expectMirrored(const std::string& when) {
+    EXPECT_EQ(mirror.breach(), "") << when;
+    EXPECT_EQ(mirror.differenceFromEngine(), "") << when;
+  }
+  Id<Constraint> leq(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
+    return (new LessThanEqualConstraint("leq", "Default", engine(), makeScope(a, b)))->getId();
+  }
+  // Deletes every variable, and so every constraint, and frees what was discarded.
+  void clearNetwork() {
+    Entity::garbageCollect();
+    const std::vector<Id<ConstrainedVariable> > variables(m_engine->getVariables().begin(),
+                                                          m_engine->getVariables().end());
+    for (const Id<ConstrainedVariable>& var : variables)
+      delete static_cast<ConstrainedVariable*>(var);
+    Entity::garbageCollect();
+    m_engine->getViolationMgr().clearEmptyVariables();
+  }
+  // The log with the tag left out.
+  std::vector<std::string> events() const {
+    std::vector<std::string> result;
+    for (const std::string& e : log.events())
+      result.push_back(e.substr(2));
+    return result;
+  }
+
+  MirrorListener mirror;
+  RecordingEngineListener log;
+  ActingListener actor;
+};
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Whatever deletes an object inside a run, delete or discard, of a constraint or of a variable,
+// every listener hears it removed once, with the object whole while it is told.
+TEST_F(ListenerProtocolTest, RemovalsInsideARunAreHeardOnceWhicheverWay) {
+  for (int way = 0; way < 4; ++way) {
+    SCOPED_TRACE(way);
+    const bool discard = way % 2 == 1;
+    const bool aVariable = way >= 2;
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    const Id<ConstrainedVariable> y = intVar("y", 0, 5);
+    const Id<ConstrainedVariable> z = intVar("z", 0, 3);
+    leq(x, y);
+    const Id<Constraint> second = leq(y, z);
+    log.clear();
+    actor.when = [](const std::string& notice) { return notice == "executed leq"; };
+    actor.act = [=] {
+      if (aVariable) {
+        if (discard)
+          y->discard();
+        else
+          delete static_cast<ConstrainedVariable*>(y);
+      } else if (discard) {
+        second->discard();
+      } else {
+        delete static_cast<Constraint*>(second);
+      }
+    };
+    EXPECT_TRUE(m_engine->propagate());
+    expectMirrored("after the run");
+    const std::vector<std::string> heard = events();
+    const auto count = [&heard](const std::string& e) { return std::count(heard.begin(), heard.end(), e); };
+    EXPECT_EQ(count("removedConstraint leq"), aVariable ? 2 : 1);
+    EXPECT_EQ(count("removedVariable y"), aVariable ? 1 : 0);
+    clearNetwork();
+    expectMirrored("after clean-up");
+  }
+}
+
+// Something made inside a run and removed before the run's notices are told is heard of by
+// nobody: neither added nor removed.
+TEST_F(ListenerProtocolTest, AnObjectMadeAndGoneWhileNoticesWaitIsNeverHeard) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 0, 5);
+  leq(x, y);
+  actor.when = [](const std::string& notice) { return notice == "executed leq"; };
+  actor.act = [&] {
+    const Id<ConstrainedVariable> brief = intVar("brief", 0, 1);
+    delete static_cast<ConstrainedVariable*>(brief);
+  };
+  log.clear();
+  EXPECT_TRUE(m_engine->propagate());
+  for (const std::string& e : events())
+    EXPECT_EQ(e.find("brief"), std::string::npos) << e;
+  expectMirrored("after the run");
+}
+
+// A delegate made by name while its owner is built: both are heard added before the run
+// their creation starts, and the run's executions come after it commenced.
+TEST_F(ListenerProtocolTest, ADelegateByNameIsHeardAddedBeforeTheRun) {
+  const Id<ConstrainedVariable> a = intVar("a", 0, 4);
+  const Id<ConstrainedVariable> b = intVar("b", 2, 9);
+  const Id<ConstrainedVariable> m = intVar("m", 0, 20);
+  log.clear();
+  m_engine->createConstraint("max", makeScope(a, b, m));
+  const std::vector<std::string> heard = events();
+  ASSERT_GE(heard.size(), 4u);
+  EXPECT_EQ(heard[0], "addedConstraint max");
+  EXPECT_EQ(heard[1], "addedConstraint EqualMaximum");
+  EXPECT_EQ(heard[2], "commenced");
+  EXPECT_TRUE(startsWith(heard[3], "executed")) << heard[3];
+  EXPECT_EQ(heard.back(), "completed");
+  EXPECT_EQ(m->lastDomain().getUpperBound(), 9);
+  expectMirrored("after the creation");
+}
+
+// A rule that fails part-way: what it changed is told before the error leaves propagate(),
+// the run is heard preempted, and nothing it held reaches a later call.
+TEST_F(ListenerProtocolTest, ARuleThatThrowsHasItsNoticesToldBeforeTheErrorLeaves) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  new ThrowingConstraint("thrower", "Default", engine(), makeScope(x, y));
+  log.clear();
+  EXPECT_CHECK_FAILS(m_engine->propagate(), "false");
+  const std::vector<std::string> heard = events();
+  const std::vector<std::string> expected = {"commenced", "executed thrower", "changed x BOUNDS_RESTRICTED",
+                                             "preempted"};
+  EXPECT_EQ(heard, expected);
+  expectMirrored("after the failure");
+  // A later creation tells nothing of the failed run.
+  log.clear();
+  m_engine->setAutoPropagation(false);
+  const Id<ConstrainedVariable> z = intVar("z", 0, 1);
+  EXPECT_EQ(events(), (std::vector<std::string>{"addedVariable z", "changed z CLOSED"}));
+  delete static_cast<ConstrainedVariable*>(x);
+  expectMirrored("after the clean-up");
+}
+
+// A creation by name that is refused is heard of by nobody, engine listeners or variable
+// listeners alike; one that stands is heard by both once it stands.
+TEST_F(ListenerProtocolTest, ARefusedCreationByNameIsHeardOfByNobody) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  LinkCounter* links = new LinkCounter(x);
+  log.clear();
+  EXPECT_THROW(m_engine->createConstraint("leq", makeScope(x)), Error);
+  EXPECT_EQ(links->added, 0);
+  EXPECT_EQ(links->removed, 0);
+  EXPECT_EQ(events(), std::vector<std::string>{});
+  expectMirrored("after the refusal");
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+  m_engine->createConstraint("leq", makeScope(x, y));
+  EXPECT_EQ(links->added, 1);
+  expectMirrored("after the creation");
+  delete links;
+}
+
+// A variable's own listener deletes (or discards) the variable when told a constraint was
+// linked to it: the constraint made with `new` is refused, and is heard added and removed;
+// nothing freed is touched (run under the sanitizers). By name, the listener is told once the
+// constraint stands, and the variable takes it along.
+TEST_F(ListenerProtocolTest, AVariableDeletedByItsListenerWhileLinkedRefusesTheConstraint) {
+  for (int way = 0; way < 4; ++way) {
+    SCOPED_TRACE(way);
+    const bool discard = way % 2 == 1;
+    const bool byName = way >= 2;
+    const Id<ConstrainedVariable> keeper = intVar("keeper", 0, 10);
+    const Id<ConstrainedVariable> victim = intVar("victim", 0, 10);
+    new VariableDeleter(victim, discard);
+    if (byName) {
+      m_engine->setAutoPropagation(false);
+      const Id<Constraint> c = m_engine->createConstraint("leq", makeScope(keeper, victim));
+      EXPECT_TRUE(!c.isValid() || c->isDiscarded());
+      m_engine->setAutoPropagation(true);
+    } else {
+      EXPECT_CHECK_FAILS(leq(keeper, victim), "!isDiscarded() && variable.isValid() && !variable->isDiscarded()");
+    }
+    EXPECT_TRUE(keeper->isValid());
+    EXPECT_TRUE(m_engine->getConstraints().empty());
+    expectMirrored("after the creation");
+    clearNetwork();
+  }
+}
+
+// A listener deleting other objects from notifyAdded, notifyRemoved and the violation notices
+// leaves every other listener's picture whole.
+TEST_F(ListenerProtocolTest, DeletingFromAdditionsRemovalsAndViolationsKeepsThePicture) {
+  m_engine->setAllowViolations(true);
+  for (const char* trigger : {"added leq", "removed leq", "violated leq"}) {
+    SCOPED_TRACE(trigger);
+    const Id<ConstrainedVariable> x = intVar("x", 5, 10);
+    const Id<ConstrainedVariable> y = intVar("y", 0, 3);
+    const Id<ConstrainedVariable> other = intVar("other", 0, 3);
+    const Id<Constraint> kept = leq(other, y);
+    const std::string when = trigger;
+    Id<Constraint> c;
+    if (when != "added leq")
+      c = leq(x, y);
+    actor.when = [when](const std::string& notice) { return notice == when; };
+    actor.act = [&] { delete static_cast<ConstrainedVariable*>(other); };
+    if (when == "added leq")
+      c = m_engine->createConstraint("leq", makeScope(x, y));
+    else if (when == "removed leq")
+      delete static_cast<Constraint*>(c);
+    else
+      m_engine->propagate();
+    EXPECT_FALSE(actor.act) << "the notice was never heard";
+    EXPECT_FALSE(kept.isValid() && !kept->isDiscarded());
+    expectMirrored("after the deletion");
+    clearNetwork();
+    expectMirrored("after the clean-up");
+  }
+}
+
+} // namespace
+} // namespace KALDEN

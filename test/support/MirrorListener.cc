@@ -1,0 +1,88 @@
+#include "support/MirrorListener.hh"
+
+#include <sstream>
+
+namespace KALDEN {
+
+MirrorListener::MirrorListener(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {
+  for (const Id<ConstrainedVariable>& variable : engine->getVariables())
+    m_variables[variable->getKey()] = variable;
+  for (const Id<Constraint>& constraint : engine->getConstraints())
+    m_constraints[constraint->getKey()] = constraint;
+}
+
+template <class T>
+void MirrorListener::add(std::map<int, Id<T> >& held, const Id<T>& object, const char* kind) {
+  if (!object.isValid()) {
+    breached(std::string("added ") + kind + " with an invalid handle");
+    return;
+  }
+  if (!held.emplace(object->getKey(), object).second)
+    breached(std::string("added ") + kind + " " + std::to_string(object->getKey()) + " twice");
+}
+
+template <class T>
+void MirrorListener::remove(std::map<int, Id<T> >& held, const Id<T>& object, const char* kind) {
+  // The object is whole while its removal is told.
+  if (!object.isValid()) {
+    breached(std::string("removed ") + kind + " with an invalid handle");
+    return;
+  }
+  const auto it = held.find(object->getKey());
+  if (it == held.end() || it->second != object) {
+    breached(std::string("removed ") + kind + " " + std::to_string(object->getKey()) + " never heard added");
+    return;
+  }
+  held.erase(it);
+}
+
+template <class T>
+void MirrorListener::expectHeld(const std::map<int, Id<T> >& held, const Id<T>& object, const char* notice) {
+  if (!object.isValid()) {
+    breached(std::string(notice) + " with an invalid handle");
+    return;
+  }
+  const auto it = held.find(object->getKey());
+  if (it == held.end() || it->second != object)
+    breached(std::string(notice) + " of " + std::to_string(object->getKey()) + ", not held");
+}
+
+void MirrorListener::notifyPropagationCommenced() {
+  if (m_inRun)
+    breached("commenced inside a run");
+  m_inRun = true;
+}
+
+void MirrorListener::endRun(const char* how) {
+  if (!m_inRun)
+    breached(std::string(how) + " outside a run");
+  m_inRun = false;
+}
+
+void MirrorListener::notifyExecuted(const Id<Constraint>& constraint) {
+  if (!m_inRun)
+    breached("executed outside a run");
+  expectHeld(m_constraints, constraint, "executed");
+}
+
+std::string MirrorListener::differenceFromEngine() const {
+  std::ostringstream os;
+  if (m_inRun)
+    os << "a run is still open; ";
+  if (!m_constraintEngine.isValid())
+    return os.str();
+  const ConstraintEngine& engine = *m_constraintEngine.operator->();
+  std::map<int, Id<ConstrainedVariable> > variables;
+  for (const Id<ConstrainedVariable>& variable : engine.getVariables())
+    variables[variable->getKey()] = variable;
+  std::map<int, Id<Constraint> > constraints;
+  for (const Id<Constraint>& constraint : engine.getConstraints())
+    constraints[constraint->getKey()] = constraint;
+  if (variables != m_variables)
+    os << "variables: the engine has " << variables.size() << ", the picture " << m_variables.size() << "; ";
+  if (constraints != m_constraints)
+    os << "constraints: the engine has " << constraints.size() << ", the picture " << m_constraints.size() << "; ";
+  return os.str();
+}
+
+} // namespace KALDEN

@@ -1,0 +1,89 @@
+#ifndef KALDEN_TEST_SUPPORT_MIRRORLISTENER_HH
+#define KALDEN_TEST_SUPPORT_MIRRORLISTENER_HH
+
+#include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/base/ConstraintEngineListener.hh"
+
+#include <cstddef>
+#include <map>
+#include <string>
+
+namespace KALDEN {
+
+/**
+ * An engine listener that keeps its own picture of the network from the
+ * notices alone, as a client's timeline or view would, and records the first
+ * breach of the protocol it sees: a notice about an object it does not hold
+ * (never heard added, or heard removed), an object heard added twice, an
+ * execution outside a run, a run commenced inside another or ended outside
+ * one. It reads an object only while it is told of it, and then only its key.
+ */
+class MirrorListener : public ConstraintEngineListener {
+public:
+  /// A listener on the engine, picturing what it already holds.
+  explicit MirrorListener(const Id<ConstraintEngine>& engine);
+
+  void notifyPropagationCommenced() override;
+  void notifyPropagationCompleted() override { endRun("completed"); }
+  void notifyPropagationPreempted() override { endRun("preempted"); }
+  void notifyAdded(const Id<ConstrainedVariable>& variable) override { add(m_variables, variable, "variable"); }
+  void notifyAdded(const Id<Constraint>& constraint) override { add(m_constraints, constraint, "constraint"); }
+  void notifyRemoved(const Id<ConstrainedVariable>& variable) override { remove(m_variables, variable, "variable"); }
+  void notifyRemoved(const Id<Constraint>& constraint) override { remove(m_constraints, constraint, "constraint"); }
+  void notifyExecuted(const Id<Constraint>& constraint) override;
+  void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType&) override {
+    expectHeld(m_variables, variable, "changed");
+  }
+  void notifyActivated(const Id<ConstrainedVariable>& variable) override {
+    expectHeld(m_variables, variable, "activated");
+  }
+  void notifyDeactivated(const Id<ConstrainedVariable>& variable) override {
+    expectHeld(m_variables, variable, "deactivated");
+  }
+  void notifyActivated(const Id<Constraint>& constraint) override {
+    expectHeld(m_constraints, constraint, "activated");
+  }
+  void notifyDeactivated(const Id<Constraint>& constraint) override {
+    expectHeld(m_constraints, constraint, "deactivated");
+  }
+  void notifyViolationAdded(const Id<Constraint>& constraint) override {
+    expectHeld(m_constraints, constraint, "violation added");
+  }
+  void notifyViolationRemoved(const Id<Constraint>& constraint) override {
+    expectHeld(m_constraints, constraint, "violation removed");
+  }
+
+  /// The first breach heard, empty when none.
+  const std::string& breach() const { return m_breach; }
+  /// Where the picture differs from the engine's variables and constraints, or a run is left open; empty when nowhere.
+  std::string differenceFromEngine() const;
+  /// How many variables and constraints the picture holds.
+  std::size_t heldCount() const { return m_variables.size() + m_constraints.size(); }
+  /// Whether a run has commenced and not ended.
+  bool inRun() const { return m_inRun; }
+
+private:
+  template <class T>
+  void add(std::map<int, Id<T> >& held, const Id<T>& object, const char* kind);
+  template <class T>
+  void remove(std::map<int, Id<T> >& held, const Id<T>& object, const char* kind);
+  template <class T>
+  void expectHeld(const std::map<int, Id<T> >& held, const Id<T>& object, const char* notice);
+  void endRun(const char* how);
+  void breached(const std::string& what) {
+    if (m_breach.empty())
+      m_breach = what;
+  }
+
+  // By entity key, which is never reused: a handle at a reused address still differs.
+  std::map<int, Id<ConstrainedVariable> > m_variables;
+  std::map<int, Id<Constraint> > m_constraints;
+  bool m_inRun = false;
+  std::string m_breach;
+};
+
+} // namespace KALDEN
+
+#endif
