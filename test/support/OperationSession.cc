@@ -788,8 +788,9 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
 // constraint holds a real variable at two positions, or two real variables that equalities
 // join: its rule may step by the tolerance, and the bounded rounds of each execution, or the
 // tolerance of an equality's narrowing, cut that crawl short where the order of execution
-// says. Nor is a part with an open variable that took a closed domain's members its base lacks:
-// a value removed from the base since went from it, where a fresh engine takes them all again.
+// says. Nor is a part with an open variable that took, in either engine, a closed domain's
+// members its base lacks: a value removed from the base since went from the live one, where a
+// fresh engine takes them all again.
 // The fresh engine is built over
 // the compared parts alone, so that a contradiction only a part left out may hold excuses no
 // other. (The parts keep a composite with a member set aside whole, so they join at least what
@@ -816,15 +817,16 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
           return true;
     return false;
   };
-  auto tookMembers = [&](int v) {
+  // Whether a domain of the variable took members its open base lacks.
+  auto tookMembersOf = [&](int v, const AbstractDomain& current) {
     const AbstractDomain& base = m_variables.at(v).id->baseDomain();
-    const AbstractDomain& current = m_variables.at(v).id->lastDomain();
     if (!base.isOpen() || !current.isClosed() || !current.isEnumerated())
       return false;
     std::list<double> values;
     current.getValues(values);
     return std::any_of(values.begin(), values.end(), [&](double value) { return !base.isMember(value); });
   };
+  auto tookMembers = [&](int v) { return tookMembersOf(v, m_variables.at(v).id->lastDomain()); };
   std::vector<const Part*> compared;
   std::set<int> comparedVariables;
   for (const Part& part : parts)
@@ -846,7 +848,11 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
                                                    "the live network answers false");
     return false;
   }
-  for (const Part* part : compared)
+  for (const Part* part : compared) {
+    // The same the other way: the fresh engine took again a member removed from the open base.
+    if (std::any_of(part->variables.begin(), part->variables.end(),
+                    [&](int v) { return tookMembersOf(v, fresh.domainOf(v)); }))
+      continue;
     for (int v : part->variables) {
       const std::string live = m_variables.at(v).id->lastDomain().toString();
       const std::string again = fresh.domainOf(v).toString();
@@ -856,6 +862,7 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
         return false;
       }
     }
+  }
   return true;
 }
 
