@@ -292,6 +292,13 @@ private:
   bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0; }
   // Tells the listeners the notices held while a propagator ran or a constraint was created by name.
   void releaseHeldNotices();
+  // Tells that a constraint was marked violated or its violation withdrawn, held like any notice;
+  // a withdrawal is told only of a violation that was heard.
+  void tellViolation(const Id<Constraint>& constraint, bool violated);
+  // As tellViolation(), now.
+  void tellViolationNow(const Id<Constraint>& constraint, bool violated);
+  // At a constraint's removal, tells its withdrawal to every listener that heard it violated.
+  void tellWithdrawalAtRemoval(const Id<Constraint>& constraint);
   // The propagation after a creation by name; when it throws, the new constraint is deleted
   // before the error goes on, so that a failed creation leaves no constraint behind.
   void propagateOrTakeBack(const Id<Constraint>& constraint);
@@ -430,6 +437,18 @@ private:
   std::vector<std::function<void()> > m_heldNotices;
   // Keys of the objects whose notifyAdded is held: one that goes before it is told is heard of by nobody.
   std::set<int> m_unheardAdded;
+  // Keys of the constraints whose violation was told (to whoever listened) and not yet withdrawn:
+  // a constraint removed while its violation is still held is heard removed without a withdrawal.
+  std::set<int> m_heardViolated;
+  // A violation or withdrawal being told, innermost first: a listener told may delete the
+  // constraint, whose removal then withdraws the violation from exactly those that heard it.
+  struct ViolationTelling {
+    int key;
+    bool violated;
+    std::set<Id<ConstraintEngineListener> > told;
+    ViolationTelling* outer;
+  };
+  ViolationTelling* m_violationTelling = nullptr;
   ConstraintSet m_redundantConstraints;
   std::unique_ptr<ViolationMgr> m_violationMgr;
   bool m_autoPropagate;

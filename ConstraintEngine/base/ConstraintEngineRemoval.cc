@@ -46,9 +46,10 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   // delete may be told. Nobody hears an object go that nobody heard added.
   const bool heardAdded = m_unheardAdded.erase(constraint->getKey()) == 0;
   if (beginBroadcast() && heardAdded) {
-    if (wasViolated)
-      tellLeaving([constraint](ConstraintEngineListener& listener) { listener.notifyViolationRemoved(constraint); });
+    tellWithdrawalAtRemoval(constraint);
     tellLeaving([constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
+  } else {
+    m_heardViolated.erase(constraint->getKey());
   }
   KALDEN_TRACE("ConstraintEngine:remove:Constraint", constraint->getName().toString()
                                                          << "(" << constraint->getKey() << ")");

@@ -45,13 +45,71 @@ void ConstraintEngine::clearEmptyVariables() { m_violationMgr->clearEmptyVariabl
 void ConstraintEngine::notifyViolationAdded(Id<Constraint> constraint) {
   const std::vector<Id<ConstrainedVariable> >& scope = constraint->getScope();
   m_setAsideScopes.insert(m_setAsideScopes.end(), scope.begin(), scope.end());
-  broadcastAbout(constraint,
-                 [constraint](ConstraintEngineListener& listener) { listener.notifyViolationAdded(constraint); });
+  // Told (or held) even with no listener yet: one registered later hears the withdrawal.
+  beginBroadcast();
+  tellViolation(constraint, true);
 }
 
 void ConstraintEngine::notifyViolationRemoved(Id<Constraint> constraint) {
-  broadcastAbout(constraint,
-                 [constraint](ConstraintEngineListener& listener) { listener.notifyViolationRemoved(constraint); });
+  beginBroadcast();
+  tellViolation(constraint, false);
+}
+
+void ConstraintEngine::tellViolation(const Id<Constraint>& constraint, bool violated) {
+  const Id<Constraint> subject = constraint;
+  if (isHoldingNotices())
+    m_heldNotices.emplace_back([this, subject, violated] { tellViolationNow(subject, violated); });
+  else
+    tellViolationNow(subject, violated);
+}
+
+void ConstraintEngine::tellViolationNow(const Id<Constraint>& subject, bool violated) {
+  if (!stands(subject))
+    return;
+  const int key = subject->getKey();
+  if (violated)
+    m_heardViolated.insert(key);
+  else if (m_heardViolated.erase(key) == 0)
+    return;
+  ViolationTelling telling{key, violated, {}, m_violationTelling};
+  m_violationTelling = &telling;
+  struct Restore {
+    ViolationTelling*& current;
+    ViolationTelling* outer;
+    ~Restore() { current = outer; }
+  } restore{m_violationTelling, telling.outer};
+  const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+  for (const Id<ConstraintEngineListener>& listener : listeners) {
+    if (!stands(subject))
+      return;
+    if (!listener.isValid() || m_listeners.count(listener) == 0)
+      continue;
+    telling.told.insert(listener);
+    if (violated)
+      listener->notifyViolationAdded(subject);
+    else
+      listener->notifyViolationRemoved(subject);
+  }
+}
+
+void ConstraintEngine::tellWithdrawalAtRemoval(const Id<Constraint>& constraint) {
+  const int key = constraint->getKey();
+  const bool heard = m_heardViolated.erase(key) != 0;
+  ViolationTelling* telling = m_violationTelling;
+  while (telling != nullptr && telling->key != key)
+    telling = telling->outer;
+  if (!heard && telling == nullptr)
+    return;
+  // Mid-telling, the listeners told so far heard the violation (or, of a withdrawal, the others
+  // have yet to hear it); otherwise every listener heard the violation.
+  const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+  for (const Id<ConstraintEngineListener>& listener : listeners) {
+    if (!listener.isValid() || m_listeners.count(listener) == 0)
+      continue;
+    if (telling != nullptr && (telling->told.count(listener) != 0) != telling->violated)
+      continue;
+    listener->notifyViolationRemoved(constraint);
+  }
 }
 
 } // namespace KALDEN

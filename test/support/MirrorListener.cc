@@ -7,8 +7,11 @@ namespace KALDEN {
 MirrorListener::MirrorListener(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {
   for (const Id<ConstrainedVariable>& variable : engine->getVariables())
     m_variables[variable->getKey()] = variable;
-  for (const Id<Constraint>& constraint : engine->getConstraints())
+  for (const Id<Constraint>& constraint : engine->getConstraints()) {
     m_constraints[constraint->getKey()] = constraint;
+    if (engine->isViolated(constraint))
+      m_violated.insert(constraint->getKey());
+  }
 }
 
 template <class T>
@@ -59,6 +62,25 @@ void MirrorListener::endRun(const char* how) {
   m_inRun = false;
 }
 
+void MirrorListener::notifyRemoved(const Id<Constraint>& constraint) {
+  // A violation heard is withdrawn before its constraint is heard removed.
+  if (constraint.isValid() && m_violated.count(constraint->getKey()) != 0)
+    breached("removed constraint " + std::to_string(constraint->getKey()) + " still heard violated");
+  remove(m_constraints, constraint, "constraint");
+}
+
+void MirrorListener::notifyViolationAdded(const Id<Constraint>& constraint) {
+  expectHeld(m_constraints, constraint, "violation added");
+  if (constraint.isValid() && !m_violated.insert(constraint->getKey()).second)
+    breached("violation of " + std::to_string(constraint->getKey()) + " added twice");
+}
+
+void MirrorListener::notifyViolationRemoved(const Id<Constraint>& constraint) {
+  expectHeld(m_constraints, constraint, "violation removed");
+  if (constraint.isValid() && m_violated.erase(constraint->getKey()) == 0)
+    breached("violation of " + std::to_string(constraint->getKey()) + " removed, never heard added");
+}
+
 void MirrorListener::notifyExecuted(const Id<Constraint>& constraint) {
   if (!m_inRun)
     breached("executed outside a run");
@@ -82,6 +104,12 @@ std::string MirrorListener::differenceFromEngine() const {
     os << "variables: the engine has " << variables.size() << ", the picture " << m_variables.size() << "; ";
   if (constraints != m_constraints)
     os << "constraints: the engine has " << constraints.size() << ", the picture " << m_constraints.size() << "; ";
+  std::set<int> violated;
+  for (const auto& entry : constraints)
+    if (engine.isViolated(entry.second))
+      violated.insert(entry.first);
+  if (violated != m_violated)
+    os << "violations: the engine holds " << violated.size() << ", the picture " << m_violated.size() << "; ";
   return os.str();
 }
 

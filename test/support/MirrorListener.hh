@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 
 namespace KALDEN {
@@ -31,7 +32,7 @@ public:
   void notifyAdded(const Id<ConstrainedVariable>& variable) override { add(m_variables, variable, "variable"); }
   void notifyAdded(const Id<Constraint>& constraint) override { add(m_constraints, constraint, "constraint"); }
   void notifyRemoved(const Id<ConstrainedVariable>& variable) override { remove(m_variables, variable, "variable"); }
-  void notifyRemoved(const Id<Constraint>& constraint) override { remove(m_constraints, constraint, "constraint"); }
+  void notifyRemoved(const Id<Constraint>& constraint) override;
   void notifyExecuted(const Id<Constraint>& constraint) override;
   void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType&) override {
     expectHeld(m_variables, variable, "changed");
@@ -48,12 +49,8 @@ public:
   void notifyDeactivated(const Id<Constraint>& constraint) override {
     expectHeld(m_constraints, constraint, "deactivated");
   }
-  void notifyViolationAdded(const Id<Constraint>& constraint) override {
-    expectHeld(m_constraints, constraint, "violation added");
-  }
-  void notifyViolationRemoved(const Id<Constraint>& constraint) override {
-    expectHeld(m_constraints, constraint, "violation removed");
-  }
+  void notifyViolationAdded(const Id<Constraint>& constraint) override;
+  void notifyViolationRemoved(const Id<Constraint>& constraint) override;
 
   /// The first breach heard, empty when none.
   const std::string& breach() const { return m_breach; }
@@ -80,6 +77,8 @@ private:
   // By entity key, which is never reused: a handle at a reused address still differs.
   std::map<int, Id<ConstrainedVariable> > m_variables;
   std::map<int, Id<Constraint> > m_constraints;
+  // The constraints heard marked violated and not heard withdrawn.
+  std::set<int> m_violated;
   bool m_inRun = false;
   std::string m_breach;
 };

@@ -300,5 +300,32 @@ TEST_F(ListenerProtocolTest, DeletingFromAdditionsRemovalsAndViolationsKeepsTheP
   }
 }
 
+// A constraint set aside as violated and deleted later in the run: every listener hears its
+// violation, then the withdrawal, then its removal, and keeps a picture of what is violated.
+TEST_F(ListenerProtocolTest, AViolatedConstraintDeletedInARunIsHeardWithdrawnThenRemoved) {
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> x = intVar("x", 5, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 0, 3);
+  const Id<Constraint> violated = leq(x, y);
+  leq(intVar("z", 0, 10), intVar("w", 0, 5));
+  int executions = 0;
+  actor.when = [&executions](const std::string& notice) { return notice == "executed leq" && ++executions == 2; };
+  actor.act = [&] {
+    ASSERT_TRUE(m_engine->isViolated(violated));
+    delete static_cast<Constraint*>(violated);
+  };
+  log.clear();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(actor.act) << "the second execution was never heard";
+  std::vector<std::string> heard = events();
+  heard.erase(std::remove_if(heard.begin(), heard.end(),
+                             [](const std::string& e) {
+                               return !startsWith(e, "violation") && !startsWith(e, "removedConstraint");
+                             }),
+              heard.end());
+  EXPECT_EQ(heard, (std::vector<std::string>{"violationAdded leq", "violationRemoved leq", "removedConstraint leq"}));
+  expectMirrored("after the run");
+}
+
 } // namespace
 } // namespace KALDEN
