@@ -72,7 +72,7 @@ bool SubsetOfConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int 
   (void)variable;
   if (changeType == DomainListener::RESET || changeType == DomainListener::RELAXED)
     return false;
-  // An enumerated x waits while open under an interval superset: a closing or a specification of
+  // An enumerated x waits while open under an interval superset: closing or specifying
   // it ends the wait.
   return argIndex != 1 && !(m_currentDomain.isEnumerated() && m_superSetDomain.isInterval());
 }

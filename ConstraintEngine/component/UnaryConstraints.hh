@@ -49,7 +49,7 @@ private:
   // only integers, which no bound of the source's keeps it to.
   bool narrowsToIntegers() const;
   // Whether the variable is an enumeration under an interval source: while it is open it takes
-  // none of the interval's values and waits, so every change of it (a closing, a specification)
+  // none of the interval's values and waits, so every change of it (closing it, specifying it)
   // is heard.
   bool waitsForClosing() const { return m_x != nullptr && m_x->isInterval() && m_y.isEnumerated(); }
 
