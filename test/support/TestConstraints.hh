@@ -3,6 +3,7 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/Constraint.hh"
+#include "Utils/Error.hh"
 
 #include <algorithm>
 #include <functional>
@@ -37,6 +38,22 @@ public:
 private:
   IgnoreRule m_ignore;
   int m_executions = 0;
+};
+
+/**
+ * A rule that gives up half-way through its run: narrows its first variable to
+ * [2, 3], then fails a check (condition "false").
+ */
+class ThrowingTestConstraint : public Constraint {
+public:
+  ThrowingTestConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
+                         const std::vector<Id<ConstrainedVariable> >& scope)
+      : Constraint(name, propagatorName, engine, scope) {}
+
+  void handleExecute() override {
+    getCurrentDomain(m_variables[0]).intersect(2.0, 3.0);
+    throw Error("false", "the rule gives up", __FILE__, __LINE__);
+  }
 };
 
 /**

@@ -7,6 +7,7 @@
 #include "support/Failure.hh"
 #include "support/MirrorListener.hh"
 #include "support/RecordingEngineListener.hh"
+#include "support/TestConstraints.hh"
 
 #include <gtest/gtest.h>
 
@@ -17,22 +18,6 @@
 
 namespace KALDEN {
 namespace {
-
-// A rule that fails a check part-way: it narrows its first variable, then throws.
-class ThrowingConstraint : public Constraint {
-public:
-  ThrowingConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
-                     const std::vector<Id<ConstrainedVariable> >& scope)
-      : Constraint(name, propagatorName, engine, scope) {}
-  ~ThrowingConstraint() override { discard(false); }
-
-private:
-  using Constraint::handleExecute;
-  void handleExecute() override {
-    getCurrentDomain(m_variables[0]).intersect(1, 2);
-    KALDEN_CHECK_MSG(false, "the rule fails");
-  }
-};
 
 // Acts once on the first notice `when` answers true for.
 class ActingListener : public ConstraintEngineListener {
@@ -208,7 +193,7 @@ TEST_F(ListenerProtocolTest, ADelegateByNameIsHeardAddedBeforeTheRun) {
 TEST_F(ListenerProtocolTest, ARuleThatThrowsHasItsNoticesToldBeforeTheErrorLeaves) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10);
   const Id<ConstrainedVariable> y = intVar("y", 0, 10);
-  new ThrowingConstraint("thrower", "Default", engine(), makeScope(x, y));
+  new ThrowingTestConstraint("thrower", "Default", engine(), makeScope(x, y));
   log.clear();
   EXPECT_CHECK_FAILS(m_engine->propagate(), "false");
   const std::vector<std::string> heard = events();

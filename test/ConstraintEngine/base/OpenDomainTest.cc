@@ -5,6 +5,7 @@
 
 #include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
+#include "support/TestConstraints.hh"
 
 #include <gtest/gtest.h>
 
@@ -15,18 +16,6 @@
 
 namespace KALDEN {
 namespace {
-
-// Narrows its variable to [2, 3], then fails: a rule that gives up half-way through its run.
-class FailingTestConstraint : public Constraint {
-public:
-  FailingTestConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
-                        const std::vector<Id<ConstrainedVariable> >& scope)
-      : Constraint(name, propagatorName, engine, scope) {}
-  void handleExecute() override {
-    getCurrentDomain(m_variables[0]).intersect(2.0, 3.0);
-    throw Error("gives up", __FILE__, __LINE__);
-  }
-};
 
 // Runs a call the test gives, once, when it is executed.
 class CallingTestConstraint : public Constraint {
@@ -56,7 +45,7 @@ protected:
     registerCatalogue(*m_schema);
     m_schema->registerConstraintType((new ConcreteConstraintType<UnaryConstraint>("UNARY", "Default", false))->getId());
     m_schema->registerConstraintType(
-        (new ConcreteConstraintType<FailingTestConstraint>("failing", "Default", false))->getId());
+        (new ConcreteConstraintType<ThrowingTestConstraint>("failing", "Default", false))->getId());
   }
 
   Id<ConstrainedVariable> intEnum(const char* name, const std::list<double>& values) {
