@@ -238,9 +238,14 @@ void Entity::handleDiscard() {}
 
 void Entity::notifyDiscarded(const Entity*) {}
 
+bool Entity::refusesDeletion() const { return false; }
+
 void Entity::discard(bool pool) {
   if (m_discarded)
     return;
+  // A refusal raised leaves the entity as it was. Printed inside a destructor, it cannot hold
+  // the entity back: it goes all the same.
+  refusesDeletion();
   m_discarded = true; // before handleDiscard, so re-entrant discards stop here
   handleDiscard();
   if (!pool)
@@ -268,6 +273,8 @@ bool Entity::decRefCount() {
                      ("No hold left to drop on " + toString() + ".").c_str());
     return false;
   }
+  if (m_refCount == 1 && !m_discarded && refusesDeletion())
+    return false;
   if (--m_refCount > 0)
     return false;
   bool heap = m_heap;

@@ -55,8 +55,12 @@ public:
   virtual void handleDiscard();
   /// Tells the entity that an entity it depends on was discarded; nothing by default.
   virtual void notifyDiscarded(const Entity* entity);
+  /// Refuses, by a failed check and before anything changes, the deletion or discard of an entity
+  /// that may not go on its own now: true when refused (raised, or only printed inside a
+  /// destructor). False here.
+  virtual bool refusesDeletion() const;
 
-  /// Retires the entity (once); `pool` lets garbageCollect() delete a heap object later.
+  /// Retires the entity (once), unless refusesDeletion(); `pool` lets garbageCollect() delete a heap object later.
   void discard(bool pool = true);
   /// Whether discard() has run.
   bool isDiscarded() const { return m_discarded; }
@@ -71,7 +75,8 @@ public:
 
   /// Takes one more hold on the entity.
   void incRefCount() { ++m_refCount; }
-  /// Drops one hold; the last one discards the entity and deletes it if it is a heap object. Answers whether it went.
+  /// Drops one hold; the last one discards the entity and deletes it if it is a heap object, unless
+  /// refusesDeletion(). Answers whether it went.
   bool decRefCount();
   /// Number of holds (1 when built).
   unsigned int refCount() const { return m_refCount; }

@@ -6,6 +6,10 @@
 
 namespace KALDEN {
 
+const char ALWAYS_FAILS_CONDITION[] = "ALWAYS_FAILS";
+const char ALWAYS_FAIL_CONDITION[] = "ALWAYS_FAIL";
+const char INVALID_ID_LABEL[] = "IdMgrInvalidItemPtrError";
+
 Error::Error(const std::string& condition, const std::string& file, const int& line)
     : m_condition(condition), m_file(file), m_line(line) {
   compose();

@@ -60,12 +60,15 @@ private:
   std::string m_text;
 };
 
+// Defined once, in the utility library: an inline variable would have a copy in each shared
+// library that uses it, which the address sanitizer refuses at load as an ODR violation.
+
 /// Condition text of a path that must never be reached.
-inline constexpr char ALWAYS_FAILS_CONDITION[] = "ALWAYS_FAILS";
+extern const char ALWAYS_FAILS_CONDITION[];
 /// Condition text of a trace the debug stream failed to take, and of a variable of no known type.
-inline constexpr char ALWAYS_FAIL_CONDITION[] = "ALWAYS_FAIL";
+extern const char ALWAYS_FAIL_CONDITION[];
 /// Label of every failed handle check.
-inline constexpr char INVALID_ID_LABEL[] = "IdMgrInvalidItemPtrError";
+extern const char INVALID_ID_LABEL[];
 
 /// The one path every failed check takes: builds the Error (`msg` and `label` may be null) and
 /// acts on it. Throws; returns only where the failure can merely be printed (see NoThrowScope).

@@ -100,6 +100,14 @@ const std::set<Id<ConstrainedVariableListener> >& ConstrainedVariable::listeners
   return m_extras ? m_extras->listeners : sl_none;
 }
 
+Id<Constraint> ConstrainedVariable::standingOwner() const {
+  return Constraint::ownerOf(m_extras ? m_extras->ownerKey : 0, true);
+}
+
+bool ConstrainedVariable::refusesDeletion() const {
+  return Constraint::refusesPartDeletion(*this, m_extras ? m_extras->ownerKey : 0, true);
+}
+
 PSEntity* ConstrainedVariable::getParent() const {
   const Id<Entity>& entity = parent();
   if (!entity.isValid())
@@ -179,8 +187,12 @@ void ConstrainedVariable::handleDiscard() {
       // A constraint deleted by someone told of an earlier discard is gone already.
       if (!constraint.isValid())
         continue;
-      KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding constraint " << constraint->getKey());
-      constraint->discard(true);
+      // A part goes with what it is part of, whose scope holds this variable too (or one of its
+      // own interim variables): that discards it along, while it is discarded first.
+      const Id<Constraint> owner = constraint->standingOwner();
+      const Id<Constraint> whole = owner.isNoId() ? constraint : owner;
+      KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding constraint " << whole->getKey());
+      whole->discard(true);
       KALDEN_CHECK_MSG(constraint.isValid(), constraint << " should remain valid");
     }
   }

@@ -169,7 +169,13 @@ public:
   /// Whether the current domain carries the variable's listener and lies within the base domain, and every link is sound.
   bool isValid() const;
   /// Unlinks and discards the constraints (unless purging), leaves the engine, dismisses the listeners.
+  /// A constraint that is part of another goes with the outermost one standing.
   void handleDiscard() override;
+  /// The outermost constraint still standing that this variable is a part of (a composite's interim
+  /// variable), the empty handle when none: a part is deleted only with it.
+  Id<Constraint> standingOwner() const;
+  /// Refuses the deletion of a part of a standing constraint, naming the constraint to delete instead.
+  bool refusesDeletion() const override;
 
   // Domains, implemented by Variable<DomainType>.
 
@@ -341,7 +347,8 @@ protected:
     double specifiedValue = 0.0; ///< meaningful while m_specifiedFlag is set
     std::set<Id<ConstrainedVariableListener> > listeners;
     std::unique_ptr<AbstractDomain>
-        emptyDomain; ///< what a typed variable answers while its engine is proven inconsistent
+        emptyDomain;  ///< what a typed variable answers while its engine is proven inconsistent
+    int ownerKey = 0; ///< the key of the constraint the variable is a part of, 0 when none
   };
 
   /// The rarely used fields, made now if they are not yet.
@@ -382,6 +389,8 @@ protected:
 private:
   // The engine walks the links itself when it routes a change.
   friend class ConstraintEngine;
+  // A constraint adopts the variables it builds as its parts.
+  friend class Constraint;
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration();

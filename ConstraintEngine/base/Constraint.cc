@@ -153,6 +153,37 @@ std::string Constraint::toString() const {
   return os.str();
 }
 
+Id<Constraint> Constraint::ownerOf(int ownerKey, bool standing) {
+  // Only constraints adopt parts, so an owner found by key is a constraint.
+  Id<Constraint> outermost;
+  while (ownerKey != 0) {
+    Entity* const owner = Entity::getEntity(ownerKey);
+    if (owner == nullptr || (standing && owner->isDiscarded()))
+      break;
+    const Constraint* const constraint = static_cast<const Constraint*>(owner);
+    outermost = constraint->getId();
+    ownerKey = constraint->m_ownerKey;
+  }
+  return outermost;
+}
+
+bool Constraint::refusesPartDeletion(const Entity& part, int ownerKey, bool standing) {
+  // The purge discards everything, owners first.
+  if (ownerKey == 0 || Entity::isPurging())
+    return false;
+  const Id<Constraint> owner = ownerOf(ownerKey, standing);
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(owner.isNoId(), "standingOwner().isNoId()",
+                                  "Cannot delete "
+                                      << (dynamic_cast<const Constraint*>(&part) ? "constraint " : "variable ")
+                                      << part.getName().toString() << " (key " << part.getKey()
+                                      << "): it is part of constraint " << owner->getName().toString() << " (key "
+                                      << owner->getKey() << ") and goes only with it; delete that constraint instead.",
+                                  true);
+  return false;
+}
+
+void Constraint::adopt(ConstrainedVariable& part) const { part.extras().ownerKey = getKey(); }
+
 void Constraint::handleDiscard() {
   KALDEN_TRACE("Constraint:handleDiscard", m_name.toString() << "(" << getKey() << ") " << m_id);
   if (!Entity::isPurging()) {

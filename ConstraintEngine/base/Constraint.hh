@@ -91,6 +91,18 @@ public:
   std::string toString() const override;
   /// Unlinks the constraint from its scope (unless purging) and removes it from the engine.
   void handleDiscard() override;
+  /// The outermost constraint still standing that this one is a part of (a composite's member), the
+  /// empty handle when none: a part is deleted only with it.
+  Id<Constraint> standingOwner() const { return ownerOf(m_ownerKey, true); }
+  /// The outermost constraint that the entity keyed `ownerKey` is, or is a part of, and that
+  /// stands (or, unless `standing`, has not yet been freed); the empty handle when none.
+  static Id<Constraint> ownerOf(int ownerKey, bool standing);
+  /// Refuses the discard of a part of a standing constraint, naming the constraint to delete instead.
+  bool refusesDeletion() const override { return refusesPartDeletion(*this, m_ownerKey, true); }
+  /// The refusal of refusesDeletion() for a part, constraint or variable, of the constraint keyed
+  /// `ownerKey`; unless `standing`, also while that constraint is being discarded (a part held by
+  /// value must not be freed on its own). Never while purging.
+  static bool refusesPartDeletion(const Entity& part, int ownerKey, bool standing);
 
   // Activity and redundancy.
 
@@ -156,6 +168,12 @@ protected:
   Constraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
              const std::vector<Id<ConstrainedVariable> >& scope);
 
+  /// Makes a constraint or variable this one built a part of it: from then on, while this one
+  /// stands, deleting or discarding the part on its own is refused.
+  void adopt(Constraint& part) const { part.m_ownerKey = getKey(); }
+  /// As adopt(Constraint&), for a variable this one built.
+  void adopt(ConstrainedVariable& part) const;
+
   /// Hook: the constraint has just become active again.
   virtual void handleActivate();
   /// Hook: the constraint has just become inactive.
@@ -188,6 +206,12 @@ private:
 
 protected:
   unsigned int m_deactivationRefCount;
+
+private:
+  // The key of the constraint this one is a part of, 0 when none; it fits in the padding here.
+  int m_ownerKey = 0;
+
+protected:
   LabelStr m_name;
   const Id<ConstraintEngine>&
       m_constraintEngine; ///< the engine's own handle object (the caller's handle while a refused construction fails)

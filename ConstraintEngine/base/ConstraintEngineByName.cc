@@ -138,6 +138,10 @@ void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {
                                   "Cannot delete constraint " << c->getName().toString() << " (" << c
                                                               << "): it belongs to another engine.");
   KALDEN_CHECK_OR_RETURN(!m_propInProgress);
+  // A part goes only with what it is part of, even while that is being discarded: one held by
+  // value was never allocated on its own.
+  if (Constraint::refusesPartDeletion(*static_cast<Constraint*>(c), c->m_ownerKey, false))
+    return;
   // `c` may be the constraint's own handle, which goes with it.
   Constraint* constraint = c;
   delete constraint;

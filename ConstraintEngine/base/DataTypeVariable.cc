@@ -6,6 +6,7 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/component/Variable.hh"
+#include "Utils/Entity.hh"
 #include "Utils/base/Report.hh"
 
 namespace KALDEN {
@@ -43,10 +44,16 @@ Id<ConstrainedVariable> DataType::createVariable(const Id<ConstraintEngine>& eng
   KALDEN_CHECK_TEXT_MSG(holdsEveryValueOf(DataType::baseDomain(), baseDomain), "holdsEveryValueOf(baseDomain)",
                         "Tried to create a " << getName().toString() << " variable over " << baseDomain.toString()
                                              << ", which holds values the type does not have.");
+  // The variable's constructor tells the engine's listeners that its domain closed, and one told
+  // may delete or discard it there: whether it still stands is asked of its key, never of the
+  // pointer, which may be freed already. The variable's entity part takes the next key.
+  const int key = Entity::nextKey();
   ConstrainedVariable* variable =
       new Variable<AbstractDomain>(engine, baseDomain, internal, canBeSpecified, LabelStr(name), parent, index);
-  KALDEN_CHECK_TEXT_MSG(variable != NULL, "variable != NULL",
-                        "Failed to create Variable of type " << getName().toString() << " with name '" << name << "'");
+  const Id<Entity> made = Entity::getEntity(key);
+  KALDEN_CHECK_TEXT_MSG(made.isValid() && !made->isDiscarded(), "made.isValid() && !made->isDiscarded()",
+                        "The " << getName().toString() << " variable " << LabelStr(name).toString()
+                               << " was deleted or discarded by a listener told of its making.");
   const Id<ConstrainedVariable> id = variable->getId();
   KALDEN_CHECK(id.isValid());
   KALDEN_TRACE("DataType::createVariable", "Created Variable : " << variable->toLongString());

@@ -129,6 +129,16 @@ void CompositeConstraint::handleDiscard() {
     ConstraintShape::discardMember(constraint);
 }
 
+void CompositeConstraint::membersBuilt() {
+  const Members owned = members();
+  for (ConstrainedVariable* variable : owned.variables)
+    adopt(*variable);
+  for (const Id<Constraint>& constraint : owned.constraints)
+    if (constraint.isValid())
+      adopt(*static_cast<Constraint*>(constraint));
+  handleSwitching();
+}
+
 void CompositeConstraint::handleExecute() {}
 
 bool CompositeConstraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType& changeType) {

@@ -184,8 +184,9 @@ protected:
 
   /// The members, in the order they are discarded.
   virtual Members members() = 0;
-  /// Ends construction: a composite made over an inactive variable starts with its members off.
-  void membersBuilt() { handleSwitching(); }
+  /// Ends construction: the members become parts of this constraint, deleted only with it, and a
+  /// composite made over an inactive variable starts with its members off.
+  void membersBuilt();
   /// Holds the sub-constraints off while this constraint is switched off, and gives each back
   /// the one deactivation it took once it is not. Retired, it leaves them to run on their own.
   void handleSwitching() override;

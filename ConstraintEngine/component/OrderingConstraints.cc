@@ -120,10 +120,16 @@ WithinBounds::WithinBounds(const LabelStr& name, const LabelStr& propagatorName,
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
       m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {
+  adopt(m_leq);
   handleSwitching(); // made over an inactive variable: the ordering starts inactive too
 }
 
-WithinBounds::~WithinBounds() {}
+WithinBounds::~WithinBounds() {
+  // Discarded while whole, so that it is heard removed before its ordering, and nobody told of
+  // the ordering's removal finds it still standing.
+  NoThrowScope guard;
+  discard(false);
+}
 
 void WithinBounds::handleDiscard() {
   // The ordering is part of this constraint: it must stop constraining when this one does, not

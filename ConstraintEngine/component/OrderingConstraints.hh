@@ -72,7 +72,7 @@ public:
  * ub's upper bound]. lb <= ub is kept by an embedded LessThanEqualConstraint
  * of the same name over [lb, ub], which runs as a constraint of its own and
  * is retired with the WithinBounds (also when a discarded one waits to be
- * deleted).
+ * deleted); it is a part of the WithinBounds, deleted only with it.
  */
 class WithinBounds : public Constraint {
 public:
@@ -82,7 +82,7 @@ public:
   /// Checks the arity before anything else is built, then builds the embedded ordering.
   WithinBounds(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                const std::vector<Id<ConstrainedVariable> >& variables);
-  /// Destroys the embedded ordering, which retires it, then the base.
+  /// Discards itself (and so its ordering) while it is whole.
   ~WithinBounds() override;
 
   /// Narrows x to the outer bounds of lb and ub.

@@ -174,14 +174,14 @@ TEST_F(SumConstraintsTest, DiscardDeleteAndPurgeLeaveNothingBehind) {
 TEST_F(SumConstraintsTest, StaleMemberHandlesAreNotFollowed) {
   const Scope scope = reals(4, 0, 1);
   const std::size_t constraints = constraintCount();
-  // A client deletes a sub-constraint of the tree; the composite goes later without touching it.
+  // A client may not delete a sub-constraint of the tree on its own; the composite takes it along.
   EqualSumConstraint* sum = new EqualSumConstraint("sum", "Default", engine(), scope);
   Id<Constraint> member;
   for (const Id<Constraint>& c : m_engine->getConstraints())
     if (c->getName() == LabelStr("AddEqual"))
       member = c;
-  m_engine->deleteConstraint(member);
-  Entity::garbageCollect();
+  EXPECT_CHECK_FAILS(m_engine->deleteConstraint(member), "standingOwner().isNoId()");
+  EXPECT_CHECK_FAILS(member->discard(), "standingOwner().isNoId()");
   m_engine->deleteConstraint(sum->getId());
   EXPECT_EQ(constraintCount(), constraints);
 
@@ -192,15 +192,14 @@ TEST_F(SumConstraintsTest, StaleMemberHandlesAreNotFollowed) {
   EXPECT_EQ(constraintCount(), constraints);
   (void)less;
 
-  // The owned sum is deleted by a client first.
+  // Nor the owned sum.
   registerNumericTypes();
   CondEqualSumConstraint* cond =
       new CondEqualSumConstraint("CondEqualSum", "Default", engine(), {boolVar("b"), scope[0], scope[1], scope[2]});
   for (const Id<Constraint>& c : m_engine->getConstraints())
     if (c->getName() == LabelStr("EqualSum"))
       member = c;
-  m_engine->deleteConstraint(member);
-  Entity::garbageCollect();
+  EXPECT_CHECK_FAILS(m_engine->deleteConstraint(member), "standingOwner().isNoId()");
   delete cond;
   EXPECT_EQ(constraintCount(), constraints);
 }
