@@ -7,12 +7,15 @@
 #include "ConstraintEngine/component/SumConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "support/EngineFixture.hh"
+#include "support/Failure.hh"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <list>
 #include <string>
+#include <vector>
 
 namespace KALDEN {
 namespace {
@@ -314,6 +317,147 @@ TEST_F(DeletingListenerTest, AnOpenEnumerationSpecifiedIsSetBeforeAnyoneHearsItC
   EXPECT_EQ(x->lastDomain().getSingletonValue(), -3);
   EXPECT_TRUE(x->isSpecified());
   EXPECT_TRUE(m_engine->propagate());
+}
+
+// What the engine lists holds the parts composites build (withinBounds' ordering, the interim
+// variable and members of a sum comparison): each goes only with its composite. Deleting or
+// discarding one on its own is refused, naming the composite, and leaves the network as it was;
+// switching a part off and on stays allowed; a loop deleting whatever is listed, skipping the
+// refusals, clears the network (run under the sanitizers).
+TEST_F(DeletingListenerTest, APartIsDeletedOnlyWithItsComposite) {
+  m_schema->registerDataType((new IntDT())->getId());
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), lb = intVar("lb", 2, 5), ub = intVar("ub", 3, 8);
+  const Id<Constraint> within = (new WithinBounds("withinBounds", "Default", engine(), makeScope(x, lb, ub)))->getId();
+  const Id<ConstrainedVariable> s = intVar("s", 0, 20);
+  new GreaterThanSumConstraint("gtsum", "Default", engine(), makeScope(s, intVar("y1", 0, 4), intVar("y2", 0, 4)));
+  EXPECT_TRUE(m_engine->propagate());
+  const std::vector<Id<Constraint> > constraints(m_engine->getConstraints().begin(), m_engine->getConstraints().end());
+  const std::vector<Id<ConstrainedVariable> > variables(m_engine->getVariables().begin(),
+                                                        m_engine->getVariables().end());
+  const Id<Constraint> ordering = constraints[1];
+  ASSERT_EQ(ordering->standingOwner(), within);
+  const Id<ConstrainedVariable> interim =
+      *std::find_if(variables.begin(), variables.end(), [](const Id<ConstrainedVariable>& v) {
+        return v->getName() == LabelStr("InternalConstraintVariable");
+      });
+  ASSERT_EQ(interim->standingOwner()->getName(), LabelStr("gtsum"));
+  const std::string named = "it is part of constraint withinBounds (key " + std::to_string(within->getKey()) + ")";
+  EXPECT_NE(failureOf([&] { m_engine->deleteConstraint(ordering); }).getMessage().find(named), std::string::npos);
+  EXPECT_CHECK_FAILS(ordering->discard(), "standingOwner().isNoId()");
+  EXPECT_CHECK_FAILS(interim->discard(), "standingOwner().isNoId()");
+  EXPECT_CHECK_FAILS(ordering->decRefCount(), "standingOwner().isNoId()");
+  EXPECT_EQ(ordering->refCount(), 1u);
+  EXPECT_EQ(m_engine->getConstraints().size(), constraints.size());
+  EXPECT_EQ(m_engine->getVariables().size(), variables.size());
+  EXPECT_FALSE(ordering->isDiscarded() || interim->isDiscarded());
+  EXPECT_EQ(x->lastDomain(), IntervalIntDomain(2, 8, IntDT::instance()));
+  EXPECT_FALSE(m_engine->pending());
+  ordering->deactivate();
+  interim->deactivate();
+  within->deactivate();
+  ordering->undoDeactivation();
+  within->undoDeactivation();
+  interim->undoDeactivation();
+  interim->reset();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(ordering->isActive() && within->isActive());
+
+  // Cleared as listed, last first and then first first, skipping the refusals.
+  for (int pass = 0; pass < 2 && !m_engine->getConstraints().empty(); ++pass) {
+    std::vector<Id<Constraint> > listed(m_engine->getConstraints().begin(), m_engine->getConstraints().end());
+    if (pass == 0)
+      std::reverse(listed.begin(), listed.end());
+    for (const Id<Constraint>& c : listed)
+      if (c.isValid() && !c->isDiscarded() && c->standingOwner().isNoId())
+        m_engine->deleteConstraint(c);
+  }
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  // The interim variable went with its composite; the client's are left to discard.
+  for (const Id<ConstrainedVariable>& var : variables) {
+    if (var->getName().toString().compare(0, 8, "Internal") == 0) {
+      EXPECT_TRUE(!var.isValid() || var->isDiscarded());
+      continue;
+    }
+    EXPECT_TRUE(var->standingOwner().isNoId());
+    var->discard();
+  }
+  EXPECT_TRUE(m_engine->getVariables().empty());
+  Entity::garbageCollect();
+}
+
+// Whichever way a withinBounds goes, it is heard removed before its ordering: a listener told of
+// the ordering's removal finds it gone, and one that would delete it then does not free it twice.
+TEST_F(DeletingListenerTest, AWithinBoundsIsHeardRemovedBeforeItsOrdering) {
+  struct Remover : ConstraintEngineListener {
+    explicit Remover(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+    Id<Constraint> composite;
+    std::vector<int> heard;
+    void notifyRemoved(const Id<Constraint>& c) override {
+      heard.push_back(c->getKey());
+      if (c != composite && composite.isValid() && !composite->isDiscarded())
+        delete static_cast<Constraint*>(composite);
+    }
+  } remover(engine());
+  for (int way = 0; way < 3; ++way) {
+    SCOPED_TRACE(way);
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10), lb = intVar("lb", 2, 5), ub = intVar("ub", 3, 8);
+    remover.composite = (new WithinBounds("withinBounds", "Default", engine(), makeScope(x, lb, ub)))->getId();
+    const int key = remover.composite->getKey();
+    remover.heard.clear();
+    if (way == 0)
+      delete static_cast<Constraint*>(remover.composite);
+    else if (way == 1)
+      m_engine->deleteConstraint(remover.composite);
+    else
+      delete static_cast<ConstrainedVariable*>(ub);
+    EXPECT_EQ(remover.heard, (std::vector<int>{key, key + 1}));
+    EXPECT_TRUE(m_engine->getConstraints().empty());
+    for (const Id<ConstrainedVariable>& var : {x, lb, ub})
+      if (var.isValid())
+        delete static_cast<ConstrainedVariable*>(var);
+    Entity::garbageCollect();
+  }
+}
+
+// A listener told of a variable's making (its closing, or emptying, from its constructor) deletes
+// or discards it: a creation by type name is refused, reading nothing freed, and nothing is left.
+TEST_F(DeletingListenerTest, AVariableDeletedWhileItIsMadeByNameIsRefused) {
+  m_schema->registerDataType((new IntDT())->getId());
+  for (const char* trigger : {"changed v CLOSED", "changed v EMPTIED"}) {
+    for (int way = 0; way < 2; ++way) {
+      SCOPED_TRACE(std::string(trigger) + (way == 0 ? ", deleted" : ", discarded"));
+      listener.acted = false;
+      listener.trigger = trigger;
+      listener.act = [this, way] {
+        const std::vector<Id<ConstrainedVariable> > listed(m_engine->getVariables().begin(),
+                                                           m_engine->getVariables().end());
+        for (const Id<ConstrainedVariable>& var : listed)
+          if (var->getName() == LabelStr("v")) {
+            if (way == 0)
+              delete static_cast<ConstrainedVariable*>(var);
+            else
+              var->discard();
+          }
+      };
+      const bool emptied = std::string(trigger) == "changed v EMPTIED";
+      const IntervalIntDomain base(emptied ? 1 : 0, emptied ? 0 : 3, IntDT::instance());
+      EXPECT_CHECK_FAILS(m_engine->createVariable("int", base, false, true, "v", Id<Entity>::noId(), -1),
+                         "made.isValid() && !made->isDiscarded()");
+      EXPECT_TRUE(listener.acted);
+      EXPECT_TRUE(m_engine->getVariables().empty());
+      Entity::garbageCollect();
+    }
+  }
+  // Deleting another object there leaves the creation standing.
+  const Id<ConstrainedVariable> other = intVar("other", 0, 1);
+  listener.acted = false;
+  listener.trigger = "changed v CLOSED";
+  listener.act = [other] { delete static_cast<ConstrainedVariable*>(other); };
+  const Id<ConstrainedVariable> v = m_engine->createVariable("int", IntervalIntDomain(0, 3, IntDT::instance()), false,
+                                                             true, "v", Id<Entity>::noId(), -1);
+  EXPECT_TRUE(listener.acted);
+  EXPECT_TRUE(v.isValid() && !v->isDiscarded());
+  EXPECT_FALSE(other.isValid());
 }
 
 } // namespace
