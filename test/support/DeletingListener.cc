@@ -37,6 +37,11 @@ void DeletingListener::deleteSome(const Id<ConstrainedVariable>& variable, const
       m_session.dropConstraint(c, discard);
       return;
     }
+    // The variable being made by name, heard closing or emptied from its constructor.
+    if (v < 0 && !variable.isNoId() && m_session.makingByName() && variable.isValid() && !variable->isDiscarded()) {
+      m_session.dropMade(variable, discard);
+      return;
+    }
   }
   const bool aVariable = (choice / 3) % 2 == 0;
   std::vector<int> candidates;

@@ -27,6 +27,12 @@ bool ListenerDraws::refusal(const OperationSession& session, Operation& op) {
   op.type = Type::REFUSED_CALL;
   op.kind = between(0, static_cast<int>(Refusal::COUNT) - 1);
   const Refusal which = static_cast<Refusal>(op.kind);
+  if (which == Refusal::DELETE_AS_LISTED) {
+    // The position (taken modulo the listing's size) and the way: deleteConstraint, a
+    // constraint's discard(), a variable's discard(), or a variable deleted unless a part.
+    op.values = {between(0, 99), between(0, 3)};
+    return true;
+  }
   if (which == Refusal::ACTIVATE_ACTIVE_CONSTRAINT) {
     if (constraints.empty())
       return false;
@@ -61,6 +67,14 @@ bool ListenerDraws::refusal(const OperationSession& session, Operation& op) {
 }
 
 void ListenerDraws::armListener(Operation& op) {
+  // While a variable is made: the listener deletes it (made by name) or another object.
+  if (op.type == Type::CREATE_VARIABLE) {
+    if (between(0, 3) == 0) {
+      op.listenerNotice = between(0, 2);
+      op.listenerChoice = between(0, 9999);
+    }
+    return;
+  }
   if (op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT || op.type == Type::REFUSED_CALL ||
       between(0, 3) != 0)
     return;
@@ -115,6 +129,12 @@ std::string ListenerDraws::describe(const Operation& op) {
                  : "v" + std::to_string(op.scope[i]));
     os << ")";
     break;
+  }
+  case Refusal::DELETE_AS_LISTED: {
+    static const char* const ways[] = {"deleteConstraint(", "discard(constraint ", "discard(variable ",
+                                       "delete unless a part(variable "};
+    os << ways[op.values.at(1) % 4] << "listed at " << op.values.at(0) << ") (refused for a part)";
+    return os.str();
   }
   default:
     os << "refused call " << op.kind;

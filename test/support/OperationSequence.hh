@@ -85,6 +85,9 @@ public:
     ACTIVATE_ACTIVE_CONSTRAINT,
     CREATE_WITH_WRONG_ARITY,
     CREATE_OVER_SYMBOLS,
+    /// Deletes or discards what getConstraints() or getVariables() lists at a position: refused for
+    /// a composite's part, taken (and the model follows) for anything else.
+    DELETE_AS_LISTED,
     COUNT
   };
 

@@ -388,8 +388,7 @@ void OperationSession::checkDynamicDomains(const std::string& what) {
     }
     if (var->specifiedFlag()) {
       const double value = var->getSpecifiedValue();
-      if (current.isOpen() ||
-          (!current.isEmpty() && (!current.isSingleton() || !current.isMember(value)))) {
+      if (current.isOpen() || (!current.isEmpty() && (!current.isSingleton() || !current.isMember(value)))) {
         fail("specified variable holds another value", shown + ", specified " + var->toString(value));
         return;
       }
@@ -435,8 +434,23 @@ bool OperationSession::createVariable(const Operation& op) {
   var.byName = op.flag;
   var.open = op.kind == KIND_OPEN;
   var.base = DrawnDomain::members(op.kind, op.values);
-  var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind, *TenthsDomains::make(op.kind, op.values, op.data),
-                                    op.flag, "v" + std::to_string(op.target));
+  // Made by name, the variable may be deleted by the listener told of its making: the creation
+  // is then refused, and the variable was never the session's.
+  m_makingByName = op.flag;
+  m_madeDropped = false;
+  try {
+    var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind, *TenthsDomains::make(op.kind, op.values, op.data),
+                                      op.flag, "v" + std::to_string(op.target));
+  } catch (const Error& e) {
+    m_makingByName = false;
+    if (!m_madeDropped || e.getCondition() != "made.isValid() && !made->isDiscarded()")
+      throw;
+    var.id = Id<ConstrainedVariable>();
+    var.alive = false;
+  }
+  m_makingByName = false;
+  if (m_madeDropped && var.alive)
+    fail("creation not refused", OperationSequence::describe(op) + " stood although a listener deleted the variable");
   m_variables[op.target] = var;
   return true;
 }
@@ -830,10 +844,13 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
   std::vector<const Part*> compared;
   std::set<int> comparedVariables;
   for (const Part& part : parts)
-    if (allOn(part) && std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
-          const ModelConstraint& mc = m_constraints.at(c);
-          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
-        }) && std::none_of(part.variables.begin(), part.variables.end(), tookMembers)) {
+    if (allOn(part) &&
+        std::none_of(part.constraints.begin(), part.constraints.end(),
+                     [&](int c) {
+                       const ModelConstraint& mc = m_constraints.at(c);
+                       return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
+                     }) &&
+        std::none_of(part.variables.begin(), part.variables.end(), tookMembers)) {
       compared.push_back(&part);
       comparedVariables.insert(part.variables.begin(), part.variables.end());
     }

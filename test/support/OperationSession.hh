@@ -194,6 +194,10 @@ public:
   void dropConstraint(int c, bool discard);
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
+  /// Whether a variable is being made by type name: a listener told of its making may delete it.
+  bool makingByName() const { return m_makingByName; }
+  /// From a listener: deletes (or discards) the variable being made by name, whose creation is then refused.
+  void dropMade(const Id<ConstrainedVariable>& variable, bool discard);
 
 private:
   // Variables and constraints joined, directly or not, by the constraints of a network.
@@ -218,6 +222,8 @@ private:
   // A REFUSED_CALL operation: false when the call would not surely be refused now.
   bool refuseCall(const OperationSequence::Operation& op);
   bool refuseCreation(const OperationSequence::Operation& op);
+  // A DELETE_AS_LISTED call: refused for a composite's part, else taken as the client's deletion.
+  bool deleteAsListed(const OperationSequence::Operation& op);
   // Makes the call and, when it is refused, holds the network to its state before; false when taken.
   // `madeWithNew`: see NetworkSnapshot::differenceFrom.
   bool expectRefused(const std::string& what, const std::function<void()>& call, bool madeWithNew = false);
@@ -268,6 +274,10 @@ private:
   std::map<int, ModelConstraint> m_constraints;
   SessionFailure m_failure;
   OperationSequence::Tally m_tally;
+
+  // A variable is being made by type name; the listener deleted or discarded it meanwhile.
+  bool m_makingByName = false;
+  bool m_madeDropped = false;
 };
 
 } // namespace KALDEN

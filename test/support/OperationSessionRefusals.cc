@@ -67,8 +67,7 @@ void OperationSession::dropVariable(int v, bool discard) {
   // Forgotten before it goes: whoever hears of its going must not pick it, or its constraints, again.
   var.alive = false;
   for (auto& c : m_constraints)
-    if (c.second.alive &&
-        std::find(c.second.scope.begin(), c.second.scope.end(), v) != c.second.scope.end())
+    if (c.second.alive && std::find(c.second.scope.begin(), c.second.scope.end(), v) != c.second.scope.end())
       c.second.alive = false;
   if (discard)
     var.id->discard();
@@ -85,8 +84,57 @@ void OperationSession::dropConstraint(int c, bool discard) {
     delete static_cast<Constraint*>(mc.id);
 }
 
-bool OperationSession::expectRefused(const std::string& what, const std::function<void()>& call,
-                                     bool madeWithNew) {
+void OperationSession::dropMade(const Id<ConstrainedVariable>& variable, bool discard) {
+  m_madeDropped = true;
+  if (discard)
+    variable->discard();
+  else
+    delete static_cast<ConstrainedVariable*>(variable);
+}
+
+bool OperationSession::deleteAsListed(const Operation& op) {
+  if (op.values.size() < 2)
+    return false;
+  const int way = op.values[1] % 4;
+  const std::string what = OperationSequence::describe(op);
+  if (way < 2) {
+    const std::vector<Id<Constraint> > listed(m_engine->getConstraints().begin(), m_engine->getConstraints().end());
+    if (listed.empty())
+      return false;
+    const Id<Constraint> c = listed[static_cast<std::size_t>(op.values[0]) % listed.size()];
+    const std::function<void()> call = [this, c, way] { way == 0 ? m_engine->deleteConstraint(c) : c->discard(); };
+    if (c->standingOwner().isId()) {
+      if (!expectRefused(what, call))
+        fail("call not refused", what + ": a part of " + c->standingOwner()->getName().toString() + " was deleted");
+      return true;
+    }
+    const int number = constraintNumber(c);
+    if (number < 0 || m_constraints.at(number).id != c)
+      return false;
+    m_constraints.at(number).alive = false;
+    call();
+    if (way == 0)
+      afterAutoPropagation(what);
+    return true;
+  }
+  const std::vector<Id<ConstrainedVariable> > listed(m_engine->getVariables().begin(), m_engine->getVariables().end());
+  if (listed.empty())
+    return false;
+  const Id<ConstrainedVariable> v = listed[static_cast<std::size_t>(op.values[0]) % listed.size()];
+  if (v->standingOwner().isId()) {
+    // A part held by value cannot be refused a plain delete: a client asks first.
+    if (way == 2 && !expectRefused(what, [v] { v->discard(); }))
+      fail("call not refused", what + ": a part of " + v->standingOwner()->getName().toString() + " was discarded");
+    return true;
+  }
+  const int number = variableNumber(v);
+  if (number < 0)
+    return false;
+  dropVariable(number, way == 2);
+  return true;
+}
+
+bool OperationSession::expectRefused(const std::string& what, const std::function<void()>& call, bool madeWithNew) {
   // The refused call's own notices (a constraint made with `new` is heard added and removed)
   // must not make the listener change the network the refusal is held to.
   m_deleter->arm(-1, 0);
@@ -119,7 +167,8 @@ void OperationSession::refuseDuringRun(int choice) {
     // Opening widens an enumeration unless it is specified; relaxing and resetting widen what the
     // base exceeds (a reset leaves a closed singleton base alone).
     const bool widens = var->lastDomain().isClosed() && !holds(var->lastDomain(), var->baseDomain());
-    if (which == 2 ? v.second.kindNow() == KIND_ENUMERATION && !(var->specifiedFlag() && var->lastDomain().isEnumerated())
+    if (which == 2
+            ? v.second.kindNow() == KIND_ENUMERATION && !(var->specifiedFlag() && var->lastDomain().isEnumerated())
         : which == 3 ? !var->specifiedFlag() && widens
                      : widens && !var->baseDomain().isSingleton())
       variables.push_back(v.first);
@@ -152,6 +201,8 @@ bool OperationSession::refuseCall(const Operation& op) {
   const std::string what = OperationSequence::describe(op);
   if (which == Refusal::CREATE_WITH_WRONG_ARITY || which == Refusal::CREATE_OVER_SYMBOLS)
     return refuseCreation(op);
+  if (which == Refusal::DELETE_AS_LISTED)
+    return deleteAsListed(op);
   if (which == Refusal::ACTIVATE_ACTIVE_CONSTRAINT) {
     if (!liveConstraint(op.target))
       return false;
