@@ -27,15 +27,16 @@ void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int ar
 void ConstrainedVariable::tellListenersOfLink(const Id<Constraint>& constraint, int argIndex, bool linked) {
   if (listeners().empty())
     return;
-  // A constraint created by name is heard of once it stands, and not at all should it be refused.
-  if (m_constraintEngine.isValid() && m_constraintEngine->isCreatingByName()) {
-    const Id<ConstrainedVariable> self = m_id;
-    const Id<Constraint> subject = constraint;
-    m_constraintEngine->holdUntilCreated([self, subject, argIndex, linked] {
-      if (self.isValid() && !self->isDiscarded() && subject.isValid())
-        self->tellListenersOfLinkNow(subject, argIndex, linked);
-    });
-    return;
+  // A constraint created by name is heard of once it stands, and not at all should it be refused;
+  // a link made while held notices are told waits behind them. An unlink is told at once, but to
+  // nobody when its link was not told yet.
+  if (m_constraintEngine.isValid()) {
+    if (!linked && m_constraintEngine->dropHeldLink(*this, constraint, argIndex))
+      return;
+    if (linked && m_constraintEngine->holdsLinkNotices()) {
+      m_constraintEngine->holdLinkNotice(m_id, constraint, argIndex);
+      return;
+    }
   }
   tellListenersOfLinkNow(constraint, argIndex, linked);
 }
