@@ -48,12 +48,18 @@ public:
   void notifyAdded(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
   void notifyAdded(const Id<Constraint>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
   void notifyRemoved(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
-  void notifyRemoved(const Id<Constraint>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
+  // A composite whose member is heard removed may go too.
+  void notifyRemoved(const Id<Constraint>& constraint) override {
+    heard(Id<ConstrainedVariable>(), Id<Constraint>(), constraint);
+  }
 
 private:
-  void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint);
-  // Deletes the concerned object, or another one of the session's, as the choice says.
-  void deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint);
+  void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
+             const Id<Constraint>& removed = Id<Constraint>());
+  // Deletes the concerned object (or the composite of a member heard removed), or another one
+  // of the session's, as the choice says.
+  void deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
+                  const Id<Constraint>& removed);
 
   OperationSession& m_session;
   int m_countdown = -1;
