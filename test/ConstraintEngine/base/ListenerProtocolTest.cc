@@ -72,6 +72,19 @@ public:
   void notifyConstraintRemoved(const Id<Constraint>&, int) override { ++removed; }
 };
 
+// Acts once when told a constraint was linked to its variable.
+class LinkActor : public ConstrainedVariableListener {
+public:
+  explicit LinkActor(const Id<ConstrainedVariable>& variable) : ConstrainedVariableListener(variable) {}
+  std::function<void()> act;
+  void notifyConstraintAdded(const Id<Constraint>&, int) override {
+    const std::function<void()> once = act;
+    act = nullptr;
+    if (once)
+      once();
+  }
+};
+
 // Pictures a variable's links from its listener's notices alone; records the first breach.
 class LinkMirror : public ConstrainedVariableListener {
 public:
@@ -369,6 +382,25 @@ TEST_F(ListenerProtocolTest, DeletingWhileACreationByNameIsToldKeepsEveryPicture
     EXPECT_EQ(links->difference(), "");
     expectMirrored("after the leq");
     delete links;
+    clearNetwork();
+  }
+  {
+    SCOPED_TRACE("a scope variable, by the other variable's listener on hearing the link");
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    const Id<ConstrainedVariable> w = intVar("w", 0, 10);
+    // One allocation, so that the mirror is told after the actor (in address order).
+    struct Pair {
+      explicit Pair(const Id<ConstrainedVariable>& v) : actor(v), links(v) {}
+      LinkActor actor;
+      LinkMirror links;
+    };
+    Pair* pair = new Pair(w);
+    pair->actor.act = [&] { delete static_cast<ConstrainedVariable*>(x); };
+    m_engine->createConstraint("leq", makeScope(x, w));
+    EXPECT_FALSE(pair->actor.act);
+    EXPECT_EQ(pair->links.difference(), "");
+    expectMirrored("after the leq");
+    delete pair;
     clearNetwork();
   }
   {
