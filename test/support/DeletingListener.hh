@@ -14,7 +14,8 @@ class OperationSession;
  * notices it hears then: a change of any kind, a constraint or a variable
  * switched off or on, a constraint executed, a violation, an addition or a
  * removal. It deletes (or discards) the variable or constraint concerned (never
- * one heard added or removed), or another one of the session's network,
+ * one heard added or removed, but the composite of a member heard removed), or
+ * another one of the session's network,
  * and tells the session first, so that its model leaves the object out.
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
