@@ -9,9 +9,25 @@
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
+#include <set>
 #include <vector>
 
 namespace KALDEN {
+
+namespace {
+
+// A link being told to a variable's listeners, innermost first: a listener told may remove the
+// constraint, whose unlink then reaches exactly the listeners that heard the link.
+struct LinkTelling {
+  const ConstrainedVariable* variable;
+  Id<Constraint> constraint;
+  int argIndex;
+  std::set<Id<ConstrainedVariableListener> > told;
+  LinkTelling* outer;
+};
+LinkTelling* s_linkTelling = nullptr;
+
+} // namespace
 
 void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int argIndex) {
   KALDEN_CHECK(!Entity::isPurging());
@@ -27,32 +43,52 @@ void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int ar
 void ConstrainedVariable::tellListenersOfLink(const Id<Constraint>& constraint, int argIndex, bool linked) {
   if (listeners().empty())
     return;
-  // A constraint created by name is heard of once it stands, and not at all should it be refused.
-  if (m_constraintEngine.isValid() && m_constraintEngine->isCreatingByName()) {
-    const Id<ConstrainedVariable> self = m_id;
-    const Id<Constraint> subject = constraint;
-    m_constraintEngine->holdUntilCreated([self, subject, argIndex, linked] {
-      if (self.isValid() && !self->isDiscarded() && subject.isValid())
-        self->tellListenersOfLinkNow(subject, argIndex, linked);
-    });
-    return;
+  // A constraint created by name is heard of once it stands, and not at all should it be refused;
+  // a link made while held notices are told waits behind them. An unlink is told at once, but to
+  // nobody when its link was not told yet.
+  if (m_constraintEngine.isValid()) {
+    if (!linked && m_constraintEngine->dropHeldLink(*this, constraint, argIndex))
+      return;
+    if (linked && m_constraintEngine->holdsLinkNotices()) {
+      m_constraintEngine->holdLinkNotice(m_id, constraint, argIndex);
+      return;
+    }
   }
   tellListenersOfLinkNow(constraint, argIndex, linked);
 }
 
 void ConstrainedVariable::tellListenersOfLinkNow(const Id<Constraint>& constraint, int argIndex, bool linked) {
-  // Told last, each only while the variable is there: a listener may delete it.
+  // Told last, each only while the variable is there: a listener may delete it. An unlink while
+  // its link is being told reaches only those told the link; the others hear neither.
+  const LinkTelling* linking = nullptr;
+  for (linking = s_linkTelling; !linked && linking != nullptr; linking = linking->outer)
+    if (linking->variable == this && linking->constraint == constraint && linking->argIndex == argIndex)
+      break;
+  LinkTelling telling{this, constraint, argIndex, {}, s_linkTelling};
+  if (linked)
+    s_linkTelling = &telling;
+  struct End {
+    bool linked;
+    LinkTelling* outer;
+    ~End() {
+      if (linked)
+        s_linkTelling = outer;
+    }
+  } end{linked, telling.outer};
+  const Id<Constraint> subject = constraint;
   const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
   for (const Id<ConstrainedVariableListener>& listener : snapshot) {
-    if (watch.gone())
+    if (watch.gone() || (linked && (!subject.isValid() || subject->isDiscarded())))
       return;
     if (!listener.isValid() || listeners().count(listener) == 0)
       continue;
-    if (linked)
-      listener->notifyConstraintAdded(constraint, argIndex);
-    else
-      listener->notifyConstraintRemoved(constraint, argIndex);
+    if (linked) {
+      telling.told.insert(listener);
+      listener->notifyConstraintAdded(subject, argIndex);
+    } else if (linking == nullptr || linking->told.count(listener) != 0) {
+      listener->notifyConstraintRemoved(subject, argIndex);
+    }
   }
 }
 

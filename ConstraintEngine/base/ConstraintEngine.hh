@@ -18,6 +18,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace KALDEN {
@@ -158,9 +159,14 @@ public:
   void deleteConstraint(const Id<Constraint>& c);
   /// Whether a constraint is being created by name: notices wait until it stands.
   bool isCreatingByName() const { return m_holdingNotices != 0; }
-  /// Holds a notice to a variable's listeners until the creation by name under way stands;
-  /// dropped should the creation be refused.
-  void holdUntilCreated(std::function<void()> tell) { m_heldNotices.push_back(std::move(tell)); }
+  /// Whether a variable's notices of new links wait: while a constraint is created by name, or
+  /// while notices held are told (one a listener's deed causes then waits behind them).
+  bool holdsLinkNotices() const { return m_holdingNotices != 0 || m_releasing; }
+  /// Holds the notice to a variable's listeners that a constraint was linked to it; dropped should
+  /// the link go first (its unlink is then told to nobody) or the creation by name be refused.
+  void holdLinkNotice(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint, int argIndex);
+  /// Whether the notice of that link was still held: it is dropped then, and its unlink told to nobody.
+  bool dropHeldLink(const ConstrainedVariable& variable, const Id<Constraint>& constraint, int argIndex);
 
   // Auto-propagation.
 
@@ -289,9 +295,13 @@ private:
   // changes each propagator made once it has returned.
   void runPropagators(bool& commenced);
   // Whether notices wait: while a propagator runs, or while a constraint is created by name.
-  bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0; }
-  // Tells the listeners the notices held while a propagator ran or a constraint was created by name.
+  bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0 || m_releasing; }
+  // Tells the listeners the notices held while a propagator ran or a constraint was created by
+  // name, in order. What a listener's deed causes meanwhile waits behind those not yet told (but
+  // removals, told at once); a release begun inside a listener's call goes on with the same queue.
   void releaseHeldNotices();
+  // Holds a notice about the object keyed `key` (0: about none), to be told in order.
+  void hold(int key, std::function<void()> tell) { m_heldNotices.push_back(HeldNotice{key, std::move(tell)}); }
   // Tells that a constraint was marked violated or its violation withdrawn, held like any notice;
   // a withdrawal is told only of a violation that was heard.
   void tellViolation(const Id<Constraint>& constraint, bool violated);
@@ -328,23 +338,45 @@ private:
   template <class T, class Tell>
   void tellAdded(const Id<T>& subject, const Tell& tell) {
     if (!isHoldingNotices()) {
-      tellListenersAboutNow(subject, tell);
+      tellAddedNow(subject, tell);
       return;
     }
     const int key = subject->getKey();
     m_unheardAdded.insert(key);
-    m_heldNotices.emplace_back([this, subject, key, tell] {
+    hold(key, [this, subject, key, tell] {
       if (m_unheardAdded.erase(key) != 0)
-        tellListenersAboutNow(subject, tell);
+        tellAddedNow(subject, tell);
     });
+  }
+  // As tellAdded(), now. A listener told may delete the object: its removal is then told to
+  // exactly the listeners that heard it added, and the others hear nothing of it.
+  template <class T, class Tell>
+  void tellAddedNow(const Id<T>& subject, const Tell& tell) {
+    Telling telling{subject->getKey(), true, {}, m_addTelling};
+    m_addTelling = &telling;
+    const TellingScope scope{m_addTelling, telling.outer};
+    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+    for (const Id<ConstraintEngineListener>& listener : listeners) {
+      if (!stands(subject))
+        return;
+      if (!listener.isValid() || m_listeners.count(listener) == 0)
+        continue;
+      telling.told.insert(listener);
+      tell(*listener.operator->());
+    }
   }
   // Tells that an object is leaving, never held: the object is whole during the telling, and gone
   // soon after (a delete frees it at once), when a held notice could no longer show it.
+  // While its addition is being told, only the listeners that heard it hear it leave.
   template <class Tell>
-  void tellLeaving(const Tell& tell) {
+  void tellLeaving(int key, const Tell& tell) {
+    const Telling* adding = m_addTelling;
+    while (adding != nullptr && adding->key != key)
+      adding = adding->outer;
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     for (const Id<ConstraintEngineListener>& listener : listeners)
-      if (listener.isValid() && m_listeners.count(listener) != 0)
+      if (listener.isValid() && m_listeners.count(listener) != 0 &&
+          (adding == nullptr || adding->told.count(listener) != 0))
         tell(*listener.operator->());
   }
   // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.
@@ -369,7 +401,7 @@ private:
   void tellListenersAbout(const Id<T>& object, const Tell& tell) {
     const Id<T> subject = object;
     if (isHoldingNotices()) {
-      m_heldNotices.emplace_back([this, subject, tell] { tellListenersAboutNow(subject, tell); });
+      hold(subject->getKey(), [this, subject, tell] { tellListenersAboutNow(subject, tell); });
       return;
     }
     tellListenersAboutNow(subject, tell);
@@ -390,9 +422,14 @@ private:
   template <class Tell>
   void tellListeners(const Tell& tell) {
     if (isHoldingNotices()) {
-      m_heldNotices.emplace_back([this, tell] { tellListeners(tell); });
+      hold(0, [this, tell] { tellListenersNow(tell); });
       return;
     }
+    tellListenersNow(tell);
+  }
+  // As tellListeners(), even while notices are held.
+  template <class Tell>
+  void tellListenersNow(const Tell& tell) {
     // A listener may register or unregister listeners (itself included) while it is told.
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     for (const Id<ConstraintEngineListener>& listener : listeners)
@@ -431,10 +468,21 @@ private:
   unsigned long m_narrowingCount = 0;
   std::set<Id<ConstraintEngineListener> > m_listeners;
   // While a constraint is created by name, the notices its making causes wait (they capture
-  // copies of their handles), to be told once it stands or dropped should it be refused: a
-  // refused creation is heard of by nobody. The notices held while a propagator runs wait here too.
+  // copies of their handles), to be told once it stands; should it be refused, those about its
+  // own objects are dropped. The notices held while a propagator runs wait here too.
   unsigned int m_holdingNotices = 0;
-  std::vector<std::function<void()> > m_heldNotices;
+  // A notice waiting, with the key of the object it is about (0: none), by which a refused
+  // creation drops the notices about its own objects and keeps those about the others.
+  struct HeldNotice {
+    int key;
+    std::function<void()> tell;
+  };
+  std::vector<HeldNotice> m_heldNotices;
+  // Set while held notices are told; the next to tell.
+  bool m_releasing = false;
+  std::size_t m_nextHeld = 0;
+  // Variable, constraint and argument index of the links whose notice is held.
+  std::set<std::tuple<int, int, int> > m_unheardLinks;
   // Keys of the objects whose notifyAdded is held: one that goes before it is told is heard of by nobody.
   std::set<int> m_unheardAdded;
   // Keys of the constraints whose violation was told (to whoever listened) and not yet withdrawn:
@@ -442,13 +490,21 @@ private:
   std::set<int> m_heardViolated;
   // A violation or withdrawal being told, innermost first: a listener told may delete the
   // constraint, whose removal then withdraws the violation from exactly those that heard it.
-  struct ViolationTelling {
+  // The same for an addition being told (`violated` unused).
+  struct Telling {
     int key;
     bool violated;
     std::set<Id<ConstraintEngineListener> > told;
-    ViolationTelling* outer;
+    Telling* outer;
   };
-  ViolationTelling* m_violationTelling = nullptr;
+  // Restores the innermost telling when one ends, however it ends.
+  struct TellingScope {
+    Telling*& current;
+    Telling* outer;
+    ~TellingScope() { current = outer; }
+  };
+  Telling* m_addTelling = nullptr;
+  Telling* m_violationTelling = nullptr;
   ConstraintSet m_redundantConstraints;
   std::unique_ptr<ViolationMgr> m_violationMgr;
   bool m_autoPropagate;

@@ -9,8 +9,11 @@
 #include "ConstraintEngine/base/DataType.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
 #include <cstddef>
 #include <functional>
+#include <iterator>
+#include <tuple>
 #include <vector>
 
 namespace KALDEN {
@@ -94,10 +97,18 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
   try {
     constraint = factory->createConstraint(getId(), scope);
   } catch (...) {
-    // Refused: it never stood, so nobody hears of it (nor of its members).
+    // Refused: it never stood, so nobody hears of it (nor of its members and delegates). What a
+    // delegate's run and the take-back did to the objects already there is heard all the same.
     --m_holdingNotices;
-    m_heldNotices.resize(heldBefore);
+    m_heldNotices.erase(std::remove_if(m_heldNotices.begin() + static_cast<std::ptrdiff_t>(heldBefore),
+                                       m_heldNotices.end(),
+                                       [firstKey](const HeldNotice& notice) { return notice.key >= firstKey; }),
+                        m_heldNotices.end());
     m_unheardAdded.erase(m_unheardAdded.lower_bound(firstKey), m_unheardAdded.end());
+    for (auto it = m_unheardLinks.begin(); it != m_unheardLinks.end();)
+      it = std::get<1>(*it) >= firstKey ? m_unheardLinks.erase(it) : std::next(it);
+    if (!isHoldingNotices())
+      releaseHeldNotices();
     throw;
   }
   --m_holdingNotices;
@@ -121,11 +132,43 @@ void ConstraintEngine::propagateOrTakeBack(const Id<Constraint>& constraint) {
 }
 
 void ConstraintEngine::releaseHeldNotices() {
-  // Each once, in order; a listener told may cause more, told at once or held anew.
-  std::vector<std::function<void()> > held;
-  held.swap(m_heldNotices);
-  for (const std::function<void()>& notice : held)
+  // Each once, in order; a listener told may cause more, held behind the others. Should a
+  // listener throw, the rest is dropped: no notice waits for a later call.
+  const bool outermost = !m_releasing;
+  m_releasing = true;
+  struct End {
+    ConstraintEngine& engine;
+    bool outermost;
+    ~End() {
+      if (!outermost)
+        return;
+      engine.m_releasing = false;
+      engine.m_heldNotices.clear();
+      engine.m_nextHeld = 0;
+    }
+  } end{*this, outermost};
+  while (m_nextHeld < m_heldNotices.size()) {
+    const std::function<void()> notice = std::move(m_heldNotices[m_nextHeld++].tell);
     notice();
+  }
+}
+
+void ConstraintEngine::holdLinkNotice(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
+                                      int argIndex) {
+  const std::tuple<int, int, int> link(variable->getKey(), constraint->getKey(), argIndex);
+  m_unheardLinks.insert(link);
+  const Id<ConstrainedVariable> self = variable;
+  const Id<Constraint> subject = constraint;
+  hold(std::get<1>(link), [this, self, subject, link] {
+    if (m_unheardLinks.erase(link) != 0 && stands(self) && stands(subject))
+      self->tellListenersOfLinkNow(subject, std::get<2>(link), true);
+  });
+}
+
+bool ConstraintEngine::dropHeldLink(const ConstrainedVariable& variable, const Id<Constraint>& constraint,
+                                    int argIndex) {
+  return !m_unheardLinks.empty() &&
+         m_unheardLinks.erase(std::make_tuple(variable.getKey(), constraint->getKey(), argIndex)) != 0;
 }
 
 void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {

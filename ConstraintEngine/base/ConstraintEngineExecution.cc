@@ -28,7 +28,7 @@ bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
   // A delegate's run while its owner is created by name: heard in order once the owner stands.
   if (m_holdingNotices != 0) {
     const Id<Constraint> subject = constraint;
-    m_heldNotices.emplace_back([this, subject] {
+    hold(subject->getKey(), [this, subject] {
       tellListenersAboutNow(subject,
                             [subject](ConstraintEngineListener& listener) { listener.notifyExecuted(subject); });
     });

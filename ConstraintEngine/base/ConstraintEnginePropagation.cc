@@ -15,6 +15,16 @@
 namespace KALDEN {
 
 bool ConstraintEngine::propagate() {
+  // Called by a listener while held notices are told: those waiting are told first, and the
+  // run then tells its own as any run does. Inside a run it is refused before anything.
+  if (m_releasing && !m_propInProgress && !Entity::isPurging())
+    releaseHeldNotices();
+  struct Resume {
+    bool& releasing;
+    const bool was;
+    ~Resume() { releasing = was; }
+  } resume{m_releasing, m_releasing};
+  m_releasing = false;
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
     const bool result = doPropagate();

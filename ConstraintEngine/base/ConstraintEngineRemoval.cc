@@ -47,7 +47,8 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   const bool heardAdded = m_unheardAdded.erase(constraint->getKey()) == 0;
   if (beginBroadcast() && heardAdded) {
     tellWithdrawalAtRemoval(constraint);
-    tellLeaving([constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
+    tellLeaving(constraint->getKey(),
+                [constraint](ConstraintEngineListener& listener) { listener.notifyRemoved(constraint); });
   } else {
     m_heardViolated.erase(constraint->getKey());
   }
@@ -69,7 +70,8 @@ void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK(!Entity::isPurging());
   const bool heardAdded = m_unheardAdded.erase(variable->getKey()) == 0;
   if (beginBroadcast() && heardAdded)
-    tellLeaving([variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
+    tellLeaving(variable->getKey(),
+                [variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
   KALDEN_TRACE("ConstraintEngine:remove:ConstrainedVariable", variable->getName().toString()
                                                                   << "(" << variable->getKey() << ")");
 }

@@ -58,7 +58,7 @@ void ConstraintEngine::notifyViolationRemoved(Id<Constraint> constraint) {
 void ConstraintEngine::tellViolation(const Id<Constraint>& constraint, bool violated) {
   const Id<Constraint> subject = constraint;
   if (isHoldingNotices())
-    m_heldNotices.emplace_back([this, subject, violated] { tellViolationNow(subject, violated); });
+    hold(subject->getKey(), [this, subject, violated] { tellViolationNow(subject, violated); });
   else
     tellViolationNow(subject, violated);
 }
@@ -71,13 +71,9 @@ void ConstraintEngine::tellViolationNow(const Id<Constraint>& subject, bool viol
     m_heardViolated.insert(key);
   else if (m_heardViolated.erase(key) == 0)
     return;
-  ViolationTelling telling{key, violated, {}, m_violationTelling};
+  Telling telling{key, violated, {}, m_violationTelling};
   m_violationTelling = &telling;
-  struct Restore {
-    ViolationTelling*& current;
-    ViolationTelling* outer;
-    ~Restore() { current = outer; }
-  } restore{m_violationTelling, telling.outer};
+  const TellingScope scope{m_violationTelling, telling.outer};
   const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
   for (const Id<ConstraintEngineListener>& listener : listeners) {
     if (!stands(subject))
@@ -95,7 +91,7 @@ void ConstraintEngine::tellViolationNow(const Id<Constraint>& subject, bool viol
 void ConstraintEngine::tellWithdrawalAtRemoval(const Id<Constraint>& constraint) {
   const int key = constraint->getKey();
   const bool heard = m_heardViolated.erase(key) != 0;
-  ViolationTelling* telling = m_violationTelling;
+  const Telling* telling = m_violationTelling;
   while (telling != nullptr && telling->key != key)
     telling = telling->outer;
   if (!heard && telling == nullptr)

@@ -9,7 +9,8 @@ namespace KALDEN {
 DeletingListener::DeletingListener(const Id<ConstraintEngine>& engine, OperationSession& session)
     : ConstraintEngineListener(engine), m_session(session) {}
 
-void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint) {
+void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
+                             const Id<Constraint>& removed) {
   if (m_countdown < 0 || m_countdown-- > 0)
     return;
   // Inside a run, now and then a call the engine refuses there instead.
@@ -17,15 +18,24 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
     m_session.refuseDuringRun(m_choice / 10);
     return;
   }
-  deleteSome(variable, constraint);
+  deleteSome(variable, constraint, removed);
 }
 
 // The choice picks the concerned object (a third of the time, when the session knows it: a
 // member of a composite stands for the composite) or another live one, a variable or a
 // constraint; and a plain delete or a discard.
-void DeletingListener::deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint) {
+void DeletingListener::deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
+                                  const Id<Constraint>& removed) {
   const int choice = m_choice / 10;
   const bool discard = (choice / 120) % 2 == 1;
+  if (choice % 3 == 0 && !removed.isNoId()) {
+    // Never the one heard removed: only the live composite it is a member of.
+    const int owner = m_session.constraintNumber(removed);
+    if (owner >= 0 && m_session.constraints().at(owner).id != removed) {
+      m_session.dropConstraint(owner, discard);
+      return;
+    }
+  }
   if (choice % 3 == 0) {
     const int v = variable.isNoId() ? -1 : m_session.variableNumber(variable);
     const int c = constraint.isNoId() ? -1 : m_session.constraintNumber(constraint);

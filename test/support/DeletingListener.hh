@@ -14,7 +14,8 @@ class OperationSession;
  * notices it hears then: a change of any kind, a constraint or a variable
  * switched off or on, a constraint executed, a violation, an addition or a
  * removal. It deletes (or discards) the variable or constraint concerned (never
- * one heard added or removed; a variable being made by name too), or another one of the session's network,
+ * one heard added or removed, but the composite of a member heard removed; a
+ * variable being made by name too), or another one of the session's network,
  * and tells the session first, so that its model leaves the object out.
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
@@ -48,12 +49,18 @@ public:
   void notifyAdded(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
   void notifyAdded(const Id<Constraint>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
   void notifyRemoved(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
-  void notifyRemoved(const Id<Constraint>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
+  // A composite whose member is heard removed may go too.
+  void notifyRemoved(const Id<Constraint>& constraint) override {
+    heard(Id<ConstrainedVariable>(), Id<Constraint>(), constraint);
+  }
 
 private:
-  void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint);
-  // Deletes the concerned object, or another one of the session's, as the choice says.
-  void deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint);
+  void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
+             const Id<Constraint>& removed = Id<Constraint>());
+  // Deletes the concerned object (or the composite of a member heard removed), or another one
+  // of the session's, as the choice says.
+  void deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
+                  const Id<Constraint>& removed);
 
   OperationSession& m_session;
   int m_countdown = -1;

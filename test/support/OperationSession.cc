@@ -142,11 +142,13 @@ OperationSession::OperationSession() : m_schema(new CESchema()), m_engine(new Co
   m_heard.reset(new HeardCounter(m_engine->getId()));
   m_deleter.reset(new DeletingListener(m_engine->getId(), *this));
   m_mirror.reset(new MirrorListener(m_engine->getId()));
+  m_late.reset(new LateListeners(m_engine->getId(), *this));
 }
 
 OperationSession::~OperationSession() {
   m_listener.reset();
   m_deleter.reset();
+  m_late.reset();
   m_heard.reset();
   m_mirror.reset();
   Entity::purgeStart();
@@ -162,8 +164,13 @@ bool OperationSession::apply(const Operation& op) {
     m_added.clear();
     const unsigned long checkedBefore = m_tally.checked;
     m_deleter->arm(op.listenerNotice, op.listenerChoice);
+    // The second acts a few notices later, as another choice says, and only deletes: it may be
+    // told inside the first one's deletion, where a refused call is printed, not thrown.
+    m_late->deleter.arm(op.listenerNotice < 0 ? -1 : op.listenerNotice + 1 + op.listenerChoice % 4,
+                        op.listenerChoice * 7 % 1000 * 10 + 2 + op.listenerChoice % 8);
     const bool applied = perform(op);
     m_deleter->arm(-1, 0);
+    m_late->deleter.arm(-1, 0);
     checkMirror(OperationSequence::describe(op));
     if (applied) {
       // The propagator's own hooks check the whole agenda in Debug builds only: it is checked here.
@@ -183,11 +190,13 @@ bool OperationSession::apply(const Operation& op) {
 }
 
 void OperationSession::checkMirror(const std::string& what) {
-  if (!m_mirror->breach().empty())
-    fail("listener protocol", what + ": a listener heard " + m_mirror->breach());
-  const std::string difference = m_mirror->differenceFromEngine();
-  if (!difference.empty())
-    fail("listener picture", what + ": the picture drawn from the notices differs: " + difference);
+  for (const MirrorListener* mirror : {m_mirror.get(), &m_late->mirror}) {
+    if (!mirror->breach().empty())
+      fail("listener protocol", what + ": a listener heard " + mirror->breach());
+    const std::string difference = mirror->differenceFromEngine();
+    if (!difference.empty())
+      fail("listener picture", what + ": the picture drawn from the notices differs: " + difference);
+  }
 }
 
 bool OperationSession::perform(const Operation& op) {

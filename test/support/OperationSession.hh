@@ -268,6 +268,15 @@ private:
   std::unique_ptr<HeardCounter> m_heard;         // what every listener heard, for the snapshots
   std::unique_ptr<DeletingListener> m_deleter;   // armed per operation
   std::unique_ptr<MirrorListener> m_mirror;      // the network as the notices alone draw it
+  // A second deleting listener, and a mirror told after it (listeners are told in address
+  // order): whatever the deleters' deeds may overtake, that mirror hears it.
+  struct LateListeners {
+    LateListeners(const Id<ConstraintEngine>& engine, OperationSession& session)
+        : deleter(engine, session), mirror(engine) {}
+    DeletingListener deleter;
+    MirrorListener mirror;
+  };
+  std::unique_ptr<LateListeners> m_late;
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;

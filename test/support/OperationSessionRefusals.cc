@@ -138,6 +138,7 @@ bool OperationSession::expectRefused(const std::string& what, const std::functio
   // The refused call's own notices (a constraint made with `new` is heard added and removed)
   // must not make the listener change the network the refusal is held to.
   m_deleter->arm(-1, 0);
+  m_late->deleter.arm(-1, 0);
   const NetworkSnapshot before(*m_engine, *m_heard);
   try {
     call();

@@ -1,6 +1,7 @@
 #define KALDEN_SOURCE "test/ConstraintEngine/base/ListenerProtocolTest"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,7 @@ public:
 
   void notifyExecuted(const Id<Constraint>& c) override { heard("executed " + c->getName().toString()); }
   void notifyAdded(const Id<Constraint>& c) override { heard("added " + c->getName().toString()); }
+  void notifyAdded(const Id<ConstrainedVariable>& v) override { heard("added variable " + v->getName().toString()); }
   void notifyRemoved(const Id<Constraint>& c) override { heard("removed " + c->getName().toString()); }
   void notifyViolationAdded(const Id<Constraint>& c) override { heard("violated " + c->getName().toString()); }
 
@@ -69,11 +72,46 @@ public:
   void notifyConstraintRemoved(const Id<Constraint>&, int) override { ++removed; }
 };
 
+// Acts once when told a constraint was linked to its variable.
+class LinkActor : public ConstrainedVariableListener {
+public:
+  explicit LinkActor(const Id<ConstrainedVariable>& variable) : ConstrainedVariableListener(variable) {}
+  std::function<void()> act;
+  void notifyConstraintAdded(const Id<Constraint>&, int) override {
+    const std::function<void()> once = act;
+    act = nullptr;
+    if (once)
+      once();
+  }
+};
+
+// Pictures a variable's links from its listener's notices alone; records the first breach.
+class LinkMirror : public ConstrainedVariableListener {
+public:
+  explicit LinkMirror(const Id<ConstrainedVariable>& variable) : ConstrainedVariableListener(variable) {}
+  std::set<Id<Constraint> > linked;
+  std::string breach;
+  void notifyConstraintAdded(const Id<Constraint>& c, int) override {
+    if (!linked.insert(c).second && breach.empty())
+      breach = "linked twice";
+  }
+  void notifyConstraintRemoved(const Id<Constraint>& c, int) override {
+    if (linked.erase(c) == 0 && breach.empty())
+      breach = "unlinked before linked";
+  }
+  // Where the picture differs from the variable's own links.
+  std::string difference() const {
+    std::set<Id<Constraint> > actual;
+    m_variable->constraints(actual);
+    return actual == linked ? breach : breach + "; the links differ";
+  }
+};
+
 // The protocol every listener can rely on, held against a listener that pictures the network
 // from the notices alone: after each step its picture is the engine's and it heard no breach.
 class ListenerProtocolTest : public NetworkFixture {
 protected:
-  ListenerProtocolTest() : mirror(engine()), log(engine()), actor(engine()) {
+  ListenerProtocolTest() : mirror(engine()), log(engine()), actor(engine()), lateMirror(engine()) {
     m_schema->registerDataType((new IntDT())->getId());
     m_schema->registerDataType((new FloatDT())->getId());
     m_schema->registerDataType((new BoolDT())->getId());
@@ -83,6 +121,8 @@ protected:
   void expectMirrored(const std::string& when) {
     EXPECT_EQ(mirror.breach(), "") << when;
     EXPECT_EQ(mirror.differenceFromEngine(), "") << when;
+    EXPECT_EQ(lateMirror.breach(), "") << when;
+    EXPECT_EQ(lateMirror.differenceFromEngine(), "") << when;
   }
   Id<Constraint> leq(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
     return (new LessThanEqualConstraint("leq", "Default", engine(), makeScope(a, b)))->getId();
@@ -108,6 +148,8 @@ protected:
   MirrorListener mirror;
   RecordingEngineListener log;
   ActingListener actor;
+  // Told after the actor (listeners are told in address order): it hears what the actor's deeds overtake.
+  MirrorListener lateMirror;
 };
 
 bool startsWith(const std::string& text, const std::string& prefix) {
@@ -310,6 +352,96 @@ TEST_F(ListenerProtocolTest, AViolatedConstraintDeletedInARunIsHeardWithdrawnThe
               heard.end());
   EXPECT_EQ(heard, (std::vector<std::string>{"violationAdded leq", "violationRemoved leq", "removedConstraint leq"}));
   expectMirrored("after the run");
+}
+
+// While the notices of a creation by name are told, a listener deletes what they concern or
+// something else: every listener, told before or after it, keeps a picture that is the engine's.
+TEST_F(ListenerProtocolTest, DeletingWhileACreationByNameIsToldKeepsEveryPicture) {
+  m_engine->setAllowViolations(true);
+  {
+    SCOPED_TRACE("a scope variable, on hearing the interim variable added");
+    const Id<ConstrainedVariable> z = intVar("z", 0, 20);
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+    actor.when = [](const std::string& notice) { return startsWith(notice, "added variable"); };
+    actor.act = [&] { delete static_cast<ConstrainedVariable*>(x); };
+    m_engine->createConstraint("sum", makeScope(z, x, y));
+    EXPECT_FALSE(actor.act) << "the interim variable was never heard added";
+    expectMirrored("after the sum");
+    clearNetwork();
+  }
+  {
+    SCOPED_TRACE("a scope variable, on hearing the constraint added");
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    const Id<ConstrainedVariable> w = intVar("w", 0, 10);
+    LinkMirror* links = new LinkMirror(w);
+    actor.when = [](const std::string& notice) { return notice == "added leq"; };
+    actor.act = [&] { delete static_cast<ConstrainedVariable*>(x); };
+    m_engine->createConstraint("leq", makeScope(x, w));
+    EXPECT_FALSE(actor.act);
+    EXPECT_EQ(links->difference(), "");
+    expectMirrored("after the leq");
+    delete links;
+    clearNetwork();
+  }
+  {
+    SCOPED_TRACE("a scope variable, by the other variable's listener on hearing the link");
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    const Id<ConstrainedVariable> w = intVar("w", 0, 10);
+    // One allocation, so that the mirror is told after the actor (in address order).
+    struct Pair {
+      explicit Pair(const Id<ConstrainedVariable>& v) : actor(v), links(v) {}
+      LinkActor actor;
+      LinkMirror links;
+    };
+    Pair* pair = new Pair(w);
+    pair->actor.act = [&] { delete static_cast<ConstrainedVariable*>(x); };
+    m_engine->createConstraint("leq", makeScope(x, w));
+    EXPECT_FALSE(pair->actor.act);
+    EXPECT_EQ(pair->links.difference(), "");
+    expectMirrored("after the leq");
+    delete pair;
+    clearNetwork();
+  }
+  {
+    SCOPED_TRACE("another constraint, on hearing the delegate added");
+    const Id<ConstrainedVariable> x = intVar("x", 5, 9);
+    const Id<ConstrainedVariable> y = intVar("y", 0, 9);
+    const Id<ConstrainedVariable> m = intVar("m", 0, 9);
+    const Id<ConstrainedVariable> z = intVar("z", 0, 2);
+    const Id<Constraint> bound = leq(m, z);
+    m_engine->propagate();
+    actor.when = [](const std::string& notice) { return notice == "added EqualMaximum"; };
+    actor.act = [&] { delete static_cast<Constraint*>(bound); };
+    m_engine->createConstraint("max", makeScope(x, y, m));
+    EXPECT_FALSE(actor.act);
+    expectMirrored("after the max");
+    m_engine->propagate();
+    expectMirrored("after the next run");
+    clearNetwork();
+  }
+}
+
+// A creation by name refused because its delegate's run failed: what that run and the take-back
+// did to the constraints already there is heard, and nothing of the refused creation.
+TEST_F(ListenerProtocolTest, ARefusedCreationByNameKeepsTheNoticesAboutOthers) {
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> p = intVar("p", 0, 1);
+  const Id<ConstrainedVariable> q = intVar("q", 5, 6);
+  const Id<Constraint> eq = (new EqualConstraint("eq", "Default", engine(), makeScope(p, q)))->getId();
+  m_engine->propagate();
+  ASSERT_TRUE(m_engine->isViolated(eq));
+  expectMirrored("after the violation");
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  new ThrowingTestConstraint("thrower", "Default", engine(), makeScope(x, intVar("t", 0, 10)));
+  log.clear();
+  EXPECT_CHECK_FAILS(m_engine->createConstraint("max", makeScope(x, intVar("y", 0, 9), p)), "false");
+  expectMirrored("after the refusal");
+  for (const std::string& e : events())
+    EXPECT_EQ(e.find("max"), std::string::npos) << e;
+  EXPECT_CHECK_FAILS(m_engine->propagate(), "false");
+  expectMirrored("after the next run");
+  clearNetwork();
 }
 
 } // namespace
