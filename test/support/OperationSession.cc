@@ -435,8 +435,9 @@ bool OperationSession::createVariable(const Operation& op) {
   var.byName = op.flag;
   var.open = op.kind == KIND_OPEN;
   var.base = DrawnDomain::members(op.kind, op.values);
-  var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind, *TenthsDomains::make(op.kind, op.values, op.data),
-                                    op.flag, "v" + std::to_string(op.target));
+  var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind,
+                                    *TenthsDomains::make(op.kind, op.values, op.data, op.variant == 1), op.flag,
+                                    "v" + std::to_string(op.target));
   m_variables[op.target] = var;
   return true;
 }
