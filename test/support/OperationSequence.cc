@@ -224,8 +224,9 @@ private:
 
   // Now and then a real interval whose bounds lie a few tenths beyond its integers, or a closed
   // enumeration of reals with a few tenths among its integers (see TenthsDomains). Such an
-  // enumeration is made by class: its type is no longer "int". Half of them hold their tenths
-  // as sums compute them, a hair beside the tenths other variables hold as written.
+  // enumeration is made by class: its type is no longer "int". Those whose first tenth is odd
+  // hold their tenths as sums compute them, a hair beside the tenths other variables hold as
+  // written; told by the tenths already drawn, so that every seed draws what it drew before.
   void drawTenths(Operation& op) {
     if (op.kind == KIND_REAL && op.values[0] <= op.values[1] && m_draw.chance(3)) {
       op.data = {m_draw.between(1, 9), m_draw.between(1, 9)};
@@ -238,7 +239,7 @@ private:
       op.flag = false;
     }
     if (!op.data.empty())
-      op.variant = m_draw.chance(2) ? 1 : 0;
+      op.variant = op.data.front() % 2 != 0 ? 1 : 0;
   }
 
   // Violations switched on (mostly) or off, or a limit of 0, 1 or 2 on them. While violations
