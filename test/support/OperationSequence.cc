@@ -225,7 +225,7 @@ private:
   // Now and then a real interval whose bounds lie a few tenths beyond its integers, or a closed
   // enumeration of reals with a few tenths among its integers (see TenthsDomains). Such an
   // enumeration is made by class: its type is no longer "int". Those whose first tenth is odd
-  // hold their tenths as sums compute them, a hair beside the tenths other variables hold as
+  // hold their values as sums of tenths compute them, a hair beside those other variables hold as
   // written; told by the tenths already drawn, so that every seed draws what it drew before.
   void drawTenths(Operation& op) {
     if (op.kind == KIND_REAL && op.values[0] <= op.values[1] && m_draw.chance(3)) {

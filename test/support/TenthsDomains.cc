@@ -29,11 +29,17 @@ std::vector<Decimal> decimals(int kind, const std::vector<int>& values, const st
   return all;
 }
 
-// A value as the engine holds it: an integer as written, a tenth written or, with `sums`, as the
-// tenth below it plus 0.1 comes out (0.30000000000000004 for 0.3, 0.7999999999999999 for 0.8).
+// A value as the engine holds it: as written or, with `sums`, as adding 0.1 again and again
+// comes to it (0.30000000000000004 for 0.3, 0.9999999999999999 for 1, -2.0000000000000004 for -2).
 double held(const Decimal& value, bool sums) {
   const double written = value.toDouble();
-  return sums && written != std::floor(written) ? (value - Decimal(1, 1)).toDouble() + 0.1 : written;
+  if (!sums)
+    return written;
+  const long tenths = std::lround(std::fabs(written) * 10);
+  double sum = 0.0;
+  for (long k = 0; k < tenths; ++k)
+    sum += 0.1;
+  return written < 0 ? -sum : sum;
 }
 
 } // namespace
