@@ -19,8 +19,8 @@ namespace {
 // Two fixed values are compared by the finer of the two domains' tolerances: an integer 3 and a
 // real 3.5 differ, though 0.5 is within the integer's step of one. A real singleton may span up
 // to its tolerance, so the comparison covers each value it holds.
-double low(const AbstractDomain& d) { return std::min(d.getLowerBound(), d.getUpperBound()); }
-double high(const AbstractDomain& d) { return std::max(d.getLowerBound(), d.getUpperBound()); }
+double low(const AbstractDomain& d) { return BoundsArithmetic::spanLow(d); }
+double high(const AbstractDomain& d) { return BoundsArithmetic::spanHigh(d); }
 
 // Whether every value of one singleton differs from every value of the other.
 bool singletonsDiffer(const AbstractDomain& a, const AbstractDomain& b) {

@@ -64,6 +64,24 @@ public:
     return std::min(a.minDelta(), b.minDelta());
   }
 
+  /// The least value a domain spans: a real singleton may hold its bounds reversed by less than
+  /// the tolerance, and a comparison of decided values must cover each value it holds.
+  static double spanLow(const AbstractDomain& dom) { return std::min(dom.getLowerBound(), dom.getUpperBound()); }
+  /// The greatest value a domain spans, as spanLow() the least.
+  static double spanHigh(const AbstractDomain& dom) { return std::max(dom.getLowerBound(), dom.getUpperBound()); }
+
+  /// Tolerant a < b between a value of `domA` and one of `domB`: a lies below b by at least their
+  /// finer tolerance, so 0.3 and a computed 0.30000000000000004 are neither less than the other.
+  /// Measured by the difference, as apartAbove() steps: a bound stepped above a lies above it.
+  static bool lessThan(const AbstractDomain& domA, double a, const AbstractDomain& domB, double b) {
+    return b - a >= finerTolerance(domA, domB);
+  }
+  /// Tolerant a <= b, the negation of lessThan(b, a): a exceeds b by less than the finer tolerance
+  /// (an infinity is at or below itself).
+  static bool lessOrEqual(const AbstractDomain& domA, double a, const AbstractDomain& domB, double b) {
+    return !(a - b >= finerTolerance(domA, domB));
+  }
+
   /// The least and greatest product of an end of [aMin, aMax] with an end of [bMin, bMax].
   static void productRange(double aMin, double aMax, double bMin, double bMax, double& lo, double& hi);
   /// The least and greatest quotient of an end of [numMin, numMax] by an end of a divisor interval without zero.

@@ -66,8 +66,9 @@ void CountZerosConstraint::handleExecute() {
   }
   const double possibleZeros = possible, definiteZeros = definite;
 
-  // Every x that can be 0 must be, to reach the count's least value.
-  if (count.getLowerBound() > definiteZeros && count.getLowerBound() == possibleZeros)
+  // Every x that can be 0 must be, to reach the count's least value. A real count is read
+  // within its tolerance, as its domain reads it.
+  if (count.lt(definiteZeros, count.getLowerBound()) && count.eq(count.getLowerBound(), possibleZeros))
     for (std::size_t i = 1; i < m_variables.size(); ++i) {
       AbstractDomain& dom = getCurrentDomain(m_variables[i]);
       if (dom.isMember(0.0) && !dom.isSingleton())
@@ -75,7 +76,7 @@ void CountZerosConstraint::handleExecute() {
     }
 
   // The count is reached already: no further x may be 0. An interval loses 0 only at an end.
-  if (possibleZeros > count.getUpperBound() && count.getUpperBound() == definiteZeros)
+  if (count.lt(count.getUpperBound(), possibleZeros) && count.eq(count.getUpperBound(), definiteZeros))
     for (std::size_t i = 1; i < m_variables.size(); ++i) {
       AbstractDomain& dom = getCurrentDomain(m_variables[i]);
       if (!dom.isMember(0.0) || dom.isSingleton())

@@ -25,6 +25,10 @@ struct Extreme {
   double outer(const AbstractDomain& dom) const { return maximum ? dom.getUpperBound() : dom.getLowerBound(); }
   double inner(const AbstractDomain& dom) const { return maximum ? dom.getLowerBound() : dom.getUpperBound(); }
   bool beyond(double a, double b) const { return maximum ? a > b : a < b; }
+  // As beyond(), by the tolerance: a of domA lies outward of b of domB by at least it.
+  bool beyondApart(const AbstractDomain& domA, double a, const AbstractDomain& domB, double b) const {
+    return maximum ? BoundsArithmetic::lessThan(domB, b, domA, a) : BoundsArithmetic::lessThan(domA, a, domB, b);
+  }
   // Narrows dom to the values between an inner and an outer bound; true when that emptied it.
   bool narrowEmpties(AbstractDomain& dom, double innerBound, double outerBound) const {
     return maximum ? BoundsArithmetic::narrowEmpties(dom, innerBound, outerBound)
@@ -65,8 +69,8 @@ void narrowExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >
   boundExtreme(e, scope, innerBound, outerBound);
   if (e.narrowEmpties(extreme, innerBound, outerBound))
     return;
-  // No xi lies beyond the extreme; the xi that can still reach its inner bound are the
-  // candidates, and a sole candidate must reach it.
+  // No xi lies beyond the extreme; the xi that can still reach its inner bound, within the
+  // tolerance, are the candidates, and a sole candidate must reach it.
   const double cap = e.outer(extreme);
   const double least = e.inner(extreme);
   unsigned int candidate = 0, candidates = 0;
@@ -74,7 +78,7 @@ void narrowExtreme(const Extreme& e, const std::vector<Id<ConstrainedVariable> >
     AbstractDomain& dom = Constraint::getCurrentDomain(scope[i]);
     if (e.beyond(e.outer(dom), cap) && e.narrowEmpties(dom, e.inner(dom), cap))
       return;
-    if (!e.beyond(least, e.outer(dom))) {
+    if (!e.beyondApart(extreme, least, dom, e.outer(dom))) {
       candidate = i;
       ++candidates;
     }

@@ -43,7 +43,7 @@ bool LessThanEqualConstraint::testIsRedundant(const Id<ConstrainedVariable>& var
   const AbstractDomain& y = m_variables[1]->baseDomain();
   if (x.isOpen() || y.isOpen() || x.isEmpty() || y.isEmpty())
     return false;
-  return x.getUpperBound() <= y.getLowerBound();
+  return BoundsArithmetic::lessOrEqual(x, x.getUpperBound(), y, y.getLowerBound());
 }
 
 void LessThanEqualConstraint::handleExecute() {
@@ -90,18 +90,23 @@ void LessThanConstraint::handleExecute() {
   KALDEN_TRACE("LessThanConstraint:handleExecute", "Computing " << domx.toString() << " < " << domy.toString()
                                                                 << " x.minDelta = " << domx.minDelta()
                                                                 << " y.minDelta = " << domy.minDelta());
-  // Each step reads the bounds as they are at that moment; infinite bounds are never stepped.
-  // A bound steps by the receiving domain's unit from the other side's bound, whatever its kind.
-  if (domx.getUpperBound() >= domy.getUpperBound() && domy.getUpperBound() < PLUS_INFINITY &&
-      BoundsArithmetic::narrowEmpties(domx, domx.getLowerBound(),
-                                      BoundsArithmetic::greatestBelow(domx, domy.getUpperBound())))
-    return;
-  if (domy.getLowerBound() <= domx.getLowerBound() && domx.getLowerBound() > MINUS_INFINITY &&
-      BoundsArithmetic::narrowEmpties(domy, BoundsArithmetic::leastAbove(domy, domx.getLowerBound()),
-                                      domy.getUpperBound()))
-    return;
-  if (domx.isSingleton() && domy.isSingleton() && !(domx.getSingletonValue() < domy.getSingletonValue()))
+  typedef BoundsArithmetic BA;
+  // No pair holds the order when x's least value is not below y's greatest by the tolerance,
+  // decided values included (0.3 is not below 0.30000000000000004). Judged before the steps,
+  // which move neither bound: a real stepped within the tolerance of its other bound keeps the
+  // two reversed, and its span then reads as holding a pair that does not exist.
+  if (!BA::lessThan(domx, domx.getLowerBound(), domy, domy.getUpperBound())) {
     domx.empty();
+    return;
+  }
+  // Each step reads the bounds as they are at that moment; infinite bounds are never stepped.
+  // A bound steps by the receiving domain's unit from the other side's bound, whatever its kind,
+  // wherever the two bounds are not apart by the tolerance: bounds within it are equal.
+  if (!BA::lessThan(domx, domx.getUpperBound(), domy, domy.getUpperBound()) && domy.getUpperBound() < PLUS_INFINITY &&
+      BA::narrowEmpties(domx, domx.getLowerBound(), BA::greatestBelow(domx, domy.getUpperBound())))
+    return;
+  if (!BA::lessThan(domx, domx.getLowerBound(), domy, domy.getLowerBound()) && domx.getLowerBound() > MINUS_INFINITY)
+    domy.intersect(BA::leastAbove(domy, domx.getLowerBound()), domy.getUpperBound());
 }
 
 bool LessThanConstraint::canIgnore(const Id<ConstrainedVariable>&, int argIndex,

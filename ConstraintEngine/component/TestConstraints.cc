@@ -102,10 +102,12 @@ void TestLessThan::handleExecute() {
   if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
     return;
   // True only where every pair differs by the tolerance: 0.3 and a computed 0.30000000000000004
-  // are the same number, and neither is less than the other.
-  if (m_arg1.getUpperBound() + BoundsArithmetic::finerTolerance(m_arg1, m_arg2) <= m_arg2.getLowerBound())
+  // are the same number, and neither is less than the other; false where no pair is apart so.
+  // The spans cover a real singleton whose bounds lie reversed within the tolerance.
+  typedef BoundsArithmetic BA;
+  if (BA::lessThan(m_arg1, BA::spanHigh(m_arg1), m_arg2, BA::spanLow(m_arg2)))
     decide(m_test, true);
-  else if (m_arg1.getLowerBound() >= m_arg2.getUpperBound())
+  else if (!BA::lessThan(m_arg1, BA::spanLow(m_arg1), m_arg2, BA::spanHigh(m_arg2)))
     decide(m_test, false);
 }
 
@@ -126,10 +128,12 @@ void TestLEQ::handleExecute() {
   if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
     return;
   KALDEN_TRACE("TestLEQ:handleExecute", "BEFORE:" << toString());
-  // False only where every pair differs by the tolerance, as for TestLessThan's true.
-  if (m_arg1.getUpperBound() <= m_arg2.getLowerBound())
+  // False only where every pair differs by the tolerance, as for TestLessThan's true; true
+  // where every pair is within it or ordered.
+  typedef BoundsArithmetic BA;
+  if (BA::lessOrEqual(m_arg1, BA::spanHigh(m_arg1), m_arg2, BA::spanLow(m_arg2)))
     decide(m_test, true);
-  else if (m_arg2.getUpperBound() + BoundsArithmetic::finerTolerance(m_arg1, m_arg2) <= m_arg1.getLowerBound())
+  else if (BA::lessThan(m_arg2, BA::spanHigh(m_arg2), m_arg1, BA::spanLow(m_arg1)))
     decide(m_test, false);
   KALDEN_TRACE("TestLEQ:handleExecute", "AFTER:" << toString());
 }

@@ -13,15 +13,6 @@ namespace {
 
 const unsigned int CASES = 300;
 
-// Whether the entry's rule takes a root, divides or clamps at the edge of a function's domain,
-// where a sum the user reads as zero but that comes out a hair beside it must count as zero.
-bool takesRootOrQuotient(const ConstraintEntry& entry) {
-  static const std::set<std::string> sl_classes = {
-      "DistanceFromSquaresConstraint", "CalcDistanceConstraint", "SquareOfDifferenceConstraint", "SineFunction",
-      "MultEqualConstraint",           "EqualProductConstraint", "AddMultEqualConstraint"};
-  return sl_classes.count(entry.className) != 0;
-}
-
 // The harness's drawing rule for a catalogue entry's positions. Wider scopes draw from a
 // narrower range, so that brute force stays small; `crowded` draws every number from 1..2.
 SoundnessHarness::Layout layoutOf(const ConstraintEntry& entry, bool crowded) {
@@ -40,7 +31,8 @@ SoundnessHarness::Layout layoutOf(const ConstraintEntry& entry, bool crowded) {
     p.booleans = (kinds & KIND_BOOLEAN) != 0;
     p.reals = (kinds & KIND_REAL) != 0;
     p.open = (kinds & KIND_OPEN) != 0;
-    p.sums = takesRootOrQuotient(entry);
+    // Every rule compares values within the tolerance: a tenth a sum computes meets any of them.
+    p.sums = true;
     if (!p.intervals && !p.enumerations) {
       p.lo = 0;
       p.hi = 1;

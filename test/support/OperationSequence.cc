@@ -224,7 +224,9 @@ private:
 
   // Now and then a real interval whose bounds lie a few tenths beyond its integers, or a closed
   // enumeration of reals with a few tenths among its integers (see TenthsDomains). Such an
-  // enumeration is made by class: its type is no longer "int".
+  // enumeration is made by class: its type is no longer "int". Those whose first tenth is odd
+  // hold their values as sums of tenths compute them, a hair beside those other variables hold as
+  // written; told by the tenths already drawn, so that every seed draws what it drew before.
   void drawTenths(Operation& op) {
     if (op.kind == KIND_REAL && op.values[0] <= op.values[1] && m_draw.chance(3)) {
       op.data = {m_draw.between(1, 9), m_draw.between(1, 9)};
@@ -236,6 +238,8 @@ private:
       }
       op.flag = false;
     }
+    if (!op.data.empty())
+      op.variant = op.data.front() % 2 != 0 ? 1 : 0;
   }
 
   // Violations switched on (mostly) or off, or a limit of 0, 1 or 2 on them. While violations
@@ -675,7 +679,7 @@ std::string OperationSequence::describeCall(const Operation& op) {
   case Type::CREATE_VARIABLE:
     os << v << " = " << (op.flag ? "createVariable " : "new ") << DrawnDomain::kindName(op.kind) << " ";
     if (!op.data.empty())
-      os << TenthsDomains::text(op.kind, op.values, op.data);
+      os << TenthsDomains::text(op.kind, op.values, op.data, op.variant == 1);
     else if (op.kind == KIND_INTERVAL || op.kind == KIND_REAL)
       os << "[" << op.values[0] << ", " << op.values[1] << "]";
     else

@@ -96,7 +96,7 @@ public:
     Type type = Type::PROPAGATE;
     int target = -1;         ///< the variable or constraint acted on
     int kind = 0;            ///< a VariableKind (domains), or the catalogue index (new constraints)
-    int variant = 0;         ///< new constraint: 0 by class, n by its n-th registered name
+    int variant = 0;         ///< new constraint: 0 by class, n by its n-th name; new variable: 1 values as sums
     bool flag = false;       ///< by name (variables), through the engine (deletion), "Equal" propagator, on/off
     std::vector<int> values; ///< a domain (interval bounds, else members), the value specified or inserted, the limit
     std::vector<int> scope;  ///< a new constraint's variables

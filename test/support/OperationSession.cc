@@ -448,7 +448,7 @@ bool OperationSession::createVariable(const Operation& op) {
   m_makingByName = op.flag;
   m_madeDropped = false;
   try {
-    var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind, *TenthsDomains::make(op.kind, op.values, op.data),
+    var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind, *TenthsDomains::make(op.kind, op.values, op.data, op.variant == 1),
                                       op.flag, "v" + std::to_string(op.target));
   } catch (const Error& e) {
     m_makingByName = false;

@@ -7,6 +7,7 @@
 #include "support/OperationSession.hh"
 
 #include <algorithm>
+#include <cmath>
 #include <list>
 
 namespace KALDEN {
@@ -28,29 +29,43 @@ std::vector<Decimal> decimals(int kind, const std::vector<int>& values, const st
   return all;
 }
 
+// A value as the engine holds it: as written or, with `sums`, as adding 0.1 again and again
+// comes to it (0.30000000000000004 for 0.3, 0.9999999999999999 for 1, -2.0000000000000004 for -2).
+double held(const Decimal& value, bool sums) {
+  const double written = value.toDouble();
+  if (!sums)
+    return written;
+  const long tenths = std::lround(std::fabs(written) * 10);
+  double sum = 0.0;
+  for (long k = 0; k < tenths; ++k)
+    sum += 0.1;
+  return written < 0 ? -sum : sum;
+}
+
 } // namespace
 
 std::unique_ptr<AbstractDomain> TenthsDomains::make(int kind, const std::vector<int>& values,
-                                                    const std::vector<int>& tenths) {
+                                                    const std::vector<int>& tenths, bool sums) {
   if (tenths.empty())
     return DrawnDomain::make(kind, values);
   const std::vector<Decimal> all = decimals(kind, values, tenths);
   if (kind == KIND_REAL)
     return std::unique_ptr<AbstractDomain>(
-        new IntervalDomain(all.front().toDouble(), all.back().toDouble(), FloatDT::instance()));
+        new IntervalDomain(held(all.front(), sums), held(all.back(), sums), FloatDT::instance()));
   std::list<double> members;
   for (const Decimal& d : all)
-    members.push_back(d.toDouble());
+    members.push_back(held(d, sums));
   return std::unique_ptr<AbstractDomain>(new NumericDomain(members, FloatDT::instance()));
 }
 
-std::string TenthsDomains::text(int kind, const std::vector<int>& values, const std::vector<int>& tenths) {
+std::string TenthsDomains::text(int kind, const std::vector<int>& values, const std::vector<int>& tenths, bool sums) {
   const std::vector<Decimal> all = decimals(kind, values, tenths);
+  const std::string prefix = sums ? "sums " : "";
   if (kind == KIND_REAL)
-    return "[" + all.front().text() + ", " + all.back().text() + "]";
-  std::string t = "{";
+    return prefix + "[" + all.front().text() + ", " + all.back().text() + "]";
+  std::string t = prefix + "{";
   for (const Decimal& d : all)
-    t += (t.size() == 1 ? "" : ", ") + d.text();
+    t += (t.back() == '{' ? "" : ", ") + d.text();
   return t + "}";
 }
 

@@ -17,16 +17,20 @@ namespace KALDEN {
  * engine to the integer solutions while its bounds arithmetic meets tenths,
  * none of which binary holds exactly. A variable's tenths travel in the data
  * of its creation: for an interval, how many tenths each bound lies beyond
- * (1..9); for an enumeration, its other members counted in tenths.
+ * (1..9); for an enumeration, its other members counted in tenths. Its values
+ * may be held as a sum of tenths computes them (1 as ten times 0.1, a hair
+ * below), beside the same values written in other variables.
  */
 class TenthsDomains {
 public:
   TenthsDomains() = delete;
 
-  /// The engine domain of a drawn variable (see DrawnDomain::make), with its tenths when it has any.
-  static std::unique_ptr<AbstractDomain> make(int kind, const std::vector<int>& values, const std::vector<int>& tenths);
-  /// The domain as a client writes it, e.g. "[-1.3, 2.5]" or "{-2, 0.4, 1}".
-  static std::string text(int kind, const std::vector<int>& values, const std::vector<int>& tenths);
+  /// The engine domain of a drawn variable (see DrawnDomain::make), with its tenths when it has
+  /// any; `sums` holds each value as the sum of its tenths, 0.1 added one at a time.
+  static std::unique_ptr<AbstractDomain> make(int kind, const std::vector<int>& values, const std::vector<int>& tenths,
+                                              bool sums = false);
+  /// The domain as a client writes it, e.g. "[-1.3, 2.5]" or "{-2, 0.4, 1}" ("sums {...}" with `sums`).
+  static std::string text(int kind, const std::vector<int>& values, const std::vector<int>& tenths, bool sums = false);
 };
 
 } // namespace KALDEN

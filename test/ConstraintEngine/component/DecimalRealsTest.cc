@@ -7,7 +7,9 @@
 #include "ConstraintEngine/component/AllSameConstraints.hh"
 #include "ConstraintEngine/component/ArithmeticConstraints.hh"
 #include "ConstraintEngine/component/EqualityConstraints.hh"
+#include "ConstraintEngine/component/ExtremumConstraints.hh"
 #include "ConstraintEngine/component/FunctionConstraints.hh"
+#include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "ConstraintEngine/component/SumConstraints.hh"
 #include "ConstraintEngine/component/TestConstraints.hh"
 
@@ -231,6 +233,50 @@ TEST_F(DecimalRealsTest, OrderTestsDecideOnlyWhatTheToleranceAgreesWith) {
   EXPECT_TRUE(propagate());
   EXPECT_TRUE(holds(t, 1));
   EXPECT_TRUE(holds(u, 0));
+}
+
+TEST_F(DecimalRealsTest, ExtremesTakeAMemberWithinTheToleranceAsReachingThem) {
+  {
+    // max(0, 0.3) = 0.3 = 0.1 + 0.2: x need not reach the maximum, y does.
+    Id<ConstrainedVariable> m = floatVar("m", 0.1 + 0.2, 1), x = floatVar("x", 0, 1), y = floatVar("y", 0.3, 0.3),
+                            c = floatVar("c", 0.2, 0.2);
+    post<EqualMaximumConstraint>({m, x, y});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(x, 0));
+    post<LessThanEqualConstraint>({x, c});
+    EXPECT_TRUE(propagate());
+  }
+  {
+    // min(1, 0.1 + 0.2) = 0.3: x keeps 1.
+    Id<ConstrainedVariable> m = floatVar("m", 0, 0.3), x = floatVar("x", 0, 1), y = floatVar("y", 0.1 + 0.2, 0.1 + 0.2);
+    post<EqualMinimumConstraint>({m, x, y});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(x, 1));
+  }
+}
+
+TEST_F(DecimalRealsTest, StrictOrdersOfDecidedValuesWithinTheToleranceFail) {
+  // 1.1 + 0.8 = 1.9000000000000001, and the interim 0.4 + -0.1 = 0.30000000000000004: equal, not less.
+  const auto fails = [this](Constraint* c) {
+    const bool failed = !propagate();
+    delete c;
+    EXPECT_TRUE(propagate());
+    return failed;
+  };
+  const char* d = "Default";
+  EXPECT_TRUE(
+      fails(new LessThanConstraint("c", d, engine(), {floatVar("x", 1.9, 1.9), floatVar("y", 1.1 + 0.8, 1.1 + 0.8)})));
+  EXPECT_TRUE(fails(new LessThanSumConstraint(
+      "c", d, engine(), {floatVar("x", 0.3, 0.3), floatVar("a", 0.4, 0.4), floatVar("b", -0.1, -0.1)})));
+  EXPECT_TRUE(fails(new GreaterThanSumConstraint(
+      "c", d, engine(), {floatVar("x", 1.1 + 0.8, 1.1 + 0.8), floatVar("a", 1, 1), floatVar("b", 0.9, 0.9)})));
+  EXPECT_TRUE(fails(new GreaterThanSumConstraint(
+      "c", d, engine(), {enumVar("x", {1.3, 1.6 + 0.1}), enumVar("a", {1.7, 2}), boolVar("b")})));
+  // 0.9 <= 0.3 * 3 = 0.8999999999999999 holds.
+  Id<ConstrainedVariable> t = boolVar("t"), a = floatVar("a", 0.9, 0.9), b = floatVar("b", 0.3 * 3, 0.3 * 3);
+  post<TestLEQ>({t, a, b});
+  EXPECT_TRUE(propagate());
+  EXPECT_TRUE(holds(t, 1) && !holds(t, 0));
 }
 
 TEST_F(DecimalRealsTest, DomainsCompareComputedBoundsWithinTheTolerance) {
