@@ -317,9 +317,14 @@ private:
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
   // whether there was any.
   bool relaxAfterRemovals();
+  // Gives each variable that grew during the run what it held just after, where rules narrowed it since.
+  void restoreGains();
   // A switched-off variable grew: its constraints are off, but what they narrowed from its old
   // values must still be given back. At once, or after the run under way.
   void relaxFromSwitchedOff(const Id<ConstrainedVariable>& variable);
+  // An active variable's domain grew: at once, or after the run under way, which a gain (an open
+  // enumeration taking the members of a closed one) may cause.
+  void relaxFromGrown(const Id<ConstrainedVariable>& variable);
   // Relaxes each listed variable that is still registered and that the current relaxation cycle
   // has not reached; takes the list, and what relaxing adds to it meanwhile.
   void relaxListed(std::vector<Id<ConstrainedVariable> >& variables);
@@ -457,6 +462,12 @@ private:
   std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
   // Switched-off variables that grew during a run: relaxation spreads from each after it.
   std::vector<Id<ConstrainedVariable> > m_relaxFromAfterRun;
+  // The active variables that grew during the runs of this propagation: what one gave back never
+  // reopens another, or two of them could reopen each other for ever.
+  std::vector<Id<ConstrainedVariable> > m_grownInRuns;
+  // What each variable that grew during the run under way held just after: rules may narrow it
+  // from others' values that its old members caused, which it takes again after the run.
+  std::vector<std::pair<Id<ConstrainedVariable>, std::unique_ptr<AbstractDomain> > > m_gainsInRun;
   // The scopes of constraints set aside as violated during a run: what they narrowed is undone
   // after it, so that the next run narrows only by the constraints that remain.
   std::vector<Id<ConstrainedVariable> > m_setAsideScopes;

@@ -10,9 +10,20 @@
 #include "Utils/base/FlagScope.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
 #include <sstream>
 
 namespace KALDEN {
+
+namespace {
+
+// Whether a variable's current domain is closed and holds nothing.
+bool emptied(const Id<ConstrainedVariable>& var) {
+  const AbstractDomain& current = var->lastDomain();
+  return current.isEmpty() && current.isClosed();
+}
+
+} // namespace
 
 bool ConstraintEngine::propagate() {
   // Called by a listener while held notices are told: those waiting are told first, and the
@@ -69,6 +80,8 @@ bool ConstraintEngine::doPropagate() {
   }
 
   m_relaxed = false;
+  m_grownInRuns.clear();
+  m_gainsInRun.clear();
   bool commenced = false;
   // Only the constraints this run sets aside are undone after it.
   m_setAsideScopes.clear();
@@ -155,10 +168,31 @@ void ConstraintEngine::runPropagators(bool& commenced) {
 }
 
 bool ConstraintEngine::relaxAfterRemovals() {
-  if (m_relaxAfterRun.empty() && m_relaxFromAfterRun.empty())
+  // One emptied since it grew kept nothing of the gain: its emptiness is relaxed as any other's,
+  // and relaxing from it here would only refill it for the next run to fail alike.
+  if (!m_relaxFromAfterRun.empty())
+    m_relaxFromAfterRun.erase(std::remove_if(m_relaxFromAfterRun.begin(), m_relaxFromAfterRun.end(),
+                                             [](const Id<ConstrainedVariable>& var) {
+                                               return var.isValid() && !var->isDiscarded() && emptied(var);
+                                             }),
+                              m_relaxFromAfterRun.end());
+  if (m_relaxAfterRun.empty() && m_relaxFromAfterRun.empty()) {
+    m_gainsInRun.clear();
     return false;
+  }
   KALDEN_CHECK(!m_propInProgress);
   relaxListed(m_relaxAfterRun);
+  if (!m_grownInRuns.empty()) {
+    // Each variable that grew keeps what it gained; the others relax and narrow again from it.
+    if (!m_relaxed) {
+      m_relaxed = true;
+      incrementCycle();
+    }
+    for (const Id<ConstrainedVariable>& var : m_grownInRuns)
+      if (var.isValid() && !var->isDiscarded() && !emptied(var) && var->lastRelaxed() < m_cycleCount)
+        var->updateLastRelaxed(m_cycleCount);
+  }
+  restoreGains();
   // Relaxing may add more (through listeners): take the list as it stands, each time.
   while (!m_relaxFromAfterRun.empty()) {
     std::vector<Id<ConstrainedVariable> > grown;
@@ -168,6 +202,22 @@ bool ConstraintEngine::relaxAfterRemovals() {
         handleRelax(var);
   }
   return true;
+}
+
+void ConstraintEngine::restoreGains() {
+  // Taken first: relaxing reaches listeners, which may make the next run's list.
+  std::vector<std::pair<Id<ConstrainedVariable>, std::unique_ptr<AbstractDomain> > > gains;
+  gains.swap(m_gainsInRun);
+  for (const auto& gain : gains) {
+    const Id<ConstrainedVariable>& var = gain.first;
+    if (!var.isValid() || var->isDiscarded() || m_variables.count(var) == 0 || emptied(var))
+      continue;
+    AbstractDomain& current = var->getCurrentDomain();
+    if (current.isClosed() && gain.second->isSubsetOf(current))
+      continue;
+    if (current.isSubsetOf(*gain.second))
+      current.relax(*gain.second);
+  }
 }
 
 void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variables) {

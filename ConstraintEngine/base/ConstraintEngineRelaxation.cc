@@ -76,6 +76,18 @@ void ConstraintEngine::relaxFromSwitchedOff(const Id<ConstrainedVariable>& varia
     handleRelax(variable);
 }
 
+void ConstraintEngine::relaxFromGrown(const Id<ConstrainedVariable>& variable) {
+  // Clients may not widen during a run (they are refused before anything changes); a domain may
+  // still gain members there, when an open enumeration takes those of a closed one.
+  if (!m_propInProgress) {
+    handleRelax(variable);
+    return;
+  }
+  m_relaxFromAfterRun.push_back(variable);
+  m_grownInRuns.push_back(variable);
+  m_gainsInRun.emplace_back(variable, std::unique_ptr<AbstractDomain>(variable->lastDomain().copy()));
+}
+
 void ConstraintEngine::relaxVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
   // A copy either way: relaxing reaches listeners, which may change what the caller passed.
   std::vector<Id<ConstrainedVariable> > listed(variables);

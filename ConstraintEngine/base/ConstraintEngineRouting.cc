@@ -46,7 +46,7 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   if (change == DomainListener::EMPTIED)
     handleEmpty(variable);
   else if (change == DomainListener::RELAXED || change == DomainListener::OPENED)
-    handleRelax(variable);
+    relaxFromGrown(variable);
 
   // From here on, the emptying and relaxation handling, or any constraint or propagator asked,
   // may have destroyed the variable: it is tested after each of them, and then there is

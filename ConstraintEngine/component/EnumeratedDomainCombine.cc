@@ -13,8 +13,17 @@ bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
   assertSafeComparison(*this, dom);
   if (isOpen() && dom.isClosed()) {
     KALDEN_CHECK_MSG(!dom.isInterval(), "Cannot intersect a closed interval and and open enumeration.");
-    m_values = asEnumeration(dom).m_values;
+    const std::set<double>& members = asEnumeration(dom).m_values;
+    // A member it lacked is a gain: rules may have narrowed others for want of it, which the
+    // widening report gives back, as for an insertion.
+    bool gains = false;
+    for (std::set<double>::const_iterator it = members.begin(); it != members.end() && !gains; ++it)
+      gains = !hasMember(*it);
+    m_values = members;
+    const HolderWatch watch(*this);
     close();
+    if (gains && !watch.holderGone())
+      notifyChange(DomainListener::RELAXED);
     return true;
   }
   if (dom.isOpen())

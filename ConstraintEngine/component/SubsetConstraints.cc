@@ -84,12 +84,17 @@ LockConstraint::LockConstraint(const LabelStr& name, const LabelStr& propagatorN
                                const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_currentDomain(ConstraintShape::domainAt(*this, 0, 2, "variables.size() == 2")),
-      m_lockDomain(ConstraintShape::domainAt(*this, 1, 2, "variables.size() == 2")) {}
+      m_lockDomain(ConstraintShape::domainAt(*this, 1, 2, "variables.size() == 2")) {
+  // x takes the lock's members: an open lock may still gain some, and would empty x meanwhile.
+  KALDEN_CHECK_MSG(m_lockDomain.isClosed(), "The lock domain of " << name.toString() << " must be closed, not "
+                                                                  << m_lockDomain.toString());
+}
 
 LockConstraint::~LockConstraint() = default;
 
 void LockConstraint::handleExecute() {
-  if (ConstraintShape::holdsNothingYet(m_currentDomain))
+  // A lock reopened since the constraint was made holds no final members: it waits until closed.
+  if (ConstraintShape::holdsNothingYet(m_currentDomain) || m_lockDomain.isOpen())
     return;
   // An open x cannot become an interval's values: it waits until closed.
   if (ConstraintShape::intervalMeetsOpen(m_currentDomain, m_lockDomain))

@@ -35,11 +35,11 @@ private:
 /**
  * Holds the first variable's domain to the lock domain of the second: cut
  * down to it when it contains it, emptied otherwise. The second is never
- * changed.
+ * changed, and must be closed when the constraint is made.
  */
 class LockConstraint : public Constraint {
 public:
-  /// Over [locked, lock].
+  /// Over [locked, lock]; refused when the lock domain is open.
   LockConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                  const std::vector<Id<ConstrainedVariable> >& variables);
   /// Unregisters through the base destructor.

@@ -159,5 +159,38 @@ TEST_F(OpenDomainTest, ACreationWhosePropagationFailsIsTakenBack) {
   delete static_cast<Constraint*>(kept);
 }
 
+// An open enumeration that takes the members of a closed one gives back, like an insertion, what
+// rules narrowed from its old members: by a rule in a run, by closing its base, and where the
+// gain empties it (which must still end).
+TEST_F(OpenDomainTest, AGainFromMeetingAClosedEnumerationGivesBackWhatTheOldMembersNarrowed) {
+  for (int way = 0; way < 2; ++way) {
+    SCOPED_TRACE(way == 0 ? "equated in a run" : "base closed");
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10), ub = intVar("ub", 0, 8), lb = openEnum("lb", {3});
+    const Id<ConstrainedVariable> w = intEnum("w", {1, 3});
+    new WithinBounds("withinBounds", "Default", engine(), makeScope(x, lb, ub));
+    ASSERT_TRUE(m_engine->propagate());
+    ASSERT_EQ(shown(x), "int:CLOSED[3, 8]");
+    if (way == 0)
+      new EqualConstraint("eq", "Default", engine(), makeScope(lb, w));
+    else
+      lb->restrictBaseDomain(w->lastDomain());
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_EQ(shown(lb), "int:CLOSED{1, 3}");
+    EXPECT_EQ(shown(x), "int:CLOSED[1, 8]");
+  }
+  const Id<ConstrainedVariable> x = openEnum("x", {1}), y = intEnum("y", {1, 5}), w = intEnum("w", {1, 5});
+  new NotEqualConstraint("neq", "Default", engine(), makeScope(x, y));
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_EQ(shown(y), "int:CLOSED{5}");
+  new EqualConstraint("eq", "Default", engine(), makeScope(x, w));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(shown(x), "int:CLOSED{1, 5}");
+  EXPECT_EQ(shown(y), "int:CLOSED{1, 5}");
+  // Gaining and then emptied in the same run: the run fails, once.
+  const Id<ConstrainedVariable> a = intEnum("a", {-2, -1}), b = openEnum("b", {-2}), c = intEnum("c", {0});
+  new EqualConstraint("eq", "Default", engine(), makeScope(a, b, c));
+  EXPECT_FALSE(m_engine->propagate());
+}
+
 } // namespace
 } // namespace KALDEN

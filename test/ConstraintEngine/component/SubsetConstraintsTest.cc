@@ -103,6 +103,28 @@ TEST_F(SubsetConstraintsTest, LockHoldsToTheLockDomainOrEmpties) {
   }
 }
 
+// The lock is fixed when the constraint is made: an open one, which would empty x until it gained
+// x's members, is refused with nothing registered; one reopened later is waited for.
+TEST_F(SubsetConstraintsTest, AnOpenLockIsRefusedAndAReopenedOneWaits) {
+  const Id<ConstrainedVariable> x = enumVar("x", {1, 5});
+  const Id<ConstrainedVariable> open = openEnum("lock", {5});
+  const Error refused = failureOf([&] { lock(x, open); });
+  EXPECT_EQ(refused.getCondition(), "m_lockDomain.isClosed()");
+  EXPECT_EQ(refused.getMessage(), "The lock domain of lock must be closed, not int:OPEN{5}");
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  EXPECT_EQ(x->constraintCount(), 0u);
+  EXPECT_EQ(open->constraintCount(), 0u);
+
+  const Id<ConstrainedVariable> reopened = enumVar("lock", {5});
+  LockConstraint* c = lock(x, reopened);
+  reopened->open();
+  c->handleExecute();
+  EXPECT_EQ(values(x), (std::vector<double>{1, 5}));
+  reopened->close();
+  c->handleExecute();
+  EXPECT_EQ(values(x), (std::vector<double>{5}));
+}
+
 // a = [0, 10], d = [5, 7]: a is narrowed to d exactly when every value of b lies in c.
 TEST_F(SubsetConstraintsTest, MemberImplicationNarrowsOnceThePremiseHolds) {
   struct Case {
