@@ -48,7 +48,7 @@ void DeletingListener::deleteSome(const Id<ConstrainedVariable>& variable, const
       return;
     }
     // The variable being made by name, heard closing or emptied from its constructor.
-    if (v < 0 && !variable.isNoId() && m_session.makingByName() && variable.isValid() && !variable->isDiscarded()) {
+    if (!variable.isNoId() && variable.isValid() && !variable->isDiscarded() && m_session.isMadeByName(variable)) {
       m_session.dropMade(variable, discard);
       return;
     }

@@ -446,10 +446,12 @@ bool OperationSession::createVariable(const Operation& op) {
   // Made by name, the variable may be deleted by the listener told of its making: the creation
   // is then refused, and the variable was never the session's.
   m_makingByName = op.flag;
+  m_madeName = "v" + std::to_string(op.target);
   m_madeDropped = false;
   try {
-    var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind, *TenthsDomains::make(op.kind, op.values, op.data, op.variant == 1),
-                                      op.flag, "v" + std::to_string(op.target));
+    var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind,
+                                      *TenthsDomains::make(op.kind, op.values, op.data, op.variant == 1), op.flag,
+                                      m_madeName);
   } catch (const Error& e) {
     m_makingByName = false;
     if (!m_madeDropped || e.getCondition() != "made.isValid() && !made->isDiscarded()")

@@ -194,8 +194,10 @@ public:
   void dropConstraint(int c, bool discard);
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
-  /// Whether a variable is being made by type name: a listener told of its making may delete it.
-  bool makingByName() const { return m_makingByName; }
+  /// Whether the variable is the one being made by type name: a listener told of its making may delete it.
+  bool isMadeByName(const Id<ConstrainedVariable>& variable) const {
+    return m_makingByName && variable->getName().toString() == m_madeName;
+  }
   /// From a listener: deletes (or discards) the variable being made by name, whose creation is then refused.
   void dropMade(const Id<ConstrainedVariable>& variable, bool discard);
 
@@ -286,6 +288,7 @@ private:
 
   // A variable is being made by type name; the listener deleted or discarded it meanwhile.
   bool m_makingByName = false;
+  std::string m_madeName;
   bool m_madeDropped = false;
 };
 
