@@ -448,6 +448,19 @@ TEST_F(DeletingListenerTest, AVariableDeletedWhileItIsMadeByNameIsRefused) {
       Entity::garbageCollect();
     }
   }
+  // Made with new, it may be discarded there: new answers the discarded variable.
+  listener.acted = false;
+  listener.trigger = "changed w CLOSED";
+  listener.act = [this] {
+    const std::vector<Id<ConstrainedVariable> > listed(m_engine->getVariables().begin(),
+                                                       m_engine->getVariables().end());
+    for (const Id<ConstrainedVariable>& var : listed)
+      if (var->getName() == LabelStr("w"))
+        var->discard();
+  };
+  const Id<ConstrainedVariable> w = intVar("w", 0, 3);
+  EXPECT_TRUE(listener.acted && w->isDiscarded());
+  EXPECT_TRUE(m_engine->getVariables().empty());
   // Deleting another object there leaves the creation standing.
   const Id<ConstrainedVariable> other = intVar("other", 0, 1);
   listener.acted = false;
