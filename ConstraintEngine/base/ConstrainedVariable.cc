@@ -187,8 +187,9 @@ void ConstrainedVariable::handleDiscard() {
       // A constraint deleted by someone told of an earlier discard is gone already.
       if (!constraint.isValid())
         continue;
-      // A part goes with what it is part of, whose scope holds this variable too (or one of its
-      // own interim variables): that discards it along, while it is discarded first.
+      // A part goes with the outermost constraint standing that holds it, which holds this
+      // variable too (in its scope, or as an interim variable): that one is discarded first and
+      // takes the part along, so nobody hears the part go while its composite stands.
       const Id<Constraint> owner = constraint->standingOwner();
       const Id<Constraint> whole = owner.isNoId() ? constraint : owner;
       KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding constraint " << whole->getKey());
