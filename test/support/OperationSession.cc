@@ -219,12 +219,27 @@ bool OperationSession::perform(const Operation& op) {
     m_variables[op.target].id->relax();
     return true;
   case Type::RESTRICT_BASE: {
-    // An open base domain takes a restriction's values whole: left to insertion and closing.
-    if (!activeVariable(op.target) || m_variables[op.target].open)
+    if (!activeVariable(op.target))
       return false;
     ModelVariable& var = m_variables[op.target];
     const std::set<int> restriction = DrawnDomain::members(op.kind, op.values);
     const std::set<int> base = DrawnDomain::membersOf(var.id->baseDomain());
+    // An open base takes a closed enumeration's members whole, and closes: the current domain
+    // gains those its base lacked. A fresh engine builds it closed over them.
+    if (var.open) {
+      if (op.kind != KIND_ENUMERATION || restriction.empty() || var.id->lastDomain().isEmpty())
+        return false;
+      var.id->restrictBaseDomain(*DrawnDomain::make(op.kind, op.values));
+      if (!var.alive)
+        return true;
+      var.open = false;
+      var.base = restriction;
+      if (var.id->specifiedFlag() && !var.specified) {
+        var.specified = true;
+        var.value = static_cast<int>(std::lround(var.id->getSpecifiedValue()));
+      }
+      return true;
+    }
     // Refusing these is the engine's right: no common value, or nothing current to narrow.
     if (var.id->lastDomain().isEmpty() ||
         std::none_of(restriction.begin(), restriction.end(), [&](int v) { return base.count(v) != 0; }))
