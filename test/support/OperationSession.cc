@@ -352,6 +352,7 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
       return false;
     var.id->remove(op.values[0]);
     var.base.erase(op.values[0]);
+    var.removedWhileOpen = var.removedWhileOpen || var.open;
     return true;
   }
   if (!mayOpen(op.target))
@@ -804,8 +805,8 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
 // join: its rule may step by the tolerance, and the bounded rounds of each execution, or the
 // tolerance of an equality's narrowing, cut that crawl short where the order of execution
 // says. Nor is a part with an open variable that took, in either engine, a closed domain's
-// members its base lacks: a value removed from the base since went from the live one, where a
-// fresh engine takes them all again.
+// members its base lacks, once the client removed a value from it while open: the value went
+// from the live one, where a fresh engine takes them all again.
 // The fresh engine is built over
 // the compared parts alone, so that a contradiction only a part left out may hold excuses no
 // other. (The parts keep a composite with a member set aside whole, so they join at least what
@@ -835,7 +836,7 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
   // Whether a domain of the variable took members its open base lacks.
   auto tookMembersOf = [&](int v, const AbstractDomain& current) {
     const AbstractDomain& base = m_variables.at(v).id->baseDomain();
-    if (!base.isOpen() || !current.isClosed() || !current.isEnumerated())
+    if (!m_variables.at(v).removedWhileOpen || !base.isOpen() || !current.isClosed() || !current.isEnumerated())
       return false;
     std::list<double> values;
     current.getValues(values);
