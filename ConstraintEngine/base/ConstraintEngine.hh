@@ -319,6 +319,8 @@ private:
   // Relaxes each listed variable that is still registered and that the current relaxation cycle
   // has not reached; takes the list, and what relaxing adds to it meanwhile.
   void relaxListed(std::vector<Id<ConstrainedVariable> >& variables);
+  // Whether the variable keeps a gain of this propagation; it keeps it no longer.
+  bool releaseGain(const Id<ConstrainedVariable>& var);
   // Inserts before `position` every variable that an active constraint of `variable` may modify
   // and that is neither visited nor stamped in this cycle.
   void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable, std::list<Id<ConstrainedVariable> >& agenda,

@@ -221,9 +221,20 @@ void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variab
     std::vector<Id<ConstrainedVariable> > scope;
     scope.swap(variables);
     for (const Id<ConstrainedVariable>& var : scope)
-      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0 && var->lastRelaxed() < m_cycleCount)
+      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0 &&
+          (var->lastRelaxed() < m_cycleCount || releaseGain(var)))
         var->relax();
   }
+}
+
+bool ConstraintEngine::releaseGain(const Id<ConstrainedVariable>& var) {
+  // Stamped to keep a gain, not relaxed: what a removal relaxes must still widen.
+  const std::vector<Id<ConstrainedVariable> >::iterator it =
+      std::find(m_grownInRuns.begin(), m_grownInRuns.end(), var);
+  if (it == m_grownInRuns.end())
+    return false;
+  m_grownInRuns.erase(std::remove(it, m_grownInRuns.end(), var), m_grownInRuns.end());
+  return true;
 }
 
 void ConstraintEngine::incrementCycle() {
