@@ -161,12 +161,13 @@ void ConstraintEngine::runPropagators(bool& commenced) {
 bool ConstraintEngine::relaxAfterRemovals() {
   // One emptied since it grew kept nothing of the gain: its emptiness is relaxed as any other's,
   // and relaxing from it here would only refill it for the next run to fail alike.
-  m_gainsInRun.erase(std::remove_if(m_gainsInRun.begin(), m_gainsInRun.end(),
-                                    [this](const GainInRun& gain) {
-                                      return !gain.first.isValid() || gain.first->isDiscarded() ||
-                                             m_variables.count(gain.first) == 0 || emptied(gain.first);
-                                    }),
-                     m_gainsInRun.end());
+  if (!m_gainsInRun.empty())
+    m_gainsInRun.erase(std::remove_if(m_gainsInRun.begin(), m_gainsInRun.end(),
+                                      [this](const GainInRun& gain) {
+                                        return !gain.first.isValid() || gain.first->isDiscarded() ||
+                                               m_variables.count(gain.first) == 0 || emptied(gain.first);
+                                      }),
+                       m_gainsInRun.end());
   if (m_relaxAfterRun.empty() && m_relaxFromAfterRun.empty() && m_gainsInRun.empty())
     return false;
   KALDEN_CHECK(!m_propInProgress);
@@ -229,8 +230,7 @@ void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variab
 
 bool ConstraintEngine::releaseGain(const Id<ConstrainedVariable>& var) {
   // Stamped to keep a gain, not relaxed: what a removal relaxes must still widen.
-  const std::vector<Id<ConstrainedVariable> >::iterator it =
-      std::find(m_grownInRuns.begin(), m_grownInRuns.end(), var);
+  const std::vector<Id<ConstrainedVariable> >::iterator it = std::find(m_grownInRuns.begin(), m_grownInRuns.end(), var);
   if (it == m_grownInRuns.end())
     return false;
   m_grownInRuns.erase(std::remove(it, m_grownInRuns.end(), var), m_grownInRuns.end());

@@ -352,7 +352,7 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
       return false;
     var.id->remove(op.values[0]);
     var.base.erase(op.values[0]);
-    var.removedWhileOpen = var.removedWhileOpen || var.open;
+    var.lostWhileOpen = var.lostWhileOpen || var.open;
     return true;
   }
   if (!mayOpen(op.target))
@@ -836,7 +836,7 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
   // Whether a domain of the variable took members its open base lacks.
   auto tookMembersOf = [&](int v, const AbstractDomain& current) {
     const AbstractDomain& base = m_variables.at(v).id->baseDomain();
-    if (!m_variables.at(v).removedWhileOpen || !base.isOpen() || !current.isClosed() || !current.isEnumerated())
+    if (!m_variables.at(v).lostWhileOpen || !base.isOpen() || !current.isClosed() || !current.isEnumerated())
       return false;
     std::list<double> values;
     current.getValues(values);
