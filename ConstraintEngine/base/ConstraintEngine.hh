@@ -317,8 +317,9 @@ private:
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
   // whether there was any.
   bool relaxAfterRemovals();
-  // Gives each variable that grew during the run what it held just after, where rules narrowed it since.
-  void restoreGains();
+  // Relaxes from each variable that grew during the run, which first takes again what it held
+  // just after, where rules narrowed it since.
+  void relaxFromGains();
   // A switched-off variable grew: its constraints are off, but what they narrowed from its old
   // values must still be given back. At once, or after the run under way.
   void relaxFromSwitchedOff(const Id<ConstrainedVariable>& variable);
@@ -328,6 +329,8 @@ private:
   // Relaxes each listed variable that is still registered and that the current relaxation cycle
   // has not reached; takes the list, and what relaxing adds to it meanwhile.
   void relaxListed(std::vector<Id<ConstrainedVariable> >& variables);
+  // Whether the variable keeps a gain of this propagation; it keeps it no longer.
+  bool releaseGain(const Id<ConstrainedVariable>& var);
   // Inserts before `position` every variable that an active constraint of `variable` may modify
   // and that is neither visited nor stamped in this cycle.
   void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable, std::list<Id<ConstrainedVariable> >& agenda,
@@ -467,7 +470,8 @@ private:
   std::vector<Id<ConstrainedVariable> > m_grownInRuns;
   // What each variable that grew during the run under way held just after: rules may narrow it
   // from others' values that its old members caused, which it takes again after the run.
-  std::vector<std::pair<Id<ConstrainedVariable>, std::unique_ptr<AbstractDomain> > > m_gainsInRun;
+  typedef std::pair<Id<ConstrainedVariable>, std::unique_ptr<AbstractDomain> > GainInRun;
+  std::vector<GainInRun> m_gainsInRun;
   // The scopes of constraints set aside as violated during a run: what they narrowed is undone
   // after it, so that the next run narrows only by the constraints that remain.
   std::vector<Id<ConstrainedVariable> > m_setAsideScopes;

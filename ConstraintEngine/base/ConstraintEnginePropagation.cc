@@ -11,6 +11,7 @@
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 namespace KALDEN {
@@ -170,29 +171,18 @@ void ConstraintEngine::runPropagators(bool& commenced) {
 bool ConstraintEngine::relaxAfterRemovals() {
   // One emptied since it grew kept nothing of the gain: its emptiness is relaxed as any other's,
   // and relaxing from it here would only refill it for the next run to fail alike.
-  if (!m_relaxFromAfterRun.empty())
-    m_relaxFromAfterRun.erase(std::remove_if(m_relaxFromAfterRun.begin(), m_relaxFromAfterRun.end(),
-                                             [](const Id<ConstrainedVariable>& var) {
-                                               return var.isValid() && !var->isDiscarded() && emptied(var);
-                                             }),
-                              m_relaxFromAfterRun.end());
-  if (m_relaxAfterRun.empty() && m_relaxFromAfterRun.empty()) {
-    m_gainsInRun.clear();
+  if (!m_gainsInRun.empty())
+    m_gainsInRun.erase(std::remove_if(m_gainsInRun.begin(), m_gainsInRun.end(),
+                                      [this](const GainInRun& gain) {
+                                        return !gain.first.isValid() || gain.first->isDiscarded() ||
+                                               m_variables.count(gain.first) == 0 || emptied(gain.first);
+                                      }),
+                       m_gainsInRun.end());
+  if (m_relaxAfterRun.empty() && m_relaxFromAfterRun.empty() && m_gainsInRun.empty())
     return false;
-  }
   KALDEN_CHECK(!m_propInProgress);
   relaxListed(m_relaxAfterRun);
-  if (!m_grownInRuns.empty()) {
-    // Each variable that grew keeps what it gained; the others relax and narrow again from it.
-    if (!m_relaxed) {
-      m_relaxed = true;
-      incrementCycle();
-    }
-    for (const Id<ConstrainedVariable>& var : m_grownInRuns)
-      if (var.isValid() && !var->isDiscarded() && !emptied(var) && var->lastRelaxed() < m_cycleCount)
-        var->updateLastRelaxed(m_cycleCount);
-  }
-  restoreGains();
+  relaxFromGains();
   // Relaxing may add more (through listeners): take the list as it stands, each time.
   while (!m_relaxFromAfterRun.empty()) {
     std::vector<Id<ConstrainedVariable> > grown;
@@ -204,19 +194,35 @@ bool ConstraintEngine::relaxAfterRemovals() {
   return true;
 }
 
-void ConstraintEngine::restoreGains() {
-  // Taken first: relaxing reaches listeners, which may make the next run's list.
-  std::vector<std::pair<Id<ConstrainedVariable>, std::unique_ptr<AbstractDomain> > > gains;
+void ConstraintEngine::relaxFromGains() {
+  if (m_gainsInRun.empty())
+    return;
+  std::vector<GainInRun> gains;
   gains.swap(m_gainsInRun);
-  for (const auto& gain : gains) {
+  // A gain is the engine's own finding, not a client's relaxation: it withdraws no violation, or
+  // a constraint set aside would run, and be set aside again, for ever.
+  std::optional<FlagScope> relaxingViolation;
+  if (!m_relaxingViolation)
+    relaxingViolation.emplace(m_relaxingViolation);
+  if (!m_relaxed) {
+    m_relaxed = true;
+    incrementCycle();
+  }
+  // Each variable that grew keeps what it gained; the others relax and narrow again from it.
+  for (const Id<ConstrainedVariable>& var : m_grownInRuns)
+    if (var.isValid() && !var->isDiscarded() && !emptied(var) && var->lastRelaxed() < m_cycleCount)
+      var->updateLastRelaxed(m_cycleCount);
+  for (const GainInRun& gain : gains) {
     const Id<ConstrainedVariable>& var = gain.first;
-    if (!var.isValid() || var->isDiscarded() || m_variables.count(var) == 0 || emptied(var))
+    if (!var.isValid() || var->isDiscarded() || m_variables.count(var) == 0)
       continue;
+    // Rules may have narrowed it since, from what its old members caused: it takes again what it gained.
     AbstractDomain& current = var->getCurrentDomain();
-    if (current.isClosed() && gain.second->isSubsetOf(current))
-      continue;
-    if (current.isSubsetOf(*gain.second))
+    if (!current.isEmpty() && current.isClosed() && current.isSubsetOf(*gain.second) &&
+        !gain.second->isSubsetOf(current))
       current.relax(*gain.second);
+    if (var.isValid() && !var->isDiscarded())
+      handleRelax(var);
   }
 }
 
@@ -226,9 +232,19 @@ void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variab
     std::vector<Id<ConstrainedVariable> > scope;
     scope.swap(variables);
     for (const Id<ConstrainedVariable>& var : scope)
-      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0 && var->lastRelaxed() < m_cycleCount)
+      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0 &&
+          (var->lastRelaxed() < m_cycleCount || releaseGain(var)))
         var->relax();
   }
+}
+
+bool ConstraintEngine::releaseGain(const Id<ConstrainedVariable>& var) {
+  // Stamped to keep a gain, not relaxed: what a removal relaxes must still widen.
+  const std::vector<Id<ConstrainedVariable> >::iterator it = std::find(m_grownInRuns.begin(), m_grownInRuns.end(), var);
+  if (it == m_grownInRuns.end())
+    return false;
+  m_grownInRuns.erase(std::remove(it, m_grownInRuns.end(), var), m_grownInRuns.end());
+  return true;
 }
 
 void ConstraintEngine::incrementCycle() {

@@ -83,7 +83,6 @@ void ConstraintEngine::relaxFromGrown(const Id<ConstrainedVariable>& variable) {
     handleRelax(variable);
     return;
   }
-  m_relaxFromAfterRun.push_back(variable);
   m_grownInRuns.push_back(variable);
   m_gainsInRun.emplace_back(variable, std::unique_ptr<AbstractDomain>(variable->lastDomain().copy()));
 }

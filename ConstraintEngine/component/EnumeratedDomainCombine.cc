@@ -15,9 +15,9 @@ bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
     KALDEN_CHECK_MSG(!dom.isInterval(), "Cannot intersect a closed interval and and open enumeration.");
     const std::set<double>& members = asEnumeration(dom).m_values;
     // A member it lacked is a gain: rules may have narrowed others for want of it, which the
-    // widening report gives back, as for an insertion.
+    // widening report gives back, as for an insertion. Rules wait while it holds nothing.
     bool gains = false;
-    for (std::set<double>::const_iterator it = members.begin(); it != members.end() && !gains; ++it)
+    for (std::set<double>::const_iterator it = members.begin(); it != members.end() && !gains && !isEmpty(); ++it)
       gains = !hasMember(*it);
     m_values = members;
     const HolderWatch watch(*this);

@@ -86,8 +86,8 @@ LockConstraint::LockConstraint(const LabelStr& name, const LabelStr& propagatorN
       m_currentDomain(ConstraintShape::domainAt(*this, 0, 2, "variables.size() == 2")),
       m_lockDomain(ConstraintShape::domainAt(*this, 1, 2, "variables.size() == 2")) {
   // x takes the lock's members: an open lock may still gain some, and would empty x meanwhile.
-  KALDEN_CHECK_MSG(m_lockDomain.isClosed(), "The lock domain of " << name.toString() << " must be closed, not "
-                                                                  << m_lockDomain.toString());
+  KALDEN_CHECK_MSG(m_lockDomain.isClosed(),
+                   "The lock domain of " << name.toString() << " must be closed, not " << m_lockDomain.toString());
 }
 
 LockConstraint::~LockConstraint() = default;

@@ -301,8 +301,12 @@ private:
       else
         return Operation();
     } else if (type == Type::RESTRICT_BASE) {
-      if (var.open)
-        return Operation();
+      // An open base meets a closed enumeration, and takes its members.
+      if (var.open) {
+        op.kind = KIND_ENUMERATION;
+        op.values = m_draw.chance(3) ? drawValues(op.kind) : drawHolding(op.kind, witness(s, op.target));
+        return op;
+      }
       op.kind = var.kindNow();
       // Now and then across kinds: an interval restricted by an enumeration, or the reverse.
       if (op.kind != KIND_BOOLEAN && m_draw.chance(4))

@@ -228,12 +228,27 @@ bool OperationSession::perform(const Operation& op) {
     m_variables[op.target].id->relax();
     return true;
   case Type::RESTRICT_BASE: {
-    // An open base domain takes a restriction's values whole: left to insertion and closing.
-    if (!activeVariable(op.target) || m_variables[op.target].open)
+    if (!activeVariable(op.target))
       return false;
     ModelVariable& var = m_variables[op.target];
     const std::set<int> restriction = DrawnDomain::members(op.kind, op.values);
     const std::set<int> base = DrawnDomain::membersOf(var.id->baseDomain());
+    // An open base takes a closed enumeration's members whole, and closes: the current domain
+    // gains those its base lacked. A fresh engine builds it closed over them.
+    if (var.open) {
+      if (op.kind != KIND_ENUMERATION || restriction.empty() || var.id->lastDomain().isEmpty())
+        return false;
+      var.id->restrictBaseDomain(*DrawnDomain::make(op.kind, op.values));
+      if (!var.alive)
+        return true;
+      var.open = false;
+      var.base = restriction;
+      if (var.id->specifiedFlag() && !var.specified) {
+        var.specified = true;
+        var.value = static_cast<int>(std::lround(var.id->getSpecifiedValue()));
+      }
+      return true;
+    }
     // Refusing these is the engine's right: no common value, or nothing current to narrow.
     if (var.id->lastDomain().isEmpty() ||
         std::none_of(restriction.begin(), restriction.end(), [&](int v) { return base.count(v) != 0; }))
@@ -346,6 +361,7 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
       return false;
     var.id->remove(op.values[0]);
     var.base.erase(op.values[0]);
+    var.lostWhileOpen = var.lostWhileOpen || var.open;
     return true;
   }
   if (!mayOpen(op.target))
@@ -814,8 +830,8 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
 // join: its rule may step by the tolerance, and the bounded rounds of each execution, or the
 // tolerance of an equality's narrowing, cut that crawl short where the order of execution
 // says. Nor is a part with an open variable that took, in either engine, a closed domain's
-// members its base lacks: a value removed from the base since went from the live one, where a
-// fresh engine takes them all again.
+// members its base lacks, once the client removed a value from it while open: the value went
+// from the live one, where a fresh engine takes them all again.
 // The fresh engine is built over
 // the compared parts alone, so that a contradiction only a part left out may hold excuses no
 // other. (The parts keep a composite with a member set aside whole, so they join at least what
@@ -845,7 +861,7 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
   // Whether a domain of the variable took members its open base lacks.
   auto tookMembersOf = [&](int v, const AbstractDomain& current) {
     const AbstractDomain& base = m_variables.at(v).id->baseDomain();
-    if (!base.isOpen() || !current.isClosed() || !current.isEnumerated())
+    if (!m_variables.at(v).lostWhileOpen || !base.isOpen() || !current.isClosed() || !current.isEnumerated())
       return false;
     std::list<double> values;
     current.getValues(values);

@@ -66,6 +66,7 @@ struct ModelVariable {
   bool open = false;          ///< its base domain still takes insertions
   int closedBefore = -1;      ///< once the client closed it: the number the next constraint made got
   std::set<int> base;         ///< the values the client left in its base domain
+  bool lostWhileOpen = false; ///< the client removed a value while its base was open
   bool specified = false;     ///< whether the client specified it
   int value = 0;              ///< the specified value
   int deactivations = 0;      ///< the client's outstanding deactivations
