@@ -18,7 +18,8 @@ class OperationSession;
  * and tells the session first, so that its model leaves the object out.
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
- * to a snapshot. It reads no object it is told of without testing its handle:
+ * to a snapshot. Armed to act at a relaxation, it counts only those and, told
+ * of one outside a run, resets a variable or deletes a constraint. It reads no object it is told of without testing its handle:
  * another listener may have deleted it already.
  */
 class DeletingListener : public ConstraintEngineListener {
@@ -28,12 +29,14 @@ public:
 
   /// Acts at the notice numbered `notice` (from 0) of the coming operation, as `choice` says; none when negative.
   void arm(int notice, int choice) {
-    m_countdown = notice;
+    m_countdown = atRelaxation(choice) ? notice % 3 : notice;
     m_choice = choice;
   }
+  /// Whether the choice arms the listener to act at a relaxation (a tenth of the choices).
+  static bool atRelaxation(int choice) { return choice % 10 == 2; }
 
-  void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType&) override {
-    heard(variable, Id<Constraint>());
+  void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType& change) override {
+    heard(variable, Id<Constraint>(), change == DomainListener::RELAXED);
   }
   void notifyExecuted(const Id<Constraint>& constraint) override { heard(Id<ConstrainedVariable>(), constraint); }
   void notifyActivated(const Id<Constraint>& constraint) override { heard(Id<ConstrainedVariable>(), constraint); }
@@ -51,7 +54,9 @@ public:
   void notifyRemoved(const Id<Constraint>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
 
 private:
-  void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint);
+  void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint, bool relaxed = false);
+  // Told of a relaxation: resets a variable or deletes a constraint, as the choice says.
+  void widenOrDelete();
   // Deletes the concerned object, or another one of the session's, as the choice says.
   void deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint);
 

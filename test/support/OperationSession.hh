@@ -192,6 +192,13 @@ public:
   void dropVariable(int v, bool discard);
   /// Deletes (or discards) the live constraint; the model forgets it first.
   void dropConstraint(int c, bool discard);
+  /// Resets the live variable: the client no longer specifies it.
+  void resetVariable(int v) {
+    m_variables.at(v).specified = false;
+    m_variables.at(v).id->reset();
+  }
+  /// The variable a SPECIFY operation is specifying, whose record it sets once the call returns; -1 when none.
+  int specifying() const { return m_specifying; }
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
 
@@ -262,6 +269,7 @@ private:
   std::unique_ptr<HeardCounter> m_heard;         // what every listener heard, for the snapshots
   std::unique_ptr<DeletingListener> m_deleter;   // armed per operation
   std::unique_ptr<MirrorListener> m_mirror;      // the network as the notices alone draw it
+  int m_specifying = -1;
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;
