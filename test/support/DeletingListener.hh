@@ -29,11 +29,11 @@ public:
 
   /// Acts at the notice numbered `notice` (from 0) of the coming operation, as `choice` says; none when negative.
   void arm(int notice, int choice) {
-    m_countdown = atRelaxation(choice) ? notice % 3 : notice;
+    m_countdown = atRelaxation(choice) ? notice % 2 : notice;
     m_choice = choice;
   }
-  /// Whether the choice arms the listener to act at a relaxation (a tenth of the choices).
-  static bool atRelaxation(int choice) { return choice % 10 == 2; }
+  /// Whether the choice arms the listener to act at a relaxation (a fifth of the choices).
+  static bool atRelaxation(int choice) { return choice % 10 == 2 || choice % 10 == 3; }
 
   void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType& change) override {
     heard(variable, Id<Constraint>(), change == DomainListener::RELAXED);

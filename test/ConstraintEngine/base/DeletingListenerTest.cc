@@ -339,6 +339,22 @@ TEST_F(DeletingListenerTest, WhatAListenerWidensDuringARelaxationWidensAllItReac
     EXPECT_TRUE(m_engine->propagate());
     EXPECT_EQ(w->lastDomain().getUpperBound(), byReset ? 3 : 10);
   }
+
+  // Likewise while the emptied variables are relaxed: x lost its specified value from its base,
+  // and is walked past before y; told that y is refilled, the listener resets x, which is then
+  // no longer recorded empty.
+  const Id<ConstrainedVariable> x = enumVar("x", {1, 2, 3}), y = enumVar("y", {0, 1});
+  x->specify(1);
+  x->restrictBaseDomain(NumericDomain(std::list<double>{2, 3}, FloatDT::instance()));
+  y->specify(0);
+  y->specify(1);
+  ASSERT_EQ(m_engine->getViolationMgr().getEmptyVariables().size(), 2u);
+  listener.acted = false;
+  listener.trigger = "changed y RELAXED";
+  listener.act = [x] { x->reset(); };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.acted);
+  EXPECT_FALSE(m_engine->provenInconsistent());
 }
 
 TEST_F(DeletingListenerTest, ARunThatFailsACheckGivesBackWhatAConstraintDeletedDuringItNarrowed) {
