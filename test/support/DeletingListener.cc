@@ -9,8 +9,7 @@ namespace KALDEN {
 DeletingListener::DeletingListener(const Id<ConstraintEngine>& engine, OperationSession& session)
     : ConstraintEngineListener(engine), m_session(session) {}
 
-void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
-                             bool relaxed) {
+void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint, bool relaxed) {
   if (m_countdown < 0 || (atRelaxation(m_choice) && !relaxed) || m_countdown-- > 0)
     return;
   // Inside a run, now and then a call the engine refuses there instead.

@@ -19,8 +19,9 @@ class OperationSession;
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
  * to a snapshot. Armed to act at a relaxation, it counts only those and, told
- * of one outside a run, resets a variable or deletes a constraint. It reads no object it is told of without testing its handle:
- * another listener may have deleted it already.
+ * of one outside a run, resets a variable or deletes a constraint. It reads no
+ * object it is told of without testing its handle: another listener may have
+ * deleted it already.
  */
 class DeletingListener : public ConstraintEngineListener {
 public:
@@ -28,6 +29,7 @@ public:
   DeletingListener(const Id<ConstraintEngine>& engine, OperationSession& session);
 
   /// Acts at the notice numbered `notice` (from 0) of the coming operation, as `choice` says; none when negative.
+  /// Armed to act at a relaxation, at the relaxation numbered `notice` % 2.
   void arm(int notice, int choice) {
     m_countdown = atRelaxation(choice) ? notice % 2 : notice;
     m_choice = choice;

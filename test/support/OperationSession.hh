@@ -269,7 +269,7 @@ private:
   std::unique_ptr<HeardCounter> m_heard;         // what every listener heard, for the snapshots
   std::unique_ptr<DeletingListener> m_deleter;   // armed per operation
   std::unique_ptr<MirrorListener> m_mirror;      // the network as the notices alone draw it
-  int m_specifying = -1;
+  int m_specifying = -1;                         // see specifying()
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;
