@@ -238,7 +238,7 @@ public:
   // Relaxation.
 
   /// A variable's domain was relaxed or opened: relaxes, once per cycle, every variable reachable through constraints
-  /// that may hold its narrowing (see carriesRelaxation()).
+  /// that may hold its narrowing (see carriesRelaxation()); a variable widened meanwhile (by a listener) joins it.
   void handleRelax(const Id<ConstrainedVariable>& variable);
   /// Whether relaxation passes through the constraint: an active one, or one switched off (by a client or a
   /// variable), whose narrowing stays while it is off. Not a retired one, whose narrowing follows from closed
@@ -287,7 +287,8 @@ private:
   bool tellExecuted(const Id<Constraint>& constraint);
   // One propagation run: the propagators run until none has work or a domain empties.
   bool doPropagate();
-  // Ends a run that a failure cuts short: tells what it held, then that it was preempted.
+  // Ends a run that a failure cuts short: tells what it held, gives back what it held for after
+  // the run, then tells that it was preempted.
   void endFailedRun(bool commenced);
   // Advances the cycle count; records a repropagation cycle while relaxed.
   void incrementCycle();
@@ -326,6 +327,8 @@ private:
   // An active variable's domain grew: at once, or after the run under way, which a gain (an open
   // enumeration taking the members of a closed one) may cause.
   void relaxFromGrown(const Id<ConstrainedVariable>& variable);
+  // Relaxes, in the current cycle, every variable that the widened variable reaches (see handleRelax()).
+  void relaxFrom(const Id<ConstrainedVariable>& variable);
   // Relaxes each listed variable that is still registered and that the current relaxation cycle
   // has not reached; takes the list, and what relaxing adds to it meanwhile.
   void relaxListed(std::vector<Id<ConstrainedVariable> >& variables);
@@ -463,6 +466,8 @@ private:
   bool m_holdChanges;
   // The scopes of constraints removed during a run: relaxing cannot happen inside one.
   std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
+  // Variables widened while a relaxation cascade ran: relaxation spreads from each once it is over.
+  std::vector<Id<ConstrainedVariable> > m_relaxJoining;
   // Switched-off variables that grew during a run: relaxation spreads from each after it.
   std::vector<Id<ConstrainedVariable> > m_relaxFromAfterRun;
   // The active variables that grew during the runs of this propagation: what one gave back never

@@ -132,8 +132,18 @@ void ConstraintEngine::endFailedRun(bool commenced) {
   // What the run changed before the failure happened, and listeners learn of it before the
   // error leaves: nothing held waits for a later call. Inside a creation by name, the creation
   // tells or drops them.
-  if (m_holdingNotices == 0)
+  if (m_holdingNotices == 0) {
     releaseHeldNotices();
+    // Nor does what it held for after it: what constraints deleted during the run narrowed, and,
+    // as propagate() would before going on, what those it set aside narrowed. The next run then
+    // starts from there (pending() says so). Inside a creation by name no listener could delete.
+    relaxAfterRemovals();
+    if (!m_setAsideScopes.empty() && canContinuePropagation()) {
+      FlagScope relaxing(m_relaxingViolation);
+      m_violationMgr->relaxEmptyVariables();
+      relaxListed(m_setAsideScopes);
+    }
+  }
   if (commenced)
     broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationPreempted(); });
 }

@@ -17,9 +17,26 @@ namespace KALDEN {
 void ConstraintEngine::handleRelax(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK(variable.isValid());
   KALDEN_CHECK(!m_propInProgress);
-  // A cascade is running: this call comes from one of its own relaxations.
-  if (m_relaxing)
+  if (m_relaxing) {
+    // A cascade is running. Its own entries are stamped before they widen; any other variable
+    // widened meanwhile (a listener deleted a constraint, or reset the variable) joins the cycle
+    // once the cascade is over, so that what it reaches widens too.
+    if (variable->lastRelaxed() < m_cycleCount)
+      m_relaxJoining.push_back(variable);
     return;
+  }
+  relaxFrom(variable);
+  // Relaxing a joined variable may widen more through listeners: the list as it stands, each time.
+  while (!m_relaxJoining.empty()) {
+    std::vector<Id<ConstrainedVariable> > joining;
+    joining.swap(m_relaxJoining);
+    for (const Id<ConstrainedVariable>& joined : joining)
+      if (joined.isValid() && !joined->isDiscarded() && m_variables.count(joined) != 0)
+        relaxFrom(joined);
+  }
+}
+
+void ConstraintEngine::relaxFrom(const Id<ConstrainedVariable>& variable) {
   KALDEN_TRACE("ConstraintEngine:relaxed", "Handling relaxation of " << variable->toString());
   if (!m_relaxingViolation) {
     m_violationMgr->handleRelax(variable);

@@ -154,6 +154,9 @@ void ViolationMgrImpl::relaxEmptyVariables() {
     if (!variable->lastDomain().isEmpty())
       m_emptyVariables.erase(variable);
   }
+  // Whoever heard of a relaxation may have refilled a variable walked past already (a reset):
+  // its record goes too.
+  clearEmptyVariables();
 }
 
 } // namespace KALDEN

@@ -71,7 +71,7 @@ void CondAllSameConstraint::decide(AbstractDomain& boolDom) {
       if (provablyTrue && i > 1 && singletonsDiffer(first, dom)) {
         provablyTrue = false;
         boolDom.remove(1.0);
-      } else if (i > 1 && !singletonsEqual(first, dom)) {
+      } else if (provablyTrue && i > 1 && !singletonsEqual(first, dom)) {
         provablyTrue = false;
       }
     } else {

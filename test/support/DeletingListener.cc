@@ -10,15 +10,42 @@ DeletingListener::DeletingListener(const Id<ConstraintEngine>& engine, Operation
     : ConstraintEngineListener(engine), m_session(session) {}
 
 void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
-                             const Id<Constraint>& removed) {
-  if (m_countdown < 0 || m_countdown-- > 0)
+                             const Id<Constraint>& removed, bool relaxed) {
+  if (m_countdown < 0 || (atRelaxation(m_choice) && !relaxed) || m_countdown-- > 0)
     return;
   // Inside a run, now and then a call the engine refuses there instead.
   if (m_session.propagating() && m_choice % 10 < 2) {
     m_session.refuseDuringRun(m_choice / 10);
     return;
   }
+  if (atRelaxation(m_choice) && !m_session.propagating()) {
+    widenOrDelete();
+    return;
+  }
   deleteSome(variable, constraint, removed);
+}
+
+// What it widens or gives back joins the relaxation under way: all of it must be widened.
+void DeletingListener::widenOrDelete() {
+  const int choice = m_choice / 10;
+  const bool reset = choice % 2 == 0;
+  std::vector<int> candidates;
+  if (reset) {
+    for (const auto& v : m_session.variables())
+      if (v.second.alive && v.first != m_session.specifying())
+        candidates.push_back(v.first);
+  } else {
+    for (const auto& c : m_session.constraints())
+      if (c.second.alive)
+        candidates.push_back(c.first);
+  }
+  if (candidates.empty())
+    return;
+  const int picked = candidates[static_cast<std::size_t>(choice / 2) % candidates.size()];
+  if (reset)
+    m_session.resetVariable(picked);
+  else
+    m_session.dropConstraint(picked, (choice / 120) % 2 == 1);
 }
 
 // The choice picks the concerned object (a third of the time, when the session knows it: a

@@ -19,8 +19,10 @@ class OperationSession;
  * and tells the session first, so that its model leaves the object out.
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
- * to a snapshot. It reads no object it is told of without testing its handle:
- * another listener may have deleted it already.
+ * to a snapshot. Armed to act at a relaxation, it counts only those and, told
+ * of one outside a run, resets a variable or deletes a constraint. It reads no
+ * object it is told of without testing its handle: another listener may have
+ * deleted it already.
  */
 class DeletingListener : public ConstraintEngineListener {
 public:
@@ -28,13 +30,16 @@ public:
   DeletingListener(const Id<ConstraintEngine>& engine, OperationSession& session);
 
   /// Acts at the notice numbered `notice` (from 0) of the coming operation, as `choice` says; none when negative.
+  /// Armed to act at a relaxation, at the relaxation numbered `notice` % 2.
   void arm(int notice, int choice) {
-    m_countdown = notice;
+    m_countdown = atRelaxation(choice) ? notice % 2 : notice;
     m_choice = choice;
   }
+  /// Whether the choice arms the listener to act at a relaxation (a fifth of the choices).
+  static bool atRelaxation(int choice) { return choice % 10 == 2 || choice % 10 == 3; }
 
-  void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType&) override {
-    heard(variable, Id<Constraint>());
+  void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType& change) override {
+    heard(variable, Id<Constraint>(), Id<Constraint>(), change == DomainListener::RELAXED);
   }
   void notifyExecuted(const Id<Constraint>& constraint) override { heard(Id<ConstrainedVariable>(), constraint); }
   void notifyActivated(const Id<Constraint>& constraint) override { heard(Id<ConstrainedVariable>(), constraint); }
@@ -56,7 +61,9 @@ public:
 
 private:
   void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
-             const Id<Constraint>& removed = Id<Constraint>());
+             const Id<Constraint>& removed = Id<Constraint>(), bool relaxed = false);
+  // Told of a relaxation: resets a variable or deletes a constraint, as the choice says.
+  void widenOrDelete();
   // Deletes the concerned object (or the composite of a member heard removed), or another one
   // of the session's, as the choice says.
   void deleteSome(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,

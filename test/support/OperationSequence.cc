@@ -650,6 +650,9 @@ std::vector<Operation> shorten(std::vector<Operation> ops, const std::string& ca
 std::string OperationSequence::describe(const Operation& op) {
   if (op.listenerNotice < 0)
     return describeCall(op);
+  if (DeletingListener::atRelaxation(op.listenerChoice))
+    return describeCall(op) + " [a listener acts at relaxation " + std::to_string(op.listenerNotice % 2) + ", choice " +
+           std::to_string(op.listenerChoice) + "]";
   return describeCall(op) + " [a listener acts at notice " + std::to_string(op.listenerNotice) + ", choice " +
          std::to_string(op.listenerChoice) + "]";
 }

@@ -211,7 +211,9 @@ bool OperationSession::perform(const Operation& op) {
     ModelVariable& var = m_variables[op.target];
     if (!var.id->baseDomain().isMember(op.values[0]))
       return false;
+    m_specifying = op.target;
     var.id->specify(op.values[0]);
+    m_specifying = -1;
     var.specified = true;
     var.value = op.values[0];
     return true;

@@ -193,6 +193,13 @@ public:
   void dropVariable(int v, bool discard);
   /// Deletes (or discards) the live constraint; the model forgets it first.
   void dropConstraint(int c, bool discard);
+  /// Resets the live variable: the client no longer specifies it.
+  void resetVariable(int v) {
+    m_variables.at(v).specified = false;
+    m_variables.at(v).id->reset();
+  }
+  /// The variable a SPECIFY operation is specifying, whose record it sets once the call returns; -1 when none.
+  int specifying() const { return m_specifying; }
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
   /// Whether the variable is the one being made by type name: a listener told of its making may delete it.
@@ -280,6 +287,7 @@ private:
     MirrorListener mirror;
   };
   std::unique_ptr<LateListeners> m_late;
+  int m_specifying = -1;                         // see specifying()
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;

@@ -471,5 +471,78 @@ TEST_F(DeletingListenerTest, AVariableDeletedWhileItIsMadeByNameIsRefused) {
   EXPECT_FALSE(other.isValid());
 }
 
+TEST_F(DeletingListenerTest, WhatAListenerWidensDuringARelaxationWidensAllItReaches) {
+  // Told that e widened, the listener deletes u <= t, or resets the specified u: u's own
+  // relaxation joins the one under way and reaches w through the equality.
+  for (const bool byReset : {false, true}) {
+    SCOPED_TRACE(byReset ? "reset" : "deletion");
+    const Id<ConstrainedVariable> t = intVar("t", 3, 3), r = intVar("r", 0, 10), e = intVar("e", 0, 10),
+                                  u = intVar("u", 0, 10), w = intVar("w", 0, 10);
+    Constraint* rt = leq("rt", r, t);
+    new EqualConstraint("re", "Default", engine(), makeScope(r, e));
+    Constraint* ut = leq("ut", u, t);
+    new EqualConstraint("uw", "Default", engine(), makeScope(u, w));
+    if (byReset)
+      u->specify(2);
+    ASSERT_TRUE(m_engine->propagate());
+    listener.acted = false;
+    listener.trigger = "changed e RELAXED";
+    listener.act = [&] { byReset ? u->reset() : delete ut; };
+    delete rt;
+    EXPECT_TRUE(listener.acted);
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_EQ(w->lastDomain().getUpperBound(), byReset ? 3 : 10);
+  }
+
+  // Likewise while the emptied variables are relaxed: x lost its specified value from its base,
+  // and is walked past before y; told that y is refilled, the listener resets x, which is then
+  // no longer recorded empty.
+  const Id<ConstrainedVariable> x = enumVar("x", {1, 2, 3}), y = enumVar("y", {0, 1});
+  x->specify(1);
+  x->restrictBaseDomain(NumericDomain(std::list<double>{2, 3}, FloatDT::instance()));
+  y->specify(0);
+  y->specify(1);
+  ASSERT_EQ(m_engine->getViolationMgr().getEmptyVariables().size(), 2u);
+  listener.acted = false;
+  listener.trigger = "changed y RELAXED";
+  listener.act = [x] { x->reset(); };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(listener.acted);
+  EXPECT_FALSE(m_engine->provenInconsistent());
+}
+
+TEST_F(DeletingListenerTest, ARunThatFailsACheckGivesBackWhatAConstraintDeletedDuringItNarrowed) {
+  // Told that x lost values, the listener deletes the constraint that narrowed it, then calls
+  // propagate(), which is refused inside a run: the error leaves the run with x widened again.
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 3);
+  Constraint* c = leq("c", x, y);
+  listener.trigger = "changed x UPPER_BOUND_DECREASED";
+  listener.act = [&] {
+    delete c;
+    m_engine->propagate();
+  };
+  EXPECT_CHECK_FAILS(m_engine->propagate(), "!m_propInProgress");
+  EXPECT_TRUE(listener.acted);
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 10);
+  EXPECT_TRUE(m_engine->pending());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 10);
+
+  // Likewise what a constraint set aside as violated narrowed, as the next run would have it.
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> u = intVar("u", 6, 10), w = intVar("w", 0, 5);
+  const Id<Constraint> d = leq("d", u, w);
+  listener.acted = false;
+  listener.trigger = "deactivated d";
+  listener.act = [&] { m_engine->propagate(); };
+  EXPECT_CHECK_FAILS(m_engine->propagate(), "!m_propInProgress");
+  EXPECT_TRUE(listener.acted);
+  EXPECT_TRUE(m_engine->isViolated(d));
+  EXPECT_EQ(u->lastDomain().getLowerBound(), 6);
+  EXPECT_EQ(w->lastDomain().getUpperBound(), 5);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(m_engine->isViolated(d));
+}
+
 } // namespace
 } // namespace KALDEN

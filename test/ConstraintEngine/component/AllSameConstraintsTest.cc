@@ -54,6 +54,10 @@ TEST_F(CondAllSameTest, DecidesBFromTheOperands) {
   // A singleton after a non-singleton is not compared; an open operand never proves equality.
   EXPECT_EQ(run(boolVar("b"), {intVar("x1", 1, 2), fixedInt(7)}), UNDECIDED);
   EXPECT_EQ(run(boolVar("b"), {fixedInt(1), fixedInt(1), openEnum()}), UNDECIDED);
+  // Nor an open first one without members, whose bounds are never read.
+  const Id<ConstrainedVariable> none = openEnum();
+  dom(none).remove(1);
+  EXPECT_EQ(run(boolVar("b"), {none, fixedInt(1), fixedInt(1)}), UNDECIDED);
 }
 
 TEST_F(CondAllSameTest, FalseRemovesTheCommonValueWhereItCan) {
