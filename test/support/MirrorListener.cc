@@ -5,12 +5,17 @@
 namespace KALDEN {
 
 MirrorListener::MirrorListener(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {
-  for (const Id<ConstrainedVariable>& variable : engine->getVariables())
+  for (const Id<ConstrainedVariable>& variable : engine->getVariables()) {
     m_variables[variable->getKey()] = variable;
+    if (!variable->isActive())
+      m_offVariables.insert(variable->getKey());
+  }
   for (const Id<Constraint>& constraint : engine->getConstraints()) {
     m_constraints[constraint->getKey()] = constraint;
     if (engine->isViolated(constraint))
       m_violated.insert(constraint->getKey());
+    if (!constraint->isActive())
+      m_offConstraints.insert(constraint->getKey());
   }
 }
 
@@ -25,7 +30,8 @@ void MirrorListener::add(std::map<int, Id<T> >& held, const Id<T>& object, const
 }
 
 template <class T>
-void MirrorListener::remove(std::map<int, Id<T> >& held, const Id<T>& object, const char* kind) {
+void MirrorListener::remove(std::map<int, Id<T> >& held, std::set<int>& off, const Id<T>& object,
+                            const char* kind) {
   // The object is whole while its removal is told.
   if (!object.isValid()) {
     breached(std::string("removed ") + kind + " with an invalid handle");
@@ -37,17 +43,32 @@ void MirrorListener::remove(std::map<int, Id<T> >& held, const Id<T>& object, co
     return;
   }
   held.erase(it);
+  // An object may go while switched off: it is heard removed without being switched on.
+  off.erase(object->getKey());
 }
 
 template <class T>
-void MirrorListener::expectHeld(const std::map<int, Id<T> >& held, const Id<T>& object, const char* notice) {
+bool MirrorListener::expectHeld(const std::map<int, Id<T> >& held, const Id<T>& object, const char* notice) {
   if (!object.isValid()) {
     breached(std::string(notice) + " with an invalid handle");
-    return;
+    return false;
   }
   const auto it = held.find(object->getKey());
-  if (it == held.end() || it->second != object)
-    breached(std::string(notice) + " of " + std::to_string(object->getKey()) + ", not held");
+  if (it != held.end() && it->second == object)
+    return true;
+  breached(std::string(notice) + " of " + std::to_string(object->getKey()) + ", not held");
+  return false;
+}
+
+template <class T>
+void MirrorListener::switched(const std::map<int, Id<T> >& held, std::set<int>& off, const Id<T>& object,
+                              bool toOff) {
+  if (!expectHeld(held, object, toOff ? "deactivated" : "activated"))
+    return;
+  // Switches alternate: what is off is switched on before it is switched off again.
+  const int key = object->getKey();
+  if (toOff ? !off.insert(key).second : off.erase(key) == 0)
+    breached(std::string(toOff ? "deactivated " : "activated ") + std::to_string(key) + " twice in a row");
 }
 
 void MirrorListener::notifyPropagationCommenced() {
@@ -66,7 +87,7 @@ void MirrorListener::notifyRemoved(const Id<Constraint>& constraint) {
   // A violation heard is withdrawn before its constraint is heard removed.
   if (constraint.isValid() && m_violated.count(constraint->getKey()) != 0)
     breached("removed constraint " + std::to_string(constraint->getKey()) + " still heard violated");
-  remove(m_constraints, constraint, "constraint");
+  remove(m_constraints, m_offConstraints, constraint, "constraint");
 }
 
 void MirrorListener::notifyViolationAdded(const Id<Constraint>& constraint) {
@@ -110,6 +131,20 @@ std::string MirrorListener::differenceFromEngine() const {
       violated.insert(entry.first);
   if (violated != m_violated)
     os << "violations: the engine holds " << violated.size() << ", the picture " << m_violated.size() << "; ";
+  std::set<int> offVariables;
+  for (const auto& entry : variables)
+    if (!entry.second->isActive())
+      offVariables.insert(entry.first);
+  if (offVariables != m_offVariables)
+    os << "inactive variables: the engine has " << offVariables.size() << ", the picture " << m_offVariables.size()
+       << "; ";
+  std::set<int> offConstraints;
+  for (const auto& entry : constraints)
+    if (!entry.second->isActive())
+      offConstraints.insert(entry.first);
+  if (offConstraints != m_offConstraints)
+    os << "inactive constraints: the engine has " << offConstraints.size() << ", the picture "
+       << m_offConstraints.size() << "; ";
   return os.str();
 }
 

@@ -19,7 +19,8 @@ namespace KALDEN {
  * breach of the protocol it sees: a notice about an object it does not hold
  * (never heard added, or heard removed), an object heard added twice, an
  * execution outside a run, a run commenced inside another or ended outside
- * one. It reads an object only while it is told of it, and then only its key.
+ * one, an object heard switched off or on twice in a row. It reads an object
+ * only while it is told of it, and then only its key.
  */
 class MirrorListener : public ConstraintEngineListener {
 public:
@@ -31,30 +32,33 @@ public:
   void notifyPropagationPreempted() override { endRun("preempted"); }
   void notifyAdded(const Id<ConstrainedVariable>& variable) override { add(m_variables, variable, "variable"); }
   void notifyAdded(const Id<Constraint>& constraint) override { add(m_constraints, constraint, "constraint"); }
-  void notifyRemoved(const Id<ConstrainedVariable>& variable) override { remove(m_variables, variable, "variable"); }
+  void notifyRemoved(const Id<ConstrainedVariable>& variable) override {
+    remove(m_variables, m_offVariables, variable, "variable");
+  }
   void notifyRemoved(const Id<Constraint>& constraint) override;
   void notifyExecuted(const Id<Constraint>& constraint) override;
   void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType&) override {
     expectHeld(m_variables, variable, "changed");
   }
   void notifyActivated(const Id<ConstrainedVariable>& variable) override {
-    expectHeld(m_variables, variable, "activated");
+    switched(m_variables, m_offVariables, variable, false);
   }
   void notifyDeactivated(const Id<ConstrainedVariable>& variable) override {
-    expectHeld(m_variables, variable, "deactivated");
+    switched(m_variables, m_offVariables, variable, true);
   }
   void notifyActivated(const Id<Constraint>& constraint) override {
-    expectHeld(m_constraints, constraint, "activated");
+    switched(m_constraints, m_offConstraints, constraint, false);
   }
   void notifyDeactivated(const Id<Constraint>& constraint) override {
-    expectHeld(m_constraints, constraint, "deactivated");
+    switched(m_constraints, m_offConstraints, constraint, true);
   }
   void notifyViolationAdded(const Id<Constraint>& constraint) override;
   void notifyViolationRemoved(const Id<Constraint>& constraint) override;
 
   /// The first breach heard, empty when none.
   const std::string& breach() const { return m_breach; }
-  /// Where the picture differs from the engine's variables and constraints, or a run is left open; empty when nowhere.
+  /// Where the picture differs from the engine's variables, constraints, inactive ones and violations, or a run is
+  /// left open; empty when nowhere.
   std::string differenceFromEngine() const;
   /// How many variables and constraints the picture holds.
   std::size_t heldCount() const { return m_variables.size() + m_constraints.size(); }
@@ -65,9 +69,11 @@ private:
   template <class T>
   void add(std::map<int, Id<T> >& held, const Id<T>& object, const char* kind);
   template <class T>
-  void remove(std::map<int, Id<T> >& held, const Id<T>& object, const char* kind);
+  void remove(std::map<int, Id<T> >& held, std::set<int>& off, const Id<T>& object, const char* kind);
   template <class T>
-  void expectHeld(const std::map<int, Id<T> >& held, const Id<T>& object, const char* notice);
+  bool expectHeld(const std::map<int, Id<T> >& held, const Id<T>& object, const char* notice);
+  template <class T>
+  void switched(const std::map<int, Id<T> >& held, std::set<int>& off, const Id<T>& object, bool toOff);
   void endRun(const char* how);
   void breached(const std::string& what) {
     if (m_breach.empty())
@@ -79,6 +85,10 @@ private:
   std::map<int, Id<Constraint> > m_constraints;
   // The constraints heard marked violated and not heard withdrawn.
   std::set<int> m_violated;
+  // The variables and constraints heard switched off (deactivated, retired or off with a variable
+  // or an owner) and not heard switched on again.
+  std::set<int> m_offVariables;
+  std::set<int> m_offConstraints;
   bool m_inRun = false;
   std::string m_breach;
 };
