@@ -9,6 +9,8 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
+#include <list>
 #include <memory>
 #include <vector>
 
@@ -149,9 +151,24 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
   // Whoever hears of a change may delete the variable: after each, it is touched only if still there.
   const Id<ConstrainedVariable> self = m_id;
   const LifeWatch<ConstrainedVariable> watch(self);
+  // An open base takes a closed enumeration's members whole: those it lacked are gained.
+  std::list<double> gained;
+  if (baseDomain().isOpen() && dom.isClosed() && dom.isEnumerated()) {
+    dom.getValues(gained);
+    gained.remove_if([this](double value) { return baseDomain().isMember(value); });
+  }
   handleRestrictBaseDomain(dom);
   if (watch.gone())
     return;
+  // A closed current domain was narrowed for want of them: like an insertion, the gain gives
+  // back what was narrowed. An open one took them from the base, and reported it.
+  AbstractDomain& current = getCurrentDomain();
+  if (!m_specifiedFlag && current.isClosed() && !current.isEmpty() &&
+      std::any_of(gained.begin(), gained.end(), [&current](double value) { return !current.isMember(value); })) {
+    current.relax(baseDomain());
+    if (watch.gone())
+      return;
+  }
   if (dom.isSingleton() && !m_specifiedFlag && canBeSpecified()) {
     specify(dom.getSingletonValue());
     if (watch.gone())

@@ -97,6 +97,12 @@ bool ConstraintEngine::doPropagate() {
       // one would start, with the emptied domains relaxed, rather than answer by stale records.
       if (hasEmptyVariables())
         m_violationMgr->relaxEmptyVariables();
+      // A constraint the run set aside narrowed what no longer holds, a gain it caused included:
+      // its scope is relaxed as after a failed run, or the run goes on from its narrowing.
+      if (!m_setAsideScopes.empty()) {
+        FlagScope relaxing(m_relaxingViolation);
+        relaxListed(m_setAsideScopes);
+      }
       m_relaxed = false;
       if (hasEmptyVariables())
         break;

@@ -192,5 +192,29 @@ TEST_F(OpenDomainTest, AGainFromMeetingAClosedEnumerationGivesBackWhatTheOldMemb
   EXPECT_FALSE(m_engine->propagate());
 }
 
+// A gain goes with the constraint that caused it when the run sets that constraint aside; and a
+// base that gains members gives them back to a current domain a rule closed without them.
+TEST_F(OpenDomainTest, AGainGoesWithItsSetAsideCauseAndABaseGainReachesAClosedCurrentDomain) {
+  m_engine->getViolationMgr().setMaxViolationsAllowed(2);
+  const Id<ConstrainedVariable> open = openEnum("open", {-3, 0, 2}), x = intEnum("x", {-1, 0});
+  const Id<ConstrainedVariable> y = intEnum("y", {1});
+  new EqualConstraint("eq", "Default", engine(), makeScope(open, x, y));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(m_engine->getViolationMgr().getAllViolations().size(), 1u);
+  EXPECT_EQ(shown(open), "int:OPEN{-3, 0, 2}");
+
+  const Id<ConstrainedVariable> v = openEnum("v", {-1, 0, 1, 2}), w = intEnum("w", {-2, 0, 1, 2});
+  const Id<ConstrainedVariable> all = intEnum("all", {-3, -2, -1, 0, 1, 2, 3});
+  new EqualConstraint("eq", "Default", engine(), makeScope(v, w));
+  ASSERT_TRUE(m_engine->propagate());
+  v->remove(0);
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_EQ(shown(w), "int:CLOSED{-2, 1, 2}");
+  v->restrictBaseDomain(all->lastDomain());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(shown(v), "int:CLOSED{-2, 0, 1, 2}");
+  EXPECT_EQ(shown(w), "int:CLOSED{-2, 0, 1, 2}");
+}
+
 } // namespace
 } // namespace KALDEN
