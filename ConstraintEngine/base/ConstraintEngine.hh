@@ -282,6 +282,21 @@ public:
   void purge();
 
 private:
+  // A violation or withdrawal being told, innermost first: a listener told may delete the
+  // constraint, whose removal then withdraws the violation from exactly those that heard it.
+  // The same for an addition being told (`violated` unused).
+  struct Telling {
+    int key;
+    bool violated;
+    std::set<Id<ConstraintEngineListener> > told;
+    Telling* outer;
+  };
+  // Restores the innermost telling when one ends, however it ends.
+  struct TellingScope {
+    Telling*& current;
+    Telling* outer;
+    ~TellingScope() { current = outer; }
+  };
   // Tells the listeners that a constraint is about to run; whether it may still run (a listener
   // may have deleted it or a variable of its scope).
   bool tellExecuted(const Id<Constraint>& constraint);
@@ -363,9 +378,15 @@ private:
   // exactly the listeners that heard it added, and the others hear nothing of it.
   template <class T, class Tell>
   void tellAddedNow(const Id<T>& subject, const Tell& tell) {
-    Telling telling{subject->getKey(), true, {}, m_addTelling};
-    m_addTelling = &telling;
-    const TellingScope scope{m_addTelling, telling.outer};
+    tellRecordingWhoHeard(m_addTelling, true, subject, tell);
+  }
+  // Tells every listener still registered while the subject stands, recording in a telling pushed
+  // on `innermost` which listeners heard it: a removal meanwhile reaches exactly those.
+  template <class T, class Tell>
+  void tellRecordingWhoHeard(Telling*& innermost, bool violated, const Id<T>& subject, const Tell& tell) {
+    Telling telling{subject->getKey(), violated, {}, innermost};
+    innermost = &telling;
+    const TellingScope scope{innermost, telling.outer};
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     for (const Id<ConstraintEngineListener>& listener : listeners) {
       if (!stands(subject))
@@ -508,21 +529,6 @@ private:
   // Keys of the constraints whose violation was told (to whoever listened) and not yet withdrawn:
   // a constraint removed while its violation is still held is heard removed without a withdrawal.
   std::set<int> m_heardViolated;
-  // A violation or withdrawal being told, innermost first: a listener told may delete the
-  // constraint, whose removal then withdraws the violation from exactly those that heard it.
-  // The same for an addition being told (`violated` unused).
-  struct Telling {
-    int key;
-    bool violated;
-    std::set<Id<ConstraintEngineListener> > told;
-    Telling* outer;
-  };
-  // Restores the innermost telling when one ends, however it ends.
-  struct TellingScope {
-    Telling*& current;
-    Telling* outer;
-    ~TellingScope() { current = outer; }
-  };
   Telling* m_addTelling = nullptr;
   Telling* m_violationTelling = nullptr;
   ConstraintSet m_redundantConstraints;

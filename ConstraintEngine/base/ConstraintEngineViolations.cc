@@ -71,21 +71,13 @@ void ConstraintEngine::tellViolationNow(const Id<Constraint>& subject, bool viol
     m_heardViolated.insert(key);
   else if (m_heardViolated.erase(key) == 0)
     return;
-  Telling telling{key, violated, {}, m_violationTelling};
-  m_violationTelling = &telling;
-  const TellingScope scope{m_violationTelling, telling.outer};
-  const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-  for (const Id<ConstraintEngineListener>& listener : listeners) {
-    if (!stands(subject))
-      return;
-    if (!listener.isValid() || m_listeners.count(listener) == 0)
-      continue;
-    telling.told.insert(listener);
-    if (violated)
-      listener->notifyViolationAdded(subject);
-    else
-      listener->notifyViolationRemoved(subject);
-  }
+  tellRecordingWhoHeard(m_violationTelling, violated, subject,
+                        [&subject, violated](ConstraintEngineListener& listener) {
+                          if (violated)
+                            listener.notifyViolationAdded(subject);
+                          else
+                            listener.notifyViolationRemoved(subject);
+                        });
 }
 
 void ConstraintEngine::tellWithdrawalAtRemoval(const Id<Constraint>& constraint) {

@@ -25,20 +25,26 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
   deleteSome(variable, constraint, removed);
 }
 
+// The numbers of the session's live variables (but `except`) or live constraints.
+std::vector<int> DeletingListener::live(bool variables, int except) const {
+  std::vector<int> numbers;
+  if (variables) {
+    for (const auto& v : m_session.variables())
+      if (v.second.alive && v.first != except)
+        numbers.push_back(v.first);
+  } else {
+    for (const auto& c : m_session.constraints())
+      if (c.second.alive)
+        numbers.push_back(c.first);
+  }
+  return numbers;
+}
+
 // What it widens or gives back joins the relaxation under way: all of it must be widened.
 void DeletingListener::widenOrDelete() {
   const int choice = m_choice / 10;
   const bool reset = choice % 2 == 0;
-  std::vector<int> candidates;
-  if (reset) {
-    for (const auto& v : m_session.variables())
-      if (v.second.alive && v.first != m_session.specifying())
-        candidates.push_back(v.first);
-  } else {
-    for (const auto& c : m_session.constraints())
-      if (c.second.alive)
-        candidates.push_back(c.first);
-  }
+  const std::vector<int> candidates = live(reset, m_session.specifying());
   if (candidates.empty())
     return;
   const int picked = candidates[static_cast<std::size_t>(choice / 2) % candidates.size()];
@@ -81,16 +87,7 @@ void DeletingListener::deleteSome(const Id<ConstrainedVariable>& variable, const
     }
   }
   const bool aVariable = (choice / 3) % 2 == 0;
-  std::vector<int> candidates;
-  if (aVariable) {
-    for (const auto& v : m_session.variables())
-      if (v.second.alive)
-        candidates.push_back(v.first);
-  } else {
-    for (const auto& c : m_session.constraints())
-      if (c.second.alive)
-        candidates.push_back(c.first);
-  }
+  const std::vector<int> candidates = live(aVariable, -1);
   if (candidates.empty())
     return;
   const int picked = candidates[static_cast<std::size_t>(choice / 6) % candidates.size()];

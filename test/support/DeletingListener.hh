@@ -5,6 +5,8 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 
+#include <vector>
+
 namespace KALDEN {
 
 class OperationSession;
@@ -62,6 +64,8 @@ public:
 private:
   void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
              const Id<Constraint>& removed = Id<Constraint>(), bool relaxed = false);
+  // The numbers of the session's live variables (but `except`) or live constraints.
+  std::vector<int> live(bool variables, int except) const;
   // Told of a relaxation: resets a variable or deletes a constraint, as the choice says.
   void widenOrDelete();
   // Deletes the concerned object (or the composite of a member heard removed), or another one
