@@ -333,6 +333,9 @@ private:
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
   // whether there was any.
   bool relaxAfterRemovals();
+  // Gives back what the constraints set aside as violated in the run narrowed (refilling the
+  // emptied domains first, when asked), leaving them set aside.
+  void relaxSetAside(bool emptiedFirst);
   // Relaxes from each variable that grew during the run, which first takes again what it held
   // just after, where rules narrowed it since.
   void relaxFromGains();

@@ -50,12 +50,7 @@ bool ConstraintEngine::propagate() {
     // next run would meet the same network and fail alike, for ever.
     if (m_violationMgr->getViolationsAdded() == violationsBefore)
       return false;
-    {
-      // Neither relaxation withdraws a violation: the constraints set aside stay so.
-      FlagScope relaxing(m_relaxingViolation);
-      m_violationMgr->relaxEmptyVariables();
-      relaxListed(m_setAsideScopes);
-    }
+    relaxSetAside(true);
     // A domain that relaxation cannot refill would fail every later run as well.
     if (hasEmptyVariables())
       return false;
@@ -99,10 +94,8 @@ bool ConstraintEngine::doPropagate() {
         m_violationMgr->relaxEmptyVariables();
       // A constraint the run set aside narrowed what no longer holds, a gain it caused included:
       // its scope is relaxed as after a failed run, or the run goes on from its narrowing.
-      if (!m_setAsideScopes.empty()) {
-        FlagScope relaxing(m_relaxingViolation);
-        relaxListed(m_setAsideScopes);
-      }
+      if (!m_setAsideScopes.empty())
+        relaxSetAside(false);
       m_relaxed = false;
       if (hasEmptyVariables())
         break;
@@ -144,11 +137,8 @@ void ConstraintEngine::endFailedRun(bool commenced) {
     // as propagate() would before going on, what those it set aside narrowed. The next run then
     // starts from there (pending() says so). Inside a creation by name no listener could delete.
     relaxAfterRemovals();
-    if (!m_setAsideScopes.empty() && canContinuePropagation()) {
-      FlagScope relaxing(m_relaxingViolation);
-      m_violationMgr->relaxEmptyVariables();
-      relaxListed(m_setAsideScopes);
-    }
+    if (!m_setAsideScopes.empty() && canContinuePropagation())
+      relaxSetAside(true);
   }
   if (commenced)
     broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationPreempted(); });
@@ -182,6 +172,14 @@ void ConstraintEngine::runPropagators(bool& commenced) {
     propagator = getNextPropagator();
   }
   incrementCycle();
+}
+
+void ConstraintEngine::relaxSetAside(bool emptiedFirst) {
+  // Neither relaxation withdraws a violation: the constraints set aside stay so.
+  FlagScope relaxing(m_relaxingViolation);
+  if (emptiedFirst)
+    m_violationMgr->relaxEmptyVariables();
+  relaxListed(m_setAsideScopes);
 }
 
 bool ConstraintEngine::relaxAfterRemovals() {
