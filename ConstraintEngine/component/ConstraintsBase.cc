@@ -137,6 +137,7 @@ void CompositeConstraint::membersBuilt() {
     if (constraint.isValid())
       adopt(*static_cast<Constraint*>(constraint));
   handleSwitching();
+  made();
 }
 
 void CompositeConstraint::handleExecute() {}

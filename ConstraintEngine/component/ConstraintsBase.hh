@@ -180,7 +180,7 @@ protected:
   CompositeConstraint(const LabelStr& name, const LabelStr& propagatorName,
                       const Id<ConstraintEngine>& constraintEngine,
                       const std::vector<Id<ConstrainedVariable> >& variables)
-      : Constraint(name, propagatorName, constraintEngine, variables) {}
+      : Constraint(name, propagatorName, constraintEngine, variables, true) {}
 
   /// The members, in the order they are discarded.
   virtual Members members() = 0;

@@ -151,6 +151,7 @@ Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, con
   if (baseDomain.isSingleton())
     KALDEN_TRACE("Variable:Variable", "Base domain singleton; " << baseDomain.getSingletonValue());
   current().setListener(domainListener());
+  made();
 }
 
 template <class DomainType>
