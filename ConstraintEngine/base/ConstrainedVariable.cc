@@ -54,6 +54,12 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
 
 void ConstrainedVariable::made() { m_constraintEngine->endMaking(getKey(), false, true); }
 
+void ConstrainedVariable::unmade() {
+  // Its notices are dropped but nothing is told: a listener would find it half-made.
+  if (m_constraintEngine.isValid())
+    m_constraintEngine->endMaking(getKey(), true, false);
+}
+
 void ConstrainedVariable::undoRegistration() {
   NoThrowScope guard;
   m_deleted = true;
@@ -68,9 +74,6 @@ ConstrainedVariable::~ConstrainedVariable() {
   KALDEN_TRACE("ConstrainedVariable:~ConstrainedVariable",
                "NAME=" << m_name.toString() << " KEY=" << getKey() << " ID=" << m_id);
   discard(false);
-  // One whose constructor failed after it registered: nobody hears of it.
-  if (m_constraintEngine.isValid())
-    m_constraintEngine->endMaking(getKey(), true, false);
   // The discard retires the own listener; a failure that only printed may have stopped it short.
   retireListener();
   if (m_id.isValid())

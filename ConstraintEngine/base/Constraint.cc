@@ -115,9 +115,6 @@ Constraint::~Constraint() {
   NoThrowScope guard;
   KALDEN_TRACE("Constraint:~Constraint", Entity::toString() << " Id=" << m_id);
   discard(false);
-  // A composite whose constructor failed before its members were built: nobody hears of it.
-  if (m_constraintEngine.isValid())
-    m_constraintEngine->endMaking(getKey(), true, false);
   if (m_id.isValid())
     m_id.remove();
 }

@@ -181,6 +181,8 @@ protected:
                       const Id<ConstraintEngine>& constraintEngine,
                       const std::vector<Id<ConstrainedVariable> >& variables)
       : Constraint(name, propagatorName, constraintEngine, variables, true) {}
+  /// One whose constructor failed before membersBuilt(): nobody hears of it.
+  ~CompositeConstraint() override;
 
   /// The members, in the order they are discarded.
   virtual Members members() = 0;
@@ -194,6 +196,8 @@ protected:
 private:
   // Whether each live sub-constraint carries one deactivation of this constraint's.
   bool m_holdsMembers = false;
+  // Set by membersBuilt(): the constraint is made.
+  bool m_made = false;
 };
 
 } // namespace KALDEN
