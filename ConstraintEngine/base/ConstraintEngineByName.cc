@@ -187,6 +187,10 @@ void ConstraintEngine::autoPropagate() {
     m_runOwed = true;
     return;
   }
+  // Told from a constructor (an object made with `new`), nothing runs: the object is not built
+  // yet. The next propagation takes the work in (pending() says so).
+  if (!m_toldWhileMade.empty())
+    return;
   propagate();
 }
 
@@ -195,7 +199,9 @@ void ConstraintEngine::releaseHeldNotices() {
   tellHeldNotices();
   if (outermost && m_runOwed) {
     m_runOwed = false;
-    if (shouldAutoPropagate() && !isHoldingNotices())
+    // Not from a constructor: the object it tells of is not built yet. The run waits for the
+    // next propagation (pending() says so).
+    if (shouldAutoPropagate() && !isHoldingNotices() && m_toldWhileMade.empty())
       propagate();
   }
 }

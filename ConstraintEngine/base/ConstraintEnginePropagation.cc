@@ -27,6 +27,8 @@ bool emptied(const Id<ConstrainedVariable>& var) {
 } // namespace
 
 bool ConstraintEngine::propagate() {
+  KALDEN_CHECK_TEXT_MSG(m_toldWhileMade.empty(), "!isBeingMade()",
+                        "Cannot propagate while listeners are told of an object made with new: it is not built yet.");
   // Called by a listener while held notices are told: those waiting are told first, and the
   // run then tells its own as any run does. Inside a run it is refused before anything. While
   // a creation is made (a delegate propagating inside it) they wait for its end.

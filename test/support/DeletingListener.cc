@@ -10,9 +10,15 @@ DeletingListener::DeletingListener(const Id<ConstraintEngine>& engine, Operation
     : ConstraintEngineListener(engine), m_session(session) {}
 
 void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
-                             const Id<Constraint>& removed, bool relaxed) {
+                             const Id<Constraint>& removed, bool relaxed, bool added) {
   if (m_countdown < 0 || (atRelaxation(m_choice) && !relaxed) || m_countdown-- > 0)
     return;
+  if (added && failsOrMakes && m_choice % 10 == 4 && m_session.creating())
+    throw ListenerFailure();
+  if (added && failsOrMakes && m_choice % 10 == 5) {
+    m_session.makeFromListener(m_choice / 10);
+    return;
+  }
   // Inside a run, now and then a call the engine refuses there instead.
   if (m_session.propagating() && m_choice % 10 < 2) {
     m_session.refuseDuringRun(m_choice / 10);

@@ -208,6 +208,11 @@ public:
   }
   /// From a listener: deletes (or discards) the variable being made by name, whose creation is then refused.
   void dropMade(const Id<ConstrainedVariable>& variable, bool discard);
+  /// Whether the operation under way creates a variable or a constraint.
+  bool creating() const { return m_creating; }
+  /// From a listener told of an addition: makes a constraint by one of its names over live
+  /// variables the choice picks, and records it; nothing when they do not fit.
+  void makeFromListener(int choice);
 
 private:
   // Variables and constraints joined, directly or not, by the constraints of a network.
@@ -299,6 +304,14 @@ private:
   bool m_makingByName = false;
   std::string m_madeName;
   bool m_madeDropped = false;
+  // An operation that creates is under way; the constraints listeners made during it.
+  bool m_creating = false;
+  std::vector<Id<Constraint> > m_listenerMade;
+  int m_listenerMadeCount = 0;
+  // Runs a creation; a listener's failure must take it back, leaving the model as it was.
+  bool createTakenBack(const OperationSequence::Operation& op, bool (OperationSession::*create)(const OperationSequence::Operation&));
+  // Whether the constraint is, or is part of, one a listener made during the operation.
+  bool madeByListener(const Id<Constraint>& constraint) const;
 };
 
 } // namespace KALDEN
