@@ -12,6 +12,8 @@
 #include "Utils/base/PSList.hh"
 #include "Utils/base/Snapshot.hh"
 
+#include <cstddef>
+#include <deque>
 #include <functional>
 #include <list>
 #include <map>
@@ -282,6 +284,15 @@ public:
   void purge();
 
 private:
+  // A widening listed to be given back: a variable to relax itself, one whose growth reaches
+  // further, or one that a cascade from such a one reached.
+  struct Widening {
+    enum Kind { ITSELF, FROM, REACHED };
+    Id<ConstrainedVariable> variable;
+    Kind kind;
+    bool setAside; // listed while giving back what constraints set aside narrowed: withdraws no violation
+  };
+
   // A violation or withdrawal being told, innermost first: a listener told may delete the
   // constraint, whose removal then withdraws the violation from exactly those that heard it.
   // The same for an addition being told (`violated` unused).
@@ -350,8 +361,13 @@ private:
   // Relaxes each listed variable that is still registered and that the current relaxation cycle
   // has not reached; takes the list, and what relaxing adds to it meanwhile.
   void relaxListed(std::vector<Id<ConstrainedVariable> >& variables);
-  // Whether the variable keeps a gain of this propagation; it keeps it no longer.
-  bool releaseGain(const Id<ConstrainedVariable>& var);
+  // Works off the widenings listed above the first `outer` (all of them, for 0), and what
+  // working them off lists meanwhile.
+  void workOffWidenings(std::size_t outer);
+  // Gives back one listed widening.
+  void widen(const Widening& widening);
+  // Whether the variable holds all that relax() would give it.
+  static bool atWidest(const Id<ConstrainedVariable>& var);
   // Inserts before `position` every variable that an active constraint of `variable` may modify
   // and that is neither visited nor stamped in this cycle.
   void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable, std::list<Id<ConstrainedVariable> >& agenda,
@@ -490,8 +506,10 @@ private:
   bool m_holdChanges;
   // The scopes of constraints removed during a run: relaxing cannot happen inside one.
   std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
-  // Variables widened while a relaxation cascade ran: relaxation spreads from each once it is over.
-  std::vector<Id<ConstrainedVariable> > m_relaxJoining;
+  // Every widening under way and not yet given back, the next first: each source (a removal, a
+  // reset, a relaxation reaching further, a set-aside, a gain) lists its own, and a propagation
+  // works the list off whole before it runs.
+  std::deque<Widening> m_widenings;
   // Switched-off variables that grew during a run: relaxation spreads from each after it.
   std::vector<Id<ConstrainedVariable> > m_relaxFromAfterRun;
   // The active variables that grew during the runs of this propagation: what one gave back never

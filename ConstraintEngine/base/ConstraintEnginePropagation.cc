@@ -37,6 +37,14 @@ bool ConstraintEngine::propagate() {
     ~Resume() { releasing = was; }
   } resume{m_releasing, m_releasing};
   m_releasing = false;
+  // Started by a deed during a relaxation: every widening under way is given back first, or the
+  // run would narrow again from what is still to widen. The relaxation then finds nothing left.
+  if (!m_widenings.empty() && !m_propInProgress) {
+    const FlagAs relaxing(m_relaxing, false);
+    workOffWidenings(0);
+  }
+  const FlagAs relaxing(m_relaxing, false);
+  const FlagAs setAside(m_relaxingViolation, false);
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
     const bool result = doPropagate();
@@ -230,8 +238,12 @@ void ConstraintEngine::relaxFromGains() {
     const Id<ConstrainedVariable>& var = gain.first;
     if (!var.isValid() || var->isDiscarded() || m_variables.count(var) == 0)
       continue;
-    // Rules may have narrowed it since, from what its old members caused: it takes again what it gained.
+    // Rules may have narrowed it since, from what its old members caused: it takes again what it
+    // gained, within its base (a listener may have restricted that during the run).
     AbstractDomain& current = var->getCurrentDomain();
+    const AbstractDomain& base = var->baseDomain();
+    if (base.isClosed() && !gain.second->isSubsetOf(base))
+      gain.second->intersect(base);
     if (!current.isEmpty() && current.isClosed() && current.isSubsetOf(*gain.second) &&
         !gain.second->isSubsetOf(current))
       current.relax(*gain.second);
@@ -245,20 +257,11 @@ void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variab
   while (!variables.empty()) {
     std::vector<Id<ConstrainedVariable> > scope;
     scope.swap(variables);
-    for (const Id<ConstrainedVariable>& var : scope)
-      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0 &&
-          (var->lastRelaxed() < m_cycleCount || releaseGain(var)))
-        var->relax();
+    const std::size_t outer = m_widenings.size();
+    for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+      m_widenings.push_front(Widening{*it, Widening::ITSELF, m_relaxingViolation});
+    workOffWidenings(outer);
   }
-}
-
-bool ConstraintEngine::releaseGain(const Id<ConstrainedVariable>& var) {
-  // Stamped to keep a gain, not relaxed: what a removal relaxes must still widen.
-  const std::vector<Id<ConstrainedVariable> >::iterator it = std::find(m_grownInRuns.begin(), m_grownInRuns.end(), var);
-  if (it == m_grownInRuns.end())
-    return false;
-  m_grownInRuns.erase(std::remove(it, m_grownInRuns.end(), var), m_grownInRuns.end());
-  return true;
 }
 
 void ConstraintEngine::incrementCycle() {
