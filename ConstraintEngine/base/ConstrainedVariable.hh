@@ -396,6 +396,8 @@ private:
   void undoRegistration();
   // Whether the engine would accept a widening of the current domain now (see relax()).
   bool mayWidenNow() const;
+  // Whether a reset to `domain` would give the current domain a value it lacks, or open it.
+  bool widensCurrent(const AbstractDomain& domain) const;
   // Refuses a reset of an interval to a domain that does not hold the current one, before
   // anything changes: an interval only widens (an enumeration takes a narrower domain's members).
   void checkIntervalWidens(const AbstractDomain& domain) const;

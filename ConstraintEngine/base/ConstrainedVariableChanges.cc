@@ -99,6 +99,8 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
     return;
   KALDEN_CHECK_MSG(domain.isSubsetOf(internal_baseDomain()), domain.toString()
                                                                  << " not in " << internal_baseDomain().toString());
+  // Before the closed singleton base is let be: inside a run an emptied variable is refused too.
+  KALDEN_CHECK_TEXT_OR_RETURN(mayWidenNow() || !widensCurrent(domain), "!m_propInProgress");
   const AbstractDomain& base = internal_baseDomain();
   // A closed singleton base keeps its value, unless a specified value the base lost emptied it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
@@ -107,7 +109,6 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
     m_specifiedFlag = false;
     return;
   }
-  KALDEN_CHECK_TEXT(mayWidenNow() || domain.isSubsetOf(lastDomain()), "!m_propInProgress");
   checkIntervalWidens(domain);
   m_specifiedFlag = false;
   getCurrentDomain().reset(domain);
@@ -116,6 +117,8 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
 void ConstrainedVariable::relax() {
   if (refusesDiscarded("relax"))
     return;
+  // Even one at its base domain: the run would hear of it, and it might widen what others narrowed.
+  KALDEN_CHECK_TEXT_OR_RETURN(mayWidenNow(), "!m_propInProgress");
   if (m_specifiedFlag) {
     // A specified value that the base domain has lost since cannot come back: the variable
     // stays empty until it is reset.
@@ -124,10 +127,8 @@ void ConstrainedVariable::relax() {
         getCurrentDomain().empty();
       return;
     }
-    KALDEN_CHECK_TEXT(mayWidenNow() || !lastDomain().isEmpty(), "!m_propInProgress");
     getCurrentDomain().relax(specifiedValueField());
   } else {
-    KALDEN_CHECK_TEXT(mayWidenNow() || baseDomain().isSubsetOf(lastDomain()), "!m_propInProgress");
     getCurrentDomain().relax(baseDomain());
   }
 }
@@ -211,11 +212,15 @@ void ConstrainedVariable::close() {
 void ConstrainedVariable::open() {
   if (refusesDiscarded("open"))
     return;
-  KALDEN_CHECK(internal_baseDomain().isClosed());
+  KALDEN_CHECK_OR_RETURN(internal_baseDomain().isClosed());
+  // An interval has no open state: opened, it could no longer say whether it is empty.
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(internal_baseDomain().isEnumerated(), "internal_baseDomain().isEnumerated()",
+                                  "Cannot open " << m_name.toString() << " (key " << getKey()
+                                                 << "): an interval is always closed.");
   // A specified enumeration keeps its value closed: an open one would take another domain's members.
   const bool keepsCurrent = m_specifiedFlag && lastDomain().isEnumerated();
   // The engine refuses the widening while it propagates: refused here, before anything opens.
-  KALDEN_CHECK_TEXT(keepsCurrent || mayWidenNow(), "!m_propInProgress");
+  KALDEN_CHECK_TEXT_OR_RETURN(keepsCurrent || mayWidenNow(), "!m_propInProgress");
   AbstractDomain& base = internal_baseDomain();
   base.open();
   // Whoever hears of a constraint coming back, or of the opening, may delete the variable.
@@ -290,6 +295,22 @@ bool ConstrainedVariable::mayWidenNow() const {
   return !m_constraintEngine->isPropagating() || !isActive();
 }
 
+bool ConstrainedVariable::widensCurrent(const AbstractDomain& domain) const {
+  const AbstractDomain& current = lastDomain();
+  if (domain.isOpen() && current.isClosed())
+    return true;
+  if (domain.isEmpty())
+    return false;
+  if (current.isEmpty())
+    return true;
+  // An open enumeration's own subset test says nothing of its members: they are compared one by one.
+  if (!domain.isEnumerated() || current.isClosed())
+    return !domain.isSubsetOf(current);
+  std::list<double> values;
+  domain.getValues(values);
+  return std::any_of(values.begin(), values.end(), [&current](double value) { return !current.isMember(value); });
+}
+
 void ConstrainedVariable::checkIntervalWidens(const AbstractDomain& domain) const {
   const AbstractDomain& current = lastDomain();
   if (!current.isInterval() || current.isEmpty() || domain.isEmpty())
@@ -346,7 +367,7 @@ void ConstrainedVariable::undoDeactivation() {
     return;
   KALDEN_CHECK(!Entity::isPurging());
   // Only an earlier deactivation can be undone: the count never goes below 0.
-  KALDEN_CHECK(m_deactivationRefCount > 0);
+  KALDEN_CHECK_OR_RETURN(m_deactivationRefCount > 0);
   --m_deactivationRefCount;
   KALDEN_TRACE("ConstrainedVariable:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   const LifeWatch<ConstrainedVariable> watch(m_id);

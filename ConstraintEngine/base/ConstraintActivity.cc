@@ -138,8 +138,14 @@ void Constraint::undoDeactivation() {
   // that it runs over its decided values before it retires.
   if (m_isRetired && m_deactivationRefCount <= 1)
     return;
+  // Nor is the one a violation made: only the engine withdraws it, and tells of it.
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_deactivationRefCount > 1 || !m_constraintEngine->isViolated(m_id),
+                                  "m_deactivationRefCount > 1 || !isViolated()",
+                                  "Cannot undo a deactivation of constraint "
+                                      << m_name.toString() << " (key " << getKey()
+                                      << "): the engine holds it violated, and only it withdraws that.");
   // Only an earlier deactivation can be undone: the count never goes below 0.
-  KALDEN_CHECK(m_deactivationRefCount > 0);
+  KALDEN_CHECK_OR_RETURN(m_deactivationRefCount > 0);
   --m_deactivationRefCount;
   KALDEN_TRACE("Constraint:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   const LifeWatch<Constraint> watch(m_id);

@@ -28,8 +28,9 @@ bool emptied(const Id<ConstrainedVariable>& var) {
 
 bool ConstraintEngine::propagate() {
   // Called by a listener while held notices are told: those waiting are told first, and the
-  // run then tells its own as any run does. Inside a run it is refused before anything.
-  if (m_releasing && !m_propInProgress && !Entity::isPurging())
+  // run then tells its own as any run does. Inside a run it is refused before anything. While
+  // a creation is made (a delegate propagating inside it) they wait for its end.
+  if (m_releasing && m_holdingNotices == 0 && !m_propInProgress && !Entity::isPurging())
     releaseHeldNotices();
   struct Resume {
     bool& releasing;

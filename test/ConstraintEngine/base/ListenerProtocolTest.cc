@@ -444,5 +444,98 @@ TEST_F(ListenerProtocolTest, ARefusedCreationByNameKeepsTheNoticesAboutOthers) {
   clearNetwork();
 }
 
+// A listener told of an addition makes a composite by name whose delegate propagates inside its
+// making: nothing of the composite is heard before it stands (its delegate its part by then), and
+// its run comes after every listener heard of it, whatever a listener then does to it.
+TEST_F(ListenerProtocolTest, ACompositeMadeByNameFromAListenerIsHeardOnlyOnceItStands) {
+  for (int way = 0; way < 3; ++way) {
+    SCOPED_TRACE(way);
+    const Id<ConstrainedVariable> a = intVar("a", 0, 10);
+    const Id<ConstrainedVariable> b = intVar("b", 0, 10);
+    const Id<ConstrainedVariable> x1 = intVar("x1", 5, 5);
+    const Id<ConstrainedVariable> x2 = intVar("x2", 0, 3);
+    const Id<ConstrainedVariable> m = intVar("m", 0, 10);
+    Id<Constraint> max;
+    bool refused = false;
+    actor.when = [](const std::string& notice) { return notice == "added leq"; };
+    actor.act = [&] {
+      actor.when = [way](const std::string& notice) { return notice == (way == 2 ? "added EqualMaximum" : "added max"); };
+      actor.act = [&] {
+        if (way == 0) {
+          x2->discard();
+        } else if (way == 1) {
+          for (const Id<Constraint>& c : m_engine->getConstraints())
+            if (c->getName() == LabelStr("EqualMaximum")) {
+              EXPECT_CHECK_FAILS(m_engine->deleteConstraint(c), "standingOwner().isNoId()");
+              break;
+            }
+        } else {
+          KALDEN_CHECK(false);
+        }
+      };
+      try {
+        max = m_engine->createConstraint("max", makeScope(x1, x2, m));
+      } catch (const Error&) {
+        refused = true;
+      }
+      a->specify(3);
+    };
+    // A failure while the creation's notices are told takes it back before the error leaves;
+    // the composite a listener made meanwhile stands.
+    if (way == 2)
+      EXPECT_CHECK_FAILS(m_engine->createConstraint("leq", makeScope(a, b)), "false");
+    else
+      m_engine->createConstraint("leq", makeScope(a, b));
+    EXPECT_FALSE(actor.act) << "the notice was never heard";
+    if (way == 2) {
+      // Told after the failing listener, the late mirror never heard of the delegate, and hears
+      // nothing more of it.
+      EXPECT_EQ(mirror.differenceFromEngine(), "");
+      EXPECT_EQ(lateMirror.differenceFromEngine(), "constraints: the engine has 2, the picture 1; ");
+    } else {
+      expectMirrored("after the creation");
+    }
+    if (way == 0) {
+      EXPECT_TRUE(x2->isDiscarded());
+    } else if (way == 1) {
+      EXPECT_FALSE(refused);
+      EXPECT_EQ(m->lastDomain().getLowerBound(), 5);
+      EXPECT_EQ(m->lastDomain().getUpperBound(), 5);
+    } else {
+      EXPECT_FALSE(refused);
+      EXPECT_TRUE(max.isValid() && !max->isDiscarded());
+      EXPECT_EQ(m_engine->getConstraints().size(), 2u) << "the composite and its delegate";
+    }
+    EXPECT_TRUE(a->lastDomain().isSingleton());
+    clearNetwork();
+    expectMirrored("after the clean-up");
+  }
+}
+
+// A listener that deletes a variable made by type name when told it was added: the creation is
+// refused, after the variable was made, and nothing of it is left.
+TEST_F(ListenerProtocolTest, AVariableDeletedWhenHeardAddedByTypeNameIsRefused) {
+  for (int way = 0; way < 2; ++way) {
+    SCOPED_TRACE(way);
+    actor.when = [](const std::string& notice) { return notice == "added variable v"; };
+    actor.act = [&] {
+      Id<ConstrainedVariable> v;
+      for (const Id<ConstrainedVariable>& var : m_engine->getVariables())
+        v = var;
+      if (way == 0)
+        delete static_cast<ConstrainedVariable*>(v);
+      else
+        v->discard();
+    };
+    EXPECT_CHECK_FAILS(m_engine->createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false, true, "v",
+                                                Id<Entity>::noId(), -1),
+                       "made.isValid() && !made->isDiscarded()");
+    EXPECT_FALSE(actor.act);
+    EXPECT_TRUE(m_engine->getVariables().empty());
+    expectMirrored("after the refusal");
+    Entity::garbageCollect();
+  }
+}
+
 } // namespace
 } // namespace KALDEN

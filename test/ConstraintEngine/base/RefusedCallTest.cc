@@ -91,6 +91,96 @@ TEST_F(RefusedCallTest, OpeningDuringARunIsRefusedBeforeTheDomainsOpen) {
   EXPECT_TRUE(opener.closed);
 }
 
+// Acts once, inside a run: at the first execution, or at the first emptying when armed for that.
+class ActsInARun : public ConstraintEngineListener {
+public:
+  ActsInARun(const Id<ConstraintEngine>& engine, std::function<void()> atExecuted, std::function<void()> atEmptied)
+      : ConstraintEngineListener(engine), m_atExecuted(std::move(atExecuted)), m_atEmptied(std::move(atEmptied)) {}
+  void notifyExecuted(const Id<Constraint>&) override { once(m_atExecuted); }
+  void notifyChanged(const Id<ConstrainedVariable>&, const DomainListener::ChangeType& change) override {
+    if (change == DomainListener::EMPTIED)
+      once(m_atEmptied);
+  }
+
+private:
+  static void once(std::function<void()>& act) {
+    if (!act)
+      return;
+    const std::function<void()> now = std::move(act);
+    act = nullptr;
+    now();
+  }
+  std::function<void()> m_atExecuted;
+  std::function<void()> m_atEmptied;
+};
+
+// relax() and reset() widen, or would refill an emptied variable: inside a run each is refused
+// before anything changes, even where nothing would widen.
+TEST_F(RefusedCallTest, WideningsInsideARunAreRefusedBeforeAnythingChanges) {
+  // x is at its base domain; o is an open enumeration reset to a part of its base; z is emptied,
+  // over a closed singleton base.
+  const Id<ConstrainedVariable> x = enumVar("x", {5, 6}), y = enumVar("y", {5, 6, 7});
+  const Id<ConstrainedVariable> o = openEnum("o", {1, 2, 3}), p = openEnum("p", {1, 2, 3});
+  const Id<ConstrainedVariable> z = enumVar("z", {1}), w = enumVar("w", {3, 4});
+  NumericDomain part(IntDT::instance());
+  part.insert(std::list<double>{1, 3});
+  o->reset(part);
+  new EqualConstraint("xy", "Default", engine(), makeScope(x, y));
+  new EqualConstraint("op", "Default", engine(), makeScope(o, p));
+  new EqualConstraint("zw", "Default", engine(), makeScope(z, w));
+  const auto refusedHere = [this](const std::function<void()>& call) {
+    const std::vector<std::string> before = picture();
+    EXPECT_CHECK_FAILS(call(), "!m_propInProgress");
+    EXPECT_EQ(picture(), before);
+  };
+  ActsInARun acting(
+      engine(),
+      [&] {
+        refusedHere([&] { x->relax(); });
+        refusedHere([&] { o->reset(); });
+        // A narrowing is still taken.
+        x->specify(6);
+      },
+      [&] { refusedHere([&] { z->reset(); }); });
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_TRUE(x->isSpecified());
+  EXPECT_EQ(x->lastDomain().getSingletonValue(), 6);
+  EXPECT_EQ(o->lastDomain().getSize(), 2u);
+  EXPECT_TRUE(z->lastDomain().isEmpty());
+  for (const Id<ConstrainedVariable>& v : m_engine->getVariables())
+    EXPECT_TRUE(v->isValid()) << v->getName().toString();
+  // Outside a run the same calls are taken.
+  const std::vector<Id<Constraint> > listed(m_engine->getConstraints().begin(), m_engine->getConstraints().end());
+  for (const Id<Constraint>& c : listed)
+    m_engine->deleteConstraint(c);
+  x->reset();
+  o->reset();
+  EXPECT_EQ(x->lastDomain().getSize(), 2u);
+  EXPECT_EQ(o->lastDomain().getSize(), 3u);
+}
+
+// An interval is always closed, and only the engine withdraws a violation it holds.
+TEST_F(RefusedCallTest, OpeningAnIntervalAndUndoingAViolationAreRefused) {
+  const Id<ConstrainedVariable> i = intVar("i", 0, 1), r = floatVar("r", 0, 1);
+  expectRefused([&] { i->open(); }, "internal_baseDomain().isEnumerated()");
+  expectRefused([&] { r->open(); }, "internal_baseDomain().isEnumerated()");
+  EXPECT_FALSE(i->lastDomain().isEmpty());
+
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> x = enumVar("x", {1}), y = enumVar("y", {2});
+  const Id<Constraint> eq = (new EqualConstraint("eq", "Default", engine(), makeScope(x, y)))->getId();
+  EXPECT_TRUE(m_engine->propagate());
+  ASSERT_TRUE(m_engine->isViolated(eq));
+  expectRefused([&] { eq->undoDeactivation(); }, "m_deactivationRefCount > 1 || !isViolated()");
+  // A deactivation of the client's own on top is undone as usual; the violation's stays.
+  eq->deactivate();
+  eq->undoDeactivation();
+  EXPECT_TRUE(m_engine->isViolated(eq));
+  EXPECT_FALSE(eq->isActive());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(m_engine->getViolation(), 1.0);
+}
+
 TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   m_schema->registerConstraintType((new ConcreteConstraintType<EqualSumConstraint>("sum", "Default", false))->getId());
   m_schema->registerConstraintType(
