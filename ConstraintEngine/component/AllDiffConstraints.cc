@@ -182,16 +182,22 @@ bool mustLose(const AbstractDomain& decided, double v, const AbstractDomain& oth
   return decided.isMember(other.getLowerBound()) || decided.isMember(other.getUpperBound());
 }
 
-// Takes from `other` what the singleton `decided` (its value v) excludes; true when it did. A real
-// interval narrower than the tolerance holds more than one value: it takes only what equals both
-// its ends, as the inequality does.
+// Takes from `other` what the singleton `decided` (its value v) excludes; true when `other` changed.
+// A real interval narrower than the tolerance holds more than one value: it takes only what equals
+// both its ends, as the inequality does. Such an interval may also keep its ends when it is asked
+// to lose v (only what lies within the tolerance of v goes), so the change is measured, not assumed.
 bool takeDecided(const AbstractDomain& decided, double v, AbstractDomain& other) {
-  if (!ConstraintShape::isDecided(decided))
-    return other.isClosed() && other.isFinite() && NotEqualConstraint::checkAndRemove(decided, other);
-  if (!mustLose(decided, v, other))
+  const bool point = ConstraintShape::isDecided(decided);
+  if (point ? !mustLose(decided, v, other) : !other.isClosed() || !other.isFinite())
     return false;
-  other.remove(v);
-  return true;
+  const double lb = other.getLowerBound(), ub = other.getUpperBound();
+  const int size = other.isEnumerated() ? other.getSize() : 0;
+  if (point)
+    other.remove(v);
+  else
+    NotEqualConstraint::checkAndRemove(decided, other);
+  return other.isEmpty() || other.getLowerBound() != lb || other.getUpperBound() != ub ||
+         (other.isEnumerated() && other.getSize() != size);
 }
 
 /**
