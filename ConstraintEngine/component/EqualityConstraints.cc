@@ -135,7 +135,8 @@ bool NotEqualConstraint::checkAndRemove(const AbstractDomain& domx, AbstractDoma
 }
 
 bool NotEqualConstraint::removeNearBothEnds(const AbstractDomain& narrow, AbstractDomain& domy) {
-  const double lb = narrow.getLowerBound(), ub = narrow.getUpperBound();
+  // Its bounds may lie reversed by less than the tolerance.
+  const double lb = BoundsArithmetic::spanLow(narrow), ub = BoundsArithmetic::spanHigh(narrow);
   // Only a value within the tolerance of both ends equals every value the narrow interval holds.
   auto nearBoth = [&narrow, lb, ub](double v) { return narrow.compareEqual(v, lb) && narrow.compareEqual(v, ub); };
   if (domy.isEnumerated()) {
