@@ -314,6 +314,12 @@ protected:
   ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
                       const LabelStr& name, const Id<Entity>& parent, int index);
 
+  /// Ends the making begun in the constructor, once the variable has its domains: listeners hear
+  /// of it now (one that a listener discarded meanwhile stays discarded).
+  void made();
+  /// As made(), for a variable whose constructor fails after the base part: nobody hears of it.
+  void unmade();
+
   /// The body of every way of specifying a value: the flag and value are set and the current domain set to the value (or emptied).
   /// False when a listener told of the change deleted the variable, which must then not be touched.
   bool internalSpecify(double value);

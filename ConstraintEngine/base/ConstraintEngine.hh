@@ -161,6 +161,14 @@ public:
   void deleteConstraint(const Id<Constraint>& c);
   /// Whether a constraint is being created by name: notices wait until it stands.
   bool isCreatingByName() const { return m_holdingNotices != 0; }
+  /// From a constructor: every notice waits while the object keyed `firstKey` (and what it makes)
+  /// is made, so that no listener acts on it half-made.
+  void beginMaking(int firstKey);
+  /// Ends the making begun last for `firstKey` (nothing if none): a refused one drops the notices
+  /// about what it made; with `tell`, what waits is told unless an outer making or telling holds it.
+  void endMaking(int firstKey, bool refused, bool tell);
+  /// Whether the object keyed `key` is being made (or its notices told from its constructor).
+  bool isBeingMade(int key) const;
   /// Whether a variable's notices of new links wait: while a constraint is created by name, or
   /// while notices held are told (one a listener's deed causes then waits behind them).
   bool holdsLinkNotices() const { return m_holdingNotices != 0 || m_releasing; }
@@ -341,8 +349,15 @@ private:
   void tellViolationNow(const Id<Constraint>& constraint, bool violated);
   // At a constraint's removal, tells its withdrawal to every listener that heard it violated.
   void tellWithdrawalAtRemoval(const Id<Constraint>& constraint);
+  // An object being made: its key, the first of what it makes, and where its notices start.
+  struct Making {
+    int firstKey;
+    std::size_t heldBefore;
+  };
   // Makes an object by name with every notice held; a refusal drops the notices about what it made.
   void holdWhileMaking(const std::function<void()>& make);
+  // Drops the notices about what a refused making made.
+  void dropHeldSince(const Making& making);
   // Tells what a creation by name held (unless an outer creation or telling holds it) and, when
   // asked, propagates; should either throw, the object made is deleted before the error goes on,
   // so that a failed creation leaves nothing behind.
@@ -569,6 +584,9 @@ private:
   std::vector<HeldNotice> m_heldNotices;
   // Set while held notices are told; the next to tell.
   bool m_releasing = false;
+  // The objects being made, innermost last, and those whose notices their constructors tell.
+  std::vector<Making> m_makings;
+  std::vector<int> m_toldWhileMade;
   // Set when a listener's deed owes a run while notices are told (see autoPropagate()).
   bool m_runOwed = false;
   std::size_t m_nextHeld = 0;

@@ -101,32 +101,68 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
 }
 
 void ConstraintEngine::holdWhileMaking(const std::function<void()>& make) {
-  // Notices a propagator's turn holds (a listener may create constraints) stay held. Every
-  // notice the creation causes waits, executions of a delegate's run included, so no listener
-  // acts on a half-made object: all it holds is its own, and nothing is told before the
-  // outermost creation ends.
-  const std::size_t heldBefore = m_heldNotices.size();
+  // Notices a propagator's turn holds (a listener may create constraints) stay held, and those
+  // of the creation wait until it stands (see beginMaking()).
   const int firstKey = Entity::nextKey();
-  ++m_holdingNotices;
+  beginMaking(firstKey);
   try {
     make();
   } catch (...) {
-    // Refused: it never stood, so nobody hears of it (nor of its members and delegates). What a
-    // delegate's run and the take-back did to the objects already there is heard all the same.
-    // Nothing is told while a creation is made, so the notices from heldBefore on are untold.
-    --m_holdingNotices;
-    m_heldNotices.erase(std::remove_if(m_heldNotices.begin() + static_cast<std::ptrdiff_t>(heldBefore),
-                                       m_heldNotices.end(),
-                                       [firstKey](const HeldNotice& notice) { return notice.key >= firstKey; }),
-                        m_heldNotices.end());
-    m_unheardAdded.erase(m_unheardAdded.lower_bound(firstKey), m_unheardAdded.end());
-    for (auto it = m_unheardLinks.begin(); it != m_unheardLinks.end();)
-      it = std::get<1>(*it) >= firstKey ? m_unheardLinks.erase(it) : std::next(it);
-    if (!isHoldingNotices())
-      releaseHeldNotices();
+    endMaking(firstKey, true, true);
     throw;
   }
+  endMaking(firstKey, false, false);
+}
+
+void ConstraintEngine::beginMaking(int firstKey) {
+  // Every notice the making causes waits, executions of a delegate's run included, so that no
+  // listener acts on a half-made object; nothing is told before the outermost making ends.
+  m_makings.push_back(Making{firstKey, m_heldNotices.size()});
+  ++m_holdingNotices;
+}
+
+void ConstraintEngine::endMaking(int firstKey, bool refused, bool tell) {
+  if (m_makings.empty() || m_makings.back().firstKey != firstKey)
+    return;
+  const Making making = m_makings.back();
+  m_makings.pop_back();
   --m_holdingNotices;
+  if (refused)
+    dropHeldSince(making);
+  if (!tell || isHoldingNotices())
+    return;
+  // Until its notices are told the object is still being made: a listener's deleteConstraint
+  // discards it, and its constructor refuses it.
+  m_toldWhileMade.push_back(firstKey);
+  struct Told {
+    std::vector<int>& keys;
+    ~Told() { keys.pop_back(); }
+  } told{m_toldWhileMade};
+  releaseHeldNotices();
+}
+
+void ConstraintEngine::dropHeldSince(const Making& making) {
+  // Refused: it never stood, so nobody hears of it (nor of its members and delegates). What a
+  // delegate's run and the take-back did to the objects already there is heard all the same.
+  // Nothing is told while an object is made, so the notices from heldBefore on are untold.
+  const int firstKey = making.firstKey;
+  m_heldNotices.erase(std::remove_if(m_heldNotices.begin() + static_cast<std::ptrdiff_t>(making.heldBefore),
+                                     m_heldNotices.end(),
+                                     [firstKey](const HeldNotice& notice) { return notice.key >= firstKey; }),
+                      m_heldNotices.end());
+  // What it made and left standing is heard of by nobody, whatever comes of it.
+  for (auto it = m_unheardAdded.lower_bound(firstKey); it != m_unheardAdded.end(); ++it)
+    m_partlyHeard[*it];
+  m_unheardAdded.erase(m_unheardAdded.lower_bound(firstKey), m_unheardAdded.end());
+  for (auto it = m_unheardLinks.begin(); it != m_unheardLinks.end();)
+    it = std::get<1>(*it) >= firstKey ? m_unheardLinks.erase(it) : std::next(it);
+}
+
+bool ConstraintEngine::isBeingMade(int key) const {
+  for (const Making& making : m_makings)
+    if (making.firstKey == key)
+      return true;
+  return std::find(m_toldWhileMade.begin(), m_toldWhileMade.end(), key) != m_toldWhileMade.end();
 }
 
 template <class T>
@@ -232,6 +268,12 @@ void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {
   // value was never allocated on its own.
   if (Constraint::refusesPartDeletion(*static_cast<Constraint*>(c), c->m_ownerKey, false))
     return;
+  // One still being made is discarded: its constructor then refuses it, and the failing `new`
+  // frees it. Freed now, the constructor would go on in freed memory.
+  if (isBeingMade(c->getKey())) {
+    c->discard();
+    return;
+  }
   // `c` may be the constraint's own handle, which goes with it.
   Constraint* constraint = c;
   delete constraint;
