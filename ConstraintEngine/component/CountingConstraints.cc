@@ -122,7 +122,7 @@ CountNonZerosConstraint::CountNonZerosConstraint(const LabelStr& name, const Lab
 
 CountNonZerosConstraint::~CountNonZerosConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members CountNonZerosConstraint::members() {
@@ -151,7 +151,7 @@ CardinalityConstraint::CardinalityConstraint(const LabelStr& name, const LabelSt
 
 CardinalityConstraint::~CardinalityConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members CardinalityConstraint::members() {
@@ -190,7 +190,7 @@ OrConstraint::OrConstraint(const LabelStr& name, const LabelStr& propagatorName,
 
 OrConstraint::~OrConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members OrConstraint::members() {

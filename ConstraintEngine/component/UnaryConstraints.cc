@@ -39,7 +39,7 @@ UnaryConstraint::UnaryConstraint(const AbstractDomain& dom, const Id<Constrained
 
 UnaryConstraint::~UnaryConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 void UnaryConstraint::handleExecute() {
