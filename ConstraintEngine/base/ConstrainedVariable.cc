@@ -73,7 +73,7 @@ ConstrainedVariable::~ConstrainedVariable() {
   NoThrowScope guard;
   KALDEN_TRACE("ConstrainedVariable:~ConstrainedVariable",
                "NAME=" << m_name.toString() << " KEY=" << getKey() << " ID=" << m_id);
-  discard(false);
+  discardInDestructor();
   // The discard retires the own listener; a failure that only printed may have stopped it short.
   retireListener();
   if (m_id.isValid())

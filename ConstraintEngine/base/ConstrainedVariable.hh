@@ -406,7 +406,8 @@ private:
   bool widensCurrent(const AbstractDomain& domain) const;
   // Refuses a reset of an interval to a domain that does not hold the current one, before
   // anything changes: an interval only widens (an enumeration takes a narrower domain's members).
-  void checkIntervalWidens(const AbstractDomain& domain) const;
+  // False when refused.
+  bool checkIntervalWidens(const AbstractDomain& domain) const;
   // Whether narrowing the base domain by `dom` leaves it a value (asked of a copy, which tells nobody).
   bool keepsValueWithin(const AbstractDomain& dom) const;
   // Tells the variable's listeners that a constraint was linked (or unlinked): at once, or once

@@ -114,7 +114,7 @@ void Constraint::undoRegistration(unsigned int linkedPositions) {
 Constraint::~Constraint() {
   NoThrowScope guard;
   KALDEN_TRACE("Constraint:~Constraint", Entity::toString() << " Id=" << m_id);
-  discard(false);
+  discardInDestructor();
   if (m_id.isValid())
     m_id.remove();
 }

@@ -113,7 +113,7 @@ void Constraint::handleExecute(const Id<ConstrainedVariable>&, int, const Domain
 void Constraint::deactivate() {
   if (refusesDiscarded("deactivate"))
     return;
-  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   ++m_deactivationRefCount;
   KALDEN_TRACE("Constraint:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   // Whoever hears of it may delete the constraint (a composite's members then go with it).
@@ -132,7 +132,7 @@ void Constraint::deactivate() {
 void Constraint::undoDeactivation() {
   if (refusesDiscarded("undo a deactivation of"))
     return;
-  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   // Retirement is final: the deactivation it made stays, while those made since are undone as
   // usual. A redundant constraint that was switched off before it was retired comes back, so
   // that it runs over its decided values before it retires.

@@ -395,7 +395,7 @@ AllDiffConstraint::AllDiffConstraint(const LabelStr& name, const LabelStr& propa
 
 AllDiffConstraint::~AllDiffConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members AllDiffConstraint::members() {

@@ -181,6 +181,64 @@ TEST_F(RefusedCallTest, OpeningAnIntervalAndUndoingAViolationAreRefused) {
   EXPECT_EQ(m_engine->getViolation(), 1.0);
 }
 
+// Told of a removal while a destructor runs, a listener's refused calls cannot throw: the refusal
+// is printed, and the call still changes nothing (no nested run either).
+TEST_F(RefusedCallTest, RefusedCallsWhileADestructorTellsOfARemovalChangeNothing) {
+  m_schema->registerDataType((new IntDT())->getId());
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), lb = intVar("lb", 2, 5), ub = intVar("ub", 3, 8);
+  new WithinBounds("withinBounds", "Default", engine(), makeScope(x, lb, ub));
+  const Id<ConstrainedVariable> e = enumVar("e", {1, 2, 3}), d = intVar("d", 0, 10);
+  e->specify(2);
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(d, x));
+  Id<Constraint> ordering;
+  for (const Id<Constraint>& c : m_engine->getConstraints())
+    if (c->standingOwner().isId())
+      ordering = c;
+  ASSERT_TRUE(ordering.isId());
+  struct Told : ConstraintEngineListener {
+    explicit Told(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+    void notifyPropagationCommenced() override { ++runs; }
+    void notifyExecuted(const Id<Constraint>&) override {
+      if (victim.isValid())
+        delete static_cast<ConstrainedVariable*>(victim);
+    }
+    void notifyRemoved(const Id<ConstrainedVariable>& v) override {
+      if (v == victim)
+        atRemoval();
+    }
+    Id<ConstrainedVariable> victim;
+    std::function<void()> atRemoval;
+    int runs = 0;
+  } told(engine());
+  told.victim = d;
+  std::vector<std::string> before, after;
+  unsigned long printed = 0;
+  told.atRemoval = [&] {
+    before = picture();
+    const unsigned long printedBefore = Error::suppressedCount();
+    EXPECT_FALSE(m_engine->propagate());
+    ordering->discard();
+    ordering->decRefCount();
+    e->specify(7);
+    e->specify(3.5);
+    x->relax();
+    e->reset();
+    lb->open();
+    ordering->undoDeactivation();
+    printed = Error::suppressedCount() - printedBefore;
+    after = picture();
+  };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(told.runs, 1);
+  EXPECT_EQ(printed, 9u);
+  EXPECT_EQ(after, before);
+  EXPECT_FALSE(ordering->isDiscarded());
+  EXPECT_EQ(ordering->refCount(), 1u);
+  EXPECT_TRUE(e->isSpecified());
+  EXPECT_EQ(e->lastDomain().getSize(), 1u);
+  EXPECT_TRUE(x->isValid() && e->isValid());
+}
+
 TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   m_schema->registerConstraintType((new ConcreteConstraintType<EqualSumConstraint>("sum", "Default", false))->getId());
   m_schema->registerConstraintType(
