@@ -110,8 +110,8 @@ ConstrainedVariable::Extras& ConstrainedVariable::extras() {
   return *m_extras;
 }
 
-const std::set<Id<ConstrainedVariableListener> >& ConstrainedVariable::listeners() const {
-  static const std::set<Id<ConstrainedVariableListener> > sl_none;
+const InsertionOrderedSet<ConstrainedVariableListener>& ConstrainedVariable::listeners() const {
+  static const InsertionOrderedSet<ConstrainedVariableListener> sl_none;
   return m_extras ? m_extras->listeners : sl_none;
 }
 
@@ -217,7 +217,7 @@ void ConstrainedVariable::handleDiscard() {
   // Each listener hears the notice once and is then dropped, whether it unregistered or not;
   // a listener may delete itself or others while it is told, so walk a snapshot.
   while (!listeners().empty()) {
-    std::set<Id<ConstrainedVariableListener> >& registered = m_extras->listeners;
+    InsertionOrderedSet<ConstrainedVariableListener>& registered = m_extras->listeners;
     const std::vector<Id<ConstrainedVariableListener> > snapshot(registered.begin(), registered.end());
     for (const Id<ConstrainedVariableListener>& listener : snapshot) {
       if (!listener.isValid() || registered.count(listener) == 0)

@@ -8,6 +8,7 @@
 #include "Utils/base/EngineComponent.hh"
 #include "Utils/base/EntityComparator.hh"
 #include "Utils/base/Id.hh"
+#include "Utils/base/InsertionOrderedSet.hh"
 #include "Utils/base/KeyOrderedSet.hh"
 #include "Utils/base/PSList.hh"
 #include "Utils/base/Snapshot.hh"
@@ -472,7 +473,7 @@ private:
     if (!m_partlyHeard.empty())
       m_partlyHeard.erase(key);
   }
-  // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.
+  // Tells every listener still registered, in the order they registered, after the purge check; marks the engine dirty.
   // With no listener, nothing is built for the telling: the hot paths broadcast on every execution.
   template <class Tell>
   void broadcast(const Tell& tell) {
@@ -511,7 +512,7 @@ private:
         tell(*listener.operator->());
     }
   }
-  // Tells every listener still registered, in address order.
+  // Tells every listener still registered, in the order they registered.
   template <class Tell>
   void tellListeners(const Tell& tell) {
     if (isHoldingNotices()) {
@@ -570,7 +571,7 @@ private:
   int m_firstUnrunKey = 1;
   int m_mostRecentRepropagation;
   unsigned long m_narrowingCount = 0;
-  std::set<Id<ConstraintEngineListener> > m_listeners;
+  InsertionOrderedSet<ConstraintEngineListener> m_listeners; // in the order they registered
   // While a constraint is created by name, the notices its making causes wait (they capture
   // copies of their handles), to be told once it stands; should it be refused, those about its
   // own objects are dropped. The notices held while a propagator runs wait here too.
