@@ -271,8 +271,8 @@ void ConstrainedVariable::remove(double value) {
   // From an open base a removal narrows nothing for good: rules took or decided things from the
   // base's values (the members of a closed domain it met, a test over them), which a variable
   // made over the smaller base would not hold. It gives them back, like any widening.
-  const bool widens = internal_baseDomain().isOpen() &&
-                      (internal_baseDomain().isMember(value) || getCurrentDomain().isMember(value));
+  const bool widens =
+      internal_baseDomain().isOpen() && (internal_baseDomain().isMember(value) || getCurrentDomain().isMember(value));
   KALDEN_CHECK_TEXT(mayWidenNow() || !widens, "!m_propInProgress");
   internal_baseDomain().remove(value);
   const LifeWatch<ConstrainedVariable> watch(m_id);

@@ -218,7 +218,6 @@ TEST_F(RelaxationTest, RemovalIsRefusedDuringARun) {
   EXPECT_EQ(m_engine->getVariables().size(), 1u);
 }
 
-
 // A deletion by name that a listener makes while a relaxation spreads propagates only once what it
 // widened has joined the relaxation: nothing then bounds u and w.
 TEST_F(RelaxationTest, ADeletionByNameDuringARelaxationPropagatesAfterItsWideningJoined) {
