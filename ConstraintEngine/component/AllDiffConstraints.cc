@@ -390,7 +390,7 @@ AllDiffConstraint::AllDiffConstraint(const LabelStr& name, const LabelStr& propa
 
 AllDiffConstraint::~AllDiffConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members AllDiffConstraint::members() {

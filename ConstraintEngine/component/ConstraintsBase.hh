@@ -187,7 +187,9 @@ protected:
   CompositeConstraint(const LabelStr& name, const LabelStr& propagatorName,
                       const Id<ConstraintEngine>& constraintEngine,
                       const std::vector<Id<ConstrainedVariable> >& variables)
-      : Constraint(name, propagatorName, constraintEngine, variables) {}
+      : Constraint(name, propagatorName, constraintEngine, variables, true) {}
+  /// One whose constructor failed before membersBuilt(): nobody hears of it.
+  ~CompositeConstraint() override;
 
   /// The members, in the order they are discarded.
   virtual Members members() = 0;
@@ -201,6 +203,8 @@ protected:
 private:
   // Whether each live sub-constraint carries one deactivation of this constraint's.
   bool m_holdsMembers = false;
+  // Set by membersBuilt(): the constraint is made.
+  bool m_made = false;
 };
 
 } // namespace KALDEN

@@ -129,7 +129,7 @@ CountNonZerosConstraint::CountNonZerosConstraint(const LabelStr& name, const Lab
 
 CountNonZerosConstraint::~CountNonZerosConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members CountNonZerosConstraint::members() {
@@ -158,7 +158,7 @@ CardinalityConstraint::CardinalityConstraint(const LabelStr& name, const LabelSt
 
 CardinalityConstraint::~CardinalityConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members CardinalityConstraint::members() {
@@ -197,7 +197,7 @@ OrConstraint::OrConstraint(const LabelStr& name, const LabelStr& propagatorName,
 
 OrConstraint::~OrConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members OrConstraint::members() {

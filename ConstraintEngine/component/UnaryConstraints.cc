@@ -43,7 +43,7 @@ UnaryConstraint::UnaryConstraint(const AbstractDomain& dom, const Id<Constrained
 
 UnaryConstraint::~UnaryConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 void UnaryConstraint::handleExecute() {
