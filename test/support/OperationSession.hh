@@ -11,6 +11,7 @@
 #include "Utils/base/Id.hh"
 #include "support/ConstraintCatalogue.hh"
 #include "support/DeletingListener.hh"
+#include "support/ListenerSlots.hh"
 #include "support/MirrorListener.hh"
 #include "support/NetworkSnapshot.hh"
 #include "support/OperationSequence.hh"
@@ -20,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -113,8 +115,12 @@ struct ModelConstraint {
  */
 class OperationSession {
 public:
-  /// An engine with both propagators on a schema that knows every catalogue name.
-  OperationSession();
+  /// The engine listeners a session registers.
+  static const std::size_t LISTENERS = 6;
+
+  /// An engine with both propagators on a schema that knows every catalogue name, its listeners
+  /// registered and lying as the layout draws them.
+  explicit OperationSession(const OperationSequence::Layout& layout = OperationSequence::Layout());
   /// Tears the engine down as the host does.
   ~OperationSession();
   OperationSession(const OperationSession&) = delete;
@@ -130,6 +136,10 @@ public:
     if (!m_failure.any())
       m_failure = SessionFailure{category, detail};
   }
+  /// What each listener heard so far, in the order they registered.
+  std::vector<const Transcript*> transcripts() const;
+  /// The listener registered at `rank` (from 0): "session", "counter", "deleter", "mirror", "late deleter" or "late mirror".
+  std::string listenerName(std::size_t rank) const;
   /// How the checked propagations answered so far.
   const OperationSequence::Tally& tally() const { return m_tally; }
 
@@ -272,21 +282,34 @@ private:
   // Whether decided values (closed singletons, integers) of its whole scope break the constraint; `shown` names them.
   bool brokenByDecidedValues(const ModelConstraint& c, std::string& shown) const;
 
+  // Makes the listeners in the order and the slots the layout draws.
+  void makeListeners(const OperationSequence::Layout& layout);
+  // Between operations, padding of drawn sizes (some of it freed again), so that the objects the
+  // session makes lie elsewhere under another layout.
+  void pad();
+
   std::unique_ptr<CESchema> m_schema;
   std::unique_ptr<ConstraintEngine> m_engine;
-  std::unique_ptr<ConstraintEngineListener> m_listener;
-  std::unique_ptr<HeardCounter> m_heard;         // what every listener heard, for the snapshots
-  std::unique_ptr<DeletingListener> m_deleter;   // armed per operation
-  std::unique_ptr<MirrorListener> m_mirror;      // the network as the notices alone draw it
-  // A second deleting listener, and a mirror told after it (listeners are told in address
-  // order): whatever the deleters' deeds may overtake, that mirror hears it.
+  // The listeners lie in these slots; each writes what it hears into its transcript, by kind.
+  Slots<LISTENERS> m_slots;
+  std::vector<Transcript> m_transcripts;
+  std::vector<int> m_registered; // the kinds of listener in the order they registered
+  InSlot<ConstraintEngineListener> m_listener;
+  InSlot<HeardCounter> m_heard;         // what every listener heard, for the snapshots
+  InSlot<DeletingListener> m_deleter;   // armed per operation
+  InSlot<MirrorListener> m_mirror;      // the network as the notices alone draw it
+  // A second deleting listener, and a second mirror: the listeners register in a drawn order,
+  // so a mirror sometimes hears what a deleter's deeds overtake, sometimes not.
   struct LateListeners {
-    LateListeners(const Id<ConstraintEngine>& engine, OperationSession& session)
-        : deleter(engine, session), mirror(engine) {}
-    DeletingListener deleter;
-    MirrorListener mirror;
+    InSlot<DeletingListener> deleterInSlot;
+    InSlot<MirrorListener> mirrorInSlot;
+    DeletingListener& deleter;
+    MirrorListener& mirror;
   };
   std::unique_ptr<LateListeners> m_late;
+  bool m_pads;                                  // whether the layout asks for padding
+  std::mt19937 m_padDraw;                       // draws the slots and the padding
+  std::vector<std::unique_ptr<char[]> > m_padding;
   int m_specifying = -1;                         // see specifying()
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation

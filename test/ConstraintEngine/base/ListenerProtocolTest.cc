@@ -6,6 +6,7 @@
 #include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
+#include "support/ListenerSlots.hh"
 #include "support/MirrorListener.hh"
 #include "support/RecordingEngineListener.hh"
 #include "support/TestConstraints.hh"
@@ -13,9 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <functional>
-#include <new>
 #include <random>
 #include <set>
 #include <string>
@@ -153,25 +152,6 @@ protected:
   ActingListener actor;
   // Told after the actor (listeners are told in the order they registered): it hears what the actor's deeds overtake.
   MirrorListener lateMirror;
-};
-
-// Builds objects in slots of one block, at positions a test chooses: their addresses then say
-// nothing of the order they were made in.
-class Slots {
-public:
-  static const std::size_t SIZE = 512;
-  template <class T, class... Args>
-  T* make(std::size_t slot, Args&&... args) {
-    static_assert(sizeof(T) <= SIZE, "a slot holds the object");
-    return ::new (static_cast<void*>(m_slots[slot])) T(std::forward<Args>(args)...);
-  }
-  template <class T>
-  static void destroy(T* object) {
-    object->~T();
-  }
-
-private:
-  alignas(std::max_align_t) unsigned char m_slots[2][SIZE];
 };
 
 // Counts the changes of one variable an engine listener hears.
@@ -603,7 +583,7 @@ namespace {
 // does not (an engine's listeners told of a specify; a variable's told of a link).
 TEST_F(ListenerProtocolTest, ListenersAreToldInTheOrderTheyRegisteredWhereverTheyLie) {
   std::mt19937 random(5);
-  Slots slots;
+  Slots<2> slots;
   for (int round = 0; round < 16; ++round) {
     SCOPED_TRACE(round);
     const bool counterFirst = round % 2 == 0;
@@ -622,8 +602,8 @@ TEST_F(ListenerProtocolTest, ListenersAreToldInTheOrderTheyRegisteredWhereverThe
     x->specify(3);
     EXPECT_FALSE(x.isValid());
     EXPECT_EQ(counter->changes, counterFirst ? 1 : 0);
-    Slots::destroy(counter);
-    Slots::destroy(deleter);
+    SlotRelease()(counter);
+    SlotRelease()(deleter);
 
     const Id<ConstrainedVariable> keeper = intVar("keeper", 0, 10);
     const Id<ConstrainedVariable> victim = intVar("victim", 0, 10);
@@ -637,8 +617,8 @@ TEST_F(ListenerProtocolTest, ListenersAreToldInTheOrderTheyRegisteredWhereverThe
     }
     EXPECT_CHECK_FAILS(leq(keeper, victim), "!isDiscarded() && variable.isValid() && !variable->isDiscarded()");
     EXPECT_EQ(links->added, counterFirst ? 1 : 0);
-    Slots::destroy(links);
-    Slots::destroy(discarder);
+    SlotRelease()(links);
+    SlotRelease()(discarder);
     expectMirrored("after the round");
     clearNetwork();
   }
