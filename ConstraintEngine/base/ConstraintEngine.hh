@@ -173,6 +173,8 @@ public:
   /// Whether a variable's notices of new links wait: while a constraint is created by name, or
   /// while notices held are told (one a listener's deed causes then waits behind them).
   bool holdsLinkNotices() const { return m_holdingNotices != 0 || m_releasing; }
+  /// Whether link notices wait and an engine listener, told meanwhile, may attach variable listeners.
+  bool holdsLinkNoticesForLateListeners() const { return holdsLinkNotices() && !m_listeners.empty(); }
   /// Holds the notice to a variable's listeners that a constraint was linked to it; dropped should
   /// the link go first (its unlink is then told to nobody) or the creation by name be refused.
   void holdLinkNotice(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint, int argIndex);

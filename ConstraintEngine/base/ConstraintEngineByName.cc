@@ -154,8 +154,7 @@ void ConstraintEngine::dropHeldSince(const Making& making) {
   for (auto it = m_unheardAdded.lower_bound(firstKey); it != m_unheardAdded.end(); ++it)
     m_partlyHeard[*it];
   m_unheardAdded.erase(m_unheardAdded.lower_bound(firstKey), m_unheardAdded.end());
-  for (auto it = m_unheardLinks.begin(); it != m_unheardLinks.end();)
-    it = std::get<1>(*it) >= firstKey ? m_unheardLinks.erase(it) : std::next(it);
+  // Its links stay unheard: their unlinks, as the take-back unwinds, are told to nobody.
 }
 
 bool ConstraintEngine::isBeingMade(int key) const {

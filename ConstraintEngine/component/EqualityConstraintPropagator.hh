@@ -57,7 +57,7 @@ private:
   EquivalenceClassCollection m_eqClassCollection; // the classes of the joined variables
   std::set<int> m_eqClassAgenda;                  // keys of the classes to narrow
   std::set<Id<Constraint> > m_connected;          // constraints whose connections are in the collection
-  std::set<Id<Constraint> > m_unverified;         // connected while being built: type not yet checked
+  std::set<Id<Constraint> > m_unverified;         // announced while being built: type not yet checked
 };
 
 /**

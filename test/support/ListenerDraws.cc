@@ -75,9 +75,8 @@ void ListenerDraws::armListener(Operation& op) {
     }
     return;
   }
-  // Of creations, only one by name: its notices are told once it stands.
-  if ((op.type == Type::CREATE_CONSTRAINT && op.variant == 0) ||
-      op.type == Type::REFUSED_CALL || between(0, 3) != 0)
+  // Creations by name or with new alike: their notices are told once they are made.
+  if (op.type == Type::REFUSED_CALL || between(0, 3) != 0)
     return;
   op.listenerNotice = between(0, 6);
   op.listenerChoice = between(0, 9999);
