@@ -259,25 +259,37 @@ void ConstrainedVariable::insert(double value) {
   internal_baseDomain().insert(value);
   if (!widens)
     return;
-  // A constraint closed the current domain without the value, and may have narrowed it for
-  // want of it: the value comes back with all that was narrowed, as relax() gives it back.
-  if (getCurrentDomain().isClosed()) {
-    relax();
-    return;
-  }
-  getCurrentDomain().insert(value);
-  // The domain does not report what it gains. A rule may have narrowed others for want of the
-  // value, or removed it before: relax as for any widening, so that its constraints run again.
-  if (widens)
-    m_constraintEngine->notify(m_id, DomainListener::RELAXED);
+  // A rule may have narrowed the current domain, or others, for want of the value, or removed
+  // members before (closing the domain or not): the value comes back with all that was
+  // narrowed, as relax() gives it back.
+  relax();
 }
 
 void ConstrainedVariable::remove(double value) {
   if (refusesDiscarded("remove from"))
     return;
+  // From an open base a removal narrows nothing for good: rules took or decided things from the
+  // base's values (the members of a closed domain it met, a test over them), which a variable
+  // made over the smaller base would not hold. It gives them back, like any widening.
+  const bool widens = internal_baseDomain().isOpen() &&
+                      (internal_baseDomain().isMember(value) || getCurrentDomain().isMember(value));
+  KALDEN_CHECK_TEXT(mayWidenNow() || !widens, "!m_propInProgress");
   internal_baseDomain().remove(value);
-  if (getCurrentDomain().isMember(value))
+  const LifeWatch<ConstrainedVariable> watch(m_id);
+  if (getCurrentDomain().isMember(value)) {
     getCurrentDomain().remove(value);
+    if (watch.gone())
+      return;
+  }
+  if (!widens)
+    return;
+  if (!m_specifiedFlag && getCurrentDomain() != internal_baseDomain()) {
+    getCurrentDomain().reset(internal_baseDomain());
+    if (watch.gone())
+      return;
+  }
+  const Id<ConstraintEngine> engine = m_constraintEngine;
+  engine->handleRelax(m_id);
 }
 
 bool ConstrainedVariable::mayWidenNow() const {

@@ -165,9 +165,13 @@ public:
   std::string getViolationExpl() const override;
 
 protected:
-  /// Builds, registers and links the constraint. The whole scope is checked before anything is registered.
+  /// Builds, registers and links the constraint. The whole scope is checked before anything is
+  /// registered. Listeners hear of it once it is linked or, `madeUntilMembersBuilt`, at made().
   Constraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
-             const std::vector<Id<ConstrainedVariable> >& scope);
+             const std::vector<Id<ConstrainedVariable> >& scope, bool madeUntilMembersBuilt = false);
+  /// Ends the making of a constraint built with `madeUntilMembersBuilt`: listeners hear of it now,
+  /// and one that a listener discarded (or whose variable it deleted) meanwhile is refused.
+  void made();
 
   /// Makes a constraint or variable this one built a part of it: from then on, while this one
   /// stands, deleting or discarding the part on its own is refused.

@@ -34,8 +34,9 @@ bool ConstraintEngine::propagate() {
   KALDEN_CHECK_MSG_OR_RETURN(!m_propInProgress,
                              "Attempted to propagate while in propagation. Not allowed to call this cyclically.", false);
   // Called by a listener while held notices are told: those waiting are told first, and the
-  // run then tells its own as any run does.
-  if (m_releasing && !m_propInProgress && !Entity::isPurging())
+  // run then tells its own as any run does. While a creation is made (a delegate propagating
+  // inside it) they wait for its end.
+  if (m_releasing && m_holdingNotices == 0)
     releaseHeldNotices();
   struct Resume {
     bool& releasing;
@@ -43,6 +44,14 @@ bool ConstraintEngine::propagate() {
     ~Resume() { releasing = was; }
   } resume{m_releasing, m_releasing};
   m_releasing = false;
+  // Started by a deed during a relaxation: every widening under way is given back first, or the
+  // run would narrow again from what is still to widen. The relaxation then finds nothing left.
+  if (!m_widenings.empty() && !m_propInProgress) {
+    const FlagAs relaxing(m_relaxing, false);
+    workOffWidenings(0);
+  }
+  const FlagAs relaxing(m_relaxing, false);
+  const FlagAs setAside(m_relaxingViolation, false);
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
     const bool result = doPropagate();
@@ -232,8 +241,12 @@ void ConstraintEngine::relaxFromGains() {
     const Id<ConstrainedVariable>& var = gain.first;
     if (!var.isValid() || var->isDiscarded() || m_variables.count(var) == 0)
       continue;
-    // Rules may have narrowed it since, from what its old members caused: it takes again what it gained.
+    // Rules may have narrowed it since, from what its old members caused: it takes again what it
+    // gained, within its base (a listener may have restricted that during the run).
     AbstractDomain& current = var->getCurrentDomain();
+    const AbstractDomain& base = var->baseDomain();
+    if (base.isClosed() && !gain.second->isSubsetOf(base))
+      gain.second->intersect(base);
     if (!current.isEmpty() && current.isClosed() && current.isSubsetOf(*gain.second) &&
         !gain.second->isSubsetOf(current))
       current.relax(*gain.second);
@@ -247,20 +260,11 @@ void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variab
   while (!variables.empty()) {
     std::vector<Id<ConstrainedVariable> > scope;
     scope.swap(variables);
-    for (const Id<ConstrainedVariable>& var : scope)
-      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0 &&
-          (var->lastRelaxed() < m_cycleCount || releaseGain(var)))
-        var->relax();
+    const std::size_t outer = m_widenings.size();
+    for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+      m_widenings.push_front(Widening{*it, Widening::ITSELF, m_relaxingViolation});
+    workOffWidenings(outer);
   }
-}
-
-bool ConstraintEngine::releaseGain(const Id<ConstrainedVariable>& var) {
-  // Stamped to keep a gain, not relaxed: what a removal relaxes must still widen.
-  const std::vector<Id<ConstrainedVariable> >::iterator it = std::find(m_grownInRuns.begin(), m_grownInRuns.end(), var);
-  if (it == m_grownInRuns.end())
-    return false;
-  m_grownInRuns.erase(std::remove(it, m_grownInRuns.end(), var), m_grownInRuns.end());
-  return true;
 }
 
 void ConstraintEngine::incrementCycle() {

@@ -8,6 +8,7 @@
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/EnumeratedDomains.hh"
+#include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "Utils/Error.hh"
 #include "Utils/base/Report.hh"
 
@@ -24,8 +25,9 @@ namespace {
 // Scope positions of the xi start at 1, so 0 means "none recorded".
 const unsigned int NONE = 0;
 
-// Whether a domain joins a union value by value: an enumeration or a single value.
-bool listsValues(const AbstractDomain& dom) { return dom.isEnumerated() || dom.isSingleton(); }
+// Whether a domain joins a union value by value: an enumeration or a decided value. A real interval
+// narrower than the tolerance holds more than one value: it joins as an interval.
+bool listsValues(const AbstractDomain& dom) { return dom.isEnumerated() || ConstraintShape::isDecided(dom); }
 
 // Whether `test` holds for some value of an enumeration or singleton; enumerations are read
 // in place, without building a list.
@@ -178,6 +180,24 @@ bool mustLose(const AbstractDomain& decided, double v, const AbstractDomain& oth
   if (other.isEnumerated())
     return other.isMember(v);
   return decided.isMember(other.getLowerBound()) || decided.isMember(other.getUpperBound());
+}
+
+// Takes from `other` what the singleton `decided` (its value v) excludes; true when `other` changed.
+// A real interval narrower than the tolerance holds more than one value: it takes only what equals
+// both its ends, as the inequality does. Such an interval may also keep its ends when it is asked
+// to lose v (only what lies within the tolerance of v goes), so the change is measured, not assumed.
+bool takeDecided(const AbstractDomain& decided, double v, AbstractDomain& other) {
+  const bool point = ConstraintShape::isDecided(decided);
+  if (point ? !mustLose(decided, v, other) : !other.isClosed() || !other.isFinite())
+    return false;
+  const double lb = other.getLowerBound(), ub = other.getUpperBound();
+  const int size = other.isEnumerated() ? other.getSize() : 0;
+  if (point)
+    other.remove(v);
+  else
+    NotEqualConstraint::checkAndRemove(decided, other);
+  return other.isEmpty() || other.getLowerBound() != lb || other.getUpperBound() != ub ||
+         (other.isEnumerated() && other.getSize() != size);
 }
 
 /**
@@ -336,9 +356,8 @@ void CondAllDiffConstraint::pruneDecidedValues(const Domains& doms, unsigned int
         if (j == i)
           continue;
         AbstractDomain& other = *doms[j];
-        if (!mustLose(decided, v, other))
+        if (!takeDecided(decided, v, other))
           continue;
-        other.remove(v);
         if (other.isEmpty())
           return;
         if (other.isInterval())

@@ -184,8 +184,9 @@ void IntervalDomain::remove(double value) {
   KALDEN_CHECK(check_value(value));
   if (!isMember(value))
     return;
-  // Every value of a singleton is within the tolerance of the one removed.
-  if (isSingleton()) {
+  // Every value lies within the tolerance of the one removed when both ends do; a singleton
+  // narrower than the tolerance may still hold values beyond it, and only loses an end.
+  if (compareEqual(value, m_lb) && compareEqual(value, m_ub)) {
     empty();
     return;
   }

@@ -13,7 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <functional>
+#include <new>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -148,8 +151,60 @@ protected:
   MirrorListener mirror;
   RecordingEngineListener log;
   ActingListener actor;
-  // Told after the actor (listeners are told in address order): it hears what the actor's deeds overtake.
+  // Told after the actor (listeners are told in the order they registered): it hears what the actor's deeds overtake.
   MirrorListener lateMirror;
+};
+
+// Builds objects in slots of one block, at positions a test chooses: their addresses then say
+// nothing of the order they were made in.
+class Slots {
+public:
+  static const std::size_t SIZE = 512;
+  template <class T, class... Args>
+  T* make(std::size_t slot, Args&&... args) {
+    static_assert(sizeof(T) <= SIZE, "a slot holds the object");
+    return ::new (static_cast<void*>(m_slots[slot])) T(std::forward<Args>(args)...);
+  }
+  template <class T>
+  static void destroy(T* object) {
+    object->~T();
+  }
+
+private:
+  alignas(std::max_align_t) unsigned char m_slots[2][SIZE];
+};
+
+// Counts the changes of one variable an engine listener hears.
+class ChangeCounter : public ConstraintEngineListener {
+public:
+  ChangeCounter(const Id<ConstraintEngine>& engine, const Id<ConstrainedVariable>& variable)
+      : ConstraintEngineListener(engine), m_variable(variable) {}
+  int changes = 0;
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+    changes += v == m_variable ? 1 : 0;
+  }
+
+private:
+  Id<ConstrainedVariable> m_variable;
+};
+
+// Discards its variable when told a constraint was linked to it.
+class LinkDiscarder : public ConstrainedVariableListener {
+public:
+  explicit LinkDiscarder(const Id<ConstrainedVariable>& variable) : ConstrainedVariableListener(variable) {}
+  void notifyConstraintAdded(const Id<Constraint>&, int) override {
+    const Id<ConstrainedVariable> variable = m_variable;
+    variable->discard();
+  }
+};
+
+// Deletes a variable when told it changed.
+class ChangeDeleter : public ConstraintEngineListener {
+public:
+  explicit ChangeDeleter(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+    delete static_cast<ConstrainedVariable*>(v);
+  }
 };
 
 bool startsWith(const std::string& text, const std::string& prefix) {
@@ -442,6 +497,151 @@ TEST_F(ListenerProtocolTest, ARefusedCreationByNameKeepsTheNoticesAboutOthers) {
   EXPECT_CHECK_FAILS(m_engine->propagate(), "false");
   expectMirrored("after the next run");
   clearNetwork();
+}
+
+// A listener told of an addition makes a composite by name whose delegate propagates inside its
+// making: nothing of the composite is heard before it stands (its delegate its part by then), and
+// its run comes after every listener heard of it, whatever a listener then does to it.
+TEST_F(ListenerProtocolTest, ACompositeMadeByNameFromAListenerIsHeardOnlyOnceItStands) {
+  for (int way = 0; way < 3; ++way) {
+    SCOPED_TRACE(way);
+    const Id<ConstrainedVariable> a = intVar("a", 0, 10);
+    const Id<ConstrainedVariable> b = intVar("b", 0, 10);
+    const Id<ConstrainedVariable> x1 = intVar("x1", 5, 5);
+    const Id<ConstrainedVariable> x2 = intVar("x2", 0, 3);
+    const Id<ConstrainedVariable> m = intVar("m", 0, 10);
+    Id<Constraint> max;
+    bool refused = false;
+    actor.when = [](const std::string& notice) { return notice == "added leq"; };
+    actor.act = [&] {
+      actor.when = [way](const std::string& notice) { return notice == (way == 2 ? "added EqualMaximum" : "added max"); };
+      actor.act = [&] {
+        if (way == 0) {
+          x2->discard();
+        } else if (way == 1) {
+          for (const Id<Constraint>& c : m_engine->getConstraints())
+            if (c->getName() == LabelStr("EqualMaximum")) {
+              EXPECT_CHECK_FAILS(m_engine->deleteConstraint(c), "standingOwner().isNoId()");
+              break;
+            }
+        } else {
+          KALDEN_CHECK(false);
+        }
+      };
+      try {
+        max = m_engine->createConstraint("max", makeScope(x1, x2, m));
+      } catch (const Error&) {
+        refused = true;
+      }
+      a->specify(3);
+    };
+    // A failure while the creation's notices are told takes it back before the error leaves;
+    // the composite a listener made meanwhile stands.
+    if (way == 2)
+      EXPECT_CHECK_FAILS(m_engine->createConstraint("leq", makeScope(a, b)), "false");
+    else
+      m_engine->createConstraint("leq", makeScope(a, b));
+    EXPECT_FALSE(actor.act) << "the notice was never heard";
+    if (way == 2) {
+      // Told after the failing listener, the late mirror never heard of the delegate, and hears
+      // nothing more of it.
+      EXPECT_EQ(mirror.differenceFromEngine(), "");
+      EXPECT_EQ(lateMirror.differenceFromEngine(), "constraints: the engine has 2, the picture 1; ");
+    } else {
+      expectMirrored("after the creation");
+    }
+    if (way == 0) {
+      EXPECT_TRUE(x2->isDiscarded());
+    } else if (way == 1) {
+      EXPECT_FALSE(refused);
+      EXPECT_EQ(m->lastDomain().getLowerBound(), 5);
+      EXPECT_EQ(m->lastDomain().getUpperBound(), 5);
+    } else {
+      EXPECT_FALSE(refused);
+      EXPECT_TRUE(max.isValid() && !max->isDiscarded());
+      EXPECT_EQ(m_engine->getConstraints().size(), 2u) << "the composite and its delegate";
+    }
+    EXPECT_TRUE(a->lastDomain().isSingleton());
+    clearNetwork();
+    expectMirrored("after the clean-up");
+  }
+}
+
+// A listener that deletes a variable made by type name when told it was added: the creation is
+// refused, after the variable was made, and nothing of it is left.
+TEST_F(ListenerProtocolTest, AVariableDeletedWhenHeardAddedByTypeNameIsRefused) {
+  for (int way = 0; way < 2; ++way) {
+    SCOPED_TRACE(way);
+    actor.when = [](const std::string& notice) { return notice == "added variable v"; };
+    actor.act = [&] {
+      Id<ConstrainedVariable> v;
+      for (const Id<ConstrainedVariable>& var : m_engine->getVariables())
+        v = var;
+      if (way == 0)
+        delete static_cast<ConstrainedVariable*>(v);
+      else
+        v->discard();
+    };
+    EXPECT_CHECK_FAILS(m_engine->createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false, true, "v",
+                                                Id<Entity>::noId(), -1),
+                       "made.isValid() && !made->isDiscarded()");
+    EXPECT_FALSE(actor.act);
+    EXPECT_TRUE(m_engine->getVariables().empty());
+    expectMirrored("after the refusal");
+    Entity::garbageCollect();
+  }
+}
+
+} // namespace
+} // namespace KALDEN
+
+namespace KALDEN {
+namespace {
+
+// Listeners are told in the order they registered, wherever they lie: one registered before a
+// listener that deletes the variable it is told of hears that notice, one registered after it
+// does not (an engine's listeners told of a specify; a variable's told of a link).
+TEST_F(ListenerProtocolTest, ListenersAreToldInTheOrderTheyRegisteredWhereverTheyLie) {
+  std::mt19937 random(5);
+  Slots slots;
+  for (int round = 0; round < 16; ++round) {
+    SCOPED_TRACE(round);
+    const bool counterFirst = round % 2 == 0;
+    std::size_t at[2] = {0, 1};
+    std::shuffle(at, at + 2, random);
+
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    ChangeCounter* counter = nullptr;
+    ChangeDeleter* deleter = nullptr;
+    for (int i = 0; i < 2; ++i) {
+      if ((i == 0) == counterFirst)
+        counter = slots.make<ChangeCounter>(at[i], engine(), x);
+      else
+        deleter = slots.make<ChangeDeleter>(at[i], engine());
+    }
+    x->specify(3);
+    EXPECT_FALSE(x.isValid());
+    EXPECT_EQ(counter->changes, counterFirst ? 1 : 0);
+    Slots::destroy(counter);
+    Slots::destroy(deleter);
+
+    const Id<ConstrainedVariable> keeper = intVar("keeper", 0, 10);
+    const Id<ConstrainedVariable> victim = intVar("victim", 0, 10);
+    LinkCounter* links = nullptr;
+    LinkDiscarder* discarder = nullptr;
+    for (int i = 0; i < 2; ++i) {
+      if ((i == 0) == counterFirst)
+        links = slots.make<LinkCounter>(at[i], victim);
+      else
+        discarder = slots.make<LinkDiscarder>(at[i], victim);
+    }
+    EXPECT_CHECK_FAILS(leq(keeper, victim), "!isDiscarded() && variable.isValid() && !variable->isDiscarded()");
+    EXPECT_EQ(links->added, counterFirst ? 1 : 0);
+    Slots::destroy(links);
+    Slots::destroy(discarder);
+    expectMirrored("after the round");
+    clearNetwork();
+  }
 }
 
 } // namespace
