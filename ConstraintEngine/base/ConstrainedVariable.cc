@@ -205,8 +205,8 @@ void ConstrainedVariable::handleDiscard() {
       // A part goes with the outermost constraint standing that holds it, which holds this
       // variable too (in its scope, or as an interim variable): that one is discarded first and
       // takes the part along, so nobody hears the part go while its composite stands.
-      const Id<Constraint> owner = constraint->standingOwner();
-      const Id<Constraint> whole = owner.isNoId() ? constraint : owner;
+      const Id<Constraint> outermost = Constraint::ownerOf(constraint->getKey(), true);
+      const Id<Constraint> whole = outermost.isNoId() ? constraint : outermost;
       KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding constraint " << whole->getKey());
       whole->discard(true);
       KALDEN_CHECK_MSG(constraint.isValid(), constraint << " should remain valid");

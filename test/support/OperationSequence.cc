@@ -69,6 +69,9 @@ class Generator {
 public:
   Generator(unsigned int seed, bool equality) : m_draw(seed), m_equality(equality), m_listenerDraws(seed) {}
 
+  // Whether the session ends clearing what the engine lists inside the tear-down bracket.
+  bool clearsInTearDown() const { return m_equality; }
+
   // The next operation, or a refused call; the deleting listener armed on some.
   Operation draw(const OperationSession& s) {
     Operation op;
@@ -602,6 +605,9 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
       else if (generator && drawn < extra) {
         op = generator->draw(session);
         ++drawn;
+      } else if (generator && drawn == extra && generator->clearsInTearDown()) {
+        op.type = Type::CLEAR_IN_TEAR_DOWN;
+        ++drawn;
       } else
         break;
       // A crash cannot be shortened: KALDEN_OPSEQ_TRACE=1 prints each operation before it runs.
@@ -784,6 +790,8 @@ std::string OperationSequence::describeCall(const Operation& op) {
     return v + ".open()";
   case Type::REFUSED_CALL:
     return ListenerDraws::describe(op);
+  case Type::CLEAR_IN_TEAR_DOWN:
+    return "between purgeStart() and purgeEnd(): deleteConstraint or discard() of everything listed";
   }
   return os.str();
 }

@@ -74,6 +74,9 @@ public:
     REMOVE_VALUE,
     OPEN_VARIABLE,
     REFUSED_CALL,
+    /// The last operation of an equality session: clears what the engine lists between
+    /// Entity::purgeStart() and purgeEnd() (a composite's parts are refused), then tears it down.
+    CLEAR_IN_TEAR_DOWN,
   };
 
   /// The calls a REFUSED_CALL operation makes (its kind); each is refused whatever the session's state.
@@ -92,6 +95,9 @@ public:
     /// Deletes or discards what getConstraints() or getVariables() lists at a position: refused for
     /// a composite's part, taken (and the model follows) for anything else.
     DELETE_AS_LISTED,
+    OPEN_INTERVAL,
+    /// undoDeactivation() of a constraint whose only deactivation is the violation the engine holds.
+    ACTIVATE_VIOLATED_CONSTRAINT,
     COUNT
   };
 

@@ -225,6 +225,13 @@ OperationSession::~OperationSession() {
 }
 
 bool OperationSession::apply(const Operation& op) {
+  // Nothing is left to act on once the session cleared its engine inside the tear-down bracket.
+  if (!m_engine)
+    return false;
+  if (op.type == Type::CLEAR_IN_TEAR_DOWN) {
+    clearInTearDown();
+    return true;
+  }
   try {
     if (m_pads)
       pad();
@@ -236,7 +243,9 @@ bool OperationSession::apply(const Operation& op) {
     // told inside the first one's deletion, where a refused call is printed, not thrown.
     m_late->deleter.arm(op.listenerNotice < 0 ? -1 : op.listenerNotice + 1 + op.listenerChoice % 4,
                         op.listenerChoice * 7 % 1000 * 10 + 2 + op.listenerChoice % 8);
+    m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
+    m_creating = false;
     m_deleter->arm(-1, 0);
     m_late->deleter.arm(-1, 0);
     checkMirror(OperationSequence::describe(op));
@@ -417,6 +426,8 @@ bool OperationSession::perform(const Operation& op) {
     return changeDynamicDomain(op);
   case Type::REFUSED_CALL:
     return refuseCall(op);
+  case Type::CLEAR_IN_TEAR_DOWN:
+    break; // applied before the checks (see apply())
   }
   return false;
 }

@@ -212,6 +212,9 @@ public:
   int specifying() const { return m_specifying; }
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
+  /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
+  /// not): makes a call the engine refuses, held to a snapshot.
+  void refuseWhileRemoved(int choice);
   /// Whether the variable is the one being made by type name: a listener told of its making may delete it.
   bool isMadeByName(const Id<ConstrainedVariable>& variable) const {
     return m_makingByName && variable->getName().toString() == m_madeName;
@@ -242,6 +245,11 @@ private:
   // A REFUSED_CALL operation: false when the call would not surely be refused now.
   bool refuseCall(const OperationSequence::Operation& op);
   bool refuseCreation(const OperationSequence::Operation& op);
+  // Refuses the deletion, discard or last hold of a composite's part listed by the engine; false when none.
+  bool refusePartDeletion(int choice);
+  // Between purgeStart() and purgeEnd(): a part's deletion refused, then every constraint and
+  // variable listed deleted or discarded; the engine torn down after.
+  void clearInTearDown();
   // A DELETE_AS_LISTED call: refused for a composite's part, else taken as the client's deletion.
   bool deleteAsListed(const OperationSequence::Operation& op);
   // Makes the call and, when it is refused, holds the network to its state before; false when taken.
@@ -311,6 +319,8 @@ private:
   std::mt19937 m_padDraw;                       // draws the slots and the padding
   std::vector<std::unique_ptr<char[]> > m_padding;
   int m_specifying = -1;                         // see specifying()
+  // While a variable or constraint is made, a snapshot could reach it half-built.
+  bool m_creating = false;
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;
