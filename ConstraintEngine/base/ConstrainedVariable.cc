@@ -73,7 +73,7 @@ ConstrainedVariable::~ConstrainedVariable() {
   NoThrowScope guard;
   KALDEN_TRACE("ConstrainedVariable:~ConstrainedVariable",
                "NAME=" << m_name.toString() << " KEY=" << getKey() << " ID=" << m_id);
-  discard(false);
+  discardInDestructor();
   // The discard retires the own listener; a failure that only printed may have stopped it short.
   retireListener();
   if (m_id.isValid())
@@ -110,8 +110,8 @@ ConstrainedVariable::Extras& ConstrainedVariable::extras() {
   return *m_extras;
 }
 
-const std::set<Id<ConstrainedVariableListener> >& ConstrainedVariable::listeners() const {
-  static const std::set<Id<ConstrainedVariableListener> > sl_none;
+const InsertionOrderedSet<ConstrainedVariableListener>& ConstrainedVariable::listeners() const {
+  static const InsertionOrderedSet<ConstrainedVariableListener> sl_none;
   return m_extras ? m_extras->listeners : sl_none;
 }
 
@@ -205,8 +205,8 @@ void ConstrainedVariable::handleDiscard() {
       // A part goes with the outermost constraint standing that holds it, which holds this
       // variable too (in its scope, or as an interim variable): that one is discarded first and
       // takes the part along, so nobody hears the part go while its composite stands.
-      const Id<Constraint> owner = constraint->standingOwner();
-      const Id<Constraint> whole = owner.isNoId() ? constraint : owner;
+      const Id<Constraint> outermost = Constraint::ownerOf(constraint->getKey(), true);
+      const Id<Constraint> whole = outermost.isNoId() ? constraint : outermost;
       KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding constraint " << whole->getKey());
       whole->discard(true);
       KALDEN_CHECK_MSG(constraint.isValid(), constraint << " should remain valid");
@@ -217,7 +217,7 @@ void ConstrainedVariable::handleDiscard() {
   // Each listener hears the notice once and is then dropped, whether it unregistered or not;
   // a listener may delete itself or others while it is told, so walk a snapshot.
   while (!listeners().empty()) {
-    std::set<Id<ConstrainedVariableListener> >& registered = m_extras->listeners;
+    InsertionOrderedSet<ConstrainedVariableListener>& registered = m_extras->listeners;
     const std::vector<Id<ConstrainedVariableListener> > snapshot(registered.begin(), registered.end());
     for (const Id<ConstrainedVariableListener>& listener : snapshot) {
       if (!listener.isValid() || registered.count(listener) == 0)

@@ -114,7 +114,7 @@ void Constraint::undoRegistration(unsigned int linkedPositions) {
 Constraint::~Constraint() {
   NoThrowScope guard;
   KALDEN_TRACE("Constraint:~Constraint", Entity::toString() << " Id=" << m_id);
-  discard(false);
+  discardInDestructor();
   if (m_id.isValid())
     m_id.remove();
 }
@@ -187,8 +187,9 @@ Id<Constraint> Constraint::ownerOf(int ownerKey, bool standing) {
 }
 
 bool Constraint::refusesPartDeletion(const Entity& part, int ownerKey, bool standing) {
-  // The purge discards everything, owners first.
-  if (ownerKey == 0 || Entity::isPurging())
+  // No leniency while purging: the engine's purge discards owners first, and a client clearing
+  // between purgeStart() and purgeEnd() must not free a part on its own.
+  if (ownerKey == 0)
     return false;
   const Id<Constraint> owner = ownerOf(ownerKey, standing);
   KALDEN_CHECK_TEXT_MSG_OR_RETURN(owner.isNoId(), "standingOwner().isNoId()",

@@ -91,9 +91,10 @@ public:
   std::string toString() const override;
   /// Unlinks the constraint from its scope (unless purging) and removes it from the engine.
   void handleDiscard() override;
-  /// The outermost constraint still standing that this one is a part of (a composite's member), the
-  /// empty handle when none: a part is deleted only with it.
-  Id<Constraint> standingOwner() const { return ownerOf(m_ownerKey, true); }
+  /// The outermost constraint that this one is a part of (a composite's member) and that has not
+  /// gone, while it is being discarded too; the empty handle when none: deleteConstraint refuses
+  /// the part while there is one.
+  Id<Constraint> standingOwner() const { return ownerOf(m_ownerKey, false); }
   /// The outermost constraint that the entity keyed `ownerKey` is, or is a part of, and that
   /// stands (or, unless `standing`, has not yet been freed); the empty handle when none.
   static Id<Constraint> ownerOf(int ownerKey, bool standing);
@@ -101,7 +102,7 @@ public:
   bool refusesDeletion() const override { return refusesPartDeletion(*this, m_ownerKey, true); }
   /// The refusal of refusesDeletion() for a part, constraint or variable, of the constraint keyed
   /// `ownerKey`; unless `standing`, also while that constraint is being discarded (a part held by
-  /// value must not be freed on its own). Never while purging.
+  /// value must not be freed on its own). The engine's purge discards owners first.
   static bool refusesPartDeletion(const Entity& part, int ownerKey, bool standing);
 
   // Activity and redundancy.

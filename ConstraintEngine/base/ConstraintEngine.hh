@@ -8,10 +8,13 @@
 #include "Utils/base/EngineComponent.hh"
 #include "Utils/base/EntityComparator.hh"
 #include "Utils/base/Id.hh"
+#include "Utils/base/InsertionOrderedSet.hh"
 #include "Utils/base/KeyOrderedSet.hh"
 #include "Utils/base/PSList.hh"
 #include "Utils/base/Snapshot.hh"
 
+#include <cstddef>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <list>
@@ -293,6 +296,15 @@ public:
   void purge();
 
 private:
+  // A widening listed to be given back: a variable to relax itself, one whose growth reaches
+  // further, or one that a cascade from such a one reached.
+  struct Widening {
+    enum Kind { ITSELF, FROM, REACHED };
+    Id<ConstrainedVariable> variable;
+    Kind kind;
+    bool setAside; // listed while giving back what constraints set aside narrowed: withdraws no violation
+  };
+
   // A violation or withdrawal being told, innermost first: a listener told may delete the
   // constraint, whose removal then withdraws the violation from exactly those that heard it.
   // The same for an addition being told (`violated` unused).
@@ -377,8 +389,13 @@ private:
   // Relaxes each listed variable that is still registered and that the current relaxation cycle
   // has not reached; takes the list, and what relaxing adds to it meanwhile.
   void relaxListed(std::vector<Id<ConstrainedVariable> >& variables);
-  // Whether the variable keeps a gain of this propagation; it keeps it no longer.
-  bool releaseGain(const Id<ConstrainedVariable>& var);
+  // Works off the widenings listed above the first `outer` (all of them, for 0), and what
+  // working them off lists meanwhile.
+  void workOffWidenings(std::size_t outer);
+  // Gives back one listed widening.
+  void widen(const Widening& widening);
+  // Whether the variable holds all that relax() would give it.
+  static bool atWidest(const Id<ConstrainedVariable>& var);
   // Inserts before `position` every variable that an active constraint of `variable` may modify
   // and that is neither visited nor stamped in this cycle.
   void addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable, std::list<Id<ConstrainedVariable> >& agenda,
@@ -474,7 +491,7 @@ private:
     if (!m_partlyHeard.empty())
       m_partlyHeard.erase(key);
   }
-  // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.
+  // Tells every listener still registered, in the order they registered, after the purge check; marks the engine dirty.
   // With no listener, nothing is built for the telling: the hot paths broadcast on every execution.
   template <class Tell>
   void broadcast(const Tell& tell) {
@@ -515,7 +532,7 @@ private:
     }
     failure.rethrow();
   }
-  // Tells every listener still registered, in address order.
+  // Tells every listener still registered, in the order they registered.
   template <class Tell>
   void tellListeners(const Tell& tell) {
     if (isHoldingNotices()) {
@@ -554,8 +571,10 @@ private:
   bool m_holdChanges;
   // The scopes of constraints removed during a run: relaxing cannot happen inside one.
   std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
-  // Variables widened while a relaxation cascade ran: relaxation spreads from each once it is over.
-  std::vector<Id<ConstrainedVariable> > m_relaxJoining;
+  // Every widening under way and not yet given back, the next first: each source (a removal, a
+  // reset, a relaxation reaching further, a set-aside, a gain) lists its own, and a propagation
+  // works the list off whole before it runs.
+  std::deque<Widening> m_widenings;
   // Switched-off variables that grew during a run: relaxation spreads from each after it.
   std::vector<Id<ConstrainedVariable> > m_relaxFromAfterRun;
   // The active variables that grew during the runs of this propagation: what one gave back never
@@ -574,7 +593,7 @@ private:
   int m_firstUnrunKey = 1;
   int m_mostRecentRepropagation;
   unsigned long m_narrowingCount = 0;
-  std::set<Id<ConstraintEngineListener> > m_listeners;
+  InsertionOrderedSet<ConstraintEngineListener> m_listeners; // in the order they registered
   // While a constraint is created by name, the notices its making causes wait (they capture
   // copies of their handles), to be told once it stands; should it be refused, those about its
   // own objects are dropped. The notices held while a propagator runs wait here too.

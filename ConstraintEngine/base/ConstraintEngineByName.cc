@@ -284,7 +284,8 @@ void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {
   // `c` may be the constraint's own handle, which goes with it.
   Constraint* constraint = c;
   delete constraint;
-  if (shouldAutoPropagate())
+  // Inside the tear-down bracket nothing runs: the network is being cleared.
+  if (shouldAutoPropagate() && !Entity::isPurging())
     autoPropagate();
 }
 

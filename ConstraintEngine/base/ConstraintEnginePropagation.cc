@@ -27,12 +27,19 @@ bool emptied(const Id<ConstrainedVariable>& var) {
 } // namespace
 
 bool ConstraintEngine::propagate() {
-  KALDEN_CHECK_TEXT_MSG(m_toldWhileMade.empty(), "!isBeingMade()",
-                        "Cannot propagate while listeners are told of an object made with new: it is not built yet.");
+  // Refused before anything, also where the refusal is only printed (a listener told of a
+  // removal inside a run): no nested run starts.
+  KALDEN_CHECK_MSG_OR_RETURN(!Entity::isPurging(),
+                             "Cannot propagate the network when purging. Messages are not sent or processed.", false);
+  KALDEN_CHECK_MSG_OR_RETURN(!m_propInProgress,
+                             "Attempted to propagate while in propagation. Not allowed to call this cyclically.", false);
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(
+      m_toldWhileMade.empty(), "!isBeingMade()",
+      "Cannot propagate while listeners are told of an object made with new: it is not built yet.", false);
   // Called by a listener while held notices are told: those waiting are told first, and the
-  // run then tells its own as any run does. Inside a run it is refused before anything. While
-  // a creation is made (a delegate propagating inside it) they wait for its end.
-  if (m_releasing && m_holdingNotices == 0 && !m_propInProgress && !Entity::isPurging())
+  // run then tells its own as any run does. While a creation is made (a delegate propagating
+  // inside it) they wait for its end.
+  if (m_releasing && m_holdingNotices == 0)
     releaseHeldNotices();
   struct Resume {
     bool& releasing;
@@ -40,6 +47,14 @@ bool ConstraintEngine::propagate() {
     ~Resume() { releasing = was; }
   } resume{m_releasing, m_releasing};
   m_releasing = false;
+  // Started by a deed during a relaxation: every widening under way is given back first, or the
+  // run would narrow again from what is still to widen. The relaxation then finds nothing left.
+  if (!m_widenings.empty() && !m_propInProgress) {
+    const FlagAs relaxing(m_relaxing, false);
+    workOffWidenings(0);
+  }
+  const FlagAs relaxing(m_relaxing, false);
+  const FlagAs setAside(m_relaxingViolation, false);
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
     const bool result = doPropagate();
@@ -61,10 +76,6 @@ bool ConstraintEngine::propagate() {
 }
 
 bool ConstraintEngine::doPropagate() {
-  KALDEN_CHECK_MSG(!Entity::isPurging(),
-                   "Cannot propagate the network when purging. Messages are not sent or processed.");
-  KALDEN_CHECK_MSG(!m_propInProgress,
-                   "Attempted to propagate while in propagation. Not allowed to call this cyclically.");
   if (!m_dirty) {
     KALDEN_TRACE("ConstraintEngine:propagate", "Nothing to do, bailing out");
     KALDEN_TRACE("ConstraintEngine:propagate", dumpPropagatorState(m_propagators));
@@ -233,8 +244,12 @@ void ConstraintEngine::relaxFromGains() {
     const Id<ConstrainedVariable>& var = gain.first;
     if (!var.isValid() || var->isDiscarded() || m_variables.count(var) == 0)
       continue;
-    // Rules may have narrowed it since, from what its old members caused: it takes again what it gained.
+    // Rules may have narrowed it since, from what its old members caused: it takes again what it
+    // gained, within its base (a listener may have restricted that during the run).
     AbstractDomain& current = var->getCurrentDomain();
+    const AbstractDomain& base = var->baseDomain();
+    if (base.isClosed() && !gain.second->isSubsetOf(base))
+      gain.second->intersect(base);
     if (!current.isEmpty() && current.isClosed() && current.isSubsetOf(*gain.second) &&
         !gain.second->isSubsetOf(current))
       current.relax(*gain.second);
@@ -248,20 +263,11 @@ void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variab
   while (!variables.empty()) {
     std::vector<Id<ConstrainedVariable> > scope;
     scope.swap(variables);
-    for (const Id<ConstrainedVariable>& var : scope)
-      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0 &&
-          (var->lastRelaxed() < m_cycleCount || releaseGain(var)))
-        var->relax();
+    const std::size_t outer = m_widenings.size();
+    for (auto it = scope.rbegin(); it != scope.rend(); ++it)
+      m_widenings.push_front(Widening{*it, Widening::ITSELF, m_relaxingViolation});
+    workOffWidenings(outer);
   }
-}
-
-bool ConstraintEngine::releaseGain(const Id<ConstrainedVariable>& var) {
-  // Stamped to keep a gain, not relaxed: what a removal relaxes must still widen.
-  const std::vector<Id<ConstrainedVariable> >::iterator it = std::find(m_grownInRuns.begin(), m_grownInRuns.end(), var);
-  if (it == m_grownInRuns.end())
-    return false;
-  m_grownInRuns.erase(std::remove(it, m_grownInRuns.end(), var), m_grownInRuns.end());
-  return true;
 }
 
 void ConstraintEngine::incrementCycle() {

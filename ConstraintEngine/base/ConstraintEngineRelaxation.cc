@@ -9,6 +9,7 @@
 #include "Utils/base/FlagScope.hh"
 #include "Utils/base/Report.hh"
 
+#include <cstddef>
 #include <iterator>
 #include <vector>
 
@@ -18,22 +19,62 @@ void ConstraintEngine::handleRelax(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK(variable.isValid());
   KALDEN_CHECK(!m_propInProgress);
   if (m_relaxing) {
-    // A cascade is running. Its own entries are stamped before they widen; any other variable
-    // widened meanwhile (a listener deleted a constraint, or reset the variable) joins the cycle
-    // once the cascade is over, so that what it reaches widens too.
+    // A cascade's own entries are stamped before they widen; any other variable widened
+    // meanwhile (a listener deleted a constraint, or reset the variable) joins it next, so that
+    // what it reaches widens too.
     if (variable->lastRelaxed() < m_cycleCount)
-      m_relaxJoining.push_back(variable);
+      m_widenings.push_front(Widening{variable, Widening::FROM, m_relaxingViolation});
     return;
   }
-  relaxFrom(variable);
-  // Relaxing a joined variable may widen more through listeners: the list as it stands, each time.
-  while (!m_relaxJoining.empty()) {
-    std::vector<Id<ConstrainedVariable> > joining;
-    joining.swap(m_relaxJoining);
-    for (const Id<ConstrainedVariable>& joined : joining)
-      if (joined.isValid() && !joined->isDiscarded() && m_variables.count(joined) != 0)
-        relaxFrom(joined);
+  const std::size_t outer = m_widenings.size();
+  m_widenings.push_front(Widening{variable, Widening::FROM, m_relaxingViolation});
+  workOffWidenings(outer);
+}
+
+void ConstraintEngine::workOffWidenings(std::size_t outer) {
+  // Entries go on at the front and each call works off its own: the list is a stack of the
+  // widenings under way, which a propagation started meanwhile works off whole first.
+  while (m_widenings.size() > outer) {
+    const Widening next = m_widenings.front();
+    m_widenings.pop_front();
+    widen(next);
   }
+}
+
+void ConstraintEngine::widen(const Widening& widening) {
+  const Id<ConstrainedVariable>& var = widening.variable;
+  // One removed, or being destroyed, since it was listed is left alone.
+  if (!var.isValid() || var->isDiscarded() || m_variables.count(var) == 0)
+    return;
+  const FlagAs setAside(m_relaxingViolation, widening.setAside);
+  const FlagAs relaxing(m_relaxing, widening.kind == Widening::REACHED);
+  switch (widening.kind) {
+  case Widening::ITSELF:
+    // Reached in this cycle, it may still have been narrowed before (an insertion into an open
+    // domain does not widen it whole): only one already at its widest is passed over.
+    if (var->lastRelaxed() < m_cycleCount || !atWidest(var))
+      var->relax();
+    return;
+  case Widening::FROM:
+    relaxFrom(var);
+    return;
+  case Widening::REACHED:
+    if (var->lastRelaxed() >= m_cycleCount)
+      return;
+    KALDEN_TRACE("ConstraintEngine:relaxed", "Relaxing " << var->toString());
+    var->updateLastRelaxed(m_cycleCount);
+    var->relax();
+    if (!m_relaxingViolation && var.isValid())
+      m_violationMgr->handleRelax(var);
+    return;
+  }
+}
+
+bool ConstraintEngine::atWidest(const Id<ConstrainedVariable>& var) {
+  const AbstractDomain& current = var->lastDomain();
+  if (var->specifiedFlag())
+    return current.isSingleton() && current.isMember(var->getSpecifiedValue());
+  return !(current != var->baseDomain());
 }
 
 void ConstraintEngine::relaxFrom(const Id<ConstrainedVariable>& variable) {
@@ -61,25 +102,16 @@ void ConstraintEngine::relaxFrom(const Id<ConstrainedVariable>& variable) {
       return;
   }
 
-  FlagScope relaxing(m_relaxing);
   // The whole agenda is built, depth first and in pre-order, before anything is relaxed.
   std::list<Id<ConstrainedVariable> > agenda;
   std::set<Id<ConstrainedVariable> > visited;
   addLinkedVarsForRelaxation(variable, agenda, agenda.end(), visited);
   for (auto it = agenda.begin(); it != agenda.end(); ++it)
     addLinkedVarsForRelaxation(*it, agenda, std::next(it), visited);
-
-  for (const Id<ConstrainedVariable>& entry : agenda) {
-    // An entry removed, or being destroyed, since the agenda was built is left alone.
-    if (!entry.isValid() || entry->isDiscarded() || m_variables.count(entry) == 0 ||
-        entry->lastRelaxed() >= m_cycleCount)
-      continue;
-    KALDEN_TRACE("ConstraintEngine:relaxed", "Relaxing " << entry->toString());
-    entry->updateLastRelaxed(m_cycleCount);
-    entry->relax();
-    if (!m_relaxingViolation && entry.isValid())
-      m_violationMgr->handleRelax(entry);
-  }
+  const std::size_t outer = m_widenings.size();
+  for (auto it = agenda.rbegin(); it != agenda.rend(); ++it)
+    m_widenings.push_front(Widening{*it, Widening::REACHED, m_relaxingViolation});
+  workOffWidenings(outer);
 }
 
 bool ConstraintEngine::carriesRelaxation(const Id<Constraint>& constraint) const {

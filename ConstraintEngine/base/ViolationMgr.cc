@@ -16,6 +16,16 @@
 
 namespace KALDEN {
 
+namespace {
+
+// Whether the variable holds nothing for good: an open enumeration without values may still gain any.
+bool emptiedForGood(const ConstrainedVariable& variable) {
+  const AbstractDomain& current = variable.lastDomain();
+  return current.isEmpty() && current.isClosed();
+}
+
+} // namespace
+
 ViolationMgrImpl::ViolationMgrImpl(unsigned int maxViolationsAllowed, ConstraintEngine& engine)
     : m_maxViolationsAllowed(maxViolationsAllowed), m_relaxingEmpty(false), m_violationsAdded(0), m_engine(engine) {}
 
@@ -125,7 +135,7 @@ void ViolationMgrImpl::clearEmptyVariables() {
   // The records prove the inconsistency: one whose domain is still empty must stay, or the next
   // run would answer true over an empty domain.
   for (auto it = m_emptyVariables.begin(); it != m_emptyVariables.end();) {
-    if (it->isValid() && !(*it)->isDiscarded() && (*it)->lastDomain().isEmpty())
+    if (it->isValid() && !(*it)->isDiscarded() && emptiedForGood(*static_cast<ConstrainedVariable*>(*it)))
       ++it;
     else
       it = m_emptyVariables.erase(it);
@@ -150,8 +160,9 @@ void ViolationMgrImpl::relaxEmptyVariables() {
     if (!variable.isValid() || variable->isDiscarded())
       continue;
     KALDEN_TRACE("ConstraintEngine:ViolationMgr", "Relaxed empty variable : " << variable->toLongString());
-    // A domain that relaxation cannot refill (an empty base domain) still proves the inconsistency.
-    if (!variable->lastDomain().isEmpty())
+    // A domain that relaxation cannot refill (an empty closed base domain) still proves the
+    // inconsistency; an open one may still gain any value.
+    if (!emptiedForGood(*static_cast<ConstrainedVariable*>(variable)))
       m_emptyVariables.erase(variable);
   }
   // Whoever heard of a relaxation may have refilled a variable walked past already (a reset):

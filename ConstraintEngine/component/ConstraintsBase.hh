@@ -89,6 +89,13 @@ public:
   /// Whether a domain is open and holds no value yet: it may still gain any, so a rule that reads
   /// its values has nothing to decide from it.
   static bool holdsNothingYet(const AbstractDomain& domain) { return domain.isOpen() && domain.isEmpty(); }
+  /// Whether a domain is decided: closed and holding one value, an interval only when its ends
+  /// coincide. An open domain may still gain values, and a real interval narrower than the
+  /// tolerance still holds many: a rule that acts on a decided value waits on either.
+  static bool isDecided(const AbstractDomain& domain) {
+    return domain.isClosed() && domain.isSingleton() &&
+           (domain.isEnumerated() || domain.getLowerBound() == domain.getUpperBound());
+  }
   /// Whether one domain is an interval and the other open: they cannot be equated or intersected
   /// until the open one is closed, as it may still gain any value.
   static bool intervalMeetsOpen(const AbstractDomain& a, const AbstractDomain& b) {

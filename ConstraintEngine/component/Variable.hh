@@ -164,7 +164,7 @@ Variable<DomainType>::~Variable() {
   NoThrowScope guard;
   KALDEN_TRACE("Variable:~Variable", "Deleting " << getEntityName());
   // The discard unlinks constraints and leaves the engine, which may read the domains.
-  discard(false);
+  discardInDestructor();
   dropDomains();
   if (extrasIfAny() != nullptr)
     extras().emptyDomain.reset();

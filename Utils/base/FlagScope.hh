@@ -21,6 +21,24 @@ private:
   bool& m_flag;
 };
 
+/**
+ * Gives a flag a value for the life of the object and its former value back when the object
+ * goes: for work that may nest, each level restoring what the outer one set.
+ */
+class FlagAs {
+public:
+  /// Sets the flag to `value`.
+  FlagAs(bool& flag, bool value) : m_flag(flag), m_was(flag) { m_flag = value; }
+  /// Gives the flag back its former value.
+  ~FlagAs() { m_flag = m_was; }
+  FlagAs(const FlagAs&) = delete;
+  FlagAs& operator=(const FlagAs&) = delete;
+
+private:
+  bool& m_flag;
+  const bool m_was;
+};
+
 } // namespace KALDEN
 
 #endif

@@ -27,9 +27,11 @@ class OperationSession;
  * and tells the session first, so that its model leaves the object out.
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
- * to a snapshot. Told of an addition, it may instead fail (throw), which takes
- * back the creation under way, or make a constraint by name while the
- * notices wait. Armed to act at a relaxation, it counts only those and, told
+ * to a snapshot; told of a removal (often inside a destructor, where a
+ * refusal is only printed), it may make such a call or one refused anywhere.
+ * Told of an addition, it may instead fail (throw), which takes back the
+ * creation under way, or make a constraint by name while the notices wait.
+ * Armed to act at a relaxation, it counts only those and, told
  * of one outside a run, resets a variable or deletes a constraint. It reads no
  * object it is told of without testing its handle: another listener may have
  * deleted it already.
@@ -65,20 +67,23 @@ public:
   }
   // What is heard added may still be being built, and what is heard removed is going: another goes.
   void notifyAdded(const Id<ConstrainedVariable>&) override {
-    heard(Id<ConstrainedVariable>(), Id<Constraint>(), Id<Constraint>(), false, true);
+    heard(Id<ConstrainedVariable>(), Id<Constraint>(), Id<Constraint>(), false, false, true);
   }
   void notifyAdded(const Id<Constraint>&) override {
+    heard(Id<ConstrainedVariable>(), Id<Constraint>(), Id<Constraint>(), false, false, true);
+  }
+  void notifyRemoved(const Id<ConstrainedVariable>&) override {
     heard(Id<ConstrainedVariable>(), Id<Constraint>(), Id<Constraint>(), false, true);
   }
-  void notifyRemoved(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
   // A composite whose member is heard removed may go too.
   void notifyRemoved(const Id<Constraint>& constraint) override {
-    heard(Id<ConstrainedVariable>(), Id<Constraint>(), constraint);
+    heard(Id<ConstrainedVariable>(), Id<Constraint>(), constraint, false, true);
   }
 
 private:
   void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
-             const Id<Constraint>& removed = Id<Constraint>(), bool relaxed = false, bool added = false);
+             const Id<Constraint>& removed = Id<Constraint>(), bool relaxed = false, bool removal = false,
+             bool added = false);
   // The numbers of the session's live variables (but `except`) or live constraints.
   std::vector<int> live(bool variables, int except) const;
   // Told of a relaxation: resets a variable or deletes a constraint, as the choice says.

@@ -94,6 +94,18 @@ void MirrorListener::switched(const std::map<int, Id<T> >& held, std::set<int>& 
     breached(std::string(toOff ? "deactivated " : "activated ") + std::to_string(key) + " twice in a row");
 }
 
+// The header's inline notices call these from wherever a subclass calls them: made here once.
+template void MirrorListener::add(std::map<int, Id<ConstrainedVariable> >&, const Id<ConstrainedVariable>&, const char*);
+template void MirrorListener::add(std::map<int, Id<Constraint> >&, const Id<Constraint>&, const char*);
+template void MirrorListener::remove(std::map<int, Id<ConstrainedVariable> >&, std::set<int>&,
+                                     const Id<ConstrainedVariable>&, const char*);
+template bool MirrorListener::expectHeld(const std::map<int, Id<ConstrainedVariable> >&,
+                                         const Id<ConstrainedVariable>&, const char*);
+template void MirrorListener::switched(const std::map<int, Id<ConstrainedVariable> >&, std::set<int>&,
+                                       const Id<ConstrainedVariable>&, bool);
+template void MirrorListener::switched(const std::map<int, Id<Constraint> >&, std::set<int>&, const Id<Constraint>&,
+                                       bool);
+
 void MirrorListener::notifyPropagationCommenced() {
   if (m_inRun)
     breached("commenced inside a run");

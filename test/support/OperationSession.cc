@@ -31,6 +31,7 @@ public:
   typedef std::function<void(const Id<Constraint>&)> Told;
   SessionListener(const Id<ConstraintEngine>& engine, Told added, Told violated)
       : ConstraintEngineListener(engine), m_added(added), m_violated(violated) {}
+  using ConstraintEngineListener::notifyAdded; // a variable's addition is heard as the base hears it
   void notifyAdded(const Id<Constraint>& constraint) override { m_added(constraint); }
   void notifyViolationAdded(const Id<Constraint>& constraint) override { m_violated(constraint); }
 
@@ -129,20 +130,85 @@ Id<ConstrainedVariable> DrawnDomain::newVariable(const Id<ConstraintEngine>& eng
   return var->getId();
 }
 
-OperationSession::OperationSession() : m_schema(new CESchema()), m_engine(new ConstraintEngine(m_schema->getId())) {
+OperationSession::OperationSession(const OperationSequence::Layout& layout)
+    : m_schema(new CESchema()), m_engine(new ConstraintEngine(m_schema->getId())), m_pads(layout.addresses != 0),
+      m_padDraw(layout.addresses) {
   m_schema->registerDataType((new IntDT())->getId());
   m_schema->registerDataType((new FloatDT())->getId());
   m_schema->registerDataType((new BoolDT())->getId());
   registerCatalogue(*m_schema);
-  new DefaultPropagator("Default", m_engine->getId());          // owned by the engine
-  new EqualityConstraintPropagator("Equal", m_engine->getId()); // likewise
-  m_listener.reset(new SessionListener(
-      m_engine->getId(), [this](const Id<Constraint>& constraint) { m_added.push_back(constraint); },
-      [this](const Id<Constraint>& constraint) { m_lastSetAside = constraint; }));
-  m_heard.reset(new HeardCounter(m_engine->getId()));
-  m_deleter.reset(new DeletingListener(m_engine->getId(), *this));
-  m_mirror.reset(new MirrorListener(m_engine->getId()));
-  m_late.reset(new LateListeners(m_engine->getId(), *this));
+  // Owned by the engine; the first counts the keys the transcripts give.
+  const int base = (new DefaultPropagator("Default", m_engine->getId()))->getKey();
+  new EqualityConstraintPropagator("Equal", m_engine->getId());
+  m_transcripts.assign(LISTENERS, Transcript(base));
+  makeListeners(layout);
+}
+
+void OperationSession::makeListeners(const OperationSequence::Layout& layout) {
+  std::vector<int> order;
+  std::vector<std::size_t> slots;
+  for (std::size_t i = 0; i < LISTENERS; ++i) {
+    order.push_back(static_cast<int>(i));
+    slots.push_back(i);
+  }
+  if (layout.order != 0) {
+    std::mt19937 draw(layout.order);
+    std::shuffle(order.begin(), order.end(), draw);
+  }
+  if (layout.addresses != 0)
+    std::shuffle(slots.begin(), slots.end(), m_padDraw);
+  const Id<ConstraintEngine>& engine = m_engine->getId();
+  InSlot<DeletingListener> lateDeleter;
+  InSlot<MirrorListener> lateMirror;
+  for (std::size_t rank = 0; rank < LISTENERS; ++rank) {
+    const int kind = order[rank];
+    Transcript& transcript = m_transcripts[static_cast<std::size_t>(kind)];
+    const std::size_t slot = slots[rank];
+    m_registered.push_back(kind);
+    switch (kind) {
+    case 0:
+      m_listener.reset(m_slots.make<Transcribed<SessionListener> >(
+          slot, transcript, engine, [this](const Id<Constraint>& constraint) { m_added.push_back(constraint); },
+          [this](const Id<Constraint>& constraint) { m_lastSetAside = constraint; }));
+      break;
+    case 1:
+      m_heard.reset(m_slots.make<Transcribed<HeardCounter> >(slot, transcript, engine));
+      break;
+    case 2:
+      m_deleter.reset(m_slots.make<Transcribed<DeletingListener> >(slot, transcript, engine, *this));
+      break;
+    case 3:
+      m_mirror.reset(m_slots.make<Transcribed<MirrorListener> >(slot, transcript, engine));
+      break;
+    case 4:
+      lateDeleter.reset(m_slots.make<Transcribed<DeletingListener> >(slot, transcript, engine, *this));
+      break;
+    default:
+      lateMirror.reset(m_slots.make<Transcribed<MirrorListener> >(slot, transcript, engine));
+      break;
+    }
+  }
+  DeletingListener& deleter = *lateDeleter;
+  MirrorListener& mirror = *lateMirror;
+  m_late.reset(new LateListeners{std::move(lateDeleter), std::move(lateMirror), deleter, mirror});
+}
+
+void OperationSession::pad() {
+  if (m_padding.size() > 3 && m_padDraw() % 3 == 0)
+    m_padding.erase(m_padding.begin() + static_cast<std::ptrdiff_t>(m_padDraw() % m_padding.size()));
+  m_padding.emplace_back(new char[1 + m_padDraw() % 700]);
+}
+
+std::vector<const Transcript*> OperationSession::transcripts() const {
+  std::vector<const Transcript*> result;
+  for (int kind : m_registered)
+    result.push_back(&m_transcripts[static_cast<std::size_t>(kind)]);
+  return result;
+}
+
+std::string OperationSession::listenerName(std::size_t rank) const {
+  static const char* const sl_names[] = {"session", "counter", "deleter", "mirror", "late deleter", "late mirror"};
+  return sl_names[m_registered.at(rank)];
 }
 
 OperationSession::~OperationSession() {
@@ -159,7 +225,16 @@ OperationSession::~OperationSession() {
 }
 
 bool OperationSession::apply(const Operation& op) {
+  // Nothing is left to act on once the session cleared its engine inside the tear-down bracket.
+  if (!m_engine)
+    return false;
+  if (op.type == Type::CLEAR_IN_TEAR_DOWN) {
+    clearInTearDown();
+    return true;
+  }
   try {
+    if (m_pads)
+      pad();
     m_lastSetAside = Id<Constraint>();
     m_added.clear();
     m_listenerMade.clear();
@@ -170,7 +245,9 @@ bool OperationSession::apply(const Operation& op) {
     m_late->deleter.arm(op.listenerNotice < 0 ? -1 : op.listenerNotice + 1 + op.listenerChoice % 4,
                         op.listenerChoice * 7 % 1000 * 10 + 2 + op.listenerChoice % 8);
     m_deleter->failsOrMakes = true;
+    m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
+    m_creating = false;
     m_deleter->arm(-1, 0);
     m_late->deleter.arm(-1, 0);
     checkMirror(OperationSequence::describe(op));
@@ -355,6 +432,8 @@ bool OperationSession::perform(const Operation& op) {
     return changeDynamicDomain(op);
   case Type::REFUSED_CALL:
     return refuseCall(op);
+  case Type::CLEAR_IN_TEAR_DOWN:
+    break; // applied before the checks (see apply())
   }
   return false;
 }
@@ -540,15 +619,15 @@ bool OperationSession::createConstraint(const Operation& op) {
 }
 
 bool OperationSession::createTakenBack(const Operation& op, bool (OperationSession::*create)(const Operation&)) {
-  m_creating = true;
+  m_takingBack = true;
   const std::size_t constraintsBefore = m_constraints.size();
   const std::size_t variablesBefore = m_variables.size();
   try {
     const bool applied = (this->*create)(op);
-    m_creating = false;
+    m_takingBack = false;
     return applied;
   } catch (const ListenerFailure&) {
-    m_creating = false;
+    m_takingBack = false;
     m_makingByName = false;
   }
   // Taken back before the failure left: the engine holds nothing the model does not know, but

@@ -8,6 +8,7 @@
 #include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
+#include "support/ListenerSlots.hh"
 #include "support/MirrorListener.hh"
 #include "support/RecordingEngineListener.hh"
 #include "support/TestConstraints.hh"
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <random>
 #include <memory>
 #include <set>
 #include <string>
@@ -158,8 +160,41 @@ protected:
   MirrorListener mirror;
   RecordingEngineListener log;
   ActingListener actor;
-  // Told after the actor (listeners are told in address order): it hears what the actor's deeds overtake.
+  // Told after the actor (listeners are told in the order they registered): it hears what the actor's deeds overtake.
   MirrorListener lateMirror;
+};
+
+// Counts the changes of one variable an engine listener hears.
+class ChangeCounter : public ConstraintEngineListener {
+public:
+  ChangeCounter(const Id<ConstraintEngine>& engine, const Id<ConstrainedVariable>& variable)
+      : ConstraintEngineListener(engine), m_variable(variable) {}
+  int changes = 0;
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+    changes += v == m_variable ? 1 : 0;
+  }
+
+private:
+  Id<ConstrainedVariable> m_variable;
+};
+
+// Discards its variable when told a constraint was linked to it.
+class LinkDiscarder : public ConstrainedVariableListener {
+public:
+  explicit LinkDiscarder(const Id<ConstrainedVariable>& variable) : ConstrainedVariableListener(variable) {}
+  void notifyConstraintAdded(const Id<Constraint>&, int) override {
+    const Id<ConstrainedVariable> variable = m_variable;
+    variable->discard();
+  }
+};
+
+// Deletes a variable when told it changed.
+class ChangeDeleter : public ConstraintEngineListener {
+public:
+  explicit ChangeDeleter(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+    delete static_cast<ConstrainedVariable*>(v);
+  }
 };
 
 bool startsWith(const std::string& text, const std::string& prefix) {
@@ -677,6 +712,58 @@ TEST_F(ListenerProtocolTest, ListenersAttachedWhenAVariableIsHeardAddedHearItsLi
     attacher->mirrors.clear();
   }
   delete attacher;
+}
+
+} // namespace
+} // namespace KALDEN
+
+namespace KALDEN {
+namespace {
+
+// Listeners are told in the order they registered, wherever they lie: one registered before a
+// listener that deletes the variable it is told of hears that notice, one registered after it
+// does not (an engine's listeners told of a specify; a variable's told of a link).
+TEST_F(ListenerProtocolTest, ListenersAreToldInTheOrderTheyRegisteredWhereverTheyLie) {
+  std::mt19937 random(5);
+  Slots<2> slots;
+  for (int round = 0; round < 16; ++round) {
+    SCOPED_TRACE(round);
+    const bool counterFirst = round % 2 == 0;
+    std::size_t at[2] = {0, 1};
+    std::shuffle(at, at + 2, random);
+
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    ChangeCounter* counter = nullptr;
+    ChangeDeleter* deleter = nullptr;
+    for (int i = 0; i < 2; ++i) {
+      if ((i == 0) == counterFirst)
+        counter = slots.make<ChangeCounter>(at[i], engine(), x);
+      else
+        deleter = slots.make<ChangeDeleter>(at[i], engine());
+    }
+    x->specify(3);
+    EXPECT_FALSE(x.isValid());
+    EXPECT_EQ(counter->changes, counterFirst ? 1 : 0);
+    SlotRelease()(counter);
+    SlotRelease()(deleter);
+
+    const Id<ConstrainedVariable> keeper = intVar("keeper", 0, 10);
+    const Id<ConstrainedVariable> victim = intVar("victim", 0, 10);
+    LinkCounter* links = nullptr;
+    LinkDiscarder* discarder = nullptr;
+    for (int i = 0; i < 2; ++i) {
+      if ((i == 0) == counterFirst)
+        links = slots.make<LinkCounter>(at[i], victim);
+      else
+        discarder = slots.make<LinkDiscarder>(at[i], victim);
+    }
+    EXPECT_CHECK_FAILS(leq(keeper, victim), "!isDiscarded() && variable.isValid() && !variable->isDiscarded()");
+    EXPECT_EQ(links->added, counterFirst ? 1 : 0);
+    SlotRelease()(links);
+    SlotRelease()(discarder);
+    expectMirrored("after the round");
+    clearNetwork();
+  }
 }
 
 } // namespace

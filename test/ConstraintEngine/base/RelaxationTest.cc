@@ -1,5 +1,6 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/component/Constraints.hh"
 #include "support/CapturedTraces.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
@@ -215,6 +216,40 @@ TEST_F(RelaxationTest, RemovalIsRefusedDuringARun) {
   EXPECT_CHECK_FAILS(m_engine->propagate(), "!m_propInProgress");
   EXPECT_EQ(m_engine->getConstraints().size(), 1u); // the refusals took nothing away
   EXPECT_EQ(m_engine->getVariables().size(), 1u);
+}
+
+// A deletion by name that a listener makes while a relaxation spreads propagates only once what it
+// widened has joined the relaxation: nothing then bounds u and w.
+TEST_F(RelaxationTest, ADeletionByNameDuringARelaxationPropagatesAfterItsWideningJoined) {
+  struct Deleter : ConstraintEngineListener {
+    Deleter(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v, const Id<Constraint>& c)
+        : ConstraintEngineListener(e), engine(e), heard(v), victim(c) {}
+    void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+      if (v != heard || victim.isNoId())
+        return;
+      const Id<Constraint> c = victim;
+      victim = Id<Constraint>();
+      engine->deleteConstraint(c);
+    }
+    Id<ConstraintEngine> engine;
+    Id<ConstrainedVariable> heard;
+    Id<Constraint> victim;
+  };
+  const Id<ConstrainedVariable> t = intVar("t", 0, 10), r = intVar("r", 0, 10), e = intVar("e", 0, 10);
+  const Id<ConstrainedVariable> u = intVar("u", 0, 10), w = intVar("w", 0, 10);
+  t->specify(3);
+  Constraint* rt = leq("rt", r, t);
+  new EqualConstraint("re", "Default", engine(), makeScope(r, e));
+  Constraint* ut = leq("ut", u, t);
+  new EqualConstraint("uw", "Default", engine(), makeScope(u, w));
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_EQ(w->toString(), "[0,3]");
+  Deleter deleter(engine(), e, ut->getId());
+  m_engine->deleteConstraint(rt->getId());
+  EXPECT_TRUE(deleter.victim.isNoId());
+  EXPECT_TRUE(m_engine->propagate());
+  for (const Id<ConstrainedVariable>& v : {r, e, u, w})
+    EXPECT_EQ(v->toString(), "[0,10]") << v->getName().toString();
 }
 
 } // namespace

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <list>
+#include <map>
+#include <memory>
+#include <vector>
 
 namespace KALDEN {
 namespace {
@@ -16,6 +21,11 @@ class ViolationTest : public NetworkFixture {
 protected:
   Constraint* equal(const std::vector<Id<ConstrainedVariable> >& scope) {
     return new EqualConstraint("eq", "Default", engine(), scope);
+  }
+  Id<ConstrainedVariable> intEnum(const char* name, const std::list<double>& values) {
+    return (new Variable<EnumeratedDomain>(engine(), NumericDomain(values, IntDT::instance()), false, true, name,
+                                           Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+        ->getId();
   }
   static bool holds(const Id<ConstrainedVariable>& var, double value) { return var->lastDomain().isMember(value); }
 };
@@ -132,6 +142,50 @@ TEST_F(ViolationTest, ResettingAVariableOfAViolatedConstraintBringsItBack) {
   EXPECT_EQ(m_engine->getViolation(), 0.0);
   EXPECT_TRUE(eq->isActive());
   EXPECT_TRUE(a->lastDomain().isSingleton() && holds(a, 3));
+}
+
+// A gain met in a run whose constraints are set aside: what the gain's relaxation reaches is
+// propagated before the answer, which is the fixpoint of the constraints that stand, whatever
+// order the constraints run in (it follows allocation: the network is built in every order).
+TEST_F(ViolationTest, AGainBesideConstraintsSetAsideEndsAtTheFixpointOfTheRest) {
+  m_engine->setAllowViolations(true);
+  std::vector<int> order{0, 1, 2, 3};
+  int layout = 0;
+  do {
+    std::vector<std::unique_ptr<char[]> > padding;
+    std::map<int, Id<ConstrainedVariable> > vars;
+    for (int i = 0; i < 4; ++i) {
+      const int which = order[static_cast<std::size_t>((i + layout) % 4)];
+      padding.emplace_back(new char[static_cast<std::size_t>(24 + 40 * ((which + layout) % 5))]);
+      vars[which] = which == 0   ? intEnum("v0", {-3})
+                    : which == 1 ? intEnum("v1", {-6, -4, 1})
+                    : which == 2 ? intEnum("v2", {0})
+                                 : openEnum("v4", {-6});
+    }
+    ++layout;
+    const Id<ConstrainedVariable> v0 = vars[0], v1 = vars[1], v2 = vars[2], v4 = vars[3];
+    std::vector<Constraint*> made;
+    for (int which : order) {
+      padding.emplace_back(new char[static_cast<std::size_t>(16 + 48 * which)]);
+      if (which == 0)
+        made.push_back(equal(makeScope(v4, v1)));
+      else if (which == 1)
+        made.push_back(new AddEqualConstraint("addEq", "Default", engine(), makeScope(v4, v4, v0)));
+      else
+        made.push_back(
+            new LessThanConstraint("lt", "Default", engine(), which == 2 ? makeScope(v4, v4) : makeScope(v1, v2)));
+    }
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_FALSE(m_engine->pending());
+    // Neither addEq nor lt(v4, v4) can hold once v1 < 0; without them v1 is {-6, -4}.
+    EXPECT_EQ(m_engine->getAllViolations().size(), 2);
+    EXPECT_EQ(v1->lastDomain().toString(), "int:CLOSED{-6, -4}");
+    EXPECT_EQ(v4->lastDomain().toString(), "int:CLOSED{-6, -4}");
+    for (Constraint* c : made)
+      delete c;
+    for (const Id<ConstrainedVariable>& v : {v0, v1, v2, v4})
+      delete static_cast<ConstrainedVariable*>(v);
+  } while (std::next_permutation(order.begin(), order.end()) && !HasFailure());
 }
 
 } // namespace
