@@ -766,5 +766,36 @@ TEST_F(ListenerProtocolTest, ListenersAreToldInTheOrderTheyRegisteredWhereverThe
   }
 }
 
+// A listener that fails when told of a creation by name, of a constraint or a variable: every
+// listener still hears the notice, the creation is taken back before the error leaves, and
+// nothing of it is left registered or pending.
+TEST_F(ListenerProtocolTest, AListenerFailingWhileACreationByNameIsToldTakesItBack) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 0, 5);
+  actor.when = [](const std::string& notice) { return notice == "added leq"; };
+  actor.act = [] { KALDEN_CHECK(false); };
+  EXPECT_CHECK_FAILS(m_engine->createConstraint("leq", makeScope(x, y)), "false");
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 10);
+  expectMirrored("after the constraint");
+  actor.when = [](const std::string& notice) { return notice == "added variable v"; };
+  actor.act = [] { KALDEN_CHECK(false); };
+  EXPECT_CHECK_FAILS(m_engine->createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false, true, "v",
+                                              Id<Entity>::noId(), -1),
+                     "false");
+  EXPECT_EQ(m_engine->getVariables().size(), 2u);
+  expectMirrored("after the variable");
+  // From a constructor's notices nothing propagates.
+  actor.when = [](const std::string& notice) { return notice == "added own"; };
+  actor.act = [this] { EXPECT_CHECK_FAILS(m_engine->propagate(), "!isBeingMade()"); };
+  new LessThanEqualConstraint("own", "Default", engine(), makeScope(x, y));
+  EXPECT_FALSE(actor.act);
+  EXPECT_TRUE(m_engine->pending());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 5);
+  expectMirrored("after the propagation");
+}
+
 } // namespace
 } // namespace KALDEN
