@@ -187,8 +187,9 @@ public:
   bool getAutoPropagation() const override { return m_autoPropagate; }
   /// Switches auto-propagation; switching it on propagates unless a propagation runs.
   void setAutoPropagation(bool value) override;
-  /// Whether auto-propagation is on and no propagation runs.
-  bool shouldAutoPropagate() const { return m_autoPropagate && !m_propInProgress; }
+  /// Whether auto-propagation is on and no propagate() call is under way (between its runs, the
+  /// call goes on to the fixpoint of whatever a deed changed).
+  bool shouldAutoPropagate() const { return m_autoPropagate && !m_propInProgress && !m_inPropagate; }
 
   // Change routing.
 
@@ -542,6 +543,7 @@ private:
   bool m_relaxingViolation;
   bool m_relaxed;
   bool m_propInProgress;
+  bool m_inPropagate = false; // a propagate() call is under way, in a run or between its runs
   bool m_deleted;
   bool m_purged;
   bool m_dirty;

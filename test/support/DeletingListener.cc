@@ -1,5 +1,6 @@
 #include "support/DeletingListener.hh"
 
+#include "Utils/Error.hh"
 #include "support/OperationSession.hh"
 
 #include <vector>
@@ -54,10 +55,17 @@ void DeletingListener::widenOrDelete() {
   if (candidates.empty())
     return;
   const int picked = candidates[static_cast<std::size_t>(choice / 2) % candidates.size()];
+  // A constraint goes by a plain delete, a discard, or through the engine, whose propagation
+  // (when auto-propagating) must wait for all that the relaxation under way widens. Not through
+  // the engine inside a destructor's notices, where a refused call is printed, not thrown: what
+  // such a call may leave is judged elsewhere.
+  const int way = (choice / 120) % 3 == 2 && NoThrowScope::active() ? 0 : (choice / 120) % 3;
   if (reset)
     m_session.resetVariable(picked);
+  else if (way == 2)
+    m_session.deleteThroughEngine(picked);
   else
-    m_session.dropConstraint(picked, (choice / 120) % 2 == 1);
+    m_session.dropConstraint(picked, way == 1);
 }
 
 // The choice picks the concerned object (a third of the time, when the session knows it: a

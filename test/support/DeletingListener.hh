@@ -22,8 +22,10 @@ class OperationSession;
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
  * to a snapshot; told of a removal (often inside a destructor, where a
- * refusal is only printed), it may make such a call or one refused anywhere. Armed to act at a relaxation, it counts only those and, told
- * of one outside a run, resets a variable or deletes a constraint. It reads no
+ * refusal is only printed), it may make such a call or one refused anywhere.
+ * Armed to act at a relaxation, it counts only those and, told of one outside
+ * a run, resets a variable or deletes a constraint (also through the engine,
+ * which propagates when auto-propagating). It reads no
  * object it is told of without testing its handle: another listener may have
  * deleted it already.
  */

@@ -68,7 +68,6 @@ struct ModelVariable {
   bool open = false;          ///< its base domain still takes insertions
   int closedBefore = -1;      ///< once the client closed it: the number the next constraint made got
   std::set<int> base;         ///< the values the client left in its base domain
-  bool lostWhileOpen = false; ///< the client removed a value while its base was open
   bool specified = false;     ///< whether the client specified it
   int value = 0;              ///< the specified value
   int deactivations = 0;      ///< the client's outstanding deactivations
@@ -203,6 +202,11 @@ public:
   void dropVariable(int v, bool discard);
   /// Deletes (or discards) the live constraint; the model forgets it first.
   void dropConstraint(int c, bool discard);
+  /// Deletes the live constraint through the engine, which propagates at once when auto-propagating.
+  void deleteThroughEngine(int c) {
+    m_constraints.at(c).alive = false;
+    m_engine->deleteConstraint(m_constraints.at(c).id);
+  }
   /// Resets the live variable: the client no longer specifies it.
   void resetVariable(int v) {
     m_variables.at(v).specified = false;
@@ -287,6 +291,11 @@ private:
   bool leavesNoPendingWork(const std::string& what);
   bool leavesNoDecidedViolation(const std::set<int>& network, const std::string& what);
   bool matchesFreshEngine(const std::vector<Part>& parts, const std::string& what);
+  bool failsAsFreshEngine(const std::vector<Part>& parts, const std::string& what);
+  // The parts a fresh engine is held to, and (in `allOnToo`) which of them have nothing switched off.
+  std::vector<const Part*> freshlyComparable(const std::vector<Part>& parts, std::vector<bool>& allOnToo) const;
+  // Whether the live domain lies within the fresh engine's (see matchesFreshEngine).
+  static bool withinFresh(const AbstractDomain& live, const AbstractDomain& again);
   // Whether decided values (closed singletons, integers) of its whole scope break the constraint; `shown` names them.
   bool brokenByDecidedValues(const ModelConstraint& c, std::string& shown) const;
 
