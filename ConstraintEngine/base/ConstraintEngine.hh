@@ -120,7 +120,7 @@ public:
   void add(const Id<Constraint>& constraint, const LabelStr& propagatorName);
   /// Registers a propagator, replacing a namesake that holds no constraint.
   void add(const Id<Propagator>& propagator);
-  /// Registers an engine listener.
+  /// Registers an engine listener, told after those registered before it.
   void add(const Id<ConstraintEngineListener>& listener);
   /// Unregisters an engine listener.
   void remove(const Id<ConstraintEngineListener>& listener);
