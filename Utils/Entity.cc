@@ -241,11 +241,22 @@ void Entity::notifyDiscarded(const Entity*) {}
 bool Entity::refusesDeletion() const { return false; }
 
 void Entity::discard(bool pool) {
+  // A refusal leaves the entity as it was, also where it is only printed (a call made while a
+  // destructor tells of a removal).
+  if (m_discarded || refusesDeletion())
+    return;
+  retire(pool);
+}
+
+void Entity::discardInDestructor() {
   if (m_discarded)
     return;
-  // A refusal raised leaves the entity as it was. Printed inside a destructor, it cannot hold
-  // the entity back: it goes all the same.
+  // Printed, a refusal cannot hold back an object being destroyed: it goes all the same.
   refusesDeletion();
+  retire(false);
+}
+
+void Entity::retire(bool pool) {
   m_discarded = true; // before handleDiscard, so re-entrant discards stop here
   handleDiscard();
   if (!pool)

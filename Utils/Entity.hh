@@ -60,8 +60,11 @@ public:
   /// destructor). False here.
   virtual bool refusesDeletion() const;
 
-  /// Retires the entity (once), unless refusesDeletion(); `pool` lets garbageCollect() delete a heap object later.
+  /// Retires the entity (once), unless refusesDeletion(), which leaves it as it was even where the refusal is
+  /// only printed; `pool` lets garbageCollect() delete a heap object later.
   void discard(bool pool = true);
+  /// discard() from the entity's own destructor, which cannot be refused: a refusal is printed and the entity goes.
+  void discardInDestructor();
   /// Whether discard() has run.
   bool isDiscarded() const { return m_discarded; }
   /// Refuses an operation on a discarded entity, naming it: true when it was refused (the failure
@@ -105,6 +108,8 @@ public:
   static void operator delete(void* block);
 
 private:
+  // Retires the entity once a refusal was asked for.
+  void retire(bool pool);
   // The failure of refusesDiscarded(), out of line: callers test a flag on hot paths.
   [[gnu::cold, gnu::noinline]] void raiseDiscarded(const char* operation) const;
 

@@ -21,6 +21,7 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
                                          bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent, int index)
     : Entity(), m_canBeSpecified(canBeSpecified), m_specifiedFlag(false), m_deleted(false), m_lastRelaxed(0),
       m_deactivationRefCount(0), m_id(this), m_constraintEngine(ownHandleOf(constraintEngine)), m_name(name) {
+  bool making = false;
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
     KALDEN_CHECK_TEXT(index >= NO_INDEX, "m_index >= NO_INDEX");
@@ -35,14 +36,28 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
       more.parent = parent;
       more.index = index;
     }
+    // Nobody hears of it before it has domains (see made()).
+    m_constraintEngine->beginMaking(getKey());
+    making = true;
     m_constraintEngine->add(m_id);
     ::new (static_cast<void*>(&m_listener.live)) OwnChangeListener(*this);
     m_listenerState = ListenerState::LIVE;
   } catch (...) {
     // The destructor will not run: take back what was registered.
+    const Id<ConstraintEngine> engine = m_constraintEngine;
     undoRegistration();
+    if (making && engine.isValid())
+      engine->endMaking(getKey(), true, true);
     throw;
   }
+}
+
+void ConstrainedVariable::made() { m_constraintEngine->endMaking(getKey(), false, true); }
+
+void ConstrainedVariable::unmade() {
+  // Its notices are dropped but nothing is told: a listener would find it half-made.
+  if (m_constraintEngine.isValid())
+    m_constraintEngine->endMaking(getKey(), true, false);
 }
 
 void ConstrainedVariable::undoRegistration() {
@@ -58,7 +73,7 @@ ConstrainedVariable::~ConstrainedVariable() {
   NoThrowScope guard;
   KALDEN_TRACE("ConstrainedVariable:~ConstrainedVariable",
                "NAME=" << m_name.toString() << " KEY=" << getKey() << " ID=" << m_id);
-  discard(false);
+  discardInDestructor();
   // The discard retires the own listener; a failure that only printed may have stopped it short.
   retireListener();
   if (m_id.isValid())
@@ -95,8 +110,8 @@ ConstrainedVariable::Extras& ConstrainedVariable::extras() {
   return *m_extras;
 }
 
-const std::set<Id<ConstrainedVariableListener> >& ConstrainedVariable::listeners() const {
-  static const std::set<Id<ConstrainedVariableListener> > sl_none;
+const InsertionOrderedSet<ConstrainedVariableListener>& ConstrainedVariable::listeners() const {
+  static const InsertionOrderedSet<ConstrainedVariableListener> sl_none;
   return m_extras ? m_extras->listeners : sl_none;
 }
 
@@ -190,8 +205,8 @@ void ConstrainedVariable::handleDiscard() {
       // A part goes with the outermost constraint standing that holds it, which holds this
       // variable too (in its scope, or as an interim variable): that one is discarded first and
       // takes the part along, so nobody hears the part go while its composite stands.
-      const Id<Constraint> owner = constraint->standingOwner();
-      const Id<Constraint> whole = owner.isNoId() ? constraint : owner;
+      const Id<Constraint> outermost = Constraint::ownerOf(constraint->getKey(), true);
+      const Id<Constraint> whole = outermost.isNoId() ? constraint : outermost;
       KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding constraint " << whole->getKey());
       whole->discard(true);
       KALDEN_CHECK_MSG(constraint.isValid(), constraint << " should remain valid");
@@ -202,7 +217,7 @@ void ConstrainedVariable::handleDiscard() {
   // Each listener hears the notice once and is then dropped, whether it unregistered or not;
   // a listener may delete itself or others while it is told, so walk a snapshot.
   while (!listeners().empty()) {
-    std::set<Id<ConstrainedVariableListener> >& registered = m_extras->listeners;
+    InsertionOrderedSet<ConstrainedVariableListener>& registered = m_extras->listeners;
     const std::vector<Id<ConstrainedVariableListener> > snapshot(registered.begin(), registered.end());
     for (const Id<ConstrainedVariableListener>& listener : snapshot) {
       if (!listener.isValid() || registered.count(listener) == 0)

@@ -7,6 +7,7 @@
 #include "Utils/LabelStr.hh"
 #include "Utils/base/EntityComparator.hh"
 #include "Utils/base/Id.hh"
+#include "Utils/base/InsertionOrderedSet.hh"
 #include "Utils/base/PSEntity.hh"
 #include "Utils/base/PSList.hh"
 
@@ -72,7 +73,8 @@ public:
 /**
  * An observer of one variable: told of every constraint linked to or unlinked
  * from it and of its discard. It registers with the variable when built and
- * unregisters when destroyed. When the variable is discarded, each listener
+ * unregisters when destroyed; a variable's listeners are told in the order
+ * they registered. When the variable is discarded, each listener
  * hears notifyDiscard() once and is then dropped, whether or not it
  * unregistered itself; a dropped listener no longer touches the variable, so
  * it may outlive it.
@@ -297,7 +299,7 @@ public:
   bool hasActiveConstraint() const;
   /// Adds the linked constraints to a set ordered by key.
   void constraints(std::set<Id<Constraint>, EntityComparator<Id<Constraint> > >& results) const;
-  /// Adds the linked constraints to a set ordered by address.
+  /// Adds the linked constraints to a set ordered by handle (the order they were made).
   void constraints(std::set<Id<Constraint> >& results) const;
   /// The linked constraints, one entry per link, in link order.
   PSList<PSConstraint*> getConstraints() const override;
@@ -313,6 +315,12 @@ protected:
   /// Builds the variable, registers it with its engine and makes its own change listener.
   ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
                       const LabelStr& name, const Id<Entity>& parent, int index);
+
+  /// Ends the making begun in the constructor, once the variable has its domains: listeners hear
+  /// of it now (one that a listener discarded meanwhile stays discarded).
+  void made();
+  /// As made(), for a variable whose constructor fails after the base part: nobody hears of it.
+  void unmade();
 
   /// The body of every way of specifying a value: the flag and value are set and the current domain set to the value (or emptied).
   /// False when a listener told of the change deleted the variable, which must then not be touched.
@@ -345,7 +353,7 @@ protected:
     Id<Entity> parent;
     int index = NO_INDEX;
     double specifiedValue = 0.0; ///< meaningful while m_specifiedFlag is set
-    std::set<Id<ConstrainedVariableListener> > listeners;
+    InsertionOrderedSet<ConstrainedVariableListener> listeners; ///< told in the order they registered
     std::unique_ptr<AbstractDomain>
         emptyDomain;  ///< what a typed variable answers while its engine is proven inconsistent
     int ownerKey = 0; ///< the key of the constraint the variable is a part of, 0 when none
@@ -396,9 +404,12 @@ private:
   void undoRegistration();
   // Whether the engine would accept a widening of the current domain now (see relax()).
   bool mayWidenNow() const;
+  // Whether a reset to `domain` would give the current domain a value it lacks, or open it.
+  bool widensCurrent(const AbstractDomain& domain) const;
   // Refuses a reset of an interval to a domain that does not hold the current one, before
   // anything changes: an interval only widens (an enumeration takes a narrower domain's members).
-  void checkIntervalWidens(const AbstractDomain& domain) const;
+  // False when refused.
+  bool checkIntervalWidens(const AbstractDomain& domain) const;
   // Whether narrowing the base domain by `dom` leaves it a value (asked of a copy, which tells nobody).
   bool keepsValueWithin(const AbstractDomain& dom) const;
   // Tells the variable's listeners that a constraint was linked (or unlinked): at once, or once
@@ -407,7 +418,7 @@ private:
   // As tellListenersOfLink(), at once.
   void tellListenersOfLinkNow(const Id<Constraint>& constraint, int argIndex, bool linked);
   // The variable's listeners (none when no extras were made).
-  const std::set<Id<ConstrainedVariableListener> >& listeners() const;
+  const InsertionOrderedSet<ConstrainedVariableListener>& listeners() const;
   // Destroys the own listener (which takes back its handle), keeping its handle for the current domain's sake.
   void retireListener();
 };

@@ -21,7 +21,7 @@ void ConstrainedVariable::specify(double value) {
   if (refusesDiscarded("specify"))
     return;
   KALDEN_TRACE("ConstrainedVariable:specify", "specifying value:" << toString());
-  KALDEN_CHECK(canBeSpecified());
+  KALDEN_CHECK_OR_RETURN(canBeSpecified());
   if (!internalSpecify(value))
     return;
   KALDEN_TRACE("ConstrainedVariable:specify", "specified value:" << toString());
@@ -29,9 +29,9 @@ void ConstrainedVariable::specify(double value) {
 
 bool ConstrainedVariable::internalSpecify(double value) {
   KALDEN_TRACE("ConstrainedVariable:internalSpecify", "specifying value:" << toString());
-  KALDEN_CHECK_TEXT_MSG(baseDomain().isMember(value), "baseDomain().isMember(singletonValue)",
-                        value << " not in " << baseDomain().toString());
-  KALDEN_CHECK_MSG(isActive(), toString());
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(baseDomain().isMember(value), "baseDomain().isMember(singletonValue)",
+                                  value << " not in " << baseDomain().toString(), false);
+  KALDEN_CHECK_MSG_OR_RETURN(isActive(), toString(), false);
   // An integer domain holds a real a hair beside an integer as that integer: the integer is what
   // is specified, so that the variable reads and restores the value its domain holds.
   value = baseDomain().translateNumber(value);
@@ -70,7 +70,7 @@ void ConstrainedVariable::specifyValue(PSVarValue& v) {
     return;
   const PSVarValue& value = v;
   KALDEN_AUDIT(isValid());
-  KALDEN_CHECK(getType() == v.getType());
+  KALDEN_CHECK_OR_RETURN(getType() == v.getType());
   KALDEN_TRACE("ConstrainedVariable:specify", "Specifying var:" << toString() << " to value:" << value.toString());
   if (isSpecified() && getSpecifiedValue() == value.asDouble()) {
     KALDEN_TRACE("ConstrainedVariable:specify",
@@ -97,8 +97,10 @@ void ConstrainedVariable::reset() { reset(internal_baseDomain()); }
 void ConstrainedVariable::reset(const AbstractDomain& domain) {
   if (refusesDiscarded("reset"))
     return;
-  KALDEN_CHECK_MSG(domain.isSubsetOf(internal_baseDomain()), domain.toString()
-                                                                 << " not in " << internal_baseDomain().toString());
+  KALDEN_CHECK_MSG_OR_RETURN(domain.isSubsetOf(internal_baseDomain()),
+                             domain.toString() << " not in " << internal_baseDomain().toString());
+  // Before the closed singleton base is let be: inside a run an emptied variable is refused too.
+  KALDEN_CHECK_TEXT_OR_RETURN(mayWidenNow() || !widensCurrent(domain), "!m_propInProgress");
   const AbstractDomain& base = internal_baseDomain();
   // A closed singleton base keeps its value, unless a specified value the base lost emptied it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
@@ -107,8 +109,8 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
     m_specifiedFlag = false;
     return;
   }
-  KALDEN_CHECK_TEXT(mayWidenNow() || domain.isSubsetOf(lastDomain()), "!m_propInProgress");
-  checkIntervalWidens(domain);
+  if (!checkIntervalWidens(domain))
+    return;
   m_specifiedFlag = false;
   getCurrentDomain().reset(domain);
 }
@@ -116,6 +118,8 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
 void ConstrainedVariable::relax() {
   if (refusesDiscarded("relax"))
     return;
+  // Even one at its base domain: the run would hear of it, and it might widen what others narrowed.
+  KALDEN_CHECK_TEXT_OR_RETURN(mayWidenNow(), "!m_propInProgress");
   if (m_specifiedFlag) {
     // A specified value that the base domain has lost since cannot come back: the variable
     // stays empty until it is reset.
@@ -124,10 +128,8 @@ void ConstrainedVariable::relax() {
         getCurrentDomain().empty();
       return;
     }
-    KALDEN_CHECK_TEXT(mayWidenNow() || !lastDomain().isEmpty(), "!m_propInProgress");
     getCurrentDomain().relax(specifiedValueField());
   } else {
-    KALDEN_CHECK_TEXT(mayWidenNow() || baseDomain().isSubsetOf(lastDomain()), "!m_propInProgress");
     getCurrentDomain().relax(baseDomain());
   }
 }
@@ -135,15 +137,16 @@ void ConstrainedVariable::relax() {
 void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
   if (refusesDiscarded("restrict the base domain of"))
     return;
-  KALDEN_CHECK_MSG(isActive(), toString());
+  KALDEN_CHECK_MSG_OR_RETURN(isActive(), toString());
   // Bounds may overlap where no value is shared (a real range between two integers): the base
   // domain must keep a value, or it would be left empty before the refusal.
-  KALDEN_CHECK_TEXT_MSG(dom.intersects(baseDomain()) && keepsValueWithin(dom), "dom.intersects(baseDomain())",
-                        dom.toString() << " not intersecting " << baseDomain().toString());
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(dom.intersects(baseDomain()) && keepsValueWithin(dom),
+                                  "dom.intersects(baseDomain())",
+                                  dom.toString() << " not intersecting " << baseDomain().toString());
   // Refused before the base narrows: an emptied current domain cannot be intersected.
-  KALDEN_CHECK_TEXT_MSG(lastDomain().isOpen() || !lastDomain().isEmpty(), "isOpen() || !isEmpty()",
-                        "Cannot restrict the base domain of " << m_name.toString()
-                                                              << " while its current domain is empty.");
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(lastDomain().isOpen() || !lastDomain().isEmpty(), "isOpen() || !isEmpty()",
+                                  "Cannot restrict the base domain of " << m_name.toString()
+                                                                        << " while its current domain is empty.");
   if (baseDomain().isSubsetOf(dom) && (isClosed() || dom.isOpen()))
     return;
   KALDEN_TRACE("ConstrainedVariable:restrictBaseDomain",
@@ -191,8 +194,8 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
 void ConstrainedVariable::close() {
   if (refusesDiscarded("close"))
     return;
-  KALDEN_CHECK_MSG(internal_baseDomain().isOpen(),
-                   "Attempted to close a variable but the base domain is already closed.");
+  KALDEN_CHECK_MSG_OR_RETURN(internal_baseDomain().isOpen(),
+                             "Attempted to close a variable but the base domain is already closed.");
   AbstractDomain& base = internal_baseDomain();
   base.close();
   AbstractDomain& current = getCurrentDomain();
@@ -211,11 +214,15 @@ void ConstrainedVariable::close() {
 void ConstrainedVariable::open() {
   if (refusesDiscarded("open"))
     return;
-  KALDEN_CHECK(internal_baseDomain().isClosed());
+  KALDEN_CHECK_OR_RETURN(internal_baseDomain().isClosed());
+  // An interval has no open state: opened, it could no longer say whether it is empty.
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(internal_baseDomain().isEnumerated(), "internal_baseDomain().isEnumerated()",
+                                  "Cannot open " << m_name.toString() << " (key " << getKey()
+                                                 << "): an interval is always closed.");
   // A specified enumeration keeps its value closed: an open one would take another domain's members.
   const bool keepsCurrent = m_specifiedFlag && lastDomain().isEnumerated();
   // The engine refuses the widening while it propagates: refused here, before anything opens.
-  KALDEN_CHECK_TEXT(keepsCurrent || mayWidenNow(), "!m_propInProgress");
+  KALDEN_CHECK_TEXT_OR_RETURN(keepsCurrent || mayWidenNow(), "!m_propInProgress");
   AbstractDomain& base = internal_baseDomain();
   base.open();
   // Whoever hears of a constraint coming back, or of the opening, may delete the variable.
@@ -245,9 +252,10 @@ void ConstrainedVariable::open() {
 void ConstrainedVariable::insert(double value) {
   if (refusesDiscarded("insert into"))
     return;
-  KALDEN_CHECK_MSG(internal_baseDomain().isOpen(), "Can't insert a member into a variable with a closed base domain.");
+  KALDEN_CHECK_MSG_OR_RETURN(internal_baseDomain().isOpen(),
+                             "Can't insert a member into a variable with a closed base domain.");
   const bool widens = !m_specifiedFlag && !getCurrentDomain().isMember(value);
-  KALDEN_CHECK_TEXT(mayWidenNow() || !widens, "!m_propInProgress");
+  KALDEN_CHECK_TEXT_OR_RETURN(mayWidenNow() || !widens, "!m_propInProgress");
   internal_baseDomain().insert(value);
   if (!widens)
     return;
@@ -290,16 +298,35 @@ bool ConstrainedVariable::mayWidenNow() const {
   return !m_constraintEngine->isPropagating() || !isActive();
 }
 
-void ConstrainedVariable::checkIntervalWidens(const AbstractDomain& domain) const {
+bool ConstrainedVariable::widensCurrent(const AbstractDomain& domain) const {
+  const AbstractDomain& current = lastDomain();
+  if (domain.isOpen() && current.isClosed())
+    return true;
+  if (domain.isEmpty())
+    return false;
+  if (current.isEmpty())
+    return true;
+  // An open enumeration's own subset test says nothing of its members: they are compared one by one.
+  if (!domain.isEnumerated() || current.isClosed())
+    return !domain.isSubsetOf(current);
+  std::list<double> values;
+  domain.getValues(values);
+  return std::any_of(values.begin(), values.end(), [&current](double value) { return !current.isMember(value); });
+}
+
+bool ConstrainedVariable::checkIntervalWidens(const AbstractDomain& domain) const {
   const AbstractDomain& current = lastDomain();
   if (!current.isInterval() || current.isEmpty() || domain.isEmpty())
-    return;
+    return true;
   // The interval's own check, made before the specified flag is cleared rather than half-way.
   const double lb = domain.getLowerBound();
   const double ub = domain.getUpperBound();
-  KALDEN_CHECK_TEXT_MSG(current.leq(lb, current.getLowerBound()) && current.leq(current.getUpperBound(), ub),
-                        "isEmpty() || (leq(lb, m_lb) && leq(m_ub, ub))",
-                        lb << " >=" << current.getLowerBound() << " OR " << current.getUpperBound() << " >= " << ub);
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(current.leq(lb, current.getLowerBound()) && current.leq(current.getUpperBound(), ub),
+                                  "isEmpty() || (leq(lb, m_lb) && leq(m_ub, ub))",
+                                  lb << " >=" << current.getLowerBound() << " OR " << current.getUpperBound()
+                                     << " >= " << ub,
+                                  false);
+  return true;
 }
 
 bool ConstrainedVariable::keepsValueWithin(const AbstractDomain& dom) const {
@@ -323,7 +350,7 @@ void ConstrainedVariable::handleReset() {}
 void ConstrainedVariable::deactivate() {
   if (refusesDiscarded("deactivate"))
     return;
-  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   ++m_deactivationRefCount;
   // A copy: the engine's propagators and listeners hear of each constraint as it goes inactive.
   // Whoever hears of a constraint going inactive may delete the variable, or delete or discard
@@ -344,9 +371,9 @@ void ConstrainedVariable::deactivate() {
 void ConstrainedVariable::undoDeactivation() {
   if (refusesDiscarded("undo a deactivation of"))
     return;
-  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   // Only an earlier deactivation can be undone: the count never goes below 0.
-  KALDEN_CHECK(m_deactivationRefCount > 0);
+  KALDEN_CHECK_OR_RETURN(m_deactivationRefCount > 0);
   --m_deactivationRefCount;
   KALDEN_TRACE("ConstrainedVariable:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   const LifeWatch<ConstrainedVariable> watch(m_id);

@@ -41,7 +41,10 @@ void ConstrainedVariable::addConstraint(const Id<Constraint>& constraint, int ar
 }
 
 void ConstrainedVariable::tellListenersOfLink(const Id<Constraint>& constraint, int argIndex, bool linked) {
-  if (listeners().empty())
+  // A link whose notice waits is held even for a variable nobody listens to yet: a listener
+  // attached when the variable is heard added hears it then.
+  if (listeners().empty() &&
+      (!linked || !m_constraintEngine.isValid() || !m_constraintEngine->holdsLinkNoticesForLateListeners()))
     return;
   // A constraint created by name is heard of once it stands, and not at all should it be refused;
   // a link made while held notices are told waits behind them. An unlink is told at once, but to

@@ -13,10 +13,12 @@
 namespace KALDEN {
 
 Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
-                       const Id<ConstraintEngine>& constraintEngine, const std::vector<Id<ConstrainedVariable> >& scope)
+                       const Id<ConstraintEngine>& constraintEngine, const std::vector<Id<ConstrainedVariable> >& scope,
+                       bool madeUntilMembersBuilt)
     : Entity(), m_isRedundant(false), m_deactivationRefCount(0), m_name(name),
       m_constraintEngine(ownHandleOf(constraintEngine)), m_variables(scope), m_id(this), m_createdBy("UNKNOWN") {
   unsigned int linked = 0;
+  bool making = false;
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
     KALDEN_CHECK(!m_variables.empty());
@@ -35,6 +37,10 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
                                             << " belongs to another engine than constraint " << m_name.toString());
     }
 
+    // Nobody hears of it before it is linked (a composite: before its members are built too): a
+    // listener may then discard it or a variable of its scope, which refuses it whole.
+    m_constraintEngine->beginMaking(getKey());
+    making = true;
     m_constraintEngine->add(m_id, propagatorName);
     KALDEN_TRACE("Constraint:Constraint", "Creating constraint "
                                               << getKey() << ":" << m_name.toString() << " registered with propagator "
@@ -59,14 +65,27 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
 
     if (!isActive()) {
       m_constraintEngine->notifyDeactivated(m_id);
-      checkScopeStands(m_variables[0]);
       Constraint::handleDeactivate();
+    }
+    if (!madeUntilMembersBuilt) {
+      making = false;
+      m_constraintEngine->endMaking(getKey(), false, true);
+      checkScopeStands(m_variables[0]);
     }
   } catch (...) {
     // The destructor will not run: take back every registration made so far.
+    const Id<ConstraintEngine> engine = m_constraintEngine;
+    const int key = getKey();
     undoRegistration(linked);
+    if (making && engine.isValid())
+      engine->endMaking(key, true, true);
     throw;
   }
+}
+
+void Constraint::made() {
+  m_constraintEngine->endMaking(getKey(), false, true);
+  checkScopeStands(m_variables[0]);
 }
 
 void Constraint::checkScopeStands(const Id<ConstrainedVariable>& variable) const {
@@ -95,7 +114,7 @@ void Constraint::undoRegistration(unsigned int linkedPositions) {
 Constraint::~Constraint() {
   NoThrowScope guard;
   KALDEN_TRACE("Constraint:~Constraint", Entity::toString() << " Id=" << m_id);
-  discard(false);
+  discardInDestructor();
   if (m_id.isValid())
     m_id.remove();
 }
@@ -168,8 +187,9 @@ Id<Constraint> Constraint::ownerOf(int ownerKey, bool standing) {
 }
 
 bool Constraint::refusesPartDeletion(const Entity& part, int ownerKey, bool standing) {
-  // The purge discards everything, owners first.
-  if (ownerKey == 0 || Entity::isPurging())
+  // No leniency while purging: the engine's purge discards owners first, and a client clearing
+  // between purgeStart() and purgeEnd() must not free a part on its own.
+  if (ownerKey == 0)
     return false;
   const Id<Constraint> owner = ownerOf(ownerKey, standing);
   KALDEN_CHECK_TEXT_MSG_OR_RETURN(owner.isNoId(), "standingOwner().isNoId()",

@@ -91,9 +91,10 @@ public:
   std::string toString() const override;
   /// Unlinks the constraint from its scope (unless purging) and removes it from the engine.
   void handleDiscard() override;
-  /// The outermost constraint still standing that this one is a part of (a composite's member), the
-  /// empty handle when none: a part is deleted only with it.
-  Id<Constraint> standingOwner() const { return ownerOf(m_ownerKey, true); }
+  /// The outermost constraint that this one is a part of (a composite's member) and that has not
+  /// gone, while it is being discarded too; the empty handle when none: deleteConstraint refuses
+  /// the part while there is one.
+  Id<Constraint> standingOwner() const { return ownerOf(m_ownerKey, false); }
   /// The outermost constraint that the entity keyed `ownerKey` is, or is a part of, and that
   /// stands (or, unless `standing`, has not yet been freed); the empty handle when none.
   static Id<Constraint> ownerOf(int ownerKey, bool standing);
@@ -101,7 +102,7 @@ public:
   bool refusesDeletion() const override { return refusesPartDeletion(*this, m_ownerKey, true); }
   /// The refusal of refusesDeletion() for a part, constraint or variable, of the constraint keyed
   /// `ownerKey`; unless `standing`, also while that constraint is being discarded (a part held by
-  /// value must not be freed on its own). Never while purging.
+  /// value must not be freed on its own). The engine's purge discards owners first.
   static bool refusesPartDeletion(const Entity& part, int ownerKey, bool standing);
 
   // Activity and redundancy.
@@ -164,9 +165,13 @@ public:
   std::string getViolationExpl() const override;
 
 protected:
-  /// Builds, registers and links the constraint. The whole scope is checked before anything is registered.
+  /// Builds, registers and links the constraint. The whole scope is checked before anything is
+  /// registered. Listeners hear of it once it is linked or, `madeUntilMembersBuilt`, at made().
   Constraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
-             const std::vector<Id<ConstrainedVariable> >& scope);
+             const std::vector<Id<ConstrainedVariable> >& scope, bool madeUntilMembersBuilt = false);
+  /// Ends the making of a constraint built with `madeUntilMembersBuilt`: listeners hear of it now,
+  /// and one that a listener discarded (or whose variable it deleted) meanwhile is refused.
+  void made();
 
   /// Makes a constraint or variable this one built a part of it: from then on, while this one
   /// stands, deleting or discarding the part on its own is refused.

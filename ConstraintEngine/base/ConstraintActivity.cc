@@ -113,7 +113,7 @@ void Constraint::handleExecute(const Id<ConstrainedVariable>&, int, const Domain
 void Constraint::deactivate() {
   if (refusesDiscarded("deactivate"))
     return;
-  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   ++m_deactivationRefCount;
   KALDEN_TRACE("Constraint:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   // Whoever hears of it may delete the constraint (a composite's members then go with it).
@@ -132,14 +132,20 @@ void Constraint::deactivate() {
 void Constraint::undoDeactivation() {
   if (refusesDiscarded("undo a deactivation of"))
     return;
-  KALDEN_CHECK(!Entity::isPurging());
+  KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   // Retirement is final: the deactivation it made stays, while those made since are undone as
   // usual. A redundant constraint that was switched off before it was retired comes back, so
   // that it runs over its decided values before it retires.
   if (m_isRetired && m_deactivationRefCount <= 1)
     return;
+  // Nor is the one a violation made: only the engine withdraws it, and tells of it.
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_deactivationRefCount > 1 || !m_constraintEngine->isViolated(m_id),
+                                  "m_deactivationRefCount > 1 || !isViolated()",
+                                  "Cannot undo a deactivation of constraint "
+                                      << m_name.toString() << " (key " << getKey()
+                                      << "): the engine holds it violated, and only it withdraws that.");
   // Only an earlier deactivation can be undone: the count never goes below 0.
-  KALDEN_CHECK(m_deactivationRefCount > 0);
+  KALDEN_CHECK_OR_RETURN(m_deactivationRefCount > 0);
   --m_deactivationRefCount;
   KALDEN_TRACE("Constraint:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   const LifeWatch<Constraint> watch(m_id);

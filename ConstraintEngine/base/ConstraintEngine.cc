@@ -202,8 +202,11 @@ void ConstraintEngine::purge() {
   while (!m_constraints.empty()) {
     const Id<Constraint> constraint = *m_constraints.begin();
     KALDEN_CHECK(constraint.isValid());
-    if (constraint.isValid())
-      constraint->discard(true);
+    // Owners first: a part goes with the outermost composite standing that holds it.
+    if (constraint.isValid()) {
+      const Id<Constraint> outermost = Constraint::ownerOf(constraint->getKey(), true);
+      (outermost.isNoId() ? constraint : outermost)->discard(true);
+    }
     // The discard removes the constraint; should it not, the loop must still end.
     if (!m_constraints.empty() && *m_constraints.begin() == constraint)
       m_constraints.erase(m_constraints.begin());

@@ -8,6 +8,7 @@
 #include "Utils/base/EngineComponent.hh"
 #include "Utils/base/EntityComparator.hh"
 #include "Utils/base/Id.hh"
+#include "Utils/base/InsertionOrderedSet.hh"
 #include "Utils/base/KeyOrderedSet.hh"
 #include "Utils/base/PSList.hh"
 #include "Utils/base/Snapshot.hh"
@@ -161,9 +162,19 @@ public:
   void deleteConstraint(const Id<Constraint>& c);
   /// Whether a constraint is being created by name: notices wait until it stands.
   bool isCreatingByName() const { return m_holdingNotices != 0; }
+  /// From a constructor: every notice waits while the object keyed `firstKey` (and what it makes)
+  /// is made, so that no listener acts on it half-made.
+  void beginMaking(int firstKey);
+  /// Ends the making begun last for `firstKey` (nothing if none): a refused one drops the notices
+  /// about what it made; with `tell`, what waits is told unless an outer making or telling holds it.
+  void endMaking(int firstKey, bool refused, bool tell);
+  /// Whether the object keyed `key` is being made (or its notices told from its constructor).
+  bool isBeingMade(int key) const;
   /// Whether a variable's notices of new links wait: while a constraint is created by name, or
   /// while notices held are told (one a listener's deed causes then waits behind them).
   bool holdsLinkNotices() const { return m_holdingNotices != 0 || m_releasing; }
+  /// Whether link notices wait and an engine listener, told meanwhile, may attach variable listeners.
+  bool holdsLinkNoticesForLateListeners() const { return holdsLinkNotices() && !m_listeners.empty(); }
   /// Holds the notice to a variable's listeners that a constraint was linked to it; dropped should
   /// the link go first (its unlink is then told to nobody) or the creation by name be refused.
   void holdLinkNotice(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint, int argIndex);
@@ -328,6 +339,11 @@ private:
   // name, in order. What a listener's deed causes meanwhile waits behind those not yet told (but
   // removals, told at once); a release begun inside a listener's call goes on with the same queue.
   void releaseHeldNotices();
+  // As releaseHeldNotices(), without the run owed to a listener's deed.
+  void tellHeldNotices();
+  // The propagation a creation by name or a deletion starts with auto-propagation on; owed, and
+  // started by the outermost release, when a listener's deed causes it while notices are told.
+  void autoPropagate();
   // Holds a notice about the object keyed `key` (0: about none), to be told in order.
   void hold(int key, std::function<void()> tell) { m_heldNotices.push_back(HeldNotice{key, std::move(tell)}); }
   // Tells that a constraint was marked violated or its violation withdrawn, held like any notice;
@@ -337,9 +353,20 @@ private:
   void tellViolationNow(const Id<Constraint>& constraint, bool violated);
   // At a constraint's removal, tells its withdrawal to every listener that heard it violated.
   void tellWithdrawalAtRemoval(const Id<Constraint>& constraint);
-  // The propagation after a creation by name; when it throws, the new constraint is deleted
-  // before the error goes on, so that a failed creation leaves no constraint behind.
-  void propagateOrTakeBack(const Id<Constraint>& constraint);
+  // An object being made: its key, the first of what it makes, and where its notices start.
+  struct Making {
+    int firstKey;
+    std::size_t heldBefore;
+  };
+  // Makes an object by name with every notice held; a refusal drops the notices about what it made.
+  void holdWhileMaking(const std::function<void()>& make);
+  // Drops the notices about what a refused making made.
+  void dropHeldSince(const Making& making);
+  // Tells what a creation by name held (unless an outer creation or telling holds it) and, when
+  // asked, propagates; should either throw, the object made is deleted before the error goes on,
+  // so that a failed creation leaves nothing behind.
+  template <class T>
+  void standOrTakeBack(const Id<T>& made, bool propagating);
   // Hands an active constraint to its propagator's agenda, recording it first if it is redundant.
   void queueActive(const Id<Constraint>& constraint);
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
@@ -408,13 +435,20 @@ private:
     innermost = &telling;
     const TellingScope scope{innermost, telling.outer};
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-    for (const Id<ConstraintEngineListener>& listener : listeners) {
-      if (!stands(subject))
-        return;
-      if (!listener.isValid() || m_listeners.count(listener) == 0)
-        continue;
-      telling.told.insert(listener);
-      tell(*listener.operator->());
+    try {
+      for (const Id<ConstraintEngineListener>& listener : listeners) {
+        if (!stands(subject))
+          return;
+        if (!listener.isValid() || m_listeners.count(listener) == 0 || !hearsOf(listener, telling.key))
+          continue;
+        telling.told.insert(listener);
+        tell(*listener.operator->());
+      }
+    } catch (...) {
+      // A listener failed: those after it never heard of the object, and hear nothing more of it.
+      if (&innermost == &m_addTelling && stands(subject))
+        m_partlyHeard[telling.key] = telling.told;
+      throw;
     }
   }
   // Tells that an object is leaving, never held: the object is whole during the telling, and gone
@@ -428,10 +462,21 @@ private:
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     for (const Id<ConstraintEngineListener>& listener : listeners)
       if (listener.isValid() && m_listeners.count(listener) != 0 &&
-          (adding == nullptr || adding->told.count(listener) != 0))
+          (adding == nullptr || adding->told.count(listener) != 0) && hearsOf(listener, key))
         tell(*listener.operator->());
   }
-  // Tells every listener still registered, in address order, after the purge check; marks the engine dirty.
+  // Whether the listener hears of the object keyed `key`: not if its addition never reached it.
+  bool hearsOf(const Id<ConstraintEngineListener>& listener, int key) const {
+    return m_partlyHeard.empty() || heardAdditionOf(listener, key);
+  }
+  // As hearsOf(), once some addition reached only part of the listeners.
+  bool heardAdditionOf(const Id<ConstraintEngineListener>& listener, int key) const;
+  // Forgets who heard of an object that is leaving.
+  void forgetWhoHeard(int key) {
+    if (!m_partlyHeard.empty())
+      m_partlyHeard.erase(key);
+  }
+  // Tells every listener still registered, in the order they registered, after the purge check; marks the engine dirty.
   // With no listener, nothing is built for the telling: the hot paths broadcast on every execution.
   template <class Tell>
   void broadcast(const Tell& tell) {
@@ -466,11 +511,11 @@ private:
     for (const Id<ConstraintEngineListener>& listener : listeners) {
       if (!stands(subject))
         return;
-      if (listener.isValid() && m_listeners.count(listener) != 0)
+      if (listener.isValid() && m_listeners.count(listener) != 0 && hearsOf(listener, subject->getKey()))
         tell(*listener.operator->());
     }
   }
-  // Tells every listener still registered, in address order.
+  // Tells every listener still registered, in the order they registered.
   template <class Tell>
   void tellListeners(const Tell& tell) {
     if (isHoldingNotices()) {
@@ -530,7 +575,7 @@ private:
   int m_firstUnrunKey = 1;
   int m_mostRecentRepropagation;
   unsigned long m_narrowingCount = 0;
-  std::set<Id<ConstraintEngineListener> > m_listeners;
+  InsertionOrderedSet<ConstraintEngineListener> m_listeners; // in the order they registered
   // While a constraint is created by name, the notices its making causes wait (they capture
   // copies of their handles), to be told once it stands; should it be refused, those about its
   // own objects are dropped. The notices held while a propagator runs wait here too.
@@ -544,11 +589,20 @@ private:
   std::vector<HeldNotice> m_heldNotices;
   // Set while held notices are told; the next to tell.
   bool m_releasing = false;
+  // The objects being made, innermost last, and those whose notices their constructors tell.
+  std::vector<Making> m_makings;
+  std::vector<int> m_toldWhileMade;
+  // Set when a listener's deed owes a run while notices are told (see autoPropagate()).
+  bool m_runOwed = false;
   std::size_t m_nextHeld = 0;
   // Variable, constraint and argument index of the links whose notice is held.
   std::set<std::tuple<int, int, int> > m_unheardLinks;
   // Keys of the objects whose notifyAdded is held: one that goes before it is told is heard of by nobody.
   std::set<int> m_unheardAdded;
+  // The listeners that heard of an object whose addition reached only some, a failing listener
+  // having cut its telling short (or dropped it with the notices after it); the others hear
+  // nothing of it, its removal included.
+  std::map<int, std::set<Id<ConstraintEngineListener> > > m_partlyHeard;
   // Keys of the constraints whose violation was told (to whoever listened) and not yet withdrawn:
   // a constraint removed while its violation is still held is heard removed without a withdrawal.
   std::set<int> m_heardViolated;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <iterator>
 #include <tuple>
@@ -69,9 +70,15 @@ Id<ConstrainedVariable> ConstraintEngine::createVariable(const char* typeName, c
                                                          bool internal, bool canBeSpecified, const char* name,
                                                          const Id<Entity>& parent, int index) {
   const Id<DataType> dt = lookUpDataType(getCESchema(), typeName);
-  const Id<ConstrainedVariable> variable =
-      dt->createVariable(getId(), baseDomain, internal, canBeSpecified, name, parent, index);
+  // Its notices wait until it is made: a listener told from its constructor could delete it there.
+  Id<ConstrainedVariable> variable;
+  holdWhileMaking(
+      [&] { variable = dt->createVariable(getId(), baseDomain, internal, canBeSpecified, name, parent, index); });
   KALDEN_CHECK(variable.isValid());
+  standOrTakeBack(variable, false);
+  KALDEN_CHECK_TEXT_MSG(stands(variable), "made.isValid() && !made->isDiscarded()",
+                        "The " << dt->getName().toString() << " variable " << LabelStr(name).toString()
+                               << " was deleted or discarded by a listener told of its making.");
   return variable;
 }
 
@@ -88,52 +95,115 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
   if (!checkScope(name, scope, getId()))
     return Id<Constraint>::noId();
   Id<Constraint> constraint;
-  // Notices a propagator's turn holds (a listener may create constraints) stay held. Every
-  // notice the creation causes waits, executions of a delegate's run included, so no listener
-  // acts while it is under way: all it holds is its own.
-  const std::size_t heldBefore = m_heldNotices.size();
-  const int firstKey = Entity::nextKey();
-  ++m_holdingNotices;
-  try {
-    constraint = factory->createConstraint(getId(), scope);
-  } catch (...) {
-    // Refused: it never stood, so nobody hears of it (nor of its members and delegates). What a
-    // delegate's run and the take-back did to the objects already there is heard all the same.
-    --m_holdingNotices;
-    m_heldNotices.erase(std::remove_if(m_heldNotices.begin() + static_cast<std::ptrdiff_t>(heldBefore),
-                                       m_heldNotices.end(),
-                                       [firstKey](const HeldNotice& notice) { return notice.key >= firstKey; }),
-                        m_heldNotices.end());
-    m_unheardAdded.erase(m_unheardAdded.lower_bound(firstKey), m_unheardAdded.end());
-    for (auto it = m_unheardLinks.begin(); it != m_unheardLinks.end();)
-      it = std::get<1>(*it) >= firstKey ? m_unheardLinks.erase(it) : std::next(it);
-    if (!isHoldingNotices())
-      releaseHeldNotices();
-    throw;
-  }
-  --m_holdingNotices;
-  if (!isHoldingNotices())
-    releaseHeldNotices();
-  if (shouldAutoPropagate())
-    propagateOrTakeBack(constraint);
+  holdWhileMaking([&] { constraint = factory->createConstraint(getId(), scope); });
+  standOrTakeBack(constraint, true);
   return constraint;
 }
 
-void ConstraintEngine::propagateOrTakeBack(const Id<Constraint>& constraint) {
+void ConstraintEngine::holdWhileMaking(const std::function<void()>& make) {
+  // Notices a propagator's turn holds (a listener may create constraints) stay held, and those
+  // of the creation wait until it stands (see beginMaking()).
+  const int firstKey = Entity::nextKey();
+  beginMaking(firstKey);
   try {
-    propagate();
+    make();
   } catch (...) {
-    // The caller is told the creation failed: the constraint goes with it, relaxing what it
-    // narrowed, unless a listener deleted it already.
-    if (constraint.isValid())
-      delete static_cast<Constraint*>(constraint);
+    endMaking(firstKey, true, true);
+    throw;
+  }
+  endMaking(firstKey, false, false);
+}
+
+void ConstraintEngine::beginMaking(int firstKey) {
+  // Every notice the making causes waits, executions of a delegate's run included, so that no
+  // listener acts on a half-made object; nothing is told before the outermost making ends.
+  m_makings.push_back(Making{firstKey, m_heldNotices.size()});
+  ++m_holdingNotices;
+}
+
+void ConstraintEngine::endMaking(int firstKey, bool refused, bool tell) {
+  if (m_makings.empty() || m_makings.back().firstKey != firstKey)
+    return;
+  const Making making = m_makings.back();
+  m_makings.pop_back();
+  --m_holdingNotices;
+  if (refused)
+    dropHeldSince(making);
+  if (!tell || isHoldingNotices())
+    return;
+  // Until its notices are told the object is still being made: a listener's deleteConstraint
+  // discards it, and its constructor refuses it.
+  m_toldWhileMade.push_back(firstKey);
+  struct Told {
+    std::vector<int>& keys;
+    ~Told() { keys.pop_back(); }
+  } told{m_toldWhileMade};
+  releaseHeldNotices();
+}
+
+void ConstraintEngine::dropHeldSince(const Making& making) {
+  // Refused: it never stood, so nobody hears of it (nor of its members and delegates). What a
+  // delegate's run and the take-back did to the objects already there is heard all the same.
+  // Nothing is told while an object is made, so the notices from heldBefore on are untold.
+  const int firstKey = making.firstKey;
+  m_heldNotices.erase(std::remove_if(m_heldNotices.begin() + static_cast<std::ptrdiff_t>(making.heldBefore),
+                                     m_heldNotices.end(),
+                                     [firstKey](const HeldNotice& notice) { return notice.key >= firstKey; }),
+                      m_heldNotices.end());
+  // What it made and left standing is heard of by nobody, whatever comes of it.
+  for (auto it = m_unheardAdded.lower_bound(firstKey); it != m_unheardAdded.end(); ++it)
+    m_partlyHeard[*it];
+  m_unheardAdded.erase(m_unheardAdded.lower_bound(firstKey), m_unheardAdded.end());
+  // Its links stay unheard: their unlinks, as the take-back unwinds, are told to nobody.
+}
+
+bool ConstraintEngine::isBeingMade(int key) const {
+  for (const Making& making : m_makings)
+    if (making.firstKey == key)
+      return true;
+  return std::find(m_toldWhileMade.begin(), m_toldWhileMade.end(), key) != m_toldWhileMade.end();
+}
+
+template <class T>
+void ConstraintEngine::standOrTakeBack(const Id<T>& made, bool propagating) {
+  try {
+    if (!isHoldingNotices())
+      releaseHeldNotices();
+    if (propagating && shouldAutoPropagate())
+      autoPropagate();
+  } catch (...) {
+    // The caller is told the creation failed, by a listener told of it or by its propagation:
+    // the object goes with it, relaxing what it narrowed, unless a listener removed it already.
+    if (stands(made))
+      delete static_cast<T*>(made);
     throw;
   }
 }
 
+void ConstraintEngine::autoPropagate() {
+  // A listener's deed while held notices are told: a run now would tell its executions before
+  // the notice being told reaches the listeners after this one. It runs once all are told.
+  if (m_releasing && m_holdingNotices == 0) {
+    m_runOwed = true;
+    return;
+  }
+  propagate();
+}
+
 void ConstraintEngine::releaseHeldNotices() {
+  const bool outermost = !m_releasing;
+  tellHeldNotices();
+  if (outermost && m_runOwed) {
+    m_runOwed = false;
+    if (shouldAutoPropagate() && !isHoldingNotices())
+      propagate();
+  }
+}
+
+void ConstraintEngine::tellHeldNotices() {
   // Each once, in order; a listener told may cause more, held behind the others. Should a
-  // listener throw, the rest is dropped: no notice waits for a later call.
+  // listener throw, the rest is dropped, a run owed to a deed included: no notice waits for a
+  // later call.
   const bool outermost = !m_releasing;
   m_releasing = true;
   struct End {
@@ -143,6 +213,13 @@ void ConstraintEngine::releaseHeldNotices() {
       if (!outermost)
         return;
       engine.m_releasing = false;
+      if (std::uncaught_exceptions() > 0) {
+        engine.m_runOwed = false;
+        // Objects whose addition is dropped are heard of by nobody, whatever comes of them.
+        for (const int key : engine.m_unheardAdded)
+          engine.m_partlyHeard[key];
+        engine.m_unheardAdded.clear();
+      }
       engine.m_heldNotices.clear();
       engine.m_nextHeld = 0;
     }
@@ -151,6 +228,11 @@ void ConstraintEngine::releaseHeldNotices() {
     const std::function<void()> notice = std::move(m_heldNotices[m_nextHeld++].tell);
     notice();
   }
+}
+
+bool ConstraintEngine::heardAdditionOf(const Id<ConstraintEngineListener>& listener, int key) const {
+  const auto it = m_partlyHeard.find(key);
+  return it == m_partlyHeard.end() || it->second.count(listener) != 0;
 }
 
 void ConstraintEngine::holdLinkNotice(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
@@ -185,11 +267,18 @@ void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {
   // value was never allocated on its own.
   if (Constraint::refusesPartDeletion(*static_cast<Constraint*>(c), c->m_ownerKey, false))
     return;
+  // One still being made is discarded: its constructor then refuses it, and the failing `new`
+  // frees it. Freed now, the constructor would go on in freed memory.
+  if (isBeingMade(c->getKey())) {
+    c->discard();
+    return;
+  }
   // `c` may be the constraint's own handle, which goes with it.
   Constraint* constraint = c;
   delete constraint;
-  if (shouldAutoPropagate())
-    propagate();
+  // Inside the tear-down bracket nothing runs: the network is being cleared.
+  if (shouldAutoPropagate() && !Entity::isPurging())
+    autoPropagate();
 }
 
 } // namespace KALDEN

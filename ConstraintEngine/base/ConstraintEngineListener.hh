@@ -14,8 +14,8 @@ class PSVariable;
 
 /**
  * An observer of one engine's events. Every notice does nothing here;
- * clients override what they need. The engine calls its listeners in
- * increasing object address, on the thread that drives it; the handles passed
+ * clients override what they need. The engine calls its listeners in the
+ * order they registered, on the thread that drives it; the handles passed
  * are valid for the duration of the call. A listener told notifyAdded for a
  * variable sees it before it has domains: only its name and key may be read.
  * Every object is heard added before anything else about it and removed

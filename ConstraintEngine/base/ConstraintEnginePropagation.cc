@@ -27,9 +27,16 @@ bool emptied(const Id<ConstrainedVariable>& var) {
 } // namespace
 
 bool ConstraintEngine::propagate() {
+  // Refused before anything, also where the refusal is only printed (a listener told of a
+  // removal inside a run): no nested run starts.
+  KALDEN_CHECK_MSG_OR_RETURN(!Entity::isPurging(),
+                             "Cannot propagate the network when purging. Messages are not sent or processed.", false);
+  KALDEN_CHECK_MSG_OR_RETURN(!m_propInProgress,
+                             "Attempted to propagate while in propagation. Not allowed to call this cyclically.", false);
   // Called by a listener while held notices are told: those waiting are told first, and the
-  // run then tells its own as any run does. Inside a run it is refused before anything.
-  if (m_releasing && !m_propInProgress && !Entity::isPurging())
+  // run then tells its own as any run does. While a creation is made (a delegate propagating
+  // inside it) they wait for its end.
+  if (m_releasing && m_holdingNotices == 0)
     releaseHeldNotices();
   struct Resume {
     bool& releasing;
@@ -67,10 +74,6 @@ bool ConstraintEngine::propagate() {
 }
 
 bool ConstraintEngine::doPropagate() {
-  KALDEN_CHECK_MSG(!Entity::isPurging(),
-                   "Cannot propagate the network when purging. Messages are not sent or processed.");
-  KALDEN_CHECK_MSG(!m_propInProgress,
-                   "Attempted to propagate while in propagation. Not allowed to call this cyclically.");
   if (!m_dirty) {
     KALDEN_TRACE("ConstraintEngine:propagate", "Nothing to do, bailing out");
     KALDEN_TRACE("ConstraintEngine:propagate", dumpPropagatorState(m_propagators));

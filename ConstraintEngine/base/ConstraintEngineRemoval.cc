@@ -52,6 +52,7 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   } else {
     m_heardViolated.erase(constraint->getKey());
   }
+  forgetWhoHeard(constraint->getKey());
   KALDEN_TRACE("ConstraintEngine:remove:Constraint", constraint->getName().toString()
                                                          << "(" << constraint->getKey() << ")");
 }
@@ -72,6 +73,7 @@ void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
   if (beginBroadcast() && heardAdded)
     tellLeaving(variable->getKey(),
                 [variable](ConstraintEngineListener& listener) { listener.notifyRemoved(variable); });
+  forgetWhoHeard(variable->getKey());
   KALDEN_TRACE("ConstraintEngine:remove:ConstrainedVariable", variable->getName().toString()
                                                                   << "(" << variable->getKey() << ")");
 }

@@ -18,7 +18,7 @@ Propagator::Propagator(const LabelStr& name, const Id<ConstraintEngine>& constra
 
 Propagator::~Propagator() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
   if (m_id.isValid())
     m_id.remove();
 }

@@ -8,6 +8,7 @@
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/EnumeratedDomains.hh"
+#include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "Utils/Error.hh"
 #include "Utils/base/Report.hh"
 
@@ -24,8 +25,11 @@ namespace {
 // Scope positions of the xi start at 1, so 0 means "none recorded".
 const unsigned int NONE = 0;
 
-// Whether a domain joins a union value by value: an enumeration or a single value.
-bool listsValues(const AbstractDomain& dom) { return dom.isEnumerated() || dom.isSingleton(); }
+// Whether a domain joins a union value by value: an enumeration or a decided value. A real interval
+// narrower than the tolerance holds more than one value: it joins as an interval.
+bool listsValues(const AbstractDomain& dom) {
+  return dom.isEnumerated() || (dom.isSingleton() && dom.getLowerBound() == dom.getUpperBound());
+}
 
 // Whether `test` holds for some value of an enumeration or singleton; enumerations are read
 // in place, without building a list.
@@ -171,13 +175,16 @@ private:
 
 // Whether a decided value v (the singleton domain `decided`) must leave `other`: an enumeration
 // holding it, or a finite interval with v at one end. An interval holding v strictly inside
-// keeps it, since an interval cannot be split.
+// keeps it, since an interval cannot be split. A real interval is finite only when narrower than
+// the tolerance, and holds more than one value: it loses v only where it holds it (what lies within
+// the tolerance of v), so that each removal changes it.
 bool mustLose(const AbstractDomain& decided, double v, const AbstractDomain& other) {
   if (!other.isClosed() || !other.isFinite())
     return false;
   if (other.isEnumerated())
     return other.isMember(v);
-  return decided.isMember(other.getLowerBound()) || decided.isMember(other.getUpperBound());
+  return (decided.isMember(other.getLowerBound()) || decided.isMember(other.getUpperBound())) &&
+         (!BoundsArithmetic::isRealInterval(other) || other.isMember(v));
 }
 
 /**
@@ -329,6 +336,7 @@ void CondAllDiffConstraint::pruneDecidedValues(const Domains& doms, unsigned int
       if (!decided.isClosed() || !decided.isSingleton())
         continue;
       const double v = decided.getSingletonValue();
+      const bool point = ConstraintShape::isDecided(decided);
       // Every value a singleton holds lies within twice its tolerance of v, and so does every
       // member of an enumeration that holds v; no built-in tolerance exceeds 1.
       index.near(v, 2.0 * std::max(1.0, decided.minDelta()), candidates);
@@ -336,9 +344,15 @@ void CondAllDiffConstraint::pruneDecidedValues(const Domains& doms, unsigned int
         if (j == i)
           continue;
         AbstractDomain& other = *doms[j];
-        if (!mustLose(decided, v, other))
+        if (point) {
+          if (!mustLose(decided, v, other))
+            continue;
+          other.remove(v);
+        } else if (!other.isClosed() || !other.isFinite() || !NotEqualConstraint::checkAndRemove(decided, other)) {
+          // A real interval narrower than the tolerance holds more than one value: it takes only
+          // what equals both its ends, as the inequality does.
           continue;
-        other.remove(v);
+        }
         if (other.isEmpty())
           return;
         if (other.isInterval())
@@ -376,7 +390,7 @@ AllDiffConstraint::AllDiffConstraint(const LabelStr& name, const LabelStr& propa
 
 AllDiffConstraint::~AllDiffConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members AllDiffConstraint::members() {

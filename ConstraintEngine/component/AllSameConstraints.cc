@@ -14,26 +14,6 @@
 
 namespace KALDEN {
 
-namespace {
-
-// Two fixed values are compared by the finer of the two domains' tolerances: an integer 3 and a
-// real 3.5 differ, though 0.5 is within the integer's step of one. A real singleton may span up
-// to its tolerance, so the comparison covers each value it holds.
-double low(const AbstractDomain& d) { return BoundsArithmetic::spanLow(d); }
-double high(const AbstractDomain& d) { return BoundsArithmetic::spanHigh(d); }
-
-// Whether every value of one singleton differs from every value of the other.
-bool singletonsDiffer(const AbstractDomain& a, const AbstractDomain& b) {
-  return std::max(low(a) - high(b), low(b) - high(a)) >= BoundsArithmetic::finerTolerance(a, b);
-}
-
-// Whether every value of one singleton equals every value of the other.
-bool singletonsEqual(const AbstractDomain& a, const AbstractDomain& b) {
-  return std::max(high(a) - low(b), high(b) - low(a)) < BoundsArithmetic::finerTolerance(a, b);
-}
-
-} // namespace
-
 CondAllSameConstraint::CondAllSameConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                              const Id<ConstraintEngine>& constraintEngine,
                                              const std::vector<Id<ConstrainedVariable> >& variables)
@@ -68,10 +48,10 @@ void CondAllSameConstraint::decide(AbstractDomain& boolDom) {
     if (dom.isOpen()) {
       provablyTrue = false;
     } else if (dom.isSingleton()) {
-      if (provablyTrue && i > 1 && singletonsDiffer(first, dom)) {
+      if (provablyTrue && i > 1 && BoundsArithmetic::singletonsDiffer(first, dom)) {
         provablyTrue = false;
         boolDom.remove(1.0);
-      } else if (provablyTrue && i > 1 && !singletonsEqual(first, dom)) {
+      } else if (provablyTrue && i > 1 && !BoundsArithmetic::singletonsEqual(first, dom)) {
         provablyTrue = false;
       }
     } else {
@@ -106,7 +86,7 @@ void CondAllSameConstraint::propagateFalse(AbstractDomain& boolDom) {
     if (dom.isOpen())
       return;
     if (dom.isSingleton()) {
-      if (!singletonsEqual(fixed, dom))
+      if (!BoundsArithmetic::singletonsEqual(fixed, dom))
         return; // b false may hold
       continue;
     }
@@ -118,6 +98,9 @@ void CondAllSameConstraint::propagateFalse(AbstractDomain& boolDom) {
     boolDom.remove(0.0); // all equal although b is false: b empties
     return;
   }
+  // A real interval narrower than the tolerance holds values beside w, which the candidate may equal.
+  if (!ConstraintShape::isDecided(fixed))
+    return;
   // Only an enumeration, a boolean or an integer interval with w at an end can drop w.
   AbstractDomain& dom = getCurrentDomain(m_variables[candidate]);
   if (dom.isEnumerated() || dom.isBool() ||

@@ -209,7 +209,7 @@ const Id<ConstraintEngine>& AddMultEqualConstraint::checkedEngine(const Id<Const
 
 AddMultEqualConstraint::~AddMultEqualConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members AddMultEqualConstraint::members() {

@@ -69,6 +69,16 @@ public:
   static double spanLow(const AbstractDomain& dom) { return std::min(dom.getLowerBound(), dom.getUpperBound()); }
   /// The greatest value a domain spans, as spanLow() the least.
   static double spanHigh(const AbstractDomain& dom) { return std::max(dom.getLowerBound(), dom.getUpperBound()); }
+  /// Whether every value of one singleton equals every value of the other, by the finer tolerance
+  /// (an integer 3 and a real 3.5 differ): a real singleton narrower than the tolerance holds
+  /// more than one value, and the comparison covers each.
+  static bool singletonsEqual(const AbstractDomain& a, const AbstractDomain& b) {
+    return std::max(spanHigh(a) - spanLow(b), spanHigh(b) - spanLow(a)) < finerTolerance(a, b);
+  }
+  /// Whether every value of one singleton differs from every value of the other, by the finer tolerance.
+  static bool singletonsDiffer(const AbstractDomain& a, const AbstractDomain& b) {
+    return std::max(spanLow(a) - spanHigh(b), spanLow(b) - spanHigh(a)) >= finerTolerance(a, b);
+  }
 
   /// Tolerant a < b between a value of `domA` and one of `domB`: a lies below b by at least their
   /// finer tolerance, so 0.3 and a computed 0.30000000000000004 are neither less than the other.

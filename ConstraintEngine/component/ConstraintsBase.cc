@@ -4,6 +4,7 @@
 
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 
+#include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "Utils/base/Report.hh"
 
 namespace KALDEN {
@@ -137,6 +138,14 @@ void CompositeConstraint::membersBuilt() {
     if (constraint.isValid())
       adopt(*static_cast<Constraint*>(constraint));
   handleSwitching();
+  m_made = true;
+  made();
+}
+
+CompositeConstraint::~CompositeConstraint() {
+  // Its notices are dropped but nothing is told: a listener would find it half-made.
+  if (!m_made && m_constraintEngine.isValid())
+    m_constraintEngine->endMaking(getKey(), true, false);
 }
 
 void CompositeConstraint::handleExecute() {}

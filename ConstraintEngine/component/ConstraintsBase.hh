@@ -89,6 +89,13 @@ public:
   /// Whether a domain is open and holds no value yet: it may still gain any, so a rule that reads
   /// its values has nothing to decide from it.
   static bool holdsNothingYet(const AbstractDomain& domain) { return domain.isOpen() && domain.isEmpty(); }
+  /// Whether a domain is decided: closed and holding one value, an interval only when its ends
+  /// coincide. An open domain may still gain values, and a real interval narrower than the
+  /// tolerance still holds many: a rule that acts on a decided value waits on either.
+  static bool isDecided(const AbstractDomain& domain) {
+    return domain.isClosed() && domain.isSingleton() &&
+           (domain.isEnumerated() || domain.getLowerBound() == domain.getUpperBound());
+  }
   /// Whether one domain is an interval and the other open: they cannot be equated or intersected
   /// until the open one is closed, as it may still gain any value.
   static bool intervalMeetsOpen(const AbstractDomain& a, const AbstractDomain& b) {
@@ -180,7 +187,9 @@ protected:
   CompositeConstraint(const LabelStr& name, const LabelStr& propagatorName,
                       const Id<ConstraintEngine>& constraintEngine,
                       const std::vector<Id<ConstrainedVariable> >& variables)
-      : Constraint(name, propagatorName, constraintEngine, variables) {}
+      : Constraint(name, propagatorName, constraintEngine, variables, true) {}
+  /// One whose constructor failed before membersBuilt(): nobody hears of it.
+  ~CompositeConstraint() override;
 
   /// The members, in the order they are discarded.
   virtual Members members() = 0;
@@ -194,6 +203,8 @@ protected:
 private:
   // Whether each live sub-constraint carries one deactivation of this constraint's.
   bool m_holdsMembers = false;
+  // Set by membersBuilt(): the constraint is made.
+  bool m_made = false;
 };
 
 } // namespace KALDEN

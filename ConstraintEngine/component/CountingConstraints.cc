@@ -18,6 +18,13 @@ namespace {
 // Whether x is 0 within the tolerance of a real domain.
 bool isZero(double x) { return IntervalDomain(0.0, FloatDT::instance()).isMember(x); }
 
+// Whether a domain that holds 0 holds nothing else: a real interval narrower than the tolerance
+// may hold 0 and values beyond the tolerance of it.
+bool holdsOnlyZero(const AbstractDomain& dom) {
+  return ConstraintShape::isDecided(dom) ||
+         (dom.isSingleton() && isZero(dom.getLowerBound()) && isZero(dom.getUpperBound()));
+}
+
 // Takes back a member made with new when a later step of its owner's construction fails: the
 // owner is never built, so nothing would discard the member.
 void dropMember(Id<Constraint>& member) {
@@ -60,7 +67,7 @@ void CountZerosConstraint::handleExecute() {
     const AbstractDomain& dom = getCurrentDomain(m_variables[i]);
     if (dom.isMember(0.0)) {
       ++possible;
-      if (dom.isSingleton())
+      if (holdsOnlyZero(dom))
         ++definite;
     }
   }
@@ -122,7 +129,7 @@ CountNonZerosConstraint::CountNonZerosConstraint(const LabelStr& name, const Lab
 
 CountNonZerosConstraint::~CountNonZerosConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members CountNonZerosConstraint::members() {
@@ -151,7 +158,7 @@ CardinalityConstraint::CardinalityConstraint(const LabelStr& name, const LabelSt
 
 CardinalityConstraint::~CardinalityConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members CardinalityConstraint::members() {
@@ -190,7 +197,7 @@ OrConstraint::OrConstraint(const LabelStr& name, const LabelStr& propagatorName,
 
 OrConstraint::~OrConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members OrConstraint::members() {

@@ -27,10 +27,10 @@ bool EqualityConstraintPropagator::updateRequired() const {
 void EqualityConstraintPropagator::handleNotification(const Id<ConstrainedVariable>& variable, int,
                                                       const Id<Constraint>& constraint,
                                                       const DomainListener::ChangeType&) {
-  // A connected constraint's class was checked on the execute() after it was built: only the
-  // others are checked here.
+  // A constraint's class is checked on the execute() after it was built (listeners told while
+  // it is built may change its variables): only one never announced is checked here.
   const bool connected = m_connected.find(constraint) != m_connected.end();
-  if (!connected || m_unverified.find(constraint) != m_unverified.end())
+  if (!connected && m_unverified.find(constraint) == m_unverified.end())
     KALDEN_CHECK(Id<EqualConstraint>::convertable(constraint));
   // Every class is narrowed next anyway, or the change comes from the narrowing under way.
   if (m_fullReprop || m_active)
@@ -47,12 +47,13 @@ void EqualityConstraintPropagator::handleConstraintAdded(const Id<Constraint>& c
   if (m_connected.find(constraint) != m_connected.end())
     return;
   // While the constraint is still being built its class cannot be told yet: check it on the next execute().
-  if (connect(constraint))
-    m_unverified.insert(constraint);
+  connect(constraint);
+  m_unverified.insert(constraint);
 }
 
 void EqualityConstraintPropagator::handleConstraintRemoved(const Id<Constraint>& constraint) {
   KALDEN_CHECK(!m_active);
+  m_unverified.erase(constraint);
   // A deactivated constraint was disconnected already.
   if (m_connected.find(constraint) == m_connected.end())
     return;

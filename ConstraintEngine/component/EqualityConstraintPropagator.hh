@@ -57,16 +57,18 @@ private:
   EquivalenceClassCollection m_eqClassCollection; // the classes of the joined variables
   std::set<int> m_eqClassAgenda;                  // keys of the classes to narrow
   std::set<Id<Constraint> > m_connected;          // constraints whose connections are in the collection
-  std::set<Id<Constraint> > m_unverified;         // connected while being built: type not yet checked
+  std::set<Id<Constraint> > m_unverified;         // announced while being built: type not yet checked
 };
 
 /**
  * Narrows every closed variable of `scope` (one class) to the values the
  * class's closed current domains share; open domains, which may still gain
- * any value, are left out and left alone. The shared domain is the first
- * closed enumeration in address order, else the first closed domain. When
- * the members share no value, the shared domain and the one that left nothing
- * are emptied. A class with an emptied member is left alone.
+ * any value, are left out and left alone. Members are taken in the order
+ * they were made (their keys), the same on every run: the shared domain is the
+ * first closed enumeration, else the first closed domain, and takes in the
+ * others in turn. When the members share no value, the shared domain and the
+ * first that left nothing are emptied. A class with an emptied member is left
+ * alone.
  */
 void processScope(const std::set<Id<ConstrainedVariable> >& scope);
 

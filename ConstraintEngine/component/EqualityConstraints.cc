@@ -126,9 +126,48 @@ void NotEqualConstraint::handleExecute() {
 }
 
 bool NotEqualConstraint::checkAndRemove(const AbstractDomain& domx, AbstractDomain& domy) {
-  if (!domx.isSingleton())
+  // An open domain may still gain any value: it decides nothing, however few it holds.
+  if (domx.isOpen() || !domx.isSingleton())
     return false;
-  double value = domx.getSingletonValue();
+  if (!ConstraintShape::isDecided(domx))
+    return removeNearBothEnds(domx, domy);
+  return removeValue(domx.getSingletonValue(), domy);
+}
+
+bool NotEqualConstraint::removeNearBothEnds(const AbstractDomain& narrow, AbstractDomain& domy) {
+  // Its bounds may lie reversed by less than the tolerance.
+  const double lb = BoundsArithmetic::spanLow(narrow), ub = BoundsArithmetic::spanHigh(narrow);
+  // Only a value within the tolerance of both ends equals every value the narrow interval holds.
+  auto nearBoth = [&narrow, lb, ub](double v) { return narrow.compareEqual(v, lb) && narrow.compareEqual(v, ub); };
+  if (domy.isEnumerated()) {
+    // Members lie at least the tolerance apart, so removing one by its own value removes just it.
+    std::list<double> values;
+    domy.getValues(values);
+    bool removed = false;
+    for (double v : values)
+      if (nearBoth(v)) {
+        domy.remove(v);
+        removed = true;
+      }
+    return removed;
+  }
+  if (BoundsArithmetic::isIntegerInterval(domy)) {
+    const double integer = std::round(lb);
+    return nearBoth(integer) && removeValue(integer, domy);
+  }
+  const bool lowGoes = nearBoth(domy.getLowerBound()), highGoes = nearBoth(domy.getUpperBound());
+  if (!lowGoes && !highGoes)
+    return false;
+  const double newLb = lowGoes ? BoundsArithmetic::apartAbove(lb, narrow.minDelta()) : domy.getLowerBound();
+  const double newUb = highGoes ? BoundsArithmetic::apartBelow(ub, narrow.minDelta()) : domy.getUpperBound();
+  if (newLb > newUb)
+    domy.empty();
+  else
+    domy.intersect(IntervalDomain(newLb, newUb, FloatDT::instance()));
+  return true;
+}
+
+bool NotEqualConstraint::removeValue(double value, AbstractDomain& domy) {
   if (!domy.isMember(value))
     return false;
   // An integer interval holds a real a hair beside an integer as that integer: its ends are
@@ -139,7 +178,9 @@ bool NotEqualConstraint::checkAndRemove(const AbstractDomain& domx, AbstractDoma
     domy.remove(value);
     return true;
   }
-  if (domy.isSingleton()) {
+  // A real interval narrower than the tolerance empties only when the value equals both its ends.
+  if (domy.isSingleton() && domy.compareEqual(value, domy.getLowerBound()) &&
+      domy.compareEqual(value, domy.getUpperBound())) {
     domy.empty();
     return true;
   }
@@ -152,13 +193,13 @@ bool NotEqualConstraint::checkAndRemove(const AbstractDomain& domx, AbstractDoma
   // moves, is judged by the interval's own tolerance: a coarser step (an integer's, say) would cut off
   // real values that differ from the one excluded.
   if (domy.compareEqual(value, domy.getLowerBound())) {
-    domy.intersect(
-        IntervalDomain(BoundsArithmetic::apartAbove(value, domy.minDelta()), domy.getUpperBound(), FloatDT::instance()));
+    domy.intersect(IntervalDomain(BoundsArithmetic::apartAbove(value, domy.minDelta()), domy.getUpperBound(),
+                                  FloatDT::instance()));
     return true;
   }
   if (domy.compareEqual(value, domy.getUpperBound())) {
-    domy.intersect(
-        IntervalDomain(domy.getLowerBound(), BoundsArithmetic::apartBelow(value, domy.minDelta()), FloatDT::instance()));
+    domy.intersect(IntervalDomain(domy.getLowerBound(), BoundsArithmetic::apartBelow(value, domy.minDelta()),
+                                  FloatDT::instance()));
     return true;
   }
   return false;

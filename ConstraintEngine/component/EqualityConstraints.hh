@@ -63,8 +63,16 @@ public:
   /// Whether a change may be ignored: one that leaves the variable with too many values to matter.
   bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;
-  /// Removes domx's single value from domy where domy's kind allows; true when it acted on domy.
+  /// Removes domx's single value from domy where domy's kind allows (a closed domx only, and of a real
+  /// interval narrower than the tolerance only what equals both its ends); true when it acted on domy.
   static bool checkAndRemove(const AbstractDomain& domx, AbstractDomain& domy);
+
+private:
+  // Removes a decided value from domy where domy's kind allows; true when it acted on domy.
+  static bool removeValue(double value, AbstractDomain& domy);
+  // Removes from domy what lies within the tolerance of both ends of a real interval narrower
+  // than the tolerance, which holds more than one value; true when it acted on domy.
+  static bool removeNearBothEnds(const AbstractDomain& narrow, AbstractDomain& domy);
 };
 
 } // namespace KALDEN

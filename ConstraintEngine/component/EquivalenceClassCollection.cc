@@ -56,7 +56,8 @@ void ConstraintNode::update(int nextCycle, std::set<Id<ConstrainedVariable> >& v
   while (!pending.empty()) {
     ConstraintNode* node = pending.back();
     pending.pop_back();
-    // Members are reached in no particular order: the hint only helps a long run of them.
+    // Members are reached in no particular order (the set orders them): the hint only helps a
+    // long run of them.
     variables.insert(variables.end(), node->m_variable);
     node->m_parent = this;
     ++m_size;
@@ -121,7 +122,7 @@ bool EquivalenceClassCollection::recomputeIfNecessary() {
   // Every class is renumbered, so every old key goes.
   m_graphs.clear();
   ++s_nextCycle;
-  // In variable address order, so classes are numbered by their lowest variable address.
+  // In the order the variables were made, so classes are numbered by their oldest member.
   for (const std::pair<const Id<ConstrainedVariable>, Id<ConstraintNode> >& entry : m_nodesByVar) {
     const Id<ConstraintNode>& node = entry.second;
     KALDEN_CHECK(node.isValid());

@@ -97,7 +97,7 @@ public:
   int getGraphCount();
   /// Whether a connection joins `var` to another variable; makes nothing.
   bool isJoined(const Id<ConstrainedVariable>& var) const { return findNode(var).isId(); }
-  /// The variables of class `graphKey`; an empty set for a key that names no class.
+  /// The variables of class `graphKey`, in the order they were made; an empty set for a key that names no class.
   const std::set<Id<ConstrainedVariable> >& getGraphVariables(int graphKey) const;
   /// Always true.
   bool isValid() const { return true; }

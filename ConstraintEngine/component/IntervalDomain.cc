@@ -184,8 +184,9 @@ void IntervalDomain::remove(double value) {
   KALDEN_CHECK(check_value(value));
   if (!isMember(value))
     return;
-  // Every value of a singleton is within the tolerance of the one removed.
-  if (isSingleton()) {
+  // Every value of a point lies within the tolerance of the one removed; a singleton narrower than
+  // the tolerance holds values beyond it unless both its ends lie within it, and else loses an end.
+  if (isSingleton() && (m_lb == m_ub || (compareEqual(value, m_lb) && compareEqual(value, m_ub)))) {
     empty();
     return;
   }

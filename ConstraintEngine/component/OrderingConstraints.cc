@@ -133,7 +133,7 @@ WithinBounds::~WithinBounds() {
   // Discarded while whole, so that it is heard removed before its ordering, and nobody told of
   // the ordering's removal finds it still standing.
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 void WithinBounds::handleDiscard() {

@@ -93,7 +93,7 @@ SwapTwoVarsConstraint::SwapTwoVarsConstraint(const LabelStr& name, const LabelSt
 
 SwapTwoVarsConstraint::~SwapTwoVarsConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members SwapTwoVarsConstraint::members() { return Members{{}, {m_otherConstraint}}; }
@@ -127,7 +127,7 @@ RotateScopeRightConstraint::RotateScopeRightConstraint(const LabelStr& name, con
 
 RotateScopeRightConstraint::~RotateScopeRightConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 CompositeConstraint::Members RotateScopeRightConstraint::members() { return Members{{}, {m_otherConstraint}}; }

@@ -18,10 +18,18 @@ namespace {
 // only, which is exact only against an interval holding every value between them; against an
 // enumeration or an integer interval, an interval's values are looked up themselves.
 bool holdsEveryValueOf(const AbstractDomain& container, const AbstractDomain& dom) {
-  if (container.isOpen() || dom.isEnumerated())
+  // An open container may still gain any value: it counts as holding every one, even while empty.
+  if (container.isOpen())
+    return true;
+  if (dom.isEnumerated())
     return dom.isSubsetOf(container);
-  if (dom.isSingleton())
+  if (ConstraintShape::isDecided(dom))
     return container.isMember(dom.getSingletonValue());
+  // A real interval narrower than the tolerance holds more than one value: only a real interval
+  // holding both its ends is known to hold them all.
+  if (dom.isSingleton())
+    return BoundsArithmetic::isRealInterval(container) && container.isMember(dom.getLowerBound()) &&
+           container.isMember(dom.getUpperBound());
   // A real interval holds every value between its ends, so it holds an integer interval when it
   // holds both of that one's ends; the integer interval's own subset test would compare them with
   // its tolerance of one.
@@ -130,7 +138,9 @@ void MemberImplyConstraint::handleExecute() {
   const AbstractDomain& domB = getCurrentDomain(m_variables[1]);
   const AbstractDomain& domC = getCurrentDomain(m_variables[2]);
   const AbstractDomain& domD = getCurrentDomain(m_variables[3]);
-  KALDEN_CHECK_TEXT(!(domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()),
+  // An open domain that holds nothing yet may still gain values: only a closed empty one fails.
+  auto empty = [](const AbstractDomain& dom) { return dom.isEmpty() && !ConstraintShape::holdsNothingYet(dom); };
+  KALDEN_CHECK_TEXT(!(empty(domA) || empty(domB) || empty(domC) || empty(domD)),
                     "domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()");
   if (domA.isOpen() || domB.isOpen() || domD.isOpen())
     return;

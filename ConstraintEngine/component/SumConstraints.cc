@@ -238,7 +238,7 @@ NaryTreeConstraint<Tree>::NaryTreeConstraint(const LabelStr& name, const LabelSt
 template <class Tree>
 NaryTreeConstraint<Tree>::~NaryTreeConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 template <class Tree>
@@ -284,7 +284,7 @@ SumComparison<Embedded>::SumComparison(const LabelStr& name, const LabelStr& pro
 template <class Embedded>
 SumComparison<Embedded>::~SumComparison() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 template <class Embedded>

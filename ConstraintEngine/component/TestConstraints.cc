@@ -72,7 +72,9 @@ void TestEQ::handleExecute() {
   KALDEN_TRACE("TestEQ:handleExecute", "comparing " << m_arg1.toString() << " with " << m_arg2.toString());
   // Across kinds an integer interval meets a real one only at an integer.
   const bool meet = BoundsArithmetic::shareValue(m_arg1, m_arg2);
-  if (m_arg1.isSingleton() && m_arg2.isSingleton() && meet)
+  // Equal only when every value of one equals every value of the other: a real interval narrower
+  // than the tolerance holds more than one value.
+  if (m_arg1.isSingleton() && m_arg2.isSingleton() && BoundsArithmetic::singletonsEqual(m_arg1, m_arg2))
     decide(m_test, true);
   else if (!meet)
     decide(m_test, false);

@@ -17,9 +17,13 @@ namespace KALDEN {
 
 namespace {
 
-// The engine of the direct form's variable; its handle is tested before it is followed.
-const Id<ConstraintEngine>& engineOf(const Id<ConstrainedVariable>& var) {
+// The engine of the direct form's variable; its handle is tested before it is followed, and the
+// source refused unless it compares with the variable, before anything is registered.
+const Id<ConstraintEngine>& engineOf(const AbstractDomain& source, const Id<ConstrainedVariable>& var) {
   KALDEN_CHECK(var.isValid());
+  KALDEN_CHECK_TEXT_MSG(AbstractDomain::canBeCompared(source, var->lastDomain()),
+                        "AbstractDomain::canBeCompared(dom, var)",
+                        "Cannot compare " << source.toString() << " and " << var->lastDomain().toString() << ".");
   return var->getConstraintEngine();
 }
 
@@ -32,14 +36,14 @@ UnaryConstraint::UnaryConstraint(const LabelStr& name, const LabelStr& propagato
       m_y(ConstraintShape::domainAt(*this, 0, 1, "variables.size() == 1")) {}
 
 UnaryConstraint::UnaryConstraint(const AbstractDomain& dom, const Id<ConstrainedVariable>& var)
-    : Constraint("UNARY", "Default", engineOf(var), makeScope(var)), m_x(nullptr),
+    : Constraint("UNARY", "Default", engineOf(dom, var), makeScope(var)), m_x(nullptr),
       m_y(Constraint::getCurrentDomain(m_variables[0])) {
   m_x = dom.copy();
 }
 
 UnaryConstraint::~UnaryConstraint() {
   NoThrowScope guard;
-  discard(false);
+  discardInDestructor();
 }
 
 void UnaryConstraint::handleExecute() {
@@ -109,6 +113,9 @@ void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {
   KALDEN_CHECK_MSG_OR_RETURN(source->m_x != nullptr, "Cannot take a source for " << toString() << " from "
                                                                                  << source->toString()
                                                                                  << ", which has none");
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(AbstractDomain::canBeCompared(*source->m_x, m_y),
+                                  "AbstractDomain::canBeCompared(source, m_y)",
+                                  "Cannot compare " << source->m_x->toString() << " and " << m_y.toString() << ".");
   m_x = source->m_x->copy();
   // It waited without a source: it has its first work now, which the next propagation must find
   // (the touch tells the engine that there is work).
@@ -116,6 +123,11 @@ void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {
     getPropagator()->handleConstraintActivated(getId());
     m_variables[0]->touch();
   }
+}
+
+bool UnaryConstraint::testIsRedundant(const Id<ConstrainedVariable>& variable) const {
+  // Without a source it has yet to act: retired now, it would ignore the source it is given.
+  return m_x != nullptr && Constraint::testIsRedundant(variable);
 }
 
 void UnaryConstraint::handleDiscard() {

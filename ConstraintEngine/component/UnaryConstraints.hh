@@ -24,7 +24,8 @@ public:
   /// The by-name form, over one variable and without a source.
   UnaryConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                   const std::vector<Id<ConstrainedVariable> >& variables);
-  /// The direct form: named "UNARY" on propagator "Default" of var's engine, with a copy of dom as source.
+  /// The direct form: named "UNARY" on propagator "Default" of var's engine, with a copy of dom as
+  /// source; refused unless dom compares with var's domain.
   UnaryConstraint(const AbstractDomain& dom, const Id<ConstrainedVariable>& var);
   /// Frees the source through the discard, unless a discard did already.
   ~UnaryConstraint() override;
@@ -34,8 +35,11 @@ public:
   /// Whether a change may be ignored: all but RESET and RELAXED, none for an interval under an enumerated source.
   bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;
-  /// Copies the source of another unary constraint that has one; refused when this one has a source already.
+  /// Copies the source of another unary constraint that has one, comparable with the variable; refused
+  /// when this one has a source already.
   void setSource(const Id<Constraint>& sourceConstraint) override;
+  /// Never while it has no source; else as every constraint.
+  bool testIsRedundant(const Id<ConstrainedVariable>& variable) const override;
   /// Unlinks the constraint, then frees the source.
   void handleDiscard() override;
 

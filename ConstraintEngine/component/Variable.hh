@@ -145,12 +145,18 @@ Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, con
                                bool internal, bool canBeSpecified, const LabelStr& name, const Id<Entity>& parent,
                                int index)
     : ConstrainedVariable(acceptDomain(constraintEngine, baseDomain), internal, canBeSpecified, name, parent, index) {
-  holdDomains(baseDomain);
-  KALDEN_TRACE("Variable:Variable", "Base Domain = " << baseDomain.toString());
-  KALDEN_TRACE("Variable:Variable", "Name " << toString(name.getKey()));
-  if (baseDomain.isSingleton())
-    KALDEN_TRACE("Variable:Variable", "Base domain singleton; " << baseDomain.getSingletonValue());
-  current().setListener(domainListener());
+  try {
+    holdDomains(baseDomain);
+    KALDEN_TRACE("Variable:Variable", "Base Domain = " << baseDomain.toString());
+    KALDEN_TRACE("Variable:Variable", "Name " << toString(name.getKey()));
+    if (baseDomain.isSingleton())
+      KALDEN_TRACE("Variable:Variable", "Base domain singleton; " << baseDomain.getSingletonValue());
+    current().setListener(domainListener());
+  } catch (...) {
+    unmade();
+    throw;
+  }
+  made();
 }
 
 template <class DomainType>
@@ -158,7 +164,7 @@ Variable<DomainType>::~Variable() {
   NoThrowScope guard;
   KALDEN_TRACE("Variable:~Variable", "Deleting " << getEntityName());
   // The discard unlinks constraints and leaves the engine, which may read the domains.
-  discard(false);
+  discardInDestructor();
   dropDomains();
   if (extrasIfAny() != nullptr)
     extras().emptyDomain.reset();

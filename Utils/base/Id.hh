@@ -126,8 +126,9 @@ public:
 
   bool operator==(const Id<T>& other) const { return m_ptr == other.m_ptr && m_key == other.m_key; }
   bool operator!=(const Id<T>& other) const { return !(*this == other); }
-  /// Orders by address only, so plain sets of handles iterate in address order.
-  bool operator<(const Id<T>& other) const { return toAddress(m_ptr) < toAddress(other.m_ptr); }
+  /// Orders by registry key, which follows registration: plain sets of handles iterate in the
+  /// order their objects were made, the same on every run, never in address order.
+  bool operator<(const Id<T>& other) const { return m_key < other.m_key; }
 
   /// Unregisters; the object is kept and every other copy of the handle becomes stale.
   void remove() {

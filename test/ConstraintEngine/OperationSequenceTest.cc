@@ -67,12 +67,13 @@ TEST(OperationSequenceTest, RecordedOperationsReplay) {
     GTEST_SKIP() << "no KALDEN_OPSEQ_REPLAY";
   std::ifstream in(file);
   std::vector<OperationSequence::Operation> operations;
+  OperationSequence::Layout layout; // where the seed's listeners stood, from its first line
   for (std::string line; std::getline(in, line);)
-    if (!line.empty())
+    if (!line.empty() && !OperationSequence::layoutFromRecord(line, layout))
       operations.push_back(OperationSequence::fromRecord(line));
   for (const OperationSequence::Operation& op : operations)
     std::printf("  %s\n", OperationSequence::describe(op).c_str());
-  EXPECT_EQ(OperationSequence::replay(operations), "");
+  EXPECT_EQ(OperationSequence::replay(operations, layout), "");
 }
 
 } // namespace

@@ -11,9 +11,15 @@ DeletingListener::DeletingListener(const Id<ConstraintEngine>& engine, Operation
     : ConstraintEngineListener(engine), m_session(session) {}
 
 void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
-                             const Id<Constraint>& removed, bool relaxed) {
+                             const Id<Constraint>& removed, bool relaxed, bool removal) {
   if (m_countdown < 0 || (atRelaxation(m_choice) && !relaxed) || m_countdown-- > 0)
     return;
+  // Told of a removal, now and then a refused call, which must change nothing though a
+  // destructor may be telling (its refusal is then printed, not thrown).
+  if (removal && (m_choice % 10 == 4 || m_choice % 10 == 5)) {
+    m_session.refuseWhileRemoved(m_choice / 10);
+    return;
+  }
   // Inside a run, now and then a call the engine refuses there instead.
   if (m_session.propagating() && m_choice % 10 < 2) {
     m_session.refuseDuringRun(m_choice / 10);
@@ -51,9 +57,11 @@ void DeletingListener::widenOrDelete() {
   const int picked = candidates[static_cast<std::size_t>(choice / 2) % candidates.size()];
   // A constraint goes by a plain delete, a discard, or through the engine, whose propagation
   // (when auto-propagating) must wait for all that the relaxation under way widens. Not through
-  // the engine inside a destructor's notices, where a refused call is printed, not thrown: what
-  // such a call may leave is judged elsewhere.
-  const int way = (choice / 120) % 3 == 2 && NoThrowScope::active() ? 0 : (choice / 120) % 3;
+  // the engine inside a destructor's notices, where a refused call is printed, not thrown, nor
+  // while an object made with new is being built, which a propagation would run over half-made:
+  // those are judged by the draws of their own.
+  const bool propagationWaits = NoThrowScope::active() || m_session.isMadeWithNewNow();
+  const int way = (choice / 120) % 3 == 2 && propagationWaits ? 0 : (choice / 120) % 3;
   if (reset)
     m_session.resetVariable(picked);
   else if (way == 2)

@@ -21,9 +21,11 @@ class OperationSession;
  * and tells the session first, so that its model leaves the object out.
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
- * to a snapshot. Armed to act at a relaxation, it counts only those and, told
- * of one outside a run, resets a variable or deletes a constraint (also
- * through the engine, which propagates when auto-propagating). It reads no
+ * to a snapshot; told of a removal (often inside a destructor, where a
+ * refusal is only printed), it may make such a call or one refused anywhere.
+ * Armed to act at a relaxation, it counts only those and, told of one outside
+ * a run, resets a variable or deletes a constraint (also through the engine,
+ * which propagates when auto-propagating). It reads no
  * object it is told of without testing its handle: another listener may have
  * deleted it already.
  */
@@ -56,15 +58,17 @@ public:
   // What is heard added may still be being built, and what is heard removed is going: another goes.
   void notifyAdded(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
   void notifyAdded(const Id<Constraint>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
-  void notifyRemoved(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
+  void notifyRemoved(const Id<ConstrainedVariable>&) override {
+    heard(Id<ConstrainedVariable>(), Id<Constraint>(), Id<Constraint>(), false, true);
+  }
   // A composite whose member is heard removed may go too.
   void notifyRemoved(const Id<Constraint>& constraint) override {
-    heard(Id<ConstrainedVariable>(), Id<Constraint>(), constraint);
+    heard(Id<ConstrainedVariable>(), Id<Constraint>(), constraint, false, true);
   }
 
 private:
   void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
-             const Id<Constraint>& removed = Id<Constraint>(), bool relaxed = false);
+             const Id<Constraint>& removed = Id<Constraint>(), bool relaxed = false, bool removal = false);
   // The numbers of the session's live variables (but `except`) or live constraints.
   std::vector<int> live(bool variables, int except) const;
   // Told of a relaxation: resets a variable or deletes a constraint, as the choice says.

@@ -33,7 +33,7 @@ bool ListenerDraws::refusal(const OperationSession& session, Operation& op) {
     op.values = {between(0, 99), between(0, 3)};
     return true;
   }
-  if (which == Refusal::ACTIVATE_ACTIVE_CONSTRAINT) {
+  if (which == Refusal::ACTIVATE_ACTIVE_CONSTRAINT || which == Refusal::ACTIVATE_VIOLATED_CONSTRAINT) {
     if (constraints.empty())
       return false;
     op.target = constraints[static_cast<std::size_t>(between(0, static_cast<int>(constraints.size()) - 1))];
@@ -75,9 +75,8 @@ void ListenerDraws::armListener(Operation& op) {
     }
     return;
   }
-  // Of creations, only one by name: its notices are told once it stands.
-  if ((op.type == Type::CREATE_CONSTRAINT && op.variant == 0) ||
-      op.type == Type::REFUSED_CALL || between(0, 3) != 0)
+  // Creations by name or with new alike: their notices are told once they are made.
+  if (op.type == Type::REFUSED_CALL || between(0, 3) != 0)
     return;
   op.listenerNotice = between(0, 6);
   op.listenerChoice = between(0, 9999);
@@ -113,7 +112,11 @@ std::string ListenerDraws::describe(const Operation& op) {
     os << v << ".undoDeactivation()";
     break;
   case Refusal::ACTIVATE_ACTIVE_CONSTRAINT:
+  case Refusal::ACTIVATE_VIOLATED_CONSTRAINT:
     os << "c" << op.target << ".undoDeactivation()";
+    break;
+  case Refusal::OPEN_INTERVAL:
+    os << v << ".open() of an interval";
     break;
   case Refusal::CREATE_WITH_WRONG_ARITY:
   case Refusal::CREATE_OVER_SYMBOLS: {

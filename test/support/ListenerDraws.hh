@@ -23,7 +23,7 @@ public:
 
   /// Now and then a call the engine must refuse; false when none is drawn this time.
   bool refusal(const OperationSession& session, OperationSequence::Operation& op);
-  /// Arms the deleting listener on some operations (never on those that create).
+  /// Arms the deleting listener on some operations.
   void armListener(OperationSequence::Operation& op);
 
   /// The refused call as one line, e.g. "v2.specify(7.5) (refused)".

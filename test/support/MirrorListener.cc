@@ -7,6 +7,13 @@ namespace KALDEN {
 MirrorListener::MirrorListener(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {
   for (const Id<ConstrainedVariable>& variable : engine->getVariables()) {
     m_variables[variable->getKey()] = variable;
+    watchLinks(variable);
+    std::set<Id<Constraint> > linked;
+    variable->constraints(linked);
+    for (const Id<Constraint>& constraint : linked)
+      for (std::size_t i = 0; i < constraint->getScope().size(); ++i)
+        if (constraint->getScope()[i] == variable)
+          m_links.back()->links.insert(std::make_pair(constraint->getKey(), static_cast<int>(i)));
     if (!variable->isActive())
       m_offVariables.insert(variable->getKey());
   }
@@ -17,6 +24,22 @@ MirrorListener::MirrorListener(const Id<ConstraintEngine>& engine) : ConstraintE
     if (!constraint->isActive())
       m_offConstraints.insert(constraint->getKey());
   }
+}
+
+void MirrorListener::watchLinks(const Id<ConstrainedVariable>& variable) {
+  if (variable.isValid() && !variable->isDiscarded())
+    m_links.emplace_back(new LinkPicture(variable, *this));
+}
+
+void MirrorListener::LinkPicture::notifyConstraintAdded(const Id<Constraint>& constraint, int argIndex) {
+  if (!links.insert(std::make_pair(constraint->getKey(), argIndex)).second)
+    mirror.breached("a variable heard linked to " + std::to_string(constraint->getKey()) + " twice");
+}
+
+void MirrorListener::LinkPicture::notifyConstraintRemoved(const Id<Constraint>& constraint, int argIndex) {
+  if (links.erase(std::make_pair(constraint->getKey(), argIndex)) == 0)
+    mirror.breached("a variable heard unlinked from " + std::to_string(constraint->getKey()) +
+                    ", never heard linked");
 }
 
 template <class T>
@@ -70,6 +93,18 @@ void MirrorListener::switched(const std::map<int, Id<T> >& held, std::set<int>& 
   if (toOff ? !off.insert(key).second : off.erase(key) == 0)
     breached(std::string(toOff ? "deactivated " : "activated ") + std::to_string(key) + " twice in a row");
 }
+
+// The header's inline notices call these from wherever a subclass calls them: made here once.
+template void MirrorListener::add(std::map<int, Id<ConstrainedVariable> >&, const Id<ConstrainedVariable>&, const char*);
+template void MirrorListener::add(std::map<int, Id<Constraint> >&, const Id<Constraint>&, const char*);
+template void MirrorListener::remove(std::map<int, Id<ConstrainedVariable> >&, std::set<int>&,
+                                     const Id<ConstrainedVariable>&, const char*);
+template bool MirrorListener::expectHeld(const std::map<int, Id<ConstrainedVariable> >&,
+                                         const Id<ConstrainedVariable>&, const char*);
+template void MirrorListener::switched(const std::map<int, Id<ConstrainedVariable> >&, std::set<int>&,
+                                       const Id<ConstrainedVariable>&, bool);
+template void MirrorListener::switched(const std::map<int, Id<Constraint> >&, std::set<int>&, const Id<Constraint>&,
+                                       bool);
 
 void MirrorListener::notifyPropagationCommenced() {
   if (m_inRun)
@@ -142,6 +177,22 @@ std::string MirrorListener::differenceFromEngine() const {
   for (const auto& entry : constraints)
     if (!entry.second->isActive())
       offConstraints.insert(entry.first);
+  for (const std::unique_ptr<LinkPicture>& picture : m_links) {
+    if (picture->gone)
+      continue;
+    std::set<int> linked;
+    for (const auto& link : picture->links)
+      linked.insert(link.first);
+    std::set<Id<Constraint> > constraints;
+    picture->variable()->constraints(constraints);
+    std::set<int> actual;
+    for (const Id<Constraint>& constraint : constraints)
+      actual.insert(constraint->getKey());
+    if (linked != actual) {
+      os << "links of a variable: it has " << actual.size() << ", the picture " << linked.size() << "; ";
+      break;
+    }
+  }
   if (offConstraints != m_offConstraints)
     os << "inactive constraints: the engine has " << offConstraints.size() << ", the picture "
        << m_offConstraints.size() << "; ";

@@ -8,8 +8,11 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace KALDEN {
 
@@ -20,7 +23,8 @@ namespace KALDEN {
  * (never heard added, or heard removed), an object heard added twice, an
  * execution outside a run, a run commenced inside another or ended outside
  * one, an object heard switched off or on twice in a row. It reads an object
- * only while it is told of it, and then only its key.
+ * only while it is told of it, and then only its key. Each variable it hears
+ * added gets a variable listener that pictures its links alike.
  */
 class MirrorListener : public ConstraintEngineListener {
 public:
@@ -30,7 +34,10 @@ public:
   void notifyPropagationCommenced() override;
   void notifyPropagationCompleted() override { endRun("completed"); }
   void notifyPropagationPreempted() override { endRun("preempted"); }
-  void notifyAdded(const Id<ConstrainedVariable>& variable) override { add(m_variables, variable, "variable"); }
+  void notifyAdded(const Id<ConstrainedVariable>& variable) override {
+    add(m_variables, variable, "variable");
+    watchLinks(variable);
+  }
   void notifyAdded(const Id<Constraint>& constraint) override { add(m_constraints, constraint, "constraint"); }
   void notifyRemoved(const Id<ConstrainedVariable>& variable) override {
     remove(m_variables, m_offVariables, variable, "variable");
@@ -66,6 +73,21 @@ public:
   bool inRun() const { return m_inRun; }
 
 private:
+  // A variable listener attached when its variable is heard added, as a view of it would be: it
+  // pictures the variable's links from its notices alone.
+  struct LinkPicture : ConstrainedVariableListener {
+    LinkPicture(const Id<ConstrainedVariable>& variable, MirrorListener& mirror)
+        : ConstrainedVariableListener(variable), mirror(mirror) {}
+    void notifyDiscard() override { gone = true; }
+    const Id<ConstrainedVariable>& variable() const { return m_variable; }
+    void notifyConstraintAdded(const Id<Constraint>& constraint, int argIndex) override;
+    void notifyConstraintRemoved(const Id<Constraint>& constraint, int argIndex) override;
+    MirrorListener& mirror;
+    std::set<std::pair<int, int> > links;
+    bool gone = false;
+  };
+  void watchLinks(const Id<ConstrainedVariable>& variable);
+
   template <class T>
   void add(std::map<int, Id<T> >& held, const Id<T>& object, const char* kind);
   template <class T>
@@ -91,6 +113,7 @@ private:
   std::set<int> m_offConstraints;
   bool m_inRun = false;
   std::string m_breach;
+  std::vector<std::unique_ptr<LinkPicture> > m_links;
 };
 
 } // namespace KALDEN

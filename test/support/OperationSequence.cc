@@ -69,6 +69,9 @@ class Generator {
 public:
   Generator(unsigned int seed, bool equality) : m_draw(seed), m_equality(equality), m_listenerDraws(seed) {}
 
+  // Whether the session ends clearing what the engine lists inside the tear-down bracket.
+  bool clearsInTearDown() const { return m_equality; }
+
   // The next operation, or a refused call; the deleting listener armed on some.
   Operation draw(const OperationSession& s) {
     Operation op;
@@ -575,13 +578,21 @@ private:
   ListenerDraws m_listenerDraws;
 };
 
-// Runs operations in a fresh session, then tears it down; what failed, and the operations applied.
+// What each listener of a session heard, in the order they registered, with its name.
+struct Heard {
+  std::vector<std::vector<long long> > notices;
+  std::vector<std::string> names;
+};
+
+// Runs operations in a fresh session whose listeners stand as the layout draws, then tears it
+// down; what failed, the operations applied and, when asked, what each listener heard.
 SessionFailure run(const std::vector<Operation>& given, Generator* generator, unsigned int extra,
-                   std::vector<Operation>& applied, OperationSequence::Tally* tally = nullptr) {
+                   std::vector<Operation>& applied, OperationSequence::Tally* tally = nullptr,
+                   const OperationSequence::Layout& layout = OperationSequence::Layout(), Heard* heard = nullptr) {
   const Census before = Census::now();
   SessionFailure failure;
   {
-    OperationSession session;
+    OperationSession session(layout);
     std::vector<Operation> pending = given;
     if (generator)
       generator->initial(pending);
@@ -594,6 +605,9 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
       else if (generator && drawn < extra) {
         op = generator->draw(session);
         ++drawn;
+      } else if (generator && drawn == extra && generator->clearsInTearDown()) {
+        op.type = Type::CLEAR_IN_TEAR_DOWN;
+        ++drawn;
       } else
         break;
       // A crash cannot be shortened: KALDEN_OPSEQ_TRACE=1 prints each operation before it runs.
@@ -604,6 +618,8 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
       if (sl_trace)
         std::fprintf(stderr, "  %s\n", OperationSequence::describe(op).c_str());
       if (sl_record != nullptr && generator != nullptr) {
+        if (drawn + next == 1)
+          std::fprintf(sl_record, "layout %u %u\n", layout.order, layout.addresses);
         std::fprintf(sl_record, "%s\n", OperationSequence::toRecord(op).c_str());
         std::fflush(sl_record);
       }
@@ -611,6 +627,13 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
         applied.push_back(op);
     }
     failure = session.failure();
+    if (heard != nullptr) {
+      const std::vector<const Transcript*> transcripts = session.transcripts();
+      for (std::size_t rank = 0; rank < transcripts.size(); ++rank) {
+        heard->notices.push_back(transcripts[rank]->heard());
+        heard->names.push_back(session.listenerName(rank));
+      }
+    }
     if (tally != nullptr) {
       tally->checked += session.tally().checked;
       tally->answeredFalse += session.tally().answeredFalse;
@@ -627,8 +650,45 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
   return failure;
 }
 
+const char* const ELSEWHERE = "heard otherwise elsewhere in memory";
+
+// As run(); with `elsewhere`, runs the operations applied once more with the listeners registered
+// in the same order but lying elsewhere, and the session's objects too: each listener must hear
+// the same again.
+SessionFailure runChecked(const std::vector<Operation>& given, Generator* generator, unsigned int extra,
+                          std::vector<Operation>& applied, OperationSequence::Tally* tally,
+                          const OperationSequence::Layout& layout, bool elsewhere) {
+  Heard first;
+  const SessionFailure failure = run(given, generator, extra, applied, tally, layout, elsewhere ? &first : nullptr);
+  if (failure.any() || !elsewhere)
+    return failure;
+  OperationSequence::Layout moved = layout;
+  moved.addresses = layout.addresses * 2654435761u + 97u;
+  std::vector<Operation> again;
+  Heard second;
+  const SessionFailure other = run(applied, nullptr, 0, again, nullptr, moved, &second);
+  if (other.any())
+    return SessionFailure{ELSEWHERE, "the same operations failed there: " + other.category + " (" + other.detail + ")"};
+  for (std::size_t rank = 0; rank < first.notices.size(); ++rank) {
+    const std::vector<long long>& a = first.notices[rank];
+    const std::vector<long long>& b = second.notices[rank];
+    std::size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i])
+      ++i;
+    if (i == a.size() && i == b.size())
+      continue;
+    return SessionFailure{ELSEWHERE, "the " + first.names[rank] + " listener (registered " + std::to_string(rank + 1) +
+                                         ") heard, at its notice " + std::to_string(i) + ", " +
+                                         (i < a.size() ? Transcript::describe(a[i]) : "nothing more") + " in one run, " +
+                                         (i < b.size() ? Transcript::describe(b[i]) : "nothing more") + " in the other"};
+  }
+  return failure;
+}
+
 // Drops operations while the run still fails the same way; gives up after a bounded number of tries.
-std::vector<Operation> shorten(std::vector<Operation> ops, const std::string& category) {
+std::vector<Operation> shorten(std::vector<Operation> ops, const std::string& category,
+                               const OperationSequence::Layout& layout) {
+  const bool elsewhere = category == ELSEWHERE;
   unsigned int tries = 0;
   for (std::size_t chunk = ops.size() / 2; chunk >= 1 && tries < 400; chunk /= 2) {
     for (std::size_t at = 0; at + chunk <= ops.size() && tries < 400;) {
@@ -636,7 +696,7 @@ std::vector<Operation> shorten(std::vector<Operation> ops, const std::string& ca
       shorter.insert(shorter.end(), ops.begin() + static_cast<std::ptrdiff_t>(at + chunk), ops.end());
       std::vector<Operation> applied;
       ++tries;
-      if (run(shorter, nullptr, 0, applied).category == category)
+      if (runChecked(shorter, nullptr, 0, applied, nullptr, layout, elsewhere).category == category)
         ops = applied;
       else
         at += chunk;
@@ -730,25 +790,46 @@ std::string OperationSequence::describeCall(const Operation& op) {
     return v + ".open()";
   case Type::REFUSED_CALL:
     return ListenerDraws::describe(op);
+  case Type::CLEAR_IN_TEAR_DOWN:
+    return "between purgeStart() and purgeEnd(): deleteConstraint or discard() of everything listed";
   }
   return os.str();
 }
 
 std::string OperationSequence::replay(const std::vector<Operation>& operations) {
+  return replay(operations, Layout());
+}
+
+std::string OperationSequence::replay(const std::vector<Operation>& operations, const Layout& layout) {
   std::vector<Operation> applied;
-  const SessionFailure failure = run(operations, nullptr, 0, applied);
+  const SessionFailure failure = run(operations, nullptr, 0, applied, nullptr, layout);
   return failure.any() ? failure.category + ": " + failure.detail : "";
+}
+
+bool OperationSequence::layoutFromRecord(const std::string& line, Layout& layout) {
+  std::istringstream is(line);
+  std::string word;
+  if (!(is >> word) || word != "layout")
+    return false;
+  is >> layout.order >> layout.addresses;
+  return true;
 }
 
 std::string OperationSequence::runSeed(unsigned int seed, const Options& options, Tally* tally) {
   Generator generator(seed, options.equalityPropagator);
+  // The listeners register in an order the seed draws, lying where it draws; every fourth seed
+  // runs again with them (and what the session makes) lying elsewhere.
+  Layout layout;
+  layout.order = seed * 2246822519u + 1u;
+  layout.addresses = seed * 3266489917u + 1u;
+  const bool elsewhere = seed % 4 == 1;
   std::vector<Operation> applied;
-  const SessionFailure failure = run({}, &generator, options.operations, applied, tally);
+  const SessionFailure failure = runChecked({}, &generator, options.operations, applied, tally, layout, elsewhere);
   if (!failure.any())
     return "";
-  const std::vector<Operation> shortest = shorten(applied, failure.category);
+  const std::vector<Operation> shortest = shorten(applied, failure.category, layout);
   std::vector<Operation> again;
-  SessionFailure shown = run(shortest, nullptr, 0, again);
+  SessionFailure shown = runChecked(shortest, nullptr, 0, again, nullptr, layout, failure.category == ELSEWHERE);
   if (!shown.any())
     shown = SessionFailure{failure.category, failure.detail + "; its replay holds"};
   std::ostringstream os;

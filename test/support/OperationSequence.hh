@@ -42,6 +42,10 @@ namespace KALDEN {
  * relaxation and reopening give it back). The fresh-engine comparison is
  * made over the parts where nothing is switched off.
  *
+ * The session's engine listeners register in an order the seed draws, at
+ * addresses it draws; every fourth seed runs again with them, and the objects
+ * the session makes, elsewhere in memory, and each listener must hear the same.
+ *
  * A failure is reported with the shortest list of operations found that
  * still fails the same way, which replay() runs again.
  */
@@ -70,6 +74,9 @@ public:
     REMOVE_VALUE,
     OPEN_VARIABLE,
     REFUSED_CALL,
+    /// The last operation of an equality session: clears what the engine lists between
+    /// Entity::purgeStart() and purgeEnd() (a composite's parts are refused), then tears it down.
+    CLEAR_IN_TEAR_DOWN,
   };
 
   /// The calls a REFUSED_CALL operation makes (its kind); each is refused whatever the session's state.
@@ -88,6 +95,9 @@ public:
     /// Deletes or discards what getConstraints() or getVariables() lists at a position: refused for
     /// a composite's part, taken (and the model follows) for anything else.
     DELETE_AS_LISTED,
+    OPEN_INTERVAL,
+    /// undoDeactivation() of a constraint whose only deactivation is the violation the engine holds.
+    ACTIVATE_VIOLATED_CONSTRAINT,
     COUNT
   };
 
@@ -114,6 +124,14 @@ public:
     bool equalityPropagator = false;
   };
 
+  /// Where a session's listeners stand: the order they register in, and where they and the
+  /// objects the session makes lie in memory. What each listener hears must depend on the
+  /// order alone.
+  struct Layout {
+    unsigned int order = 0;     ///< draws the order of registration; 0 keeps the session's own
+    unsigned int addresses = 0; ///< draws the listeners' slots and padding between objects; 0 adds none
+  };
+
   /// How the checked propagations of a run answered.
   struct Tally {
     unsigned long checked = 0;       ///< propagations held to the model
@@ -128,6 +146,10 @@ public:
   static std::string runSeed(unsigned int seed, const Options& options, Tally* tally = nullptr);
   /// Runs a list of operations (illegal ones are skipped); empty when it held, else what failed.
   static std::string replay(const std::vector<Operation>& operations);
+  /// The same with the listeners standing as `layout` draws them.
+  static std::string replay(const std::vector<Operation>& operations, const Layout& layout);
+  /// The layout a line "layout <order> <addresses>" of a record names; false when the line is an operation.
+  static bool layoutFromRecord(const std::string& line, Layout& layout);
   /// The operation as one line, e.g. "v2.specify(3)".
   static std::string describe(const Operation& operation);
   /// The operation as one line of numbers, which fromRecord() reads back.

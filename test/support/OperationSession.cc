@@ -7,6 +7,7 @@
 #include "ConstraintEngine/component/Variable.hh"
 #include "Utils/Entity.hh"
 #include "Utils/Error.hh"
+#include "Utils/base/FlagScope.hh"
 #include "support/FreshNetwork.hh"
 #include "support/TenthsDomains.hh"
 
@@ -31,6 +32,7 @@ public:
   typedef std::function<void(const Id<Constraint>&)> Told;
   SessionListener(const Id<ConstraintEngine>& engine, Told added, Told violated)
       : ConstraintEngineListener(engine), m_added(added), m_violated(violated) {}
+  using ConstraintEngineListener::notifyAdded; // a variable's addition is heard as the base hears it
   void notifyAdded(const Id<Constraint>& constraint) override { m_added(constraint); }
   void notifyViolationAdded(const Id<Constraint>& constraint) override { m_violated(constraint); }
 
@@ -129,20 +131,85 @@ Id<ConstrainedVariable> DrawnDomain::newVariable(const Id<ConstraintEngine>& eng
   return var->getId();
 }
 
-OperationSession::OperationSession() : m_schema(new CESchema()), m_engine(new ConstraintEngine(m_schema->getId())) {
+OperationSession::OperationSession(const OperationSequence::Layout& layout)
+    : m_schema(new CESchema()), m_engine(new ConstraintEngine(m_schema->getId())), m_pads(layout.addresses != 0),
+      m_padDraw(layout.addresses) {
   m_schema->registerDataType((new IntDT())->getId());
   m_schema->registerDataType((new FloatDT())->getId());
   m_schema->registerDataType((new BoolDT())->getId());
   registerCatalogue(*m_schema);
-  new DefaultPropagator("Default", m_engine->getId());          // owned by the engine
-  new EqualityConstraintPropagator("Equal", m_engine->getId()); // likewise
-  m_listener.reset(new SessionListener(
-      m_engine->getId(), [this](const Id<Constraint>& constraint) { m_added.push_back(constraint); },
-      [this](const Id<Constraint>& constraint) { m_lastSetAside = constraint; }));
-  m_heard.reset(new HeardCounter(m_engine->getId()));
-  m_deleter.reset(new DeletingListener(m_engine->getId(), *this));
-  m_mirror.reset(new MirrorListener(m_engine->getId()));
-  m_late.reset(new LateListeners(m_engine->getId(), *this));
+  // Owned by the engine; the first counts the keys the transcripts give.
+  const int base = (new DefaultPropagator("Default", m_engine->getId()))->getKey();
+  new EqualityConstraintPropagator("Equal", m_engine->getId());
+  m_transcripts.assign(LISTENERS, Transcript(base));
+  makeListeners(layout);
+}
+
+void OperationSession::makeListeners(const OperationSequence::Layout& layout) {
+  std::vector<int> order;
+  std::vector<std::size_t> slots;
+  for (std::size_t i = 0; i < LISTENERS; ++i) {
+    order.push_back(static_cast<int>(i));
+    slots.push_back(i);
+  }
+  if (layout.order != 0) {
+    std::mt19937 draw(layout.order);
+    std::shuffle(order.begin(), order.end(), draw);
+  }
+  if (layout.addresses != 0)
+    std::shuffle(slots.begin(), slots.end(), m_padDraw);
+  const Id<ConstraintEngine>& engine = m_engine->getId();
+  InSlot<DeletingListener> lateDeleter;
+  InSlot<MirrorListener> lateMirror;
+  for (std::size_t rank = 0; rank < LISTENERS; ++rank) {
+    const int kind = order[rank];
+    Transcript& transcript = m_transcripts[static_cast<std::size_t>(kind)];
+    const std::size_t slot = slots[rank];
+    m_registered.push_back(kind);
+    switch (kind) {
+    case 0:
+      m_listener.reset(m_slots.make<Transcribed<SessionListener> >(
+          slot, transcript, engine, [this](const Id<Constraint>& constraint) { m_added.push_back(constraint); },
+          [this](const Id<Constraint>& constraint) { m_lastSetAside = constraint; }));
+      break;
+    case 1:
+      m_heard.reset(m_slots.make<Transcribed<HeardCounter> >(slot, transcript, engine));
+      break;
+    case 2:
+      m_deleter.reset(m_slots.make<Transcribed<DeletingListener> >(slot, transcript, engine, *this));
+      break;
+    case 3:
+      m_mirror.reset(m_slots.make<Transcribed<MirrorListener> >(slot, transcript, engine));
+      break;
+    case 4:
+      lateDeleter.reset(m_slots.make<Transcribed<DeletingListener> >(slot, transcript, engine, *this));
+      break;
+    default:
+      lateMirror.reset(m_slots.make<Transcribed<MirrorListener> >(slot, transcript, engine));
+      break;
+    }
+  }
+  DeletingListener& deleter = *lateDeleter;
+  MirrorListener& mirror = *lateMirror;
+  m_late.reset(new LateListeners{std::move(lateDeleter), std::move(lateMirror), deleter, mirror});
+}
+
+void OperationSession::pad() {
+  if (m_padding.size() > 3 && m_padDraw() % 3 == 0)
+    m_padding.erase(m_padding.begin() + static_cast<std::ptrdiff_t>(m_padDraw() % m_padding.size()));
+  m_padding.emplace_back(new char[1 + m_padDraw() % 700]);
+}
+
+std::vector<const Transcript*> OperationSession::transcripts() const {
+  std::vector<const Transcript*> result;
+  for (int kind : m_registered)
+    result.push_back(&m_transcripts[static_cast<std::size_t>(kind)]);
+  return result;
+}
+
+std::string OperationSession::listenerName(std::size_t rank) const {
+  static const char* const sl_names[] = {"session", "counter", "deleter", "mirror", "late deleter", "late mirror"};
+  return sl_names[m_registered.at(rank)];
 }
 
 OperationSession::~OperationSession() {
@@ -159,7 +226,16 @@ OperationSession::~OperationSession() {
 }
 
 bool OperationSession::apply(const Operation& op) {
+  // Nothing is left to act on once the session cleared its engine inside the tear-down bracket.
+  if (!m_engine)
+    return false;
+  if (op.type == Type::CLEAR_IN_TEAR_DOWN) {
+    clearInTearDown();
+    return true;
+  }
   try {
+    if (m_pads)
+      pad();
     m_lastSetAside = Id<Constraint>();
     m_added.clear();
     const unsigned long checkedBefore = m_tally.checked;
@@ -168,7 +244,9 @@ bool OperationSession::apply(const Operation& op) {
     // told inside the first one's deletion, where a refused call is printed, not thrown.
     m_late->deleter.arm(op.listenerNotice < 0 ? -1 : op.listenerNotice + 1 + op.listenerChoice % 4,
                         op.listenerChoice * 7 % 1000 * 10 + 2 + op.listenerChoice % 8);
+    m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
+    m_creating = false;
     m_deleter->arm(-1, 0);
     m_late->deleter.arm(-1, 0);
     checkMirror(OperationSequence::describe(op));
@@ -349,6 +427,8 @@ bool OperationSession::perform(const Operation& op) {
     return changeDynamicDomain(op);
   case Type::REFUSED_CALL:
     return refuseCall(op);
+  case Type::CLEAR_IN_TEAR_DOWN:
+    break; // applied before the checks (see apply())
   }
   return false;
 }
@@ -466,6 +546,7 @@ bool OperationSession::createVariable(const Operation& op) {
   m_madeName = "v" + std::to_string(op.target);
   m_madeDropped = false;
   try {
+    const FlagAs makingWithNew(m_makingWithNew, !op.flag);
     var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind,
                                       *TenthsDomains::make(op.kind, op.values, op.data, op.variant == 1), op.flag,
                                       m_madeName);
@@ -514,6 +595,7 @@ bool OperationSession::createConstraint(const Operation& op) {
     afterAutoPropagation(OperationSequence::describe(op));
   } else {
     try {
+      const FlagAs makingWithNew(m_makingWithNew, true);
       c.id = entry.build(m_engine->getId(), c.equality ? "Equal" : "Default", scope, op.data)->getId();
     } catch (const Error&) {
       // Refused because a listener told of it deleted a variable of its scope while it was built.

@@ -11,6 +11,7 @@
 #include "Utils/base/Id.hh"
 #include "support/ConstraintCatalogue.hh"
 #include "support/DeletingListener.hh"
+#include "support/ListenerSlots.hh"
 #include "support/MirrorListener.hh"
 #include "support/NetworkSnapshot.hh"
 #include "support/OperationSequence.hh"
@@ -20,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -112,8 +114,12 @@ struct ModelConstraint {
  */
 class OperationSession {
 public:
-  /// An engine with both propagators on a schema that knows every catalogue name.
-  OperationSession();
+  /// The engine listeners a session registers.
+  static const std::size_t LISTENERS = 6;
+
+  /// An engine with both propagators on a schema that knows every catalogue name, its listeners
+  /// registered and lying as the layout draws them.
+  explicit OperationSession(const OperationSequence::Layout& layout = OperationSequence::Layout());
   /// Tears the engine down as the host does.
   ~OperationSession();
   OperationSession(const OperationSession&) = delete;
@@ -129,6 +135,10 @@ public:
     if (!m_failure.any())
       m_failure = SessionFailure{category, detail};
   }
+  /// What each listener heard so far, in the order they registered.
+  std::vector<const Transcript*> transcripts() const;
+  /// The listener registered at `rank` (from 0): "session", "counter", "deleter", "mirror", "late deleter" or "late mirror".
+  std::string listenerName(std::size_t rank) const;
   /// How the checked propagations answered so far.
   const OperationSequence::Tally& tally() const { return m_tally; }
 
@@ -206,6 +216,11 @@ public:
   int specifying() const { return m_specifying; }
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
+  /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
+  /// not): makes a call the engine refuses, held to a snapshot.
+  void refuseWhileRemoved(int choice);
+  /// Whether a variable or constraint is being made with new (its constructor may be telling listeners).
+  bool isMadeWithNewNow() const { return m_makingWithNew; }
   /// Whether the variable is the one being made by type name: a listener told of its making may delete it.
   bool isMadeByName(const Id<ConstrainedVariable>& variable) const {
     return m_makingByName && variable->getName().toString() == m_madeName;
@@ -236,6 +251,11 @@ private:
   // A REFUSED_CALL operation: false when the call would not surely be refused now.
   bool refuseCall(const OperationSequence::Operation& op);
   bool refuseCreation(const OperationSequence::Operation& op);
+  // Refuses the deletion, discard or last hold of a composite's part listed by the engine; false when none.
+  bool refusePartDeletion(int choice);
+  // Between purgeStart() and purgeEnd(): a part's deletion refused, then every constraint and
+  // variable listed deleted or discarded; the engine torn down after.
+  void clearInTearDown();
   // A DELETE_AS_LISTED call: refused for a composite's part, else taken as the client's deletion.
   bool deleteAsListed(const OperationSequence::Operation& op);
   // Makes the call and, when it is refused, holds the network to its state before; false when taken.
@@ -281,22 +301,37 @@ private:
   // Whether decided values (closed singletons, integers) of its whole scope break the constraint; `shown` names them.
   bool brokenByDecidedValues(const ModelConstraint& c, std::string& shown) const;
 
+  // Makes the listeners in the order and the slots the layout draws.
+  void makeListeners(const OperationSequence::Layout& layout);
+  // Between operations, padding of drawn sizes (some of it freed again), so that the objects the
+  // session makes lie elsewhere under another layout.
+  void pad();
+
   std::unique_ptr<CESchema> m_schema;
   std::unique_ptr<ConstraintEngine> m_engine;
-  std::unique_ptr<ConstraintEngineListener> m_listener;
-  std::unique_ptr<HeardCounter> m_heard;         // what every listener heard, for the snapshots
-  std::unique_ptr<DeletingListener> m_deleter;   // armed per operation
-  std::unique_ptr<MirrorListener> m_mirror;      // the network as the notices alone draw it
-  // A second deleting listener, and a mirror told after it (listeners are told in address
-  // order): whatever the deleters' deeds may overtake, that mirror hears it.
+  // The listeners lie in these slots; each writes what it hears into its transcript, by kind.
+  Slots<LISTENERS> m_slots;
+  std::vector<Transcript> m_transcripts;
+  std::vector<int> m_registered; // the kinds of listener in the order they registered
+  InSlot<ConstraintEngineListener> m_listener;
+  InSlot<HeardCounter> m_heard;         // what every listener heard, for the snapshots
+  InSlot<DeletingListener> m_deleter;   // armed per operation
+  InSlot<MirrorListener> m_mirror;      // the network as the notices alone draw it
+  // A second deleting listener, and a second mirror: the listeners register in a drawn order,
+  // so a mirror sometimes hears what a deleter's deeds overtake, sometimes not.
   struct LateListeners {
-    LateListeners(const Id<ConstraintEngine>& engine, OperationSession& session)
-        : deleter(engine, session), mirror(engine) {}
-    DeletingListener deleter;
-    MirrorListener mirror;
+    InSlot<DeletingListener> deleterInSlot;
+    InSlot<MirrorListener> mirrorInSlot;
+    DeletingListener& deleter;
+    MirrorListener& mirror;
   };
   std::unique_ptr<LateListeners> m_late;
+  bool m_pads;                                  // whether the layout asks for padding
+  std::mt19937 m_padDraw;                       // draws the slots and the padding
+  std::vector<std::unique_ptr<char[]> > m_padding;
   int m_specifying = -1;                         // see specifying()
+  // While a variable or constraint is made, a snapshot could reach it half-built.
+  bool m_creating = false;
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;
@@ -306,6 +341,7 @@ private:
 
   // A variable is being made by type name; the listener deleted or discarded it meanwhile.
   bool m_makingByName = false;
+  bool m_makingWithNew = false; // see isMadeWithNewNow()
   std::string m_madeName;
   bool m_madeDropped = false;
 };

@@ -28,6 +28,23 @@ bool holds(const AbstractDomain& outer, const AbstractDomain& inner) {
   }
 }
 
+// Whether reset() would give the current domain a value of the base it lacks.
+bool resetWidens(const ConstrainedVariable& var) {
+  const AbstractDomain& base = var.baseDomain();
+  const AbstractDomain& current = var.lastDomain();
+  if (base.isEmpty())
+    return base.isOpen() && current.isClosed();
+  if (current.isEmpty())
+    return true;
+  if (!base.isEnumerated())
+    return !holds(current, base);
+  if (base.isOpen() && current.isClosed())
+    return true;
+  std::list<double> values;
+  base.getValues(values);
+  return std::any_of(values.begin(), values.end(), [&current](double value) { return !current.isMember(value); });
+}
+
 // A domain of the variable's own kind holding its whole base and a value beyond the drawn range.
 std::unique_ptr<AbstractDomain> widerThanBase(const ModelVariable& var) {
   const int far = DrawnDomain::GREATEST + 6;
@@ -140,6 +157,8 @@ bool OperationSession::expectRefused(const std::string& what, const std::functio
   m_deleter->arm(-1, 0);
   m_late->deleter.arm(-1, 0);
   const NetworkSnapshot before(*m_engine, *m_heard);
+  // Inside a destructor (told of a removal) the refusal is printed, not thrown.
+  const unsigned long printedBefore = Error::suppressedCount();
   try {
     call();
   } catch (const Error&) {
@@ -151,7 +170,12 @@ bool OperationSession::expectRefused(const std::string& what, const std::functio
     fail("threw", what + " threw: " + e.what());
     return true;
   }
-  return false;
+  if (Error::suppressedCount() == printedBefore)
+    return false;
+  const std::string changed = before.differenceFrom(NetworkSnapshot(*m_engine, *m_heard), madeWithNew);
+  if (!changed.empty())
+    fail("refused call changed the network", what + " was refused (printed) but changed the network: " + changed);
+  return true;
 }
 
 void OperationSession::refuseDuringRun(int choice) {
@@ -163,15 +187,14 @@ void OperationSession::refuseDuringRun(int choice) {
   const int which = choice % 5;
   for (const auto& v : m_variables) {
     const Id<ConstrainedVariable>& var = v.second.id;
-    if (!v.second.alive || !var->isActive() || var->baseDomain().isOpen())
+    if (!v.second.alive || !var->isActive())
       continue;
-    // Opening widens an enumeration unless it is specified; relaxing and resetting widen what the
-    // base exceeds (a reset leaves a closed singleton base alone).
-    const bool widens = var->lastDomain().isClosed() && !holds(var->lastDomain(), var->baseDomain());
-    if (which == 2
-            ? v.second.kindNow() == KIND_ENUMERATION && !(var->specifiedFlag() && var->lastDomain().isEnumerated())
-        : which == 3 ? !var->specifiedFlag() && widens
-                     : widens && !var->baseDomain().isSingleton())
+    // Opening widens an enumeration unless it is specified (an interval is never opened);
+    // relaxing is refused even where nothing would widen; resetting where the base holds what
+    // the current domain lacks, an emptied domain and an open one's missing members included.
+    if (which == 2   ? var->baseDomain().isClosed() && !(var->specifiedFlag() && var->lastDomain().isEnumerated())
+        : which == 3 ? true
+                     : resetWidens(*var.operator->()))
       variables.push_back(v.first);
   }
   const std::size_t pick = static_cast<std::size_t>(choice / 5);
@@ -213,6 +236,21 @@ bool OperationSession::refuseCall(const Operation& op) {
     if (!expectRefused(what, [c] { c->undoDeactivation(); }))
       fail("call not refused", what + " was taken");
     return true;
+  }
+  if (which == Refusal::ACTIVATE_VIOLATED_CONSTRAINT) {
+    // A member held violated, switched off by that alone.
+    if (!liveConstraint(op.target))
+      return false;
+    const ModelConstraint& mc = m_constraints.at(op.target);
+    for (std::size_t i : violatedMembers(mc)) {
+      const Id<Constraint> member = mc.members[i];
+      if (member->deactivationCount() != 1 || member->isRetired())
+        continue;
+      if (!expectRefused(what, [member] { member->undoDeactivation(); }))
+        fail("call not refused", what + " was taken");
+      return true;
+    }
+    return false;
   }
   if (!liveVariable(op.target) || op.values.size() < 2)
     return false;
@@ -285,12 +323,129 @@ bool OperationSession::refuseCall(const Operation& op) {
       return false;
     call = [id] { id->undoDeactivation(); };
     break;
+  case Refusal::OPEN_INTERVAL:
+    if (base.isEnumerated())
+      return false;
+    call = [id] { id->open(); };
+    break;
   default:
     return false;
   }
   if (!expectRefused(what, call))
     fail("call not refused", what + " was taken");
   return true;
+}
+
+bool OperationSession::refusePartDeletion(int choice) {
+  std::vector<Id<Constraint> > parts;
+  for (const Id<Constraint>& c : m_engine->getConstraints())
+    if (c->standingOwner().isId())
+      parts.push_back(c);
+  if (parts.empty())
+    return false;
+  const Id<Constraint> part = parts[static_cast<std::size_t>(choice / 3) % parts.size()];
+  // While its composite is being discarded a part goes with it: only deleteConstraint, which
+  // would free it on its own, is refused then.
+  const int way = part->standingOwner()->isDiscarded() ? 0 : choice % 3;
+  const std::string what = std::string(way == 0 ? "deleteConstraint(" : way == 1 ? "discard(" : "decRefCount(") +
+                           "a part of " + part->standingOwner()->getName().toString() + ")";
+  if (!expectRefused(what, [this, part, way] {
+        way == 0 ? m_engine->deleteConstraint(part) : way == 1 ? part->discard() : (void)part->decRefCount();
+      }))
+    fail("call not refused", what + " was taken");
+  return true;
+}
+
+void OperationSession::refuseWhileRemoved(int choice) {
+  if (m_creating)
+    return;
+  // Inside a run, what is refused there; else a call refused anywhere, on a live object.
+  if (propagating() && choice % 3 == 0) {
+    refuseDuringRun(choice / 3);
+    return;
+  }
+  if (choice % 3 == 1 && refusePartDeletion(choice / 3))
+    return;
+  static const Refusal kinds[] = {Refusal::SPECIFY_OUTSIDE_BASE,      Refusal::RESTRICT_BASE_DISJOINT,
+                                  Refusal::RESET_OUTSIDE_BASE,        Refusal::RESET_NARROWER_INTERVAL,
+                                  Refusal::INSERT_INTO_CLOSED,        Refusal::CLOSE_CLOSED,
+                                  Refusal::OPEN_OPEN,                 Refusal::ACTIVATE_ACTIVE_VARIABLE,
+                                  Refusal::ACTIVATE_ACTIVE_CONSTRAINT, Refusal::OPEN_INTERVAL,
+                                  Refusal::ACTIVATE_VIOLATED_CONSTRAINT};
+  const std::size_t count = sizeof(kinds) / sizeof(kinds[0]);
+  Operation op;
+  op.type = OperationSequence::Type::REFUSED_CALL;
+  op.kind = static_cast<int>(kinds[static_cast<std::size_t>(choice / 3) % count]);
+  const bool onConstraint = kinds[static_cast<std::size_t>(choice / 3) % count] == Refusal::ACTIVATE_ACTIVE_CONSTRAINT ||
+                            kinds[static_cast<std::size_t>(choice / 3) % count] == Refusal::ACTIVATE_VIOLATED_CONSTRAINT;
+  std::vector<int> live;
+  if (onConstraint) {
+    for (const auto& c : m_constraints)
+      if (c.second.alive && c.second.id.isValid() && !c.second.id->isDiscarded())
+        live.push_back(c.first);
+  } else {
+    for (const auto& v : m_variables)
+      if (v.second.alive && v.second.id.isValid() && !v.second.id->isDiscarded())
+        live.push_back(v.first);
+  }
+  if (live.empty())
+    return;
+  op.target = live[static_cast<std::size_t>(choice / 40) % live.size()];
+  // Halves beyond the drawn range: never a member.
+  op.values = {2 * DrawnDomain::GREATEST + 3 + choice % 7, 0};
+  refuseCall(op);
+}
+
+void OperationSession::clearInTearDown() {
+  m_deleter->arm(-1, 0);
+  m_late->deleter.arm(-1, 0);
+  Entity::purgeStart();
+  try {
+    // A part first: refused as outside the bracket, it must stay for its composite to take.
+    for (int way = 0; way < 3; ++way)
+      if (!refusePartDeletion(way))
+        break;
+    const std::vector<Id<Constraint> > constraints(m_engine->getConstraints().begin(),
+                                                   m_engine->getConstraints().end());
+    for (std::size_t i = 0; i < constraints.size(); ++i) {
+      const Id<Constraint>& c = constraints[i];
+      if (!c.isValid() || c->isDiscarded() || c->standingOwner().isId())
+        continue;
+      if (i % 2 == 0)
+        m_engine->deleteConstraint(c);
+      else
+        c->discard();
+    }
+    if (!m_engine->getConstraints().empty())
+      fail("tear-down by hand", "constraints left after clearing what the engine listed");
+    const std::vector<Id<ConstrainedVariable> > variables(m_engine->getVariables().begin(),
+                                                          m_engine->getVariables().end());
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+      const Id<ConstrainedVariable>& v = variables[i];
+      if (!v.isValid() || v->isDiscarded() || v->standingOwner().isId())
+        continue;
+      if (i % 2 == 0)
+        v->discard();
+      else
+        delete static_cast<ConstrainedVariable*>(v);
+    }
+    if (!m_engine->getVariables().empty())
+      fail("tear-down by hand", "variables left after clearing what the engine listed");
+  } catch (const Error& e) {
+    fail("failed check \"" + e.getCondition() + "\"", std::string("clearing inside the tear-down bracket failed: ") +
+                                                           e.what());
+  }
+  m_listener.reset();
+  m_deleter.reset();
+  m_late.reset();
+  m_heard.reset();
+  m_mirror.reset();
+  m_engine.reset();
+  Entity::purgeEnd();
+  for (auto& v : m_variables)
+    v.second.alive = false;
+  for (auto& c : m_constraints)
+    c.second.alive = false;
 }
 
 // A name given a variable too few, or a constraint with a symbol variable where numbers stand.

@@ -54,6 +54,11 @@ enum class Grid { QUARTERS, TENTHS, HAIRS };
 const long long HAIR_OFFSETS[] = {-15000, -3000, -100, -1, 0, 1, 100, 3000, 15000};
 const int HAIRS_PER_INTEGER = sizeof(HAIR_OFFSETS) / sizeof(HAIR_OFFSETS[0]);
 
+// Widths of a real interval narrower than the tolerance, in billionths: it holds more than one
+// value, and its ends may differ from a third value on different sides of the tolerance.
+const long long NARROW_WIDTHS[] = {1, 3000, 9000};
+const int NARROW_KINDS = sizeof(NARROW_WIDTHS) / sizeof(NARROW_WIDTHS[0]);
+
 Decimal hairBeside(long long integer, int offset) { return Decimal(integer * 1000000000 + HAIR_OFFSETS[offset], 9); }
 
 // The grid's points from lo to hi, in order; hairs lie on both sides of each integer, so a
@@ -80,6 +85,7 @@ struct Drawn {
   std::vector<Decimal> values;
   std::vector<double> doubles;
   bool computed = false; // tenths held as the sum of the tenth below and 0.1
+  bool narrow = false;   // a real interval narrower than the tolerance, whose ends are hair values
 
   void hold(const Decimal& value) {
     values.push_back(value);
@@ -129,8 +135,9 @@ void drawRealMembers(Draw& draw, Grid grid, int lo, int hi, int realValues, Draw
     drawn.hold(points[static_cast<std::size_t>(at)]);
 }
 
-// `realValues` caps the grid values a real domain holds, so that brute force stays small.
-Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, Grid grid, int realValues) {
+// `realValues` caps the grid values a real domain holds, so that brute force stays small;
+// `narrowReals` lets a real interval be narrower than the tolerance (a decimal meaning judges it).
+Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, Grid grid, int realValues, bool narrowReals) {
   std::vector<Kind> kinds;
   if (position.intervals)
     kinds.push_back(Kind::INTERVAL);
@@ -159,7 +166,11 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, Grid gr
   }
   case Kind::ENUMERATION:
   case Kind::OPEN_ENUMERATION: {
-    for (double v : drawMembers(draw, position.lo, position.hi, 1 + draw.smallUpTo(position.hi - position.lo)))
+    // An open one often holds one value or none: it is decided by nothing it holds so far.
+    const int size = drawn.kind == Kind::OPEN_ENUMERATION && draw.between(0, 1) == 0
+                         ? draw.between(0, 1)
+                         : 1 + draw.smallUpTo(position.hi - position.lo);
+    for (double v : drawMembers(draw, position.lo, position.hi, size))
       drawn.hold(static_cast<long long>(v));
     if (drawn.kind == Kind::ENUMERATION) {
       drawn.domain.reset(new NumericDomain(drawn.members(), IntDT::instance()));
@@ -185,6 +196,15 @@ Drawn drawDomain(Draw& draw, const SoundnessHarness::Position& position, Grid gr
   case Kind::REAL_INTERVAL: {
     const std::vector<Decimal> points = gridPoints(grid, position.lo, position.hi);
     const int lb = draw.between(0, static_cast<int>(points.size()) - 1);
+    if (narrowReals && !drawn.computed && draw.between(0, 3) == 0) {
+      // Its two ends stand for the values it holds: any other lies within the tolerance of both.
+      const Decimal from = points[static_cast<std::size_t>(lb)];
+      drawn.hold(from);
+      drawn.hold(from + Decimal(NARROW_WIDTHS[draw.between(0, NARROW_KINDS - 1)], 9));
+      drawn.narrow = true;
+      drawn.domain.reset(new IntervalDomain(drawn.doubles.front(), drawn.doubles.back(), FloatDT::instance()));
+      break;
+    }
     const int ub = lb + draw.smallUpTo(std::min(static_cast<int>(points.size()) - 1 - lb, realValues - 1));
     for (int at = lb; at <= ub; ++at)
       drawn.hold(points[static_cast<std::size_t>(at)]);
@@ -255,9 +275,8 @@ bool decidedDoubles(const std::vector<Id<ConstrainedVariable> >& scope, std::vec
 // The decided values on the quarter grid, or false. A value off the grid (a root, say) is left
 // unjudged: the meanings in doubles compute exactly only on it.
 bool decidedQuarters(const std::vector<Id<ConstrainedVariable> >& scope, std::vector<double>& values) {
-  return decidedDoubles(scope, values) && std::all_of(values.begin(), values.end(), [](double v) {
-           return std::floor(v * 4) == v * 4;
-         });
+  return decidedDoubles(scope, values) &&
+         std::all_of(values.begin(), values.end(), [](double v) { return std::floor(v * 4) == v * 4; });
 }
 
 // The decided values as the user reads them, each at its nearest billionth, where every grid
@@ -283,14 +302,14 @@ bool decidedDecimals(const std::vector<Id<ConstrainedVariable> >& scope, std::ve
 // the bounds it computes (a quotient, a root) as well as on the relation, so 1.999985 = 1 * x * 2
 // may decide x = 1, the quotient being within the tolerance of it, and no reading of the
 // relation alone says which decided answers the engine may give.
-bool decidedSatisfies(const SoundnessHarness::Subject& subject, const SoundnessHarness::Meaning& meaning,
-                      Grid grid, const std::vector<Id<ConstrainedVariable> >& scope) {
+bool decidedSatisfies(const SoundnessHarness::Subject& subject, const SoundnessHarness::Meaning& meaning, bool hairs,
+                      const std::vector<Id<ConstrainedVariable> >& scope) {
   if (!subject.decimalMeaning) {
     std::vector<double> values;
     return !decidedQuarters(scope, values) || meaning(values);
   }
   std::vector<Decimal> values;
-  return grid == Grid::HAIRS || !decidedDecimals(scope, values) || subject.decimalMeaning(values);
+  return hairs || !decidedDecimals(scope, values) || subject.decimalMeaning(values);
 }
 
 // What brute force found: whether a solution exists that the engine must not deny, and by
@@ -421,8 +440,11 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
   const int realValues = std::max(2, static_cast<int>(std::pow(REAL_BUDGET, 1.0 / arity)));
   std::vector<Drawn> domains;
   for (unsigned int i = 0; i < arity; ++i)
-    domains.push_back(
-        drawDomain(draw, subject.layout ? subject.layout(i, arity) : defaultLayout(i, arity), grid, realValues));
+    domains.push_back(drawDomain(draw, subject.layout ? subject.layout(i, arity) : defaultLayout(i, arity), grid,
+                                 realValues, static_cast<bool>(subject.decimalMeaning)));
+  // Where hair values are drawn the exact and the tolerant readings may differ.
+  const bool hairs =
+      grid == Grid::HAIRS || std::any_of(domains.begin(), domains.end(), [](const Drawn& d) { return d.narrow; });
 
   Meaning meaning = subject.meaning;
   if (subject.meaningInDomains) {
@@ -433,9 +455,8 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
       return subject.meaningInDomains(a, drawnValues);
     };
   }
-  const Support support = subject.decimalMeaning
-                              ? supportInDecimals(domains, subject.decimalMeaning, grid == Grid::HAIRS)
-                              : supportInDoubles(domains, meaning);
+  const Support support = subject.decimalMeaning ? supportInDecimals(domains, subject.decimalMeaning, hairs)
+                                                 : supportInDoubles(domains, meaning);
 
   std::ostringstream report;
   report << subject.name << ", seed " << seed << ":";
@@ -457,11 +478,11 @@ std::string SoundnessHarness::runCase(const Subject& subject, unsigned int seed)
       for (std::size_t k : support.kept[i])
         if (!scope[i]->lastDomain().isMember(domains[i].doubles[k]))
           problems << when << " x" << i << " lost supported value " << domains[i].values[k].text() << ";";
-    if (subject.decidedChecked && consistent && !decidedSatisfies(subject, meaning, grid, scope))
+    if (subject.decidedChecked && consistent && !decidedSatisfies(subject, meaning, hairs, scope))
       problems << when << " consistent with decided values that violate it;";
   };
-  const bool anyOpen = std::any_of(domains.begin(), domains.end(),
-                                   [](const Drawn& d) { return d.kind == Kind::OPEN_ENUMERATION; });
+  const bool anyOpen =
+      std::any_of(domains.begin(), domains.end(), [](const Drawn& d) { return d.kind == Kind::OPEN_ENUMERATION; });
   try {
     subject.build(network.engine(), scope);
     judge(anyOpen ? " while open:" : "");

@@ -44,7 +44,13 @@ namespace KALDEN {
  * exactly; among hair values it is not judged, as the engine's tolerance also
  * acts on the bounds it computes (a quotient, a root).
  *
- * A position may draw an open enumeration holding values. The case then
+ * Such a subject also draws, on any grid, real intervals narrower than the
+ * tolerance (a billionth, 3e-6 or 9e-6 wide): more than one value, though
+ * every value lies within the tolerance of both ends. Their two ends stand
+ * for what they hold, and are hair values to each other.
+ *
+ * A position may draw an open enumeration, often holding one value or none
+ * (it is decided by nothing it holds so far). The case then
  * propagates twice: with it open, when the engine is held to the values it
  * holds so far (it may still gain others, so that narrowing is all the
  * engine may do), and again once every open domain is closed.

@@ -417,6 +417,36 @@ TEST_F(DeletingListenerTest, AWithinBoundsIsHeardRemovedBeforeItsOrdering) {
   }
 }
 
+// While a composite is being discarded, its part still names it, and deleteConstraint refuses the
+// part naming it too: a client that asks first is never refused.
+TEST_F(DeletingListenerTest, APartNamesItsCompositeWhileThatIsDiscarded) {
+  struct Asker : ConstraintEngineListener {
+    explicit Asker(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine), ce(engine) {}
+    Id<ConstraintEngine> ce;
+    Id<Constraint> composite, part;
+    std::string owner;
+    void notifyRemoved(const Id<Constraint>& c) override {
+      if (c != composite)
+        return;
+      owner = part->standingOwner() == composite ? "composite" : "other";
+      // Inside the composite's destructor the refusal is printed; the part stays for it to take.
+      const unsigned long printed = Error::suppressedCount();
+      ce->deleteConstraint(part);
+      refused = Error::suppressedCount() == printed + 1 && part.isValid() && !part->isDiscarded();
+    }
+    bool refused = false;
+  } asker(engine());
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), lb = intVar("lb", 2, 5), ub = intVar("ub", 3, 8);
+  asker.composite = (new WithinBounds("withinBounds", "Default", engine(), makeScope(x, lb, ub)))->getId();
+  for (const Id<Constraint>& c : m_engine->getConstraints())
+    if (c != asker.composite)
+      asker.part = c;
+  m_engine->deleteConstraint(asker.composite);
+  EXPECT_EQ(asker.owner, "composite");
+  EXPECT_TRUE(asker.refused);
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+}
+
 // A listener told of a variable's making (its closing, or emptying, from its constructor) deletes
 // or discards it: a creation by type name is refused, reading nothing freed, and nothing is left.
 TEST_F(DeletingListenerTest, AVariableDeletedWhileItIsMadeByNameIsRefused) {

@@ -1,11 +1,14 @@
 #define KALDEN_SOURCE "test/ConstraintEngine/base/ListenerProtocolTest"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/component/EqualityConstraintPropagator.hh"
 #include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
+#include "ConstraintEngine/component/SumConstraints.hh"
 #include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
+#include "support/ListenerSlots.hh"
 #include "support/MirrorListener.hh"
 #include "support/RecordingEngineListener.hh"
 #include "support/TestConstraints.hh"
@@ -14,6 +17,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <random>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,6 +38,13 @@ public:
   void notifyAdded(const Id<ConstrainedVariable>& v) override { heard("added variable " + v->getName().toString()); }
   void notifyRemoved(const Id<Constraint>& c) override { heard("removed " + c->getName().toString()); }
   void notifyViolationAdded(const Id<Constraint>& c) override { heard("violated " + c->getName().toString()); }
+  void notifyDeactivated(const Id<Constraint>& c) override { heard("deactivated " + c->getName().toString()); }
+  // A variable heard removed is whole for the call: its domain is read.
+  void notifyRemoved(const Id<ConstrainedVariable>& v) override {
+    lastRemovedDomain = v->lastDomain().toString();
+    heard("removed variable " + v->getName().toString());
+  }
+  std::string lastRemovedDomain;
 
 private:
   void heard(const std::string& notice) {
@@ -148,8 +160,41 @@ protected:
   MirrorListener mirror;
   RecordingEngineListener log;
   ActingListener actor;
-  // Told after the actor (listeners are told in address order): it hears what the actor's deeds overtake.
+  // Told after the actor (listeners are told in the order they registered): it hears what the actor's deeds overtake.
   MirrorListener lateMirror;
+};
+
+// Counts the changes of one variable an engine listener hears.
+class ChangeCounter : public ConstraintEngineListener {
+public:
+  ChangeCounter(const Id<ConstraintEngine>& engine, const Id<ConstrainedVariable>& variable)
+      : ConstraintEngineListener(engine), m_variable(variable) {}
+  int changes = 0;
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+    changes += v == m_variable ? 1 : 0;
+  }
+
+private:
+  Id<ConstrainedVariable> m_variable;
+};
+
+// Discards its variable when told a constraint was linked to it.
+class LinkDiscarder : public ConstrainedVariableListener {
+public:
+  explicit LinkDiscarder(const Id<ConstrainedVariable>& variable) : ConstrainedVariableListener(variable) {}
+  void notifyConstraintAdded(const Id<Constraint>&, int) override {
+    const Id<ConstrainedVariable> variable = m_variable;
+    variable->discard();
+  }
+};
+
+// Deletes a variable when told it changed.
+class ChangeDeleter : public ConstraintEngineListener {
+public:
+  explicit ChangeDeleter(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+    delete static_cast<ConstrainedVariable*>(v);
+  }
 };
 
 bool startsWith(const std::string& text, const std::string& prefix) {
@@ -442,6 +487,290 @@ TEST_F(ListenerProtocolTest, ARefusedCreationByNameKeepsTheNoticesAboutOthers) {
   EXPECT_CHECK_FAILS(m_engine->propagate(), "false");
   expectMirrored("after the next run");
   clearNetwork();
+}
+
+// A listener told of an addition makes a composite by name whose delegate propagates inside its
+// making: nothing of the composite is heard before it stands (its delegate its part by then), and
+// its run comes after every listener heard of it, whatever a listener then does to it.
+TEST_F(ListenerProtocolTest, ACompositeMadeByNameFromAListenerIsHeardOnlyOnceItStands) {
+  for (int way = 0; way < 3; ++way) {
+    SCOPED_TRACE(way);
+    const Id<ConstrainedVariable> a = intVar("a", 0, 10);
+    const Id<ConstrainedVariable> b = intVar("b", 0, 10);
+    const Id<ConstrainedVariable> x1 = intVar("x1", 5, 5);
+    const Id<ConstrainedVariable> x2 = intVar("x2", 0, 3);
+    const Id<ConstrainedVariable> m = intVar("m", 0, 10);
+    Id<Constraint> max;
+    bool refused = false;
+    actor.when = [](const std::string& notice) { return notice == "added leq"; };
+    actor.act = [&] {
+      actor.when = [way](const std::string& notice) { return notice == (way == 2 ? "added EqualMaximum" : "added max"); };
+      actor.act = [&] {
+        if (way == 0) {
+          x2->discard();
+        } else if (way == 1) {
+          for (const Id<Constraint>& c : m_engine->getConstraints())
+            if (c->getName() == LabelStr("EqualMaximum")) {
+              EXPECT_CHECK_FAILS(m_engine->deleteConstraint(c), "standingOwner().isNoId()");
+              break;
+            }
+        } else {
+          KALDEN_CHECK(false);
+        }
+      };
+      try {
+        max = m_engine->createConstraint("max", makeScope(x1, x2, m));
+      } catch (const Error&) {
+        refused = true;
+      }
+      a->specify(3);
+    };
+    // A failure while the creation's notices are told takes it back before the error leaves;
+    // the composite a listener made meanwhile stands.
+    if (way == 2)
+      EXPECT_CHECK_FAILS(m_engine->createConstraint("leq", makeScope(a, b)), "false");
+    else
+      m_engine->createConstraint("leq", makeScope(a, b));
+    EXPECT_FALSE(actor.act) << "the notice was never heard";
+    if (way == 2) {
+      // Told after the failing listener, the late mirror never heard of the delegate, and hears
+      // nothing more of it; nobody heard the notices dropped after the failure (the links).
+      EXPECT_EQ(mirror.breach(), "");
+      EXPECT_EQ(lateMirror.breach(), "");
+      EXPECT_EQ(lateMirror.differenceFromEngine().find("constraints: the engine has 2, the picture 1; "), 0u);
+    } else {
+      expectMirrored("after the creation");
+    }
+    if (way == 0) {
+      EXPECT_FALSE(x2.isValid() && !x2->isDiscarded());
+    } else if (way == 1) {
+      EXPECT_FALSE(refused);
+      EXPECT_EQ(m->lastDomain().getLowerBound(), 5);
+      EXPECT_EQ(m->lastDomain().getUpperBound(), 5);
+    } else {
+      EXPECT_FALSE(refused);
+      EXPECT_TRUE(max.isValid() && !max->isDiscarded());
+      EXPECT_EQ(m_engine->getConstraints().size(), 2u) << "the composite and its delegate";
+    }
+    EXPECT_TRUE(a->lastDomain().isSingleton());
+    clearNetwork();
+    expectMirrored("after the clean-up");
+  }
+}
+
+// A listener that deletes a variable made by type name when told it was added: the creation is
+// refused, after the variable was made, and nothing of it is left.
+TEST_F(ListenerProtocolTest, AVariableDeletedWhenHeardAddedByTypeNameIsRefused) {
+  for (int way = 0; way < 2; ++way) {
+    SCOPED_TRACE(way);
+    actor.when = [](const std::string& notice) { return notice == "added variable v"; };
+    actor.act = [&] {
+      Id<ConstrainedVariable> v;
+      for (const Id<ConstrainedVariable>& var : m_engine->getVariables())
+        v = var;
+      if (way == 0)
+        delete static_cast<ConstrainedVariable*>(v);
+      else
+        v->discard();
+    };
+    EXPECT_CHECK_FAILS(m_engine->createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false, true, "v",
+                                                Id<Entity>::noId(), -1),
+                       "made.isValid() && !made->isDiscarded()");
+    EXPECT_FALSE(actor.act);
+    EXPECT_TRUE(m_engine->getVariables().empty());
+    expectMirrored("after the refusal");
+    Entity::garbageCollect();
+  }
+}
+
+// The variable or constraint named `name`, the last registered of that name.
+template <class T>
+Id<T> named(const KeyOrderedSet<T>& objects, const char* name) {
+  Id<T> found;
+  for (const auto& object : objects)
+    if (object->getName() == LabelStr(name))
+      found = object;
+  return found;
+}
+
+// While a constraint made with `new` is built, a listener discards a variable of its scope,
+// deletes one, or deletes or discards the constraint itself: it is refused, the error leaves its
+// constructor, nothing freed is read, and every listener heard it added and removed or not at all.
+TEST_F(ListenerProtocolTest, AConstraintMadeWithNewLosingItsScopeOrItselfIsRefused) {
+  new EqualityConstraintPropagator("Equal", engine());
+  const char* const refusal = "!isDiscarded() && variable.isValid() && !variable->isDiscarded()";
+  for (int way = 0; way < 6; ++way) {
+    SCOPED_TRACE(way);
+    const Id<ConstrainedVariable> z = intVar("z", 0, 20);
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+    const std::vector<Id<ConstrainedVariable> > scope = makeScope(z, x, y);
+    if (way == 4)
+      x->deactivate();
+    actor.when = [way](const std::string& notice) {
+      if (way == 3)
+        return notice == "added own";
+      return way == 4 ? notice == "deactivated own" : startsWith(notice, "added");
+    };
+    actor.act = [&] {
+      if (way <= 1)
+        x->discard();
+      else if (way == 2)
+        delete static_cast<ConstrainedVariable*>(x);
+      else if (way == 3)
+        named(m_engine->getConstraints(), "own")->discard();
+      else
+        m_engine->deleteConstraint(named(m_engine->getConstraints(), "own"));
+    };
+    switch (way) {
+    case 0:
+      EXPECT_CHECK_FAILS(new EqualSumConstraint("own", "Default", engine(), scope), refusal);
+      break;
+    case 1:
+      EXPECT_CHECK_FAILS(new LessOrEqThanSumConstraint("own", "Default", engine(), scope), refusal);
+      break;
+    case 2:
+      EXPECT_CHECK_FAILS(new EqualConstraint("own", "Equal", engine(), makeScope(x, y)), refusal);
+      break;
+    default:
+      EXPECT_CHECK_FAILS(new LessThanEqualConstraint("own", "Default", engine(), makeScope(x, y)), refusal);
+    }
+    EXPECT_FALSE(actor.act) << "the notice was never heard";
+    EXPECT_TRUE(m_engine->getConstraints().empty());
+    expectMirrored("after the refusal");
+    EXPECT_TRUE(m_engine->propagate());
+    clearNetwork();
+    expectMirrored("after the clean-up");
+  }
+}
+
+// A variable made with `new` and discarded when heard added: it has its domains by then, so the
+// listeners told of its removal read them; `new` answers the discarded variable.
+TEST_F(ListenerProtocolTest, AVariableDiscardedWhenHeardAddedIsWholeWhenHeardRemoved) {
+  actor.when = [](const std::string& notice) { return notice == "added variable v"; };
+  actor.act = [&] { named(m_engine->getVariables(), "v")->discard(); };
+  const Id<ConstrainedVariable> v = intVar("v", 2, 4);
+  EXPECT_FALSE(actor.act);
+  EXPECT_TRUE(v->isDiscarded());
+  EXPECT_EQ(actor.lastRemovedDomain, IntervalIntDomain(2, 4, IntDT::instance()).toString());
+  expectMirrored("after the discard");
+  Entity::garbageCollect();
+}
+
+// Told that a constraint made by name was added, a listener deletes another with
+// auto-propagation on: the run that deletion starts waits until every listener heard the
+// addition, so none hears an execution of what it does not hold.
+TEST_F(ListenerProtocolTest, ADeletionFromAnAdditionPropagatesOnceTheAdditionIsHeard) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+  const Id<ConstrainedVariable> y = intVar("y", 0, 5);
+  const Id<Constraint> other = leq(intVar("p", 0, 3), intVar("q", 0, 3));
+  m_engine->propagate();
+  actor.when = [](const std::string& notice) { return notice == "added leq"; };
+  actor.act = [&] { m_engine->deleteConstraint(other); };
+  m_engine->createConstraint("leq", makeScope(x, y));
+  EXPECT_FALSE(actor.act);
+  EXPECT_FALSE(other.isValid());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 5);
+  EXPECT_FALSE(m_engine->pending());
+  expectMirrored("after the creation");
+}
+
+// Attaches a link mirror to every variable it hears added, as a view of the network would.
+class LinkMirrorAttacher : public ConstraintEngineListener {
+public:
+  explicit LinkMirrorAttacher(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+  void notifyAdded(const Id<ConstrainedVariable>& v) override { mirrors.emplace_back(new Mirror(v)); }
+  struct Mirror : LinkMirror {
+    explicit Mirror(const Id<ConstrainedVariable>& v) : LinkMirror(v) {}
+    void notifyDiscard() override { gone = true; }
+    bool gone = false;
+  };
+  // Where a standing variable's mirror differs from its links.
+  std::string difference() const {
+    for (const std::unique_ptr<Mirror>& m : mirrors)
+      if (!m->gone && !m->difference().empty())
+        return m->difference();
+    return "";
+  }
+  std::vector<std::unique_ptr<Mirror> > mirrors;
+};
+
+// Variable listeners attached when their variables are heard added hear every link a creation
+// by name makes, the interim variables' included, and an unlink only of a link they heard.
+TEST_F(ListenerProtocolTest, ListenersAttachedWhenAVariableIsHeardAddedHearItsLinks) {
+  LinkMirrorAttacher* attacher = new LinkMirrorAttacher(engine());
+  for (int additions = 0; additions < 7; additions += 5) {
+    SCOPED_TRACE(additions);
+    const Id<ConstrainedVariable> z = intVar("z", 0, 40);
+    const std::vector<Id<ConstrainedVariable> > scope =
+        makeScope(z, intVar("a", 0, 10), intVar("b", 0, 10), intVar("c", 0, 10), intVar("d", 0, 10));
+    int heard = 0;
+    actor.when = [&heard, additions](const std::string& notice) {
+      return additions != 0 && startsWith(notice, "added") && ++heard == additions;
+    };
+    actor.act = [&] { named(m_engine->getConstraints(), "sum")->discard(); };
+    m_engine->createConstraint("sum", scope);
+    EXPECT_EQ(attacher->difference(), "");
+    EXPECT_GT(attacher->mirrors.size(), 5u) << "the interim variables were heard added";
+    expectMirrored("after the creation");
+    // The composite's interim variables are its own: they go with it.
+    delete static_cast<ConstrainedVariable*>(z);
+    clearNetwork();
+    attacher->mirrors.clear();
+  }
+  delete attacher;
+}
+
+} // namespace
+} // namespace KALDEN
+
+namespace KALDEN {
+namespace {
+
+// Listeners are told in the order they registered, wherever they lie: one registered before a
+// listener that deletes the variable it is told of hears that notice, one registered after it
+// does not (an engine's listeners told of a specify; a variable's told of a link).
+TEST_F(ListenerProtocolTest, ListenersAreToldInTheOrderTheyRegisteredWhereverTheyLie) {
+  std::mt19937 random(5);
+  Slots<2> slots;
+  for (int round = 0; round < 16; ++round) {
+    SCOPED_TRACE(round);
+    const bool counterFirst = round % 2 == 0;
+    std::size_t at[2] = {0, 1};
+    std::shuffle(at, at + 2, random);
+
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    ChangeCounter* counter = nullptr;
+    ChangeDeleter* deleter = nullptr;
+    for (int i = 0; i < 2; ++i) {
+      if ((i == 0) == counterFirst)
+        counter = slots.make<ChangeCounter>(at[i], engine(), x);
+      else
+        deleter = slots.make<ChangeDeleter>(at[i], engine());
+    }
+    x->specify(3);
+    EXPECT_FALSE(x.isValid());
+    EXPECT_EQ(counter->changes, counterFirst ? 1 : 0);
+    SlotRelease()(counter);
+    SlotRelease()(deleter);
+
+    const Id<ConstrainedVariable> keeper = intVar("keeper", 0, 10);
+    const Id<ConstrainedVariable> victim = intVar("victim", 0, 10);
+    LinkCounter* links = nullptr;
+    LinkDiscarder* discarder = nullptr;
+    for (int i = 0; i < 2; ++i) {
+      if ((i == 0) == counterFirst)
+        links = slots.make<LinkCounter>(at[i], victim);
+      else
+        discarder = slots.make<LinkDiscarder>(at[i], victim);
+    }
+    EXPECT_CHECK_FAILS(leq(keeper, victim), "!isDiscarded() && variable.isValid() && !variable->isDiscarded()");
+    EXPECT_EQ(links->added, counterFirst ? 1 : 0);
+    SlotRelease()(links);
+    SlotRelease()(discarder);
+    expectMirrored("after the round");
+    clearNetwork();
+  }
 }
 
 } // namespace

@@ -182,7 +182,7 @@ TEST_F(OpenDomainTest, AGainFromMeetingAClosedEnumerationGivesBackWhatTheOldMemb
   const Id<ConstrainedVariable> x = openEnum("x", {1}), y = intEnum("y", {1, 5}), w = intEnum("w", {1, 5});
   new NotEqualConstraint("neq", "Default", engine(), makeScope(x, y));
   ASSERT_TRUE(m_engine->propagate());
-  ASSERT_EQ(shown(y), "int:CLOSED{5}");
+  ASSERT_EQ(shown(y), "int:CLOSED{1, 5}"); // an open x decides nothing, however few values it holds
   new EqualConstraint("eq", "Default", engine(), makeScope(x, w));
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(shown(x), "int:CLOSED{1, 5}");

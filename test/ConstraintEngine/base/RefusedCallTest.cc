@@ -91,6 +91,154 @@ TEST_F(RefusedCallTest, OpeningDuringARunIsRefusedBeforeTheDomainsOpen) {
   EXPECT_TRUE(opener.closed);
 }
 
+// Acts once, inside a run: at the first execution, or at the first emptying when armed for that.
+class ActsInARun : public ConstraintEngineListener {
+public:
+  ActsInARun(const Id<ConstraintEngine>& engine, std::function<void()> atExecuted, std::function<void()> atEmptied)
+      : ConstraintEngineListener(engine), m_atExecuted(std::move(atExecuted)), m_atEmptied(std::move(atEmptied)) {}
+  void notifyExecuted(const Id<Constraint>&) override { once(m_atExecuted); }
+  void notifyChanged(const Id<ConstrainedVariable>&, const DomainListener::ChangeType& change) override {
+    if (change == DomainListener::EMPTIED)
+      once(m_atEmptied);
+  }
+
+private:
+  static void once(std::function<void()>& act) {
+    if (!act)
+      return;
+    const std::function<void()> now = std::move(act);
+    act = nullptr;
+    now();
+  }
+  std::function<void()> m_atExecuted;
+  std::function<void()> m_atEmptied;
+};
+
+// relax() and reset() widen, or would refill an emptied variable: inside a run each is refused
+// before anything changes, even where nothing would widen.
+TEST_F(RefusedCallTest, WideningsInsideARunAreRefusedBeforeAnythingChanges) {
+  // x is at its base domain; o is an open enumeration reset to a part of its base; z is emptied,
+  // over a closed singleton base.
+  const Id<ConstrainedVariable> x = enumVar("x", {5, 6}), y = enumVar("y", {5, 6, 7});
+  const Id<ConstrainedVariable> o = openEnum("o", {1, 2, 3}), p = openEnum("p", {1, 2, 3});
+  const Id<ConstrainedVariable> z = enumVar("z", {1}), w = enumVar("w", {3, 4});
+  NumericDomain part(IntDT::instance());
+  part.insert(std::list<double>{1, 3});
+  o->reset(part);
+  new EqualConstraint("xy", "Default", engine(), makeScope(x, y));
+  new EqualConstraint("op", "Default", engine(), makeScope(o, p));
+  new EqualConstraint("zw", "Default", engine(), makeScope(z, w));
+  const auto refusedHere = [this](const std::function<void()>& call) {
+    const std::vector<std::string> before = picture();
+    EXPECT_CHECK_FAILS(call(), "!m_propInProgress");
+    EXPECT_EQ(picture(), before);
+  };
+  ActsInARun acting(
+      engine(),
+      [&] {
+        refusedHere([&] { x->relax(); });
+        refusedHere([&] { o->reset(); });
+        // A narrowing is still taken.
+        x->specify(6);
+      },
+      [&] { refusedHere([&] { z->reset(); }); });
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_TRUE(x->isSpecified());
+  EXPECT_EQ(x->lastDomain().getSingletonValue(), 6);
+  EXPECT_EQ(o->lastDomain().getSize(), 2u);
+  EXPECT_TRUE(z->lastDomain().isEmpty());
+  for (const Id<ConstrainedVariable>& v : m_engine->getVariables())
+    EXPECT_TRUE(v->isValid()) << v->getName().toString();
+  // Outside a run the same calls are taken.
+  const std::vector<Id<Constraint> > listed(m_engine->getConstraints().begin(), m_engine->getConstraints().end());
+  for (const Id<Constraint>& c : listed)
+    m_engine->deleteConstraint(c);
+  x->reset();
+  o->reset();
+  EXPECT_EQ(x->lastDomain().getSize(), 2u);
+  EXPECT_EQ(o->lastDomain().getSize(), 3u);
+}
+
+// An interval is always closed, and only the engine withdraws a violation it holds.
+TEST_F(RefusedCallTest, OpeningAnIntervalAndUndoingAViolationAreRefused) {
+  const Id<ConstrainedVariable> i = intVar("i", 0, 1), r = floatVar("r", 0, 1);
+  expectRefused([&] { i->open(); }, "internal_baseDomain().isEnumerated()");
+  expectRefused([&] { r->open(); }, "internal_baseDomain().isEnumerated()");
+  EXPECT_FALSE(i->lastDomain().isEmpty());
+
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> x = enumVar("x", {1}), y = enumVar("y", {2});
+  const Id<Constraint> eq = (new EqualConstraint("eq", "Default", engine(), makeScope(x, y)))->getId();
+  EXPECT_TRUE(m_engine->propagate());
+  ASSERT_TRUE(m_engine->isViolated(eq));
+  expectRefused([&] { eq->undoDeactivation(); }, "m_deactivationRefCount > 1 || !isViolated()");
+  // A deactivation of the client's own on top is undone as usual; the violation's stays.
+  eq->deactivate();
+  eq->undoDeactivation();
+  EXPECT_TRUE(m_engine->isViolated(eq));
+  EXPECT_FALSE(eq->isActive());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(m_engine->getViolation(), 1.0);
+}
+
+// Told of a removal while a destructor runs, a listener's refused calls cannot throw: the refusal
+// is printed, and the call still changes nothing (no nested run either).
+TEST_F(RefusedCallTest, RefusedCallsWhileADestructorTellsOfARemovalChangeNothing) {
+  m_schema->registerDataType((new IntDT())->getId());
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), lb = intVar("lb", 2, 5), ub = intVar("ub", 3, 8);
+  new WithinBounds("withinBounds", "Default", engine(), makeScope(x, lb, ub));
+  const Id<ConstrainedVariable> e = enumVar("e", {1, 2, 3}), d = intVar("d", 0, 10);
+  e->specify(2);
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(d, x));
+  Id<Constraint> ordering;
+  for (const Id<Constraint>& c : m_engine->getConstraints())
+    if (c->standingOwner().isId())
+      ordering = c;
+  ASSERT_TRUE(ordering.isId());
+  struct Told : ConstraintEngineListener {
+    explicit Told(const Id<ConstraintEngine>& engine) : ConstraintEngineListener(engine) {}
+    void notifyPropagationCommenced() override { ++runs; }
+    void notifyExecuted(const Id<Constraint>&) override {
+      if (victim.isValid())
+        delete static_cast<ConstrainedVariable*>(victim);
+    }
+    void notifyRemoved(const Id<ConstrainedVariable>& v) override {
+      if (v == victim)
+        atRemoval();
+    }
+    Id<ConstrainedVariable> victim;
+    std::function<void()> atRemoval;
+    int runs = 0;
+  } told(engine());
+  told.victim = d;
+  std::vector<std::string> before, after;
+  unsigned long printed = 0;
+  told.atRemoval = [&] {
+    before = picture();
+    const unsigned long printedBefore = Error::suppressedCount();
+    EXPECT_FALSE(m_engine->propagate());
+    ordering->discard();
+    ordering->decRefCount();
+    e->specify(7);
+    e->specify(3.5);
+    x->relax();
+    e->reset();
+    lb->open();
+    ordering->undoDeactivation();
+    printed = Error::suppressedCount() - printedBefore;
+    after = picture();
+  };
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(told.runs, 1);
+  EXPECT_EQ(printed, 9u);
+  EXPECT_EQ(after, before);
+  EXPECT_FALSE(ordering->isDiscarded());
+  EXPECT_EQ(ordering->refCount(), 1u);
+  EXPECT_TRUE(e->isSpecified());
+  EXPECT_EQ(e->lastDomain().getSize(), 1u);
+  EXPECT_TRUE(x->isValid() && e->isValid());
+}
+
 TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   m_schema->registerConstraintType((new ConcreteConstraintType<EqualSumConstraint>("sum", "Default", false))->getId());
   m_schema->registerConstraintType(

@@ -152,6 +152,32 @@ TEST_F(DecimalRealsTest, AllDifferentTakesAnIntegerAHairFromADecidedReal) {
   }
 }
 
+// A real interval narrower than the tolerance holds more than one value: 2.000003 and 2.000012
+// lie within the tolerance of each other, yet 2.000012 differs from 2, so no rule may read the
+// interval as one of its ends.
+TEST_F(DecimalRealsTest, ANarrowRealIntervalIsNotOneValue) {
+  {
+    Id<ConstrainedVariable> i = intVar("i", 2, 2), r = floatVar("r", 2.000003, 2.000012);
+    post<AllDiffConstraint>({i, r});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(r, 2.000012));
+  }
+  {
+    Id<ConstrainedVariable> test = boolVar("test"), r = floatVar("r", 2.000003, 2.000012), i = intVar("i", 2, 2);
+    post<TestEQ>({test, r, i});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(test, 0) && holds(test, 1));
+  }
+  {
+    // Not all the same though b is false: the narrow interval may hold 2.000012, unlike the 2 of i.
+    Id<ConstrainedVariable> b = boolVar("b", 0, 0), r = floatVar("r", 1.999997, 2.000006);
+    Id<ConstrainedVariable> e = enumVar("e", {2.000012, 5});
+    post<CondAllSameConstraint>({b, r, e});
+    EXPECT_TRUE(propagate());
+    EXPECT_TRUE(holds(e, 2.000012));
+  }
+}
+
 TEST_F(DecimalRealsTest, NotEqualStepsTheToleranceAwayFromTheValue) {
   // 0.999985 differs from 1 by more than the tolerance.
   Id<ConstrainedVariable> x = floatVar("x", 1 - 1.5e-5, 1), y = intEnumVar("y", {1});

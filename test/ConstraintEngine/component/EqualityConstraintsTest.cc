@@ -1,3 +1,4 @@
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/Constraints.hh"
 #include "support/CapturedTraces.hh"
 #include "support/Failure.hh"
@@ -160,6 +161,39 @@ TEST_F(EqualityConstraintsTest, NotEqualCutsARealIntervalByItsOwnTolerance) {
   const Id<ConstrainedVariable> nearEnd = floatVar("nearEnd", 2.5, 10);
   notEqual(intVar("z", 3, 3), nearEnd)->handleExecute();
   EXPECT_EQ(bounds(nearEnd), (std::vector<double>{2.5, 10}));
+}
+
+// A real interval narrower than the tolerance is not one value: it removes from the other side
+// only what equals both its ends, and a decided value empties it only when it equals both.
+TEST_F(EqualityConstraintsTest, NotEqualReadsANarrowRealIntervalAsTheValuesItHolds) {
+  struct Case {
+    const char* what;
+    double xLb, xUb, yLb, yUb;
+    double xLbAfter, yLbAfter, yUbAfter;
+  };
+  const Case cases[] = {
+      {"narrow against nearly narrow", 0.999999999, 1.000000001, 0.999985, 1.0000001, 0.999999999, 0.999985,
+       BoundsArithmetic::apartBelow(1.000000001, 1e-5)},
+      {"an end equal to one end only", 1, 1.000009, 0.99, 1.000018, 1, 0.99, 1.000018},
+      {"a decided value equal to one end only", 1, 1.000009, 1.000018, 1.000018, 1, 1.000018, 1.000018},
+  };
+  for (const Case& k : cases) {
+    const Id<ConstrainedVariable> x = floatVar("x", k.xLb, k.xUb), y = floatVar("y", k.yLb, k.yUb);
+    NotEqualConstraint* c = notEqual(x, y);
+    c->handleExecute();
+    c->handleExecute();
+    EXPECT_FALSE(dom(x).isEmpty()) << k.what;
+    EXPECT_EQ(dom(x).getLowerBound(), k.xLbAfter) << k.what;
+    EXPECT_EQ(bounds(y), (std::vector<double>{k.yLbAfter, k.yUbAfter})) << k.what;
+  }
+  // What equals every value of the narrow interval goes, from an enumeration and an integer interval.
+  const Id<ConstrainedVariable> narrow = floatVar("narrow", 2, 2.000001);
+  const Id<ConstrainedVariable> members = enumVar("members", {1.999995, 2.000009, 3});
+  const Id<ConstrainedVariable> integers = intVar("integers", 2, 4);
+  notEqual(narrow, members)->handleExecute();
+  notEqual(narrow, integers)->handleExecute();
+  EXPECT_EQ(values(members), (std::vector<double>{3}));
+  EXPECT_EQ(bounds(integers), (std::vector<double>{3, 4}));
 }
 
 TEST_F(EqualityConstraintsTest, NotEqualChecksItsDomainsAtExecution) {

@@ -112,6 +112,15 @@ TEST(IntervalDomainTest, RemoveSetAndEmpty) {
   dom.relax(1);
   dom.set(11);
   EXPECT_TRUE(dom.isEmpty());
+
+  // Narrower than the tolerance, it holds 1 and 1.000009: removing a value within the tolerance of
+  // one end only leaves what lies beyond the tolerance of it.
+  IntervalDomain narrow(1, 1.000009, FloatDT::instance());
+  narrow.remove(1.000018);
+  EXPECT_FALSE(narrow.isEmpty());
+  EXPECT_TRUE(narrow.isMember(1));
+  narrow.remove(1);
+  EXPECT_TRUE(narrow.isEmpty());
 }
 
 TEST(IntervalDomainTest, RelaxAndReset) {

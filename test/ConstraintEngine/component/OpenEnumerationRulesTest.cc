@@ -111,6 +111,21 @@ TEST_F(OpenEnumerationRulesTest, BoundsRulesWaitOnAnOpenDomain) {
   EXPECT_EQ(shown(a), "int:CLOSED{2}");
 }
 
+// An open enumeration holding one value is not decided: it may still gain any value, so the
+// other side of an inequality keeps that value, in a live engine as in a fresh one.
+TEST_F(OpenEnumerationRulesTest, NotEqualWaitsOnAnOpenEnumerationHoldingOneValue) {
+  const Id<ConstrainedVariable> y = intVar("y", 1, 5), x = openEnum("x", {2});
+  m_engine->createConstraint("neq", makeScope(x, y));
+  new UnaryConstraint(IntervalIntDomain(2, 2, IntDT::instance()), y);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(shown(y), "int:CLOSED[2, 2]");
+  EXPECT_EQ(shown(x), "int:OPEN{}"); // decided y takes its value from the open x
+  x->insert(4);
+  x->close();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(shown(x), "int:CLOSED{4}");
+}
+
 // Counting waits while an xi or the count may still gain values: the count is not narrowed to
 // the zeros the held values allow, nor an xi to 0.
 TEST_F(OpenEnumerationRulesTest, CountingWaitsWhileADomainIsOpen) {

@@ -181,6 +181,11 @@ TEST_F(SubsetConstraintsTest, MemberImplicationNarrowsOnceThePremiseHolds) {
          return enumVar("c", {1, 2, 3});
        },
        true},
+      // Narrower than the tolerance, b still holds more than one value: 1.000018 is no value of c.
+      {"narrow reals beside a member", [&] { return floatVar("b", 1, 1.000009); },
+       [&] { return enumVar("c", {1.000018}); }, false},
+      {"narrow reals within reals", [&] { return floatVar("b", 1, 1.000009); },
+       [&] { return floatVar("c", 0.99999, 1.00001); }, true},
   };
   for (const Case& c : cases) {
     const Id<ConstrainedVariable> a = intVar("a", 0, 10);
@@ -202,6 +207,14 @@ TEST_F(SubsetConstraintsTest, MemberImplicationRefusesBadScopesAndEmptyDomains) 
   MemberImplyConstraint* c = new MemberImplyConstraint("memberImply", "Default", engine(), makeScope(x, x, x, e));
   dom(e).empty();
   EXPECT_CHECK_FAILS(c->handleExecute(), "domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()");
+
+  // An open domain that holds nothing yet may still gain values: no failure; an open d implies nothing.
+  const Id<ConstrainedVariable> a = intVar("a", 2, 5);
+  (new MemberImplyConstraint("memberImply", "Default", engine(), makeScope(a, a, a, openVar("d"))))->handleExecute();
+  EXPECT_EQ(bounds(a), (std::vector<double>{2, 5}));
+  (new MemberImplyConstraint("memberImply", "Default", engine(), makeScope(a, a, openVar("c"), intVar("d", 3, 4))))
+      ->handleExecute();
+  EXPECT_EQ(bounds(a), (std::vector<double>{3, 4})); // an open c may hold every value: the premise holds
 }
 
 } // namespace

@@ -13,6 +13,8 @@ namespace {
 
 class UnaryConstraintTest : public LibraryFixture {
 protected:
+  static void SetUpTestSuite() { SymbolDT::instance(); } // shared for the process: made before counting
+
   UnaryConstraint* direct(int lb, int ub, const Id<ConstrainedVariable>& var) {
     return new UnaryConstraint(IntervalIntDomain(lb, ub, IntDT::instance()), var);
   }
@@ -126,6 +128,23 @@ TEST_F(UnaryConstraintTest, AnUnfitSourceIsRefusedAndChangesNothing) {
   EXPECT_EQ(bounds(x), (std::vector<double>{0, 10}));
 }
 
+// A source of another family than the variable's is refused when made or set, before anything changes.
+TEST_F(UnaryConstraintTest, ASourceOfAnotherFamilyIsRefused) {
+  const Id<ConstrainedVariable> x = enumVar("x", {1, 2});
+  const SymbolDomain red(LabelStr("red"), SymbolDT::instance());
+  EXPECT_CHECK_FAILS(new UnaryConstraint(red, x), "AbstractDomain::canBeCompared(dom, var)");
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+
+  const Id<ConstrainedVariable> s = (new Variable<EnumeratedDomain>(engine(), red, false, true, "s", Id<Entity>::noId(),
+                                                                    ConstrainedVariable::NO_INDEX))
+                                        ->getId();
+  UnaryConstraint* symbols = new UnaryConstraint(red, s);
+  UnaryConstraint* unary = registered(x);
+  EXPECT_CHECK_FAILS(unary->setSource(symbols->getId()), "AbstractDomain::canBeCompared(source, m_y)");
+  unary->handleExecute(); // still without a source
+  EXPECT_EQ(values(x), (std::vector<double>{1, 2}));
+}
+
 TEST_F(UnaryConstraintTest, TheDirectFormTestsItsVariableFirst) {
   Id<ConstrainedVariable> gone = intVar("gone", 0, 1);
   delete static_cast<ConstrainedVariable*>(gone);
@@ -136,8 +155,22 @@ TEST_F(UnaryConstraintTest, TheDirectFormTestsItsVariableFirst) {
 TEST_F(UnaryConstraintTest, DiscardFreesTheSourceOnce) {
   UnaryConstraint* unary = direct(3, 5, intVar("x", 0, 10));
   unary->discard(false);
-  unary->handleExecute(); // its source went with the discard
+  unary->handleExecute();                 // its source went with the discard
   delete static_cast<Constraint*>(unary); // no second free (sanitizer build)
+}
+
+class UnaryNetworkTest : public NetworkFixture {};
+
+// Made by name over a decided variable, it is not retired while it waits for its source: the
+// source it is given acts from the next propagation on.
+TEST_F(UnaryNetworkTest, ASourceGivenLateActsOnADecidedVariable) {
+  const Id<ConstrainedVariable> x = intVar("x", 5, 5), y = intVar("y", 0, 9);
+  UnaryConstraint* unary = new UnaryConstraint("UNARY", "Default", engine(), makeScope(x));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(unary->isRetired());
+  unary->setSource((new UnaryConstraint(IntervalIntDomain(2, 2, IntDT::instance()), y))->getId());
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_TRUE(x->lastDomain().isEmpty());
 }
 
 } // namespace
