@@ -365,18 +365,22 @@ bool OperationSession::perform(const Operation& op) {
     m_constraints[op.target].id->undoDeactivation();
     --m_constraints[op.target].deactivations;
     return true;
-  case Type::DEACTIVATE_VARIABLE:
+  case Type::DEACTIVATE_VARIABLE: {
     if (!maySwitch(op.type, op.target))
       return false;
+    const FlagAs switching(m_switchingVariable, true);
     m_variables[op.target].id->deactivate();
     ++m_variables[op.target].deactivations;
     return true;
-  case Type::ACTIVATE_VARIABLE:
+  }
+  case Type::ACTIVATE_VARIABLE: {
     if (!maySwitch(op.type, op.target))
       return false;
+    const FlagAs switching(m_switchingVariable, true);
     m_variables[op.target].id->undoDeactivation();
     --m_variables[op.target].deactivations;
     return true;
+  }
   case Type::CREATE_VARIABLE:
     return createVariable(op);
   case Type::DELETE_VARIABLE:
