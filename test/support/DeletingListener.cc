@@ -16,10 +16,8 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
     return;
   // Told of a removal, now and then a refused call, which must change nothing though a
   // destructor may be telling (its refusal is then printed, not thrown).
-  if (removal && (m_choice % 10 == 4 || m_choice % 10 == 5)) {
-    m_session.refuseWhileRemoved(m_choice / 10);
+  if (removal && (m_choice % 10 == 4 || m_choice % 10 == 5) && m_session.refuseWhileRemoved(m_choice / 10))
     return;
-  }
   // Inside a run, now and then a call the engine refuses there instead.
   if (m_session.propagating() && m_choice % 10 < 2) {
     m_session.refuseDuringRun(m_choice / 10);

@@ -217,8 +217,8 @@ public:
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
   /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
-  /// not): makes a call the engine refuses, held to a snapshot.
-  void refuseWhileRemoved(int choice);
+  /// not): makes a call the engine refuses, held to a snapshot; false when it found none to make.
+  bool refuseWhileRemoved(int choice);
   /// Whether the variable is the one being made by type name: a listener told of its making may delete it.
   bool isMadeByName(const Id<ConstrainedVariable>& variable) const {
     return m_makingByName && variable->getName().toString() == m_madeName;
