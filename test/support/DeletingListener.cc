@@ -16,10 +16,8 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
     return;
   // Told of a removal, now and then a refused call, which must change nothing though a
   // destructor may be telling (its refusal is then printed, not thrown).
-  if (removal && (m_choice % 10 == 4 || m_choice % 10 == 5)) {
-    m_session.refuseWhileRemoved(m_choice / 10);
+  if (removal && (m_choice % 10 == 4 || m_choice % 10 == 5) && m_session.refuseWhileRemoved(m_choice / 10))
     return;
-  }
   if (added && failsOrMakes && m_choice % 10 == 4 && m_session.mayFailCreation())
     throw ListenerFailure();
   if (added && failsOrMakes && m_choice % 10 == 5) {

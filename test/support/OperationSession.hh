@@ -217,8 +217,8 @@ public:
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
   /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
-  /// not): makes a call the engine refuses, held to a snapshot.
-  void refuseWhileRemoved(int choice);
+  /// not): makes a call the engine refuses, held to a snapshot; false when it found none to make.
+  bool refuseWhileRemoved(int choice);
   /// Whether a variable or constraint is being made with new (its constructor may be telling listeners).
   bool isMadeWithNewNow() const { return m_makingWithNew; }
   /// Whether the operation under way switches a variable off or on (its constraints one by one).
