@@ -86,7 +86,7 @@ void ConstrainedVariable::specifyValue(PSVarValue& v) {
     KALDEN_TRACE("ConstrainedVariable:specify",
                  "After specify for var:" << toString() << " to value:" << value.toString());
   // A client may specify from a listener while the engine propagates: that run will see the change.
-  if (engine->getAutoPropagation() && !engine->isPropagating())
+  if (engine->shouldAutoPropagate())
     engine->propagate();
   if (!watch.gone())
     KALDEN_TRACE("ConstrainedVariable:specify", "After propagate for var:" << toString());

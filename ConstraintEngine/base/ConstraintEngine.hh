@@ -121,7 +121,7 @@ public:
   void add(const Id<Constraint>& constraint, const LabelStr& propagatorName);
   /// Registers a propagator, replacing a namesake that holds no constraint.
   void add(const Id<Propagator>& propagator);
-  /// Registers an engine listener.
+  /// Registers an engine listener, told after those registered before it.
   void add(const Id<ConstraintEngineListener>& listener);
   /// Unregisters an engine listener.
   void remove(const Id<ConstraintEngineListener>& listener);
@@ -188,8 +188,9 @@ public:
   bool getAutoPropagation() const override { return m_autoPropagate; }
   /// Switches auto-propagation; switching it on propagates unless a propagation runs.
   void setAutoPropagation(bool value) override;
-  /// Whether auto-propagation is on and no propagation runs.
-  bool shouldAutoPropagate() const { return m_autoPropagate && !m_propInProgress; }
+  /// Whether auto-propagation is on and no propagate() call is under way (between its runs, the
+  /// call goes on to the fixpoint of whatever a deed changed).
+  bool shouldAutoPropagate() const { return m_autoPropagate && !m_propInProgress && !m_inPropagate; }
 
   // Change routing.
 
@@ -562,6 +563,7 @@ private:
   bool m_relaxingViolation;
   bool m_relaxed;
   bool m_propInProgress;
+  bool m_inPropagate = false; // a propagate() call is under way, in a run or between its runs
   bool m_deleted;
   bool m_purged;
   bool m_dirty;

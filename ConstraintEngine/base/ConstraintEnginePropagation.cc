@@ -55,6 +55,7 @@ bool ConstraintEngine::propagate() {
   }
   const FlagAs relaxing(m_relaxing, false);
   const FlagAs setAside(m_relaxingViolation, false);
+  const FlagAs inPropagate(m_inPropagate, true);
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
     const bool result = doPropagate();

@@ -1,5 +1,6 @@
 #include "support/DeletingListener.hh"
 
+#include "Utils/Error.hh"
 #include "support/OperationSession.hh"
 
 #include <vector>
@@ -15,10 +16,8 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
     return;
   // Told of a removal, now and then a refused call, which must change nothing though a
   // destructor may be telling (its refusal is then printed, not thrown).
-  if (removal && (m_choice % 10 == 4 || m_choice % 10 == 5)) {
-    m_session.refuseWhileRemoved(m_choice / 10);
+  if (removal && (m_choice % 10 == 4 || m_choice % 10 == 5) && m_session.refuseWhileRemoved(m_choice / 10))
     return;
-  }
   if (added && failsOrMakes && m_choice % 10 == 4 && m_session.mayFailCreation())
     throw ListenerFailure();
   if (added && failsOrMakes && m_choice % 10 == 5) {
@@ -60,10 +59,22 @@ void DeletingListener::widenOrDelete() {
   if (candidates.empty())
     return;
   const int picked = candidates[static_cast<std::size_t>(choice / 2) % candidates.size()];
+  // A constraint goes by a plain delete, a discard, or through the engine, whose propagation
+  // (when auto-propagating) must wait for all that the relaxation under way widens. Not through
+  // the engine inside a destructor's notices, where a refused call is printed, not thrown, nor
+  // while an object made with new is being built, which a propagation would run over half-made:
+  // those are judged by the draws of their own. Nor while a variable is switched off or on: the
+  // propagation would meet the constraints it has not switched yet (a failed check,
+  // "allActiveVariables(constraint->getScope())"), which is left open here.
+  const bool propagationWaits =
+      NoThrowScope::active() || m_session.isMadeWithNewNow() || m_session.isSwitchingVariableNow();
+  const int way = (choice / 120) % 3 == 2 && propagationWaits ? 0 : (choice / 120) % 3;
   if (reset)
     m_session.resetVariable(picked);
+  else if (way == 2)
+    m_session.deleteThroughEngine(picked);
   else
-    m_session.dropConstraint(picked, (choice / 120) % 2 == 1);
+    m_session.dropConstraint(picked, way == 1);
 }
 
 // The choice picks the concerned object (a third of the time, when the session knows it: a

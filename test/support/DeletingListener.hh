@@ -31,8 +31,9 @@ class OperationSession;
  * refusal is only printed), it may make such a call or one refused anywhere.
  * Told of an addition, it may instead fail (throw), which takes back the
  * creation under way, or make a constraint by name while the notices wait.
- * Armed to act at a relaxation, it counts only those and, told
- * of one outside a run, resets a variable or deletes a constraint. It reads no
+ * Armed to act at a relaxation, it counts only those and, told of one outside
+ * a run, resets a variable or deletes a constraint (also through the engine,
+ * which propagates when auto-propagating). It reads no
  * object it is told of without testing its handle: another listener may have
  * deleted it already.
  */

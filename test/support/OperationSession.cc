@@ -7,6 +7,7 @@
 #include "ConstraintEngine/component/Variable.hh"
 #include "Utils/Entity.hh"
 #include "Utils/Error.hh"
+#include "Utils/base/FlagScope.hh"
 #include "support/FreshNetwork.hh"
 #include "support/TenthsDomains.hh"
 
@@ -366,18 +367,22 @@ bool OperationSession::perform(const Operation& op) {
     m_constraints[op.target].id->undoDeactivation();
     --m_constraints[op.target].deactivations;
     return true;
-  case Type::DEACTIVATE_VARIABLE:
+  case Type::DEACTIVATE_VARIABLE: {
     if (!maySwitch(op.type, op.target))
       return false;
+    const FlagAs switching(m_switchingVariable, true);
     m_variables[op.target].id->deactivate();
     ++m_variables[op.target].deactivations;
     return true;
-  case Type::ACTIVATE_VARIABLE:
+  }
+  case Type::ACTIVATE_VARIABLE: {
     if (!maySwitch(op.type, op.target))
       return false;
+    const FlagAs switching(m_switchingVariable, true);
     m_variables[op.target].id->undoDeactivation();
     --m_variables[op.target].deactivations;
     return true;
+  }
   case Type::CREATE_VARIABLE:
     return createTakenBack(op, &OperationSession::createVariable);
   case Type::DELETE_VARIABLE:
@@ -444,7 +449,6 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
       return false;
     var.id->remove(op.values[0]);
     var.base.erase(op.values[0]);
-    var.lostWhileOpen = var.lostWhileOpen || var.open;
     return true;
   }
   if (!mayOpen(op.target))
@@ -548,6 +552,7 @@ bool OperationSession::createVariable(const Operation& op) {
   m_madeName = "v" + std::to_string(op.target);
   m_madeDropped = false;
   try {
+    const FlagAs makingWithNew(m_makingWithNew, !op.flag);
     var.id = DrawnDomain::newVariable(m_engine->getId(), op.kind,
                                       *TenthsDomains::make(op.kind, op.values, op.data, op.variant == 1), op.flag,
                                       m_madeName);
@@ -598,6 +603,7 @@ bool OperationSession::createConstraint(const Operation& op) {
     afterAutoPropagation(OperationSequence::describe(op));
   } else {
     try {
+      const FlagAs makingWithNew(m_makingWithNew, true);
       c.id = entry.build(m_engine->getId(), c.equality ? "Equal" : "Default", scope, op.data)->getId();
     } catch (const Error&) {
       // Refused because a listener told of it deleted a variable of its scope while it was built.
@@ -790,8 +796,12 @@ void OperationSession::propagated(bool answer, const std::string& what) {
     ++m_tally.violated;
   const std::set<int> network = judgedNetwork(answer);
   const std::vector<Part> parts = independentParts(liveNetwork(answer));
-  if (!keepsSolutions(parts, answer, what) || !countsViolations(what) || !keepsBrokenConstraintsSeen(what) || !answer)
+  if (!keepsSolutions(parts, answer, what) || !countsViolations(what) || !keepsBrokenConstraintsSeen(what))
     return;
+  if (!answer) {
+    failsAsFreshEngine(parts, what);
+    return;
+  }
   if (leavesNoEmptyDomain(what) && leavesNoPendingWork(what) && leavesNoDecidedViolation(network, what))
     matchesFreshEngine(parts, what);
 }
@@ -976,23 +986,14 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
   });
 }
 
-// A true answer is the fixpoint of the live network without what it holds violated, over the
-// parts where nothing is switched off (elsewhere what a switched-off constraint narrowed may
-// stand): a fresh engine built from it (see FreshNetwork, which sets the same constraints and
-// members aside) answers true after one propagation, and holds the same current domain for every
-// variable, printed alike. A part holding a constraint whose rule makes the fixpoint depend on
-// the order of execution (ConstraintEntry::orderDependence) is not compared. Nor is a part where a
-// constraint holds a real variable at two positions, or two real variables that equalities
-// join: its rule may step by the tolerance, and the bounded rounds of each execution, or the
-// tolerance of an equality's narrowing, cut that crawl short where the order of execution
-// says. Nor is a part with an open variable that took, in either engine, a closed domain's
-// members its base lacks, once the client removed a value from it while open: the value went
-// from the live one, where a fresh engine takes them all again.
-// The fresh engine is built over
-// the compared parts alone, so that a contradiction only a part left out may hold excuses no
-// other. (The parts keep a composite with a member set aside whole, so they join at least what
-// the engine joins.)
-bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const std::string& what) {
+// The parts a fresh engine is held to. A part holding a constraint whose rule makes the fixpoint
+// depend on the order of execution (ConstraintEntry::orderDependence) is not, as the README
+// says. Nor is a part where a constraint holds a real variable at two positions, or two real
+// variables that equalities join: its rule may step by the tolerance, and the bounded rounds of
+// each execution, or the tolerance of an equality's narrowing, cut that crawl short where the
+// order of execution says. `allOn` tells which of the others have nothing switched off.
+std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(const std::vector<Part>& parts,
+                                                                               std::vector<bool>& allOnToo) const {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
   // Variables that equalities of the network join stand for one another: a real variable at two
   // positions may also be two real variables of one class.
@@ -1014,31 +1015,37 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
           return true;
     return false;
   };
-  // Whether a domain of the variable took members its open base lacks.
-  auto tookMembersOf = [&](int v, const AbstractDomain& current) {
-    const AbstractDomain& base = m_variables.at(v).id->baseDomain();
-    if (!m_variables.at(v).lostWhileOpen || !base.isOpen() || !current.isClosed() || !current.isEnumerated())
-      return false;
-    std::list<double> values;
-    current.getValues(values);
-    return std::any_of(values.begin(), values.end(), [&](double value) { return !base.isMember(value); });
-  };
-  auto tookMembers = [&](int v) { return tookMembersOf(v, m_variables.at(v).id->lastDomain()); };
   std::vector<const Part*> compared;
-  std::set<int> comparedVariables;
+  allOnToo.clear();
   for (const Part& part : parts)
-    if (allOn(part) &&
-        std::none_of(part.constraints.begin(), part.constraints.end(),
-                     [&](int c) {
-                       const ModelConstraint& mc = m_constraints.at(c);
-                       return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
-                     }) &&
-        std::none_of(part.variables.begin(), part.variables.end(), tookMembers)) {
+    if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
+          const ModelConstraint& mc = m_constraints.at(c);
+          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
+        })) {
       compared.push_back(&part);
-      comparedVariables.insert(part.variables.begin(), part.variables.end());
+      allOnToo.push_back(allOn(part));
     }
+  return compared;
+}
+
+// A true answer is the fixpoint of the live network without what it holds violated: a fresh
+// engine built from it (see FreshNetwork, which sets the same constraints and members aside)
+// answers true after one propagation, and holds the same current domain for every variable,
+// printed alike, open enumerations included. Where something is switched off, what a
+// switched-off constraint narrowed may stand (the README says so): there the live domains lie
+// within the fresh engine's, unless the fresh domain is open (a switched-off equality's gain
+// stands too). The fresh engine is built over the compared parts alone (see
+// freshlyComparable), so that a contradiction only a part left out may hold excuses no other.
+// (The parts keep a composite with a member set aside whole, so they join at least what the
+// engine joins.)
+bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const std::string& what) {
+  std::vector<bool> allOnToo;
+  const std::vector<const Part*> compared = freshlyComparable(parts, allOnToo);
   if (compared.empty())
     return true;
+  std::set<int> comparedVariables;
+  for (const Part* part : compared)
+    comparedVariables.insert(part->variables.begin(), part->variables.end());
   FreshNetwork fresh(*this, comparedVariables);
   if (!fresh.propagate()) {
     if (emptiedWhileInactive(comparedVariables))
@@ -1048,22 +1055,69 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
                                                    "the live network answers false");
     return false;
   }
-  for (const Part* part : compared) {
-    // The same the other way: the fresh engine took again a member removed from the open base.
-    if (std::any_of(part->variables.begin(), part->variables.end(),
-                    [&](int v) { return tookMembersOf(v, fresh.domainOf(v)); }))
-      continue;
-    for (int v : part->variables) {
-      const std::string live = m_variables.at(v).id->lastDomain().toString();
-      const std::string again = fresh.domainOf(v).toString();
-      if (live != again && !sameRealBounds(m_variables.at(v).id->lastDomain(), fresh.domainOf(v))) {
-        fail("domain differs from a fresh engine", "after " + what + ": v" + std::to_string(v) + " = " + live +
-                                                       ", a fresh engine over the live network gives " + again);
+  for (std::size_t i = 0; i < compared.size(); ++i) {
+    for (int v : compared[i]->variables) {
+      const AbstractDomain& live = m_variables.at(v).id->lastDomain();
+      const AbstractDomain& again = fresh.domainOf(v);
+      const bool differs =
+          allOnToo[i] ? live.toString() != again.toString() && !sameRealBounds(live, again) : !withinFresh(live, again);
+      if (differs) {
+        fail("domain differs from a fresh engine",
+             "after " + what + ": v" + std::to_string(v) + " = " + live.toString() +
+                 (allOnToo[i] ? ", a fresh engine over the live network gives "
+                              : ", beyond what a fresh engine over the live network (something switched off) gives ") +
+                 again.toString());
         return false;
       }
     }
   }
   return true;
+}
+
+// A false answer without violations allowed: a fresh engine over the compared parts that hold
+// every emptied variable answers false as well (a true one there would be a lost widening).
+bool OperationSession::failsAsFreshEngine(const std::vector<Part>& parts, const std::string& what) {
+  if (m_engine->getViolationMgr().getMaxViolationsAllowed() != 0 || !m_engine->provenInconsistent())
+    return true;
+  std::vector<bool> allOnToo;
+  const std::vector<const Part*> compared = freshlyComparable(parts, allOnToo);
+  std::set<int> comparedVariables;
+  for (std::size_t i = 0; i < compared.size(); ++i)
+    if (allOnToo[i])
+      comparedVariables.insert(compared[i]->variables.begin(), compared[i]->variables.end());
+  for (const Id<ConstrainedVariable>& emptied : m_engine->getViolationMgr().getEmptyVariables()) {
+    const int v = variableNumber(emptied);
+    if (v < 0 || comparedVariables.count(v) == 0)
+      return true;
+    // Specified to a value its base has lost since: no variable can be made so (FreshNetwork
+    // rebuilds an enumeration's only), and it holds nothing for good, as the README says.
+    if (emptied->specifiedFlag() && !emptied->baseDomain().isMember(emptied->getSpecifiedValue()))
+      return true;
+  }
+  FreshNetwork fresh(*this, comparedVariables);
+  if (fresh.propagate()) {
+    fail("answer differs from a fresh engine",
+         "after " + what + ": a fresh engine over the parts holding the emptied variables answers true");
+    return false;
+  }
+  return true;
+}
+
+// Whether a live domain lies within a fresh engine's (within the tolerance for reals); an open
+// fresh domain holds anything.
+bool OperationSession::withinFresh(const AbstractDomain& live, const AbstractDomain& again) {
+  if (again.isOpen() || (live.isEmpty() && live.isClosed()))
+    return true;
+  if (live.isOpen() || again.isEmpty())
+    return false;
+  if (live.isInterval() || again.isInterval()) {
+    const double lb = live.getLowerBound(), ub = live.getUpperBound();
+    return (again.getLowerBound() <= lb || again.compareEqual(again.getLowerBound(), lb)) &&
+           (ub <= again.getUpperBound() || again.compareEqual(ub, again.getUpperBound()));
+  }
+  std::list<double> values;
+  live.getValues(values);
+  return std::all_of(values.begin(), values.end(), [&again](double value) { return again.isMember(value); });
 }
 
 } // namespace KALDEN

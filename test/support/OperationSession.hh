@@ -68,7 +68,6 @@ struct ModelVariable {
   bool open = false;          ///< its base domain still takes insertions
   int closedBefore = -1;      ///< once the client closed it: the number the next constraint made got
   std::set<int> base;         ///< the values the client left in its base domain
-  bool lostWhileOpen = false; ///< the client removed a value while its base was open
   bool specified = false;     ///< whether the client specified it
   int value = 0;              ///< the specified value
   int deactivations = 0;      ///< the client's outstanding deactivations
@@ -203,6 +202,11 @@ public:
   void dropVariable(int v, bool discard);
   /// Deletes (or discards) the live constraint; the model forgets it first.
   void dropConstraint(int c, bool discard);
+  /// Deletes the live constraint through the engine, which propagates at once when auto-propagating.
+  void deleteThroughEngine(int c) {
+    m_constraints.at(c).alive = false;
+    m_engine->deleteConstraint(m_constraints.at(c).id);
+  }
   /// Resets the live variable: the client no longer specifies it.
   void resetVariable(int v) {
     m_variables.at(v).specified = false;
@@ -213,8 +217,12 @@ public:
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
   /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
-  /// not): makes a call the engine refuses, held to a snapshot.
-  void refuseWhileRemoved(int choice);
+  /// not): makes a call the engine refuses, held to a snapshot; false when it found none to make.
+  bool refuseWhileRemoved(int choice);
+  /// Whether a variable or constraint is being made with new (its constructor may be telling listeners).
+  bool isMadeWithNewNow() const { return m_makingWithNew; }
+  /// Whether the operation under way switches a variable off or on (its constraints one by one).
+  bool isSwitchingVariableNow() const { return m_switchingVariable; }
   /// Whether the variable is the one being made by type name: a listener told of its making may delete it.
   bool isMadeByName(const Id<ConstrainedVariable>& variable) const {
     return m_makingByName && variable->getName().toString() == m_madeName;
@@ -292,6 +300,11 @@ private:
   bool leavesNoPendingWork(const std::string& what);
   bool leavesNoDecidedViolation(const std::set<int>& network, const std::string& what);
   bool matchesFreshEngine(const std::vector<Part>& parts, const std::string& what);
+  bool failsAsFreshEngine(const std::vector<Part>& parts, const std::string& what);
+  // The parts a fresh engine is held to, and (in `allOnToo`) which of them have nothing switched off.
+  std::vector<const Part*> freshlyComparable(const std::vector<Part>& parts, std::vector<bool>& allOnToo) const;
+  // Whether the live domain lies within the fresh engine's (see matchesFreshEngine).
+  static bool withinFresh(const AbstractDomain& live, const AbstractDomain& again);
   // Whether decided values (closed singletons, integers) of its whole scope break the constraint; `shown` names them.
   bool brokenByDecidedValues(const ModelConstraint& c, std::string& shown) const;
 
@@ -335,6 +348,8 @@ private:
 
   // A variable is being made by type name; the listener deleted or discarded it meanwhile.
   bool m_makingByName = false;
+  bool m_makingWithNew = false;     // see isMadeWithNewNow()
+  bool m_switchingVariable = false; // see isSwitchingVariableNow()
   std::string m_madeName;
   bool m_madeDropped = false;
   // A creation a listener's failure takes back is under way; the constraints listeners made

@@ -356,16 +356,16 @@ bool OperationSession::refusePartDeletion(int choice) {
   return true;
 }
 
-void OperationSession::refuseWhileRemoved(int choice) {
+bool OperationSession::refuseWhileRemoved(int choice) {
   if (m_creating)
-    return;
+    return false;
   // Inside a run, what is refused there; else a call refused anywhere, on a live object.
   if (propagating() && choice % 3 == 0) {
     refuseDuringRun(choice / 3);
-    return;
+    return true;
   }
   if (choice % 3 == 1 && refusePartDeletion(choice / 3))
-    return;
+    return true;
   static const Refusal kinds[] = {Refusal::SPECIFY_OUTSIDE_BASE,      Refusal::RESTRICT_BASE_DISJOINT,
                                   Refusal::RESET_OUTSIDE_BASE,        Refusal::RESET_NARROWER_INTERVAL,
                                   Refusal::INSERT_INTO_CLOSED,        Refusal::CLOSE_CLOSED,
@@ -389,11 +389,11 @@ void OperationSession::refuseWhileRemoved(int choice) {
         live.push_back(v.first);
   }
   if (live.empty())
-    return;
+    return false;
   op.target = live[static_cast<std::size_t>(choice / 40) % live.size()];
   // Halves beyond the drawn range: never a member.
   op.values = {2 * DrawnDomain::GREATEST + 3 + choice % 7, 0};
-  refuseCall(op);
+  return refuseCall(op);
 }
 
 void OperationSession::clearInTearDown() {

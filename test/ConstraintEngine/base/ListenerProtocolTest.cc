@@ -433,7 +433,7 @@ TEST_F(ListenerProtocolTest, DeletingWhileACreationByNameIsToldKeepsEveryPicture
     SCOPED_TRACE("a scope variable, by the other variable's listener on hearing the link");
     const Id<ConstrainedVariable> x = intVar("x", 0, 10);
     const Id<ConstrainedVariable> w = intVar("w", 0, 10);
-    // One allocation, so that the mirror is told after the actor (in address order).
+    // The actor registers first, so the mirror is told after it.
     struct Pair {
       explicit Pair(const Id<ConstrainedVariable>& v) : actor(v), links(v) {}
       LinkActor actor;
