@@ -786,7 +786,7 @@ TEST_F(ListenerProtocolTest, AListenerFailingWhileACreationByNameIsToldTakesItBa
                      "false");
   EXPECT_EQ(m_engine->getVariables().size(), 2u);
   expectMirrored("after the variable");
-  // From a constructor's notices nothing propagates.
+  // While a constructor tells, nothing propagates.
   actor.when = [](const std::string& notice) { return notice == "added own"; };
   actor.act = [this] { EXPECT_CHECK_FAILS(m_engine->propagate(), "!isBeingMade()"); };
   new LessThanEqualConstraint("own", "Default", engine(), makeScope(x, y));
