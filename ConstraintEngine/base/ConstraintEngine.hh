@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <list>
 #include <map>
@@ -120,7 +121,7 @@ public:
   void add(const Id<Constraint>& constraint, const LabelStr& propagatorName);
   /// Registers a propagator, replacing a namesake that holds no constraint.
   void add(const Id<Propagator>& propagator);
-  /// Registers an engine listener.
+  /// Registers an engine listener, told after those registered before it.
   void add(const Id<ConstraintEngineListener>& listener);
   /// Unregisters an engine listener.
   void remove(const Id<ConstraintEngineListener>& listener);
@@ -435,21 +436,16 @@ private:
     innermost = &telling;
     const TellingScope scope{innermost, telling.outer};
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-    try {
-      for (const Id<ConstraintEngineListener>& listener : listeners) {
-        if (!stands(subject))
-          return;
-        if (!listener.isValid() || m_listeners.count(listener) == 0 || !hearsOf(listener, telling.key))
-          continue;
-        telling.told.insert(listener);
-        tell(*listener.operator->());
-      }
-    } catch (...) {
-      // A listener failed: those after it never heard of the object, and hear nothing more of it.
-      if (&innermost == &m_addTelling && stands(subject))
-        m_partlyHeard[telling.key] = telling.told;
-      throw;
+    FirstFailure failure;
+    for (const Id<ConstraintEngineListener>& listener : listeners) {
+      if (!stands(subject))
+        break;
+      if (!listener.isValid() || m_listeners.count(listener) == 0 || !hearsOf(listener, telling.key))
+        continue;
+      telling.told.insert(listener);
+      failure.tell([&] { tell(*listener.operator->()); });
     }
+    failure.rethrow();
   }
   // Tells that an object is leaving, never held: the object is whole during the telling, and gone
   // soon after (a delete frees it at once), when a held notice could no longer show it.
@@ -460,11 +456,31 @@ private:
     while (adding != nullptr && adding->key != key)
       adding = adding->outer;
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+    FirstFailure failure;
     for (const Id<ConstraintEngineListener>& listener : listeners)
       if (listener.isValid() && m_listeners.count(listener) != 0 &&
           (adding == nullptr || adding->told.count(listener) != 0) && hearsOf(listener, key))
-        tell(*listener.operator->());
+        failure.tell([&] { tell(*listener.operator->()); });
+    failure.rethrow();
   }
+  // Every listener is told even when one fails: the first failure leaves once all were told, so
+  // that no listener's picture misses what the others heard.
+  struct FirstFailure {
+    std::exception_ptr first;
+    template <class F>
+    void tell(const F& f) {
+      try {
+        f();
+      } catch (...) {
+        if (!first)
+          first = std::current_exception();
+      }
+    }
+    void rethrow() const {
+      if (first)
+        std::rethrow_exception(first);
+    }
+  };
   // Whether the listener hears of the object keyed `key`: not if its addition never reached it.
   bool hearsOf(const Id<ConstraintEngineListener>& listener, int key) const {
     return m_partlyHeard.empty() || heardAdditionOf(listener, key);
@@ -508,12 +524,14 @@ private:
   template <class T, class Tell>
   void tellListenersAboutNow(const Id<T>& subject, const Tell& tell) {
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+    FirstFailure failure;
     for (const Id<ConstraintEngineListener>& listener : listeners) {
       if (!stands(subject))
-        return;
+        break;
       if (listener.isValid() && m_listeners.count(listener) != 0 && hearsOf(listener, subject->getKey()))
-        tell(*listener.operator->());
+        failure.tell([&] { tell(*listener.operator->()); });
     }
+    failure.rethrow();
   }
   // Tells every listener still registered, in the order they registered.
   template <class Tell>
@@ -529,9 +547,11 @@ private:
   void tellListenersNow(const Tell& tell) {
     // A listener may register or unregister listeners (itself included) while it is told.
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+    FirstFailure failure;
     for (const Id<ConstraintEngineListener>& listener : listeners)
       if (listener.isValid() && m_listeners.count(listener) != 0)
-        tell(*listener.operator->());
+        failure.tell([&] { tell(*listener.operator->()); });
+    failure.rethrow();
   }
 
   Id<ConstraintEngine> m_id;

@@ -187,6 +187,10 @@ void ConstraintEngine::autoPropagate() {
     m_runOwed = true;
     return;
   }
+  // Told from a constructor (an object made with `new`), nothing runs: the object is not built
+  // yet. The next propagation takes the work in (pending() says so).
+  if (!m_toldWhileMade.empty())
+    return;
   propagate();
 }
 
@@ -195,15 +199,17 @@ void ConstraintEngine::releaseHeldNotices() {
   tellHeldNotices();
   if (outermost && m_runOwed) {
     m_runOwed = false;
-    if (shouldAutoPropagate() && !isHoldingNotices())
+    // Not from a constructor: the object it tells of is not built yet. The run waits for the
+    // next propagation (pending() says so).
+    if (shouldAutoPropagate() && !isHoldingNotices() && m_toldWhileMade.empty())
       propagate();
   }
 }
 
 void ConstraintEngine::tellHeldNotices() {
   // Each once, in order; a listener told may cause more, held behind the others. Should a
-  // listener throw, the rest is dropped, a run owed to a deed included: no notice waits for a
-  // later call.
+  // listener throw, the others are still told everything, and the first failure leaves after
+  // (a run owed to a deed is dropped): no notice waits for a later call.
   const bool outermost = !m_releasing;
   m_releasing = true;
   struct End {
@@ -224,10 +230,12 @@ void ConstraintEngine::tellHeldNotices() {
       engine.m_nextHeld = 0;
     }
   } end{*this, outermost};
+  FirstFailure failure;
   while (m_nextHeld < m_heldNotices.size()) {
     const std::function<void()> notice = std::move(m_heldNotices[m_nextHeld++].tell);
-    notice();
+    failure.tell(notice);
   }
+  failure.rethrow();
 }
 
 bool ConstraintEngine::heardAdditionOf(const Id<ConstraintEngineListener>& listener, int key) const {

@@ -33,6 +33,9 @@ bool ConstraintEngine::propagate() {
                              "Cannot propagate the network when purging. Messages are not sent or processed.", false);
   KALDEN_CHECK_MSG_OR_RETURN(!m_propInProgress,
                              "Attempted to propagate while in propagation. Not allowed to call this cyclically.", false);
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(
+      m_toldWhileMade.empty(), "!isBeingMade()",
+      "Cannot propagate while listeners are told of an object made with new: it is not built yet.", false);
   // Called by a listener while held notices are told: those waiting are told first, and the
   // run then tells its own as any run does. While a creation is made (a delegate propagating
   // inside it) they wait for its end.

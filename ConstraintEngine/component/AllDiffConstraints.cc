@@ -187,6 +187,18 @@ bool mustLose(const AbstractDomain& decided, double v, const AbstractDomain& oth
          (!BoundsArithmetic::isRealInterval(other) || other.isMember(v));
 }
 
+// Takes from `other` what equals both ends of `narrow`, a real interval narrower than the
+// tolerance, which holds more than one value (as the inequality does); true when `other` changed.
+// The change is measured: a narrowing by less than the tolerance may leave an interval as it was.
+bool takeByBothEnds(const AbstractDomain& narrow, AbstractDomain& other) {
+  if (!other.isClosed() || !other.isFinite())
+    return false;
+  const double lb = other.getLowerBound(), ub = other.getUpperBound();
+  const int size = other.getSize();
+  NotEqualConstraint::checkAndRemove(narrow, other);
+  return other.isEmpty() || other.getSize() != size || other.getLowerBound() != lb || other.getUpperBound() != ub;
+}
+
 /**
  * Scope positions by the values at which they may lose a decided value:
  * each member of an enumeration and each end of an interval. The passes
@@ -348,9 +360,7 @@ void CondAllDiffConstraint::pruneDecidedValues(const Domains& doms, unsigned int
           if (!mustLose(decided, v, other))
             continue;
           other.remove(v);
-        } else if (!other.isClosed() || !other.isFinite() || !NotEqualConstraint::checkAndRemove(decided, other)) {
-          // A real interval narrower than the tolerance holds more than one value: it takes only
-          // what equals both its ends, as the inequality does.
+        } else if (!takeByBothEnds(decided, other)) {
           continue;
         }
         if (other.isEmpty())

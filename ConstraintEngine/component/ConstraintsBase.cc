@@ -139,7 +139,15 @@ void CompositeConstraint::membersBuilt() {
       adopt(*static_cast<Constraint*>(constraint));
   handleSwitching();
   m_made = true;
-  made();
+  try {
+    made();
+  } catch (...) {
+    // Refused (a listener failed, or took a variable of its scope): its members go with it now,
+    // while it is whole; the failing `new` frees it.
+    if (!isDiscarded())
+      discard(false);
+    throw;
+  }
 }
 
 CompositeConstraint::~CompositeConstraint() {

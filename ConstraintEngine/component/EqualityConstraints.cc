@@ -160,10 +160,9 @@ bool NotEqualConstraint::removeNearBothEnds(const AbstractDomain& narrow, Abstra
     return false;
   const double newLb = lowGoes ? BoundsArithmetic::apartAbove(lb, narrow.minDelta()) : domy.getLowerBound();
   const double newUb = highGoes ? BoundsArithmetic::apartBelow(ub, narrow.minDelta()) : domy.getUpperBound();
-  if (newLb > newUb)
-    domy.empty();
-  else
-    domy.intersect(IntervalDomain(newLb, newUb, FloatDT::instance()));
+  if (newLb <= newUb)
+    return domy.intersect(IntervalDomain(newLb, newUb, FloatDT::instance()));
+  domy.empty();
   return true;
 }
 

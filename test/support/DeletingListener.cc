@@ -11,13 +11,19 @@ DeletingListener::DeletingListener(const Id<ConstraintEngine>& engine, Operation
     : ConstraintEngineListener(engine), m_session(session) {}
 
 void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
-                             const Id<Constraint>& removed, bool relaxed, bool removal) {
+                             const Id<Constraint>& removed, bool relaxed, bool removal, bool added) {
   if (m_countdown < 0 || (atRelaxation(m_choice) && !relaxed) || m_countdown-- > 0)
     return;
   // Told of a removal, now and then a refused call, which must change nothing though a
   // destructor may be telling (its refusal is then printed, not thrown).
   if (removal && (m_choice % 10 == 4 || m_choice % 10 == 5)) {
     m_session.refuseWhileRemoved(m_choice / 10);
+    return;
+  }
+  if (added && failsOrMakes && m_choice % 10 == 4 && m_session.mayFailCreation())
+    throw ListenerFailure();
+  if (added && failsOrMakes && m_choice % 10 == 5) {
+    m_session.makeFromListener(m_choice / 10);
     return;
   }
   // Inside a run, now and then a call the engine refuses there instead.

@@ -5,9 +5,15 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 
+#include <stdexcept>
 #include <vector>
 
 namespace KALDEN {
+
+/// What an acting listener throws to fail a notice of a creation, which is then taken back.
+struct ListenerFailure : std::runtime_error {
+  ListenerFailure() : std::runtime_error("a listener failed") {}
+};
 
 class OperationSession;
 
@@ -23,6 +29,8 @@ class OperationSession;
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
  * to a snapshot; told of a removal (often inside a destructor, where a
  * refusal is only printed), it may make such a call or one refused anywhere.
+ * Told of an addition, it may instead fail (throw), which takes back the
+ * creation under way, or make a constraint by name while the notices wait.
  * Armed to act at a relaxation, it counts only those and, told of one outside
  * a run, resets a variable or deletes a constraint (also through the engine,
  * which propagates when auto-propagating). It reads no
@@ -40,6 +48,9 @@ public:
     m_countdown = atRelaxation(choice) ? notice % 2 : notice;
     m_choice = choice;
   }
+  /// Whether, told of an addition, it may also fail or make a constraint by name (never told
+  /// inside another's deletion, where a failure could not leave).
+  bool failsOrMakes = false;
   /// Whether the choice arms the listener to act at a relaxation (a fifth of the choices).
   static bool atRelaxation(int choice) { return choice % 10 == 2 || choice % 10 == 3; }
 
@@ -56,8 +67,12 @@ public:
     heard(Id<ConstrainedVariable>(), constraint);
   }
   // What is heard added may still be being built, and what is heard removed is going: another goes.
-  void notifyAdded(const Id<ConstrainedVariable>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
-  void notifyAdded(const Id<Constraint>&) override { heard(Id<ConstrainedVariable>(), Id<Constraint>()); }
+  void notifyAdded(const Id<ConstrainedVariable>&) override {
+    heard(Id<ConstrainedVariable>(), Id<Constraint>(), Id<Constraint>(), false, false, true);
+  }
+  void notifyAdded(const Id<Constraint>&) override {
+    heard(Id<ConstrainedVariable>(), Id<Constraint>(), Id<Constraint>(), false, false, true);
+  }
   void notifyRemoved(const Id<ConstrainedVariable>&) override {
     heard(Id<ConstrainedVariable>(), Id<Constraint>(), Id<Constraint>(), false, true);
   }
@@ -68,7 +83,8 @@ public:
 
 private:
   void heard(const Id<ConstrainedVariable>& variable, const Id<Constraint>& constraint,
-             const Id<Constraint>& removed = Id<Constraint>(), bool relaxed = false, bool removal = false);
+             const Id<Constraint>& removed = Id<Constraint>(), bool relaxed = false, bool removal = false,
+             bool added = false);
   // The numbers of the session's live variables (but `except`) or live constraints.
   std::vector<int> live(bool variables, int except) const;
   // Told of a relaxation: resets a variable or deletes a constraint, as the choice says.

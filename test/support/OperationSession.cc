@@ -238,12 +238,14 @@ bool OperationSession::apply(const Operation& op) {
       pad();
     m_lastSetAside = Id<Constraint>();
     m_added.clear();
+    m_listenerMade.clear();
     const unsigned long checkedBefore = m_tally.checked;
     m_deleter->arm(op.listenerNotice, op.listenerChoice);
     // The second acts a few notices later, as another choice says, and only deletes: it may be
     // told inside the first one's deletion, where a refused call is printed, not thrown.
     m_late->deleter.arm(op.listenerNotice < 0 ? -1 : op.listenerNotice + 1 + op.listenerChoice % 4,
                         op.listenerChoice * 7 % 1000 * 10 + 2 + op.listenerChoice % 8);
+    m_deleter->failsOrMakes = true;
     m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
     m_creating = false;
@@ -382,7 +384,7 @@ bool OperationSession::perform(const Operation& op) {
     return true;
   }
   case Type::CREATE_VARIABLE:
-    return createVariable(op);
+    return createTakenBack(op, &OperationSession::createVariable);
   case Type::DELETE_VARIABLE:
     if (!liveVariable(op.target))
       return false;
@@ -390,7 +392,11 @@ bool OperationSession::perform(const Operation& op) {
     dropVariable(op.target, false);
     return true;
   case Type::CREATE_CONSTRAINT:
-    return createConstraint(op);
+    // A listener fails only at creations by name: one made with new whose own member fails is
+    // not taken back cleanly yet.
+    if (op.variant == 0)
+      return createConstraint(op);
+    return createTakenBack(op, &OperationSession::createConstraint);
   case Type::DELETE_CONSTRAINT:
     if (!liveConstraint(op.target))
       return false;
@@ -593,7 +599,9 @@ bool OperationSession::createConstraint(const Operation& op) {
   };
   if (op.variant > 0) {
     c.id = m_engine->createConstraint(entry.names.at(static_cast<std::size_t>(op.variant - 1)), scope);
-    c.members = m_added;
+    for (const Id<Constraint>& added : m_added)
+      if (!madeByListener(added))
+        c.members.push_back(added);
     c.alive = scopeLive();
     m_constraints[op.target] = c;
     afterAutoPropagation(OperationSequence::describe(op));
@@ -607,11 +615,82 @@ bool OperationSession::createConstraint(const Operation& op) {
         throw;
       return true;
     }
-    c.members = m_added;
+    for (const Id<Constraint>& added : m_added)
+      if (!madeByListener(added))
+        c.members.push_back(added);
     c.alive = scopeLive();
     m_constraints[op.target] = c;
   }
   return true;
+}
+
+bool OperationSession::createTakenBack(const Operation& op, bool (OperationSession::*create)(const Operation&)) {
+  m_takingBack = true;
+  const std::size_t constraintsBefore = m_constraints.size();
+  const std::size_t variablesBefore = m_variables.size();
+  try {
+    const bool applied = (this->*create)(op);
+    m_takingBack = false;
+    return applied;
+  } catch (const ListenerFailure&) {
+    m_takingBack = false;
+    m_makingByName = false;
+  }
+  // Taken back before the failure left: the engine holds nothing the model does not know, but
+  // what listeners made meanwhile.
+  if (m_constraints.size() - m_listenerMade.size() != constraintsBefore || m_variables.size() != variablesBefore)
+    fail("creation not taken back", OperationSequence::describe(op) + " was recorded although a listener failed");
+  for (const Id<Constraint>& constraint : m_engine->getConstraints())
+    if (constraintNumber(constraint) < 0)
+      fail("creation not taken back",
+           OperationSequence::describe(op) + ": a listener failed, yet the engine holds " +
+               constraint->getName().toString() + " (key " + std::to_string(constraint->getKey()) + ")");
+  return true;
+}
+
+bool OperationSession::madeByListener(const Id<Constraint>& constraint) const {
+  if (m_listenerMade.empty() || !constraint.isValid())
+    return false;
+  const Id<Constraint> owner = constraint->standingOwner();
+  return std::find(m_listenerMade.begin(), m_listenerMade.end(), constraint) != m_listenerMade.end() ||
+         std::find(m_listenerMade.begin(), m_listenerMade.end(), owner) != m_listenerMade.end();
+}
+
+void OperationSession::makeFromListener(int choice) {
+  std::vector<int> live;
+  for (const auto& v : m_variables)
+    if (v.second.alive)
+      live.push_back(v.first);
+  const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+  const int index = choice % static_cast<int>(catalogue.size());
+  const ConstraintEntry& entry = catalogue[static_cast<std::size_t>(index)];
+  if (entry.names.empty() || live.empty() || entry.hasData)
+    return;
+  const unsigned int arity = entry.minArity + static_cast<unsigned int>(choice / 7) % 2;
+  if (arity > entry.maxArity)
+    return;
+  ModelConstraint c;
+  c.entry = index;
+  c.variant = 1 + (choice / 3) % static_cast<int>(entry.names.size());
+  std::vector<Id<ConstrainedVariable> > scope;
+  for (unsigned int i = 0; i < arity; ++i) {
+    const int v = live[static_cast<std::size_t>(choice / 11 + 5 * i) % live.size()];
+    if (!fits(v, entry, i))
+      return;
+    c.scope.push_back(v);
+    scope.push_back(m_variables.at(v).id);
+  }
+  // Its run waits until the notices being told are told; it is judged with the operation's.
+  c.id = m_engine->createConstraint(entry.names.at(static_cast<std::size_t>(c.variant - 1)), scope);
+  c.alive = c.id.isValid() && !c.id->isDiscarded();
+  if (!c.alive)
+    return;
+  m_listenerMade.push_back(c.id);
+  c.members.push_back(c.id);
+  for (const Id<Constraint>& constraint : m_engine->getConstraints())
+    if (constraint != c.id && constraint->standingOwner() == c.id)
+      c.members.push_back(constraint);
+  m_constraints[100000 + m_listenerMadeCount++] = c;
 }
 
 // The network the engine answers for: the constraints in effect, without those it holds

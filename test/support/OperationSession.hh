@@ -229,6 +229,11 @@ public:
   }
   /// From a listener: deletes (or discards) the variable being made by name, whose creation is then refused.
   void dropMade(const Id<ConstrainedVariable>& variable, bool discard);
+  /// Whether the creation under way is taken back should a listener fail.
+  bool mayFailCreation() const { return m_takingBack; }
+  /// From a listener told of an addition: makes a constraint by one of its names over live
+  /// variables the choice picks, and records it; nothing when they do not fit.
+  void makeFromListener(int choice);
 
 private:
   // Variables and constraints joined, directly or not, by the constraints of a network.
@@ -347,6 +352,15 @@ private:
   bool m_switchingVariable = false; // see isSwitchingVariableNow()
   std::string m_madeName;
   bool m_madeDropped = false;
+  // A creation a listener's failure takes back is under way; the constraints listeners made
+  // during the operation.
+  bool m_takingBack = false;
+  std::vector<Id<Constraint> > m_listenerMade;
+  int m_listenerMadeCount = 0;
+  // Runs a creation; a listener's failure must take it back, leaving the model as it was.
+  bool createTakenBack(const OperationSequence::Operation& op, bool (OperationSession::*create)(const OperationSequence::Operation&));
+  // Whether the constraint is, or is part of, one a listener made during the operation.
+  bool madeByListener(const Id<Constraint>& constraint) const;
 };
 
 } // namespace KALDEN
