@@ -994,10 +994,10 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
 // depend on the order of execution (ConstraintEntry::orderDependence) is not, as the README
 // says. Nor is a part where a constraint holds a real variable (an interval, or an enumeration
 // holding tenths) at two positions, or two real variables that equalities join: its rule may
-// step by the tolerance (which adds up against a sum that equals the other side: `x < y + x`
-// keeps y = 0 or not as the order says), and the bounded rounds of
-// each execution, or the tolerance of an equality's narrowing, cut that crawl short where the
-// order of execution says. `allOn` tells which of the others have nothing switched off.
+// step by the tolerance, and the bounded rounds of each execution, or the tolerance of an
+// equality's narrowing, cut that crawl short where the order of execution says. Nor is one with
+// a strict comparison against a sum over reals, where the tolerance adds up (see
+// strictAgainstRealSum). `allOn` tells which of the others have nothing switched off.
 std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(const std::vector<Part>& parts,
                                                                                std::vector<bool>& allOnToo) const {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
@@ -1032,12 +1032,21 @@ std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(c
           return true;
     return false;
   };
+  // A strict comparison against a sum over reals: the tolerance adds up where the sum equals the
+  // other side, and what is kept follows the order of execution, as the README says.
+  auto strictAgainstRealSum = [&](const ModelConstraint& mc) {
+    const std::string& name = catalogue[static_cast<std::size_t>(mc.entry)].className;
+    return (name.find("LessThanSum") != std::string::npos || name.find("GreaterThanSum") != std::string::npos ||
+            name.find("addlt") != std::string::npos) &&
+           std::any_of(mc.scope.begin(), mc.scope.end(), real);
+  };
   std::vector<const Part*> compared;
   allOnToo.clear();
   for (const Part& part : parts)
     if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
           const ModelConstraint& mc = m_constraints.at(c);
-          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
+          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc) ||
+                 strictAgainstRealSum(mc);
         })) {
       compared.push_back(&part);
       allOnToo.push_back(allOn(part));
