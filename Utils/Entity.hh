@@ -107,6 +107,11 @@ public:
   static void* operator new(std::size_t size);
   static void operator delete(void* block);
 
+protected:
+  /// From a constructor taking back its own registration: the entity counts as discarded, so that
+  /// nobody told of its going discards it again, half-built as it is.
+  void markRefused() { m_discarded = true; }
+
 private:
   // Retires the entity once a refusal was asked for.
   void retire(bool pool);

@@ -62,6 +62,7 @@ void ConstrainedVariable::unmade() {
 
 void ConstrainedVariable::undoRegistration() {
   NoThrowScope guard;
+  markRefused();
   m_deleted = true;
   if (m_constraintEngine.isValid() && m_constraintEngine->getVariables().count(m_id) != 0)
     m_constraintEngine->remove(m_id);

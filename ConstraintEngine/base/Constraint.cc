@@ -99,6 +99,7 @@ void Constraint::checkScopeStands(const Id<ConstrainedVariable>& variable) const
 
 void Constraint::undoRegistration(unsigned int linkedPositions) {
   NoThrowScope guard;
+  markRefused();
   for (unsigned int i = 0; i < linkedPositions; ++i)
     if (m_variables[i].isValid() && m_variables[i]->isConstrainedBy(m_id))
       m_variables[i]->removeConstraint(m_id, static_cast<int>(i));

@@ -392,10 +392,6 @@ bool OperationSession::perform(const Operation& op) {
     dropVariable(op.target, false);
     return true;
   case Type::CREATE_CONSTRAINT:
-    // A listener fails only at creations by name: one made with new whose own member fails is
-    // not taken back cleanly yet.
-    if (op.variant == 0)
-      return createConstraint(op);
     return createTakenBack(op, &OperationSession::createConstraint);
   case Type::DELETE_CONSTRAINT:
     if (!liveConstraint(op.target))
