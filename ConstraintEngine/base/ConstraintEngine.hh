@@ -261,7 +261,7 @@ public:
   bool carriesRelaxation(const Id<Constraint>& constraint) const;
   /// Whether a relaxation cycle is open.
   bool isRelaxed() const { return m_relaxed; }
-  /// Relaxes the variables that are still registered and not yet reached by the current
+  /// Relaxes the variables that are still registered and not at their widest in the current
   /// relaxation cycle: at once, or, while a run is under way, as soon as it allows.
   void relaxVariables(const std::vector<Id<ConstrainedVariable> >& variables);
 
@@ -387,8 +387,8 @@ private:
   void relaxFromGrown(const Id<ConstrainedVariable>& variable);
   // Relaxes, in the current cycle, every variable that the widened variable reaches (see handleRelax()).
   void relaxFrom(const Id<ConstrainedVariable>& variable);
-  // Relaxes each listed variable that is still registered and that the current relaxation cycle
-  // has not reached; takes the list, and what relaxing adds to it meanwhile.
+  // Relaxes each listed variable that is still registered, unless the current relaxation cycle
+  // reached it and it is at its widest; takes the list, and what relaxing adds to it meanwhile.
   void relaxListed(std::vector<Id<ConstrainedVariable> >& variables);
   // Works off the widenings listed above the first `outer` (all of them, for 0), and what
   // working them off lists meanwhile.

@@ -988,10 +988,12 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
 
 // The parts a fresh engine is held to. A part holding a constraint whose rule makes the fixpoint
 // depend on the order of execution (ConstraintEntry::orderDependence) is not, as the README
-// says. Nor is a part where a constraint holds a real variable at two positions, or two real
-// variables that equalities join: its rule may step by the tolerance, and the bounded rounds of
-// each execution, or the tolerance of an equality's narrowing, cut that crawl short where the
-// order of execution says. `allOn` tells which of the others have nothing switched off.
+// says. Nor is a part where a constraint holds a real variable (an interval, or an enumeration
+// holding tenths) at two positions, or two real variables that equalities join: its rule may
+// step by the tolerance, and the bounded rounds of each execution, or the tolerance of an
+// equality's narrowing, cut that crawl short where the order of execution says. Nor is one with
+// a strict comparison against a sum over reals, where the tolerance adds up (see
+// strictAgainstRealSum). `allOn` tells which of the others have nothing switched off.
 std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(const std::vector<Part>& parts,
                                                                                std::vector<bool>& allOnToo) const {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
@@ -1007,20 +1009,40 @@ std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(c
       if (catalogue[static_cast<std::size_t>(m_constraints.at(c).entry)].className == "EqualConstraint")
         for (int v : m_constraints.at(c).scope)
           joinedTo[classOf(v)] = classOf(m_constraints.at(c).scope[0]);
+  // Real-valued: a real interval, or an enumeration holding a member that is not an integer
+  // exactly (tenths, or integers held as sums of tenths).
+  auto real = [&](int v) {
+    if (m_variables.at(v).kind == KIND_REAL)
+      return true;
+    const AbstractDomain& base = m_variables.at(v).id->baseDomain();
+    if (!base.isEnumerated())
+      return false;
+    std::list<double> values;
+    base.getValues(values);
+    return std::any_of(values.begin(), values.end(), [](double value) { return value != std::round(value); });
+  };
   auto mayCrawl = [&](const ModelConstraint& mc) {
     for (std::size_t i = 0; i < mc.scope.size(); ++i)
       for (std::size_t j = i + 1; j < mc.scope.size(); ++j)
-        if (m_variables.at(mc.scope[i]).kind == KIND_REAL && m_variables.at(mc.scope[j]).kind == KIND_REAL &&
-            classOf(mc.scope[i]) == classOf(mc.scope[j]))
+        if (real(mc.scope[i]) && real(mc.scope[j]) && classOf(mc.scope[i]) == classOf(mc.scope[j]))
           return true;
     return false;
+  };
+  // A strict comparison against a sum over reals: the tolerance adds up where the sum equals the
+  // other side, and what is kept follows the order of execution, as the README says.
+  auto strictAgainstRealSum = [&](const ModelConstraint& mc) {
+    const std::string& name = catalogue[static_cast<std::size_t>(mc.entry)].className;
+    return (name.find("LessThanSum") != std::string::npos || name.find("GreaterThanSum") != std::string::npos ||
+            name.find("addlt") != std::string::npos) &&
+           std::any_of(mc.scope.begin(), mc.scope.end(), real);
   };
   std::vector<const Part*> compared;
   allOnToo.clear();
   for (const Part& part : parts)
     if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
           const ModelConstraint& mc = m_constraints.at(c);
-          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc);
+          return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc) ||
+                 strictAgainstRealSum(mc);
         })) {
       compared.push_back(&part);
       allOnToo.push_back(allOn(part));
