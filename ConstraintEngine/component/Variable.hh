@@ -156,7 +156,14 @@ Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, con
     unmade();
     throw;
   }
-  made();
+  try {
+    made();
+  } catch (...) {
+    // A listener told of it failed: it goes while it has its domains, which go with it.
+    discardInDestructor();
+    dropDomains();
+    throw;
+  }
 }
 
 template <class DomainType>
