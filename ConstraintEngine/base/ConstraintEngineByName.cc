@@ -208,11 +208,12 @@ void ConstraintEngine::releaseHeldNotices() {
 }
 
 void ConstraintEngine::endSwitching(bool switched) {
-  // A release under way starts the run once all its notices are told.
-  if (--m_switching != 0 || m_releasing || !m_runOwed)
+  // A release under way, or the one ending a creation by name, starts the run once all its
+  // notices are told.
+  if (--m_switching != 0 || !m_runOwed || isHoldingNotices())
     return;
   m_runOwed = false;
-  if (switched && shouldAutoPropagate() && !isHoldingNotices() && m_toldWhileMade.empty())
+  if (switched && shouldAutoPropagate() && m_toldWhileMade.empty())
     propagate();
 }
 
