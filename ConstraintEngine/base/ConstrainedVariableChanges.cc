@@ -16,6 +16,32 @@
 
 namespace KALDEN {
 
+namespace {
+
+// A switching's bracket on the engine; a failure leaving it ends it without the run it owes.
+class SwitchingScope {
+public:
+  explicit SwitchingScope(const Id<ConstraintEngine>& engine) : m_engine(engine) { m_engine->beginSwitching(); }
+  ~SwitchingScope() {
+    if (!m_ended && m_engine.isValid())
+      m_engine->endSwitching(false);
+  }
+  SwitchingScope(const SwitchingScope&) = delete;
+  SwitchingScope& operator=(const SwitchingScope&) = delete;
+  // Ends it: the run a listener's deed owes starts now.
+  void end() {
+    m_ended = true;
+    if (m_engine.isValid())
+      m_engine->endSwitching(true);
+  }
+
+private:
+  const Id<ConstraintEngine> m_engine;
+  bool m_ended = false;
+};
+
+} // namespace
+
 void ConstrainedVariable::specify(double value) {
   // A discarded variable has left its engine, which may be gone: nothing of it is read.
   if (refusesDiscarded("specify"))
@@ -355,17 +381,20 @@ void ConstrainedVariable::deactivate() {
   // A copy: the engine's propagators and listeners hear of each constraint as it goes inactive.
   // Whoever hears of a constraint going inactive may delete the variable, or delete or discard
   // another of its constraints (a discarded one has left the engine and is passed over).
+  // A propagation a listener's deed starts meanwhile waits until all are switched.
   const LifeWatch<ConstrainedVariable> watch(m_id);
+  SwitchingScope switching(m_constraintEngine);
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
   for (const ConstraintEntry& entry : entries) {
     if (entry.first.isValid() && !entry.first->isDiscarded())
       entry.first->deactivate();
     if (watch.gone())
-      return;
+      return switching.end();
   }
   KALDEN_TRACE("ConstrainedVariable:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   if (m_deactivationRefCount == 1)
     m_constraintEngine->notifyDeactivated(m_id);
+  switching.end();
 }
 
 void ConstrainedVariable::undoDeactivation() {
@@ -377,15 +406,17 @@ void ConstrainedVariable::undoDeactivation() {
   --m_deactivationRefCount;
   KALDEN_TRACE("ConstrainedVariable:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   const LifeWatch<ConstrainedVariable> watch(m_id);
+  SwitchingScope switching(m_constraintEngine);
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
   for (const ConstraintEntry& entry : entries) {
     if (entry.first.isValid() && !entry.first->isDiscarded())
       entry.first->undoDeactivation();
     if (watch.gone())
-      return;
+      return switching.end();
   }
   if (isActive())
     m_constraintEngine->notifyActivated(m_id);
+  switching.end();
 }
 
 void ConstrainedVariable::updateLastRelaxed(int cycleCount) {

@@ -191,6 +191,12 @@ public:
   /// Whether auto-propagation is on and no propagate() call is under way (between its runs, the
   /// call goes on to the fixpoint of whatever a deed changed).
   bool shouldAutoPropagate() const { return m_autoPropagate && !m_propInProgress && !m_inPropagate; }
+  /// Brackets a variable's switching off or on: a run a listener's deed starts meanwhile would
+  /// meet constraints not switched yet, so it waits for the outermost bracket's end.
+  void beginSwitching() { ++m_switching; }
+  /// Ends the bracket begun last, starting the run a deed owes (`switched` false, as a failure
+  /// leaves: dropped, the work stays for the next propagation).
+  void endSwitching(bool switched);
 
   // Change routing.
 
@@ -614,6 +620,8 @@ private:
   std::vector<int> m_toldWhileMade;
   // Set when a listener's deed owes a run while notices are told (see autoPropagate()).
   bool m_runOwed = false;
+  // The variables being switched off or on, nested (see beginSwitching()).
+  unsigned int m_switching = 0;
   std::size_t m_nextHeld = 0;
   // Variable, constraint and argument index of the links whose notice is held.
   std::set<std::tuple<int, int, int> > m_unheardLinks;

@@ -182,8 +182,9 @@ void ConstraintEngine::standOrTakeBack(const Id<T>& made, bool propagating) {
 
 void ConstraintEngine::autoPropagate() {
   // A listener's deed while held notices are told: a run now would tell its executions before
-  // the notice being told reaches the listeners after this one. It runs once all are told.
-  if (m_releasing && m_holdingNotices == 0) {
+  // the notice being told reaches the listeners after this one. It runs once all are told. So
+  // while a variable is switched: once all its constraints are.
+  if ((m_releasing && m_holdingNotices == 0) || m_switching != 0) {
     m_runOwed = true;
     return;
   }
@@ -197,13 +198,23 @@ void ConstraintEngine::autoPropagate() {
 void ConstraintEngine::releaseHeldNotices() {
   const bool outermost = !m_releasing;
   tellHeldNotices();
-  if (outermost && m_runOwed) {
+  if (outermost && m_runOwed && m_switching == 0) {
     m_runOwed = false;
     // Not from a constructor: the object it tells of is not built yet. The run waits for the
     // next propagation (pending() says so).
     if (shouldAutoPropagate() && !isHoldingNotices() && m_toldWhileMade.empty())
       propagate();
   }
+}
+
+void ConstraintEngine::endSwitching(bool switched) {
+  // A release under way, or the one ending a creation by name, starts the run once all its
+  // notices are told.
+  if (--m_switching != 0 || !m_runOwed || isHoldingNotices())
+    return;
+  m_runOwed = false;
+  if (switched && shouldAutoPropagate() && m_toldWhileMade.empty())
+    propagate();
 }
 
 void ConstraintEngine::tellHeldNotices() {

@@ -63,11 +63,8 @@ void DeletingListener::widenOrDelete() {
   // (when auto-propagating) must wait for all that the relaxation under way widens. Not through
   // the engine inside a destructor's notices, where a refused call is printed, not thrown, nor
   // while an object made with new is being built, which a propagation would run over half-made:
-  // those are judged by the draws of their own. Nor while a variable is switched off or on: the
-  // propagation would meet the constraints it has not switched yet (a failed check,
-  // "allActiveVariables(constraint->getScope())"), which is left open here.
-  const bool propagationWaits =
-      NoThrowScope::active() || m_session.isMadeWithNewNow() || m_session.isSwitchingVariableNow();
+  // those are judged by the draws of their own.
+  const bool propagationWaits = NoThrowScope::active() || m_session.isMadeWithNewNow();
   const int way = (choice / 120) % 3 == 2 && propagationWaits ? 0 : (choice / 120) % 3;
   if (reset)
     m_session.resetVariable(picked);

@@ -370,7 +370,6 @@ bool OperationSession::perform(const Operation& op) {
   case Type::DEACTIVATE_VARIABLE: {
     if (!maySwitch(op.type, op.target))
       return false;
-    const FlagAs switching(m_switchingVariable, true);
     m_variables[op.target].id->deactivate();
     ++m_variables[op.target].deactivations;
     return true;
@@ -378,7 +377,6 @@ bool OperationSession::perform(const Operation& op) {
   case Type::ACTIVATE_VARIABLE: {
     if (!maySwitch(op.type, op.target))
       return false;
-    const FlagAs switching(m_switchingVariable, true);
     m_variables[op.target].id->undoDeactivation();
     --m_variables[op.target].deactivations;
     return true;

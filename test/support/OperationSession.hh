@@ -221,8 +221,6 @@ public:
   bool refuseWhileRemoved(int choice);
   /// Whether a variable or constraint is being made with new (its constructor may be telling listeners).
   bool isMadeWithNewNow() const { return m_makingWithNew; }
-  /// Whether the operation under way switches a variable off or on (its constraints one by one).
-  bool isSwitchingVariableNow() const { return m_switchingVariable; }
   /// Whether the variable is the one being made by type name: a listener told of its making may delete it.
   bool isMadeByName(const Id<ConstrainedVariable>& variable) const {
     return m_makingByName && variable->getName().toString() == m_madeName;
@@ -349,7 +347,6 @@ private:
   // A variable is being made by type name; the listener deleted or discarded it meanwhile.
   bool m_makingByName = false;
   bool m_makingWithNew = false;     // see isMadeWithNewNow()
-  bool m_switchingVariable = false; // see isSwitchingVariableNow()
   std::string m_madeName;
   bool m_madeDropped = false;
   // A creation a listener's failure takes back is under way; the constraints listeners made

@@ -116,6 +116,55 @@ TEST_F(SwitchingTest, ASwitchedOffVariableWidenedDuringARunIsRelaxedAfterIt) {
   EXPECT_EQ(z->toString(), "[0,10]");
 }
 
+// A listener told that one of a variable's constraints went off (or on) deletes a constraint
+// through the engine: the run that starts waits until all of them are switched, then reaches the
+// fixpoint before the switching call returns.
+TEST_F(SwitchingTest, ARunADeletionStartsWhileAVariableIsSwitchedWaitsForTheSwitching) {
+  struct Deleter : ConstraintEngineListener {
+    Deleter(const Id<ConstraintEngine>& e) : ConstraintEngineListener(e) {}
+    void notifyDeactivated(const Id<Constraint>&) override { deleteVictim(); }
+    void notifyActivated(const Id<Constraint>&) override { deleteVictim(); }
+    void deleteVictim() {
+      if (victim.isNoId())
+        return;
+      const Id<Constraint> c = victim;
+      victim = Id<Constraint>::noId();
+      engine->deleteConstraint(c);
+    }
+    Id<ConstraintEngine> engine;
+    Id<Constraint> victim;
+  };
+  const Id<ConstrainedVariable> b = intVar("b", 0, 10), q = intVar("q", 0, 10), r = intVar("r", 0, 10);
+  const Id<ConstrainedVariable> v = intVar("v", 0, 10), a = intVar("a", 0, 10), p = intVar("p", 0, 10);
+  q->specify(3);
+  r->specify(2);
+  p->specify(7);
+  const Id<Constraint> bq = make<LessThanEqualConstraint>(makeScope(b, q));
+  const Id<Constraint> br = make<LessThanEqualConstraint>(makeScope(b, r));
+  make<LessThanEqualConstraint>(makeScope(v, b));
+  make<LessThanEqualConstraint>(makeScope(a, v));
+  make<LessThanEqualConstraint>(makeScope(v, p));
+  ASSERT_TRUE(propagate());
+  ASSERT_EQ(a->toString(), "[0,2]");
+  ASSERT_TRUE(m_engine->getAutoPropagation());
+  Deleter deleter(engine());
+  deleter.engine = engine();
+  // Switched off: b <= 2 goes, b <= 3 holds again; v's constraints are all off.
+  deleter.victim = br;
+  v->deactivate();
+  EXPECT_TRUE(deleter.victim.isNoId());
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_EQ(b->toString(), "[0,3]");
+  // Switched on: b <= 3 goes, and v <= 7 bounds v and a again.
+  deleter.victim = bq;
+  v->undoDeactivation();
+  EXPECT_TRUE(deleter.victim.isNoId());
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_EQ(b->toString(), "[0,10]");
+  EXPECT_EQ(v->toString(), "[0,7]");
+  EXPECT_EQ(a->toString(), "[0,7]");
+}
+
 TEST_F(SwitchingTest, ReopeningAVariableOfARetiredCompositeKeepsTheCountsBalanced) {
   const Id<ConstrainedVariable> a = intEnum("a", {1}), b = intEnum("b", {2});
   const Id<Constraint> c = make<AllDiffConstraint>(makeScope(a, b));
