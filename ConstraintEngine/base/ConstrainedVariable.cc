@@ -11,6 +11,7 @@
 #include "Utils/base/Report.hh"
 
 #include <new>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -194,6 +195,10 @@ bool ConstrainedVariable::isValid() const {
 void ConstrainedVariable::handleDiscard() {
   KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding " << Entity::toString());
   KALDEN_CHECK(m_constraintEngine.isValid());
+  // A call of its own: the run a deed owes while it goes starts once it has gone.
+  std::optional<EngineCall> call;
+  if (m_constraintEngine.isValid())
+    call.emplace(m_constraintEngine, ConstraintEngine::CHANGE);
   // From now on removeConstraint() leaves the links alone, so the walk below is not disturbed.
   m_deleted = true;
   if (!Entity::isPurging()) {

@@ -402,8 +402,6 @@ private:
 
   // Takes back what the constructor registered when a later step of it fails.
   void undoRegistration();
-  // Whether the engine would accept a widening of the current domain now (see relax()).
-  bool mayWidenNow() const;
   // Whether a reset to `domain` would give the current domain a value it lacks, or open it.
   bool widensCurrent(const AbstractDomain& domain) const;
   // Refuses a reset of an interval to a domain that does not hold the current one, before

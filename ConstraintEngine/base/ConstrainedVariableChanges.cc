@@ -18,33 +18,21 @@ namespace KALDEN {
 
 namespace {
 
-// A switching's bracket on the engine; a failure leaving it ends it without the run it owes.
-class SwitchingScope {
-public:
-  explicit SwitchingScope(const Id<ConstraintEngine>& engine) : m_engine(engine) { m_engine->beginSwitching(); }
-  ~SwitchingScope() {
-    if (!m_ended && m_engine.isValid())
-      m_engine->endSwitching(false);
-  }
-  SwitchingScope(const SwitchingScope&) = delete;
-  SwitchingScope& operator=(const SwitchingScope&) = delete;
-  // Ends it: the run a listener's deed owes starts now.
-  void end() {
-    m_ended = true;
-    if (m_engine.isValid())
-      m_engine->endSwitching(true);
-  }
-
-private:
-  const Id<ConstraintEngine> m_engine;
-  bool m_ended = false;
-};
+// The gate refuses a relaxation of an active variable while the engine propagates, but the
+// engine hears of it only once the domain has widened: the call is judged first, so that a
+// refused one changes nothing.
+ConstraintEngine::Deed widening(const ConstrainedVariable& var, bool widens) {
+  return widens && var.isActive() ? ConstraintEngine::WIDEN : ConstraintEngine::CHANGE;
+}
 
 } // namespace
 
 void ConstrainedVariable::specify(double value) {
   // A discarded variable has left its engine, which may be gone: nothing of it is read.
   if (refusesDiscarded("specify"))
+    return;
+  const EngineCall call(m_constraintEngine, ConstraintEngine::CHANGE);
+  if (!call)
     return;
   KALDEN_TRACE("ConstrainedVariable:specify", "specifying value:" << toString());
   KALDEN_CHECK_OR_RETURN(canBeSpecified());
@@ -94,6 +82,9 @@ bool ConstrainedVariable::internalSpecify(double value) {
 void ConstrainedVariable::specifyValue(PSVarValue& v) {
   if (refusesDiscarded("specify"))
     return;
+  const EngineCall call(m_constraintEngine, ConstraintEngine::CHANGE);
+  if (!call)
+    return;
   const PSVarValue& value = v;
   KALDEN_AUDIT(isValid());
   KALDEN_CHECK_OR_RETURN(getType() == v.getType());
@@ -111,11 +102,8 @@ void ConstrainedVariable::specifyValue(PSVarValue& v) {
   if (!watch.gone())
     KALDEN_TRACE("ConstrainedVariable:specify",
                  "After specify for var:" << toString() << " to value:" << value.toString());
-  // A client may specify from a listener while the engine propagates: that run will see the change.
-  if (engine->shouldAutoPropagate())
-    engine->propagate();
-  if (!watch.gone())
-    KALDEN_TRACE("ConstrainedVariable:specify", "After propagate for var:" << toString());
+  // Its run starts when the outermost call returns (a run under way takes the change in).
+  engine->oweRun();
 }
 
 void ConstrainedVariable::reset() { reset(internal_baseDomain()); }
@@ -123,10 +111,12 @@ void ConstrainedVariable::reset() { reset(internal_baseDomain()); }
 void ConstrainedVariable::reset(const AbstractDomain& domain) {
   if (refusesDiscarded("reset"))
     return;
+  // Before the closed singleton base is let be: inside a run an emptied variable is refused too.
+  const EngineCall call(m_constraintEngine, widening(*this, widensCurrent(domain)));
+  if (!call)
+    return;
   KALDEN_CHECK_MSG_OR_RETURN(domain.isSubsetOf(internal_baseDomain()),
                              domain.toString() << " not in " << internal_baseDomain().toString());
-  // Before the closed singleton base is let be: inside a run an emptied variable is refused too.
-  KALDEN_CHECK_TEXT_OR_RETURN(mayWidenNow() || !widensCurrent(domain), "!m_propInProgress");
   const AbstractDomain& base = internal_baseDomain();
   // A closed singleton base keeps its value, unless a specified value the base lost emptied it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
@@ -145,7 +135,9 @@ void ConstrainedVariable::relax() {
   if (refusesDiscarded("relax"))
     return;
   // Even one at its base domain: the run would hear of it, and it might widen what others narrowed.
-  KALDEN_CHECK_TEXT_OR_RETURN(mayWidenNow(), "!m_propInProgress");
+  const EngineCall call(m_constraintEngine, widening(*this, true));
+  if (!call)
+    return;
   if (m_specifiedFlag) {
     // A specified value that the base domain has lost since cannot come back: the variable
     // stays empty until it is reset.
@@ -162,6 +154,9 @@ void ConstrainedVariable::relax() {
 
 void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
   if (refusesDiscarded("restrict the base domain of"))
+    return;
+  const EngineCall call(m_constraintEngine, ConstraintEngine::CHANGE);
+  if (!call)
     return;
   KALDEN_CHECK_MSG_OR_RETURN(isActive(), toString());
   // Bounds may overlap where no value is shared (a real range between two integers): the base
@@ -220,6 +215,9 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
 void ConstrainedVariable::close() {
   if (refusesDiscarded("close"))
     return;
+  const EngineCall call(m_constraintEngine, ConstraintEngine::CHANGE);
+  if (!call)
+    return;
   KALDEN_CHECK_MSG_OR_RETURN(internal_baseDomain().isOpen(),
                              "Attempted to close a variable but the base domain is already closed.");
   AbstractDomain& base = internal_baseDomain();
@@ -248,7 +246,9 @@ void ConstrainedVariable::open() {
   // A specified enumeration keeps its value closed: an open one would take another domain's members.
   const bool keepsCurrent = m_specifiedFlag && lastDomain().isEnumerated();
   // The engine refuses the widening while it propagates: refused here, before anything opens.
-  KALDEN_CHECK_TEXT_OR_RETURN(keepsCurrent || mayWidenNow(), "!m_propInProgress");
+  const EngineCall call(m_constraintEngine, widening(*this, !keepsCurrent));
+  if (!call)
+    return;
   AbstractDomain& base = internal_baseDomain();
   base.open();
   // Whoever hears of a constraint coming back, or of the opening, may delete the variable.
@@ -281,7 +281,9 @@ void ConstrainedVariable::insert(double value) {
   KALDEN_CHECK_MSG_OR_RETURN(internal_baseDomain().isOpen(),
                              "Can't insert a member into a variable with a closed base domain.");
   const bool widens = !m_specifiedFlag && !getCurrentDomain().isMember(value);
-  KALDEN_CHECK_TEXT_OR_RETURN(mayWidenNow() || !widens, "!m_propInProgress");
+  const EngineCall call(m_constraintEngine, widening(*this, widens));
+  if (!call)
+    return;
   internal_baseDomain().insert(value);
   if (!widens)
     return;
@@ -299,7 +301,9 @@ void ConstrainedVariable::remove(double value) {
   // made over the smaller base would not hold. It gives them back, like any widening.
   const bool widens =
       internal_baseDomain().isOpen() && (internal_baseDomain().isMember(value) || getCurrentDomain().isMember(value));
-  KALDEN_CHECK_TEXT(mayWidenNow() || !widens, "!m_propInProgress");
+  const EngineCall call(m_constraintEngine, widening(*this, widens));
+  if (!call)
+    return;
   internal_baseDomain().remove(value);
   const LifeWatch<ConstrainedVariable> watch(m_id);
   if (getCurrentDomain().isMember(value)) {
@@ -314,14 +318,9 @@ void ConstrainedVariable::remove(double value) {
     if (watch.gone())
       return;
   }
+  // Switched off inside a run, it widens what its constraints narrowed once the run allows.
   const Id<ConstraintEngine> engine = m_constraintEngine;
-  engine->handleRelax(m_id);
-}
-
-bool ConstrainedVariable::mayWidenNow() const {
-  // The engine refuses a relaxation of an active variable while it propagates, but hears of it
-  // only once the domain has widened: callers ask first, so that a refused call changes nothing.
-  return !m_constraintEngine->isPropagating() || !isActive();
+  engine->relaxFromWidened(m_id);
 }
 
 bool ConstrainedVariable::widensCurrent(const AbstractDomain& domain) const {
@@ -364,6 +363,9 @@ bool ConstrainedVariable::keepsValueWithin(const AbstractDomain& dom) const {
 void ConstrainedVariable::touch() {
   if (refusesDiscarded("touch"))
     return;
+  const EngineCall call(m_constraintEngine, ConstraintEngine::CHANGE);
+  if (!call)
+    return;
   getCurrentDomain().touch();
 }
 
@@ -376,29 +378,34 @@ void ConstrainedVariable::handleReset() {}
 void ConstrainedVariable::deactivate() {
   if (refusesDiscarded("deactivate"))
     return;
+  const EngineCall call(m_constraintEngine, ConstraintEngine::SWITCH, getKey());
+  if (!call)
+    return;
   KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   ++m_deactivationRefCount;
   // A copy: the engine's propagators and listeners hear of each constraint as it goes inactive.
   // Whoever hears of a constraint going inactive may delete the variable, or delete or discard
-  // another of its constraints (a discarded one has left the engine and is passed over).
-  // A propagation a listener's deed starts meanwhile waits until all are switched.
+  // another of its constraints (a discarded one has left the engine and is passed over); it may
+  // not switch the variable again until all are switched.
   const LifeWatch<ConstrainedVariable> watch(m_id);
-  SwitchingScope switching(m_constraintEngine);
+  const SwitchingBracket switching(*m_constraintEngine.operator->(), getKey());
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
   for (const ConstraintEntry& entry : entries) {
     if (entry.first.isValid() && !entry.first->isDiscarded())
-      entry.first->deactivate();
+      entry.first->deactivateByEngine();
     if (watch.gone())
-      return switching.end();
+      return;
   }
   KALDEN_TRACE("ConstrainedVariable:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   if (m_deactivationRefCount == 1)
     m_constraintEngine->notifyDeactivated(m_id);
-  switching.end();
 }
 
 void ConstrainedVariable::undoDeactivation() {
   if (refusesDiscarded("undo a deactivation of"))
+    return;
+  const EngineCall call(m_constraintEngine, ConstraintEngine::SWITCH, getKey());
+  if (!call)
     return;
   KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   // Only an earlier deactivation can be undone: the count never goes below 0.
@@ -406,17 +413,16 @@ void ConstrainedVariable::undoDeactivation() {
   --m_deactivationRefCount;
   KALDEN_TRACE("ConstrainedVariable:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   const LifeWatch<ConstrainedVariable> watch(m_id);
-  SwitchingScope switching(m_constraintEngine);
+  const SwitchingBracket switching(*m_constraintEngine.operator->(), getKey());
   const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
   for (const ConstraintEntry& entry : entries) {
     if (entry.first.isValid() && !entry.first->isDiscarded())
-      entry.first->undoDeactivation();
+      entry.first->undoDeactivationByEngine();
     if (watch.gone())
-      return switching.end();
+      return;
   }
   if (isActive())
     m_constraintEngine->notifyActivated(m_id);
-  switching.end();
 }
 
 void ConstrainedVariable::updateLastRelaxed(int cycleCount) {

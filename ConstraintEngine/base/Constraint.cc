@@ -8,6 +8,7 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
+#include <optional>
 #include <sstream>
 
 namespace KALDEN {
@@ -207,6 +208,10 @@ void Constraint::adopt(ConstrainedVariable& part) const { part.extras().ownerKey
 
 void Constraint::handleDiscard() {
   KALDEN_TRACE("Constraint:handleDiscard", m_name.toString() << "(" << getKey() << ") " << m_id);
+  // A call of its own: the run a deed owes while it goes starts once it has gone.
+  std::optional<EngineCall> call;
+  if (m_constraintEngine.isValid())
+    call.emplace(m_constraintEngine, ConstraintEngine::CHANGE);
   if (!Entity::isPurging()) {
     KALDEN_CHECK(isValid());
     for (unsigned int i = 0; i < m_variables.size(); ++i)

@@ -111,10 +111,15 @@ public:
   bool isActive() const final { return m_deactivationRefCount == 0; }
   /// The number of outstanding deactivations.
   unsigned int deactivationCount() const { return m_deactivationRefCount; }
-  /// One more deactivation; the first tells the engine.
+  /// One more deactivation, the client's; the first tells the engine.
   void deactivate() override;
-  /// One deactivation less, but never the one the engine retired the constraint with; the last tells the engine.
+  /// Undoes a deactivation of the client's, never one the engine made (a scope variable or the
+  /// owner switched off, a violation, retirement); the last tells the engine.
   void undoDeactivation() override;
+  /// One more deactivation, the engine's own (a scope variable or the owner switched off, a violation, retirement).
+  void deactivateByEngine();
+  /// Undoes a deactivation the engine made.
+  void undoDeactivationByEngine();
   /// Whether the redundancy test has held (final while every scope base domain stays closed).
   bool isRedundant() const { return m_isRedundant; }
   /// Whether the engine has retired the redundant constraint after it ran: it stays inactive until a scope base
@@ -211,6 +216,13 @@ private:
 
 protected:
   unsigned int m_deactivationRefCount;
+
+private:
+  // The deactivations the client made and has not undone (the rest are the engine's).
+  unsigned int m_clientDeactivations = 0;
+  // deactivate() or undoDeactivation() once admitted, by the client or not.
+  void switchOff(bool byClient);
+  void switchOn(bool byClient);
 
 private:
   // The key of the constraint this one is a part of, 0 when none; it fits in the padding here.

@@ -113,11 +113,22 @@ void Constraint::handleExecute(const Id<ConstrainedVariable>&, int, const Domain
 void Constraint::deactivate() {
   if (refusesDiscarded("deactivate"))
     return;
+  const EngineCall call(m_constraintEngine, ConstraintEngine::SWITCH, getKey());
+  if (call)
+    switchOff(true);
+}
+
+void Constraint::deactivateByEngine() { switchOff(false); }
+
+void Constraint::switchOff(bool byClient) {
   KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   ++m_deactivationRefCount;
+  if (byClient)
+    ++m_clientDeactivations;
   KALDEN_TRACE("Constraint:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   // Whoever hears of it may delete the constraint (a composite's members then go with it).
   const LifeWatch<Constraint> watch(m_id);
+  const SwitchingBracket switching(*m_constraintEngine.operator->(), getKey());
   if (m_deactivationRefCount == 1) {
     m_constraintEngine->notifyDeactivated(m_id);
     if (watch.gone())
@@ -131,6 +142,9 @@ void Constraint::deactivate() {
 
 void Constraint::undoDeactivation() {
   if (refusesDiscarded("undo a deactivation of"))
+    return;
+  const EngineCall call(m_constraintEngine, ConstraintEngine::SWITCH, getKey());
+  if (!call)
     return;
   KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   // Retirement is final: the deactivation it made stays, while those made since are undone as
@@ -146,9 +160,31 @@ void Constraint::undoDeactivation() {
                                       << "): the engine holds it violated, and only it withdraws that.");
   // Only an earlier deactivation can be undone: the count never goes below 0.
   KALDEN_CHECK_OR_RETURN(m_deactivationRefCount > 0);
+  // Nor one the engine made for a variable of its scope, or the composite owning it, switched off.
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(m_clientDeactivations > 0, "m_clientDeactivations > 0",
+                                  "Cannot undo a deactivation of constraint "
+                                      << m_name.toString() << " (key " << getKey()
+                                      << "): it was switched off by the engine (a variable of its scope or the "
+                                         "constraint owning it is off), not by a client.");
+  switchOn(true);
+}
+
+void Constraint::undoDeactivationByEngine() {
+  // Retirement is final (see undoDeactivation()); only an earlier deactivation can be undone.
+  if (m_isRetired && m_deactivationRefCount <= 1)
+    return;
+  KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
+  KALDEN_CHECK_OR_RETURN(m_deactivationRefCount > m_clientDeactivations);
+  switchOn(false);
+}
+
+void Constraint::switchOn(bool byClient) {
   --m_deactivationRefCount;
+  if (byClient)
+    --m_clientDeactivations;
   KALDEN_TRACE("Constraint:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   const LifeWatch<Constraint> watch(m_id);
+  const SwitchingBracket switching(*m_constraintEngine.operator->(), getKey());
   if (isActive()) {
     m_constraintEngine->notifyActivated(m_id);
     if (watch.gone())

@@ -186,14 +186,6 @@ const Id<Propagator>& ConstraintEngine::getPropagatorByName(const LabelStr& name
   return it->second;
 }
 
-void ConstraintEngine::setAutoPropagation(bool value) {
-  if (value == m_autoPropagate)
-    return;
-  m_autoPropagate = value;
-  if (shouldAutoPropagate())
-    propagate();
-}
-
 void ConstraintEngine::purge() {
   // Both checks come first, so that a refused purge leaves the engine as it was.
   KALDEN_CHECK(Entity::isPurging() || m_constraints.empty());

@@ -173,7 +173,7 @@ public:
   bool isBeingMade(int key) const;
   /// Whether a variable's notices of new links wait: while a constraint is created by name, or
   /// while notices held are told (one a listener's deed causes then waits behind them).
-  bool holdsLinkNotices() const { return m_holdingNotices != 0 || m_releasing; }
+  bool holdsLinkNotices() const { return m_holdingNotices != 0 || m_releasing || m_tellingDepth != 0; }
   /// Whether link notices wait and an engine listener, told meanwhile, may attach variable listeners.
   bool holdsLinkNoticesForLateListeners() const { return holdsLinkNotices() && !m_listeners.empty(); }
   /// Holds the notice to a variable's listeners that a constraint was linked to it; dropped should
@@ -186,17 +186,38 @@ public:
 
   /// Whether creating or deleting a constraint propagates at once (true at first).
   bool getAutoPropagation() const override { return m_autoPropagate; }
-  /// Switches auto-propagation; switching it on propagates unless a propagation runs.
+  /// Switches auto-propagation; switching it on owes a run (see oweRun()).
   void setAutoPropagation(bool value) override;
   /// Whether auto-propagation is on and no propagate() call is under way (between its runs, the
   /// call goes on to the fixpoint of whatever a deed changed).
   bool shouldAutoPropagate() const { return m_autoPropagate && !m_propInProgress && !m_inPropagate; }
-  /// Brackets a variable's switching off or on: a run a listener's deed starts meanwhile would
-  /// meet constraints not switched yet, so it waits for the outermost bracket's end.
-  void beginSwitching() { ++m_switching; }
-  /// Ends the bracket begun last, starting the run a deed owes (`switched` false, as a failure
-  /// leaves: dropped, the work stays for the next propagation).
-  void endSwitching(bool switched);
+
+  // The gate: every public call that changes the network is admitted here, at its entry.
+
+  /// What a call does to the network, as the gate judges it.
+  enum Deed {
+    PROPAGATE,       ///< propagate()
+    CHANGE,          ///< a change a run under way takes in (a creation, a narrowing, a deletion, a setting)
+    WIDEN,           ///< a widening of an active variable (reset, relax, open, insert, remove from an open base)
+    DELETE_BY_NAME,  ///< deleteConstraint()
+    SWITCH,          ///< deactivate() or undoDeactivation() of a variable or a constraint
+  };
+  /// Admits a call by what the engine is doing, or refuses it before it changes anything: throws,
+  /// or inside a destructor prints and answers false. `subject` keys the object switched.
+  bool admit(Deed deed, int subject = 0);
+  /// Whether a call or a notice is under way: a propagate() now would run inside it.
+  bool isInsideCall() const { return m_callDepth != 0 || m_tellingDepth != 0; }
+  /// Records that an admitted call owes a run (with auto-propagation on): it starts once, when the
+  /// outermost call returns, after every notice is told. Inside a constructor or a destructor, or
+  /// should that call fail, it waits for the next propagate() (pending() says so).
+  void oweRun() {
+    if (m_autoPropagate)
+      m_runOwed = true;
+  }
+  /// Brackets the switching of the object keyed `key`: switched again meanwhile, it is refused.
+  void beginSwitching(int key) { m_switching.push_back(key); }
+  /// Ends the bracket begun last.
+  void endSwitching() { m_switching.pop_back(); }
 
   // Change routing.
 
@@ -267,6 +288,9 @@ public:
   bool carriesRelaxation(const Id<Constraint>& constraint) const;
   /// Whether a relaxation cycle is open.
   bool isRelaxed() const { return m_relaxed; }
+  /// A variable widened by a client: relaxes from it at once or, switched off while a run is under
+  /// way, as soon as the run allows.
+  void relaxFromWidened(const Id<ConstrainedVariable>& variable);
   /// Relaxes the variables that are still registered and not at their widest in the current
   /// relaxation cycle: at once, or, while a run is under way, as soon as it allows.
   void relaxVariables(const std::vector<Id<ConstrainedVariable> >& variables);
@@ -340,17 +364,42 @@ private:
   // Runs the propagators until none has work or a domain empties; tells the listeners the
   // changes each propagator made once it has returned.
   void runPropagators(bool& commenced);
-  // Whether notices wait: while a propagator runs, or while a constraint is created by name.
-  bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0 || m_releasing; }
-  // Tells the listeners the notices held while a propagator ran or a constraint was created by
-  // name, in order. What a listener's deed causes meanwhile waits behind those not yet told (but
-  // removals, told at once); a release begun inside a listener's call goes on with the same queue.
+  // Whether notices wait: while a propagator runs, a constraint is created by name, or another
+  // notice is being told (what a listener's deed causes is heard after it, by everyone).
+  bool isHoldingNotices() const {
+    return m_holdChanges || m_holdingNotices != 0 || m_releasing || m_tellingDepth != 0;
+  }
+  // A call returns; the outermost starts the run owed (see startOwedRun()).
+  void leaveCall();
+  // Starts the run owed when the call under way is the outermost and no notice is being told:
+  // inside a constructor or a destructor, while an error leaves or while purging, the run waits
+  // for the next propagate().
+  void startOwedRun();
+  // propagate() once admitted: runs to the fixpoint of whatever deeds change meanwhile.
+  bool propagateToFixpoint();
+  // Ends a propagate() call with its answer: whatever a deed owed was taken in.
+  bool endPropagation(bool result);
+  // Whether a variable recorded as emptied is still empty.
+  bool stillEmptied() const;
+  // Brackets the telling of one notice to every listener; the outermost then tells what its
+  // listeners' deeds caused meanwhile, in order, and drops a run owed outside any call.
+  template <class Body>
+  void telling(const Body& body) {
+    ++m_tellingDepth;
+    FirstFailure failure;
+    failure.tell(body);
+    if (--m_tellingDepth == 0)
+      failure.tell([this] { afterTelling(); });
+    failure.rethrow();
+  }
+  // What the outermost telling does once it ends.
+  void afterTelling();
+  friend class EngineCall;
+  // Tells the listeners the notices held while a propagator ran, a constraint was created by
+  // name or another notice was told, in order. What a listener's deed causes meanwhile waits
+  // behind those not yet told (but removals, told at once); a release begun inside a listener's
+  // call goes on with the same queue.
   void releaseHeldNotices();
-  // As releaseHeldNotices(), without the run owed to a listener's deed.
-  void tellHeldNotices();
-  // The propagation a creation by name or a deletion starts with auto-propagation on; owed, and
-  // started by the outermost release, when a listener's deed causes it while notices are told.
-  void autoPropagate();
   // Holds a notice about the object keyed `key` (0: about none), to be told in order.
   void hold(int key, std::function<void()> tell) { m_heldNotices.push_back(HeldNotice{key, std::move(tell)}); }
   // Tells that a constraint was marked violated or its violation withdrawn, held like any notice;
@@ -441,17 +490,19 @@ private:
     Telling telling{subject->getKey(), violated, {}, innermost};
     innermost = &telling;
     const TellingScope scope{innermost, telling.outer};
-    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-    FirstFailure failure;
-    for (const Id<ConstraintEngineListener>& listener : listeners) {
-      if (!stands(subject))
-        break;
-      if (!listener.isValid() || m_listeners.count(listener) == 0 || !hearsOf(listener, telling.key))
-        continue;
-      telling.told.insert(listener);
-      failure.tell([&] { tell(*listener.operator->()); });
-    }
-    failure.rethrow();
+    this->telling([&] {
+      const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+      FirstFailure failure;
+      for (const Id<ConstraintEngineListener>& listener : listeners) {
+        if (!stands(subject))
+          break;
+        if (!listener.isValid() || m_listeners.count(listener) == 0 || !hearsOf(listener, telling.key))
+          continue;
+        telling.told.insert(listener);
+        failure.tell([&] { tell(*listener.operator->()); });
+      }
+      failure.rethrow();
+    });
   }
   // Tells that an object is leaving, never held: the object is whole during the telling, and gone
   // soon after (a delete frees it at once), when a held notice could no longer show it.
@@ -461,13 +512,15 @@ private:
     const Telling* adding = m_addTelling;
     while (adding != nullptr && adding->key != key)
       adding = adding->outer;
-    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-    FirstFailure failure;
-    for (const Id<ConstraintEngineListener>& listener : listeners)
-      if (listener.isValid() && m_listeners.count(listener) != 0 &&
-          (adding == nullptr || adding->told.count(listener) != 0) && hearsOf(listener, key))
-        failure.tell([&] { tell(*listener.operator->()); });
-    failure.rethrow();
+    telling([&] {
+      const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+      FirstFailure failure;
+      for (const Id<ConstraintEngineListener>& listener : listeners)
+        if (listener.isValid() && m_listeners.count(listener) != 0 &&
+            (adding == nullptr || adding->told.count(listener) != 0) && hearsOf(listener, key))
+          failure.tell([&] { tell(*listener.operator->()); });
+      failure.rethrow();
+    });
   }
   // Every listener is told even when one fails: the first failure leaves once all were told, so
   // that no listener's picture misses what the others heard.
@@ -529,15 +582,17 @@ private:
   // discarded the object (its removal is heard then), the others hear nothing more of it.
   template <class T, class Tell>
   void tellListenersAboutNow(const Id<T>& subject, const Tell& tell) {
-    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-    FirstFailure failure;
-    for (const Id<ConstraintEngineListener>& listener : listeners) {
-      if (!stands(subject))
-        break;
-      if (listener.isValid() && m_listeners.count(listener) != 0 && hearsOf(listener, subject->getKey()))
-        failure.tell([&] { tell(*listener.operator->()); });
-    }
-    failure.rethrow();
+    telling([&] {
+      const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+      FirstFailure failure;
+      for (const Id<ConstraintEngineListener>& listener : listeners) {
+        if (!stands(subject))
+          break;
+        if (listener.isValid() && m_listeners.count(listener) != 0 && hearsOf(listener, subject->getKey()))
+          failure.tell([&] { tell(*listener.operator->()); });
+      }
+      failure.rethrow();
+    });
   }
   // Tells every listener still registered, in the order they registered.
   template <class Tell>
@@ -552,12 +607,14 @@ private:
   template <class Tell>
   void tellListenersNow(const Tell& tell) {
     // A listener may register or unregister listeners (itself included) while it is told.
-    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-    FirstFailure failure;
-    for (const Id<ConstraintEngineListener>& listener : listeners)
-      if (listener.isValid() && m_listeners.count(listener) != 0)
-        failure.tell([&] { tell(*listener.operator->()); });
-    failure.rethrow();
+    telling([&] {
+      const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+      FirstFailure failure;
+      for (const Id<ConstraintEngineListener>& listener : listeners)
+        if (listener.isValid() && m_listeners.count(listener) != 0)
+          failure.tell([&] { tell(*listener.operator->()); });
+      failure.rethrow();
+    });
   }
 
   Id<ConstraintEngine> m_id;
@@ -618,10 +675,15 @@ private:
   // The objects being made, innermost last, and those whose notices their constructors tell.
   std::vector<Making> m_makings;
   std::vector<int> m_toldWhileMade;
-  // Set when a listener's deed owes a run while notices are told (see autoPropagate()).
+  // Set when an admitted call owes a run (see oweRun()).
   bool m_runOwed = false;
-  // The variables being switched off or on, nested (see beginSwitching()).
-  unsigned int m_switching = 0;
+  // The calls admitted and not yet returned, and the notices being told, nested.
+  unsigned int m_callDepth = 0;
+  unsigned int m_tellingDepth = 0;
+  // How many calls were admitted: a propagate() call goes on after a run when a deed came meanwhile.
+  unsigned long m_callCount = 0;
+  // Keys of the variables and constraints being switched off or on, nested (see beginSwitching()).
+  std::vector<int> m_switching;
   std::size_t m_nextHeld = 0;
   // Variable, constraint and argument index of the links whose notice is held.
   std::set<std::tuple<int, int, int> > m_unheardLinks;
@@ -640,6 +702,47 @@ private:
   std::unique_ptr<ViolationMgr> m_violationMgr;
   bool m_autoPropagate;
   Id<CESchema> m_schema;
+};
+
+/// A public call's passage through its engine's gate: admitted when made (refused, it throws, or
+/// inside a destructor is printed and converts to false), it returns when destroyed, the
+/// outermost call then starting the run an admitted deed owes.
+class EngineCall {
+public:
+  /// Admits the call on `engine`, which must outlive it.
+  EngineCall(const Id<ConstraintEngine>& engine, ConstraintEngine::Deed deed, int subject = 0)
+      : m_engine(engine->admit(deed, subject) ? engine.operator->() : nullptr) {
+    if (m_engine != nullptr) {
+      ++m_engine->m_callDepth;
+      ++m_engine->m_callCount;
+    }
+  }
+  /// The call returns (the owed run may throw, unless an error is leaving already).
+  ~EngineCall() noexcept(false) {
+    if (m_engine != nullptr)
+      m_engine->leaveCall();
+  }
+  EngineCall(const EngineCall&) = delete;
+  EngineCall& operator=(const EngineCall&) = delete;
+  /// Whether the call was admitted.
+  explicit operator bool() const { return m_engine != nullptr; }
+
+private:
+  ConstraintEngine* m_engine;
+};
+
+/// Brackets the switching of a variable or constraint on its engine (see beginSwitching()).
+class SwitchingBracket {
+public:
+  /// Begins the bracket for the object keyed `key`; `engine` must outlive it.
+  SwitchingBracket(ConstraintEngine& engine, int key) : m_engine(engine) { m_engine.beginSwitching(key); }
+  /// Ends it.
+  ~SwitchingBracket() { m_engine.endSwitching(); }
+  SwitchingBracket(const SwitchingBracket&) = delete;
+  SwitchingBracket& operator=(const SwitchingBracket&) = delete;
+
+private:
+  ConstraintEngine& m_engine;
 };
 
 /// The engine's own handle object when `engine` names a live engine, else `engine` itself.

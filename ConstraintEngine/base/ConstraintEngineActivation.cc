@@ -135,7 +135,7 @@ void ConstraintEngine::processRedundantConstraints() {
       continue;
     m_redundantConstraints.erase(constraint);
     constraint->m_isRetired = true;
-    constraint->deactivate();
+    constraint->deactivateByEngine();
     if (constraint.isValid())
       KALDEN_TRACE("ConstraintEngine:processRedundantConstraints", constraint->toString());
   }

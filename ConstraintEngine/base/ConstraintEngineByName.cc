@@ -70,6 +70,9 @@ Id<ConstrainedVariable> ConstraintEngine::createVariable(const char* typeName, c
                                                          bool internal, bool canBeSpecified, const char* name,
                                                          const Id<Entity>& parent, int index) {
   const Id<DataType> dt = lookUpDataType(getCESchema(), typeName);
+  const EngineCall call(m_id, CHANGE);
+  if (!call)
+    return Id<ConstrainedVariable>::noId();
   // Its notices wait until it is made: a listener told from its constructor could delete it there.
   Id<ConstrainedVariable> variable;
   holdWhileMaking(
@@ -93,6 +96,9 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
   const Id<ConstraintType> factory = liveSchema(getCESchema())->getConstraintType(name);
   KALDEN_CHECK(factory.isValid());
   if (!checkScope(name, scope, getId()))
+    return Id<Constraint>::noId();
+  const EngineCall call(m_id, CHANGE);
+  if (!call)
     return Id<Constraint>::noId();
   Id<Constraint> constraint;
   holdWhileMaking([&] { constraint = factory->createConstraint(getId(), scope); });
@@ -169,58 +175,30 @@ void ConstraintEngine::standOrTakeBack(const Id<T>& made, bool propagating) {
   try {
     if (!isHoldingNotices())
       releaseHeldNotices();
-    if (propagating && shouldAutoPropagate())
-      autoPropagate();
   } catch (...) {
-    // The caller is told the creation failed, by a listener told of it or by its propagation:
-    // the object goes with it, relaxing what it narrowed, unless a listener removed it already.
+    // The caller is told the creation failed, by a listener told of it: the object goes with it,
+    // relaxing what it narrowed, unless a listener removed it already.
+    if (stands(made))
+      delete static_cast<T*>(made);
+    throw;
+  }
+  if (!propagating)
+    return;
+  oweRun();
+  try {
+    startOwedRun();
+  } catch (...) {
+    // Its propagation at creation failed a check: the creation fails, and the object goes.
     if (stands(made))
       delete static_cast<T*>(made);
     throw;
   }
 }
 
-void ConstraintEngine::autoPropagate() {
-  // A listener's deed while held notices are told: a run now would tell its executions before
-  // the notice being told reaches the listeners after this one. It runs once all are told. So
-  // while a variable is switched: once all its constraints are.
-  if ((m_releasing && m_holdingNotices == 0) || m_switching != 0) {
-    m_runOwed = true;
-    return;
-  }
-  // Told from a constructor (an object made with `new`), nothing runs: the object is not built
-  // yet. The next propagation takes the work in (pending() says so).
-  if (!m_toldWhileMade.empty())
-    return;
-  propagate();
-}
-
 void ConstraintEngine::releaseHeldNotices() {
-  const bool outermost = !m_releasing;
-  tellHeldNotices();
-  if (outermost && m_runOwed && m_switching == 0) {
-    m_runOwed = false;
-    // Not from a constructor: the object it tells of is not built yet. The run waits for the
-    // next propagation (pending() says so).
-    if (shouldAutoPropagate() && !isHoldingNotices() && m_toldWhileMade.empty())
-      propagate();
-  }
-}
-
-void ConstraintEngine::endSwitching(bool switched) {
-  // A release under way, or the one ending a creation by name, starts the run once all its
-  // notices are told.
-  if (--m_switching != 0 || !m_runOwed || isHoldingNotices())
-    return;
-  m_runOwed = false;
-  if (switched && shouldAutoPropagate() && m_toldWhileMade.empty())
-    propagate();
-}
-
-void ConstraintEngine::tellHeldNotices() {
   // Each once, in order; a listener told may cause more, held behind the others. Should a
-  // listener throw, the others are still told everything, and the first failure leaves after
-  // (a run owed to a deed is dropped): no notice waits for a later call.
+  // listener throw, the others are still told everything, and the first failure leaves after:
+  // no notice waits for a later call.
   const bool outermost = !m_releasing;
   m_releasing = true;
   struct End {
@@ -231,7 +209,6 @@ void ConstraintEngine::tellHeldNotices() {
         return;
       engine.m_releasing = false;
       if (std::uncaught_exceptions() > 0) {
-        engine.m_runOwed = false;
         // Objects whose addition is dropped are heard of by nobody, whatever comes of them.
         for (const int key : engine.m_unheardAdded)
           engine.m_partlyHeard[key];
@@ -281,7 +258,9 @@ void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {
   KALDEN_CHECK_TEXT_MSG_OR_RETURN(c->m_constraintEngine == m_id, "c->m_constraintEngine == m_id",
                                   "Cannot delete constraint " << c->getName().toString() << " (" << c
                                                               << "): it belongs to another engine.");
-  KALDEN_CHECK_OR_RETURN(!m_propInProgress);
+  const EngineCall call(m_id, DELETE_BY_NAME);
+  if (!call)
+    return;
   // A part goes only with what it is part of, even while that is being discarded: one held by
   // value was never allocated on its own.
   if (Constraint::refusesPartDeletion(*static_cast<Constraint*>(c), c->m_ownerKey, false))
@@ -296,8 +275,8 @@ void ConstraintEngine::deleteConstraint(const Id<Constraint>& c) {
   Constraint* constraint = c;
   delete constraint;
   // Inside the tear-down bracket nothing runs: the network is being cleared.
-  if (shouldAutoPropagate() && !Entity::isPurging())
-    autoPropagate();
+  if (!Entity::isPurging())
+    oweRun();
 }
 
 } // namespace KALDEN

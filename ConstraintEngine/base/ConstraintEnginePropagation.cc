@@ -27,29 +27,16 @@ bool emptied(const Id<ConstrainedVariable>& var) {
 } // namespace
 
 bool ConstraintEngine::propagate() {
-  // Refused before anything, also where the refusal is only printed (a listener told of a
-  // removal inside a run): no nested run starts.
-  KALDEN_CHECK_MSG_OR_RETURN(!Entity::isPurging(),
-                             "Cannot propagate the network when purging. Messages are not sent or processed.", false);
-  KALDEN_CHECK_MSG_OR_RETURN(!m_propInProgress,
-                             "Attempted to propagate while in propagation. Not allowed to call this cyclically.", false);
-  KALDEN_CHECK_TEXT_MSG_OR_RETURN(
-      m_toldWhileMade.empty(), "!isBeingMade()",
-      "Cannot propagate while listeners are told of an object made with new: it is not built yet.", false);
-  // Called by a listener while held notices are told: those waiting are told first, and the
-  // run then tells its own as any run does. While a creation is made (a delegate propagating
-  // inside it) they wait for its end.
-  if (m_releasing && m_holdingNotices == 0)
-    releaseHeldNotices();
-  struct Resume {
-    bool& releasing;
-    const bool was;
-    ~Resume() { releasing = was; }
-  } resume{m_releasing, m_releasing};
-  m_releasing = false;
-  // Started by a deed during a relaxation: every widening under way is given back first, or the
-  // run would narrow again from what is still to widen. The relaxation then finds nothing left.
-  if (!m_widenings.empty() && !m_propInProgress) {
+  const EngineCall call(m_id, PROPAGATE);
+  if (!call)
+    return false;
+  return propagateToFixpoint();
+}
+
+bool ConstraintEngine::propagateToFixpoint() {
+  // Every widening under way is given back first, or the run would narrow again from what is
+  // still to widen.
+  if (!m_widenings.empty()) {
     const FlagAs relaxing(m_relaxing, false);
     workOffWidenings(0);
   }
@@ -58,22 +45,39 @@ bool ConstraintEngine::propagate() {
   const FlagAs inPropagate(m_inPropagate, true);
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
+    const unsigned long callsBefore = m_callCount;
     const bool result = doPropagate();
-    // A listener told of the run's end, or of a retirement, may have removed what others relax
-    // by: the work that left is done before the answer.
+    // A listener told of the run's end or of a retirement may have changed the network: the
+    // call goes on to the fixpoint of what is left.
     if (result && pending())
       continue;
-    if (result || !canContinuePropagation())
-      return result;
-    // Going on is worth it only when the failed run set a constraint aside: otherwise the
-    // next run would meet the same network and fail alike, for ever.
-    if (m_violationMgr->getViolationsAdded() == violationsBefore)
-      return false;
-    relaxSetAside(true);
-    // A domain that relaxation cannot refill would fail every later run as well.
-    if (hasEmptyVariables())
-      return false;
+    if (result)
+      return endPropagation(true);
+    // Going on is worth it when the failed run set a constraint aside and relaxation refills
+    // the emptied domains, or when a listener's deed refilled them: otherwise the next run
+    // would meet the same network and fail alike, for ever.
+    if (canContinuePropagation() && m_violationMgr->getViolationsAdded() != violationsBefore) {
+      relaxSetAside(true);
+      if (!hasEmptyVariables())
+        continue;
+    }
+    if (m_callCount == callsBefore || stillEmptied())
+      return endPropagation(false);
   }
+}
+
+bool ConstraintEngine::endPropagation(bool result) {
+  // Whatever a deed owed was taken in: the call ends at the fixpoint, or at a failure no deed
+  // undid.
+  m_runOwed = false;
+  return result;
+}
+
+bool ConstraintEngine::stillEmptied() const {
+  for (const Id<ConstrainedVariable>& var : m_violationMgr->getEmptyVariables())
+    if (emptied(var))
+      return true;
+  return false;
 }
 
 bool ConstraintEngine::doPropagate() {
@@ -124,11 +128,16 @@ bool ConstraintEngine::doPropagate() {
   const bool result = constraintConsistent();
   if (result && commenced) {
     broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationCompleted(); });
+    // A listener told of the end may have changed the network: propagate() goes on, and tells
+    // the end again once there.
+    if (m_relaxed || !constraintConsistent())
+      return true;
+    const unsigned long callsBefore = m_callCount;
     m_dirty = false;
     processRedundantConstraints();
     Entity::garbageCollect();
-    // Unless a listener told of a retirement removed what others relax by: propagate() goes on.
-    KALDEN_CHECK_TEXT_MSG(m_relaxed || constraintConsistent(), "constraintConsistent()",
+    // Unless a listener told of a retirement changed the network: propagate() goes on.
+    KALDEN_CHECK_TEXT_MSG(m_relaxed || m_callCount != callsBefore || constraintConsistent(), "constraintConsistent()",
                           "Must be a bug in cleaning up constraints since we have regressed "
                           "through garbage collection."
                               << " See discard and handleDiscard.");
@@ -174,6 +183,10 @@ void ConstraintEngine::runPropagators(bool& commenced) {
       commenced = true;
       broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationCommenced(); });
       KALDEN_TRACE("ConstraintEngine:propagate", "Commenced");
+      // A listener told may have discarded or switched off what was queued.
+      propagator = getNextPropagator();
+      if (propagator.isNoId() || provenInconsistent())
+        break;
     }
     KALDEN_TRACE("ConstraintEngine:propagate", "Executing " << propagator->getName().toString() << " propagator.");
     {

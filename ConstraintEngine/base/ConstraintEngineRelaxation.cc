@@ -125,6 +125,8 @@ void ConstraintEngine::relaxFromSwitchedOff(const Id<ConstrainedVariable>& varia
     handleRelax(variable);
 }
 
+void ConstraintEngine::relaxFromWidened(const Id<ConstrainedVariable>& variable) { relaxFromSwitchedOff(variable); }
+
 void ConstraintEngine::relaxFromGrown(const Id<ConstrainedVariable>& variable) {
   // Clients may not widen during a run (they are refused before anything changes); a domain may
   // still gain members there, when an open enumeration takes those of a closed one.

@@ -14,10 +14,6 @@ namespace KALDEN {
 
 bool ConstraintEngine::getAllowViolations() const { return m_violationMgr->getMaxViolationsAllowed() != 0; }
 
-void ConstraintEngine::setAllowViolations(bool value) {
-  m_violationMgr->setMaxViolationsAllowed(value ? 2147483647u : 0u);
-}
-
 double ConstraintEngine::getViolation() const { return m_violationMgr->getViolation(); }
 
 PSList<std::string> ConstraintEngine::getViolationExpl() const { return m_violationMgr->getViolationExpl(); }
@@ -90,14 +86,18 @@ void ConstraintEngine::tellWithdrawalAtRemoval(const Id<Constraint>& constraint)
     return;
   // Mid-telling, the listeners told so far heard the violation (or, of a withdrawal, the others
   // have yet to hear it); otherwise every listener heard the violation.
-  const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-  for (const Id<ConstraintEngineListener>& listener : listeners) {
-    if (!listener.isValid() || m_listeners.count(listener) == 0)
-      continue;
-    if (telling != nullptr && (telling->told.count(listener) != 0) != telling->violated)
-      continue;
-    listener->notifyViolationRemoved(constraint);
-  }
+  this->telling([&] {
+    const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+    FirstFailure failure;
+    for (const Id<ConstraintEngineListener>& listener : listeners) {
+      if (!listener.isValid() || m_listeners.count(listener) == 0)
+        continue;
+      if (telling != nullptr && (telling->told.count(listener) != 0) != telling->violated)
+        continue;
+      failure.tell([&] { listener->notifyViolationRemoved(constraint); });
+    }
+    failure.rethrow();
+  });
 }
 
 } // namespace KALDEN

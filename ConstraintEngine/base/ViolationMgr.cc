@@ -32,8 +32,11 @@ ViolationMgrImpl::ViolationMgrImpl(unsigned int maxViolationsAllowed, Constraint
 ViolationMgrImpl::~ViolationMgrImpl() {}
 
 void ViolationMgrImpl::setMaxViolationsAllowed(unsigned int max) {
-  KALDEN_CHECK_MSG(m_violatedConstraints.size() == 0,
-                   "Can only call ViolationMgrImpl::setMaxViolationsAllowed if there are no violations");
+  const EngineCall call(m_engine.getId(), ConstraintEngine::CHANGE);
+  if (!call)
+    return;
+  KALDEN_CHECK_MSG_OR_RETURN(m_violatedConstraints.size() == 0,
+                             "Can only call ViolationMgrImpl::setMaxViolationsAllowed if there are no violations");
   m_maxViolationsAllowed = max;
 }
 
@@ -90,7 +93,7 @@ void ViolationMgrImpl::addViolatedConstraint(Id<Constraint> constraint) {
   if (!m_violatedConstraints.insert(constraint).second)
     return;
   ++m_violationsAdded;
-  constraint->deactivate();
+  constraint->deactivateByEngine();
   // Whoever heard of the deactivation may have deleted the constraint: its removal forgot it.
   if (!constraint.isValid())
     return;
@@ -105,7 +108,7 @@ void ViolationMgrImpl::removeViolatedConstraint(Id<Constraint> constraint) {
   // Withdrawn before the constraint comes back: whoever hears of that may cause relaxations that
   // would otherwise withdraw it a second time.
   m_violatedConstraints.erase(constraint);
-  constraint->undoDeactivation();
+  constraint->undoDeactivationByEngine();
   // Whoever heard of the activation may have deleted the constraint: nothing is left to tell of.
   if (!constraint.isValid())
     return;

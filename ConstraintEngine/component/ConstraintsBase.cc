@@ -178,9 +178,9 @@ void CompositeConstraint::handleSwitching() {
     if (!constraint.isValid() || constraint->isDiscarded())
       continue;
     if (m_holdsMembers)
-      constraint->deactivate();
+      constraint->deactivateByEngine();
     else
-      constraint->undoDeactivation();
+      constraint->undoDeactivationByEngine();
     if (watch.gone())
       return;
   }

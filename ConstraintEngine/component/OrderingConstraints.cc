@@ -149,9 +149,9 @@ void WithinBounds::handleSwitching() {
     return;
   m_holdsLeq = !m_holdsLeq;
   if (m_holdsLeq)
-    m_leq.deactivate();
+    m_leq.deactivateByEngine();
   else
-    m_leq.undoDeactivation();
+    m_leq.undoDeactivationByEngine();
 }
 
 void WithinBounds::handleExecute() {

@@ -255,7 +255,7 @@ TEST_F(PropagationTest, RunsAreCountedAndAnnouncedOnlyWhenTheyDoWork) {
   EXPECT_EQ(m_engine->mostRecentRepropagation(), 9);
 }
 
-TEST_F(PropagationTest, PropagatingFromInsideARunIsRefusedButAllowedOnceItEnded) {
+TEST_F(PropagationTest, PropagatingFromInsideARunOrItsEndIsRefused) {
   struct Reentrant : RecordingEngineListener {
     Reentrant(const Id<ConstraintEngine>& e) : RecordingEngineListener(e), engine(e) {}
     void notifyPropagationCommenced() override {
@@ -281,11 +281,15 @@ TEST_F(PropagationTest, PropagatingFromInsideARunIsRefusedButAllowedOnceItEnded)
   EXPECT_TRUE(listener.inRun);
   EXPECT_FALSE(m_engine->isPropagating()); // the refusal left the engine usable
 
+  // Told that the run completed, it is still inside the client's call: a run there would be
+  // heard before the others hear the end. The refusal leaves the answer to the outer call.
   listener.onCommenced = false;
-  EXPECT_TRUE(m_engine->propagate());
+  const Error nested = failureOf([&] { m_engine->propagate(); });
+  EXPECT_EQ(nested.getCondition(), "!isInsideCall()");
   EXPECT_FALSE(listener.afterRun);
-  EXPECT_TRUE(listener.nested);
+  EXPECT_FALSE(listener.nested);
   EXPECT_EQ(bounds(x), "[0,3]");
+  EXPECT_FALSE(m_engine->pending());
 }
 
 TEST_F(PropagationTest, EarlierPropagatorsGoFirstAndDisabledOnesNeverRun) {
@@ -326,9 +330,13 @@ TEST_F(PropagationTest, ExecutionIsCheckedBeforeAnythingHappens) {
   EXPECT_CHECK_FAILS(m_engine->execute(Id<Constraint>::noId()), "!provenInconsistent() && constraint.isValid()");
   EXPECT_TRUE(listener.events().empty());
 
-  // An active constraint over an inactive variable is refused, naming the constraint.
+  // A client cannot undo the deactivation the engine made for a switched-off variable: the
+  // constraint stays off, as it was.
   y->deactivate();
-  c->undoDeactivation();
+  EXPECT_CHECK_FAILS(c->undoDeactivation(), "m_clientDeactivations > 0");
+  EXPECT_FALSE(c->isActive());
+  // Should a propagator or composite do so wrongly, the execution is refused, naming the constraint.
+  c->undoDeactivationByEngine();
   const Error failure = failureOf([&] { m_engine->propagate(); });
   EXPECT_EQ(failure.getCondition(), "allActiveVariables(constraint->getScope())");
   EXPECT_EQ(failure.getMessage(),
@@ -341,7 +349,7 @@ TEST_F(PropagationTest, ExecutionIsCheckedBeforeAnythingHappens) {
     m_engine->execute(constraint, constraint->getScope()[0], 0, DomainListener::UPPER_BOUND_DECREASED);
   };
   Constraint* d = new LessThanEqualTestConstraint("d", "Second", engine(), makeScope(x, y));
-  d->undoDeactivation();
+  d->undoDeactivationByEngine();
   x->getCurrentDomain().intersect(0, 5);
   c->deactivate();
   listener.clear();
@@ -349,8 +357,10 @@ TEST_F(PropagationTest, ExecutionIsCheckedBeforeAnythingHappens) {
   EXPECT_EQ(only(listener.events(), {"executed"}), (Events{"L executed d"}));
 
   // Once a domain is recorded empty, nothing may run.
-  // Give back what was taken: y's reactivation undoes one deactivation of each of its constraints.
-  d->deactivate();
+  // Give back what was taken: y's reactivation undoes the engine's deactivation of each of its constraints.
+  c->undoDeactivation();
+  c->deactivateByEngine();
+  d->deactivateByEngine();
   y->undoDeactivation();
   EXPECT_TRUE(c->isActive() && d->isActive());
   x->getCurrentDomain().empty();

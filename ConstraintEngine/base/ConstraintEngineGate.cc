@@ -1,0 +1,106 @@
+#define KALDEN_SOURCE "ConstraintEngine/base/ConstraintEngine"
+
+// The gate: what a call may do, judged once at its entry by what the engine is doing; and the
+// one point where the run a call owes starts.
+//
+// Every public call that changes the network enters through admit(). A refused call has changed
+// nothing. An admitted one nests in the call or notice that made it (a listener's deed), and
+// what it causes is heard after the notice being told. No run starts inside another call: a run
+// an admitted call owes starts when the outermost call returns.
+
+#include "ConstraintEngine/base/ConstraintEngine.hh"
+
+#include "Utils/Entity.hh"
+#include "Utils/Error.hh"
+#include "Utils/base/Report.hh"
+
+#include <algorithm>
+#include <exception>
+
+namespace KALDEN {
+
+bool ConstraintEngine::admit(Deed deed, int subject) {
+  switch (deed) {
+  case PROPAGATE:
+    KALDEN_CHECK_MSG_OR_RETURN(!Entity::isPurging(),
+                               "Cannot propagate the network when purging. Messages are not sent or processed.", false);
+    KALDEN_CHECK_MSG_OR_RETURN(!m_propInProgress,
+                               "Attempted to propagate while in propagation. Not allowed to call this cyclically.",
+                               false);
+    KALDEN_CHECK_TEXT_MSG_OR_RETURN(
+        m_toldWhileMade.empty() && m_makings.empty(), "!isBeingMade()",
+        "Cannot propagate while listeners are told of an object being made: it is not built yet.", false);
+    // A listener's run would be heard before the notice being told reaches the others, and would
+    // meet the calling operation half-done.
+    KALDEN_CHECK_TEXT_MSG_OR_RETURN(!isInsideCall(), "!isInsideCall()",
+                                    "Cannot propagate from inside another call (a listener told of a notice): "
+                                    "the run a deed owes starts when the outermost call returns.",
+                                    false);
+    return true;
+  case WIDEN:
+    // Relaxation and a run cannot interleave: a widening would be narrowed again by what it undoes.
+    KALDEN_CHECK_TEXT_OR_RETURN(!m_propInProgress, "!m_propInProgress", false);
+    return true;
+  case DELETE_BY_NAME:
+    KALDEN_CHECK_OR_RETURN(!m_propInProgress, false);
+    return true;
+  case SWITCH:
+    // Its constraints, or its own notice and hooks, are being switched: switching it again
+    // half-way would leave some on and some off, and its notices told out of order or lost.
+    KALDEN_CHECK_TEXT_MSG_OR_RETURN(
+        std::find(m_switching.begin(), m_switching.end(), subject) == m_switching.end(), "!isBeingSwitched()",
+        "Cannot switch the object keyed " << subject << " off or on while it is being switched.", false);
+    return true;
+  case CHANGE:
+    return true;
+  }
+  return true;
+}
+
+void ConstraintEngine::leaveCall() {
+  struct Leave {
+    unsigned int& depth;
+    ~Leave() { --depth; }
+  } leave{m_callDepth};
+  if (m_callDepth == 1)
+    startOwedRun();
+}
+
+void ConstraintEngine::startOwedRun() {
+  if (!m_runOwed || m_callDepth > 1 || m_tellingDepth != 0)
+    return;
+  m_runOwed = false;
+  // A propagate() under way goes on to the fixpoint itself. Inside a constructor or destructor
+  // the object is not whole; an error leaving, or a purge, has the network half-changed: the
+  // work stays queued for the next propagate().
+  if (!m_autoPropagate || m_inPropagate || std::uncaught_exceptions() > 0 || NoThrowScope::active() ||
+      Entity::isPurging() || !m_makings.empty() || !m_toldWhileMade.empty())
+    return;
+  propagateToFixpoint();
+}
+
+void ConstraintEngine::afterTelling() {
+  if (!m_heldNotices.empty() && !isHoldingNotices())
+    releaseHeldNotices();
+  // A deed told of outside any call (a client changing a domain directly, or from a constructor
+  // or destructor): its run waits for the next propagate().
+  if (m_callDepth == 0)
+    m_runOwed = false;
+}
+
+void ConstraintEngine::setAutoPropagation(bool value) {
+  const EngineCall call(m_id, CHANGE);
+  if (!call || value == m_autoPropagate)
+    return;
+  m_autoPropagate = value;
+  oweRun();
+}
+
+void ConstraintEngine::setAllowViolations(bool value) {
+  const EngineCall call(m_id, CHANGE);
+  if (!call)
+    return;
+  m_violationMgr->setMaxViolationsAllowed(value ? 2147483647u : 0u);
+}
+
+} // namespace KALDEN
