@@ -414,15 +414,26 @@ private:
     int firstKey;
     std::size_t heldBefore;
   };
-  // Makes an object by name with every notice held; a refusal drops the notices about what it made.
-  void holdWhileMaking(const std::function<void()>& make);
+  // Makes an object by name with every notice held; a refusal drops the notices about what it
+  // made. The key of the first object made.
+  int holdWhileMaking(const std::function<void()>& make);
+  // A creation by name made while notices are told: its notices wait behind those, and should a
+  // listener fail on one of them, the creation is taken back. Keys from `firstKey` to `endKey`.
+  struct UntoldCreation {
+    int firstKey;
+    int endKey;
+    std::function<void()> takeBack;
+  };
+  std::vector<UntoldCreation> m_untoldCreations;
+  // Takes back the untold creation that made the object keyed `key`, if any.
+  void takeBackCreationOf(int key);
   // Drops the notices about what a refused making made.
   void dropHeldSince(const Making& making);
   // Tells what a creation by name held (unless an outer creation or telling holds it) and, when
   // asked, propagates; should either throw, the object made is deleted before the error goes on,
   // so that a failed creation leaves nothing behind.
   template <class T>
-  void standOrTakeBack(const Id<T>& made, bool propagating);
+  void standOrTakeBack(const Id<T>& made, int firstKey, bool propagating);
   // Hands an active constraint to its propagator's agenda, recording it first if it is redundant.
   void queueActive(const Id<Constraint>& constraint);
   // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
@@ -526,13 +537,16 @@ private:
   // that no listener's picture misses what the others heard.
   struct FirstFailure {
     std::exception_ptr first;
+    // Whether the telling went through.
     template <class F>
-    void tell(const F& f) {
+    bool tell(const F& f) {
       try {
         f();
+        return true;
       } catch (...) {
         if (!first)
           first = std::current_exception();
+        return false;
       }
     }
     void rethrow() const {

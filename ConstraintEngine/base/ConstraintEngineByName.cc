@@ -75,10 +75,10 @@ Id<ConstrainedVariable> ConstraintEngine::createVariable(const char* typeName, c
     return Id<ConstrainedVariable>::noId();
   // Its notices wait until it is made: a listener told from its constructor could delete it there.
   Id<ConstrainedVariable> variable;
-  holdWhileMaking(
+  const int firstKey = holdWhileMaking(
       [&] { variable = dt->createVariable(getId(), baseDomain, internal, canBeSpecified, name, parent, index); });
   KALDEN_CHECK(variable.isValid());
-  standOrTakeBack(variable, false);
+  standOrTakeBack(variable, firstKey, false);
   KALDEN_CHECK_TEXT_MSG(stands(variable), "made.isValid() && !made->isDiscarded()",
                         "The " << dt->getName().toString() << " variable " << LabelStr(name).toString()
                                << " was deleted or discarded by a listener told of its making.");
@@ -101,12 +101,12 @@ Id<Constraint> ConstraintEngine::createConstraint(const LabelStr& name,
   if (!call)
     return Id<Constraint>::noId();
   Id<Constraint> constraint;
-  holdWhileMaking([&] { constraint = factory->createConstraint(getId(), scope); });
-  standOrTakeBack(constraint, true);
+  const int firstKey = holdWhileMaking([&] { constraint = factory->createConstraint(getId(), scope); });
+  standOrTakeBack(constraint, firstKey, true);
   return constraint;
 }
 
-void ConstraintEngine::holdWhileMaking(const std::function<void()>& make) {
+int ConstraintEngine::holdWhileMaking(const std::function<void()>& make) {
   // Notices a propagator's turn holds (a listener may create constraints) stay held, and those
   // of the creation wait until it stands (see beginMaking()).
   const int firstKey = Entity::nextKey();
@@ -118,6 +118,7 @@ void ConstraintEngine::holdWhileMaking(const std::function<void()>& make) {
     throw;
   }
   endMaking(firstKey, false, false);
+  return firstKey;
 }
 
 void ConstraintEngine::beginMaking(int firstKey) {
@@ -171,10 +172,15 @@ bool ConstraintEngine::isBeingMade(int key) const {
 }
 
 template <class T>
-void ConstraintEngine::standOrTakeBack(const Id<T>& made, bool propagating) {
+void ConstraintEngine::standOrTakeBack(const Id<T>& made, int firstKey, bool propagating) {
   try {
     if (!isHoldingNotices())
       releaseHeldNotices();
+    else
+      m_untoldCreations.push_back(UntoldCreation{firstKey, Entity::nextKey(), [made] {
+                                                   if (stands(made))
+                                                     delete static_cast<T*>(made);
+                                                 }});
   } catch (...) {
     // The caller is told the creation failed, by a listener told of it: the object goes with it,
     // relaxing what it narrowed, unless a listener removed it already.
@@ -216,14 +222,33 @@ void ConstraintEngine::releaseHeldNotices() {
       }
       engine.m_heldNotices.clear();
       engine.m_nextHeld = 0;
+      engine.m_untoldCreations.clear();
     }
   } end{*this, outermost};
   FirstFailure failure;
   while (m_nextHeld < m_heldNotices.size()) {
+    const int key = m_heldNotices[m_nextHeld].key;
     const std::function<void()> notice = std::move(m_heldNotices[m_nextHeld++].tell);
-    failure.tell(notice);
+    if (!failure.tell(notice))
+      failure.tell([this, key] { takeBackCreationOf(key); });
   }
   failure.rethrow();
+}
+
+void ConstraintEngine::takeBackCreationOf(int key) {
+  // A listener failed on a notice about what a creation made by name while notices were told:
+  // as when it fails on one told at once, that creation goes (its notices after are not told).
+  // The outermost one that made the object: a delegate made by name goes with its composite.
+  auto creation = m_untoldCreations.end();
+  for (auto it = m_untoldCreations.begin(); it != m_untoldCreations.end(); ++it)
+    if (key >= it->firstKey && key < it->endKey &&
+        (creation == m_untoldCreations.end() || it->firstKey < creation->firstKey))
+      creation = it;
+  if (creation == m_untoldCreations.end())
+    return;
+  const std::function<void()> takeBack = std::move(creation->takeBack);
+  m_untoldCreations.erase(creation);
+  takeBack();
 }
 
 bool ConstraintEngine::heardAdditionOf(const Id<ConstraintEngineListener>& listener, int key) const {

@@ -532,7 +532,7 @@ TEST_F(ListenerProtocolTest, ACompositeMadeByNameFromAListenerIsHeardOnlyOnceItS
       a->specify(3);
     };
     // A failure while the creation's notices are told takes it back before the error leaves;
-    // the composite a listener made meanwhile stands.
+    // so is the composite a listener made meanwhile when the failure is on a notice about it.
     if (way == 2)
       EXPECT_CHECK_FAILS(m_engine->createConstraint("leq", makeScope(a, b)), "false");
     else
@@ -548,8 +548,8 @@ TEST_F(ListenerProtocolTest, ACompositeMadeByNameFromAListenerIsHeardOnlyOnceItS
       EXPECT_EQ(m->lastDomain().getUpperBound(), 5);
     } else {
       EXPECT_FALSE(refused);
-      EXPECT_TRUE(max.isValid() && !max->isDiscarded());
-      EXPECT_EQ(m_engine->getConstraints().size(), 2u) << "the composite and its delegate";
+      EXPECT_FALSE(max.isValid() && !max->isDiscarded());
+      EXPECT_TRUE(m_engine->getConstraints().empty()) << "neither the leq nor the composite stands";
     }
     EXPECT_TRUE(a->lastDomain().isSingleton());
     clearNetwork();
