@@ -376,17 +376,26 @@ void CondAllDiffConstraint::pruneDecidedValues(const Domains& doms, unsigned int
 
 // ---------------------------------------------------------------- AllDiffConstraint
 
+namespace {
+
+// The engine, once the scope's size is checked: before the boolean is built, so that a refused
+// scope builds nothing. The conditional member counts the boolean among its variables; the
+// client's count is checked here, and the message says why the condition counts one more.
+const Id<ConstraintEngine>& checkedEngine(const Constraint& constraint, const Id<ConstraintEngine>& engine) {
+  ConstraintShape::checkScopeSize(constraint, constraint.getScope().size() + 1 > 2, "ARG_COUNT > 2", 2, true,
+                                  "ARG_COUNT counts a hidden boolean besides them.");
+  return engine;
+}
+
+} // namespace
+
 AllDiffConstraint::AllDiffConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                      const Id<ConstraintEngine>& constraintEngine,
                                      const std::vector<Id<ConstrainedVariable> >& variables)
     : CompositeConstraint(name, propagatorName, constraintEngine, variables),
-      m_interimVariable(m_constraintEngine, BoolDomain(true, BoolDT::instance()), true, false, "Internal:AllDiff:cond",
-                        Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
+      m_interimVariable(checkedEngine(*this, m_constraintEngine), BoolDomain(true, BoolDT::instance()), true, false,
+                        "Internal:AllDiff:cond", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_condAllDiffConstraint() {
-  // The conditional member counts the boolean among its variables; the client's count is checked
-  // here, and the message says why the condition counts one more.
-  ConstraintShape::checkScopeSize(*this, m_variables.size() + 1 > 2, "ARG_COUNT > 2", 2, true,
-                                  "ARG_COUNT counts a hidden boolean besides them.");
   std::vector<Id<ConstrainedVariable> > condAllDiffScope;
   condAllDiffScope.reserve(m_variables.size() + 1);
   condAllDiffScope.push_back(m_interimVariable.getId());

@@ -159,9 +159,10 @@ public:
 };
 
 /**
- * The base of the library's composite constraints: each narrows nothing itself but builds
- * members, internal variables and sub-constraints, that the engine runs like any other
- * constraint. A composite retires its members with itself and switches them off and on with
+ * The base of the library's composite constraints: each builds members, internal variables and
+ * sub-constraints, that the engine runs like any other constraint, and (but for WithinBounds)
+ * narrows nothing itself. Nobody hears of a composite before its members are built and are its
+ * parts (see membersBuilt()). A composite retires its members with itself and switches them off and on with
  * itself, so that nothing of it constrains while it is gone or off. It skips every change of its
  * scope but a reset or relaxation (which every library constraint hears): running it would only
  * walk its scope.

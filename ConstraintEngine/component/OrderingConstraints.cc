@@ -121,12 +121,11 @@ bool LessThanConstraint::canIgnore(const Id<ConstrainedVariable>&, int argIndex,
 WithinBounds::WithinBounds(const LabelStr& name, const LabelStr& propagatorName,
                            const Id<ConstraintEngine>& constraintEngine,
                            const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
+    : CompositeConstraint(name, propagatorName, constraintEngine, variables),
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
       m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {
-  adopt(m_leq);
-  handleSwitching(); // made over an inactive variable: the ordering starts inactive too
+  membersBuilt();
 }
 
 WithinBounds::~WithinBounds() {
@@ -136,22 +135,11 @@ WithinBounds::~WithinBounds() {
   discardInDestructor();
 }
 
-void WithinBounds::handleDiscard() {
-  // The ordering is part of this constraint: it must stop constraining when this one does, not
-  // when the pooled object is finally deleted.
-  Constraint::handleDiscard();
-  ConstraintShape::discardMember(m_leq);
-}
+CompositeConstraint::Members WithinBounds::members() { return Members{{}, {m_leq.getId()}}; }
 
-void WithinBounds::handleSwitching() {
-  // As a composite holds its members (see CompositeConstraint::handleSwitching()).
-  if (isSwitchedOff() == m_holdsLeq || m_leq.isDiscarded())
-    return;
-  m_holdsLeq = !m_holdsLeq;
-  if (m_holdsLeq)
-    m_leq.deactivateByEngine();
-  else
-    m_leq.undoDeactivationByEngine();
+bool WithinBounds::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                             const DomainListener::ChangeType& changeType) {
+  return Constraint::canIgnore(variable, argIndex, changeType);
 }
 
 void WithinBounds::handleExecute() {

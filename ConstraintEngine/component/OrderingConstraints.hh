@@ -3,6 +3,7 @@
 
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 
 #include <vector>
 
@@ -70,11 +71,12 @@ public:
 /**
  * lb <= x <= ub over the scope [x, lb, ub]: narrows x to [lb's lower bound,
  * ub's upper bound]. lb <= ub is kept by an embedded LessThanEqualConstraint
- * of the same name over [lb, ub], which runs as a constraint of its own and
- * is retired with the WithinBounds (also when a discarded one waits to be
- * deleted); it is a part of the WithinBounds, deleted only with it.
+ * of the same name over [lb, ub], which runs as a constraint of its own. It is
+ * built like every composite's member: a part of the WithinBounds before
+ * anyone hears of either, retired and switched with it, deleted only with it.
+ * Unlike other composites, the WithinBounds narrows x itself.
  */
-class WithinBounds : public Constraint {
+class WithinBounds : public CompositeConstraint {
 public:
   /// The scope size.
   static constexpr int ARG_COUNT = 3;
@@ -89,19 +91,18 @@ public:
   void handleExecute() override;
   /// True: x is narrowed by the bounds of the two others, which this run leaves alone.
   bool isIdempotent() const override { return true; }
-  /// Retires the embedded ordering with this constraint.
-  void handleDiscard() override;
-  /// Holds the embedded ordering off while this constraint is switched off, so that it constrains
-  /// nothing then; retired, it leaves the ordering to run on its own.
-  void handleSwitching() override;
+  /// False, as for a constraint that narrows: unlike a composite's members-only rule, it reads every change.
+  bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
+                 const DomainListener::ChangeType& changeType) override;
 
 private:
+  /// The embedded ordering.
+  Members members() override;
+
   AbstractDomain& m_x;
   AbstractDomain& m_y;
   AbstractDomain& m_z;
   LessThanEqualConstraint m_leq;
-  // Whether the ordering carries one deactivation of this constraint's.
-  bool m_holdsLeq = false;
 };
 
 } // namespace KALDEN

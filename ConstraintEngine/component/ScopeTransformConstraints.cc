@@ -66,6 +66,13 @@ bool checkPosition(const Constraint& constraint, int index, std::size_t need, co
                                          need, true);
 }
 
+// The check that the scope holds the `minArity` variables the delegate takes, before the
+// delegate is created: a scope it would refuse builds nothing. Whether it holds them.
+bool checkDelegateArity(const Constraint& constraint, unsigned int minArity) {
+  return ConstraintShape::checkScopeSize(constraint, constraint.getScope().size() >= minArity,
+                                         "m_variables.size() >= minArity", minArity, true);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- SwapTwoVarsConstraint
@@ -80,7 +87,8 @@ SwapTwoVarsConstraint::SwapTwoVarsConstraint(const LabelStr& name, const LabelSt
   const std::size_t need =
       std::max<std::size_t>({minArity, static_cast<std::size_t>(std::max(firstIndex, secondIndex)) + 1});
   if (!checkPosition(*this, firstIndex, need, "(unsigned) abs(firstIndex) < m_variables.size()") ||
-      !checkPosition(*this, secondIndex, need, "(unsigned) abs(secondIndex) < m_variables.size()"))
+      !checkPosition(*this, secondIndex, need, "(unsigned) abs(secondIndex) < m_variables.size()") ||
+      !checkDelegateArity(*this, minArity))
     return;
   KALDEN_CHECK(firstIndex != secondIndex);
 
@@ -111,7 +119,8 @@ RotateScopeRightConstraint::RotateScopeRightConstraint(const LabelStr& name, con
   const long long count = rotateCount;
   const unsigned long long magnitude = static_cast<unsigned long long>(count < 0 ? -count : count);
   if (!ConstraintShape::checkScopeSize(*this, magnitude < n, "(unsigned) abs(rotateCount) < m_variables.size()",
-                                       std::max<std::size_t>(minArity, magnitude + 1), true))
+                                       std::max<std::size_t>(minArity, magnitude + 1), true) ||
+      !checkDelegateArity(*this, minArity))
     return;
 
   // A right rotation by r is a left rotation by n - r: entry i takes the entry `shift` further on.

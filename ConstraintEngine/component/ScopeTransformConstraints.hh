@@ -22,11 +22,12 @@ class ConstraintEngine;
  * entries at firstIndex and secondIndex exchanged. Both indices must be scope
  * positions (0 to size - 1) and differ. A scope too short for them is refused
  * as taking at least the larger of the positions' needs and `minArity`
- * variables (what the delegate needs, when known).
+ * variables (what the delegate needs, when known); so is one shorter than
+ * `minArity`, before the delegate is created.
  */
 class SwapTwoVarsConstraint : public CompositeConstraint {
 public:
-  /// Checks both indices against the scope, then creates the delegate over the swapped scope.
+  /// Checks both indices and the least arity against the scope, then creates the delegate over the swapped scope.
   SwapTwoVarsConstraint(const LabelStr& name, const LabelStr& propagatorName,
                         const Id<ConstraintEngine>& constraintEngine,
                         const std::vector<Id<ConstrainedVariable> >& variables, const LabelStr& otherName,
@@ -46,11 +47,12 @@ private:
  * right by rotateCount (left for a negative count): with a count of 1 the last
  * variable comes first. The count must lie within -(size - 1) to size - 1; a
  * scope too short for it is refused as taking at least the larger of
- * |rotateCount| + 1 and `minArity` variables.
+ * |rotateCount| + 1 and `minArity` variables; so is one shorter than
+ * `minArity`, before the delegate is created.
  */
 class RotateScopeRightConstraint : public CompositeConstraint {
 public:
-  /// Checks the count against the scope, then creates the delegate over the rotated scope.
+  /// Checks the count and the least arity against the scope, then creates the delegate over the rotated scope.
   RotateScopeRightConstraint(const LabelStr& name, const LabelStr& propagatorName,
                              const Id<ConstraintEngine>& constraintEngine,
                              const std::vector<Id<ConstrainedVariable> >& variables, const LabelStr& otherName,

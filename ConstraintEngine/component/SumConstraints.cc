@@ -61,6 +61,20 @@ namespace {
 // The arity condition of a sum or product tree: two operands at least besides the result.
 const char* const SUM_ARITY_CONDITION = "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()";
 
+// The scope size of a sum or product tree, once the scope is judged: at least three variables,
+// each comparable with the result. Runs first, so that a refused scope builds nothing; a member
+// takes any domain and fails only when it runs, so a sum over a symbol would stay registered
+// and fail every propagation.
+unsigned int checkedTreeArity(const Constraint& constraint) {
+  const Scope& scope = constraint.getScope();
+  ConstraintShape::checkScopeSize(constraint, scope.size() > 2, SUM_ARITY_CONDITION, 3, true);
+  for (std::size_t i = 1; i < scope.size(); ++i)
+    ConstraintShape::checkComparable(Constraint::getCurrentDomain(scope[0]), Constraint::getCurrentDomain(scope[i]),
+                                     "AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), "
+                                     "getCurrentDomain(m_variables[i]))");
+  return static_cast<unsigned int>(scope.size());
+}
+
 // A free real variable owned by `parent`, built in place by the caller's initialiser.
 Variable<IntervalDomain> interimVariable(const Id<ConstraintEngine>& engine, const AbstractDomain& baseDomain,
                                          const LabelStr& name, const Id<Constraint>& parent) {
@@ -217,20 +231,13 @@ NaryTreeConstraint<Tree>::NaryTreeConstraint(const LabelStr& name, const LabelSt
                                              const Id<ConstraintEngine>& constraintEngine,
                                              const std::vector<Id<ConstrainedVariable> >& variables)
     : CompositeConstraint(name, propagatorName, constraintEngine, variables),
-      ARG_COUNT(static_cast<unsigned int>(variables.size())), m_subConstraints(),
+      ARG_COUNT(checkedTreeArity(*this)), m_subConstraints(),
       m_interimVariables{
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId())} {
-  ConstraintShape::checkScopeSize(*this, ARG_COUNT > 2 && ARG_COUNT == m_variables.size(), SUM_ARITY_CONDITION, 3,
-                                  true);
-  // Refused before any member is built: a member takes any domain and fails only when it runs,
-  // so a sum over a symbol would stay registered and fail every propagation.
-  for (std::size_t i = 1; i < m_variables.size(); ++i)
-    ConstraintShape::checkComparable(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[i]),
-                                     "AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), "
-                                     "getCurrentDomain(m_variables[i]))");
+  // The scope was judged by ARG_COUNT's initialiser, before the interim variables were built.
   buildTreeOrRetire<Tree>(m_subConstraints, m_variables, m_interimVariables, propagatorName, constraintEngine);
   membersBuilt();
 }

@@ -12,6 +12,7 @@
 
 #include "support/CapturedTraces.hh"
 #include "support/Failure.hh"
+#include "support/NetworkSnapshot.hh"
 
 #include <gtest/gtest.h>
 
@@ -244,8 +245,9 @@ TEST_F(ModuleConstraintLibraryTest, CreatesPropagatesAndDeletesEveryNameByName) 
 
 // A scope of the wrong size is refused with the condition the class checks and a message that
 // names the constraint as the client wrote it, with the number of variables it takes and was
-// given: also when the check belongs to a member (AllDiff's conditional counts a hidden boolean,
-// a comparison's owned sum) or to the delegate of a reordering name.
+// given: also when the check stands for a member (AllDiff's conditional counts a hidden boolean,
+// a comparison's owned sum) or for the delegate of a reordering name, which checks the least
+// arity of its delegate before creating it.
 TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) {
   Host host;
   const struct {
@@ -264,17 +266,13 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
        "leqsum takes at least 3 variables, given 2."},
       {"CondEqualSum", "bii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
        "CondEqualSum takes at least 4 variables, given 3."},
-      {"addlt", "ii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
-       "addlt takes at least 3 variables, given 2."},
-      {"addeqcond", "iib", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
-       "addeqcond takes at least 4 variables, given 3."},
+      {"addlt", "ii", "m_variables.size() >= minArity", "addlt takes at least 3 variables, given 2."},
+      {"addeqcond", "iib", "m_variables.size() >= minArity", "addeqcond takes at least 4 variables, given 3."},
       // Judged before the members that would refuse the kinds: a b that is no boolean, a symbol.
       {"CondEqualSum", "iii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
        "CondEqualSum takes at least 4 variables, given 3."},
-      {"eqcondsum", "iii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
-       "eqcondsum takes at least 4 variables, given 3."},
-      {"addeqcond", "iii", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
-       "addeqcond takes at least 4 variables, given 3."},
+      {"eqcondsum", "iii", "m_variables.size() >= minArity", "eqcondsum takes at least 4 variables, given 3."},
+      {"addeqcond", "iii", "m_variables.size() >= minArity", "addeqcond takes at least 4 variables, given 3."},
       {"CondEqualSum", "ss", "m_variables.size() > 2", "CondEqualSum takes at least 4 variables, given 2."},
       {"leqsum", "s", "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()",
        "leqsum takes at least 3 variables, given 1."},
@@ -343,12 +341,14 @@ std::string refusal(const std::string& name, bool isAtLeast, std::size_t arity, 
 
 // The reference page of constraint names lists every registered name once, in a row whose arity
 // ("3" or "≥ 3") admits the scope this file uses for it and refuses one variable fewer (one more
-// too, for an exact arity) with the message that states that arity.
+// too, for an exact arity) with the message that states that arity, building nothing: the
+// network, the engine's flags and the listeners' picture stay as they were.
 TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
   std::map<std::string, std::string> arityOf;
   ASSERT_NO_FATAL_FAILURE(readReferencePage(arityOf));
   EXPECT_EQ(arityOf.size(), sizeof(LIBRARY) / sizeof(LIBRARY[0]));
   Host host;
+  const HeardCounter heard(host.engine().getId());
   for (const Row& row : LIBRARY) {
     SCOPED_TRACE(row.name);
     const auto it = arityOf.find(row.name);
@@ -371,25 +371,33 @@ TEST_F(ModuleConstraintLibraryTest, ReferencePageListsEveryNameWithItsArity) {
       refused.push_back(scope + scope.back());
     for (const std::string& kinds : refused) {
       const std::vector<Id<ConstrainedVariable> > variables = host.scope(kinds.c_str());
+      const NetworkSnapshot before(host.engine(), heard);
+      const int firstKey = Entity::nextKey();
       const std::string message =
           failureOf([&] { host.engine().createConstraint(row.name, variables); }).getMessage();
+      // Nothing is built but the constraint refused: no interim variable, no member.
+      EXPECT_LE(Entity::nextKey() - firstKey, 1) << kinds;
       const std::string expected = refusal(row.name, isAtLeast, arity, kinds.size());
       // The message may go on to explain its condition.
       EXPECT_EQ(message.substr(0, expected.size()), expected) << kinds;
       EXPECT_TRUE(host.engine().getConstraints().empty());
+      Entity::garbageCollect();
+      EXPECT_EQ(before.differenceFrom(NetworkSnapshot(host.engine(), heard)), "") << kinds;
     }
   }
 }
 
 // Every too-short scope of every name, with its variables of every kind in every order, is
 // refused with the message that states the name's arity: the size is judged before any kind
-// (a conditional's boolean, numbers to compare, a test's truth values), and nothing is left
-// registered, inner members and internal variables included.
+// (a conditional's boolean, numbers to compare, a test's truth values), and nothing is built:
+// no inner member or internal variable is registered or heard of, and the engine's flags, the
+// pending work among them, stay as they were.
 TEST_F(ModuleConstraintLibraryTest, EveryTooShortScopeOfAnyKindsStatesTheArity) {
   std::map<std::string, std::string> arityOf;
   ASSERT_NO_FATAL_FAILURE(readReferencePage(arityOf));
   Host host;
   ConstraintEngine& engine = host.engine();
+  const HeardCounter heard(engine.getId());
   const std::string kinds = "ibefsto";
   // A variable of each kind for each position, so that no scope repeats one.
   std::map<std::pair<char, std::size_t>, Id<ConstrainedVariable> > pool;
@@ -420,7 +428,10 @@ TEST_F(ModuleConstraintLibraryTest, EveryTooShortScopeOfAnyKindsStatesTheArity) 
           scope.push_back(variableAt(kinds[digits[i]], i));
         }
         const std::size_t handles = IdTable::size();
+        const NetworkSnapshot before(engine, heard);
+        const int firstKey = Entity::nextKey();
         const Error failure = failureOf([&] { engine.createConstraint(name, scope); });
+        ASSERT_LE(Entity::nextKey() - firstKey, 1) << name << " over " << written << " built more than itself";
         const std::string expected = refusal(name, isAtLeast, arity, size);
         if (failure.getMessage().substr(0, expected.size()) != expected) {
           if (wrong.empty())
@@ -431,6 +442,7 @@ TEST_F(ModuleConstraintLibraryTest, EveryTooShortScopeOfAnyKindsStatesTheArity) 
         ASSERT_EQ(engine.getVariables().size(), variables) << name << " over " << written;
         Entity::garbageCollect();
         ASSERT_EQ(IdTable::size(), handles) << name << " over " << written;
+        ASSERT_EQ(before.differenceFrom(NetworkSnapshot(engine, heard)), "") << name << " over " << written;
         more = false;
         for (std::size_t i = 0; i < size && !more; ++i) {
           more = ++digits[i] < kinds.size();
@@ -443,6 +455,7 @@ TEST_F(ModuleConstraintLibraryTest, EveryTooShortScopeOfAnyKindsStatesTheArity) 
                                << ", refused with " << firstWrong;
   }
 }
+
 
 // Stopping the library removes every constraint type, including one a client registered, and the
 // names are refused afterwards; starting twice leaves one factory per name.

@@ -643,6 +643,60 @@ TEST_F(ListenerProtocolTest, AConstraintMadeWithNewLosingItsScopeOrItselfIsRefus
   }
 }
 
+// A composite made with `new` is heard added only once its members are built and are its parts,
+// whether it holds them by value (withinBounds) or makes them with `new` (leqsum). Told of it or
+// of a member, a listener that deletes it only discards it, as it is still being made: its
+// constructor refuses it, nothing freed is read, and every listener heard it added and removed.
+TEST_F(ListenerProtocolTest, ACompositeIsHeardAddedOnlyOnceItsMembersAreItsParts) {
+  const char* const refusal = "!isDiscarded() && variable.isValid() && !variable->isDiscarded()";
+  for (int kind = 0; kind < 2; ++kind) {
+    // way 0: nobody acts; 1: deleted when heard added; 2: deleted when its first member is.
+    for (int way = 0; way < 3; ++way) {
+      SCOPED_TRACE(std::string(kind == 0 ? "withinBounds" : "leqsum") + " way " + std::to_string(way));
+      const Id<ConstrainedVariable> x = intVar("x", 0, 20);
+      const Id<ConstrainedVariable> lb = intVar("lb", 2, 5);
+      const Id<ConstrainedVariable> ub = intVar("ub", 3, 8);
+      // The composite, the first constraint made; its parts, counted when it is heard added.
+      const auto composite = [this] { return *m_engine->getConstraints().begin(); };
+      std::size_t partsWhenHeard = 0;
+      int additions = 0;
+      actor.when = [&](const std::string& notice) {
+        if (!startsWith(notice, "added ") || startsWith(notice, "added variable "))
+          return false;
+        if (++additions == 1)
+          for (const Id<Constraint>& c : m_engine->getConstraints())
+            partsWhenHeard += c->standingOwner() == composite() ? 1 : 0;
+        return additions == way;
+      };
+      actor.act = [&] { m_engine->deleteConstraint(composite()); };
+      const auto make = [&]() -> Constraint* {
+        if (kind == 0)
+          return new WithinBounds("own", "Default", engine(), makeScope(x, lb, ub));
+        return new LessOrEqThanSumConstraint("own", "Default", engine(), makeScope(x, lb, ub));
+      };
+      if (way == 0) {
+        const Id<Constraint> made = make()->getId();
+        EXPECT_EQ(made, composite());
+        EXPECT_TRUE(m_engine->propagate());
+        EXPECT_EQ(x->lastDomain().getUpperBound(), kind == 0 ? 8 : 13);
+        // Its parts go with it (an interim variable held by value is no client's to delete).
+        m_engine->deleteConstraint(made);
+      } else {
+        EXPECT_CHECK_FAILS(make(), refusal);
+        EXPECT_FALSE(actor.act) << "the notice was never heard";
+        EXPECT_TRUE(m_engine->getConstraints().empty());
+        EXPECT_EQ(m_engine->getVariables().size(), 3u) << "an internal variable left behind";
+        EXPECT_TRUE(m_engine->propagate());
+      }
+      EXPECT_EQ(partsWhenHeard, kind == 0 ? 1u : 3u) << "heard added before its members were its parts";
+      expectMirrored("after the making");
+      actor.act = nullptr;
+      clearNetwork();
+      expectMirrored("after the clean-up");
+    }
+  }
+}
+
 // A variable made with `new` and discarded when heard added: it has its domains by then, so the
 // listeners told of its removal read them; `new` answers the discarded variable.
 TEST_F(ListenerProtocolTest, AVariableDiscardedWhenHeardAddedIsWholeWhenHeardRemoved) {
