@@ -5,7 +5,9 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace KALDEN {
@@ -15,6 +17,7 @@ namespace KALDEN {
  * "<tag> <event> <name>" (and the change kind for notifyChanged). Several
  * listeners may share one log, to show the order in which they are told.
  * Only names are read: a variable announced by notifyAdded has no domains yet.
+ * Armed with actAt(), it acts once, right after it recorded the event named.
  */
 class RecordingEngineListener : public ConstraintEngineListener {
 public:
@@ -49,15 +52,31 @@ public:
   const std::vector<std::string>& events() const { return *m_log; }
   /// Empties the log.
   void clear() { m_log->clear(); }
+  /// Runs `act` once, when the listener next hears `event` (its text without the tag: "deactivatedConstraint c").
+  void actAt(const std::string& event, std::function<void()> act) {
+    m_trigger = event;
+    m_act = std::move(act);
+  }
+  /// Whether the act armed last is still to come.
+  bool armed() const { return static_cast<bool>(m_act); }
 
 private:
   void record(const std::string& event, const std::string& what) {
-    m_log->push_back(m_tag + " " + event + (what.empty() ? "" : " " + what));
+    const std::string text = event + (what.empty() ? "" : " " + what);
+    m_log->push_back(m_tag + " " + text);
+    if (!m_act || text != m_trigger)
+      return;
+    // Disarmed first: the act may arm the listener again, or cause the same event.
+    const std::function<void()> act = std::move(m_act);
+    m_act = nullptr;
+    act();
   }
 
   std::vector<std::string> m_ownLog;
   std::vector<std::string>* m_log;
   std::string m_tag;
+  std::string m_trigger;
+  std::function<void()> m_act;
 };
 
 } // namespace KALDEN

@@ -8,6 +8,7 @@
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
+#include "support/RecordingEngineListener.hh"
 
 #include <gtest/gtest.h>
 
@@ -303,6 +304,98 @@ TEST_F(DeletingListenerTest, AConstraintSetAsideInItsOwnExecutionIsDeletedOnlyOn
   expectSafe("deactivated c", c, [&] { m_engine->propagate(); });
   EXPECT_EQ(m_engine->getAllViolations().size(), 0);
   EXPECT_EQ(y->lastDomain().getUpperBound(), 5);
+}
+
+// Violations allowed and x emptied: told that x's constraint is removed as x goes, a listener
+// deletes another constraint through the engine, or makes one by name, with auto-propagation on.
+// Deleted, x owes no run inside its destructor: the run waits for the next propagate(); discarded,
+// x has gone by the time the run commences.
+TEST_F(DeletingListenerTest, ARunOwedWhileAnEmptiedVariableGoesWaitsUntilItHasGone) {
+  m_schema->registerConstraintType(
+      (new ConcreteConstraintType<LessThanEqualConstraint>("leq", "Default", false))->getId());
+  m_engine->setAllowViolations(true);
+  m_engine->setAutoPropagation(true);
+  RecordingEngineListener log(engine());
+  for (int way = 0; way < 4; ++way) {
+    SCOPED_TRACE(way);
+    const bool discard = way >= 2, byName = way % 2 == 1;
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10), p = intVar("p", 0, 10), q = intVar("q", 0, 5);
+    leq("c", x, intVar("y", 0, 10));
+    const Id<Constraint> other = leq("other", p, q);
+    leq("kept", p, intVar("s", 0, 7)); // what the deletion of `other` gives back it narrows again
+    ASSERT_TRUE(m_engine->propagate());
+    x->getCurrentDomain().empty();
+    ASSERT_TRUE(m_engine->provenInconsistent());
+    bool xGoneAtRun = false;
+    const int xKey = x->getKey();
+    log.actAt("removedConstraint c", [&] {
+      log.actAt("commenced", [&] {
+        xGoneAtRun = std::none_of(m_engine->getVariables().begin(), m_engine->getVariables().end(),
+                                  [xKey](const Id<ConstrainedVariable>& v) { return v->getKey() == xKey; });
+      });
+      if (byName)
+        m_engine->createConstraint("leq", makeScope(q, intVar("r", 0, 2)));
+      else
+        m_engine->deleteConstraint(other);
+    });
+    log.clear();
+    if (discard)
+      x->discard();
+    else
+      delete static_cast<ConstrainedVariable*>(x);
+    const std::vector<std::string> heard = log.events();
+    const auto at = [&heard](const std::string& event) {
+      return std::find(heard.begin(), heard.end(), event) - heard.begin();
+    };
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "L commenced"), discard ? 1 : 0);
+    if (discard) {
+      EXPECT_TRUE(xGoneAtRun);
+      EXPECT_LT(at("L removedVariable x"), at("L commenced"));
+    }
+    EXPECT_FALSE(m_engine->provenInconsistent());
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_FALSE(log.armed());
+    EXPECT_TRUE(xGoneAtRun);
+    EXPECT_FALSE(m_engine->pending());
+    EXPECT_EQ(p->lastDomain().getUpperBound(), byName ? 2 : 7);
+    const std::vector<Id<ConstrainedVariable> > left(m_engine->getVariables().begin(), m_engine->getVariables().end());
+    for (const Id<ConstrainedVariable>& v : left)
+      delete static_cast<ConstrainedVariable*>(v);
+    Entity::garbageCollect();
+  }
+}
+
+// Told that a run commenced, a listener discards, or switches off, the variable of the only
+// constraints queued (a comparison, or a withinBounds switched off and on): the run finds nothing
+// left to do, and answers true.
+TEST_F(DeletingListenerTest, ARunWhoseOnlyWorkGoesAsItCommencesAnswersTrue) {
+  m_schema->registerDataType((new IntDT())->getId());
+  RecordingEngineListener log(engine());
+  for (int way = 0; way < 4; ++way) {
+    SCOPED_TRACE(way);
+    const bool discard = way % 2 == 0;
+    const Id<ConstrainedVariable> u = intVar("u", 0, 10), p = intVar("p", 0, 5);
+    if (way < 2) {
+      leq("leq", u, p);
+    } else {
+      Constraint* within = new WithinBounds("withinBounds", "Default", engine(), makeScope(u, p, intVar("q", 6, 9)));
+      within->deactivate();
+      within->undoDeactivation();
+    }
+    log.actAt("commenced", [&] {
+      if (discard)
+        u->discard();
+      else
+        u->deactivate();
+    });
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_FALSE(log.armed());
+    EXPECT_FALSE(m_engine->pending());
+    const std::vector<Id<ConstrainedVariable> > left(m_engine->getVariables().begin(), m_engine->getVariables().end());
+    for (const Id<ConstrainedVariable>& v : left)
+      delete static_cast<ConstrainedVariable*>(v);
+    Entity::garbageCollect();
+  }
 }
 
 TEST_F(DeletingListenerTest, AnOpenEnumerationSpecifiedIsSetBeforeAnyoneHearsItClose) {

@@ -1,6 +1,7 @@
 #define KALDEN_SOURCE "test/ConstraintEngine/base/ListenerProtocolTest"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/base/PSVarValue.hh"
 #include "ConstraintEngine/component/EqualityConstraintPropagator.hh"
 #include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
@@ -726,6 +727,124 @@ TEST_F(ListenerProtocolTest, ADeletionFromAnAdditionPropagatesOnceTheAdditionIsH
   EXPECT_EQ(x->lastDomain().getUpperBound(), 5);
   EXPECT_FALSE(m_engine->pending());
   expectMirrored("after the creation");
+}
+
+// Told of a constraint or a variable made with `new`, a listener's deed that owes a run (a
+// specify, switching auto-propagation on) is taken and the object stands; no run starts inside
+// the constructor: it waits for the next propagate().
+TEST_F(ListenerProtocolTest, ARunOwedWhileAnObjectIsMadeWithNewWaitsForTheNextPropagation) {
+  for (int way = 0; way < 3; ++way) {
+    SCOPED_TRACE(way);
+    const bool specifying = way != 1, ofAVariable = way == 2;
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 8);
+    if (ofAVariable)
+      leq(x, y);
+    m_engine->setAutoPropagation(specifying);
+    ASSERT_TRUE(m_engine->propagate());
+    PSVarValue five(5, INTEGER);
+    log.actAt(ofAVariable ? "addedVariable v" : "addedConstraint leq", [&] {
+      if (specifying)
+        y->specifyValue(five);
+      else
+        m_engine->setAutoPropagation(true);
+    });
+    log.clear();
+    const unsigned long printedBefore = Error::suppressedCount();
+    const Id<Constraint> made = ofAVariable ? Id<Constraint>() : leq(x, y);
+    if (ofAVariable)
+      intVar("v", 0, 1);
+    EXPECT_FALSE(log.armed());
+    EXPECT_EQ(Error::suppressedCount(), printedBefore);
+    EXPECT_TRUE(ofAVariable || (made.isValid() && m_engine->getConstraints().count(made) == 1));
+    EXPECT_EQ(std::count(log.events().begin(), log.events().end(), "L commenced"), 0);
+    EXPECT_TRUE(m_engine->pending());
+    EXPECT_TRUE(m_engine->getAutoPropagation());
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_FALSE(m_engine->pending());
+    EXPECT_EQ(x->lastDomain().getUpperBound(), specifying ? 5 : 8);
+    expectMirrored("after the propagation");
+    clearNetwork();
+  }
+}
+
+// Told that c came on (the client switched it on, or its violation was withdrawn), the first
+// listener switches c, or a variable of its scope, off: a later listener hears c on, then off,
+// never twice alike nor the stale activation last. Switching c itself while c is being switched
+// is refused; what stands is what the listeners heard.
+TEST_F(ListenerProtocolTest, AConstraintSwitchedOffWhenHeardOnIsHeardOnThenOff) {
+  RecordingEngineListener later(engine(), nullptr, "Z");
+  for (int way = 0; way < 4; ++way) {
+    SCOPED_TRACE(way);
+    const bool violated = way >= 2;
+    m_engine->setAllowViolations(violated);
+    const Id<ConstrainedVariable> a = intVar("a", 0, 5), b = intVar("b", 3, 3);
+    const Id<Constraint> c = (new EqualConstraint("c", "Default", engine(), makeScope(a, b)))->getId();
+    if (violated)
+      a->specify(1);
+    else
+      c->deactivate();
+    ASSERT_TRUE(m_engine->propagate());
+    ASSERT_FALSE(c->isActive());
+    std::string refusal;
+    log.actAt(way == 3 ? "violationRemoved c" : "activatedConstraint c", [&] {
+      try {
+        if (way == 1)
+          a->deactivate();
+        else
+          c->deactivate();
+      } catch (const Error& e) {
+        refusal = e.getCondition();
+      }
+    });
+    later.clear();
+    if (violated)
+      a->reset();
+    else
+      c->undoDeactivation();
+    EXPECT_FALSE(log.armed());
+    expectMirrored("after the switching");
+    std::vector<std::string> heardOfC;
+    for (const std::string& e : later.events())
+      if (e == "Z activatedConstraint c" || e == "Z deactivatedConstraint c")
+        heardOfC.push_back(e.substr(2));
+    if (refusal.empty()) {
+      EXPECT_FALSE(c->isActive());
+      EXPECT_EQ(heardOfC, (std::vector<std::string>{"activatedConstraint c", "deactivatedConstraint c"}));
+    } else {
+      EXPECT_EQ(refusal, "!isBeingSwitched()");
+      EXPECT_TRUE(c->isActive());
+      EXPECT_EQ(heardOfC, std::vector<std::string>{"activatedConstraint c"});
+    }
+    EXPECT_TRUE(way != 1 || refusal.empty()) << "a variable is not the constraint being switched";
+    EXPECT_TRUE(m_engine->propagate());
+    expectMirrored("after the propagation");
+    clearNetwork();
+  }
+  m_engine->setAllowViolations(false);
+}
+
+// A listener makes a composite by name while another creation's notices are told, and fails when
+// told of that composite's delegate: the creation it failed on must not stand, nor its delegate,
+// nor what it would narrow.
+TEST_F(ListenerProtocolTest, AFailureOnTheDelegateOfANestedCreationTakesThatCreationBack) {
+  const Id<ConstrainedVariable> a = intVar("a", 0, 10), b = intVar("b", 0, 10);
+  const Id<ConstrainedVariable> x1 = intVar("x1", 5, 5), x2 = intVar("x2", 0, 3), m = intVar("m", 0, 10);
+  Id<Constraint> max;
+  actor.when = [](const std::string& notice) { return notice == "added leq"; };
+  actor.act = [&] {
+    actor.when = [](const std::string& notice) { return notice == "added EqualMaximum"; };
+    actor.act = [] { KALDEN_CHECK(false); };
+    max = m_engine->createConstraint("max", makeScope(x1, x2, m));
+  };
+  EXPECT_CHECK_FAILS(m_engine->createConstraint("leq", makeScope(a, b)), "false");
+  EXPECT_FALSE(actor.act) << "the delegate was never heard";
+  expectMirrored("after the failure");
+  EXPECT_FALSE(max.isValid() && !max->isDiscarded());
+  for (const Id<Constraint>& c : m_engine->getConstraints())
+    EXPECT_TRUE(c->getName() != LabelStr("max") && c->getName() != LabelStr("EqualMaximum")) << c->toString();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(m->lastDomain().getLowerBound(), 0);
+  expectMirrored("after the propagation");
 }
 
 // Attaches a link mirror to every variable it hears added, as a view of the network would.

@@ -13,6 +13,7 @@
 #include <functional>
 #include <list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace KALDEN {
@@ -253,6 +254,37 @@ TEST_F(OpenDomainTest, ARemovalFromAnOpenBaseGivesBackWhatItsValuesCaused) {
   a->remove(3);
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(t->toString(), "[0,1]");
+}
+
+// After a removal from an open base was propagated, a creation by name refused for its scope (too
+// few variables, or an enumeration where none is taken) changes nothing and leaves no work.
+TEST_F(OpenDomainTest, ACreationRefusedForItsScopeAfterARemovalLeavesNothingPending) {
+  const Id<ConstrainedVariable> x = openEnum("x", {0, 5}), a = intVar("a", 0, 10), b = intVar("b", 0, 10);
+  const Id<ConstrainedVariable> c = intVar("c", 0, 10);
+  new NotEqualConstraint("neq", "Default", engine(), makeScope(x, intVar("five", 5, 5)));
+  ASSERT_TRUE(m_engine->propagate());
+  x->remove(5);
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_FALSE(m_engine->pending());
+  const auto picture = [this] {
+    std::vector<std::string> lines;
+    for (const Id<ConstrainedVariable>& v : m_engine->getVariables())
+      lines.push_back(v->getName().toString() + " " + v->baseDomain().toString() + " " + shown(v));
+    lines.push_back(std::to_string(m_engine->getConstraints().size()) + " constraints");
+    return lines;
+  };
+  const std::vector<std::string> before = picture();
+  const std::vector<std::pair<const char*, std::vector<Id<ConstrainedVariable> > > > refused = {
+      {"EqualProduct", makeScope(a, b)},
+      {"neg", makeScope(x, a)},
+      {"EqualProduct", makeScope(a, b, x)},
+      {"EqualProduct", {a, b, c, x}}};
+  for (const auto& creation : refused) {
+    SCOPED_TRACE(std::string(creation.first) + " over " + std::to_string(creation.second.size()));
+    EXPECT_THROW(m_engine->createConstraint(creation.first, creation.second), Error);
+    EXPECT_FALSE(m_engine->pending());
+    EXPECT_EQ(picture(), before);
+  }
 }
 
 // An emptied enumeration whose base is opened again may gain any value: it is no longer a failure.

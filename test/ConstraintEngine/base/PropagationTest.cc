@@ -1,7 +1,9 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
+#include "ConstraintEngine/component/Constraints.hh"
 #include "ConstraintEngine/component/Propagators.hh"
 #include "support/CapturedTraces.hh"
+#include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
 #include "support/RecordingEngineListener.hh"
@@ -290,6 +292,87 @@ TEST_F(PropagationTest, PropagatingFromInsideARunOrItsEndIsRefused) {
   EXPECT_FALSE(listener.nested);
   EXPECT_EQ(bounds(x), "[0,3]");
   EXPECT_FALSE(m_engine->pending());
+}
+
+// Whatever a listener changes when told a run completed (a creation by name, a specify, a reset,
+// a base restricted, an insertion into an open base), propagate() answers at the fixpoint of what
+// it left, and tells the end again once there.
+TEST_F(PropagationTest, ADeedHeardAtTheEndOfARunIsPropagatedBeforeTheAnswer) {
+  registerCatalogue(*m_schema);
+  RecordingEngineListener listener(engine());
+  const char* const expected[] = {"[0,2]", "[0,3]", "[0,10]", "[0,3]", "[0,4]"};
+  for (int way = 0; way < 5; ++way) {
+    SCOPED_TRACE(way);
+    // y <= w; w is specified to 4 over [0,10] for the reset; o is held within s.
+    const Id<ConstrainedVariable> y = intVar("y", 0, 10), w = intVar("w", 0, way == 2 ? 10 : 4);
+    const Id<ConstrainedVariable> o = openEnum("o", {1, 2, 3, 7}, FloatDT::instance()), s = enumVar("s", {1, 2, 3});
+    if (way == 2)
+      w->specify(4);
+    leq("yw", y, w);
+    new SubsetOfConstraint("subsetOf", "Default", engine(), makeScope(o, s));
+    listener.clear();
+    listener.actAt("completed", [&] {
+      if (way == 0)
+        m_engine->createConstraint("leq", makeScope(w, intVar("z", 0, 2)));
+      else if (way == 1)
+        w->specify(3);
+      else if (way == 2)
+        w->reset();
+      else if (way == 3)
+        w->restrictBaseDomain(IntervalIntDomain(0, 3, IntDT::instance()));
+      else
+        o->insert(9);
+    });
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_FALSE(listener.armed());
+    EXPECT_EQ(bounds(y), expected[way]);
+    EXPECT_TRUE(o->lastDomain().isClosed() && o->lastDomain().getSize() == 3u) << o->lastDomain().toString();
+    EXPECT_FALSE(m_engine->pending());
+    EXPECT_EQ(only(listener.events(), {"completed"}), (Events{"L completed", "L completed"}));
+    EXPECT_EQ(listener.events().back(), "L completed");
+    const std::vector<Id<ConstrainedVariable> > all(m_engine->getVariables().begin(), m_engine->getVariables().end());
+    for (const Id<ConstrainedVariable>& v : all)
+      delete static_cast<ConstrainedVariable*>(v);
+  }
+
+  // Told that a redundant constraint retired (after the end was told), a listener makes another by
+  // name: it is propagated too, and retiring finds nothing amiss.
+  Constraint* r = leq("r", intVar("x", 2, 2), intVar("z", 3, 3));
+  const Id<ConstrainedVariable> a = intVar("a", 0, 10), b = intVar("b", 0, 5);
+  listener.actAt("deactivatedConstraint r", [&] { m_engine->createConstraint("leq", makeScope(a, b)); });
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(listener.armed());
+  EXPECT_TRUE(r->isRetired());
+  EXPECT_EQ(bounds(a), "[0,5]");
+  EXPECT_FALSE(m_engine->pending());
+}
+
+// Told that a run failed, a listener deletes the culprit (through the engine, which would
+// propagate, or directly): propagate() goes on from what the deletion refilled, and answers true.
+TEST_F(PropagationTest, ACulpritDeletedWhenTheRunFailsLetsPropagateAnswerTrue) {
+  RecordingEngineListener listener(engine());
+  ASSERT_TRUE(m_engine->getAutoPropagation());
+  for (bool byEngine : {true, false}) {
+    SCOPED_TRACE(byEngine ? "deleteConstraint" : "delete");
+    const Id<ConstrainedVariable> a = intVar("a", 5, 10), b = intVar("b", 0, 3), c = intVar("c", 0, 10);
+    Constraint* culprit = leq("culprit", a, b);
+    leq("other", c, a);
+    listener.actAt("preempted", [&] {
+      if (byEngine)
+        m_engine->deleteConstraint(culprit->getId());
+      else
+        delete culprit;
+    });
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_FALSE(listener.armed());
+    EXPECT_FALSE(m_engine->pending());
+    EXPECT_FALSE(m_engine->provenInconsistent());
+    EXPECT_EQ(bounds(a), "[5,10]");
+    EXPECT_EQ(bounds(b), "[0,3]");
+    EXPECT_EQ(bounds(c), "[0,10]");
+    for (const Id<ConstrainedVariable>& v : {a, b, c})
+      delete static_cast<ConstrainedVariable*>(v);
+  }
 }
 
 TEST_F(PropagationTest, EarlierPropagatorsGoFirstAndDisabledOnesNeverRun) {

@@ -239,6 +239,53 @@ TEST_F(RefusedCallTest, RefusedCallsWhileADestructorTellsOfARemovalChangeNothing
   EXPECT_TRUE(x->isValid() && e->isValid());
 }
 
+// Told of a removal that a run's deletion causes (inside the destructor), a listener's removal
+// from an active open base would widen inside the run: refused before the base loses the value,
+// printed only, and the next run goes. Switched off, the variable takes the removal, and what a
+// rule decided from the value is given back, but only once the run has ended.
+TEST_F(RefusedCallTest, ARemovalFromAnOpenBaseInsideARunIsRefusedUnlessTheVariableIsOff) {
+  const Id<ConstrainedVariable> o = openEnum("o", {1, 2, 3}), d = intVar("d", 0, 10);
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(d, intVar("e", 0, 5)));
+  RecordingEngineListener actor(engine(), nullptr, "A");
+  unsigned long printed = 0;
+  std::string text;
+  actor.actAt("executed leq", [&] {
+    actor.actAt("removedVariable d", [&] {
+      const unsigned long before = Error::suppressedCount();
+      testing::internal::CaptureStderr();
+      o->remove(2);
+      text = testing::internal::GetCapturedStderr();
+      printed = Error::suppressedCount() - before;
+    });
+    delete static_cast<ConstrainedVariable*>(d);
+  });
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(actor.armed());
+  EXPECT_EQ(printed, 1u);
+  EXPECT_NE(text.find("!m_propInProgress"), std::string::npos) << text;
+  EXPECT_EQ(o->baseDomain().toString(), "int:OPEN{1, 2, 3}");
+  EXPECT_EQ(o->lastDomain().toString(), "int:OPEN{1, 2, 3}");
+  EXPECT_TRUE(m_engine->propagate());
+
+  // condlt decided t = 0 from a's one value; a is then switched off.
+  const Id<ConstrainedVariable> t = intVar("t", 0, 1), a = openEnum("a", {3});
+  new TestLessThan("condlt", "Default", engine(), makeScope(t, a, intVar("b", 3, 3)));
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_EQ(t->toString(), "0");
+  a->deactivate();
+  new LessThanEqualConstraint("run", "Default", engine(), makeScope(intVar("p", 0, 10), intVar("q", 0, 5)));
+  std::string tInRun;
+  actor.actAt("executed run", [&] {
+    a->remove(3);
+    tInRun = t->toString();
+  });
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(tInRun, "0");
+  EXPECT_EQ(a->baseDomain().toString(), "int:OPEN{}");
+  EXPECT_EQ(t->toString(), "[0,1]");
+  EXPECT_FALSE(m_engine->pending());
+}
+
 TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   m_schema->registerConstraintType((new ConcreteConstraintType<EqualSumConstraint>("sum", "Default", false))->getId());
   m_schema->registerConstraintType(

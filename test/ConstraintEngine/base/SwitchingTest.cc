@@ -3,9 +3,12 @@
 #include "ConstraintEngine/component/Constraints.hh"
 #include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
+#include "support/Failure.hh"
+#include "support/RecordingEngineListener.hh"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <list>
 #include <string>
@@ -29,6 +32,10 @@ protected:
     return (new C("c", "Default", engine(), scope))->getId();
   }
   bool propagate() { return m_engine->propagate(); }
+  // How many times the listener heard `event`.
+  static long heardTimes(const RecordingEngineListener& listener, const std::string& event) {
+    return std::count(listener.events().begin(), listener.events().end(), "L " + event);
+  }
   // Reopens a closed enumeration, adds a value to it, closes it and specifies it to that value.
   static void reopenTo(const Id<ConstrainedVariable>& var, double value) {
     var->open();
@@ -163,6 +170,86 @@ TEST_F(SwitchingTest, ARunADeletionStartsWhileAVariableIsSwitchedWaitsForTheSwit
   EXPECT_EQ(b->toString(), "[0,10]");
   EXPECT_EQ(v->toString(), "[0,7]");
   EXPECT_EQ(a->toString(), "[0,7]");
+}
+
+// A constraint off because a variable of its scope is off was switched off by the engine: the
+// client cannot switch it on, and the variable's own undo brings the variable and all its
+// constraints back.
+TEST_F(SwitchingTest, AConstraintOffWithItsVariableComesBackOnlyWithIt) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 5), z = intVar("z", 0, 3);
+  const Id<Constraint> xy = make<LessThanEqualConstraint>(makeScope(x, y));
+  const Id<Constraint> zx = make<LessThanEqualConstraint>(makeScope(z, x));
+  x->deactivate();
+  RecordingEngineListener heard(engine());
+  const bool pendingBefore = m_engine->pending();
+  EXPECT_CHECK_FAILS(xy->undoDeactivation(), "m_clientDeactivations > 0");
+  EXPECT_FALSE(xy->isActive());
+  EXPECT_EQ(xy->deactivationCount(), 1u);
+  EXPECT_EQ(m_engine->pending(), pendingBefore);
+  EXPECT_TRUE(heard.events().empty());
+  x->undoDeactivation();
+  EXPECT_TRUE(x->isActive() && xy->isActive() && zx->isActive());
+  EXPECT_EQ(heardTimes(heard, "activatedVariable x"), 1);
+  EXPECT_EQ(heardTimes(heard, "activatedConstraint c"), 2);
+  EXPECT_TRUE(propagate());
+  EXPECT_EQ(x->toString(), "[0,5]");
+}
+
+// Told of a switching of x (one of its constraints going off, or x itself), a listener switches x
+// off again: refused while x is being switched, so x is off once and heard off once, and one
+// undo brings it back.
+TEST_F(SwitchingTest, SwitchingAVariableWhileItIsSwitchedIsRefused) {
+  for (const char* notice : {"deactivatedConstraint c", "deactivatedVariable x"}) {
+    SCOPED_TRACE(notice);
+    const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+    const Id<Constraint> c = make<LessThanEqualConstraint>(makeScope(x, intVar("y", 0, 5)));
+    ASSERT_TRUE(propagate());
+    RecordingEngineListener heard(engine());
+    std::string refusal;
+    heard.actAt(notice, [&] { refusal = failureOf([&] { x->deactivate(); }).getCondition(); });
+    x->deactivate();
+    EXPECT_EQ(refusal, "!isBeingSwitched()");
+    EXPECT_EQ(x->refCount(), 1u);
+    EXPECT_EQ(c->deactivationCount(), 1u);
+    EXPECT_EQ(heardTimes(heard, "deactivatedVariable x"), 1);
+    heard.clear();
+    x->undoDeactivation();
+    EXPECT_TRUE(x->isActive() && c->isActive());
+    EXPECT_EQ(heardTimes(heard, "activatedVariable x"), 1);
+    EXPECT_TRUE(propagate());
+    delete static_cast<ConstrainedVariable*>(x);
+  }
+}
+
+// Told that one of v's constraints went off (or on) while v is switched, a listener specifies w:
+// taken, and the run it owes comes once, after v is heard switched.
+TEST_F(SwitchingTest, ASpecifyHeardWhileAVariableIsSwitchedRunsOnceAfterTheSwitching) {
+  const Id<ConstrainedVariable> v = intVar("v", 0, 10), w = intVar("w", 0, 10), y = intVar("y", 0, 10);
+  make<LessThanEqualConstraint>(makeScope(v, w));
+  make<LessThanEqualConstraint>(makeScope(y, w));
+  ASSERT_TRUE(propagate());
+  RecordingEngineListener heard(engine());
+  for (bool on : {false, true}) {
+    SCOPED_TRACE(on ? "switched on" : "switched off");
+    w->reset();
+    ASSERT_TRUE(propagate());
+    heard.clear();
+    PSVarValue value(on ? 4 : 6, INTEGER);
+    heard.actAt(on ? "activatedConstraint c" : "deactivatedConstraint c", [&] { w->specifyValue(value); });
+    if (on)
+      v->undoDeactivation();
+    else
+      v->deactivate();
+    EXPECT_FALSE(heard.armed());
+    const std::vector<std::string>& events = heard.events();
+    const auto switched =
+        std::find(events.begin(), events.end(), on ? "L activatedVariable v" : "L deactivatedVariable v");
+    EXPECT_EQ(heardTimes(heard, "commenced"), 1);
+    EXPECT_LT(switched - events.begin(), std::find(events.begin(), events.end(), "L commenced") - events.begin());
+    EXPECT_FALSE(m_engine->pending());
+    EXPECT_EQ(y->toString(), on ? "[0,4]" : "[0,6]");
+    EXPECT_EQ(v->toString(), on ? "[0,4]" : "[0,10]");
+  }
 }
 
 TEST_F(SwitchingTest, ReopeningAVariableOfARetiredCompositeKeepsTheCountsBalanced) {

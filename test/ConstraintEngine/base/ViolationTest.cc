@@ -3,7 +3,9 @@
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/Constraints.hh"
+#include "Utils/Error.hh"
 #include "support/EngineFixture.hh"
+#include "support/RecordingEngineListener.hh"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace KALDEN {
@@ -142,6 +145,36 @@ TEST_F(ViolationTest, ResettingAVariableOfAViolatedConstraintBringsItBack) {
   EXPECT_EQ(m_engine->getViolation(), 0.0);
   EXPECT_TRUE(eq->isActive());
   EXPECT_TRUE(a->lastDomain().isSingleton() && holds(a, 3));
+}
+
+// Violations cannot be forbidden while one is held: from a listener told of a removal inside a
+// destructor, the refusal is printed, and the limit stays as it was.
+TEST_F(ViolationTest, ForbiddingViolationsFromADestructorWhileOneIsHeldIsPrintedAndChangesNothing) {
+  m_engine->setAllowViolations(true);
+  const unsigned int limit = m_engine->getViolationMgr().getMaxViolationsAllowed();
+  Constraint* eq = equal(makeScope(intEnum("x", {1}), intEnum("y", {2})));
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_TRUE(m_engine->isViolated(eq->getId()));
+  RecordingEngineListener actor(engine());
+  unsigned long printed = 0;
+  actor.actAt("removedVariable z", [&] {
+    const unsigned long before = Error::suppressedCount();
+    m_engine->setAllowViolations(false);
+    printed = Error::suppressedCount() - before;
+  });
+  const Id<ConstrainedVariable> z = intVar("z", 0, 9);
+  testing::internal::CaptureStderr();
+  delete static_cast<ConstrainedVariable*>(z);
+  const std::string text = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(actor.armed());
+  EXPECT_EQ(printed, 1u);
+  EXPECT_NE(text.find("no violations"), std::string::npos) << text;
+  EXPECT_TRUE(m_engine->getAllowViolations());
+  EXPECT_EQ(m_engine->getViolationMgr().getMaxViolationsAllowed(), limit);
+  EXPECT_TRUE(m_engine->isViolated(eq->getId()));
+  delete eq;
+  m_engine->setAllowViolations(false);
+  EXPECT_FALSE(m_engine->getAllowViolations());
 }
 
 // A gain met in a run whose constraints are set aside: what the gain's relaxation reaches is
