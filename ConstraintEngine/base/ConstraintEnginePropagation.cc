@@ -82,6 +82,9 @@ bool ConstraintEngine::stillEmptied() const {
 
 bool ConstraintEngine::doPropagate() {
   if (!m_dirty) {
+    // A relaxation that changed nothing leaves nothing to run: its cycle ends here, or the next
+    // change made anywhere would find the engine still relaxed, and pending.
+    m_relaxed = false;
     KALDEN_TRACE("ConstraintEngine:propagate", "Nothing to do, bailing out");
     KALDEN_TRACE("ConstraintEngine:propagate", dumpPropagatorState(m_propagators));
     return true;
