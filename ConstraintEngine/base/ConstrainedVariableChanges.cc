@@ -304,6 +304,12 @@ void ConstrainedVariable::remove(double value) {
   const EngineCall call(m_constraintEngine, widening(*this, widens));
   if (!call)
     return;
+  // An interval loses only an end: a value inside it would split it. Refused before anything goes.
+  const AbstractDomain& base = internal_baseDomain();
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(base.isEnumerated() || base.isSingleton() || !base.isMember(value) ||
+                                      base.eq(value, base.getLowerBound()) || base.eq(value, base.getUpperBound()),
+                                  ALWAYS_FAILS_CONDITION,
+                                  "Attempted to remove an element from within the interval. Wuuld require splitting.");
   internal_baseDomain().remove(value);
   const LifeWatch<ConstrainedVariable> watch(m_id);
   if (getCurrentDomain().isMember(value)) {

@@ -40,8 +40,11 @@ bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
   // A listener may have deleted the constraint, or a variable that took it along.
   if (!constraint.isValid() || constraint->isDiscarded())
     return false;
+  // Or switched it off, or a variable of its scope: it no longer runs.
+  if (!constraint->isActive())
+    return false;
   for (const Id<ConstrainedVariable>& var : constraint->getScope())
-    if (!var.isValid())
+    if (!var.isValid() || !var->isActive())
       return false;
   return true;
 }
