@@ -90,11 +90,12 @@ void ConstraintEngine::tellWithdrawalAtRemoval(const Id<Constraint>& constraint)
     return;
   // Mid-telling, the listeners told so far heard the violation (or, of a withdrawal, the others
   // have yet to hear it); otherwise every listener heard the violation.
+  const std::vector<Id<ConstraintEngineListener> > toldSoFar = whoHeard(telling);
   const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
   for (const Id<ConstraintEngineListener>& listener : listeners) {
     if (!listener.isValid() || m_listeners.count(listener) == 0)
       continue;
-    if (telling != nullptr && (telling->told.count(listener) != 0) != telling->violated)
+    if (telling != nullptr && among(toldSoFar, listener) != telling->violated)
       continue;
     listener->notifyViolationRemoved(constraint);
   }
