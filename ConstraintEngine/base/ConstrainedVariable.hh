@@ -116,8 +116,7 @@ private:
  * The variable keeps a reference to the engine's own handle object; the
  * engine must outlive the variable or discard it (its purge does), after
  * which the variable no longer reaches the engine. Listeners of the engine
- * hear of a new variable before it has domains: they may read its name and
- * key only.
+ * hear of a new variable once it has its domains.
  */
 class ConstrainedVariable : public Entity, public virtual PSVariable {
 public:

@@ -22,7 +22,7 @@ struct LinkTelling {
   const ConstrainedVariable* variable;
   Id<Constraint> constraint;
   int argIndex;
-  std::set<Id<ConstrainedVariableListener> > told;
+  std::vector<Id<ConstrainedVariableListener> > told; // in the order told
   LinkTelling* outer;
 };
 LinkTelling* s_linkTelling = nullptr;
@@ -67,6 +67,12 @@ void ConstrainedVariable::tellListenersOfLinkNow(const Id<Constraint>& constrain
   for (linking = s_linkTelling; !linked && linking != nullptr; linking = linking->outer)
     if (linking->variable == this && linking->constraint == constraint && linking->argIndex == argIndex)
       break;
+  // Those told the link, sorted once for the unlink to look each listener up in.
+  std::vector<Id<ConstrainedVariableListener> > heardLink;
+  if (linking != nullptr) {
+    heardLink = linking->told;
+    std::sort(heardLink.begin(), heardLink.end());
+  }
   LinkTelling telling{this, constraint, argIndex, {}, s_linkTelling};
   if (linked)
     s_linkTelling = &telling;
@@ -81,15 +87,17 @@ void ConstrainedVariable::tellListenersOfLinkNow(const Id<Constraint>& constrain
   const Id<Constraint> subject = constraint;
   const LifeWatch<ConstrainedVariable> watch(m_id);
   const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
+  if (linked)
+    telling.told.reserve(snapshot.size());
   for (const Id<ConstrainedVariableListener>& listener : snapshot) {
     if (watch.gone() || (linked && (!subject.isValid() || subject->isDiscarded())))
       return;
     if (!listener.isValid() || listeners().count(listener) == 0)
       continue;
     if (linked) {
-      telling.told.insert(listener);
+      telling.told.push_back(listener);
       listener->notifyConstraintAdded(subject, argIndex);
-    } else if (linking == nullptr || linking->told.count(listener) != 0) {
+    } else if (linking == nullptr || std::binary_search(heardLink.begin(), heardLink.end(), listener)) {
       listener->notifyConstraintRemoved(subject, argIndex);
     }
   }

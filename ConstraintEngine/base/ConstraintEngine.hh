@@ -13,6 +13,7 @@
 #include "Utils/base/PSList.hh"
 #include "Utils/base/Snapshot.hh"
 
+#include <algorithm>
 #include <cstddef>
 #include <deque>
 #include <exception>
@@ -342,9 +343,23 @@ private:
   struct Telling {
     int key;
     bool violated;
-    std::set<Id<ConstraintEngineListener> > told;
+    std::vector<Id<ConstraintEngineListener> > told; // in the order told; see whoHeard()
     Telling* outer;
   };
+  // Those a telling reached so far, sorted for among(); none without a telling. Sorted once by
+  // the rare removal that cuts a telling short, rather than kept sorted by every telling.
+  static std::vector<Id<ConstraintEngineListener> > whoHeard(const Telling* telling) {
+    std::vector<Id<ConstraintEngineListener> > heard;
+    if (telling != nullptr)
+      heard = telling->told;
+    std::sort(heard.begin(), heard.end());
+    return heard;
+  }
+  // Whether the listener is among those whoHeard() answered.
+  static bool among(const std::vector<Id<ConstraintEngineListener> >& heard,
+                    const Id<ConstraintEngineListener>& listener) {
+    return std::binary_search(heard.begin(), heard.end(), listener);
+  }
   // Restores the innermost telling when one ends, however it ends.
   struct TellingScope {
     Telling*& current;
@@ -503,13 +518,14 @@ private:
     const TellingScope scope{innermost, telling.outer};
     this->telling([&] {
       const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
+      telling.told.reserve(static_cast<std::size_t>(listeners.end() - listeners.begin()));
       FirstFailure failure;
       for (const Id<ConstraintEngineListener>& listener : listeners) {
         if (!stands(subject))
           break;
         if (!listener.isValid() || m_listeners.count(listener) == 0 || !hearsOf(listener, telling.key))
           continue;
-        telling.told.insert(listener);
+        telling.told.push_back(listener);
         failure.tell([&] { tell(*listener.operator->()); });
       }
       failure.rethrow();
@@ -524,11 +540,12 @@ private:
     while (adding != nullptr && adding->key != key)
       adding = adding->outer;
     telling([&] {
+      const std::vector<Id<ConstraintEngineListener> > heard = whoHeard(adding);
       const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
       FirstFailure failure;
       for (const Id<ConstraintEngineListener>& listener : listeners)
-        if (listener.isValid() && m_listeners.count(listener) != 0 &&
-            (adding == nullptr || adding->told.count(listener) != 0) && hearsOf(listener, key))
+        if (listener.isValid() && m_listeners.count(listener) != 0 && (adding == nullptr || among(heard, listener)) &&
+            hearsOf(listener, key))
           failure.tell([&] { tell(*listener.operator->()); });
       failure.rethrow();
     });

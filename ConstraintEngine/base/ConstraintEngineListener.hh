@@ -16,8 +16,10 @@ class PSVariable;
  * An observer of one engine's events. Every notice does nothing here;
  * clients override what they need. The engine calls its listeners in the
  * order they registered, on the thread that drives it; the handles passed
- * are valid for the duration of the call. A listener told notifyAdded for a
- * variable sees it before it has domains: only its name and key may be read.
+ * are valid for the duration of the call. A variable heard added has its
+ * domains already and may be read whole; a constraint made with new is heard
+ * added before its own class's constructor has run (read its name, key and
+ * scope only).
  * Every object is heard added before anything else about it and removed
  * exactly once, after which nothing more is heard of it; a handle heard
  * removed is kept only to compare with others (see the README's protocol).
@@ -56,7 +58,7 @@ public:
   virtual void notifyRemoved(const Id<Constraint>& constraint) { (void)constraint; }
   /// The engine is about to execute a constraint.
   virtual void notifyExecuted(const Id<Constraint>& constraint) { (void)constraint; }
-  /// A variable was added to the engine (it has no domains yet).
+  /// A variable was added to the engine, with its domains.
   virtual void notifyAdded(const Id<ConstrainedVariable>& variable) { (void)variable; }
   /// A variable was removed from the engine: whole during the call, it may be freed after it.
   virtual void notifyRemoved(const Id<ConstrainedVariable>& variable) { (void)variable; }

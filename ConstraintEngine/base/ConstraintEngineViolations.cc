@@ -87,12 +87,13 @@ void ConstraintEngine::tellWithdrawalAtRemoval(const Id<Constraint>& constraint)
   // Mid-telling, the listeners told so far heard the violation (or, of a withdrawal, the others
   // have yet to hear it); otherwise every listener heard the violation.
   this->telling([&] {
+    const std::vector<Id<ConstraintEngineListener> > toldSoFar = whoHeard(telling);
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
     FirstFailure failure;
     for (const Id<ConstraintEngineListener>& listener : listeners) {
       if (!listener.isValid() || m_listeners.count(listener) == 0)
         continue;
-      if (telling != nullptr && (telling->told.count(listener) != 0) != telling->violated)
+      if (telling != nullptr && among(toldSoFar, listener) != telling->violated)
         continue;
       failure.tell([&] { listener->notifyViolationRemoved(constraint); });
     }

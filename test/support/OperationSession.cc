@@ -889,9 +889,10 @@ bool OperationSession::countsViolations(const std::string& what) {
 // still runs it or a part of it (active; a composite retired as redundant leaves its parts to
 // run), or reports it (violated).
 bool OperationSession::keepsBrokenConstraintsSeen(const std::string& what) {
+  // A part a listener's deletion discarded runs no more, whatever it answers.
   auto anyPartActive = [](const ModelConstraint& mc) {
     return std::any_of(mc.members.begin(), mc.members.end(),
-                       [](const Id<Constraint>& m) { return m.isValid() && m->isActive(); });
+                       [](const Id<Constraint>& m) { return m.isValid() && !m->isDiscarded() && m->isActive(); });
   };
   for (const auto& c : m_constraints) {
     std::string shown;

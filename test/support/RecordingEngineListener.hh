@@ -16,7 +16,7 @@ namespace KALDEN {
  * An engine listener that writes every event it hears into a log, as
  * "<tag> <event> <name>" (and the change kind for notifyChanged). Several
  * listeners may share one log, to show the order in which they are told.
- * Only names are read: a variable announced by notifyAdded has no domains yet.
+ * Only names are read.
  * Armed with actAt(), it acts once, right after it recorded the event named.
  */
 class RecordingEngineListener : public ConstraintEngineListener {

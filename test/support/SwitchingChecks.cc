@@ -141,7 +141,9 @@ bool OperationSession::keepsMembersActivity(int number, const ModelConstraint& c
   const bool noneViolated = !heldViolated(c);
   for (std::size_t i = 1; i < c.members.size(); ++i) {
     const Id<Constraint>& member = c.members[i];
-    if (!member.isValid())
+    // One a listener's deletion discarded keeps a valid handle till the garbage is collected,
+    // but no longer switches: there is nothing of it to judge.
+    if (!member.isValid() || member->isDiscarded())
       continue;
     const std::vector<Id<ConstrainedVariable> >& scope = member->getScope();
     const bool overOff =

@@ -372,6 +372,22 @@ TEST_F(ConstraintEngineTest, ListenersMayOutliveOrLeaveTheirEngine) {
   (void)x;
 }
 
+// Registering with the same engine twice is refused; by way of another engine, a listener
+// registers again and is told after those that stayed.
+TEST_F(ConstraintEngineTest, AListenerRegisteredAgainIsToldLast) {
+  CESchema otherSchema;
+  std::unique_ptr<ConstraintEngine> other(new ConstraintEngine(otherSchema.getId()));
+  std::vector<std::string> log;
+  RecordingEngineListener first(engine(), &log, "A");
+  RecordingEngineListener second(engine(), &log, "B");
+  EXPECT_CHECK_FAILS(first.setConstraintEngine(engine()), "m_listeners.count(listener) == 0");
+  first.setConstraintEngine(other->getId());
+  first.setConstraintEngine(engine());
+  floatVar("x", 0, 1);
+  EXPECT_EQ(log, (std::vector<std::string>{"B addedVariable x", "A addedVariable x", "B changed x CLOSED",
+                                           "A changed x CLOSED"}));
+}
+
 TEST_F(ConstraintEngineTest, PublicListenerGetsInterfacePointersAndNumbers) {
   struct Public : PSConstraintEngineListener {
     using PSConstraintEngineListener::notifyChanged;

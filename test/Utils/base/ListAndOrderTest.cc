@@ -2,11 +2,14 @@
 #include "Utils/Entity.hh"
 #include "Utils/IdTable.hh"
 #include "Utils/base/EntityComparator.hh"
+#include "Utils/base/InsertionOrderedSet.hh"
 #include "Utils/base/PSList.hh"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -45,6 +48,55 @@ TEST(PSListTest, KeepsInsertionOrderAndOwnsNothing) {
     EXPECT_EQ(entities.get(0)->getKey(), k.getKey());
   }
   EXPECT_TRUE(k.getId().isValid()) << "destroying a list of pointers leaves the objects alive";
+}
+
+// Erasures by handle and by position, and insertions, against a plain array in insertion
+// order: the holes and their closing up must never show in order, lookup or size.
+TEST(InsertionOrderedSetTest, FollowsInsertionOrderThroughErasures) {
+  std::vector<std::unique_ptr<Keyed> > made;
+  for (int i = 0; i < 40; ++i)
+    made.emplace_back(new Keyed);
+  std::mt19937 draw(7);
+  // From a few handles the set often empties; from many it grows past looking from the front.
+  for (const std::size_t pool : {std::size_t(5), made.size()}) {
+    InsertionOrderedSet<Keyed> set;
+    std::vector<Id<Keyed> > model;
+    for (int step = 0; step < 3000; ++step) {
+      const Id<Keyed> handle = made[draw() % pool]->getId();
+      const auto inModel = std::find(model.begin(), model.end(), handle);
+      const bool held = inModel != model.end();
+      ASSERT_EQ(set.count(handle), held ? 1u : 0u);
+      ASSERT_EQ(set.find(handle) != set.end(), held);
+      if (!held) {
+        ASSERT_TRUE(set.insert(handle));
+        model.push_back(handle);
+      } else if (draw() % 2 == 0) {
+        ASSERT_FALSE(set.insert(handle)) << "held already";
+        ASSERT_EQ(set.erase(handle), 1u);
+        model.erase(inModel);
+      } else {
+        const auto next = set.erase(set.find(handle));
+        const auto after = model.erase(inModel);
+        ASSERT_EQ(next == set.end(), after == model.end());
+        if (after != model.end()) {
+          ASSERT_EQ(*next, *after);
+        }
+      }
+      ASSERT_EQ(set.size(), model.size());
+      ASSERT_EQ(set.empty(), model.empty());
+      ASSERT_TRUE(std::equal(set.begin(), set.end(), model.begin(), model.end()));
+      ASSERT_EQ(set.count(Id<Keyed>()), 0u) << "a hole is no handle";
+    }
+  }
+  // A handle left behind by an object gone without erasing it is not its successor's.
+  InsertionOrderedSet<Keyed> set;
+  const Id<Keyed> stale = made.back()->getId();
+  set.insert(stale);
+  made.back().reset();
+  made.back().reset(new Keyed); // often at the same address
+  EXPECT_EQ(set.count(made.back()->getId()), 0u);
+  EXPECT_EQ(set.count(stale), 1u);
+  EXPECT_FALSE(set.insert(Id<Keyed>())) << "an empty handle is never held";
 }
 
 TEST(EntityComparatorTest, OrdersByKeyWhateverTheAddress) {
