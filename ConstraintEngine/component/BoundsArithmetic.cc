@@ -4,11 +4,13 @@
 
 #include "ConstraintEngine/component/BoundsArithmetic.hh"
 
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/IntervalDomains.hh"
 
 #include <algorithm>
 #include <cmath>
+#include <list>
 #include <typeinfo>
 
 namespace KALDEN {
@@ -69,6 +71,38 @@ bool BoundsArithmetic::shareValue(const AbstractDomain& a, const AbstractDomain&
       return holdsValueIn(b, a.getLowerBound(), a.getUpperBound());
   }
   return a.intersects(b);
+}
+
+bool BoundsArithmetic::holdsEveryValueOf(const AbstractDomain& container, const AbstractDomain& dom) {
+  if (container.isOpen() || (dom.isClosed() && dom.isEmpty()))
+    return true;
+  if (dom.isOpen() || container.isEmpty())
+    return false;
+  if (dom.isEnumerated())
+    return dom.isSubsetOf(container);
+  if (ConstraintShape::isDecided(dom))
+    return container.isMember(dom.getSingletonValue());
+  // A real interval narrower than the tolerance holds more than one value: only a real interval
+  // holding both its ends is known to hold them all.
+  if (dom.isSingleton())
+    return isRealInterval(container) && container.isMember(dom.getLowerBound()) &&
+           container.isMember(dom.getUpperBound());
+  // An interval's own subset test compares bounds by its own tolerance, exact only between
+  // intervals of one kind: a real interval holds an integer one when it holds both of its ends,
+  // and an integer interval holds no real interval of more than one value.
+  if (container.isInterval() && isIntegerInterval(container) == isIntegerInterval(dom))
+    return dom.isSubsetOf(container);
+  if (container.isInterval() && !isIntegerInterval(container))
+    return container.isMember(dom.getLowerBound()) && container.isMember(dom.getUpperBound());
+  // Many values of dom: a real interval has more than any such container can hold.
+  if (!dom.isFinite() || container.getSize() < dom.getSize())
+    return false;
+  std::list<double> values;
+  dom.getValues(values);
+  for (double v : values)
+    if (!container.isMember(v))
+      return false;
+  return true;
 }
 
 } // namespace KALDEN

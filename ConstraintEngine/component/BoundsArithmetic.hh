@@ -125,6 +125,16 @@ public:
   static bool holdsValueIn(const AbstractDomain& dom, double lb, double ub);
   /// Whether two domains share a value: an integer interval and a real one only an integer.
   static bool shareValue(const AbstractDomain& a, const AbstractDomain& b);
+  /// Whether `container` holds every value of `dom`, each looked up by its own value, so that
+  /// kinds compare alike both ways: an integer interval holds no real beside its integers, and a
+  /// real interval holds an integer interval between its ends. An open container may still gain
+  /// any value, so it counts as holding every one; an open `dom`, which may too, is held by none.
+  static bool holdsEveryValueOf(const AbstractDomain& container, const AbstractDomain& dom);
+  /// Whether two closed domains hold the same values, each every value of the other: an integer
+  /// [-2, -2] and the reals {-2.6, -2} differ, read from either side.
+  static bool sameValues(const AbstractDomain& a, const AbstractDomain& b) {
+    return a.isClosed() && b.isClosed() && holdsEveryValueOf(a, b) && holdsEveryValueOf(b, a);
+  }
 };
 
 } // namespace KALDEN

@@ -121,6 +121,10 @@ void NotEqualConstraint::handleExecute() {
   ConstraintShape::checkComparableWithMessage(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
   if (!ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()"))
     return;
+  // An open domain may still gain or lose members: neither side is final until both are closed
+  // (closing one runs the constraint again).
+  if (domx.isOpen() || domy.isOpen())
+    return;
   if (!checkAndRemove(domx, domy))
     checkAndRemove(domy, domx);
 }
@@ -206,7 +210,8 @@ bool NotEqualConstraint::removeValue(double value, AbstractDomain& domy) {
 
 bool NotEqualConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                                    const DomainListener::ChangeType& changeType) {
-  if (changeType == DomainListener::RESET || changeType == DomainListener::RELAXED)
+  if (changeType == DomainListener::RESET || changeType == DomainListener::RELAXED ||
+      changeType == DomainListener::CLOSED)
     return false;
   // Only a decided variable, an integer interval about to be decided at an end, or an interval
   // whose end may have moved onto the other variable's decided value gives work.

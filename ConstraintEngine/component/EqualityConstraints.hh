@@ -58,9 +58,10 @@ public:
   /// Unregisters through the base destructor.
   ~NotEqualConstraint() override;
 
-  /// Removes x's value from y when x is decided, else y's value from x when y is.
+  /// Removes x's value from y when x is decided, else y's value from x when y is; waits while either is open.
   void handleExecute() override;
-  /// Whether a change may be ignored: one that leaves the variable with too many values to matter.
+  /// Whether a change may be ignored: one that leaves the variable with too many values to matter
+  /// (a closing never is: it ends the wait).
   bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;
   /// Removes domx's single value from domy where domy's kind allows (a closed domx only, and of a real

@@ -8,49 +8,7 @@
 #include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
-#include <list>
-
 namespace KALDEN {
-
-namespace {
-
-// Whether `container` holds every value of `dom`. An interval's own subset test compares bounds
-// only, which is exact only against an interval holding every value between them; against an
-// enumeration or an integer interval, an interval's values are looked up themselves.
-bool holdsEveryValueOf(const AbstractDomain& container, const AbstractDomain& dom) {
-  // An open container may still gain any value: it counts as holding every one, even while empty.
-  if (container.isOpen())
-    return true;
-  if (dom.isEnumerated())
-    return dom.isSubsetOf(container);
-  if (ConstraintShape::isDecided(dom))
-    return container.isMember(dom.getSingletonValue());
-  // A real interval narrower than the tolerance holds more than one value: only a real interval
-  // holding both its ends is known to hold them all.
-  if (dom.isSingleton())
-    return BoundsArithmetic::isRealInterval(container) && container.isMember(dom.getLowerBound()) &&
-           container.isMember(dom.getUpperBound());
-  // A real interval holds every value between its ends, so it holds an integer interval when it
-  // holds both of that one's ends; the integer interval's own subset test would compare them with
-  // its tolerance of one.
-  if (container.isInterval() && !BoundsArithmetic::isIntegerInterval(container) &&
-      BoundsArithmetic::isIntegerInterval(dom))
-    return container.isMember(dom.getLowerBound()) && container.isMember(dom.getUpperBound());
-  if (container.isInterval() &&
-      (!BoundsArithmetic::isIntegerInterval(container) || BoundsArithmetic::isIntegerInterval(dom)))
-    return dom.isSubsetOf(container);
-  // Many values of dom: a real interval has more than any such container can hold.
-  if (!dom.isFinite() || container.getSize() < dom.getSize())
-    return false;
-  std::list<double> values;
-  dom.getValues(values);
-  for (double v : values)
-    if (!container.isMember(v))
-      return false;
-  return true;
-}
-
-} // namespace
 
 // SubsetOfConstraint
 
@@ -67,7 +25,8 @@ SubsetOfConstraint::SubsetOfConstraint(const LabelStr& name, const LabelStr& pro
 SubsetOfConstraint::~SubsetOfConstraint() = default;
 
 void SubsetOfConstraint::handleExecute() {
-  if (ConstraintShape::holdsNothingYet(m_currentDomain) || ConstraintShape::holdsNothingYet(m_superSetDomain))
+  // An open superset may still gain any value: its values so far bound nothing yet.
+  if (ConstraintShape::holdsNothingYet(m_currentDomain) || m_superSetDomain.isOpen())
     return;
   // An open x takes a closed enumeration's members, but no interval's: it waits until closed.
   if (m_currentDomain.isOpen() && m_superSetDomain.isInterval())
@@ -78,11 +37,10 @@ void SubsetOfConstraint::handleExecute() {
 bool SubsetOfConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                                    const DomainListener::ChangeType& changeType) {
   (void)variable;
-  if (changeType == DomainListener::RESET || changeType == DomainListener::RELAXED)
-    return false;
-  // An enumerated x waits while open under an interval superset: closing or specifying
-  // it ends the wait.
-  return argIndex != 1 && !(m_currentDomain.isEnumerated() && m_superSetDomain.isInterval());
+  // Only a narrowing of x keeps it within the superset. Any other change of x may bring it values
+  // the superset lacks (an opening, a gain, an open x closed with a closed domain's members), or
+  // ends a wait (x closed, or specified, under an interval superset).
+  return argIndex == 0 && DomainListener::isRestriction(changeType);
 }
 
 // LockConstraint
@@ -107,9 +65,11 @@ void LockConstraint::handleExecute() {
   // An open x cannot become an interval's values: it waits until closed.
   if (ConstraintShape::intervalMeetsOpen(m_currentDomain, m_lockDomain))
     return;
-  if (m_lockDomain == m_currentDomain)
+  // Compared value by value, alike from either side: an integer lock [-2, -2] is not the reals
+  // {-2.6, -2}, though its tolerance of one would put -2.6 at -2.
+  if (BoundsArithmetic::sameValues(m_lockDomain, m_currentDomain))
     return;
-  if (m_lockDomain.isSubsetOf(m_currentDomain)) {
+  if (BoundsArithmetic::holdsEveryValueOf(m_currentDomain, m_lockDomain)) {
     m_currentDomain.intersect(m_lockDomain);
     return;
   }
@@ -144,7 +104,7 @@ void MemberImplyConstraint::handleExecute() {
                     "domA.isEmpty() || domB.isEmpty() || domC.isEmpty() || domD.isEmpty()");
   if (domA.isOpen() || domB.isOpen() || domD.isOpen())
     return;
-  if (holdsEveryValueOf(domC, domB))
+  if (BoundsArithmetic::holdsEveryValueOf(domC, domB))
     domA.intersect(domD);
 }
 

@@ -10,8 +10,8 @@ namespace KALDEN {
 
 /**
  * The first variable's domain stays within the second's. Only the first
- * is narrowed, so only changes of the second (or a reset or relaxation of
- * either) schedule it.
+ * is narrowed, so a narrowing of the first never schedules it; any other
+ * change does. It waits while the second is open.
  */
 class SubsetOfConstraint : public Constraint {
 public:
@@ -23,7 +23,7 @@ public:
 
   /// Intersects the first domain with the second.
   void handleExecute() override;
-  /// Whether a change may be ignored: any change of the first variable but a reset or relaxation.
+  /// Whether a change may be ignored: a narrowing of the first variable.
   bool canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,
                  const DomainListener::ChangeType& changeType) override;
 

@@ -101,7 +101,8 @@ TestLessThan::TestLessThan(const LabelStr& name, const LabelStr& propagatorName,
 TestLessThan::~TestLessThan() = default;
 
 void TestLessThan::handleExecute() {
-  if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
+  // An open argument may still gain or lose members: its values so far decide nothing.
+  if (m_arg1.isOpen() || m_arg2.isOpen())
     return;
   // True only where every pair differs by the tolerance: 0.3 and a computed 0.30000000000000004
   // are the same number, and neither is less than the other; false where no pair is apart so.
@@ -127,7 +128,8 @@ TestLEQ::TestLEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<
 TestLEQ::~TestLEQ() = default;
 
 void TestLEQ::handleExecute() {
-  if (ConstraintShape::holdsNothingYet(m_arg1) || ConstraintShape::holdsNothingYet(m_arg2))
+  // An open argument may still gain or lose members: its values so far decide nothing.
+  if (m_arg1.isOpen() || m_arg2.isOpen())
     return;
   KALDEN_TRACE("TestLEQ:handleExecute", "BEFORE:" << toString());
   // False only where every pair differs by the tolerance, as for TestLessThan's true; true

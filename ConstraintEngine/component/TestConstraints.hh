@@ -34,7 +34,7 @@ private:
   AbstractDomain& m_arg2;
 };
 
-/// test == (arg1 < arg2), decided from the bounds; the arguments are never changed.
+/// test == (arg1 < arg2), decided from the bounds once both are closed; the arguments are never changed.
 class TestLessThan : public Constraint {
 public:
   /// The required scope size.
@@ -55,7 +55,7 @@ private:
   AbstractDomain& m_arg2;
 };
 
-/// test == (arg1 <= arg2), decided from the bounds; the arguments are never changed.
+/// test == (arg1 <= arg2), decided from the bounds once both are closed; the arguments are never changed.
 class TestLEQ : public Constraint {
 public:
   /// The required scope size.

@@ -96,5 +96,17 @@ TEST(LibrarySoundnessTest, EveryRelationalNameOverCrowdedValues) {
       SoundnessHarness::check(subjectOf(entry, entry.names.front(), true), CASES / 2);
 }
 
+// A root the engine computes is read at its nearest billionth, so the decided check judges it
+// within half a billionth: sqrt(1.2 + 2) read as 1.788854382 is the root, exactly read or not.
+TEST(LibrarySoundnessTest, ADecidedRootIsJudgedWithinItsReading) {
+  const ConstraintEntry* root = nullptr;
+  for (const ConstraintEntry& entry : constraintCatalogue())
+    if (entry.className == "DistanceFromSquaresConstraint")
+      root = &entry;
+  ASSERT_NE(root, nullptr);
+  for (unsigned int seed : {40038u, 46570u, 56317u})
+    EXPECT_EQ(SoundnessHarness::runCase(subjectOf(*root, "distanceSquares", true), seed), "");
+}
+
 } // namespace
 } // namespace KALDEN

@@ -129,17 +129,31 @@ double toDouble(const Decimal& v) { return v.toDouble(); }
 bool isTolerant(double) { return false; }
 bool isTolerant(const Decimal& v) { return v.isTolerant(); }
 
-// y == fx for a function computed in doubles (a root, a sine): exactly, or within the tolerance
+// A decided decimal is read at its nearest billionth, so a value the engine computed (a root, a
+// sine) lies within half a billionth of its reading: sqrt(3.2) reads as 1.788854382. Doubles are
+// judged on the quarter grid only, exactly.
+double readingSlack(double) { return 0.0; }
+double readingSlack(const Decimal&) { return 5e-10; }
+
+// y == fx for a function computed in doubles: within the reading's slack, or within the tolerance
 // for a tolerant decimal, as the engine compares a computed bound with a domain.
 template <class T> bool equalsComputed(const T& y, double fx) {
-  return isTolerant(y) ? std::fabs(toDouble(y) - fx) < Decimal::tolerance().toDouble() : toDouble(y) == fx;
+  return isTolerant(y) ? std::fabs(toDouble(y) - fx) < Decimal::tolerance().toDouble()
+                       : std::fabs(toDouble(y) - fx) <= readingSlack(y);
+}
+
+// r * r == s, exactly in doubles; in decimals s's root lies within the reading's slack of r.
+bool squareIs(double r, double s) { return r * r == s; }
+bool squareIs(const Decimal& r, const Decimal& s) {
+  const Decimal half(5, 10), below = r - half, above = r + half;
+  return (below <= 0 || below * below <= s) && s <= above * above;
 }
 
 // r >= 0 and r * r == s; a tolerant reading compares r with the root, as the engine does.
 template <class T> bool isRootOf(const T& r, const T& s) {
   if (isTolerant(r))
     return r >= 0 && s >= 0 && equalsComputed(r, std::sqrt(std::max(0.0, toDouble(s))));
-  return r >= 0 && r * r == s;
+  return r >= 0 && s >= 0 && squareIs(r, s);
 }
 
 template <class A> bool allEqual(const A& a, std::size_t from) {

@@ -280,8 +280,10 @@ bool decidedQuarters(const std::vector<Id<ConstrainedVariable> >& scope, std::ve
 }
 
 // The decided values as the user reads them, each at its nearest billionth, where every grid
-// point lies; false when one lies farther from it than rounding explains (a root, say). A real
-// interval narrower than the tolerance counts as decided: it is, when both its ends read alike.
+// point lies; false when one lies farther from it than rounding explains (a root, say). A computed
+// value that happens to lie that near (sqrt(3.2), 1.788854382) is read so too: the meanings judge
+// what they compute within half a billionth. A real interval narrower than the tolerance counts
+// as decided: it is, when both its ends read alike.
 bool decidedDecimals(const std::vector<Id<ConstrainedVariable> >& scope, std::vector<Decimal>& values) {
   std::vector<double> doubles;
   if (!decidedDoubles(scope, doubles))

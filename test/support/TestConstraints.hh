@@ -95,6 +95,25 @@ public:
   }
 };
 
+/**
+ * x != y read from y's values so far: once y holds one value, open or not, removes it from x,
+ * open or not. The library's rules wait on open domains; a client's rule may read them, and what
+ * it took must come back when they gain or lose members.
+ */
+class ValueRemovingTestConstraint : public Constraint {
+public:
+  ValueRemovingTestConstraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& engine,
+                              const std::vector<Id<ConstrainedVariable> >& scope)
+      : Constraint(name, propagatorName, engine, scope) {}
+
+  void handleExecute() override {
+    AbstractDomain& x = getCurrentDomain(m_variables[0]);
+    const AbstractDomain& y = getCurrentDomain(m_variables[1]);
+    if (!x.isEmpty() && y.isSingleton() && x.isMember(y.getSingletonValue()))
+      x.remove(y.getSingletonValue());
+  }
+};
+
 /** A constraint no values satisfy: its execution empties every scope variable still holding values. */
 class NeverTestConstraint : public Constraint {
 public:

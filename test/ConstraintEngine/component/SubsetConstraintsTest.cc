@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,38 @@ TEST_F(SubsetConstraintsTest, SubsetIgnoresChangesOfItsFirstVariableOnly) {
   }
 }
 
+// Subset constraints run by the engine's own propagator.
+using SubsetPropagationTest = NetworkFixture;
+
+// Any change that may bring x values runs the subset again: opened, x takes the superset's
+// members as any open x does (as a fresh engine would); an open x empty so far whose base takes a
+// closed enumeration's members is held within the superset. An open superset bounds nothing yet:
+// x waits for it to close.
+TEST_F(SubsetPropagationTest, SubsetRunsAgainWhenXMayGainAndWaitsForAnOpenSuperset) {
+  const Id<ConstrainedVariable> superset = enumVar("superset", {1, 2, 3}), x = enumVar("x", {2});
+  superset->specify(2); // relaxed, it stays as it is and tells nobody
+  new SubsetOfConstraint("subset", "Default", engine(), makeScope(x, superset));
+  ASSERT_TRUE(m_engine->propagate());
+  x->open();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(x->lastDomain().toString(), "float:CLOSED{2}");
+
+  const Id<ConstrainedVariable> z = intVar("z", 3, 5), open = openEnum("open", {2});
+  new SubsetOfConstraint("subset", "Default", engine(), makeScope(z, open));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(z->lastDomain().toString(), "int:CLOSED[3, 5]");
+  open->insert(4);
+  open->close();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(z->lastDomain().toString(), "int:CLOSED[3, 4]");
+
+  const Id<ConstrainedVariable> y = openEnum("y", {}, FloatDT::instance());
+  new SubsetOfConstraint("subset", "Default", engine(), makeScope(y, superset));
+  EXPECT_TRUE(m_engine->propagate());
+  y->restrictBaseDomain(NumericDomain(7.0, FloatDT::instance()));
+  EXPECT_FALSE(m_engine->propagate());
+}
+
 TEST_F(SubsetConstraintsTest, SubsetRefusesDomainsThatCannotBeCompared) {
   const Id<ConstrainedVariable> s =
       (new Variable<EnumeratedDomain>(engine(), SymbolDomain(LabelStr("a"), SymbolDT::instance()), false, true, "s",
@@ -101,6 +134,21 @@ TEST_F(SubsetConstraintsTest, LockHoldsToTheLockDomainOrEmpties) {
       EXPECT_EQ(traces.text(), "") << c.what;
     }
   }
+}
+
+// Domains of different kinds are compared value by value, alike from either side: the integer
+// [-2, -2] reads the reals {-2.6, -2} as equal within its unit, though they hold -2.6 beside it.
+// x becomes the lock's -2 whether it held 3 when the lock ran or lost it before.
+TEST_F(SubsetConstraintsTest, LockComparesDomainsOfDifferentKindsByTheirValues) {
+  for (const std::list<double>& held : {std::list<double>{-2.6, -2}, std::list<double>{-2.6, -2, 3}}) {
+    const Id<ConstrainedVariable> x = EngineFixture::enumVar("x", held);
+    lock(x, intVar("lock", -2, -2))->handleExecute();
+    EXPECT_EQ(values(x), (std::vector<double>{-2})) << held.size();
+  }
+  // An integer x lacks the reals between the lock's ends: it cannot become them.
+  const Id<ConstrainedVariable> x = intVar("x", 2, 3);
+  lock(x, floatVar("lock", 2, 3))->handleExecute();
+  EXPECT_TRUE(dom(x).isEmpty());
 }
 
 // The lock is fixed when the constraint is made: an open one, which would empty x until it gained

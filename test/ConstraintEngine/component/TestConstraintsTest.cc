@@ -81,6 +81,20 @@ TEST_F(TestConstraintsTest, DecideTheTestAndNarrowOnlyOnATrueEquality) {
 
 // An integer interval and a real one share only integers: {test before, a, b (a integer when
 // aInt, b the other kind), test after, a and b after}.
+// An open argument may still gain or lose members: the order tests decide nothing from its values
+// so far (no 5 is at most, or below, [0, 3]), and decide once it is closed.
+TEST_F(TestConstraintsTest, OrderTestsWaitForAnOpenArgument) {
+  for (const Build& make : {build<TestLessThan>(), build<TestLEQ>()}) {
+    const Id<ConstrainedVariable> t = test(UNDECIDED), a = openVar("a", {5});
+    Constraint* c = make(engine(), makeScope(t, a, intVar("b", 0, 3)));
+    c->handleExecute();
+    EXPECT_EQ(truthOf(dom(t)), UNDECIDED);
+    a->close();
+    c->handleExecute();
+    EXPECT_EQ(truthOf(dom(t)), FALSE);
+  }
+}
+
 TEST_F(TestConstraintsTest, EqualityAcrossKindsSharesOnlyIntegers) {
   const struct {
     const char* what;
