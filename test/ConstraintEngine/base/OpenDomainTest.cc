@@ -295,5 +295,28 @@ TEST_F(OpenDomainTest, AGainGivenBackAfterARunStaysWithinABaseRestrictedInIt) {
   EXPECT_EQ(shown(c), "int:CLOSED{2, 3}");
 }
 
+// A listener specifies, inside the run, an open enumeration that gains there: the gain given
+// back keeps the specification and stays within a base that lost a value before.
+TEST_F(OpenDomainTest, AGainGivenBackKeepsASpecificationMadeInTheRun) {
+  struct Specifier : ConstraintEngineListener {
+    Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), var(v) {}
+    void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+      if (v != var || done || !var->lastDomain().isClosed())
+        return;
+      done = true;
+      var->specify(3);
+    }
+    Id<ConstrainedVariable> var;
+    bool done = false;
+  };
+  const Id<ConstrainedVariable> s = openEnum("s", {1, 2, 3});
+  new UnaryConstraint(NumericDomain({1, 2, 3}, IntDT::instance()), s);
+  s->remove(2);
+  Specifier specifier(engine(), s);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(specifier.done);
+  EXPECT_EQ(shown(s), "int:CLOSED{3}");
+}
+
 } // namespace
 } // namespace KALDEN
