@@ -374,5 +374,19 @@ TEST_F(SwitchingTest, AUnaryJudgesWhatAVariableSwitchedOffAndOnTakesLater) {
   }
 }
 
+// A switched-off variable is judged when it is switched on, whenever it was emptied: emptied
+// while on and then switched off, it no longer makes the answer false; switched on, it does.
+TEST_F(SwitchingTest, AVariableEmptiedWhileOnAndThenSwitchedOffIsJudgedWhenOn) {
+  const Id<ConstrainedVariable> x = intEnum("x", {1, 2}), y = intEnum("y", {3});
+  Constraint* eq = new EqualConstraint("eq", "Default", engine(), makeScope(x, y));
+  EXPECT_FALSE(m_engine->propagate());
+  x->deactivate();
+  EXPECT_TRUE(m_engine->propagate());
+  x->undoDeactivation();
+  EXPECT_FALSE(m_engine->propagate());
+  delete eq;
+  EXPECT_TRUE(m_engine->propagate());
+}
+
 } // namespace
 } // namespace KALDEN
