@@ -592,6 +592,9 @@ private:
   // Nested propagations under way (a listener may propagate between runs): the outermost forgets
   // the gains given back.
   unsigned int m_propagationDepth = 0;
+  // Counts the removals whose scopes were relaxed: one while a gain is given back may have taken
+  // its cause away, and the gain is then not taken again.
+  unsigned long m_scopesRelaxed = 0;
   // The scopes of constraints set aside as violated during a run: what they narrowed is undone
   // after it, so that the next run narrows only by the constraints that remain.
   std::vector<Id<ConstrainedVariable> > m_setAsideScopes;

@@ -148,21 +148,25 @@ bool ConstraintEngine::giveBackGain(const Widening& gain) {
     return false;
   // What a constraint set aside in the run narrowed may have made the gain: nothing of it is
   // kept, and the next run, without that constraint, finds what stands.
-  const bool keep = m_setAsideScopes.empty();
-  if (keep) {
+  bool keep = m_setAsideScopes.empty();
+  if (keep)
     for (const GainGivenBack& given : m_gainsGivenBack)
       if (given.first == variable && !(*given.second != *gain.gained))
         return false;
-    m_gainsGivenBack.emplace_back(variable, std::unique_ptr<AbstractDomain>(gain.gained->copy()));
-  }
   // As for an insertion, the variable widens whole, with what it reaches: what rules narrowed
   // from its old members goes, and what it took since from others' narrowing.
+  const unsigned long removalsBefore = m_scopesRelaxed;
   if (atWidest(variable))
     handleRelax(variable);
   else
     variable->relax();
-  if (keep && variable.isValid() && !variable->isDiscarded())
+  // A listener told of the relaxation may have removed what caused the gain: the next run finds
+  // whether it still stands.
+  keep = keep && m_scopesRelaxed == removalsBefore;
+  if (keep && variable.isValid() && !variable->isDiscarded()) {
+    m_gainsGivenBack.emplace_back(variable, std::unique_ptr<AbstractDomain>(gain.gained->copy()));
     takeAgain(variable, *gain.gained);
+  }
   return true;
 }
 
@@ -184,6 +188,7 @@ void ConstraintEngine::takeAgain(const Id<ConstrainedVariable>& variable, const 
 void ConstraintEngine::relaxVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
   // A copy either way: relaxing reaches listeners, which may change what the caller passed.
   std::vector<Id<ConstrainedVariable> > listed(variables);
+  ++m_scopesRelaxed;
   if (!m_propInProgress) {
     relaxListed(listed);
     return;

@@ -318,5 +318,28 @@ TEST_F(OpenDomainTest, AGainGivenBackKeepsASpecificationMadeInTheRun) {
   EXPECT_EQ(shown(s), "int:CLOSED{3}");
 }
 
+// A listener told of a gain's relaxation deletes the constraint that caused the gain: nothing of
+// it is taken again, and the variable answers as a fresh one without that constraint would.
+TEST_F(OpenDomainTest, AGainWhoseCauseGoesWhileItIsGivenBackIsNotTakenAgain) {
+  struct Deleter : ConstraintEngineListener {
+    Deleter(const Id<ConstraintEngine>& e, Constraint* c) : ConstraintEngineListener(e), ce(e), cause(c) {}
+    void notifyChanged(const Id<ConstrainedVariable>&, const DomainListener::ChangeType& change) override {
+      if (change != DomainListener::RELAXED || cause == nullptr || ce->isPropagating())
+        return;
+      Constraint* going = cause;
+      cause = nullptr;
+      delete going;
+    }
+    Id<ConstraintEngine> ce;
+    Constraint* cause;
+  };
+  const Id<ConstrainedVariable> v = intEnum("v", {-1, 1, 2, 3});
+  v->open();
+  Deleter deleter(engine(), new UnaryConstraint(NumericDomain({-3, -1, 0, 2, 3}, IntDT::instance()), v));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(deleter.cause, nullptr);
+  EXPECT_EQ(shown(v), "int:OPEN{-1, 1, 2, 3}");
+}
+
 } // namespace
 } // namespace KALDEN
