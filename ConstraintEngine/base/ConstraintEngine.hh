@@ -329,12 +329,13 @@ public:
 
 private:
   // A widening listed to be given back: a variable to relax itself, one whose growth reaches
-  // further, or one that a cascade from such a one reached.
+  // further, one that a cascade from such a one reached, or one that gained members in a run.
   struct Widening {
-    enum Kind { ITSELF, FROM, REACHED };
+    enum Kind { ITSELF, FROM, REACHED, GAIN };
     Id<ConstrainedVariable> variable;
     Kind kind;
     bool setAside; // listed while giving back what constraints set aside narrowed: withdraws no violation
+    std::shared_ptr<const AbstractDomain> gained; // a gain's: what the variable held just after it
   };
 
   // A violation or withdrawal being told, innermost first: a listener told may delete the
@@ -451,21 +452,23 @@ private:
   void standOrTakeBack(const Id<T>& made, int firstKey, bool propagating);
   // Hands an active constraint to its propagator's agenda, recording it first if it is redundant.
   void queueActive(const Id<Constraint>& constraint);
-  // Relaxes, outside any run, the scopes of the constraints removed while a run was under way;
-  // whether there was any.
-  bool relaxAfterRemovals();
+  // Gives back, outside any run, every widening the run listed (a removal, a switched-off variable
+  // grown, a gain); whether any of them widened something.
+  bool giveBackAfterRun();
   // Gives back what the constraints set aside as violated in the run narrowed (refilling the
   // emptied domains first, when asked), leaving them set aside.
   void relaxSetAside(bool emptiedFirst);
-  // Relaxes from each variable that grew during the run, which first takes again what it held
-  // just after, where rules narrowed it since.
-  void relaxFromGains();
-  // A switched-off variable grew: its constraints are off, but what they narrowed from its old
-  // values must still be given back. At once, or after the run under way.
-  void relaxFromSwitchedOff(const Id<ConstrainedVariable>& variable);
-  // An active variable's domain grew: at once, or after the run under way, which a gain (an open
-  // enumeration taking the members of a closed one) may cause.
+  // A variable's domain grew: what its constraints (on or off) narrowed from its old values is
+  // given back at once, or after the run under way, where a gain (an open enumeration taking the
+  // members of a closed one) may happen.
   void relaxFromGrown(const Id<ConstrainedVariable>& variable);
+  // Gives back a gain met in a run: the variable widens whole, and what it reaches with it, and
+  // then takes again what it gained (unless the run set a constraint aside); false when it was
+  // emptied since, relaxed already by a later gain, or when the same gain was given back already
+  // in this propagation (the next run would only meet it again).
+  bool giveBackGain(const Widening& gain);
+  // A variable whose gain is given back takes again what it gained, within what relax() left it.
+  void takeAgain(const Id<ConstrainedVariable>& variable, const AbstractDomain& gained);
   // Relaxes, in the current cycle, every variable that the widened variable reaches (see handleRelax()).
   void relaxFrom(const Id<ConstrainedVariable>& variable);
   // Relaxes each listed variable that is still registered, unless the current relaxation cycle
@@ -474,8 +477,8 @@ private:
   // Works off the widenings listed above the first `outer` (all of them, for 0), and what
   // working them off lists meanwhile.
   void workOffWidenings(std::size_t outer);
-  // Gives back one listed widening.
-  void widen(const Widening& widening);
+  // Gives back one listed widening; false when it had nothing to give back.
+  bool widen(const Widening& widening);
   // Whether the variable holds all that relax() would give it.
   static bool atWidest(const Id<ConstrainedVariable>& var);
   // Inserts before `position` every variable that an active constraint of `variable` may modify
@@ -665,21 +668,21 @@ private:
   // violation then could delete what the running code still uses, so every notice but that of an
   // execution is held (in m_heldNotices) and told once the propagator has returned.
   bool m_holdChanges;
-  // The scopes of constraints removed during a run: relaxing cannot happen inside one.
-  std::vector<Id<ConstrainedVariable> > m_relaxAfterRun;
   // Every widening under way and not yet given back, the next first: each source (a removal, a
   // reset, a relaxation reaching further, a set-aside, a gain) lists its own, and a propagation
-  // works the list off whole before it runs.
+  // works the list off whole before it runs. Relaxing cannot happen inside a run: what one lists
+  // waits for its end.
   std::deque<Widening> m_widenings;
-  // Switched-off variables that grew during a run: relaxation spreads from each after it.
-  std::vector<Id<ConstrainedVariable> > m_relaxFromAfterRun;
-  // The active variables that grew during the runs of this propagation: what one gave back never
-  // reopens another, or two of them could reopen each other for ever.
-  std::vector<Id<ConstrainedVariable> > m_grownInRuns;
-  // What each variable that grew during the run under way held just after: rules may narrow it
-  // from others' values that its old members caused, which it takes again after the run.
-  typedef std::pair<Id<ConstrainedVariable>, std::unique_ptr<AbstractDomain> > GainInRun;
-  std::vector<GainInRun> m_gainsInRun;
+  // The gains given back in the propagation under way, each with what the variable held when it
+  // was: met again alike, a gain gives nothing new back, and is kept, so that every run ends.
+  typedef std::pair<Id<ConstrainedVariable>, std::unique_ptr<AbstractDomain> > GainGivenBack;
+  std::vector<GainGivenBack> m_gainsGivenBack;
+  // Nested propagations under way (a listener may propagate between runs): the outermost forgets
+  // the gains given back.
+  unsigned int m_propagationDepth = 0;
+  // Counts the removals whose scopes were relaxed: one while a gain is given back may have taken
+  // its cause away, and the gain is then not taken again.
+  unsigned long m_scopesRelaxed = 0;
   // The scopes of constraints set aside as violated during a run: what they narrowed is undone
   // after it, so that the next run narrows only by the constraints that remain.
   std::vector<Id<ConstrainedVariable> > m_setAsideScopes;

@@ -10,21 +10,9 @@
 #include "Utils/base/FlagScope.hh"
 #include "Utils/base/Report.hh"
 
-#include <algorithm>
-#include <optional>
 #include <sstream>
 
 namespace KALDEN {
-
-namespace {
-
-// Whether a variable's current domain is closed and holds nothing.
-bool emptied(const Id<ConstrainedVariable>& var) {
-  const AbstractDomain& current = var->lastDomain();
-  return current.isEmpty() && current.isClosed();
-}
-
-} // namespace
 
 bool ConstraintEngine::propagate() {
   const EngineCall call(m_id, PROPAGATE);
@@ -74,9 +62,11 @@ bool ConstraintEngine::endPropagation(bool result) {
 }
 
 bool ConstraintEngine::stillEmptied() const {
-  for (const Id<ConstrainedVariable>& var : m_violationMgr->getEmptyVariables())
-    if (emptied(var))
+  for (const Id<ConstrainedVariable>& var : m_violationMgr->getEmptyVariables()) {
+    const AbstractDomain& current = var->lastDomain();
+    if (current.isEmpty() && current.isClosed())
       return true;
+  }
   return false;
 }
 
@@ -98,17 +88,25 @@ bool ConstraintEngine::doPropagate() {
   }
 
   m_relaxed = false;
-  m_grownInRuns.clear();
-  m_gainsInRun.clear();
+  // Gains given back are forgotten once the outermost propagation is over.
+  struct Depth {
+    ConstraintEngine& engine;
+    explicit Depth(ConstraintEngine& e) : engine(e) { ++engine.m_propagationDepth; }
+    ~Depth() {
+      if (--engine.m_propagationDepth == 0)
+        engine.m_gainsGivenBack.clear();
+    }
+  } depth(*this);
   bool commenced = false;
   // Only the constraints this run sets aside are undone after it.
   m_setAsideScopes.clear();
   try {
     for (;;) {
       runPropagators(commenced);
-      // A constraint removed during the run narrowed what may no longer hold: relax its scope
-      // now and go on, so that the run still ends at the right fixpoint.
-      if (!relaxAfterRemovals())
+      // A constraint removed during the run narrowed what may no longer hold, and a gain met in
+      // it gives back what the old members narrowed: relax them now and go on, so that the run
+      // still ends at the right fixpoint.
+      if (!giveBackAfterRun())
         break;
       // A domain emptied before the removal may hold values again: the run goes on as the next
       // one would start, with the emptied domains relaxed, rather than answer by stale records.
@@ -163,7 +161,7 @@ void ConstraintEngine::endFailedRun(bool commenced) {
     // Nor does what it held for after it: what constraints deleted during the run narrowed, and,
     // as propagate() would before going on, what those it set aside narrowed. The next run then
     // starts from there (pending() says so). Inside a creation by name no listener could delete.
-    relaxAfterRemovals();
+    giveBackAfterRun();
     if (!m_setAsideScopes.empty() && canContinuePropagation())
       relaxSetAside(true);
   }
@@ -213,66 +211,18 @@ void ConstraintEngine::relaxSetAside(bool emptiedFirst) {
   relaxListed(m_setAsideScopes);
 }
 
-bool ConstraintEngine::relaxAfterRemovals() {
-  // One emptied since it grew kept nothing of the gain: its emptiness is relaxed as any other's,
-  // and relaxing from it here would only refill it for the next run to fail alike.
-  if (!m_gainsInRun.empty())
-    m_gainsInRun.erase(std::remove_if(m_gainsInRun.begin(), m_gainsInRun.end(),
-                                      [this](const GainInRun& gain) {
-                                        return !gain.first.isValid() || gain.first->isDiscarded() ||
-                                               m_variables.count(gain.first) == 0 || emptied(gain.first);
-                                      }),
-                       m_gainsInRun.end());
-  if (m_relaxAfterRun.empty() && m_relaxFromAfterRun.empty() && m_gainsInRun.empty())
-    return false;
+bool ConstraintEngine::giveBackAfterRun() {
   KALDEN_CHECK(!m_propInProgress);
-  relaxListed(m_relaxAfterRun);
-  relaxFromGains();
-  // Relaxing may add more (through listeners): take the list as it stands, each time.
-  while (!m_relaxFromAfterRun.empty()) {
-    std::vector<Id<ConstrainedVariable> > grown;
-    grown.swap(m_relaxFromAfterRun);
-    for (const Id<ConstrainedVariable>& var : grown)
-      if (var.isValid() && !var->isDiscarded() && m_variables.count(var) != 0)
-        handleRelax(var);
+  // The run started with none listed (see propagate()): all that is listed is its own, and
+  // whatever working it off lists meanwhile.
+  bool widened = false;
+  while (!m_widenings.empty()) {
+    const Widening next = m_widenings.front();
+    m_widenings.pop_front();
+    if (widen(next))
+      widened = true;
   }
-  return true;
-}
-
-void ConstraintEngine::relaxFromGains() {
-  if (m_gainsInRun.empty())
-    return;
-  std::vector<GainInRun> gains;
-  gains.swap(m_gainsInRun);
-  // A gain is the engine's own finding, not a client's relaxation: it withdraws no violation, or
-  // a constraint set aside would run, and be set aside again, for ever.
-  std::optional<FlagScope> relaxingViolation;
-  if (!m_relaxingViolation)
-    relaxingViolation.emplace(m_relaxingViolation);
-  if (!m_relaxed) {
-    m_relaxed = true;
-    incrementCycle();
-  }
-  // Each variable that grew keeps what it gained; the others relax and narrow again from it.
-  for (const Id<ConstrainedVariable>& var : m_grownInRuns)
-    if (var.isValid() && !var->isDiscarded() && !emptied(var) && var->lastRelaxed() < m_cycleCount)
-      var->updateLastRelaxed(m_cycleCount);
-  for (const GainInRun& gain : gains) {
-    const Id<ConstrainedVariable>& var = gain.first;
-    if (!var.isValid() || var->isDiscarded() || m_variables.count(var) == 0)
-      continue;
-    // Rules may have narrowed it since, from what its old members caused: it takes again what it
-    // gained, within its base (a listener may have restricted that during the run).
-    AbstractDomain& current = var->getCurrentDomain();
-    const AbstractDomain& base = var->baseDomain();
-    if (base.isClosed() && !gain.second->isSubsetOf(base))
-      gain.second->intersect(base);
-    if (!current.isEmpty() && current.isClosed() && current.isSubsetOf(*gain.second) &&
-        !gain.second->isSubsetOf(current))
-      current.relax(*gain.second);
-    if (var.isValid() && !var->isDiscarded())
-      handleRelax(var);
-  }
+  return widened;
 }
 
 void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variables) {
@@ -282,7 +232,7 @@ void ConstraintEngine::relaxListed(std::vector<Id<ConstrainedVariable> >& variab
     scope.swap(variables);
     const std::size_t outer = m_widenings.size();
     for (auto it = scope.rbegin(); it != scope.rend(); ++it)
-      m_widenings.push_front(Widening{*it, Widening::ITSELF, m_relaxingViolation});
+      m_widenings.push_front(Widening{*it, Widening::ITSELF, m_relaxingViolation, nullptr});
     workOffWidenings(outer);
   }
 }

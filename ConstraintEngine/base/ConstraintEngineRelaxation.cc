@@ -23,11 +23,11 @@ void ConstraintEngine::handleRelax(const Id<ConstrainedVariable>& variable) {
     // meanwhile (a listener deleted a constraint, or reset the variable) joins it next, so that
     // what it reaches widens too.
     if (variable->lastRelaxed() < m_cycleCount)
-      m_widenings.push_front(Widening{variable, Widening::FROM, m_relaxingViolation});
+      m_widenings.push_front(Widening{variable, Widening::FROM, m_relaxingViolation, nullptr});
     return;
   }
   const std::size_t outer = m_widenings.size();
-  m_widenings.push_front(Widening{variable, Widening::FROM, m_relaxingViolation});
+  m_widenings.push_front(Widening{variable, Widening::FROM, m_relaxingViolation, nullptr});
   workOffWidenings(outer);
 }
 
@@ -41,11 +41,11 @@ void ConstraintEngine::workOffWidenings(std::size_t outer) {
   }
 }
 
-void ConstraintEngine::widen(const Widening& widening) {
+bool ConstraintEngine::widen(const Widening& widening) {
   const Id<ConstrainedVariable>& var = widening.variable;
   // One removed, or being destroyed, since it was listed is left alone.
   if (!var.isValid() || var->isDiscarded() || m_variables.count(var) == 0)
-    return;
+    return false;
   const FlagAs setAside(m_relaxingViolation, widening.setAside);
   const FlagAs relaxing(m_relaxing, widening.kind == Widening::REACHED);
   switch (widening.kind) {
@@ -54,20 +54,23 @@ void ConstraintEngine::widen(const Widening& widening) {
     // domain does not widen it whole): only one already at its widest is passed over.
     if (var->lastRelaxed() < m_cycleCount || !atWidest(var))
       var->relax();
-    return;
+    return true;
   case Widening::FROM:
     relaxFrom(var);
-    return;
+    return true;
+  case Widening::GAIN:
+    return giveBackGain(widening);
   case Widening::REACHED:
     if (var->lastRelaxed() >= m_cycleCount)
-      return;
+      return true;
     KALDEN_TRACE("ConstraintEngine:relaxed", "Relaxing " << var->toString());
     var->updateLastRelaxed(m_cycleCount);
     var->relax();
     if (!m_relaxingViolation && var.isValid())
       m_violationMgr->handleRelax(var);
-    return;
+    return true;
   }
+  return false;
 }
 
 bool ConstraintEngine::atWidest(const Id<ConstrainedVariable>& var) {
@@ -110,7 +113,7 @@ void ConstraintEngine::relaxFrom(const Id<ConstrainedVariable>& variable) {
     addLinkedVarsForRelaxation(*it, agenda, std::next(it), visited);
   const std::size_t outer = m_widenings.size();
   for (auto it = agenda.rbegin(); it != agenda.rend(); ++it)
-    m_widenings.push_front(Widening{*it, Widening::REACHED, m_relaxingViolation});
+    m_widenings.push_front(Widening{*it, Widening::REACHED, m_relaxingViolation, nullptr});
   workOffWidenings(outer);
 }
 
@@ -118,33 +121,87 @@ bool ConstraintEngine::carriesRelaxation(const Id<Constraint>& constraint) const
   return constraint->isActive() || (!constraint->isRetired() && !m_violationMgr->isViolated(constraint));
 }
 
-void ConstraintEngine::relaxFromSwitchedOff(const Id<ConstrainedVariable>& variable) {
-  if (m_propInProgress)
-    m_relaxFromAfterRun.push_back(variable);
-  else
+void ConstraintEngine::relaxFromWidened(const Id<ConstrainedVariable>& variable) {
+  if (!m_propInProgress)
     handleRelax(variable);
+  else
+    m_widenings.push_front(Widening{variable, Widening::FROM, m_relaxingViolation, nullptr});
 }
 
-void ConstraintEngine::relaxFromWidened(const Id<ConstrainedVariable>& variable) { relaxFromSwitchedOff(variable); }
-
 void ConstraintEngine::relaxFromGrown(const Id<ConstrainedVariable>& variable) {
-  // Clients may not widen during a run (they are refused before anything changes); a domain may
-  // still gain members there, when an open enumeration takes those of a closed one.
   if (!m_propInProgress) {
     handleRelax(variable);
     return;
   }
-  m_grownInRuns.push_back(variable);
-  m_gainsInRun.emplace_back(variable, std::unique_ptr<AbstractDomain>(variable->lastDomain().copy()));
+  // Clients may not widen during a run (they are refused before anything changes); an active
+  // domain may still gain members there, when an open enumeration takes those of a closed one.
+  // A gain is the engine's own finding, not a client's relaxation: it withdraws no violation, or
+  // a constraint set aside would run, and be set aside again, for ever.
+  if (variable->isActive())
+    m_widenings.push_front(Widening{variable, Widening::GAIN, true,
+                                    std::shared_ptr<const AbstractDomain>(variable->lastDomain().copy())});
+  else
+    m_widenings.push_front(Widening{variable, Widening::FROM, m_relaxingViolation, nullptr});
+}
+
+bool ConstraintEngine::giveBackGain(const Widening& gain) {
+  const Id<ConstrainedVariable>& variable = gain.variable;
+  // One emptied since kept nothing of the gain: its emptiness is relaxed as any other's, and
+  // relaxing from it here would only refill it for the next run to fail alike. One relaxed in
+  // this cycle already gave back a later gain, or was reached by another: the next run meets it
+  // again if it still gains.
+  const AbstractDomain& now = variable->lastDomain();
+  if ((now.isEmpty() && now.isClosed()) || (m_relaxed && variable->lastRelaxed() >= m_cycleCount))
+    return false;
+  // What a constraint set aside in the run narrowed may have made the gain: nothing of it is
+  // kept, and the next run, without that constraint, finds what stands.
+  bool keep = m_setAsideScopes.empty();
+  if (keep)
+    for (const GainGivenBack& given : m_gainsGivenBack)
+      if (given.first == variable && !(*given.second != *gain.gained))
+        return false;
+  // As for an insertion, the variable widens whole, with what it reaches: what rules narrowed
+  // from its old members goes, and what it took since from others' narrowing.
+  const unsigned long removalsBefore = m_scopesRelaxed;
+  if (atWidest(variable))
+    handleRelax(variable);
+  else
+    variable->relax();
+  // A listener told of the relaxation may have removed what caused the gain: the next run finds
+  // whether it still stands.
+  keep = keep && m_scopesRelaxed == removalsBefore;
+  if (keep && variable.isValid() && !variable->isDiscarded()) {
+    m_gainsGivenBack.emplace_back(variable, std::unique_ptr<AbstractDomain>(gain.gained->copy()));
+    takeAgain(variable, *gain.gained);
+  }
+  return true;
+}
+
+void ConstraintEngine::takeAgain(const Id<ConstrainedVariable>& variable, const AbstractDomain& gained) {
+  // It takes again what it gained, so that the next run does not narrow from its old members
+  // before meeting the gain again; but within a specification or a base restriction made since,
+  // which relax() kept, and never emptied by them (the next run judges that).
+  AbstractDomain& current = variable->getCurrentDomain();
+  if (variable->specifiedFlag() || current.isEmpty())
+    return;
+  std::unique_ptr<AbstractDomain> target(gained.copy());
+  if (current.isClosed())
+    target->intersect(current);
+  if (target->isEmpty() || !(*target != current))
+    return;
+  current.intersect(*target);
 }
 
 void ConstraintEngine::relaxVariables(const std::vector<Id<ConstrainedVariable> >& variables) {
   // A copy either way: relaxing reaches listeners, which may change what the caller passed.
   std::vector<Id<ConstrainedVariable> > listed(variables);
-  if (m_propInProgress)
-    m_relaxAfterRun.insert(m_relaxAfterRun.end(), listed.begin(), listed.end());
-  else
+  ++m_scopesRelaxed;
+  if (!m_propInProgress) {
     relaxListed(listed);
+    return;
+  }
+  for (auto it = listed.rbegin(); it != listed.rend(); ++it)
+    m_widenings.push_front(Widening{*it, Widening::ITSELF, m_relaxingViolation, nullptr});
 }
 
 void ConstraintEngine::addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable,

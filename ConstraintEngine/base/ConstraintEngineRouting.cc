@@ -39,7 +39,7 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   if (!variable->isActive()) {
     // Its constraints are off and hear nothing; what they narrowed from it must still widen.
     if (change == DomainListener::RELAXED || change == DomainListener::OPENED)
-      relaxFromSwitchedOff(variable);
+      relaxFromGrown(variable);
     return;
   }
 

@@ -93,9 +93,10 @@ bool UnaryConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int arg
   KALDEN_CHECK_MSG(argIndex == 0, "Cannot have more than one variable in scope.");
   if (narrowsToMembers() || narrowsToIntegers() || waitsForClosing())
     return false;
-  // An opened variable takes the source's members again.
+  // An opened variable takes the source's members again; one closed may hold members the
+  // constraint never judged (an open enumeration that held nothing took a closed one's).
   return changeType != DomainListener::RESET && changeType != DomainListener::RELAXED &&
-         changeType != DomainListener::OPENED;
+         changeType != DomainListener::OPENED && changeType != DomainListener::CLOSED;
 }
 
 void UnaryConstraint::setSource(const Id<Constraint>& sourceConstraint) {

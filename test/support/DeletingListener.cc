@@ -29,6 +29,11 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
     m_session.refuseDuringRun(m_choice / 10);
     return;
   }
+  // Or specifies a variable, which the run must keep, gains given back after it included.
+  if (m_session.propagating() && m_choice % 10 == 6 && (m_choice / 10) % 2 == 0) {
+    m_session.specifyDuringRun(m_choice / 20);
+    return;
+  }
   if (atRelaxation(m_choice) && !m_session.propagating()) {
     widenOrDelete();
     return;

@@ -169,6 +169,9 @@ private:
       return {lb, std::min(GREATEST, lb + (m_draw.chance(6) ? 0 : m_draw.between(1, 4)))};
     }
     std::vector<int> values;
+    // An open enumeration holding one value or none decides nothing, and gains from all it meets.
+    if (kind == KIND_OPEN && m_draw.chance(3))
+      return m_draw.chance(2) ? values : std::vector<int>{m_draw.between(LEAST, GREATEST)};
     for (int v = LEAST; v <= GREATEST; ++v)
       if (m_draw.chance(2))
         values.push_back(v);

@@ -216,6 +216,9 @@ public:
   int specifying() const { return m_specifying; }
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
+  /// From a listener inside a run: specifies an active variable the choice picks to a value of
+  /// its base, and records it; nothing when none is free to specify.
+  void specifyDuringRun(int choice);
   /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
   /// not): makes a call the engine refuses, held to a snapshot; false when it found none to make.
   bool refuseWhileRemoved(int choice);

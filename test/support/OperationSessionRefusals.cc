@@ -178,6 +178,31 @@ bool OperationSession::expectRefused(const std::string& what, const std::functio
   return true;
 }
 
+void OperationSession::specifyDuringRun(int choice) {
+  // Specifying anew would reset first, a widening the run refuses: only unspecified variables.
+  std::vector<int> candidates;
+  for (const auto& v : m_variables)
+    if (v.second.alive && v.first != m_specifying && !v.second.specified && !v.second.base.empty() &&
+        v.second.id->isActive() && !v.second.id->isDiscarded() && !v.second.id->specifiedFlag())
+      candidates.push_back(v.first);
+  if (candidates.empty())
+    return;
+  const int v = candidates[static_cast<std::size_t>(choice) % candidates.size()];
+  ModelVariable& var = m_variables.at(v);
+  // A value of the base: one the current domain holds, unless that is open and may gain any.
+  const AbstractDomain& current = var.id->lastDomain();
+  std::vector<int> values;
+  for (int value : var.base)
+    if (var.id->baseDomain().isMember(value) && (current.isOpen() || current.isMember(value)))
+      values.push_back(value);
+  if (values.empty())
+    return;
+  const int value = values[static_cast<std::size_t>(choice / 7) % values.size()];
+  var.id->specify(value);
+  var.specified = true;
+  var.value = value;
+}
+
 void OperationSession::refuseDuringRun(int choice) {
   std::vector<int> variables;
   std::vector<int> constraints;

@@ -327,5 +327,51 @@ TEST_F(OpenDomainTest, AGainGivenBackAfterARunStaysWithinABaseRestrictedInIt) {
   EXPECT_EQ(shown(c), "int:CLOSED{2, 3}");
 }
 
+// A listener specifies, inside the run, an open enumeration that gains there: the gain given
+// back keeps the specification and stays within a base that lost a value before.
+TEST_F(OpenDomainTest, AGainGivenBackKeepsASpecificationMadeInTheRun) {
+  struct Specifier : ConstraintEngineListener {
+    Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), var(v) {}
+    void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+      if (v != var || done || !var->lastDomain().isClosed())
+        return;
+      done = true;
+      var->specify(3);
+    }
+    Id<ConstrainedVariable> var;
+    bool done = false;
+  };
+  const Id<ConstrainedVariable> s = openEnum("s", {1, 2, 3});
+  new UnaryConstraint(NumericDomain({1, 2, 3}, IntDT::instance()), s);
+  s->remove(2);
+  Specifier specifier(engine(), s);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(specifier.done);
+  EXPECT_EQ(shown(s), "int:CLOSED{3}");
+}
+
+// A listener told of a gain's relaxation deletes the constraint that caused the gain: nothing of
+// it is taken again, and the variable answers as a fresh one without that constraint would.
+TEST_F(OpenDomainTest, AGainWhoseCauseGoesWhileItIsGivenBackIsNotTakenAgain) {
+  struct Deleter : ConstraintEngineListener {
+    Deleter(const Id<ConstraintEngine>& e, Constraint* c) : ConstraintEngineListener(e), ce(e), cause(c) {}
+    void notifyChanged(const Id<ConstrainedVariable>&, const DomainListener::ChangeType& change) override {
+      if (change != DomainListener::RELAXED || cause == nullptr || ce->isPropagating())
+        return;
+      Constraint* going = cause;
+      cause = nullptr;
+      delete going;
+    }
+    Id<ConstraintEngine> ce;
+    Constraint* cause;
+  };
+  const Id<ConstrainedVariable> v = intEnum("v", {-1, 1, 2, 3});
+  v->open();
+  Deleter deleter(engine(), new UnaryConstraint(NumericDomain({-3, -1, 0, 2, 3}, IntDT::instance()), v));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(deleter.cause, nullptr);
+  EXPECT_EQ(shown(v), "int:OPEN{-1, 1, 2, 3}");
+}
+
 } // namespace
 } // namespace KALDEN

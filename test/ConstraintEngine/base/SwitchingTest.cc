@@ -438,5 +438,47 @@ TEST_F(SwitchingTest, EveryRuleAnswersOverAnOpenEnumerationThatHoldsNothingYet) 
   }
 }
 
+// An open enumeration under a unary constraint, switched off and on, then takes a closed
+// enumeration's members through an equality: the unary judges them before the answer.
+TEST_F(SwitchingTest, AUnaryJudgesWhatAVariableSwitchedOffAndOnTakesLater) {
+  for (int held : {-1, 1}) {
+    SCOPED_TRACE(held < 0 ? "open and empty" : "open holding 1");
+    NumericDomain values(IntDT::instance());
+    if (held > 0)
+      values.insert(held);
+    const Id<ConstrainedVariable> x = (new Variable<EnumeratedDomain>(engine(), values, false, true, "x",
+                                                                       Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
+                                          ->getId();
+    const Id<ConstrainedVariable> w = intEnum("w", {2});
+    Constraint* unary = new UnaryConstraint(NumericDomain({1}, IntDT::instance()), x);
+    ASSERT_TRUE(m_engine->propagate());
+    x->deactivate();
+    ASSERT_TRUE(m_engine->propagate());
+    x->undoDeactivation();
+    ASSERT_TRUE(m_engine->propagate());
+    Constraint* eq = new EqualConstraint("eq", "Default", engine(), makeScope(x, w));
+    EXPECT_FALSE(m_engine->propagate()) << x->lastDomain().toString();
+    delete eq;
+    delete unary;
+    delete static_cast<ConstrainedVariable*>(x);
+    delete static_cast<ConstrainedVariable*>(w);
+    m_engine->clearEmptyVariables();
+  }
+}
+
+// A switched-off variable is judged when it is switched on, whenever it was emptied: emptied
+// while on and then switched off, it no longer makes the answer false; switched on, it does.
+TEST_F(SwitchingTest, AVariableEmptiedWhileOnAndThenSwitchedOffIsJudgedWhenOn) {
+  const Id<ConstrainedVariable> x = intEnum("x", {1, 2}), y = intEnum("y", {3});
+  Constraint* eq = new EqualConstraint("eq", "Default", engine(), makeScope(x, y));
+  EXPECT_FALSE(m_engine->propagate());
+  x->deactivate();
+  EXPECT_TRUE(m_engine->propagate());
+  x->undoDeactivation();
+  EXPECT_FALSE(m_engine->propagate());
+  delete eq;
+  EXPECT_TRUE(m_engine->propagate());
+}
+
 } // namespace
 } // namespace KALDEN

@@ -221,5 +221,32 @@ TEST_F(ViolationTest, AGainBesideConstraintsSetAsideEndsAtTheFixpointOfTheRest) 
   } while (std::next_permutation(order.begin(), order.end()) && !HasFailure());
 }
 
+// Open enumerations gain a closed one's members in the run where constraints over one of them
+// are set aside: what those constraints caused goes, the gains they narrowed included, and the
+// network without them answers.
+TEST_F(ViolationTest, AGainBesideConstraintsSetAsideInTheRunKeepsNothingTheyCaused) {
+  m_engine->setAllowViolations(true);
+  auto open = [this](const char* name, double value) {
+    NumericDomain values(IntDT::instance());
+    values.insert(value);
+    return (new Variable<EnumeratedDomain>(engine(), values, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
+        ->getId();
+  };
+  const Id<ConstrainedVariable> v0 = intEnum("v0", {-3}), v1 = intEnum("v1", {-6, -4, 1}), v2 = intEnum("v2", {0});
+  const Id<ConstrainedVariable> v4 = open("v4", -6), v6 = open("v6", -6);
+  v1->open();
+  v1->close();
+  equal(makeScope(v4, v1, v4, v6));
+  Constraint* addEq = new AddEqualConstraint("addEq", "Default", engine(), makeScope(v4, v4, v0));
+  Constraint* lt = new LessThanConstraint("lt", "Default", engine(), makeScope(v4, v4));
+  new LessThanConstraint("lt", "Default", engine(), makeScope(v1, v2));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(m_engine->isViolated(addEq->getId()));
+  EXPECT_TRUE(m_engine->isViolated(lt->getId()));
+  EXPECT_EQ(v1->lastDomain().toString(), "int:CLOSED{-6, -4}");
+  EXPECT_EQ(v6->lastDomain().toString(), "int:CLOSED{-6, -4}");
+}
+
 } // namespace
 } // namespace KALDEN
