@@ -2,6 +2,7 @@
 #define KALDEN_UTILS_BASE_INSERTIONORDEREDSET_HH
 
 #include "Utils/base/Id.hh"
+#include "Utils/base/SlotIterator.hh"
 
 #include <cstddef>
 #include <functional>
@@ -27,47 +28,7 @@ template <class T>
 class InsertionOrderedSet {
 public:
   /// Walks the handles held, in insertion order.
-  class const_iterator {
-  public:
-    typedef std::forward_iterator_tag iterator_category;
-    typedef Id<T> value_type;
-    typedef std::ptrdiff_t difference_type;
-    typedef const Id<T>* pointer;
-    typedef const Id<T>& reference;
-
-    /// Past the end of an empty set.
-    const_iterator() = default;
-    /// The handle here.
-    reference operator*() const { return *m_at; }
-    /// The handle here.
-    pointer operator->() const { return m_at; }
-    /// Steps to the next handle held.
-    const_iterator& operator++() {
-      ++m_at;
-      skipHoles();
-      return *this;
-    }
-    /// Steps to the next handle held; answers where it was.
-    const_iterator operator++(int) {
-      const const_iterator was = *this;
-      ++*this;
-      return was;
-    }
-    /// Whether both are at the same place.
-    bool operator==(const const_iterator& other) const { return m_at == other.m_at; }
-    /// Whether they are at different places.
-    bool operator!=(const const_iterator& other) const { return m_at != other.m_at; }
-
-  private:
-    friend class InsertionOrderedSet;
-    const_iterator(const Id<T>* at, const Id<T>* end) : m_at(at), m_end(end) { skipHoles(); }
-    void skipHoles() {
-      while (m_at != m_end && m_at->isNoId())
-        ++m_at;
-    }
-    const Id<T>* m_at = nullptr;
-    const Id<T>* m_end = nullptr;
-  };
+  typedef SlotIterator<T> const_iterator;
 
   /// The first handle inserted.
   const_iterator begin() const { return m_body ? at(0) : const_iterator(); }
@@ -121,7 +82,7 @@ public:
   /// Removes the handle at a position; answers the next position. The other positions stay
   /// valid (an erasure by handle or an insertion may move them).
   const_iterator erase(const_iterator position) {
-    const std::size_t place = static_cast<std::size_t>(position.m_at - m_body->slots.data());
+    const std::size_t place = static_cast<std::size_t>(position.slot() - m_body->slots.data());
     return forget(place) ? at(place + 1) : end();
   }
 

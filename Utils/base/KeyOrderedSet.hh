@@ -2,6 +2,7 @@
 #define KALDEN_UTILS_BASE_KEYORDEREDSET_HH
 
 #include "Utils/base/Id.hh"
+#include "Utils/base/SlotIterator.hh"
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
@@ -33,41 +34,7 @@ template <class T>
 class KeyOrderedSet {
 public:
   /// Iterates the held handles in key order.
-  class const_iterator {
-  public:
-    typedef std::forward_iterator_tag iterator_category;
-    typedef Id<T> value_type;
-    typedef std::ptrdiff_t difference_type;
-    typedef const Id<T>* pointer;
-    typedef const Id<T>& reference;
-
-    const_iterator() = default;
-    reference operator*() const { return *m_at; }
-    pointer operator->() const { return m_at; }
-    const_iterator& operator++() {
-      ++m_at;
-      skipHoles();
-      return *this;
-    }
-    const_iterator operator++(int) {
-      const const_iterator before = *this;
-      ++*this;
-      return before;
-    }
-    bool operator==(const const_iterator& other) const { return m_at == other.m_at; }
-    bool operator!=(const const_iterator& other) const { return m_at != other.m_at; }
-
-  private:
-    friend class KeyOrderedSet;
-    const_iterator(const Id<T>* at, const Id<T>* end) : m_at(at), m_end(end) { skipHoles(); }
-    void skipHoles() {
-      while (m_at != m_end && m_at->isNoId())
-        ++m_at;
-    }
-
-    const Id<T>* m_at = nullptr;
-    const Id<T>* m_end = nullptr;
-  };
+  typedef SlotIterator<T> const_iterator;
 
   /// The lowest-keyed handle.
   const_iterator begin() const { return at(m_first); }
@@ -121,7 +88,7 @@ public:
   }
   /// Removes the handle at a position (which must hold one); answers the next position.
   const_iterator erase(const_iterator position) {
-    const std::size_t i = static_cast<std::size_t>(position.m_at - m_handles.data());
+    const std::size_t i = static_cast<std::size_t>(position.slot() - m_handles.data());
     release(i);
     return m_size == 0 ? end() : at(i + 1);
   }
