@@ -7,6 +7,7 @@
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
@@ -128,9 +129,10 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   // Before the closed singleton base is let be: inside a run an emptied variable is refused too.
   KALDEN_CHECK_TEXT_OR_RETURN(mayWidenNow() || !widensCurrent(domain), "!m_propInProgress");
   const AbstractDomain& base = internal_baseDomain();
-  // A closed singleton base keeps its value, unless a specified value the base lost emptied it.
+  // A decided base keeps its value, unless a specified value the base lost emptied it. A real
+  // interval narrower than the tolerance holds more than one: the variable widens to it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
-  if (base.isSingleton() && base.isClosed() && !lostSpecifiedValue) {
+  if (ConstraintShape::isDecided(base) && !lostSpecifiedValue) {
     // The value stays, but no longer as the client's: reopened, the variable takes what the base gains.
     m_specifiedFlag = false;
     return;
@@ -198,7 +200,8 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
     if (watch.gone())
       return;
   }
-  if (dom.isSingleton() && !m_specifiedFlag && canBeSpecified()) {
+  // Only a decided domain names a value to specify: a narrow real interval holds more than one.
+  if (ConstraintShape::isDecided(dom) && !m_specifiedFlag && canBeSpecified()) {
     specify(dom.getSingletonValue());
     if (watch.gone())
       return;
