@@ -7,6 +7,7 @@
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
@@ -118,9 +119,10 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   KALDEN_CHECK_MSG_OR_RETURN(domain.isSubsetOf(internal_baseDomain()),
                              domain.toString() << " not in " << internal_baseDomain().toString());
   const AbstractDomain& base = internal_baseDomain();
-  // A closed singleton base keeps its value, unless a specified value the base lost emptied it.
+  // A decided base keeps its value, unless a specified value the base lost emptied it. A real
+  // interval narrower than the tolerance holds more than one: the variable widens to it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
-  if (base.isSingleton() && base.isClosed() && !lostSpecifiedValue) {
+  if (ConstraintShape::isDecided(base) && !lostSpecifiedValue) {
     // The value stays, but no longer as the client's: reopened, the variable takes what the base gains.
     m_specifiedFlag = false;
     return;
@@ -193,7 +195,8 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
     if (watch.gone())
       return;
   }
-  if (dom.isSingleton() && !m_specifiedFlag && canBeSpecified()) {
+  // Only a decided domain names a value to specify: a narrow real interval holds more than one.
+  if (ConstraintShape::isDecided(dom) && !m_specifiedFlag && canBeSpecified()) {
     specify(dom.getSingletonValue());
     if (watch.gone())
       return;

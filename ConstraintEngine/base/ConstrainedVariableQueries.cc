@@ -8,6 +8,7 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/DataType.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
 #include <list>
@@ -108,8 +109,8 @@ bool ConstrainedVariable::isClosed() const { return baseDomain().isClosed(); }
 bool ConstrainedVariable::isSpecified() const {
   if (m_specifiedFlag)
     return true;
-  const AbstractDomain& base = baseDomain();
-  return base.isSingleton() && base.isClosed();
+  // A real interval narrower than the tolerance holds more than one value: it specifies none.
+  return ConstraintShape::isDecided(baseDomain());
 }
 
 double ConstrainedVariable::getSpecifiedValue() const {

@@ -6,6 +6,7 @@
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/Propagator.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
@@ -237,14 +238,12 @@ void Constraint::notifyBaseDomainOpened() {
 }
 
 bool Constraint::testIsRedundant(const Id<ConstrainedVariable>& variable) const {
-  if (variable.isId()) {
-    const AbstractDomain& base = variable->baseDomain();
-    if (!base.isSingleton() || base.isOpen())
-      return false;
-  }
-  // A base domain open to insertion may still gain values: nothing is decided for good.
+  if (variable.isId() && !ConstraintShape::isDecided(variable->baseDomain()))
+    return false;
+  // A base domain open to insertion may still gain values, and a real interval narrower than the
+  // tolerance still holds more than one: nothing is decided for good.
   for (const Id<ConstrainedVariable>& var : m_variables) {
-    if (!var->baseDomain().isSingleton() || var->baseDomain().isOpen()) {
+    if (!ConstraintShape::isDecided(var->baseDomain())) {
       KALDEN_TRACE("Constraint:testIsRedundant", var->toString() << " has base domain of " << var->baseDomain());
       return false;
     }

@@ -6,6 +6,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 
 #include "ConstraintEngine/base/Constraint.hh"
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "Utils/base/FlagScope.hh"
 #include "Utils/base/Report.hh"
 
@@ -76,8 +77,13 @@ bool ConstraintEngine::widen(const Widening& widening) {
 bool ConstraintEngine::atWidest(const Id<ConstrainedVariable>& var) {
   const AbstractDomain& current = var->lastDomain();
   if (var->specifiedFlag())
-    return current.isSingleton() && current.isMember(var->getSpecifiedValue());
-  return !(current != var->baseDomain());
+    return ConstraintShape::isDecided(current) && current.isMember(var->getSpecifiedValue());
+  const AbstractDomain& base = var->baseDomain();
+  // Tolerant equality would take a point for a base narrower than the tolerance: an interval
+  // is at its widest only at the base's very bounds.
+  if (current.isInterval() && base.isInterval())
+    return current.getLowerBound() == base.getLowerBound() && current.getUpperBound() == base.getUpperBound();
+  return !(current != base);
 }
 
 void ConstraintEngine::relaxFrom(const Id<ConstrainedVariable>& variable) {

@@ -78,7 +78,7 @@ void CountZerosConstraint::handleExecute() {
   if (count.lt(definiteZeros, count.getLowerBound()) && count.eq(count.getLowerBound(), possibleZeros))
     for (std::size_t i = 1; i < m_variables.size(); ++i) {
       AbstractDomain& dom = getCurrentDomain(m_variables[i]);
-      if (dom.isMember(0.0) && !dom.isSingleton())
+      if (dom.isMember(0.0) && !holdsOnlyZero(dom))
         dom.intersect(0.0, 0.0);
     }
 
@@ -86,7 +86,7 @@ void CountZerosConstraint::handleExecute() {
   if (count.lt(count.getUpperBound(), possibleZeros) && count.eq(count.getUpperBound(), definiteZeros))
     for (std::size_t i = 1; i < m_variables.size(); ++i) {
       AbstractDomain& dom = getCurrentDomain(m_variables[i]);
-      if (!dom.isMember(0.0) || dom.isSingleton())
+      if (!dom.isMember(0.0) || holdsOnlyZero(dom))
         continue;
       if (dom.isEnumerated() || isZero(dom.getLowerBound()) || isZero(dom.getUpperBound()))
         dom.remove(0.0);

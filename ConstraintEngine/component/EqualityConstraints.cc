@@ -6,8 +6,6 @@
 
 #include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
-#include "ConstraintEngine/component/DataTypes.hh"
-#include "ConstraintEngine/component/IntervalDomains.hh"
 #include "Utils/base/Report.hh"
 
 #include <cmath>
@@ -162,11 +160,13 @@ bool NotEqualConstraint::removeNearBothEnds(const AbstractDomain& narrow, Abstra
   const bool lowGoes = nearBoth(domy.getLowerBound()), highGoes = nearBoth(domy.getUpperBound());
   if (!lowGoes && !highGoes)
     return false;
-  const double newLb = lowGoes ? BoundsArithmetic::apartAbove(lb, narrow.minDelta()) : domy.getLowerBound();
-  const double newUb = highGoes ? BoundsArithmetic::apartBelow(ub, narrow.minDelta()) : domy.getUpperBound();
-  if (newLb <= newUb)
-    return domy.intersect(IntervalDomain(newLb, newUb, FloatDT::instance()));
-  domy.empty();
+  if (lowGoes && highGoes) {
+    domy.empty();
+    return true;
+  }
+  // The end steps the tolerance past the narrow interval's end nearer to it, however little it
+  // moves: what lies closer equals every value the narrow interval holds.
+  domy.remove(lowGoes ? lb : ub);
   return true;
 }
 
@@ -192,20 +192,14 @@ bool NotEqualConstraint::removeValue(double value, AbstractDomain& domy) {
     domy.set(value < 0.5 ? 1.0 : 0.0);
     return true;
   }
-  // An interval loses the value only at an end. Whether the value sits at an end, and how far the end
+  // An interval loses the value only at an end, where its removal steps the end the tolerance past
+  // the value, however little the end moves. Whether the value sits at an end, and how far the end
   // moves, is judged by the interval's own tolerance: a coarser step (an integer's, say) would cut off
   // real values that differ from the one excluded.
-  if (domy.compareEqual(value, domy.getLowerBound())) {
-    domy.intersect(IntervalDomain(BoundsArithmetic::apartAbove(value, domy.minDelta()), domy.getUpperBound(),
-                                  FloatDT::instance()));
-    return true;
-  }
-  if (domy.compareEqual(value, domy.getUpperBound())) {
-    domy.intersect(IntervalDomain(domy.getLowerBound(), BoundsArithmetic::apartBelow(value, domy.minDelta()),
-                                  FloatDT::instance()));
-    return true;
-  }
-  return false;
+  if (!domy.compareEqual(value, domy.getLowerBound()) && !domy.compareEqual(value, domy.getUpperBound()))
+    return false;
+  domy.remove(value);
+  return true;
 }
 
 bool NotEqualConstraint::canIgnore(const Id<ConstrainedVariable>& variable, int argIndex,

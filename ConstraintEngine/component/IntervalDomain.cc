@@ -11,10 +11,8 @@
 #include "Utils/base/NumberText.hh"
 #include "Utils/base/Report.hh"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <list>
 #include <ostream>
 #include <typeinfo>
@@ -120,22 +118,13 @@ void IntervalDomain::set(double value) {
   notifyChange(DomainListener::SET_TO_SINGLETON);
 }
 
-namespace {
-
-// Whether hi lies above lo by the tolerance. A bound cut by one step was computed as the other
-// bound minus the tolerance: the rounding of that subtraction must not keep it from coming back.
-bool apartBy(double lo, double hi, double delta) {
-  const double slack = 4 * std::numeric_limits<double>::epsilon() * std::max(std::fabs(lo), std::fabs(hi));
-  return hi - lo + slack >= delta;
-}
-
-} // namespace
+bool IntervalDomain::widensTo(double lb, double ub) const { return isEmpty() || lb < m_lb || m_ub < ub; }
 
 void IntervalDomain::reset(const AbstractDomain& dom) {
   assertSafeComparison(*this, dom);
-  // A bound cut by one tolerance step must come back, though tolerant equality may say it is there.
-  if (*this != dom || apartBy(m_ub, dom.getUpperBound(), minDelta()) ||
-      apartBy(dom.getLowerBound(), m_lb, minDelta())) {
+  // Any bound further out comes back, though tolerant equality may say it is there: a bound cut
+  // by one step, or a point taken from an interval narrower than the tolerance.
+  if (*this != dom || widensTo(dom.getLowerBound(), dom.getUpperBound())) {
     const HolderWatch watch(*this);
     relax(dom);
     if (!watch.holderGone())
@@ -155,7 +144,7 @@ bool IntervalDomain::relax(double lb, double ub) {
   KALDEN_CHECK(leq(lb, ub));
   KALDEN_CHECK_MSG(isEmpty() || (leq(lb, m_lb) && leq(m_ub, ub)),
                    lb << " >=" << m_lb << " OR " << m_ub << " >= " << ub);
-  if (!(apartBy(m_ub, ub, minDelta()) || apartBy(lb, m_lb, minDelta())))
+  if (!widensTo(lb, ub))
     return false;
   double newLb = check(lb);
   double newUb = check(ub);
@@ -190,17 +179,13 @@ void IntervalDomain::remove(double value) {
     empty();
     return;
   }
-  // The new end lies the tolerance beyond both the old end and the value, so that neither is
-  // still a member by the tolerant comparisons.
-  if (compareEqual(value, m_lb)) {
-    m_lb = BoundsArithmetic::apartAbove(std::max(m_lb, value), minDelta());
-    notifyChange(isEmpty() ? DomainListener::EMPTIED : DomainListener::LOWER_BOUND_INCREASED);
-  } else if (compareEqual(value, m_ub)) {
-    double newUb = BoundsArithmetic::apartBelow(std::min(m_ub, value), minDelta());
-    KALDEN_CHECK_TEXT(!lt(newUb, m_lb), "!isEmpty()");
-    m_ub = newUb;
-    notifyChange(DomainListener::UPPER_BOUND_DECREASED);
-  } else {
+  // The new end lies the tolerance beyond the value, so that it is no longer a member; what lies
+  // further from it differs from it and stays, though within the tolerance of the old end.
+  if (compareEqual(value, m_lb))
+    stepAbove(value);
+  else if (compareEqual(value, m_ub))
+    stepBelow(value);
+  else {
     KALDEN_ALWAYS_FAIL_MSG("Attempted to remove an element from within the interval. Wuuld require splitting.");
   }
 }
@@ -243,14 +228,39 @@ bool IntervalDomain::difference(const AbstractDomain& dom) {
     empty();
     return true;
   }
-  if (leq(lb, m_lb)) {
-    m_lb = check(BoundsArithmetic::apartAbove(ub, minDelta()));
-    notifyChange(DomainListener::LOWER_BOUND_INCREASED);
-  } else {
-    m_ub = check(BoundsArithmetic::apartBelow(lb, minDelta()));
-    notifyChange(DomainListener::UPPER_BOUND_DECREASED);
-  }
+  if (leq(lb, m_lb))
+    stepAbove(ub);
+  else
+    stepBelow(lb);
   return true;
+}
+
+void IntervalDomain::stepAbove(double value) {
+  double lb = BoundsArithmetic::apartAbove(value, minDelta());
+  if (lb > m_ub) {
+    // Every value lies within the tolerance of the one stepped past, unless rounding alone put the
+    // step beyond an upper bound the tolerance above it (the bit apartAbove() adds): that stays.
+    if (m_ub < value + minDelta()) {
+      empty();
+      return;
+    }
+    lb = m_ub;
+  }
+  m_lb = check(lb);
+  notifyChange(DomainListener::LOWER_BOUND_INCREASED);
+}
+
+void IntervalDomain::stepBelow(double value) {
+  double ub = BoundsArithmetic::apartBelow(value, minDelta());
+  if (ub < m_lb) {
+    if (m_lb > value - minDelta()) {
+      empty();
+      return;
+    }
+    ub = m_lb;
+  }
+  m_ub = check(ub);
+  notifyChange(DomainListener::UPPER_BOUND_DECREASED);
 }
 
 AbstractDomain& IntervalDomain::operator=(const AbstractDomain& dom) {

@@ -108,6 +108,15 @@ public:
 protected:
   /// The bound-limit checks every constructor but the copy one ends with.
   void commonInit();
+  /// Whether [lb, ub] reaches beyond a bound, by any amount: a point taken from an interval
+  /// narrower than the tolerance widens back to it. An empty interval widens to anything.
+  bool widensTo(double lb, double ub) const;
+  /// Raises the lower bound the tolerance past `value` (apartAbove()), however little it moves.
+  /// A step past the upper bound empties the interval, as every value it holds then equals
+  /// `value`, unless rounding alone put it there: the upper bound is then the one value left.
+  void stepAbove(double value);
+  /// Lowers the upper bound the tolerance below `value`, as stepAbove() raises the lower.
+  void stepBelow(double value);
   /// Whether every value of this non-empty interval is a member of the closed enumeration.
   bool holdsValuesWithin(const AbstractDomain& enumeration) const;
   /// The number brought within [MINUS_INFINITY, PLUS_INFINITY]; zero (or a number that is not

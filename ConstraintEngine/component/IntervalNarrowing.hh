@@ -43,6 +43,16 @@ bool IntervalDomain::narrowTo(double lb, double ub) {
   }
   bool ubMoved = lessThan(ub, m_ub);
   bool lbMoved = lessThan(m_lb, lb);
+  // A bound moved past the other by less than the tolerance meets it: the interval becomes the
+  // moved bound, the value the narrowing allows. Reversed bounds would read as a singleton that
+  // still holds what the narrowing excluded.
+  if ((ubMoved || lbMoved) && (lbMoved ? lb : m_lb) > (ubMoved ? ub : m_ub)) {
+    if (lbMoved)
+      ub = lb;
+    else
+      lb = ub;
+    ubMoved = lbMoved = true;
+  }
   // Both new bounds pass the precision test before either is stored.
   if (ubMoved)
     Calls::testPrecision(*this, ub);

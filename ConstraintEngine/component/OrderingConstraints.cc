@@ -93,8 +93,8 @@ void LessThanConstraint::handleExecute() {
   typedef BoundsArithmetic BA;
   // No pair holds the order when x's least value is not below y's greatest by the tolerance,
   // decided values included (0.3 is not below 0.30000000000000004). Judged before the steps,
-  // which move neither bound: a real stepped within the tolerance of its other bound keeps the
-  // two reversed, and its span then reads as holding a pair that does not exist.
+  // which move neither bound: a real stepped within the tolerance of its other bound meets it
+  // there instead of emptying.
   if (!BA::lessThan(domx, domx.getLowerBound(), domy, domy.getUpperBound())) {
     domx.empty();
     return;

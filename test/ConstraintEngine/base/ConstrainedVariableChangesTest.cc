@@ -1,4 +1,5 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
 #include "support/RecordingEngineListener.hh"
@@ -114,6 +115,35 @@ TEST_F(VariableChangesTest, RestrictingTheBaseDomainTellsTheEngineAndTheConstrai
   x->deactivate();
   EXPECT_CHECK_FAILS(x->restrictBaseDomain(IntervalIntDomain(0, 1, IntDT::instance())), "isActive()");
   x->undoDeactivation();
+}
+
+// A base narrower than the tolerance holds more than one value: it specifies nothing, a reset or a
+// relaxation widens back to all of it (so i < v answers as over a fresh v), and restricting a base
+// to such an interval does not specify its upper bound.
+TEST_F(VariableChangesTest, ABaseNarrowerThanTheToleranceIsNotOneValue) {
+  const Id<ConstrainedVariable> v = floatVar("v", 3, 3.000008), fresh = floatVar("fresh", 3, 3.000008);
+  const Id<ConstrainedVariable> i = intVar("i", 0, 10), j = intVar("j", 0, 10);
+  EXPECT_FALSE(v->isSpecified());
+  v->specify(3);
+  EXPECT_TRUE(m_engine->propagate());
+  v->reset();
+  new LessThanConstraint("lt", "Default", engine(), makeScope(i, v));
+  new LessThanConstraint("lt", "Default", engine(), makeScope(j, fresh));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(v->lastDomain().getUpperBound(), 3.000008);
+  EXPECT_EQ(i->lastDomain().getUpperBound(), j->lastDomain().getUpperBound());
+
+  // A value within the tolerance of the upper end only cuts it by less than the tolerance.
+  v->getCurrentDomain().remove(3.000015);
+  EXPECT_LT(v->lastDomain().getUpperBound(), 3.000008);
+  v->relax();
+  EXPECT_EQ(v->lastDomain().getUpperBound(), 3.000008);
+
+  const Id<ConstrainedVariable> w = floatVar("w", 0, 10);
+  w->restrictBaseDomain(IntervalDomain(3, 3.000008, FloatDT::instance()));
+  EXPECT_FALSE(w->specifiedFlag() || w->isSpecified());
+  EXPECT_EQ(w->lastDomain().getLowerBound(), 3);
+  EXPECT_EQ(w->lastDomain().getUpperBound(), 3.000008);
 }
 
 TEST_F(VariableChangesTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) {

@@ -6,6 +6,7 @@
 #include "ConstraintEngine/component/AllDiffConstraints.hh"
 #include "ConstraintEngine/component/AllSameConstraints.hh"
 #include "ConstraintEngine/component/ArithmeticConstraints.hh"
+#include "ConstraintEngine/component/BoundsArithmetic.hh"
 #include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "ConstraintEngine/component/ExtremumConstraints.hh"
 #include "ConstraintEngine/component/FunctionConstraints.hh"
@@ -175,6 +176,28 @@ TEST_F(DecimalRealsTest, ANarrowRealIntervalIsNotOneValue) {
     post<CondAllSameConstraint>({b, r, e});
     EXPECT_TRUE(propagate());
     EXPECT_TRUE(holds(e, 2.000012));
+  }
+}
+
+// No x of [2, 2.0000001] is both at most y = 1.999990001 and the tolerance from it, in whichever
+// order the two rules run: neither leaves x's bounds reversed, nor is retired over x's base, which
+// holds more than one value. The difference alone keeps what lies beyond the tolerance of y.
+TEST_F(DecimalRealsTest, ANarrowIntervalAtMostAndApartFromADecidedValueHasNoValue) {
+  for (bool orderFirst : {true, false}) {
+    Id<ConstrainedVariable> y = floatVar("y", 1.99999, 1.99999), x = floatVar("x", 2, 2.0000001);
+    y->specify(1.999990001);
+    Constraint* order = orderFirst ? new LessThanEqualConstraint("leq", "Default", engine(), {x, y}) : nullptr;
+    Constraint* apart = new AllDiffConstraint("fadiff", "Default", engine(), {x, y});
+    if (!orderFirst)
+      order = new LessThanEqualConstraint("leq", "Default", engine(), {x, y});
+    EXPECT_FALSE(propagate()) << orderFirst;
+    EXPECT_FALSE(order->isRedundant() || apart->isRedundant()) << orderFirst;
+    EXPECT_TRUE(x->lastDomain().isEmpty() || x->lastDomain().getLowerBound() <= x->lastDomain().getUpperBound());
+    delete order;
+    EXPECT_TRUE(propagate()) << orderFirst;
+    EXPECT_EQ(x->lastDomain().getLowerBound(), BoundsArithmetic::apartAbove(1.999990001, 1e-5)) << orderFirst;
+    EXPECT_EQ(x->lastDomain().getUpperBound(), 2.0000001) << orderFirst;
+    delete apart;
   }
 }
 

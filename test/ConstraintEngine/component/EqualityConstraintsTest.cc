@@ -196,6 +196,23 @@ TEST_F(EqualityConstraintsTest, NotEqualReadsANarrowRealIntervalAsTheValuesItHol
   EXPECT_EQ(bounds(integers), (std::vector<double>{3, 4}));
 }
 
+// An end steps the tolerance past what it must not hold, however little that moves it: past the
+// nearer end of a narrow y, and past the value y is later decided to inside itself.
+TEST_F(EqualityConstraintsTest, NotEqualStepsPastANarrowIntervalAndAValueDecidedInsideIt) {
+  const double D = 1e-5;
+  const Id<ConstrainedVariable> x = floatVar("x", 1, 5), y = floatVar("y", 1, 1.000009);
+  const Id<ConstrainedVariable> near = floatVar("near", 1.000005, 5);
+  NotEqualConstraint* c = notEqual(x, y);
+  c->handleExecute();
+  notEqual(near, y)->handleExecute();
+  EXPECT_EQ(dom(x).getLowerBound(), BoundsArithmetic::apartAbove(1, D));
+  EXPECT_EQ(dom(near).getLowerBound(), BoundsArithmetic::apartAbove(1, D));
+  y->specify(1.000005);
+  c->handleExecute();
+  EXPECT_EQ(dom(x).getLowerBound(), BoundsArithmetic::apartAbove(1.000005, D));
+  EXPECT_FALSE(dom(x).isMember(1.000005));
+}
+
 TEST_F(EqualityConstraintsTest, NotEqualChecksItsDomainsAtExecution) {
   const Id<ConstrainedVariable> x = intVar("x", 1, 1);
   const Id<ConstrainedVariable> s =

@@ -121,5 +121,18 @@ TEST_F(SignConstraintsTest, AbsoluteValueOverEnumerations) {
   EXPECT_EQ(bounds(wide), Bounds({5, 6}));
 }
 
+// x narrower than the tolerance, below 0 but within the tolerance of it: x = |y| meets it at 0,
+// leaving no bound past the other and handing y no reversed range.
+TEST_F(SignConstraintsTest, AbsoluteValueMeetsANarrowIntervalJustBelowZeroAtZero) {
+  for (bool yEnumerated : {true, false}) {
+    const Id<ConstrainedVariable> x = floatVar("x", -0.000015, -0.000006);
+    const Id<ConstrainedVariable> y = yEnumerated ? enumVar("y", {0}) : intVar("y", -2, 0);
+    AbsoluteValue abs("absVal", "Default", engine(), makeScope(x, y));
+    abs.handleExecute();
+    EXPECT_EQ(bounds(x), Bounds({0, 0})) << yEnumerated;
+    EXPECT_EQ(bounds(y), Bounds({0, 0})) << yEnumerated;
+  }
+}
+
 } // namespace
 } // namespace KALDEN
