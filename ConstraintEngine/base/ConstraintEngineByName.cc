@@ -110,11 +110,14 @@ int ConstraintEngine::holdWhileMaking(const std::function<void()>& make) {
   // Notices a propagator's turn holds (a listener may create constraints) stay held, and those
   // of the creation wait until it stands (see beginMaking()).
   const int firstKey = Entity::nextKey();
+  // A refused making leaves nothing to propagate: what it registered has gone again.
+  const bool dirtyBefore = m_dirty;
   beginMaking(firstKey);
   try {
     make();
   } catch (...) {
     endMaking(firstKey, true, true);
+    m_dirty = dirtyBefore;
     throw;
   }
   endMaking(firstKey, false, false);
