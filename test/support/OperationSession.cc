@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <iterator>
 #include <list>
 #include <sstream>
 
@@ -421,7 +422,7 @@ bool OperationSession::perform(const Operation& op) {
       return false;
     m_variables[op.target].id->close();
     m_variables[op.target].open = false;
-    m_variables[op.target].closedBefore = m_constraints.empty() ? 0 : m_constraints.rbegin()->first + 1;
+    m_variables[op.target].closedBefore = nextClientConstraint();
     return true;
   case Type::ALLOW_VIOLATIONS:
   case Type::VIOLATION_LIMIT:
@@ -684,7 +685,15 @@ void OperationSession::makeFromListener(int choice) {
   for (const Id<Constraint>& constraint : m_engine->getConstraints())
     if (constraint != c.id && constraint->standingOwner() == c.id)
       c.members.push_back(constraint);
-  m_constraints[100000 + m_listenerMadeCount++] = c;
+  m_constraints[LISTENER_MADE_FIRST + m_listenerMadeCount++] = c;
+}
+
+// A fresh engine builds the client's constraints first: a close numbered after a listener's
+// constraint would come after all of them there, and a constraint made once closed would meet
+// the variable open.
+int OperationSession::nextClientConstraint() const {
+  const auto after = m_constraints.lower_bound(LISTENER_MADE_FIRST);
+  return after == m_constraints.begin() ? 0 : std::prev(after)->first + 1;
 }
 
 // The network the engine answers for: the constraints in effect, without those it holds

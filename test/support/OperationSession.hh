@@ -66,7 +66,7 @@ struct ModelVariable {
   int kind = KIND_INTERVAL;   ///< a VariableKind, as created
   bool byName = false;        ///< created through the engine by type name, else by class
   bool open = false;          ///< its base domain still takes insertions
-  int closedBefore = -1;      ///< once the client closed it: the number the next constraint made got
+  int closedBefore = -1;      ///< once the client closed it: the number the client's next constraint got
   std::set<int> base;         ///< the values the client left in its base domain
   bool specified = false;     ///< whether the client specified it
   int value = 0;              ///< the specified value
@@ -357,6 +357,10 @@ private:
   bool m_takingBack = false;
   std::vector<Id<Constraint> > m_listenerMade;
   int m_listenerMadeCount = 0;
+  // Listeners' constraints are numbered from here, after every number the client's may get.
+  static const int LISTENER_MADE_FIRST = 100000;
+  // The number the client's next constraint gets (a listener's count for nothing).
+  int nextClientConstraint() const;
   // Runs a creation; a listener's failure must take it back, leaving the model as it was.
   bool createTakenBack(const OperationSequence::Operation& op, bool (OperationSession::*create)(const OperationSequence::Operation&));
   // Whether the constraint is, or is part of, one a listener made during the operation.
