@@ -19,6 +19,36 @@ bool orderingIgnores(int argIndex, DomainListener::ChangeType changeType) {
          (argIndex == 1 && changeType == DomainListener::LOWER_BOUND_INCREASED);
 }
 
+// A step lands the tolerance beyond the other side's bound, but an enumeration's member or an
+// integer within the tolerance of where it lands stays (3 beside a step below 3.0000000000000013):
+// x's greatest values go while they lie less than the tolerance below y's greatest.
+void keepOnlyBelow(AbstractDomain& domx, const AbstractDomain& domy) {
+  typedef BoundsArithmetic BA;
+  while (!domx.isEmpty() && !BA::lessThan(domx, domx.getUpperBound(), domy, domy.getUpperBound())) {
+    const double ub = domx.getUpperBound();
+    if (domx.isEnumerated())
+      domx.remove(ub);
+    else if (BA::isIntegerInterval(domx))
+      domx.intersect(domx.getLowerBound(), ub - 1.0);
+    if (domx.isEmpty() || domx.getUpperBound() == ub) // a real interval's step lands apart already
+      return;
+  }
+}
+
+// y's least values go while they lie less than the tolerance above x's least, as keepOnlyBelow().
+void keepOnlyAbove(const AbstractDomain& domx, AbstractDomain& domy) {
+  typedef BoundsArithmetic BA;
+  while (!domy.isEmpty() && !BA::lessThan(domx, domx.getLowerBound(), domy, domy.getLowerBound())) {
+    const double lb = domy.getLowerBound();
+    if (domy.isEnumerated())
+      domy.remove(lb);
+    else if (BA::isIntegerInterval(domy))
+      domy.intersect(lb + 1.0, domy.getUpperBound());
+    if (domy.isEmpty() || domy.getLowerBound() == lb)
+      return;
+  }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- LessThanEqualConstraint
@@ -102,11 +132,17 @@ void LessThanConstraint::handleExecute() {
   // Each step reads the bounds as they are at that moment; infinite bounds are never stepped.
   // A bound steps by the receiving domain's unit from the other side's bound, whatever its kind,
   // wherever the two bounds are not apart by the tolerance: bounds within it are equal.
-  if (!BA::lessThan(domx, domx.getUpperBound(), domy, domy.getUpperBound()) && domy.getUpperBound() < PLUS_INFINITY &&
-      BA::narrowEmpties(domx, domx.getLowerBound(), BA::greatestBelow(domx, domy.getUpperBound())))
-    return;
-  if (!BA::lessThan(domx, domx.getLowerBound(), domy, domy.getLowerBound()) && domx.getLowerBound() > MINUS_INFINITY)
+  if (!BA::lessThan(domx, domx.getUpperBound(), domy, domy.getUpperBound()) && domy.getUpperBound() < PLUS_INFINITY) {
+    if (BA::narrowEmpties(domx, domx.getLowerBound(), BA::greatestBelow(domx, domy.getUpperBound())))
+      return;
+    keepOnlyBelow(domx, domy);
+    if (domx.isEmpty())
+      return;
+  }
+  if (!BA::lessThan(domx, domx.getLowerBound(), domy, domy.getLowerBound()) && domx.getLowerBound() > MINUS_INFINITY) {
     domy.intersect(BA::leastAbove(domy, domx.getLowerBound()), domy.getUpperBound());
+    keepOnlyAbove(domx, domy);
+  }
 }
 
 bool LessThanConstraint::canIgnore(const Id<ConstrainedVariable>&, int argIndex,

@@ -4,6 +4,7 @@
 #include "ConstraintEngine/component/Constraints.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/Domains.hh"
+#include "support/TenthsDomains.hh"
 
 #include <algorithm>
 #include <cmath>
@@ -74,9 +75,12 @@ std::function<ConstraintEntry::Position(unsigned int)> intervalsAt(std::vector<u
   };
 }
 
-// The unary source: data[0] says its kind (as VariableKind), the rest are its values (an interval's bounds).
+// The unary source: data[0] says its kind (as VariableKind), the rest are its values (an interval's
+// bounds; a real interval's are narrower than the tolerance, as TenthsDomains draws them).
 std::unique_ptr<AbstractDomain> unarySource(const Data& data) {
   switch (data[0]) {
+  case KIND_REAL:
+    return TenthsDomains::narrowInterval(std::vector<int>(data.begin() + 1, data.end()));
   case KIND_INTERVAL:
     return std::unique_ptr<AbstractDomain>(new IntervalIntDomain(data[1], data[2], IntDT::instance()));
   case KIND_BOOLEAN:
@@ -90,6 +94,10 @@ std::unique_ptr<AbstractDomain> unarySource(const Data& data) {
 }
 
 bool inUnarySource(double value, const Data& data) {
+  if (data[0] == KIND_REAL) {
+    const std::vector<int> bounds = TenthsDomains::narrowBounds(std::vector<int>(data.begin() + 1, data.end()));
+    return value >= bounds[0] && value <= bounds[1];
+  }
   if (data[0] == KIND_INTERVAL)
     return value >= data[1] && value <= data[2];
   return std::find(data.begin() + 1, data.end(), static_cast<int>(value)) != data.end();

@@ -3,6 +3,7 @@
 #include "support/ConstraintCatalogue.hh"
 #include "support/OperationSession.hh"
 
+#include <iomanip>
 #include <sstream>
 #include <vector>
 
@@ -45,6 +46,9 @@ bool ListenerDraws::refusal(const OperationSession& session, Operation& op) {
     op.target = variables[static_cast<std::size_t>(between(0, static_cast<int>(variables.size()) - 1))];
     // Halves: a value between two integers as often as an integer, within and beyond the drawn range.
     op.values = {between(2 * DrawnDomain::LEAST - 16, 2 * DrawnDomain::GREATEST + 16), 0};
+    // One real interval in ten narrower than the tolerance: its width in ten-millionths.
+    if ((which == Refusal::RESTRICT_BASE_DISJOINT || which == Refusal::RESET_NARROWER_INTERVAL) && between(0, 9) == 0)
+      op.values[1] = between(1, 99);
     return true;
   }
   // A constraint of the catalogue over live variables (whether they fit is the engine's to judge).
@@ -82,6 +86,10 @@ void ListenerDraws::armListener(Operation& op) {
   op.listenerChoice = between(0, 9999);
 }
 
+double ListenerDraws::narrowEnd(const Operation& op, double from) {
+  return op.values.size() > 1 ? from + op.values[1] / 1e7 : from;
+}
+
 std::string ListenerDraws::describe(const Operation& op) {
   std::ostringstream os;
   const std::string v = "v" + std::to_string(op.target);
@@ -91,13 +99,17 @@ std::string ListenerDraws::describe(const Operation& op) {
     os << v << ".specify(" << value << ")";
     break;
   case Refusal::RESTRICT_BASE_DISJOINT:
-    os << v << ".restrictBaseDomain(float [" << value << ", " << value << "])";
+    os << v << ".restrictBaseDomain(float [" << value << ", " << std::setprecision(10) << narrowEnd(op, value)
+       << "])";
     break;
   case Refusal::RESET_OUTSIDE_BASE:
     os << v << ".reset(a domain wider than its base)";
     break;
   case Refusal::RESET_NARROWER_INTERVAL:
-    os << v << ".reset(its base's least value alone)";
+    os << v
+       << (op.values.size() > 1 && op.values[1] > 0
+               ? ".reset(its base's least value, and " + std::to_string(op.values[1]) + " ten-millionths beyond)"
+               : ".reset(its base's least value alone)");
     break;
   case Refusal::INSERT_INTO_CLOSED:
     os << v << ".insert(" << value << ")";

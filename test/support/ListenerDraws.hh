@@ -28,6 +28,9 @@ public:
 
   /// The refused call as one line, e.g. "v2.specify(7.5) (refused)".
   static std::string describe(const OperationSequence::Operation& op);
+  /// The upper end of a refused call's real interval that starts at `from`: beyond it by the
+  /// width the call drew (narrower than the tolerance), or `from` itself.
+  static double narrowEnd(const OperationSequence::Operation& op, double from);
 
 private:
   int between(int lo, int hi) { return lo + static_cast<int>(m_rng() % static_cast<unsigned int>(hi - lo + 1)); }

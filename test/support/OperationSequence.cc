@@ -31,6 +31,12 @@ const int LEAST = DrawnDomain::LEAST;
 const int GREATEST = DrawnDomain::GREATEST;
 const std::size_t MAX_VARIABLES = 7;
 const std::size_t MAX_CONSTRAINTS = 7;
+// Whether restrictBaseDomain() draws real intervals narrower than the tolerance (see Generator::onVariable).
+const bool NARROW_RESTRICTIONS = false;
+// Whether sessions on the equality propagator draw them as bases: left out for now, as a class
+// narrowing one to an integer within the tolerance leaves its bounds reversed, and the relaxation
+// of a deleted equality does not widen it back.
+const bool NARROW_IN_CLASSES = false;
 
 // Counts what the utility layer holds, to find what a session left behind.
 struct Census {
@@ -221,7 +227,7 @@ private:
     else if (op.kind != KIND_BOOLEAN && op.kind != KIND_OPEN && m_draw.chance(25))
       op.values = isRange(op.kind) ? std::vector<int>{1, 0} : std::vector<int>();
     else
-      drawTenths(op);
+      drawTenths(op, op.values.empty() ? 0 : op.values[0]);
     const std::set<int> members = DrawnDomain::members(op.kind, op.values);
     m_witness[op.target] = members.empty() ? m_draw.between(LEAST, GREATEST)
                                            : m_draw.pick(std::vector<int>(members.begin(), members.end()));
@@ -233,7 +239,10 @@ private:
   // enumeration is made by class: its type is no longer "int". Those whose first tenth is odd
   // hold their values as sums of tenths compute them, a hair beside those other variables hold as
   // written; told by the tenths already drawn, so that every seed draws what it drew before.
-  void drawTenths(Operation& op) {
+  // A real interval may instead be narrower than the tolerance, beside `near`.
+  void drawTenths(Operation& op, int near) {
+    if ((!m_equality || NARROW_IN_CLASSES) && drawNarrow(op, near))
+      return;
     if (op.kind == KIND_REAL && op.values[0] <= op.values[1] && m_draw.chance(3)) {
       op.data = {m_draw.between(1, 9), m_draw.between(1, 9)};
     } else if (op.kind == KIND_ENUMERATION && !op.values.empty() && m_draw.chance(4)) {
@@ -246,6 +255,30 @@ private:
     }
     if (!op.data.empty())
       op.variant = op.data.front() % 2 != 0 ? 1 : 0;
+  }
+
+  // One real interval in ten narrower than the tolerance, beside `n` (see TenthsDomains). Its
+  // drawn bounds are the integer it holds, or an empty range.
+  bool drawNarrow(Operation& op, int n) {
+    if (op.kind != KIND_REAL || !m_draw.chance(10))
+      return false;
+    op.data = narrowBeside(n, false);
+    op.values = TenthsDomains::narrowBounds(op.data);
+    op.variant = 0;
+    return true;
+  }
+
+  // A narrow interval's data beside `n`: across it (half of them), or just above or below it,
+  // its nearer end within the tolerance of `n` or further; with `clear`, at least the tolerance
+  // away, for a unary source, whose meaning the model judges by exact containment: the engine may
+  // rightly take `n` for a value within the tolerance of the source.
+  std::vector<int> narrowBeside(int n, bool clear) {
+    const int width = m_draw.between(1, 99);
+    const int where = m_draw.between(0, 3);
+    int nearer = m_draw.between(clear ? 101 : 1, 150);
+    nearer += nearer == 100 ? 1 : 0; // exactly the tolerance away, rounding would decide
+    const int lower = where < 2 ? -m_draw.between(0, width) : where == 2 ? nearer : -width - nearer;
+    return {n, lower, lower + width};
   }
 
   // Violations switched on (mostly) or off, or a limit of 0, 1 or 2 on them. While violations
@@ -292,6 +325,11 @@ private:
     if (op.target < 0)
       return op;
     const ModelVariable& var = s.variables().at(op.target);
+    // Left out for now: reset() and relax() do not yet widen back to a base narrower than the tolerance.
+    const AbstractDomain& base = var.id->baseDomain();
+    if ((type == Type::RESET || type == Type::RELAX) && base.isInterval() && base.isSingleton() &&
+        base.getLowerBound() != base.getUpperBound())
+      return Operation();
     if (type == Type::SPECIFY) {
       // Mostly the witness, else a value the engine left, else any of the base domain.
       const std::set<int> base = DrawnDomain::membersOf(var.id->baseDomain());
@@ -318,6 +356,9 @@ private:
       if (op.kind != KIND_BOOLEAN && m_draw.chance(4))
         op.kind = isRange(op.kind) ? KIND_ENUMERATION : KIND_INTERVAL;
       op.values = m_draw.chance(3) ? drawValues(op.kind) : drawHolding(op.kind, witness(s, op.target));
+      // Left out for now: restrictBaseDomain() still reads a narrow interval as the one value it specifies.
+      if (NARROW_RESTRICTIONS)
+        drawNarrow(op, witness(s, op.target));
     }
     return op;
   }
@@ -431,8 +472,12 @@ private:
       const int kind = s.variables().at(op.scope[0]).kind == KIND_BOOLEAN
                            ? static_cast<int>(KIND_BOOLEAN)
                            : (m_draw.chance(2) ? static_cast<int>(KIND_INTERVAL) : static_cast<int>(KIND_ENUMERATION));
-      op.data.push_back(kind);
-      const std::vector<int> values = agreeing ? drawHolding(kind, witness(s, op.scope[0])) : drawValues(kind);
+      // One interval source in ten is a real one narrower than the tolerance.
+      const bool narrow = kind == KIND_INTERVAL && m_draw.chance(10);
+      op.data.push_back(narrow ? static_cast<int>(KIND_REAL) : kind);
+      const std::vector<int> values =
+          narrow ? narrowBeside(agreeing ? witness(s, op.scope[0]) : m_draw.between(LEAST, GREATEST), true)
+                 : (agreeing ? drawHolding(kind, witness(s, op.scope[0])) : drawValues(kind));
       op.data.insert(op.data.end(), values.begin(), values.end());
     }
     return op;
@@ -512,7 +557,7 @@ private:
     op.values = roll == 0 ? drawValues(op.kind) : roll == 1 ? drawHolding(op.kind, w) : drawAround(op.kind, w);
     if (isRange(op.kind))
       op.values = {std::max(LEAST, op.values[0]), std::min(GREATEST, op.values[1])};
-    drawTenths(op);
+    drawTenths(op, w);
     const std::set<int> members = DrawnDomain::members(op.kind, op.values);
     m_witness[op.target] =
         members.empty() || members.count(w) != 0 ? w : m_draw.pick(std::vector<int>(members.begin(), members.end()));
@@ -736,7 +781,9 @@ std::string OperationSequence::describeCall(const Operation& op) {
     return v + ".relax()";
   case Type::RESTRICT_BASE:
     os << v << ".restrictBaseDomain(" << DrawnDomain::kindName(op.kind) << " "
-       << DrawnDomain::text(DrawnDomain::members(op.kind, op.values)) << ")";
+       << (op.data.empty() ? DrawnDomain::text(DrawnDomain::members(op.kind, op.values))
+                           : TenthsDomains::text(op.kind, op.values, op.data))
+       << ")";
     break;
   case Type::DEACTIVATE_CONSTRAINT:
     return c + ".deactivate()";
@@ -766,9 +813,12 @@ std::string OperationSequence::describeCall(const Operation& op) {
       os << "new " << entry.className << "(" << (op.flag ? "\"Equal\"" : "\"Default\"");
     for (int s : op.scope)
       os << ", v" << s;
-    if (!op.data.empty())
+    if (!op.data.empty()) {
+      const std::vector<int> source(op.data.begin() + 1, op.data.end());
       os << ", source " << DrawnDomain::kindName(op.data[0]) << " "
-         << DrawnDomain::text(DrawnDomain::members(op.data[0], std::vector<int>(op.data.begin() + 1, op.data.end())));
+         << (TenthsDomains::isNarrow(op.data[0], source) ? TenthsDomains::text(op.data[0], {}, source)
+                                                         : DrawnDomain::text(DrawnDomain::members(op.data[0], source)));
+    }
     os << ")";
     break;
   }

@@ -9,7 +9,8 @@ namespace KALDEN {
 /**
  * Random client sessions against brute force. From a seed it builds a small
  * network (integer-interval, real-interval, enumerated, open enumerated and
- * boolean variables over -3..3, some real ones with tenths, constraints of every class of the catalogue,
+ * boolean variables over -3..3, some real ones with tenths or narrower than the
+ * tolerance (see TenthsDomains), constraints of every class of the catalogue,
  * by class and by registered name, on the default or the equality
  * propagator) and then runs random client operations on it. The generator
  * keeps a hidden solution and draws most constraints and specifications to

@@ -44,6 +44,15 @@ private:
 
 bool isRange(int kind) { return kind == KIND_INTERVAL || kind == KIND_REAL; }
 
+// Whether restricting `base` to `domain` leaves it a value.
+bool sharesValue(const AbstractDomain& base, const AbstractDomain& domain) {
+  if (!domain.intersects(base))
+    return false;
+  const std::unique_ptr<AbstractDomain> left(base.copy());
+  left->intersect(domain);
+  return !left->isEmpty();
+}
+
 } // namespace
 
 std::unique_ptr<AbstractDomain> DrawnDomain::make(int kind, const std::vector<int>& values) {
@@ -332,11 +341,15 @@ bool OperationSession::perform(const Operation& op) {
       }
       return true;
     }
-    // Refusing these is the engine's right: no common value, or nothing current to narrow.
+    // Refusing these is the engine's right: no common value, or nothing current to narrow. A
+    // narrow real interval may share values with the base beside every integer.
+    const std::unique_ptr<AbstractDomain> restricting = TenthsDomains::make(op.kind, op.values, op.data);
     if (var.id->lastDomain().isEmpty() ||
-        std::none_of(restriction.begin(), restriction.end(), [&](int v) { return base.count(v) != 0; }))
+        (op.data.empty() ? std::none_of(restriction.begin(), restriction.end(),
+                                        [&](int v) { return base.count(v) != 0; })
+                         : !sharesValue(var.id->baseDomain(), *restricting)))
       return false;
-    var.id->restrictBaseDomain(*DrawnDomain::make(op.kind, op.values));
+    var.id->restrictBaseDomain(*restricting);
     if (!var.alive) // a listener deleted it
       return true;
     // A base restricted to one value specifies the variable to it.

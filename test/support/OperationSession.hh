@@ -184,7 +184,10 @@ public:
     const ModelVariable& var = m_variables.at(v);
     if ((p.kinds & static_cast<unsigned int>(var.kindNow())) == 0)
       return false;
-    return !p.fixed || (var.base.size() == 1 && var.id->baseDomain().isSingleton());
+    // A real interval narrower than the tolerance is a singleton only within it, and holds more than one value.
+    const AbstractDomain& base = var.id->baseDomain();
+    return !p.fixed || (var.base.size() == 1 && base.isSingleton() &&
+                        (!base.isInterval() || base.getLowerBound() == base.getUpperBound()));
   }
 
   /// Whether the client may open the variable: a closed enumeration whose every constraint takes it open.

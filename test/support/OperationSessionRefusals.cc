@@ -7,7 +7,9 @@
 #include "ConstraintEngine/component/Domains.hh"
 #include "ConstraintEngine/component/Variable.hh"
 #include "Utils/Error.hh"
+#include "support/ListenerDraws.hh"
 #include "support/NetworkSnapshot.hh"
+#include "support/TenthsDomains.hh"
 
 #include <exception>
 #include <list>
@@ -295,7 +297,7 @@ bool OperationSession::refuseCall(const Operation& op) {
     // A point between two integers, or beyond a real base: no value of the base is left.
     if (base.isOpen())
       return false;
-    domain.reset(new IntervalDomain(value, value, FloatDT::instance()));
+    domain.reset(new IntervalDomain(value, ListenerDraws::narrowEnd(op, value), FloatDT::instance()));
     std::unique_ptr<AbstractDomain> left(base.copy());
     try {
       left->intersect(*domain);
@@ -322,7 +324,8 @@ bool OperationSession::refuseCall(const Operation& op) {
     const int least = static_cast<int>(std::ceil(base.getLowerBound()));
     if (current.getUpperBound() - least < 0.5)
       return false;
-    domain = DrawnDomain::make(var.kind, {least, least});
+    domain = var.kind == KIND_REAL && op.values[1] > 0 ? TenthsDomains::narrowInterval({least, 0, op.values[1]})
+                                                         : DrawnDomain::make(var.kind, {least, least});
     if (!holds(base, *domain))
       return false;
     call = [id, domain] { id->reset(*domain); };
@@ -417,7 +420,7 @@ bool OperationSession::refuseWhileRemoved(int choice) {
     return false;
   op.target = live[static_cast<std::size_t>(choice / 40) % live.size()];
   // Halves beyond the drawn range: never a member.
-  op.values = {2 * DrawnDomain::GREATEST + 3 + choice % 7, 0};
+  op.values = {2 * DrawnDomain::GREATEST + 3 + choice % 7, (choice / 7) % 10 == 0 ? 1 + choice % 99 : 0};
   return refuseCall(op);
 }
 

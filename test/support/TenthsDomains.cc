@@ -14,8 +14,12 @@ namespace KALDEN {
 
 namespace {
 
-// The values as decimals, in order: an interval's two widened bounds, else every member.
+const long long NARROW_UNITS = 10000000; // a narrow interval's offsets are ten-millionths
+
+// The values as decimals, in order: an interval's two widened (or narrow) bounds, else every member.
 std::vector<Decimal> decimals(int kind, const std::vector<int>& values, const std::vector<int>& tenths) {
+  if (TenthsDomains::isNarrow(kind, tenths))
+    return {Decimal(tenths[0] * NARROW_UNITS + tenths[1], 7), Decimal(tenths[0] * NARROW_UNITS + tenths[2], 7)};
   if (kind == KIND_REAL)
     return {Decimal(10 * values[0] - tenths[0], 1), Decimal(10 * values[1] + tenths[1], 1)};
   std::vector<Decimal> all;
@@ -48,6 +52,8 @@ std::unique_ptr<AbstractDomain> TenthsDomains::make(int kind, const std::vector<
                                                     const std::vector<int>& tenths, bool sums) {
   if (tenths.empty())
     return DrawnDomain::make(kind, values);
+  if (isNarrow(kind, tenths))
+    return narrowInterval(tenths);
   const std::vector<Decimal> all = decimals(kind, values, tenths);
   if (kind == KIND_REAL)
     return std::unique_ptr<AbstractDomain>(
@@ -67,6 +73,21 @@ std::string TenthsDomains::text(int kind, const std::vector<int>& values, const 
   for (const Decimal& d : all)
     t += (t.back() == '{' ? "" : ", ") + d.text();
   return t + "}";
+}
+
+bool TenthsDomains::isNarrow(int kind, const std::vector<int>& tenths) {
+  return kind == KIND_REAL && tenths.size() == 3;
+}
+
+std::vector<int> TenthsDomains::narrowBounds(const std::vector<int>& narrow) {
+  const int n = narrow[0];
+  return narrow[1] <= 0 && narrow[2] >= 0 ? std::vector<int>{n, n} : std::vector<int>{n + 1, n};
+}
+
+std::unique_ptr<AbstractDomain> TenthsDomains::narrowInterval(const std::vector<int>& narrow) {
+  const std::vector<Decimal> ends = decimals(KIND_REAL, {}, narrow);
+  return std::unique_ptr<AbstractDomain>(
+      new IntervalDomain(ends.front().toDouble(), ends.back().toDouble(), FloatDT::instance()));
 }
 
 } // namespace KALDEN

@@ -172,6 +172,29 @@ TEST_F(OrderingConstraintsTest, LessThanEmptiesXOfEqualSingletons) {
   EXPECT_EQ(values(b), std::vector<double>({2, 3}));
 }
 
+// A bound a hair beside a value (3 computed as 3.0000000000000013): x keeps only what lies the
+// tolerance below y, though a step the tolerance below that bound lies within it of 3; and y
+// only what lies the tolerance above x (1 computed as 0.9999999999999999).
+TEST_F(OrderingConstraintsTest, LessThanKeepsNoValueWithinTheToleranceOfTheOtherBound) {
+  const double hairAbove3 = 3.0000000000000013, hairBelow1 = 0.9999999999999999;
+  Id<ConstrainedVariable> a = enumVar("a", {1, 2, 3}), y = floatVar("y", hairAbove3, hairAbove3);
+  LessThanConstraint ay("lt", "Default", engine(), makeScope(a, y));
+  ay.handleExecute();
+  EXPECT_EQ(values(a), std::vector<double>({1, 2}));
+  Id<ConstrainedVariable> i = intVar("i", 0, 3), z = floatVar("z", hairAbove3, hairAbove3);
+  LessThanConstraint iz("lt", "Default", engine(), makeScope(i, z));
+  iz.handleExecute();
+  EXPECT_EQ(after(i), Bounds({0, 2}));
+  Id<ConstrainedVariable> x = floatVar("x", hairBelow1, hairBelow1), b = enumVar("b", {1, 2, 3});
+  LessThanConstraint xb("lt", "Default", engine(), makeScope(x, b));
+  xb.handleExecute();
+  EXPECT_EQ(values(b), std::vector<double>({2, 3}));
+  Id<ConstrainedVariable> w = floatVar("w", hairBelow1, hairBelow1), j = intVar("j", 1, 3);
+  LessThanConstraint wj("lt", "Default", engine(), makeScope(w, j));
+  wj.handleExecute();
+  EXPECT_EQ(after(j), Bounds({2, 3}));
+}
+
 TEST_F(OrderingConstraintsTest, WithinBoundsNarrowsXAndLeavesOrderingToItsMember) {
   Id<ConstrainedVariable> x = floatVar("x", 0, 100), lb = floatVar("lb", 10, 50), ub = floatVar("ub", 30, 40);
   WithinBounds* wb = new WithinBounds("wb", "Running", engine(), makeScope(x, lb, ub));
