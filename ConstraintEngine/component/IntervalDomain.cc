@@ -303,7 +303,12 @@ bool IntervalDomain::isSubsetOf(const AbstractDomain& dom) const {
   // its members.
   if (dom.isEnumerated() && dom.isClosed())
     return holdsValuesWithin(dom);
-  return (isFinite() || !dom.isFinite()) && leq(m_ub, dom.getUpperBound()) && leq(dom.getLowerBound(), m_lb);
+  // Reals lie within integers only as a point; within another real interval, by the bounds
+  // within the tolerance: one a hair wider than the tolerance lies within one a hair narrower,
+  // whichever of them reads as one value.
+  const bool bothReal = minDelta() < 1.0 && dom.minDelta() < 1.0;
+  return (isFinite() || !dom.isFinite() || (bothReal && areBoundsFinite())) && leq(m_ub, dom.getUpperBound()) &&
+         leq(dom.getLowerBound(), m_lb);
 }
 
 bool IntervalDomain::holdsValuesWithin(const AbstractDomain& enumeration) const {

@@ -31,13 +31,6 @@ const int LEAST = DrawnDomain::LEAST;
 const int GREATEST = DrawnDomain::GREATEST;
 const std::size_t MAX_VARIABLES = 7;
 const std::size_t MAX_CONSTRAINTS = 7;
-// Whether restrictBaseDomain() draws real intervals narrower than the tolerance (see Generator::onVariable).
-const bool NARROW_RESTRICTIONS = false;
-// Whether sessions on the equality propagator draw them as bases: left out for now, as a class
-// narrowing one to an integer within the tolerance leaves its bounds reversed, and the relaxation
-// of a deleted equality does not widen it back.
-const bool NARROW_IN_CLASSES = false;
-
 // Counts what the utility layer holds, to find what a session left behind.
 struct Census {
   std::size_t entities;
@@ -241,7 +234,7 @@ private:
   // written; told by the tenths already drawn, so that every seed draws what it drew before.
   // A real interval may instead be narrower than the tolerance, beside `near`.
   void drawTenths(Operation& op, int near) {
-    if ((!m_equality || NARROW_IN_CLASSES) && drawNarrow(op, near))
+    if (drawNarrow(op, near))
       return;
     if (op.kind == KIND_REAL && op.values[0] <= op.values[1] && m_draw.chance(3)) {
       op.data = {m_draw.between(1, 9), m_draw.between(1, 9)};
@@ -325,11 +318,6 @@ private:
     if (op.target < 0)
       return op;
     const ModelVariable& var = s.variables().at(op.target);
-    // Left out for now: reset() and relax() do not yet widen back to a base narrower than the tolerance.
-    const AbstractDomain& base = var.id->baseDomain();
-    if ((type == Type::RESET || type == Type::RELAX) && base.isInterval() && base.isSingleton() &&
-        base.getLowerBound() != base.getUpperBound())
-      return Operation();
     if (type == Type::SPECIFY) {
       // Mostly the witness, else a value the engine left, else any of the base domain.
       const std::set<int> base = DrawnDomain::membersOf(var.id->baseDomain());
@@ -356,9 +344,7 @@ private:
       if (op.kind != KIND_BOOLEAN && m_draw.chance(4))
         op.kind = isRange(op.kind) ? KIND_ENUMERATION : KIND_INTERVAL;
       op.values = m_draw.chance(3) ? drawValues(op.kind) : drawHolding(op.kind, witness(s, op.target));
-      // Left out for now: restrictBaseDomain() still reads a narrow interval as the one value it specifies.
-      if (NARROW_RESTRICTIONS)
-        drawNarrow(op, witness(s, op.target));
+      drawNarrow(op, witness(s, op.target));
     }
     return op;
   }

@@ -220,6 +220,9 @@ TEST(IntervalDomainTest, CombiningDomains) {
   IntervalIntDomain integer(0, 10, IntDT::instance());
   EXPECT_FALSE(IntervalDomain(2, 3, FloatDT::instance()).isSubsetOf(integer));
   EXPECT_TRUE(IntervalIntDomain(2, 3, IntDT::instance()).isSubsetOf(real));
+  // Between real intervals by the bounds within the tolerance, whichever is narrower than it.
+  EXPECT_TRUE(IntervalDomain(-2.0000105, -2.0, FloatDT::instance())
+                  .isSubsetOf(IntervalDomain(-2.0000105, -2.0000008, FloatDT::instance())));
   EXPECT_FALSE(real == integer); // same bounds, different finiteness
 
   IntervalDomain b(5, 20, FloatDT::instance());
