@@ -197,11 +197,11 @@ public:
 
   /// What a call does to the network, as the gate judges it.
   enum Deed {
-    PROPAGATE,       ///< propagate()
-    CHANGE,          ///< a change a run under way takes in (a creation, a narrowing, a deletion, a setting)
-    WIDEN,           ///< a widening of an active variable (reset, relax, open, insert, remove from an open base)
-    DELETE_BY_NAME,  ///< deleteConstraint()
-    SWITCH,          ///< deactivate() or undoDeactivation() of a variable or a constraint
+    PROPAGATE,      ///< propagate()
+    CHANGE,         ///< a change a run under way takes in (a creation, a narrowing, a deletion, a setting)
+    WIDEN,          ///< a widening of an active variable (reset, relax, open, insert, remove from an open base)
+    DELETE_BY_NAME, ///< deleteConstraint()
+    SWITCH,         ///< deactivate() or undoDeactivation() of a variable or a constraint
   };
   /// Admits a call by what the engine is doing, or refuses it before it changes anything: throws,
   /// or inside a destructor prints and answers false. `subject` keys the object switched.
@@ -382,9 +382,7 @@ private:
   void runPropagators(bool& commenced);
   // Whether notices wait: while a propagator runs, a constraint is created by name, or another
   // notice is being told (what a listener's deed causes is heard after it, by everyone).
-  bool isHoldingNotices() const {
-    return m_holdChanges || m_holdingNotices != 0 || m_releasing || m_tellingDepth != 0;
-  }
+  bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0 || m_releasing || m_tellingDepth != 0; }
   // A call returns; the outermost starts the run owed (see startOwedRun()).
   void leaveCall();
   // Starts the run owed when the call under way is the outermost and no notice is being told:

@@ -24,9 +24,8 @@ bool ConstraintEngine::admit(Deed deed, int subject) {
   case PROPAGATE:
     KALDEN_CHECK_MSG_OR_RETURN(!Entity::isPurging(),
                                "Cannot propagate the network when purging. Messages are not sent or processed.", false);
-    KALDEN_CHECK_MSG_OR_RETURN(!m_propInProgress,
-                               "Attempted to propagate while in propagation. Not allowed to call this cyclically.",
-                               false);
+    KALDEN_CHECK_MSG_OR_RETURN(
+        !m_propInProgress, "Attempted to propagate while in propagation. Not allowed to call this cyclically.", false);
     KALDEN_CHECK_TEXT_MSG_OR_RETURN(
         m_toldWhileMade.empty() && m_makings.empty(), "!isBeingMade()",
         "Cannot propagate while listeners are told of an object being made: it is not built yet.", false);

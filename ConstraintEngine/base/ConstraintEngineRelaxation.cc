@@ -144,8 +144,8 @@ void ConstraintEngine::relaxFromGrown(const Id<ConstrainedVariable>& variable) {
   // A gain is the engine's own finding, not a client's relaxation: it withdraws no violation, or
   // a constraint set aside would run, and be set aside again, for ever.
   if (variable->isActive())
-    m_widenings.push_front(Widening{variable, Widening::GAIN, true,
-                                    std::shared_ptr<const AbstractDomain>(variable->lastDomain().copy())});
+    m_widenings.push_front(
+        Widening{variable, Widening::GAIN, true, std::shared_ptr<const AbstractDomain>(variable->lastDomain().copy())});
   else
     m_widenings.push_front(Widening{variable, Widening::FROM, m_relaxingViolation, nullptr});
 }

@@ -99,8 +99,7 @@ std::string ListenerDraws::describe(const Operation& op) {
     os << v << ".specify(" << value << ")";
     break;
   case Refusal::RESTRICT_BASE_DISJOINT:
-    os << v << ".restrictBaseDomain(float [" << value << ", " << std::setprecision(10) << narrowEnd(op, value)
-       << "])";
+    os << v << ".restrictBaseDomain(float [" << value << ", " << std::setprecision(10) << narrowEnd(op, value) << "])";
     break;
   case Refusal::RESET_OUTSIDE_BASE:
     os << v << ".reset(a domain wider than its base)";

@@ -446,9 +446,10 @@ TEST_F(SwitchingTest, AUnaryJudgesWhatAVariableSwitchedOffAndOnTakesLater) {
     NumericDomain values(IntDT::instance());
     if (held > 0)
       values.insert(held);
-    const Id<ConstrainedVariable> x = (new Variable<EnumeratedDomain>(engine(), values, false, true, "x",
-                                                                       Id<Entity>::noId(), ConstrainedVariable::NO_INDEX))
-                                          ->getId();
+    const Id<ConstrainedVariable> x =
+        (new Variable<EnumeratedDomain>(engine(), values, false, true, "x", Id<Entity>::noId(),
+                                        ConstrainedVariable::NO_INDEX))
+            ->getId();
     const Id<ConstrainedVariable> w = intEnum("w", {2});
     Constraint* unary = new UnaryConstraint(NumericDomain({1}, IntDT::instance()), x);
     ASSERT_TRUE(m_engine->propagate());
