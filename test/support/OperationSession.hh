@@ -361,7 +361,7 @@ private:
   std::vector<Id<Constraint> > m_listenerMade;
   int m_listenerMadeCount = 0;
   // Listeners' constraints are numbered from here, after every number the client's may get.
-  static const int LISTENER_MADE_FIRST = 100000;
+  static constexpr int LISTENER_MADE_FIRST = 100000;
   // The number the client's next constraint gets (a listener's count for nothing).
   int nextClientConstraint() const;
   // Runs a creation; a listener's failure must take it back, leaving the model as it was.
