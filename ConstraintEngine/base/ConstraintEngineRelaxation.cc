@@ -185,7 +185,7 @@ bool ConstraintEngine::giveBackGain(const Widening& gain) {
 
 void ConstraintEngine::takeAgain(const Id<ConstrainedVariable>& variable, const AbstractDomain& gained) {
   // It takes again what it gained, so that the next run does not narrow from its old members
-  // before meeting the gain again; but within a specification or a base restriction made since,
+  // before meeting the gain again; but within a value specified or a base restriction made since,
   // which relax() kept, and never emptied by them (the next run judges that).
   AbstractDomain& current = variable->getCurrentDomain();
   if (variable->specifiedFlag() || current.isEmpty())

@@ -328,8 +328,8 @@ TEST_F(OpenDomainTest, AGainGivenBackAfterARunStaysWithinABaseRestrictedInIt) {
 }
 
 // A listener specifies, inside the run, an open enumeration that gains there: the gain given
-// back keeps the specification and stays within a base that lost a value before.
-TEST_F(OpenDomainTest, AGainGivenBackKeepsASpecificationMadeInTheRun) {
+// back keeps the value specified and stays within a base that lost a value before.
+TEST_F(OpenDomainTest, AGainGivenBackKeepsAValueSpecifiedInTheRun) {
   struct Specifier : ConstraintEngineListener {
     Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), var(v) {}
     void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
