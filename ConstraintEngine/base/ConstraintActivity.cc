@@ -137,6 +137,12 @@ void Constraint::switchOff(bool byClient) {
     handleDeactivate();
     if (watch.gone())
       return;
+    // A violation's or a retirement's scope is relaxed, or decided for good, already.
+    if (!m_isRetired && !m_constraintEngine->isViolated(m_id)) {
+      m_constraintEngine->relaxTakenMembers(m_variables);
+      if (watch.gone())
+        return;
+    }
   }
   handleSwitching();
 }

@@ -295,6 +295,9 @@ public:
   /// Relaxes the variables that are still registered and not at their widest in the current
   /// relaxation cycle: at once, or, while a run is under way, as soon as it allows.
   void relaxVariables(const std::vector<Id<ConstrainedVariable> >& variables);
+  /// Relaxes the variables of a constraint just switched off whose open base still lets them
+  /// widen past a closed domain they took (see relaxVariables()).
+  void relaxTakenMembers(const std::vector<Id<ConstrainedVariable> >& scope);
 
   // Violations and emptied variables.
 

@@ -10,6 +10,7 @@
 #include "Utils/base/FlagScope.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
 #include <cstddef>
 #include <iterator>
 #include <vector>
@@ -208,6 +209,20 @@ void ConstraintEngine::relaxVariables(const std::vector<Id<ConstrainedVariable> 
   }
   for (auto it = listed.rbegin(); it != listed.rend(); ++it)
     m_widenings.push_front(Widening{*it, Widening::ITSELF, m_relaxingViolation, nullptr});
+}
+
+void ConstraintEngine::relaxTakenMembers(const std::vector<Id<ConstrainedVariable> >& scope) {
+  // An open enumeration closed with a closed domain's members (by an equality, a subset or a
+  // unary constraint) holds what a constraint gave it, not a narrowing of its own values: what a
+  // switched-off constraint narrowed may stand, but what it gave may not, or rules would read
+  // values no live constraint allows. Widened, it takes again what the constraints still on give.
+  std::vector<Id<ConstrainedVariable> > taken;
+  for (const Id<ConstrainedVariable>& var : scope)
+    if (var.isValid() && !var->isDiscarded() && var->baseDomain().isOpen() && var->lastDomain().isClosed() &&
+        !var->specifiedFlag() && std::find(taken.begin(), taken.end(), var) == taken.end())
+      taken.push_back(var);
+  if (!taken.empty())
+    relaxVariables(taken);
 }
 
 void ConstraintEngine::addLinkedVarsForRelaxation(const Id<ConstrainedVariable>& variable,

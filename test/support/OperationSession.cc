@@ -1076,8 +1076,7 @@ std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(c
 // answers true after one propagation, and holds the same current domain for every variable,
 // printed alike, open enumerations included. Where something is switched off, what a
 // switched-off constraint narrowed may stand (the README says so): there the live domains lie
-// within the fresh engine's, unless the fresh domain is open (a switched-off equality's gain
-// stands too). The fresh engine is built over the compared parts alone (see
+// within the fresh engine's. The fresh engine is built over the compared parts alone (see
 // freshlyComparable), so that a contradiction only a part left out may hold excuses no other.
 // (The parts keep a composite with a member set aside whole, so they join at least what the
 // engine joins.)
@@ -1146,12 +1145,14 @@ bool OperationSession::failsAsFreshEngine(const std::vector<Part>& parts, const 
   return true;
 }
 
-// Whether a live domain lies within a fresh engine's (within the tolerance for reals); an open
-// fresh domain holds anything.
+// Whether a live domain lies within a fresh engine's (within the tolerance for reals): an open
+// fresh domain holds the values it has so far.
 bool OperationSession::withinFresh(const AbstractDomain& live, const AbstractDomain& again) {
-  if (again.isOpen() || (live.isEmpty() && live.isClosed()))
+  if (live.isOpen() && !again.isOpen())
+    return false;
+  if (live.isEmpty())
     return true;
-  if (live.isOpen() || again.isEmpty())
+  if (again.isEmpty())
     return false;
   if (live.isInterval() || again.isInterval()) {
     const double lb = live.getLowerBound(), ub = live.getUpperBound();

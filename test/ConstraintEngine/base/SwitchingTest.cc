@@ -481,5 +481,32 @@ TEST_F(SwitchingTest, AVariableEmptiedWhileOnAndThenSwitchedOffIsJudgedWhenOn) {
   EXPECT_TRUE(m_engine->propagate());
 }
 
+// What an open enumeration took from a closed domain through a constraint does not outlast the
+// constraint being switched off, by the client or with a variable of its scope: the enumeration
+// widens to its base and the rules reading it answer as over the network without the constraint.
+TEST_F(SwitchingTest, WhatAnOpenEnumerationTookGoesWhenItsGiverIsSwitchedOff) {
+  for (bool offWithVariable : {false, true}) {
+    SCOPED_TRACE(offWithVariable ? "the closed variable switched off" : "the equality switched off");
+    const Id<ConstrainedVariable> x = openEnum("x", {0}), y = intEnum("y", {1, 2});
+    Constraint* eq = new EqualConstraint("eq", "Default", engine(), makeScope(x, y));
+    ASSERT_TRUE(propagate());
+    ASSERT_EQ(x->lastDomain().toString(), "int:CLOSED{1, 2}");
+    if (offWithVariable)
+      y->deactivate();
+    else
+      eq->deactivate();
+    EXPECT_TRUE(propagate());
+    EXPECT_EQ(x->lastDomain().toString(), "int:OPEN{0}");
+    // A rule reading x meets what it holds without the equality.
+    Constraint* unary = new UnaryConstraint(NumericDomain({0}, IntDT::instance()), x);
+    EXPECT_TRUE(propagate());
+    EXPECT_EQ(x->lastDomain().toString(), "int:CLOSED{0}");
+    delete unary;
+    delete eq;
+    delete static_cast<ConstrainedVariable*>(x);
+    delete static_cast<ConstrainedVariable*>(y);
+  }
+}
+
 } // namespace
 } // namespace KALDEN
