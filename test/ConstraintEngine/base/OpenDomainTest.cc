@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <list>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -350,6 +351,34 @@ TEST_F(OpenDomainTest, AGainGivenBackKeepsAValueSpecifiedInTheRun) {
   EXPECT_EQ(shown(s), "int:CLOSED{3}");
 }
 
+// Specified inside a run that sets an equality aside, an open enumeration that took a closed
+// one's members holds its value after the run gives back what the constraint set aside caused.
+TEST_F(OpenDomainTest, AValueSpecifiedInsideARunOutlastsWhatASetAsideConstraintGivesBack) {
+  struct Specifier : ConstraintEngineListener {
+    Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v)
+        : ConstraintEngineListener(e), ce(e), var(v) {}
+    void notifyChanged(const Id<ConstrainedVariable>&, const DomainListener::ChangeType&) override {
+      if (ce->isPropagating() && !done && ++heard == 2) {
+        done = true;
+        var->specify(5);
+      }
+    }
+    Id<ConstraintEngine> ce;
+    Id<ConstrainedVariable> var;
+    int heard = 0;
+    bool done = false;
+  };
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> x = openEnum("x", {4, 5}), y = intEnum("y", {0, 1, 2, 5}), z = intEnum("z", {6});
+  m_engine->createConstraint("Equal", makeScope(x, y));
+  m_engine->createConstraint("Equal", makeScope(y, z));
+  ASSERT_EQ(shown(x), "int:CLOSED{0, 1, 2, 5}");
+  Specifier specifier(engine(), x);
+  m_engine->createConstraint("Equal", makeScope(y, z));
+  EXPECT_TRUE(specifier.done);
+  EXPECT_EQ(shown(x), "int:CLOSED{5}");
+}
+
 // A listener told of a gain's relaxation deletes the constraint that caused the gain: nothing of
 // it is taken again, and the variable answers as a fresh one without that constraint would.
 TEST_F(OpenDomainTest, AGainWhoseCauseGoesWhileItIsGivenBackIsNotTakenAgain) {
@@ -371,6 +400,31 @@ TEST_F(OpenDomainTest, AGainWhoseCauseGoesWhileItIsGivenBackIsNotTakenAgain) {
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(deleter.cause, nullptr);
   EXPECT_EQ(shown(v), "int:OPEN{-1, 1, 2, 3}");
+}
+
+// Two open enumerations take a closed one's members through one equality, while a unary
+// constraint and a count hold what they may take: each gain given back is met again alike, and
+// the run ends, false, as over a fresh network.
+TEST_F(OpenDomainTest, ARunGivingBackGainsEnds) {
+  struct Bound : ConstraintEngineListener {
+    explicit Bound(const Id<ConstraintEngine>& e) : ConstraintEngineListener(e) {}
+    void notifyExecuted(const Id<Constraint>&) override {
+      if (++executions > 10000)
+        throw std::runtime_error("the run does not end");
+    }
+    long executions = 0;
+  } bound(engine());
+  m_engine->setAutoPropagation(false);
+  const Id<ConstrainedVariable> a = openEnum("a", {1, 3}), b = openEnum("b", {4}), c = intEnum("c", {0, 3}),
+                                n = intVar("n", 0, 0);
+  m_engine->createConstraint("card", makeScope(n, n, a));
+  EXPECT_TRUE(m_engine->propagate());
+  new UnaryConstraint(NumericDomain({1}, IntDT::instance()), b);
+  m_engine->createConstraint("Equal", makeScope(c, a, b));
+  EXPECT_FALSE(m_engine->propagate());
+  a->insert(2);
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_EQ(shown(b), "int:CLOSED{}");
 }
 
 } // namespace
