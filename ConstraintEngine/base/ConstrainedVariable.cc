@@ -228,7 +228,7 @@ void ConstrainedVariable::handleDiscard() {
     for (const Id<ConstrainedVariableListener>& listener : snapshot) {
       if (!listener.isValid() || registered.count(listener) == 0)
         continue;
-      listener->notifyDiscard();
+      heedListener(getKey(), [&] { listener->notifyDiscard(); });
       if (listener.isValid() && registered.count(listener) != 0) {
         registered.erase(listener);
         listener->m_variable = Id<ConstrainedVariable>::noId();

@@ -414,6 +414,11 @@ private:
   void tellListenersOfLink(const Id<Constraint>& constraint, int argIndex, bool linked);
   // As tellListenersOfLink(), at once.
   void tellListenersOfLinkNow(const Id<Constraint>& constraint, int argIndex, bool linked);
+  // As tellListenersOfLinkNow(), inside the scope it opens.
+  void tellLinkToListeners(const Id<Constraint>& constraint, int argIndex, bool linked);
+  // Calls one of its listeners through the engine's one point for listeners' failures.
+  template <class F>
+  void heedListener(int key, const F& f);
   // The variable's listeners (none when no extras were made).
   const InsertionOrderedSet<ConstrainedVariableListener>& listeners() const;
   // Destroys the own listener (which takes back its handle), keeping its handle for the current domain's sake.

@@ -61,6 +61,14 @@ void ConstrainedVariable::tellListenersOfLink(const Id<Constraint>& constraint, 
 }
 
 void ConstrainedVariable::tellListenersOfLinkNow(const Id<Constraint>& constraint, int argIndex, bool linked) {
+  // One scope: what a listener throws leaves once every listener was told.
+  if (m_constraintEngine.isValid())
+    m_constraintEngine->withinScope([&] { tellLinkToListeners(constraint, argIndex, linked); });
+  else
+    tellLinkToListeners(constraint, argIndex, linked);
+}
+
+void ConstrainedVariable::tellLinkToListeners(const Id<Constraint>& constraint, int argIndex, bool linked) {
   // Told last, each only while the variable is there: a listener may delete it. An unlink while
   // its link is being told reaches only those told the link; the others hear neither.
   const LinkTelling* linking = nullptr;
@@ -96,9 +104,9 @@ void ConstrainedVariable::tellListenersOfLinkNow(const Id<Constraint>& constrain
       continue;
     if (linked) {
       telling.told.push_back(listener);
-      listener->notifyConstraintAdded(subject, argIndex);
+      heedListener(subject->getKey(), [&] { listener->notifyConstraintAdded(subject, argIndex); });
     } else if (linking == nullptr || std::binary_search(heardLink.begin(), heardLink.end(), listener)) {
-      listener->notifyConstraintRemoved(subject, argIndex);
+      heedListener(subject->getKey(), [&] { listener->notifyConstraintRemoved(subject, argIndex); });
     }
   }
 }

@@ -220,6 +220,31 @@ public:
   /// Ends the bracket begun last.
   void endSwitching() { m_switching.pop_back(); }
 
+  // Listeners' failures: one point where they are caught, one where they leave.
+
+  /// Calls a listener (of the engine or of a variable) through the one point that keeps what it
+  /// throws rather than let it cut the engine's work short: the first failure leaves the outermost
+  /// call or telling when it returns, or is printed where nothing may throw. `key` names the
+  /// object the notice is about (0: none).
+  template <class F>
+  void heed(int key, const F& f) {
+    try {
+      f();
+    } catch (...) {
+      keepFailure(key);
+    }
+  }
+  /// Keeps the failure being handled unless an earlier one is kept, and what it was about.
+  void keepFailure(int key);
+  /// Runs `body`, which tells listeners, as one scope: what a listener throws meanwhile leaves
+  /// once the outermost scope ends.
+  template <class Body>
+  void withinScope(const Body& body) {
+    ++m_scopeDepth;
+    heed(0, body);
+    leaveScope(false);
+  }
+
   // Change routing.
 
   /// Routes one change of a variable's domain to its engine's propagators and listeners.
@@ -403,14 +428,22 @@ private:
   template <class Body>
   void telling(const Body& body) {
     ++m_tellingDepth;
-    FirstFailure failure;
-    failure.tell(body);
+    ++m_scopeDepth;
+    heed(0, body);
     if (--m_tellingDepth == 0)
-      failure.tell([this] { afterTelling(); });
-    failure.rethrow();
+      heed(0, [this] { afterTelling(); });
+    leaveScope(false);
   }
   // What the outermost telling does once it ends.
   void afterTelling();
+  // Ends a scope (a call, a telling, a making told); the outermost takes back the creations a
+  // failure concerns, then lets the first failure leave. `runFailed`: the run owed failed.
+  void leaveScope(bool runFailed);
+  // The first failure kept, with the keys of the objects whose notices a listener failed on, and
+  // the scopes open (see withinScope()).
+  std::exception_ptr m_failure;
+  std::vector<int> m_failedKeys;
+  unsigned int m_scopeDepth = 0;
   friend class EngineCall;
   // Tells the listeners the notices held while a propagator ran, a constraint was created by
   // name or another notice was told, in order. What a listener's deed causes meanwhile waits
@@ -434,21 +467,29 @@ private:
   // Makes an object by name with every notice held; a refusal drops the notices about what it
   // made. The key of the first object made.
   int holdWhileMaking(const std::function<void()>& make);
-  // A creation by name made while notices are told: its notices wait behind those, and should a
-  // listener fail on one of them, the creation is taken back. Keys from `firstKey` to `endKey`.
-  struct UntoldCreation {
+  // A creation by name made in the outermost call or telling under way, keys `firstKey` to
+  // `endKey`: should that call fail, it is taken back when a listener failed on a notice about
+  // what it made, when it owed the run that failed, or when it is the call's own.
+  struct Creation {
     int firstKey;
     int endKey;
+    bool owesRun;
+    bool own;
+    bool takenBack;
     std::function<void()> takeBack;
   };
-  std::vector<UntoldCreation> m_untoldCreations;
-  // Takes back the untold creation that made the object keyed `key`, if any.
-  void takeBackCreationOf(int key);
+  std::vector<Creation> m_creations;
+  // Registers a creation by name (see Creation).
+  template <class T>
+  void registerCreation(const Id<T>& made, int firstKey, bool propagating);
+  // Takes back, each through the ordinary deletion path and the outermost first, the creations a
+  // failure concerns (see Creation); `runFailed` when the run owed failed.
+  void takeBackFailedCreations(bool runFailed);
   // Drops the notices about what a refused making made.
   void dropHeldSince(const Making& making);
   // Tells what a creation by name held (unless an outer creation or telling holds it) and, when
-  // asked, propagates; should either throw, the object made is deleted before the error goes on,
-  // so that a failed creation leaves nothing behind.
+  // asked, owes a run; should a listener fail on its notices, or the run it owes fail, the object
+  // made goes before the failure leaves the outermost call, so that it leaves nothing behind.
   template <class T>
   void standOrTakeBack(const Id<T>& made, int firstKey, bool propagating);
   // Hands an active constraint to its propagator's agenda, recording it first if it is redundant.
@@ -523,16 +564,14 @@ private:
     this->telling([&] {
       const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
       telling.told.reserve(static_cast<std::size_t>(listeners.end() - listeners.begin()));
-      FirstFailure failure;
       for (const Id<ConstraintEngineListener>& listener : listeners) {
         if (!stands(subject))
           break;
         if (!listener.isValid() || m_listeners.count(listener) == 0 || !hearsOf(listener, telling.key))
           continue;
         telling.told.push_back(listener);
-        failure.tell([&] { tell(*listener.operator->()); });
+        heed(telling.key, [&] { tell(*listener.operator->()); });
       }
-      failure.rethrow();
     });
   }
   // Tells that an object is leaving, never held: the object is whole during the telling, and gone
@@ -546,35 +585,12 @@ private:
     telling([&] {
       const std::vector<Id<ConstraintEngineListener> > heard = whoHeard(adding);
       const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-      FirstFailure failure;
       for (const Id<ConstraintEngineListener>& listener : listeners)
         if (listener.isValid() && m_listeners.count(listener) != 0 && (adding == nullptr || among(heard, listener)) &&
             hearsOf(listener, key))
-          failure.tell([&] { tell(*listener.operator->()); });
-      failure.rethrow();
+          heed(key, [&] { tell(*listener.operator->()); });
     });
   }
-  // Every listener is told even when one fails: the first failure leaves once all were told, so
-  // that no listener's picture misses what the others heard.
-  struct FirstFailure {
-    std::exception_ptr first;
-    // Whether the telling went through.
-    template <class F>
-    bool tell(const F& f) {
-      try {
-        f();
-        return true;
-      } catch (...) {
-        if (!first)
-          first = std::current_exception();
-        return false;
-      }
-    }
-    void rethrow() const {
-      if (first)
-        std::rethrow_exception(first);
-    }
-  };
   // Whether the listener hears of the object keyed `key`: not if its addition never reached it.
   bool hearsOf(const Id<ConstraintEngineListener>& listener, int key) const {
     return m_partlyHeard.empty() || heardAdditionOf(listener, key);
@@ -619,14 +635,13 @@ private:
   void tellListenersAboutNow(const Id<T>& subject, const Tell& tell) {
     telling([&] {
       const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-      FirstFailure failure;
+      const int key = subject->getKey();
       for (const Id<ConstraintEngineListener>& listener : listeners) {
         if (!stands(subject))
           break;
-        if (listener.isValid() && m_listeners.count(listener) != 0 && hearsOf(listener, subject->getKey()))
-          failure.tell([&] { tell(*listener.operator->()); });
+        if (listener.isValid() && m_listeners.count(listener) != 0 && hearsOf(listener, key))
+          heed(key, [&] { tell(*listener.operator->()); });
       }
-      failure.rethrow();
     });
   }
   // Tells every listener still registered, in the order they registered.
@@ -644,11 +659,9 @@ private:
     // A listener may register or unregister listeners (itself included) while it is told.
     telling([&] {
       const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-      FirstFailure failure;
       for (const Id<ConstraintEngineListener>& listener : listeners)
         if (listener.isValid() && m_listeners.count(listener) != 0)
-          failure.tell([&] { tell(*listener.operator->()); });
-      failure.rethrow();
+          heed(0, [&] { tell(*listener.operator->()); });
     });
   }
 
@@ -750,9 +763,11 @@ public:
     if (m_engine != nullptr) {
       ++m_engine->m_callDepth;
       ++m_engine->m_callCount;
+      ++m_engine->m_scopeDepth;
     }
   }
-  /// The call returns (the owed run may throw, unless an error is leaving already).
+  /// The call returns: the outermost starts the owed run, then lets a failure leave (unless an
+  /// error is leaving already or a destructor runs: it is printed).
   ~EngineCall() noexcept(false) {
     if (m_engine != nullptr)
       m_engine->leaveCall();
@@ -785,6 +800,14 @@ const Id<ConstraintEngine>& ownHandleOf(const Id<ConstraintEngine>& engine);
 
 /// Whether every variable is active; stops at the first inactive one.
 bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables);
+
+template <class F>
+void ConstrainedVariable::heedListener(int key, const F& f) {
+  if (m_constraintEngine.isValid())
+    m_constraintEngine->heed(key, f);
+  else
+    f();
+}
 
 /// The name text of a variable without a name.
 const char*& g_noVarName();

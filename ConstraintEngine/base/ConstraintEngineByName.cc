@@ -3,6 +3,7 @@
 // Creation of values, variables and constraints by the names the schema registered, and deletion of constraints.
 
 #include "ConstraintEngine/base/CESchema.hh"
+#include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/base/ConstraintType.hh"
@@ -70,15 +71,18 @@ Id<ConstrainedVariable> ConstraintEngine::createVariable(const char* typeName, c
                                                          bool internal, bool canBeSpecified, const char* name,
                                                          const Id<Entity>& parent, int index) {
   const Id<DataType> dt = lookUpDataType(getCESchema(), typeName);
-  const EngineCall call(m_id, CHANGE);
-  if (!call)
-    return Id<ConstrainedVariable>::noId();
-  // Its notices wait until it is made: a listener told from its constructor could delete it there.
   Id<ConstrainedVariable> variable;
-  const int firstKey = holdWhileMaking(
-      [&] { variable = dt->createVariable(getId(), baseDomain, internal, canBeSpecified, name, parent, index); });
-  KALDEN_CHECK(variable.isValid());
-  standOrTakeBack(variable, firstKey, false);
+  {
+    const EngineCall call(m_id, CHANGE);
+    if (!call)
+      return Id<ConstrainedVariable>::noId();
+    // Its notices wait until it is made: a listener told from its constructor could delete it there.
+    const int firstKey = holdWhileMaking(
+        [&] { variable = dt->createVariable(getId(), baseDomain, internal, canBeSpecified, name, parent, index); });
+    KALDEN_CHECK(variable.isValid());
+    standOrTakeBack(variable, firstKey, false);
+  }
+  // Judged once the run its listeners' deeds owe is over: a listener may discard it there too.
   KALDEN_CHECK_TEXT_MSG(stands(variable), "made.isValid() && !made->isDiscarded()",
                         "The " << dt->getName().toString() << " variable " << LabelStr(name).toString()
                                << " was deleted or discarded by a listener told of its making.");
@@ -148,7 +152,9 @@ void ConstraintEngine::endMaking(int firstKey, bool refused, bool tell) {
     std::vector<int>& keys;
     ~Told() { keys.pop_back(); }
   } told{m_toldWhileMade};
-  releaseHeldNotices();
+  // What a listener throws leaves the constructor once every listener was told, unless an outer
+  // call keeps it.
+  withinScope([this] { releaseHeldNotices(); });
 }
 
 void ConstraintEngine::dropHeldSince(const Making& making) {
@@ -176,38 +182,58 @@ bool ConstraintEngine::isBeingMade(int key) const {
 
 template <class T>
 void ConstraintEngine::standOrTakeBack(const Id<T>& made, int firstKey, bool propagating) {
-  try {
-    if (!isHoldingNotices())
-      releaseHeldNotices();
-    else
-      m_untoldCreations.push_back(UntoldCreation{firstKey, Entity::nextKey(), [made] {
-                                                   if (stands(made))
-                                                     delete static_cast<T*>(made);
-                                                 }});
-  } catch (...) {
-    // The caller is told the creation failed, by a listener told of it: the object goes with it,
-    // relaxing what it narrowed, unless a listener removed it already.
-    if (stands(made))
-      delete static_cast<T*>(made);
-    throw;
-  }
-  if (!propagating)
-    return;
-  oweRun();
-  try {
-    startOwedRun();
-  } catch (...) {
-    // Its propagation at creation failed a check: the creation fails, and the object goes.
-    if (stands(made))
-      delete static_cast<T*>(made);
-    throw;
+  registerCreation(made, firstKey, propagating);
+  if (!isHoldingNotices())
+    releaseHeldNotices();
+  if (propagating)
+    oweRun();
+}
+
+template <class T>
+void ConstraintEngine::registerCreation(const Id<T>& made, int firstKey, bool propagating) {
+  // The outermost call's own creation is the one made while no other call or telling is open.
+  const bool own = m_scopeDepth == 1 && m_callDepth == 1;
+  m_creations.push_back(Creation{firstKey, Entity::nextKey(), propagating && m_autoPropagate, own, false, [made] {
+                                   if (!stands(made))
+                                     return;
+                                   // A part goes only with what it is part of (taken back whole, or
+                                   // made otherwise and kept).
+                                   if (made->standingOwner().isId())
+                                     return;
+                                   delete static_cast<T*>(made);
+                                 }});
+}
+
+void ConstraintEngine::takeBackFailedCreations(bool runFailed) {
+  // The outermost first: a part or interim variable made by name inside a composite goes with it.
+  // Each take-back may tell listeners, who may make and fail again: go on until none is left.
+  for (;;) {
+    Creation* next = nullptr;
+    for (Creation& creation : m_creations) {
+      if (creation.takenBack)
+        continue;
+      bool concerned = creation.own || (runFailed && creation.owesRun);
+      for (const int key : m_failedKeys)
+        concerned = concerned || (key >= creation.firstKey && key < creation.endKey);
+      if (concerned && (next == nullptr || creation.firstKey < next->firstKey))
+        next = &creation;
+    }
+    if (next == nullptr)
+      return;
+    // Whatever it made inside goes with it.
+    const int firstKey = next->firstKey, endKey = next->endKey;
+    for (Creation& creation : m_creations)
+      if (creation.firstKey >= firstKey && creation.endKey <= endKey)
+        creation.takenBack = true;
+    const std::function<void()> takeBack = next->takeBack;
+    takeBack();
   }
 }
 
 void ConstraintEngine::releaseHeldNotices() {
-  // Each once, in order; a listener told may cause more, held behind the others. Should a
-  // listener throw, the others are still told everything, and the first failure leaves after:
-  // no notice waits for a later call.
+  // Each once, in order; a listener told may cause more, held behind the others. A listener's
+  // failure is kept (see heed()): the others are still told everything, and no notice waits for
+  // a later call.
   const bool outermost = !m_releasing;
   m_releasing = true;
   struct End {
@@ -225,33 +251,13 @@ void ConstraintEngine::releaseHeldNotices() {
       }
       engine.m_heldNotices.clear();
       engine.m_nextHeld = 0;
-      engine.m_untoldCreations.clear();
     }
   } end{*this, outermost};
-  FirstFailure failure;
   while (m_nextHeld < m_heldNotices.size()) {
     const int key = m_heldNotices[m_nextHeld].key;
     const std::function<void()> notice = std::move(m_heldNotices[m_nextHeld++].tell);
-    if (!failure.tell(notice))
-      failure.tell([this, key] { takeBackCreationOf(key); });
+    heed(key, notice);
   }
-  failure.rethrow();
-}
-
-void ConstraintEngine::takeBackCreationOf(int key) {
-  // A listener failed on a notice about what a creation made by name while notices were told:
-  // as when it fails on one told at once, that creation goes (its notices after are not told).
-  // The outermost one that made the object: a delegate made by name goes with its composite.
-  auto creation = m_untoldCreations.end();
-  for (auto it = m_untoldCreations.begin(); it != m_untoldCreations.end(); ++it)
-    if (key >= it->firstKey && key < it->endKey &&
-        (creation == m_untoldCreations.end() || it->firstKey < creation->firstKey))
-      creation = it;
-  if (creation == m_untoldCreations.end())
-    return;
-  const std::function<void()> takeBack = std::move(creation->takeBack);
-  m_untoldCreations.erase(creation);
-  takeBack();
 }
 
 bool ConstraintEngine::heardAdditionOf(const Id<ConstraintEngineListener>& listener, int key) const {

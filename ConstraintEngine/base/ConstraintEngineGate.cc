@@ -16,8 +16,27 @@
 
 #include <algorithm>
 #include <exception>
+#include <iostream>
 
 namespace KALDEN {
+
+namespace {
+
+// Prints a failure that cannot leave, as a failed check is printed where nothing may throw.
+[[gnu::cold]] void printFailure(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Error& error) {
+    ++Error::suppressedCount();
+    std::cerr << error.what() << std::endl;
+  } catch (const std::exception& error) {
+    std::cerr << "A listener failed: " << error.what() << std::endl;
+  } catch (...) {
+    std::cerr << "A listener failed with an exception of unknown type." << std::endl;
+  }
+}
+
+} // namespace
 
 bool ConstraintEngine::admit(Deed deed, int subject) {
   switch (deed) {
@@ -57,12 +76,48 @@ bool ConstraintEngine::admit(Deed deed, int subject) {
 }
 
 void ConstraintEngine::leaveCall() {
-  struct Leave {
-    unsigned int& depth;
-    ~Leave() { --depth; }
-  } leave{m_callDepth};
-  if (m_callDepth == 1)
-    startOwedRun();
+  // The outermost call, with no telling around it, starts the run owed once all its own work is
+  // done; a failure kept meanwhile (a listener's), or one of the run, leaves after the take-back.
+  bool runFailed = false;
+  if (m_callDepth == 1 && m_scopeDepth == 1) {
+    if (!m_failure) {
+      heed(0, [this] { startOwedRun(); });
+      runFailed = m_failure != nullptr;
+    }
+    // Failed, the call leaves its run for the next propagate() (pending() says so).
+    m_runOwed = false;
+  }
+  --m_callDepth;
+  leaveScope(runFailed);
+}
+
+void ConstraintEngine::keepFailure(int key) {
+  if (!m_failure)
+    m_failure = std::current_exception();
+  if (key != 0)
+    m_failedKeys.push_back(key);
+}
+
+void ConstraintEngine::leaveScope(bool runFailed) {
+  if (m_scopeDepth != 1) {
+    --m_scopeDepth;
+    return;
+  }
+  // Still inside: what the take-back's notices cause nests in this scope.
+  if (m_failure)
+    heed(0, [this, runFailed] { takeBackFailedCreations(runFailed); });
+  m_creations.clear();
+  m_failedKeys.clear();
+  m_scopeDepth = 0;
+  if (!m_failure)
+    return;
+  const std::exception_ptr failure = m_failure;
+  m_failure = nullptr;
+  m_runOwed = false;
+  // Nothing may throw inside a destructor or while an error leaves: the failure is printed.
+  if (NoThrowScope::active() || std::uncaught_exceptions() > 0)
+    return printFailure(failure);
+  std::rethrow_exception(failure);
 }
 
 void ConstraintEngine::startOwedRun() {

@@ -89,15 +89,13 @@ void ConstraintEngine::tellWithdrawalAtRemoval(const Id<Constraint>& constraint)
   this->telling([&] {
     const std::vector<Id<ConstraintEngineListener> > toldSoFar = whoHeard(telling);
     const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
-    FirstFailure failure;
     for (const Id<ConstraintEngineListener>& listener : listeners) {
       if (!listener.isValid() || m_listeners.count(listener) == 0)
         continue;
       if (telling != nullptr && among(toldSoFar, listener) != telling->violated)
         continue;
-      failure.tell([&] { listener->notifyViolationRemoved(constraint); });
+      heed(key, [&] { listener->notifyViolationRemoved(constraint); });
     }
-    failure.rethrow();
   });
 }
 

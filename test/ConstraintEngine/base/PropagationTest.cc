@@ -286,6 +286,7 @@ TEST_F(PropagationTest, PropagatingFromInsideARunOrItsEndIsRefused) {
   // Told that the run completed, it is still inside the client's call: a run there would be
   // heard before the others hear the end. The refusal leaves the answer to the outer call.
   listener.onCommenced = false;
+  x->relax();
   const Error nested = failureOf([&] { m_engine->propagate(); });
   EXPECT_EQ(nested.getCondition(), "!isInsideCall()");
   EXPECT_FALSE(listener.afterRun);
