@@ -11,7 +11,6 @@
 #include "Utils/base/Report.hh"
 
 #include <new>
-#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -192,13 +191,22 @@ bool ConstrainedVariable::isValid() const {
   return validate();
 }
 
+void ConstrainedVariable::discard(bool pool) {
+  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
+  Entity::discard(pool);
+}
+
+bool ConstrainedVariable::decRefCount() {
+  // The call outlives the object, which the last hold deletes.
+  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
+  return Entity::decRefCount();
+}
+
 void ConstrainedVariable::handleDiscard() {
   KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding " << Entity::toString());
   KALDEN_CHECK(m_constraintEngine.isValid());
   // A call of its own: the run a deed owes while it goes starts once it has gone.
-  std::optional<EngineCall> call;
-  if (m_constraintEngine.isValid())
-    call.emplace(m_constraintEngine, ConstraintEngine::CHANGE);
+  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
   // From now on removeConstraint() leaves the links alone, so the walk below is not disturbed.
   m_deleted = true;
   if (!Entity::isPurging()) {

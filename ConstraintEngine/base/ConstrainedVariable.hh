@@ -172,6 +172,11 @@ public:
   /// Unlinks and discards the constraints (unless purging), leaves the engine, dismisses the listeners.
   /// A constraint that is part of another goes with the outermost one standing.
   void handleDiscard() override;
+  /// Discards the variable as one engine call: a run a listener's deed owes meanwhile starts once
+  /// it has gone whole, with its constraints.
+  void discard(bool pool = true);
+  /// Drops one hold as one engine call (see discard()).
+  bool decRefCount();
   /// The outermost constraint still standing that this variable is a part of (a composite's interim
   /// variable), the empty handle when none: a part is deleted only with it.
   Id<Constraint> standingOwner() const;

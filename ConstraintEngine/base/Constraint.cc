@@ -8,7 +8,6 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
-#include <optional>
 #include <sstream>
 
 namespace KALDEN {
@@ -206,12 +205,21 @@ bool Constraint::refusesPartDeletion(const Entity& part, int ownerKey, bool stan
 
 void Constraint::adopt(ConstrainedVariable& part) const { part.extras().ownerKey = getKey(); }
 
+void Constraint::discard(bool pool) {
+  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
+  Entity::discard(pool);
+}
+
+bool Constraint::decRefCount() {
+  // The call outlives the object, which the last hold deletes.
+  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
+  return Entity::decRefCount();
+}
+
 void Constraint::handleDiscard() {
   KALDEN_TRACE("Constraint:handleDiscard", m_name.toString() << "(" << getKey() << ") " << m_id);
   // A call of its own: the run a deed owes while it goes starts once it has gone.
-  std::optional<EngineCall> call;
-  if (m_constraintEngine.isValid())
-    call.emplace(m_constraintEngine, ConstraintEngine::CHANGE);
+  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
   if (!Entity::isPurging()) {
     KALDEN_CHECK(isValid());
     for (unsigned int i = 0; i < m_variables.size(); ++i)

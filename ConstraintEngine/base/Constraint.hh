@@ -91,6 +91,11 @@ public:
   std::string toString() const override;
   /// Unlinks the constraint from its scope (unless purging) and removes it from the engine.
   void handleDiscard() override;
+  /// Discards the constraint as one engine call: a run a listener's deed owes meanwhile starts
+  /// once it has gone whole, with its parts and interim variables.
+  void discard(bool pool = true);
+  /// Drops one hold as one engine call (see discard()).
+  bool decRefCount();
   /// The outermost constraint that this one is a part of (a composite's member) and that has not
   /// gone, while it is being discarded too; the empty handle when none: deleteConstraint refuses
   /// the part while there is one.

@@ -760,11 +760,14 @@ public:
   /// Admits the call on `engine`, which must outlive it.
   EngineCall(const Id<ConstraintEngine>& engine, ConstraintEngine::Deed deed, int subject = 0)
       : m_engine(engine->admit(deed, subject) ? engine.operator->() : nullptr) {
-    if (m_engine != nullptr) {
-      ++m_engine->m_callDepth;
-      ++m_engine->m_callCount;
-      ++m_engine->m_scopeDepth;
-    }
+    enter();
+  }
+  /// What makes a call of a variable's or constraint's own discard: none once its engine is gone.
+  struct OwnDiscard {};
+  /// A discard's own call (a change, never refused) on `engine`, if it is still there.
+  EngineCall(const Id<ConstraintEngine>& engine, OwnDiscard)
+      : m_engine(engine.isValid() ? engine.operator->() : nullptr) {
+    enter();
   }
   /// The call returns: the outermost starts the owed run, then lets a failure leave (unless an
   /// error is leaving already or a destructor runs: it is printed).
@@ -778,6 +781,13 @@ public:
   explicit operator bool() const { return m_engine != nullptr; }
 
 private:
+  void enter() {
+    if (m_engine != nullptr) {
+      ++m_engine->m_callDepth;
+      ++m_engine->m_callCount;
+      ++m_engine->m_scopeDepth;
+    }
+  }
   ConstraintEngine* m_engine;
 };
 

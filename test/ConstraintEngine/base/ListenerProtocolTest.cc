@@ -40,6 +40,10 @@ public:
   void notifyRemoved(const Id<Constraint>& c) override { heard("removed " + c->getName().toString()); }
   void notifyViolationAdded(const Id<Constraint>& c) override { heard("violated " + c->getName().toString()); }
   void notifyDeactivated(const Id<Constraint>& c) override { heard("deactivated " + c->getName().toString()); }
+  void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType&) override {
+    heard("changed " + v->getName().toString());
+  }
+  void notifyPropagationPreempted() override { heard("preempted"); }
   // A variable heard removed is whole for the call: its domain is read.
   void notifyRemoved(const Id<ConstrainedVariable>& v) override {
     lastRemovedDomain = v->lastDomain().toString();
@@ -974,6 +978,118 @@ TEST_F(ListenerProtocolTest, AListenerFailingWhileACreationByNameIsToldTakesItBa
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(x->lastDomain().getUpperBound(), 5);
   expectMirrored("after the propagation");
+}
+
+// Every run heard commenced is heard to end before the call returns.
+bool everyRunEnds(const std::vector<std::string>& events) {
+  int open = 0;
+  for (const std::string& e : events)
+    open += e == "commenced" ? 1 : (e == "completed" || e == "preempted") ? -1 : 0;
+  return open == 0;
+}
+
+// A listener that fails (throws) cuts nothing short: the call finishes whole, every listener
+// hears every notice, a run ends, queued work stays, and the first failure leaves the outermost
+// call once it has returned; a creation by name that owed the failed run goes with it.
+TEST_F(ListenerProtocolTest, AFailingListenerLetsTheCallFinishWhole) {
+  const auto newest = [this] {
+    Id<ConstrainedVariable> last;
+    for (const Id<ConstrainedVariable>& v : m_engine->getVariables())
+      last = v;
+    return last;
+  };
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10), z = intVar("z", 0, 10);
+  const Id<Constraint> c1 = leq(x, y), c2 = leq(y, z);
+  ASSERT_TRUE(m_engine->propagate());
+  // A run: the failure leaves after it ended, at the fixpoint.
+  actor.when = [](const std::string& notice) { return notice == "executed leq"; };
+  actor.act = [] { throw std::runtime_error("told of an execution"); };
+  z->specify(4);
+  EXPECT_THROW(m_engine->propagate(), std::runtime_error);
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 4);
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_TRUE(everyRunEnds(events()));
+  expectMirrored("after the run");
+  // A switching: both constraints go off with the variable, and come back with it.
+  actor.when = [](const std::string& notice) { return notice == "deactivated leq"; };
+  actor.act = [] { KALDEN_CHECK(false); };
+  EXPECT_CHECK_FAILS(y->deactivate(), "false");
+  EXPECT_FALSE(c1->isActive());
+  EXPECT_FALSE(c2->isActive());
+  y->undoDeactivation();
+  EXPECT_TRUE(c1->isActive() && c2->isActive());
+  expectMirrored("after the switching");
+  // A discard: every listener hears the removal, and what it narrowed is given back.
+  z->reset();
+  y->specify(3);
+  ASSERT_TRUE(m_engine->propagate());
+  actor.when = [](const std::string& notice) { return notice == "changed x"; };
+  actor.act = [] { KALDEN_CHECK(false); };
+  EXPECT_CHECK_FAILS(c1->discard(), "false");
+  EXPECT_EQ(m_engine->getConstraints().size(), 1u);
+  expectMirrored("after the discard");
+  y->reset();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 10);
+  // A creation by type name whose listener's creation owes a run that fails: both go.
+  actor.when = [](const std::string& notice) { return notice == "added variable v"; };
+  actor.act = [&] {
+    actor.when = [](const std::string& notice) { return notice == "executed eq"; };
+    actor.act = [] { KALDEN_CHECK(false); };
+    m_engine->createConstraint("eq", makeScope(newest(), x));
+  };
+  const std::size_t variablesBefore = m_engine->getVariables().size();
+  EXPECT_CHECK_FAILS(m_engine->createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false, true, "v",
+                                              Id<Entity>::noId(), -1),
+                     "false");
+  EXPECT_EQ(m_engine->getVariables().size(), variablesBefore);
+  EXPECT_EQ(m_engine->getConstraints().size(), 1u);
+  EXPECT_TRUE(everyRunEnds(events()));
+  expectMirrored("after the creation");
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 10);
+  // Discarded by a listener in the run its creation owes, a variable made by type name is refused.
+  actor.when = [](const std::string& notice) { return notice == "added variable w"; };
+  actor.act = [&] {
+    const Id<ConstrainedVariable> w = newest();
+    actor.when = [](const std::string& notice) { return notice == "executed leq"; };
+    actor.act = [w] { w->discard(); };
+    m_engine->createConstraint("leq", makeScope(w, x));
+  };
+  EXPECT_CHECK_FAILS(m_engine->createVariable("int", IntervalIntDomain(0, 4, IntDT::instance()), false, true, "w",
+                                              Id<Entity>::noId(), -1),
+                     "made.isValid() && !made->isDiscarded()");
+  expectMirrored("after the refusal");
+}
+
+// The run a listener's deed owes while a constraint or variable is discarded starts once it has
+// gone whole: a composite with its parts and interim variables.
+TEST_F(ListenerProtocolTest, TheRunOwedInsideADiscardStartsOnceItHasGone) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10), z = intVar("z", 0, 5);
+  const Id<Constraint> sum = m_engine->createConstraint("sum", makeScope(z, x, y));
+  const Id<Constraint> other = leq(x, y);
+  ASSERT_TRUE(m_engine->propagate());
+  actor.when = [](const std::string& notice) { return notice == "removed sum"; };
+  actor.act = [&] { m_engine->deleteConstraint(other); };
+  bool ranInside = false;
+  struct RunWatch : ConstraintEngineListener {
+    RunWatch(const Id<ConstraintEngine>& e, const Id<Constraint>& c, bool& flag)
+        : ConstraintEngineListener(e), engine(e), composite(c), ranInside(flag) {}
+    // Its parts still there: the run started before the composite had gone whole.
+    void notifyExecuted(const Id<Constraint>&) override {
+      for (const Id<Constraint>& c : engine->getConstraints())
+        ranInside = ranInside || c->standingOwner() == composite;
+    }
+    Id<ConstraintEngine> engine;
+    Id<Constraint> composite;
+    bool& ranInside;
+  } watch(engine(), sum, ranInside);
+  sum->discard();
+  EXPECT_FALSE(ranInside);
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_EQ(x->lastDomain().getUpperBound(), 10);
+  expectMirrored("after the discard");
 }
 
 } // namespace
