@@ -1092,5 +1092,55 @@ TEST_F(ListenerProtocolTest, TheRunOwedInsideADiscardStartsOnceItHasGone) {
   expectMirrored("after the discard");
 }
 
+// A creation taken back because a listener failed goes through the ordinary deletion: a
+// composite whole with its parts, whatever the listeners told of its removal make and fail on
+// goes too, and nothing is printed but from where nothing may throw.
+TEST_F(ListenerProtocolTest, ACreationTakenBackGoesWholeThroughTheOrdinaryDeletion) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10), m = intVar("m", 0, 10);
+  testing::internal::CaptureStderr();
+  // Failing on the part of a composite made by name takes the composite back, parts and all.
+  actor.when = [](const std::string& notice) { return notice == "added EqualMaximum"; };
+  actor.act = [] { KALDEN_CHECK(false); };
+  EXPECT_CHECK_FAILS(m_engine->createConstraint("allmax", makeScope(x, y, m)), "false");
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  expectMirrored("after the composite");
+  // Told of the take-back, a listener makes another by name and fails on it: it goes as well,
+  // and the first failure is the one that leaves.
+  actor.when = [](const std::string& notice) { return notice == "added leq"; };
+  actor.act = [&] {
+    actor.when = [](const std::string& notice) { return notice == "removed leq"; };
+    actor.act = [&] {
+      actor.when = [](const std::string& notice) { return notice == "added lt"; };
+      actor.act = [] { throw std::runtime_error("a later failure"); };
+      m_engine->createConstraint("lt", makeScope(x, y));
+    };
+    KALDEN_CHECK(false);
+  };
+  EXPECT_CHECK_FAILS(m_engine->createConstraint("leq", makeScope(x, y)), "false");
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  expectMirrored("after the nested take-back");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  // Made with new and refused, the same: the creation by name its removal makes is taken back
+  // (its failure printed, inside the refusal), and the handles stay true.
+  actor.when = [](const std::string& notice) { return notice == "added own"; };
+  actor.act = [&] {
+    actor.when = [](const std::string& notice) { return notice == "removed own"; };
+    actor.act = [&] {
+      actor.when = [](const std::string& notice) { return notice == "added EqualMaximum"; };
+      actor.act = [] { throw std::runtime_error("told of a part"); };
+      m_engine->createConstraint("allmax", makeScope(x, y, m));
+    };
+    KALDEN_CHECK(false);
+  };
+  testing::internal::CaptureStderr();
+  EXPECT_CHECK_FAILS(new LessThanEqualConstraint("own", "Default", engine(), makeScope(x, y)), "false");
+  EXPECT_TRUE(m_engine->getConstraints().empty());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "A listener failed: told of a part\n");
+  expectMirrored("after the refused new");
+  leq(x, y);
+  EXPECT_TRUE(m_engine->propagate());
+  expectMirrored("after a new constraint");
+}
+
 } // namespace
 } // namespace KALDEN
