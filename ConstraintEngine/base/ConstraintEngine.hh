@@ -438,7 +438,14 @@ private:
   void afterTelling();
   // Ends a scope (a call, a telling, a making told); the outermost takes back the creations a
   // failure concerns, then lets the first failure leave. `runFailed`: the run owed failed.
-  void leaveScope(bool runFailed);
+  void leaveScope(bool runFailed) {
+    if (m_scopeDepth != 1 || (!m_failure && m_creations.empty()))
+      --m_scopeDepth;
+    else
+      leaveOutermostScope(runFailed);
+  }
+  // As leaveScope(), of the outermost scope with a failure or creations to forget.
+  void leaveOutermostScope(bool runFailed);
   // The first failure kept, with the keys of the objects whose notices a listener failed on, and
   // the scopes open (see withinScope()).
   std::exception_ptr m_failure;

@@ -98,11 +98,7 @@ void ConstraintEngine::keepFailure(int key) {
     m_failedKeys.push_back(key);
 }
 
-void ConstraintEngine::leaveScope(bool runFailed) {
-  if (m_scopeDepth != 1) {
-    --m_scopeDepth;
-    return;
-  }
+void ConstraintEngine::leaveOutermostScope(bool runFailed) {
   // Still inside: what the take-back's notices cause nests in this scope.
   if (m_failure)
     heed(0, [this, runFailed] { takeBackFailedCreations(runFailed); });
