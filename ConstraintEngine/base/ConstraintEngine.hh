@@ -641,6 +641,8 @@ private:
   template <class T, class Tell>
   void tellListenersAboutNow(const Id<T>& subject, const Tell& tell) {
     telling([&] {
+      if (!stands(subject))
+        return;
       const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
       const int key = subject->getKey();
       for (const Id<ConstraintEngineListener>& listener : listeners) {
