@@ -41,11 +41,12 @@ void runSessions(const OperationSequence::Options& options, const std::string& l
     // Undoing a deactivation must also be met where it leaves the object off (a few seeds alone may not).
     if (count >= CI_SEEDS) {
       EXPECT_GT(tally.twoDeep, 0u) << "no session switched anything off twice";
+      EXPECT_GT(tally.failedInRun, 0u) << "no listener failed inside a propagate() call";
     }
   }
   std::printf("%lu of %lu checked propagations answered false, %lu left a constraint violated; %lu operations "
-              "switched something off or on, %lu of them two deep\n",
-              tally.answeredFalse, tally.checked, tally.violated, tally.switched, tally.twoDeep);
+              "switched something off or on, %lu of them two deep; a listener failed in %lu propagate() calls\n",
+              tally.answeredFalse, tally.checked, tally.violated, tally.switched, tally.twoDeep, tally.failedInRun);
 }
 
 // Random client sessions hold against brute force and a fresh engine.

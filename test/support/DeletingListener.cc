@@ -20,6 +20,9 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
     return;
   if (added && failsOrMakes && m_choice % 10 == 4 && m_session.mayFailCreation())
     throw ListenerFailure();
+  // Now and then it fails at any notice of a propagate() call, which must still end whole.
+  if (m_session.mayFailAnywhere() && m_choice % 10 == 7 && (m_choice / 10) % 2 == 0)
+    throw ListenerFailure();
   if (added && failsOrMakes && m_choice % 10 == 5) {
     m_session.makeFromListener(m_choice / 10);
     return;

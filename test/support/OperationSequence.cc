@@ -674,6 +674,7 @@ SessionFailure run(const std::vector<Operation>& given, Generator* generator, un
       tally->violated += session.tally().violated;
       tally->switched += session.tally().switched;
       tally->twoDeep += session.tally().twoDeep;
+      tally->failedInRun += session.tally().failedInRun;
     }
   }
   const Census after = Census::now();

@@ -140,6 +140,7 @@ public:
     unsigned long violated = 0;      ///< of those, the ones that left a constraint held violated
     unsigned long switched = 0;      ///< operations that switched a variable or constraint off or on
     unsigned long twoDeep = 0;       ///< of those, deactivations that left it off twice
+    unsigned long failedInRun = 0;   ///< propagate() calls a listener failed in
   };
 
   /// Runs one seed; empty when it held, else what failed with a short replayable list of operations.

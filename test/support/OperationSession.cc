@@ -293,7 +293,7 @@ bool OperationSession::perform(const Operation& op) {
   const std::string what = OperationSequence::describe(op);
   switch (op.type) {
   case Type::PROPAGATE:
-    propagated(m_engine->propagate(), what);
+    propagated(propagateThroughFailure(what), what);
     return true;
   case Type::SPECIFY: {
     if (!activeVariable(op.target) || op.values.size() != 1)
@@ -806,6 +806,21 @@ bool OperationSession::solve(const Part& part, std::map<int, std::set<int> >& su
   };
   assign(0);
   return anySolution;
+}
+
+bool OperationSession::propagateThroughFailure(const std::string& what) {
+  // A listener's failure leaves once the call ended whole: every run heard ended, the mirrors
+  // kept their pictures, and what is left is the next call's, which answers.
+  try {
+    const FlagAs failing(m_propagateOperation, true);
+    return m_engine->propagate();
+  } catch (const ListenerFailure&) {
+    ++m_tally.failedInRun;
+    if (m_mirror->inRun() || m_late->mirror.inRun())
+      fail("a run never ended", what + ": a listener failed, and a run heard commenced was not heard to end");
+    checkMirror(what + " (a listener failed)");
+  }
+  return m_engine->propagate();
 }
 
 void OperationSession::propagated(bool answer, const std::string& what) {

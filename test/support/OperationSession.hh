@@ -235,6 +235,8 @@ public:
   void dropMade(const Id<ConstrainedVariable>& variable, bool discard);
   /// Whether the creation under way is taken back should a listener fail.
   bool mayFailCreation() const { return m_takingBack; }
+  /// Whether a listener may fail at any notice now: inside a propagate() operation.
+  bool mayFailAnywhere() const { return m_propagateOperation; }
   /// From a listener told of an addition: makes a constraint by one of its names over live
   /// variables the choice picks, and records it; nothing when they do not fit.
   void makeFromListener(int choice);
@@ -358,6 +360,7 @@ private:
   // A creation a listener's failure takes back is under way; the constraints listeners made
   // during the operation.
   bool m_takingBack = false;
+  bool m_propagateOperation = false; // a listener may fail at any notice (see mayFailAnywhere())
   std::vector<Id<Constraint> > m_listenerMade;
   int m_listenerMadeCount = 0;
   // Listeners' constraints are numbered from here, after every number the client's may get.
@@ -365,6 +368,8 @@ private:
   // The number the client's next constraint gets (a listener's count for nothing).
   int nextClientConstraint() const;
   // Runs a creation; a listener's failure must take it back, leaving the model as it was.
+  // propagate(), through a listener's failure at any notice: the answer of the call after it.
+  bool propagateThroughFailure(const std::string& what);
   bool createTakenBack(const OperationSequence::Operation& op, bool (OperationSession::*create)(const OperationSequence::Operation&));
   // Whether the constraint is, or is part of, one a listener made during the operation.
   bool madeByListener(const Id<Constraint>& constraint) const;
