@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <iterator>
 #include <list>
 #include <random>
@@ -327,44 +326,6 @@ TEST_F(EqualityConstraintPropagatorTest, ShortScopesAndOtherConstraints) {
   destroy(other);
   run();
   EXPECT_EQ(bounds(y), (Bounds{0, 10}));
-}
-
-// Told that an equality let go of it, a variable's listener may delete the variable: the equality
-// still leaves its class whole, and the members it joined keep only what the others impose.
-TEST_F(EqualityConstraintPropagatorTest, AVariableDeletedAsItsEqualityLetsGoOfItLeavesTheClassesSound) {
-  struct DeletesItsVariable : ConstrainedVariableListener {
-    using ConstrainedVariableListener::ConstrainedVariableListener;
-    void notifyConstraintRemoved(const Id<Constraint>&, int) override {
-      if (m_variable.isValid())
-        delete static_cast<ConstrainedVariable*>(m_variable);
-    }
-  };
-  const std::vector<std::function<void(const Id<Constraint>&)> > ways = {
-      [this](const Id<Constraint>& c) { m_engine->deleteConstraint(c); },
-      [](const Id<Constraint>& c) { c->discard(); }, [](const Id<Constraint>& c) { destroy(c); }};
-  for (std::size_t way = 0; way < ways.size(); ++way)
-    for (int position = 0; position < 2; ++position) {
-      SCOPED_TRACE(std::to_string(way) + " " + std::to_string(position));
-      const Id<ConstrainedVariable> a = intVar("a", 0, 10), b = intVar("b", 2, 10), c = intVar("c", 0, 6);
-      const Id<Constraint> ab = equal(Scope{a, b});
-      const Id<Constraint> bc = equal(Scope{b, c});
-      run();
-      ASSERT_EQ(bounds(a), (Bounds{2, 6}));
-      const DeletesItsVariable listener(position == 0 ? a : b);
-      ways[way](ab);
-      run();
-      if (position == 0) {
-        EXPECT_EQ(bounds(b), (Bounds{2, 6}));
-        destroy(bc);
-        destroy(b);
-      } else {
-        EXPECT_TRUE(!bc.isValid() || bc->isDiscarded());
-        EXPECT_EQ(bounds(c), (Bounds{0, 6}));
-        destroy(a);
-      }
-      destroy(c);
-      EXPECT_FALSE(m_equality->updateRequired());
-    }
 }
 
 } // namespace
