@@ -258,8 +258,8 @@ bool OperationSession::apply(const Operation& op) {
                         op.listenerChoice * 7 % 1000 * 10 + 2 + op.listenerChoice % 8);
     m_deleter->failsOrMakes = true;
     // A variable's listener acts at one of the first unlinks, on two operations in five armed.
-    m_unlinkArming = UnlinkActor::Arming{op.listenerNotice >= 0 && op.listenerChoice % 5 < 2 ? op.listenerNotice % 3 : -1,
-                                         op.listenerChoice};
+    const bool actsAtUnlink = op.listenerNotice >= 0 && op.listenerChoice % 5 < 2;
+    m_unlinkArming = UnlinkActor::Arming{actsAtUnlink ? op.listenerNotice % 3 : -1, op.listenerChoice};
     m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
     m_creating = false;

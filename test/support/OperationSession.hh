@@ -219,8 +219,9 @@ public:
   int specifying() const { return m_specifying; }
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
-  /// From a listener inside a run: specifies an active variable the choice picks (or `only`) to a
-  /// value of its base, and records it; nothing when none is free to specify.
+  /// From a listener (inside a run, or told of an unlink): specifies an active variable the choice
+  /// picks (or `only`) to a value its current domain holds, and records it; nothing when none is
+  /// free to specify.
   void specifyDuringRun(int choice, int only = -1);
   /// From a variable's listener told of an unlink: acts on the variable numbered `v` (-1 when the
   /// session has none) or on another constraint, as the choice says (see UnlinkActor).

@@ -185,8 +185,8 @@ void OperationSession::specifyDuringRun(int choice, int only) {
   std::vector<int> candidates;
   for (const auto& v : m_variables)
     if (v.second.alive && (only < 0 || v.first == only) && v.first != m_specifying && !v.second.specified &&
-        !v.second.base.empty() &&
-        v.second.id->isActive() && !v.second.id->isDiscarded() && !v.second.id->specifiedFlag())
+        !v.second.base.empty() && v.second.id->isActive() && !v.second.id->isDiscarded() &&
+        !v.second.id->specifiedFlag())
       candidates.push_back(v.first);
   if (candidates.empty())
     return;
