@@ -26,13 +26,21 @@ ConstraintEngine::Deed widening(const ConstrainedVariable& var, bool widens) {
   return widens && var.isActive() ? ConstraintEngine::WIDEN : ConstraintEngine::CHANGE;
 }
 
+// With violations allowed, a value of the base that the current domain lacks is specified after
+// a reset: the call widens.
+bool specifyResets(const ConstrainedVariable& var, double value) {
+  const AbstractDomain& base = var.baseDomain();
+  return base.isMember(value) && !var.lastDomain().isMember(base.translateNumber(value)) &&
+         var.getConstraintEngine()->getAllowViolations();
+}
+
 } // namespace
 
 void ConstrainedVariable::specify(double value) {
   // A discarded variable has left its engine, which may be gone: nothing of it is read.
   if (refusesDiscarded("specify"))
     return;
-  const EngineCall call(m_constraintEngine, ConstraintEngine::CHANGE);
+  const EngineCall call(m_constraintEngine, widening(*this, specifyResets(*this, value)));
   if (!call)
     return;
   KALDEN_TRACE("ConstrainedVariable:specify", "specifying value:" << toString());
@@ -157,7 +165,10 @@ void ConstrainedVariable::relax() {
 void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
   if (refusesDiscarded("restrict the base domain of"))
     return;
-  const EngineCall call(m_constraintEngine, ConstraintEngine::CHANGE);
+  // Restricted to one value, it is specified to it (see below).
+  const bool specifies = ConstraintShape::isDecided(dom) && !m_specifiedFlag && canBeSpecified();
+  const EngineCall call(m_constraintEngine,
+                        widening(*this, specifies && specifyResets(*this, dom.getSingletonValue())));
   if (!call)
     return;
   KALDEN_CHECK_MSG_OR_RETURN(isActive(), toString());
@@ -196,7 +207,7 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
       return;
   }
   // Only a decided domain names a value to specify: a narrow real interval holds more than one.
-  if (ConstraintShape::isDecided(dom) && !m_specifiedFlag && canBeSpecified()) {
+  if (specifies && !m_specifiedFlag) {
     specify(dom.getSingletonValue());
     if (watch.gone())
       return;

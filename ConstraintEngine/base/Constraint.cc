@@ -222,6 +222,10 @@ void Constraint::handleDiscard() {
   const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
   if (!Entity::isPurging()) {
     KALDEN_CHECK(isValid());
+    // It leaves its propagator before any unlink is told: a variable's listener may then delete
+    // the variable, which the propagator would read as it lets go.
+    if (m_constraintEngine.isValid())
+      m_constraintEngine->detachFromPropagator(m_id);
     for (unsigned int i = 0; i < m_variables.size(); ++i)
       if (m_variables[i].isValid())
         m_variables[i]->removeConstraint(m_id, static_cast<int>(i));

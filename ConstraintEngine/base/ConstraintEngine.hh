@@ -128,6 +128,8 @@ public:
   void remove(const Id<ConstraintEngineListener>& listener);
   /// Unregisters a constraint being discarded.
   void remove(const Id<Constraint>& constraint);
+  /// Takes a constraint being discarded off its propagator, ahead of remove().
+  void detachFromPropagator(const Id<Constraint>& constraint);
   /// Unregisters a variable being discarded.
   void remove(const Id<ConstrainedVariable>& variable);
 

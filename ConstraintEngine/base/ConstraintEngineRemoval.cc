@@ -57,6 +57,13 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
                                                          << "(" << constraint->getKey() << ")");
 }
 
+void ConstraintEngine::detachFromPropagator(const Id<Constraint>& constraint) {
+  KALDEN_CHECK(constraint->isDiscarded());
+  const Id<Propagator>& propagator = constraint->getPropagator();
+  if (propagator.isValid())
+    propagator->removeConstraint(constraint);
+}
+
 void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
   // Like a constraint, a variable being discarded may go during a run: its constraints went
   // first, and nothing of the engine's keeps it.

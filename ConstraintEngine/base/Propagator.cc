@@ -52,7 +52,9 @@ void Propagator::addConstraint(const Id<Constraint>& constraint) {
 
 void Propagator::removeConstraint(const Id<Constraint>& constraint) {
   KALDEN_CHECK(constraint->getPropagator() == m_id);
-  m_constraints.erase(constraint);
+  // A discarded constraint left already, as its discard began.
+  if (m_constraints.erase(constraint) == 0)
+    return;
   handleConstraintRemoved(constraint);
 }
 

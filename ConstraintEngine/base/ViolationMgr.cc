@@ -79,7 +79,9 @@ bool ViolationMgrImpl::handleRelax(Id<ConstrainedVariable> variable) {
   std::set<Id<Constraint> > constraints;
   variable->constraints(constraints);
   for (const Id<Constraint>& constraint : constraints)
-    if (constraint.isValid() && isViolated(constraint))
+    // One being discarded (a listener told of its unlink acts) is withdrawn as it leaves the
+    // engine: switched on again, it would be queued after it left its propagator.
+    if (constraint.isValid() && !constraint->isDiscarded() && isViolated(constraint))
       constraint->notifyNoLongerViolated();
   return true;
 }

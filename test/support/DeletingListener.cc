@@ -125,4 +125,10 @@ void DeletingListener::deleteSome(const Id<ConstrainedVariable>& variable, const
     m_session.dropConstraint(picked, discard);
 }
 
+void UnlinkActor::notifyConstraintRemoved(const Id<Constraint>&, int) {
+  if (m_arming.countdown < 0 || m_arming.countdown-- > 0 || !m_variable.isValid())
+    return;
+  m_session.actOnUnlink(m_session.variableNumber(m_variable), m_arming.choice);
+}
+
 } // namespace KALDEN

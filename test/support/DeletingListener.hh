@@ -99,6 +99,32 @@ private:
   int m_choice = 0;
 };
 
+/**
+ * A variable listener on each of the session's variables that, armed for
+ * one operation, acts at one unlink it hears then (counting those all of
+ * them hear): it deletes or discards its own variable, deletes another
+ * constraint (also through the engine outside runs and destructors), resets
+ * its variable (outside runs) or specifies it to a value it holds, as the
+ * session's choice says.
+ */
+class UnlinkActor : public ConstrainedVariableListener {
+public:
+  /// Shared by all of a session's actors: the unlink to act at (none when negative) and the choice.
+  struct Arming {
+    int countdown = -1;
+    int choice = 0;
+  };
+  /// Listens to the variable; acts as the arming says.
+  UnlinkActor(const Id<ConstrainedVariable>& variable, Arming& arming, OperationSession& session)
+      : ConstrainedVariableListener(variable), m_arming(arming), m_session(session) {}
+
+  void notifyConstraintRemoved(const Id<Constraint>& constraint, int argIndex) override;
+
+private:
+  Arming& m_arming;
+  OperationSession& m_session;
+};
+
 } // namespace KALDEN
 
 #endif

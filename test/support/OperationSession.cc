@@ -226,6 +226,7 @@ OperationSession::~OperationSession() {
   m_listener.reset();
   m_deleter.reset();
   m_late.reset();
+  m_unlinkActors.clear();
   m_heard.reset();
   m_mirror.reset();
   Entity::purgeStart();
@@ -256,9 +257,13 @@ bool OperationSession::apply(const Operation& op) {
     m_late->deleter.arm(op.listenerNotice < 0 ? -1 : op.listenerNotice + 1 + op.listenerChoice % 4,
                         op.listenerChoice * 7 % 1000 * 10 + 2 + op.listenerChoice % 8);
     m_deleter->failsOrMakes = true;
+    // A variable's listener acts at one of the first unlinks, on two operations in five armed.
+    const bool actsAtUnlink = op.listenerNotice >= 0 && op.listenerChoice % 5 < 2;
+    m_unlinkArming = UnlinkActor::Arming{actsAtUnlink ? op.listenerNotice % 3 : -1, op.listenerChoice};
     m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
     m_creating = false;
+    m_unlinkArming.countdown = -1;
     m_deleter->arm(-1, 0);
     m_late->deleter.arm(-1, 0);
     checkMirror(OperationSequence::describe(op));
@@ -311,8 +316,8 @@ bool OperationSession::perform(const Operation& op) {
   case Type::RESET:
     if (!liveVariable(op.target))
       return false;
-    m_variables[op.target].id->reset();
-    m_variables[op.target].specified = false;
+    // Recorded first: a listener told of the reset may specify the variable again.
+    resetVariable(op.target);
     return true;
   case Type::RELAX:
     if (!liveVariable(op.target))
@@ -579,6 +584,8 @@ bool OperationSession::createVariable(const Operation& op) {
   if (m_madeDropped && var.alive)
     fail("creation not refused", OperationSequence::describe(op) + " stood although a listener deleted the variable");
   m_variables[op.target] = var;
+  if (var.alive)
+    m_unlinkActors.emplace_back(new UnlinkActor(var.id, m_unlinkArming, *this));
   return true;
 }
 

@@ -219,9 +219,13 @@ public:
   int specifying() const { return m_specifying; }
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
-  /// From a listener inside a run: specifies an active variable the choice picks to a value of
-  /// its base, and records it; nothing when none is free to specify.
-  void specifyDuringRun(int choice);
+  /// From a listener (inside a run, or told of an unlink): specifies an active variable the choice
+  /// picks (or `only`) to a value its current domain holds, and records it; nothing when none is
+  /// free to specify.
+  void specifyDuringRun(int choice, int only = -1);
+  /// From a variable's listener told of an unlink: acts on the variable numbered `v` (-1 when the
+  /// session has none) or on another constraint, as the choice says (see UnlinkActor).
+  void actOnUnlink(int v, int choice);
   /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
   /// not): makes a call the engine refuses, held to a snapshot; false when it found none to make.
   bool refuseWhileRemoved(int choice);
@@ -339,6 +343,9 @@ private:
     MirrorListener& mirror;
   };
   std::unique_ptr<LateListeners> m_late;
+  // A listener on each variable the session made, armed per operation.
+  UnlinkActor::Arming m_unlinkArming;
+  std::vector<std::unique_ptr<UnlinkActor> > m_unlinkActors;
   bool m_pads;                                  // whether the layout asks for padding
   std::mt19937 m_padDraw;                       // draws the slots and the padding
   std::vector<std::unique_ptr<char[]> > m_padding;

@@ -180,12 +180,13 @@ bool OperationSession::expectRefused(const std::string& what, const std::functio
   return true;
 }
 
-void OperationSession::specifyDuringRun(int choice) {
+void OperationSession::specifyDuringRun(int choice, int only) {
   // Specifying anew would reset first, a widening the run refuses: only unspecified variables.
   std::vector<int> candidates;
   for (const auto& v : m_variables)
-    if (v.second.alive && v.first != m_specifying && !v.second.specified && !v.second.base.empty() &&
-        v.second.id->isActive() && !v.second.id->isDiscarded() && !v.second.id->specifiedFlag())
+    if (v.second.alive && (only < 0 || v.first == only) && v.first != m_specifying && !v.second.specified &&
+        !v.second.base.empty() && v.second.id->isActive() && !v.second.id->isDiscarded() &&
+        !v.second.id->specifiedFlag())
       candidates.push_back(v.first);
   if (candidates.empty())
     return;
@@ -203,6 +204,39 @@ void OperationSession::specifyDuringRun(int choice) {
   var.id->specify(value);
   var.specified = true;
   var.value = value;
+}
+
+void OperationSession::actOnUnlink(int v, int choice) {
+  // A creation under way is judged by the draws of its own.
+  if (m_creating)
+    return;
+  const int deed = (choice / 10) % 4;
+  const int way = (choice / 40) % 3;
+  if (v >= 0 && deed == 0) {
+    dropVariable(v, way == 1);
+    return;
+  }
+  // A widening inside a run is refused: it deletes instead.
+  if (v >= 0 && deed == 2 && !propagating() && v != m_specifying) {
+    resetVariable(v);
+    return;
+  }
+  if (v >= 0 && deed == 3) {
+    specifyDuringRun(choice / 120, v);
+    return;
+  }
+  std::vector<int> live;
+  for (const auto& c : m_constraints)
+    if (c.second.alive)
+      live.push_back(c.first);
+  if (live.empty())
+    return;
+  const int c = live[static_cast<std::size_t>(choice / 120) % live.size()];
+  // Through the engine, which owes a run, only where a refusal would throw.
+  if (way == 2 && !propagating() && !NoThrowScope::active())
+    deleteThroughEngine(c);
+  else
+    dropConstraint(c, way == 1);
 }
 
 void OperationSession::refuseDuringRun(int choice) {

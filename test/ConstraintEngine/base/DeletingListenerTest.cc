@@ -16,6 +16,7 @@
 #include <functional>
 #include <list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace KALDEN {
@@ -666,6 +667,44 @@ TEST_F(DeletingListenerTest, ARunWhoseListenerFailsEndsWholeAndGivesBackWhatADel
   EXPECT_EQ(w->lastDomain().getUpperBound(), 5);
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_TRUE(m_engine->isViolated(d));
+}
+
+// Told that a deletion let go of t, t's listener may act on t or delete another constraint: the
+// constraint going, still held violated and linked to t, is never brought back to a propagator.
+TEST_F(DeletingListenerTest, AVariableListenerActingOnAnUnlinkLeavesTheGoingConstraintQueuedNowhere) {
+  struct ActsOnUnlink : ConstrainedVariableListener {
+    ActsOnUnlink(const Id<ConstrainedVariable>& variable, std::function<void()> act)
+        : ConstrainedVariableListener(variable), m_act(std::move(act)) {}
+    void notifyConstraintRemoved(const Id<Constraint>&, int) override {
+      if (m_act)
+        std::exchange(m_act, nullptr)();
+    }
+    std::function<void()> m_act;
+  };
+  for (int deed = 0; deed < 4; ++deed) {
+    SCOPED_TRACE(deed);
+    m_engine->getViolationMgr().setMaxViolationsAllowed(2);
+    const Id<ConstrainedVariable> p = intVar("p", 0, 10), t = intVar("t", 0, 10);
+    const Id<Constraint> pp = (new LessThanConstraint("lt", "Default", engine(), makeScope(p, p)))->getId();
+    const Id<Constraint> tt = (new LessThanConstraint("lt", "Default", engine(), makeScope(t, t)))->getId();
+    m_engine->propagate();
+    ASSERT_TRUE(m_engine->isViolated(pp) && m_engine->isViolated(tt));
+    const std::vector<std::function<void()> > deeds = {
+        [t] { t->reset(); }, [t] { t->relax(); }, [t] { t->specify(4); }, [pp] { delete static_cast<Constraint*>(pp); }};
+    const ActsOnUnlink actor(t, [&] {
+      deeds[static_cast<std::size_t>(deed)]();
+      m_propagator->isValid();
+    });
+    // Told inside the destructor, where a failed check is only printed.
+    const unsigned long printed = Error::suppressedCount();
+    m_engine->deleteConstraint(tt);
+    EXPECT_EQ(Error::suppressedCount(), printed);
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_EQ(m_engine->getViolation(), deed == 3 ? 0.0 : 1.0);
+    delete static_cast<ConstrainedVariable*>(p);
+    delete static_cast<ConstrainedVariable*>(t);
+    m_engine->getViolationMgr().setMaxViolationsAllowed(0);
+  }
 }
 
 } // namespace

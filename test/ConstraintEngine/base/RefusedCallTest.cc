@@ -334,5 +334,38 @@ TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   EXPECT_EQ(x->lastDomain().getUpperBound(), 5);
 }
 
+// With violations allowed, a value the current domain lacks is specified after a reset, which
+// widens: inside a run it is refused at the entry, also where a base restriction to one value
+// would specify it. A reset that widens nothing is taken there.
+TEST_F(RefusedCallTest, InsideARunWhatWouldWidenIsRefusedBeforeAnythingChanges) {
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> z = intVar("z", 0, 10), w = intVar("w", 5, 9), o = openEnum("o", {1, 2});
+  new EqualConstraint("zw", "Default", engine(), makeScope(z, w));
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_EQ(z->lastDomain().getLowerBound(), 5);
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(intVar("p", 0, 10), intVar("q", 0, 5)));
+  std::vector<std::string> before, after;
+  ActsInARun acting(
+      engine(),
+      [&] {
+        before = picture();
+        EXPECT_CHECK_FAILS(z->restrictBaseDomain(IntervalIntDomain(2, 2, IntDT::instance())), "!m_propInProgress");
+        EXPECT_CHECK_FAILS(z->specify(1), "!m_propInProgress");
+        o->reset();
+        after = picture();
+        z->specify(6);
+      },
+      nullptr);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(after, before);
+  EXPECT_TRUE(z->isSpecified());
+  EXPECT_EQ(w->lastDomain().getSingletonValue(), 6);
+  // Outside a run both are taken: the value is the client's, and the equality is set aside.
+  z->specify(1);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(z->lastDomain().getSingletonValue(), 1);
+  EXPECT_EQ(m_engine->getViolation(), 1.0);
+}
+
 } // namespace
 } // namespace KALDEN
