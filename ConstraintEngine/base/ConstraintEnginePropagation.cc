@@ -33,23 +33,29 @@ bool ConstraintEngine::propagateToFixpoint() {
   const FlagAs inPropagate(m_inPropagate, true);
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
-    const unsigned long callsBefore = m_callCount;
+    const unsigned long modelChangesBefore = m_modelChanges;
     const bool result = doPropagate();
     // A listener told of the run's end or of a retirement may have changed the network: the
-    // call goes on to the fixpoint of what is left.
-    if (result && pending())
-      continue;
-    if (result)
-      return endPropagation(true);
+    // call goes on to the fixpoint of what is left. One that emptied a domain there (specified
+    // or restricted a base past what the run left) changed the answer: the next run starts from
+    // it relaxed, as after any failure.
+    if (result) {
+      if (pending())
+        continue;
+      if (!provenInconsistent())
+        return endPropagation(true);
+      if (m_modelChanges != modelChangesBefore)
+        continue;
+    }
     // Going on is worth it when the failed run set a constraint aside and relaxation refills
-    // the emptied domains, or when a listener's deed refilled them: otherwise the next run
-    // would meet the same network and fail alike, for ever.
+    // the emptied domains, or when a listener's deed changed the model and refilled them:
+    // otherwise the next run would meet the same model and fail alike, for ever.
     if (canContinuePropagation() && m_violationMgr->getViolationsAdded() != violationsBefore) {
       relaxSetAside(true);
       if (!hasEmptyVariables())
         continue;
     }
-    if (m_callCount == callsBefore || stillEmptied())
+    if (m_modelChanges == modelChangesBefore || stillEmptied())
       return endPropagation(false);
   }
 }

@@ -311,8 +311,9 @@ bool OperationSession::perform(const Operation& op) {
   case Type::RESET:
     if (!liveVariable(op.target))
       return false;
-    m_variables[op.target].id->reset();
+    // Recorded first: a listener may specify it again in the run the reset owes.
     m_variables[op.target].specified = false;
+    m_variables[op.target].id->reset();
     return true;
   case Type::RELAX:
     if (!liveVariable(op.target))

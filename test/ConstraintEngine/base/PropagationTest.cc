@@ -198,6 +198,44 @@ TEST_F(PropagationTest, AFailedRunThatSetsNoConstraintAsideIsNotRepeated) {
   EXPECT_EQ(m_engine->getAllViolations().size(), 0);
 }
 
+// Told that a run failed, a listener resets every emptied variable. The model is the same, and
+// so is the answer: propagate() answers false after one run. Reset while specified, the
+// variable is another model: the call goes on, and answers as a fresh engine would.
+TEST_F(PropagationTest, AFailedRunGoesOnOnlyWhenADeedChangedTheModel) {
+  struct Resetter : RecordingEngineListener {
+    using RecordingEngineListener::RecordingEngineListener;
+    void notifyPropagationCommenced() override {
+      RecordingEngineListener::notifyPropagationCommenced();
+      ++runs;
+    }
+    void notifyPropagationPreempted() override {
+      RecordingEngineListener::notifyPropagationPreempted();
+      // Bounded, so that a call that would go on for ever ends the test instead.
+      const std::vector<Id<ConstrainedVariable> > all(engine->getVariables().begin(), engine->getVariables().end());
+      for (const Id<ConstrainedVariable>& v : all)
+        if (runs < 5 && (v->lastDomain().isEmpty() || v->isSpecified()))
+          v->reset();
+    }
+    ConstraintEngine* engine = nullptr;
+    int runs = 0;
+  };
+  Resetter listener(engine());
+  listener.engine = m_engine.get();
+  for (bool specified : {false, true}) {
+    SCOPED_TRACE(specified);
+    const Id<ConstrainedVariable> x = intVar("x", 0, specified ? 9 : 2), y = intVar("y", 5, 9);
+    if (specified)
+      x->specify(0);
+    new EqualConstraint("eq", "Default", engine(), makeScope(x, y));
+    listener.runs = 0;
+    EXPECT_EQ(m_engine->propagate(), specified);
+    EXPECT_EQ(listener.runs, specified ? 2 : 1);
+    EXPECT_EQ(bounds(x), specified ? "[5,9]" : "[0,2]");
+    for (const Id<ConstrainedVariable>& v : {x, y})
+      delete static_cast<ConstrainedVariable*>(v);
+  }
+}
+
 // A run whose opening relaxation withdraws a violation and then sets the same constraint
 // aside again did set a constraint aside: propagation goes on.
 TEST_F(PropagationTest, AConstraintSetAsideAgainInTheNextRunLetsPropagationGoOn) {
@@ -345,6 +383,32 @@ TEST_F(PropagationTest, ADeedHeardAtTheEndOfARunIsPropagatedBeforeTheAnswer) {
   EXPECT_TRUE(r->isRetired());
   EXPECT_EQ(bounds(a), "[0,5]");
   EXPECT_FALSE(m_engine->pending());
+}
+
+// Told that a run completed, or that a redundant constraint retired after it, a listener empties
+// x: specified, or its base restricted, to a value the run took from it. The answer is false, as
+// a fresh engine's over that model.
+TEST_F(PropagationTest, ADeedHeardAtTheEndOfARunThatEmptiesADomainMakesTheAnswerFalse) {
+  RecordingEngineListener listener(engine());
+  for (int way = 0; way < 4; ++way) {
+    SCOPED_TRACE(way);
+    const Id<ConstrainedVariable> x = intVar("x", -5, 10), y = intVar("y", 3, 5);
+    new EqualConstraint("eq", "Default", engine(), makeScope(x, y));
+    const Id<ConstrainedVariable> a = intVar("a", 2, 2), b = intVar("b", 3, 3);
+    leq("r", a, b);
+    listener.actAt(way < 2 ? "completed" : "deactivatedConstraint r", [&] {
+      if (way % 2 == 0)
+        x->specify(-2);
+      else
+        x->restrictBaseDomain(IntervalIntDomain(-3, -1, IntDT::instance()));
+    });
+    EXPECT_FALSE(m_engine->propagate());
+    EXPECT_FALSE(listener.armed());
+    EXPECT_TRUE(m_engine->provenInconsistent());
+    EXPECT_EQ(listener.events().back(), "L preempted");
+    for (const Id<ConstrainedVariable>& v : {x, y, a, b})
+      delete static_cast<ConstrainedVariable*>(v);
+  }
 }
 
 // Told that a run failed, a listener deletes the culprit (through the engine, which would
