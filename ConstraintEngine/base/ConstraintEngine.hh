@@ -723,6 +723,9 @@ private:
   unsigned long m_callCount = 0;
   // How many changes of the model were noted (see noteModelChange()).
   unsigned long m_modelChanges = 0;
+  // How many constraints were held violated when the last failed run was told preempted; 0 when
+  // none failed since the propagation loop last asked.
+  std::size_t m_violatedAtFailure = 0;
   // Keys of the variables and constraints being switched off or on, nested (see beginSwitching()).
   std::vector<int> m_switching;
   std::size_t m_nextHeld = 0;

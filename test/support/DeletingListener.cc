@@ -41,6 +41,19 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
   deleteSome(variable, constraint, removed);
 }
 
+// A reset of what a failed run emptied leaves the same model, made at every failure of the call
+// (which must still end); a value the run took away, specified once, empties the variable.
+void DeletingListener::heardRunEnd(bool completed) {
+  if (!actsAtRunEnd || !m_atRunEnd)
+    return;
+  if (!completed) {
+    m_session.resetEmptied();
+    return;
+  }
+  m_atRunEnd = false;
+  m_session.specifyDuringRun(m_choice / 7, true);
+}
+
 // The numbers of the session's live variables (but `except`) or live constraints.
 std::vector<int> DeletingListener::live(bool variables, int except) const {
   std::vector<int> numbers;

@@ -256,6 +256,7 @@ bool OperationSession::apply(const Operation& op) {
     m_late->deleter.arm(op.listenerNotice < 0 ? -1 : op.listenerNotice + 1 + op.listenerChoice % 4,
                         op.listenerChoice * 7 % 1000 * 10 + 2 + op.listenerChoice % 8);
     m_deleter->failsOrMakes = true;
+    m_deleter->actsAtRunEnd = true;
     m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
     m_creating = false;

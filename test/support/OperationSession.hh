@@ -220,8 +220,11 @@ public:
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
   /// From a listener inside a run: specifies an active variable the choice picks to a value of
-  /// its base, and records it; nothing when none is free to specify.
-  void specifyDuringRun(int choice);
+  /// its base (one its closed current domain lacks, when `lacking`), and records it; nothing when
+  /// none is free to specify.
+  void specifyDuringRun(int choice, bool lacking = false);
+  /// From a listener told a run failed: resets every live variable whose closed domain emptied.
+  void resetEmptied();
   /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
   /// not): makes a call the engine refuses, held to a snapshot; false when it found none to make.
   bool refuseWhileRemoved(int choice);

@@ -180,7 +180,7 @@ bool OperationSession::expectRefused(const std::string& what, const std::functio
   return true;
 }
 
-void OperationSession::specifyDuringRun(int choice) {
+void OperationSession::specifyDuringRun(int choice, bool lacking) {
   // Specifying anew would reset first, a widening the run refuses: only unspecified variables.
   std::vector<int> candidates;
   for (const auto& v : m_variables)
@@ -195,7 +195,8 @@ void OperationSession::specifyDuringRun(int choice) {
   const AbstractDomain& current = var.id->lastDomain();
   std::vector<int> values;
   for (int value : var.base)
-    if (var.id->baseDomain().isMember(value) && (current.isOpen() || current.isMember(value)))
+    if (var.id->baseDomain().isMember(value) &&
+        (lacking ? current.isClosed() && !current.isMember(value) : current.isOpen() || current.isMember(value)))
       values.push_back(value);
   if (values.empty())
     return;
@@ -203,6 +204,18 @@ void OperationSession::specifyDuringRun(int choice) {
   var.id->specify(value);
   var.specified = true;
   var.value = value;
+}
+
+void OperationSession::resetEmptied() {
+  std::vector<int> emptied;
+  for (const auto& v : m_variables)
+    if (v.second.alive && v.second.id->isActive() && v.second.id->lastDomain().isEmpty() &&
+        v.second.id->lastDomain().isClosed())
+      emptied.push_back(v.first);
+  // Each by number: a listener told of one reset may delete another.
+  for (int v : emptied)
+    if (m_variables.at(v).alive)
+      resetVariable(v);
 }
 
 void OperationSession::refuseDuringRun(int choice) {

@@ -385,32 +385,6 @@ TEST_F(PropagationTest, ADeedHeardAtTheEndOfARunIsPropagatedBeforeTheAnswer) {
   EXPECT_FALSE(m_engine->pending());
 }
 
-// Told that a run completed, or that a redundant constraint retired after it, a listener empties
-// x: specified, or its base restricted, to a value the run took from it. The answer is false, as
-// a fresh engine's over that model.
-TEST_F(PropagationTest, ADeedHeardAtTheEndOfARunThatEmptiesADomainMakesTheAnswerFalse) {
-  RecordingEngineListener listener(engine());
-  for (int way = 0; way < 4; ++way) {
-    SCOPED_TRACE(way);
-    const Id<ConstrainedVariable> x = intVar("x", -5, 10), y = intVar("y", 3, 5);
-    new EqualConstraint("eq", "Default", engine(), makeScope(x, y));
-    const Id<ConstrainedVariable> a = intVar("a", 2, 2), b = intVar("b", 3, 3);
-    leq("r", a, b);
-    listener.actAt(way < 2 ? "completed" : "deactivatedConstraint r", [&] {
-      if (way % 2 == 0)
-        x->specify(-2);
-      else
-        x->restrictBaseDomain(IntervalIntDomain(-3, -1, IntDT::instance()));
-    });
-    EXPECT_FALSE(m_engine->propagate());
-    EXPECT_FALSE(listener.armed());
-    EXPECT_TRUE(m_engine->provenInconsistent());
-    EXPECT_EQ(listener.events().back(), "L preempted");
-    for (const Id<ConstrainedVariable>& v : {x, y, a, b})
-      delete static_cast<ConstrainedVariable*>(v);
-  }
-}
-
 // Told that a run failed, a listener deletes the culprit (through the engine, which would
 // propagate, or directly): propagate() goes on from what the deletion refilled, and answers true.
 TEST_F(PropagationTest, ACulpritDeletedWhenTheRunFailsLetsPropagateAnswerTrue) {
