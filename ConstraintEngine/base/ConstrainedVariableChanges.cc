@@ -273,14 +273,15 @@ void ConstrainedVariable::open() {
   }
   if (keepsCurrent)
     return;
+  // Specified meanwhile (by a listener told of the opening), it keeps its value closed.
   AbstractDomain& current = getCurrentDomain();
-  if (current.isClosed()) {
+  if (current.isClosed() && !m_specifiedFlag) {
     current.open();
     if (watch.gone())
       return;
   }
   // Opening relaxes the variable itself too: what narrowed it may no longer hold. Specified
-  // meanwhile (by a listener told of the opening), it relaxes to its value, which stands.
+  // meanwhile, it relaxes to its value, which stands.
   if (m_specifiedFlag)
     relax();
   else if (current.isEnumerated() && current != base)

@@ -69,10 +69,15 @@ std::vector<int> DeletingListener::live(bool variables, int except) const {
   return numbers;
 }
 
-// What it widens or gives back joins the relaxation under way: all of it must be widened.
+// What it widens or gives back joins the relaxation under way: all of it must be widened. Now
+// and then it specifies a variable instead: the value stands whatever the relaxation widens after.
 void DeletingListener::widenOrDelete() {
   const int choice = m_choice / 10;
   const bool reset = choice % 2 == 0;
+  if (reset && (choice / 2) % 3 == 2) {
+    m_session.specifyDuringRun(choice / 6);
+    return;
+  }
   const std::vector<int> candidates = live(reset, m_session.specifying());
   if (candidates.empty())
     return;

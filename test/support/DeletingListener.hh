@@ -32,7 +32,7 @@ class OperationSession;
  * Told of an addition, it may instead fail (throw), which takes back the
  * creation under way, or make a constraint by name while the notices wait.
  * Armed to act at a relaxation, it counts only those and, told of one outside
- * a run, resets a variable or deletes a constraint (also through the engine,
+ * a run, resets or specifies a variable or deletes a constraint (also through the engine,
  * which propagates when auto-propagating). It reads no
  * object it is told of without testing its handle: another listener may have
  * deleted it already.
@@ -99,7 +99,7 @@ private:
   std::vector<int> live(bool variables, int except) const;
   // Told a run ended: acts once, when armed to (see atRunEnd()).
   void heardRunEnd(bool completed);
-  // Told of a relaxation: resets a variable or deletes a constraint, as the choice says.
+  // Told of a relaxation: resets or specifies a variable, or deletes a constraint, as the choice says.
   void widenOrDelete();
   // Deletes the concerned object (or the composite of a member heard removed), or another one
   // of the session's, as the choice says.

@@ -219,7 +219,7 @@ public:
   int specifying() const { return m_specifying; }
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
-  /// From a listener inside a run: specifies an active variable the choice picks to a value of
+  /// From a listener inside a run (or told of a relaxation): specifies an active variable the choice picks to a value of
   /// its base (one its closed current domain lacks, when `lacking`), and records it; nothing when
   /// none is free to specify.
   void specifyDuringRun(int choice, bool lacking = false);

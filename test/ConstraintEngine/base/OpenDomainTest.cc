@@ -1,6 +1,5 @@
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/base/ConstraintType.hh"
-#include "ConstraintEngine/base/PSVarValue.hh"
 #include "ConstraintEngine/base/ViolationMgr.hh"
 #include "ConstraintEngine/component/Constraints.hh"
 #include "Utils/Error.hh"
@@ -350,35 +349,6 @@ TEST_F(OpenDomainTest, AGainGivenBackKeepsAValueSpecifiedInTheRun) {
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_TRUE(specifier.done);
   EXPECT_EQ(shown(s), "int:CLOSED{3}");
-}
-
-// Told of the relaxation that opening x reaches y with, a listener specifies x: the value stands
-// once open() returns, and is what the next run meets.
-TEST_F(OpenDomainTest, AValueSpecifiedWhileAnOpeningRelaxesStands) {
-  struct Specifier : ConstraintEngineListener {
-    Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& x, const Id<ConstrainedVariable>& y)
-        : ConstraintEngineListener(e), x(x), y(y) {}
-    void notifyChanged(const Id<ConstrainedVariable>& v, const DomainListener::ChangeType& change) override {
-      if (v != y || change != DomainListener::RELAXED || done)
-        return;
-      done = true;
-      PSVarValue value(-2, x->getType());
-      x->specifyValue(value);
-    }
-    Id<ConstrainedVariable> x, y;
-    bool done = false;
-  };
-  const Id<ConstrainedVariable> x = intEnum("x", {-2, 0, 3}), y = intEnum("y", {0, 3, 5});
-  new EqualConstraint("eq", "Default", engine(), makeScope(x, y));
-  EXPECT_TRUE(m_engine->propagate());
-  EXPECT_EQ(shown(x), "int:CLOSED{0, 3}");
-  m_engine->setAutoPropagation(false);
-  Specifier specifier(engine(), x, y);
-  x->open();
-  EXPECT_TRUE(specifier.done);
-  EXPECT_TRUE(x->isSpecified());
-  EXPECT_EQ(shown(x), "int:CLOSED{-2}");
-  EXPECT_FALSE(m_engine->propagate());
 }
 
 // Specified inside a run that sets an equality aside, an open enumeration that took a closed
