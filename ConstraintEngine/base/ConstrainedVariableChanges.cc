@@ -70,6 +70,7 @@ bool ConstrainedVariable::internalSpecify(double value) {
   }
   m_specifiedFlag = true;
   more.specifiedValue = value;
+  m_constraintEngine->noteModelChange();
   AbstractDomain& current = getCurrentDomain();
   if (current.isMember(value)) {
     current.set(value);
@@ -130,6 +131,8 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   // A decided base keeps its value, unless a specified value the base lost emptied it. A real
   // interval narrower than the tolerance holds more than one: the variable widens to it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
+  if (m_specifiedFlag)
+    m_constraintEngine->noteModelChange();
   if (ConstraintShape::isDecided(base) && !lostSpecifiedValue) {
     // The value stays, but no longer as the client's: reopened, the variable takes what the base gains.
     m_specifiedFlag = false;
@@ -194,6 +197,7 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
     dom.getValues(gained);
     gained.remove_if([this](double value) { return baseDomain().isMember(value); });
   }
+  m_constraintEngine->noteModelChange();
   handleRestrictBaseDomain(dom);
   if (watch.gone())
     return;
@@ -236,6 +240,7 @@ void ConstrainedVariable::close() {
                              "Attempted to close a variable but the base domain is already closed.");
   AbstractDomain& base = internal_baseDomain();
   base.close();
+  m_constraintEngine->noteModelChange();
   AbstractDomain& current = getCurrentDomain();
   if (current.isOpen()) {
     const LifeWatch<ConstrainedVariable> watch(m_id);
@@ -265,6 +270,7 @@ void ConstrainedVariable::open() {
     return;
   AbstractDomain& base = internal_baseDomain();
   base.open();
+  m_constraintEngine->noteModelChange();
   // Whoever hears of a constraint coming back, or of the opening, may delete the variable.
   const LifeWatch<ConstrainedVariable> watch(m_id);
   // Before the current domain widens, so that the relaxation also reaches through a constraint
@@ -278,14 +284,18 @@ void ConstrainedVariable::open() {
   }
   if (keepsCurrent)
     return;
+  // Specified meanwhile (by a listener told of the opening), it keeps its value closed.
   AbstractDomain& current = getCurrentDomain();
-  if (current.isClosed()) {
+  if (current.isClosed() && !m_specifiedFlag) {
     current.open();
     if (watch.gone())
       return;
   }
-  // Opening relaxes the variable itself too: what narrowed it may no longer hold.
-  if (current.isEnumerated() && current != base)
+  // Opening relaxes the variable itself too: what narrowed it may no longer hold. Specified
+  // meanwhile, it relaxes to its value, which stands.
+  if (m_specifiedFlag)
+    relax();
+  else if (current.isEnumerated() && current != base)
     current.relax(base);
 }
 
@@ -299,6 +309,7 @@ void ConstrainedVariable::insert(double value) {
   if (!call)
     return;
   internal_baseDomain().insert(value);
+  m_constraintEngine->noteModelChange();
   if (!widens)
     return;
   // A rule may have narrowed the current domain, or others, for want of the value, or removed
@@ -325,6 +336,7 @@ void ConstrainedVariable::remove(double value) {
                                   ALWAYS_FAILS_CONDITION,
                                   "Attempted to remove an element from within the interval. Wuuld require splitting.");
   internal_baseDomain().remove(value);
+  m_constraintEngine->noteModelChange();
   const LifeWatch<ConstrainedVariable> watch(m_id);
   if (getCurrentDomain().isMember(value)) {
     getCurrentDomain().remove(value);
@@ -403,6 +415,7 @@ void ConstrainedVariable::deactivate() {
     return;
   KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   ++m_deactivationRefCount;
+  m_constraintEngine->noteModelChange();
   // A copy: the engine's propagators and listeners hear of each constraint as it goes inactive.
   // Whoever hears of a constraint going inactive may delete the variable, or delete or discard
   // another of its constraints (a discarded one has left the engine and is passed over); it may
@@ -431,6 +444,7 @@ void ConstrainedVariable::undoDeactivation() {
   // Only an earlier deactivation can be undone: the count never goes below 0.
   KALDEN_CHECK_OR_RETURN(m_deactivationRefCount > 0);
   --m_deactivationRefCount;
+  m_constraintEngine->noteModelChange();
   KALDEN_TRACE("ConstrainedVariable:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   const LifeWatch<ConstrainedVariable> watch(m_id);
   const SwitchingBracket switching(*m_constraintEngine.operator->(), getKey());

@@ -124,8 +124,10 @@ void Constraint::deactivateByEngine() { switchOff(false); }
 void Constraint::switchOff(bool byClient) {
   KALDEN_CHECK_OR_RETURN(!Entity::isPurging());
   ++m_deactivationRefCount;
-  if (byClient)
+  if (byClient) {
     ++m_clientDeactivations;
+    m_constraintEngine->noteModelChange();
+  }
   KALDEN_TRACE("Constraint:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   // Whoever hears of it may delete the constraint (a composite's members then go with it).
   const LifeWatch<Constraint> watch(m_id);
@@ -187,8 +189,10 @@ void Constraint::undoDeactivationByEngine() {
 
 void Constraint::switchOn(bool byClient) {
   --m_deactivationRefCount;
-  if (byClient)
+  if (byClient) {
     --m_clientDeactivations;
+    m_constraintEngine->noteModelChange();
+  }
   KALDEN_TRACE("Constraint:undoDeactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
   const LifeWatch<Constraint> watch(m_id);
   const SwitchingBracket switching(*m_constraintEngine.operator->(), getKey());

@@ -54,6 +54,7 @@ void ConstraintEngine::add(const Id<ConstrainedVariable>& variable) {
   // Before the insertion, so that a refused variable leaves nothing behind.
   KALDEN_CHECK(!Entity::isPurging());
   m_variables.insert(variable);
+  noteModelChange();
   if (beginBroadcast())
     tellAdded(variable, [variable](ConstraintEngineListener& listener) { listener.notifyAdded(variable); });
   KALDEN_TRACE("ConstraintEngine:add:ConstrainedVariable", variable->getName().toString()
@@ -68,6 +69,7 @@ void ConstraintEngine::add(const Id<Constraint>& constraint, const LabelStr& pro
   // Before the insertion, so that a refused constraint leaves nothing behind.
   KALDEN_CHECK(!Entity::isPurging());
   m_constraints.insert(constraint);
+  noteModelChange();
   if (constraint->isRedundant())
     m_redundantConstraints.insert(constraint);
   const Id<Propagator> propagator = m_propagatorsByName.find(propagatorName.getKey())->second;

@@ -217,6 +217,10 @@ public:
     if (m_autoPropagate)
       m_runOwed = true;
   }
+  /// Records that what an answer depends on changed: a variable or constraint made or removed, or
+  /// switched by a client, a base domain, a specification, the violations allowed. After a failed
+  /// run, propagate() goes on only then.
+  void noteModelChange() { ++m_modelChanges; }
   /// Brackets the switching of the object keyed `key`: switched again meanwhile, it is refused.
   void beginSwitching(int key) { m_switching.push_back(key); }
   /// Ends the bracket begun last.
@@ -741,6 +745,11 @@ private:
   unsigned int m_tellingDepth = 0;
   // How many calls were admitted: a propagate() call goes on after a run when a deed came meanwhile.
   unsigned long m_callCount = 0;
+  // How many changes of the model were noted (see noteModelChange()).
+  unsigned long m_modelChanges = 0;
+  // How many constraints were held violated when the last failed run was told preempted; 0 when
+  // none failed since the propagation loop last asked.
+  std::size_t m_violatedAtFailure = 0;
   // Keys of the variables and constraints being switched off or on, nested (see beginSwitching()).
   std::vector<int> m_switching;
   std::size_t m_nextHeld = 0;

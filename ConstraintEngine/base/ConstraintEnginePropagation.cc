@@ -33,23 +33,34 @@ bool ConstraintEngine::propagateToFixpoint() {
   const FlagAs inPropagate(m_inPropagate, true);
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
-    const unsigned long callsBefore = m_callCount;
+    const unsigned long modelChangesBefore = m_modelChanges;
+    m_violatedAtFailure = 0;
     const bool result = doPropagate();
     // A listener told of the run's end or of a retirement may have changed the network: the
-    // call goes on to the fixpoint of what is left.
-    if (result && pending())
+    // call goes on to the fixpoint of what is left. One that emptied a domain there (specified
+    // or restricted a base past what the run left) changed the answer: the next run starts from
+    // it relaxed, as after any failure.
+    if (result) {
+      if (pending())
+        continue;
+      if (m_modelChanges == modelChangesBefore || !provenInconsistent())
+        return endPropagation(true);
       continue;
-    if (result)
-      return endPropagation(true);
+    }
     // Going on is worth it when the failed run set a constraint aside and relaxation refills
-    // the emptied domains, or when a listener's deed refilled them: otherwise the next run
-    // would meet the same network and fail alike, for ever.
-    if (canContinuePropagation() && m_violationMgr->getViolationsAdded() != violationsBefore) {
+    // the emptied domains, or when a listener's deed changed the model and refilled them:
+    // otherwise the next run would meet the same model and fail alike, for ever. A deed told of
+    // the failure that withdrew a violation (a reset of what the run emptied) took that progress
+    // back: unless it changed the model too, the next run would set the same constraint aside.
+    const bool keptSetAside =
+        m_violatedAtFailure == 0 || m_modelChanges != modelChangesBefore ||
+        static_cast<std::size_t>(m_violationMgr->getAllViolations().size()) >= m_violatedAtFailure;
+    if (canContinuePropagation() && m_violationMgr->getViolationsAdded() != violationsBefore && keptSetAside) {
       relaxSetAside(true);
       if (!hasEmptyVariables())
         continue;
     }
-    if (m_callCount == callsBefore || stillEmptied())
+    if (m_modelChanges == modelChangesBefore || stillEmptied())
       return endPropagation(false);
   }
 }
@@ -144,6 +155,7 @@ bool ConstraintEngine::doPropagate() {
                               << " See discard and handleDiscard.");
     KALDEN_TRACE("ConstraintEngine:propagate", "Completed");
   } else if (commenced) {
+    m_violatedAtFailure = static_cast<std::size_t>(m_violationMgr->getAllViolations().size());
     broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationPreempted(); });
     KALDEN_TRACE("ConstraintEngine:propagate", "Preempted");
   } else {

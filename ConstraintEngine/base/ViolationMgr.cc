@@ -38,6 +38,7 @@ void ViolationMgrImpl::setMaxViolationsAllowed(unsigned int max) {
   KALDEN_CHECK_MSG_OR_RETURN(m_violatedConstraints.size() == 0,
                              "Can only call ViolationMgrImpl::setMaxViolationsAllowed if there are no violations");
   m_maxViolationsAllowed = max;
+  m_engine.noteModelChange();
 }
 
 double ViolationMgrImpl::getViolation() const {

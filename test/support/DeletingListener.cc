@@ -44,6 +44,19 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
   deleteSome(variable, constraint, removed);
 }
 
+// A reset of what a failed run emptied leaves the same model, made at every failure of the call
+// (which must still end); a value the run took away, specified once, empties the variable.
+void DeletingListener::heardRunEnd(bool completed) {
+  if (!actsAtRunEnd || !m_atRunEnd)
+    return;
+  if (!completed) {
+    m_session.resetEmptied();
+    return;
+  }
+  m_atRunEnd = false;
+  m_session.specifyDuringRun(m_choice / 7, true);
+}
+
 // The numbers of the session's live variables (but `except`) or live constraints.
 std::vector<int> DeletingListener::live(bool variables, int except) const {
   std::vector<int> numbers;
@@ -59,10 +72,15 @@ std::vector<int> DeletingListener::live(bool variables, int except) const {
   return numbers;
 }
 
-// What it widens or gives back joins the relaxation under way: all of it must be widened.
+// What it widens or gives back joins the relaxation under way: all of it must be widened. Now
+// and then it specifies a variable instead: the value stands whatever the relaxation widens after.
 void DeletingListener::widenOrDelete() {
   const int choice = m_choice / 10;
   const bool reset = choice % 2 == 0;
+  if (reset && (choice / 2) % 3 == 2) {
+    m_session.specifyDuringRun(choice / 6);
+    return;
+  }
   const std::vector<int> candidates = live(reset, m_session.specifying());
   if (candidates.empty())
     return;

@@ -32,7 +32,7 @@ class OperationSession;
  * Told of an addition, it may instead fail (throw), which takes back the
  * creation under way, or make a constraint by name while the notices wait.
  * Armed to act at a relaxation, it counts only those and, told of one outside
- * a run, resets a variable or deletes a constraint (also through the engine,
+ * a run, resets or specifies a variable or deletes a constraint (also through the engine,
  * which propagates when auto-propagating). It reads no
  * object it is told of without testing its handle: another listener may have
  * deleted it already.
@@ -47,12 +47,22 @@ public:
   void arm(int notice, int choice) {
     m_countdown = atRelaxation(choice) ? notice % 2 : notice;
     m_choice = choice;
+    m_atRunEnd = notice >= 0 && atRunEnd(choice);
   }
   /// Whether, told of an addition, it may also fail or make a constraint by name (never told
   /// inside another's deletion, where a failure could not leave).
   bool failsOrMakes = false;
   /// Whether the choice arms the listener to act at a relaxation (a fifth of the choices).
   static bool atRelaxation(int choice) { return choice % 10 == 2 || choice % 10 == 3; }
+  /// Whether the choice also has it act at the end of a run (a seventh of the choices): at
+  /// every one preempted, it resets every emptied variable; at the first completed, it
+  /// specifies a variable to a value of its base that the run took away.
+  static bool atRunEnd(int choice) { return choice % 7 == 3; }
+  /// Whether it may act at a run's end (see atRunEnd()).
+  bool actsAtRunEnd = false;
+
+  void notifyPropagationCompleted() override { heardRunEnd(true); }
+  void notifyPropagationPreempted() override { heardRunEnd(false); }
 
   void notifyChanged(const Id<ConstrainedVariable>& variable, const DomainListener::ChangeType& change) override {
     heard(variable, Id<Constraint>(), Id<Constraint>(), change == DomainListener::RELAXED);
@@ -87,7 +97,9 @@ private:
              bool added = false);
   // The numbers of the session's live variables (but `except`) or live constraints.
   std::vector<int> live(bool variables, int except) const;
-  // Told of a relaxation: resets a variable or deletes a constraint, as the choice says.
+  // Told a run ended: acts once, when armed to (see atRunEnd()).
+  void heardRunEnd(bool completed);
+  // Told of a relaxation: resets or specifies a variable, or deletes a constraint, as the choice says.
   void widenOrDelete();
   // Deletes the concerned object (or the composite of a member heard removed), or another one
   // of the session's, as the choice says.
@@ -97,6 +109,7 @@ private:
   OperationSession& m_session;
   int m_countdown = -1;
   int m_choice = 0;
+  bool m_atRunEnd = false;
 };
 
 /**

@@ -745,10 +745,11 @@ std::vector<Operation> shorten(std::vector<Operation> ops, const std::string& ca
 std::string OperationSequence::describe(const Operation& op) {
   if (op.listenerNotice < 0)
     return describeCall(op);
+  const std::string runEnd = DeletingListener::atRunEnd(op.listenerChoice) ? " and at a run's end" : "";
   if (DeletingListener::atRelaxation(op.listenerChoice))
-    return describeCall(op) + " [a listener acts at relaxation " + std::to_string(op.listenerNotice % 2) + ", choice " +
-           std::to_string(op.listenerChoice) + "]";
-  return describeCall(op) + " [a listener acts at notice " + std::to_string(op.listenerNotice) + ", choice " +
+    return describeCall(op) + " [a listener acts at relaxation " + std::to_string(op.listenerNotice % 2) + runEnd +
+           ", choice " + std::to_string(op.listenerChoice) + "]";
+  return describeCall(op) + " [a listener acts at notice " + std::to_string(op.listenerNotice) + runEnd + ", choice " +
          std::to_string(op.listenerChoice) + "]";
 }
 

@@ -260,6 +260,7 @@ bool OperationSession::apply(const Operation& op) {
     // A variable's listener acts at one of the first unlinks, on two operations in five armed.
     const bool actsAtUnlink = op.listenerNotice >= 0 && op.listenerChoice % 5 < 2;
     m_unlinkArming = UnlinkActor::Arming{actsAtUnlink ? op.listenerNotice % 3 : -1, op.listenerChoice};
+    m_deleter->actsAtRunEnd = true;
     m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
     m_creating = false;
@@ -316,7 +317,7 @@ bool OperationSession::perform(const Operation& op) {
   case Type::RESET:
     if (!liveVariable(op.target))
       return false;
-    // Recorded first: a listener told of the reset may specify the variable again.
+    // Recorded first: a listener told of the reset, or in the run it owes, may specify it again.
     resetVariable(op.target);
     return true;
   case Type::RELAX:

@@ -219,13 +219,15 @@ public:
   int specifying() const { return m_specifying; }
   /// From a listener inside a run: makes a call the engine refuses there, held to a snapshot.
   void refuseDuringRun(int choice);
-  /// From a listener (inside a run, or told of an unlink): specifies an active variable the choice
-  /// picks (or `only`) to a value its current domain holds, and records it; nothing when none is
-  /// free to specify.
-  void specifyDuringRun(int choice, int only = -1);
+  /// From a listener (inside a run, told of a relaxation or of an unlink): specifies an active
+  /// variable the choice picks (or `only`) to a value of its base (one its closed current domain
+  /// lacks, when `lacking`), and records it; nothing when none is free to specify.
+  void specifyDuringRun(int choice, bool lacking = false, int only = -1);
   /// From a variable's listener told of an unlink: acts on the variable numbered `v` (-1 when the
   /// session has none) or on another constraint, as the choice says (see UnlinkActor).
   void actOnUnlink(int v, int choice);
+  /// From a listener told a run failed: resets every live variable whose closed domain emptied.
+  void resetEmptied();
   /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
   /// not): makes a call the engine refuses, held to a snapshot; false when it found none to make.
   bool refuseWhileRemoved(int choice);

@@ -180,7 +180,7 @@ bool OperationSession::expectRefused(const std::string& what, const std::functio
   return true;
 }
 
-void OperationSession::specifyDuringRun(int choice, int only) {
+void OperationSession::specifyDuringRun(int choice, bool lacking, int only) {
   // Specifying anew would reset first, a widening the run refuses: only unspecified variables.
   std::vector<int> candidates;
   for (const auto& v : m_variables)
@@ -196,7 +196,8 @@ void OperationSession::specifyDuringRun(int choice, int only) {
   const AbstractDomain& current = var.id->lastDomain();
   std::vector<int> values;
   for (int value : var.base)
-    if (var.id->baseDomain().isMember(value) && (current.isOpen() || current.isMember(value)))
+    if (var.id->baseDomain().isMember(value) &&
+        (lacking ? current.isClosed() && !current.isMember(value) : current.isOpen() || current.isMember(value)))
       values.push_back(value);
   if (values.empty())
     return;
@@ -222,7 +223,7 @@ void OperationSession::actOnUnlink(int v, int choice) {
     return;
   }
   if (v >= 0 && deed == 3) {
-    specifyDuringRun(choice / 120, v);
+    specifyDuringRun(choice / 120, false, v);
     return;
   }
   std::vector<int> live;
@@ -237,6 +238,18 @@ void OperationSession::actOnUnlink(int v, int choice) {
     deleteThroughEngine(c);
   else
     dropConstraint(c, way == 1);
+}
+
+void OperationSession::resetEmptied() {
+  std::vector<int> emptied;
+  for (const auto& v : m_variables)
+    if (v.second.alive && v.second.id->isActive() && v.second.id->lastDomain().isEmpty() &&
+        v.second.id->lastDomain().isClosed())
+      emptied.push_back(v.first);
+  // Each by number: a listener told of one reset may delete another.
+  for (int v : emptied)
+    if (m_variables.at(v).alive)
+      resetVariable(v);
 }
 
 void OperationSession::refuseDuringRun(int choice) {

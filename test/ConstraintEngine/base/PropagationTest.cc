@@ -198,6 +198,44 @@ TEST_F(PropagationTest, AFailedRunThatSetsNoConstraintAsideIsNotRepeated) {
   EXPECT_EQ(m_engine->getAllViolations().size(), 0);
 }
 
+// Told that a run failed, a listener resets every emptied variable. The model is the same, and
+// so is the answer: propagate() answers false after one run. Reset while specified, the
+// variable is another model: the call goes on, and answers as a fresh engine would.
+TEST_F(PropagationTest, AFailedRunGoesOnOnlyWhenADeedChangedTheModel) {
+  struct Resetter : RecordingEngineListener {
+    using RecordingEngineListener::RecordingEngineListener;
+    void notifyPropagationCommenced() override {
+      RecordingEngineListener::notifyPropagationCommenced();
+      ++runs;
+    }
+    void notifyPropagationPreempted() override {
+      RecordingEngineListener::notifyPropagationPreempted();
+      // Bounded, so that a call that would go on for ever ends the test instead.
+      const std::vector<Id<ConstrainedVariable> > all(engine->getVariables().begin(), engine->getVariables().end());
+      for (const Id<ConstrainedVariable>& v : all)
+        if (runs < 5 && (v->lastDomain().isEmpty() || v->isSpecified()))
+          v->reset();
+    }
+    ConstraintEngine* engine = nullptr;
+    int runs = 0;
+  };
+  Resetter listener(engine());
+  listener.engine = m_engine.get();
+  for (bool specified : {false, true}) {
+    SCOPED_TRACE(specified);
+    const Id<ConstrainedVariable> x = intVar("x", 0, specified ? 9 : 2), y = intVar("y", 5, 9);
+    if (specified)
+      x->specify(0);
+    new EqualConstraint("eq", "Default", engine(), makeScope(x, y));
+    listener.runs = 0;
+    EXPECT_EQ(m_engine->propagate(), specified);
+    EXPECT_EQ(listener.runs, specified ? 2 : 1);
+    EXPECT_EQ(bounds(x), specified ? "[5,9]" : "[0,2]");
+    for (const Id<ConstrainedVariable>& v : {x, y})
+      delete static_cast<ConstrainedVariable*>(v);
+  }
+}
+
 // A run whose opening relaxation withdraws a violation and then sets the same constraint
 // aside again did set a constraint aside: propagation goes on.
 TEST_F(PropagationTest, AConstraintSetAsideAgainInTheNextRunLetsPropagationGoOn) {
