@@ -743,7 +743,7 @@ private:
   // The calls admitted and not yet returned, and the notices being told, nested.
   unsigned int m_callDepth = 0;
   unsigned int m_tellingDepth = 0;
-  // How many calls were admitted: a propagate() call goes on after a run when a deed came meanwhile.
+  // How many calls were admitted: one told of a retirement may have changed the network.
   unsigned long m_callCount = 0;
   // How many changes of the model were noted (see noteModelChange()).
   unsigned long m_modelChanges = 0;
