@@ -46,6 +46,8 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
     // The destructor will not run: take back what was registered.
     const Id<ConstraintEngine> engine = m_constraintEngine;
     undoRegistration();
+    // The refusal leaves: a listener's failure told meanwhile is printed.
+    const NoThrowScope guard;
     if (making && engine.isValid())
       engine->endMaking(getKey(), true, true);
     throw;

@@ -77,6 +77,8 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
     const Id<ConstraintEngine> engine = m_constraintEngine;
     const int key = getKey();
     undoRegistration(linked);
+    // The refusal leaves: a listener's failure told meanwhile is printed.
+    const NoThrowScope guard;
     if (making && engine.isValid())
       engine->endMaking(key, true, true);
     throw;

@@ -92,8 +92,11 @@ void ConstraintEngine::leaveCall() {
 }
 
 void ConstraintEngine::keepFailure(int key) {
+  // A later failure where nothing may throw could never leave: it is printed, not lost.
   if (!m_failure)
     m_failure = std::current_exception();
+  else if (NoThrowScope::active())
+    printFailure(std::current_exception());
   if (key != 0)
     m_failedKeys.push_back(key);
 }

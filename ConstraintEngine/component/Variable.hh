@@ -159,8 +159,12 @@ Variable<DomainType>::Variable(const Id<ConstraintEngine>& constraintEngine, con
   try {
     made();
   } catch (...) {
-    // A listener told of it failed: it goes while it has its domains, which go with it.
-    discardInDestructor();
+    // A listener told of it failed: it goes while it has its domains, which go with it. The
+    // failure leaves; what listeners told of its going throw is printed.
+    {
+      NoThrowScope guard;
+      discardInDestructor();
+    }
     dropDomains();
     throw;
   }
