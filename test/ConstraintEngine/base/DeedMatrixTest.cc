@@ -1216,7 +1216,9 @@ bool original(const Coordinates& at) {
 // Whether the case is of a dimension that fails today: failing listeners, and (the expected failures
 // of the deeds that do not fail) a variable deleted by its listener told of an unlink from an
 // equality on the equality propagator, a client's deactivation lost when a violation held at the
-// limit goes with a deleted variable, and an enumeration's base narrowed twice inside a run.
+// limit goes with a deleted variable, a deed told of an unlink while a constraint held violated goes
+// (a Debug build's check of the propagator's agenda), and an enumeration's base narrowed twice
+// inside a run.
 bool awaitsMend(const Coordinates& at) {
   const std::string network = networks()[static_cast<std::size_t>(at.network)].name;
   const std::string deed = deeds()[static_cast<std::size_t>(at.deed)].name,
@@ -1225,6 +1227,7 @@ bool awaitsMend(const Coordinates& at) {
          deeds()[static_cast<std::size_t>(at.deed)].failing ||
          (network == "equality" && deed == "delete variable" && notice == "variable:unlinked") ||
          (network == "violated" && deed == "deactivate constraint" && notice == "activatedConstraint") ||
+         (network == "violated" && notice == "variable:unlinked") ||
          (at.variant == TWICE && (deed == "restrictBaseDomain" || deed == "remove") &&
           (network == "open" || network == "gaining"));
 }
