@@ -352,7 +352,8 @@ typedef std::function<void(Case&, const Heard&)> Act;
 struct Deed {
   const char* name;
   Act act;
-  bool failing = false; // the listener throws instead of calling the engine
+  bool grown = false; // added as the matrix grew: sampled by default
+  int failures = 0;   // at how many notices of its kind the listener fails instead of acting (-1: at each)
 };
 
 // A deed on a variable that fits (else any, unless it deletes).
@@ -416,8 +417,11 @@ const std::vector<Deed>& deeds() {
       {"setAllowViolations", [](Case& c, const Heard&) { c.ce().setAllowViolations(!c.ce().getAllowViolations()); }},
       {"setMaxViolationsAllowed", [](Case& c, const Heard&) { c.ce().getViolationMgr().setMaxViolationsAllowed(2); }},
       {"propagate", [](Case& c, const Heard&) { c.ce().propagate(); }},
-      {"fail check", [](Case& c, const Heard&) { c.listenerFails(true); }, true},
-      {"throw exception", [](Case& c, const Heard&) { c.listenerFails(false); }, true},
+      {"createConstraint allmax", [](Case& c, const Heard& h) { c.makeOver(h, "allmax", true, 3); }, true},
+      {"createConstraint addlt", [](Case& c, const Heard& h) { c.makeOver(h, "addlt", true, 3); }, true},
+      {"fail check", [](Case& c, const Heard&) { c.listenerFails(true); }, true, 1},
+      {"throw exception", [](Case& c, const Heard&) { c.listenerFails(false); }, true, 1},
+      {"throw at each", [](Case& c, const Heard&) { c.listenerFails(false); }, true, -1},
   };
   return sl_deeds;
 }
@@ -794,11 +798,13 @@ void Case::act(const Heard& h) {
   if (!m_armed)
     return;
   m_outcome.heard |= 1u << noticeOf(h.notice);
-  if (m_done || m_at.notice < 0 || h.notice != notices()[static_cast<std::size_t>(m_at.notice)])
+  if (m_at.notice < 0 || h.notice != notices()[static_cast<std::size_t>(m_at.notice)])
+    return;
+  const Deed& deed = deeds()[static_cast<std::size_t>(m_at.deed)];
+  if (m_done && deed.failures >= 0)
     return;
   m_done = true;
-  const Deed& deed = deeds()[static_cast<std::size_t>(m_at.deed)];
-  if (deed.failing)
+  if (deed.failures != 0)
     return deed.act(*this, h);
   m_justActed = true;
   perform(h);
@@ -1202,7 +1208,7 @@ const std::size_t SAMPLE_EVERY = 10;
 // A deed fits a variant: a failure is a deed of its own, the first variable listeners act at their
 // own notices alone, and the second engine listener at the engine's.
 bool fits(int deed, int notice, int variant) {
-  if (deeds()[static_cast<std::size_t>(deed)].failing)
+  if (deeds()[static_cast<std::size_t>(deed)].failures != 0)
     return variant == DEED;
   const bool variableNotice = notice >= noticeOf("variable:discard");
   return variant == VARIABLE_FIRST ? variableNotice : variant != TWICE || !variableNotice;
@@ -1211,7 +1217,7 @@ bool fits(int deed, int notice, int variant) {
 // over the first three networks.
 bool original(const Coordinates& at) {
   return !networks()[static_cast<std::size_t>(at.network)].sampled && at.variant == DEED &&
-         !deeds()[static_cast<std::size_t>(at.deed)].failing;
+         !deeds()[static_cast<std::size_t>(at.deed)].grown;
 }
 // Whether the case is of a dimension that fails today: failing listeners, and (the expected failures
 // of the deeds that do not fail) a variable deleted by its listener told of an unlink from an
@@ -1224,7 +1230,7 @@ bool awaitsMend(const Coordinates& at) {
   const std::string deed = deeds()[static_cast<std::size_t>(at.deed)].name,
                     notice = notices()[static_cast<std::size_t>(at.notice)];
   return at.variant == DEED_THEN_FAILS || at.variant == SECOND_THROWS ||
-         deeds()[static_cast<std::size_t>(at.deed)].failing ||
+         deeds()[static_cast<std::size_t>(at.deed)].failures != 0 ||
          (network == "equality" && deed == "delete variable" && notice == "variable:unlinked") ||
          (network == "violated" && deed == "deactivate constraint" && notice == "activatedConstraint") ||
          (network == "violated" && notice == "variable:unlinked") ||
