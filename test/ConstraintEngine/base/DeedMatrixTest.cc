@@ -81,7 +81,7 @@ struct Heard {
 };
 // How the listeners act in a case: the acting listener's deed alone; its deed, then a failed check
 // of its own; its deed, and a std::exception from a second acting listener at the next notice it
-// hears; the deed by the variable listeners, registered on the network's variables before the
+// hears and every later one of that kind (such as each addition of a composite's parts); the deed by the variable listeners, registered on the network's variables before the
 // mirrors picture their links; or the deed by the acting listener and again by the second.
 enum Variant { DEED, DEED_THEN_FAILS, SECOND_THROWS, VARIABLE_FIRST, TWICE };
 const char* const VARIANT_NAMES[] = {"", " then fails", " and a second throws", " by a first variable listener",
@@ -342,7 +342,7 @@ private:
   bool m_armed = false, m_done = false;
   bool m_runOpen = false;    // a run heard commenced and not yet ended
   bool m_justActed = false;  // the deed's notice is still being told on, to the second actor next
-  bool m_secondDone = false; // the second actor has thrown
+  std::string m_secondFails; // the notice the second actor fails at, each time, once it has failed
   int m_inDeed = 0;
 };
 
@@ -754,8 +754,8 @@ void Case::told(Told::Role role, const Heard& h) {
       m_justActed = false, perform(h);
     else if (m_justActed && m_inDeed == 0)
       m_justActed = false; // the deed's own notice
-    else if (m_done && !m_secondDone && m_armed && m_at.variant == SECOND_THROWS)
-      m_secondDone = true, listenerFails(false);
+    else if (m_done && m_armed && m_at.variant == SECOND_THROWS && (m_secondFails.empty() || m_secondFails == h.notice))
+      m_secondFails = h.notice, listenerFails(false);
     return;
   }
   if (m_inDeed == 0)
