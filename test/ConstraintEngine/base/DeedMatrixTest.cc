@@ -3,10 +3,11 @@
 // or two, over eight small networks. Each case runs on a fresh engine in a child process (which
 // goes on to the next case only while its cases pass), so that no crash or corruption reaches
 // another case; each test, a network and a call, lists its failing cases grouped by what failed.
-// The default run takes the first three networks' deeds whole and a fixed sample of the rest;
-// KALDEN_DEEDS_ALL=1 runs every case, KALDEN_DEEDS_CASE=text every case whose name holds the text
-// (such as "deleteConstraint@changed auto"), KALDEN_DEEDS_IN_PROCESS=1 runs them in the test's own
-// process (for a debugger), and KALDEN_DEEDS_REPORT=file appends each failure to the file.
+// The default run takes the matrix as it was (one listener's deeds over the first three networks)
+// whole and a fixed sample of the rest; KALDEN_DEEDS_ALL=1 runs every case, KALDEN_DEEDS_CASE=text
+// every case whose name holds the text (such as "deleteConstraint@changed auto"),
+// KALDEN_DEEDS_IN_PROCESS=1 runs them in the test's own process (for a debugger), and
+// KALDEN_DEEDS_REPORT=file appends each failure to the file.
 
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
@@ -81,8 +82,9 @@ struct Heard {
 };
 // How the listeners act in a case: the acting listener's deed alone; its deed, then a failed check
 // of its own; its deed, and a std::exception from a second acting listener at the next notice it
-// hears and every later one of that kind (such as each addition of a composite's parts); the deed by the variable listeners, registered on the network's variables before the
-// mirrors picture their links; or the deed by the acting listener and again by the second.
+// hears and every later one of that kind (such as each addition of a composite's parts); the deed
+// by the variable listeners, registered on the network's variables before the mirrors picture
+// their links; or the deed by the acting listener and again by the second.
 enum Variant { DEED, DEED_THEN_FAILS, SECOND_THROWS, VARIABLE_FIRST, TWICE };
 const char* const VARIANT_NAMES[] = {"", " then fails", " and a second throws", " by a first variable listener",
                                      " and again by a second"};
