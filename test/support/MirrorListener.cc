@@ -180,6 +180,10 @@ std::string MirrorListener::differenceFromEngine() const {
   for (const std::unique_ptr<LinkPicture>& picture : m_links) {
     if (picture->gone)
       continue;
+    if (variables.count(picture->key) == 0) { // it left unheard, and may be freed: never read it
+      os << "a variable's listener never heard it discarded; ";
+      break;
+    }
     std::set<int> linked;
     for (const auto& link : picture->links)
       linked.insert(link.first);

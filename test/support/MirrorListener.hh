@@ -77,13 +77,14 @@ private:
   // pictures the variable's links from its notices alone.
   struct LinkPicture : ConstrainedVariableListener {
     LinkPicture(const Id<ConstrainedVariable>& variable, MirrorListener& mirror)
-        : ConstrainedVariableListener(variable), mirror(mirror) {}
+        : ConstrainedVariableListener(variable), mirror(mirror), key(variable->getKey()) {}
     void notifyDiscard() override { gone = true; }
     const Id<ConstrainedVariable>& variable() const { return m_variable; }
     void notifyConstraintAdded(const Id<Constraint>& constraint, int argIndex) override;
     void notifyConstraintRemoved(const Id<Constraint>& constraint, int argIndex) override;
     MirrorListener& mirror;
     std::set<std::pair<int, int> > links;
+    int key; // the variable's, read only while it is whole
     bool gone = false;
   };
   void watchLinks(const Id<ConstrainedVariable>& variable);
