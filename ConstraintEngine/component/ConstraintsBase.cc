@@ -143,9 +143,12 @@ void CompositeConstraint::membersBuilt() {
     made();
   } catch (...) {
     // Refused (a listener failed, or took a variable of its scope): its members go with it now,
-    // while it is whole; the failing `new` frees it.
-    if (!isDiscarded())
+    // while it is whole; the failing `new` frees it. The refusal leaves: what listeners told of
+    // the going throw is printed.
+    if (!isDiscarded()) {
+      const NoThrowScope guard;
       discard(false);
+    }
     throw;
   }
 }
