@@ -40,8 +40,9 @@ bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
   // A listener may have deleted the constraint, or a variable that took it along.
   if (!constraint.isValid() || constraint->isDiscarded())
     return false;
-  // Or switched it off, or a variable of its scope: it no longer runs.
-  if (!constraint->isActive())
+  // Or switched it off, or a variable of its scope: it no longer runs. Nor once a deed emptied
+  // a domain: the run ends there, and the relaxation that refills it queues the rule again.
+  if (!constraint->isActive() || provenInconsistent())
     return false;
   for (const Id<ConstrainedVariable>& var : constraint->getScope())
     if (!var.isValid() || !var->isActive())
