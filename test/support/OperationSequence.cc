@@ -363,7 +363,8 @@ private:
     std::vector<int> candidates;
     for (const auto& v : s.variables()) {
       const int kind = v.second.kindNow();
-      if (roll < 106 ? v.second.alive && (kind == KIND_OPEN || kind == KIND_ENUMERATION) : s.mayOpen(v.first))
+      if (roll < 106 ? v.second.alive && (kind == KIND_OPEN || kind == KIND_ENUMERATION || isRange(kind))
+                     : s.mayOpen(v.first))
         candidates.push_back(v.first);
     }
     if (candidates.empty())
@@ -371,6 +372,14 @@ private:
     Operation op;
     op.type = roll < 106 ? Type::REMOVE_VALUE : Type::OPEN_VARIABLE;
     op.target = m_draw.pick(candidates);
+    // An interval loses an end of its base, or the end of its current domain that lies within the
+    // tolerance of one (see OperationSession::removeEnd): 0 and 1 the base's lower and upper, 2
+    // and 3 the current domain's.
+    if (op.type == Type::REMOVE_VALUE && isRange(s.variables().at(op.target).kindNow())) {
+      op.kind = s.variables().at(op.target).kindNow();
+      op.values = {m_draw.between(0, 3)};
+      return op;
+    }
     if (op.type == Type::REMOVE_VALUE) {
       // Mostly a member other than the witness, so that most networks stay solvable.
       const std::set<int>& base = s.variables().at(op.target).base;
@@ -823,7 +832,12 @@ std::string OperationSequence::describeCall(const Operation& op) {
     os << "getViolationMgr().setMaxViolationsAllowed(" << (op.values.empty() ? 0 : op.values[0]) << ")";
     break;
   case Type::REMOVE_VALUE:
-    os << v << ".remove(" << (op.values.empty() ? 0 : op.values[0]) << ")";
+    if (op.kind != 0 && !op.values.empty()) {
+      static const char* const sl_ends[] = {"its base's lower end", "its base's upper end",
+                                            "its current lower end, or the base's", "its current upper end, or the base's"};
+      os << v << ".remove(" << sl_ends[op.values[0] & 3] << ")";
+    } else
+      os << v << ".remove(" << (op.values.empty() ? 0 : op.values[0]) << ")";
     break;
   case Type::OPEN_VARIABLE:
     return v + ".open()";
