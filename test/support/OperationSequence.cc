@@ -435,6 +435,34 @@ private:
     return first;
   }
 
+  // Half the time, what found faults before: the bounds of a withinBounds, and the variable an
+  // equality or a subset takes members into, open enumerations (which gain); a product's
+  // positions real intervals, narrower than the tolerance when there are such. The candidates
+  // as they are when the draw or the session offers none.
+  std::vector<int> preferred(const OperationSession& s, const ConstraintEntry& entry, unsigned int position,
+                             const std::vector<int>& candidates) {
+    const std::string& name = entry.className;
+    const bool gains = (name == "WithinBounds" && position > 0) ||
+                       ((name == "EqualConstraint" || name == "SubsetOfConstraint") && position == 0);
+    const bool product = name == "MultEqualConstraint" || name == "EqualProductConstraint" ||
+                         name == "AddMultEqualConstraint";
+    if ((!gains && !product) || !m_draw.chance(2))
+      return candidates;
+    auto narrow = [&](int v) {
+      const AbstractDomain& base = s.variables().at(v).id->baseDomain();
+      return !base.isEmpty() && base.getUpperBound() - base.getLowerBound() < base.minDelta();
+    };
+    std::vector<int> chosen;
+    for (int v : candidates)
+      if (gains ? s.variables().at(v).kindNow() == KIND_OPEN : s.variables().at(v).kind == KIND_REAL)
+        chosen.push_back(v);
+    std::vector<int> narrower;
+    std::copy_if(chosen.begin(), chosen.end(), std::back_inserter(narrower), narrow);
+    if (product && !narrower.empty())
+      return narrower;
+    return chosen.empty() ? candidates : chosen;
+  }
+
   // A constraint of a random class over fitting variables; when a position finds none (or now
   // and then), a new variable for it instead. Its source, if it has one, holds the witness
   // when `agreeing`.
@@ -452,6 +480,7 @@ private:
       for (const auto& v : s.variables())
         if (s.fits(v.first, entry, static_cast<unsigned int>(i)))
           candidates.push_back(v.first);
+      candidates = preferred(s, entry, static_cast<unsigned int>(i), candidates);
       if (candidates.empty() || m_draw.chance(8)) {
         if (liveCount(s.variables()) >= MAX_VARIABLES)
           return Operation();
