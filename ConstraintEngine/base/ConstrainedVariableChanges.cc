@@ -343,6 +343,9 @@ void ConstrainedVariable::remove(double value) {
     if (watch.gone())
       return;
   }
+  keepWithinBase();
+  if (watch.gone())
+    return;
   if (!widens)
     return;
   if (!m_specifiedFlag && getCurrentDomain() != internal_baseDomain()) {
@@ -384,6 +387,19 @@ bool ConstrainedVariable::checkIntervalWidens(const AbstractDomain& domain) cons
                                      << " >= " << ub,
                                   false);
   return true;
+}
+
+void ConstrainedVariable::keepWithinBase() {
+  // A base narrower than the tolerance empties as a whole, though its current domain may hold a
+  // value that is not within the tolerance of the one removed: that value goes with it.
+  const AbstractDomain& base = internal_baseDomain();
+  AbstractDomain& current = getCurrentDomain();
+  if (base.isOpen() || current.isOpen() || current.isEmpty())
+    return;
+  if (base.isEmpty())
+    current.empty();
+  else if (!current.isSubsetOf(base))
+    current.intersect(base);
 }
 
 bool ConstrainedVariable::keepsValueWithin(const AbstractDomain& dom) const {

@@ -363,7 +363,8 @@ private:
     std::vector<int> candidates;
     for (const auto& v : s.variables()) {
       const int kind = v.second.kindNow();
-      if (roll < 106 ? v.second.alive && (kind == KIND_OPEN || kind == KIND_ENUMERATION) : s.mayOpen(v.first))
+      if (roll < 106 ? v.second.alive && (kind == KIND_OPEN || kind == KIND_ENUMERATION || isRange(kind))
+                     : s.mayOpen(v.first))
         candidates.push_back(v.first);
     }
     if (candidates.empty())
@@ -371,6 +372,14 @@ private:
     Operation op;
     op.type = roll < 106 ? Type::REMOVE_VALUE : Type::OPEN_VARIABLE;
     op.target = m_draw.pick(candidates);
+    // An interval loses an end of its base, or the end of its current domain that lies within the
+    // tolerance of one (see OperationSession::removeEnd): 0 and 1 the base's lower and upper, 2
+    // and 3 the current domain's.
+    if (op.type == Type::REMOVE_VALUE && isRange(s.variables().at(op.target).kindNow())) {
+      op.kind = s.variables().at(op.target).kindNow();
+      op.values = {m_draw.between(0, 3)};
+      return op;
+    }
     if (op.type == Type::REMOVE_VALUE) {
       // Mostly a member other than the witness, so that most networks stay solvable.
       const std::set<int>& base = s.variables().at(op.target).base;
@@ -426,6 +435,34 @@ private:
     return first;
   }
 
+  // Half the time, what found faults before: the bounds of a withinBounds, and the variable an
+  // equality or a subset takes members into, open enumerations (which gain); a product's
+  // positions real intervals, narrower than the tolerance when there are such. The candidates
+  // as they are when the draw or the session offers none.
+  std::vector<int> preferred(const OperationSession& s, const ConstraintEntry& entry, unsigned int position,
+                             const std::vector<int>& candidates) {
+    const std::string& name = entry.className;
+    const bool gains = (name == "WithinBounds" && position > 0) ||
+                       ((name == "EqualConstraint" || name == "SubsetOfConstraint") && position == 0);
+    const bool product = name == "MultEqualConstraint" || name == "EqualProductConstraint" ||
+                         name == "AddMultEqualConstraint";
+    if ((!gains && !product) || !m_draw.chance(2))
+      return candidates;
+    auto narrow = [&](int v) {
+      const AbstractDomain& base = s.variables().at(v).id->baseDomain();
+      return !base.isEmpty() && base.getUpperBound() - base.getLowerBound() < base.minDelta();
+    };
+    std::vector<int> chosen;
+    for (int v : candidates)
+      if (gains ? s.variables().at(v).kindNow() == KIND_OPEN : s.variables().at(v).kind == KIND_REAL)
+        chosen.push_back(v);
+    std::vector<int> narrower;
+    std::copy_if(chosen.begin(), chosen.end(), std::back_inserter(narrower), narrow);
+    if (product && !narrower.empty())
+      return narrower;
+    return chosen.empty() ? candidates : chosen;
+  }
+
   // A constraint of a random class over fitting variables; when a position finds none (or now
   // and then), a new variable for it instead. Its source, if it has one, holds the witness
   // when `agreeing`.
@@ -443,6 +480,7 @@ private:
       for (const auto& v : s.variables())
         if (s.fits(v.first, entry, static_cast<unsigned int>(i)))
           candidates.push_back(v.first);
+      candidates = preferred(s, entry, static_cast<unsigned int>(i), candidates);
       if (candidates.empty() || m_draw.chance(8)) {
         if (liveCount(s.variables()) >= MAX_VARIABLES)
           return Operation();
@@ -825,7 +863,12 @@ std::string OperationSequence::describeCall(const Operation& op) {
     os << "getViolationMgr().setMaxViolationsAllowed(" << (op.values.empty() ? 0 : op.values[0]) << ")";
     break;
   case Type::REMOVE_VALUE:
-    os << v << ".remove(" << (op.values.empty() ? 0 : op.values[0]) << ")";
+    if (op.kind != 0 && !op.values.empty()) {
+      static const char* const sl_ends[] = {"its base's lower end", "its base's upper end",
+                                            "its current lower end, or the base's", "its current upper end, or the base's"};
+      os << v << ".remove(" << sl_ends[op.values[0] & 3] << ")";
+    } else
+      os << v << ".remove(" << (op.values.empty() ? 0 : op.values[0]) << ")";
     break;
   case Type::OPEN_VARIABLE:
     return v + ".open()";

@@ -44,6 +44,13 @@ private:
 
 bool isRange(int kind) { return kind == KIND_INTERVAL || kind == KIND_REAL; }
 
+// Whether a closed base holds the current domain: an emptied one holds only an emptied domain.
+bool baseHolds(const AbstractDomain& base, const AbstractDomain& current) {
+  if (base.isOpen() || current.isEmpty())
+    return true;
+  return current.isClosed() && !base.isEmpty() && current.isSubsetOf(base);
+}
+
 // Whether restricting `base` to `domain` leaves it a value.
 bool sharesValue(const AbstractDomain& base, const AbstractDomain& domain) {
   if (!domain.intersects(base))
@@ -463,6 +470,8 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
     return false;
   ModelVariable& var = m_variables[op.target];
   if (op.type == Type::REMOVE_VALUE) {
+    if (op.kind != 0)
+      return removeEnd(op);
     if ((var.kindNow() != KIND_OPEN && var.kindNow() != KIND_ENUMERATION) || op.values.size() != 1)
       return false;
     var.id->remove(op.values[0]);
@@ -477,6 +486,38 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
   var.open = true;
   // A fresh engine builds it open: it is closed again only if the client closes it again.
   var.closedBefore = -1;
+  return true;
+}
+
+// Removes an end of an interval's base: the base's own, or the current domain's where that lies
+// within the tolerance of one of the base's (the value a rule left beside it). The base keeps
+// the values the client left in it but what the removal takes.
+bool OperationSession::removeEnd(const Operation& op) {
+  ModelVariable& var = m_variables[op.target];
+  const AbstractDomain& base = var.id->baseDomain();
+  if (var.kindNow() != op.kind || op.values.size() != 1 || base.isEmpty())
+    return false;
+  const AbstractDomain& current = var.id->lastDomain();
+  const bool upper = op.values[0] % 2 != 0;
+  double value = upper ? base.getUpperBound() : base.getLowerBound();
+  if (op.values[0] >= 2 && !current.isEmpty()) {
+    const double end = upper ? current.getUpperBound() : current.getLowerBound();
+    if (base.eq(end, base.getLowerBound()) || base.eq(end, base.getUpperBound()))
+      value = end;
+  }
+  var.id->remove(value);
+  if (!var.alive) // a listener deleted it
+    return true;
+  if (var.id->baseDomain().isMember(value))
+    fail("base domain kept a removed value", OperationSequence::describe(op) + ": v" + std::to_string(op.target) +
+                                                 " base " + var.id->baseDomain().toString() + " still holds " +
+                                                 var.id->toString(value));
+  const std::set<int> now = DrawnDomain::membersOf(var.id->baseDomain());
+  std::set<int> kept;
+  for (int v : var.base)
+    if (now.count(v) != 0)
+      kept.insert(v);
+  var.base = kept;
   return true;
 }
 
@@ -512,7 +553,7 @@ void OperationSession::checkDynamicDomains(const std::string& what) {
       fail("variable left invalid", shown);
       return;
     }
-    if (base.isClosed() && !current.isEmpty() && (current.isOpen() || !current.isSubsetOf(base))) {
+    if (!baseHolds(base, current)) {
       fail("closed base does not hold the current domain", shown);
       return;
     }
@@ -1124,6 +1165,13 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
     for (int v : compared[i]->variables) {
       const AbstractDomain& live = m_variables.at(v).id->lastDomain();
       const AbstractDomain& again = fresh.domainOf(v);
+      if (!baseHolds(fresh.baseOf(v), again)) {
+        fail("closed base does not hold the current domain", "after " + what + ": in a fresh engine, v" +
+                                                                 std::to_string(v) + " base " +
+                                                                 fresh.baseOf(v).toString() + ", current " +
+                                                                 again.toString());
+        return false;
+      }
       const bool differs =
           allOnToo[i] ? live.toString() != again.toString() && !sameRealBounds(live, again) : !withinFresh(live, again);
       if (differs) {

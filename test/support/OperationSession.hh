@@ -260,6 +260,8 @@ private:
   bool createVariable(const OperationSequence::Operation& op);
   bool createConstraint(const OperationSequence::Operation& op);
   bool changeDynamicDomain(const OperationSequence::Operation& op);
+  // A REMOVE_VALUE operation on an interval: removes an end (see the source).
+  bool removeEnd(const OperationSequence::Operation& op);
   // After every operation: each variable valid, within a closed base, and a specified one at its value or empty.
   void checkDynamicDomains(const std::string& what);
   // Whether one of the variables is inactive with an empty closed current domain (see matchesFreshEngine).
