@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -97,6 +98,18 @@ public:
 
   // The next operation; a constraint whose position nothing fits first asks for a variable.
   Operation next(const OperationSession& s) {
+    // Now and then a few operations drawn together, each legal or skipped when its turn comes.
+    if (m_following.empty() && m_opening == 0 && m_draw.chance(40)) {
+      if (m_draw.chance(3))
+        gainBesideWithinBounds(s);
+      else
+        emptyThenSwitch(s);
+    }
+    if (!m_following.empty()) {
+      const Operation op = m_following.front();
+      m_following.pop_front();
+      return op;
+    }
     if (m_equality)
       return equalityNext(s);
     // The network starts with a few constraints.
@@ -392,6 +405,105 @@ private:
     return op;
   }
 
+  // A client empties an active variable, as its kind allows: every member of its base removed
+  // (an open one closed after, now and then a reset over what is left), or its base restricted to
+  // values its current domain lacks. Then it is switched off and propagated, and half the time on
+  // again and propagated: however it emptied, a variable switched off makes no answer false, and
+  // is judged once it is on.
+  void emptyThenSwitch(const OperationSession& s) {
+    std::vector<int> candidates;
+    for (const auto& v : s.variables())
+      if (s.activeVariable(v.first))
+        candidates.push_back(v.first);
+    if (candidates.empty())
+      return;
+    Operation op;
+    op.target = m_draw.pick(candidates);
+    const ModelVariable& var = s.variables().at(op.target);
+    const int kind = var.kindNow();
+    if ((kind == KIND_ENUMERATION || kind == KIND_OPEN) && !m_draw.chance(3)) {
+      op.type = Type::REMOVE_VALUE;
+      for (int value : var.base) {
+        op.values = {value};
+        m_following.push_back(op);
+      }
+      op.values.clear();
+      if (kind == KIND_OPEN) {
+        op.type = Type::CLOSE_VARIABLE;
+        m_following.push_back(op);
+      }
+      if (m_draw.chance(2)) {
+        op.type = Type::RESET;
+        m_following.push_back(op);
+      }
+    } else if (kind != KIND_OPEN) {
+      const std::set<int> current = DrawnDomain::membersOf(var.id->lastDomain());
+      std::vector<int> outside;
+      for (int value : var.base)
+        if (current.count(value) == 0 && (!isRange(kind) || current.empty() || value < *current.begin()))
+          outside.push_back(value);
+      if (outside.empty())
+        return;
+      op.type = Type::RESTRICT_BASE;
+      op.kind = kind;
+      op.values = isRange(kind) ? std::vector<int>{outside.front(), outside.back()} : outside;
+      m_following.push_back(op);
+    }
+    op.values.clear();
+    op.type = Type::DEACTIVATE_VARIABLE;
+    m_following.push_back(op);
+    m_following.push_back(Operation());
+    if (m_draw.chance(2)) {
+      op.type = Type::ACTIVATE_VARIABLE;
+      m_following.push_back(op);
+      m_following.push_back(Operation());
+    }
+  }
+
+  // withinBounds over a new open enumeration as its upper bound, which takes a new closed one's
+  // members through an equality made before or after it, mostly with violations allowed: a run
+  // meeting the gain may set the composite aside, and must end as over a fresh network.
+  void gainBesideWithinBounds(const OperationSession& s) {
+    const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+    const auto index = [&catalogue](const char* className) {
+      return static_cast<int>(std::find_if(catalogue.begin(), catalogue.end(),
+                                           [className](const ConstraintEntry& e) { return e.className == className; }) -
+                              catalogue.begin());
+    };
+    std::vector<int> candidates;
+    for (const auto& v : s.variables())
+      if (s.activeVariable(v.first))
+        candidates.push_back(v.first);
+    if (candidates.empty() || liveCount(s.variables()) + 2 > MAX_VARIABLES ||
+        liveCount(s.constraints()) + 2 > MAX_CONSTRAINTS)
+      return;
+    if (!m_draw.chance(5)) {
+      Operation allow;
+      allow.type = Type::ALLOW_VIOLATIONS;
+      allow.flag = true;
+      m_following.push_back(allow);
+    }
+    Operation bound = newVariable(KIND_OPEN);
+    Operation giver = newVariable(KIND_ENUMERATION);
+    m_following.push_back(bound);
+    m_following.push_back(giver);
+    std::vector<Operation> made(2);
+    made[0].kind = index("WithinBounds");
+    made[0].variant = m_draw.between(0, 2);
+    made[0].scope = {m_draw.pick(candidates), m_draw.pick(candidates), bound.target};
+    made[1].kind = index("EqualConstraint");
+    made[1].variant = m_draw.between(0, 1);
+    made[1].scope = {bound.target, giver.target};
+    if (m_draw.chance(2))
+      std::swap(made[0], made[1]);
+    for (Operation& op : made) {
+      op.type = Type::CREATE_CONSTRAINT;
+      op.target = m_nextConstraint++;
+      m_following.push_back(op);
+    }
+    m_following.push_back(Operation());
+  }
+
   Operation onConstraint(const OperationSession& s, Type type) {
     std::vector<int> candidates;
     for (const auto& c : s.constraints())
@@ -647,6 +759,7 @@ private:
   int m_nextVariable = 0;
   int m_nextConstraint = 0;
   int m_opening = 6;
+  std::deque<Operation> m_following; // drawn together with one drawn before (see next())
   ListenerDraws m_listenerDraws;
 };
 

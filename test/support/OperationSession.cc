@@ -883,7 +883,8 @@ void OperationSession::propagated(bool answer, const std::string& what) {
   if (!keepsSolutions(parts, answer, what) || !countsViolations(what) || !keepsBrokenConstraintsSeen(what))
     return;
   if (!answer) {
-    failsAsFreshEngine(parts, what);
+    if (failsOverAnActiveVariable(what))
+      failsAsFreshEngine(parts, what);
     return;
   }
   if (leavesNoEmptyDomain(what) && leavesNoPendingWork(what) && leavesNoDecidedViolation(network, what))
@@ -995,12 +996,27 @@ bool OperationSession::keepsBrokenConstraintsSeen(const std::string& what) {
 // A true answer leaves no active variable empty. The engine does not hear of an inactive
 // variable's changes; an open domain without values is not empty, as it may still gain any.
 bool OperationSession::leavesNoEmptyDomain(const std::string& what) {
+  const Id<ConstrainedVariable> emptied = activeEmptied();
+  if (emptied.isNoId())
+    return true;
+  fail("consistent with an empty domain", "after " + what + ": " + emptied->getName().toString() + " is empty");
+  return false;
+}
+
+// A false answer rests on an active variable holding nothing for good: one switched off is judged
+// once it is on, however it emptied.
+bool OperationSession::failsOverAnActiveVariable(const std::string& what) {
+  if (!activeEmptied().isNoId())
+    return true;
+  fail("inconsistent over switched-off variables", "after " + what + ": no active variable is empty");
+  return false;
+}
+
+Id<ConstrainedVariable> OperationSession::activeEmptied() const {
   for (const Id<ConstrainedVariable>& var : m_engine->getVariables())
-    if (var->isActive() && var->lastDomain().isEmpty() && var->lastDomain().isClosed()) {
-      fail("consistent with an empty domain", "after " + what + ": " + var->getName().toString() + " is empty");
-      return false;
-    }
-  return true;
+    if (var->isActive() && var->lastDomain().isEmpty() && var->lastDomain().isClosed())
+      return var;
+  return Id<ConstrainedVariable>();
 }
 
 // A true answer leaves no work queued.
@@ -1059,16 +1075,6 @@ bool OperationSession::sameRealBounds(const AbstractDomain& a, const AbstractDom
       b.isEmpty())
     return false;
   return a.compareEqual(a.getLowerBound(), b.getLowerBound()) && a.compareEqual(a.getUpperBound(), b.getUpperBound());
-}
-
-// Whether an inactive variable holds nothing: the engine does not hear of an inactive variable
-// emptied (a member removed from its base, say), while a fresh engine builds it empty before it
-// switches it off, and so records it.
-bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) const {
-  return std::any_of(variables.begin(), variables.end(), [this](int v) {
-    const ModelVariable& var = m_variables.at(v);
-    return var.alive && !var.id->isActive() && var.id->lastDomain().isEmpty() && var.id->lastDomain().isClosed();
-  });
 }
 
 // The parts a fresh engine is held to. A part holding a constraint whose rule makes the fixpoint
@@ -1154,8 +1160,6 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
     comparedVariables.insert(part->variables.begin(), part->variables.end());
   FreshNetwork fresh(*this, comparedVariables);
   if (!fresh.propagate()) {
-    if (emptiedWhileInactive(comparedVariables))
-      return true;
     fail("answer differs from a fresh engine", "after " + what + ": a fresh engine over " +
                                                    (compared.size() < parts.size() ? "the compared parts of " : "") +
                                                    "the live network answers false");

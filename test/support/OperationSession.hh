@@ -264,8 +264,6 @@ private:
   bool removeEnd(const OperationSequence::Operation& op);
   // After every operation: each variable valid, within a closed base, and a specified one at its value or empty.
   void checkDynamicDomains(const std::string& what);
-  // Whether one of the variables is inactive with an empty closed current domain (see matchesFreshEngine).
-  bool emptiedWhileInactive(const std::set<int>& variables) const;
   // Whether both are real intervals whose bounds agree within the tolerance (see matchesFreshEngine).
   static bool sameRealBounds(const AbstractDomain& a, const AbstractDomain& b);
   bool setViolationLimit(const OperationSequence::Operation& op);
@@ -311,6 +309,9 @@ private:
   bool countsViolations(const std::string& what);
   bool keepsBrokenConstraintsSeen(const std::string& what);
   bool leavesNoEmptyDomain(const std::string& what);
+  bool failsOverAnActiveVariable(const std::string& what);
+  // An active variable whose closed current domain is empty; none when there is none.
+  Id<ConstrainedVariable> activeEmptied() const;
   bool leavesNoPendingWork(const std::string& what);
   bool leavesNoDecidedViolation(const std::set<int>& network, const std::string& what);
   bool matchesFreshEngine(const std::vector<Part>& parts, const std::string& what);

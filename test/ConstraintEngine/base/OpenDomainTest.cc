@@ -427,5 +427,27 @@ TEST_F(OpenDomainTest, ARunGivingBackGainsEnds) {
   EXPECT_EQ(shown(b), "int:CLOSED{}");
 }
 
+// A listener told that a variable opens specifies it, outside any run: its value stands, closed,
+// as one specified before the opening would, and the next run keeps it.
+TEST_F(OpenDomainTest, AValueSpecifiedWhileAVariableOpensStands) {
+  struct Specifier : ConstraintEngineListener {
+    Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), var(v) {}
+    void notifyChanged(const Id<ConstrainedVariable>& changed, const DomainListener::ChangeType& change) override {
+      if (changed == var && change == DomainListener::OPENED)
+        var->specify(1);
+    }
+    Id<ConstrainedVariable> var;
+  };
+  const Id<ConstrainedVariable> v = intEnum("v", {0, 1, 4}), w = intVar("w", 0, 2);
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(v, w));
+  ASSERT_TRUE(m_engine->propagate());
+  Specifier specifier(engine(), v);
+  v->open();
+  EXPECT_TRUE(v->specifiedFlag());
+  EXPECT_EQ(shown(v), "int:CLOSED{1}");
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(shown(v), "int:CLOSED{1}");
+}
+
 } // namespace
 } // namespace KALDEN
