@@ -268,6 +268,7 @@ bool OperationSession::apply(const Operation& op) {
     const bool actsAtUnlink = op.listenerNotice >= 0 && op.listenerChoice % 5 < 2;
     m_unlinkArming = UnlinkActor::Arming{actsAtUnlink ? op.listenerNotice % 3 : -1, op.listenerChoice};
     m_deleter->actsAtRunEnd = true;
+    m_emptiedRefilled = false;
     m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
     m_creating = false;
@@ -1006,7 +1007,8 @@ bool OperationSession::leavesNoEmptyDomain(const std::string& what) {
 // A false answer rests on an active variable holding nothing for good: one switched off is judged
 // once it is on, however it emptied.
 bool OperationSession::failsOverAnActiveVariable(const std::string& what) {
-  if (!activeEmptied().isNoId())
+  // Refilled by a listener told the run failed, the same model answers false with nothing empty.
+  if (m_emptiedRefilled || !activeEmptied().isNoId())
     return true;
   fail("inconsistent over switched-off variables", "after " + what + ": no active variable is empty");
   return false;

@@ -372,6 +372,7 @@ private:
   // A creation a listener's failure takes back is under way; the constraints listeners made
   // during the operation.
   bool m_takingBack = false;
+  bool m_emptiedRefilled = false;    // a listener reset what a failed run emptied, in this operation
   bool m_propagateOperation = false; // a listener may fail at any notice (see mayFailAnywhere())
   std::vector<Id<Constraint> > m_listenerMade;
   int m_listenerMadeCount = 0;
