@@ -1086,7 +1086,7 @@ bool OperationSession::sameRealBounds(const AbstractDomain& a, const AbstractDom
 // step by the tolerance, and the bounded rounds of each execution, or the tolerance of an
 // equality's narrowing, cut that crawl short where the order of execution says. Nor is one with
 // a strict comparison against a sum over reals, where the tolerance adds up (see
-// strictAgainstRealSum). `allOn` tells which of the others have nothing switched off.
+// strictAgainstRealSum), or a product over a real narrower than the tolerance. `allOn` tells which of the others have nothing switched off.
 std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(const std::vector<Part>& parts,
                                                                                std::vector<bool>& allOnToo) const {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
@@ -1129,13 +1129,23 @@ std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(c
             name.find("addlt") != std::string::npos) &&
            std::any_of(mc.scope.begin(), mc.scope.end(), real);
   };
+  // A product over a real interval narrower than the tolerance: which moves smaller than the
+  // tolerance it skips follows the order of execution, as the README says.
+  auto productOverNarrowReal = [&](const ModelConstraint& mc) {
+    return catalogue[static_cast<std::size_t>(mc.entry)].className == "MultEqualConstraint" &&
+           std::any_of(mc.scope.begin(), mc.scope.end(), [&](int v) {
+             const AbstractDomain& base = m_variables.at(v).id->baseDomain();
+             return m_variables.at(v).kind == KIND_REAL && base.isInterval() && !base.isEmpty() &&
+                    base.getUpperBound() - base.getLowerBound() < base.minDelta();
+           });
+  };
   std::vector<const Part*> compared;
   allOnToo.clear();
   for (const Part& part : parts)
     if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
           const ModelConstraint& mc = m_constraints.at(c);
           return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc) ||
-                 strictAgainstRealSum(mc);
+                 strictAgainstRealSum(mc) || productOverNarrowReal(mc);
         })) {
       compared.push_back(&part);
       allOnToo.push_back(allOn(part));
