@@ -414,6 +414,9 @@ private:
   bool checkIntervalWidens(const AbstractDomain& domain) const;
   // Whether narrowing the base domain by `dom` leaves it a value (asked of a copy, which tells nobody).
   bool keepsValueWithin(const AbstractDomain& dom) const;
+  // After a removal from a closed base: narrows the current domain to what the base still holds,
+  // emptying it with an emptied base.
+  void keepWithinBase();
   // Tells the variable's listeners that a constraint was linked (or unlinked): at once, or once
   // the creation by name under way stands.
   void tellListenersOfLink(const Id<Constraint>& constraint, int argIndex, bool linked);

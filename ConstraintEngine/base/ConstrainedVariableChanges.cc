@@ -263,9 +263,9 @@ void ConstrainedVariable::open() {
                                   "Cannot open " << m_name.toString() << " (key " << getKey()
                                                  << "): an interval is always closed.");
   // A specified enumeration keeps its value closed: an open one would take another domain's members.
-  const bool keepsCurrent = m_specifiedFlag && lastDomain().isEnumerated();
+  const auto keepsCurrent = [this] { return m_specifiedFlag && lastDomain().isEnumerated(); };
   // The engine refuses the widening while it propagates: refused here, before anything opens.
-  const EngineCall call(m_constraintEngine, widening(*this, !keepsCurrent));
+  const EngineCall call(m_constraintEngine, widening(*this, !keepsCurrent()));
   if (!call)
     return;
   AbstractDomain& base = internal_baseDomain();
@@ -282,13 +282,15 @@ void ConstrainedVariable::open() {
     if (watch.gone())
       return;
   }
-  if (keepsCurrent)
+  // Whoever hears of a constraint coming back, or of the opening, may specify the variable: its
+  // value stands as one specified before.
+  if (keepsCurrent())
     return;
   // Specified meanwhile (by a listener told of the opening), it keeps its value closed.
   AbstractDomain& current = getCurrentDomain();
   if (current.isClosed() && !m_specifiedFlag) {
     current.open();
-    if (watch.gone())
+    if (watch.gone() || keepsCurrent())
       return;
   }
   // Opening relaxes the variable itself too: what narrowed it may no longer hold. Specified
@@ -343,6 +345,9 @@ void ConstrainedVariable::remove(double value) {
     if (watch.gone())
       return;
   }
+  keepWithinBase();
+  if (watch.gone())
+    return;
   if (!widens)
     return;
   if (!m_specifiedFlag && getCurrentDomain() != internal_baseDomain()) {
@@ -384,6 +389,19 @@ bool ConstrainedVariable::checkIntervalWidens(const AbstractDomain& domain) cons
                                      << " >= " << ub,
                                   false);
   return true;
+}
+
+void ConstrainedVariable::keepWithinBase() {
+  // A base narrower than the tolerance empties as a whole, though its current domain may hold a
+  // value that is not within the tolerance of the one removed: that value goes with it.
+  const AbstractDomain& base = internal_baseDomain();
+  AbstractDomain& current = getCurrentDomain();
+  if (base.isOpen() || current.isOpen() || current.isEmpty())
+    return;
+  if (base.isEmpty())
+    current.empty();
+  else if (!current.isSubsetOf(base))
+    current.intersect(base);
 }
 
 bool ConstrainedVariable::keepsValueWithin(const AbstractDomain& dom) const {

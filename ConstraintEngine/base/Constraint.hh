@@ -228,6 +228,8 @@ private:
   // deactivate() or undoDeactivation() once admitted, by the client or not.
   void switchOff(bool byClient);
   void switchOn(bool byClient);
+  // Whether the engine holds this constraint, or one it is a part of, violated.
+  bool setAsideWithOwner() const;
 
 private:
   // The key of the constraint this one is a part of, 0 when none; it fits in the padding here.

@@ -139,14 +139,30 @@ void Constraint::switchOff(bool byClient) {
     handleDeactivate();
     if (watch.gone())
       return;
-    // A violation's or a retirement's scope is relaxed, or decided for good, already.
-    if (!m_isRetired && !m_constraintEngine->isViolated(m_id)) {
+    // A violation's or a retirement's scope is relaxed, or decided for good, already; so is
+    // the scope of a composite held violated, whose members go off with it. Given back here, the
+    // members taken would withdraw its violation, and the run would set it aside again, for ever.
+    if (!m_isRetired && !setAsideWithOwner()) {
       m_constraintEngine->relaxTakenMembers(m_variables);
       if (watch.gone())
         return;
     }
   }
   handleSwitching();
+}
+
+bool Constraint::setAsideWithOwner() const {
+  for (const Constraint* constraint = this;;) {
+    if (m_constraintEngine->isViolated(constraint->getId()))
+      return true;
+    if (constraint->m_ownerKey == 0)
+      return false;
+    // Only constraints adopt parts, so an owner found by key is a constraint.
+    Entity* const owner = Entity::getEntity(constraint->m_ownerKey);
+    if (owner == nullptr)
+      return false;
+    constraint = static_cast<const Constraint*>(owner);
+  }
 }
 
 void Constraint::undoDeactivation() {

@@ -280,7 +280,7 @@ public:
   /// Propagators keep their work meanwhile and report none, so that it runs once the emptied
   /// domains are refilled (by relaxation, a reset or their variables' removal).
   bool isPropagationSuspended() const { return hasEmptyVariables() && !canContinuePropagation(); }
-  /// Forgets, without relaxing anything, every emptied variable that holds values again.
+  /// Forgets, without relaxing anything, every emptied variable that holds values again or is switched off.
   void clearEmptyVariables();
   /// A printable picture of the given propagators: their constraints, enabled flag and work.
   std::string dumpPropagatorState(const std::list<Id<Propagator> >& propagators) const;

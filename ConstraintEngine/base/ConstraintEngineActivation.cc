@@ -41,7 +41,7 @@ void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& own) {
   KALDEN_CHECK(var.isValid() && var->isActive());
   // A domain emptied while the variable was inactive reached no one: it counts from now on. An
   // open one holding nothing yet may still gain values, which is no failure.
-  if (var->lastDomain().isEmpty() && var->lastDomain().isClosed() && !m_violationMgr->isEmpty(var))
+  if (ViolationMgr::judgedEmpty(*static_cast<ConstrainedVariable*>(var)) && !m_violationMgr->isEmpty(var))
     m_violationMgr->addEmptyVariable(var);
   const std::list<Id<Propagator> > propagators(m_propagators);
   for (const Id<Propagator>& propagator : propagators)

@@ -73,11 +73,9 @@ bool ConstraintEngine::endPropagation(bool result) {
 }
 
 bool ConstraintEngine::stillEmptied() const {
-  for (const Id<ConstrainedVariable>& var : m_violationMgr->getEmptyVariables()) {
-    const AbstractDomain& current = var->lastDomain();
-    if (current.isEmpty() && current.isClosed())
+  for (const Id<ConstrainedVariable>& var : m_violationMgr->getEmptyVariables())
+    if (ViolationMgr::judgedEmpty(*static_cast<ConstrainedVariable*>(var)))
       return true;
-  }
   return false;
 }
 

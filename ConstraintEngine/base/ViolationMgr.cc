@@ -16,15 +16,10 @@
 
 namespace KALDEN {
 
-namespace {
-
-// Whether the variable holds nothing for good: an open enumeration without values may still gain any.
-bool emptiedForGood(const ConstrainedVariable& variable) {
+bool ViolationMgr::judgedEmpty(const ConstrainedVariable& variable) {
   const AbstractDomain& current = variable.lastDomain();
-  return current.isEmpty() && current.isClosed();
+  return current.isEmpty() && current.isClosed() && variable.isActive();
 }
-
-} // namespace
 
 ViolationMgrImpl::ViolationMgrImpl(unsigned int maxViolationsAllowed, ConstraintEngine& engine)
     : m_maxViolationsAllowed(maxViolationsAllowed), m_relaxingEmpty(false), m_violationsAdded(0), m_engine(engine) {}
@@ -139,9 +134,9 @@ void ViolationMgrImpl::removeEmptyVariable(Id<ConstrainedVariable> variable) { m
 
 void ViolationMgrImpl::clearEmptyVariables() {
   // The records prove the inconsistency: one whose domain is still empty must stay, or the next
-  // run would answer true over an empty domain.
+  // run would answer true over an empty domain; one switched off is recorded again when it is on.
   for (auto it = m_emptyVariables.begin(); it != m_emptyVariables.end();) {
-    if (it->isValid() && !(*it)->isDiscarded() && emptiedForGood(*static_cast<ConstrainedVariable*>(*it)))
+    if (it->isValid() && !(*it)->isDiscarded() && judgedEmpty(*static_cast<ConstrainedVariable*>(*it)))
       ++it;
     else
       it = m_emptyVariables.erase(it);
@@ -167,8 +162,8 @@ void ViolationMgrImpl::relaxEmptyVariables() {
       continue;
     KALDEN_TRACE("ConstraintEngine:ViolationMgr", "Relaxed empty variable : " << variable->toLongString());
     // A domain that relaxation cannot refill (an empty closed base domain) still proves the
-    // inconsistency; an open one may still gain any value.
-    if (!emptiedForGood(*static_cast<ConstrainedVariable*>(variable)))
+    // inconsistency while the variable is on; an open one may still gain any value.
+    if (!judgedEmpty(*static_cast<ConstrainedVariable*>(variable)))
       m_emptyVariables.erase(variable);
   }
   // Whoever heard of a relaxation may have refilled a variable walked past already (a reset):

@@ -62,10 +62,15 @@ public:
   virtual void removeEmptyVariable(Id<ConstrainedVariable> variable) = 0;
   /// The variables recorded as emptied.
   virtual const ConstrainedVariableSet& getEmptyVariables() const = 0;
-  /// Forgets, without relaxing anything, every record whose variable holds values again; an empty one stays recorded.
+  /// Forgets, without relaxing anything, every record whose variable holds values again or is
+  /// switched off; an empty one switched on stays recorded.
   virtual void clearEmptyVariables() = 0;
-  /// Relaxes every emptied variable and forgets those whose domain is no longer empty.
+  /// Relaxes every emptied variable and forgets those no longer judged empty (see judgedEmpty()).
   virtual void relaxEmptyVariables() = 0;
+  /// Whether the variable's emptiness proves the network inconsistent: it holds nothing for good
+  /// (an open enumeration without values may still gain any) and is switched on (one switched off
+  /// is judged when it is switched on, however it emptied).
+  static bool judgedEmpty(const ConstrainedVariable& variable);
   virtual ~ViolationMgr() = default;
 };
 

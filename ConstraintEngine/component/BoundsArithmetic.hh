@@ -43,17 +43,18 @@ public:
   }
 
   /// bound + delta, moved up by the last bit where rounding left it nearer to `bound` than
-  /// `delta`: the tolerant comparisons must find the two different.
+  /// `delta`: the tolerant comparisons must find the two different, those that measure the
+  /// difference and those that add the tolerance to one side (a narrowing, membership) alike.
   static double apartAbove(double bound, double delta) {
     double above = bound + delta;
-    while (above - bound < delta)
+    while (!apartBy(bound, above, delta))
       above = std::nextafter(above, HUGE_VAL);
     return above;
   }
   /// bound - delta, moved down as apartAbove() moves up.
   static double apartBelow(double bound, double delta) {
     double below = bound - delta;
-    while (bound - below < delta)
+    while (!apartBy(below, bound, delta))
       below = std::nextafter(below, -HUGE_VAL);
     return below;
   }
@@ -134,6 +135,13 @@ public:
   /// [-2, -2] and the reals {-2.6, -2} differ, read from either side.
   static bool sameValues(const AbstractDomain& a, const AbstractDomain& b) {
     return a.isClosed() && b.isClosed() && holdsEveryValueOf(a, b) && holdsEveryValueOf(b, a);
+  }
+
+private:
+  // Whether hi lies above lo by delta however it is measured: by the difference, or with delta
+  // added to lo (AbstractDomain::lt()) or taken from hi (AbstractDomain::leq()).
+  static bool apartBy(double lo, double hi, double delta) {
+    return hi - lo >= delta && lo + delta <= hi && hi - delta >= lo;
   }
 };
 

@@ -179,8 +179,10 @@ bool WithinBounds::canIgnore(const Id<ConstrainedVariable>& variable, int argInd
 }
 
 void WithinBounds::handleExecute() {
-  // An open x may still gain values: its bounds cannot be narrowed until it is closed.
-  if (m_x.isOpen() || ConstraintShape::holdsNothingYet(m_y) || ConstraintShape::holdsNothingYet(m_z))
+  // An open x may still gain values: its bounds cannot be narrowed until it is closed. Nor are an
+  // open bound's values so far read: what it gains later would not widen x again, so the run
+  // would depend on whether it came before the gain (the ordering waits alike).
+  if (m_x.isOpen() || m_y.isOpen() || m_z.isOpen())
     return;
   m_x.intersect(m_y.getLowerBound(), m_z.getUpperBound());
 }

@@ -74,7 +74,8 @@ public:
  * of the same name over [lb, ub], which runs as a constraint of its own. It is
  * built like every composite's member: a part of the WithinBounds before
  * anyone hears of either, retired and switched with it, deleted only with it.
- * Unlike other composites, the WithinBounds narrows x itself.
+ * Unlike other composites, the WithinBounds narrows x itself. It waits while
+ * any of the three is open.
  */
 class WithinBounds : public CompositeConstraint {
 public:

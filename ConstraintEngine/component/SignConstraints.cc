@@ -58,7 +58,11 @@ AbsoluteValue::AbsoluteValue(const LabelStr& name, const LabelStr& propagatorNam
                              const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
-      m_y(getCurrentDomain(m_variables[1])) {}
+      m_y(getCurrentDomain(m_variables[1])) {
+  // A symbol's or string's key is no number: refused when made, before anything runs over it.
+  KALDEN_CHECK_MSG(m_x.isNumeric(), m_variables[0]->toString());
+  KALDEN_CHECK_MSG(m_y.isNumeric(), m_variables[1]->toString());
+}
 
 AbsoluteValue::~AbsoluteValue() {}
 

@@ -28,14 +28,14 @@ public:
 /**
  * x = |y| over the scope [x, y]: narrows x to the range of |y|, then y to
  * the values whose absolute value x still allows, on the sides of zero where
- * y can take them. Either domain may be an enumeration.
+ * y can take them. Either domain may be an enumeration of numbers.
  */
 class AbsoluteValue : public Constraint {
 public:
   /// The scope size.
   static constexpr int ARG_COUNT = 2;
 
-  /// Checks the arity before reading the scope.
+  /// Checks the arity before reading the scope, then that both domains are numeric.
   AbsoluteValue(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,
                 const std::vector<Id<ConstrainedVariable> >& variables);
   /// Nothing of its own: the base unlinks and unregisters it.

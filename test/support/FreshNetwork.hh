@@ -45,6 +45,8 @@ public:
   bool propagate() { return m_engine->propagate(); }
   /// The current domain of the session's variable of that creation number.
   const AbstractDomain& domainOf(int variable) const { return m_variables.at(variable)->lastDomain(); }
+  /// The base domain of the session's variable of that creation number.
+  const AbstractDomain& baseOf(int variable) const { return m_variables.at(variable)->baseDomain(); }
 
 private:
   FreshNetwork(const OperationSession& session, const std::set<int>* only);

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -97,6 +98,18 @@ public:
 
   // The next operation; a constraint whose position nothing fits first asks for a variable.
   Operation next(const OperationSession& s) {
+    // Now and then a few operations drawn together, each legal or skipped when its turn comes.
+    if (m_following.empty() && m_opening == 0 && m_draw.chance(40)) {
+      if (m_draw.chance(3))
+        gainBesideWithinBounds(s);
+      else
+        emptyThenSwitch(s);
+    }
+    if (!m_following.empty()) {
+      const Operation op = m_following.front();
+      m_following.pop_front();
+      return op;
+    }
     if (m_equality)
       return equalityNext(s);
     // The network starts with a few constraints.
@@ -363,7 +376,8 @@ private:
     std::vector<int> candidates;
     for (const auto& v : s.variables()) {
       const int kind = v.second.kindNow();
-      if (roll < 106 ? v.second.alive && (kind == KIND_OPEN || kind == KIND_ENUMERATION) : s.mayOpen(v.first))
+      if (roll < 106 ? v.second.alive && (kind == KIND_OPEN || kind == KIND_ENUMERATION || isRange(kind))
+                     : s.mayOpen(v.first))
         candidates.push_back(v.first);
     }
     if (candidates.empty())
@@ -371,6 +385,14 @@ private:
     Operation op;
     op.type = roll < 106 ? Type::REMOVE_VALUE : Type::OPEN_VARIABLE;
     op.target = m_draw.pick(candidates);
+    // An interval loses an end of its base, or the end of its current domain that lies within the
+    // tolerance of one (see OperationSession::removeEnd): 0 and 1 the base's lower and upper, 2
+    // and 3 the current domain's.
+    if (op.type == Type::REMOVE_VALUE && isRange(s.variables().at(op.target).kindNow())) {
+      op.kind = s.variables().at(op.target).kindNow();
+      op.values = {m_draw.between(0, 3)};
+      return op;
+    }
     if (op.type == Type::REMOVE_VALUE) {
       // Mostly a member other than the witness, so that most networks stay solvable.
       const std::set<int>& base = s.variables().at(op.target).base;
@@ -381,6 +403,105 @@ private:
       op.values = {others.empty() || m_draw.chance(4) ? m_draw.between(LEAST, GREATEST) : m_draw.pick(others)};
     }
     return op;
+  }
+
+  // A client empties an active variable, as its kind allows: every member of its base removed
+  // (an open one closed after, now and then a reset over what is left), or its base restricted to
+  // values its current domain lacks. Then it is switched off and propagated, and half the time on
+  // again and propagated: however it emptied, a variable switched off makes no answer false, and
+  // is judged once it is on.
+  void emptyThenSwitch(const OperationSession& s) {
+    std::vector<int> candidates;
+    for (const auto& v : s.variables())
+      if (s.activeVariable(v.first))
+        candidates.push_back(v.first);
+    if (candidates.empty())
+      return;
+    Operation op;
+    op.target = m_draw.pick(candidates);
+    const ModelVariable& var = s.variables().at(op.target);
+    const int kind = var.kindNow();
+    if ((kind == KIND_ENUMERATION || kind == KIND_OPEN) && !m_draw.chance(3)) {
+      op.type = Type::REMOVE_VALUE;
+      for (int value : var.base) {
+        op.values = {value};
+        m_following.push_back(op);
+      }
+      op.values.clear();
+      if (kind == KIND_OPEN) {
+        op.type = Type::CLOSE_VARIABLE;
+        m_following.push_back(op);
+      }
+      if (m_draw.chance(2)) {
+        op.type = Type::RESET;
+        m_following.push_back(op);
+      }
+    } else if (kind != KIND_OPEN) {
+      const std::set<int> current = DrawnDomain::membersOf(var.id->lastDomain());
+      std::vector<int> outside;
+      for (int value : var.base)
+        if (current.count(value) == 0 && (!isRange(kind) || current.empty() || value < *current.begin()))
+          outside.push_back(value);
+      if (outside.empty())
+        return;
+      op.type = Type::RESTRICT_BASE;
+      op.kind = kind;
+      op.values = isRange(kind) ? std::vector<int>{outside.front(), outside.back()} : outside;
+      m_following.push_back(op);
+    }
+    op.values.clear();
+    op.type = Type::DEACTIVATE_VARIABLE;
+    m_following.push_back(op);
+    m_following.push_back(Operation());
+    if (m_draw.chance(2)) {
+      op.type = Type::ACTIVATE_VARIABLE;
+      m_following.push_back(op);
+      m_following.push_back(Operation());
+    }
+  }
+
+  // withinBounds over a new open enumeration as its upper bound, which takes a new closed one's
+  // members through an equality made before or after it, mostly with violations allowed: a run
+  // meeting the gain may set the composite aside, and must end as over a fresh network.
+  void gainBesideWithinBounds(const OperationSession& s) {
+    const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
+    const auto index = [&catalogue](const char* className) {
+      return static_cast<int>(std::find_if(catalogue.begin(), catalogue.end(),
+                                           [className](const ConstraintEntry& e) { return e.className == className; }) -
+                              catalogue.begin());
+    };
+    std::vector<int> candidates;
+    for (const auto& v : s.variables())
+      if (s.activeVariable(v.first))
+        candidates.push_back(v.first);
+    if (candidates.empty() || liveCount(s.variables()) + 2 > MAX_VARIABLES ||
+        liveCount(s.constraints()) + 2 > MAX_CONSTRAINTS)
+      return;
+    if (!m_draw.chance(5)) {
+      Operation allow;
+      allow.type = Type::ALLOW_VIOLATIONS;
+      allow.flag = true;
+      m_following.push_back(allow);
+    }
+    Operation bound = newVariable(KIND_OPEN);
+    Operation giver = newVariable(KIND_ENUMERATION);
+    m_following.push_back(bound);
+    m_following.push_back(giver);
+    std::vector<Operation> made(2);
+    made[0].kind = index("WithinBounds");
+    made[0].variant = m_draw.between(0, 2);
+    made[0].scope = {m_draw.pick(candidates), m_draw.pick(candidates), bound.target};
+    made[1].kind = index("EqualConstraint");
+    made[1].variant = m_draw.between(0, 1);
+    made[1].scope = {bound.target, giver.target};
+    if (m_draw.chance(2))
+      std::swap(made[0], made[1]);
+    for (Operation& op : made) {
+      op.type = Type::CREATE_CONSTRAINT;
+      op.target = m_nextConstraint++;
+      m_following.push_back(op);
+    }
+    m_following.push_back(Operation());
   }
 
   Operation onConstraint(const OperationSession& s, Type type) {
@@ -426,6 +547,34 @@ private:
     return first;
   }
 
+  // Half the time, what found faults before: the bounds of a withinBounds, and the variable an
+  // equality or a subset takes members into, open enumerations (which gain); a product's
+  // positions real intervals, narrower than the tolerance when there are such. The candidates
+  // as they are when the draw or the session offers none.
+  std::vector<int> preferred(const OperationSession& s, const ConstraintEntry& entry, unsigned int position,
+                             const std::vector<int>& candidates) {
+    const std::string& name = entry.className;
+    const bool gains = (name == "WithinBounds" && position > 0) ||
+                       ((name == "EqualConstraint" || name == "SubsetOfConstraint") && position == 0);
+    const bool product = name == "MultEqualConstraint" || name == "EqualProductConstraint" ||
+                         name == "AddMultEqualConstraint";
+    if ((!gains && !product) || !m_draw.chance(2))
+      return candidates;
+    auto narrow = [&](int v) {
+      const AbstractDomain& base = s.variables().at(v).id->baseDomain();
+      return !base.isEmpty() && base.getUpperBound() - base.getLowerBound() < base.minDelta();
+    };
+    std::vector<int> chosen;
+    for (int v : candidates)
+      if (gains ? s.variables().at(v).kindNow() == KIND_OPEN : s.variables().at(v).kind == KIND_REAL)
+        chosen.push_back(v);
+    std::vector<int> narrower;
+    std::copy_if(chosen.begin(), chosen.end(), std::back_inserter(narrower), narrow);
+    if (product && !narrower.empty())
+      return narrower;
+    return chosen.empty() ? candidates : chosen;
+  }
+
   // A constraint of a random class over fitting variables; when a position finds none (or now
   // and then), a new variable for it instead. Its source, if it has one, holds the witness
   // when `agreeing`.
@@ -443,6 +592,7 @@ private:
       for (const auto& v : s.variables())
         if (s.fits(v.first, entry, static_cast<unsigned int>(i)))
           candidates.push_back(v.first);
+      candidates = preferred(s, entry, static_cast<unsigned int>(i), candidates);
       if (candidates.empty() || m_draw.chance(8)) {
         if (liveCount(s.variables()) >= MAX_VARIABLES)
           return Operation();
@@ -609,6 +759,7 @@ private:
   int m_nextVariable = 0;
   int m_nextConstraint = 0;
   int m_opening = 6;
+  std::deque<Operation> m_following; // drawn together with one drawn before (see next())
   ListenerDraws m_listenerDraws;
 };
 
@@ -825,7 +976,12 @@ std::string OperationSequence::describeCall(const Operation& op) {
     os << "getViolationMgr().setMaxViolationsAllowed(" << (op.values.empty() ? 0 : op.values[0]) << ")";
     break;
   case Type::REMOVE_VALUE:
-    os << v << ".remove(" << (op.values.empty() ? 0 : op.values[0]) << ")";
+    if (op.kind != 0 && !op.values.empty()) {
+      static const char* const sl_ends[] = {"its base's lower end", "its base's upper end",
+                                            "its current lower end, or the base's", "its current upper end, or the base's"};
+      os << v << ".remove(" << sl_ends[op.values[0] & 3] << ")";
+    } else
+      os << v << ".remove(" << (op.values.empty() ? 0 : op.values[0]) << ")";
     break;
   case Type::OPEN_VARIABLE:
     return v + ".open()";

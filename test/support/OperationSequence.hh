@@ -26,7 +26,8 @@ namespace KALDEN {
  * answer leaves no empty domain, no pending work, no constraint in effect and
  * not violated that decided values break, and the same domains as a fresh
  * engine built from the live network without the violated constraints (over
- * the parts whose fixpoint does not depend on the order of execution); no
+ * the parts whose fixpoint does not depend on the order of execution); a
+ * false answer leaves an active variable empty for good; no
  * legal operation fails a check, and changing the limit while violations are
  * held is refused; nothing is left behind at tear-down. After every operation
  * each variable is valid, a closed base domain holds the current domain, and

@@ -44,6 +44,13 @@ private:
 
 bool isRange(int kind) { return kind == KIND_INTERVAL || kind == KIND_REAL; }
 
+// Whether a closed base holds the current domain: an emptied one holds only an emptied domain.
+bool baseHolds(const AbstractDomain& base, const AbstractDomain& current) {
+  if (base.isOpen() || current.isEmpty())
+    return true;
+  return current.isClosed() && !base.isEmpty() && current.isSubsetOf(base);
+}
+
 // Whether restricting `base` to `domain` leaves it a value.
 bool sharesValue(const AbstractDomain& base, const AbstractDomain& domain) {
   if (!domain.intersects(base))
@@ -261,6 +268,7 @@ bool OperationSession::apply(const Operation& op) {
     const bool actsAtUnlink = op.listenerNotice >= 0 && op.listenerChoice % 5 < 2;
     m_unlinkArming = UnlinkActor::Arming{actsAtUnlink ? op.listenerNotice % 3 : -1, op.listenerChoice};
     m_deleter->actsAtRunEnd = true;
+    m_emptiedRefilled = false;
     m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
     m_creating = false;
@@ -463,6 +471,8 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
     return false;
   ModelVariable& var = m_variables[op.target];
   if (op.type == Type::REMOVE_VALUE) {
+    if (op.kind != 0)
+      return removeEnd(op);
     if ((var.kindNow() != KIND_OPEN && var.kindNow() != KIND_ENUMERATION) || op.values.size() != 1)
       return false;
     var.id->remove(op.values[0]);
@@ -477,6 +487,38 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
   var.open = true;
   // A fresh engine builds it open: it is closed again only if the client closes it again.
   var.closedBefore = -1;
+  return true;
+}
+
+// Removes an end of an interval's base: the base's own, or the current domain's where that lies
+// within the tolerance of one of the base's (the value a rule left beside it). The base keeps
+// the values the client left in it but what the removal takes.
+bool OperationSession::removeEnd(const Operation& op) {
+  ModelVariable& var = m_variables[op.target];
+  const AbstractDomain& base = var.id->baseDomain();
+  if (var.kindNow() != op.kind || op.values.size() != 1 || base.isEmpty())
+    return false;
+  const AbstractDomain& current = var.id->lastDomain();
+  const bool upper = op.values[0] % 2 != 0;
+  double value = upper ? base.getUpperBound() : base.getLowerBound();
+  if (op.values[0] >= 2 && !current.isEmpty()) {
+    const double end = upper ? current.getUpperBound() : current.getLowerBound();
+    if (base.eq(end, base.getLowerBound()) || base.eq(end, base.getUpperBound()))
+      value = end;
+  }
+  var.id->remove(value);
+  if (!var.alive) // a listener deleted it
+    return true;
+  if (var.id->baseDomain().isMember(value))
+    fail("base domain kept a removed value", OperationSequence::describe(op) + ": v" + std::to_string(op.target) +
+                                                 " base " + var.id->baseDomain().toString() + " still holds " +
+                                                 var.id->toString(value));
+  const std::set<int> now = DrawnDomain::membersOf(var.id->baseDomain());
+  std::set<int> kept;
+  for (int v : var.base)
+    if (now.count(v) != 0)
+      kept.insert(v);
+  var.base = kept;
   return true;
 }
 
@@ -512,7 +554,7 @@ void OperationSession::checkDynamicDomains(const std::string& what) {
       fail("variable left invalid", shown);
       return;
     }
-    if (base.isClosed() && !current.isEmpty() && (current.isOpen() || !current.isSubsetOf(base))) {
+    if (!baseHolds(base, current)) {
       fail("closed base does not hold the current domain", shown);
       return;
     }
@@ -842,7 +884,8 @@ void OperationSession::propagated(bool answer, const std::string& what) {
   if (!keepsSolutions(parts, answer, what) || !countsViolations(what) || !keepsBrokenConstraintsSeen(what))
     return;
   if (!answer) {
-    failsAsFreshEngine(parts, what);
+    if (failsOverAnActiveVariable(what))
+      failsAsFreshEngine(parts, what);
     return;
   }
   if (leavesNoEmptyDomain(what) && leavesNoPendingWork(what) && leavesNoDecidedViolation(network, what))
@@ -954,12 +997,28 @@ bool OperationSession::keepsBrokenConstraintsSeen(const std::string& what) {
 // A true answer leaves no active variable empty. The engine does not hear of an inactive
 // variable's changes; an open domain without values is not empty, as it may still gain any.
 bool OperationSession::leavesNoEmptyDomain(const std::string& what) {
+  const Id<ConstrainedVariable> emptied = activeEmptied();
+  if (emptied.isNoId())
+    return true;
+  fail("consistent with an empty domain", "after " + what + ": " + emptied->getName().toString() + " is empty");
+  return false;
+}
+
+// A false answer rests on an active variable holding nothing for good: one switched off is judged
+// once it is on, however it emptied.
+bool OperationSession::failsOverAnActiveVariable(const std::string& what) {
+  // Refilled by a listener told the run failed, the same model answers false with nothing empty.
+  if (m_emptiedRefilled || !activeEmptied().isNoId())
+    return true;
+  fail("inconsistent over switched-off variables", "after " + what + ": no active variable is empty");
+  return false;
+}
+
+Id<ConstrainedVariable> OperationSession::activeEmptied() const {
   for (const Id<ConstrainedVariable>& var : m_engine->getVariables())
-    if (var->isActive() && var->lastDomain().isEmpty() && var->lastDomain().isClosed()) {
-      fail("consistent with an empty domain", "after " + what + ": " + var->getName().toString() + " is empty");
-      return false;
-    }
-  return true;
+    if (var->isActive() && var->lastDomain().isEmpty() && var->lastDomain().isClosed())
+      return var;
+  return Id<ConstrainedVariable>();
 }
 
 // A true answer leaves no work queued.
@@ -1020,16 +1079,6 @@ bool OperationSession::sameRealBounds(const AbstractDomain& a, const AbstractDom
   return a.compareEqual(a.getLowerBound(), b.getLowerBound()) && a.compareEqual(a.getUpperBound(), b.getUpperBound());
 }
 
-// Whether an inactive variable holds nothing: the engine does not hear of an inactive variable
-// emptied (a member removed from its base, say), while a fresh engine builds it empty before it
-// switches it off, and so records it.
-bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) const {
-  return std::any_of(variables.begin(), variables.end(), [this](int v) {
-    const ModelVariable& var = m_variables.at(v);
-    return var.alive && !var.id->isActive() && var.id->lastDomain().isEmpty() && var.id->lastDomain().isClosed();
-  });
-}
-
 // The parts a fresh engine is held to. A part holding a constraint whose rule makes the fixpoint
 // depend on the order of execution (ConstraintEntry::orderDependence) is not, as the README
 // says. Nor is a part where a constraint holds a real variable (an interval, or an enumeration
@@ -1037,7 +1086,7 @@ bool OperationSession::emptiedWhileInactive(const std::set<int>& variables) cons
 // step by the tolerance, and the bounded rounds of each execution, or the tolerance of an
 // equality's narrowing, cut that crawl short where the order of execution says. Nor is one with
 // a strict comparison against a sum over reals, where the tolerance adds up (see
-// strictAgainstRealSum). `allOn` tells which of the others have nothing switched off.
+// strictAgainstRealSum), or a product over a real narrower than the tolerance. `allOn` tells which of the others have nothing switched off.
 std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(const std::vector<Part>& parts,
                                                                                std::vector<bool>& allOnToo) const {
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
@@ -1080,13 +1129,23 @@ std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(c
             name.find("addlt") != std::string::npos) &&
            std::any_of(mc.scope.begin(), mc.scope.end(), real);
   };
+  // A product over a real interval narrower than the tolerance: which moves smaller than the
+  // tolerance it skips follows the order of execution, as the README says.
+  auto productOverNarrowReal = [&](const ModelConstraint& mc) {
+    return catalogue[static_cast<std::size_t>(mc.entry)].className == "MultEqualConstraint" &&
+           std::any_of(mc.scope.begin(), mc.scope.end(), [&](int v) {
+             const AbstractDomain& base = m_variables.at(v).id->baseDomain();
+             return m_variables.at(v).kind == KIND_REAL && base.isInterval() && !base.isEmpty() &&
+                    base.getUpperBound() - base.getLowerBound() < base.minDelta();
+           });
+  };
   std::vector<const Part*> compared;
   allOnToo.clear();
   for (const Part& part : parts)
     if (std::none_of(part.constraints.begin(), part.constraints.end(), [&](int c) {
           const ModelConstraint& mc = m_constraints.at(c);
           return catalogue[static_cast<std::size_t>(mc.entry)].orderDependence != nullptr || mayCrawl(mc) ||
-                 strictAgainstRealSum(mc);
+                 strictAgainstRealSum(mc) || productOverNarrowReal(mc);
         })) {
       compared.push_back(&part);
       allOnToo.push_back(allOn(part));
@@ -1113,8 +1172,6 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
     comparedVariables.insert(part->variables.begin(), part->variables.end());
   FreshNetwork fresh(*this, comparedVariables);
   if (!fresh.propagate()) {
-    if (emptiedWhileInactive(comparedVariables))
-      return true;
     fail("answer differs from a fresh engine", "after " + what + ": a fresh engine over " +
                                                    (compared.size() < parts.size() ? "the compared parts of " : "") +
                                                    "the live network answers false");
@@ -1124,6 +1181,13 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
     for (int v : compared[i]->variables) {
       const AbstractDomain& live = m_variables.at(v).id->lastDomain();
       const AbstractDomain& again = fresh.domainOf(v);
+      if (!baseHolds(fresh.baseOf(v), again)) {
+        fail("closed base does not hold the current domain", "after " + what + ": in a fresh engine, v" +
+                                                                 std::to_string(v) + " base " +
+                                                                 fresh.baseOf(v).toString() + ", current " +
+                                                                 again.toString());
+        return false;
+      }
       const bool differs =
           allOnToo[i] ? live.toString() != again.toString() && !sameRealBounds(live, again) : !withinFresh(live, again);
       if (differs) {

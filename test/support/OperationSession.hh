@@ -260,10 +260,10 @@ private:
   bool createVariable(const OperationSequence::Operation& op);
   bool createConstraint(const OperationSequence::Operation& op);
   bool changeDynamicDomain(const OperationSequence::Operation& op);
+  // A REMOVE_VALUE operation on an interval: removes an end (see the source).
+  bool removeEnd(const OperationSequence::Operation& op);
   // After every operation: each variable valid, within a closed base, and a specified one at its value or empty.
   void checkDynamicDomains(const std::string& what);
-  // Whether one of the variables is inactive with an empty closed current domain (see matchesFreshEngine).
-  bool emptiedWhileInactive(const std::set<int>& variables) const;
   // Whether both are real intervals whose bounds agree within the tolerance (see matchesFreshEngine).
   static bool sameRealBounds(const AbstractDomain& a, const AbstractDomain& b);
   bool setViolationLimit(const OperationSequence::Operation& op);
@@ -309,6 +309,9 @@ private:
   bool countsViolations(const std::string& what);
   bool keepsBrokenConstraintsSeen(const std::string& what);
   bool leavesNoEmptyDomain(const std::string& what);
+  bool failsOverAnActiveVariable(const std::string& what);
+  // An active variable whose closed current domain is empty; none when there is none.
+  Id<ConstrainedVariable> activeEmptied() const;
   bool leavesNoPendingWork(const std::string& what);
   bool leavesNoDecidedViolation(const std::set<int>& network, const std::string& what);
   bool matchesFreshEngine(const std::vector<Part>& parts, const std::string& what);
@@ -369,6 +372,7 @@ private:
   // A creation a listener's failure takes back is under way; the constraints listeners made
   // during the operation.
   bool m_takingBack = false;
+  bool m_emptiedRefilled = false;    // a listener reset what a failed run emptied, in this operation
   bool m_propagateOperation = false; // a listener may fail at any notice (see mayFailAnywhere())
   std::vector<Id<Constraint> > m_listenerMade;
   int m_listenerMadeCount = 0;

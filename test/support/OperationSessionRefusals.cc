@@ -250,6 +250,7 @@ void OperationSession::resetEmptied() {
   for (int v : emptied)
     if (m_variables.at(v).alive)
       resetVariable(v);
+  m_emptiedRefilled = m_emptiedRefilled || !emptied.empty();
 }
 
 void OperationSession::refuseDuringRun(int choice) {

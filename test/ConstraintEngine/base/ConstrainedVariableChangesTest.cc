@@ -1,5 +1,7 @@
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
+#include "ConstraintEngine/component/FunctionConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
+#include "ConstraintEngine/component/SignConstraints.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
 #include "support/RecordingEngineListener.hh"
@@ -144,6 +146,40 @@ TEST_F(VariableChangesTest, ABaseNarrowerThanTheToleranceIsNotOneValue) {
   EXPECT_FALSE(w->specifiedFlag() || w->isSpecified());
   EXPECT_EQ(w->lastDomain().getLowerBound(), 3);
   EXPECT_EQ(w->lastDomain().getUpperBound(), 3.000008);
+}
+
+// A removal keeps the current domain within the base. A base narrower than the tolerance empties
+// whole, and takes along a current value within it that the removed value lay too far from; the
+// engine then answers false, and a reset and the removal of a neighbour go through. A base end
+// stepped past a removed value stays apart from it: a rule converging on that value empties the
+// variable rather than bring the value back.
+TEST_F(VariableChangesTest, ARemovalKeepsTheCurrentDomainWithinTheBase) {
+  const Id<ConstrainedVariable> v0 = floatVar("v0", 0, 6e-6), v1 = floatVar("v1", 0, 6e-6);
+  v0->specify(4.5e-6);
+  new NegateConstraint("neg", "Default", engine(), makeScope(v1, v0));
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_EQ(v1->lastDomain().getUpperBound(), -4.5e-6);
+  v1->remove(6e-6);
+  EXPECT_TRUE(v1->baseDomain().isEmpty());
+  EXPECT_TRUE(v1->lastDomain().isEmpty());
+  EXPECT_FALSE(m_engine->propagate());
+  v1->reset();
+  delete static_cast<ConstrainedVariable*>(v0);
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_TRUE(v1->lastDomain().isEmpty());
+
+  const Id<ConstrainedVariable> x = floatVar("x", -3, 0);
+  new SineFunction("sin", "Default", engine(), makeScope(x, x));
+  delete static_cast<ConstrainedVariable*>(v1);
+  ASSERT_TRUE(m_engine->propagate());
+  const double least = x->lastDomain().getLowerBound();
+  ASSERT_LT(least, 0);
+  ASSERT_GT(least, -1e-5);
+  x->remove(least);
+  EXPECT_TRUE(x->lastDomain().isEmpty());
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_TRUE(x->isValid());
+  EXPECT_TRUE(x->lastDomain().isEmpty());
 }
 
 TEST_F(VariableChangesTest, SpecifyingFromAListenerDuringARunLeavesItToThatRun) {

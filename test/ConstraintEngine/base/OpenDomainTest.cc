@@ -168,18 +168,18 @@ TEST_F(OpenDomainTest, ACreationWhosePropagationFailsIsTakenBack) {
 TEST_F(OpenDomainTest, AGainFromMeetingAClosedEnumerationGivesBackWhatTheOldMembersNarrowed) {
   for (int way = 0; way < 2; ++way) {
     SCOPED_TRACE(way == 0 ? "equated in a run" : "base closed");
-    const Id<ConstrainedVariable> x = intVar("x", 0, 10), ub = intVar("ub", 0, 8), lb = openEnum("lb", {3});
+    const Id<ConstrainedVariable> x = intEnum("x", {1, 2, 3}), lb = openEnum("lb", {3});
     const Id<ConstrainedVariable> w = intEnum("w", {1, 3});
-    new WithinBounds("withinBounds", "Default", engine(), makeScope(x, lb, ub));
+    new ValueRemovingTestConstraint("neq", "Default", engine(), makeScope(x, lb));
     ASSERT_TRUE(m_engine->propagate());
-    ASSERT_EQ(shown(x), "int:CLOSED[3, 8]");
+    ASSERT_EQ(shown(x), "int:CLOSED{1, 2}");
     if (way == 0)
       new EqualConstraint("eq", "Default", engine(), makeScope(lb, w));
     else
       lb->restrictBaseDomain(w->lastDomain());
     EXPECT_TRUE(m_engine->propagate());
     EXPECT_EQ(shown(lb), "int:CLOSED{1, 3}");
-    EXPECT_EQ(shown(x), "int:CLOSED[1, 8]");
+    EXPECT_EQ(shown(x), "int:CLOSED{1, 2, 3}");
   }
   const Id<ConstrainedVariable> x = openEnum("x", {1}), y = intEnum("y", {1, 5}), w = intEnum("w", {1, 5});
   new NotEqualConstraint("neq", "Default", engine(), makeScope(x, y));
@@ -425,6 +425,28 @@ TEST_F(OpenDomainTest, ARunGivingBackGainsEnds) {
   a->insert(2);
   EXPECT_FALSE(m_engine->propagate());
   EXPECT_EQ(shown(b), "int:CLOSED{}");
+}
+
+// A listener told that a variable opens specifies it, outside any run: its value stands, closed,
+// as one specified before the opening would, and the next run keeps it.
+TEST_F(OpenDomainTest, AValueSpecifiedWhileAVariableOpensStands) {
+  struct Specifier : ConstraintEngineListener {
+    Specifier(const Id<ConstraintEngine>& e, const Id<ConstrainedVariable>& v) : ConstraintEngineListener(e), var(v) {}
+    void notifyChanged(const Id<ConstrainedVariable>& changed, const DomainListener::ChangeType& change) override {
+      if (changed == var && change == DomainListener::OPENED)
+        var->specify(1);
+    }
+    Id<ConstrainedVariable> var;
+  };
+  const Id<ConstrainedVariable> v = intEnum("v", {0, 1, 4}), w = intVar("w", 0, 2);
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(v, w));
+  ASSERT_TRUE(m_engine->propagate());
+  Specifier specifier(engine(), v);
+  v->open();
+  EXPECT_TRUE(v->specifiedFlag());
+  EXPECT_EQ(shown(v), "int:CLOSED{1}");
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(shown(v), "int:CLOSED{1}");
 }
 
 } // namespace

@@ -291,6 +291,7 @@ TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   m_schema->registerConstraintType((new ConcreteConstraintType<EqualSumConstraint>("sum", "Default", false))->getId());
   m_schema->registerConstraintType(
       (new ConcreteConstraintType<AllDiffConstraint>("allDiff", "Default", false))->getId());
+  m_schema->registerConstraintType((new ConcreteConstraintType<AbsoluteValue>("absVal", "Default", false))->getId());
   const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 5), z = intVar("z", 0, 10);
   const Id<ConstrainedVariable> s = symbolVar("s");
   const Id<ConstrainedVariable> b = (new Variable<BoolDomain>(engine(), BoolDomain(BoolDT::instance()), false, true,
@@ -314,6 +315,8 @@ TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
         engine()->createConstraint("sum", std::vector<Id<ConstrainedVariable> >{x, z, y, y, y, y, y, y, s});
       },
       sumTypes);
+  // A symbol's key read as a number would reach a bound no interval holds.
+  expectRefused([&] { engine()->createConstraint("absVal", makeScope(s, s)); }, "m_x.isNumeric()");
   m_engine->setAutoPropagation(false);
 
   // Built directly, the constraint was registered before its class refused it: the listeners
@@ -329,6 +332,7 @@ TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   };
   refusedDirectly([&] { new AllDiffConstraint("allDiff", "Default", engine(), makeScope(x, s)); }, sameTypes);
   refusedDirectly([&] { new WithinBounds("within", "Default", engine(), makeScope(x, s, z)); }, "m_x.isNumeric()");
+  refusedDirectly([&] { new AbsoluteValue("abs", "Default", engine(), makeScope(x, s)); }, "m_y.isNumeric()");
   refusedDirectly([&] { new CondAllSameConstraint("cas", "Default", engine(), makeScope(b, x, s)); }, sameTypes);
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(x->lastDomain().getUpperBound(), 5);

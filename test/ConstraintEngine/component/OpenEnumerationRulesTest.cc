@@ -88,10 +88,13 @@ TEST_F(OpenEnumerationRulesTest, EqualityWithAnIntervalWaitsForTheClosing) {
 }
 
 // The rules that narrow an open domain by bounds wait; the domain's values stay as they are
-// until it is closed, when the rule acts on them.
+// until it is closed, when the rule acts on them. Nor are an open bound's values so far read: y
+// keeps its bounds until the bound is closed.
 TEST_F(OpenEnumerationRulesTest, BoundsRulesWaitOnAnOpenDomain) {
   const Id<ConstrainedVariable> x = openEnum("x", {1, 5, 9}), lb = intVar("lb", 2, 3), ub = intVar("ub", 6, 7);
   m_engine->createConstraint("withinBounds", makeScope(x, lb, ub));
+  const Id<ConstrainedVariable> y = intVar("y", 0, 10), openLb = openEnum("openLb", {3});
+  m_engine->createConstraint("withinBounds", makeScope(y, openLb, ub));
   const Id<ConstrainedVariable> s = openEnum("s", {0, 1, 30}), t = intVar("t", -10, 100);
   m_engine->createConstraint("sin", makeScope(s, t));
   const Id<ConstrainedVariable> a = openEnum("a", {-3, 2, 4}), b = intVar("b", -2, 2);
@@ -101,7 +104,10 @@ TEST_F(OpenEnumerationRulesTest, BoundsRulesWaitOnAnOpenDomain) {
   EXPECT_EQ(shown(s), "int:OPEN{0, 1, 30}");
   EXPECT_EQ(shown(t), "int:CLOSED[-10, 100]");
   EXPECT_EQ(shown(b), "int:CLOSED[-2, 2]");
+  EXPECT_EQ(shown(y), "int:CLOSED[0, 10]");
+  openLb->insert(1);
   x->close();
+  openLb->close();
   s->close();
   a->close();
   EXPECT_TRUE(m_engine->propagate());
@@ -109,6 +115,7 @@ TEST_F(OpenEnumerationRulesTest, BoundsRulesWaitOnAnOpenDomain) {
   EXPECT_EQ(shown(s), "int:CLOSED{0, 1}"); // sin(t), t clamped to [-10, 90]
   EXPECT_EQ(shown(t), "int:CLOSED[-10, 90]");
   EXPECT_EQ(shown(a), "int:CLOSED{2}");
+  EXPECT_EQ(shown(y), "int:CLOSED[1, 7]");
 }
 
 // An open enumeration holding one value is not decided: it may still gain any value, so the
