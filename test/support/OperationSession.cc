@@ -1122,12 +1122,15 @@ std::vector<const OperationSession::Part*> OperationSession::freshlyComparable(c
     return false;
   };
   // A strict comparison against a sum over reals: the tolerance adds up where the sum equals the
-  // other side, and what is kept follows the order of execution, as the README says.
+  // other side, and what is kept follows the order of execution, as the README says. So it does
+  // over an enumeration made open, whose rules wait until it closes and then run in another
+  // order than a fresh engine's (the sum between them is real).
   auto strictAgainstRealSum = [&](const ModelConstraint& mc) {
     const std::string& name = catalogue[static_cast<std::size_t>(mc.entry)].className;
     return (name.find("LessThanSum") != std::string::npos || name.find("GreaterThanSum") != std::string::npos ||
             name.find("addlt") != std::string::npos) &&
-           std::any_of(mc.scope.begin(), mc.scope.end(), real);
+           std::any_of(mc.scope.begin(), mc.scope.end(),
+                       [&](int v) { return real(v) || m_variables.at(v).kind == KIND_OPEN; });
   };
   // A product over a real interval narrower than the tolerance: which moves smaller than the
   // tolerance it skips follows the order of execution, as the README says.
