@@ -218,7 +218,7 @@ public:
       m_runOwed = true;
   }
   /// Records that what an answer depends on changed: a variable or constraint made or removed, or
-  /// switched by a client, a base domain, a specification, the violations allowed. After a failed
+  /// switched by a client, a base domain, a value specified or cleared, the violations allowed. After a failed
   /// run, propagate() goes on only then.
   void noteModelChange() { ++m_modelChanges; }
   /// Brackets the switching of the object keyed `key`: switched again meanwhile, it is refused.
