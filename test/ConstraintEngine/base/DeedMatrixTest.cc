@@ -164,9 +164,11 @@ VarId variableOver(const Id<ConstraintEngine>& engine, const AbstractDomain& bas
 
 // A copy of a domain that also holds a value: an enumeration gains it, an interval stretches to it.
 AbstractDomain* withValue(const AbstractDomain& dom, double value) {
+  const double lb = std::min(dom.getLowerBound(), value), ub = std::max(dom.getUpperBound(), value);
+  if (!dom.isEnumerated() && dom.minDelta() >= 1)
+    return new IntervalIntDomain(static_cast<int>(lb), static_cast<int>(ub), dom.getDataType());
   if (!dom.isEnumerated())
-    return new IntervalDomain(std::min(dom.getLowerBound(), value), std::max(dom.getUpperBound(), value),
-                              dom.getDataType());
+    return new IntervalDomain(lb, ub, dom.getDataType());
   std::list<double> values;
   dom.getValues(values);
   values.push_back(value);
