@@ -240,10 +240,36 @@ void Entity::notifyDiscarded(const Entity*) {}
 
 bool Entity::refusesDeletion() const { return false; }
 
+namespace {
+
+// Brackets one call of a CallCounter, however it ends.
+class OwnCall {
+public:
+  explicit OwnCall(CallCounter* counter) : m_counter(counter) {
+    if (m_counter != nullptr)
+      m_counter->enterOwnCall();
+  }
+  ~OwnCall() noexcept(false) {
+    if (m_counter != nullptr)
+      m_counter->leaveOwnCall();
+  }
+  OwnCall(const OwnCall&) = delete;
+  OwnCall& operator=(const OwnCall&) = delete;
+
+private:
+  CallCounter* m_counter;
+};
+
+} // namespace
+
+CallCounter* Entity::callCounter() const { return nullptr; }
+
 void Entity::discard(bool pool) {
-  // A refusal leaves the entity as it was, also where it is only printed (a call made while a
-  // destructor tells of a removal).
-  if (m_discarded || refusesDeletion())
+  if (m_discarded)
+    return;
+  const OwnCall call(callCounter());
+  // A refusal leaves the entity as it was.
+  if (refusesDeletion())
     return;
   retire(pool);
 }
@@ -279,6 +305,8 @@ void Entity::raiseDiscarded(const char* operation) const {
 }
 
 bool Entity::decRefCount() {
+  // The call outlives the object, which the last hold deletes.
+  const OwnCall call(callCounter());
   if (m_refCount == 0) {
     raiseFailedCheck("m_refCount > 0", "Utils/Entity", __LINE__,
                      ("No hold left to drop on " + toString() + ".").c_str());

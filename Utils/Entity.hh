@@ -11,6 +11,21 @@
 namespace KALDEN {
 
 /**
+ * What counts a discard() or decRefCount() as one call of whatever an entity belongs to (its
+ * engine), however it is reached: what the call causes is judged once it has returned whole.
+ */
+class CallCounter {
+public:
+  /// A call begins.
+  virtual void enterOwnCall() = 0;
+  /// The call returns; may throw what it kept (never while an error leaves or a destructor runs).
+  virtual void leaveOwnCall() = 0;
+
+protected:
+  ~CallCounter() = default;
+};
+
+/**
  * The keyed, discardable base of variables, constraints and propagators.
  *
  * Keys grow with creation and are never reused, so key order is creation
@@ -60,8 +75,8 @@ public:
   /// destructor). False here.
   virtual bool refusesDeletion() const;
 
-  /// Retires the entity (once), unless refusesDeletion(), which leaves it as it was even where the refusal is
-  /// only printed; `pool` lets garbageCollect() delete a heap object later.
+  /// Retires the entity (once), unless refusesDeletion(), which leaves it as it was; `pool` lets
+  /// garbageCollect() delete a heap object later. One call of callCounter()'s.
   void discard(bool pool = true);
   /// discard() from the entity's own destructor, which cannot be refused: a refusal is printed and the entity goes.
   void discardInDestructor();
@@ -79,7 +94,7 @@ public:
   /// Takes one more hold on the entity.
   void incRefCount() { ++m_refCount; }
   /// Drops one hold; the last one discards the entity and deletes it if it is a heap object, unless
-  /// refusesDeletion(). Answers whether it went.
+  /// refusesDeletion(). Answers whether it went. One call of callCounter()'s, which outlives the entity.
   bool decRefCount();
   /// Number of holds (1 when built).
   unsigned int refCount() const { return m_refCount; }
@@ -108,6 +123,8 @@ public:
   static void operator delete(void* block);
 
 protected:
+  /// What counts discard() and decRefCount() as one call; none here. It must outlive the entity.
+  virtual CallCounter* callCounter() const;
   /// From a constructor taking back its own registration: the entity counts as discarded, so that
   /// nobody told of its going discards it again, half-built as it is.
   void markRefused() { m_discarded = true; }

@@ -1,6 +1,7 @@
 #include "Utils/Error.hh"
 
 #include <iostream>
+#include <exception>
 #include <memory>
 #include <sstream>
 
@@ -46,7 +47,7 @@ unsigned long& Error::suppressedCount() {
 void Error::handleAssert() {
   std::unique_ptr<Error> self(this);
   // Throwing from a destructor, or while another exception unwinds, would end the process.
-  if (NoThrowScope::active() || std::uncaught_exceptions() > 0) {
+  if (NoThrowScope::mustPrint()) {
     ++suppressedCount();
     std::cerr << m_text << std::endl;
     return;
@@ -66,5 +67,21 @@ int& NoThrowScope::depth() {
   static int sl_depth = 0;
   return sl_depth;
 }
+
+bool NoThrowScope::mustPrint() {
+  const CatchingScope::Floor& floor = CatchingScope::floor();
+  return depth() > floor.depth || std::uncaught_exceptions() > floor.uncaught;
+}
+
+CatchingScope::Floor& CatchingScope::floor() {
+  static Floor sl_floor{0, 0};
+  return sl_floor;
+}
+
+CatchingScope::CatchingScope() : m_outer(floor()) {
+  floor() = Floor{NoThrowScope::depth(), std::uncaught_exceptions()};
+}
+
+CatchingScope::~CatchingScope() { floor() = m_outer; }
 
 } // namespace KALDEN

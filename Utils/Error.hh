@@ -22,8 +22,9 @@ public:
   Error(const std::string& condition, const std::string& msg, const std::string& label, const std::string& file,
         const int& line);
 
-  /// Acts on a heap-allocated failure report and takes it over: throws a copy,
-  /// or, while a destructor runs or an exception is in flight, prints it and returns.
+  /// Acts on a heap-allocated failure report and takes it over: throws a copy, or, while a
+  /// destructor runs or an exception is in flight and no CatchingScope opened since catches it,
+  /// prints it and returns.
   void handleAssert();
 
   /// Prints a warning to the standard error stream; raises nothing.
@@ -89,9 +90,35 @@ public:
 
   /// True while some scope is alive.
   static bool active() { return depth() > 0; }
+  /// Whether a failure raised now must be printed rather than thrown: a scope, or an exception
+  /// in flight, was opened since the innermost CatchingScope.
+  static bool mustPrint();
 
 private:
+  friend class CatchingScope;
   static int& depth();
+};
+
+/**
+ * Held by a boundary that catches everything thrown inside it (the listener failure point): a
+ * failed check there is thrown to it, even while a destructor runs or an error unwinds, so that
+ * the code after the check never goes on.
+ */
+class CatchingScope {
+public:
+  CatchingScope();
+  ~CatchingScope();
+  CatchingScope(const CatchingScope&) = delete;
+  CatchingScope& operator=(const CatchingScope&) = delete;
+
+private:
+  friend class NoThrowScope;
+  struct Floor {
+    int depth;
+    int uncaught;
+  };
+  static Floor& floor();
+  Floor m_outer;
 };
 
 } // namespace KALDEN

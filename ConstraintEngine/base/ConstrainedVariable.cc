@@ -193,15 +193,9 @@ bool ConstrainedVariable::isValid() const {
   return validate();
 }
 
-void ConstrainedVariable::discard(bool pool) {
-  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
-  Entity::discard(pool);
-}
-
-bool ConstrainedVariable::decRefCount() {
-  // The call outlives the object, which the last hold deletes.
-  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
-  return Entity::decRefCount();
+CallCounter* ConstrainedVariable::callCounter() const {
+  // Its engine counts it, and outlives it.
+  return m_constraintEngine.isValid() ? static_cast<CallCounter*>(m_constraintEngine.operator->()) : nullptr;
 }
 
 void ConstrainedVariable::handleDiscard() {

@@ -172,11 +172,6 @@ public:
   /// Unlinks and discards the constraints (unless purging), leaves the engine, dismisses the listeners.
   /// A constraint that is part of another goes with the outermost one standing.
   void handleDiscard() override;
-  /// Discards the variable as one engine call: a run a listener's deed owes meanwhile starts once
-  /// it has gone whole, with its constraints.
-  void discard(bool pool = true);
-  /// Drops one hold as one engine call (see discard()).
-  bool decRefCount();
   /// The outermost constraint still standing that this variable is a part of (a composite's interim
   /// variable), the empty handle when none: a part is deleted only with it.
   Id<Constraint> standingOwner() const;
@@ -316,6 +311,8 @@ public:
   void notifyRemoved(const Id<ConstrainedVariableListener>& listener);
 
 protected:
+  /// Its engine: a discard() or decRefCount() of it is one engine call.
+  CallCounter* callCounter() const override;
   /// Builds the variable, registers it with its engine and makes its own change listener.
   ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool internal, bool canBeSpecified,
                       const LabelStr& name, const Id<Entity>& parent, int index);

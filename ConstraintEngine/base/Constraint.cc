@@ -207,15 +207,9 @@ bool Constraint::refusesPartDeletion(const Entity& part, int ownerKey, bool stan
 
 void Constraint::adopt(ConstrainedVariable& part) const { part.extras().ownerKey = getKey(); }
 
-void Constraint::discard(bool pool) {
-  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
-  Entity::discard(pool);
-}
-
-bool Constraint::decRefCount() {
-  // The call outlives the object, which the last hold deletes.
-  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
-  return Entity::decRefCount();
+CallCounter* Constraint::callCounter() const {
+  // Its engine counts it, and outlives it.
+  return m_constraintEngine.isValid() ? static_cast<CallCounter*>(m_constraintEngine.operator->()) : nullptr;
 }
 
 void Constraint::handleDiscard() {

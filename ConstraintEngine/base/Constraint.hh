@@ -91,11 +91,6 @@ public:
   std::string toString() const override;
   /// Unlinks the constraint from its scope (unless purging) and removes it from the engine.
   void handleDiscard() override;
-  /// Discards the constraint as one engine call: a run a listener's deed owes meanwhile starts
-  /// once it has gone whole, with its parts and interim variables.
-  void discard(bool pool = true);
-  /// Drops one hold as one engine call (see discard()).
-  bool decRefCount();
   /// The outermost constraint that this one is a part of (a composite's member) and that has not
   /// gone, while it is being discarded too; the empty handle when none: deleteConstraint refuses
   /// the part while there is one.
@@ -175,6 +170,8 @@ public:
   std::string getViolationExpl() const override;
 
 protected:
+  /// Its engine: a discard() or decRefCount() of it is one engine call.
+  CallCounter* callCounter() const override;
   /// Builds, registers and links the constraint. The whole scope is checked before anything is
   /// registered. Listeners hear of it once it is linked or, `madeUntilMembersBuilt`, at made().
   Constraint(const LabelStr& name, const LabelStr& propagatorName, const Id<ConstraintEngine>& constraintEngine,

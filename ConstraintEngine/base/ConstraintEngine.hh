@@ -4,6 +4,8 @@
 #include "ConstraintEngine/base/AbstractDomain.hh"
 #include "ConstraintEngine/base/ConstrainedVariable.hh"
 #include "ConstraintEngine/base/ViolationMgr.hh"
+#include "Utils/Entity.hh"
+#include "Utils/Error.hh"
 #include "Utils/LabelStr.hh"
 #include "Utils/base/EngineComponent.hh"
 #include "Utils/base/EntityComparator.hh"
@@ -81,7 +83,7 @@ public:
  * are gone already), then drops its hold on its propagators. Engine listeners
  * may outlive it.
  */
-class ConstraintEngine : public PSConstraintEngine {
+class ConstraintEngine : public PSConstraintEngine, public CallCounter {
 public:
   /// Variables in key order.
   typedef KeyOrderedSet<ConstrainedVariable> VariableSet;
@@ -208,6 +210,14 @@ public:
   /// Admits a call by what the engine is doing, or refuses it before it changes anything: throws,
   /// or inside a destructor prints and answers false. `subject` keys the object switched.
   bool admit(Deed deed, int subject = 0);
+  /// A discard() or decRefCount() of a variable or constraint begins: one call, never refused.
+  void enterOwnCall() override {
+    ++m_callDepth;
+    ++m_callCount;
+    ++m_scopeDepth;
+  }
+  /// It returns (see EngineCall).
+  void leaveOwnCall() override { leaveCall(); }
   /// Whether a call or a notice is under way: a propagate() now would run inside it.
   bool isInsideCall() const { return m_callDepth != 0 || m_tellingDepth != 0; }
   /// Records that an admitted call owes a run (with auto-propagation on): it starts once, when the
@@ -235,6 +245,8 @@ public:
   template <class F>
   void heed(int key, const F& f) {
     try {
+      // Everything thrown here is caught: a check failing inside a destructor is thrown too.
+      const CatchingScope catching;
       f();
     } catch (...) {
       keepFailure(key);
@@ -442,21 +454,29 @@ private:
   }
   // What the outermost telling does once it ends.
   void afterTelling();
-  // Ends a scope (a call, a telling, a making told); the outermost takes back the creations a
-  // failure concerns, then lets the first failure leave. `runFailed`: the run owed failed.
+  // Ends a scope (a call, a telling, a making told, a discard): one depth counts them all. The
+  // outermost takes back the creations a failure concerns, leaves a run still owed for the next
+  // propagate() (a call has started it already), then lets the first failure leave. `runFailed`:
+  // the run the call owed failed.
   void leaveScope(bool runFailed) {
-    if (m_scopeDepth != 1 || (!m_failure && m_creations.empty()))
+    if (m_scopeDepth != 1 || (!m_failure && m_creations.empty() && !m_runOwed))
       --m_scopeDepth;
     else
       leaveOutermostScope(runFailed);
   }
-  // As leaveScope(), of the outermost scope with a failure or creations to forget.
+  // As leaveScope(), of the outermost scope with a failure, creations to forget or a run owed.
   void leaveOutermostScope(bool runFailed);
   // The first failure kept, with the keys of the objects whose notices a listener failed on, and
   // the scopes open (see withinScope()).
   std::exception_ptr m_failure;
   std::vector<int> m_failedKeys;
   unsigned int m_scopeDepth = 0;
+  // The first key made after the first failure was kept (0: none kept): nothing made from it on
+  // is taken back, for nothing failed on it.
+  int m_failureKey = 0;
+  // The first key made after the owed run started: what a listener made during the run does not
+  // owe it, as in an explicit propagate().
+  int m_runStartKey = 0;
   friend class EngineCall;
   // Tells the listeners the notices held while a propagator ran, a constraint was created by
   // name or another notice was told, in order. What a listener's deed causes meanwhile waits
@@ -482,7 +502,8 @@ private:
   int holdWhileMaking(const std::function<void()>& make);
   // A creation by name made in the outermost call or telling under way, keys `firstKey` to
   // `endKey`: should that call fail, it is taken back when a listener failed on a notice about
-  // what it made, when it owed the run that failed, or when it is the call's own.
+  // what it made, when it owed the run that failed (made before it started), or when it is the
+  // call's own; never when made after the first failure.
   struct Creation {
     int firstKey;
     int endKey;

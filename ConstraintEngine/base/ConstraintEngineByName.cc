@@ -210,9 +210,9 @@ void ConstraintEngine::takeBackFailedCreations(bool runFailed) {
   for (;;) {
     Creation* next = nullptr;
     for (Creation& creation : m_creations) {
-      if (creation.takenBack)
+      if (creation.takenBack || creation.firstKey >= m_failureKey)
         continue;
-      bool concerned = creation.own || (runFailed && creation.owesRun);
+      bool concerned = creation.own || (runFailed && creation.owesRun && creation.endKey <= m_runStartKey);
       for (const int key : m_failedKeys)
         concerned = concerned || (key >= creation.firstKey && key < creation.endKey);
       if (concerned && (next == nullptr || creation.firstKey < next->firstKey))

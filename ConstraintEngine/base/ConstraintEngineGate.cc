@@ -81,6 +81,7 @@ void ConstraintEngine::leaveCall() {
   bool runFailed = false;
   if (m_callDepth == 1 && m_scopeDepth == 1) {
     if (!m_failure) {
+      m_runStartKey = Entity::nextKey();
       heed(0, [this] { startOwedRun(); });
       runFailed = m_failure != nullptr;
     }
@@ -93,9 +94,10 @@ void ConstraintEngine::leaveCall() {
 
 void ConstraintEngine::keepFailure(int key) {
   // A later failure where nothing may throw could never leave: it is printed, not lost.
-  if (!m_failure)
+  if (!m_failure) {
     m_failure = std::current_exception();
-  else if (NoThrowScope::active())
+    m_failureKey = Entity::nextKey();
+  } else if (NoThrowScope::active())
     printFailure(std::current_exception());
   if (key != 0)
     m_failedKeys.push_back(key);
@@ -107,14 +109,18 @@ void ConstraintEngine::leaveOutermostScope(bool runFailed) {
     heed(0, [this, runFailed] { takeBackFailedCreations(runFailed); });
   m_creations.clear();
   m_failedKeys.clear();
+  m_failureKey = 0;
   m_scopeDepth = 0;
+  // A run still owed here was owed by no call that could start it (a notice told from a
+  // constructor or destructor, or of a change made outside any call), or the call failed: it
+  // waits for the next propagate(), and never starts inside a later, unrelated call.
+  m_runOwed = false;
   if (!m_failure)
     return;
   const std::exception_ptr failure = m_failure;
   m_failure = nullptr;
-  m_runOwed = false;
   // Nothing may throw inside a destructor or while an error leaves: the failure is printed.
-  if (NoThrowScope::active() || std::uncaught_exceptions() > 0)
+  if (NoThrowScope::mustPrint())
     return printFailure(failure);
   std::rethrow_exception(failure);
 }

@@ -27,10 +27,10 @@
 
 namespace KALDEN {
 
-/// Rethrows the stream failure being handled, unless a destructor is running: there it has
-/// been reported (printed) already, and throwing on would end the process.
+/// Rethrows the stream failure being handled, unless it must be printed (see NoThrowScope::mustPrint()):
+/// there it has been reported (printed) already, and throwing on would end the process.
 inline void rethrowTraceFailure() {
-  if (!NoThrowScope::active())
+  if (!NoThrowScope::mustPrint())
     throw;
 }
 

@@ -182,8 +182,8 @@ TEST_F(RefusedCallTest, OpeningAnIntervalAndUndoingAViolationAreRefused) {
   EXPECT_EQ(m_engine->getViolation(), 1.0);
 }
 
-// Told of a removal while a destructor runs, a listener's refused calls cannot throw: the refusal
-// is printed, and the call still changes nothing (no nested run either).
+// Told of a removal while a destructor runs, a listener's refused calls are thrown to it as
+// anywhere else, and change nothing (no nested run either); nothing is printed.
 TEST_F(RefusedCallTest, RefusedCallsWhileADestructorTellsOfARemovalChangeNothing) {
   m_schema->registerDataType((new IntDT())->getId());
   const Id<ConstrainedVariable> x = intVar("x", 0, 10), lb = intVar("lb", 2, 5), ub = intVar("ub", 3, 8);
@@ -213,25 +213,28 @@ TEST_F(RefusedCallTest, RefusedCallsWhileADestructorTellsOfARemovalChangeNothing
   } told(engine());
   told.victim = d;
   std::vector<std::string> before, after;
-  unsigned long printed = 0;
+  unsigned long printed = 0, refused = 0;
   told.atRemoval = [&] {
     before = picture();
     const unsigned long printedBefore = Error::suppressedCount();
-    EXPECT_FALSE(m_engine->propagate());
-    ordering->discard();
-    ordering->decRefCount();
-    e->specify(7);
-    e->specify(3.5);
-    x->relax();
-    e->reset();
-    lb->open();
-    ordering->undoDeactivation();
+    const std::vector<std::function<void()> > calls{
+        [&] { m_engine->propagate(); },   [&] { ordering->discard(); }, [&] { ordering->decRefCount(); },
+        [&] { e->specify(7); },           [&] { e->specify(3.5); },     [&] { x->relax(); },
+        [&] { e->reset(); },              [&] { lb->open(); },          [&] { ordering->undoDeactivation(); }};
+    for (const std::function<void()>& call : calls) {
+      try {
+        call();
+      } catch (const Error&) {
+        ++refused;
+      }
+    }
     printed = Error::suppressedCount() - printedBefore;
     after = picture();
   };
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(told.runs, 1);
-  EXPECT_EQ(printed, 9u);
+  EXPECT_EQ(refused, 9u);
+  EXPECT_EQ(printed, 0u);
   EXPECT_EQ(after, before);
   EXPECT_FALSE(ordering->isDiscarded());
   EXPECT_EQ(ordering->refCount(), 1u);
@@ -242,7 +245,7 @@ TEST_F(RefusedCallTest, RefusedCallsWhileADestructorTellsOfARemovalChangeNothing
 
 // Told of a removal that a run's deletion causes (inside the destructor), a listener's removal
 // from an active open base would widen inside the run: refused before the base loses the value,
-// printed only, and the next run goes. Switched off, the variable takes the removal, and what a
+// thrown to the listener (nothing printed), and the next run goes. Switched off, the variable takes the removal, and what a
 // rule decided from the value is given back, but only once the run has ended.
 TEST_F(RefusedCallTest, ARemovalFromAnOpenBaseInsideARunIsRefusedUnlessTheVariableIsOff) {
   const Id<ConstrainedVariable> o = openEnum("o", {1, 2, 3}), d = intVar("d", 0, 10);
@@ -254,15 +257,19 @@ TEST_F(RefusedCallTest, ARemovalFromAnOpenBaseInsideARunIsRefusedUnlessTheVariab
     actor.actAt("removedVariable d", [&] {
       const unsigned long before = Error::suppressedCount();
       testing::internal::CaptureStderr();
-      o->remove(2);
-      text = testing::internal::GetCapturedStderr();
+      try {
+        o->remove(2);
+      } catch (const Error& refusal) {
+        text = refusal.what();
+      }
+      EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
       printed = Error::suppressedCount() - before;
     });
     delete static_cast<ConstrainedVariable*>(d);
   });
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_FALSE(actor.armed());
-  EXPECT_EQ(printed, 1u);
+  EXPECT_EQ(printed, 0u);
   EXPECT_NE(text.find("!m_propInProgress"), std::string::npos) << text;
   EXPECT_EQ(o->baseDomain().toString(), "int:OPEN{1, 2, 3}");
   EXPECT_EQ(o->lastDomain().toString(), "int:OPEN{1, 2, 3}");
