@@ -6,6 +6,7 @@
 
 #include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
+#include "support/RecordingEngineListener.hh"
 #include "support/TestConstraints.hh"
 
 #include <gtest/gtest.h>
@@ -286,6 +287,40 @@ TEST_F(OpenDomainTest, ACreationRefusedForItsScopeAfterARemovalLeavesNothingPend
     EXPECT_FALSE(m_engine->pending());
     EXPECT_EQ(picture(), before);
   }
+  // Made with new, refused by its class once the base has registered and linked it: the same.
+  const Id<ConstrainedVariable> flag = (new Variable<BoolDomain>(engine(), BoolDomain(BoolDT::instance()), false,
+                                                                 true, "flag", Id<Entity>::noId(),
+                                                                 ConstrainedVariable::NO_INDEX))
+                                           ->getId();
+  const auto over = [this](const char* name, const AbstractDomain& base) {
+    return (new Variable<EnumeratedDomain>(engine(), base, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
+        ->getId();
+  };
+  const Id<ConstrainedVariable> s = over("s", StringDomain(LabelStr("a"), StringDT::instance()));
+  const Id<ConstrainedVariable> t = over("t", StringDomain(LabelStr("b"), StringDT::instance()));
+  const Id<ConstrainedVariable> y = over("y", SymbolDomain(LabelStr("c"), SymbolDT::instance()));
+  ASSERT_TRUE(m_engine->propagate());
+  // Also over a variable switched off when it lost a value of its open base, heard by a listener.
+  m_engine->setAutoPropagation(true);
+  RecordingEngineListener heard(engine());
+  const Id<ConstrainedVariable> lone = openEnum("lone", {1, 2, 3});
+  new NotEqualConstraint("neq", "Default", engine(), makeScope(lone, intVar("two", 2, 2)));
+  ASSERT_TRUE(m_engine->propagate());
+  lone->deactivate();
+  lone->remove(3);
+  ASSERT_TRUE(m_engine->propagate());
+  ASSERT_FALSE(m_engine->pending());
+  EXPECT_THROW(new NegateConstraint("neg", "Default", engine(), makeScope(lone, flag)), Error);
+  EXPECT_FALSE(m_engine->pending());
+  lone->undoDeactivation();
+  ASSERT_TRUE(m_engine->propagate());
+  const std::vector<std::string> made = picture();
+  EXPECT_THROW(new NegateConstraint("neg", "Default", engine(), makeScope(x, flag)), Error);
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_THROW(new AllDiffConstraint("allDiff", "Default", engine(), makeScope(s, t, y)), Error);
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_EQ(picture(), made);
 }
 
 // An emptied enumeration whose base is opened again may gain any value: it is no longer a failure.
