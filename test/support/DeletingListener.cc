@@ -14,8 +14,8 @@ void DeletingListener::heard(const Id<ConstrainedVariable>& variable, const Id<C
                              const Id<Constraint>& removed, bool relaxed, bool removal, bool added) {
   if (m_countdown < 0 || (atRelaxation(m_choice) && !relaxed) || m_countdown-- > 0)
     return;
-  // Told of a removal, now and then a refused call, which must change nothing though a
-  // destructor may be telling (its refusal is then printed, not thrown).
+  // Told of a removal, now and then a refused call, which must change nothing and throw, though
+  // a destructor may be telling.
   if (removal && (m_choice % 10 == 4 || m_choice % 10 == 5) && m_session.refuseWhileRemoved(m_choice / 10))
     return;
   if (added && failsOrMakes && m_choice % 10 == 4 && m_session.mayFailCreation())
@@ -87,7 +87,7 @@ void DeletingListener::widenOrDelete() {
   const int picked = candidates[static_cast<std::size_t>(choice / 2) % candidates.size()];
   // A constraint goes by a plain delete, a discard, or through the engine, whose propagation
   // (when auto-propagating) must wait for all that the relaxation under way widens. Not through
-  // the engine inside a destructor's notices, where a refused call is printed, not thrown, nor
+  // the engine inside a destructor's notices, where the run it owes waits for the next propagate(), nor
   // while an object made with new is being built, which a propagation would run over half-made:
   // those are judged by the draws of their own.
   const bool propagationWaits = NoThrowScope::active() || m_session.isMadeWithNewNow();

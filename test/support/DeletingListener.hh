@@ -28,7 +28,7 @@ class OperationSession;
  * Inside a run it may instead make a call that the engine must refuse there
  * (propagate, deleteConstraint, open, relax, reset), which the session holds
  * to a snapshot; told of a removal (often inside a destructor, where a
- * refusal is only printed), it may make such a call or one refused anywhere.
+ * refusal is thrown to it as anywhere), it may make such a call or one refused anywhere.
  * Told of an addition, it may instead fail (throw), which takes back the
  * creation under way, or make a constraint by name while the notices wait.
  * Armed to act at a relaxation, it counts only those and, told of one outside

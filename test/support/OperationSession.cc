@@ -260,7 +260,7 @@ bool OperationSession::apply(const Operation& op) {
     const unsigned long checkedBefore = m_tally.checked;
     m_deleter->arm(op.listenerNotice, op.listenerChoice);
     // The second acts a few notices later, as another choice says, and only deletes: it may be
-    // told inside the first one's deletion, where a refused call is printed, not thrown.
+    // told inside the first one's deletion.
     m_late->deleter.arm(op.listenerNotice < 0 ? -1 : op.listenerNotice + 1 + op.listenerChoice % 4,
                         op.listenerChoice * 7 % 1000 * 10 + 2 + op.listenerChoice % 8);
     m_deleter->failsOrMakes = true;

@@ -228,8 +228,8 @@ public:
   void actOnUnlink(int v, int choice);
   /// From a listener told a run failed: resets every live variable whose closed domain emptied.
   void resetEmptied();
-  /// From a listener told of a removal (inside a destructor, where a refusal is only printed, or
-  /// not): makes a call the engine refuses, held to a snapshot; false when it found none to make.
+  /// From a listener told of a removal (inside a destructor or not; the refusal is thrown to it):
+  /// makes a call the engine refuses, held to a snapshot; false when it found none to make.
   bool refuseWhileRemoved(int choice);
   /// Whether a variable or constraint is being made with new (its constructor may be telling listeners).
   bool isMadeWithNewNow() const { return m_makingWithNew; }
