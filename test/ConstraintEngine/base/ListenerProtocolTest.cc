@@ -1063,33 +1063,87 @@ TEST_F(ListenerProtocolTest, AFailingListenerLetsTheCallFinishWhole) {
 }
 
 // The run a listener's deed owes while a constraint or variable is discarded starts once it has
-// gone whole: a composite with its parts and interim variables.
+// gone whole: a composite with its parts and interim variables. So it does however discard() or
+// decRefCount() is reached, through an Entity pointer too.
 TEST_F(ListenerProtocolTest, TheRunOwedInsideADiscardStartsOnceItHasGone) {
   const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10), z = intVar("z", 0, 5);
-  const Id<Constraint> sum = m_engine->createConstraint("sum", makeScope(z, x, y));
-  const Id<Constraint> other = leq(x, y);
-  ASSERT_TRUE(m_engine->propagate());
-  actor.when = [](const std::string& notice) { return notice == "removed sum"; };
-  actor.act = [&] { m_engine->deleteConstraint(other); };
   bool ranInside = false;
   struct RunWatch : ConstraintEngineListener {
-    RunWatch(const Id<ConstraintEngine>& e, const Id<Constraint>& c, bool& flag)
-        : ConstraintEngineListener(e), engine(e), composite(c), ranInside(flag) {}
+    RunWatch(const Id<ConstraintEngine>& e, bool& flag) : ConstraintEngineListener(e), engine(e), ranInside(flag) {}
     // Its parts still there: the run started before the composite had gone whole.
     void notifyExecuted(const Id<Constraint>&) override {
       for (const Id<Constraint>& c : engine->getConstraints())
-        ranInside = ranInside || c->standingOwner() == composite;
+        ranInside = ranInside || (composite.isId() && c->standingOwner() == composite);
     }
     Id<ConstraintEngine> engine;
     Id<Constraint> composite;
     bool& ranInside;
-  } watch(engine(), sum, ranInside);
-  sum->discard();
-  EXPECT_FALSE(ranInside);
-  EXPECT_TRUE(m_engine->getConstraints().empty());
-  EXPECT_FALSE(m_engine->pending());
-  EXPECT_EQ(x->lastDomain().getUpperBound(), 10);
-  expectMirrored("after the discard");
+  } watch(engine(), ranInside);
+  for (int way = 0; way < 3; ++way) {
+    SCOPED_TRACE(way == 0 ? "discard()" : way == 1 ? "discard() of an Entity" : "decRefCount() of an Entity");
+    const Id<Constraint> sum = m_engine->createConstraint("sum", makeScope(z, x, y));
+    const Id<Constraint> other = leq(x, y);
+    ASSERT_TRUE(m_engine->propagate());
+    actor.when = [](const std::string& notice) { return notice == "removed sum"; };
+    actor.act = [&] { m_engine->deleteConstraint(other); };
+    watch.composite = sum;
+    ranInside = false;
+    Entity* const entity = static_cast<Constraint*>(sum);
+    if (way == 0)
+      sum->discard();
+    else if (way == 1)
+      entity->discard();
+    else
+      entity->decRefCount();
+    EXPECT_FALSE(ranInside);
+    EXPECT_TRUE(m_engine->getConstraints().empty());
+    EXPECT_FALSE(m_engine->pending());
+    EXPECT_EQ(x->lastDomain().getUpperBound(), 10);
+    expectMirrored("after the discard");
+    watch.composite = Id<Constraint>();
+  }
+}
+
+// A listener's creation made in a run that another listener fails stands, whichever call owed
+// the run: nothing failed on it. The creation that owed the run is taken back.
+TEST_F(ListenerProtocolTest, ACreationMadeInAFailedRunStandsWhicheverCallOwedIt) {
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10), u = intVar("u", 0, 10);
+  struct Failing : ConstraintEngineListener {
+    explicit Failing(const Id<ConstraintEngine>& e) : ConstraintEngineListener(e) {}
+    void notifyExecuted(const Id<Constraint>&) override {
+      if (armed)
+        armed = false, throw std::runtime_error("told it runs");
+    }
+    bool armed = false;
+  } failing(engine());
+  for (bool owedByCreation : {true, false}) {
+    SCOPED_TRACE(owedByCreation ? "owed by createConstraint" : "an explicit propagate()");
+    const std::size_t before = m_engine->getConstraints().size();
+    const auto arm = [&] {
+      actor.when = [](const std::string& notice) { return notice.rfind("executed", 0) == 0; };
+      actor.act = [&] { m_engine->createConstraint("leq", makeScope(u, x)); };
+      failing.armed = true;
+    };
+    if (owedByCreation) {
+      arm();
+      EXPECT_THROW(m_engine->createConstraint("leq", makeScope(x, y)), std::runtime_error);
+    } else {
+      leq(x, y); // made with new outside any call: its run waits for the propagate()
+      ASSERT_TRUE(m_engine->pending());
+      arm();
+      EXPECT_THROW(m_engine->propagate(), std::runtime_error);
+    }
+    // The listener's leq(u, x) stands; the client's leq(x, y) only when made before the call.
+    EXPECT_EQ(m_engine->getConstraints().size(), before + (owedByCreation ? 1u : 2u));
+    bool listenerMade = false;
+    for (const Id<Constraint>& c : m_engine->getConstraints())
+      listenerMade = listenerMade || c->getScope()[0] == u;
+    EXPECT_TRUE(listenerMade);
+    expectMirrored("after the failed run");
+    for (const Id<Constraint>& c : std::vector<Id<Constraint> >(m_engine->getConstraints().begin(),
+                                                                m_engine->getConstraints().end()))
+      m_engine->deleteConstraint(c);
+  }
 }
 
 // A creation taken back because a listener failed goes through the ordinary deletion: a
