@@ -71,19 +71,19 @@ public:
   /// Tells the entity that an entity it depends on was discarded; nothing by default.
   virtual void notifyDiscarded(const Entity* entity);
   /// Refuses, by a failed check and before anything changes, the deletion or discard of an entity
-  /// that may not go on its own now: true when refused (raised, or only printed inside a
-  /// destructor). False here.
+  /// that may not go on its own now: true when refused (raised; a caller that catches it goes
+  /// on only where nothing could catch it). False here.
   virtual bool refusesDeletion() const;
 
   /// Retires the entity (once), unless refusesDeletion(), which leaves it as it was; `pool` lets
   /// garbageCollect() delete a heap object later. One call of callCounter()'s.
   void discard(bool pool = true);
-  /// discard() from the entity's own destructor, which cannot be refused: a refusal is printed and the entity goes.
+  /// discard() from the entity's own destructor, which cannot be refused: it checks nothing, and the entity goes.
   void discardInDestructor();
   /// Whether discard() has run.
   bool isDiscarded() const { return m_discarded; }
   /// Refuses an operation on a discarded entity, naming it: true when it was refused (the failure
-  /// was raised, or only printed inside a destructor), false when the entity is still in use.
+  /// was raised; see refusesDeletion()), false when the entity is still in use.
   bool refusesDiscarded(const char* operation) const {
     if (!m_discarded)
       return false;

@@ -78,8 +78,10 @@ extern const char INVALID_ID_LABEL[];
                                                    const char* msg = nullptr, const char* label = nullptr);
 
 /**
- * Held by destructors (and other code that must not throw): while one is alive,
- * a failed check is printed to the standard error stream and execution goes on.
+ * Held by destructors (and other code that must not throw): while one is alive, and
+ * no CatchingScope was opened since, a failed check is printed to the standard error
+ * stream and execution goes on. The engine's own destructors make no check that a
+ * client can fail there; a listener they call runs inside a CatchingScope.
  */
 class NoThrowScope {
 public:

@@ -208,7 +208,8 @@ public:
     SWITCH,         ///< deactivate() or undoDeactivation() of a variable or a constraint
   };
   /// Admits a call by what the engine is doing, or refuses it before it changes anything: throws,
-  /// or inside a destructor prints and answers false. `subject` keys the object switched.
+  /// inside a destructor too, to the listener that called (see heed()). `subject` keys the object
+  /// switched; false only where a failure must be printed (nothing catches it).
   bool admit(Deed deed, int subject = 0);
   /// A discard() or decRefCount() of a variable or constraint begins: one call, never refused.
   void enterOwnCall() override {
@@ -240,8 +241,9 @@ public:
 
   /// Calls a listener (of the engine or of a variable) through the one point that keeps what it
   /// throws rather than let it cut the engine's work short: the first failure leaves the outermost
-  /// call or telling when it returns, or is printed where nothing may throw. `key` names the
-  /// object the notice is about (0: none).
+  /// call or telling when it returns, or is printed where nothing may throw. A check failing in
+  /// the listener's calls is thrown to it, inside a destructor too. `key` names the object the
+  /// notice is about (0: none).
   template <class F>
   void heed(int key, const F& f) {
     try {
@@ -793,9 +795,8 @@ private:
   Id<CESchema> m_schema;
 };
 
-/// A public call's passage through its engine's gate: admitted when made (refused, it throws, or
-/// inside a destructor is printed and converts to false), it returns when destroyed, the
-/// outermost call then starting the run an admitted deed owes.
+/// A public call's passage through its engine's gate: admitted when made (refused, it throws), it
+/// returns when destroyed, the outermost call then starting the run an admitted deed owes.
 class EngineCall {
 public:
   /// Admits the call on `engine`, which must outlive it.
