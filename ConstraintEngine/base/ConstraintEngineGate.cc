@@ -81,7 +81,6 @@ void ConstraintEngine::leaveCall() {
   bool runFailed = false;
   if (m_callDepth == 1 && m_scopeDepth == 1) {
     if (!m_failure) {
-      m_runStartKey = Entity::nextKey();
       heed(0, [this] { startOwedRun(); });
       runFailed = m_failure != nullptr;
     }
@@ -135,6 +134,7 @@ void ConstraintEngine::startOwedRun() {
   if (!m_autoPropagate || m_inPropagate || std::uncaught_exceptions() > 0 || NoThrowScope::active() ||
       Entity::isPurging() || !m_makings.empty() || !m_toldWhileMade.empty())
     return;
+  m_runStartKey = Entity::nextKey();
   propagateToFixpoint();
 }
 
