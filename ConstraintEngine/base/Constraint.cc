@@ -8,6 +8,7 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
+#include <exception>
 #include <sstream>
 
 namespace KALDEN {
@@ -21,6 +22,7 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
   bool making = false;
   try {
     KALDEN_CHECK(m_constraintEngine.isValid());
+    const ConstraintEngine::CleanMark clean = m_constraintEngine->cleanMark();
     KALDEN_CHECK(!m_variables.empty());
     // The whole scope is checked before the engine hears of the constraint.
     for (unsigned int i = 0; i < m_variables.size(); ++i) {
@@ -71,6 +73,8 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
       making = false;
       m_constraintEngine->endMaking(getKey(), false, true);
       checkScopeStands(m_variables[0]);
+      // Its class may still refuse it, which must leave no work behind.
+      m_constraintEngine->noteMadeOnClean(getKey(), clean);
     }
   } catch (...) {
     // The destructor will not run: take back every registration made so far.
@@ -117,7 +121,14 @@ void Constraint::undoRegistration(unsigned int linkedPositions) {
 Constraint::~Constraint() {
   NoThrowScope guard;
   KALDEN_TRACE("Constraint:~Constraint", Entity::toString() << " Id=" << m_id);
+  // Refused by its class, it is destroyed while its refusal unwinds, standing until then (one
+  // discarded earlier may have outlived its engine).
+  ConstraintEngine* const refusedOn = !isDiscarded() && std::uncaught_exceptions() > 0 && m_constraintEngine.isValid()
+                                          ? m_constraintEngine.operator->()
+                                          : nullptr;
   discardInDestructor();
+  if (refusedOn != nullptr)
+    refusedOn->forgetRefusedMaking(getKey());
   if (m_id.isValid())
     m_id.remove();
 }

@@ -174,6 +174,19 @@ public:
   /// Ends the making begun last for `firstKey` (nothing if none): a refused one drops the notices
   /// about what it made; with `tell`, what waits is told unless an outer making or telling holds it.
   void endMaking(int firstKey, bool refused, bool tell);
+  /// What a constraint's constructor reads before it registers (see noteMadeOnClean()).
+  struct CleanMark {
+    bool dirty;
+    unsigned long calls, narrowings;
+  };
+  /// The mark now.
+  CleanMark cleanMark() const { return CleanMark{m_dirty, m_callCount, m_narrowingCount}; }
+  /// From a constraint's constructor once it stands: made on an engine with nothing to do, and
+  /// nothing else done meanwhile, its refusal by its class leaves the engine with nothing to do.
+  void noteMadeOnClean(int key, const CleanMark& before);
+  /// From a constraint's destructor: refused by its class, with nothing done since it stood on a
+  /// clean engine, it leaves no work, as a refused creation by name does.
+  void forgetRefusedMaking(int key);
   /// Whether the object keyed `key` is being made (or its notices told from its constructor).
   bool isBeingMade(int key) const;
   /// Whether a variable's notices of new links wait: while a constraint is created by name, or
@@ -763,6 +776,12 @@ private:
   std::vector<int> m_toldWhileMade;
   // Set when an admitted call owes a run (see oweRun()).
   bool m_runOwed = false;
+  // The constraint last made on a clean engine (key 0: none), with the calls and narrowings
+  // counted once it stood (see noteMadeOnClean()).
+  struct MadeOnClean {
+    int key;
+    unsigned long calls, narrowings;
+  } m_madeOnClean{0, 0, 0};
   // The calls admitted and not yet returned, and the notices being told, nested.
   unsigned int m_callDepth = 0;
   unsigned int m_tellingDepth = 0;

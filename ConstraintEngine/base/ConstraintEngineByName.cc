@@ -173,6 +173,23 @@ void ConstraintEngine::dropHeldSince(const Making& making) {
   // Its links stay unheard: their unlinks, as the take-back unwinds, are told to nobody.
 }
 
+void ConstraintEngine::noteMadeOnClean(int key, const CleanMark& before) {
+  // Only its own registration happened: no listener's deed, no narrowing.
+  const bool alone = !before.dirty && before.calls == m_callCount && before.narrowings == m_narrowingCount;
+  m_madeOnClean = MadeOnClean{alone ? key : 0, m_callCount, m_narrowingCount};
+}
+
+void ConstraintEngine::forgetRefusedMaking(int key) {
+  if (m_madeOnClean.key != key)
+    return;
+  m_madeOnClean.key = 0;
+  // Its refusal unwinds, and only its own discard (one call) came after it stood: the engine is as
+  // it was, as after a refused creation by name (see holdWhileMaking()).
+  if (std::uncaught_exceptions() > 0 && m_callCount == m_madeOnClean.calls + 1 &&
+      m_narrowingCount == m_madeOnClean.narrowings)
+    m_dirty = false;
+}
+
 bool ConstraintEngine::isBeingMade(int key) const {
   for (const Making& making : m_makings)
     if (making.firstKey == key)
