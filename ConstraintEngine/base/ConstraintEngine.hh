@@ -344,12 +344,16 @@ public:
   PSList<PSConstraint*> getAllViolations() const override;
   /// Whether the constraint is marked violated.
   bool isViolated(Id<Constraint> constraint) const;
-  /// Whether some variable is recorded as emptied.
+  /// Whether a variable recorded as emptied is still judged empty (see ViolationMgr::judgedEmpty()):
+  /// a record of one switched off, or holding values again, counts for nothing.
   bool hasEmptyVariables() const {
     // The engine makes its manager itself, so the manager's class is known: no virtual call.
-    return !static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables().empty();
+    // Records are few (mostly none): only they are judged.
+    return !static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables().empty() &&
+           stillEmptied();
   }
-  /// Whether some variable is recorded as emptied: the network has no solution as it stands.
+  /// Whether a switched-on variable is emptied for the next run (see hasEmptyVariables()): the
+  /// network has no solution as it stands, and the next propagate() answers false.
   bool provenInconsistent() const { return hasEmptyVariables(); }
   /// Records a variable whose current domain has just emptied, and blames the constraint executing over it.
   void handleEmpty(const Id<ConstrainedVariable>& variable);
@@ -427,7 +431,8 @@ private:
   bool propagateToFixpoint();
   // Ends a propagate() call with its answer: whatever a deed owed was taken in.
   bool endPropagation(bool result);
-  // Whether a variable recorded as emptied is still empty.
+  // Whether a variable recorded as emptied is still judged empty; hasEmptyVariables() once the
+  // records are known not to be empty.
   bool stillEmptied() const;
   // Brackets the telling of one notice to every listener; the outermost then tells what its
   // listeners' deeds caused meanwhile, in order, and drops a run owed outside any call.

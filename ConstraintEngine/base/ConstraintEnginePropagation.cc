@@ -73,7 +73,8 @@ bool ConstraintEngine::endPropagation(bool result) {
 }
 
 bool ConstraintEngine::stillEmptied() const {
-  for (const Id<ConstrainedVariable>& var : m_violationMgr->getEmptyVariables())
+  for (const Id<ConstrainedVariable>& var :
+       static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables())
     if (ViolationMgr::judgedEmpty(*static_cast<ConstrainedVariable*>(var)))
       return true;
   return false;
@@ -94,6 +95,10 @@ bool ConstraintEngine::doPropagate() {
       KALDEN_TRACE("ConstraintEngine:propagate", "Found empty variable after relaxing, without doing any work");
       return false;
     }
+  } else if (!m_violationMgr->getEmptyVariables().empty()) {
+    // Records that count for nothing (a variable switched off, or refilled) go, and nothing is
+    // relaxed for them: a switched-off one is judged, and recorded again, when switched on.
+    m_violationMgr->clearEmptyVariables();
   }
 
   m_relaxed = false;

@@ -17,8 +17,10 @@
 namespace KALDEN {
 
 bool ViolationMgr::judgedEmpty(const ConstrainedVariable& variable) {
+  if (variable.isDiscarded() || !variable.isActive())
+    return false;
   const AbstractDomain& current = variable.lastDomain();
-  return current.isEmpty() && current.isClosed() && variable.isActive();
+  return current.isEmpty() && current.isClosed();
 }
 
 ViolationMgrImpl::ViolationMgrImpl(unsigned int maxViolationsAllowed, ConstraintEngine& engine)
@@ -40,7 +42,8 @@ double ViolationMgrImpl::getViolation() const {
   double violation = 0.0;
   for (const Id<Constraint>& constraint : m_violatedConstraints)
     violation += constraint->getViolation();
-  if (violation == 0.0 && !m_emptyVariables.empty())
+  // Only a record that still proves the inconsistency counts (see ConstraintEngine::provenInconsistent()).
+  if (violation == 0.0 && m_engine.provenInconsistent())
     return 1.0;
   return violation;
 }
