@@ -221,6 +221,10 @@ public:
   /// switched by a client, a base domain, a value specified or cleared, the violations allowed. After a failed
   /// run, propagate() goes on only then.
   void noteModelChange() { ++m_modelChanges; }
+  /// Records a change after which the relaxation the next run starts with may refill an emptied
+  /// domain: a variable or constraint switched off (its narrowing stays), the violations allowed,
+  /// a violated constraint removed (see provenInconsistent()).
+  void noteLoosened() { ++m_loosenings; }
   /// Brackets the switching of the object keyed `key`: switched again meanwhile, it is refused.
   void beginSwitching(int key) { m_switching.push_back(key); }
   /// Ends the bracket begun last.
@@ -268,9 +272,11 @@ public:
   /// run that empties a domain sets the executing constraint aside and the next run goes on
   /// without it, as long as each failed run sets one aside and relaxation refills the domains.
   bool propagate() override;
-  /// Whether the engine is consistent and no enabled propagator has work.
+  /// Whether no switched-on variable is emptied and no enabled propagator has work.
   bool constraintConsistent() const;
-  /// Whether a propagation run would have something to do.
+  /// Whether the next propagate() has something to do: queued work while no switched-on variable
+  /// is emptied, a relaxation under way, or emptied domains loosened since (see
+  /// provenInconsistent()). Neither this nor provenInconsistent(): it answers true, changing nothing.
   bool pending() const;
   /// The first enabled propagator, in registration order, that has work; empty when none.
   Id<Propagator> getNextPropagator() const;
@@ -352,9 +358,11 @@ public:
     return !static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables().empty() &&
            stillEmptied();
   }
-  /// Whether a switched-on variable is emptied for the next run (see hasEmptyVariables()): the
-  /// network has no solution as it stands, and the next propagate() answers false.
-  bool provenInconsistent() const { return hasEmptyVariables(); }
+  /// Whether a switched-on variable is emptied (see hasEmptyVariables()) and nothing loosened the
+  /// model (see noteLoosened()) since the last run began or a variable was last found emptied:
+  /// the next run, which starts by relaxing the emptied domains, would fail alike, so the next
+  /// propagate() answers false. After a loosening it is pending() instead.
+  bool provenInconsistent() const { return hasEmptyVariables() && m_loosenings == m_looseningsAtRun; }
   /// Records a variable whose current domain has just emptied, and blames the constraint executing over it.
   void handleEmpty(const Id<ConstrainedVariable>& variable);
   /// A constraint was marked violated: tells the listeners.
@@ -752,6 +760,10 @@ private:
   unsigned long m_callCount = 0;
   // How many changes of the model were noted (see noteModelChange()).
   unsigned long m_modelChanges = 0;
+  // How many loosenings were noted (see noteLoosened()), and how many as the last run began or a
+  // variable was last found emptied (see provenInconsistent()).
+  unsigned long m_loosenings = 0;
+  unsigned long m_looseningsAtRun = 0;
   // How many constraints were held violated when the last failed run was told preempted; 0 when
   // none failed since the propagation loop last asked.
   std::size_t m_violatedAtFailure = 0;

@@ -36,14 +36,15 @@ void ViolationMgrImpl::setMaxViolationsAllowed(unsigned int max) {
                              "Can only call ViolationMgrImpl::setMaxViolationsAllowed if there are no violations");
   m_maxViolationsAllowed = max;
   m_engine.noteModelChange();
+  m_engine.noteLoosened();
 }
 
 double ViolationMgrImpl::getViolation() const {
   double violation = 0.0;
   for (const Id<Constraint>& constraint : m_violatedConstraints)
     violation += constraint->getViolation();
-  // Only a record that still proves the inconsistency counts (see ConstraintEngine::provenInconsistent()).
-  if (violation == 0.0 && m_engine.provenInconsistent())
+  // Only a record of a variable still judged empty counts (see ConstraintEngine::hasEmptyVariables()).
+  if (violation == 0.0 && m_engine.hasEmptyVariables())
     return 1.0;
   return violation;
 }

@@ -45,7 +45,7 @@ void DefaultPropagator::handleNotification(const Id<ConstrainedVariable>& variab
 
 void DefaultPropagator::execute() {
   KALDEN_CHECK_MSG(!m_agenda.empty(), "Should never be calling this with an empty agenda.");
-  KALDEN_CHECK(!getConstraintEngine()->provenInconsistent());
+  KALDEN_CHECK(!getConstraintEngine()->hasEmptyVariables());
   KALDEN_CHECK(m_activeConstraint == 0);
   const Id<Constraint> constraint = m_agenda.takeFront();
   {
@@ -68,7 +68,7 @@ void DefaultPropagator::execute() {
   // taken off it, which may have been skipped (a listener told of it emptied a domain
   // elsewhere) or cut short: running it again once refilled is sound, and dropping it would
   // let a later run retire it unrun.
-  if (getConstraintEngine()->provenInconsistent()) {
+  if (getConstraintEngine()->hasEmptyVariables()) {
     keepQueued(constraint);
     if (getConstraintEngine()->canContinuePropagation()) {
       KALDEN_TRACE("DefaultPropagator:agenda",

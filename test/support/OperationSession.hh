@@ -286,8 +286,8 @@ private:
       return;
     // A run that failed, its emptied domains refilled by a listener told so, leaves the refill
     // to the next propagate(): nothing is proven inconsistent, and the work is pending.
-    const bool refilledAfterFailure = m_emptiedRefilled && !m_engine->provenInconsistent() && m_engine->pending();
-    propagated(!m_engine->provenInconsistent() && !refilledAfterFailure, what + " with auto-propagation");
+    const bool refilledAfterFailure = m_emptiedRefilled && !m_engine->hasEmptyVariables() && m_engine->pending();
+    propagated(!m_engine->hasEmptyVariables() && !refilledAfterFailure, what + " with auto-propagation");
   }
   // The constraints the engine's answer is judged against (see judgedNetwork in the source).
   std::set<int> judgedNetwork(bool answer) const;
