@@ -55,7 +55,7 @@ public:
   virtual bool getAllowViolations() const = 0;
   /// Allows or forbids violated constraints.
   virtual void setAllowViolations(bool value) = 0;
-  /// The number of violated constraints (1.0 when none but a domain is empty).
+  /// The number of violated constraints (1.0 when none but hasEmptyVariables()).
   virtual double getViolation() const = 0;
   /// The violated constraints' explanations.
   virtual PSList<std::string> getViolationExpl() const = 0;
@@ -342,7 +342,7 @@ public:
   bool getAllowViolations() const override;
   /// Sets the limit to 2147483647 violations, or to 0.
   void setAllowViolations(bool value) override;
-  /// The number of violated constraints (1.0 when none but a domain is empty).
+  /// The number of violated constraints (1.0 when none but hasEmptyVariables()).
   double getViolation() const override;
   /// The violated constraints' explanations, in key order.
   PSList<std::string> getViolationExpl() const override;

@@ -32,7 +32,7 @@ public:
   virtual unsigned int getMaxViolationsAllowed() const = 0;
   /// Changes the limit; only while no constraint is violated.
   virtual void setMaxViolationsAllowed(unsigned int max) = 0;
-  /// The number of violated constraints, or 1.0 when there are none but the engine is proven inconsistent.
+  /// The number of violated constraints, or 1.0 when there are none but a switched-on variable is emptied.
   virtual double getViolation() const = 0;
   /// The violated constraints' explanations, in key order.
   virtual PSList<std::string> getViolationExpl() const = 0;
