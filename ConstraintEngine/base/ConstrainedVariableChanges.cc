@@ -448,8 +448,12 @@ void ConstrainedVariable::deactivate() {
       return;
   }
   KALDEN_TRACE("ConstrainedVariable:deactivation", "RefCount: [" << m_deactivationRefCount << "]" << toString());
+  ConstraintEngine& engine = *m_constraintEngine.operator->();
   if (m_deactivationRefCount == 1)
     m_constraintEngine->notifyDeactivated(m_id);
+  // Loosened once all is told: a domain emptied meanwhile (by a listener) may rest on what
+  // went off, so it proves nothing (see ConstraintEngine::provenInconsistent()).
+  engine.noteLoosened();
 }
 
 void ConstrainedVariable::undoDeactivation() {

@@ -99,7 +99,7 @@ void Constraint::repeatRounds(unsigned long narrowingsBefore) {
   const ConstraintEngine& engine = *m_constraintEngine.operator->();
   for (unsigned int round = 1;; ++round) {
     const bool narrowed = m_rounds == ROUNDS_REPEATED && engine.narrowingCount() != narrowingsBefore;
-    if (!(narrowed || m_roundRequested) || engine.provenInconsistent() || !isActive() || round >= MAX_ROUNDS)
+    if (!(narrowed || m_roundRequested) || engine.hasEmptyVariables() || !isActive() || round >= MAX_ROUNDS)
       return;
     m_roundRequested = false;
     narrowingsBefore = engine.narrowingCount();
@@ -115,8 +115,13 @@ void Constraint::deactivate() {
   if (refusesDiscarded("deactivate"))
     return;
   const EngineCall call(m_constraintEngine, ConstraintEngine::SWITCH, getKey());
-  if (call)
-    switchOff(true);
+  if (!call)
+    return;
+  ConstraintEngine& engine = *m_constraintEngine.operator->();
+  switchOff(true);
+  // Loosened once all is told: a domain emptied meanwhile (by a listener) may rest on the
+  // constraint's narrowing, so it proves nothing (see ConstraintEngine::provenInconsistent()).
+  engine.noteLoosened();
 }
 
 void Constraint::deactivateByEngine() { switchOff(false); }

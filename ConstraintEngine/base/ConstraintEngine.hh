@@ -57,7 +57,7 @@ public:
   virtual bool getAllowViolations() const = 0;
   /// Allows or forbids violated constraints.
   virtual void setAllowViolations(bool value) = 0;
-  /// The number of violated constraints (1.0 when none but a domain is empty).
+  /// The number of violated constraints (1.0 when none but hasEmptyVariables()).
   virtual double getViolation() const = 0;
   /// The violated constraints' explanations.
   virtual PSList<std::string> getViolationExpl() const = 0;
@@ -245,6 +245,10 @@ public:
   /// switched by a client, a base domain, a value specified or cleared, the violations allowed. After a failed
   /// run, propagate() goes on only then.
   void noteModelChange() { ++m_modelChanges; }
+  /// Records a change after which the relaxation the next run starts with may refill an emptied
+  /// domain: a variable or constraint switched off (its narrowing stays), the violations allowed,
+  /// a violated constraint removed (see provenInconsistent()).
+  void noteLoosened() { ++m_loosenings; }
   /// Brackets the switching of the object keyed `key`: switched again meanwhile, it is refused.
   void beginSwitching(int key) { m_switching.push_back(key); }
   /// Ends the bracket begun last.
@@ -295,9 +299,11 @@ public:
   /// run that empties a domain sets the executing constraint aside and the next run goes on
   /// without it, as long as each failed run sets one aside and relaxation refills the domains.
   bool propagate() override;
-  /// Whether the engine is consistent and no enabled propagator has work.
+  /// Whether no switched-on variable is emptied and no enabled propagator has work.
   bool constraintConsistent() const;
-  /// Whether a propagation run would have something to do.
+  /// Whether the next propagate() has something to do: queued work while no switched-on variable
+  /// is emptied, a relaxation under way, or emptied domains loosened since (see
+  /// provenInconsistent()). Neither this nor provenInconsistent(): it answers true, changing nothing.
   bool pending() const;
   /// The first enabled propagator, in registration order, that has work; empty when none.
   Id<Propagator> getNextPropagator() const;
@@ -363,7 +369,7 @@ public:
   bool getAllowViolations() const override;
   /// Sets the limit to 2147483647 violations, or to 0.
   void setAllowViolations(bool value) override;
-  /// The number of violated constraints (1.0 when none but a domain is empty).
+  /// The number of violated constraints (1.0 when none but hasEmptyVariables()).
   double getViolation() const override;
   /// The violated constraints' explanations, in key order.
   PSList<std::string> getViolationExpl() const override;
@@ -371,13 +377,19 @@ public:
   PSList<PSConstraint*> getAllViolations() const override;
   /// Whether the constraint is marked violated.
   bool isViolated(Id<Constraint> constraint) const;
-  /// Whether some variable is recorded as emptied.
+  /// Whether a variable recorded as emptied is still judged empty (see ViolationMgr::judgedEmpty()):
+  /// a record of one switched off, or holding values again, counts for nothing.
   bool hasEmptyVariables() const {
     // The engine makes its manager itself, so the manager's class is known: no virtual call.
-    return !static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables().empty();
+    // Records are few (mostly none): only they are judged.
+    return !static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables().empty() &&
+           stillEmptied();
   }
-  /// Whether some variable is recorded as emptied: the network has no solution as it stands.
-  bool provenInconsistent() const { return hasEmptyVariables(); }
+  /// Whether a switched-on variable is emptied (see hasEmptyVariables()) and nothing loosened the
+  /// model (see noteLoosened()) since the last run began or a variable was last found emptied:
+  /// the next run, which starts by relaxing the emptied domains, would fail alike, so the next
+  /// propagate() answers false. After a loosening it is pending() instead.
+  bool provenInconsistent() const { return hasEmptyVariables() && m_loosenings == m_looseningsAtRun; }
   /// Records a variable whose current domain has just emptied, and blames the constraint executing over it.
   void handleEmpty(const Id<ConstrainedVariable>& variable);
   /// A constraint was marked violated: tells the listeners.
@@ -454,7 +466,8 @@ private:
   bool propagateToFixpoint();
   // Ends a propagate() call with its answer: whatever a deed owed was taken in.
   bool endPropagation(bool result);
-  // Whether a variable recorded as emptied is still empty.
+  // Whether a variable recorded as emptied is still judged empty; hasEmptyVariables() once the
+  // records are known not to be empty.
   bool stillEmptied() const;
   // Brackets the telling of one notice to every listener; the outermost then tells what its
   // listeners' deeds caused meanwhile, in order, and drops a run owed outside any call.
@@ -789,6 +802,10 @@ private:
   unsigned long m_callCount = 0;
   // How many changes of the model were noted (see noteModelChange()).
   unsigned long m_modelChanges = 0;
+  // How many loosenings were noted (see noteLoosened()), and how many as the last run began or a
+  // variable was last found emptied (see provenInconsistent()).
+  unsigned long m_loosenings = 0;
+  unsigned long m_looseningsAtRun = 0;
   // How many constraints were held violated when the last failed run was told preempted; 0 when
   // none failed since the propagation loop last asked.
   std::size_t m_violatedAtFailure = 0;

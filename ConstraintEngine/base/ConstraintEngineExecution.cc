@@ -42,7 +42,7 @@ bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
     return false;
   // Or switched it off, or a variable of its scope: it no longer runs. Nor once a deed emptied
   // a domain: the run ends there, and the relaxation that refills it queues the rule again.
-  if (!constraint->isActive() || provenInconsistent())
+  if (!constraint->isActive() || hasEmptyVariables())
     return false;
   for (const Id<ConstrainedVariable>& var : constraint->getScope())
     if (!var.isValid() || !var->isActive())
@@ -51,7 +51,7 @@ bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
 }
 
 void ConstraintEngine::execute(const Id<Constraint>& constraint) {
-  KALDEN_CHECK(!provenInconsistent() && constraint.isValid());
+  KALDEN_CHECK_TEXT(!hasEmptyVariables() && constraint.isValid(), "!provenInconsistent() && constraint.isValid()");
   KALDEN_CHECK(constraint->isActive());
   KALDEN_CHECK(constraint->isValid());
   KALDEN_CHECK(m_propInProgress);
@@ -69,7 +69,7 @@ void ConstraintEngine::execute(const Id<Constraint>& constraint) {
 
 void ConstraintEngine::execute(const Id<Constraint>& constraint, const Id<ConstrainedVariable>& variable, int argIndex,
                                const DomainListener::ChangeType& changeType) {
-  KALDEN_CHECK(!provenInconsistent() && constraint.isValid());
+  KALDEN_CHECK_TEXT(!hasEmptyVariables() && constraint.isValid(), "!provenInconsistent() && constraint.isValid()");
   KALDEN_CHECK(constraint->isActive());
   // Tested before the variable is read.
   KALDEN_CHECK(variable.isValid());

@@ -43,7 +43,7 @@ bool ConstraintEngine::propagateToFixpoint() {
     if (result) {
       if (pending())
         continue;
-      if (m_modelChanges == modelChangesBefore || !provenInconsistent())
+      if (m_modelChanges == modelChangesBefore || !hasEmptyVariables())
         return endPropagation(true);
       continue;
     }
@@ -73,14 +73,16 @@ bool ConstraintEngine::endPropagation(bool result) {
 }
 
 bool ConstraintEngine::stillEmptied() const {
-  for (const Id<ConstrainedVariable>& var : m_violationMgr->getEmptyVariables())
+  for (const Id<ConstrainedVariable>& var :
+       static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables())
     if (ViolationMgr::judgedEmpty(*static_cast<ConstrainedVariable*>(var)))
       return true;
   return false;
 }
 
 bool ConstraintEngine::doPropagate() {
-  if (!m_dirty) {
+  m_looseningsAtRun = m_loosenings;
+  if (!m_dirty && !hasEmptyVariables()) {
     // A relaxation that changed nothing leaves nothing to run: its cycle ends here, or the next
     // change made anywhere would find the engine still relaxed, and pending.
     m_relaxed = false;
@@ -94,6 +96,10 @@ bool ConstraintEngine::doPropagate() {
       KALDEN_TRACE("ConstraintEngine:propagate", "Found empty variable after relaxing, without doing any work");
       return false;
     }
+  } else if (!m_violationMgr->getEmptyVariables().empty()) {
+    // Records that count for nothing (a variable switched off, or refilled) go, and nothing is
+    // relaxed for them: a switched-off one is judged, and recorded again, when switched on.
+    m_violationMgr->clearEmptyVariables();
   }
 
   m_relaxed = false;
@@ -133,7 +139,8 @@ bool ConstraintEngine::doPropagate() {
     endFailedRun(commenced);
     throw;
   }
-  KALDEN_CHECK(!pending());
+  // The run ends at a fixpoint or at an emptied domain, nothing relaxed left behind.
+  KALDEN_CHECK_TEXT(!m_dirty || (!m_relaxed && (hasEmptyVariables() || getNextPropagator().isNoId())), "!pending()");
 
   const bool result = constraintConsistent();
   if (result && commenced) {
@@ -189,14 +196,14 @@ void ConstraintEngine::runPropagators(bool& commenced) {
   FlagScope inProgress(m_propInProgress);
   incrementCycle();
   Id<Propagator> propagator = getNextPropagator();
-  while (!propagator.isNoId() && !provenInconsistent()) {
+  while (!propagator.isNoId() && !hasEmptyVariables()) {
     if (!commenced) {
       commenced = true;
       broadcast([](ConstraintEngineListener& listener) { listener.notifyPropagationCommenced(); });
       KALDEN_TRACE("ConstraintEngine:propagate", "Commenced");
       // A listener told may have discarded or switched off what was queued.
       propagator = getNextPropagator();
-      if (propagator.isNoId() || provenInconsistent())
+      if (propagator.isNoId() || hasEmptyVariables())
         break;
     }
     KALDEN_TRACE("ConstraintEngine:propagate", "Executing " << propagator->getName().toString() << " propagator.");
@@ -263,7 +270,7 @@ Id<Propagator> ConstraintEngine::getNextPropagator() const {
 }
 
 bool ConstraintEngine::constraintConsistent() const {
-  if (provenInconsistent())
+  if (hasEmptyVariables())
     return false;
   return getNextPropagator().isNoId();
 }
@@ -273,7 +280,11 @@ bool ConstraintEngine::pending() const {
     return false;
   if (m_relaxed)
     return true;
-  return !provenInconsistent() && !constraintConsistent();
+  // The next run starts by relaxing the emptied domains: it meets them again unless the model
+  // was loosened since (see provenInconsistent()).
+  if (hasEmptyVariables())
+    return m_loosenings != m_looseningsAtRun;
+  return !getNextPropagator().isNoId();
 }
 
 std::string ConstraintEngine::dumpPropagatorState(const std::list<Id<Propagator> >& propagators) const {

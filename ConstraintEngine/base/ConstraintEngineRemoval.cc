@@ -25,6 +25,8 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   m_redundantConstraints.erase(constraint);
   // A violated constraint leaves the violated set with the engine: no handle may outlive its object.
   const bool wasViolated = m_violationMgr->forgetConstraint(constraint);
+  if (wasViolated)
+    noteLoosened(); // the limit has room again
   if (Entity::isPurging())
     return;
   // A constraint whose registration failed half-way may have no propagator yet.

@@ -17,8 +17,10 @@
 namespace KALDEN {
 
 bool ViolationMgr::judgedEmpty(const ConstrainedVariable& variable) {
+  if (variable.isDiscarded() || !variable.isActive())
+    return false;
   const AbstractDomain& current = variable.lastDomain();
-  return current.isEmpty() && current.isClosed() && variable.isActive();
+  return current.isEmpty() && current.isClosed();
 }
 
 ViolationMgrImpl::ViolationMgrImpl(unsigned int maxViolationsAllowed, ConstraintEngine& engine)
@@ -34,13 +36,15 @@ void ViolationMgrImpl::setMaxViolationsAllowed(unsigned int max) {
                              "Can only call ViolationMgrImpl::setMaxViolationsAllowed if there are no violations");
   m_maxViolationsAllowed = max;
   m_engine.noteModelChange();
+  m_engine.noteLoosened();
 }
 
 double ViolationMgrImpl::getViolation() const {
   double violation = 0.0;
   for (const Id<Constraint>& constraint : m_violatedConstraints)
     violation += constraint->getViolation();
-  if (violation == 0.0 && !m_emptyVariables.empty())
+  // Only a record of a variable still judged empty counts (see ConstraintEngine::hasEmptyVariables()).
+  if (violation == 0.0 && m_engine.hasEmptyVariables())
     return 1.0;
   return violation;
 }

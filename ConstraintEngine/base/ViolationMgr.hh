@@ -32,7 +32,7 @@ public:
   virtual unsigned int getMaxViolationsAllowed() const = 0;
   /// Changes the limit; only while no constraint is violated.
   virtual void setMaxViolationsAllowed(unsigned int max) = 0;
-  /// The number of violated constraints, or 1.0 when there are none but a variable is empty.
+  /// The number of violated constraints, or 1.0 when there are none but a switched-on variable is emptied.
   virtual double getViolation() const = 0;
   /// The violated constraints' explanations, in key order.
   virtual PSList<std::string> getViolationExpl() const = 0;
@@ -68,8 +68,8 @@ public:
   /// Relaxes every emptied variable and forgets those no longer judged empty (see judgedEmpty()).
   virtual void relaxEmptyVariables() = 0;
   /// Whether the variable's emptiness proves the network inconsistent: it holds nothing for good
-  /// (an open enumeration without values may still gain any) and is switched on (one switched off
-  /// is judged when it is switched on, however it emptied).
+  /// (an open enumeration without values may still gain any), is switched on (one switched off
+  /// is judged when it is switched on, however it emptied) and is not going.
   static bool judgedEmpty(const ConstrainedVariable& variable);
   virtual ~ViolationMgr() = default;
 };

@@ -45,21 +45,31 @@ void DefaultPropagator::handleNotification(const Id<ConstrainedVariable>& variab
 
 void DefaultPropagator::execute() {
   KALDEN_CHECK_MSG(!m_agenda.empty(), "Should never be calling this with an empty agenda.");
-  KALDEN_CHECK(!getConstraintEngine()->provenInconsistent());
+  KALDEN_CHECK(!getConstraintEngine()->hasEmptyVariables());
   KALDEN_CHECK(m_activeConstraint == 0);
+  const Id<Constraint> constraint = m_agenda.takeFront();
   {
     ActiveConstraint running(m_activeConstraint);
-    const Id<Constraint> constraint = m_agenda.takeFront();
     if (constraint->isActive()) {
       m_activeConstraint = constraint->getKey();
       // Straight to the engine: the agenda holds live constraints only (removal takes them
       // off), so the handle needs no second test before the engine's own.
-      getConstraintEngine()->execute(constraint);
+      try {
+        getConstraintEngine()->execute(constraint);
+      } catch (...) {
+        // Its run failed a check: it has not run, and must not be retired as if it had.
+        keepQueued(constraint);
+        throw;
+      }
     }
   }
   // The agenda is kept either way: what it holds must still run once the emptied domains are
-  // refilled, since relaxation requeues only the constraints it reaches.
-  if (getConstraintEngine()->provenInconsistent()) {
+  // refilled, since relaxation requeues only the constraints it reaches. So is the constraint
+  // taken off it, which may have been skipped (a listener told of it emptied a domain
+  // elsewhere) or cut short: running it again once refilled is sound, and dropping it would
+  // let a later run retire it unrun.
+  if (getConstraintEngine()->hasEmptyVariables()) {
+    keepQueued(constraint);
     if (getConstraintEngine()->canContinuePropagation()) {
       KALDEN_TRACE("DefaultPropagator:agenda",
                    "CE was proven inconsistent, keeping agenda because propagation can continue later");
@@ -67,6 +77,14 @@ void DefaultPropagator::execute() {
       KALDEN_TRACE("DefaultPropagator:agenda", "Cleared agenda because CE was proven inconsistent");
     }
   }
+}
+
+void DefaultPropagator::keepQueued(const Id<Constraint>& constraint) {
+  // Only a live one still switched on: a listener may have deleted or switched it off meanwhile
+  // (switched on again, it is queued then).
+  if (constraint.isValid() && !constraint->isDiscarded() && constraint->isActive() &&
+      constraint->getPropagator() == getId())
+    m_agenda.insert(constraint);
 }
 
 bool DefaultPropagator::updateRequired() const {

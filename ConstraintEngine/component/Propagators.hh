@@ -13,8 +13,9 @@ namespace KALDEN {
  * because they were added or activated, and each execute() runs the one with
  * the lowest key through the engine. A constraint is not put back on the
  * agenda by the changes it makes itself while it runs. A run that empties a
- * domain leaves the rest of the agenda in place: it waits, reported as no
- * work, until the engine is consistent again.
+ * domain leaves the agenda in place, the constraint whose turn it was back on
+ * it (as does one whose run fails a check): it waits, reported as no work,
+ * until the engine is consistent again.
  */
 class DefaultPropagator : public Propagator {
 public:
@@ -27,7 +28,8 @@ public:
   /// Queues the constraint, unless it is the one running now.
   void handleNotification(const Id<ConstrainedVariable>& variable, int argIndex, const Id<Constraint>& constraint,
                           const DomainListener::ChangeType& changeType) override;
-  /// Takes the lowest-keyed constraint off the agenda and runs it if it is active.
+  /// Takes the lowest-keyed constraint off the agenda and runs it if it is active; puts it back
+  /// when the run ends with the engine proven inconsistent or fails a check.
   void execute() override;
   /// Whether the agenda holds a constraint and the engine is not suspended by an emptied domain.
   bool updateRequired() const override;
@@ -47,6 +49,9 @@ public:
   std::size_t agendaEntriesVisited() const { return m_agenda.entriesVisited(); }
 
 private:
+  // Puts a constraint taken off the agenda back, if it may still run.
+  void keepQueued(const Id<Constraint>& constraint);
+
   ConstraintAgenda m_agenda;
   int m_activeConstraint;
 };

@@ -958,7 +958,7 @@ bool OperationSession::countsViolations(const std::string& what) {
                                      std::to_string(known) + " of the session's constraints violated");
     return false;
   }
-  const double expected = known > 0 ? static_cast<double>(known) : m_engine->provenInconsistent() ? 1.0 : 0.0;
+  const double expected = known > 0 ? static_cast<double>(known) : m_engine->hasEmptyVariables() ? 1.0 : 0.0;
   if (m_engine->getViolation() != expected) {
     fail("violation count differs", "after " + what + ": getViolation() is " +
                                         std::to_string(m_engine->getViolation()) + " with " + std::to_string(known) +
@@ -1209,7 +1209,7 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
 // A false answer without violations allowed: a fresh engine over the compared parts that hold
 // every emptied variable answers false as well (a true one there would be a lost widening).
 bool OperationSession::failsAsFreshEngine(const std::vector<Part>& parts, const std::string& what) {
-  if (m_engine->getViolationMgr().getMaxViolationsAllowed() != 0 || !m_engine->provenInconsistent())
+  if (m_engine->getViolationMgr().getMaxViolationsAllowed() != 0 || !m_engine->hasEmptyVariables())
     return true;
   std::vector<bool> allOnToo;
   const std::vector<const Part*> compared = freshlyComparable(parts, allOnToo);

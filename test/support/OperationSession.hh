@@ -282,8 +282,12 @@ private:
   bool expectRefused(const std::string& what, const std::function<void()>& call, bool madeWithNew = false);
   void propagated(bool answer, const std::string& what);
   void afterAutoPropagation(const std::string& what) {
-    if (m_engine->getAutoPropagation())
-      propagated(!m_engine->provenInconsistent(), what + " with auto-propagation");
+    if (!m_engine->getAutoPropagation())
+      return;
+    // A run that failed, its emptied domains refilled by a listener told so, leaves the refill
+    // to the next propagate(): nothing is proven inconsistent, and the work is pending.
+    const bool refilledAfterFailure = m_emptiedRefilled && !m_engine->hasEmptyVariables() && m_engine->pending();
+    propagated(!m_engine->hasEmptyVariables() && !refilledAfterFailure, what + " with auto-propagation");
   }
   // The constraints the engine's answer is judged against (see judgedNetwork in the source).
   std::set<int> judgedNetwork(bool answer) const;

@@ -79,7 +79,7 @@ bool OperationSession::allOn(const Part& part) const {
 void OperationSession::checkSwitching(const std::string& what, bool propagated) {
   if (m_failure.any() || !keepsActivity(what) || propagated)
     return;
-  if (!m_engine->provenInconsistent()) {
+  if (!m_engine->hasEmptyVariables()) {
     keepsSolutions(independentParts(liveNetwork(true)), true, what);
     return;
   }

@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -132,6 +133,22 @@ double valueOf(const VarId& v) {
   if (d.isEmpty())
     return v->baseDomain().isEmpty() ? 0 : v->baseDomain().getLowerBound();
   return d.getUpperBound();
+}
+
+// A value the base holds and the current domain (not empty) lost, whose specifying empties it; NaN when none.
+double lostValue(const VarId& v) {
+  const AbstractDomain &current = v->lastDomain(), &base = v->baseDomain();
+  if (current.isEmpty() || !base.isClosed() || !current.isClosed())
+    return std::nan("");
+  std::list<double> candidates;
+  if (base.isEnumerated())
+    base.getValues(candidates);
+  else
+    candidates = {base.getLowerBound(), base.getUpperBound()};
+  for (double value : candidates)
+    if (!current.isMember(value))
+      return value;
+  return std::nan("");
 }
 
 // Takes the greatest value (or the last unit of an interval) from the base domain.
@@ -305,6 +322,11 @@ public:
     m_offByTest[key] += off ? 1 : -1;
   }
   int offByTest(const ConId& k) const { return m_offByTest.count(k->getKey()) ? m_offByTest.at(k->getKey()) : 0; }
+  // Specifies the variable to a value its current domain lost; the client resets it once the call is over.
+  void emptyBySpecifying(const VarId& var) {
+    m_emptiedByDeed.insert(var->getKey());
+    var->specify(lostValue(var));
+  }
 
   // A deed's target: the object heard of where it fits, else one of its scope or constraints, else
   // the first of the network that fits; never one going or heard removed, nor, for a plain delete,
@@ -346,6 +368,14 @@ private:
     return std::any_of(ce().getConstraints().begin(), ce().getConstraints().end(),
                        [this](const ConId& k) { return ce().isViolated(k); });
   }
+  struct Forecast {
+    bool inconsistent, pending;
+    bool switchedOff; // something is off but for violations and retirements
+    std::string picture;
+    std::size_t heard;
+  };
+  Forecast forecast();
+  void checkForecast(const Forecast& told, bool answer);
   void settle();
   void compareWithFresh(bool answer);
 
@@ -356,6 +386,7 @@ private:
   std::vector<Made> m_made;
   std::set<int> m_owned;
   std::map<int, int> m_offByTest;
+  std::set<int> m_emptiedByDeed; // the variables a deed specified to empty them, by key
   std::unique_ptr<MirrorListener> m_mirror, m_lateMirror;
   std::unique_ptr<HeardCounter> m_counter;
   std::unique_ptr<Told> m_first, m_actor, m_second, m_late;
@@ -430,6 +461,18 @@ const std::vector<Deed>& deeds() {
                                     PSVarValue value(valueOf(v), v->getType());
                                     v->specifyValue(value);
                                   })},
+      // Empties a domain elsewhere than the constraint heard of, whose refill reaches none of its
+      // rules; the client resets the variable once the call is over.
+      {"specify emptying",
+       [](Case& c, const Heard& h) {
+         const auto lost = [](const VarId& v) { return v->isActive() && !isPart(v) && !std::isnan(lostValue(v)); };
+         VarId target = c.variableFor(h, [&](const VarId& v) {
+           return lost(v) && !(h.constraint.isValid() && h.constraint->isVariableOf(v));
+         });
+         target = target.isId() ? target : c.variableFor(h, lost);
+         if (target.isId())
+           c.emptyBySpecifying(target);
+       }},
       {"reset", onVariable(specified, [](const VarId& v) { v->reset(); })},
       {"relax", onVariable(any, [](const VarId& v) { v->relax(); })},
       {"restrictBaseDomain", onVariable(any, restrictBase)},
@@ -508,6 +551,8 @@ const std::vector<Network>& networks() {
          c.k['c'] = c.make("leq", false, {x, r});
          c.k['m'] = c.make("eq", true, {x, e});
          c.make("eq", true, {o, y});
+         // Apart from the rest: u, narrowed by w, is what a deed empties without touching the others.
+         c.make("leq", false, {c.interval("u", 0, 9, false), c.interval("w", 0, 4, false)});
          c.narrow = 4, c.conflict = 3;
        }},
       {"switched",
@@ -619,6 +664,14 @@ void openOne(Case& c) {
     (c.v['o'] = c.v['e'])->open();
   c.ce().propagate();
 }
+// The closed enumeration emptied for good, every member of its base removed, then switched off.
+void emptiedOff(Case& c) {
+  std::list<double> members;
+  c.v['e']->baseDomain().getValues(members);
+  for (double member : members)
+    c.v['e']->remove(member);
+  c.v['e']->deactivate();
+}
 void deleteEmptied(Case& c) {
   for (const VarId& v : c.ce().getViolationMgr().getEmptyVariables())
     if (!isPart(v))
@@ -653,6 +706,8 @@ const std::vector<Call>& calls() {
       {"createConstraint failing in its run", [](Case& c) { c.failInRun(); },
        [](Case& c) { c.make("leq", true, c.scope("ar")); }, nullptr},
       {"new withinBounds", nothing, [](Case& c) { c.make("withinBounds", false, c.scope("rab")); }, MADE_REFUSED},
+      {"new leq beside a switched-off emptied variable", emptiedOff,
+       [](Case& c) { c.make("leq", false, c.scope("ar")); }, MADE_REFUSED},
       {"createVariable", nothing, [](Case& c) { c.createVariable(); }, VARIABLE_REFUSED},
       {"new Variable", nothing, [](Case& c) { c.interval("made", 0, 9, false); }, nullptr},
       {"deleteConstraint", nothing, [](Case& c) { c.ce().deleteConstraint(c.k['c']); }, nullptr},
@@ -1061,16 +1116,69 @@ void Case::checkPrinted() {
   }
 }
 
-// Everything the test switched off is switched on again and propagated.
+// What the engine tells of the next propagate() before it, and what it may not change.
+Case::Forecast Case::forecast() {
+  std::ostringstream picture;
+  for (const VarId& var : ce().getVariables())
+    picture << var->getKey() << " " << var->lastDomain().toString() << (var->isActive() ? "" : " off")
+            << (var->specifiedFlag() ? " specified" : "") << "\n";
+  for (const ConId& con : ce().getConstraints())
+    picture << con->getKey() << (con->isActive() ? "" : " off") << (con->isRetired() ? " retired" : "")
+            << (ce().isViolated(con) ? " violated" : "") << "\n";
+  const bool switchedOff =
+      std::any_of(ce().getVariables().begin(), ce().getVariables().end(), inactive) ||
+      std::any_of(ce().getConstraints().begin(), ce().getConstraints().end(),
+                  [this](const ConId& k) { return !k->isActive() && !k->isRetired() && !ce().isViolated(k); });
+  return Forecast{ce().provenInconsistent(), ce().pending(), switchedOff, picture.str(), m_counter->heard().size()};
+}
+
+// Proven inconsistent while nothing is switched off, the next propagate() answers false (the
+// narrowing of what is off stays, and the relaxation that run starts with may give it back);
+// neither that nor pending, it answers true and changes nothing, unheard.
+void Case::checkForecast(const Forecast& told, bool answer) {
+  const std::string when = std::string(told.inconsistent ? "proven inconsistent" : "neither proven inconsistent") +
+                           (told.pending ? ", pending," : " nor pending") + " after the call, the next propagate ";
+  if (told.inconsistent && !told.switchedOff && answer)
+    fail(when + "answered true");
+  else if (!told.inconsistent && !told.pending && !answer)
+    fail(when + "answered false");
+  else if (!told.inconsistent && !told.pending && forecast().picture != told.picture)
+    fail(when + "changed the network");
+  else if (!told.inconsistent && !told.pending && m_counter->heard().size() != told.heard)
+    fail(when + "was heard");
+}
+
+// What a deed emptied by specifying is reset, everything the test switched off is switched on
+// again, and all is propagated. The next propagate() after the call is held to what the engine
+// told of it: the final one, or one of its own before those calls.
 void Case::settle() {
   try {
-    for (const VarId& var : Scope(ce().getVariables().begin(), ce().getVariables().end()))
+    const Scope variables(ce().getVariables().begin(), ce().getVariables().end());
+    const std::vector<ConId> constraints(ce().getConstraints().begin(), ce().getConstraints().end());
+    Scope emptied;
+    for (const VarId& var : variables)
+      if (m_emptiedByDeed.count(var->getKey()) != 0 && var->specifiedFlag())
+        emptied.push_back(var);
+    const bool calls = !emptied.empty() ||
+                       std::any_of(variables.begin(), variables.end(), [](const VarId& v) { return v->refCount() > 0; }) ||
+                       std::any_of(constraints.begin(), constraints.end(), [this](const ConId& k) { return offByTest(k) > 0; });
+    Forecast told = forecast();
+    if (calls) {
+      checkForecast(told, ce().propagate());
+      if (m_runOpen)
+        fail("a run heard commenced in the propagate after the call was not heard to end");
+    }
+    for (const VarId& var : emptied)
+      var->reset();
+    for (const VarId& var : variables)
       for (unsigned int n = var->refCount(); n > 0; --n)
         var->undoDeactivation();
-    for (const ConId& con : std::vector<ConId>(ce().getConstraints().begin(), ce().getConstraints().end()))
+    for (const ConId& con : constraints)
       for (int n = offByTest(con); n > 0; --n)
         switchOn(con);
     const bool answer = ce().propagate();
+    if (!calls)
+      checkForecast(told, answer);
     if (m_runOpen)
       fail("a run heard commenced in the final propagate was not heard to end");
     checkListeners("after the final propagate");

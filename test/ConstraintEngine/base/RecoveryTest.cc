@@ -5,6 +5,7 @@
 #include "ConstraintEngine/component/Constraints.hh"
 #include "ConstraintEngine/component/EqualityConstraintPropagator.hh"
 #include "support/EngineFixture.hh"
+#include "support/TestConstraints.hh"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +117,57 @@ TEST_F(RecoveryTest, ClearingTheEmptiedRecordsKeepsTheDomainsStillEmpty) {
   p->reset();
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(bounds(p), "[0.00, 3.00]");
+}
+
+// A variable emptied for good and switched off is judged when it is on again: meanwhile the
+// engine is not proven inconsistent, what waits is pending, and the next run does it.
+TEST_F(RecoveryTest, AnEmptiedVariableSwitchedOffLeavesTheWaitingWorkPending) {
+  Id<ConstrainedVariable> x = enumVar("x", {1, 2});
+  Id<ConstrainedVariable> z = intVar("z", 0, 10), y = intVar("y", 0, 5);
+  x->remove(1);
+  x->remove(2);
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  x->deactivate();
+  leq(z, y);
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_FALSE(m_engine->hasEmptyVariables());
+  EXPECT_TRUE(m_engine->pending());
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(bounds(z), "[0.00, 5.00]");
+  x->undoDeactivation();
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_FALSE(m_engine->propagate());
+}
+
+// Something that may refill an emptied domain after it was found (here the culprit switched off,
+// whose narrowing stays) leaves the answer to the next run: pending, not proven inconsistent.
+TEST_F(RecoveryTest, SwitchingOffAfterAFailureLeavesTheAnswerToTheNextRun) {
+  Id<ConstrainedVariable> a = intVar("a", 5, 5), b = intVar("b", 0, 10), c = intVar("c", 0, 3);
+  Constraint* first = leq(a, b);
+  leq(b, c);
+  EXPECT_FALSE(m_engine->propagate());
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_FALSE(m_engine->pending());
+  first->deactivate();
+  EXPECT_TRUE(m_engine->hasEmptyVariables());
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->pending());
+  EXPECT_TRUE(m_engine->propagate());
+}
+
+// A rule whose run fails a check has not run: it stays queued, fails again, and goes only with
+// its deletion.
+TEST_F(RecoveryTest, ARuleWhoseRunFailsACheckStaysQueued) {
+  Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 10);
+  Constraint* thrower = new ThrowingTestConstraint("thrower", "Default", engine(), makeScope(x, y));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    EXPECT_THROW(m_engine->propagate(), Error) << attempt;
+    EXPECT_TRUE(m_engine->pending()) << attempt;
+  }
+  delete thrower;
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_FALSE(m_engine->pending());
 }
 
 } // namespace
