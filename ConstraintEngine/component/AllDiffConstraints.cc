@@ -339,8 +339,8 @@ bool CondAllDiffConstraint::twoMustBeEqual(const Domains& doms) {
   std::sort(singletons.begin(), singletons.end(),
             [](const AbstractDomain* a, const AbstractDomain* b) { return BA::spanLow(*a) < BA::spanLow(*b); });
   for (std::size_t i = 0; i < singletons.size(); ++i)
-    for (std::size_t j = i + 1; j < singletons.size() && BA::spanLow(*singletons[j]) - BA::spanLow(*singletons[i]) < 1.0;
-         ++j)
+    for (std::size_t j = i + 1;
+         j < singletons.size() && BA::spanLow(*singletons[j]) - BA::spanLow(*singletons[i]) < 1.0; ++j)
       if (BA::singletonsEqual(*singletons[i], *singletons[j]))
         return true;
   return false;
