@@ -304,10 +304,11 @@ void ConstrainedVariable::open() {
       return;
   }
   // Opening relaxes the variable itself too: what narrowed it may no longer hold. Specified
-  // meanwhile, it relaxes to its value, which stands.
+  // meanwhile, it relaxes to its value, which stands. Open string domains compare equal whatever
+  // they hold: what the current domain lacks is judged member by member.
   if (m_specifiedFlag)
     relax();
-  else if (current.isEnumerated() && current != base)
+  else if (current.isEnumerated() && (current != base || widensCurrent(base)))
     current.relax(base);
 }
 
