@@ -322,8 +322,8 @@ void CondAllDiffConstraint::decide(const Domains& doms, unsigned int& firstClose
   }
   if (provablyDifferent)
     boolDom.remove(0.0);
-  else if (boolDom.isMember(1.0) && twoMustBeEqual(doms))
-    boolDom.remove(1.0);
+  else if (!boolDom.isEmpty() && !boolDom.isSingleton() && twoMustBeEqual(doms))
+    boolDom.remove(1.0); // a true b finds such a pair as it prunes (all-different stays as fast)
 }
 
 bool CondAllDiffConstraint::twoMustBeEqual(const Domains& doms) {
