@@ -8,6 +8,7 @@
 #include "ConstraintEngine/base/Constraint.hh"
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/ConstraintsBase.hh"
+#include "ConstraintEngine/component/EnumeratedDomains.hh"
 #include "Utils/base/Report.hh"
 
 #include <algorithm>
@@ -32,6 +33,15 @@ bool specifyResets(const ConstrainedVariable& var, double value) {
   const AbstractDomain& base = var.baseDomain();
   return base.isMember(value) && !var.lastDomain().isMember(base.translateNumber(value)) &&
          var.getConstraintEngine()->getAllowViolations();
+}
+
+// Whether the domain holds the value among its own members: an open string domain answers every
+// value a member, though it holds only what was inserted.
+bool holds(const AbstractDomain& dom, double value) {
+  if (dom.isClosed() || !dom.isEnumerated())
+    return dom.isMember(value);
+  const EnumeratedDomain* enumeration = dynamic_cast<const EnumeratedDomain*>(&dom);
+  return enumeration != nullptr ? enumeration->EnumeratedDomain::isMember(value) : dom.isMember(value);
 }
 
 } // namespace
@@ -195,7 +205,7 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
   std::list<double> gained;
   if (baseDomain().isOpen() && dom.isClosed() && dom.isEnumerated()) {
     dom.getValues(gained);
-    gained.remove_if([this](double value) { return baseDomain().isMember(value); });
+    gained.remove_if([this](double value) { return holds(baseDomain(), value); });
   }
   m_constraintEngine->noteModelChange();
   handleRestrictBaseDomain(dom);
@@ -294,10 +304,11 @@ void ConstrainedVariable::open() {
       return;
   }
   // Opening relaxes the variable itself too: what narrowed it may no longer hold. Specified
-  // meanwhile, it relaxes to its value, which stands.
+  // meanwhile, it relaxes to its value, which stands. Open string domains compare equal whatever
+  // they hold: what the current domain lacks is judged member by member.
   if (m_specifiedFlag)
     relax();
-  else if (current.isEnumerated() && current != base)
+  else if (current.isEnumerated() && (current != base || widensCurrent(base)))
     current.relax(base);
 }
 
@@ -306,7 +317,7 @@ void ConstrainedVariable::insert(double value) {
     return;
   KALDEN_CHECK_MSG_OR_RETURN(internal_baseDomain().isOpen(),
                              "Can't insert a member into a variable with a closed base domain.");
-  const bool widens = !m_specifiedFlag && !getCurrentDomain().isMember(value);
+  const bool widens = !m_specifiedFlag && !holds(getCurrentDomain(), value);
   const EngineCall call(m_constraintEngine, widening(*this, widens));
   if (!call)
     return;
@@ -373,7 +384,7 @@ bool ConstrainedVariable::widensCurrent(const AbstractDomain& domain) const {
     return !domain.isSubsetOf(current);
   std::list<double> values;
   domain.getValues(values);
-  return std::any_of(values.begin(), values.end(), [&current](double value) { return !current.isMember(value); });
+  return std::any_of(values.begin(), values.end(), [&current](double value) { return !holds(current, value); });
 }
 
 bool ConstrainedVariable::checkIntervalWidens(const AbstractDomain& domain) const {

@@ -322,6 +322,28 @@ void CondAllDiffConstraint::decide(const Domains& doms, unsigned int& firstClose
   }
   if (provablyDifferent)
     boolDom.remove(0.0);
+  else if (!boolDom.isEmpty() && !boolDom.isSingleton() && twoMustBeEqual(doms))
+    boolDom.remove(1.0); // a true b finds such a pair as it prunes (all-different stays as fast)
+}
+
+bool CondAllDiffConstraint::twoMustBeEqual(const Domains& doms) {
+  // The union above counts values in scope order, and a hull over reals met first counts none:
+  // two singletons equal by the tolerance (0.3 and [0.299998, 0.30000001]) are found here
+  // wherever they stand. Sorted by least value, a pair lies less than 1, the coarsest
+  // tolerance, apart.
+  std::vector<const AbstractDomain*> singletons;
+  for (std::size_t i = 1; i < doms.size(); ++i)
+    if (doms[i]->isClosed() && !doms[i]->isEmpty() && doms[i]->isSingleton())
+      singletons.push_back(doms[i]);
+  typedef BoundsArithmetic BA;
+  std::sort(singletons.begin(), singletons.end(),
+            [](const AbstractDomain* a, const AbstractDomain* b) { return BA::spanLow(*a) < BA::spanLow(*b); });
+  for (std::size_t i = 0; i < singletons.size(); ++i)
+    for (std::size_t j = i + 1;
+         j < singletons.size() && BA::spanLow(*singletons[j]) - BA::spanLow(*singletons[i]) < 1.0; ++j)
+      if (BA::singletonsEqual(*singletons[i], *singletons[j]))
+        return true;
+  return false;
 }
 
 bool CondAllDiffConstraint::pairwiseDisjoint(const Domains& doms) {

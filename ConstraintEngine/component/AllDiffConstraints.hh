@@ -54,6 +54,8 @@ private:
   // The walk over the xi: decides b where the union of their domains allows, and records the
   // first closed and the first open position (0 for none).
   static void decide(const Domains& doms, unsigned int& firstClosed, unsigned int& firstOpen);
+  // Whether two closed xi are singletons equal by the tolerance, wherever they stand in the scope.
+  static bool twoMustBeEqual(const Domains& doms);
   // Whether no two xi share a value.
   static bool pairwiseDisjoint(const Domains& doms);
   // A true b: removes decided values from the other domains until nothing more moves.

@@ -21,16 +21,21 @@ bool orderingIgnores(int argIndex, DomainListener::ChangeType changeType) {
 
 // A step lands the tolerance beyond the other side's bound, but an enumeration's member or an
 // integer within the tolerance of where it lands stays (3 beside a step below 3.0000000000000013):
-// x's greatest values go while they lie less than the tolerance below y's greatest.
+// x's greatest values go while they lie less than the tolerance below y's greatest. A real
+// interval skips a narrowing smaller than the tolerance: a bound left closer than it to y's
+// (1.999991 against 2) is stepped past y's as removing an end steps, to 1.99999.
 void keepOnlyBelow(AbstractDomain& domx, const AbstractDomain& domy) {
   typedef BoundsArithmetic BA;
   while (!domx.isEmpty() && !BA::lessThan(domx, domx.getUpperBound(), domy, domy.getUpperBound())) {
     const double ub = domx.getUpperBound();
+    const double other = domy.getUpperBound();
     if (domx.isEnumerated())
       domx.remove(ub);
     else if (BA::isIntegerInterval(domx))
       domx.intersect(domx.getLowerBound(), ub - 1.0);
-    if (domx.isEmpty() || domx.getUpperBound() == ub) // a real interval's step lands apart already
+    else if (domx.compareEqual(other, ub) && !domx.compareEqual(other, domx.getLowerBound()))
+      domx.remove(other);
+    if (domx.isEmpty() || domx.getUpperBound() == ub)
       return;
   }
 }
@@ -40,10 +45,13 @@ void keepOnlyAbove(const AbstractDomain& domx, AbstractDomain& domy) {
   typedef BoundsArithmetic BA;
   while (!domy.isEmpty() && !BA::lessThan(domx, domx.getLowerBound(), domy, domy.getLowerBound())) {
     const double lb = domy.getLowerBound();
+    const double other = domx.getLowerBound();
     if (domy.isEnumerated())
       domy.remove(lb);
     else if (BA::isIntegerInterval(domy))
       domy.intersect(lb + 1.0, domy.getUpperBound());
+    else if (domy.compareEqual(other, lb) && !domy.compareEqual(other, domy.getUpperBound()))
+      domy.remove(other);
     if (domy.isEmpty() || domy.getLowerBound() == lb)
       return;
   }

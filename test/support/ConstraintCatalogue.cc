@@ -65,6 +65,17 @@ std::function<ConstraintEntry::Position(unsigned int)> booleanAt(unsigned int te
   };
 }
 
+// Positions that take any kind, strings too, as the position rule (default: any number) says.
+std::function<ConstraintEntry::Position(unsigned int)>
+stringsToo(std::function<ConstraintEntry::Position(unsigned int)> rule = nullptr) {
+  return [rule](unsigned int position) {
+    ConstraintEntry::Position p = rule ? rule(position) : ConstraintEntry::Position();
+    if (p.kinds == KIND_ANY)
+      p.kinds |= KIND_LABELS;
+    return p;
+  };
+}
+
 // The listed positions must be intervals (integer, real or boolean).
 std::function<ConstraintEntry::Position(unsigned int)> intervalsAt(std::vector<unsigned int> positions) {
   return [positions](unsigned int position) {
@@ -235,13 +246,17 @@ std::vector<ConstraintEntry> makeCatalogue() {
         return allEqual(a, 0);
       });
   equal.equalityPropagated = true;
+  equal.position = stringsToo();
   c.push_back(equal);
   ConstraintEntry neq = entry<NotEqualConstraint>("NotEqualConstraint", {"NotEqual", "neq"}, 2, 2,
                                                   [](const auto& a) { return a[0] != a[1]; });
+  neq.position = stringsToo();
   c.push_back(neq);
   // Over full assignments every domain is a single value: a subset of a single value is that value.
-  c.push_back(entry<SubsetOfConstraint>("SubsetOfConstraint", {"SubsetOf", "subsetOf", "Singleton"}, 2, 2,
-                                        [](const auto& a) { return a[0] == a[1]; }));
+  ConstraintEntry subset = entry<SubsetOfConstraint>("SubsetOfConstraint", {"SubsetOf", "subsetOf", "Singleton"}, 2, 2,
+                                                     [](const auto& a) { return a[0] == a[1]; });
+  subset.position = stringsToo();
+  c.push_back(subset);
   // A lock domain of one value, fixed for good, makes the lock an equality; a wider one is no value relation.
   ConstraintEntry lock =
       entry<LockConstraint>("LockConstraint", {"Lock"}, 2, 2, [](const auto& a) { return a[0] == a[1]; });
@@ -256,7 +271,7 @@ std::vector<ConstraintEntry> makeCatalogue() {
 
   ConstraintEntry testEq = entry<TestEQ>("TestEQ", {"TestEqual", "testEQ"}, 3, 3,
                                          [](const auto& a) { return a[0] == truth(a[1] == a[2]); });
-  testEq.position = booleanAt(0);
+  testEq.position = stringsToo(booleanAt(0));
   c.push_back(testEq);
   ConstraintEntry testLt = entry<TestLessThan>("TestLessThan", {"TestLessThan", "condlt"}, 3, 3,
                                                [](const auto& a) { return a[0] == truth(a[1] < a[2]); });
@@ -345,11 +360,12 @@ std::vector<ConstraintEntry> makeCatalogue() {
   // An open variable proves nothing different, and nothing is pruned while one is present.
   ConstraintEntry allDiff = entry<AllDiffConstraint>("AllDiffConstraint", {"AllDiff", "adiff", "fadiff", "fneq"}, 2, 3,
                                                      [](const auto& a) { return allDifferent(a, 0); });
+  allDiff.position = stringsToo();
   c.push_back(allDiff);
   ConstraintEntry condDiff =
       entry<CondAllDiffConstraint>("CondAllDiffConstraint", {"CondAllDiff"}, 3, 4,
                                    [](const auto& a) { return a[0] == truth(allDifferent(a, 1)); });
-  condDiff.position = booleanAt(0);
+  condDiff.position = stringsToo(booleanAt(0));
   c.push_back(condDiff);
   c.push_back(entry<EqualMaximumConstraint>(
       "EqualMaximumConstraint", {"EqualMaximum", "fallmax"}, 2, 4,

@@ -23,6 +23,11 @@ enum VariableKind : unsigned int {
   KIND_OPEN = 16u,       ///< an enumeration of integers still open to insertion
   KIND_CLOSED = KIND_INTERVAL | KIND_ENUMERATION | KIND_BOOLEAN | KIND_REAL,
   KIND_ANY = KIND_CLOSED | KIND_OPEN,
+  /// A closed enumeration of strings, drawn value v standing for the label "s<v>": only a
+  /// position that says so takes one, and a scope holds strings at all such positions or at none.
+  KIND_STRING = 32u,
+  KIND_STRING_OPEN = 64u, ///< an enumeration of strings still open to insertion
+  KIND_LABELS = KIND_STRING | KIND_STRING_OPEN,
 };
 
 /**

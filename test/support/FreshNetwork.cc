@@ -78,9 +78,12 @@ void FreshNetwork::addVariable(int number, const OperationSession& session) {
     if (lostValue)
       values.push_back(value);
     if (liveBase.isOpen() || closedSince) {
-      reopened.reset(new NumericDomain(liveBase.getDataType()));
+      reopened.reset(liveBase.isString() ? static_cast<AbstractDomain*>(new StringDomain(liveBase.getDataType()))
+                                         : new NumericDomain(liveBase.getDataType()));
       reopened->insert(values);
-    } else
+    } else if (liveBase.isString())
+      reopened.reset(new StringDomain(values, liveBase.getDataType()));
+    else
       reopened.reset(new NumericDomain(values, liveBase.getDataType()));
   }
   const Id<ConstrainedVariable> var = DrawnDomain::newVariable(

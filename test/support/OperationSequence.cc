@@ -90,7 +90,7 @@ public:
     }
     const int variables = m_draw.between(3, 5);
     for (int i = 0; i < variables; ++i)
-      out.push_back(newVariable(KIND_ANY));
+      out.push_back(newVariable(KIND_ANY | KIND_LABELS));
     // Half the sessions open by switching violations or setting a limit; later operations do so rarely.
     if (m_draw.chance(2))
       out.push_back(violations());
@@ -143,7 +143,7 @@ public:
     if (roll < 86)
       return onVariable(s, Type::DELETE_VARIABLE);
     if (roll < 91)
-      return liveCount(s.variables()) < MAX_VARIABLES ? newVariable(KIND_ANY) : Operation();
+      return liveCount(s.variables()) < MAX_VARIABLES ? newVariable(KIND_ANY | KIND_LABELS) : Operation();
     if (roll < 93)
       return onOpenVariable(s, Type::INSERT_VALUE);
     if (roll < 94)
@@ -168,6 +168,8 @@ private:
   }
 
   static bool isRange(int kind) { return kind == KIND_INTERVAL || kind == KIND_REAL; }
+  static bool isOpen(int kind) { return kind == KIND_OPEN || kind == KIND_STRING_OPEN; }
+  static bool isEnumeration(int kind) { return kind == KIND_ENUMERATION || kind == KIND_STRING || isOpen(kind); }
 
   // A domain of the kind: intervals mostly wider than one value, enumerations of about half
   // the values, booleans mostly undecided.
@@ -182,12 +184,12 @@ private:
     }
     std::vector<int> values;
     // An open enumeration holding one value or none decides nothing, and gains from all it meets.
-    if (kind == KIND_OPEN && m_draw.chance(3))
+    if (isOpen(kind) && m_draw.chance(3))
       return m_draw.chance(2) ? values : std::vector<int>{m_draw.between(LEAST, GREATEST)};
     for (int v = LEAST; v <= GREATEST; ++v)
       if (m_draw.chance(2))
         values.push_back(v);
-    if (values.empty() && kind != KIND_OPEN)
+    if (values.empty() && !isOpen(kind))
       values.push_back(m_draw.between(LEAST, GREATEST));
     return values;
   }
@@ -216,10 +218,10 @@ private:
   }
 
   Operation newVariable(unsigned int kinds, bool fixed = false) {
-    // Weighted: the integer kinds most, an open enumeration least.
+    // Weighted: the integer kinds most, an open enumeration least (strings only where asked).
     std::vector<int> choices;
     for (int k : {KIND_INTERVAL, KIND_INTERVAL, KIND_INTERVAL, KIND_ENUMERATION, KIND_ENUMERATION, KIND_ENUMERATION,
-                  KIND_BOOLEAN, KIND_BOOLEAN, KIND_REAL, KIND_REAL, KIND_OPEN})
+                  KIND_BOOLEAN, KIND_BOOLEAN, KIND_REAL, KIND_REAL, KIND_OPEN, KIND_STRING, KIND_STRING_OPEN})
       if (kinds & static_cast<unsigned int>(k))
         choices.push_back(k);
     Operation op;
@@ -230,7 +232,7 @@ private:
     op.flag = m_draw.chance(3);
     if (fixed)
       op.values = isRange(op.kind) ? std::vector<int>{op.values[0], op.values[0]} : std::vector<int>{op.values[0]};
-    else if (op.kind != KIND_BOOLEAN && op.kind != KIND_OPEN && m_draw.chance(25))
+    else if (op.kind != KIND_BOOLEAN && !isOpen(op.kind) && m_draw.chance(25))
       op.values = isRange(op.kind) ? std::vector<int>{1, 0} : std::vector<int>();
     else
       drawTenths(op, op.values.empty() ? 0 : op.values[0]);
@@ -348,13 +350,13 @@ private:
     } else if (type == Type::RESTRICT_BASE) {
       // An open base meets a closed enumeration, and takes its members.
       if (var.open) {
-        op.kind = KIND_ENUMERATION;
+        op.kind = DrawnDomain::labels(var.kind) ? KIND_STRING : KIND_ENUMERATION;
         op.values = m_draw.chance(3) ? drawValues(op.kind) : drawHolding(op.kind, witness(s, op.target));
         return op;
       }
       op.kind = var.kindNow();
       // Now and then across kinds: an interval restricted by an enumeration, or the reverse.
-      if (op.kind != KIND_BOOLEAN && m_draw.chance(4))
+      if (op.kind != KIND_BOOLEAN && op.kind != KIND_STRING && m_draw.chance(4))
         op.kind = isRange(op.kind) ? KIND_ENUMERATION : KIND_INTERVAL;
       op.values = m_draw.chance(3) ? drawValues(op.kind) : drawHolding(op.kind, witness(s, op.target));
       drawNarrow(op, witness(s, op.target));
@@ -376,8 +378,7 @@ private:
     std::vector<int> candidates;
     for (const auto& v : s.variables()) {
       const int kind = v.second.kindNow();
-      if (roll < 106 ? v.second.alive && (kind == KIND_OPEN || kind == KIND_ENUMERATION || isRange(kind))
-                     : s.mayOpen(v.first))
+      if (roll < 106 ? v.second.alive && (isEnumeration(kind) || isRange(kind)) : s.mayOpen(v.first))
         candidates.push_back(v.first);
     }
     if (candidates.empty())
@@ -421,14 +422,14 @@ private:
     op.target = m_draw.pick(candidates);
     const ModelVariable& var = s.variables().at(op.target);
     const int kind = var.kindNow();
-    if ((kind == KIND_ENUMERATION || kind == KIND_OPEN) && !m_draw.chance(3)) {
+    if (isEnumeration(kind) && !m_draw.chance(3)) {
       op.type = Type::REMOVE_VALUE;
       for (int value : var.base) {
         op.values = {value};
         m_following.push_back(op);
       }
       op.values.clear();
-      if (kind == KIND_OPEN) {
+      if (isOpen(kind)) {
         op.type = Type::CLOSE_VARIABLE;
         m_following.push_back(op);
       }
@@ -436,7 +437,7 @@ private:
         op.type = Type::RESET;
         m_following.push_back(op);
       }
-    } else if (kind != KIND_OPEN) {
+    } else if (!isOpen(kind)) {
       const std::set<int> current = DrawnDomain::membersOf(var.id->lastDomain());
       std::vector<int> outside;
       for (int value : var.base)
@@ -566,7 +567,7 @@ private:
     };
     std::vector<int> chosen;
     for (int v : candidates)
-      if (gains ? s.variables().at(v).kindNow() == KIND_OPEN : s.variables().at(v).kind == KIND_REAL)
+      if (gains ? isOpen(s.variables().at(v).kindNow()) : s.variables().at(v).kind == KIND_REAL)
         chosen.push_back(v);
     std::vector<int> narrower;
     std::copy_if(chosen.begin(), chosen.end(), std::back_inserter(narrower), narrow);
@@ -590,7 +591,7 @@ private:
           entry.position ? entry.position(static_cast<unsigned int>(i)) : ConstraintEntry::Position();
       std::vector<int> candidates;
       for (const auto& v : s.variables())
-        if (s.fits(v.first, entry, static_cast<unsigned int>(i)))
+        if (s.fits(v.first, entry, static_cast<unsigned int>(i), op.scope))
           candidates.push_back(v.first);
       candidates = preferred(s, entry, static_cast<unsigned int>(i), candidates);
       if (candidates.empty() || m_draw.chance(8)) {
@@ -739,7 +740,7 @@ private:
     for (int arity = m_draw.between(2, 3); static_cast<int>(op.scope.size()) < arity;) {
       std::vector<int> pool;
       for (int v : candidates)
-        if (std::find(op.scope.begin(), op.scope.end(), v) == op.scope.end() &&
+        if (std::find(op.scope.begin(), op.scope.end(), v) == op.scope.end() && s.fits(v, *found, 1, op.scope) &&
             (!agreeing || witness(s, v) == witness(s, op.scope[0])))
           pool.push_back(v);
       if (pool.empty())

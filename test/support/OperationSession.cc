@@ -7,6 +7,7 @@
 #include "ConstraintEngine/component/Variable.hh"
 #include "Utils/Entity.hh"
 #include "Utils/Error.hh"
+#include "Utils/LabelStr.hh"
 #include "Utils/base/FlagScope.hh"
 #include "support/FreshNetwork.hh"
 #include "support/TenthsDomains.hh"
@@ -77,6 +78,17 @@ std::unique_ptr<AbstractDomain> DrawnDomain::make(int kind, const std::vector<in
     open->insert(std::list<double>(values.begin(), values.end()));
     return open;
   }
+  case KIND_STRING:
+  case KIND_STRING_OPEN: {
+    std::list<double> keys;
+    for (int v : values)
+      keys.push_back(valueOf(kind, v));
+    if (kind == KIND_STRING)
+      return std::unique_ptr<AbstractDomain>(new StringDomain(keys, StringDT::instance()));
+    std::unique_ptr<AbstractDomain> open(new StringDomain(StringDT::instance()));
+    open->insert(keys);
+    return open;
+  }
   default:
     return std::unique_ptr<AbstractDomain>(
         new NumericDomain(std::list<double>(values.begin(), values.end()), IntDT::instance()));
@@ -96,10 +108,38 @@ std::set<int> DrawnDomain::membersOf(const AbstractDomain& domain) {
   std::set<int> result;
   if (domain.isEmpty())
     return result;
+  // An open string domain answers every label a member: its own are listed.
+  if (domain.isString()) {
+    std::list<double> keys;
+    domain.getValues(keys);
+    for (double key : keys)
+      result.insert(drawnOf(KIND_STRING, key));
+    return result;
+  }
   for (int v = LEAST - 8; v <= GREATEST + 8; ++v)
     if (domain.isMember(v))
       result.insert(v);
   return result;
+}
+
+double DrawnDomain::valueOf(int kind, int v) {
+  if (!labels(kind))
+    return v;
+  // Interned once, in one order, so that the labels' keys, and so the members' order, are
+  // the same in every session of the process.
+  static const std::vector<double> sl_keys = [] {
+    std::vector<double> keys;
+    for (int drawn = LEAST - 8; drawn <= GREATEST + 8; ++drawn)
+      keys.push_back(LabelStr("s" + std::to_string(drawn)).getKey());
+    return keys;
+  }();
+  return sl_keys.at(static_cast<std::size_t>(v - (LEAST - 8)));
+}
+
+int DrawnDomain::drawnOf(int kind, double value) {
+  if (!labels(kind))
+    return static_cast<int>(std::lround(value));
+  return std::stoi(LabelStr(value).toString().substr(1));
 }
 
 std::string DrawnDomain::text(const std::set<int>& values) {
@@ -121,6 +161,10 @@ std::string DrawnDomain::kindName(int kind) {
     return "bool";
   case KIND_OPEN:
     return "open";
+  case KIND_STRING:
+    return "string";
+  case KIND_STRING_OPEN:
+    return "open string";
   default:
     return "enum";
   }
@@ -131,6 +175,7 @@ Id<ConstrainedVariable> DrawnDomain::newVariable(const Id<ConstraintEngine>& eng
   if (byName)
     return engine->createVariable(kind == KIND_BOOLEAN ? "bool"
                                   : kind == KIND_REAL  ? "float"
+                                  : labels(kind)       ? "string"
                                                        : "int",
                                   base, false, true, name.c_str(), Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
   ConstrainedVariable* var = nullptr;
@@ -142,6 +187,9 @@ Id<ConstrainedVariable> DrawnDomain::newVariable(const Id<ConstraintEngine>& eng
                                        ConstrainedVariable::NO_INDEX);
   else if (kind == KIND_BOOLEAN)
     var = new Variable<BoolDomain>(engine, base, false, true, name, Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+  else if (labels(kind))
+    var =
+        new Variable<StringDomain>(engine, base, false, true, name, Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
   else
     var = new Variable<EnumeratedDomain>(engine, base, false, true, name, Id<Entity>::noId(),
                                          ConstrainedVariable::NO_INDEX);
@@ -154,6 +202,7 @@ OperationSession::OperationSession(const OperationSequence::Layout& layout)
   m_schema->registerDataType((new IntDT())->getId());
   m_schema->registerDataType((new FloatDT())->getId());
   m_schema->registerDataType((new BoolDT())->getId());
+  m_schema->registerDataType((new StringDT())->getId());
   registerCatalogue(*m_schema);
   // Owned by the engine; the first counts the keys the transcripts give.
   const int base = (new DefaultPropagator("Default", m_engine->getId()))->getKey();
@@ -313,10 +362,12 @@ bool OperationSession::perform(const Operation& op) {
     if (!activeVariable(op.target) || op.values.size() != 1)
       return false;
     ModelVariable& var = m_variables[op.target];
-    if (!var.id->baseDomain().isMember(op.values[0]))
+    // An open string base answers every label a member: only its own are specified.
+    if (!var.id->baseDomain().isMember(var.valueOf(op.values[0])) ||
+        (DrawnDomain::labels(var.kind) && var.base.count(op.values[0]) == 0))
       return false;
     m_specifying = op.target;
-    var.id->specify(op.values[0]);
+    var.id->specify(var.valueOf(op.values[0]));
     m_specifying = -1;
     var.specified = true;
     var.value = op.values[0];
@@ -342,7 +393,8 @@ bool OperationSession::perform(const Operation& op) {
     // An open base takes a closed enumeration's members whole, and closes: the current domain
     // gains those its base lacked. A fresh engine builds it closed over them.
     if (var.open) {
-      if (op.kind != KIND_ENUMERATION || restriction.empty() || var.id->lastDomain().isEmpty())
+      const int closedKind = DrawnDomain::labels(var.kind) ? KIND_STRING : KIND_ENUMERATION;
+      if (op.kind != closedKind || restriction.empty() || var.id->lastDomain().isEmpty())
         return false;
       var.id->restrictBaseDomain(*DrawnDomain::make(op.kind, op.values));
       if (!var.alive)
@@ -351,10 +403,13 @@ bool OperationSession::perform(const Operation& op) {
       var.base = restriction;
       if (var.id->specifiedFlag() && !var.specified) {
         var.specified = true;
-        var.value = static_cast<int>(std::lround(var.id->getSpecifiedValue()));
+        var.value = DrawnDomain::drawnOf(var.kind, var.id->getSpecifiedValue());
       }
       return true;
     }
+    // Strings meet strings only.
+    if (DrawnDomain::labels(var.kind) != DrawnDomain::labels(op.kind))
+      return false;
     // Refusing these is the engine's right: no common value, or nothing current to narrow. A
     // narrow real interval may share values with the base beside every integer.
     const std::unique_ptr<AbstractDomain> restricting = TenthsDomains::make(op.kind, op.values, op.data);
@@ -369,7 +424,7 @@ bool OperationSession::perform(const Operation& op) {
     // A base restricted to one value specifies the variable to it.
     if (var.id->specifiedFlag() && !var.specified) {
       var.specified = true;
-      var.value = static_cast<int>(std::lround(var.id->getSpecifiedValue()));
+      var.value = DrawnDomain::drawnOf(var.kind, var.id->getSpecifiedValue());
     }
     std::set<int> kept;
     for (int v : var.base)
@@ -441,7 +496,7 @@ bool OperationSession::perform(const Operation& op) {
   case Type::INSERT_VALUE:
     if (!liveVariable(op.target) || !m_variables[op.target].open || op.values.size() != 1)
       return false;
-    m_variables[op.target].id->insert(op.values[0]);
+    m_variables[op.target].id->insert(m_variables[op.target].valueOf(op.values[0]));
     m_variables[op.target].base.insert(op.values[0]);
     return true;
   case Type::CLOSE_VARIABLE:
@@ -473,9 +528,10 @@ bool OperationSession::changeDynamicDomain(const Operation& op) {
   if (op.type == Type::REMOVE_VALUE) {
     if (op.kind != 0)
       return removeEnd(op);
-    if ((var.kindNow() != KIND_OPEN && var.kindNow() != KIND_ENUMERATION) || op.values.size() != 1)
+    if ((var.kindNow() != KIND_OPEN && var.kindNow() != KIND_ENUMERATION && !DrawnDomain::labels(var.kind)) ||
+        op.values.size() != 1)
       return false;
-    var.id->remove(op.values[0]);
+    var.id->remove(var.valueOf(op.values[0]));
     var.base.erase(op.values[0]);
     return true;
   }
@@ -523,8 +579,10 @@ bool OperationSession::removeEnd(const Operation& op) {
 }
 
 bool OperationSession::mayOpen(int v) const {
-  if (!liveVariable(v) || m_variables.at(v).kindNow() != KIND_ENUMERATION)
+  const int kind = liveVariable(v) ? m_variables.at(v).kindNow() : 0;
+  if (kind != KIND_ENUMERATION && kind != KIND_STRING)
     return false;
+  const unsigned int openKind = kind == KIND_STRING ? KIND_STRING_OPEN : KIND_OPEN;
   const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
   for (const auto& c : m_constraints) {
     if (!c.second.alive)
@@ -534,7 +592,7 @@ bool OperationSession::mayOpen(int v) const {
       if (c.second.scope[i] != v)
         continue;
       const ConstraintEntry::Position p = entry.position ? entry.position(i) : ConstraintEntry::Position();
-      if ((p.kinds & static_cast<unsigned int>(KIND_OPEN)) == 0)
+      if ((p.kinds & openKind) == 0)
         return false;
     }
   }
@@ -604,7 +662,7 @@ bool OperationSession::createVariable(const Operation& op) {
   ModelVariable var;
   var.kind = op.kind;
   var.byName = op.flag;
-  var.open = op.kind == KIND_OPEN;
+  var.open = op.kind == KIND_OPEN || op.kind == KIND_STRING_OPEN;
   var.base = DrawnDomain::members(op.kind, op.values);
   // Made by name, the variable may be deleted by the listener told of its making: the creation
   // is then refused, and the variable was never the session's.
@@ -641,7 +699,7 @@ bool OperationSession::createConstraint(const Operation& op) {
     return false;
   std::vector<Id<ConstrainedVariable> > scope;
   for (unsigned int i = 0; i < op.scope.size(); ++i) {
-    if (!fits(op.scope[i], entry, i))
+    if (!fits(op.scope[i], entry, i, std::vector<int>(op.scope.begin(), op.scope.begin() + i)))
       return false;
     scope.push_back(m_variables[op.scope[i]].id);
   }
@@ -733,7 +791,7 @@ void OperationSession::makeFromListener(int choice) {
   std::vector<Id<ConstrainedVariable> > scope;
   for (unsigned int i = 0; i < arity; ++i) {
     const int v = live[static_cast<std::size_t>(choice / 11 + 5 * i) % live.size()];
-    if (!fits(v, entry, i))
+    if (!fits(v, entry, i, c.scope))
       return;
     c.scope.push_back(v);
     scope.push_back(m_variables.at(v).id);
@@ -915,7 +973,7 @@ bool OperationSession::keepsSolutions(const std::vector<Part>& parts, bool answe
         continue;
       const AbstractDomain& domain = m_variables.at(s.first).id->lastDomain();
       for (int v : s.second)
-        if (!domain.isMember(v)) {
+        if (!domain.isMember(m_variables.at(s.first).valueOf(v))) {
           fail("lost a value of a solution", "after " + what + ": v" + std::to_string(s.first) + " = " +
                                                  domain.toString() + " lost " + std::to_string(v) +
                                                  ", which a solution uses");
@@ -1041,6 +1099,12 @@ bool OperationSession::brokenByDecidedValues(const ModelConstraint& c, std::stri
         (domain.isInterval() && domain.getLowerBound() != domain.getUpperBound()))
       return false;
     const double value = domain.getSingletonValue();
+    // A label stands for its drawn value.
+    if (domain.isString()) {
+      values.push_back(DrawnDomain::drawnOf(KIND_STRING, value));
+      os << (values.size() == 1 ? "" : ", ") << "v" << v << " = " << domain.toString();
+      continue;
+    }
     // Judged by the domain's own equality: a real a whole tolerance from an integer is not it.
     const double integer = std::round(value);
     if (!domain.compareEqual(value, integer))

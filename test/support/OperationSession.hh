@@ -42,11 +42,19 @@ public:
   static std::unique_ptr<AbstractDomain> make(int kind, const std::vector<int>& values);
   /// The values the drawn domain holds, as the client means it.
   static std::set<int> members(int kind, const std::vector<int>& values);
-  /// The values an engine domain holds within a margin around the drawn range.
+  /// The values an engine domain holds within a margin around the drawn range (a string
+  /// enumeration: the values its labels stand for, open or closed).
   static std::set<int> membersOf(const AbstractDomain& domain);
+  /// Whether the kind holds strings.
+  static bool labels(int kind) { return (static_cast<unsigned int>(kind) & KIND_LABELS) != 0; }
+  /// The engine value a drawn value stands for in a variable of the kind: the key of the label
+  /// "s<v>" for strings, else v.
+  static double valueOf(int kind, int v);
+  /// The drawn value an engine value of a variable of the kind stands for.
+  static int drawnOf(int kind, double value);
   /// "{a, b, ...}".
   static std::string text(const std::set<int>& values);
-  /// "interval", "enum", "bool", "real" or "open".
+  /// "interval", "enum", "bool", "real", "open", "string" or "open string".
   static std::string kindName(int kind);
   /// A new variable of the kind over the base domain, through the engine by type name or by class.
   static Id<ConstrainedVariable> newVariable(const Id<ConstraintEngine>& engine, int kind, const AbstractDomain& base,
@@ -75,10 +83,14 @@ struct ModelVariable {
 
   /// The kind it has now: an enumeration is open or closed as the client last left it.
   int kindNow() const {
+    if (DrawnDomain::labels(kind))
+      return open ? static_cast<int>(KIND_STRING_OPEN) : static_cast<int>(KIND_STRING);
     if (kind != KIND_OPEN && kind != KIND_ENUMERATION)
       return kind;
     return open ? static_cast<int>(KIND_OPEN) : static_cast<int>(KIND_ENUMERATION);
   }
+  /// The engine value a drawn value stands for in it (see DrawnDomain::valueOf).
+  double valueOf(int v) const { return DrawnDomain::valueOf(kind, v); }
 
   /// The values a solution may give it.
   std::set<int> allowed() const {
@@ -175,15 +187,24 @@ public:
   /// Whether the engine holds the live constraint, or a member of it, violated.
   bool heldViolated(const ModelConstraint& c) const { return !violatedMembers(c).empty(); }
 
-  /// Whether the variable may stand at this position of a constraint of the entry.
-  bool fits(int v, const ConstraintEntry& entry, unsigned int position) const {
+  /// Whether the variable may stand at this position of a constraint of the entry, after the
+  /// variables `before` at the positions before it.
+  bool fits(int v, const ConstraintEntry& entry, unsigned int position, const std::vector<int>& before = {}) const {
     // A constraint over an inactive variable starts inactive.
     if (!liveVariable(v))
       return false;
-    const ConstraintEntry::Position p = entry.position ? entry.position(position) : ConstraintEntry::Position();
+    const auto at = [&entry](unsigned int i) {
+      return entry.position ? entry.position(i) : ConstraintEntry::Position();
+    };
+    const ConstraintEntry::Position p = at(position);
     const ModelVariable& var = m_variables.at(v);
     if ((p.kinds & static_cast<unsigned int>(var.kindNow())) == 0)
       return false;
+    // Strings compare with strings only: at every position that takes them, or at none.
+    for (unsigned int i = 0; i < before.size() && (p.kinds & KIND_LABELS) != 0; ++i)
+      if ((at(i).kinds & KIND_LABELS) != 0 && m_variables.count(before[i]) != 0 &&
+          DrawnDomain::labels(m_variables.at(before[i]).kind) != DrawnDomain::labels(var.kind))
+        return false;
     // A real interval narrower than the tolerance is a singleton only within it, and holds more than one value.
     const AbstractDomain& base = var.id->baseDomain();
     return !p.fixed || (var.base.size() == 1 && base.isSingleton() &&

@@ -195,13 +195,14 @@ void OperationSession::specifyDuringRun(int choice, bool lacking, int only) {
   const AbstractDomain& current = var.id->lastDomain();
   std::vector<int> values;
   for (int value : var.base)
-    if (var.id->baseDomain().isMember(value) &&
-        (lacking ? current.isClosed() && !current.isMember(value) : current.isOpen() || current.isMember(value)))
+    if (var.id->baseDomain().isMember(var.valueOf(value)) &&
+        (lacking ? current.isClosed() && !current.isMember(var.valueOf(value))
+                 : current.isOpen() || current.isMember(var.valueOf(value))))
       values.push_back(value);
   if (values.empty())
     return;
   const int value = values[static_cast<std::size_t>(choice / 7) % values.size()];
-  var.id->specify(value);
+  var.id->specify(var.valueOf(value));
   var.specified = true;
   var.value = value;
 }
@@ -540,6 +541,12 @@ bool OperationSession::refuseCreation(const Operation& op) {
   const std::string what = OperationSequence::describe(op);
   if (static_cast<Refusal>(op.kind) == Refusal::CREATE_WITH_WRONG_ARITY) {
     if (op.variant < 1 || op.variant > static_cast<int>(entry.names.size()) || scope.size() >= entry.minArity)
+      return false;
+    // A name whose members compare their scope refuses strings only once they run ("cardeq"
+    // over one string, after its members were made and run): that kind check is not this
+    // refusal's to judge, and scopes of numbers test the arity alone.
+    if (std::any_of(op.scope.begin(), op.scope.end(),
+                    [this](int v) { return DrawnDomain::labels(m_variables.at(v).kind); }))
       return false;
     // An empty scope is refused before any class is built; a shorter one where the name's own
     // arity says (the catalogue draws within it, and some names take fewer): taken, it is deleted.

@@ -2,6 +2,9 @@
 #include "ConstraintEngine/component/EqualityConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "ConstraintEngine/component/AllDiffConstraints.hh"
+#include "ConstraintEngine/component/DataTypes.hh"
+#include "ConstraintEngine/component/EnumeratedDomains.hh"
+#include "Utils/LabelStr.hh"
 #include "support/EngineFixture.hh"
 #include "support/RecordingEngineListener.hh"
 
@@ -19,6 +22,8 @@ using Events = std::vector<std::string>;
 // Variables whose base domain a client still builds: opened, closed, grown and shrunk.
 class DynamicDomainTest : public NetworkFixture {
 protected:
+  // The shared string type lives for the whole process: made before the fixture counts handles.
+  static void SetUpTestSuite() { StringDT::instance(); }
   // A new real enumeration variable over the values, still open to insertion.
   Id<ConstrainedVariable> openVar(const char* name, const std::list<double>& values) {
     return openEnum(name, values, FloatDT::instance());
@@ -109,6 +114,39 @@ TEST_F(DynamicDomainTest, OpeningGivesTheBaseValuesBack) {
   t->reset();
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(members(z), "float:CLOSED{1, 2}");
+}
+
+// An open string domain answers every label a member, yet a string variable holds only what it
+// was given: an insertion reaches its current domain, closing keeps it, and reopening gives back
+// what a switched-off constraint narrowed, as for numbers.
+TEST_F(DynamicDomainTest, AStringVariableTakesWhatIsInsertedAndWhatOpeningGivesBack) {
+  const auto strings = [this](const char* name, std::list<const char*> texts, bool open) {
+    StringDomain dom(StringDT::instance());
+    for (const char* text : texts)
+      dom.insert(text);
+    if (!open)
+      dom.close();
+    return (new Variable<StringDomain>(engine(), dom, false, true, name, Id<Entity>::noId(),
+                                       ConstrainedVariable::NO_INDEX))
+        ->getId();
+  };
+  Id<ConstrainedVariable> x = strings("x", {"blue"}, true), e = strings("e", {}, true);
+  x->insert(LabelStr("red").getKey());
+  e->insert(LabelStr("red").getKey());
+  EXPECT_EQ(members(x), "string:OPEN{blue,red}");
+  EXPECT_EQ(members(e), "string:OPEN{red}");
+  x->close();
+  e->close();
+  EXPECT_EQ(members(x), "string:CLOSED{blue,red}");
+  EXPECT_EQ(members(e), "string:CLOSED{red}");
+
+  Id<ConstrainedVariable> y = strings("y", {"a", "b"}, false), z = strings("z", {"a"}, false);
+  Constraint* yz = new NotEqualConstraint("neq", "Default", engine(), makeScope(y, z));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(members(y), "string:CLOSED{b}");
+  yz->deactivate();
+  y->open();
+  EXPECT_EQ(members(y), "string:OPEN{a,b}");
 }
 
 // Redundancy rests on closed singleton base domains: once one opens, the constraint checks whatever

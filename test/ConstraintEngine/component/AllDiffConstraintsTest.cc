@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -149,6 +151,24 @@ TEST_F(AllDiffConstraintsTest, WalkDecidesTheCondition) {
     const Id<ConstrainedVariable> b = boolVar("b");
     runCond(b, c.xs());
     EXPECT_EQ(left(b), c.bAfter) << c.what;
+  }
+  // Two singletons equal by the tolerance make b false in every order of the scope, though a
+  // hull over reals met between them counts no values: a real interval narrower than the
+  // tolerance equals a value within the tolerance of both its ends, and 0.3 equals 0.3.
+  const std::vector<std::vector<double> > equalPairs[] = {
+      {{0.299998, 0.30000001}, {0.3, 0.3}, {2, 2}},
+      {{0.3, 0.3}, {0.3, 0.3}, {1, 2}},
+  };
+  for (const std::vector<std::vector<double> >& xs : equalPairs) {
+    std::vector<int> order = {0, 1, 2};
+    do {
+      const Id<ConstrainedVariable> b = boolVar("b");
+      std::vector<Id<ConstrainedVariable> > scope;
+      for (int i : order)
+        scope.push_back(floatVar("x", xs[static_cast<std::size_t>(i)][0], xs[static_cast<std::size_t>(i)][1]));
+      runCond(b, scope);
+      EXPECT_EQ(left(b), Values({0})) << "order " << order[0] << order[1] << order[2] << " of " << xs[0][0];
+    } while (std::next_permutation(order.begin(), order.end()));
   }
 }
 

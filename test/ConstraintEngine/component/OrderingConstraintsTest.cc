@@ -118,6 +118,10 @@ TEST_F(OrderingConstraintsTest, LessThanStepsEachSideByItsOwnTolerance) {
       // Infinite bounds are never stepped.
       {false, false, {0, inf}, {0, inf}, {0, inf}, {eps, inf}},
       {false, false, {-inf, 3}, {-inf, 3}, {-inf, 3 - eps}, {-inf, 3}},
+      // A bound left closer than the tolerance to the other side's (by an earlier run against a
+      // wider y) steps past it as from afar: x comes to 2 - eps as a fresh engine's would.
+      {false, false, {0.3, 1.999991}, {1.5, 2}, {0.3, 2 - eps}, {1.5, 2}},
+      {false, false, {0.3, 1}, {0.300009, 2}, {0.3, 1}, {0.3 + eps, 2}},
   };
   for (const OrderingCase& c : cases) {
     Id<ConstrainedVariable> x = var("x", c.xInt, c.x), y = var("y", c.yInt, c.y);
