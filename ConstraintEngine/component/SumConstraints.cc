@@ -72,6 +72,8 @@ unsigned int checkedTreeArity(const Constraint& constraint) {
     ConstraintShape::checkComparable(Constraint::getCurrentDomain(scope[0]), Constraint::getCurrentDomain(scope[i]),
                                      "AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), "
                                      "getCurrentDomain(m_variables[i]))");
+  // Comparable symbols or strings would fail every run of a member that reads their bounds.
+  ConstraintShape::checkNumeric(constraint, 0, scope.size());
   return static_cast<unsigned int>(scope.size());
 }
 
@@ -311,6 +313,8 @@ namespace {
 void checkComparisonArity(const Constraint& constraint, std::size_t firstSummand) {
   ConstraintShape::checkScopeSize(constraint, constraint.getScope().size() + 1 > firstSummand + 2,
                                   SUM_ARITY_CONDITION, firstSummand + 2, true);
+  // x and the summands are compared and added as numbers.
+  ConstraintShape::checkNumeric(constraint, firstSummand - 1, constraint.getScope().size());
 }
 
 std::unique_ptr<AbstractDomain> realInterim(const Constraint& constraint, const Id<ConstraintEngine>&) {
