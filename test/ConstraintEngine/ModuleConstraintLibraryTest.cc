@@ -302,10 +302,11 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
 
 // The kinds a position of the kind table takes, one letter each: closed, i an integer in [0, 5],
 // f a real in [-1, 1.5], b a boolean, e the integers {1, 2, 3}, s the symbols {blue, red}, t the
-// strings {"a", "b"}; open, o the integers {1, 2}, y the symbols {blue}, u the strings {"a"};
-// emptied by a failed run before the constraint is made, x an integer in [0, 5], r a real in
-// [-1, 1.5], z the symbols {blue, red}.
-const std::string TABLE_KINDS = "ifbestoyuxrz";
+// strings {"a", "b"}; decided, d the integer 1, k the symbol blue (rules act on decided values);
+// open, o the integers {1, 2}, y the symbols {blue}, u the strings {"a"}; emptied by a failed
+// run before the constraint is made, x an integer in [0, 5], r a real in [-1, 1.5], z the
+// symbols {blue, red}.
+const std::string TABLE_KINDS = "ifbestdkoyuxrz";
 
 // One scope of the kind table, made afresh for each case so that a case sees only its own
 // variables: each emptied one is emptied by a unary constraint and a failed run.
@@ -357,6 +358,10 @@ private:
       return create(IntervalDomain(-1, 1.5, FloatDT::instance()), "float");
     case 'b':
       return create(BoolDomain(BoolDT::instance()), "bool");
+    case 'd':
+      return create(IntervalIntDomain(1, 1, IntDT::instance()), "int");
+    case 'k':
+      return create(SymbolDomain(LabelStr("blue"), SymbolDT::instance()), "symbol");
     case 'e':
       return create(NumericDomain(std::list<double>{1, 2, 3}, IntDT::instance()), "int");
     case 's':
@@ -386,35 +391,26 @@ private:
 };
 
 // The scopes the kind table tries for a name whose accepted scope is `row`: every mix of kinds
-// over up to three positions; over more, every mix of two positions, the others as in `row`.
+// over up to two positions; over more, every mix at every two positions, the others as in `row`,
+// and every scope of one kind throughout. A rule that cannot read a kind fails over it beside
+// kinds it reads, and one whose kinds conflict fails over the two that conflict.
 std::set<std::string> tableScopes(const std::string& row) {
   std::set<std::string> scopes;
   const std::size_t n = row.size();
-  if (n <= 3) {
-    std::vector<std::size_t> digits(n, 0);
-    for (bool more = true; more;) {
-      std::string kinds;
-      for (std::size_t d : digits)
-        kinds += TABLE_KINDS[d];
+  for (char kind : TABLE_KINDS) {
+    scopes.insert(std::string(n, kind));
+    for (std::size_t p = 0; p < n; ++p) {
+      std::string kinds = row;
+      kinds[p] = kind;
       scopes.insert(kinds);
-      more = false;
-      for (std::size_t i = 0; i < n && !more; ++i) {
-        more = ++digits[i] < TABLE_KINDS.size();
-        if (!more)
-          digits[i] = 0;
-      }
-    }
-    return scopes;
-  }
-  for (std::size_t p = 0; p < n; ++p)
-    for (std::size_t q = p + 1; q < n; ++q)
-      for (char kp : TABLE_KINDS)
-        for (char kq : TABLE_KINDS) {
-          std::string kinds = row;
-          kinds[p] = kp;
-          kinds[q] = kq;
+      for (std::size_t q = p + 1; q < n; ++q)
+        for (char other : TABLE_KINDS) {
+          kinds[q] = other;
           scopes.insert(kinds);
+          kinds[q] = row[q];
         }
+    }
+  }
   return scopes;
 }
 
@@ -480,16 +476,18 @@ TEST_F(ModuleConstraintLibraryTest, EveryNameRefusesWhenMadeAScopeItCannotRead) 
     run(what, "the run after its deletion");
     return false;
   };
+  // Made with `new`, every scope refused by name is tried, and one accepted in eight: the class
+  // judges alike whoever makes it, and a refusal must change nothing either way.
   std::size_t cases = 0;
   for (const Row& row : LIBRARY) {
     current = row.name;
     const ConstraintEntry* entry = entryFor(row.name);
     for (const std::string& kinds : tableScopes(row.scope)) {
-      ++cases;
       const bool refused = attempt(row.name, kinds, nullptr);
-      if (entry != nullptr && attempt(row.name, kinds, entry) != refused)
+      if (entry != nullptr && (refused || cases % 8 == 0) && attempt(row.name, kinds, entry) != refused)
         fault(std::string(row.name) + " over " + kinds + ": " + (refused ? "accepted" : "refused") +
               " with new, not by name");
+      ++cases;
     }
   }
   EXPECT_GT(cases, 80u * TABLE_KINDS.size());
