@@ -477,12 +477,21 @@ TEST_F(ModuleConstraintLibraryTest, EveryNameRefusesWhenMadeAScopeItCannotRead) 
     return false;
   };
   // Made with `new`, every scope refused by name is tried, and one accepted in eight: the class
-  // judges alike whoever makes it, and a refusal must change nothing either way.
-  std::size_t cases = 0;
+  // judges alike whoever makes it, and a refusal must change nothing either way. Under the
+  // address sanitizer, which checks how memory is used rather than the verdicts, one scope in four
+  // of every name keeps the run short.
+#if defined(__SANITIZE_ADDRESS__)
+  const std::size_t stride = 4;
+#else
+  const std::size_t stride = 1;
+#endif
+  std::size_t cases = 0, drawn = 0;
   for (const Row& row : LIBRARY) {
     current = row.name;
     const ConstraintEntry* entry = entryFor(row.name);
     for (const std::string& kinds : tableScopes(row.scope)) {
+      if (drawn++ % stride != 0)
+        continue;
       const bool refused = attempt(row.name, kinds, nullptr);
       if (entry != nullptr && (refused || cases % 8 == 0) && attempt(row.name, kinds, entry) != refused)
         fault(std::string(row.name) + " over " + kinds + ": " + (refused ? "accepted" : "refused") +
