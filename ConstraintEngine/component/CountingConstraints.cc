@@ -148,9 +148,7 @@ CardinalityConstraint::CardinalityConstraint(const LabelStr& name, const LabelSt
                                              const Id<ConstraintEngine>& constraintEngine,
                                              const std::vector<Id<ConstrainedVariable> >& variables)
     : CompositeConstraint(name, propagatorName, constraintEngine, variables),
-      m_interimVariable(ConstraintShape::numericChecked(*this, 0, m_variables.size(), m_constraintEngine,
-                                                        COUNTED_CONDITION),
-                        IntervalIntDomain(0, g_infiniteTime(), IntDT::instance()), true, false,
+      m_interimVariable(m_constraintEngine, IntervalIntDomain(0, g_infiniteTime(), IntDT::instance()), true, false,
                         "InternalCardinalityVar", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_lessThanEqualConstraint("LessThanEqual", propagatorName, m_constraintEngine,
                                 makeScope(m_interimVariable.getId(), m_variables[0])),
