@@ -58,7 +58,13 @@ AddEqualConstraint::AddEqualConstraint(const LabelStr& name, const LabelStr& pro
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT")),
       m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
-      m_mustHoldInteger(realThatMustHoldInteger(m_x, m_y, m_z)) {}
+      m_mustHoldInteger(realThatMustHoldInteger(m_x, m_y, m_z)) {
+  // Judged when made: every run reads the three as numbers of one kind.
+  ConstraintShape::checkComparable(m_x, m_y, "AbstractDomain::canBeCompared(m_x, m_y)");
+  ConstraintShape::checkComparable(m_x, m_z, "AbstractDomain::canBeCompared(m_x, m_z)");
+  ConstraintShape::checkComparable(m_z, m_y, "AbstractDomain::canBeCompared(m_z, m_y)");
+  ConstraintShape::checkNumeric(*this, 0, ARG_COUNT);
+}
 
 AddEqualConstraint::~AddEqualConstraint() {}
 
@@ -70,9 +76,6 @@ void AddEqualConstraint::handleExecute() {
   static unsigned int sl_counter = 0; // executions of every addition constraint, for the trace
   ++sl_counter;
   KALDEN_TRACE("AddEqualConstraint:handleExecute", toString() << " counter == " << sl_counter);
-  ConstraintShape::checkComparable(m_x, m_y, "AbstractDomain::canBeCompared(m_x, m_y)");
-  ConstraintShape::checkComparable(m_x, m_z, "AbstractDomain::canBeCompared(m_x, m_z)");
-  ConstraintShape::checkComparable(m_z, m_y, "AbstractDomain::canBeCompared(m_z, m_y)");
   if (m_x.isOpen() || m_y.isOpen() || m_z.isOpen())
     return;
   if (narrowRepeatedSum())
@@ -133,6 +136,13 @@ MultEqualConstraint::MultEqualConstraint(const LabelStr& name, const LabelStr& p
   ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
   for (int i = 0; i < ARG_COUNT; ++i)
     KALDEN_CHECK(!getCurrentDomain(m_variables[i]).isEnumerated());
+  const AbstractDomain& domx = getCurrentDomain(m_variables[0]);
+  const AbstractDomain& domy = getCurrentDomain(m_variables[1]);
+  const AbstractDomain& domz = getCurrentDomain(m_variables[2]);
+  ConstraintShape::checkComparable(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
+  ConstraintShape::checkComparable(domx, domz, "AbstractDomain::canBeCompared(domx, domz)");
+  ConstraintShape::checkComparable(domz, domy, "AbstractDomain::canBeCompared(domz, domy)");
+  ConstraintShape::checkNumeric(*this, 0, ARG_COUNT);
 }
 
 MultEqualConstraint::~MultEqualConstraint() {}
@@ -142,9 +152,6 @@ void MultEqualConstraint::handleExecute() {
   IntervalDomain& domx = static_cast<IntervalDomain&>(getCurrentDomain(m_variables[0]));
   IntervalDomain& domy = static_cast<IntervalDomain&>(getCurrentDomain(m_variables[1]));
   IntervalDomain& domz = static_cast<IntervalDomain&>(getCurrentDomain(m_variables[2]));
-  ConstraintShape::checkComparable(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
-  ConstraintShape::checkComparable(domx, domz, "AbstractDomain::canBeCompared(domx, domz)");
-  ConstraintShape::checkComparable(domz, domy, "AbstractDomain::canBeCompared(domz, domy)");
   if (domx.isOpen() || domy.isOpen() || domz.isOpen())
     return;
   KALDEN_CHECK(!domx.isEmpty() && !domy.isEmpty() && !domz.isEmpty());
@@ -204,6 +211,11 @@ AddMultEqualConstraint::AddMultEqualConstraint(const LabelStr& name, const Label
 
 const Id<ConstraintEngine>& AddMultEqualConstraint::checkedEngine(const Id<ConstraintEngine>& constraintEngine) const {
   ConstraintShape::checkArity(*this, ARG_COUNT, "m_variables.size() == (unsigned int) ARG_COUNT");
+  // Judged before any member is built: b and c are a product's (intervals), a and d a sum's.
+  for (int i = 1; i < 3; ++i)
+    KALDEN_CHECK_TEXT(!getCurrentDomain(m_variables[i]).isEnumerated(),
+                      "!getCurrentDomain(m_variables[i]).isEnumerated()");
+  ConstraintShape::checkNumeric(*this, 0, ARG_COUNT);
   return constraintEngine;
 }
 

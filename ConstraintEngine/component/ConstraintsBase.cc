@@ -63,6 +63,16 @@ void ConstraintShape::checkComparableWithMessage(const AbstractDomain& a, const 
                         "Cannot compare " << a.toString() << " and " << b.toString() << ".");
 }
 
+void ConstraintShape::checkNumeric(const Constraint& constraint, std::size_t first, std::size_t end,
+                                   const char* conditionText) {
+  const std::vector<Id<ConstrainedVariable> >& scope = constraint.getScope();
+  for (std::size_t i = first; i < end && i < scope.size(); ++i)
+    KALDEN_CHECK_TEXT_MSG(Constraint::getCurrentDomain(scope[i]).isNumeric(), conditionText,
+                          DelegateCreation::clientName(constraint).toString()
+                              << " reads numbers, not " << scope[i]->getName().toString() << ": "
+                              << Constraint::getCurrentDomain(scope[i]).toString());
+}
+
 void ConstraintShape::checkConditionalScope(const Constraint& constraint) {
   const std::vector<Id<ConstrainedVariable> >& scope = constraint.getScope();
   if (!checkScopeSize(constraint, scope.size() > 2, "ARG_COUNT > 2", 3, true))

@@ -119,6 +119,29 @@ public:
     return false;
   }
 
+  /// The condition a scope position that a rule reads as a number fails with.
+  static constexpr const char* NUMERIC_CONDITION = "getCurrentDomain(m_variables[i]).isNumeric()";
+  /// Refuses, when made, a symbol or string domain at the scope positions from `first` up to
+  /// `end` (excluded, and at most the scope's size), which the rule reads as numbers: its bounds
+  /// or values would fail a check, or be read as labels' keys, in every run. Fails `conditionText`
+  /// with a message naming the constraint and the variable.
+  static void checkNumeric(const Constraint& constraint, std::size_t first, std::size_t end,
+                           const char* conditionText = NUMERIC_CONDITION);
+  /// As checkNumeric(), answering `engine`: for a composite's initialisers, which must judge the
+  /// scope before they build anything.
+  static const Id<ConstraintEngine>& numericChecked(const Constraint& constraint, std::size_t first, std::size_t end,
+                                                    const Id<ConstraintEngine>& engine,
+                                                    const char* conditionText = NUMERIC_CONDITION) {
+    checkNumeric(constraint, first, end, conditionText);
+    return engine;
+  }
+  /// Refuses, when made, two domains that a rule compares or equates but cannot be compared: the
+  /// condition and message of a domain's own comparison ("canBeCompared(domA, domB)").
+  static void checkSafeComparison(const AbstractDomain& a, const AbstractDomain& b) {
+    if (!AbstractDomain::canBeCompared(a, b))
+      AbstractDomain::assertSafeComparison(a, b);
+  }
+
   /// The checks of a conditional scope [b, x1, ..., xn]: at least two xi, b a boolean, every xi
   /// comparable with x1.
   static void checkConditionalScope(const Constraint& constraint);

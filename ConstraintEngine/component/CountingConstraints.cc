@@ -43,15 +43,17 @@ std::vector<Id<ConstrainedVariable> > withFirst(const Id<ConstrainedVariable>& f
 
 } // namespace
 
+// What every counted position must be (a boolean is a number).
+const char* const COUNTED_CONDITION =
+    "getCurrentDomain(m_variables[i]).isNumeric() || getCurrentDomain(m_variables[i]).isBool()";
+
 // ---------------------------------------------------------------- CountZerosConstraint
 
 CountZerosConstraint::CountZerosConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                            const Id<ConstraintEngine>& constraintEngine,
                                            const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables) {
-  for (const Id<ConstrainedVariable>& var : m_variables)
-    KALDEN_CHECK_TEXT(getCurrentDomain(var).isNumeric() || getCurrentDomain(var).isBool(),
-                      "getCurrentDomain(m_variables[i]).isNumeric() || getCurrentDomain(m_variables[i]).isBool()");
+  ConstraintShape::checkNumeric(*this, 0, m_variables.size(), COUNTED_CONDITION);
 }
 
 CountZerosConstraint::~CountZerosConstraint() {}
@@ -102,7 +104,10 @@ CountNonZerosConstraint::CountNonZerosConstraint(const LabelStr& name, const Lab
                                                  const Id<ConstraintEngine>& constraintEngine,
                                                  const std::vector<Id<ConstrainedVariable> >& variables)
     : CompositeConstraint(name, propagatorName, constraintEngine, variables),
-      m_zerosVariable(m_constraintEngine, IntervalDomain(FloatDT::instance()), true, false, "InternalCountNonZerosVar",
+      // The scope is judged as the count of zeros judges it, before anything is built.
+      m_zerosVariable(ConstraintShape::numericChecked(*this, 0, m_variables.size(), m_constraintEngine,
+                                                      COUNTED_CONDITION),
+                      IntervalDomain(FloatDT::instance()), true, false, "InternalCountNonZerosVar",
                       Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_otherVariable(m_constraintEngine, IntervalDomain(FloatDT::instance()), true, false,
                       "InternalCountNonZerosOtherVars", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
@@ -171,7 +176,9 @@ OrConstraint::OrConstraint(const LabelStr& name, const LabelStr& propagatorName,
                            const Id<ConstraintEngine>& constraintEngine,
                            const std::vector<Id<ConstrainedVariable> >& variables)
     : CompositeConstraint(name, propagatorName, constraintEngine, variables),
-      m_nonZerosVariable(m_constraintEngine, IntervalIntDomain(1, g_infiniteTime(), IntDT::instance()), true, false,
+      m_nonZerosVariable(ConstraintShape::numericChecked(*this, 0, m_variables.size(), m_constraintEngine,
+                                                         COUNTED_CONDITION),
+                         IntervalIntDomain(1, g_infiniteTime(), IntDT::instance()), true, false,
                          "InternalVar:Or:nonZeros", Id<Entity>(getId()), ConstrainedVariable::NO_INDEX),
       m_supersetVariable(m_constraintEngine,
                          IntervalIntDomain(1, static_cast<int>(m_variables.size()), IntDT::instance()), true, false,

@@ -18,8 +18,22 @@ namespace KALDEN {
 EqualConstraint::EqualConstraint(const LabelStr& name, const LabelStr& propagatorName,
                                  const Id<ConstraintEngine>& constraintEngine,
                                  const std::vector<Id<ConstrainedVariable> >& variables)
-    : Constraint(name, propagatorName, constraintEngine, variables),
+    : Constraint(name, propagatorName, constraintEngine, comparableScope(variables)),
       m_argCount(static_cast<unsigned int>(m_variables.size())) {}
+
+const std::vector<Id<ConstrainedVariable> >&
+EqualConstraint::comparableScope(const std::vector<Id<ConstrainedVariable> >& variables) {
+  // Judged before the base links the scope, since the equality propagator joins classes as it
+  // hears a link: every run equates each variable with the next. A handle to nothing is left for
+  // the base to refuse.
+  for (const Id<ConstrainedVariable>& var : variables)
+    if (!var.isValid() || var->isDiscarded())
+      return variables;
+  for (std::size_t i = 1; i < variables.size(); ++i)
+    ConstraintShape::checkSafeComparison(Constraint::getCurrentDomain(variables[i - 1]),
+                                         Constraint::getCurrentDomain(variables[i]));
+  return variables;
+}
 
 EqualConstraint::~EqualConstraint() = default;
 
@@ -109,6 +123,8 @@ NotEqualConstraint::NotEqualConstraint(const LabelStr& name, const LabelStr& pro
                                        const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables) {
   ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
+  ConstraintShape::checkComparableWithMessage(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[1]),
+                                              "AbstractDomain::canBeCompared(domx, domy)");
 }
 
 NotEqualConstraint::~NotEqualConstraint() = default;
@@ -116,7 +132,6 @@ NotEqualConstraint::~NotEqualConstraint() = default;
 void NotEqualConstraint::handleExecute() {
   AbstractDomain& domx = getCurrentDomain(m_variables[0]);
   AbstractDomain& domy = getCurrentDomain(m_variables[1]);
-  ConstraintShape::checkComparableWithMessage(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
   if (!ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()"))
     return;
   // An open domain may still gain or lose members: neither side is final until both are closed

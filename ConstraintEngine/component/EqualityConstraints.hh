@@ -34,6 +34,9 @@ public:
   static AbstractDomain& getCurrentDomain(const Id<ConstrainedVariable>& var);
 
 private:
+  // The scope, once every two neighbours in it are found comparable.
+  static const std::vector<Id<ConstrainedVariable> >&
+  comparableScope(const std::vector<Id<ConstrainedVariable> >& variables);
   // Removes from `from` each value `other` does not hold, unless `other` is open and its
   // variable's base domain does not exclude the value either. Stops at an emptying.
   static bool removeUnsupported(AbstractDomain& from, const AbstractDomain& other, const AbstractDomain& otherBase,

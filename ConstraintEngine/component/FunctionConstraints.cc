@@ -120,7 +120,10 @@ CalcDistanceConstraint::CalcDistanceConstraint(const LabelStr& name, const Label
       m_distance(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_x1(getCurrentDomain(m_variables[1])), m_y1(getCurrentDomain(m_variables[2])),
       m_x2(getCurrentDomain(m_variables[3])),
-      m_y2(getCurrentDomain(m_variables[4])) {}
+      m_y2(getCurrentDomain(m_variables[4])) {
+  // Judged when made: every run reads coordinates and narrows the distance by bounds.
+  ConstraintShape::checkNumeric(*this, 0, ARG_COUNT);
+}
 
 CalcDistanceConstraint::~CalcDistanceConstraint() {}
 
@@ -150,7 +153,10 @@ SineFunction::SineFunction(const LabelStr& name, const LabelStr& propagatorName,
                            const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables),
       m_target(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
-      m_source(getCurrentDomain(m_variables[1])) {}
+      m_source(getCurrentDomain(m_variables[1])) {
+  // Judged when made: every run narrows both by bounds.
+  ConstraintShape::checkNumeric(*this, 0, ARG_COUNT);
+}
 
 SineFunction::~SineFunction() {}
 
@@ -174,6 +180,8 @@ SquareOfDifferenceConstraint::SquareOfDifferenceConstraint(const LabelStr& name,
                                                            const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables) {
   ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
+  // Judged when made: a run over decided operands reads numbers and narrows r to a real range.
+  ConstraintShape::checkNumeric(*this, 0, ARG_COUNT);
 }
 
 SquareOfDifferenceConstraint::~SquareOfDifferenceConstraint() {}
@@ -195,6 +203,8 @@ DistanceFromSquaresConstraint::DistanceFromSquaresConstraint(const LabelStr& nam
                                                              const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables) {
   ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
+  // Judged when made, as for the square of a difference.
+  ConstraintShape::checkNumeric(*this, 0, ARG_COUNT);
 }
 
 DistanceFromSquaresConstraint::~DistanceFromSquaresConstraint() {}

@@ -85,7 +85,7 @@ bool LessThanEqualConstraint::testIsRedundant(const Id<ConstrainedVariable>& var
 }
 
 void LessThanEqualConstraint::handleExecute() {
-  ConstraintShape::checkComparable(m_x, m_y, "AbstractDomain::canBeCompared(m_x, m_y)");
+  // Both are numbers: refused otherwise when made.
   if (m_x.isOpen() || m_y.isOpen())
     return;
   if (!ConstraintShape::checkNonEmpty(m_x, m_y, "!m_x.isEmpty() && !m_y.isEmpty()"))
@@ -110,6 +110,10 @@ LessThanConstraint::LessThanConstraint(const LabelStr& name, const LabelStr& pro
                                        const std::vector<Id<ConstrainedVariable> >& variables)
     : Constraint(name, propagatorName, constraintEngine, variables) {
   ConstraintShape::checkArity(*this, ARG_COUNT, "variables.size() == (unsigned int) ARG_COUNT");
+  // Judged when made: every run steps each bound past the other's.
+  ConstraintShape::checkComparableWithMessage(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[1]),
+                                              "AbstractDomain::canBeCompared(domx, domy)");
+  ConstraintShape::checkNumeric(*this, 0, ARG_COUNT);
 }
 
 LessThanConstraint::~LessThanConstraint() {}
@@ -117,7 +121,6 @@ LessThanConstraint::~LessThanConstraint() {}
 void LessThanConstraint::handleExecute() {
   AbstractDomain& domx = getCurrentDomain(m_variables[0]);
   AbstractDomain& domy = getCurrentDomain(m_variables[1]);
-  ConstraintShape::checkComparableWithMessage(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
   if (domx.isOpen() || domy.isOpen())
     return;
   // x < x holds for no value: decided at once, where the bounds would creep one step a round.
@@ -168,7 +171,9 @@ WithinBounds::WithinBounds(const LabelStr& name, const LabelStr& propagatorName,
     : CompositeConstraint(name, propagatorName, constraintEngine, variables),
       m_x(ConstraintShape::domainAt(*this, 0, ARG_COUNT, "variables.size() == ARG_COUNT")),
       m_y(getCurrentDomain(m_variables[1])), m_z(getCurrentDomain(m_variables[2])),
-      m_leq(name, propagatorName, constraintEngine, makeScope(m_variables[1], m_variables[2])) {
+      // x is narrowed by bounds (lb and ub are judged by the ordering), before the ordering is built.
+      m_leq(name, propagatorName, ConstraintShape::numericChecked(*this, 0, 1, constraintEngine),
+            makeScope(m_variables[1], m_variables[2])) {
   membersBuilt();
 }
 

@@ -33,6 +33,8 @@ NegateConstraint::NegateConstraint(const LabelStr& name, const LabelStr& propaga
   ConstraintShape::checkArity(*this, 2, "variables.size() == 2");
   KALDEN_CHECK_TEXT(!m_variables[0]->baseDomain().isEnumerated(), "!variables[0]->baseDomain().isEnumerated()");
   KALDEN_CHECK_TEXT(!m_variables[1]->baseDomain().isEnumerated(), "!variables[1]->baseDomain().isEnumerated()");
+  ConstraintShape::checkComparable(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[1]),
+                                   "AbstractDomain::canBeCompared(domx, domy)");
 }
 
 NegateConstraint::~NegateConstraint() {}
@@ -40,7 +42,6 @@ NegateConstraint::~NegateConstraint() {}
 void NegateConstraint::handleExecute() {
   AbstractDomain& domx = getCurrentDomain(m_variables[0]);
   AbstractDomain& domy = getCurrentDomain(m_variables[1]);
-  ConstraintShape::checkComparable(domx, domy, "AbstractDomain::canBeCompared(domx, domy)");
   if (!ConstraintShape::checkNonEmpty(domx, domy, "!domx.isEmpty() && !domy.isEmpty()"))
     return;
   double xMin, xMax, yMin, yMax;

@@ -54,6 +54,8 @@ LockConstraint::LockConstraint(const LabelStr& name, const LabelStr& propagatorN
   // x takes the lock's members: an open lock may still gain some, and would empty x meanwhile.
   KALDEN_CHECK_MSG(m_lockDomain.isClosed(),
                    "The lock domain of " << name.toString() << " must be closed, not " << m_lockDomain.toString());
+  // Every run compares x with the lock value by value.
+  ConstraintShape::checkSafeComparison(m_currentDomain, m_lockDomain);
 }
 
 LockConstraint::~LockConstraint() = default;
@@ -89,6 +91,8 @@ MemberImplyConstraint::MemberImplyConstraint(const LabelStr& name, const LabelSt
   ConstraintShape::checkArity(*this, 4, "ARG_COUNT == 4");
   KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), getCurrentDomain(m_variables[1])));
   KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[2]), getCurrentDomain(m_variables[3])));
+  // Every run asks whether b's values lie in c.
+  KALDEN_CHECK(AbstractDomain::canBeCompared(getCurrentDomain(m_variables[1]), getCurrentDomain(m_variables[2])));
 }
 
 MemberImplyConstraint::~MemberImplyConstraint() = default;

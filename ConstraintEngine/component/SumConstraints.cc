@@ -16,6 +16,7 @@
 #include <cmath>
 #include <list>
 #include <memory>
+#include <type_traits>
 
 namespace KALDEN {
 
@@ -62,16 +63,20 @@ namespace {
 const char* const SUM_ARITY_CONDITION = "ARG_COUNT > 2 && ARG_COUNT == (unsigned int)m_variables.size()";
 
 // The scope size of a sum or product tree, once the scope is judged: at least three variables,
-// each comparable with the result. Runs first, so that a refused scope builds nothing; a member
+// each comparable with the result, and for a sum numbers. Runs first, so that a refused scope builds nothing; a member
 // takes any domain and fails only when it runs, so a sum over a symbol would stay registered
 // and fail every propagation.
-unsigned int checkedTreeArity(const Constraint& constraint) {
+unsigned int checkedTreeArity(const Constraint& constraint, bool isSum) {
   const Scope& scope = constraint.getScope();
   ConstraintShape::checkScopeSize(constraint, scope.size() > 2, SUM_ARITY_CONDITION, 3, true);
   for (std::size_t i = 1; i < scope.size(); ++i)
     ConstraintShape::checkComparable(Constraint::getCurrentDomain(scope[0]), Constraint::getCurrentDomain(scope[i]),
                                      "AbstractDomain::canBeCompared(getCurrentDomain(m_variables[0]), "
                                      "getCurrentDomain(m_variables[i]))");
+  // Comparable symbols or strings would fail every run of an addition that reads their bounds
+  // (a product's members refuse every enumeration).
+  if (isSum)
+    ConstraintShape::checkNumeric(constraint, 0, scope.size());
   return static_cast<unsigned int>(scope.size());
 }
 
@@ -231,7 +236,7 @@ NaryTreeConstraint<Tree>::NaryTreeConstraint(const LabelStr& name, const LabelSt
                                              const Id<ConstraintEngine>& constraintEngine,
                                              const std::vector<Id<ConstrainedVariable> >& variables)
     : CompositeConstraint(name, propagatorName, constraintEngine, variables),
-      ARG_COUNT(checkedTreeArity(*this)), m_subConstraints(),
+      ARG_COUNT(checkedTreeArity(*this, std::is_same<Tree, SumTree>::value)), m_subConstraints(),
       m_interimVariables{
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),
           interimVariable(constraintEngine, IntervalDomain(FloatDT::instance()), Tree::interimName(), getId()),

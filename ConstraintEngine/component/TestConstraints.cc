@@ -40,12 +40,17 @@ bool holdsOnlyTruthValues(const AbstractDomain& test) {
 }
 
 // Refuses a test variable that may hold other values than 0 and 1 (the base destructor then
-// takes back the registration).
-void checkTestDomain(const Constraint& constraint, const AbstractDomain& test) {
+// takes back the registration). Judged by its base, all it may come to hold again: a current
+// domain narrowed or emptied by other constraints widens back when they go.
+void checkTestDomain(const Constraint& constraint) {
+  const AbstractDomain& test = constraint.getScope()[0]->baseDomain();
   KALDEN_CHECK_TEXT_MSG(holdsOnlyTruthValues(test), "holdsOnlyTruthValues(m_test)",
                         "The test variable of " << constraint.getName().toString() << " may hold only 0 and 1, not "
                                                 << test.toString());
 }
+
+// Refuses arguments that the comparison cannot read: numbers to order, when made.
+void checkOrderedArguments(const Constraint& constraint) { ConstraintShape::checkNumeric(constraint, 1, 3); }
 
 const char* const ARITY_CONDITION = "variables.size() == ARG_COUNT";
 
@@ -59,7 +64,9 @@ TestEQ::TestEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<Co
       m_test(ConstraintShape::domainAt(*this, 0, ARG_COUNT, ARITY_CONDITION)),
       m_arg1(ConstraintShape::domainAt(*this, 1, ARG_COUNT, ARITY_CONDITION)),
       m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {
-  checkTestDomain(*this, m_test);
+  checkTestDomain(*this);
+  // A true test equates the arguments.
+  ConstraintShape::checkSafeComparison(m_arg1, m_arg2);
 }
 
 TestEQ::~TestEQ() = default;
@@ -95,7 +102,8 @@ TestLessThan::TestLessThan(const LabelStr& name, const LabelStr& propagatorName,
       m_test(ConstraintShape::domainAt(*this, 0, ARG_COUNT, ARITY_CONDITION)),
       m_arg1(ConstraintShape::domainAt(*this, 1, ARG_COUNT, ARITY_CONDITION)),
       m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {
-  checkTestDomain(*this, m_test);
+  checkTestDomain(*this);
+  checkOrderedArguments(*this);
 }
 
 TestLessThan::~TestLessThan() = default;
@@ -122,7 +130,8 @@ TestLEQ::TestLEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<
       m_test(ConstraintShape::domainAt(*this, 0, ARG_COUNT, ARITY_CONDITION)),
       m_arg1(ConstraintShape::domainAt(*this, 1, ARG_COUNT, ARITY_CONDITION)),
       m_arg2(ConstraintShape::domainAt(*this, 2, ARG_COUNT, ARITY_CONDITION)) {
-  checkTestDomain(*this, m_test);
+  checkTestDomain(*this);
+  checkOrderedArguments(*this);
 }
 
 TestLEQ::~TestLEQ() = default;

@@ -176,6 +176,10 @@ TEST_F(ClientInputTest, InputTheEngineCannotHonourIsRefusedRegisteringNothing) {
   EXPECT_EQ(constraintCount(), 0u);
   EXPECT_CHECK_FAILS(TestLEQ("leq", "Default", engine(), makeScope(intEnum("t", {0, 2}), a, c)),
                      "holdsOnlyTruthValues(m_test)");
+  // Judged by its base: a variable specified to 1 widens back when reset.
+  const Id<ConstrainedVariable> wide = intVar("wide", -3, 5);
+  wide->specify(1);
+  EXPECT_CHECK_FAILS(TestEQ("eq", "Default", engine(), makeScope(wide, a, c)), "holdsOnlyTruthValues(m_test)");
   new TestEQ("eq", "Default", engine(), makeScope(boolVar("t"), a, c));
   EXPECT_TRUE(m_engine->propagate());
 }

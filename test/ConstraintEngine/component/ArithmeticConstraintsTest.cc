@@ -100,8 +100,12 @@ TEST_F(ArithmeticConstraintsTest, AdditionChecksArityAndComparability) {
   EXPECT_CHECK_FAILS(MultEqualConstraint("multEq", "Default", engine(), makeScope(x, x)),
                      "variables.size() == (unsigned int) ARG_COUNT");
   EXPECT_EQ(x->getConstraints().size(), 0);
-  AddEqualConstraint add("addEq", "Default", engine(), makeScope(x, x, s));
-  EXPECT_CHECK_FAILS(add.handleExecute(), "AbstractDomain::canBeCompared(m_x, m_z)");
+  // Refused when made, before any run could fail over it.
+  EXPECT_CHECK_FAILS(AddEqualConstraint("addEq", "Default", engine(), makeScope(x, x, s)),
+                     "AbstractDomain::canBeCompared(m_x, m_z)");
+  EXPECT_CHECK_FAILS(AddEqualConstraint("addEq", "Default", engine(), makeScope(s, s, s)),
+                     "getCurrentDomain(m_variables[i]).isNumeric()");
+  EXPECT_EQ(x->getConstraints().size(), 0);
   // An open enumeration may still gain values: nothing is narrowed.
   Id<ConstrainedVariable> open =
       (new Variable<EnumeratedDomain>(engine(), NumericDomain(FloatDT::instance()), false, true, "open",
