@@ -542,12 +542,6 @@ bool OperationSession::refuseCreation(const Operation& op) {
   if (static_cast<Refusal>(op.kind) == Refusal::CREATE_WITH_WRONG_ARITY) {
     if (op.variant < 1 || op.variant > static_cast<int>(entry.names.size()) || scope.size() >= entry.minArity)
       return false;
-    // A name whose members compare their scope refuses strings only once they run ("cardeq"
-    // over one string, after its members were made and run): that kind check is not this
-    // refusal's to judge, and scopes of numbers test the arity alone.
-    if (std::any_of(op.scope.begin(), op.scope.end(),
-                    [this](int v) { return DrawnDomain::labels(m_variables.at(v).kind); }))
-      return false;
     // An empty scope is refused before any class is built; a shorter one where the name's own
     // arity says (the catalogue draws within it, and some names take fewer): taken, it is deleted.
     const char* name = entry.names[static_cast<std::size_t>(op.variant - 1)];
