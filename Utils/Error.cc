@@ -46,8 +46,9 @@ unsigned long& Error::suppressedCount() {
 
 void Error::handleAssert() {
   std::unique_ptr<Error> self(this);
-  // Throwing from a destructor, or while another exception unwinds, would end the process.
-  if (NoThrowScope::mustPrint()) {
+  // Throwing from the engine's own destructors would end the process. Elsewhere, also while
+  // another error unwinds, the check throws: printing would let the code after it go on.
+  if (NoThrowScope::insideDestructor()) {
     ++suppressedCount();
     std::cerr << m_text << std::endl;
     return;
@@ -67,6 +68,8 @@ int& NoThrowScope::depth() {
   static int sl_depth = 0;
   return sl_depth;
 }
+
+bool NoThrowScope::insideDestructor() { return depth() > CatchingScope::floor().depth; }
 
 bool NoThrowScope::mustPrint() {
   const CatchingScope::Floor& floor = CatchingScope::floor();

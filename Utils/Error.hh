@@ -22,9 +22,9 @@ public:
   Error(const std::string& condition, const std::string& msg, const std::string& label, const std::string& file,
         const int& line);
 
-  /// Acts on a heap-allocated failure report and takes it over: throws a copy, or, while a
-  /// destructor runs or an exception is in flight and no CatchingScope opened since catches it,
-  /// prints it and returns.
+  /// Acts on a heap-allocated failure report and takes it over: throws a copy (also while another
+  /// exception is in flight), or, inside the engine's own destructors (a NoThrowScope) with no
+  /// CatchingScope opened since, prints it and returns.
   void handleAssert();
 
   /// Prints a warning to the standard error stream; raises nothing.
@@ -92,6 +92,8 @@ public:
 
   /// True while some scope is alive.
   static bool active() { return depth() > 0; }
+  /// Whether a scope was opened since the innermost CatchingScope: a failed check is printed.
+  static bool insideDestructor();
   /// Whether a failure raised now must be printed rather than thrown: a scope, or an exception
   /// in flight, was opened since the innermost CatchingScope.
   static bool mustPrint();

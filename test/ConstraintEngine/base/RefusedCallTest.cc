@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -341,6 +342,37 @@ TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   refusedDirectly([&] { new WithinBounds("within", "Default", engine(), makeScope(x, s, z)); }, "m_x.isNumeric()");
   refusedDirectly([&] { new AbsoluteValue("abs", "Default", engine(), makeScope(x, s)); }, "m_y.isNumeric()");
   refusedDirectly([&] { new CondAllSameConstraint("cas", "Default", engine(), makeScope(b, x, s)); }, sameTypes);
+  // A client's own destructor that calls while an error unwinds past it gets the refusal too,
+  // to catch there: printed instead, the constructor would go on over the symbols.
+  struct Cleanup {
+    std::function<void()> call;
+    bool refused = false;
+    ~Cleanup() {
+      try {
+        call();
+      } catch (const Error&) {
+        refused = true;
+      }
+    }
+  };
+  bool refusedWhileUnwinding = false;
+  const std::vector<std::string> beforeUnwinding = picture();
+  const unsigned long printedBefore = Error::suppressedCount();
+  try {
+    Cleanup cleanup{[&] {
+      try {
+        engine()->createConstraint("absVal", makeScope(s, s));
+      } catch (const Error&) {
+        refusedWhileUnwinding = true;
+        throw;
+      }
+    }};
+    throw std::runtime_error("the client's own failure");
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_TRUE(refusedWhileUnwinding);
+  EXPECT_EQ(Error::suppressedCount(), printedBefore);
+  EXPECT_EQ(picture(), beforeUnwinding);
   EXPECT_TRUE(m_engine->propagate());
   EXPECT_EQ(x->lastDomain().getUpperBound(), 5);
 }
