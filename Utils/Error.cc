@@ -64,27 +64,8 @@ void raiseFailedCheck(const char* condition, const char* file, int line, const c
   (new Error(condition, msg != nullptr ? msg : "", label != nullptr ? label : "", file, line))->handleAssert();
 }
 
-int& NoThrowScope::depth() {
-  static int sl_depth = 0;
-  return sl_depth;
-}
+NoThrowScope::State NoThrowScope::s_state{0, 0};
 
-bool NoThrowScope::insideDestructor() { return depth() > CatchingScope::floor().depth; }
-
-bool NoThrowScope::mustPrint() {
-  const CatchingScope::Floor& floor = CatchingScope::floor();
-  return depth() > floor.depth || std::uncaught_exceptions() > floor.uncaught;
-}
-
-CatchingScope::Floor& CatchingScope::floor() {
-  static Floor sl_floor{0, 0};
-  return sl_floor;
-}
-
-CatchingScope::CatchingScope() : m_outer(floor()) {
-  floor() = Floor{NoThrowScope::depth(), std::uncaught_exceptions()};
-}
-
-CatchingScope::~CatchingScope() { floor() = m_outer; }
+bool NoThrowScope::mustPrint() { return insideDestructor() || std::uncaught_exceptions() > 0; }
 
 } // namespace KALDEN

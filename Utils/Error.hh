@@ -85,44 +85,45 @@ extern const char INVALID_ID_LABEL[];
  */
 class NoThrowScope {
 public:
-  NoThrowScope() { ++depth(); }
-  ~NoThrowScope() { --depth(); }
+  NoThrowScope() { ++s_state.depth; }
+  ~NoThrowScope() { --s_state.depth; }
   NoThrowScope(const NoThrowScope&) = delete;
   NoThrowScope& operator=(const NoThrowScope&) = delete;
 
   /// True while some scope is alive.
-  static bool active() { return depth() > 0; }
+  static bool active() { return s_state.depth > 0; }
   /// Whether a scope was opened since the innermost CatchingScope: a failed check is printed.
-  static bool insideDestructor();
-  /// Whether a failure raised now must be printed rather than thrown: a scope, or an exception
-  /// in flight, was opened since the innermost CatchingScope.
+  static bool insideDestructor() { return s_state.depth > s_state.floor; }
+  /// Whether a failure kept for later must be printed rather than thrown: inside a destructor (see
+  /// insideDestructor()), or while an exception is in flight.
   static bool mustPrint();
 
 private:
   friend class CatchingScope;
-  static int& depth();
+  // The scopes alive, and how many were alive when the innermost CatchingScope opened. A plain
+  // member of the utility library (one definition), read inline: every listener call opens a
+  // CatchingScope.
+  struct State {
+    int depth;
+    int floor;
+  };
+  static State s_state;
 };
 
 /**
  * Held by a boundary that catches everything thrown inside it (the listener failure point): a
- * failed check there is thrown to it, even while a destructor runs or an error unwinds, so that
- * the code after the check never goes on.
+ * failed check there is thrown to it, even while a destructor runs, so that the code after the
+ * check never goes on.
  */
 class CatchingScope {
 public:
-  CatchingScope();
-  ~CatchingScope();
+  CatchingScope() : m_outer(NoThrowScope::s_state.floor) { NoThrowScope::s_state.floor = NoThrowScope::s_state.depth; }
+  ~CatchingScope() { NoThrowScope::s_state.floor = m_outer; }
   CatchingScope(const CatchingScope&) = delete;
   CatchingScope& operator=(const CatchingScope&) = delete;
 
 private:
-  friend class NoThrowScope;
-  struct Floor {
-    int depth;
-    int uncaught;
-  };
-  static Floor& floor();
-  Floor m_outer;
+  int m_outer;
 };
 
 } // namespace KALDEN

@@ -27,10 +27,10 @@
 
 namespace KALDEN {
 
-/// Rethrows the stream failure being handled, unless it must be printed (see NoThrowScope::mustPrint()):
-/// there it has been reported (printed) already, and throwing on would end the process.
+/// Rethrows the stream failure being handled, unless it was printed (see NoThrowScope::insideDestructor()):
+/// there it has been reported already, and throwing on would end the process.
 inline void rethrowTraceFailure() {
-  if (!NoThrowScope::mustPrint())
+  if (!NoThrowScope::insideDestructor())
     throw;
 }
 
