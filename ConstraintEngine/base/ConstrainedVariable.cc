@@ -225,22 +225,26 @@ void ConstrainedVariable::handleDiscard() {
   if (m_constraintEngine.isValid())
     m_constraintEngine->remove(m_id);
   // Each listener hears the notice once and is then dropped, whether it unregistered or not;
-  // a listener may delete itself or others while it is told, so walk a snapshot.
-  while (!listeners().empty()) {
-    InsertionOrderedSet<ConstrainedVariableListener>& registered = m_extras->listeners;
-    const std::vector<Id<ConstrainedVariableListener> > snapshot(registered.begin(), registered.end());
-    for (const Id<ConstrainedVariableListener>& listener : snapshot) {
-      if (!listener.isValid() || registered.count(listener) == 0)
-        continue;
-      heedListener(getKey(), [&] { listener->notifyDiscard(); });
-      if (listener.isValid() && registered.count(listener) != 0) {
-        registered.erase(listener);
-        listener->m_variable = Id<ConstrainedVariable>::noId();
+  // a listener may delete itself or others while it is told, so walk a snapshot. One catching
+  // boundary for the whole telling (see heedListener()).
+  {
+    const CatchingScope catching;
+    while (!listeners().empty()) {
+      InsertionOrderedSet<ConstrainedVariableListener>& registered = m_extras->listeners;
+      const std::vector<Id<ConstrainedVariableListener> > snapshot(registered.begin(), registered.end());
+      for (const Id<ConstrainedVariableListener>& listener : snapshot) {
+        if (!listener.isValid() || registered.count(listener) == 0)
+          continue;
+        heedListener(getKey(), [&] { listener->notifyDiscard(); });
+        if (listener.isValid() && registered.count(listener) != 0) {
+          registered.erase(listener);
+          listener->m_variable = Id<ConstrainedVariable>::noId();
+        }
       }
+      // Handles of listeners destroyed without unregistering would otherwise stay for good.
+      for (auto it = registered.begin(); it != registered.end();)
+        it = it->isValid() ? std::next(it) : registered.erase(it);
     }
-    // Handles of listeners destroyed without unregistering would otherwise stay for good.
-    for (auto it = registered.begin(); it != registered.end();)
-      it = it->isValid() ? std::next(it) : registered.erase(it);
   }
   retireListener();
   Entity::handleDiscard();

@@ -421,7 +421,8 @@ private:
   void tellListenersOfLinkNow(const Id<Constraint>& constraint, int argIndex, bool linked);
   // As tellListenersOfLinkNow(), inside the scope it opens.
   void tellLinkToListeners(const Id<Constraint>& constraint, int argIndex, bool linked);
-  // Calls one of its listeners through the engine's one point for listeners' failures.
+  // Calls one of its listeners through the engine's one point for listeners' failures, inside a
+  // CatchingScope the caller opened for the whole telling.
   template <class F>
   void heedListener(int key, const F& f);
   // The variable's listeners (none when no extras were made).

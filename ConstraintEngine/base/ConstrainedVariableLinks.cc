@@ -94,6 +94,8 @@ void ConstrainedVariable::tellLinkToListeners(const Id<Constraint>& constraint, 
   } end{linked, telling.outer};
   const Id<Constraint> subject = constraint;
   const LifeWatch<ConstrainedVariable> watch(m_id);
+  // One catching boundary for the whole telling (see heedListener()).
+  const CatchingScope catching;
   const std::vector<Id<ConstrainedVariableListener> > snapshot(listeners().begin(), listeners().end());
   if (linked)
     telling.told.reserve(snapshot.size());

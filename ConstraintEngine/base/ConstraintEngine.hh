@@ -263,9 +263,15 @@ public:
   /// notice is about (0: none).
   template <class F>
   void heed(int key, const F& f) {
+    // Everything thrown here is caught: a check failing inside a destructor is thrown too.
+    const CatchingScope catching;
+    heedTold(key, f);
+  }
+  /// As heed(), inside a catching boundary its caller opened for a whole telling (see heed()):
+  /// none is opened per listener, since nothing between them reopens a NoThrowScope.
+  template <class F>
+  void heedTold(int key, const F& f) {
     try {
-      // Everything thrown here is caught: a check failing inside a destructor is thrown too.
-      const CatchingScope catching;
       f();
     } catch (...) {
       keepFailure(key);
@@ -632,7 +638,7 @@ private:
         if (!listener.isValid() || m_listeners.count(listener) == 0 || !hearsOf(listener, telling.key))
           continue;
         telling.told.push_back(listener);
-        heed(telling.key, [&] { tell(*listener.operator->()); });
+        heedTold(telling.key, [&] { tell(*listener.operator->()); });
       }
     });
   }
@@ -650,7 +656,7 @@ private:
       for (const Id<ConstraintEngineListener>& listener : listeners)
         if (listener.isValid() && m_listeners.count(listener) != 0 && (adding == nullptr || among(heard, listener)) &&
             hearsOf(listener, key))
-          heed(key, [&] { tell(*listener.operator->()); });
+          heedTold(key, [&] { tell(*listener.operator->()); });
     });
   }
   // Whether the listener hears of the object keyed `key`: not if its addition never reached it.
@@ -704,7 +710,7 @@ private:
         if (!stands(subject))
           break;
         if (listener.isValid() && m_listeners.count(listener) != 0 && hearsOf(listener, key))
-          heed(key, [&] { tell(*listener.operator->()); });
+          heedTold(key, [&] { tell(*listener.operator->()); });
       }
     });
   }
@@ -725,7 +731,7 @@ private:
       const Snapshot<Id<ConstraintEngineListener>, 4> listeners(m_listeners.begin(), m_listeners.end());
       for (const Id<ConstraintEngineListener>& listener : listeners)
         if (listener.isValid() && m_listeners.count(listener) != 0)
-          heed(0, [&] { tell(*listener.operator->()); });
+          heedTold(0, [&] { tell(*listener.operator->()); });
     });
   }
 
@@ -892,7 +898,7 @@ bool allActiveVariables(const std::vector<Id<ConstrainedVariable> >& variables);
 template <class F>
 void ConstrainedVariable::heedListener(int key, const F& f) {
   if (m_constraintEngine.isValid())
-    m_constraintEngine->heed(key, f);
+    m_constraintEngine->heedTold(key, f);
   else
     f();
 }
