@@ -255,7 +255,8 @@ void ConstrainedVariable::close() {
   if (current.isOpen()) {
     const LifeWatch<ConstrainedVariable> watch(m_id);
     current.close();
-    if (watch.gone())
+    // Whoever hears of the closing may open the base again: that opening stands.
+    if (watch.gone() || base.isOpen())
       return;
   }
   // While the base was open the current domain may have taken the members of a closed domain it
@@ -293,8 +294,9 @@ void ConstrainedVariable::open() {
       return;
   }
   // Whoever hears of a constraint coming back, or of the opening, may specify the variable: its
-  // value stands as one specified before.
-  if (keepsCurrent())
+  // value stands as one specified before. One that closed the base again (closing it, or
+  // restricting it to a closed domain) left the current domain within it: it stays closed.
+  if (keepsCurrent() || base.isClosed())
     return;
   // Specified meanwhile (by a listener told of the opening), it keeps its value closed.
   AbstractDomain& current = getCurrentDomain();
