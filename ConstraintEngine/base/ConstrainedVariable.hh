@@ -411,6 +411,10 @@ private:
   bool checkIntervalWidens(const AbstractDomain& domain) const;
   // Whether narrowing the base domain by `dom` leaves it a value (asked of a copy, which tells nobody).
   bool keepsValueWithin(const AbstractDomain& dom) const;
+  // Whether every standing constraint that judges the base domain admits the one that `change`
+  // would leave (made on a copy, which tells nobody, only when one judges it). False when refused.
+  template <class Change>
+  bool admitsBaseAfter(const Change& change) const;
   // After a removal from a closed base: narrows the current domain to what the base still holds,
   // emptying it with an emptied base.
   void keepWithinBase();

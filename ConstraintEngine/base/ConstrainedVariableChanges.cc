@@ -46,6 +46,22 @@ bool holds(const AbstractDomain& dom, double value) {
 
 } // namespace
 
+template <class Change>
+bool ConstrainedVariable::admitsBaseAfter(const Change& change) const {
+  std::unique_ptr<AbstractDomain> next;
+  for (const ConstraintEntry& entry : m_constraints) {
+    if (!entry.first.isValid() || entry.first->isDiscarded() || !entry.first->judgesBase(entry.second))
+      continue;
+    if (next == nullptr) {
+      next.reset(baseDomain().copy());
+      change(*next);
+    }
+    if (!entry.first->admitsBase(entry.second, *next))
+      return false;
+  }
+  return true;
+}
+
 void ConstrainedVariable::specify(double value) {
   // A discarded variable has left its engine, which may be gone: nothing of it is read.
   if (refusesDiscarded("specify"))
@@ -196,6 +212,8 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
                                                                         << " while its current domain is empty.");
   if (baseDomain().isSubsetOf(dom) && (isClosed() || dom.isOpen()))
     return;
+  if (!admitsBaseAfter([&dom](AbstractDomain& base) { base.intersect(dom); }))
+    return;
   KALDEN_TRACE("ConstrainedVariable:restrictBaseDomain",
                toString() << " restricted from " << baseDomain().toString() << " intersecting " << dom.toString());
   // Whoever hears of a change may delete the variable: after each, it is touched only if still there.
@@ -248,6 +266,8 @@ void ConstrainedVariable::close() {
     return;
   KALDEN_CHECK_MSG_OR_RETURN(internal_baseDomain().isOpen(),
                              "Attempted to close a variable but the base domain is already closed.");
+  if (!admitsBaseAfter([](AbstractDomain& base) { base.close(); }))
+    return;
   AbstractDomain& base = internal_baseDomain();
   base.close();
   m_constraintEngine->noteModelChange();
@@ -255,7 +275,8 @@ void ConstrainedVariable::close() {
   if (current.isOpen()) {
     const LifeWatch<ConstrainedVariable> watch(m_id);
     current.close();
-    if (watch.gone())
+    // Whoever hears of the closing may open the base again: that opening stands.
+    if (watch.gone() || base.isOpen())
       return;
   }
   // While the base was open the current domain may have taken the members of a closed domain it
@@ -272,6 +293,8 @@ void ConstrainedVariable::open() {
   KALDEN_CHECK_TEXT_MSG_OR_RETURN(internal_baseDomain().isEnumerated(), "internal_baseDomain().isEnumerated()",
                                   "Cannot open " << m_name.toString() << " (key " << getKey()
                                                  << "): an interval is always closed.");
+  if (!admitsBaseAfter([](AbstractDomain& base) { base.open(); }))
+    return;
   // A specified enumeration keeps its value closed: an open one would take another domain's members.
   const auto keepsCurrent = [this] { return m_specifiedFlag && lastDomain().isEnumerated(); };
   // The engine refuses the widening while it propagates: refused here, before anything opens.
@@ -293,8 +316,9 @@ void ConstrainedVariable::open() {
       return;
   }
   // Whoever hears of a constraint coming back, or of the opening, may specify the variable: its
-  // value stands as one specified before.
-  if (keepsCurrent())
+  // value stands as one specified before. One that closed the base again (closing it, or
+  // restricting it to a closed domain) left the current domain within it: it stays closed.
+  if (keepsCurrent() || base.isClosed())
     return;
   // Specified meanwhile (by a listener told of the opening), it keeps its value closed.
   AbstractDomain& current = getCurrentDomain();
@@ -317,6 +341,8 @@ void ConstrainedVariable::insert(double value) {
     return;
   KALDEN_CHECK_MSG_OR_RETURN(internal_baseDomain().isOpen(),
                              "Can't insert a member into a variable with a closed base domain.");
+  if (!admitsBaseAfter([value](AbstractDomain& base) { base.insert(value); }))
+    return;
   const bool widens = !m_specifiedFlag && !holds(getCurrentDomain(), value);
   const EngineCall call(m_constraintEngine, widening(*this, widens));
   if (!call)

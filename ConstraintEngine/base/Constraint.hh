@@ -131,6 +131,12 @@ public:
   void notifyBaseDomainOpened();
   /// Whether the constraint can no longer narrow anything: every scope base domain is a singleton.
   virtual bool testIsRedundant(const Id<ConstrainedVariable>& variable) const;
+  /// Whether the constraint judges the base domain of the variable at a scope position for as long
+  /// as it stands: a change of that base must first pass admitsBase(). False here.
+  virtual bool judgesBase(int argIndex) const;
+  /// Whether the variable at a scope position may take `base` as its base domain while the
+  /// constraint stands; a refusal is a failed check. True here.
+  virtual bool admitsBase(int argIndex, const AbstractDomain& base) const;
 
   // Execution.
 

@@ -283,6 +283,10 @@ bool Constraint::testIsRedundant(const Id<ConstrainedVariable>& variable) const 
   return true;
 }
 
+bool Constraint::judgesBase(int) const { return false; }
+
+bool Constraint::admitsBase(int, const AbstractDomain&) const { return true; }
+
 bool Constraint::canIgnore(const Id<ConstrainedVariable>&, int, const DomainListener::ChangeType&) { return false; }
 
 const std::vector<Id<ConstrainedVariable> >& Constraint::getModifiedVariables(const Id<ConstrainedVariable>&) const {

@@ -39,14 +39,21 @@ bool holdsOnlyTruthValues(const AbstractDomain& test) {
   return true;
 }
 
+// Refuses a test variable's base that may hold other values than 0 and 1: when the test is made
+// and, for as long as it stands, before the base changes (an opening, say) so that it would.
+bool admitsTestBase(const Constraint& constraint, int argIndex, const AbstractDomain& base) {
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(argIndex != 0 || holdsOnlyTruthValues(base), "holdsOnlyTruthValues(m_test)",
+                                  "The test variable of " << constraint.getName().toString()
+                                                          << " may hold only 0 and 1, not " << base.toString(),
+                                  false);
+  return true;
+}
+
 // Refuses a test variable that may hold other values than 0 and 1 (the base destructor then
 // takes back the registration). Judged by its base, all it may come to hold again: a current
 // domain narrowed or emptied by other constraints widens back when they go.
 void checkTestDomain(const Constraint& constraint) {
-  const AbstractDomain& test = constraint.getScope()[0]->baseDomain();
-  KALDEN_CHECK_TEXT_MSG(holdsOnlyTruthValues(test), "holdsOnlyTruthValues(m_test)",
-                        "The test variable of " << constraint.getName().toString() << " may hold only 0 and 1, not "
-                                                << test.toString());
+  admitsTestBase(constraint, 0, constraint.getScope()[0]->baseDomain());
 }
 
 // Refuses arguments that the comparison cannot read: numbers to order, when made.
@@ -70,6 +77,12 @@ TestEQ::TestEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<Co
 }
 
 TestEQ::~TestEQ() = default;
+
+bool TestEQ::judgesBase(int argIndex) const { return argIndex == 0; }
+
+bool TestEQ::admitsBase(int argIndex, const AbstractDomain& base) const {
+  return admitsTestBase(*this, argIndex, base);
+}
 
 void TestEQ::handleExecute() {
   // An open argument may still gain or be closed without a value the other holds: whether they
@@ -108,6 +121,12 @@ TestLessThan::TestLessThan(const LabelStr& name, const LabelStr& propagatorName,
 
 TestLessThan::~TestLessThan() = default;
 
+bool TestLessThan::judgesBase(int argIndex) const { return argIndex == 0; }
+
+bool TestLessThan::admitsBase(int argIndex, const AbstractDomain& base) const {
+  return admitsTestBase(*this, argIndex, base);
+}
+
 void TestLessThan::handleExecute() {
   // An open argument may still gain or lose members: its values so far decide nothing.
   if (m_arg1.isOpen() || m_arg2.isOpen())
@@ -135,6 +154,12 @@ TestLEQ::TestLEQ(const LabelStr& name, const LabelStr& propagatorName, const Id<
 }
 
 TestLEQ::~TestLEQ() = default;
+
+bool TestLEQ::judgesBase(int argIndex) const { return argIndex == 0; }
+
+bool TestLEQ::admitsBase(int argIndex, const AbstractDomain& base) const {
+  return admitsTestBase(*this, argIndex, base);
+}
 
 void TestLEQ::handleExecute() {
   // An open argument may still gain or lose members: its values so far decide nothing.

@@ -25,6 +25,11 @@ public:
   /// Unregisters through the base destructor.
   ~TestEQ() override;
 
+  /// The test variable's base (position 0), judged for as long as the test stands.
+  bool judgesBase(int argIndex) const override;
+  /// Refuses a test variable's base that may hold a value other than 0 and 1.
+  bool admitsBase(int argIndex, const AbstractDomain& base) const override;
+
   /// Decides test from the arguments; equates the arguments once test is true.
   void handleExecute() override;
 
@@ -46,6 +51,11 @@ public:
   /// Unregisters through the base destructor.
   ~TestLessThan() override;
 
+  /// The test variable's base (position 0), judged for as long as the test stands.
+  bool judgesBase(int argIndex) const override;
+  /// Refuses a test variable's base that may hold a value other than 0 and 1.
+  bool admitsBase(int argIndex, const AbstractDomain& base) const override;
+
   /// Decides test once the bounds settle the comparison.
   void handleExecute() override;
 
@@ -66,6 +76,11 @@ public:
           const std::vector<Id<ConstrainedVariable> >& variables);
   /// Unregisters through the base destructor.
   ~TestLEQ() override;
+
+  /// The test variable's base (position 0), judged for as long as the test stands.
+  bool judgesBase(int argIndex) const override;
+  /// Refuses a test variable's base that may hold a value other than 0 and 1.
+  bool admitsBase(int argIndex, const AbstractDomain& base) const override;
 
   /// Decides test once the bounds settle the comparison.
   void handleExecute() override;

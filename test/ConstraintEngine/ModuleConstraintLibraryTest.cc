@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <list>
@@ -301,12 +302,12 @@ TEST_F(ModuleConstraintLibraryTest, ArityFailuresNameTheConstraintAndTheCounts) 
 }
 
 // The kinds a position of the kind table takes, one letter each: closed, i an integer in [0, 5],
-// f a real in [-1, 1.5], b a boolean, e the integers {1, 2, 3}, s the symbols {blue, red}, t the
-// strings {"a", "b"}; decided, d the integer 1, k the symbol blue (rules act on decided values);
-// open, o the integers {1, 2}, y the symbols {blue}, u the strings {"a"}; emptied by a failed
-// run before the constraint is made, x an integer in [0, 5], r a real in [-1, 1.5], z the
-// symbols {blue, red}.
-const std::string TABLE_KINDS = "ifbestdkoyuxrz";
+// f a real in [-1, 1.5], b a boolean, e the integers {1, 2, 3}, n the integers {0, 1} (truth values
+// that an opening would no longer confine), s the symbols {blue, red}, t the strings {"a", "b"};
+// decided, d the integer 1, k the symbol blue (rules act on decided values); open, o the integers
+// {1, 2}, y the symbols {blue}, u the strings {"a"}; emptied by a failed run before the constraint
+// is made, x an integer in [0, 5], r a real in [-1, 1.5], z the symbols {blue, red}.
+const std::string TABLE_KINDS = "ifbenstdkoyuxrz";
 
 // One scope of the kind table, made afresh for each case so that a case sees only its own
 // variables: each emptied one is emptied by a unary constraint and a failed run.
@@ -364,6 +365,8 @@ private:
       return create(SymbolDomain(LabelStr("blue"), SymbolDT::instance()), "symbol");
     case 'e':
       return create(NumericDomain(std::list<double>{1, 2, 3}, IntDT::instance()), "int");
+    case 'n':
+      return create(NumericDomain(std::list<double>{0, 1}, IntDT::instance()), "int");
     case 's':
     case 'z':
       return create(SymbolDomain(symbols, SymbolDT::instance()), "symbol");
@@ -429,7 +432,8 @@ const ConstraintEntry* entryFor(const std::string& name) {
 // is either refused when made, leaving the network as it was (domains, counts, registrations,
 // pending work, what listeners heard), or runs cleanly: no check fails in the run after it, nor
 // in the one after its emptied variables are given back their values, nor after its deletion.
-// Both ways of making it give the same verdict.
+// Both ways of making it give the same verdict. A scope refused when made is refused when reached
+// later too, by opening, inserting into, restricting or closing a variable of an accepted one.
 TEST_F(ModuleConstraintLibraryTest, EveryNameRefusesWhenMadeAScopeItCannotRead) {
   Host host;
   ConstraintEngine& engine = host.engine();
@@ -451,6 +455,50 @@ TEST_F(ModuleConstraintLibraryTest, EveryNameRefusesWhenMadeAScopeItCannotRead) 
       fault(what + ": " + when + " failed " + e.getCondition() + " \"" + e.getMessage() + "\"");
     }
   };
+  // The later ways to another scope: each enumeration of an accepted one is opened, given a value
+  // and closed again (a closed one), or given a value and restricted to a closed domain holding
+  // one more (an open one). Each step is refused, leaving the network as it was, or reaches a
+  // scope the name accepts when made, and the run after it fails no check. A lock opened again is
+  // the exception: its rule waits until the lock is closed.
+  const auto reachLater = [&](const std::string& name, const std::string& what, const KindCase& made) {
+    for (std::size_t p = 0; p < made.scope().size(); ++p) {
+      const Id<ConstrainedVariable> var = made.scope()[p];
+      if (!var->baseDomain().isEnumerated() || (name == "Lock" && p == 1))
+        continue;
+      const bool numbers = var->baseDomain().isNumeric();
+      const auto insert = [&var, numbers] { var->insert(numbers ? 5.0 : double(LabelStr("green"))); };
+      const auto restrict = [&var, numbers] {
+        std::unique_ptr<AbstractDomain> closed(var->baseDomain().copy());
+        closed->insert(numbers ? 7.0 : double(LabelStr("plum")));
+        closed->close();
+        var->restrictBaseDomain(*closed);
+      };
+      typedef std::vector<std::pair<const char*, std::function<void()> > > Steps;
+      const Steps steps =
+          var->isClosed()
+              ? Steps{{"open", [&var] { var->open(); }}, {"insert", insert}, {"close", [&var] { var->close(); }}}
+              : Steps{{"insert", insert}, {"restrict", restrict}};
+      for (const auto& step : steps) {
+        const std::string at = what + ", " + step.first + " v" + std::to_string(p);
+        const NetworkSnapshot before(engine, heard);
+        try {
+          step.second();
+        } catch (const Error&) {
+          Entity::garbageCollect();
+          const std::string changed = before.differenceFrom(NetworkSnapshot(engine, heard));
+          if (!changed.empty())
+            fault(at + ": refused, but changed " + changed);
+          break;
+        }
+        try {
+          engine.deleteConstraint(engine.createConstraint(name, made.scope()));
+        } catch (const Error& e) {
+          fault(at + ": reached a scope refused when made, " + e.getCondition());
+        }
+        run(at, "the run after it");
+      }
+    }
+  };
   // One case: whether it was refused.
   const auto attempt = [&](const std::string& name, const std::string& kinds, const ConstraintEntry* withNew) {
     const std::string what = name + (withNew != nullptr ? " (new)" : "") + " over " + kinds;
@@ -470,6 +518,8 @@ TEST_F(ModuleConstraintLibraryTest, EveryNameRefusesWhenMadeAScopeItCannotRead) 
       return true;
     }
     run(what, "its run");
+    if (withNew == nullptr)
+      reachLater(name, what, made);
     made.refill();
     run(what, "the run after the emptied were refilled");
     engine.deleteConstraint(constraint);

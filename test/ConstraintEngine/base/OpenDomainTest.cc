@@ -480,5 +480,35 @@ TEST_F(OpenDomainTest, AValueSpecifiedWhileAVariableOpensStands) {
   EXPECT_EQ(shown(v), "int:CLOSED{1}");
 }
 
+// A listener told, while a variable opens, that a retired constraint over it is back closes the
+// base again, by a restriction to a closed domain (which gains 5.5) or by close(): the opening
+// ends there, the current domain closed within the base, and the next run keeps both.
+TEST_F(OpenDomainTest, ABaseClosedAgainWhileAVariableOpensHoldsItsCurrentDomain) {
+  for (const bool restricts : {true, false}) {
+    SCOPED_TRACE(restricts ? "restricted" : "closed");
+    const Id<ConstrainedVariable> v = enumVar("v", {6});
+    Constraint* unary = new UnaryConstraint(NumericDomain({5.5, 6}, FloatDT::instance()), v);
+    ASSERT_TRUE(m_engine->propagate());
+    ASSERT_TRUE(unary->isRetired());
+    RecordingEngineListener listener(engine());
+    listener.actAt("activatedConstraint UNARY", [&] {
+      if (restricts)
+        v->restrictBaseDomain(NumericDomain({5.5, 6}, FloatDT::instance()));
+      else
+        v->close();
+    });
+    v->open();
+    EXPECT_FALSE(listener.armed());
+    const std::string closed = restricts ? "float:CLOSED{5.5, 6}" : "float:CLOSED{6}";
+    EXPECT_EQ(v->baseDomain().toString(), closed);
+    EXPECT_EQ(shown(v), closed);
+    EXPECT_TRUE(v->isValid());
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_EQ(shown(v), closed);
+    delete unary;
+    delete static_cast<ConstrainedVariable*>(v);
+  }
+}
+
 } // namespace
 } // namespace KALDEN
