@@ -55,6 +55,10 @@ public:
   /// Receives one change of the domain this listener is attached to.
   virtual void notifyChange(const ChangeType& changeType) = 0;
 
+  /// The domain holding every value the listened domain may take (a variable's base domain), or
+  /// null when nothing bounds it.
+  virtual const AbstractDomain* enclosingDomain() const { return nullptr; }
+
   /// Whether a change kind only narrows a domain that keeps a value.
   static bool isRestriction(const ChangeType& changeType);
 

@@ -10,11 +10,24 @@
 #include "Utils/Globals.hh"
 #include "Utils/base/Report.hh"
 
+#include <algorithm>
+#include <list>
 #include <new>
 #include <sstream>
 #include <vector>
 
 namespace KALDEN {
+
+namespace {
+
+// Whether `base` answers every value of `dom` a member.
+bool holdsEveryValueOf(const AbstractDomain& base, const AbstractDomain& dom) {
+  std::list<double> values;
+  dom.getValues(values);
+  return std::all_of(values.begin(), values.end(), [&base](double value) { return base.isMember(value); });
+}
+
+} // namespace
 
 // Nothing tells internal variables apart, so the flag is not kept.
 ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintEngine, bool /*internal*/,
@@ -85,6 +98,10 @@ ConstrainedVariable::~ConstrainedVariable() {
 
 void ConstrainedVariable::OwnChangeListener::notifyChange(const DomainListener::ChangeType& changeType) {
   m_variable.m_constraintEngine->notify(m_variable.m_id, changeType);
+}
+
+const AbstractDomain* ConstrainedVariable::OwnChangeListener::enclosingDomain() const {
+  return &m_variable.baseDomain();
 }
 
 void ConstrainedVariable::retireListener() {
@@ -179,6 +196,10 @@ bool ConstrainedVariable::isValid() const {
   if (current.getListener() != domainListener())
     return false;
   if (!current.isEmpty() && !current.isSubsetOf(baseDomain()))
+    return false;
+  // An open base answers every closed domain a superset: what the current domain took is judged
+  // value by value.
+  if (baseDomain().isOpen() && current.isClosed() && !holdsEveryValueOf(baseDomain(), current))
     return false;
   // Each link must name a live constraint holding this variable at that position: one test
   // per link, since this runs inside almost every query.

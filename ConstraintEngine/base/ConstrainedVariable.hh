@@ -342,6 +342,7 @@ private:
   public:
     explicit OwnChangeListener(ConstrainedVariable& variable) : m_variable(variable) {}
     void notifyChange(const DomainListener::ChangeType& changeType) override;
+    const AbstractDomain* enclosingDomain() const override;
 
   private:
     ConstrainedVariable& m_variable;

@@ -44,6 +44,20 @@ bool holds(const AbstractDomain& dom, double value) {
   return enumeration != nullptr ? enumeration->EnumeratedDomain::isMember(value) : dom.isMember(value);
 }
 
+// Whether the base holds every value of `domain`: an open base answers every domain a superset,
+// so an enumeration's values are asked one by one.
+bool withinBase(const AbstractDomain& domain, const AbstractDomain& base) {
+  if (&domain == &base)
+    return true;
+  if (!domain.isSubsetOf(base))
+    return false;
+  if (base.isClosed() || !domain.isEnumerated() || domain.isEmpty())
+    return true;
+  std::list<double> values;
+  domain.getValues(values);
+  return std::all_of(values.begin(), values.end(), [&base](double value) { return base.isMember(value); });
+}
+
 } // namespace
 
 template <class Change>
@@ -151,8 +165,9 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   const EngineCall call(m_constraintEngine, widening(*this, widensCurrent(domain)));
   if (!call)
     return;
-  KALDEN_CHECK_MSG_OR_RETURN(domain.isSubsetOf(internal_baseDomain()),
-                             domain.toString() << " not in " << internal_baseDomain().toString());
+  KALDEN_CHECK_TEXT_MSG_OR_RETURN(withinBase(domain, internal_baseDomain()),
+                                  "domain.isSubsetOf(internal_baseDomain())",
+                                  domain.toString() << " not in " << internal_baseDomain().toString());
   const AbstractDomain& base = internal_baseDomain();
   // A decided base keeps its value, unless a specified value the base lost emptied it. A real
   // interval narrower than the tolerance holds more than one: the variable widens to it.
@@ -279,8 +294,8 @@ void ConstrainedVariable::close() {
     if (watch.gone() || base.isOpen())
       return;
   }
-  // While the base was open the current domain may have taken the members of a closed domain it
-  // met, which the base lacks: from now on the base holds it.
+  // An open string base answers every label a member: the current domain may hold labels a rule
+  // gave it that the closed base lacks, which go.
   if (current.isEnumerated() && !current.isEmpty() && !current.isSubsetOf(base))
     current.intersect(base);
 }

@@ -14,12 +14,25 @@ bool EnumeratedDomain::intersect(const AbstractDomain& dom) {
   if (isOpen() && dom.isClosed()) {
     KALDEN_CHECK_MSG(!dom.isInterval(), "Cannot intersect a closed interval and and open enumeration.");
     const std::set<double>& members = asEnumeration(dom).m_values;
+    // A variable's current domain takes only what its base holds: a value the base lacks could
+    // not be specified, nor kept once the base is closed.
+    const AbstractDomain* base = m_listener.isValid() ? m_listener->enclosingDomain() : nullptr;
+    std::set<double> taken;
+    if (base != nullptr)
+      for (double value : members)
+        if (base->isMember(value))
+          taken.emplace_hint(taken.end(), value);
+    const std::set<double>& kept = base != nullptr ? taken : members;
+    // Holding nothing yet and given nothing its base holds, it waits for values, as rules wait on
+    // an open domain that holds nothing: closed now, it would fail before its values came.
+    if (kept.empty() && !members.empty() && isEmpty())
+      return false;
     // A member it lacked is a gain: rules may have narrowed others for want of it, which the
     // widening report gives back, as for an insertion. Rules wait while it holds nothing.
     bool gains = false;
-    for (std::set<double>::const_iterator it = members.begin(); it != members.end() && !gains && !isEmpty(); ++it)
+    for (std::set<double>::const_iterator it = kept.begin(); it != kept.end() && !gains && !isEmpty(); ++it)
       gains = !hasMember(*it);
-    m_values = members;
+    m_values = kept;
     const HolderWatch watch(*this);
     close();
     if (gains && !watch.holderGone())

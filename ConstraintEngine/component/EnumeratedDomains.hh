@@ -78,8 +78,9 @@ public:
   void insert(const std::list<double>& values) override;
   /// Removes the first member within minDelta() of `value`, if any.
   void remove(double value) override;
-  /// Keeps the members `dom` holds; an open domain takes a closed enumeration's members and closes
-  /// (CLOSED, then RELAXED if it gained a member).
+  /// Keeps the members `dom` holds; an open domain takes a closed enumeration's members (a
+  /// variable's current domain only those its base holds, and waits, open, if that leaves it
+  /// nothing while it holds nothing) and closes (CLOSED, then RELAXED if it gained a member).
   bool intersect(const AbstractDomain& dom) override;
   /// Keeps the members within the tolerance of [lb, ub], even a reversed pair; refused for symbolic domains.
   bool intersect(double lb, double ub) override;

@@ -30,7 +30,7 @@ namespace KALDEN {
  * false answer leaves an active variable empty for good; no
  * legal operation fails a check, and changing the limit while violations are
  * held is refused; nothing is left behind at tear-down. After every operation
- * each variable is valid, a closed base domain holds the current domain, and
+ * each variable is valid, its base domain (open or closed) holds the current domain, and
  * a specified variable's current domain is its value or empty, whatever the
  * client opened, closed, inserted or removed.
  *

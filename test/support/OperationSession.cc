@@ -45,10 +45,16 @@ private:
 
 bool isRange(int kind) { return kind == KIND_INTERVAL || kind == KIND_REAL; }
 
-// Whether a closed base holds the current domain: an emptied one holds only an emptied domain.
+// Whether the base holds the current domain: an open one value by value (it answers every closed
+// domain a superset), an emptied one only an emptied domain.
 bool baseHolds(const AbstractDomain& base, const AbstractDomain& current) {
-  if (base.isOpen() || current.isEmpty())
+  if (current.isEmpty())
     return true;
+  if (base.isOpen()) {
+    std::list<double> values;
+    current.getValues(values);
+    return std::all_of(values.begin(), values.end(), [&base](double value) { return base.isMember(value); });
+  }
   return current.isClosed() && !base.isEmpty() && current.isSubsetOf(base);
 }
 
@@ -613,7 +619,7 @@ void OperationSession::checkDynamicDomains(const std::string& what) {
       return;
     }
     if (!baseHolds(base, current)) {
-      fail("closed base does not hold the current domain", shown);
+      fail("base does not hold the current domain", shown);
       return;
     }
     if (var->specifiedFlag()) {
@@ -1249,7 +1255,7 @@ bool OperationSession::matchesFreshEngine(const std::vector<Part>& parts, const 
       const AbstractDomain& live = m_variables.at(v).id->lastDomain();
       const AbstractDomain& again = fresh.domainOf(v);
       if (!baseHolds(fresh.baseOf(v), again)) {
-        fail("closed base does not hold the current domain", "after " + what + ": in a fresh engine, v" +
+        fail("base does not hold the current domain", "after " + what + ": in a fresh engine, v" +
                                                                  std::to_string(v) + " base " +
                                                                  fresh.baseOf(v).toString() + ", current " +
                                                                  again.toString());

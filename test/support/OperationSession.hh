@@ -283,7 +283,7 @@ private:
   bool changeDynamicDomain(const OperationSequence::Operation& op);
   // A REMOVE_VALUE operation on an interval: removes an end (see the source).
   bool removeEnd(const OperationSequence::Operation& op);
-  // After every operation: each variable valid, within a closed base, and a specified one at its value or empty.
+  // After every operation: each variable valid, within its base, and a specified one at its value or empty.
   void checkDynamicDomains(const std::string& what);
   // Whether both are real intervals whose bounds agree within the tolerance (see matchesFreshEngine).
   static bool sameRealBounds(const AbstractDomain& a, const AbstractDomain& b);

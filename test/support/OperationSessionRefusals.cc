@@ -30,6 +30,13 @@ bool holds(const AbstractDomain& outer, const AbstractDomain& inner) {
   }
 }
 
+// Whether `outer` answers every value of the enumeration `inner` a member.
+bool lacksNone(const AbstractDomain& outer, const AbstractDomain& inner) {
+  std::list<double> values;
+  inner.getValues(values);
+  return std::all_of(values.begin(), values.end(), [&outer](double value) { return outer.isMember(value); });
+}
+
 // Whether reset() would give the current domain a value of the base it lacks.
 bool resetWidens(const ConstrainedVariable& var) {
   const AbstractDomain& base = var.baseDomain();
@@ -357,8 +364,9 @@ bool OperationSession::refuseCall(const Operation& op) {
     break;
   }
   case Refusal::RESET_OUTSIDE_BASE:
+    // An open base answers every domain a superset: it is judged by its members.
     domain = widerThanBase(var);
-    if (!domain || base.isOpen() || holds(base, *domain))
+    if (!domain || (base.isOpen() ? lacksNone(base, *domain) : holds(base, *domain)))
       return false;
     call = [id, domain] { id->reset(*domain); };
     break;

@@ -181,10 +181,10 @@ TEST_F(ViolationTest, ForbiddingViolationsFromADestructorWhileOneIsHeldIsPrinted
   EXPECT_FALSE(m_engine->getAllowViolations());
 }
 
-// A gain met in a run whose constraints are set aside: what the gain's relaxation reaches is
-// propagated before the answer, which is the fixpoint of the constraints that stand, whatever
-// order the constraints run in (it follows allocation: the network is built in every order).
-TEST_F(ViolationTest, AGainBesideConstraintsSetAsideEndsAtTheFixpointOfTheRest) {
+// An open enumeration takes a closed one's members in a run whose constraints are set aside: the
+// answer is the fixpoint of the constraints that stand, whatever order the constraints run in (it
+// follows allocation: the network is built in every order).
+TEST_F(ViolationTest, AnOpenEnumerationTakingMembersBesideConstraintsSetAsideEndsAtTheFixpointOfTheRest) {
   m_engine->setAllowViolations(true);
   std::vector<int> order{0, 1, 2, 3};
   int layout = 0;
@@ -197,7 +197,7 @@ TEST_F(ViolationTest, AGainBesideConstraintsSetAsideEndsAtTheFixpointOfTheRest) 
       vars[which] = which == 0   ? intEnum("v0", {-3})
                     : which == 1 ? intEnum("v1", {-6, -4, 1})
                     : which == 2 ? intEnum("v2", {0})
-                                 : openEnum("v4", {-6});
+                                 : openEnum("v4", {-6, -4, 1});
     }
     ++layout;
     const Id<ConstrainedVariable> v0 = vars[0], v1 = vars[1], v2 = vars[2], v4 = vars[3];
@@ -225,20 +225,20 @@ TEST_F(ViolationTest, AGainBesideConstraintsSetAsideEndsAtTheFixpointOfTheRest) 
   } while (std::next_permutation(order.begin(), order.end()) && !HasFailure());
 }
 
-// Open enumerations gain a closed one's members in the run where constraints over one of them
-// are set aside: what those constraints caused goes, the gains they narrowed included, and the
-// network without them answers.
-TEST_F(ViolationTest, AGainBesideConstraintsSetAsideInTheRunKeepsNothingTheyCaused) {
+// Open enumerations take a closed one's members in the run where constraints over one of them
+// are set aside: what those constraints caused goes, what they narrowed of the members taken
+// included, and the network without them answers.
+TEST_F(ViolationTest, OpenEnumerationsTakingMembersBesideConstraintsSetAsideKeepNothingTheyCaused) {
   m_engine->setAllowViolations(true);
-  auto open = [this](const char* name, double value) {
+  auto open = [this](const char* name, const std::list<double>& members) {
     NumericDomain values(IntDT::instance());
-    values.insert(value);
+    values.insert(members);
     return (new Variable<EnumeratedDomain>(engine(), values, false, true, name, Id<Entity>::noId(),
                                            ConstrainedVariable::NO_INDEX))
         ->getId();
   };
   const Id<ConstrainedVariable> v0 = intEnum("v0", {-3}), v1 = intEnum("v1", {-6, -4, 1}), v2 = intEnum("v2", {0});
-  const Id<ConstrainedVariable> v4 = open("v4", -6), v6 = open("v6", -6);
+  const Id<ConstrainedVariable> v4 = open("v4", {-6, -4, 1}), v6 = open("v6", {-6, -4, 1});
   v1->open();
   v1->close();
   equal(makeScope(v4, v1, v4, v6));
