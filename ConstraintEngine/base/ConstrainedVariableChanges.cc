@@ -57,11 +57,12 @@ bool holdsExactly(const AbstractDomain& dom, double value) {
 // what rules took from others for want of the value may no longer follow, as after a reset.
 bool specifyMoves(const ConstrainedVariable& var, double value) {
   const AbstractDomain& base = var.baseDomain();
-  if (!base.isMember(value))
-    return false;
-  value = base.translateNumber(value);
+  const double held = base.translateNumber(value);
   const AbstractDomain& current = var.lastDomain();
-  return holds(current, value) && !holdsExactly(current, value);
+  // Most values lie between an interval's very bounds: told apart before the tolerant tests.
+  if (!current.isEnumerated() && current.getLowerBound() <= held && held <= current.getUpperBound())
+    return false;
+  return base.isMember(value) && holds(current, held) && !holdsExactly(current, held);
 }
 
 } // namespace
