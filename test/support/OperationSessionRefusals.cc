@@ -233,6 +233,7 @@ void OperationSession::specifyDuringRun(int choice, bool lacking, int only) {
   var.id->specify(var.valueOf(value));
   var.specified = true;
   var.value = value;
+  var.hair = 0;
 }
 
 void OperationSession::actOnUnlink(int v, int choice) {
