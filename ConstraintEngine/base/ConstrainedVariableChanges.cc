@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <list>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace KALDEN {
@@ -48,9 +49,8 @@ bool holds(const AbstractDomain& dom, double value) {
 // as a member, not only a bound or member within the tolerance of it.
 bool holdsExactly(const AbstractDomain& dom, double value) {
   if (!dom.isEnumerated())
-    return dom.getLowerBound() <= value && value <= dom.getUpperBound() && dom.isMember(value);
-  const EnumeratedDomain* enumeration = dynamic_cast<const EnumeratedDomain*>(&dom);
-  return enumeration != nullptr ? enumeration->getValues().count(value) != 0 : dom.isMember(value);
+    return dom.getLowerBound() <= value && value <= dom.getUpperBound();
+  return EnumeratedDomain::asEnumeration(dom).getValues().count(value) != 0;
 }
 
 // A value the current domain holds only within the tolerance moves it outward, however little:
@@ -59,10 +59,10 @@ bool specifyMoves(const ConstrainedVariable& var, double value) {
   const AbstractDomain& base = var.baseDomain();
   const double held = base.translateNumber(value);
   const AbstractDomain& current = var.lastDomain();
-  // Most values lie between an interval's very bounds: told apart before the tolerant tests.
-  if (!current.isEnumerated() && current.getLowerBound() <= held && held <= current.getUpperBound())
+  // Most values are held exactly: told apart before the tolerant tests.
+  if (holdsExactly(current, held))
     return false;
-  return base.isMember(value) && holds(current, held) && !holdsExactly(current, held);
+  return base.isMember(value) && holds(current, held);
 }
 
 } // namespace
@@ -175,12 +175,21 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
     // The value stays, but no longer as the client's: reopened, the variable takes what the base
     // gains. One specified within the tolerance of the base's is not it: the base's comes back.
     m_specifiedFlag = false;
-    if (lastDomain().isEmpty() || !widensCurrent(domain))
+    const AbstractDomain& current = lastDomain();
+    if (current.isEmpty() || domain.isEmpty())
       return;
-    const LifeWatch<ConstrainedVariable> watch(m_id);
-    heedMovedValue(false);
-    if (!watch.gone())
-      getCurrentDomain().reset(domain);
+    if (widensCurrent(domain)) {
+      const LifeWatch<ConstrainedVariable> watch(m_id);
+      heedMovedValue(false);
+      if (!watch.gone())
+        getCurrentDomain().reset(domain);
+      return;
+    }
+    // Narrowed by a base restriction that moved no bound by as much as the tolerance, it may hold
+    // the value and a hair beside: the value alone is left.
+    const double value = domain.getSingletonValue();
+    if (current.getLowerBound() != value || current.getUpperBound() != value)
+      getCurrentDomain().set(value);
     return;
   }
   if (!checkIntervalWidens(domain))
@@ -422,10 +431,9 @@ bool ConstrainedVariable::widensCurrent(const AbstractDomain& domain) const {
     return domain.getLowerBound() < current.getLowerBound() || current.getUpperBound() < domain.getUpperBound();
   if (!domain.isEnumerated())
     return !domain.isSubsetOf(current);
-  std::list<double> values;
-  domain.getValues(values);
-  return std::any_of(values.begin(), values.end(),
-                     [&current](double value) { return !holdsExactly(current, value); });
+  const std::set<double>& members = EnumeratedDomain::asEnumeration(current).getValues();
+  const std::set<double>& given = EnumeratedDomain::asEnumeration(domain).getValues();
+  return !std::includes(members.begin(), members.end(), given.begin(), given.end());
 }
 
 void ConstrainedVariable::heedMovedValue(bool relaxes) {
