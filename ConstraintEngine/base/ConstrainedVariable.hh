@@ -406,6 +406,10 @@ private:
   void undoRegistration();
   // Whether a reset to `domain` would give the current domain a value it lacks, or open it.
   bool widensCurrent(const AbstractDomain& domain) const;
+  // The value is about to move within the tolerance: constraints retired over the old one run
+  // again, and, if `relaxes`, what the variable's constraints narrowed widens (a reset's own
+  // relaxation does that).
+  void heedMovedValue(bool relaxes);
   // Refuses a reset of an interval to a domain that does not hold the current one, before
   // anything changes: an interval only widens (an enumeration takes a narrower domain's members).
   // False when refused.

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <list>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace KALDEN {
@@ -58,6 +59,26 @@ bool withinBase(const AbstractDomain& domain, const AbstractDomain& base) {
   return std::all_of(values.begin(), values.end(), [&base](double value) { return base.isMember(value); });
 }
 
+// Whether the domain holds the value itself: an interval between its very bounds, an enumeration
+// as a member, not only a bound or member within the tolerance of it.
+bool holdsExactly(const AbstractDomain& dom, double value) {
+  if (!dom.isEnumerated())
+    return dom.getLowerBound() <= value && value <= dom.getUpperBound();
+  return EnumeratedDomain::asEnumeration(dom).getValues().count(value) != 0;
+}
+
+// A value the current domain holds only within the tolerance moves it outward, however little:
+// what rules took from others for want of the value may no longer follow, as after a reset.
+bool specifyMoves(const ConstrainedVariable& var, double value) {
+  const AbstractDomain& base = var.baseDomain();
+  const double held = base.translateNumber(value);
+  const AbstractDomain& current = var.lastDomain();
+  // Most values are held exactly: told apart before the tolerant tests.
+  if (holdsExactly(current, held))
+    return false;
+  return base.isMember(value) && holds(current, held);
+}
+
 } // namespace
 
 template <class Change>
@@ -80,7 +101,8 @@ void ConstrainedVariable::specify(double value) {
   // A discarded variable has left its engine, which may be gone: nothing of it is read.
   if (refusesDiscarded("specify"))
     return;
-  const EngineCall call(m_constraintEngine, widening(*this, specifyResets(*this, value)));
+  const EngineCall call(m_constraintEngine,
+                        widening(*this, specifyResets(*this, value) || specifyMoves(*this, value)));
   if (!call)
     return;
   KALDEN_TRACE("ConstrainedVariable:specify", "specifying value:" << toString());
@@ -107,6 +129,12 @@ bool ConstrainedVariable::internalSpecify(double value) {
     if (watch.gone())
       return false;
     KALDEN_TRACE("ConstrainedVariable:internalSpecify", "after reset():" << toString());
+  }
+  // Widened first, as by the reset above, then narrowed to the value.
+  if (specifyMoves(*this, value)) {
+    heedMovedValue(true);
+    if (watch.gone())
+      return false;
   }
   m_specifiedFlag = true;
   more.specifiedValue = value;
@@ -175,8 +203,24 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   if (m_specifiedFlag)
     m_constraintEngine->noteModelChange();
   if (ConstraintShape::isDecided(base) && !lostSpecifiedValue) {
-    // The value stays, but no longer as the client's: reopened, the variable takes what the base gains.
+    // The value stays, but no longer as the client's: reopened, the variable takes what the base
+    // gains. One specified within the tolerance of the base's is not it: the base's comes back.
     m_specifiedFlag = false;
+    const AbstractDomain& current = lastDomain();
+    if (current.isEmpty() || domain.isEmpty())
+      return;
+    if (widensCurrent(domain)) {
+      const LifeWatch<ConstrainedVariable> watch(m_id);
+      heedMovedValue(false);
+      if (!watch.gone())
+        getCurrentDomain().reset(domain);
+      return;
+    }
+    // Narrowed by a base restriction that moved no bound by as much as the tolerance, it may hold
+    // the value and a hair beside: the value alone is left.
+    const double value = domain.getSingletonValue();
+    if (current.getLowerBound() != value || current.getUpperBound() != value)
+      getCurrentDomain().set(value);
     return;
   }
   if (!checkIntervalWidens(domain))
@@ -212,7 +256,8 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
   // Restricted to one value, it is specified to it (see below).
   const bool specifies = ConstraintShape::isDecided(dom) && !m_specifiedFlag && canBeSpecified();
   const EngineCall call(m_constraintEngine,
-                        widening(*this, specifies && specifyResets(*this, dom.getSingletonValue())));
+                        widening(*this, specifies && (specifyResets(*this, dom.getSingletonValue()) ||
+                                                      specifyMoves(*this, dom.getSingletonValue()))));
   if (!call)
     return;
   KALDEN_CHECK_MSG_OR_RETURN(isActive(), toString());
@@ -420,12 +465,33 @@ bool ConstrainedVariable::widensCurrent(const AbstractDomain& domain) const {
     return false;
   if (current.isEmpty())
     return true;
-  // An open enumeration's own subset test says nothing of its members: they are compared one by one.
-  if (!domain.isEnumerated() || current.isClosed())
+  // A bound or member further out widens, however little: the tolerant subset test would take one
+  // within the tolerance of the current domain for one it holds. An open enumeration's subset test
+  // says nothing of its members either: they are compared one by one.
+  if (current.isInterval())
+    return domain.getLowerBound() < current.getLowerBound() || current.getUpperBound() < domain.getUpperBound();
+  if (!domain.isEnumerated())
     return !domain.isSubsetOf(current);
-  std::list<double> values;
-  domain.getValues(values);
-  return std::any_of(values.begin(), values.end(), [&current](double value) { return !holds(current, value); });
+  const std::set<double>& members = EnumeratedDomain::asEnumeration(current).getValues();
+  const std::set<double>& given = EnumeratedDomain::asEnumeration(domain).getValues();
+  return !std::includes(members.begin(), members.end(), given.begin(), given.end());
+}
+
+void ConstrainedVariable::heedMovedValue(bool relaxes) {
+  // Whoever hears of a constraint coming back, or of the relaxation, may delete the variable.
+  const Id<ConstrainedVariable> self = m_id;
+  const LifeWatch<ConstrainedVariable> watch(self);
+  const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
+  for (const ConstraintEntry& entry : entries) {
+    if (entry.first.isValid() && !entry.first->isDiscarded())
+      entry.first->notifyValueMoved();
+    if (watch.gone())
+      return;
+  }
+  if (relaxes) {
+    const Id<ConstraintEngine> engine = m_constraintEngine;
+    engine->relaxFromWidened(self);
+  }
 }
 
 bool ConstrainedVariable::checkIntervalWidens(const AbstractDomain& domain) const {

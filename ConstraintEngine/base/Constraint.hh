@@ -129,6 +129,9 @@ public:
   virtual void notifyBaseDomainRestricted(const Id<ConstrainedVariable>& variable);
   /// A scope variable's base domain opened: the constraint is no longer redundant, and constrains again if retired.
   void notifyBaseDomainOpened();
+  /// A scope variable's value moved within the tolerance: retired, the constraint runs over the new value
+  /// and, still redundant, retires again after the run.
+  void notifyValueMoved();
   /// Whether the constraint can no longer narrow anything: every scope base domain is a singleton.
   virtual bool testIsRedundant(const Id<ConstrainedVariable>& variable) const;
   /// Whether the constraint judges the base domain of the variable at a scope position for as long
@@ -233,6 +236,8 @@ private:
   void switchOn(bool byClient);
   // Whether the engine holds this constraint, or one it is a part of, violated.
   bool setAsideWithOwner() const;
+  // Brings a retired constraint back: it constrains again, and is told to its engine as activated.
+  void endRetirement();
 
 private:
   // The key of the constraint this one is a part of, 0 when none; it fits in the padding here.

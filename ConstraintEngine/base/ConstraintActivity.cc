@@ -251,6 +251,17 @@ void Constraint::notifyBaseDomainOpened() {
   m_isRedundant = false;
   if (!m_isRetired)
     return; // the engine drops it from its record before retiring anything
+  endRetirement();
+}
+
+void Constraint::notifyValueMoved() {
+  // A decided base still admits a value within the tolerance of its own: the run the constraint
+  // retired after was over another value.
+  if (m_isRetired)
+    endRetirement();
+}
+
+void Constraint::endRetirement() {
   // Back from retirement it constrains again. The hooks still see it retired while it comes
   // back, since retirement left what the constraint owns running on its own.
   --m_deactivationRefCount;

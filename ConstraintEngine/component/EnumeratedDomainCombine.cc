@@ -199,7 +199,9 @@ void EnumeratedDomain::relax(const AbstractDomain& dom) {
 }
 
 void EnumeratedDomain::reset(const AbstractDomain& dom) {
-  if (!(*this != dom))
+  // Equal member for member, not within the tolerance: a reset gives back the very values of
+  // `dom`, not ones a hair beside them.
+  if (!(*this != dom) && (!dom.isEnumerated() || m_values == asEnumeration(dom).m_values))
     return;
   KALDEN_CHECK(dom.isEnumerated());
   const bool widens = (isEmpty() || isSubsetOf(dom)) && !(dom.isEmpty() && dom.isClosed());

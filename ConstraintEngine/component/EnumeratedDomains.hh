@@ -40,6 +40,9 @@ public:
 
   /// The members, ascending.
   const std::set<double>& getValues() const { return m_values; }
+  /// The enumeration behind a domain that reports itself enumerated (told by its exact type
+  /// first, which costs far less than a cast).
+  static const EnumeratedDomain& asEnumeration(const AbstractDomain& dom);
 
   /// Whether there are no members.
   bool isEmpty() const override;
@@ -117,8 +120,7 @@ protected:
   std::set<double> m_values;
 
 private:
-  // The enumeration behind a domain that reports itself enumerated.
-  static const EnumeratedDomain& asEnumeration(const AbstractDomain& dom);
+  // The same, writable.
   static EnumeratedDomain& asEnumeration(AbstractDomain& dom);
   // Exactly equal, or equal within minDelta().
   bool sameValue(double a, double b) const { return a == b || compareEqual(a, b); }

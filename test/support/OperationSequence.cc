@@ -67,7 +67,8 @@ private:
 // that most networks stay solvable and the checks of a true answer get to run.
 class Generator {
 public:
-  Generator(unsigned int seed, bool equality) : m_draw(seed), m_equality(equality), m_listenerDraws(seed) {}
+  Generator(unsigned int seed, bool equality)
+      : m_draw(seed), m_equality(equality), m_listenerDraws(seed), m_hairDraw(seed * 2246822519u + 7u) {}
 
   // Whether the session ends clearing what the engine lists inside the tear-down bracket.
   bool clearsInTearDown() const { return m_equality; }
@@ -347,6 +348,7 @@ private:
         op.values = {m_draw.pick(std::vector<int>(base.begin(), base.end()))};
       else
         return Operation();
+      drawHair(s, op);
     } else if (type == Type::RESTRICT_BASE) {
       // An open base meets a closed enumeration, and takes its members.
       if (var.open) {
@@ -362,6 +364,26 @@ private:
       drawNarrow(op, witness(s, op.target));
     }
     return op;
+  }
+
+  // Now and then a real is specified a hair (less than the tolerance) beside the value drawn,
+  // mostly one an all-different, a CondAllDiff, a test or an equality reads: the value may move
+  // by less than the tolerance, outward of what the domain held, and a reset moves it back.
+  // Drawn apart, so that the rest of the seed draws what it drew before.
+  void drawHair(const OperationSession& s, Operation& op) {
+    const AbstractDomain& base = s.variables().at(op.target).id->baseDomain();
+    if (base.getTypeName().toString() != "float")
+      return;
+    const bool compared = std::any_of(s.constraints().begin(), s.constraints().end(), [&](const auto& c) {
+      const std::string& name = constraintCatalogue().at(static_cast<std::size_t>(c.second.entry)).className;
+      return c.second.alive && std::count(c.second.scope.begin(), c.second.scope.end(), op.target) != 0 &&
+             (name.find("AllDiff") != std::string::npos || name.compare(0, 4, "Test") == 0 ||
+              name == "EqualConstraint");
+    });
+    if (m_hairDraw.between(1, compared ? 2 : 5) != 1)
+      return;
+    const int hair = m_hairDraw.between(1, 99);
+    op.values.push_back(m_hairDraw.chance(2) ? hair : -hair);
   }
 
   Operation onOpenVariable(const OperationSession& s, Type type) {
@@ -762,6 +784,7 @@ private:
   int m_opening = 6;
   std::deque<Operation> m_following; // drawn together with one drawn before (see next())
   ListenerDraws m_listenerDraws;
+  Draw m_hairDraw; // the hairs beside specified values (see drawHair())
 };
 
 // What each listener of a session heard, in the order they registered, with its name.
@@ -913,7 +936,10 @@ std::string OperationSequence::describeCall(const Operation& op) {
   case Type::PROPAGATE:
     return "propagate()";
   case Type::SPECIFY:
-    os << v << ".specify(" << (op.values.empty() ? 0 : op.values[0]) << ")";
+    os << v << ".specify(" << (op.values.empty() ? 0 : op.values[0]);
+    if (op.values.size() > 1)
+      os << (op.values[1] < 0 ? " less " : " and ") << std::abs(op.values[1]) << " ten-millionths";
+    os << ")";
     break;
   case Type::RESET:
     return v + ".reset()";

@@ -1,5 +1,6 @@
 #include "support/OperationSession.hh"
 
+#include "ConstraintEngine/component/ConstraintsBase.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/Domains.hh"
 #include "ConstraintEngine/component/EqualityConstraintPropagator.hh"
@@ -365,26 +366,44 @@ bool OperationSession::perform(const Operation& op) {
     propagated(propagateThroughFailure(what), what);
     return true;
   case Type::SPECIFY: {
-    if (!activeVariable(op.target) || op.values.size() != 1)
+    if (!activeVariable(op.target) || op.values.empty() || op.values.size() > 2)
       return false;
     ModelVariable& var = m_variables[op.target];
     // An open string base answers every label a member: only its own are specified.
     if (!var.id->baseDomain().isMember(var.valueOf(op.values[0])) ||
         (DrawnDomain::labels(var.kind) && var.base.count(op.values[0]) == 0))
       return false;
+    // A hair beside the value (see ModelVariable::hair).
+    const int hair = op.values.size() > 1 ? op.values[1] : 0;
+    const double value = var.valueOf(op.values[0]) + hair / 1e7;
+    if (!var.id->baseDomain().isMember(value))
+      return false;
     m_specifying = op.target;
-    var.id->specify(var.valueOf(op.values[0]));
+    var.id->specify(value);
     m_specifying = -1;
     var.specified = true;
     var.value = op.values[0];
+    var.hair = hair;
     return true;
   }
-  case Type::RESET:
+  case Type::RESET: {
     if (!liveVariable(op.target))
       return false;
     // Recorded first: a listener told of the reset, or in the run it owes, may specify it again.
     resetVariable(op.target);
+    // A decided base gives back its very value, not the one within the tolerance of it that was
+    // specified or that a rule left (or nothing, emptied since).
+    const ModelVariable& var = m_variables.at(op.target);
+    if (!var.alive || var.id->specifiedFlag())
+      return true;
+    const AbstractDomain& base = var.id->baseDomain();
+    const AbstractDomain& current = var.id->lastDomain();
+    if (ConstraintShape::isDecided(base) && current.isClosed() && !current.isEmpty() &&
+        (current.getLowerBound() != base.getSingletonValue() || current.getUpperBound() != base.getSingletonValue()))
+      fail("reset kept another value", what + ": v" + std::to_string(op.target) + " base " + base.toString() +
+                                           ", current " + current.toString());
     return true;
+  }
   case Type::RELAX:
     if (!liveVariable(op.target))
       return false;
@@ -410,6 +429,7 @@ bool OperationSession::perform(const Operation& op) {
       if (var.id->specifiedFlag() && !var.specified) {
         var.specified = true;
         var.value = DrawnDomain::drawnOf(var.kind, var.id->getSpecifiedValue());
+        var.hair = 0;
       }
       return true;
     }
@@ -431,6 +451,7 @@ bool OperationSession::perform(const Operation& op) {
     if (var.id->specifiedFlag() && !var.specified) {
       var.specified = true;
       var.value = DrawnDomain::drawnOf(var.kind, var.id->getSpecifiedValue());
+      var.hair = 0;
     }
     std::set<int> kept;
     for (int v : var.base)
@@ -622,9 +643,11 @@ void OperationSession::checkDynamicDomains(const std::string& what) {
       fail("base does not hold the current domain", shown);
       return;
     }
+    // The value itself, not one within the tolerance of it.
     if (var->specifiedFlag()) {
       const double value = var->getSpecifiedValue();
-      if (current.isOpen() || (!current.isEmpty() && (!current.isSingleton() || !current.isMember(value)))) {
+      if (current.isOpen() ||
+          (!current.isEmpty() && (current.getLowerBound() != value || current.getUpperBound() != value))) {
         fail("specified variable holds another value", shown + ", specified " + var->toString(value));
         return;
       }
@@ -945,6 +968,11 @@ void OperationSession::propagated(bool answer, const std::string& what) {
     ++m_tally.violated;
   const std::set<int> network = judgedNetwork(answer);
   const std::vector<Part> parts = independentParts(liveNetwork(answer));
+  m_besideHair.clear();
+  for (const Part& part : parts)
+    if (std::any_of(part.variables.begin(), part.variables.end(),
+                    [this](int v) { return m_variables.at(v).specified && m_variables.at(v).hair != 0; }))
+      m_besideHair.insert(part.variables.begin(), part.variables.end());
   if (!keepsSolutions(parts, answer, what) || !countsViolations(what) || !keepsBrokenConstraintsSeen(what))
     return;
   if (!answer) {
@@ -1095,8 +1123,12 @@ bool OperationSession::leavesNoPendingWork(const std::string& what) {
 
 // Meanings are judged over the integers: a real decided to a fraction leaves its constraint
 // unjudged, and so does a real interval that is a singleton only within its tolerance: the
-// relation may hold for another value it holds.
+// relation may hold for another value it holds. So does a part holding a value specified a hair
+// beside an integer: beside a value a rule left on the other side of one, the two may differ by
+// more than the tolerance, where the integers read are equal. A fresh engine judges those.
 bool OperationSession::brokenByDecidedValues(const ModelConstraint& c, std::string& shown) const {
+  if (std::any_of(c.scope.begin(), c.scope.end(), [this](int v) { return m_besideHair.count(v) != 0; }))
+    return false;
   std::vector<double> values;
   std::ostringstream os;
   for (int v : c.scope) {

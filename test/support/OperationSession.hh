@@ -78,6 +78,9 @@ struct ModelVariable {
   std::set<int> base;         ///< the values the client left in its base domain
   bool specified = false;     ///< whether the client specified it
   int value = 0;              ///< the specified value
+  /// Ten-millionths the engine's specified value lies beside `value`'s (less than the tolerance):
+  /// no integer solution reads such a value.
+  int hair = 0;
   int deactivations = 0;      ///< the client's outstanding deactivations
   bool alive = true;          ///< false once deleted
 
@@ -96,7 +99,7 @@ struct ModelVariable {
   std::set<int> allowed() const {
     std::set<int> result;
     for (int v : base)
-      if (!specified || v == value)
+      if (!specified || (v == value && hair == 0))
         result.insert(v);
     return result;
   }
@@ -382,6 +385,7 @@ private:
   int m_specifying = -1;                         // see specifying()
   // While a variable or constraint is made, a snapshot could reach it half-built.
   bool m_creating = false;
+  std::set<int> m_besideHair;           // the variables of parts holding a value specified a hair beside an integer
   Id<Constraint> m_lastSetAside;        // the last constraint the engine marked violated during the current operation
   std::vector<Id<Constraint> > m_added; // the constraints the engine added during the current operation
   std::map<int, ModelVariable> m_variables;

@@ -37,7 +37,25 @@ bool lacksNone(const AbstractDomain& outer, const AbstractDomain& inner) {
   return std::all_of(values.begin(), values.end(), [&outer](double value) { return outer.isMember(value); });
 }
 
-// Whether reset() would give the current domain a value of the base it lacks.
+// Whether the domain holds the value itself, not only within the tolerance: between an
+// interval's very bounds, or as a member.
+bool holdsExactly(const AbstractDomain& dom, double value) {
+  if (dom.isInterval())
+    return dom.getLowerBound() <= value && value <= dom.getUpperBound() && dom.isMember(value);
+  const EnumeratedDomain& enumeration = dynamic_cast<const EnumeratedDomain&>(dom);
+  return enumeration.getValues().count(value) != 0;
+}
+
+// Whether the domain holds the value only within the tolerance of a bound or member (an open
+// string domain answers every label a member: its own members are asked).
+bool holdsOnlyNear(const AbstractDomain& dom, double value) {
+  const bool near = dom.isInterval() ? dom.isMember(value)
+                                     : dynamic_cast<const EnumeratedDomain&>(dom).EnumeratedDomain::isMember(value);
+  return near && !holdsExactly(dom, value);
+}
+
+// Whether reset() would give the current domain a value of the base it lacks, however near one
+// it holds.
 bool resetWidens(const ConstrainedVariable& var) {
   const AbstractDomain& base = var.baseDomain();
   const AbstractDomain& current = var.lastDomain();
@@ -46,12 +64,12 @@ bool resetWidens(const ConstrainedVariable& var) {
   if (current.isEmpty())
     return true;
   if (!base.isEnumerated())
-    return !holds(current, base);
+    return base.getLowerBound() < current.getLowerBound() || current.getUpperBound() < base.getUpperBound();
   if (base.isOpen() && current.isClosed())
     return true;
   std::list<double> values;
   base.getValues(values);
-  return std::any_of(values.begin(), values.end(), [&current](double value) { return !current.isMember(value); });
+  return std::any_of(values.begin(), values.end(), [&current](double value) { return !holdsExactly(current, value); });
 }
 
 // A domain of the variable's own kind holding its whole base and a value beyond the drawn range.
@@ -209,9 +227,20 @@ void OperationSession::specifyDuringRun(int choice, bool lacking, int only) {
   if (values.empty())
     return;
   const int value = values[static_cast<std::size_t>(choice / 7) % values.size()];
+  // One the current domain holds only within the tolerance (a bound a rule computed a hair inside
+  // it) would move the domain outward: a widening, which the run refuses.
+  const double engineValue = var.id->baseDomain().translateNumber(var.valueOf(value));
+  if (propagating() && !current.isEmpty() && holdsOnlyNear(current, engineValue)) {
+    const std::string what = "v" + std::to_string(v) + ".specify(" + std::to_string(value) +
+                             "), held only within the tolerance, inside a run";
+    if (!expectRefused(what, [&var, &value] { var.id->specify(var.valueOf(value)); }))
+      fail("call not refused", what + " was taken");
+    return;
+  }
   var.id->specify(var.valueOf(value));
   var.specified = true;
   var.value = value;
+  var.hair = 0;
 }
 
 void OperationSession::actOnUnlink(int v, int choice) {

@@ -2,6 +2,7 @@
 #include "ConstraintEngine/component/FunctionConstraints.hh"
 #include "ConstraintEngine/component/OrderingConstraints.hh"
 #include "ConstraintEngine/component/SignConstraints.hh"
+#include "ConstraintEngine/component/TestConstraints.hh"
 #include "support/EngineFixture.hh"
 #include "support/Failure.hh"
 #include "support/RecordingEngineListener.hh"
@@ -146,6 +147,20 @@ TEST_F(VariableChangesTest, ABaseNarrowerThanTheToleranceIsNotOneValue) {
   EXPECT_FALSE(w->specifiedFlag() || w->isSpecified());
   EXPECT_EQ(w->lastDomain().getLowerBound(), 3);
   EXPECT_EQ(w->lastDomain().getUpperBound(), 3.000008);
+}
+
+// A value moved by less than the tolerance, outward of what the domain held, is a widening: what
+// rules decided from the old domain comes back. n lies wholly 1.5e-5 below q, so t is true;
+// 0.999993 lies within the tolerance of n's upper end, but not of q's 1: t turns false, as over a
+// fresh engine.
+TEST_F(VariableChangesTest, AValueMovedWithinTheToleranceWidens) {
+  const Id<ConstrainedVariable> t = intVar("t", 0, 1), n = floatVar("n", 0.5, 0.999985), q = floatVar("q", 1, 1);
+  new TestLessThan("lt", "Default", engine(), makeScope(t, n, q));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(t->toString(), "1");
+  n->specify(0.999993);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_EQ(t->toString(), "0");
 }
 
 // A removal keeps the current domain within the base. A base narrower than the tolerance empties

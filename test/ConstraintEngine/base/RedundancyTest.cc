@@ -48,6 +48,28 @@ TEST_F(RedundancyTest, AConstraintFixedFromTheStartRunsOnceMoreAndRetiresAfterAC
   EXPECT_TRUE(listener.events().empty());
 }
 
+TEST_F(RedundancyTest, AValueMovedWithinTheToleranceBringsARetiredConstraintBackForARun) {
+  // 1.3e-5 apart the two differ; b specified within the tolerance of its base's value, 4e-6 from a,
+  // they are equal.
+  Id<ConstrainedVariable> a = floatVar("a", 0.299996, 0.299996), b = enumVar("b", {0.300009});
+  AllDiffConstraint* c = new AllDiffConstraint("c", "Default", engine(), makeScope(a, b));
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(c->isRetired());
+  b->specify(0.300000001);
+  EXPECT_TRUE(c->isActive());
+  EXPECT_FALSE(m_engine->propagate());
+  delete c;
+  EXPECT_TRUE(m_engine->propagate());
+  // Still redundant, it retires again once it holds.
+  c = new AllDiffConstraint("c", "Default", engine(), makeScope(a, b));
+  b->reset();
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(c->isRetired());
+  b->specify(0.300011);
+  EXPECT_TRUE(m_engine->propagate());
+  EXPECT_TRUE(c->isRetired());
+}
+
 TEST_F(RedundancyTest, BuiltWhileAVariableIsInactiveItRunsOnceActiveThenRetires) {
   Id<ConstrainedVariable> x = intVar("x", 2, 2), y = intVar("y", 3, 3);
   y->deactivate();
