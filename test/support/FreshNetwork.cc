@@ -28,9 +28,9 @@ private:
   std::vector<Id<Constraint> >& m_added;
 };
 
-// An all-different judges its variables alike in every order: the fresh engine takes them in
-// another order than the live one, which each check draws anew (`draw`), so that over a session a
-// scope is read in each of its orders. A conditional one keeps its condition first.
+// An all-different judges its variables alike in every order: the fresh engine takes them in an
+// order each check draws anew (`draw`), so that over a session a scope is read in each of its
+// orders. A conditional one keeps its condition first.
 void permuteCompared(const ConstraintEntry& entry, std::vector<Id<ConstrainedVariable> >& scope, unsigned long draw) {
   const std::size_t first = entry.className == "CondAllDiffConstraint" ? 1 : 0;
   if ((first == 0 && entry.className != "AllDiffConstraint") || scope.size() < first + 2)

@@ -24,7 +24,7 @@ class OperationSession;
  * switched it off; then every constraint in effect, in creation order, built
  * as it was (by name, or by class on the same propagator), with whatever of
  * it the session's engine holds violated switched off (an all-different's
- * variables in another order, which each check draws). A variable made open and
+ * variables in an order each check draws). A variable made open and
  * closed by the client since is made open and closed between the same two
  * constraints: a constraint fixes some of its make-up (the type of a sum's
  * interim) from whether its variables may still gain values. Nothing has
