@@ -139,14 +139,6 @@ public:
     m_ownEnumeration = nullptr;
   }
 
-  // Whether some value may lie in both; an enumeration is searched from the side of the
-  // domain that lists its values, so that the union is not read whole for each domain.
-  bool overlaps(const AbstractDomain& dom) const {
-    if (m_domain->isEnumerated() && listsValues(dom))
-      return anyValue(dom, [this](double v) { return m_domain->isMember(v); });
-    return BoundsArithmetic::shareValue(*m_domain, dom);
-  }
-
   void add(const AbstractDomain& dom) {
     if (listsValues(*m_domain) && listsValues(dom)) {
       if (m_ownEnumeration != nullptr) {
@@ -280,7 +272,7 @@ void CondAllDiffConstraint::handleExecute() {
     return;
   if (boolDom.getSingletonValue() == 0.0) {
     // All different after all, while b says they are not: b can hold no value.
-    if (firstOpen == NONE && pairwiseDisjoint(doms))
+    if (firstOpen == NONE && pairwiseDisjoint(byLeastValue(doms)))
       boolDom.remove(0.0);
     return;
   }
@@ -290,13 +282,11 @@ void CondAllDiffConstraint::handleExecute() {
 void CondAllDiffConstraint::decide(const Domains& doms, unsigned int& firstClosed, unsigned int& firstOpen) {
   AbstractDomain& boolDom = *doms[0];
   const unsigned int size = static_cast<unsigned int>(doms.size());
-  bool provablyDifferent = true;
   unsigned int added = 0; // closed domains in the union
   WalkUnion seen;
   for (unsigned int i = 1; i < size; ++i) {
     const AbstractDomain& dom = *doms[i];
     if (dom.isOpen()) {
-      provablyDifferent = false;
       if (firstOpen == NONE)
         firstOpen = i;
       continue;
@@ -308,48 +298,61 @@ void CondAllDiffConstraint::decide(const Domains& doms, unsigned int& firstClose
       added = 1;
       continue;
     }
-    if (provablyDifferent && seen.overlaps(dom))
-      provablyDifferent = false;
     seen.add(dom);
     ++added;
     // Fewer values than domains: two of them must share one.
     if (seen.tooSmallFor(added)) {
       boolDom.remove(1.0);
-      provablyDifferent = false;
       if (boolDom.isEmpty())
         return;
     }
   }
-  if (provablyDifferent)
+  // A decided b needs no verdict here: a true one prunes, a false one is checked by the caller.
+  if (boolDom.isEmpty() || boolDom.isSingleton())
+    return;
+  // Judged pair by pair, not against the union: a hull over an interval met early holds values
+  // no domain holds, and would find an overlap in some orders of the scope only.
+  const std::vector<const AbstractDomain*> sorted = byLeastValue(doms);
+  if (firstOpen == NONE && pairwiseDisjoint(sorted))
     boolDom.remove(0.0);
-  else if (!boolDom.isEmpty() && !boolDom.isSingleton() && twoMustBeEqual(doms))
+  else if (twoMustBeEqual(sorted))
     boolDom.remove(1.0); // a true b finds such a pair as it prunes (all-different stays as fast)
 }
 
-bool CondAllDiffConstraint::twoMustBeEqual(const Domains& doms) {
-  // The union above counts values in scope order, and a hull over reals met first counts none:
-  // two singletons equal by the tolerance (0.3 and [0.299998, 0.30000001]) are found here
-  // wherever they stand. Sorted by least value, a pair lies less than 1, the coarsest
-  // tolerance, apart.
-  std::vector<const AbstractDomain*> singletons;
+std::vector<const AbstractDomain*> CondAllDiffConstraint::byLeastValue(const Domains& doms) {
+  std::vector<const AbstractDomain*> sorted;
+  sorted.reserve(doms.size());
   for (std::size_t i = 1; i < doms.size(); ++i)
-    if (doms[i]->isClosed() && !doms[i]->isEmpty() && doms[i]->isSingleton())
-      singletons.push_back(doms[i]);
+    if (doms[i]->isClosed() && !doms[i]->isEmpty())
+      sorted.push_back(doms[i]);
   typedef BoundsArithmetic BA;
-  std::sort(singletons.begin(), singletons.end(),
+  std::sort(sorted.begin(), sorted.end(),
             [](const AbstractDomain* a, const AbstractDomain* b) { return BA::spanLow(*a) < BA::spanLow(*b); });
-  for (std::size_t i = 0; i < singletons.size(); ++i)
-    for (std::size_t j = i + 1;
-         j < singletons.size() && BA::spanLow(*singletons[j]) - BA::spanLow(*singletons[i]) < 1.0; ++j)
-      if (BA::singletonsEqual(*singletons[i], *singletons[j]))
+  return sorted;
+}
+
+bool CondAllDiffConstraint::twoMustBeEqual(const std::vector<const AbstractDomain*>& sorted) {
+  // The union counts values in scope order, and a hull over reals met first counts none: two
+  // singletons equal by the tolerance (0.3 and [0.299998, 0.30000001]) are found here wherever
+  // they stand. Sorted by least value, a pair lies less than 1, the coarsest tolerance, apart.
+  typedef BoundsArithmetic BA;
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    if (!sorted[i]->isSingleton())
+      continue;
+    for (std::size_t j = i + 1; j < sorted.size() && BA::spanLow(*sorted[j]) - BA::spanLow(*sorted[i]) < 1.0; ++j)
+      if (sorted[j]->isSingleton() && BA::singletonsEqual(*sorted[i], *sorted[j]))
         return true;
+  }
   return false;
 }
 
-bool CondAllDiffConstraint::pairwiseDisjoint(const Domains& doms) {
-  for (std::size_t i = 1; i < doms.size(); ++i)
-    for (std::size_t j = i + 1; j < doms.size(); ++j)
-      if (BoundsArithmetic::shareValue(*doms[i], *doms[j]))
+bool CondAllDiffConstraint::pairwiseDisjoint(const std::vector<const AbstractDomain*>& sorted) {
+  // Each pair is read from both sides, since a member is looked up by the other domain's
+  // tolerance; sorted by least value, a pair sharing one lies less than 1 apart.
+  typedef BoundsArithmetic BA;
+  for (std::size_t i = 0; i < sorted.size(); ++i)
+    for (std::size_t j = i + 1; j < sorted.size() && BA::spanLow(*sorted[j]) - BA::spanHigh(*sorted[i]) < 1.0; ++j)
+      if (BA::shareValue(*sorted[i], *sorted[j]) || BA::shareValue(*sorted[j], *sorted[i]))
         return false;
   return true;
 }

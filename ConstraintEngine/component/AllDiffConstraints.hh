@@ -51,13 +51,15 @@ private:
   // The current domains by scope position, fetched once per execution.
   typedef std::vector<AbstractDomain*> Domains;
 
-  // The walk over the xi: decides b where the union of their domains allows, and records the
-  // first closed and the first open position (0 for none).
+  // The walk over the xi: decides b where the union of their domains, or their pairs, allow, and
+  // records the first closed and the first open position (0 for none).
   static void decide(const Domains& doms, unsigned int& firstClosed, unsigned int& firstOpen);
-  // Whether two closed xi are singletons equal by the tolerance, wherever they stand in the scope.
-  static bool twoMustBeEqual(const Domains& doms);
-  // Whether no two xi share a value.
-  static bool pairwiseDisjoint(const Domains& doms);
+  // The closed xi holding values, by least value, so that no verdict depends on the scope's order.
+  static std::vector<const AbstractDomain*> byLeastValue(const Domains& doms);
+  // Whether two of them are singletons equal by the tolerance.
+  static bool twoMustBeEqual(const std::vector<const AbstractDomain*>& sorted);
+  // Whether no two of them share a value.
+  static bool pairwiseDisjoint(const std::vector<const AbstractDomain*>& sorted);
   // A true b: removes decided values from the other domains until nothing more moves.
   static void pruneDecidedValues(const Domains& doms, unsigned int firstClosed);
 };

@@ -28,6 +28,20 @@ private:
   std::vector<Id<Constraint> >& m_added;
 };
 
+// An all-different judges its variables alike in every order: the fresh engine takes them in an
+// order each check draws anew (`draw`), so that over a session a scope is read in each of its
+// orders. A conditional one keeps its condition first.
+void permuteCompared(const ConstraintEntry& entry, std::vector<Id<ConstrainedVariable> >& scope, unsigned long draw) {
+  const std::size_t first = entry.className == "CondAllDiffConstraint" ? 1 : 0;
+  if ((first == 0 && entry.className != "AllDiffConstraint") || scope.size() < first + 2)
+    return;
+  for (unsigned long n = draw % 720; n > 0; --n)
+    std::next_permutation(scope.begin() + static_cast<std::ptrdiff_t>(first), scope.end(),
+                          [](const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
+                            return a->getKey() < b->getKey();
+                          });
+}
+
 } // namespace
 
 FreshNetwork::FreshNetwork(const OperationSession& session) : FreshNetwork(session, nullptr) {}
@@ -123,6 +137,7 @@ void FreshNetwork::addConstraint(int number, const OperationSession& session) {
   std::vector<Id<ConstrainedVariable> > scope;
   for (int v : live.scope)
     scope.push_back(m_variables.at(v));
+  permuteCompared(entry, scope, static_cast<unsigned long>(number) + session.tally().checked);
   m_added.clear();
   if (live.variant > 0)
     m_engine->createConstraint(entry.names.at(static_cast<std::size_t>(live.variant - 1)), scope);

@@ -23,7 +23,8 @@ class OperationSession;
  * class), specified to the same value, and switched off when the client
  * switched it off; then every constraint in effect, in creation order, built
  * as it was (by name, or by class on the same propagator), with whatever of
- * it the session's engine holds violated switched off. A variable made open and
+ * it the session's engine holds violated switched off (an all-different's
+ * variables in an order each check draws). A variable made open and
  * closed by the client since is made open and closed between the same two
  * constraints: a constraint fixes some of its make-up (the type of a sum's
  * interim) from whether its variables may still gain values. Nothing has

@@ -596,10 +596,13 @@ bool OperationSession::removeEnd(const Operation& op) {
     fail("base domain kept a removed value", OperationSequence::describe(op) + ": v" + std::to_string(op.target) +
                                                  " base " + var.id->baseDomain().toString() + " still holds " +
                                                  var.id->toString(value));
+  // The client removed every integer the value stands for: a real end a sum of tenths left a hair
+  // beside 3 steps the tolerance from that hair, and keeps 3 within the tolerance of the new end,
+  // where no rule finds it equal to the hair any more (the README says so).
   const std::set<int> now = DrawnDomain::membersOf(var.id->baseDomain());
   std::set<int> kept;
   for (int v : var.base)
-    if (now.count(v) != 0)
+    if (now.count(v) != 0 && !var.id->baseDomain().compareEqual(value, v))
       kept.insert(v);
   var.base = kept;
   return true;

@@ -154,12 +154,16 @@ TEST_F(AllDiffConstraintsTest, WalkDecidesTheCondition) {
   }
   // Two singletons equal by the tolerance make b false in every order of the scope, though a
   // hull over reals met between them counts no values: a real interval narrower than the
-  // tolerance equals a value within the tolerance of both its ends, and 0.3 equals 0.3.
-  const std::vector<std::vector<double> > equalPairs[] = {
-      {{0.299998, 0.30000001}, {0.3, 0.3}, {2, 2}},
-      {{0.3, 0.3}, {0.3, 0.3}, {1, 2}},
+  // tolerance equals a value within the tolerance of both its ends, and 0.3 equals 0.3. One at
+  // least the tolerance beyond both its ends differs from it, and b is true in every order, though
+  // a hull met first holds values between them.
+  const std::pair<std::vector<std::vector<double> >, Values> judged[] = {
+      {{{0.299998, 0.30000001}, {0.3, 0.3}, {2, 2}}, {0}},
+      {{{0.3, 0.3}, {0.3, 0.3}, {1, 2}}, {0}},
+      {{{0.299998, 0.30000001}, {0.300011, 0.300011}, {2, 2}}, {1}},
   };
-  for (const std::vector<std::vector<double> >& xs : equalPairs) {
+  for (const auto& xsAndB : judged) {
+    const std::vector<std::vector<double> >& xs = xsAndB.first;
     std::vector<int> order = {0, 1, 2};
     do {
       const Id<ConstrainedVariable> b = boolVar("b");
@@ -167,7 +171,7 @@ TEST_F(AllDiffConstraintsTest, WalkDecidesTheCondition) {
       for (int i : order)
         scope.push_back(floatVar("x", xs[static_cast<std::size_t>(i)][0], xs[static_cast<std::size_t>(i)][1]));
       runCond(b, scope);
-      EXPECT_EQ(left(b), Values({0})) << "order " << order[0] << order[1] << order[2] << " of " << xs[0][0];
+      EXPECT_EQ(left(b), xsAndB.second) << "order " << order[0] << order[1] << order[2] << " of " << xs[1][0];
     } while (std::next_permutation(order.begin(), order.end()));
   }
 }
