@@ -54,7 +54,10 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
   }
 }
 
-void ConstrainedVariable::made() { m_constraintEngine->endMaking(getKey(), false, true); }
+void ConstrainedVariable::made() {
+  m_constraintEngine->endMaking(getKey(), false, true);
+  poolDiscarded();
+}
 
 void ConstrainedVariable::unmade() {
   // Its notices are dropped but nothing is told: a listener would find it half-made.

@@ -188,7 +188,7 @@ public:
   /// clean engine, it leaves no work, as a refused creation by name does.
   void forgetRefusedMaking(int key);
   /// Whether the object keyed `key` is being made (or its notices told from its constructor).
-  bool isBeingMade(int key) const;
+  bool isBeingMade(int key) const override;
   /// Whether a variable's notices of new links wait: while a constraint is created by name, or
   /// while notices held are told (one a listener's deed causes then waits behind them).
   bool holdsLinkNotices() const { return m_holdingNotices != 0 || m_releasing || m_tellingDepth != 0; }
