@@ -181,11 +181,20 @@ public:
   };
   /// The mark now.
   CleanMark cleanMark() const { return CleanMark{m_dirty, m_callCount, m_narrowingCount}; }
-  /// From a constraint's constructor once it stands: made on an engine with nothing to do, and
-  /// nothing else done meanwhile, its refusal by its class leaves the engine with nothing to do.
+  /// From a constraint's constructor once it stands, its class's constructor still to run: the
+  /// record refusedByClass() reads. Made on an engine with nothing to do, and nothing else done
+  /// meanwhile, its refusal by its class leaves the engine with nothing to do.
   void noteMadeOnClean(int key, const CleanMark& before);
-  /// From a constraint's destructor: refused by its class, with nothing done since it stood on a
-  /// clean engine, it leaves no work, as a refused creation by name does.
+  /// From a constraint's destructor: whether it goes because its class's constructor refused it,
+  /// the error now leaving: it is the constraint noted last, no call was made since, and an error
+  /// leaves that was not leaving when it was noted. One destroyed later, during another error's
+  /// unwinding, goes as an ordinary deletion.
+  bool refusedByClass(int key) const {
+    return m_madeLast.key == key && m_callCount == m_madeLast.calls &&
+           std::uncaught_exceptions() > m_madeLast.unwinding;
+  }
+  /// From a constraint's destructor once refusedByClass() has gone: with nothing done since it stood
+  /// on a clean engine, it leaves no work, as a refused creation by name does.
   void forgetRefusedMaking(int key);
   /// Whether the object keyed `key` is being made (or its notices told from its constructor).
   bool isBeingMade(int key) const override;
@@ -795,12 +804,14 @@ private:
   std::vector<int> m_toldWhileMade;
   // Set when an admitted call owes a run (see oweRun()).
   bool m_runOwed = false;
-  // The constraint last made on a clean engine (key 0: none), with the calls and narrowings
-  // counted once it stood (see noteMadeOnClean()).
-  struct MadeOnClean {
+  // The constraint last noted made (key 0: none), whether on a clean engine, with the calls and
+  // narrowings counted and the errors leaving once it stood (see noteMadeOnClean()).
+  struct MadeLast {
     int key;
+    bool onClean;
     unsigned long calls, narrowings;
-  } m_madeOnClean{0, 0, 0};
+    int unwinding;
+  } m_madeLast{0, false, 0, 0, 0};
   // The calls admitted and not yet returned, and the notices being told, nested.
   unsigned int m_callDepth = 0;
   unsigned int m_tellingDepth = 0;
