@@ -279,6 +279,7 @@ void Entity::discardInDestructor() {
     return;
   // Nothing can hold back an object being destroyed: no check is made whose failure would be
   // printed and passed. A client asks first (deleteConstraint() refuses a part).
+  const OwnCall call(callCounter());
   retire(false);
 }
 
@@ -325,7 +326,8 @@ bool Entity::decRefCount() {
   if (--m_refCount > 0)
     return false;
   bool heap = m_heap;
-  discard(false);
+  if (!m_discarded)
+    retire(false);
   if (heap)
     delete this;
   return heap;

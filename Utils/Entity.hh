@@ -80,7 +80,8 @@ public:
   /// Retires the entity (once), unless refusesDeletion(), which leaves it as it was; `pool` lets
   /// garbageCollect() delete a heap object later. One call of callCounter()'s.
   void discard(bool pool = true);
-  /// discard() from the entity's own destructor, which cannot be refused: it checks nothing, and the entity goes.
+  /// discard() from the entity's own destructor, which cannot be refused: it checks nothing, and the entity goes
+  /// (one call of callCounter()'s, as discard() is).
   void discardInDestructor();
   /// Whether discard() has run.
   bool isDiscarded() const { return m_discarded; }
@@ -127,7 +128,8 @@ public:
   static void operator delete(void* block);
 
 protected:
-  /// What counts discard() and decRefCount() as one call; none here. It must outlive the entity.
+  /// What counts discard(), discardInDestructor() and decRefCount() as one call each; none here. It
+  /// must outlive the entity.
   virtual CallCounter* callCounter() const;
   /// From a constructor taking back its own registration: the entity counts as discarded, so that
   /// nobody told of its going discards it again, half-built as it is.

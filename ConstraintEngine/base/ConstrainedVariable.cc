@@ -204,8 +204,6 @@ CallCounter* ConstrainedVariable::callCounter() const {
 void ConstrainedVariable::handleDiscard() {
   KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding " << Entity::toString());
   KALDEN_CHECK(m_constraintEngine.isValid());
-  // A call of its own: the run a deed owes while it goes starts once it has gone.
-  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
   // From now on removeConstraint() leaves the links alone, so the walk below is not disturbed.
   m_deleted = true;
   if (!Entity::isPurging()) {

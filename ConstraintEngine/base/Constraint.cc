@@ -227,8 +227,6 @@ CallCounter* Constraint::callCounter() const {
 
 void Constraint::handleDiscard() {
   KALDEN_TRACE("Constraint:handleDiscard", m_name.toString() << "(" << getKey() << ") " << m_id);
-  // A call of its own: the run a deed owes while it goes starts once it has gone.
-  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
   if (!Entity::isPurging()) {
     KALDEN_CHECK(isValid());
     // It leaves its propagator before any unlink is told: a variable's listener may then delete

@@ -857,13 +857,6 @@ public:
       : m_engine(engine->admit(deed, subject) ? engine.operator->() : nullptr) {
     enter();
   }
-  /// What makes a call of a variable's or constraint's own discard: none once its engine is gone.
-  struct OwnDiscard {};
-  /// A discard's own call (a change, never refused) on `engine`, if it is still there.
-  EngineCall(const Id<ConstraintEngine>& engine, OwnDiscard)
-      : m_engine(engine.isValid() ? engine.operator->() : nullptr) {
-    enter();
-  }
   /// The call returns: the outermost starts the owed run, then lets a failure leave (unless an
   /// error is leaving already or a destructor runs: it is printed).
   ~EngineCall() noexcept(false) {
