@@ -235,14 +235,13 @@ public:
   bool admit(Deed deed, int subject = 0);
   /// A discard() or decRefCount() of a variable or constraint begins: one call, never refused.
   void enterOwnCall() override {
-    ++m_callDepth;
     ++m_callCount;
     ++m_scopeDepth;
   }
   /// It returns (see EngineCall).
   void leaveOwnCall() override { leaveCall(); }
-  /// Whether a call or a notice is under way: a propagate() now would run inside it.
-  bool isInsideCall() const { return m_callDepth != 0 || m_tellingDepth != 0; }
+  /// Whether a call, a notice or a constructor's telling is under way: a propagate() now would run inside it.
+  bool isInsideCall() const { return m_scopeDepth != 0; }
   /// Records that an admitted call owes a run (with auto-propagation on): it starts once, when the
   /// outermost call returns, after every notice is told. Inside a constructor or a destructor, or
   /// should that call fail, it waits for the next propagate() (pending() says so).
@@ -473,9 +472,9 @@ private:
   bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0 || m_releasing || m_tellingDepth != 0; }
   // A call returns; the outermost starts the run owed (see startOwedRun()).
   void leaveCall();
-  // Starts the run owed when the call under way is the outermost and no notice is being told:
-  // inside a constructor or a destructor, while an error leaves or while purging, the run waits
-  // for the next propagate().
+  // Starts the run owed, from the outermost call (no scope, call or notice, around it): inside a
+  // constructor or a destructor, while an error leaves or while purging, the run waits for the
+  // next propagate().
   void startOwedRun();
   // propagate() once admitted: runs to the fixpoint of whatever deeds change meanwhile.
   bool propagateToFixpoint();
@@ -812,8 +811,8 @@ private:
     unsigned long calls, narrowings;
     int unwinding;
   } m_madeLast{0, false, 0, 0, 0};
-  // The calls admitted and not yet returned, and the notices being told, nested.
-  unsigned int m_callDepth = 0;
+  // The notices being told, nested: what is told meanwhile waits behind them (a call, which
+  // m_scopeDepth counts too, holds nothing back).
   unsigned int m_tellingDepth = 0;
   // How many calls were admitted: one told of a retirement may have changed the network.
   unsigned long m_callCount = 0;
@@ -871,7 +870,6 @@ public:
 private:
   void enter() {
     if (m_engine != nullptr) {
-      ++m_engine->m_callDepth;
       ++m_engine->m_callCount;
       ++m_engine->m_scopeDepth;
     }

@@ -207,8 +207,9 @@ void ConstraintEngine::standOrTakeBack(const Id<T>& made, int firstKey, bool pro
 
 template <class T>
 void ConstraintEngine::registerCreation(const Id<T>& made, int firstKey, bool propagating) {
-  // The outermost call's own creation is the one made while no other call or telling is open.
-  const bool own = m_scopeDepth == 1 && m_callDepth == 1;
+  // The outermost call's own creation is the one made while no other call or telling is open
+  // around the creation's own call.
+  const bool own = m_scopeDepth == 1;
   m_creations.push_back(Creation{firstKey, Entity::nextKey(), propagating && m_autoPropagate, own, false, [made] {
                                    if (!stands(made))
                                      return;
