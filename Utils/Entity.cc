@@ -279,22 +279,31 @@ void Entity::discardInDestructor() {
     return;
   // Nothing can hold back an object being destroyed: no check is made whose failure would be
   // printed and passed. A client asks first (deleteConstraint() refuses a part).
+  const OwnCall call(callCounter());
   retire(false);
 }
 
 void Entity::retire(bool pool) {
   m_discarded = true; // before handleDiscard, so re-entrant discards stop here
   handleDiscard();
-  if (!pool)
+  // Only a whole heap object of our own may be collected; members held by value never are. One
+  // whose constructor still runs (a listener told of it discards it) would be collected under it:
+  // it is pooled once made (see poolDiscarded()), or freed by its refused `new`.
+  if (!pool || !m_heap)
+    return;
+  const CallCounter* const counter = callCounter();
+  if (counter == nullptr || !counter->isBeingMade(m_key))
+    poolDiscarded();
+}
+
+void Entity::poolDiscarded() {
+  if (!m_discarded || !m_heap || m_pooled)
     return;
   EntityTables& t = tables();
-  // Only a whole heap object of our own may be collected; members held by value never are.
-  if (m_heap) {
-    t.pool.push_back(m_key);
-    std::push_heap(t.pool.begin(), t.pool.end(), std::greater<int>());
-    m_pooled = true;
-    ++g_pooledCount;
-  }
+  t.pool.push_back(m_key);
+  std::push_heap(t.pool.begin(), t.pool.end(), std::greater<int>());
+  m_pooled = true;
+  ++g_pooledCount;
 }
 
 void Entity::raiseDiscarded(const char* operation) const {
@@ -312,15 +321,28 @@ bool Entity::decRefCount() {
                      ("No hold left to drop on " + toString() + ".").c_str());
     return false;
   }
-  if (m_refCount == 1 && !m_discarded && refusesDeletion())
+  if (m_refCount == 1 && (refusesFreeing() || (!m_discarded && refusesDeletion())))
     return false;
   if (--m_refCount > 0)
     return false;
   bool heap = m_heap;
-  discard(false);
+  if (!m_discarded)
+    retire(false);
   if (heap)
     delete this;
   return heap;
+}
+
+bool Entity::refusesFreeing() const {
+  // `new` would answer freed memory, and the constructor go on in it; a discard is allowed.
+  const CallCounter* const counter = m_heap ? callCounter() : nullptr;
+  if (counter == nullptr || !counter->isBeingMade(m_key))
+    return false;
+  raiseFailedCheck("!isBeingMade()", "Utils/Entity", __LINE__,
+                   ("Cannot delete " + getEntityType() + " " + getName().toString() + " (key " + std::to_string(m_key) +
+                    "): its constructor is still running; discard it instead.")
+                       .c_str());
+  return true;
 }
 
 bool Entity::s_purging = false;
@@ -346,6 +368,7 @@ Id<Entity> Entity::getEntityAt(unsigned long address) {
 
 void Entity::garbageCollect() {
   EntityTables& t = tables();
+
   // Objects go in key order. The keys pooled so far are sorted once rather than taken from the
   // heap one at a time; deleting an object may pool others, which the heap takes meanwhile and
   // which go first when their key is smaller.

@@ -20,6 +20,8 @@ public:
   virtual void enterOwnCall() = 0;
   /// The call returns; may throw what it kept (never while an error leaves or a destructor runs).
   virtual void leaveOwnCall() = 0;
+  /// Whether the entity keyed `key` is being made: its constructor still runs, so it must not be freed.
+  virtual bool isBeingMade(int key) const = 0;
 
 protected:
   ~CallCounter() = default;
@@ -78,7 +80,8 @@ public:
   /// Retires the entity (once), unless refusesDeletion(), which leaves it as it was; `pool` lets
   /// garbageCollect() delete a heap object later. One call of callCounter()'s.
   void discard(bool pool = true);
-  /// discard() from the entity's own destructor, which cannot be refused: it checks nothing, and the entity goes.
+  /// discard() from the entity's own destructor, which cannot be refused: it checks nothing, and the entity goes
+  /// (one call of callCounter()'s, as discard() is).
   void discardInDestructor();
   /// Whether discard() has run.
   bool isDiscarded() const { return m_discarded; }
@@ -94,7 +97,9 @@ public:
   /// Takes one more hold on the entity.
   void incRefCount() { ++m_refCount; }
   /// Drops one hold; the last one discards the entity and deletes it if it is a heap object, unless
-  /// refusesDeletion(). Answers whether it went. One call of callCounter()'s, which outlives the entity.
+  /// refusesDeletion(), or unless it would free one whose constructor still runs (a listener told of
+  /// it from there): both refusals change nothing. Answers whether it went. One call of
+  /// callCounter()'s, which outlives the entity.
   bool decRefCount();
   /// Number of holds (1 when built).
   unsigned int refCount() const { return m_refCount; }
@@ -123,15 +128,21 @@ public:
   static void operator delete(void* block);
 
 protected:
-  /// What counts discard() and decRefCount() as one call; none here. It must outlive the entity.
+  /// What counts discard(), discardInDestructor() and decRefCount() as one call each; none here. It
+  /// must outlive the entity.
   virtual CallCounter* callCounter() const;
   /// From a constructor taking back its own registration: the entity counts as discarded, so that
   /// nobody told of its going discards it again, half-built as it is.
   void markRefused() { m_discarded = true; }
+  /// From a constructor once its object is made: discarded meanwhile, a heap object is pooled now,
+  /// as discard() pools one that is made.
+  void poolDiscarded();
 
 private:
   // Retires the entity once a refusal was asked for.
   void retire(bool pool);
+  // Whether freeing the entity now would free it under its running constructor; the check is raised then.
+  bool refusesFreeing() const;
   // The failure of refusesDiscarded(), out of line: callers test a flag on hot paths.
   [[gnu::cold, gnu::noinline]] void raiseDiscarded(const char* operation) const;
 

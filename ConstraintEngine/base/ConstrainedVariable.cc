@@ -67,7 +67,10 @@ ConstrainedVariable::ConstrainedVariable(const Id<ConstraintEngine>& constraintE
   }
 }
 
-void ConstrainedVariable::made() { m_constraintEngine->endMaking(getKey(), false, true); }
+void ConstrainedVariable::made() {
+  m_constraintEngine->endMaking(getKey(), false, true);
+  poolDiscarded();
+}
 
 void ConstrainedVariable::unmade() {
   // Its notices are dropped but nothing is told: a listener would find it half-made.
@@ -222,8 +225,6 @@ CallCounter* ConstrainedVariable::callCounter() const {
 void ConstrainedVariable::handleDiscard() {
   KALDEN_TRACE("ConstrainedVariable:handleDiscard", "Discarding " << Entity::toString());
   KALDEN_CHECK(m_constraintEngine.isValid());
-  // A call of its own: the run a deed owes while it goes starts once it has gone.
-  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
   // From now on removeConstraint() leaves the links alone, so the walk below is not disturbed.
   m_deleted = true;
   if (!Entity::isPurging()) {

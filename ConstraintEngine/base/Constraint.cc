@@ -8,7 +8,6 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
-#include <exception>
 #include <sstream>
 
 namespace KALDEN {
@@ -92,6 +91,8 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
 void Constraint::made() {
   m_constraintEngine->endMaking(getKey(), false, true);
   checkScopeStands(m_variables[0]);
+  // Its class may still refuse it; a composite's making is no clean one.
+  m_constraintEngine->noteMadeOnClean(getKey(), ConstraintEngine::CleanMark{true, 0, 0});
 }
 
 void Constraint::checkScopeStands(const Id<ConstrainedVariable>& variable) const {
@@ -109,10 +110,7 @@ void Constraint::undoRegistration(unsigned int linkedPositions) {
   for (unsigned int i = 0; i < linkedPositions; ++i)
     if (m_variables[i].isValid() && m_variables[i]->isConstrainedBy(m_id))
       m_variables[i]->removeConstraint(m_id, static_cast<int>(i));
-  // A constraint that never got built narrowed nothing: counting it retired keeps its removal
-  // from relaxing the scope.
-  ++m_deactivationRefCount;
-  m_isRetired = true;
+  countRefused();
   if (m_constraintEngine.isValid() && m_constraintEngine->getConstraints().count(m_id) != 0)
     m_constraintEngine->remove(m_id);
   m_id.remove();
@@ -122,10 +120,14 @@ Constraint::~Constraint() {
   NoThrowScope guard;
   KALDEN_TRACE("Constraint:~Constraint", Entity::toString() << " Id=" << m_id);
   // Refused by its class, it is destroyed while its refusal unwinds, standing until then (one
-  // discarded earlier may have outlived its engine).
-  ConstraintEngine* const refusedOn = !isDiscarded() && std::uncaught_exceptions() > 0 && m_constraintEngine.isValid()
-                                          ? m_constraintEngine.operator->()
-                                          : nullptr;
+  // discarded earlier may have outlived its engine). It narrowed nothing: counted retired, its
+  // removal gives nothing back.
+  ConstraintEngine* const refusedOn =
+      !isDiscarded() && m_constraintEngine.isValid() && m_constraintEngine->refusedByClass(getKey())
+          ? m_constraintEngine.operator->()
+          : nullptr;
+  if (refusedOn != nullptr)
+    countRefused();
   discardInDestructor();
   if (refusedOn != nullptr)
     refusedOn->forgetRefusedMaking(getKey());
@@ -225,8 +227,6 @@ CallCounter* Constraint::callCounter() const {
 
 void Constraint::handleDiscard() {
   KALDEN_TRACE("Constraint:handleDiscard", m_name.toString() << "(" << getKey() << ") " << m_id);
-  // A call of its own: the run a deed owes while it goes starts once it has gone.
-  const EngineCall call(m_constraintEngine, EngineCall::OwnDiscard());
   if (!Entity::isPurging()) {
     KALDEN_CHECK(isValid());
     // It leaves its propagator before any unlink is told: a variable's listener may then delete

@@ -188,6 +188,12 @@ protected:
   /// Ends the making of a constraint built with `madeUntilMembersBuilt`: listeners hear of it now,
   /// and one that a listener discarded (or whose variable it deleted) meanwhile is refused.
   void made();
+  /// From a destructor: its class's constructor refused it, and it narrowed nothing, so its
+  /// removal gives nothing back (it counts as retired).
+  void countRefused() {
+    ++m_deactivationRefCount;
+    m_isRetired = true;
+  }
 
   /// Makes a constraint or variable this one built a part of it: from then on, while this one
   /// stands, deleting or discarding the part on its own is refused.

@@ -181,14 +181,23 @@ public:
   };
   /// The mark now.
   CleanMark cleanMark() const { return CleanMark{m_dirty, m_callCount, m_narrowingCount}; }
-  /// From a constraint's constructor once it stands: made on an engine with nothing to do, and
-  /// nothing else done meanwhile, its refusal by its class leaves the engine with nothing to do.
+  /// From a constraint's constructor once it stands, its class's constructor still to run: the
+  /// record refusedByClass() reads. Made on an engine with nothing to do, and nothing else done
+  /// meanwhile, its refusal by its class leaves the engine with nothing to do.
   void noteMadeOnClean(int key, const CleanMark& before);
-  /// From a constraint's destructor: refused by its class, with nothing done since it stood on a
-  /// clean engine, it leaves no work, as a refused creation by name does.
+  /// From a constraint's destructor: whether it goes because its class's constructor refused it,
+  /// the error now leaving: it is the constraint noted last, no call was made since, and an error
+  /// leaves that was not leaving when it was noted. One destroyed later, during another error's
+  /// unwinding, goes as an ordinary deletion.
+  bool refusedByClass(int key) const {
+    return m_madeLast.key == key && m_callCount == m_madeLast.calls &&
+           std::uncaught_exceptions() > m_madeLast.unwinding;
+  }
+  /// From a constraint's destructor once refusedByClass() has gone: with nothing done since it stood
+  /// on a clean engine, it leaves no work, as a refused creation by name does.
   void forgetRefusedMaking(int key);
   /// Whether the object keyed `key` is being made (or its notices told from its constructor).
-  bool isBeingMade(int key) const;
+  bool isBeingMade(int key) const override;
   /// Whether a variable's notices of new links wait: while a constraint is created by name, or
   /// while notices held are told (one a listener's deed causes then waits behind them).
   bool holdsLinkNotices() const { return m_holdingNotices != 0 || m_releasing || m_tellingDepth != 0; }
@@ -226,14 +235,13 @@ public:
   bool admit(Deed deed, int subject = 0);
   /// A discard() or decRefCount() of a variable or constraint begins: one call, never refused.
   void enterOwnCall() override {
-    ++m_callDepth;
     ++m_callCount;
     ++m_scopeDepth;
   }
   /// It returns (see EngineCall).
   void leaveOwnCall() override { leaveCall(); }
-  /// Whether a call or a notice is under way: a propagate() now would run inside it.
-  bool isInsideCall() const { return m_callDepth != 0 || m_tellingDepth != 0; }
+  /// Whether a call, a notice or a constructor's telling is under way: a propagate() now would run inside it.
+  bool isInsideCall() const { return m_scopeDepth != 0; }
   /// Records that an admitted call owes a run (with auto-propagation on): it starts once, when the
   /// outermost call returns, after every notice is told. Inside a constructor or a destructor, or
   /// should that call fail, it waits for the next propagate() (pending() says so).
@@ -464,9 +472,9 @@ private:
   bool isHoldingNotices() const { return m_holdChanges || m_holdingNotices != 0 || m_releasing || m_tellingDepth != 0; }
   // A call returns; the outermost starts the run owed (see startOwedRun()).
   void leaveCall();
-  // Starts the run owed when the call under way is the outermost and no notice is being told:
-  // inside a constructor or a destructor, while an error leaves or while purging, the run waits
-  // for the next propagate().
+  // Starts the run owed, from the outermost call (no scope, call or notice, around it): inside a
+  // constructor or a destructor, while an error leaves or while purging, the run waits for the
+  // next propagate().
   void startOwedRun();
   // propagate() once admitted: runs to the fixpoint of whatever deeds change meanwhile.
   bool propagateToFixpoint();
@@ -795,14 +803,16 @@ private:
   std::vector<int> m_toldWhileMade;
   // Set when an admitted call owes a run (see oweRun()).
   bool m_runOwed = false;
-  // The constraint last made on a clean engine (key 0: none), with the calls and narrowings
-  // counted once it stood (see noteMadeOnClean()).
-  struct MadeOnClean {
+  // The constraint last noted made (key 0: none), whether on a clean engine, with the calls and
+  // narrowings counted and the errors leaving once it stood (see noteMadeOnClean()).
+  struct MadeLast {
     int key;
+    bool onClean;
     unsigned long calls, narrowings;
-  } m_madeOnClean{0, 0, 0};
-  // The calls admitted and not yet returned, and the notices being told, nested.
-  unsigned int m_callDepth = 0;
+    int unwinding;
+  } m_madeLast{0, false, 0, 0, 0};
+  // The notices being told, nested: what is told meanwhile waits behind them (a call, which
+  // m_scopeDepth counts too, holds nothing back).
   unsigned int m_tellingDepth = 0;
   // How many calls were admitted: one told of a retirement may have changed the network.
   unsigned long m_callCount = 0;
@@ -846,13 +856,6 @@ public:
       : m_engine(engine->admit(deed, subject) ? engine.operator->() : nullptr) {
     enter();
   }
-  /// What makes a call of a variable's or constraint's own discard: none once its engine is gone.
-  struct OwnDiscard {};
-  /// A discard's own call (a change, never refused) on `engine`, if it is still there.
-  EngineCall(const Id<ConstraintEngine>& engine, OwnDiscard)
-      : m_engine(engine.isValid() ? engine.operator->() : nullptr) {
-    enter();
-  }
   /// The call returns: the outermost starts the owed run, then lets a failure leave (unless an
   /// error is leaving already or a destructor runs: it is printed).
   ~EngineCall() noexcept(false) {
@@ -867,7 +870,6 @@ public:
 private:
   void enter() {
     if (m_engine != nullptr) {
-      ++m_engine->m_callDepth;
       ++m_engine->m_callCount;
       ++m_engine->m_scopeDepth;
     }

@@ -176,17 +176,16 @@ void ConstraintEngine::dropHeldSince(const Making& making) {
 void ConstraintEngine::noteMadeOnClean(int key, const CleanMark& before) {
   // Only its own registration happened: no listener's deed, no narrowing.
   const bool alone = !before.dirty && before.calls == m_callCount && before.narrowings == m_narrowingCount;
-  m_madeOnClean = MadeOnClean{alone ? key : 0, m_callCount, m_narrowingCount};
+  m_madeLast = MadeLast{key, alone, m_callCount, m_narrowingCount, std::uncaught_exceptions()};
 }
 
 void ConstraintEngine::forgetRefusedMaking(int key) {
-  if (m_madeOnClean.key != key)
+  if (m_madeLast.key != key)
     return;
-  m_madeOnClean.key = 0;
-  // Its refusal unwinds, and only its own discard (one call) came after it stood: the engine is as
-  // it was, as after a refused creation by name (see holdWhileMaking()).
-  if (std::uncaught_exceptions() > 0 && m_callCount == m_madeOnClean.calls + 1 &&
-      m_narrowingCount == m_madeOnClean.narrowings)
+  m_madeLast.key = 0;
+  // Only its own discard (one call) came after it stood: the engine is as it was, as after a
+  // refused creation by name (see holdWhileMaking()).
+  if (m_madeLast.onClean && m_callCount == m_madeLast.calls + 1 && m_narrowingCount == m_madeLast.narrowings)
     m_dirty = false;
 }
 
@@ -208,8 +207,9 @@ void ConstraintEngine::standOrTakeBack(const Id<T>& made, int firstKey, bool pro
 
 template <class T>
 void ConstraintEngine::registerCreation(const Id<T>& made, int firstKey, bool propagating) {
-  // The outermost call's own creation is the one made while no other call or telling is open.
-  const bool own = m_scopeDepth == 1 && m_callDepth == 1;
+  // The outermost call's own creation is the one made while no other call or telling is open
+  // around the creation's own call.
+  const bool own = m_scopeDepth == 1;
   m_creations.push_back(Creation{firstKey, Entity::nextKey(), propagating && m_autoPropagate, own, false, [made] {
                                    if (!stands(made))
                                      return;

@@ -79,7 +79,7 @@ void ConstraintEngine::leaveCall() {
   // The outermost call, with no telling around it, starts the run owed once all its own work is
   // done; a failure kept meanwhile (a listener's), or one of the run, leaves after the take-back.
   bool runFailed = false;
-  if (m_callDepth == 1 && m_scopeDepth == 1) {
+  if (m_scopeDepth == 1) {
     if (!m_failure) {
       heed(0, [this] { startOwedRun(); });
       runFailed = m_failure != nullptr;
@@ -87,7 +87,6 @@ void ConstraintEngine::leaveCall() {
     // Failed, the call leaves its run for the next propagate() (pending() says so).
     m_runOwed = false;
   }
-  --m_callDepth;
   leaveScope(runFailed);
 }
 
@@ -125,7 +124,7 @@ void ConstraintEngine::leaveOutermostScope(bool runFailed) {
 }
 
 void ConstraintEngine::startOwedRun() {
-  if (!m_runOwed || m_callDepth > 1 || m_tellingDepth != 0)
+  if (!m_runOwed)
     return;
   m_runOwed = false;
   // A propagate() under way goes on to the fixpoint itself. Inside a constructor or destructor
@@ -139,12 +138,10 @@ void ConstraintEngine::startOwedRun() {
 }
 
 void ConstraintEngine::afterTelling() {
+  // A deed told of outside any call (a client changing a domain directly, or from a constructor
+  // or destructor) owes a run that waits for the next propagate(): the outermost scope drops it.
   if (!m_heldNotices.empty() && !isHoldingNotices())
     releaseHeldNotices();
-  // A deed told of outside any call (a client changing a domain directly, or from a constructor
-  // or destructor): its run waits for the next propagate().
-  if (m_callDepth == 0)
-    m_runOwed = false;
 }
 
 void ConstraintEngine::setAutoPropagation(bool value) {

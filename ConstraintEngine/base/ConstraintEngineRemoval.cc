@@ -9,7 +9,6 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
-#include <exception>
 #include <vector>
 
 namespace KALDEN {
@@ -37,9 +36,9 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   // it is switched off or not (narrowing stays while it is off). So may a violated one's, when it
   // went before a run after its violation could undo it. A retired one's follows from closed base
   // domains. A constraint refused as it is built narrowed nothing: made since the last run, it
-  // goes while its refusal unwinds, or while its creation by name is under way.
-  const bool refusedWhileBuilt = !m_propInProgress && constraint->getKey() >= m_firstUnrunKey &&
-                                 (m_holdingNotices != 0 || std::uncaught_exceptions() > 0);
+  // goes while its creation by name or its making is under way (refused by its class once made,
+  // it counts as retired).
+  const bool refusedWhileBuilt = !m_propInProgress && constraint->getKey() >= m_firstUnrunKey && m_holdingNotices != 0;
   if ((!constraint->isRetired() && !refusedWhileBuilt) || wasViolated) {
     KALDEN_TRACE("ConstraintEngine:remove:Constraint", "Propagating relaxations for " << constraint->toString());
     relaxVariables(constraint->getScope());

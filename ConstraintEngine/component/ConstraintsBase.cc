@@ -164,8 +164,13 @@ void CompositeConstraint::membersBuilt() {
 }
 
 CompositeConstraint::~CompositeConstraint() {
-  // Its notices are dropped but nothing is told: a listener would find it half-made.
-  if (!m_made && m_constraintEngine.isValid())
+  // Refused before its members were built: its notices are dropped but nothing is told (a
+  // listener would find it half-made).
+  if (m_made)
+    return;
+  if (!isDiscarded())
+    countRefused();
+  if (m_constraintEngine.isValid())
     m_constraintEngine->endMaking(getKey(), true, false);
 }
 

@@ -702,6 +702,75 @@ TEST_F(ListenerProtocolTest, ACompositeIsHeardAddedOnlyOnceItsMembersAreItsParts
   }
 }
 
+// A listener told of a constraint or variable made with `new` (its constructor still running)
+// drops its last hold, through an Entity pointer or its own class, or discards it and collects
+// the garbage: nothing frees it. The drop is refused (the listener may catch that, and the object
+// stands as it was; uncaught, the error leaves the constructor); the collection keeps it for later.
+TEST_F(ListenerProtocolTest, NothingBeingMadeIsFreedByAListener) {
+  const char* const refusal = "!isBeingMade()";
+  for (int variable = 0; variable < 2; ++variable) {
+    // way 0, 1: the last hold dropped through Entity or its own class, the refusal caught; 2: not
+    // caught; 3: discarded, then the garbage collected.
+    for (int way = 0; way < 4; ++way) {
+      SCOPED_TRACE(std::string(variable ? "variable" : "constraint") + " way " + std::to_string(way));
+      const Id<ConstrainedVariable> x = intVar("x", 0, 10);
+      const Id<ConstrainedVariable> y = intVar("y", 0, 10);
+      std::string caught;
+      actor.when = [variable](const std::string& notice) {
+        return notice == (variable ? "added variable v" : "added own");
+      };
+      actor.act = [&] {
+        Entity* const made =
+            variable ? static_cast<Entity*>(static_cast<ConstrainedVariable*>(named(m_engine->getVariables(), "v")))
+                     : static_cast<Entity*>(static_cast<Constraint*>(named(m_engine->getConstraints(), "own")));
+        if (way == 3) {
+          const std::size_t live = Entity::liveCount();
+          made->discard();
+          Entity::garbageCollect();
+          EXPECT_EQ(Entity::liveCount(), live);
+          return;
+        }
+        try {
+          if (way == 1 && variable)
+            static_cast<ConstrainedVariable*>(made)->decRefCount();
+          else if (way == 1)
+            static_cast<Constraint*>(made)->decRefCount();
+          else
+            made->decRefCount();
+        } catch (const Error& error) {
+          caught = error.getCondition();
+          EXPECT_EQ(made->refCount(), 1u);
+          EXPECT_FALSE(made->isDiscarded());
+          if (way == 2)
+            throw;
+        }
+      };
+      const auto make = [&]() -> Entity* {
+        if (variable)
+          return intVar("v", 2, 4).operator->();
+        return new LessThanEqualConstraint("own", "Default", engine(), makeScope(x, y));
+      };
+      if (way == 2 || (way == 3 && !variable)) {
+        EXPECT_CHECK_FAILS(make(),
+                           way == 2 ? refusal : "!isDiscarded() && variable.isValid() && !variable->isDiscarded()");
+        EXPECT_EQ(m_engine->getVariables().size(), 2u);
+        EXPECT_TRUE(m_engine->getConstraints().empty());
+      } else {
+        Entity* const made = make();
+        EXPECT_EQ(made->isDiscarded(), way == 3);
+        EXPECT_EQ(m_engine->getVariables().size() + m_engine->getConstraints().size(), way == 3 ? 2u : 3u);
+      }
+      EXPECT_FALSE(actor.act) << "the notice was never heard";
+      EXPECT_EQ(caught, way < 3 ? refusal : "");
+      expectMirrored("after the making");
+      EXPECT_TRUE(m_engine->propagate());
+      actor.act = nullptr;
+      clearNetwork();
+      EXPECT_EQ(Entity::pooledCount(), 0u);
+    }
+  }
+}
+
 // A variable made with `new` and discarded when heard added: it has its domains by then, so the
 // listeners told of its removal read them; `new` answers the discarded variable.
 TEST_F(ListenerProtocolTest, AVariableDiscardedWhenHeardAddedIsWholeWhenHeardRemoved) {

@@ -377,6 +377,38 @@ TEST_F(RefusedCallTest, AConstraintRefusedWhileBuiltLeavesNothingBehind) {
   EXPECT_EQ(x->lastDomain().getUpperBound(), 5);
 }
 
+// A constraint made, then deleted by a client's destructor while an unrelated error unwinds past
+// it (a call made between): an ordinary deletion, which relaxes its scope, not a refusal by its class.
+TEST_F(RefusedCallTest, AConstraintDeletedWhileAnUnrelatedErrorUnwindsGoesAsAnyDeletion) {
+  m_engine->setAutoPropagation(false);
+  const Id<ConstrainedVariable> x = intVar("x", 0, 10), y = intVar("y", 0, 5), z = intVar("z", 0, 10);
+  new LessThanEqualConstraint("leq", "Default", engine(), makeScope(x, y));
+  ASSERT_TRUE(m_engine->propagate());
+  struct Deleter {
+    Constraint* constraint;
+    ~Deleter() { delete constraint; }
+  };
+  std::vector<std::string> pictures[2];
+  for (int unwinding = 0; unwinding < 2; ++unwinding) {
+    Constraint* const unrun = new LessThanEqualConstraint("unrun", "Default", engine(), makeScope(x, z));
+    m_engine->setAllowViolations(false);
+    if (unwinding == 0) {
+      delete unrun;
+    } else {
+      try {
+        const Deleter deleter{unrun};
+        throw std::runtime_error("the client's own failure");
+      } catch (const std::runtime_error&) {
+      }
+    }
+    pictures[unwinding] = picture();
+    EXPECT_EQ(x->lastDomain().getUpperBound(), 10) << "the scope was not relaxed";
+    EXPECT_TRUE(m_engine->propagate());
+    EXPECT_EQ(x->lastDomain().getUpperBound(), 5);
+  }
+  EXPECT_EQ(pictures[1], pictures[0]);
+}
+
 // With violations allowed, a value the current domain lacks is specified after a reset, which
 // widens: inside a run it is refused at the entry, also where a base restriction to one value
 // would specify it. A reset that widens nothing is taken there.
