@@ -69,7 +69,9 @@ void ConstraintEngine::add(const Id<Constraint>& constraint, const LabelStr& pro
   // Before the insertion, so that a refused constraint leaves nothing behind.
   KALDEN_CHECK(!Entity::isPurging());
   m_constraints.insert(constraint);
-  noteModelChange();
+  // One being made changes the model once it stands (see endMaking()): a refused one, never.
+  if (!isBeingMade(constraint->getKey()))
+    noteModelChange();
   if (constraint->isRedundant())
     m_redundantConstraints.insert(constraint);
   const Id<Propagator> propagator = m_propagatorsByName.find(propagatorName.getKey())->second;

@@ -21,12 +21,11 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   // scope once the run allows. Nothing else may take it away meanwhile.
   KALDEN_CHECK_TEXT(!m_propInProgress || constraint->isDiscarded(), "!m_propInProgress");
   m_constraints.erase(constraint);
-  noteModelChange();
+  if (!isBeingMade(constraint->getKey()))
+    noteModelChange();
   m_redundantConstraints.erase(constraint);
   // A violated constraint leaves the violated set with the engine: no handle may outlive its object.
   const bool wasViolated = m_violationMgr->forgetConstraint(constraint);
-  if (wasViolated)
-    noteLoosened(); // the limit has room again
   if (Entity::isPurging())
     return;
   // A constraint whose registration failed half-way may have no propagator yet.

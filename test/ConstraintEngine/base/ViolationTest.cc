@@ -4,6 +4,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/Constraints.hh"
 #include "Utils/Error.hh"
+#include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
 #include "support/RecordingEngineListener.hh"
 
@@ -250,6 +251,37 @@ TEST_F(ViolationTest, AGainBesideConstraintsSetAsideInTheRunKeepsNothingTheyCaus
   EXPECT_TRUE(m_engine->isViolated(lt->getId()));
   EXPECT_EQ(v1->lastDomain().toString(), "int:CLOSED{-6, -4}");
   EXPECT_EQ(v6->lastDomain().toString(), "int:CLOSED{-6, -4}");
+}
+
+// With violations allowed, a base restricted past the current domain empties it: the next run
+// sets the culprit aside, so the queries say pending, and the two next answers are alike.
+TEST_F(ViolationTest, ABaseChangeThatEmptiesLeavesTheNextRunToSetTheCulpritAside) {
+  registerCatalogue(*m_schema);
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> x = intVar("x", -1, 0), y = intVar("y", 0, 0);
+  const Id<Constraint> same = m_engine->createConstraint("Equal", makeScope(x, y));
+  ASSERT_TRUE(holds(x, 0) && !holds(x, -1));
+  x->restrictBaseDomain(IntervalIntDomain(-1, -1, IntDT::instance()));
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->pending());
+  EXPECT_TRUE(expectForecastHolds("base restricted"));
+  EXPECT_TRUE(m_engine->isViolated(same));
+  EXPECT_TRUE(holds(x, -1));
+}
+
+// At the limit, the constraint reaching it leaves its domain emptied: the next run answers alike.
+TEST_F(ViolationTest, AtTheLimitTheEmptiedDomainStaysEmptyThroughTheNextRun) {
+  registerCatalogue(*m_schema);
+  m_engine->getViolationMgr().setMaxViolationsAllowed(1);
+  const Id<ConstrainedVariable> x = floatVar("x", 3, 3.0000045), y = floatVar("y", 0.3, 0.300002);
+  NumericDomain none(IntDT::instance());
+  const Id<ConstrainedVariable> hi = openEnum("hi", {}), lo = openEnum("lo", {});
+  const Id<ConstrainedVariable> taken = intEnum("taken", {-1, 0, 2});
+  m_engine->createConstraint("SubsetOf", makeScope(taken, lo));
+  m_engine->createConstraint("WithinBounds", makeScope(x, lo, hi));
+  m_engine->createConstraint("LessThan", makeScope(x, y));
+  const bool answer = expectForecastHolds("at the limit");
+  EXPECT_EQ(answer, !m_engine->hasEmptyVariables());
 }
 
 } // namespace

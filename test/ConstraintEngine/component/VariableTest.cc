@@ -36,7 +36,7 @@ TEST_F(VariableTest, OwnsTwoSeparateCopiesAndReportsClosedWhileBuilt) {
   Variable<IntervalDomain> empty(engine(), IntervalDomain(1, 0, FloatDT::instance()), false, true, "e",
                                  Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
   EXPECT_EQ(listener.events(), (Events{"L addedVariable e", "L changed e CLOSED", "L changed e EMPTIED"}));
-  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->pending());
 }
 
 // Whether a domain lies within the variable's own object, rather than in a block of its own.
