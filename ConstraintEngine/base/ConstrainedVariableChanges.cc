@@ -141,15 +141,18 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   // A decided base keeps its value, unless a specified value the base lost emptied it. A real
   // interval narrower than the tolerance holds more than one: the variable widens to it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
-  if (m_specifiedFlag)
-    m_constraintEngine->noteModelChange();
   if (ConstraintShape::isDecided(base) && !lostSpecifiedValue) {
     // The value stays, but no longer as the client's: reopened, the variable takes what the base gains.
+    if (m_specifiedFlag)
+      m_constraintEngine->noteModelChange();
     m_specifiedFlag = false;
     return;
   }
+  // Refused, it changes nothing, the record of the last answer included.
   if (!checkIntervalWidens(domain))
     return;
+  if (m_specifiedFlag)
+    m_constraintEngine->noteModelChange();
   m_specifiedFlag = false;
   getCurrentDomain().reset(domain);
 }

@@ -63,7 +63,8 @@ bool ConstraintEngine::propagateToFixpoint() {
       if (!hasEmptyVariables())
         continue;
     }
-    if (m_changes != changesBefore && !hasEmptyVariables())
+    // A deed told of the failure changed the model: the next run would not meet the same one.
+    if (m_changes != changesBefore)
       continue;
     // A run that failed after a loosening may have failed on what the loosening lets the next
     // run's relaxation give back (a switched-off constraint's narrowing): that run answers.
@@ -81,7 +82,11 @@ bool ConstraintEngine::endPropagation(bool result) {
   m_runOwed = false;
   m_loosened = false;
   m_lastAnswer = result;
-  m_changesAtAnswer = m_changes;
+  // A false answer over domains a deed told of the failure refilled (a reset, a relaxation)
+  // proves nothing, nor one at the violation limit, whose next run's relaxation may refill what
+  // the constraint held violated emptied: the next run is pending.
+  const bool proves = hasEmptyVariables() && !(getAllowViolations() && !canContinuePropagation());
+  m_changesAtAnswer = result || proves ? m_changes : m_changes - 1;
   return result;
 }
 
