@@ -539,6 +539,12 @@ private:
     int firstKey;
     std::size_t heldBefore;
   };
+  // Notes the change a registration makes: none inside a making, whose end notes it once what it
+  // made stands (a refused making changes nothing).
+  void noteRegistration() {
+    if (m_makings.empty())
+      noteModelChange();
+  }
   // Makes an object by name with every notice held; a refusal drops the notices about what it
   // made. The key of the first object made.
   int holdWhileMaking(const std::function<void()>& make);

@@ -9,7 +9,6 @@
 #include "ConstraintEngine/base/Propagator.hh"
 #include "Utils/base/Report.hh"
 
-#include <exception>
 #include <vector>
 
 namespace KALDEN {
@@ -21,8 +20,7 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   // scope once the run allows. Nothing else may take it away meanwhile.
   KALDEN_CHECK_TEXT(!m_propInProgress || constraint->isDiscarded(), "!m_propInProgress");
   m_constraints.erase(constraint);
-  if (!isBeingMade(constraint->getKey()))
-    noteModelChange();
+  noteRegistration();
   m_redundantConstraints.erase(constraint);
   // A violated constraint leaves the violated set with the engine: no handle may outlive its object.
   const bool wasViolated = m_violationMgr->forgetConstraint(constraint);
@@ -72,7 +70,7 @@ void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK_TEXT(!m_propInProgress || variable->isDiscarded(), "!m_propInProgress");
   KALDEN_CHECK(m_variables.find(variable) != m_variables.end());
   m_variables.erase(variable);
-  noteModelChange();
+  noteRegistration();
   // Only this variable's record goes (also while purging: a record must never outlive its
   // variable); other emptied variables still make the engine inconsistent.
   m_violationMgr->removeEmptyVariable(variable);
