@@ -200,11 +200,11 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
   // A decided base keeps its value, unless a specified value the base lost emptied it. A real
   // interval narrower than the tolerance holds more than one: the variable widens to it.
   const bool lostSpecifiedValue = m_specifiedFlag && !base.isMember(specifiedValueField());
-  if (m_specifiedFlag)
-    m_constraintEngine->noteModelChange();
   if (ConstraintShape::isDecided(base) && !lostSpecifiedValue) {
     // The value stays, but no longer as the client's: reopened, the variable takes what the base
     // gains. One specified within the tolerance of the base's is not it: the base's comes back.
+    if (m_specifiedFlag)
+      m_constraintEngine->noteModelChange();
     m_specifiedFlag = false;
     const AbstractDomain& current = lastDomain();
     if (current.isEmpty() || domain.isEmpty())
@@ -223,8 +223,11 @@ void ConstrainedVariable::reset(const AbstractDomain& domain) {
       getCurrentDomain().set(value);
     return;
   }
+  // Refused, it changes nothing, the record of the last answer included.
   if (!checkIntervalWidens(domain))
     return;
+  if (m_specifiedFlag)
+    m_constraintEngine->noteModelChange();
   m_specifiedFlag = false;
   getCurrentDomain().reset(domain);
 }

@@ -54,7 +54,7 @@ void ConstraintEngine::add(const Id<ConstrainedVariable>& variable) {
   // Before the insertion, so that a refused variable leaves nothing behind.
   KALDEN_CHECK(!Entity::isPurging());
   m_variables.insert(variable);
-  noteModelChange();
+  noteRegistration();
   if (beginBroadcast())
     tellAdded(variable, [variable](ConstraintEngineListener& listener) { listener.notifyAdded(variable); });
   KALDEN_TRACE("ConstraintEngine:add:ConstrainedVariable", variable->getName().toString()
@@ -69,7 +69,7 @@ void ConstraintEngine::add(const Id<Constraint>& constraint, const LabelStr& pro
   // Before the insertion, so that a refused constraint leaves nothing behind.
   KALDEN_CHECK(!Entity::isPurging());
   m_constraints.insert(constraint);
-  noteModelChange();
+  noteRegistration();
   if (constraint->isRedundant())
     m_redundantConstraints.insert(constraint);
   const Id<Propagator> propagator = m_propagatorsByName.find(propagatorName.getKey())->second;

@@ -177,13 +177,13 @@ public:
   /// What a constraint's constructor reads before it registers (see noteMadeOnClean()).
   struct CleanMark {
     bool dirty;
-    unsigned long calls, narrowings;
+    unsigned long calls, narrowings, changes;
   };
   /// The mark now.
-  CleanMark cleanMark() const { return CleanMark{m_dirty, m_callCount, m_narrowingCount}; }
+  CleanMark cleanMark() const { return CleanMark{m_dirty, m_callCount, m_narrowingCount, m_changes}; }
   /// From a constraint's constructor once it stands, its class's constructor still to run: the
-  /// record refusedByClass() reads. Made on an engine with nothing to do, and nothing else done
-  /// meanwhile, its refusal by its class leaves the engine with nothing to do.
+  /// record refusedByClass() reads. Made with nothing else done meanwhile, its refusal by its class
+  /// leaves the engine as the mark found it, the record of the last answer included.
   void noteMadeOnClean(int key, const CleanMark& before);
   /// From a constraint's destructor: whether it goes because its class's constructor refused it,
   /// the error now leaving: it is the constraint noted last, no call was made since, and an error
@@ -249,14 +249,18 @@ public:
     if (m_autoPropagate)
       m_runOwed = true;
   }
-  /// Records that what an answer depends on changed: a variable or constraint made or removed, or
-  /// switched by a client, a base domain, a value specified or cleared, the violations allowed. After a failed
-  /// run, propagate() goes on only then.
-  void noteModelChange() { ++m_modelChanges; }
-  /// Records a change after which the relaxation the next run starts with may refill an emptied
-  /// domain: a variable or constraint switched off (its narrowing stays), the violations allowed,
-  /// a violated constraint removed (see provenInconsistent()).
-  void noteLoosened() { ++m_loosenings; }
+  /// Records a change the next run may answer differently for, breaking the record of the last
+  /// answer (see pending()): a variable or constraint made, removed or switched, a base domain, a
+  /// value specified or cleared, the violations allowed, a propagator switched. A routed domain
+  /// change outside a propagate() call is recorded by notify().
+  void noteModelChange() { ++m_changes; }
+  /// As noteModelChange(), of a variable or constraint switched off by a client: its narrowing
+  /// stays, and the relaxation a run starts with may give it back, so a run failing before the
+  /// next answer is run once more (see propagateToFixpoint()).
+  void noteLoosened() {
+    ++m_changes;
+    m_loosened = true;
+  }
   /// Brackets the switching of the object keyed `key`: switched again meanwhile, it is refused.
   void beginSwitching(int key) { m_switching.push_back(key); }
   /// Ends the bracket begun last.
@@ -315,9 +319,10 @@ public:
   bool propagate() override;
   /// Whether no switched-on variable is emptied and no enabled propagator has work.
   bool constraintConsistent() const;
-  /// Whether the next propagate() has something to do: queued work while no switched-on variable
-  /// is emptied, a relaxation under way, or emptied domains loosened since (see
-  /// provenInconsistent()). Neither this nor provenInconsistent(): it answers true, changing nothing.
+  /// Whether the next propagate() may do something: unless nothing changed since the last
+  /// answer (see noteModelChange()), after a false one, or when a relaxation is under way, a
+  /// variable is emptied (a client's call after a true answer) or was emptied and switched off,
+  /// or work is queued. Neither this nor provenInconsistent(): it answers true, changing nothing.
   bool pending() const;
   /// The first enabled propagator, in registration order, that has work; empty when none.
   Id<Propagator> getNextPropagator() const;
@@ -397,13 +402,12 @@ public:
     // The engine makes its manager itself, so the manager's class is known: no virtual call.
     // Records are few (mostly none): only they are judged.
     return !static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables().empty() &&
-           stillEmptied();
+           judgesARecordEmpty();
   }
-  /// Whether a switched-on variable is emptied (see hasEmptyVariables()) and nothing loosened the
-  /// model (see noteLoosened()) since the last run began or a variable was last found emptied:
-  /// the next run, which starts by relaxing the emptied domains, would fail alike, so the next
-  /// propagate() answers false. After a loosening it is pending() instead.
-  bool provenInconsistent() const { return hasEmptyVariables() && m_loosenings == m_looseningsAtRun; }
+  /// Whether the next propagate() answers false, at once and changing nothing: the last answer
+  /// was false and nothing changed since (see noteModelChange()). Otherwise it is pending() or
+  /// answers true.
+  bool provenInconsistent() const { return !m_lastAnswer && m_changes == m_changesAtAnswer; }
   /// Records a variable whose current domain has just emptied, and blames the constraint executing over it.
   void handleEmpty(const Id<ConstrainedVariable>& variable);
   /// A constraint was marked violated: tells the listeners.
@@ -480,9 +484,13 @@ private:
   bool propagateToFixpoint();
   // Ends a propagate() call with its answer: whatever a deed owed was taken in.
   bool endPropagation(bool result);
-  // Whether a variable recorded as emptied is still judged empty; hasEmptyVariables() once the
-  // records are known not to be empty.
-  bool stillEmptied() const;
+  // hasEmptyVariables() once the records are known not to be empty.
+  bool judgesARecordEmpty() const;
+  // Whether a run would do something, whatever the record of the last answer says.
+  bool workWaits() const;
+  // Relaxes every recorded variable switched off while emptied: what its emptiness caused goes
+  // with it (it is judged again when switched on); then drops the records that count for nothing.
+  void relaxSwitchedOffRecords();
   // Brackets the telling of one notice to every listener; the outermost then tells what its
   // listeners' deeds caused meanwhile, in order, and drops a run owed outside any call.
   template <class Body>
@@ -539,6 +547,12 @@ private:
     int firstKey;
     std::size_t heldBefore;
   };
+  // Notes the change a registration makes: none inside a making, whose end notes it once what it
+  // made stands (a refused making changes nothing).
+  void noteRegistration() {
+    if (m_makings.empty())
+      noteModelChange();
+  }
   // Makes an object by name with every notice held; a refusal drops the notices about what it
   // made. The key of the first object made.
   int holdWhileMaking(const std::function<void()>& make);
@@ -803,25 +817,29 @@ private:
   std::vector<int> m_toldWhileMade;
   // Set when an admitted call owes a run (see oweRun()).
   bool m_runOwed = false;
-  // The constraint last noted made (key 0: none), whether on a clean engine, with the calls and
-  // narrowings counted and the errors leaving once it stood (see noteMadeOnClean()).
+  // The constraint last noted made (key 0: none), whether with nothing else done meanwhile, with
+  // the calls and narrowings counted and the errors leaving once it stood, and the mark's dirty
+  // flag and changes (see noteMadeOnClean()).
   struct MadeLast {
     int key;
     bool onClean;
     unsigned long calls, narrowings;
     int unwinding;
-  } m_madeLast{0, false, 0, 0, 0};
+    bool dirty;
+    unsigned long changes;
+  } m_madeLast{0, false, 0, 0, 0, false, 0};
   // The notices being told, nested: what is told meanwhile waits behind them (a call, which
   // m_scopeDepth counts too, holds nothing back).
   unsigned int m_tellingDepth = 0;
   // How many calls were admitted: one told of a retirement may have changed the network.
   unsigned long m_callCount = 0;
-  // How many changes of the model were noted (see noteModelChange()).
-  unsigned long m_modelChanges = 0;
-  // How many loosenings were noted (see noteLoosened()), and how many as the last run began or a
-  // variable was last found emptied (see provenInconsistent()).
-  unsigned long m_loosenings = 0;
-  unsigned long m_looseningsAtRun = 0;
+  // The record of what the next run will do: the changes noted (see noteModelChange()), their
+  // count when the last propagate() answered, and that answer. Starts broken: nothing answered.
+  unsigned long m_changes = 1;
+  unsigned long m_changesAtAnswer = 0;
+  bool m_lastAnswer = true;
+  // Set by noteLoosened() until the next answer (see propagate()).
+  bool m_loosened = false;
   // How many constraints were held violated when the last failed run was told preempted; 0 when
   // none failed since the propagation loop last asked.
   std::size_t m_violatedAtFailure = 0;

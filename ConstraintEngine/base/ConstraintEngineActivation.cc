@@ -41,11 +41,8 @@ void ConstraintEngine::notifyActivated(const Id<ConstrainedVariable>& own) {
   KALDEN_CHECK(var.isValid() && var->isActive());
   // A domain emptied while the variable was inactive reached no one: it counts from now on. An
   // open one holding nothing yet may still gain values, which is no failure.
-  if (ViolationMgr::judgedEmpty(*static_cast<ConstrainedVariable*>(var))) {
-    if (!m_violationMgr->isEmpty(var))
-      m_violationMgr->addEmptyVariable(var);
-    m_looseningsAtRun = m_loosenings;
-  }
+  if (ViolationMgr::judgedEmpty(*static_cast<ConstrainedVariable*>(var)) && !m_violationMgr->isEmpty(var))
+    m_violationMgr->addEmptyVariable(var);
   const std::list<Id<Propagator> > propagators(m_propagators);
   for (const Id<Propagator>& propagator : propagators)
     propagator->handleVariableActivated(var);

@@ -116,12 +116,14 @@ int ConstraintEngine::holdWhileMaking(const std::function<void()>& make) {
   const int firstKey = Entity::nextKey();
   // A refused making leaves nothing to propagate: what it registered has gone again.
   const bool dirtyBefore = m_dirty;
+  const unsigned long changesBefore = m_changes;
   beginMaking(firstKey);
   try {
     make();
   } catch (...) {
     endMaking(firstKey, true, true);
     m_dirty = dirtyBefore;
+    m_changes = changesBefore;
     throw;
   }
   endMaking(firstKey, false, false);
@@ -143,6 +145,8 @@ void ConstraintEngine::endMaking(int firstKey, bool refused, bool tell) {
   --m_holdingNotices;
   if (refused)
     dropHeldSince(making);
+  else
+    noteModelChange();
   if (!tell || isHoldingNotices())
     return;
   // Until its notices are told the object is still being made: a listener's deleteConstraint
@@ -175,8 +179,8 @@ void ConstraintEngine::dropHeldSince(const Making& making) {
 
 void ConstraintEngine::noteMadeOnClean(int key, const CleanMark& before) {
   // Only its own registration happened: no listener's deed, no narrowing.
-  const bool alone = !before.dirty && before.calls == m_callCount && before.narrowings == m_narrowingCount;
-  m_madeLast = MadeLast{key, alone, m_callCount, m_narrowingCount, std::uncaught_exceptions()};
+  const bool alone = before.calls == m_callCount && before.narrowings == m_narrowingCount;
+  m_madeLast = MadeLast{key, alone, m_callCount, m_narrowingCount, std::uncaught_exceptions(), before.dirty, before.changes};
 }
 
 void ConstraintEngine::forgetRefusedMaking(int key) {
@@ -185,8 +189,10 @@ void ConstraintEngine::forgetRefusedMaking(int key) {
   m_madeLast.key = 0;
   // Only its own discard (one call) came after it stood: the engine is as it was, as after a
   // refused creation by name (see holdWhileMaking()).
-  if (m_madeLast.onClean && m_callCount == m_madeLast.calls + 1 && m_narrowingCount == m_madeLast.narrowings)
-    m_dirty = false;
+  if (m_madeLast.onClean && m_callCount == m_madeLast.calls + 1 && m_narrowingCount == m_madeLast.narrowings) {
+    m_dirty = m_madeLast.dirty;
+    m_changes = m_madeLast.changes;
+  }
 }
 
 bool ConstraintEngine::isBeingMade(int key) const {

@@ -51,7 +51,7 @@ bool ConstraintEngine::tellExecuted(const Id<Constraint>& constraint) {
 }
 
 void ConstraintEngine::execute(const Id<Constraint>& constraint) {
-  KALDEN_CHECK_TEXT(!hasEmptyVariables() && constraint.isValid(), "!provenInconsistent() && constraint.isValid()");
+  KALDEN_CHECK(!hasEmptyVariables() && constraint.isValid());
   KALDEN_CHECK(constraint->isActive());
   KALDEN_CHECK(constraint->isValid());
   KALDEN_CHECK(m_propInProgress);
@@ -69,7 +69,7 @@ void ConstraintEngine::execute(const Id<Constraint>& constraint) {
 
 void ConstraintEngine::execute(const Id<Constraint>& constraint, const Id<ConstrainedVariable>& variable, int argIndex,
                                const DomainListener::ChangeType& changeType) {
-  KALDEN_CHECK_TEXT(!hasEmptyVariables() && constraint.isValid(), "!provenInconsistent() && constraint.isValid()");
+  KALDEN_CHECK(!hasEmptyVariables() && constraint.isValid());
   KALDEN_CHECK(constraint->isActive());
   // Tested before the variable is read.
   KALDEN_CHECK(variable.isValid());

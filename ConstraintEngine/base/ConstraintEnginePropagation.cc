@@ -11,6 +11,7 @@
 #include "Utils/base/Report.hh"
 
 #include <sstream>
+#include <vector>
 
 namespace KALDEN {
 
@@ -22,6 +23,9 @@ bool ConstraintEngine::propagate() {
 }
 
 bool ConstraintEngine::propagateToFixpoint() {
+  // Nothing changed since a false answer: the next run would meet the same model.
+  if (provenInconsistent())
+    return endPropagation(false);
   // Every widening under way is given back first, or the run would narrow again from what is
   // still to widen.
   if (!m_widenings.empty()) {
@@ -33,7 +37,8 @@ bool ConstraintEngine::propagateToFixpoint() {
   const FlagAs inPropagate(m_inPropagate, true);
   for (;;) {
     const unsigned long violationsBefore = m_violationMgr->getViolationsAdded();
-    const unsigned long modelChangesBefore = m_modelChanges;
+    // Inside the call only a deed's change of the model is counted (see notify()).
+    const unsigned long changesBefore = m_changes;
     m_violatedAtFailure = 0;
     const bool result = doPropagate();
     // A listener told of the run's end or of a retirement may have changed the network: the
@@ -41,11 +46,9 @@ bool ConstraintEngine::propagateToFixpoint() {
     // or restricted a base past what the run left) changed the answer: the next run starts from
     // it relaxed, as after any failure.
     if (result) {
-      if (pending())
+      if (workWaits())
         continue;
-      if (m_modelChanges == modelChangesBefore || !hasEmptyVariables())
-        return endPropagation(true);
-      continue;
+      return endPropagation(true);
     }
     // Going on is worth it when the failed run set a constraint aside and relaxation refills
     // the emptied domains, or when a listener's deed changed the model and refilled them:
@@ -53,26 +56,41 @@ bool ConstraintEngine::propagateToFixpoint() {
     // the failure that withdrew a violation (a reset of what the run emptied) took that progress
     // back: unless it changed the model too, the next run would set the same constraint aside.
     const bool keptSetAside =
-        m_violatedAtFailure == 0 || m_modelChanges != modelChangesBefore ||
+        m_violatedAtFailure == 0 || m_changes != changesBefore ||
         static_cast<std::size_t>(m_violationMgr->getAllViolations().size()) >= m_violatedAtFailure;
     if (canContinuePropagation() && m_violationMgr->getViolationsAdded() != violationsBefore && keptSetAside) {
       relaxSetAside(true);
       if (!hasEmptyVariables())
         continue;
     }
-    if (m_modelChanges == modelChangesBefore || stillEmptied())
-      return endPropagation(false);
+    // A deed told of the failure changed the model: the next run would not meet the same one.
+    if (m_changes != changesBefore)
+      continue;
+    // A run that failed after a loosening may have failed on what the loosening lets the next
+    // run's relaxation give back (a switched-off constraint's narrowing): that run answers.
+    if (m_loosened) {
+      m_loosened = false;
+      continue;
+    }
+    return endPropagation(false);
   }
 }
 
 bool ConstraintEngine::endPropagation(bool result) {
   // Whatever a deed owed was taken in: the call ends at the fixpoint, or at a failure no deed
-  // undid.
+  // undid. The record answers for the next run until something changes.
   m_runOwed = false;
+  m_loosened = false;
+  m_lastAnswer = result;
+  // A false answer over domains a deed told of the failure refilled (a reset, a relaxation)
+  // proves nothing, nor one at the violation limit, whose next run's relaxation may refill what
+  // the constraint held violated emptied: the next run is pending.
+  const bool proves = hasEmptyVariables() && !(getAllowViolations() && !canContinuePropagation());
+  m_changesAtAnswer = result || proves ? m_changes : m_changes - 1;
   return result;
 }
 
-bool ConstraintEngine::stillEmptied() const {
+bool ConstraintEngine::judgesARecordEmpty() const {
   for (const Id<ConstrainedVariable>& var :
        static_cast<const ViolationMgrImpl&>(*m_violationMgr).ViolationMgrImpl::getEmptyVariables())
     if (ViolationMgr::judgedEmpty(*static_cast<ConstrainedVariable*>(var)))
@@ -80,8 +98,16 @@ bool ConstraintEngine::stillEmptied() const {
   return false;
 }
 
+void ConstraintEngine::relaxSwitchedOffRecords() {
+  const std::vector<Id<ConstrainedVariable> > records(m_violationMgr->getEmptyVariables().begin(),
+                                                      m_violationMgr->getEmptyVariables().end());
+  for (const Id<ConstrainedVariable>& var : records)
+    if (var.isValid() && !var->isDiscarded() && !var->isActive() && var->lastDomain().isEmpty())
+      var->relax();
+  m_violationMgr->clearEmptyVariables();
+}
+
 bool ConstraintEngine::doPropagate() {
-  m_looseningsAtRun = m_loosenings;
   if (!m_dirty && !hasEmptyVariables()) {
     // A relaxation that changed nothing leaves nothing to run: its cycle ends here, or the next
     // change made anywhere would find the engine still relaxed, and pending.
@@ -97,9 +123,9 @@ bool ConstraintEngine::doPropagate() {
       return false;
     }
   } else if (!m_violationMgr->getEmptyVariables().empty()) {
-    // Records that count for nothing (a variable switched off, or refilled) go, and nothing is
-    // relaxed for them: a switched-off one is judged, and recorded again, when switched on.
-    m_violationMgr->clearEmptyVariables();
+    // Records that count for nothing (a variable switched off, or refilled) go; a switched-off
+    // one is judged, and recorded again, when switched on.
+    relaxSwitchedOffRecords();
   }
 
   m_relaxed = false;
@@ -276,14 +302,18 @@ bool ConstraintEngine::constraintConsistent() const {
 }
 
 bool ConstraintEngine::pending() const {
+  // The record answers while nothing changed; after a failure, any change may refill.
+  if (m_changes == m_changesAtAnswer)
+    return false;
+  return !m_lastAnswer || workWaits();
+}
+
+bool ConstraintEngine::workWaits() const {
   if (!m_dirty)
     return false;
-  if (m_relaxed)
+  // An emptied domain, or a record of one switched off: the next run relaxes it.
+  if (m_relaxed || !m_violationMgr->getEmptyVariables().empty())
     return true;
-  // The next run starts by relaxing the emptied domains: it meets them again unless the model
-  // was loosened since (see provenInconsistent()).
-  if (hasEmptyVariables())
-    return m_loosenings != m_looseningsAtRun;
   return !getNextPropagator().isNoId();
 }
 

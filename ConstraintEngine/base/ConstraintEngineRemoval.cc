@@ -20,12 +20,10 @@ void ConstraintEngine::remove(const Id<Constraint>& constraint) {
   // scope once the run allows. Nothing else may take it away meanwhile.
   KALDEN_CHECK_TEXT(!m_propInProgress || constraint->isDiscarded(), "!m_propInProgress");
   m_constraints.erase(constraint);
-  noteModelChange();
+  noteRegistration();
   m_redundantConstraints.erase(constraint);
   // A violated constraint leaves the violated set with the engine: no handle may outlive its object.
   const bool wasViolated = m_violationMgr->forgetConstraint(constraint);
-  if (wasViolated)
-    noteLoosened(); // the limit has room again
   if (Entity::isPurging())
     return;
   // A constraint whose registration failed half-way may have no propagator yet.
@@ -72,7 +70,7 @@ void ConstraintEngine::remove(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK_TEXT(!m_propInProgress || variable->isDiscarded(), "!m_propInProgress");
   KALDEN_CHECK(m_variables.find(variable) != m_variables.end());
   m_variables.erase(variable);
-  noteModelChange();
+  noteRegistration();
   // Only this variable's record goes (also while purging: a record must never outlive its
   // variable); other emptied variables still make the engine inconsistent.
   m_violationMgr->removeEmptyVariable(variable);

@@ -34,6 +34,9 @@ void ConstraintEngine::notify(const Id<ConstrainedVariable>& source, const Domai
   const Id<ConstrainedVariable> variable = source;
   const DomainListener::ChangeType change = changeType;
   m_dirty = true;
+  // A change made outside a propagate() call breaks the record of the last answer; one made in
+  // it is taken in before the call answers.
+  m_changes += !m_inPropagate;
   if (removesValues(change) && !AbstractDomain::isReportingTouch())
     ++m_narrowingCount;
   if (!variable->isActive()) {

@@ -26,7 +26,6 @@ void ConstraintEngine::handleEmpty(const Id<ConstrainedVariable>& variable) {
   KALDEN_CHECK(variable.isValid());
   KALDEN_CHECK(variable->getCurrentDomain().isEmpty());
   m_violationMgr->addEmptyVariable(variable);
-  m_looseningsAtRun = m_loosenings;
   KALDEN_TRACE("ConstraintEngine:emptied",
                "Emptied var:" << variable->toLongString() << " parent:"
                               << (variable->parent().isValid() ? variable->parent()->toString() : std::string("NULL")));

@@ -36,7 +36,6 @@ void ViolationMgrImpl::setMaxViolationsAllowed(unsigned int max) {
                              "Can only call ViolationMgrImpl::setMaxViolationsAllowed if there are no violations");
   m_maxViolationsAllowed = max;
   m_engine.noteModelChange();
-  m_engine.noteLoosened();
 }
 
 double ViolationMgrImpl::getViolation() const {

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <list>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace KALDEN {
 
@@ -64,6 +66,31 @@ protected:
 
   /// The engine's handle.
   const Id<ConstraintEngine>& engine() const { return m_engine->getId(); }
+
+  /// Every variable's current domain, in key order.
+  std::vector<std::string> domains() const {
+    std::vector<std::string> all;
+    for (const Id<ConstrainedVariable>& var : m_engine->getVariables())
+      all.push_back(var->lastDomain().toString());
+    return all;
+  }
+  /// Propagates twice, expecting what the queries forecast: the answers alike, the second changing
+  /// nothing; proven inconsistent, false at once; neither that nor pending, true at once. The answer.
+  bool expectForecastHolds(const std::string& what) {
+    const bool proven = m_engine->provenInconsistent(), pending = m_engine->pending();
+    const std::vector<std::string> before = domains();
+    const bool first = m_engine->propagate();
+    if (proven || !pending) {
+      EXPECT_EQ(first, !proven) << what;
+      EXPECT_EQ(domains(), before) << what;
+    }
+    EXPECT_EQ(m_engine->provenInconsistent(), !first) << what;
+    EXPECT_FALSE(m_engine->pending()) << what;
+    const std::vector<std::string> after = domains();
+    EXPECT_EQ(m_engine->propagate(), first) << what;
+    EXPECT_EQ(domains(), after) << what;
+    return first;
+  }
 
   /// A new real interval variable [lb, ub] (deleted by the test or purged with the engine).
   Id<ConstrainedVariable> floatVar(const char* name, double lb, double ub) {

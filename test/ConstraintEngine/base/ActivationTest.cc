@@ -111,7 +111,7 @@ TEST_F(ActivationTest, AVariableEmptiedWhileInactiveMakesTheEngineInconsistentOn
   v->close();
   EXPECT_TRUE(m_engine->propagate());
   v->undoDeactivation();
-  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->pending());
   EXPECT_FALSE(m_engine->propagate());
 }
 

@@ -44,7 +44,7 @@ TEST_F(VariableChangesTest, SpecifyValuePropagatesOnlyWithAutoPropagation) {
   PSVarValue two(2, INTEGER);
   y->specifyValue(two); // outside {3}: the current domain empties, nothing propagates
   EXPECT_TRUE(y->lastDomain().isEmpty());
-  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->pending());
   EXPECT_TRUE(y->isSingleton() && !y->isNull());
   EXPECT_EQ(y->getSingletonValue().asDouble(), 2);
   EXPECT_EQ(listener.events(), (Events{"L changed y EMPTIED"}));
@@ -95,7 +95,7 @@ TEST_F(VariableChangesTest, ResetRelaxesTheNetworkWhichRepropagatesFromTheBase) 
   // Emptying a domain while the relaxation cycle is still open is recorded like any other.
   EXPECT_TRUE(m_engine->isRelaxed());
   y->specify(7);
-  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->pending());
   EXPECT_TRUE(m_engine->getViolationMgr().isEmpty(y));
   // relax() goes back to the specified value when there is one.
   y->relax();

@@ -252,6 +252,9 @@ TEST_F(DeletingListenerTest, RelaxingEmptiedVariablesSurvivesTheDeletionOfACompo
     delete raw;
     listener.anyChange = nullptr;
   };
+  // Switched off and on, y breaks the record of the failure: the next run relaxes x.
+  y->deactivate();
+  y->undoDeactivation();
   m_engine->propagate();
   EXPECT_FALSE(c.isValid());
   EXPECT_TRUE(m_engine->propagate());
@@ -326,7 +329,7 @@ TEST_F(DeletingListenerTest, ARunOwedWhileAnEmptiedVariableGoesWaitsUntilItHasGo
     leq("kept", p, intVar("s", 0, 7)); // what the deletion of `other` gives back it narrows again
     ASSERT_TRUE(m_engine->propagate());
     x->getCurrentDomain().empty();
-    ASSERT_TRUE(m_engine->provenInconsistent());
+    ASSERT_TRUE(m_engine->pending());
     bool xGoneAtRun = false;
     const int xKey = x->getKey();
     log.actAt("removedConstraint c", [&] {

@@ -77,7 +77,7 @@ TEST_F(OpenDomainTest, AnOpenEmptyEnumerationSwitchedOffAndOnIsNoFailure) {
   z->deactivate();
   z->getCurrentDomain().remove(4);
   z->undoDeactivation();
-  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->pending());
   EXPECT_EQ(m_engine->getViolationMgr().getEmptyVariables().size(), 1u);
 }
 
@@ -322,6 +322,27 @@ TEST_F(OpenDomainTest, ACreationRefusedForItsScopeAfterARemovalLeavesNothingPend
   EXPECT_THROW(new AllDiffConstraint("allDiff", "Default", engine(), makeScope(s, t, y)), Error);
   EXPECT_FALSE(m_engine->pending());
   EXPECT_EQ(picture(), made);
+}
+
+// Auto-propagating, after a run owed by a creation and a removal the open base lacked, a refused
+// new leaves nothing pending. Still fails: the refusal leaves the engine pending.
+TEST_F(OpenDomainTest, DISABLED_ARefusedNewAfterAnOwedRunAndARemovalLeavesNothingPending) {
+  const auto over = [this](const char* name, const AbstractDomain& base) {
+    return (new Variable<EnumeratedDomain>(engine(), base, false, true, name, Id<Entity>::noId(),
+                                           ConstrainedVariable::NO_INDEX))
+        ->getId();
+  };
+  m_engine->setAutoPropagation(true);
+  m_schema->registerDataType((new StringDT())->getId());
+  const Id<ConstrainedVariable> str =
+      m_engine->createVariable("string", false, true, "str", Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+  const Id<ConstrainedVariable> fruit =
+      over("fruit", SymbolDomain(std::list<double>{LabelStr("plum"), LabelStr("teal")}, SymbolDT::instance()));
+  m_engine->createConstraint("leq", makeScope(intVar("x9", 0, 9), intVar("y4", 0, 4)));
+  str->remove(LabelStr("blue"));
+  ASSERT_FALSE(m_engine->pending());
+  EXPECT_THROW(new AllDiffConstraint("allDiff", "Default", engine(), makeScope(str, str, fruit)), Error);
+  EXPECT_FALSE(m_engine->pending());
 }
 
 // An emptied enumeration whose base is opened again may gain any value: it is no longer a failure.

@@ -4,6 +4,7 @@
 #include "ConstraintEngine/base/ConstraintEngine.hh"
 #include "ConstraintEngine/component/Constraints.hh"
 #include "Utils/Error.hh"
+#include "support/ConstraintCatalogue.hh"
 #include "support/EngineFixture.hh"
 #include "support/RecordingEngineListener.hh"
 
@@ -250,6 +251,34 @@ TEST_F(ViolationTest, OpenEnumerationsTakingMembersBesideConstraintsSetAsideKeep
   EXPECT_TRUE(m_engine->isViolated(lt->getId()));
   EXPECT_EQ(v1->lastDomain().toString(), "int:CLOSED{-6, -4}");
   EXPECT_EQ(v6->lastDomain().toString(), "int:CLOSED{-6, -4}");
+}
+
+// With violations allowed, a base restricted past the current domain empties it: the next run
+// sets the culprit aside, so the queries say pending, and the two next answers are alike.
+TEST_F(ViolationTest, ABaseChangeThatEmptiesLeavesTheNextRunToSetTheCulpritAside) {
+  registerCatalogue(*m_schema);
+  m_engine->setAllowViolations(true);
+  const Id<ConstrainedVariable> x = intVar("x", -1, 0), y = intVar("y", 0, 0);
+  const Id<Constraint> same = m_engine->createConstraint("Equal", makeScope(x, y));
+  ASSERT_TRUE(holds(x, 0) && !holds(x, -1));
+  x->restrictBaseDomain(IntervalIntDomain(-1, -1, IntDT::instance()));
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->pending());
+  EXPECT_TRUE(expectForecastHolds("base restricted"));
+  EXPECT_TRUE(m_engine->isViolated(same));
+  EXPECT_TRUE(holds(x, -1));
+}
+
+// At the limit, the constraint reaching it leaves its domain emptied and the call answers false;
+// the next run's relaxation may refill it, so the engine says pending, never proven.
+TEST_F(ViolationTest, AFailureAtTheLimitIsPendingNotProven) {
+  registerCatalogue(*m_schema);
+  m_engine->getViolationMgr().setMaxViolationsAllowed(1);
+  const Id<ConstrainedVariable> x = floatVar("x", 3, 3.0000045), y = floatVar("y", 0.3, 0.300002);
+  m_engine->createConstraint("LessThan", makeScope(x, y));
+  EXPECT_TRUE(m_engine->hasEmptyVariables());
+  EXPECT_FALSE(m_engine->provenInconsistent());
+  EXPECT_TRUE(m_engine->pending());
 }
 
 } // namespace
