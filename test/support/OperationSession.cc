@@ -863,56 +863,24 @@ std::vector<OperationSession::Part> OperationSession::independentParts(const std
 }
 
 bool OperationSession::solve(const Part& part, std::map<int, std::set<int> >& support) const {
-  const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
-  const std::vector<int>& vars = part.variables;
-  std::map<int, std::size_t> depthOf;
-  for (std::size_t i = 0; i < vars.size(); ++i)
-    depthOf[vars[i]] = i;
-  // Each constraint is tested as soon as its whole scope has a value.
-  std::vector<std::vector<int> > readyAt(vars.size());
-  for (int c : part.constraints) {
-    std::size_t deepest = 0;
-    for (int v : m_constraints.at(c).scope)
-      deepest = std::max(deepest, depthOf[v]);
-    readyAt[deepest].push_back(c);
-  }
-  std::vector<std::vector<int> > domains;
-  std::size_t unsupported = 0;
-  for (int v : vars) {
+  std::map<int, std::size_t> positionOf;
+  std::vector<std::vector<int> > candidates;
+  for (int v : part.variables) {
+    positionOf[v] = candidates.size();
     const std::set<int> allowed = m_variables.at(v).allowed();
-    domains.push_back(std::vector<int>(allowed.begin(), allowed.end()));
-    unsupported += allowed.size();
+    candidates.emplace_back(allowed.begin(), allowed.end());
   }
-  std::vector<int> value(vars.size());
-  bool anySolution = false;
-  std::function<void(std::size_t)> assign = [&](std::size_t depth) {
-    if (unsupported == 0 && anySolution)
-      return;
-    if (depth == vars.size()) {
-      anySolution = true;
-      for (std::size_t i = 0; i < vars.size(); ++i)
-        if (support[vars[i]].insert(value[i]).second)
-          --unsupported;
-      return;
-    }
-    for (int v : domains[depth]) {
-      value[depth] = v;
-      bool holds = true;
-      for (int c : readyAt[depth]) {
-        const ModelConstraint& mc = m_constraints.at(c);
-        std::vector<double> assignment;
-        for (int s : mc.scope)
-          assignment.push_back(value[depthOf[s]]);
-        if (!catalogue[static_cast<std::size_t>(mc.entry)].meaning(assignment, mc.data)) {
-          holds = false;
-          break;
-        }
-      }
-      if (holds)
-        assign(depth + 1);
-    }
-  };
-  assign(0);
+  std::vector<SearchedConstraint> searched;
+  for (int c : part.constraints) {
+    const ModelConstraint& mc = m_constraints.at(c);
+    searched.push_back(SearchedConstraint{&constraintCatalogue().at(static_cast<std::size_t>(mc.entry)), {}, mc.data});
+    for (int v : mc.scope)
+      searched.back().scope.push_back(positionOf.at(v));
+  }
+  std::vector<std::set<int> > found;
+  const bool anySolution = searchSolutions(candidates, searched, found);
+  for (std::size_t i = 0; i < found.size(); ++i)
+    support[part.variables[i]].insert(found[i].begin(), found[i].end());
   return anySolution;
 }
 
