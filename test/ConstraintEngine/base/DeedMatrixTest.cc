@@ -264,7 +264,9 @@ private:
  * picture the engine, and the late recorder hears each object's notices in the first one's order;
  * a refusal is thrown to the deed, inside a destructor too, and nothing is printed but by the
  * failure point (a listener's failure that could not leave); a creation made after a failure
- * stands; no run leaks into a later call; once all is switched on and propagated, the answer and
+ * stands; no run leaks into a later call; the next propagate() answers as the engine forecast
+ * (whatever is switched off), a second one right after alike, changing nothing and telling of no
+ * change, and a true answer keeps every value a solution uses; once all is switched on and propagated, the answer and
  * the domains are a fresh engine's over the surviving model, which holds nothing a creation taken
  * back made; and nothing is left behind.
  */
