@@ -266,9 +266,9 @@ private:
  * failure point (a listener's failure that could not leave); a creation made after a failure
  * stands; no run leaks into a later call; the next propagate() answers as the engine forecast
  * (whatever is switched off), a second one right after alike, changing nothing and telling of no
- * change, and a true answer keeps every value a solution uses; once all is switched on and propagated, the answer and
- * the domains are a fresh engine's over the surviving model, which holds nothing a creation taken
- * back made; and nothing is left behind.
+ * change, and a true answer keeps every value a solution uses; once all is switched on and
+ * propagated, the answer and the domains are a fresh engine's over the surviving model, which
+ * holds nothing a creation taken back made; and nothing is left behind.
  */
 class Case {
 public:
