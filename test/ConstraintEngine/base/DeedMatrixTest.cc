@@ -1468,7 +1468,8 @@ void Case::compareWithFresh(bool answer) {
 // ---- Running the cases.
 
 Outcome runCase(const Coordinates& at) {
-  FloatDT::instance(), IntDT::instance(), BoolDT::instance(), StringDT::instance(), SymbolDT::instance(); // shared for the whole process
+  // Shared for the whole process.
+  FloatDT::instance(), IntDT::instance(), BoolDT::instance(), StringDT::instance(), SymbolDT::instance();
   const std::size_t entities = Entity::liveCount(), handles = IdTable::size();
   Outcome outcome;
   try {
