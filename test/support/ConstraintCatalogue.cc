@@ -474,13 +474,12 @@ bool searchSolutions(const std::vector<std::vector<int> >& candidates,
     const std::size_t at = order[depth];
     for (int v : candidates[at]) {
       value[at] = v;
-      const bool holds =
-          std::all_of(readyAt[depth].begin(), readyAt[depth].end(), [&](const SearchedConstraint* c) {
-            assignment.clear();
-            for (std::size_t s : c->scope)
-              assignment.push_back(value[s]);
-            return c->entry->meaning(assignment, c->data);
-          });
+      const bool holds = std::all_of(readyAt[depth].begin(), readyAt[depth].end(), [&](const SearchedConstraint* c) {
+        assignment.clear();
+        for (std::size_t s : c->scope)
+          assignment.push_back(value[s]);
+        return c->entry->meaning(assignment, c->data);
+      });
       if (holds)
         assign(depth + 1);
     }

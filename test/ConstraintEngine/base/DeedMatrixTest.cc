@@ -1257,8 +1257,8 @@ bool Case::propagateTwice(const Forecast& told) {
   const std::string picture = runPicture(ce());
   const std::size_t heard = m_counter->heard().size();
   const bool again = ce().propagate();
-  const std::string second = std::string("a second propagate with nothing between, after ") +
-                             (answer ? "true" : "false") + ", ";
+  const std::string second =
+      std::string("a second propagate with nothing between, after ") + (answer ? "true" : "false") + ", ";
   std::string change;
   if (again != answer)
     fail(second + "answered the opposite");
