@@ -1271,15 +1271,15 @@ bool Case::propagateTwice(const Forecast& told) {
   return answer;
 }
 
-// The integers a variable may take in a solution: those of its base domain (at most fifty from
-// zero), at the value specified when it is.
+// The integers a variable of numbers may take in a solution: those of its base domain (at most
+// fifty from zero), at the value specified when it is.
 std::vector<int> integersOf(const VarId& v) {
   const AbstractDomain& base = v->baseDomain();
   std::vector<int> result;
-  if (base.isEmpty())
+  if (base.isEmpty() || !base.isNumeric())
     return result;
-  const int lb = static_cast<int>(std::max(-50.0, std::floor(base.getLowerBound())));
-  const int ub = static_cast<int>(std::min(50.0, std::ceil(base.getUpperBound())));
+  const int lb = static_cast<int>(std::min(51.0, std::max(-50.0, std::floor(base.getLowerBound()))));
+  const int ub = static_cast<int>(std::max(-51.0, std::min(50.0, std::ceil(base.getUpperBound()))));
   for (int i = lb; i <= ub; ++i)
     if (base.isMember(i) && (!v->specifiedFlag() || base.compareEqual(v->getSpecifiedValue(), i)))
       result.push_back(i);
