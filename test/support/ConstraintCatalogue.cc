@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <list>
+#include <numeric>
 #include <memory>
 
 namespace KALDEN {
@@ -433,6 +434,58 @@ void registerCatalogue(CESchema& schema) {
   for (const ConstraintEntry& e : constraintCatalogue())
     for (const char* name : e.names)
       e.registerAs(schema, name);
+}
+
+bool searchSolutions(const std::vector<std::vector<int> >& candidates,
+                     const std::vector<SearchedConstraint>& constraints, std::vector<std::set<int> >& support) {
+  // The fewest candidates first, each constraint tested as soon as its whole scope has a value:
+  // the search prunes early.
+  std::vector<std::size_t> order(candidates.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return candidates[a].size() < candidates[b].size(); });
+  std::vector<std::size_t> depthOf(candidates.size());
+  for (std::size_t depth = 0; depth < order.size(); ++depth)
+    depthOf[order[depth]] = depth;
+  std::vector<std::vector<const SearchedConstraint*> > readyAt(order.size());
+  for (const SearchedConstraint& c : constraints) {
+    std::size_t deepest = 0;
+    for (std::size_t v : c.scope)
+      deepest = std::max(deepest, depthOf[v]);
+    readyAt[deepest].push_back(&c);
+  }
+  support.assign(candidates.size(), std::set<int>());
+  std::size_t unsupported = 0;
+  for (const std::vector<int>& values : candidates)
+    unsupported += std::set<int>(values.begin(), values.end()).size();
+  std::vector<int> value(candidates.size());
+  std::vector<double> assignment;
+  bool anySolution = false;
+  std::function<void(std::size_t)> assign = [&](std::size_t depth) {
+    if (unsupported == 0 && anySolution)
+      return;
+    if (depth == order.size()) {
+      anySolution = true;
+      for (std::size_t i = 0; i < value.size(); ++i)
+        if (support[i].insert(value[i]).second)
+          --unsupported;
+      return;
+    }
+    const std::size_t at = order[depth];
+    for (int v : candidates[at]) {
+      value[at] = v;
+      const bool holds = std::all_of(readyAt[depth].begin(), readyAt[depth].end(), [&](const SearchedConstraint* c) {
+        assignment.clear();
+        for (std::size_t s : c->scope)
+          assignment.push_back(value[s]);
+        return c->entry->meaning(assignment, c->data);
+      });
+      if (holds)
+        assign(depth + 1);
+    }
+  };
+  assign(0);
+  return anySolution;
 }
 
 } // namespace KALDEN

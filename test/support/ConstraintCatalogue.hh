@@ -8,7 +8,9 @@
 #include "Utils/base/Id.hh"
 #include "support/Decimal.hh"
 
+#include <cstddef>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,20 @@ const std::vector<ConstraintEntry>& constraintCatalogue();
 
 /// Registers every name of the catalogue in the schema, each under propagator "Default".
 void registerCatalogue(CESchema& schema);
+
+/// A constraint of a network searched by brute force: its entry's meaning over the variables at
+/// these positions of the search, with the entry's own data.
+struct SearchedConstraint {
+  const ConstraintEntry* entry;
+  std::vector<std::size_t> scope;
+  std::vector<int> data;
+};
+
+/// Brute force over a small network, each variable given its candidate values: whether some
+/// assignment holds every constraint, and in `support` (one set per variable) the values the
+/// solutions use. It stops once every candidate is supported.
+bool searchSolutions(const std::vector<std::vector<int> >& candidates,
+                     const std::vector<SearchedConstraint>& constraints, std::vector<std::set<int> >& support);
 
 } // namespace KALDEN
 

@@ -12,6 +12,26 @@
 
 namespace KALDEN {
 
+std::string runPicture(const ConstraintEngine& engine) {
+  std::ostringstream picture;
+  for (const Id<ConstrainedVariable>& var : engine.getVariables())
+    picture << var->getKey() << " " << var->lastDomain().toString() << (var->isActive() ? "" : " off")
+            << (var->specifiedFlag() ? " specified" : "") << "\n";
+  for (const Id<Constraint>& con : engine.getConstraints())
+    picture << con->getKey() << (con->isActive() ? "" : " off") << (con->isRetired() ? " retired" : "")
+            << (engine.isViolated(con) ? " violated" : "") << "\n";
+  return picture.str();
+}
+
+std::string changeHeardSince(const HeardCounter& counter, std::size_t from) {
+  for (std::size_t i = from; i < counter.heard().size(); ++i) {
+    const std::string& kind = counter.heard()[i];
+    if (kind != "commenced" && kind != "completed" && kind != "preempted" && kind != "executed")
+      return kind;
+  }
+  return "";
+}
+
 NetworkSnapshot::NetworkSnapshot(const ConstraintEngine& engine, const HeardCounter& heard)
     : m_heard(heard.heard().size()), m_added(heard.added()), m_removed(heard.removed()) {
   for (const Id<ConstrainedVariable>& v : engine.getVariables()) {

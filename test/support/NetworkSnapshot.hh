@@ -55,6 +55,13 @@ private:
   std::size_t m_removed = 0;
 };
 
+/// What a run may change, a line per variable and constraint: domains, specification, activity,
+/// retirement, violation. A run that has nothing to do leaves it alike.
+std::string runPicture(const ConstraintEngine& engine);
+/// The first notice the counter heard from `from` on that tells of a change (anything but a run's
+/// commenced, completed, preempted and executions); empty when none.
+std::string changeHeardSince(const HeardCounter& counter, std::size_t from);
+
 /**
  * What a refused call must leave as it was: every variable the engine holds
  * (domains, specified value, activity, constraints, last relaxation), every

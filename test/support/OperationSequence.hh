@@ -32,7 +32,9 @@ namespace KALDEN {
  * held is refused; nothing is left behind at tear-down. After every operation
  * each variable is valid, its base domain (open or closed) holds the current domain, and
  * a specified variable's current domain is its value or empty, whatever the
- * client opened, closed, inserted or removed.
+ * client opened, closed, inserted or removed. After every operation with nothing pending, and
+ * after every propagate(), the next propagate() answers as provenInconsistent() and pending()
+ * foretold, and one right after answers alike, changing nothing and telling of no change.
  *
  * Variables and constraints are switched off and on again, up to two deep.
  * After every operation a variable is on exactly while the client has undone

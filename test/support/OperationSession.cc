@@ -325,6 +325,7 @@ bool OperationSession::apply(const Operation& op) {
     m_unlinkArming = UnlinkActor::Arming{actsAtUnlink ? op.listenerNotice % 3 : -1, op.listenerChoice};
     m_deleter->actsAtRunEnd = true;
     m_emptiedRefilled = false;
+    m_answered = -1;
     m_creating = op.type == Type::CREATE_VARIABLE || op.type == Type::CREATE_CONSTRAINT;
     const bool applied = perform(op);
     m_creating = false;
@@ -339,6 +340,8 @@ bool OperationSession::apply(const Operation& op) {
       checkDynamicDomains(OperationSequence::describe(op));
       checkSwitching(OperationSequence::describe(op), m_tally.checked != checkedBefore);
       countSwitching(op);
+      const bool answered = m_answered == 1;
+      checkNextRuns(OperationSequence::describe(op), m_answered < 0 ? nullptr : &answered);
     }
     return applied;
   } catch (const Error& e) {
@@ -347,6 +350,44 @@ bool OperationSession::apply(const Operation& op) {
     fail("threw", OperationSequence::describe(op) + " threw: " + e.what());
   }
   return true;
+}
+
+// The listeners are disarmed: what the engine forecasts of the next propagate() holds (proven
+// inconsistent, it answers false; neither that nor pending, true, changing nothing, unheard), and
+// a second propagate() right after answers alike, changing nothing and telling of no change.
+// Made only where it cannot change the session's course when the engine is right: with nothing
+// pending, or right after the operation's own propagate(). A listener's reset of what a failed
+// run emptied leaves the refill to the next run.
+void OperationSession::checkNextRuns(const std::string& what, const bool* answered) {
+  const bool proven = m_engine->provenInconsistent(), pending = m_engine->pending();
+  if (m_failure.any() || m_emptiedRefilled || (pending && answered == nullptr))
+    return;
+  const std::string forecast = std::string(proven ? "proven inconsistent" : "neither proven inconsistent") +
+                               (pending ? ", pending," : " nor pending") + " after " + what + ", ";
+  std::string picture = runPicture(*m_engine);
+  std::size_t heard = m_heard->heard().size();
+  const bool answer = m_engine->propagate();
+  if (proven && answer)
+    return fail("forecast", forecast + "the next propagate() answered true");
+  if (!proven && !pending && (!answer || runPicture(*m_engine) != picture || m_heard->heard().size() != heard))
+    return fail("forecast", forecast + "the next propagate() answered " + (answer ? "true" : "false") +
+                                " and changed " + (runPicture(*m_engine) != picture ? "the network" : "nothing") +
+                                ", heard " + std::to_string(m_heard->heard().size() - heard) + " notices");
+  for (int run = answered == nullptr ? 1 : 0; run < 2; ++run) {
+    const bool first = run == 0 ? *answered : answer;
+    const bool again = run == 0 ? answer : m_engine->propagate();
+    const std::string change = changeHeardSince(*m_heard, heard);
+    const std::string second = std::string("a propagate() right after one that answered ") +
+                               (first ? "true" : "false") + ", after " + what + ", ";
+    if (again != first)
+      return fail("answers differ", second + "answered the opposite");
+    if (runPicture(*m_engine) != picture)
+      return fail("second run changed", second + "changed the network");
+    if (!change.empty())
+      return fail("second run changed", second + "told of " + change);
+    picture = runPicture(*m_engine);
+    heard = m_heard->heard().size();
+  }
 }
 
 void OperationSession::checkMirror(const std::string& what) {
@@ -362,9 +403,12 @@ void OperationSession::checkMirror(const std::string& what) {
 bool OperationSession::perform(const Operation& op) {
   const std::string what = OperationSequence::describe(op);
   switch (op.type) {
-  case Type::PROPAGATE:
-    propagated(propagateThroughFailure(what), what);
+  case Type::PROPAGATE: {
+    const bool answer = propagateThroughFailure(what);
+    m_answered = answer ? 1 : 0;
+    propagated(answer, what);
     return true;
+  }
   case Type::SPECIFY: {
     if (!activeVariable(op.target) || op.values.empty() || op.values.size() > 2)
       return false;
@@ -895,56 +939,24 @@ std::vector<OperationSession::Part> OperationSession::independentParts(const std
 }
 
 bool OperationSession::solve(const Part& part, std::map<int, std::set<int> >& support) const {
-  const std::vector<ConstraintEntry>& catalogue = constraintCatalogue();
-  const std::vector<int>& vars = part.variables;
-  std::map<int, std::size_t> depthOf;
-  for (std::size_t i = 0; i < vars.size(); ++i)
-    depthOf[vars[i]] = i;
-  // Each constraint is tested as soon as its whole scope has a value.
-  std::vector<std::vector<int> > readyAt(vars.size());
-  for (int c : part.constraints) {
-    std::size_t deepest = 0;
-    for (int v : m_constraints.at(c).scope)
-      deepest = std::max(deepest, depthOf[v]);
-    readyAt[deepest].push_back(c);
-  }
-  std::vector<std::vector<int> > domains;
-  std::size_t unsupported = 0;
-  for (int v : vars) {
+  std::map<int, std::size_t> positionOf;
+  std::vector<std::vector<int> > candidates;
+  for (int v : part.variables) {
+    positionOf[v] = candidates.size();
     const std::set<int> allowed = m_variables.at(v).allowed();
-    domains.push_back(std::vector<int>(allowed.begin(), allowed.end()));
-    unsupported += allowed.size();
+    candidates.emplace_back(allowed.begin(), allowed.end());
   }
-  std::vector<int> value(vars.size());
-  bool anySolution = false;
-  std::function<void(std::size_t)> assign = [&](std::size_t depth) {
-    if (unsupported == 0 && anySolution)
-      return;
-    if (depth == vars.size()) {
-      anySolution = true;
-      for (std::size_t i = 0; i < vars.size(); ++i)
-        if (support[vars[i]].insert(value[i]).second)
-          --unsupported;
-      return;
-    }
-    for (int v : domains[depth]) {
-      value[depth] = v;
-      bool holds = true;
-      for (int c : readyAt[depth]) {
-        const ModelConstraint& mc = m_constraints.at(c);
-        std::vector<double> assignment;
-        for (int s : mc.scope)
-          assignment.push_back(value[depthOf[s]]);
-        if (!catalogue[static_cast<std::size_t>(mc.entry)].meaning(assignment, mc.data)) {
-          holds = false;
-          break;
-        }
-      }
-      if (holds)
-        assign(depth + 1);
-    }
-  };
-  assign(0);
+  std::vector<SearchedConstraint> searched;
+  for (int c : part.constraints) {
+    const ModelConstraint& mc = m_constraints.at(c);
+    searched.push_back(SearchedConstraint{&constraintCatalogue().at(static_cast<std::size_t>(mc.entry)), {}, mc.data});
+    for (int v : mc.scope)
+      searched.back().scope.push_back(positionOf.at(v));
+  }
+  std::vector<std::set<int> > found;
+  const bool anySolution = searchSolutions(candidates, searched, found);
+  for (std::size_t i = 0; i < found.size(); ++i)
+    support[part.variables[i]].insert(found[i].begin(), found[i].end());
   return anySolution;
 }
 

@@ -322,6 +322,9 @@ private:
   bool allOn(const Part& part) const;
   // After every operation: who is on and off, and, unless it propagated, the values kept.
   void checkSwitching(const std::string& what, bool propagated);
+  // After every operation: the next propagate() answers as the engine forecast, and a second one
+  // alike, changing nothing (see the source). `answered`: the operation's own propagate(), if any.
+  void checkNextRuns(const std::string& what, const bool* answered);
   // Counts the switching operation in the tally.
   void countSwitching(const OperationSequence::Operation& op);
   bool keepsActivity(const std::string& what);
@@ -403,6 +406,7 @@ private:
   bool m_takingBack = false;
   bool m_emptiedRefilled = false;    // a listener reset what a failed run emptied, in this operation
   bool m_propagateOperation = false; // a listener may fail at any notice (see mayFailAnywhere())
+  int m_answered = -1;               // what the operation's own propagate() answered (1 true, 0 false)
   std::vector<Id<Constraint> > m_listenerMade;
   int m_listenerMadeCount = 0;
   // Listeners' constraints are numbered from here, after every number the client's may get.

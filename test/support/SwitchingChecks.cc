@@ -72,14 +72,15 @@ bool OperationSession::allOn(const Part& part) const {
 }
 
 // A propagation has checked the values kept already. While the engine holds a variable emptied
-// (the client specified a value it had narrowed away, or a run answered false), the next run
-// starts by relaxing the emptied variables, and what a constraint set aside in the failed run
-// narrowed may stand till then: the parts that hold an emptied variable are left to that run,
-// and the others are judged with the constraints held violated still in place.
+// (the client specified a value it had narrowed away, or a run answered false), or has work
+// pending (such a variable switched off since), the next run starts by relaxing the emptied
+// variables, and what a constraint set aside in the failed run narrowed may stand till then: the
+// parts that hold an emptied variable are left to that run, and the others are judged with the
+// constraints held violated still in place.
 void OperationSession::checkSwitching(const std::string& what, bool propagated) {
   if (m_failure.any() || !keepsActivity(what) || propagated)
     return;
-  if (!m_engine->hasEmptyVariables()) {
+  if (!m_engine->hasEmptyVariables() && !m_engine->pending()) {
     keepsSolutions(independentParts(liveNetwork(true)), true, what);
     return;
   }

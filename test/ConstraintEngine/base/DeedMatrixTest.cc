@@ -13,6 +13,7 @@
 #include "ConstraintEngine/base/ConstraintEngineListener.hh"
 #include "ConstraintEngine/base/ConstraintType.hh"
 #include "ConstraintEngine/base/ViolationMgr.hh"
+#include "ConstraintEngine/component/AllDiffConstraints.hh"
 #include "ConstraintEngine/component/Constraints.hh"
 #include "ConstraintEngine/component/DataTypes.hh"
 #include "ConstraintEngine/component/Domains.hh"
@@ -22,6 +23,7 @@
 #include "Utils/Entity.hh"
 #include "Utils/Error.hh"
 #include "Utils/IdTable.hh"
+#include "Utils/LabelStr.hh"
 #include "support/ConstraintCatalogue.hh"
 #include "support/MirrorListener.hh"
 #include "support/NetworkSnapshot.hh"
@@ -42,6 +44,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -261,9 +264,11 @@ private:
  * picture the engine, and the late recorder hears each object's notices in the first one's order;
  * a refusal is thrown to the deed, inside a destructor too, and nothing is printed but by the
  * failure point (a listener's failure that could not leave); a creation made after a failure
- * stands; no run leaks into a later call; once all is switched on and propagated, the answer and
- * the domains are a fresh engine's over the surviving model, which holds nothing a creation taken
- * back made; and nothing is left behind.
+ * stands; no run leaks into a later call; the next propagate() answers as the engine forecast
+ * (whatever is switched off), a second one right after alike, changing nothing and telling of no
+ * change, and a true answer keeps every value a solution uses; once all is switched on and
+ * propagated, the answer and the domains are a fresh engine's over the surviving model, which
+ * holds nothing a creation taken back made; and nothing is left behind.
  */
 class Case {
 public:
@@ -280,6 +285,10 @@ public:
   // What the networks, calls and deeds make is the test's own: all it may delete with `delete`.
   VarId interval(const char* name, double lb, double ub, bool real);
   VarId enumeration(const char* name, const std::list<double>& values, bool open);
+  // By type name, a string variable over its type's base (open, holding nothing); with `new`, a
+  // closed symbol enumeration of {plum, teal}.
+  VarId strings(const char* name);
+  VarId symbols(const char* name);
   // Runs a later, unrelated call that never propagates, with the listeners disarmed: no run owed
   // before it may start inside it.
   void unrelatedCall() {
@@ -288,6 +297,9 @@ public:
     createVariable();
     m_unrelated = false;
   }
+  // Whether the deed was done (or the listener failed in its place); never in a probe.
+  bool deedDone() const { return m_done; }
+  const HeardCounter& counter() const { return *m_counter; }
   // From the first recorder at the first run of the call: fails there (see Call::failsInRun).
   void failInRun() { m_failInRun = true; }
   void createVariable() {
@@ -370,12 +382,13 @@ private:
   }
   struct Forecast {
     bool inconsistent, pending;
-    bool switchedOff; // something is off but for violations and retirements
     std::string picture;
     std::size_t heard;
   };
   Forecast forecast();
   void checkForecast(const Forecast& told, bool answer);
+  bool propagateTwice(const Forecast& told);
+  void keepsSolutionValues();
   void settle();
   void compareWithFresh(bool answer);
 
@@ -672,6 +685,50 @@ void emptiedOff(Case& c) {
     c.v['e']->remove(member);
   c.v['e']->deactivate();
 }
+// A variable the run narrowed but `a` (which the call specified), active and no part, whose
+// current domain lost a value of its base; the first of `preferred` that fits, else of the network.
+VarId narrowedOther(Case& c, const Scope& preferred) {
+  Scope candidates(preferred);
+  candidates.insert(candidates.end(), c.ce().getVariables().begin(), c.ce().getVariables().end());
+  for (const VarId& v : candidates)
+    if (v != c.v['a'] && v->isActive() && !isPart(v) && !std::isnan(lostValue(v)))
+      return v;
+  return VarId();
+}
+// A one-value domain of the variable's kind, at the value.
+AbstractDomain* oneValue(const VarId& v, double value) {
+  const AbstractDomain& base = v->baseDomain();
+  if (base.isEnumerated())
+    return new EnumeratedDomain(base.getDataType(), std::list<double>{value});
+  if (base.minDelta() >= 1)
+    return new IntervalIntDomain(static_cast<int>(value), static_cast<int>(value), base.getDataType());
+  return new IntervalDomain(value, value, base.getDataType());
+}
+// A string variable whose open base holds nothing, a label it lacks removed from it, beside symbols.
+void stringLacking(Case& c) {
+  c.v['t'] = c.symbols("t");
+  c.v['g'] = c.strings("g");
+  c.make("leq", true, c.scope("ab"));
+  c.ce().propagate();
+  c.v['g']->remove(LabelStr("blue"));
+}
+// An all-different over strings and symbols, made with `new`, which its member refuses; the client
+// catches the refusal. Without a deed, it leaves the engine as it was, owing no run.
+void newRefused(Case& c) {
+  const NetworkSnapshot before(c.ce(), c.counter());
+  try {
+    const Making during(c.making);
+    new AllDiffConstraint("allDiff", "Default", c.id(), c.scope("ggt"));
+    c.fail("an all-different over strings and symbols was made");
+  } catch (const Error& e) {
+    if (e.getCondition().find("canBeCompared") == std::string::npos)
+      throw;
+  }
+  const std::string changed = before.differenceFrom(NetworkSnapshot(c.ce(), c.counter()), true);
+  if (!c.deedDone() && !changed.empty())
+    c.fail("a refused new changed the network: " + changed);
+}
+
 void deleteEmptied(Case& c) {
   for (const VarId& v : c.ce().getViolationMgr().getEmptyVariables())
     if (!isPart(v))
@@ -738,6 +795,33 @@ const std::vector<Call>& calls() {
       {"deactivate constraint", nothing, [](Case& c) { c.switchOff(c.k['c']); }, nullptr},
       {"undoDeactivation constraint", [](Case& c) { c.k.count('s') ? void() : c.switchOff(c.k['s'] = c.k['c']); },
        [](Case& c) { c.switchOn(c.k['s']); }, nullptr},
+      // A variable specified and propagated, specified again to a value its domain lost that the
+      // rest of the network admits.
+      {"specify again, emptying", [](Case& c) { narrowed(c), c.ce().propagate(); },
+       [](Case& c) { c.v['a']->specify(c.narrow - 2); }, nullptr},
+      // What a switched-off constraint narrowed stays: a variable of its scope specified past it empties.
+      {"specify emptying beside a switched-off constraint",
+       [](Case& c) { narrowed(c), c.ce().propagate(), c.switchOff(c.k['c']); },
+       [](Case& c) {
+         const VarId target = narrowedOther(c, c.k['c']->getScope());
+         if (target.isId())
+           target->specify(lostValue(target));
+       },
+       nullptr},
+      // Violations allowed, a base restricted to a value the current domain lost.
+      {"restrictBaseDomain emptying with violations allowed",
+       [](Case& c) { c.ce().setAllowViolations(true), narrowed(c), c.ce().propagate(); },
+       [](Case& c) {
+         const VarId target = narrowedOther(c, {});
+         if (target.isId())
+           target->restrictBaseDomain(*std::unique_ptr<AbstractDomain>(oneValue(target, lostValue(target))));
+       },
+       nullptr},
+      // Emptied by the client, then switched off: what its narrowing took elsewhere comes back.
+      {"deactivate an emptied variable",
+       [](Case& c) { narrowed(c), c.ce().propagate(), c.v['a']->specify(c.narrow - 2); },
+       [](Case& c) { c.v['a']->deactivate(); }, nullptr},
+      {"new refused after removing what an open base lacks", stringLacking, newRefused, MADE_REFUSED},
   };
   return sl_calls;
 }
@@ -760,6 +844,8 @@ Case::Case(const Coordinates& at, Outcome& outcome)
     : m_at(at), m_outcome(outcome), m_schema(new CESchema()), m_engine(new ConstraintEngine(m_schema->getId())) {
   m_schema->registerDataType((new IntDT())->getId());
   m_schema->registerDataType((new FloatDT())->getId());
+  m_schema->registerDataType((new StringDT())->getId());
+  m_schema->registerDataType((new SymbolDT())->getId());
   registerCatalogue(*m_schema);
   m_schema->registerConstraintType((new ConcreteConstraintType<EqualConstraint>("eqE", "Equal", false))->getId());
   new DefaultPropagator("Default", id()); // owned by the engine
@@ -791,6 +877,22 @@ VarId Case::enumeration(const char* name, const std::list<double>& values, bool 
   if (!open)
     domain.close();
   const VarId made = variableOver(id(), domain, name);
+  m_owned.insert(made->getKey());
+  return made;
+}
+
+VarId Case::strings(const char* name) {
+  const VarId made = ce().createVariable("string", StringDomain(StringDT::instance()), false, true, name,
+                                         Id<Entity>::noId(), ConstrainedVariable::NO_INDEX);
+  m_owned.insert(made->getKey());
+  return made;
+}
+
+VarId Case::symbols(const char* name) {
+  const Making during(making);
+  const VarId made = variableOver(
+      id(), SymbolDomain(std::list<double>{LabelStr("plum").getKey(), LabelStr("teal").getKey()}, SymbolDT::instance()),
+      name);
   m_owned.insert(made->getKey());
   return made;
 }
@@ -1118,27 +1220,15 @@ void Case::checkPrinted() {
 
 // What the engine tells of the next propagate() before it, and what it may not change.
 Case::Forecast Case::forecast() {
-  std::ostringstream picture;
-  for (const VarId& var : ce().getVariables())
-    picture << var->getKey() << " " << var->lastDomain().toString() << (var->isActive() ? "" : " off")
-            << (var->specifiedFlag() ? " specified" : "") << "\n";
-  for (const ConId& con : ce().getConstraints())
-    picture << con->getKey() << (con->isActive() ? "" : " off") << (con->isRetired() ? " retired" : "")
-            << (ce().isViolated(con) ? " violated" : "") << "\n";
-  const bool switchedOff =
-      std::any_of(ce().getVariables().begin(), ce().getVariables().end(), inactive) ||
-      std::any_of(ce().getConstraints().begin(), ce().getConstraints().end(),
-                  [this](const ConId& k) { return !k->isActive() && !k->isRetired() && !ce().isViolated(k); });
-  return Forecast{ce().provenInconsistent(), ce().pending(), switchedOff, picture.str(), m_counter->heard().size()};
+  return Forecast{ce().provenInconsistent(), ce().pending(), runPicture(ce()), m_counter->heard().size()};
 }
 
-// Proven inconsistent while nothing is switched off, the next propagate() answers false (the
-// narrowing of what is off stays, and the relaxation that run starts with may give it back);
-// neither that nor pending, it answers true and changes nothing, unheard.
+// Proven inconsistent, the next propagate() answers false, whatever is switched off; neither
+// that nor pending, it answers true and changes nothing, unheard.
 void Case::checkForecast(const Forecast& told, bool answer) {
   const std::string when = std::string(told.inconsistent ? "proven inconsistent" : "neither proven inconsistent") +
                            (told.pending ? ", pending," : " nor pending") + " after the call, the next propagate ";
-  if (told.inconsistent && !told.switchedOff && answer)
+  if (told.inconsistent && answer)
     fail(when + "answered true");
   else if (!told.inconsistent && !told.pending && !answer)
     fail(when + "answered false");
@@ -1146,6 +1236,118 @@ void Case::checkForecast(const Forecast& told, bool answer) {
     fail(when + "changed the network");
   else if (!told.inconsistent && !told.pending && m_counter->heard().size() != told.heard)
     fail(when + "was heard");
+}
+
+// The first line of two pictures that differs, "before" against "after".
+std::string firstDifference(const std::string& before, const std::string& after) {
+  std::istringstream was(before), now(after);
+  std::string a, b;
+  while (std::getline(was, a) && std::getline(now, b))
+    if (a != b)
+      return "was \"" + a + "\", now \"" + b + "\"";
+  return "a line more or fewer";
+}
+
+// The next propagate() after a client call answers as the engine forecast; a second one right
+// after answers alike, changing nothing and telling of no change; a true answer keeps every value
+// a solution uses.
+bool Case::propagateTwice(const Forecast& told) {
+  const bool answer = ce().propagate();
+  checkForecast(told, answer);
+  const std::string picture = runPicture(ce());
+  const std::size_t heard = m_counter->heard().size();
+  const bool again = ce().propagate();
+  const std::string second =
+      std::string("a second propagate with nothing between, after ") + (answer ? "true" : "false") + ", ";
+  std::string change;
+  if (again != answer)
+    fail(second + "answered the opposite");
+  else if (runPicture(ce()) != picture)
+    fail(second + "changed the network: " + firstDifference(picture, runPicture(ce())));
+  else if (!(change = changeHeardSince(*m_counter, heard)).empty())
+    fail(second + "told of a change: " + change);
+  if (answer)
+    keepsSolutionValues();
+  return answer;
+}
+
+// The integers a variable of numbers may take in a solution: those of its base domain (at most
+// fifty from zero), at the value specified when it is.
+std::vector<int> integersOf(const VarId& v) {
+  const AbstractDomain& base = v->baseDomain();
+  std::vector<int> result;
+  if (base.isEmpty() || !base.isNumeric())
+    return result;
+  const int lb = static_cast<int>(std::min(51.0, std::max(-50.0, std::floor(base.getLowerBound()))));
+  const int ub = static_cast<int>(std::max(-51.0, std::min(50.0, std::ceil(base.getUpperBound()))));
+  for (int i = lb; i <= ub; ++i)
+    if (base.isMember(i) && (!v->specifiedFlag() || base.compareEqual(v->getSpecifiedValue(), i)))
+      result.push_back(i);
+  return result;
+}
+
+// A true answer keeps every value a solution of the network uses: the test's variables over their
+// base domains (at the value specified), the constraints it made that stand, but those held
+// violated (or a part of them): the switched-off ones too, whose narrowing stays. Judged over the
+// integers, part by part (a part without solution leaves its values unjudged), but for parts
+// holding an open enumeration, which may gain any value.
+void Case::keepsSolutionValues() {
+  std::vector<VarId> vars;
+  std::map<int, std::size_t> positionOf;
+  for (const VarId& var : ce().getVariables())
+    if (!isPart(var))
+      positionOf[var->getKey()] = vars.size(), vars.push_back(var);
+  std::set<int> violated;
+  for (const ConId& con : ce().getConstraints())
+    if (ce().isViolated(con))
+      violated.insert(isPart(con) ? con->standingOwner()->getKey() : con->getKey());
+  std::vector<SearchedConstraint> searched;
+  for (const Made& made : m_made) {
+    if (!made.id.isValid() || made.id->isDiscarded() || violated.count(made.id->getKey()) != 0)
+      continue;
+    searched.push_back(SearchedConstraint{&entryNamed(made.name == "eqE" ? "eq" : made.name), {}, {}});
+    for (const VarId& var : made.scope)
+      searched.back().scope.push_back(positionOf.at(var->getKey()));
+  }
+  std::vector<std::size_t> root(vars.size());
+  std::iota(root.begin(), root.end(), 0);
+  const std::function<std::size_t(std::size_t)> find = [&](std::size_t i) {
+    return root[i] == i ? i : root[i] = find(root[i]);
+  };
+  for (const SearchedConstraint& con : searched)
+    for (std::size_t v : con.scope)
+      root[find(v)] = find(con.scope.front());
+  for (std::size_t part = 0; part < vars.size(); ++part) {
+    if (find(part) != part)
+      continue;
+    std::vector<std::size_t> members; // positions in vars
+    std::map<std::size_t, std::size_t> inPart;
+    for (std::size_t i = 0; i < vars.size(); ++i)
+      if (find(i) == part)
+        inPart[i] = members.size(), members.push_back(i);
+    if (std::any_of(members.begin(), members.end(), [&](std::size_t i) { return isOpen(vars[i]); }))
+      continue;
+    std::vector<std::vector<int> > candidates;
+    for (std::size_t i : members)
+      candidates.push_back(integersOf(vars[i]));
+    std::vector<SearchedConstraint> local;
+    for (const SearchedConstraint& con : searched)
+      if (find(con.scope.front()) == part) {
+        local.push_back(SearchedConstraint{con.entry, {}, {}});
+        for (std::size_t v : con.scope)
+          local.back().scope.push_back(inPart.at(v));
+      }
+    std::vector<std::set<int> > support;
+    if (!searchSolutions(candidates, local, support))
+      continue;
+    for (std::size_t j = 0; j < members.size(); ++j) {
+      const VarId& var = vars[members[j]];
+      for (int value : support[j])
+        if (var->isActive() && !var->lastDomain().isMember(value))
+          return fail("a true answer left " + var->getName().toString() + " " + var->lastDomain().toString() +
+                      " without " + std::to_string(value) + ", which a solution uses");
+    }
+  }
 }
 
 // What a deed emptied by specifying is reset, everything the test switched off is switched on
@@ -1164,7 +1366,7 @@ void Case::settle() {
                        std::any_of(constraints.begin(), constraints.end(), [this](const ConId& k) { return offByTest(k) > 0; });
     Forecast told = forecast();
     if (calls) {
-      checkForecast(told, ce().propagate());
+      propagateTwice(told);
       if (m_runOpen)
         fail("a run heard commenced in the propagate after the call was not heard to end");
     }
@@ -1176,9 +1378,9 @@ void Case::settle() {
     for (const ConId& con : constraints)
       for (int n = offByTest(con); n > 0; --n)
         switchOn(con);
-    const bool answer = ce().propagate();
-    if (!calls)
-      checkForecast(told, answer);
+    if (calls)
+      told = forecast();
+    const bool answer = propagateTwice(told);
     if (m_runOpen)
       fail("a run heard commenced in the final propagate was not heard to end");
     checkListeners("after the final propagate");
@@ -1266,7 +1468,8 @@ void Case::compareWithFresh(bool answer) {
 // ---- Running the cases.
 
 Outcome runCase(const Coordinates& at) {
-  FloatDT::instance(), IntDT::instance(), BoolDT::instance(); // shared for the whole process
+  // Shared for the whole process.
+  FloatDT::instance(), IntDT::instance(), BoolDT::instance(), StringDT::instance(), SymbolDT::instance();
   const std::size_t entities = Entity::liveCount(), handles = IdTable::size();
   Outcome outcome;
   try {
