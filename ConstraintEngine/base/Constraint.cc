@@ -92,7 +92,7 @@ void Constraint::made() {
   m_constraintEngine->endMaking(getKey(), false, true);
   checkScopeStands(m_variables[0]);
   // Its class may still refuse it; a composite's making is no clean one.
-  m_constraintEngine->noteMadeOnClean(getKey(), ConstraintEngine::CleanMark{true, 0, 0});
+  m_constraintEngine->noteMadeOnClean(getKey(), ConstraintEngine::CleanMark{true, 0, 0, 0});
 }
 
 void Constraint::checkScopeStands(const Id<ConstrainedVariable>& variable) const {
