@@ -83,10 +83,9 @@ bool ConstraintEngine::endPropagation(bool result) {
   m_loosened = false;
   m_lastAnswer = result;
   // A false answer over domains a deed told of the failure refilled (a reset, a relaxation)
-  // proves nothing, nor one at the violation limit, whose next run's relaxation may refill what
-  // the constraint held violated emptied: the next run is pending.
-  const bool proves = hasEmptyVariables() && !(getAllowViolations() && !canContinuePropagation());
-  m_changesAtAnswer = result || proves ? m_changes : m_changes - 1;
+  // proves nothing: the next run is pending. At the violation limit, what the failure emptied
+  // stays empty until something changes.
+  m_changesAtAnswer = result || hasEmptyVariables() ? m_changes : m_changes - 1;
   return result;
 }
 

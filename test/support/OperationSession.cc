@@ -310,7 +310,9 @@ bool OperationSession::apply(const Operation& op) {
   try {
     if (m_pads)
       pad();
-    m_lastSetAside = Id<Constraint>();
+    // The culprit of a false answer stands while the engine answers by it.
+    if (!m_engine->provenInconsistent())
+      m_lastSetAside = Id<Constraint>();
     m_added.clear();
     m_listenerMade.clear();
     const unsigned long checkedBefore = m_tally.checked;
@@ -375,10 +377,6 @@ void OperationSession::checkNextRuns(const std::string& what, const bool* answer
                                 ", heard " + std::to_string(m_heard->heard().size() - heard) + " notices");
   for (int run = answered == nullptr ? 1 : 0; run < 2; ++run) {
     const bool first = run == 0 ? *answered : answer;
-    // A false answer the engine itself calls pending (at the violation limit, the one case not
-    // yet settled) leaves the next run free to go on.
-    if (!first && (run == 0 ? pending : m_engine->pending()))
-      return;
     const bool again = run == 0 ? answer : m_engine->propagate();
     const std::string change = changeHeardSince(*m_heard, heard);
     const std::string second = std::string("a propagate() right after one that answered ") +

@@ -1254,10 +1254,6 @@ std::string firstDifference(const std::string& before, const std::string& after)
 bool Case::propagateTwice(const Forecast& told) {
   const bool answer = ce().propagate();
   checkForecast(told, answer);
-  // A false answer the engine itself calls pending (at the violation limit, the one case not yet
-  // settled) leaves the next run free to go on.
-  if (!answer && ce().pending())
-    return answer;
   const std::string picture = runPicture(ce());
   const std::size_t heard = m_counter->heard().size();
   const bool again = ce().propagate();

@@ -271,14 +271,17 @@ TEST_F(ViolationTest, ABaseChangeThatEmptiesLeavesTheNextRunToSetTheCulpritAside
 
 // At the limit, the constraint reaching it leaves its domain emptied and the call answers false;
 // the next run's relaxation may refill it, so the engine says pending, never proven.
-TEST_F(ViolationTest, AFailureAtTheLimitIsPendingNotProven) {
+// At the limit, what the failure emptied stays empty: the next run answers alike, changing nothing.
+TEST_F(ViolationTest, AFailureAtTheLimitIsProvenAndStays) {
   registerCatalogue(*m_schema);
   m_engine->getViolationMgr().setMaxViolationsAllowed(1);
   const Id<ConstrainedVariable> x = floatVar("x", 3, 3.0000045), y = floatVar("y", 0.3, 0.300002);
   m_engine->createConstraint("LessThan", makeScope(x, y));
   EXPECT_TRUE(m_engine->hasEmptyVariables());
-  EXPECT_FALSE(m_engine->provenInconsistent());
-  EXPECT_TRUE(m_engine->pending());
+  EXPECT_TRUE(m_engine->provenInconsistent());
+  EXPECT_FALSE(m_engine->pending());
+  EXPECT_FALSE(expectForecastHolds("at the limit"));
+  EXPECT_TRUE(x->lastDomain().isEmpty());
 }
 
 } // namespace
