@@ -410,6 +410,8 @@ private:
   // again, and, if `relaxes`, what the variable's constraints narrowed widens (a reset's own
   // relaxation does that).
   void heedMovedValue(bool relaxes);
+  // Tells every constraint standing on the variable the notice; false once the variable went.
+  bool tellConstraints(void (Constraint::*notice)(), const LifeWatch<ConstrainedVariable>& watch);
   // Refuses a reset of an interval to a domain that does not hold the current one, before
   // anything changes: an interval only widens (an enumeration takes a narrower domain's members).
   // False when refused.

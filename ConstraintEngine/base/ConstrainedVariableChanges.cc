@@ -371,13 +371,8 @@ void ConstrainedVariable::open() {
   const LifeWatch<ConstrainedVariable> watch(m_id);
   // Before the current domain widens, so that the relaxation also reaches through a constraint
   // that was retired over the closed base.
-  const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
-  for (const ConstraintEntry& entry : entries) {
-    if (entry.first.isValid() && !entry.first->isDiscarded())
-      entry.first->notifyBaseDomainOpened();
-    if (watch.gone())
-      return;
-  }
+  if (!tellConstraints(&Constraint::notifyBaseDomainOpened, watch))
+    return;
   // Whoever hears of a constraint coming back, or of the opening, may specify the variable: its
   // value stands as one specified before. One that closed the base again (closing it, or
   // restricting it to a closed domain) left the current domain within it: it stays closed.
@@ -480,17 +475,24 @@ bool ConstrainedVariable::widensCurrent(const AbstractDomain& domain) const {
   return !std::includes(members.begin(), members.end(), given.begin(), given.end());
 }
 
+bool ConstrainedVariable::tellConstraints(void (Constraint::*notice)(), const LifeWatch<ConstrainedVariable>& watch) {
+  // A copy: whoever hears may add or remove constraints of the variable.
+  const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
+  for (const ConstraintEntry& entry : entries) {
+    if (entry.first.isValid() && !entry.first->isDiscarded())
+      (entry.first.operator->()->*notice)();
+    if (watch.gone())
+      return false;
+  }
+  return true;
+}
+
 void ConstrainedVariable::heedMovedValue(bool relaxes) {
   // Whoever hears of a constraint coming back, or of the relaxation, may delete the variable.
   const Id<ConstrainedVariable> self = m_id;
   const LifeWatch<ConstrainedVariable> watch(self);
-  const std::vector<ConstraintEntry> entries(m_constraints.begin(), m_constraints.end());
-  for (const ConstraintEntry& entry : entries) {
-    if (entry.first.isValid() && !entry.first->isDiscarded())
-      entry.first->notifyValueMoved();
-    if (watch.gone())
-      return;
-  }
+  if (!tellConstraints(&Constraint::notifyValueMoved, watch))
+    return;
   if (relaxes) {
     const Id<ConstraintEngine> engine = m_constraintEngine;
     engine->relaxFromWidened(self);

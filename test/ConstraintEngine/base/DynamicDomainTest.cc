@@ -28,6 +28,17 @@ protected:
   Id<ConstrainedVariable> openVar(const char* name, const std::list<double>& values) {
     return openEnum(name, values, FloatDT::instance());
   }
+  // A new string variable holding the texts, open to insertion or closed.
+  Id<ConstrainedVariable> strings(const char* name, const std::list<const char*>& texts, bool open) {
+    StringDomain dom(StringDT::instance());
+    for (const char* text : texts)
+      dom.insert(text);
+    if (!open)
+      dom.close();
+    return (new Variable<StringDomain>(engine(), dom, false, true, name, Id<Entity>::noId(),
+                                       ConstrainedVariable::NO_INDEX))
+        ->getId();
+  }
   Constraint* equal(const Id<ConstrainedVariable>& a, const Id<ConstrainedVariable>& b) {
     return new EqualConstraint("Equal", "Default", engine(), makeScope(a, b));
   }
@@ -61,16 +72,6 @@ TEST_F(DynamicDomainTest, AnOpenVariableTakesWhatItsBaseHoldsAndClosingCutsTheRe
   EXPECT_EQ(members(u), "float:CLOSED{6}");
   delete uw;
 
-  const auto strings = [this](const char* name, std::list<const char*> texts, bool open) {
-    StringDomain dom(StringDT::instance());
-    for (const char* text : texts)
-      dom.insert(text);
-    if (!open)
-      dom.close();
-    return (new Variable<StringDomain>(engine(), dom, false, true, name, Id<Entity>::noId(),
-                                       ConstrainedVariable::NO_INDEX))
-        ->getId();
-  };
   Id<ConstrainedVariable> s = strings("s", {"blue"}, true), k = strings("k", {"blue", "red"}, false);
   equal(s, k);
   EXPECT_TRUE(m_engine->propagate());
@@ -140,16 +141,6 @@ TEST_F(DynamicDomainTest, OpeningGivesTheBaseValuesBack) {
 // was given: an insertion reaches its current domain, closing keeps it, and reopening gives back
 // what a switched-off constraint narrowed, as for numbers.
 TEST_F(DynamicDomainTest, AStringVariableTakesWhatIsInsertedAndWhatOpeningGivesBack) {
-  const auto strings = [this](const char* name, std::list<const char*> texts, bool open) {
-    StringDomain dom(StringDT::instance());
-    for (const char* text : texts)
-      dom.insert(text);
-    if (!open)
-      dom.close();
-    return (new Variable<StringDomain>(engine(), dom, false, true, name, Id<Entity>::noId(),
-                                       ConstrainedVariable::NO_INDEX))
-        ->getId();
-  };
   Id<ConstrainedVariable> x = strings("x", {"blue"}, true), e = strings("e", {}, true);
   x->insert(LabelStr("red").getKey());
   e->insert(LabelStr("red").getKey());
