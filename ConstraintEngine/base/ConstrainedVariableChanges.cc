@@ -302,7 +302,9 @@ void ConstrainedVariable::restrictBaseDomain(const AbstractDomain& dom) {
       return;
   }
   // Only a decided domain names a value to specify: a narrow real interval holds more than one.
-  if (specifies && !m_specifiedFlag) {
+  // Judged again from the state the listeners left: one that switched the variable off or took
+  // the value from its base leaves nothing to specify, the narrowed base standing.
+  if (specifies && !m_specifiedFlag && isActive() && holds(baseDomain(), dom.getSingletonValue())) {
     specify(dom.getSingletonValue());
     if (watch.gone())
       return;
