@@ -186,9 +186,9 @@ ConstraintEngine::CleanMark ConstraintEngine::makingMark(int firstKey) const {
 }
 
 void ConstraintEngine::noteMadeOnClean(int key, const CleanMark& before, bool takenBack) {
-  // Only its own registration happened: no listener's deed, no narrowing.
+  // Only its own making happened: no listener's deed, no narrowing.
   const bool alone = before.calls == m_callCount && before.narrowings == m_narrowingCount;
-  m_madeLast = MadeLast{key,           alone,   m_callCount,   m_narrowingCount, std::uncaught_exceptions(),
+  m_madeLast = MadeLast{key,          alone,          m_callCount, m_narrowingCount, std::uncaught_exceptions(),
                         before.dirty, before.changes, takenBack};
 }
 
