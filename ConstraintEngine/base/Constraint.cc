@@ -89,10 +89,11 @@ Constraint::Constraint(const LabelStr& name, const LabelStr& propagatorName,
 }
 
 void Constraint::made() {
+  const ConstraintEngine::CleanMark clean = m_constraintEngine->makingMark(getKey());
   m_constraintEngine->endMaking(getKey(), false, true);
   checkScopeStands(m_variables[0]);
-  // Its class may still refuse it; a composite's making is no clean one.
-  m_constraintEngine->noteMadeOnClean(getKey(), ConstraintEngine::CleanMark{true, 0, 0, 0});
+  // Its class may still refuse it, which must leave no work behind.
+  m_constraintEngine->noteMadeOnClean(getKey(), clean);
 }
 
 void Constraint::checkScopeStands(const Id<ConstrainedVariable>& variable) const {

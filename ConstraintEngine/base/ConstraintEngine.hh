@@ -181,17 +181,21 @@ public:
   };
   /// The mark now.
   CleanMark cleanMark() const { return CleanMark{m_dirty, m_callCount, m_narrowingCount, m_changes}; }
-  /// From a constraint's constructor once it stands, its class's constructor still to run: the
-  /// record refusedByClass() reads. Made with nothing else done meanwhile, its refusal by its class
+  /// The mark when the making keyed `firstKey` (the innermost) began, with the calls counted now:
+  /// what a making does itself (its members, its delegates) is no deed. Never clean for another.
+  CleanMark makingMark(int firstKey) const;
+  /// From a constraint's constructor once it stands, its class's constructor still to run, or
+  /// (`takenBack`) from a composite's destructor once its making was refused: the record
+  /// refusedByClass() reads. Made with nothing else done meanwhile, its refusal by its class
   /// leaves the engine as the mark found it, the record of the last answer included.
-  void noteMadeOnClean(int key, const CleanMark& before);
+  void noteMadeOnClean(int key, const CleanMark& before, bool takenBack = false);
   /// From a constraint's destructor: whether it goes because its class's constructor refused it,
-  /// the error now leaving: it is the constraint noted last, no call was made since, and an error
-  /// leaves that was not leaving when it was noted. One destroyed later, during another error's
-  /// unwinding, goes as an ordinary deletion.
+  /// the error now leaving: it is the constraint noted last, no call was made since, and it was
+  /// taken back or an error leaves that was not leaving when it was noted. One destroyed later,
+  /// during another error's unwinding, goes as an ordinary deletion.
   bool refusedByClass(int key) const {
     return m_madeLast.key == key && m_callCount == m_madeLast.calls &&
-           std::uncaught_exceptions() > m_madeLast.unwinding;
+           (m_madeLast.takenBack || std::uncaught_exceptions() > m_madeLast.unwinding);
   }
   /// From a constraint's destructor once refusedByClass() has gone: with nothing done since it stood
   /// on a clean engine, it leaves no work, as a refused creation by name does.
@@ -546,6 +550,7 @@ private:
   struct Making {
     int firstKey;
     std::size_t heldBefore;
+    CleanMark before;
   };
   // Notes the change a registration makes: none inside a making, whose end notes it once what it
   // made stands (a refused making changes nothing).
@@ -818,8 +823,8 @@ private:
   // Set when an admitted call owes a run (see oweRun()).
   bool m_runOwed = false;
   // The constraint last noted made (key 0: none), whether with nothing else done meanwhile, with
-  // the calls and narrowings counted and the errors leaving once it stood, and the mark's dirty
-  // flag and changes (see noteMadeOnClean()).
+  // the calls and narrowings counted and the errors leaving once it stood, the mark's dirty flag
+  // and changes, and whether its making was refused already (see noteMadeOnClean()).
   struct MadeLast {
     int key;
     bool onClean;
@@ -827,7 +832,8 @@ private:
     int unwinding;
     bool dirty;
     unsigned long changes;
-  } m_madeLast{0, false, 0, 0, 0, false, 0};
+    bool takenBack;
+  } m_madeLast{0, false, 0, 0, 0, false, 0, false};
   // The notices being told, nested: what is told meanwhile waits behind them (a call, which
   // m_scopeDepth counts too, holds nothing back).
   unsigned int m_tellingDepth = 0;

@@ -133,7 +133,7 @@ int ConstraintEngine::holdWhileMaking(const std::function<void()>& make) {
 void ConstraintEngine::beginMaking(int firstKey) {
   // Every notice the making causes waits, executions of a delegate's run included, so that no
   // listener acts on a half-made object; nothing is told before the outermost making ends.
-  m_makings.push_back(Making{firstKey, m_heldNotices.size()});
+  m_makings.push_back(Making{firstKey, m_heldNotices.size(), cleanMark()});
   ++m_holdingNotices;
 }
 
@@ -177,10 +177,19 @@ void ConstraintEngine::dropHeldSince(const Making& making) {
   // Its links stay unheard: their unlinks, as the take-back unwinds, are told to nobody.
 }
 
-void ConstraintEngine::noteMadeOnClean(int key, const CleanMark& before) {
-  // Only its own registration happened: no listener's deed, no narrowing.
+ConstraintEngine::CleanMark ConstraintEngine::makingMark(int firstKey) const {
+  if (m_makings.empty() || m_makings.back().firstKey != firstKey)
+    return CleanMark{true, 0, 0, 0};
+  CleanMark mark = m_makings.back().before;
+  mark.calls = m_callCount;
+  return mark;
+}
+
+void ConstraintEngine::noteMadeOnClean(int key, const CleanMark& before, bool takenBack) {
+  // Only its own making happened: no listener's deed, no narrowing.
   const bool alone = before.calls == m_callCount && before.narrowings == m_narrowingCount;
-  m_madeLast = MadeLast{key, alone, m_callCount, m_narrowingCount, std::uncaught_exceptions(), before.dirty, before.changes};
+  m_madeLast = MadeLast{key,          alone,          m_callCount, m_narrowingCount, std::uncaught_exceptions(),
+                        before.dirty, before.changes, takenBack};
 }
 
 void ConstraintEngine::forgetRefusedMaking(int key) {

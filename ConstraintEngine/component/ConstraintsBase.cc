@@ -168,10 +168,16 @@ CompositeConstraint::~CompositeConstraint() {
   // listener would find it half-made).
   if (m_made)
     return;
+  if (!m_constraintEngine.isValid()) {
+    if (!isDiscarded())
+      countRefused();
+    return;
+  }
+  const ConstraintEngine::CleanMark clean = m_constraintEngine->makingMark(getKey());
+  m_constraintEngine->endMaking(getKey(), true, false);
+  // Its going, as a constraint refused by its class, leaves the engine as its making found it.
   if (!isDiscarded())
-    countRefused();
-  if (m_constraintEngine.isValid())
-    m_constraintEngine->endMaking(getKey(), true, false);
+    m_constraintEngine->noteMadeOnClean(getKey(), clean, true);
 }
 
 void CompositeConstraint::handleExecute() {}

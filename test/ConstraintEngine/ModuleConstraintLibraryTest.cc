@@ -434,19 +434,6 @@ const ConstraintEntry* entryFor(const std::string& name) {
 // in the one after its emptied variables are given back their values, nor after its deletion.
 // Both ways of making it give the same verdict. A scope refused when made is refused when reached
 // later too, by opening, inserting into, restricting or closing a variable of an accepted one.
-// A known fault, not yet mended: a composite refused by its class with `new` on an engine proven
-// inconsistent leaves it pending (its members' removal reads as a change), never the other way.
-bool onlyProvenToPending(const std::string& changed) {
-  const std::string was = "was \"", now = "\", now \"";
-  const std::size_t mid = changed.find(now);
-  if (changed.compare(0, was.size(), was) != 0 || mid == std::string::npos || changed.back() != '"')
-    return false;
-  std::string before = changed.substr(was.size(), mid - was.size());
-  const std::string after = changed.substr(mid + now.size(), changed.size() - mid - now.size() - 1);
-  const std::size_t at = before.find("proven inconsistent");
-  return at != std::string::npos && before.replace(at, 19, "pending") == after;
-}
-
 TEST_F(ModuleConstraintLibraryTest, EveryNameRefusesWhenMadeAScopeItCannotRead) {
   Host host;
   ConstraintEngine& engine = host.engine();
@@ -526,7 +513,7 @@ TEST_F(ModuleConstraintLibraryTest, EveryNameRefusesWhenMadeAScopeItCannotRead) 
     } catch (const Error&) {
       Entity::garbageCollect();
       const std::string changed = before.differenceFrom(NetworkSnapshot(engine, heard), withNew != nullptr);
-      if (!changed.empty() && !(withNew != nullptr && onlyProvenToPending(changed)))
+      if (!changed.empty())
         fault(what + ": refused, but changed " + changed);
       return true;
     }

@@ -325,8 +325,8 @@ TEST_F(OpenDomainTest, ACreationRefusedForItsScopeAfterARemovalLeavesNothingPend
 }
 
 // Auto-propagating, after a run owed by a creation and a removal the open base lacked, a refused
-// new leaves nothing pending. Still fails: the refusal leaves the engine pending.
-TEST_F(OpenDomainTest, DISABLED_ARefusedNewAfterAnOwedRunAndARemovalLeavesNothingPending) {
+// new leaves nothing pending.
+TEST_F(OpenDomainTest, ARefusedNewAfterAnOwedRunAndARemovalLeavesNothingPending) {
   const auto over = [this](const char* name, const AbstractDomain& base) {
     return (new Variable<EnumeratedDomain>(engine(), base, false, true, name, Id<Entity>::noId(),
                                            ConstrainedVariable::NO_INDEX))
