@@ -55,7 +55,7 @@ private:
   std::size_t m_removed = 0;
 };
 
-/// What a run may change, a line per variable and constraint: domains, specification, activity,
+/// What a run may change, a line per variable and constraint: domains, the value specified, activity,
 /// retirement, violation. A run that has nothing to do leaves it alike.
 std::string runPicture(const ConstraintEngine& engine);
 /// The first notice the counter heard from `from` on that tells of a change (anything but a run's
